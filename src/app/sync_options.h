@@ -1,0 +1,51 @@
+// The options of the next synchronization run.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace twinmere {
+
+// The built-in default report level: successful operations, errors, options,
+// summary, OS version and privileges, folders (1 + 2 + 4 + 16 + 64 + 128).
+inline constexpr int32_t kDefaultReportLevel = 215;
+
+// Bits of SyncOptions::ReportLevel.
+enum ReportLevelBit : int32_t {
+  kLevelActions = 1,
+  kLevelErrors = 2,
+  kLevelOptions = 4,
+  kLevelCommandLine = 8,
+  kLevelSummary = 16,
+  kLevelZeroValues = 32,
+  kLevelSystem = 64,
+  kLevelFolders = 128,
+};
+
+// One record of every option of a run. Folder paths, once normalised, end in "/".
+// Field names follow the option names used throughout the program.
+struct SyncOptions {
+  std::string Source;
+  std::string Target;
+  bool ExcludeSubfolders = false;
+  bool Bidi = false;  // implies New, excludes Delete
+  bool Delete = false;
+  bool New = false;
+  bool Case = false;
+  bool NoDaylight = false;
+  bool NoSecurity = false;
+  bool AllowDecryption = false;
+  bool Start = false;
+  bool Minimized = false;
+  bool Quiet = false;
+  bool QuickStart = false;
+  bool DisallowStop = false;
+  std::string Report;
+  bool Append = false;
+  int32_t Restriction = 0;  // report size limit in KB, 0 = none
+  int32_t ReportLevel = kDefaultReportLevel;
+
+  bool operator==(const SyncOptions&) const = default;
+};
+
+}  // namespace twinmere

@@ -1,0 +1,32 @@
+// What the run asks of its front end: the status line, the progress figure,
+// the running and idle states of the controls, closing the program, and a
+// chance to serve pending events. The desktop window and twinmere-cli each
+// implement it; the engine never calls a GUI directly.
+#pragma once
+
+#include <string_view>
+
+#include "engine/sync_session.h"
+
+namespace twinmere {
+
+class SyncHost {
+ public:
+  virtual ~SyncHost() = default;
+  // Shows a status text and a path; throttled to at most one change per
+  // `interval` seconds (0 = at once). An empty text keeps the pending one.
+  virtual void ShowStatus(std::string_view text, std::string_view path, double interval) = 0;
+  // Refreshes the progress figure from the session; current_file_work is the
+  // work already done on the file being copied, in work units.
+  virtual void UpdateProgress(const SyncSession& session, double current_file_work) = 0;
+  // Controls into the running state (Stop offered unless stop is disallowed).
+  virtual void EnterRunningState(bool disallow_stop) = 0;
+  // Controls back to the idle state after a run.
+  virtual void EnterIdleState() = 0;
+  // Ends the program with the session's exit code (automatic exit).
+  virtual void CloseProgram(int exit_code) = 0;
+  // Lets pending events run once (a stop request reaches the session here).
+  virtual void PumpEvents() = 0;
+};
+
+}  // namespace twinmere

@@ -1,0 +1,152 @@
+// Walks one folder and is the engine's handle on the current item and its
+// counterpart on the other side.
+//
+// The enumerator hands every item to an IEnumFile callback. During the call
+// the callback reads the item from the enumerator, compares it with a
+// counterpart path and asks the enumerator to act on the counterpart (copy,
+// attributes, rename, delete, security). A one-entry cache keeps the last
+// counterpart looked up, so that a comparison and the operations after it cost
+// one lookup; every operation that changes the counterpart resets it.
+//
+// All operations return an ErrorCode (0 = success); nothing throws. Links are
+// never followed (platform/file_system.h).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/errors.h"
+#include "platform/file_system.h"
+
+namespace twinmere {
+
+class FilesEnumerator;
+
+enum class EnumMode : int {
+  NoRecursion = 0,    // only the folder's own items
+  ContentsFirst = 1,  // a subfolder's contents before the subfolder itself
+  FolderFirst = 2,    // the subfolder first, then its contents
+};
+
+// Callbacks of a walk, in this order.
+class IEnumFile {
+ public:
+  virtual ~IEnumFile() = default;
+  virtual void File(FilesEnumerator& e) = 0;
+  virtual void AccessError(const std::string& path, ErrorCode code) = 0;
+  virtual void SecurityError(const std::string& path, ErrorCode code) = 0;
+};
+
+// What every enumerator of a run shares. Owned by the run; outlives them.
+struct EnumeratorContext {
+  FileSystem* fs = nullptr;
+  bool security_support = false;            // SecuritySupport of the run
+  IProgress* progress = nullptr;            // copy progress receiver, may be null
+  const std::atomic<int>* stop = nullptr;   // StopRequested: cancels a running copy
+};
+
+// Result codes of CompareSecurity.
+inline constexpr int kSecurityDiffers = 256;
+inline constexpr int kOtherSecurityUnreadable = 512;
+inline constexpr int kItemSecurityUnreadable = 1024;
+
+class FilesEnumerator : public IEnumFile {
+ public:
+  explicit FilesEnumerator(EnumeratorContext& context);
+  ~FilesEnumerator() override;
+  FilesEnumerator(const FilesEnumerator&) = delete;
+  FilesEnumerator& operator=(const FilesEnumerator&) = delete;
+
+  // The folder to walk; the caller passes a path ending in "/".
+  void SetFolder(std::string path);
+
+  // Walks FolderPath: every entry matching `mask` ("*" matches all; otherwise
+  // an exact name) goes to callback.File, in the order the file system lists
+  // them; subfolders according to `mode` (always with mask "*"). A folder that
+  // cannot be opened gives one callback.AccessError(FolderPath + mask, code)
+  // and its code as result; an error while listing gives
+  // AccessError(FolderPath, code). A subfolder's errors do not end the walk.
+  // Returns 0 when done or stopped. Never descends through a link.
+  ErrorCode Enumerate(IEnumFile& callback, EnumMode mode, std::string_view mask);
+
+  // The walk of this enumerator ends before its next entry.
+  void Stop();
+
+  // The current item (valid during callback.File).
+  const std::string& FolderPath() const { return folder_path_; }
+  const std::string& FullPath() const { return full_path_; }
+  const ItemInfo& Item() const { return item_; }
+  uint32_t Attributes() const { return item_.Attributes(); }
+  uint64_t Size() const { return item_.size; }
+  // FolderPath followed by the item's short name, or its long name when it has none.
+  std::string ShortFormPath() const;
+
+  // Counterpart lookup. FindOther fills the cache on success and resets it on
+  // failure (missing: kErrNotFound or kErrPathNotFound).
+  ErrorCode FindOther(const std::string& path);
+  bool IsOtherCached(const std::string& path) const;  // exact, case-sensitive
+  void ResetOtherCache();
+  const ItemInfo& Other() const { return other_; }  // valid while cached
+  uint64_t OtherSize(const std::string& path);      // 0 when missing
+  // The short form of the path's folder followed by the counterpart's short
+  // name, or its long name when it has none; empty when it does not exist.
+  std::string OtherShortFormPath(const std::string& path);
+
+  // Operations that change the disk (each resets the counterpart cache on success).
+  ErrorCode CopyTo(const std::string& path);           // copy the file / create the folder
+  ErrorCode SetAttributesOn(const std::string& path);  // the item's permission mode
+  ErrorCode SetFolderTimesOn(const std::string& path);
+  ErrorCode RenameOtherToItemName(const std::string& path);  // letter case only
+  ErrorCode FreeShortName(const std::string& path, std::string& other_path);
+  ErrorCode DeleteItem();
+  ErrorCode DeleteOther(const std::string& path);
+  ErrorCode SetFileAttributesOf(const std::string& path, uint32_t mode);
+
+  // Security (only while context.security_support is on, except the reads).
+  void ForgetItemSecurity();  // the next CompareSecurity reads the item again
+  ErrorCode ReadItemSecurity();
+  ErrorCode ReadOtherSecurity(const std::string& path);
+  int CompareSecurity(const std::string& path);  // 0, 256, 512 or 1024
+  ErrorCode CopySecurityTo(const std::string& path);
+
+  // IEnumFile: forwards every call unchanged to this enumerator's callback,
+  // which is how a subfolder's enumerator reports to the top-level callback.
+  void File(FilesEnumerator& e) override;
+  void AccessError(const std::string& path, ErrorCode code) override;
+  void SecurityError(const std::string& path, ErrorCode code) override;
+
+  EnumeratorContext& Context() { return context_; }
+
+ private:
+  EnumeratorContext& context_;
+  std::string folder_path_;
+  std::string full_path_;
+  ItemInfo item_;
+  IEnumFile* callback_ = nullptr;
+  bool stop_ = false;
+
+  bool other_cached_ = false;
+  std::string other_path_;
+  ItemInfo other_;
+
+  bool item_security_read_ = false;
+  Security item_security_;
+  bool other_security_read_ = false;
+  std::string other_security_path_;
+  Security other_security_;
+};
+
+// Same ACL: same number of entries, equal entry by entry, order included.
+bool SameAcl(const std::vector<AclEntry>& a, const std::vector<AclEntry>& b);
+bool SameAce(const AclEntry& a, const AclEntry& b);
+
+// Checks that CAP_CHOWN, CAP_FOWNER and CAP_DAC_OVERRIDE are effective.
+// Returns 0, or EPERM when one is missing.
+ErrorCode EnablePrivileges();
+// The volume under `path` keeps owners and ACLs.
+bool VolumeSupportsAcls(FileSystem& fs, const std::string& path);
+
+}  // namespace twinmere

@@ -1,0 +1,35 @@
+// Error codes of the operating-system layer.
+//
+// Every file-system operation returns an ErrorCode: 0 on success, otherwise
+// the errno value of the first call that failed. Nothing is thrown across the
+// file-system layer. The codes that the program's logic tests have names here.
+#pragma once
+
+#include <cerrno>
+#include <string>
+
+namespace twinmere {
+
+using ErrorCode = int;
+
+inline constexpr ErrorCode kSuccess = 0;
+inline constexpr ErrorCode kErrNotFound = ENOENT;        // no such item
+inline constexpr ErrorCode kErrPathNotFound = ENOTDIR;   // a folder of the path is missing or a file
+inline constexpr ErrorCode kErrNoMoreEntries = ENODATA;  // end of a folder listing
+inline constexpr ErrorCode kErrAlreadyExists = EEXIST;
+inline constexpr ErrorCode kErrCancelled = ECANCELED;    // a copy stopped on request; never reported
+inline constexpr ErrorCode kErrAccessDenied = EACCES;
+inline constexpr ErrorCode kErrNoSpace = ENOSPC;
+inline constexpr ErrorCode kErrNotEmpty = ENOTEMPTY;
+inline constexpr ErrorCode kErrNotSupported = EOPNOTSUPP;
+
+// True for the lookup errors that mean "the item is not there".
+inline bool IsMissingError(ErrorCode code) {
+  return code == kErrNotFound || code == kErrPathNotFound;
+}
+
+// The system's text for an error code ("Permission denied"). Never fails:
+// an unknown code gives the system's text for unknown errors.
+std::string SystemErrorText(ErrorCode code);
+
+}  // namespace twinmere

@@ -1,0 +1,172 @@
+// The file-system services that the enumerator, the file operations and the
+// security routines are built on.
+//
+// Two implementations exist: the real one for this operating system
+// (file_system_posix.cc, created by CreatePlatformFileSystem) and an in-memory
+// one for tests (memory_file_system.h), which can show behaviour that the
+// machine's file systems cannot: case-insensitive names, 8.3 short names,
+// injected failures.
+//
+// Conventions for every operation:
+// - Paths are byte strings passed to the kernel unchanged; a name need not be
+//   valid UTF-8. A folder path may or may not end in "/".
+// - The result is an ErrorCode (platform/errors.h): 0 on success, otherwise the
+//   errno of the first call that failed. Nothing throws.
+// - Symbolic links are never followed: an operation on a path whose last
+//   component is a link acts on the link itself, and a path whose folders
+//   include a link below a confined root (SetConfinedRoots) fails with ELOOP
+//   instead of being resolved through the link.
+// - FIFOs, sockets and device nodes are invisible: listings skip them and a
+//   lookup reports them as kErrNotSupported.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/errors.h"
+
+namespace twinmere {
+
+// A point in time as nanoseconds since 1970-01-01 00:00:00 UTC.
+struct FileTime {
+  int64_t ns = 0;
+  auto operator<=>(const FileTime&) const = default;
+};
+
+enum class ItemKind : uint8_t {
+  File,    // a regular file
+  Folder,  // a directory
+  Link,    // a symbolic link, handled like a file whose contents are its link text
+};
+
+// Attribute word of an item, as the comparison and the report see it.
+inline constexpr uint32_t kAttrReadOnly = 0x1;  // no owner write permission
+inline constexpr uint32_t kAttrFolder = 0x10;
+
+// What a listing or a lookup tells about one item.
+struct ItemInfo {
+  std::string name;        // the name as stored on disk (letter case included)
+  std::string short_name;  // the 8.3 alias where the file system keeps one; else empty
+  ItemKind kind = ItemKind::File;
+  uint32_t mode = 0;       // permission bits: st_mode & 07777
+  uint64_t size = 0;       // bytes; a link's size is the length of its text
+  FileTime access_time;
+  FileTime modify_time;
+  uint32_t uid = 0;
+  uint32_t gid = 0;
+  uint64_t device = 0;     // device and inode identify the item
+  uint64_t inode = 0;
+
+  bool IsFolder() const { return kind == ItemKind::Folder; }
+  // Folder bit 0x10, read-only bit 0x1 (owner may not write).
+  uint32_t Attributes() const {
+    return (IsFolder() ? kAttrFolder : 0u) | ((mode & 0200u) ? 0u : kAttrReadOnly);
+  }
+};
+
+// One entry of an access or default ACL. tag is the libacl tag (ACL_USER_OBJ,
+// ACL_USER, ACL_GROUP_OBJ, ACL_GROUP, ACL_MASK, ACL_OTHER), qualifier the uid or
+// gid for ACL_USER and ACL_GROUP entries (else 0), perm the rwx bits (0..7).
+struct AclEntry {
+  uint32_t tag = 0;
+  uint32_t qualifier = 0;
+  uint32_t perm = 0;
+  bool operator==(const AclEntry&) const = default;
+};
+
+// The security of one item: owner, group and ACLs, entries in stored order.
+struct Security {
+  uint32_t uid = 0;
+  uint32_t gid = 0;
+  bool has_access_acl = false;
+  std::vector<AclEntry> access_acl;
+  bool has_default_acl = false;  // folders only
+  std::vector<AclEntry> default_acl;
+  bool operator==(const Security&) const = default;
+};
+
+// Receives the progress of a file copy. Called after every finished chunk
+// (about 1 MiB) with the total number of bytes copied so far.
+class IProgress {
+ public:
+  virtual ~IProgress() = default;
+  virtual void SetProgress(uint64_t bytes_copied) = 0;
+};
+
+struct CopyOptions {
+  IProgress* progress = nullptr;               // may be null
+  const std::atomic<int>* stop = nullptr;      // nonzero: stop between chunks with kErrCancelled
+  bool carry_owner = false;                    // also give the copy the source's owner and group
+};
+
+enum class RenameMode : uint8_t {
+  NoReplace,  // fail with kErrAlreadyExists when the new name is taken
+  Replace,    // atomically replace an existing file or link of the new name
+};
+
+// Reads the entries of one open folder.
+class FolderReader {
+ public:
+  virtual ~FolderReader() = default;
+  // Fills `item` with the next entry ("." and ".." never appear). Returns 0,
+  // kErrNoMoreEntries after the last entry, or the error that ended the listing.
+  virtual ErrorCode Next(ItemInfo& item) = 0;
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // Paths below these folders are resolved without following any link below
+  // them (the roots themselves are resolved as written). Replaces earlier roots.
+  virtual void SetConfinedRoots(const std::vector<std::string>& roots) = 0;
+
+  // Opens a folder for listing. Fails with the error of the open (ENOENT,
+  // ENOTDIR for a file or a link, EACCES ...).
+  virtual ErrorCode OpenFolder(const std::string& folder, std::unique_ptr<FolderReader>& reader) = 0;
+
+  // Looks one item up without following a final link. On a case-insensitive
+  // file system the name is the one stored on disk; a path that names an item
+  // through its 8.3 alias finds that item (its long name then differs).
+  // Missing items give kErrNotFound or kErrPathNotFound.
+  virtual ErrorCode Lookup(const std::string& path, ItemInfo& info) = 0;
+
+  // Creates one folder (mode 0777 less the umask). kErrAlreadyExists if taken.
+  virtual ErrorCode CreateFolder(const std::string& path) = 0;
+  // Removes an empty folder.
+  virtual ErrorCode RemoveFolder(const std::string& path) = 0;
+  // Deletes a file or a link (never what the link points to).
+  virtual ErrorCode DeleteFile(const std::string& path) = 0;
+  // Renames a file, link or folder within one file system.
+  virtual ErrorCode Rename(const std::string& from, const std::string& to, RenameMode mode) = 0;
+  // Creates a new empty file; kErrAlreadyExists when the name is taken.
+  virtual ErrorCode CreateNewFile(const std::string& path) = 0;
+
+  // Sets the permission bits (mode & 07777) of a file or folder. A link's
+  // permissions cannot be set: succeeds without change.
+  virtual ErrorCode SetMode(const std::string& path, uint32_t mode) = 0;
+  // Sets access and modification times (of a link itself, for a link).
+  virtual ErrorCode SetTimes(const std::string& path, FileTime access, FileTime modify) = 0;
+
+  // Copies a file or link to `to`, replacing a file or link of that name. The
+  // contents go to a temporary file in the folder of `to`, which gets the
+  // source's mode and times (and owner with carry_owner) and is then renamed
+  // over the name; on any failure or stop the old `to` is left as it was and
+  // no temporary file remains. A stop gives kErrCancelled.
+  virtual ErrorCode CopyFile(const std::string& from, const std::string& to,
+                             const CopyOptions& options) = 0;
+
+  // Reads or writes owner, group and ACLs (for folders also the default ACL).
+  virtual ErrorCode ReadSecurity(const std::string& path, Security& security) = 0;
+  virtual ErrorCode WriteSecurity(const std::string& path, const Security& security) = 0;
+  // True when the file system under `path` keeps owners and ACLs.
+  virtual bool KeepsSecurity(const std::string& path) = 0;
+};
+
+// The file system of this machine.
+std::unique_ptr<FileSystem> CreatePlatformFileSystem();
+
+}  // namespace twinmere

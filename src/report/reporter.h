@@ -1,0 +1,103 @@
+// The one sink for every line the program shows or writes to the report file,
+// the report file itself, and the action and error lines with their counters.
+//
+// Every line passes through AddReportLine. It goes to the display (the
+// window's message box, or standard output for twinmere-cli) and, when the
+// report level admits its kind, to the report buffer, which FlushReport writes
+// to the report file in batches: the file is opened, appended to and closed at
+// every flush, never held open.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "app/sync_options.h"
+#include "platform/errors.h"
+#include "platform/file_system.h"
+#include "platform/platform_facts.h"
+#include "report/clock.h"
+#include "report/report_display.h"
+#include "report/session_counters.h"
+
+namespace twinmere {
+
+enum class ReportLineKind : int { Action = 0, Error = -1 };
+
+// How a line is flushed: with the others at the throttle interval, at once
+// (a line that stays at the bottom of the display), or as the run's last line
+// (which writes the summary and the end line).
+enum class LineFlush : uint8_t { Throttled, Immediate, Final };
+
+// Which folder an action was done in.
+enum class Side : uint8_t { Target, Source };
+
+// Synchronizes the report file alone when it lies inside Source or Target.
+// Implemented by the run driver; called by FlushReport.
+class ReportSelfSync {
+ public:
+  virtual ~ReportSelfSync() = default;
+  // towards = true: bring the other side's copy onto the report before
+  // appending; false: copy the finished report to the other side.
+  virtual void SyncReportFile(bool towards) = 0;
+};
+
+// State of the current run that the run driver sets and the reporter reads.
+struct ReportRunState {
+  bool ReportInSource = false;
+  bool ReportInTarget = false;
+  std::string ReportShortPath;                    // recorded at the first opening
+  bool SecuritySupport = false;                   // for the summary
+  const std::atomic<int>* StopRequested = nullptr;
+  bool Closing = false;                           // the main window is closing
+};
+
+class Reporter {
+ public:
+  // `options` is read at every call (Report, Append, Restriction, ReportLevel,
+  // Bidi, Source, Target ...) and its Quiet is cleared on a write failure.
+  Reporter(SyncOptions& options, const PlatformFacts& facts, FileSystem& fs,
+           ReportDisplay& display, const Clock& clock);
+
+  void SetSelfSync(ReportSelfSync* self_sync) { self_sync_ = self_sync; }
+  // The argument string printed by the summary's command-line row.
+  void SetArgumentString(std::string arguments) { arguments_ = std::move(arguments); }
+
+  // Start of a run: counters, ErrorCount and the immediate length to zero,
+  // ReportInSource/ReportInTarget cleared, ReportShortPath emptied.
+  void BeginRun();
+
+  void AddReportLine(std::string_view text, ReportLineKind kind, double interval, LineFlush flush);
+
+  // One action's line and counters. error 0: the success line of `code` and
+  // its counters (side chooses Target or Source counters); kErrCancelled:
+  // nothing; any other error: the error line and ErrorCount + 1.
+  void ReportAction(ErrorCode error, const std::string& path, int code, uint64_t size, Side side,
+                    int64_t size_change);
+  // "Error N accessing "path". text" / "... accessing security information of ...".
+  void AccessError(const std::string& path, ErrorCode code);
+  void SecurityError(const std::string& path, ErrorCode code);
+
+  // Creates `folder` (ending in "/") and every missing folder above it, each
+  // reported as a created folder (or an error line, which ends the loop).
+  // Returns 0 or the error of the folder that could not be created.
+  ErrorCode CreateReportFolder(const std::string& folder);
+
+  SessionCounters& Counters() { return counters_; }
+  const SessionCounters& Counters() const { return counters_; }
+  ReportRunState& Run() { return run_; }
+
+ private:
+  SyncOptions& options_;
+  const PlatformFacts& facts_;
+  FileSystem& fs_;
+  ReportDisplay& display_;
+  const Clock& clock_;
+  ReportSelfSync* self_sync_ = nullptr;
+  std::string arguments_;
+  SessionCounters counters_;
+  ReportRunState run_;
+};
+
+}  // namespace twinmere
