@@ -1,0 +1,243 @@
+#include "cli/cli_host.h"
+
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+namespace twinmere::cli {
+
+namespace {
+
+// Signal dispositions are process-wide, so the handlers can only reach the
+// guard's state through these. They are lock-free atomics, safe to store
+// into from a handler.
+std::atomic<std::atomic<int>*> g_stop_requested{nullptr};
+std::atomic<bool> g_interrupt_stops{false};
+std::atomic<bool> g_interrupt_refused{false};
+static_assert(std::atomic<std::atomic<int>*>::is_always_lock_free);
+static_assert(std::atomic<bool>::is_always_lock_free);
+static_assert(std::atomic<int>::is_always_lock_free);
+
+struct sigaction g_previous_int;
+struct sigaction g_previous_term;
+
+void RequestStop() {
+  std::atomic<int>* stop = g_stop_requested.load();
+  if (stop != nullptr) stop->store(1);
+}
+
+void OnSignal(int signal_number) {
+  if (signal_number == SIGINT && !g_interrupt_stops.load()) {
+    g_interrupt_refused.store(true);
+    return;
+  }
+  RequestStop();
+}
+
+// Line erase: back to the first column, erase to the end of the line.
+constexpr std::string_view kEraseLine = "\r\x1b[K";
+
+// The progress figure is refreshed at most every half second, the status
+// line at the interval its caller gives.
+constexpr double kProgressInterval = 0.5;
+// Progress changes below half a percent are not shown.
+constexpr double kProgressStep = 0.005;
+
+}  // namespace
+
+StopSignalGuard::StopSignalGuard(std::atomic<int>& stop_requested, InterruptPolicy policy) {
+  std::atomic<int>* expected = nullptr;
+  if (!g_stop_requested.compare_exchange_strong(expected, &stop_requested)) std::abort();
+  g_interrupt_stops.store(policy == InterruptPolicy::Stop);
+  g_interrupt_refused.store(false);
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a blocking call returns early, harmlessly
+  sigaction(SIGINT, &action, &g_previous_int);
+  sigaction(SIGTERM, &action, &g_previous_term);
+}
+
+StopSignalGuard::~StopSignalGuard() {
+  sigaction(SIGINT, &g_previous_int, nullptr);
+  sigaction(SIGTERM, &g_previous_term, nullptr);
+  g_stop_requested.store(nullptr);
+  g_interrupt_refused.store(false);
+}
+
+bool StopSignalGuard::TakeRefusedStop() {
+  return g_interrupt_refused.exchange(false);
+}
+
+CliHost::CliHost(const SyncOptions& options, const SyncSession& session, const Clock& clock,
+                 TerminalOutput out, StopSignalGuard* signals)
+    : options_(options),
+      session_(session),
+      clock_(clock),
+      out_(std::move(out)),
+      signals_(signals),
+      clock_style_(LocaleClockStyle()) {}
+
+void CliHost::ShowStatus(std::string_view text, std::string_view path, double interval) {
+  WriteRefusedNote();
+  double now = clock_.Timer();
+  bool due = !status_time_known_ || std::fabs(now - last_status_time_) >= interval;
+  if (!text.empty()) {
+    pending_text_ = text;
+    pending_path_ = path;
+    status_shown_ = false;
+  }
+  if (interval <= 0) status_shown_ = false;
+  if (due && !status_shown_) {
+    last_status_time_ = now;
+    status_time_known_ = true;
+    status_text_ = pending_text_;
+    status_path_ = pending_path_;
+    status_shown_ = true;
+    Draw();
+  }
+}
+
+void CliHost::UpdateProgress(const SyncSession& session, double current_file_work) {
+  WriteRefusedNote();
+  double now = clock_.Timer();
+  if (progress_time_known_ && std::fabs(now - last_progress_time_) < kProgressInterval) return;
+  last_progress_time_ = now;
+  progress_time_known_ = true;
+  if (options_.QuickStart) {
+    progress_text_ = BytesProcessedText((current_file_work + session.WorkDone) * kBytesPerWorkUnit);
+    Draw();
+    return;
+  }
+  if (!session.PercentMode) return;  // still exploring
+  if (session.WorkTotal == 0) {
+    ShowEstimate(session, 1, 0);
+  } else {
+    ShowEstimate(session, session.WorkDone / session.WorkTotal,
+                 current_file_work / session.WorkTotal);
+  }
+}
+
+void CliHost::ShowEstimate(const SyncSession& session, double fraction, double partial) {
+  if (fraction > 1) fraction = 1;
+  double sum = fraction + partial;
+  bool is_partial = partial != 0;
+  if (is_partial == last_partial_ && !progress_text_.empty() &&
+      std::fabs(sum - last_fraction_) <= kProgressStep) {
+    return;
+  }
+  progress_text_ = PercentText(sum);
+  last_fraction_ = sum;
+  last_partial_ = is_partial;
+  if (sum != 0) {
+    std::string eta =
+        cli::EtaText(EstimatedEndTime(session.CopyStartTime, clock_.Now(), sum), clock_style_);
+    if (!eta.empty()) eta_text_ = std::move(eta);
+  }
+  Draw();
+}
+
+void CliHost::EnterRunningState(bool /*disallow_stop*/) {
+  running_ = true;
+  progress_text_.clear();
+  eta_text_.clear();
+  last_fraction_ = 0;
+  last_partial_ = false;
+  progress_time_known_ = false;
+}
+
+void CliHost::EnterIdleState() {
+  ClearLine();
+  running_ = false;
+  drawn_.clear();
+  progress_text_.clear();
+  eta_text_.clear();
+}
+
+void CliHost::CloseProgram(int /*exit_code*/) {
+  // The process ends with the session's exit code as soon as the run returns.
+  close_requested_ = true;
+}
+
+void CliHost::PumpEvents() {
+  WriteRefusedNote();
+}
+
+void CliHost::WriteRefusedNote() {
+  if (signals_ == nullptr || !signals_->TakeRefusedStop()) return;
+  bool was_visible = line_visible_;
+  ClearLine();
+  out_.write(std::string(kStopRefusedNote) + "\n");
+  if (was_visible) RedrawLine();
+}
+
+void CliHost::ClearLine() {
+  if (!line_visible_) return;
+  out_.write(kEraseLine);
+  line_visible_ = false;
+}
+
+void CliHost::RedrawLine() {
+  if (!out_.live || !running_ || drawn_.empty()) return;
+  out_.write(std::string(kEraseLine) + drawn_);
+  line_visible_ = true;
+}
+
+void CliHost::Draw() {
+  if (!out_.live || !running_) return;
+  size_t columns = out_.columns ? out_.columns() : 0;
+  if (columns == 0) columns = kDefaultColumns;
+  ProgressLineParts parts{status_text_, status_path_,
+                          progress_text_.empty() ? session_.ProgressText : progress_text_,
+                          eta_text_};
+  std::string line = ComposeProgressLine(parts, columns);
+  if (line == drawn_ && line_visible_) return;
+  drawn_ = std::move(line);
+  out_.write(std::string(kEraseLine) + drawn_);
+  line_visible_ = true;
+}
+
+void LineKeepingDisplay::ShowBatch(std::string_view lines) {
+  host_.ClearLine();
+  inner_.ShowBatch(lines);
+  std::cout.flush();
+  std::fflush(stdout);
+  host_.RedrawLine();
+}
+
+void LineKeepingDisplay::ShowImmediate(std::string_view line) {
+  host_.ClearLine();
+  inner_.ShowImmediate(line);
+  std::cout.flush();
+  std::fflush(stdout);
+  host_.RedrawLine();
+}
+
+TerminalOutput StandardErrorOutput() {
+  TerminalOutput out;
+  out.write = [](std::string_view bytes) {
+    while (!bytes.empty()) {
+      ssize_t n = ::write(STDERR_FILENO, bytes.data(), bytes.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return;  // nothing more can be said on standard error
+      bytes.remove_prefix(static_cast<size_t>(n));
+    }
+  };
+  out.columns = [] {
+    struct winsize size {};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) return size_t{0};
+    return static_cast<size_t>(size.ws_col);
+  };
+  const char* term = std::getenv("TERM");
+  out.live = isatty(STDERR_FILENO) == 1 && !(term != nullptr && std::strcmp(term, "dumb") == 0);
+  return out;
+}
+
+}  // namespace twinmere::cli

@@ -1,0 +1,142 @@
+// twinmere-cli's side of a run: the SyncHost that turns status and progress
+// into one live line on a terminal, the display decorator that keeps that line
+// out of the way of the message lines on standard output, and the signal
+// handling that turns Ctrl+C and SIGTERM into a stop request.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "app/sync_options.h"
+#include "cli/progress_line.h"
+#include "engine/sync_host.h"
+#include "engine/sync_session.h"
+#include "report/clock.h"
+#include "report/report_display.h"
+
+namespace twinmere::cli {
+
+// Whether Ctrl+C (SIGINT) may stop the run. SIGTERM always may.
+enum class InterruptPolicy : uint8_t { Stop, Refuse };
+
+// Routes SIGINT and SIGTERM to a session's stop flag for its lifetime and
+// restores the previous handlers when it goes away. The handlers only store
+// into atomics; a refused Ctrl+C is remembered for the main thread to report
+// (TakeRefusedStop). Signals are process-wide, so at most one guard may exist
+// at a time (a second one aborts the program). Installation cannot fail for
+// these two signals.
+class StopSignalGuard {
+ public:
+  StopSignalGuard(std::atomic<int>& stop_requested, InterruptPolicy policy);
+  ~StopSignalGuard();
+  StopSignalGuard(const StopSignalGuard&) = delete;
+  StopSignalGuard& operator=(const StopSignalGuard&) = delete;
+
+  // True once for every stretch of refused Ctrl+C since the last call.
+  bool TakeRefusedStop();
+};
+
+// The short note written to standard error when Ctrl+C is refused.
+inline constexpr std::string_view kStopRefusedNote =
+    "twinmere-cli: this run cannot be stopped with Ctrl+C (-ds was given).";
+
+// Where the live line goes (standard error). `write` gets raw bytes;
+// `columns` tells the terminal's width at the moment (0 when unknown).
+struct TerminalOutput {
+  std::function<void(std::string_view)> write;
+  std::function<size_t()> columns;
+  // Draw the live progress line (standard error is a terminal). Without it
+  // only the refused-stop note is ever written.
+  bool live = false;
+};
+
+// Terminal width used when the terminal does not tell its own.
+inline constexpr size_t kDefaultColumns = 80;
+
+class CliHost final : public SyncHost {
+ public:
+  // `options` is read at every call (QuickStart); `session` supplies the
+  // progress figure the run sets before the first update; `signals` may be
+  // null. All must outlive the host.
+  CliHost(const SyncOptions& options, const SyncSession& session, const Clock& clock,
+          TerminalOutput out, StopSignalGuard* signals);
+
+  // SyncHost.
+  void ShowStatus(std::string_view text, std::string_view path, double interval) override;
+  void UpdateProgress(const SyncSession& session, double current_file_work) override;
+  void EnterRunningState(bool disallow_stop) override;
+  void EnterIdleState() override;
+  void CloseProgram(int exit_code) override;
+  void PumpEvents() override;
+
+  // Erases the live line (before other output reaches the terminal).
+  void ClearLine();
+  // Draws the live line again after ClearLine.
+  void RedrawLine();
+
+  // What is shown, for the tests.
+  const std::string& StatusText() const { return status_text_; }
+  const std::string& StatusPath() const { return status_path_; }
+  const std::string& ProgressText() const { return progress_text_; }
+  const std::string& EtaText() const { return eta_text_; }
+  bool CloseRequested() const { return close_requested_; }
+
+ private:
+  void ShowEstimate(const SyncSession& session, double fraction, double partial);
+  void WriteRefusedNote();
+  void Draw();
+
+  const SyncOptions& options_;
+  const SyncSession& session_;
+  const Clock& clock_;
+  TerminalOutput out_;
+  StopSignalGuard* signals_;
+  ClockStyle clock_style_;
+
+  bool running_ = false;
+  bool close_requested_ = false;
+
+  // Status line: the pending values and what is on screen.
+  std::string pending_text_;
+  std::string pending_path_;
+  bool status_shown_ = false;
+  bool status_time_known_ = false;
+  double last_status_time_ = 0;
+  std::string status_text_;
+  std::string status_path_;
+
+  // Progress figure and estimate.
+  bool progress_time_known_ = false;
+  double last_progress_time_ = 0;
+  double last_fraction_ = 0;
+  bool last_partial_ = false;
+  std::string progress_text_;
+  std::string eta_text_;
+
+  // The line as last written, and whether it is on screen.
+  std::string drawn_;
+  bool line_visible_ = false;
+};
+
+// A ReportDisplay that clears the live line before the message lines reach
+// standard output through `inner`, flushes standard output, and draws the
+// live line again.
+class LineKeepingDisplay final : public ReportDisplay {
+ public:
+  LineKeepingDisplay(ReportDisplay& inner, CliHost& host) : inner_(inner), host_(host) {}
+  void ShowBatch(std::string_view lines) override;
+  void ShowImmediate(std::string_view line) override;
+
+ private:
+  ReportDisplay& inner_;
+  CliHost& host_;
+};
+
+// The TerminalOutput for the process's standard error: live when it is a
+// terminal whose TERM is not "dumb".
+TerminalOutput StandardErrorOutput();
+
+}  // namespace twinmere::cli
