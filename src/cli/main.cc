@@ -1,0 +1,144 @@
+// twinmere-cli: the headless front end. The same command line as the desktop
+// program; the run starts at once, every message line goes to standard
+// output, a live progress line to standard error when it is a terminal, and
+// the process ends with the run's exit code.
+
+#include <signal.h>
+
+#include <clocale>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "app/command_line.h"
+#include "app/exit_codes.h"
+#include "app/sync_options.h"
+#include "app/version.h"
+#include "cli/cli_host.h"
+#include "engine/sync_session.h"
+#include "engine/synchronizer.h"
+#include "platform/file_system.h"
+#include "platform/platform_facts.h"
+#include "platform/user_folders.h"
+#include "report/clock.h"
+#include "report/reporter.h"
+#include "report/stdout_display.h"
+#include "settings/program_settings.h"
+#include "settings/registry.h"
+
+namespace twinmere::cli {
+namespace {
+
+constexpr std::string_view kHelp =
+    R"(Usage: twinmere-cli [SWITCHES] [SOURCE [TARGET]]
+
+Keeps the folder TARGET in step with the folder SOURCE. The run starts at once,
+whether or not -s is given; every message line goes to standard output, a
+progress line to standard error when it is a terminal, and the exit code tells
+how the run ended. Switches come before the folders, in any letter case.
+
+  -s          start the run (always done here; with -s both folders are required)
+  -q          exit when the run is over (always done here)
+  -m          minimized window (no effect here)
+  -bi         bidirectional: also copy from Target to Source; implies -new
+  -d          delete Target items that have no counterpart in Source (not with -bi)
+  -new        copy only newer files instead of every different one
+  -c          synchronize the letter case of names
+  -ndl        no allowance for a one-hour daylight-saving shift in file times
+  -ns         do not copy owners and ACLs
+  -ad         allow copying an encrypted file where it is stored decrypted
+  -xs         exclude subfolders: only the items directly in the two folders
+  -qs         quick start: no exploring; progress in bytes instead of percent
+  -ds         disallow stop: Ctrl+C does not stop the run (SIGTERM still does)
+  -r FILE     write a report to FILE (a bare name goes to the state folder)
+  -a          append to the report instead of replacing it
+  -rr KB      limit the report to KB kilobytes (0: no limit)
+  -rl LEVEL   report level, the sum of: 1 successful operations, 2 errors,
+              4 options, 8 command line, 16 summary, 32 zero values in the
+              summary, 64 OS version and privileges, 128 Source and Target
+              folders (default: the stored default level, else 215)
+  --help      show this help and exit
+  --version   show the version and exit
+
+Ctrl+C stops the run after the current step; a file being copied is left as
+it was. Without a command line the stored default report file (if any) is
+appended to.
+
+Exit codes: 0 completed, 1 stopped, 4 completed with errors, 5 stopped with
+errors, 17 invalid command line, 18 Source not set, 19 Target not set,
+20 invalid Source, 21 invalid Target, 22 same or nested folders.
+)";
+
+void Print(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
+std::string VersionText() {
+  return std::string(kProgramTitle) + " " + std::to_string(kVersionMajor) + "." +
+         std::to_string(kVersionMinor) + "." + std::to_string(kVersionPatch) + " (twinmere-cli)\n";
+}
+
+int Main(int argc, char** argv) {
+  // Numbers and times in the report follow the user's locale, as in the
+  // desktop program.
+  std::setlocale(LC_ALL, "");
+  // A closed pipe on standard output must not kill a run half-way: the
+  // writes fail instead and the run goes on to its end.
+  signal(SIGPIPE, SIG_IGN);
+
+  if (argc == 2 && std::string_view(argv[1]) == "--help") {
+    Print(kHelp);
+    return kExitSuccess;
+  }
+  if (argc == 2 && std::string_view(argv[1]) == "--version") {
+    Print(VersionText());
+    return kExitSuccess;
+  }
+
+  const PlatformFacts facts = DetectPlatformFacts();
+  const UserFolders folders = UserFoldersFromEnvironment();
+
+  // Settings first: the default report level and the default report file.
+  Registry registry(DefaultRegistryPaths(folders));
+  const ProgramSettings settings = ReadProgramSettings(registry, folders);
+
+  SyncOptions options;
+  options.ReportLevel = settings.ReportLevel;
+
+  std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
+  const std::string arguments = JoinArguments(argc - 1, argv + 1);
+  CommandLineContext context{*fs, ProgramStateFolder(folders), settings.ReportLevel};
+  const bool valid = ParseCommandLine(arguments, options, context);
+  ApplyDefaultReport(arguments, settings.Report, options);
+
+  SyncSession session;
+  SystemClock clock;
+  StopSignalGuard signals(session.StopRequested,
+                          options.DisallowStop ? InterruptPolicy::Refuse : InterruptPolicy::Stop);
+  CliHost host(options, session, clock, StandardErrorOutput(), &signals);
+  StdoutDisplay stdout_display;
+  LineKeepingDisplay display(stdout_display, host);
+  Reporter reporter(options, facts, *fs, display, clock);
+  reporter.SetArgumentString(arguments);
+
+  if (!valid) {
+    // Shown through the message log like every other line, so that it also
+    // reaches a report file named before the fault; nothing is run.
+    reporter.AddReportLine(InvalidCommandLineLine(arguments), ReportLineKind::Error, 0,
+                           LineFlush::Throttled);
+    return kExitInvalidCommandLine;
+  }
+
+  Synchronizer synchronizer(options, session, facts, *fs, reporter, host);
+  reporter.SetSelfSync(&synchronizer);
+  synchronizer.Synchronize();
+  host.ClearLine();
+  return session.ExitCode;
+}
+
+}  // namespace
+}  // namespace twinmere::cli
+
+int main(int argc, char** argv) { return twinmere::cli::Main(argc, argv); }
