@@ -1,0 +1,264 @@
+// End-to-end tests of the built twinmere-cli: the process, its output, its
+// exit code and what it does to real folders.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/temp_tree.h"
+
+extern char** environ;
+
+namespace twinmere {
+namespace {
+
+using testing::TempTree;
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// One run of the program, its output in files of the fixture's tree.
+struct Process {
+  pid_t pid = -1;
+  std::string out_path;
+  std::string err_path;
+};
+
+class TwinmereCliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tree_.MakeFolder("home/config");
+    tree_.MakeFolder("home/state");
+  }
+
+  // Starts the program with `args`; the settings store and the state folder
+  // are the fixture's own, empty ones.
+  Process Start(const std::vector<std::string>& args) {
+    Process p;
+    p.out_path = tree_.Path("stdout." + std::to_string(count_));
+    p.err_path = tree_.Path("stderr." + std::to_string(count_));
+    ++count_;
+    std::vector<std::string> env_strings;
+    for (char** e = environ; *e != nullptr; ++e) {
+      std::string_view entry(*e);
+      if (entry.starts_with("XDG_CONFIG_HOME=") || entry.starts_with("XDG_STATE_HOME=")) continue;
+      env_strings.emplace_back(entry);
+    }
+    env_strings.push_back("XDG_CONFIG_HOME=" + tree_.Path("home/config"));
+    env_strings.push_back("XDG_STATE_HOME=" + tree_.Path("home/state"));
+    std::vector<char*> env;
+    for (auto& s : env_strings) env.push_back(s.data());
+    env.push_back(nullptr);
+    std::vector<std::string> argv_strings{TWINMERE_CLI_PATH};
+    argv_strings.insert(argv_strings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& s : argv_strings) argv.push_back(s.data());
+    argv.push_back(nullptr);
+
+    p.pid = fork();
+    if (p.pid == 0) {
+      int out = open(p.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      int err = open(p.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (out < 0 || err < 0) _exit(127);
+      dup2(out, STDOUT_FILENO);
+      dup2(err, STDERR_FILENO);
+      execve(argv[0], argv.data(), env.data());
+      _exit(127);
+    }
+    EXPECT_GT(p.pid, 0);
+    return p;
+  }
+
+  // Waits for the process; its exit code, or -1 when it did not exit normally.
+  static int Wait(const Process& p) {
+    int status = 0;
+    if (waitpid(p.pid, &status, 0) != p.pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  struct Result {
+    int code;
+    std::string out;
+    std::string err;
+  };
+  Result Run(const std::vector<std::string>& args) {
+    Process p = Start(args);
+    int code = Wait(p);
+    return {code, ReadWhole(p.out_path), ReadWhole(p.err_path)};
+  }
+
+  // Waits until the process has `path` open (the copy of that file has
+  // begun). False after ten seconds or when the process ended.
+  static bool WaitUntilOpen(pid_t pid, const std::string& path) {
+    const std::string fd_folder = "/proc/" + std::to_string(pid) + "/fd";
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+      DIR* dir = opendir(fd_folder.c_str());
+      if (dir == nullptr) return false;
+      bool found = false;
+      while (dirent* entry = readdir(dir)) {
+        char target[4096];
+        std::string link = fd_folder + "/" + entry->d_name;
+        ssize_t n = readlink(link.c_str(), target, sizeof target);
+        if (n > 0 && std::string(target, static_cast<size_t>(n)) == path) found = true;
+      }
+      closedir(dir);
+      if (found) return true;
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return false;
+  }
+
+  // A Source file of `megabytes` and an older, different Target file.
+  void MakeLargeReplacement(int megabytes) {
+    tree_.MakeFolder("src");
+    tree_.MakeFolder("dst");
+    std::string chunk(1 << 20, 'n');
+    {
+      std::ofstream big(tree_.Path("src/big.bin"), std::ios::binary);
+      for (int i = 0; i < megabytes; ++i) {
+        chunk[0] = static_cast<char>(i);
+        big.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+      }
+    }
+    tree_.WriteFile("dst/big.bin", "the older contents");
+    tree_.SetTime("dst/big.bin", 1000000000);
+  }
+
+  TempTree tree_;
+  int count_ = 0;
+};
+
+TEST_F(TwinmereCliTest, HelpAndVersionAnswerAndExitZero) {
+  Result help = Run({"--help"});
+  EXPECT_EQ(help.code, 0);
+  EXPECT_NE(help.out.find("Usage: twinmere-cli"), std::string::npos) << help.out;
+  for (const char* sw : {"-s ", "-bi ", "-d ", "-ds ", "-r FILE", "-rl LEVEL", "--version"}) {
+    EXPECT_NE(help.out.find(sw), std::string::npos) << sw;
+  }
+  Result version = Run({"--version"});
+  EXPECT_EQ(version.code, 0);
+  EXPECT_TRUE(version.out.starts_with("Twinmere ")) << version.out;
+}
+
+TEST_F(TwinmereCliTest, InvalidCommandLinePrintsTheLineAndRunsNothing) {
+  tree_.WriteFile("src/a.txt", "a");
+  const std::string src = tree_.Folder("src");
+  const std::string dst = tree_.Folder("dst");
+  const std::vector<std::vector<std::string>> cases = {
+      {"-x", src, dst},
+      {"-s", "-q", src},           // -s needs both folders
+      {"-bi", "-d", src, dst},     // bidirectional and delete exclude each other
+      {"-rr", "-5", src, dst},     // negative limit
+      {"--help", src},             // --help only on its own
+  };
+  for (const auto& args : cases) {
+    std::string joined;
+    for (const auto& a : args) joined += (joined.empty() ? "" : " ") + a;
+    Result r = Run(args);
+    EXPECT_EQ(r.code, 17) << joined;
+    EXPECT_NE(r.out.find("Invalid command line: \"" + joined + "\""), std::string::npos)
+        << joined << "\n" << r.out;
+    EXPECT_FALSE(tree_.Exists("dst")) << joined;
+  }
+}
+
+TEST_F(TwinmereCliTest, NoFoldersReportsSourceNotSet) {
+  Result r = Run({});
+  EXPECT_EQ(r.code, 18);
+  EXPECT_NE(r.out.find("Source Path not set."), std::string::npos) << r.out;
+}
+
+TEST_F(TwinmereCliTest, RealSyncCopiesTheTreeAndWritesTheReport) {
+  tree_.WriteFile("src/top.txt", "top");
+  tree_.WriteFile("src/with blank/inner.txt", "inner");
+  tree_.WriteFile("src/deep/er/\xC3\xA9t\xC3\xA9.txt", "utf-8");
+  tree_.MakeLink("src/link", "deep/er");
+  tree_.MakeFolder("src/empty");
+  const std::string report = tree_.Path("report.txt");
+
+  // No -s: the run starts at once all the same.
+  Result r = Run({"-q", "-r", report, tree_.Folder("src"), tree_.Folder("new/dst")});
+  EXPECT_EQ(r.code, 0) << r.out << r.err;
+  EXPECT_EQ(tree_.ReadFile("new/dst/top.txt"), "top");
+  EXPECT_EQ(tree_.ReadFile("new/dst/with blank/inner.txt"), "inner");
+  EXPECT_EQ(tree_.ReadFile("new/dst/deep/er/\xC3\xA9t\xC3\xA9.txt"), "utf-8");
+  EXPECT_EQ(tree_.ReadLink("new/dst/link"), "deep/er");
+  EXPECT_TRUE(tree_.Exists("new/dst/empty"));
+
+  // Every line of the message log reached standard output, and the report.
+  EXPECT_NE(r.out.find("Synchronization completed."), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("top.txt"), std::string::npos) << r.out;
+  std::string text = tree_.ReadFile("report.txt");
+  EXPECT_NE(text.find("Synchronization completed."), std::string::npos) << text;
+  EXPECT_NE(text.find("top.txt"), std::string::npos) << text;
+  // Standard error is no terminal here: no progress line at all.
+  EXPECT_EQ(r.err, "");
+
+  // A second run finds nothing to do.
+  Result again = Run({"-s", "-q", tree_.Folder("src"), tree_.Folder("new/dst")});
+  EXPECT_EQ(again.code, 0);
+  EXPECT_EQ(again.out.find("top.txt"), std::string::npos) << again.out;
+}
+
+TEST_F(TwinmereCliTest, InterruptDuringALargeCopyLeavesTheOlderFileIntact) {
+  MakeLargeReplacement(300);
+  Process p = Start({"-s", "-q", "-ns", tree_.Folder("src"), tree_.Folder("dst")});
+  ASSERT_TRUE(WaitUntilOpen(p.pid, tree_.Path("src/big.bin")));
+  kill(p.pid, SIGINT);
+  int code = Wait(p);
+  std::string out = ReadWhole(p.out_path);
+
+  EXPECT_EQ(code, 1) << out << ReadWhole(p.err_path);
+  EXPECT_NE(out.find("Synchronization stopped."), std::string::npos) << out;
+  EXPECT_EQ(tree_.ReadFile("dst/big.bin"), "the older contents");
+  // No partial copy is left beside it.
+  EXPECT_EQ(tree_.List("dst"), std::vector<std::string>{"big.bin"});
+}
+
+TEST_F(TwinmereCliTest, InterruptIsRefusedWhenStopIsDisallowed) {
+  MakeLargeReplacement(200);
+  Process p = Start({"-s", "-q", "-ns", "-ds", tree_.Folder("src"), tree_.Folder("dst")});
+  ASSERT_TRUE(WaitUntilOpen(p.pid, tree_.Path("src/big.bin")));
+  kill(p.pid, SIGINT);
+  int code = Wait(p);
+  std::string out = ReadWhole(p.out_path);
+  std::string err = ReadWhole(p.err_path);
+
+  EXPECT_EQ(code, 0) << out << err;
+  EXPECT_NE(err.find("cannot be stopped"), std::string::npos) << err;
+  EXPECT_NE(out.find("Synchronization completed."), std::string::npos) << out;
+  struct stat st {};
+  ASSERT_EQ(lstat(tree_.Path("dst/big.bin").c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, 200 << 20);
+}
+
+TEST_F(TwinmereCliTest, TermStopsEvenWhenStopIsDisallowed) {
+  MakeLargeReplacement(300);
+  Process p = Start({"-s", "-q", "-ns", "-ds", tree_.Folder("src"), tree_.Folder("dst")});
+  ASSERT_TRUE(WaitUntilOpen(p.pid, tree_.Path("src/big.bin")));
+  kill(p.pid, SIGTERM);
+  int code = Wait(p);
+  std::string out = ReadWhole(p.out_path);
+  EXPECT_EQ(code, 1) << out;
+  EXPECT_EQ(tree_.ReadFile("dst/big.bin"), "the older contents");
+}
+
+}  // namespace
+}  // namespace twinmere
