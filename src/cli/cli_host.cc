@@ -162,7 +162,9 @@ void CliHost::EnterIdleState() {
 }
 
 void CliHost::CloseProgram(int /*exit_code*/) {
-  // The process ends with the session's exit code as soon as the run returns.
+  // The process ends with the session's exit code as soon as the run returns;
+  // the live line goes now, as the window would.
+  EnterIdleState();
   close_requested_ = true;
 }
 

@@ -108,10 +108,12 @@ int Main(int argc, char** argv) {
   options.ReportLevel = settings.ReportLevel;
 
   std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
-  const std::string arguments = JoinArguments(argc - 1, argv + 1);
-  CommandLineContext context{*fs, ProgramStateFolder(folders), settings.ReportLevel};
-  const bool valid = ParseCommandLine(arguments, options, context);
-  ApplyDefaultReport(arguments, settings.Report, options);
+  const std::string arguments = JoinArguments(argc, argv);
+  const CommandLineContext context{*fs, ProgramStateFolder(folders), settings.ReportLevel};
+  // Parsing, the default report file for an empty command line, and on a
+  // fault the error line with exit code 17.
+  const StartupCommandLine command_line =
+      ReadStartupCommandLine(arguments, settings.Report, context, options);
 
   SyncSession session;
   SystemClock clock;
@@ -123,12 +125,12 @@ int Main(int argc, char** argv) {
   Reporter reporter(options, facts, *fs, display, clock);
   reporter.SetArgumentString(arguments);
 
-  if (!valid) {
+  if (!command_line.valid) {
     // Shown through the message log like every other line, so that it also
     // reaches a report file named before the fault; nothing is run.
-    reporter.AddReportLine(InvalidCommandLineLine(arguments), ReportLineKind::Error, 0,
+    reporter.AddReportLine(command_line.error_line, ReportLineKind::Error, 0,
                            LineFlush::Throttled);
-    return kExitInvalidCommandLine;
+    return command_line.exit_code;
   }
 
   Synchronizer synchronizer(options, session, facts, *fs, reporter, host);
