@@ -105,15 +105,16 @@ int Main(int argc, char** argv) {
   const ProgramSettings settings = ReadProgramSettings(registry, folders);
 
   SyncOptions options;
-  options.ReportLevel = settings.ReportLevel;
+  options.ReportLevel = settings.default_report_level;
 
   std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
   const std::string arguments = JoinArguments(argc, argv);
-  const CommandLineContext context{*fs, ProgramStateFolder(folders), settings.ReportLevel};
+  const CommandLineContext context{*fs, ProgramStateFolder(folders),
+                                   settings.default_report_level};
   // Parsing, the default report file for an empty command line, and on a
   // fault the error line with exit code 17.
   const StartupCommandLine command_line =
-      ReadStartupCommandLine(arguments, settings.Report, context, options);
+      ReadStartupCommandLine(arguments, settings.default_report, context, options);
 
   SyncSession session;
   SystemClock clock;
