@@ -70,6 +70,12 @@ class Reporter {
 
   void AddReportLine(std::string_view text, ReportLineKind kind, double interval, LineFlush flush);
 
+  // Writes the report buffer to the report file (opening it with its start
+  // line at the first flush of a run); with final, finishes the report. The
+  // run driver calls it once before the first phase, so that the report is
+  // open (and its path known) before any item is met.
+  void FlushReport(bool final);
+
   // One action's line and counters. error 0: the success line of `code` and
   // its counters (side chooses Target or Source counters); kErrCancelled:
   // nothing; any other error: the error line and ErrorCount + 1.

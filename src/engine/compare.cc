@@ -1,0 +1,81 @@
+#include "engine/compare.h"
+
+#include <string_view>
+
+#include "engine/action_codes.h"
+
+namespace twinmere {
+namespace {
+
+char FoldAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Equal apart from the letter case of ASCII letters; other bytes must match.
+bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  }
+  return true;
+}
+
+std::string_view NamePart(std::string_view path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// |a - b| without overflow, saturated to the int64 range.
+uint64_t Distance(int64_t a, int64_t b) {
+  return a >= b ? static_cast<uint64_t>(a) - static_cast<uint64_t>(b)
+                : static_cast<uint64_t>(b) - static_cast<uint64_t>(a);
+}
+
+}  // namespace
+
+int CompareTimes(FileTime item, FileTime other, bool no_daylight) {
+  const uint64_t distance = Distance(item.ns, other.ns);
+  if (!no_daylight && distance >= static_cast<uint64_t>(kHourLowNs) &&
+      distance <= static_cast<uint64_t>(kHourHighNs)) {
+    return 0;
+  }
+  if (distance <= static_cast<uint64_t>(kTimeToleranceNs)) return 0;
+  return item.ns > other.ns ? kItemNewer : kOtherNewer;
+}
+
+int Compare(FilesEnumerator& e, const std::string& other_path, bool with_security,
+            const CompareRules& rules, IEnumFile& callback) {
+  e.ForgetItemSecurity();
+  if (!e.IsOtherCached(other_path)) {
+    const ErrorCode error = e.FindOther(other_path);
+    if (IsMissingError(error)) return kOtherMissing;
+    if (error != kSuccess) {
+      callback.AccessError(other_path, error);
+      return kOtherInaccessible;
+    }
+  }
+  const ItemInfo& item = e.Item();
+  const ItemInfo& other = e.Other();
+
+  // A lookup that answers with a name other than the one asked for (apart
+  // from letter case on a case-insensitive file system) found some other
+  // item through an alias: it must never be taken for the counterpart.
+  const std::string_view wanted = NamePart(other_path);
+  if (!EqualIgnoringCase(other.name, wanted)) return kShortNameClash;
+
+  int result = 0;
+  if (rules.check_case && other.name != wanted) result |= kCaseDiffers;
+  result |= CompareTimes(item.modify_time, other.modify_time, rules.no_daylight);
+  if (item.size != other.size) result |= kSizeDiffers;
+  // A link and a regular file of the same name are both "files" to the
+  // attribute word, yet one cannot stand for the other: the kind difference
+  // counts as a content difference, so the copy plan replaces the counterpart.
+  if (item.kind != other.kind && !item.IsFolder() && !other.IsFolder()) result |= kSizeDiffers;
+  if ((item.mode & 07777) != (other.mode & 07777)) result |= kAttributesDiffer;
+  if (item.IsFolder() != other.IsFolder()) result |= kKindDiffers;
+
+  if (with_security && rules.security_support) result |= e.CompareSecurity(other_path);
+  return result;
+}
+
+}  // namespace twinmere
