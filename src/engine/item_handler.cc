@@ -35,6 +35,13 @@ bool Synchronizer::Impl::IsReportFile(const std::string& short_form_path) const 
   return !report.empty() && short_form_path == report;
 }
 
+bool Synchronizer::Impl::HoldsReportFile(const std::string& folder_path) const {
+  const std::string& report = reporter.Run().ReportShortPath;
+  return report.size() > folder_path.size() + 1 &&
+         report.compare(0, folder_path.size(), folder_path) == 0 &&
+         report[folder_path.size()] == '/';
+}
+
 int Synchronizer::Impl::CompareItem(FilesEnumerator& e, const std::string& other_path,
                                     bool with_security) {
   const CompareRules rules{check_case, options.NoDaylight, context.security_support};
@@ -56,6 +63,11 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
   const bool report_here = phase == Phase::CopyToTarget ? run.ReportInSource : run.ReportInTarget;
   const bool report_there = phase == Phase::CopyToTarget ? run.ReportInTarget : run.ReportInSource;
   if (acting && !is_folder && report_here && IsReportFile(e.ShortFormPath())) return;
+  // A Target folder that holds the report file cannot be removed as an extra
+  // item; trying would end every such run with an error.
+  if (phase == Phase::DeleteInTarget && is_folder && report_here && HoldsReportFile(e.FullPath())) {
+    return;
+  }
 
   const bool from_source = phase == Phase::ExploreSource || phase == Phase::CopyToTarget;
   const std::string& home = from_source ? options.Source : options.Target;

@@ -54,6 +54,7 @@ struct Synchronizer::Impl {
   void File(FilesEnumerator& e);
   int CompareItem(FilesEnumerator& e, const std::string& other_path, bool with_security);
   bool IsReportFile(const std::string& short_form_path) const;
+  bool HoldsReportFile(const std::string& folder_path) const;
   void Estimate(int result, uint64_t size);
   void CopyToTargetPhase(FilesEnumerator& e, const std::string& path, int result);
   void CopyToSourcePhase(FilesEnumerator& e, const std::string& path, int result);
