@@ -28,9 +28,20 @@ std::string LexicalParent(const std::string& folder) {
   return folder.substr(0, slash + 1);
 }
 
+}  // namespace
+
+bool LookupFolder(FileSystem& fs, const std::string& folder, ItemInfo& info) {
+  const std::string path = WithSeparator(folder);
+  // "folder/." names the folder itself even when `folder` is a link to it;
+  // file systems that do not know "." are asked for the folder as written.
+  return fs.Lookup(path + ".", info) == kSuccess || fs.Lookup(path, info) == kSuccess;
+}
+
+namespace {
+
 bool Identify(FileSystem& fs, const std::string& path, Identity& id) {
   ItemInfo info;
-  if (fs.Lookup(path, info) != kSuccess) return false;
+  if (!LookupFolder(fs, path, info)) return false;
   id = {info.device, info.inode};
   return true;
 }
@@ -41,7 +52,9 @@ struct Chain {
 };
 
 // The identities of the folder (or of its nearest existing ancestor) and of
-// every folder above it, up to the root.
+// every folder above it, up to the root. The way up goes through "..", which
+// leaves every link behind; where ".." is not understood, the lexical
+// parents of the path are taken.
 Chain IdentityChain(FileSystem& fs, const std::string& folder) {
   constexpr int kMaxDepth = 4096;
   Chain result;
@@ -55,10 +68,20 @@ Chain IdentityChain(FileSystem& fs, const std::string& folder) {
     path = parent;
   }
   chain.push_back(id);
+  bool lexical = false;
   for (int depth = 0; depth < kMaxDepth; ++depth) {
-    path += "../";
     Identity up;
-    if (!Identify(fs, path, up) || up == chain.back()) break;  // the root is its own parent
+    ItemInfo info;
+    if (!lexical && fs.Lookup(path + "..", info) == kSuccess) {
+      path += "../";
+      up = {info.device, info.inode};
+    } else {
+      lexical = true;
+      const std::string parent = LexicalParent(path);
+      if (parent == path || !Identify(fs, parent, up)) break;
+      path = parent;
+    }
+    if (up == chain.back()) break;  // the root is its own parent
     chain.push_back(up);
   }
   return result;

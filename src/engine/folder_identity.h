@@ -17,4 +17,9 @@ namespace twinmere {
 // can be looked up is taken as unrelated.
 bool SameOrNestedFolders(FileSystem& fs, const std::string& a, const std::string& b);
 
+// Looks up the folder `folder` names, following it when it is a link (a
+// folder given by the user is taken as written). Fills `info` and returns
+// true when it exists; it may be a file.
+bool LookupFolder(FileSystem& fs, const std::string& folder, ItemInfo& info);
+
 }  // namespace twinmere

@@ -42,6 +42,21 @@ bool Synchronizer::Impl::HoldsReportFile(const std::string& folder_path) const {
          report[folder_path.size()] == '/';
 }
 
+bool Synchronizer::Impl::InBlockedFolder(const std::string& path) const {
+  for (const std::string& folder : blocked_folders) {
+    if (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+        path[folder.size()] == '/') {
+      return true;
+    }
+  }
+  return false;
+}
+
+void Synchronizer::Impl::BlockIfStillInTheWay(const std::string& path) {
+  ItemInfo info;
+  if (fs.Lookup(path, info) == kSuccess && !info.IsFolder()) blocked_folders.push_back(path);
+}
+
 int Synchronizer::Impl::CompareItem(FilesEnumerator& e, const std::string& other_path,
                                     bool with_security) {
   const CompareRules rules{check_case, options.NoDaylight, context.security_support};
@@ -76,6 +91,7 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
   const std::string path = other_root + (full.size() > home.size() ? full.substr(home.size()) : "");
 
   if (acting && !is_folder && report_there && IsReportFile(e.OtherShortFormPath(path))) return;
+  if (acting && !blocked_folders.empty() && InBlockedFolder(path)) return;
 
   const bool with_security =
       phase != Phase::DeleteInTarget && !(phase == Phase::ExploreTarget && options.Delete);
@@ -100,6 +116,7 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
       }
       break;
   }
+  if (acting && is_folder && (result & kKindDiffers)) BlockIfStillInTheWay(path);
   if (acting) {
     AddWorkDone(kItemUnits, 0);
     if (copying_shown) host.ShowStatus(session.SearchingText, "", 2);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "engine/synchronizer.h"
 
@@ -36,6 +37,10 @@ struct Synchronizer::Impl {
   int removing_conflict = 0;
   // ShowStatus was called with CopyingText for the current item.
   bool copying_shown = false;
+  // Counterparts of folders that met an item of the other kind which stayed
+  // in place: nothing inside such a folder can be placed there, so its
+  // contents are passed over silently instead of failing one by one.
+  std::vector<std::string> blocked_folders;
 
   // --- run driver (synchronizer.cc) ---
   void Synchronize();
@@ -55,6 +60,8 @@ struct Synchronizer::Impl {
   int CompareItem(FilesEnumerator& e, const std::string& other_path, bool with_security);
   bool IsReportFile(const std::string& short_form_path) const;
   bool HoldsReportFile(const std::string& folder_path) const;
+  bool InBlockedFolder(const std::string& path) const;
+  void BlockIfStillInTheWay(const std::string& path);
   void Estimate(int result, uint64_t size);
   void CopyToTargetPhase(FilesEnumerator& e, const std::string& path, int result);
   void CopyToSourcePhase(FilesEnumerator& e, const std::string& path, int result);

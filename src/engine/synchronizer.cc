@@ -89,7 +89,7 @@ void Synchronizer::Impl::Refuse(const std::string& line, int exit_code) {
 
 bool Synchronizer::Impl::FolderExists(const std::string& path) {
   ItemInfo info;
-  return fs.Lookup(path, info) == kSuccess && info.IsFolder();
+  return LookupFolder(fs, path, info) && info.IsFolder();
 }
 
 // Security is compared and copied only by a privileged user, without
@@ -123,6 +123,7 @@ void Synchronizer::Impl::LocateReport() {
 }
 
 void Synchronizer::Impl::Walk(FilesEnumerator& e, const std::string& folder, EnumMode mode) {
+  blocked_folders.clear();
   e.SetFolder(folder);
   e.Enumerate(self, mode, "*");
 }

@@ -235,11 +235,8 @@ TEST_F(SynchronizerTest, StopDuringCopyToTargetSkipsTheRestAndKeepsTheProgramOpe
   Put("dst/only-dst.txt", "d");
   run_.options.Bidi = run_.options.New = true;
   run_.options.Quiet = true;
-  int items_in_phase_2 = 0;
   run_.host.on_pump = [&] {
-    if (run_.session.CurrentPhase == Phase::CopyToTarget && ++items_in_phase_2 == 3) {
-      run_.session.StopRequested = 1;
-    }
+    if (run_.Counters().FilesCopiedToTarget == 3) run_.session.StopRequested = 1;
   };
 
   EXPECT_EQ(run_.Run(), 1) << run_.AllLines();
@@ -348,6 +345,7 @@ TEST_F(SynchronizerTest, FileAgainstFolderWithDeleteRemovesTheFolderWithItsFiles
 
 TEST_F(SynchronizerTest, FileAgainstFolderInTheBackwardPhaseIsAnErrorLine) {
   Put("src/x/a.txt", "a", 0);
+  tree_.SetTime("src/x", kT0);
   Put("dst/x", "newer file", 100);
   run_.options.Bidi = run_.options.New = true;
 
@@ -359,6 +357,7 @@ TEST_F(SynchronizerTest, FileAgainstFolderInTheBackwardPhaseIsAnErrorLine) {
             1u)
       << run_.AllLines();
   EXPECT_TRUE(tree_.Exists("src/x/a.txt"));
+  EXPECT_EQ(run_.Counters().ErrorCount, 1);  // the folder's contents are passed over
 }
 
 TEST_F(SynchronizerTest, ExcludeSubfoldersProcessesOnlyTheTopFiles) {
