@@ -442,6 +442,20 @@ TEST_F(SynchronizerTest, ReportInsideTargetSurvivesDeleteAndIsNotCopiedBack) {
   EXPECT_EQ(ReadWhole(Dst("logs/report.txt")).find("Would be"), std::string::npos);
 }
 
+TEST_F(SynchronizerTest, AppendedReportInTargetIsFirstBroughtUpToDateFromSource) {
+  Put("src/report.txt", "kept in source\n", 100);
+  Put("dst/report.txt", "stale\n", 0);
+  run_.options.Report = Dst("report.txt");
+  run_.options.Append = true;
+
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+
+  const std::string report = ReadWhole(Dst("report.txt"));
+  EXPECT_EQ(report.rfind("kept in source\n", 0), 0u) << report;
+  EXPECT_NE(report.find("Synchronization completed."), std::string::npos);
+  EXPECT_EQ(ReadWhole(Src("report.txt")), "kept in source\n");  // one-way: not copied back
+}
+
 // The ACL of a path as text ("" when it has none of that kind).
 std::string AclText(const std::string& path, acl_type_t type) {
   acl_t acl = acl_get_file(path.c_str(), type);
