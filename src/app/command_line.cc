@@ -189,9 +189,10 @@ std::string BuildCommandLine(const SyncOptions& options, int32_t default_report_
 
 namespace {
 
-// A folder as a positional argument: quoted when it holds a blank, or when it
-// would otherwise read as a switch.
-std::string FolderArgument(const std::string& folder) {
+// The first folder as a positional argument: quoted when it holds a blank, is
+// empty (a Target follows) or would otherwise read as a switch. The second
+// folder can begin with "-" unquoted: the switch list is over by then.
+std::string SourceArgument(const std::string& folder) {
   if (folder.empty() || folder.front() == '-') return '"' + folder + '"';
   return QuoteIfBlank(folder);
 }
@@ -200,8 +201,8 @@ std::string FolderArgument(const std::string& folder) {
 
 std::string BuildArguments(const SyncOptions& options, int32_t default_report_level) {
   std::string args = BuildCommandLine(options, default_report_level);
-  if (!options.Source.empty() || !options.Target.empty()) args += ' ' + FolderArgument(options.Source);
-  if (!options.Target.empty()) args += ' ' + FolderArgument(options.Target);
+  if (!options.Source.empty() || !options.Target.empty()) args += ' ' + SourceArgument(options.Source);
+  if (!options.Target.empty()) args += ' ' + QuoteIfBlank(options.Target);
   return args;
 }
 

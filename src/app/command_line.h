@@ -91,8 +91,11 @@ std::string BuildCommandLine(const SyncOptions& options, int32_t default_report_
 
 // BuildCommandLine followed by the folders: a blank and Source when it is not
 // empty, then a blank and Target when it is not empty. A folder that holds a
-// blank or begins with "-" is quoted, and an empty Source before a Target is
-// written as "" so that the Target stays the second folder. Never fails.
+// blank is quoted, so is a Source that begins with "-" (it would read as a
+// switch), and an empty Source before a Target is written as "" so that the
+// Target stays the second folder. A path that holds both a blank and a double
+// quote cannot be written in this syntax (there is no escape character). Never
+// fails.
 std::string BuildArguments(const SyncOptions& options, int32_t default_report_level);
 
 // The full command line of a saved launcher: the program path (quoted when it

@@ -279,8 +279,8 @@ TEST(BuildCommandLine, LauncherLineQuotesPathsWithBlanksAndKeepsFolderPositions)
   options.Source.clear();
   EXPECT_EQ(BuildArguments(options, 215), " \"\" /backup/");
   options.Source = "-odd/";
-  options.Target.clear();
-  EXPECT_EQ(BuildArguments(options, 215), " \"-odd/\"");
+  options.Target = "-r\"x/";  // the switch list is over: no quotes needed
+  EXPECT_EQ(BuildArguments(options, 215), " \"-odd/\" -r\"x/");
 }
 
 // Random option records survive BuildArguments followed by ParseCommandLine,
@@ -291,7 +291,7 @@ TEST_F(CommandLineTest, RandomRecordsSurviveBuildThenParse) {
                                             "/my docs/a b.txt", "logs/x", "-dash.txt",
                                             "/a\"b"};
   const std::vector<std::string> folders = {"", "/a/", "/my data/", "/x/y z/", "-dash/",
-                                            "rel/", "/", "/\xff\xfe/"};
+                                            "rel/", "/", "/\xff\xfe/", "/q\"uote/"};
   auto coin = [&] { return random() % 2 == 1; };
   for (int i = 0; i < 3000; ++i) {
     SyncOptions record;
