@@ -15,8 +15,8 @@ constexpr int32_t kLevel = 31;
 
 twinmere::testing::FakeLookupFs& FileSystem() {
   static twinmere::testing::FakeLookupFs* fs = [] {
-    auto* made = new twinmere::testing::FakeLookupFs(
-        twinmere::testing::FakeLookupFs::Case::Insensitive);
+    auto* made =
+        new twinmere::testing::FakeLookupFs(twinmere::testing::FakeLookupFs::Case::Insensitive);
     made->AddFolder("/Data/Photos 2024", "PHOTOS~1");
     made->AddFolder("/Data/Backup");
     made->AddFile("/Data/file.txt");
@@ -41,9 +41,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   parsed.ReportLevel = kLevel;
   const twinmere::ParseResult result = twinmere::ParseCommandLine(args, parsed, context);
   if (!result.valid) return 0;
-  if (parsed.Bidi && (parsed.Delete || !parsed.New)) Fail("Bidi with Delete or without New", args, "");
+  if (parsed.Bidi && (parsed.Delete || !parsed.New))
+    Fail("Bidi with Delete or without New", args, "");
   if (parsed.Restriction < 0 || parsed.ReportLevel < 0) Fail("negative number", args, "");
-  if (result.view_report_enabled.has_value() && *result.view_report_enabled == parsed.Report.empty())
+  if (result.view_report_enabled.has_value() &&
+      *result.view_report_enabled == parsed.Report.empty())
     Fail("View Report flag disagrees with Report", args, "");
 
   const std::string rebuilt = twinmere::BuildArguments(parsed, kLevel);

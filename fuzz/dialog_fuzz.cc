@@ -58,8 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             state.chkAppend.checked == options.Append,
         "check boxes differ from the strict reading", args);
   Check(state.txtReport == options.Report, "report differs", args);
-  Check(state.txtSource == options.Source && state.txtTarget == options.Target,
-        "folders differ", args);
+  Check(state.txtSource == options.Source && state.txtTarget == options.Target, "folders differ",
+        args);
   Check(state.ReportLevel == options.ReportLevel, "level differs", args);
   return 0;
 }

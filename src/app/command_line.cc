@@ -44,7 +44,8 @@ ParseResult ParseCommandLine(const std::string& args, SyncOptions& options,
     p = command_line::SkipBlanks(text, p);
     if (p >= text.size() || text[p] != '-') break;
     const size_t end = command_line::SwitchNameEnd(text, p);
-    const Switch which = command_line::LookupSwitch(std::string_view(text).substr(p + 1, end - p - 1));
+    const Switch which =
+        command_line::LookupSwitch(std::string_view(text).substr(p + 1, end - p - 1));
     p = end;
     switch (which) {
       case Switch::Unknown:
@@ -145,9 +146,9 @@ std::string InvalidCommandLineMessage(const std::string& args) {
 
 StartupCommandLine ReadStartupCommandLine(const std::string& args,
                                           const std::string& default_report_file,
-                                          const CommandLineContext& context,
-                                          SyncOptions& options) {
+                                          const CommandLineContext& context, SyncOptions& options) {
   StartupCommandLine startup;
+  options.ReportLevel = context.default_report_level;
   ApplyDefaultReport(args, default_report_file, options);
   const ParseResult parsed = ParseCommandLine(args, options, context);
   startup.valid = parsed.valid;
@@ -201,7 +202,8 @@ std::string SourceArgument(const std::string& folder) {
 
 std::string BuildArguments(const SyncOptions& options, int32_t default_report_level) {
   std::string args = BuildCommandLine(options, default_report_level);
-  if (!options.Source.empty() || !options.Target.empty()) args += ' ' + SourceArgument(options.Source);
+  if (!options.Source.empty() || !options.Target.empty())
+    args += ' ' + SourceArgument(options.Source);
   if (!options.Target.empty()) args += ' ' + QuoteIfBlank(options.Target);
   return args;
 }

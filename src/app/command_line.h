@@ -24,9 +24,11 @@ namespace twinmere {
 
 // What the reader needs besides the text.
 struct CommandLineContext {
-  FileSystem& file_system;    // gives folders the names stored on disk
-  std::string state_folder;   // where a bare report name goes (may be empty)
-  int32_t default_report_level = kDefaultReportLevel;  // the settings' default
+  FileSystem& file_system;   // gives folders the names stored on disk
+  std::string state_folder;  // where a bare report name goes (may be empty)
+  // The settings' default report level; start-up gives it to ReportLevel
+  // before reading the line.
+  int32_t default_report_level = kDefaultReportLevel;
 };
 
 struct ParseResult {
@@ -66,19 +68,19 @@ bool ApplyDefaultReport(const std::string& args, const std::string& default_repo
 // Invalid command line: "<args>"
 std::string InvalidCommandLineMessage(const std::string& args);
 
-// What start-up does with its argument string, in one step: ParseCommandLine,
+// What start-up does with its argument string, in one step: ReportLevel from
+// the settings' default, ParseCommandLine,
 // the default report rule, and on a fault the message, exit code 17 and Start
 // and Quiet cleared (so that the program neither runs nor exits by itself).
 struct StartupCommandLine {
   bool valid = false;
   std::optional<bool> view_report_enabled;
-  int exit_code = 0;        // 17 for an invalid command line, else 0
-  std::string error_line;   // empty when valid
+  int exit_code = 0;       // 17 for an invalid command line, else 0
+  std::string error_line;  // empty when valid
 };
 StartupCommandLine ReadStartupCommandLine(const std::string& args,
                                           const std::string& default_report_file,
-                                          const CommandLineContext& context,
-                                          SyncOptions& options);
+                                          const CommandLineContext& context, SyncOptions& options);
 
 // The argument string of `options`, switches only, each piece with a leading
 // blank, in a fixed order: " -s", " -q", " -m", " -ds", " -qs", " -xs", " -d"

@@ -24,14 +24,22 @@ size_t SwitchNameEnd(std::string_view text, size_t p) {
 
 Switch LookupSwitch(std::string_view name) {
   static constexpr std::array<std::pair<std::string_view, Switch>, 17> kSwitches = {{
-      {"Q", Switch::Quiet},           {"S", Switch::Start},
-      {"M", Switch::Minimized},       {"R", Switch::Report},
-      {"A", Switch::Append},          {"RR", Switch::Restriction},
-      {"BI", Switch::Bidi},           {"D", Switch::Delete},
-      {"NEW", Switch::New},           {"NS", Switch::NoSecurity},
-      {"NDL", Switch::NoDaylight},    {"AD", Switch::AllowDecryption},
-      {"C", Switch::Case},            {"XS", Switch::ExcludeSubfolders},
-      {"QS", Switch::QuickStart},     {"DS", Switch::DisallowStop},
+      {"Q", Switch::Quiet},
+      {"S", Switch::Start},
+      {"M", Switch::Minimized},
+      {"R", Switch::Report},
+      {"A", Switch::Append},
+      {"RR", Switch::Restriction},
+      {"BI", Switch::Bidi},
+      {"D", Switch::Delete},
+      {"NEW", Switch::New},
+      {"NS", Switch::NoSecurity},
+      {"NDL", Switch::NoDaylight},
+      {"AD", Switch::AllowDecryption},
+      {"C", Switch::Case},
+      {"XS", Switch::ExcludeSubfolders},
+      {"QS", Switch::QuickStart},
+      {"DS", Switch::DisallowStop},
       {"RL", Switch::ReportLevel},
   }};
   std::string upper(name);
@@ -46,7 +54,9 @@ Switch LookupSwitch(std::string_view name) {
 
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 }  // namespace
 
@@ -82,14 +92,13 @@ NumberStatus ParseNumber(std::string_view token, int32_t& value) {
     }
   }
   if (!any_digit || i != token.size()) return NumberStatus::NotANumber;
-  const bool round_up =
-      first_fraction_digit > 5 ||
-      (first_fraction_digit == 5 && (nonzero_after_first || whole % 2 == 1));
+  const bool round_up = first_fraction_digit > 5 ||
+                        (first_fraction_digit == 5 && (nonzero_after_first || whole % 2 == 1));
   if (round_up) ++whole;
   const uint64_t limit = negative ? uint64_t{1} << 31 : (uint64_t{1} << 31) - 1;
   if (whole > limit) return NumberStatus::OutOfRange;
-  value = negative ? static_cast<int32_t>(-static_cast<int64_t>(whole))
-                   : static_cast<int32_t>(whole);
+  value =
+      negative ? static_cast<int32_t>(-static_cast<int64_t>(whole)) : static_cast<int32_t>(whole);
   return NumberStatus::Ok;
 }
 

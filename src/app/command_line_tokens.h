@@ -11,9 +11,24 @@ namespace twinmere::command_line {
 
 // The switches; Unknown for any other name.
 enum class Switch {
-  Unknown, Quiet, Start, Minimized, Report, Append, Restriction, Bidi, Delete, New,
-  NoSecurity, NoDaylight, AllowDecryption, Case, ExcludeSubfolders, QuickStart,
-  DisallowStop, ReportLevel,
+  Unknown,
+  Quiet,
+  Start,
+  Minimized,
+  Report,
+  Append,
+  Restriction,
+  Bidi,
+  Delete,
+  New,
+  NoSecurity,
+  NoDaylight,
+  AllowDecryption,
+  Case,
+  ExcludeSubfolders,
+  QuickStart,
+  DisallowStop,
+  ReportLevel,
 };
 
 // Leading and trailing blanks (spaces only) removed.

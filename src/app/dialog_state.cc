@@ -30,21 +30,36 @@ namespace {
 
 CheckBoxState* BoxOf(OptionsDialogState& state, Switch which) {
   switch (which) {
-    case Switch::Quiet: return &state.chkQuiet;
-    case Switch::Start: return &state.chkStart;
-    case Switch::Minimized: return &state.chkMinimized;
-    case Switch::Append: return &state.chkAppend;
-    case Switch::Bidi: return &state.chkBidi;
-    case Switch::Delete: return &state.chkDelete;
-    case Switch::New: return &state.chkNew;
-    case Switch::NoSecurity: return &state.chkNoSecurity;
-    case Switch::NoDaylight: return &state.chkNoDaylight;
-    case Switch::AllowDecryption: return &state.chkAllowDecryption;
-    case Switch::Case: return &state.chkCase;
-    case Switch::ExcludeSubfolders: return &state.chkSubfolders;
-    case Switch::QuickStart: return &state.chkQuickStart;
-    case Switch::DisallowStop: return &state.chkDisallowStop;
-    default: return nullptr;
+    case Switch::Quiet:
+      return &state.chkQuiet;
+    case Switch::Start:
+      return &state.chkStart;
+    case Switch::Minimized:
+      return &state.chkMinimized;
+    case Switch::Append:
+      return &state.chkAppend;
+    case Switch::Bidi:
+      return &state.chkBidi;
+    case Switch::Delete:
+      return &state.chkDelete;
+    case Switch::New:
+      return &state.chkNew;
+    case Switch::NoSecurity:
+      return &state.chkNoSecurity;
+    case Switch::NoDaylight:
+      return &state.chkNoDaylight;
+    case Switch::AllowDecryption:
+      return &state.chkAllowDecryption;
+    case Switch::Case:
+      return &state.chkCase;
+    case Switch::ExcludeSubfolders:
+      return &state.chkSubfolders;
+    case Switch::QuickStart:
+      return &state.chkQuickStart;
+    case Switch::DisallowStop:
+      return &state.chkDisallowStop;
+    default:
+      return nullptr;
   }
 }
 
@@ -57,7 +72,8 @@ void ReadInto(const std::string& args, const std::string& state_folder,
     p = command_line::SkipBlanks(text, p);
     if (p >= text.size() || text[p] != '-') break;
     const size_t end = command_line::SwitchNameEnd(text, p);
-    const Switch which = command_line::LookupSwitch(std::string_view(text).substr(p + 1, end - p - 1));
+    const Switch which =
+        command_line::LookupSwitch(std::string_view(text).substr(p + 1, end - p - 1));
     p = end;
     if (CheckBoxState* box = BoxOf(state, which)) {
       box->checked = true;

@@ -6,7 +6,9 @@
 
 namespace twinmere {
 
-std::string LongPathForm(const std::string& path) { return path; }
+std::string LongPathForm(const std::string& path) {
+  return path;
+}
 
 std::string AddSeparator(const std::string& path) {
   if (path.empty() || path.back() == kSeparator) return path;
@@ -31,7 +33,9 @@ bool FolderExists(FileSystem& fs, const std::string& path) {
   return attributes != kInvalidAttributes && (attributes & kAttrFolder) != 0;
 }
 
-bool IsShareRoot(const std::string&) { return false; }
+bool IsShareRoot(const std::string&) {
+  return false;
+}
 
 std::string FolderForm(FileSystem& fs, const std::string& path, NameForm form) {
   if (path.empty()) return path;

@@ -1,8 +1,8 @@
 #include "app/command_line.h"
 
-#include <random>
-
 #include <gtest/gtest.h>
+
+#include <random>
 
 #include "app/exit_codes.h"
 #include "fs/paths.h"
@@ -39,13 +39,13 @@ TEST_F(CommandLineTest, ValidityOfSwitchAndFolderCombinations) {
   const Case cases[] = {
       {"", true},
       {"   ", true},
-      {"-s", false},                // a run needs both folders
+      {"-s", false},  // a run needs both folders
       {"-s /src", false},
-      {"-s /src \"\"", false},      // an empty quoted Target is still missing
+      {"-s /src \"\"", false},  // an empty quoted Target is still missing
       {"-s /src /dst", true},
-      {"-bi -d /a /b", false},      // either order
+      {"-bi -d /a /b", false},  // either order
       {"-d -bi /a /b", false},
-      {"-rr", false},               // value missing at the very end
+      {"-rr", false},  // value missing at the very end
       {"-rr   ", false},
       {"-rr -1", false},
       {"-rr 0", true},
@@ -53,13 +53,13 @@ TEST_F(CommandLineTest, ValidityOfSwitchAndFolderCombinations) {
       {"-rl x", false},
       {"-x", false},
       {"-", false},
-      {"--q", false},               // an empty name between the two dashes
+      {"--q", false},  // an empty name between the two dashes
       {"-q-s /a /b", true},
-      {"-m-q", true},               // joined switches at the very end
+      {"-m-q", true},  // joined switches at the very end
       {"-r", false},
       {"-r \"/a b/r.txt\"x", false},
       {"-r \"/a b/r.txt\" -q", true},
-      {"\"/a\"x /b", false},        // a quoted folder must be followed by a blank
+      {"\"/a\"x /b", false},  // a quoted folder must be followed by a blank
       {"/a /b /c /d", true},
   };
   for (const Case& c : cases) EXPECT_EQ(Parse(c.args).valid, c.valid) << "[" << c.args << "]";
@@ -143,12 +143,12 @@ TEST_F(CommandLineTest, ReportPathsQuotedBareAndPlacedInTheStateFolder) {
       {"-r report.txt", "/home/u/.local/state/twinmere/report.txt"},
       {"-r \"my report.txt\"", "/home/u/.local/state/twinmere/my report.txt"},
       {"-r /var/log/r.txt", "/var/log/r.txt"},
-      {"-r logs/r.txt", "logs/r.txt"},                 // relative, kept as written
+      {"-r logs/r.txt", "logs/r.txt"},                     // relative, kept as written
       {"-r \"  /my docs/r.txt  \" -q", "/my docs/r.txt"},  // trimmed inside the quotes
       {"-r \"/no/closing", ""},
-      {"-r/tmp/r.txt", "/tmp/r.txt"},                   // "/" ends the name and starts the path
+      {"-r/tmp/r.txt", "/tmp/r.txt"},                     // "/" ends the name and starts the path
       {"-r a\"b", "/home/u/.local/state/twinmere/a\"b"},  // no escapes, no quoting mid-token
-      {"-r $HOME/r.txt", "$HOME/r.txt"},                // nothing is expanded
+      {"-r $HOME/r.txt", "$HOME/r.txt"},                  // nothing is expanded
   };
   for (const Case& c : cases) {
     ASSERT_TRUE(Parse(c.args).valid) << c.args;
@@ -213,6 +213,13 @@ TEST(StartupCommandLine, DefaultReportOnlyForACompletelyEmptyLine) {
   ReadStartupCommandLine("", "/logs/default.txt", context, options);
   EXPECT_EQ(options.Report, "/logs/default.txt");
   EXPECT_TRUE(options.Append);
+
+  const CommandLineContext settings_level{fs, kState, 99};
+  SyncOptions level;
+  ReadStartupCommandLine("-q", "", settings_level, level);
+  EXPECT_EQ(level.ReportLevel, 99);
+  ReadStartupCommandLine("-rl 7", "", settings_level, level);
+  EXPECT_EQ(level.ReportLevel, 7);
 
   for (const char* args : {" ", "-q", "/a"}) {
     SyncOptions other;
@@ -287,11 +294,11 @@ TEST(BuildCommandLine, LauncherLineQuotesPathsWithBlanksAndKeepsFolderPositions)
 // apart from the two documented exceptions.
 TEST_F(CommandLineTest, RandomRecordsSurviveBuildThenParse) {
   std::mt19937 random(20241206);
-  const std::vector<std::string> reports = {"", "r.txt", "my report.txt", "/var/log/r.txt",
-                                            "/my docs/a b.txt", "logs/x", "-dash.txt",
-                                            "/a\"b"};
-  const std::vector<std::string> folders = {"", "/a/", "/my data/", "/x/y z/", "-dash/",
-                                            "rel/", "/", "/\xff\xfe/", "/q\"uote/"};
+  const std::vector<std::string> reports = {
+      "",       "r.txt",     "my report.txt", "/var/log/r.txt", "/my docs/a b.txt",
+      "logs/x", "-dash.txt", "/a\"b"};
+  const std::vector<std::string> folders = {"",     "/a/", "/my data/",  "/x/y z/",  "-dash/",
+                                            "rel/", "/",   "/\xff\xfe/", "/q\"uote/"};
   auto coin = [&] { return random() % 2 == 1; };
   for (int i = 0; i < 3000; ++i) {
     SyncOptions record;

@@ -30,10 +30,9 @@ TEST(ReadCommandLineIntoDialog, SkipsWhatTheStrictReaderRefuses) {
     const char* source;
   };
   const Case cases[] = {
-      {"-x -q /a", true, "/a/"},     // unknown switch
-      {"-q -rr", true, ""},          // missing value
-      {"-q -rl", true, ""},
-      {"-s -q", true, ""},           // start without folders
+      {"-x -q /a", true, "/a/"},                         // unknown switch
+      {"-q -rr", true, ""},                              // missing value
+      {"-q -rl", true, ""},        {"-s -q", true, ""},  // start without folders
       {"-q-zz-s /a", true, "/a/"},
   };
   for (const Case& c : cases) {
@@ -86,7 +85,7 @@ TEST(ReadCommandLineIntoDialog, ReportLevelValues) {
   EXPECT_EQ(Read("-rl 9").ReportLevel, 9);
   EXPECT_EQ(Read("-rl 2.5").ReportLevel, 2);
   EXPECT_EQ(Read("-rl abc").ReportLevel, kLevel);
-  EXPECT_EQ(Read("-rl 9 -rl abc").ReportLevel, 9);  // unconvertible: left as it was
+  EXPECT_EQ(Read("-rl 9 -rl abc").ReportLevel, 9);      // unconvertible: left as it was
   EXPECT_EQ(Read("-rl 9 -rl -3").ReportLevel, kLevel);  // negative: the default
   EXPECT_EQ(Read("-rl 9 -rl 99999999999").ReportLevel, 9);
 }

@@ -1,8 +1,7 @@
 #include "fs/paths.h"
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "support/fake_lookup_fs.h"
 #include "support/temp_tree.h"
@@ -132,7 +131,7 @@ class LstatFs : public FakeLookupFs {
     if (lstat(path.c_str(), &st) != 0) return errno;
     info = ItemInfo{};
     info.name = path.substr(path.rfind('/') + 1);
-    info.kind = S_ISDIR(st.st_mode) ? ItemKind::Folder
+    info.kind = S_ISDIR(st.st_mode)   ? ItemKind::Folder
                 : S_ISLNK(st.st_mode) ? ItemKind::Link
                                       : ItemKind::File;
     info.mode = st.st_mode & 07777;

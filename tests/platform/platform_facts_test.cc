@@ -1,8 +1,7 @@
 #include "platform/platform_facts.h"
 
-#include <sys/utsname.h>
-
 #include <gtest/gtest.h>
+#include <sys/utsname.h>
 
 #include "platform/posix/os_release.h"
 #include "support/temp_tree.h"
@@ -47,7 +46,8 @@ TEST(DetectPlatformFacts, NewestClassWithTheKernelRelease) {
 TEST(DetectPlatformFacts, AdminExactlyForRootOrTheOwnershipCapabilities) {
   if (!testing::IsRoot()) GTEST_SKIP() << "needs root to compare with an unprivileged user";
   EXPECT_TRUE(DetectPlatformFacts().IsAdmin);
-  const int status = testing::RunAsUnprivileged([] { return DetectPlatformFacts().IsAdmin ? 1 : 0; });
+  const int status =
+      testing::RunAsUnprivileged([] { return DetectPlatformFacts().IsAdmin ? 1 : 0; });
   if (status == -1) GTEST_SKIP() << "cannot switch to an unprivileged user";
   EXPECT_EQ(status, 0);
 }

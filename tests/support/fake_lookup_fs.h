@@ -75,9 +75,7 @@ class FakeLookupFs : public FileSystem {
     return kErrNotSupported;
   }
   ErrorCode ReadSecurity(const std::string&, Security&) override { return kErrNotSupported; }
-  ErrorCode WriteSecurity(const std::string&, const Security&) override {
-    return kErrNotSupported;
-  }
+  ErrorCode WriteSecurity(const std::string&, const Security&) override { return kErrNotSupported; }
   bool KeepsSecurity(const std::string&) override { return false; }
 
  private:
