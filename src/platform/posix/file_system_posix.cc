@@ -283,13 +283,14 @@ class PosixFileSystem : public FileSystem {
     ErrorCode code = RenameAt(from_dir.get(), from_name, to_dir.get(), to_name, mode);
     if (code == kErrAlreadyExists || (code == 0 && mode == RenameMode::Replace)) {
       // A change of letter case on a case-insensitive folder: both names find
-      // the same item, and rename(2) would do nothing. Go through a
-      // temporary name.
+      // the same item (FUSE may even give them two inode numbers), and
+      // rename(2) would do nothing. Go through a temporary name.
       struct stat a, b;
       if (from_name != to_name && EqualIgnoringCase(from_name, to_name) &&
           fstatat(from_dir.get(), from_name.c_str(), &a, AT_SYMLINK_NOFOLLOW) == 0 &&
           fstatat(to_dir.get(), to_name.c_str(), &b, AT_SYMLINK_NOFOLLOW) == 0 &&
-          a.st_dev == b.st_dev && a.st_ino == b.st_ino) {
+          ((a.st_dev == b.st_dev && a.st_ino == b.st_ino) ||
+           DetectCaseInsensitive(to_dir.get()) > 0)) {
         code = RenameThroughTemporary(from_dir.get(), from_name, to_dir.get(), to_name);
       }
     }
@@ -394,7 +395,7 @@ class PosixFileSystem : public FileSystem {
     while (!relative.empty() && relative.front() == '/') relative.erase(0, 1);
     if (!openat2_missing_) {
       open_how how{};
-      how.flags = static_cast<uint64_t>(flags | O_NOFOLLOW);
+      how.flags = static_cast<uint64_t>(flags);
       how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
       const long fd = syscall(SYS_openat2, root_fd.get(), relative.c_str(), &how, sizeof how);
       if (fd >= 0) {
@@ -406,23 +407,29 @@ class PosixFileSystem : public FileSystem {
     }
     // One component at a time, never through a link.
     Fd current = std::move(root_fd);
-    size_t start = 0;
-    while (start <= relative.size()) {
+    std::vector<std::string> parts;
+    for (size_t start = 0; start <= relative.size();) {
       size_t end = relative.find('/', start);
       if (end == std::string::npos) end = relative.size();
       const std::string part = relative.substr(start, end - start);
       start = end + 1;
       if (part.empty() || part == ".") continue;
       if (part == "..") return EXDEV;
-      const bool last = start > relative.size();
-      const int step_flags = last ? (flags | O_NOFOLLOW) : (O_PATH | O_NOFOLLOW | O_CLOEXEC);
-      Fd next(openat(current.get(), part.c_str(), step_flags));
+      parts.push_back(part);
+    }
+    for (size_t i = 0; i < parts.size(); ++i) {
+      Fd next(openat(current.get(), parts[i].c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
       if (!next.valid()) return errno;
-      if (!last) {
-        struct stat st;
-        if (fstat(next.get(), &st) != 0) return errno;
-        if (S_ISLNK(st.st_mode)) return ELOOP;
+      struct stat st;
+      if (fstat(next.get(), &st) != 0) return errno;
+      if (S_ISLNK(st.st_mode)) return ELOOP;
+      const bool last = i + 1 == parts.size();
+      if (!last || (flags & O_DIRECTORY)) {
         if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+      }
+      if (last && (flags & O_PATH) == 0) {
+        next.Reset(openat(current.get(), parts[i].c_str(), flags | O_NOFOLLOW));
+        if (!next.valid()) return errno;
       }
       current = std::move(next);
     }
