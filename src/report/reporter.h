@@ -18,10 +18,13 @@
 #include "platform/file_system.h"
 #include "platform/platform_facts.h"
 #include "report/clock.h"
+#include "report/formats.h"
 #include "report/report_display.h"
 #include "report/session_counters.h"
 
 namespace twinmere {
+
+class ReportFileWriter;
 
 enum class ReportLineKind : int { Action = 0, Error = -1 };
 
@@ -89,6 +92,18 @@ class Reporter {
   ReportRunState& Run() { return run_; }
 
  private:
+  bool Admits(ReportLineKind kind) const;
+  bool Stopped() const;
+  // Writes the report buffer to the file; with `final` also the pending-copy
+  // line, the summary and the end line.
+  void FlushReport(bool final);
+  // Cuts the report file to the size limit; failures leave it as it was.
+  void RestrictReport();
+  // The report file's own pending-copy line and counters, and the summary,
+  // sized so that the file ends exactly at the predicted size.
+  ErrorCode WriteFinalLines(ReportFileWriter& file, bool pending_copy, double now);
+  void WriteFailed(ErrorCode error, bool final);
+
   SyncOptions& options_;
   const PlatformFacts& facts_;
   FileSystem& fs_;
@@ -98,6 +113,14 @@ class Reporter {
   std::string arguments_;
   SessionCounters counters_;
   ReportRunState run_;
+  Separators seps_;
+  double last_flush_time_ = 0;
+  std::string display_buffer_;  // lines waiting for the display, "\n" between them
+  std::string report_buffer_;   // lines waiting for the report file
+  bool report_opened_ = false;  // holds this run's start line
+  bool report_failed_ = false;  // no more writes in this run
+  bool report_self_sync_ = false;
+  double start_time_ = 0;
 };
 
 }  // namespace twinmere
