@@ -20,7 +20,7 @@ void MessageBoxText::MakeRoom(size_t incoming) {
 
 void MessageBoxText::ShowImmediate(std::string_view line) {
   if (line.empty()) return;
-  MakeRoom(line.size());
+  MakeRoom(line.size() + 1);
   text_ += '\n';
   text_.append(line);
   immediate_length_ += line.size() + 1;
@@ -28,7 +28,7 @@ void MessageBoxText::ShowImmediate(std::string_view line) {
 
 void MessageBoxText::ShowBatch(std::string_view lines) {
   if (lines.empty()) return;
-  MakeRoom(lines.size());
+  MakeRoom(lines.size() + 1);
   std::string insert;
   insert.reserve(lines.size() + 1);
   insert += '\n';

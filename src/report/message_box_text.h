@@ -19,7 +19,8 @@ class MessageBoxText final : public ReportDisplay {
 
   // Inserts "\n" and the batch in front of the immediate lines. When the box
   // would overflow, only the last two thirds of the room left beside the
-  // batch are kept of the old text.
+  // batch (and its line break) are kept of the old text, so the text never
+  // exceeds kMaxLength unless one batch alone does.
   void ShowBatch(std::string_view lines) override;
   // Appends "\n" and the line at the very bottom, cutting the old text the
   // same way, and counts it among the immediate lines.

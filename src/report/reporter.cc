@@ -140,7 +140,7 @@ void Reporter::RestrictReport() {
 }
 
 void Reporter::FlushReport(bool final) {
-  if (report_self_sync_) return;
+  if (report_self_sync_ || options_.Report.empty()) return;
   // After a write failure nothing more is written in this run.
   const auto failed_return = [&] {
     if (!(report_opened_ && report_failed_)) return false;

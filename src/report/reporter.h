@@ -73,6 +73,17 @@ class Reporter {
 
   void AddReportLine(std::string_view text, ReportLineKind kind, double interval, LineFlush flush);
 
+  // Writes the report buffer to the report file (the first flush of a run
+  // creates the report's folders, opens or replaces the file and writes the
+  // start line); with `final` also the report's own pending-copy line, the
+  // summary and the end line. The run driver calls it once before the first
+  // phase so that the report starts with the run; every other flush comes
+  // from AddReportLine. Does nothing while the report file synchronizes
+  // itself or without a report path. A failure to open, write or close shows
+  // "Error writing report to file ..." once, clears Quiet and stops all
+  // writing for the rest of the run. The report path's final link is followed.
+  void FlushReport(bool final);
+
   // One action's line and counters. error 0: the success line of `code` and
   // its counters (side chooses Target or Source counters); kErrCancelled:
   // nothing; any other error: the error line and ErrorCount + 1.
@@ -94,9 +105,6 @@ class Reporter {
  private:
   bool Admits(ReportLineKind kind) const;
   bool Stopped() const;
-  // Writes the report buffer to the file; with `final` also the pending-copy
-  // line, the summary and the end line.
-  void FlushReport(bool final);
   // Cuts the report file to the size limit; failures leave it as it was.
   void RestrictReport();
   // The report file's own pending-copy line and counters, and the summary,
