@@ -7,8 +7,7 @@ using C = SessionCounters;
 
 constexpr ActionRow kRows[] = {
     {kActionCopy, "Copied:            ", " copying ", ActionShows::Size, &C::FilesCopiedToTarget,
-     &C::FilesCopiedToSource, &C::BytesCopiedToTarget, &C::BytesCopiedToSource, nullptr,
-     nullptr},
+     &C::FilesCopiedToSource, &C::BytesCopiedToTarget, &C::BytesCopiedToSource, nullptr, nullptr},
     {kActionDelete, "Deleted:           ", " deleting ", ActionShows::Size,
      &C::FilesDeletedInTarget, &C::FilesDeletedInTarget, &C::BytesDeletedInTarget,
      &C::BytesDeletedInTarget, nullptr, nullptr},
@@ -19,9 +18,8 @@ constexpr ActionRow kRows[] = {
      &C::FoldersCreatedInTarget, &C::FoldersCreatedInSource, nullptr, nullptr, nullptr, nullptr},
     {kActionRemoveFolder, "Removed folder:    ", " removing folder ", ActionShows::PathOnly,
      &C::FoldersRemovedInTarget, &C::FoldersRemovedInTarget, nullptr, nullptr, nullptr, nullptr},
-    {kActionRemoveFolderInPlace, "Removed folder:    ", " removing folder ",
-     ActionShows::PathOnly, &C::FoldersRemovedInTarget, &C::FoldersRemovedInTarget, nullptr,
-     nullptr, nullptr, nullptr},
+    {kActionRemoveFolderInPlace, "Removed folder:    ", " removing folder ", ActionShows::PathOnly,
+     &C::FoldersRemovedInTarget, &C::FoldersRemovedInTarget, nullptr, nullptr, nullptr, nullptr},
     {kActionReplace, "Replaced:          ", " replacing ", ActionShows::SizeAndChange,
      &C::FilesReplacedInTarget, &C::FilesReplacedInSource, &C::BytesReplacedInTarget,
      &C::BytesReplacedInSource, &C::SizeChangeInTarget, &C::SizeChangeInSource},
@@ -52,11 +50,15 @@ constexpr ActionRow kRows[] = {
      &C::FolderCaseInTarget, &C::FolderCaseInSource, nullptr, nullptr, nullptr, nullptr},
 };
 
-constexpr ActionRow kUnknownRow = {0,       "???:               ", " ??? ", ActionShows::PathOnly,
-                                   nullptr, nullptr,               nullptr, nullptr,
+constexpr ActionRow kUnknownRow = {0,       "???:               ",
+                                   " ??? ", ActionShows::PathOnly,
+                                   nullptr, nullptr,
+                                   nullptr, nullptr,
                                    nullptr, nullptr};
 
-std::string Quoted(std::string_view path) { return "\"" + DisplayPath(path) + "\""; }
+std::string Quoted(std::string_view path) {
+  return "\"" + DisplayPath(path) + "\"";
+}
 
 std::string ErrorLine(ErrorCode code, std::string_view verb, std::string_view path) {
   return "Error " + std::to_string(code) + std::string(verb) + Quoted(path) + ". " +

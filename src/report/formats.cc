@@ -23,8 +23,7 @@ std::string SeparatorOfPattern(std::string_view pattern) {
   if (first == std::string_view::npos) return {};
   size_t start = first + 2;
   // Skip flags and modifiers such as %Ey or %Od.
-  if (first + 1 < pattern.size() &&
-      (pattern[first + 1] == 'E' || pattern[first + 1] == 'O')) {
+  if (first + 1 < pattern.size() && (pattern[first + 1] == 'E' || pattern[first + 1] == 'O')) {
     ++start;
   }
   if (start >= pattern.size()) return {};
@@ -85,7 +84,8 @@ Separators SeparatorsFromLocale(locale_t locale) {
 
 std::string FormatReportTime(double epoch_seconds, const Separators& seps) {
   std::tm tm{};
-  const time_t t = std::isfinite(epoch_seconds) ? static_cast<time_t>(std::floor(epoch_seconds)) : 0;
+  const time_t t =
+      std::isfinite(epoch_seconds) ? static_cast<time_t>(std::floor(epoch_seconds)) : 0;
   if (localtime_r(&t, &tm) == nullptr) {
     const time_t zero = 0;
     localtime_r(&zero, &tm);
@@ -143,7 +143,9 @@ std::string VersionText(int major, int minor, int revision) {
   return buffer;
 }
 
-std::string VersionText() { return VersionText(kVersionMajor, kVersionMinor, kVersionPatch); }
+std::string VersionText() {
+  return VersionText(kVersionMajor, kVersionMinor, kVersionPatch);
+}
 
 std::string FramedLine(std::string_view lead, char fill, std::string_view text) {
   std::string line;
@@ -156,8 +158,8 @@ std::string FramedLine(std::string_view lead, char fill, std::string_view text) 
 
 std::string StartLine(double epoch_seconds, int32_t report_level, const Separators& seps) {
   const std::string text = FormatReportTime(epoch_seconds, seps) + " " + kProgramTitle + " " +
-                           VersionText() + " started. Report level: " +
-                           std::to_string(report_level) + ". ";
+                           VersionText() +
+                           " started. Report level: " + std::to_string(report_level) + ". ";
   return FramedLine("========== ", '=', text);
 }
 

@@ -153,9 +153,15 @@ void Reporter::FlushReport(bool final) {
   const std::string report = options_.Report;
   if (!report_opened_) {
     const size_t slash = report.rfind('/');
-    if (slash != std::string::npos && slash > 0) CreateReportFolder(report.substr(0, slash + 1));
+    if (slash != std::string::npos && slash > 0) {
+      // The folder lines wait in the buffer for this flush: a flush of their
+      // own would create the same folders again, and again on failure.
+      report_self_sync_ = true;
+      CreateReportFolder(report.substr(0, slash + 1));
+      report_self_sync_ = false;
+    }
   }
-  // The folder lines above may have flushed already: the flags are read again.
+  // The flags are read again: a nested flush may have opened the report.
   if (!report_opened_ && options_.Append && self_sync_ != nullptr &&
       (run_.ReportInTarget || (run_.ReportInSource && options_.Bidi))) {
     report_self_sync_ = true;
@@ -184,8 +190,7 @@ void Reporter::FlushReport(bool final) {
     error = file.Write(report_buffer_ + "\n");
     report_buffer_.clear();
   }
-  const bool report_in_other =
-      run_.ReportInSource || (run_.ReportInTarget && options_.Bidi);
+  const bool report_in_other = run_.ReportInSource || (run_.ReportInTarget && options_.Bidi);
   if (error == kSuccess && final) {
     error = WriteFinalLines(file, report_in_other && !Stopped(), clock_.Now());
     if (error == kSuccess) report_opened_ = false;

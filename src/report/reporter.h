@@ -71,6 +71,13 @@ class Reporter {
   // ReportInSource/ReportInTarget cleared, ReportShortPath emptied.
   void BeginRun();
 
+  // The one sink for every line: `text` goes to the display and, when the
+  // report level admits `kind` and a report path is set, to the report
+  // buffer. Throttled lines are flushed together once `interval` seconds have
+  // passed since the last flush; Immediate shows the line at once at the
+  // bottom of the display; Final flushes and finishes the report (an empty
+  // text finishes it without a line). Never fails: a report write failure
+  // becomes one immediate message (see FlushReport).
   void AddReportLine(std::string_view text, ReportLineKind kind, double interval, LineFlush flush);
 
   // Writes the report buffer to the report file (the first flush of a run
@@ -95,7 +102,8 @@ class Reporter {
 
   // Creates `folder` (ending in "/") and every missing folder above it, each
   // reported as a created folder (or an error line, which ends the loop).
-  // Returns 0 or the error of the folder that could not be created.
+  // Returns 0 or the error of the folder that could not be created. A link
+  // on the way counts as an existing folder and is not replaced.
   ErrorCode CreateReportFolder(const std::string& folder);
 
   SessionCounters& Counters() { return counters_; }
@@ -127,7 +135,7 @@ class Reporter {
   std::string report_buffer_;   // lines waiting for the report file
   bool report_opened_ = false;  // holds this run's start line
   bool report_failed_ = false;  // no more writes in this run
-  bool report_self_sync_ = false;
+  bool report_self_sync_ = false;  // flushes wait (own synchronization, folder creation)
   double start_time_ = 0;
 };
 

@@ -9,7 +9,11 @@ void StdoutDisplay::Print(std::string_view text) {
   std::fflush(out_);
 }
 
-void StdoutDisplay::ShowBatch(std::string_view lines) { Print(lines); }
-void StdoutDisplay::ShowImmediate(std::string_view line) { Print(line); }
+void StdoutDisplay::ShowBatch(std::string_view lines) {
+  Print(lines);
+}
+void StdoutDisplay::ShowImmediate(std::string_view line) {
+  Print(line);
+}
 
 }  // namespace twinmere

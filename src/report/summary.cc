@@ -65,8 +65,8 @@ std::string BuildSummary(const SummaryInput& in) {
     lines.Add(kBlankLabel, std::string(o.Quiet ? "Autoexit" : "Manual exit") +
                                (o.DisallowStop ? ", Disallow Stop" : ", Allow Stop") +
                                (o.QuickStart ? ", Quick start" : ", Normal start") + ".");
-    std::string report = "Level: " + std::to_string(level) +
-                         (o.Append ? ", Append report" : ", Owerwrite report");
+    std::string report =
+        "Level: " + std::to_string(level) + (o.Append ? ", Append report" : ", Owerwrite report");
     if (o.Restriction != 0) {
       report += ", Restrict report to " + std::to_string(o.Restriction) + " Kbytes";
     } else {
@@ -85,18 +85,17 @@ std::string BuildSummary(const SummaryInput& in) {
     const bool security = !o.NoSecurity;
 
     if (shown(c.FilesCopiedToTarget)) {
-      lines.Add("Files copied to Target:    ", std::to_string(c.FilesCopiedToTarget) + "\t  " +
-                                                  size(c.BytesCopiedToTarget) + ".");
+      lines.Add("Files copied to Target:    ",
+                std::to_string(c.FilesCopiedToTarget) + "\t  " + size(c.BytesCopiedToTarget) + ".");
     }
     if (shown(c.FilesReplacedInTarget)) {
-      lines.Add("Files replaced in Target:  ",
-                std::to_string(c.FilesReplacedInTarget) + "\t  " +
-                    size(c.BytesReplacedInTarget) + " (" + signed_size(c.SizeChangeInTarget) +
-                    ").");
+      lines.Add("Files replaced in Target:  ", std::to_string(c.FilesReplacedInTarget) + "\t  " +
+                                                   size(c.BytesReplacedInTarget) + " (" +
+                                                   signed_size(c.SizeChangeInTarget) + ").");
     }
     if (o.Delete && shown(c.FilesDeletedInTarget)) {
       lines.Add("Files deleted in Target:   ", std::to_string(c.FilesDeletedInTarget) + "\t  " +
-                                                  size(c.BytesDeletedInTarget) + ".");
+                                                   size(c.BytesDeletedInTarget) + ".");
     }
     count_row(true, "File attributes in Target: ", c.FileAttributesInTarget);
     count_row(security, "File security in Target:   ", c.FileSecurityInTarget);
@@ -111,22 +110,20 @@ std::string BuildSummary(const SummaryInput& in) {
     count_row(folders, "Short folder name in Target: ", c.ShortFolderNamesInTarget);
     if (zeros || c.FilesDeletedInTarget != 0 || c.FilesReplacedInTarget != 0 ||
         c.FilesCopiedToTarget != 0) {
-      lines.Add("Total size change in Target: ",
-                signed_size(c.SizeChangeInTarget + c.BytesCopiedToTarget -
-                            c.BytesDeletedInTarget) +
-                    ".");
+      lines.Add(
+          "Total size change in Target: ",
+          signed_size(c.SizeChangeInTarget + c.BytesCopiedToTarget - c.BytesDeletedInTarget) + ".");
     }
 
     if (o.Bidi) {
       if (shown(c.FilesCopiedToSource)) {
         lines.Add("Files copied to Source:    ", std::to_string(c.FilesCopiedToSource) + "\t  " +
-                                                    size(c.BytesCopiedToSource) + ".");
+                                                     size(c.BytesCopiedToSource) + ".");
       }
       if (shown(c.FilesReplacedInSource)) {
-        lines.Add("Files replaced in Source:  ",
-                  std::to_string(c.FilesReplacedInSource) + "\t  " +
-                      size(c.BytesReplacedInSource) + " (" + signed_size(c.SizeChangeInSource) +
-                      ").");
+        lines.Add("Files replaced in Source:  ", std::to_string(c.FilesReplacedInSource) + "\t  " +
+                                                     size(c.BytesReplacedInSource) + " (" +
+                                                     signed_size(c.SizeChangeInSource) + ").");
       }
       count_row(true, "File attributes in Source: ", c.FileAttributesInSource);
       count_row(security, "File security in Source:   ", c.FileSecurityInSource);

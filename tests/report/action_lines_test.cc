@@ -38,13 +38,12 @@ const Row kRows[] = {
      &C::FoldersRemovedInTarget, nullptr, nullptr, "."},
     {50, "Removed folder:    ", " removing folder ", &C::FoldersRemovedInTarget,
      &C::FoldersRemovedInTarget, nullptr, nullptr, "."},
-    {33, "Replaced:          ", " replacing ", &C::FilesReplacedInTarget,
-     &C::FilesReplacedInSource, &C::BytesReplacedInTarget, &C::BytesReplacedInSource,
-     "  2.000 Kbytes (-512 bytes)."},
+    {33, "Replaced:          ", " replacing ", &C::FilesReplacedInTarget, &C::FilesReplacedInSource,
+     &C::BytesReplacedInTarget, &C::BytesReplacedInSource, "  2.000 Kbytes (-512 bytes)."},
     {36, "File attributes:   ", " updating attributes of file ", &C::FileAttributesInTarget,
      &C::FileAttributesInSource, nullptr, nullptr, "."},
-    {40, "File security:     ", " updating security attributes of file ",
-     &C::FileSecurityInTarget, &C::FileSecurityInSource, nullptr, nullptr, "."},
+    {40, "File security:     ", " updating security attributes of file ", &C::FileSecurityInTarget,
+     &C::FileSecurityInSource, nullptr, nullptr, "."},
     {49, "Folder properties: ", " updating properties of folder ", &C::FoldersUpdatedInTarget,
      &C::FoldersUpdatedInSource, nullptr, nullptr, "."},
     {52, "Folder attributes: ", " updating attributes of folder ", &C::FolderAttributesInTarget,
@@ -53,10 +52,10 @@ const Row kRows[] = {
      &C::FolderSecurityInTarget, &C::FolderSecurityInSource, nullptr, nullptr, "."},
     {96, "File short name:   ", " changing short name of file ", &C::ShortFileNamesInTarget,
      &C::ShortFileNamesInSource, nullptr, nullptr, "."},
-    {112, "Folder short name:  ", " changing short name of folder ",
-     &C::ShortFolderNamesInTarget, &C::ShortFolderNamesInSource, nullptr, nullptr, "."},
-    {161, "File name case:     ", " renaming ", &C::FileCaseInTarget, &C::FileCaseInSource,
-     nullptr, nullptr, "."},
+    {112, "Folder short name:  ", " changing short name of folder ", &C::ShortFolderNamesInTarget,
+     &C::ShortFolderNamesInSource, nullptr, nullptr, "."},
+    {161, "File name case:     ", " renaming ", &C::FileCaseInTarget, &C::FileCaseInSource, nullptr,
+     nullptr, "."},
     {177, "Folder name case:  ", " renaming folder ", &C::FolderCaseInTarget,
      &C::FolderCaseInSource, nullptr, nullptr, "."},
 };
@@ -103,9 +102,9 @@ TEST(ActionLinesTest, UnknownCodeUsesTheQuestionMarkRowAndCountsNothing) {
 TEST(ActionLinesTest, EnumeratorErrorLinesNameTheirKind) {
   EXPECT_EQ(AccessErrorLine("/s/locked", EACCES),
             "Error 13 accessing \"/s/locked\". " + std::string(std::strerror(EACCES)));
-  EXPECT_EQ(SecurityErrorLine("/s/f", EPERM),
-            "Error 1 accessing security information of \"/s/f\". " +
-                std::string(std::strerror(EPERM)));
+  EXPECT_EQ(
+      SecurityErrorLine("/s/f", EPERM),
+      "Error 1 accessing security information of \"/s/f\". " + std::string(std::strerror(EPERM)));
 }
 
 TEST(ActionLinesTest, PathsThatWouldBreakTheLineAreEscaped) {

@@ -98,9 +98,14 @@ TEST(FormatElapsedTest, CountsWholeHoursBeyondADay) {
     double seconds;
     const char* text;
   } cases[] = {
-      {0, "0:00:00"},           {40 * 60, "0:40:00"},  {59 * 60 + 59, "0:59:59"},
-      {59 * 60 + 59.9, "0:59:59"}, {3600, "1:00:00"},  {26 * 3600 + 5 * 60 + 7, "26:05:07"},
-      {100 * 3600 + 1, "100:00:01"}, {-5, "0:00:00"},
+      {0, "0:00:00"},
+      {40 * 60, "0:40:00"},
+      {59 * 60 + 59, "0:59:59"},
+      {59 * 60 + 59.9, "0:59:59"},
+      {3600, "1:00:00"},
+      {26 * 3600 + 5 * 60 + 7, "26:05:07"},
+      {100 * 3600 + 1, "100:00:01"},
+      {-5, "0:00:00"},
   };
   for (const auto& c : cases) EXPECT_EQ(FormatElapsed(c.seconds, kDefaults), c.text) << c.seconds;
   Separators seps;
@@ -162,10 +167,10 @@ TEST(DisplayPathTest, EscapesControlCharactersAndInvalidBytesOnly) {
       {"/a\nb", "/a\\x0Ab"},
       {"/a\tb\x7F", "/a\\x09b\\x7F"},
       {"/\xFF", "/\\xFF"},
-      {"/\xC0\xAF", "/\\xC0\\xAF"},          // overlong "/"
+      {"/\xC0\xAF", "/\\xC0\\xAF"},           // overlong "/"
       {"/\xED\xA0\x80", "/\\xED\\xA0\\x80"},  // surrogate
       {"/\xE2\x82", "/\\xE2\\x82"},           // cut short
-      {"/a\\x0A", "/a\\x0A"},                  // already escaped text stays as it is
+      {"/a\\x0A", "/a\\x0A"},                 // already escaped text stays as it is
   };
   for (const auto& c : cases) EXPECT_EQ(DisplayPath(c.in), c.out);
 }

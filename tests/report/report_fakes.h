@@ -33,9 +33,7 @@ class DiskFileSystem final : public FileSystem {
     return kErrNotSupported;
   }
   ErrorCode ReadSecurity(const std::string&, Security&) override { return kErrNotSupported; }
-  ErrorCode WriteSecurity(const std::string&, const Security&) override {
-    return kErrNotSupported;
-  }
+  ErrorCode WriteSecurity(const std::string&, const Security&) override { return kErrNotSupported; }
   bool KeepsSecurity(const std::string&) override { return false; }
 
   std::vector<std::string> created;

@@ -1,8 +1,7 @@
 #include "report/report_file.h"
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "support/temp_tree.h"
 
@@ -24,9 +23,12 @@ TEST(CutReportFileTest, KeepsWholeLinesThatEndAfterTheCut) {
   const struct {
     uint64_t cut;
     const char* kept;
-  } cases[] = {{4, "aaaa\nbbbb\ncccc\ndddd"}, {5, "bbbb\ncccc\ndddd"},
-               {7, "bbbb\ncccc\ndddd"},       {14, "cccc\ndddd"},
-               {15, "dddd"},                   {20, ""}};
+  } cases[] = {{4, "aaaa\nbbbb\ncccc\ndddd"},
+               {5, "bbbb\ncccc\ndddd"},
+               {7, "bbbb\ncccc\ndddd"},
+               {14, "cccc\ndddd"},
+               {15, "dddd"},
+               {20, ""}};
   for (const auto& c : cases) {
     tree.WriteFile("r.txt", "aaaa\nbbbb\ncccc\ndddd");
     ASSERT_EQ(CutReportFile(tree.Path("r.txt"), c.cut, "--- cut", 0644), 0);

@@ -1,9 +1,8 @@
 #include "report/reporter.h"
 
+#include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <functional>
@@ -125,10 +124,14 @@ TEST_F(ReporterTest, ScriptedRunGivesTheGoldenReportAtEachLevel) {
   const std::string end = "========== 05/12/26 15:05:14 Twinmere {V} ended. \n";
   const std::string actions =
       "Copied:            \t\"/data/dst/a.txt\"  2.000 Kbytes.\n"
-      "Error 13 copying \"/data/dst/b.txt\". " + kDenied + "\n"
+      "Error 13 copying \"/data/dst/b.txt\". " +
+      kDenied +
+      "\n"
       "Replaced:          \t\"/data/dst/c.txt\"  900 bytes (+300 bytes).\n"
       "Created folder:    \t\"/data/dst/sub\".\n"
-      "Error 13 accessing \"/data/src/locked\". " + kDenied + "\n"
+      "Error 13 accessing \"/data/src/locked\". " +
+      kDenied +
+      "\n"
       "Deleted:           \t\"/data/dst/old.txt\"  1.465 Kbytes.\n"
       "???:               \t\"/data/dst/x\".\n"
       "Synchronization completed.\n";
@@ -327,6 +330,22 @@ TEST_F(ReporterTest, AWriteFailureShowsOneMessageAndStopsWritingForTheRun) {
   EXPECT_EQ(tree_.ReadFile("file"), "x");
 }
 
+TEST_F(ReporterTest, AReportFolderThatCannotBeCreatedGivesOneLineAndOneMessage) {
+  tree_.WriteFile("file", "x");
+  options_.Report = tree_.Path("file/a/b/report.txt");
+  ScriptedRun();
+  size_t folder_errors = 0;
+  for (const std::string& batch : display_.batches) {
+    for (const std::string& line : SplitLines(batch)) {
+      folder_errors +=
+          line.rfind("Error 20 creating folder \"" + tree_.Path("file/a") + "\"", 0) == 0;
+    }
+  }
+  EXPECT_EQ(folder_errors, 1u);
+  ASSERT_EQ(display_.immediates.size(), 1u);
+  EXPECT_EQ(reporter_.Counters().ErrorCount, 2 + 1);
+}
+
 TEST_F(ReporterTest, AFullDiskShowsOneMessage) {
   if (!testing::IsRoot()) GTEST_SKIP() << "mounting a tmpfs needs root";
   tree_.MakeFolder("full");
@@ -351,8 +370,8 @@ TEST_F(ReporterTest, AFullDiskShowsOneMessage) {
   options_.Report = dir + "/report.txt";
   ScriptedRun();
   ASSERT_EQ(display_.immediates.size(), 1u);
-  EXPECT_EQ(display_.immediates[0], "Error writing report to file \"" + options_.Report + "\". " +
-                                        std::strerror(ENOSPC));
+  EXPECT_EQ(display_.immediates[0],
+            "Error writing report to file \"" + options_.Report + "\". " + std::strerror(ENOSPC));
 }
 
 // A report of `size` bytes made of 100-byte lines, the first line longer.
@@ -382,8 +401,8 @@ TEST_F(ReporterTest, TheReportIsCutToTwoThirdsOfItsLimitAtLineBoundaries) {
     if (c.kept_from == 0) {
       EXPECT_EQ(report, old + start);
     } else {
-      EXPECT_EQ(report, RestrictedLine(kStart, Separators{}) + "\n" + old.substr(c.kept_from) +
-                            start);
+      EXPECT_EQ(report,
+                RestrictedLine(kStart, Separators{}) + "\n" + old.substr(c.kept_from) + start);
       EXPECT_EQ(old.size() - c.kept_from, 68300u);
     }
     EXPECT_EQ(tree_.List(), std::vector<std::string>{"report.txt"});
@@ -512,13 +531,13 @@ TEST_F(PendingCopyTest, ThePredictedSizeIsTheRealSize) {
     for (const std::string& old : {std::string(), std::string(700, 'o')}) {
       for (int32_t level : {215, 255, 17, 16, 1 + 32 + 16, 0}) {
         SCOPED_TRACE(::testing::Message() << (in_source ? "in Source" : "in Target") << " old "
-                                        << old.size() << " level " << level);
+                                          << old.size() << " level " << level);
         options_.ReportLevel = level;
         const Outcome out = Run(in_source, old);
         EXPECT_EQ(out.files, 1);
         EXPECT_EQ(static_cast<uint64_t>(out.bytes), out.real_size);
-        const std::string counterpart = tree_.Path((in_source ? "dst/" : "src/") +
-                                                   std::string("sub ü/report €.txt"));
+        const std::string counterpart =
+            tree_.Path((in_source ? "dst/" : "src/") + std::string("sub ü/report €.txt"));
         if (!(level & kLevelActions)) {
           EXPECT_EQ(out.line, "");
         } else if (old.empty()) {

@@ -99,7 +99,7 @@ TEST_F(SummaryTest, NonZeroCountersAppearWithoutZeroValuesAndTotalsAreExact) {
   options_.Bidi = true;
   counters_.FilesCopiedToTarget = 3;
   counters_.BytesCopiedToTarget = (int64_t{1} << 40) + 1;  // beyond single precision
-  counters_.FilesDeletedInTarget = 1;                        // Delete clear: no row, still subtracted
+  counters_.FilesDeletedInTarget = 1;                      // Delete clear: no row, still subtracted
   counters_.BytesDeletedInTarget = 1;
   counters_.FilesReplacedInSource = 2;
   counters_.BytesReplacedInSource = 1500;
