@@ -176,7 +176,16 @@ int HiveStore::ErrnoOf(int sqlite_code) const {
 }
 
 int HiveStore::Open(bool create) {
-  if (db_ != nullptr) return 0;
+  if (db_ != nullptr) {
+    // A store deleted or replaced since it was opened (a reset by hand,
+    // another process moving a damaged file aside) is opened afresh, so that
+    // nothing is written into a file that is no longer there.
+    struct stat st;
+    if (stat(path_.c_str(), &st) == 0 && st.st_dev == checked_dev_ && st.st_ino == checked_ino_) {
+      return 0;
+    }
+    Close();
+  }
   if (path_.empty()) return ENOENT;
   if (given_up_) return EIO;
   int rc = OpenFile(create);

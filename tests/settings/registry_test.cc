@@ -324,6 +324,15 @@ TEST_F(RegistryTest, EmptyFileBecomesAStoreWithoutBeingMovedAside) {
   EXPECT_THAT(tree_.List("config/twinmere"), ::testing::Not(::testing::Contains(HasSubstr("corrupt"))));
 }
 
+TEST_F(RegistryTest, StoreRemovedWhileInUseIsNotWrittenIntoTheVoid) {
+  auto registry = Open();
+  registry->KeyValue(Hive::CurrentUser, kKey, "old", 1);
+  ASSERT_TRUE(testing::RemoveTree(tree_.Path("config")));  // the user resets the settings
+  EXPECT_TRUE(registry->KeyValue(Hive::CurrentUser, kKey, "old").IsFailure());
+  registry->KeyValue(Hive::CurrentUser, kKey, "new", 2);
+  EXPECT_THAT(Sql(user_, "SELECT name FROM vals"), ElementsAre("new"));
+}
+
 TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
   constexpr int kPerProcess = 1000;
   std::vector<pid_t> children;
