@@ -134,6 +134,22 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
   return rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
+// A path as the file part of an SQLite URI: "%", "?" and "#" escaped.
+std::string UriEscaped(const std::string& path) {
+  std::string out;
+  for (char c : path) {
+    if (c == '%' || c == '?' || c == '#') {
+      static const char kHex[] = "0123456789ABCDEF";
+      out += '%';
+      out += kHex[(static_cast<unsigned char>(c) >> 4) & 0xF];
+      out += kHex[static_cast<unsigned char>(c) & 0xF];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 HiveStore::HiveStore(std::string path, Access access, RegistryNoticeSink notice)
@@ -188,11 +204,24 @@ int HiveStore::Open(bool create) {
   }
   if (path_.empty()) return ENOENT;
   if (given_up_) return EIO;
+  immutable_ = false;
   int rc = OpenFile(create);
   if (rc != 0) return rc;
 
   Schema schema = Schema::kForeign;
   rc = CheckSchema(&schema);
+  if (rc != 0 && rc != EBADMSG && rc != EBUSY && rc != ENOMEM) {
+    // A store in WAL mode cannot be read by someone who may not write its
+    // folder (the machine store, or a per-user store left by "sudo"): read it
+    // as an unchanging file instead, without taking part in the locking.
+    Close();
+    immutable_ = true;
+    if (OpenFile(/*create=*/false) != 0 || CheckSchema(&schema) != 0) {
+      Close();
+      return rc;
+    }
+    return 0;
+  }
   if (rc != 0 && rc != EBADMSG) {
     Close();
     return rc;
@@ -238,12 +267,16 @@ int HiveStore::OpenFile(bool create) {
     return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
   }
   int flags = SQLITE_OPEN_NOMUTEX;
-  if (access_ == Access::kReadOnly) {
+  std::string name = path_;
+  if (immutable_) {
+    flags |= SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
+    name = "file:" + UriEscaped(path_) + "?immutable=1";
+  } else if (access_ == Access::kReadOnly) {
     flags |= SQLITE_OPEN_READONLY;
   } else {
     flags |= SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
   }
-  const int rc = sqlite3_open_v2(path_.c_str(), &db_, flags, nullptr);
+  const int rc = sqlite3_open_v2(name.c_str(), &db_, flags, nullptr);
   if (rc != SQLITE_OK) {
     const int code = ErrnoOf(rc);
     Close();
@@ -457,6 +490,7 @@ int HiveStore::WriteValue(const std::vector<std::string>& levels, std::string_vi
   if (access_ == Access::kReadOnly) return EACCES;
   int rc = Open(/*create=*/true);
   if (rc != 0) return rc;
+  if (immutable_) return EACCES;
   auto errno_of = [this](int code) { return ErrnoOf(code); };
   return InTransaction(db_, errno_of, [&]() -> int {
     // Each level is created under its parent's path as stored, so that a key
@@ -493,6 +527,7 @@ int HiveStore::DeleteKey(const std::string& key_path) {
   if (key_path.empty()) return EINVAL;
   int rc = Open(/*create=*/false);
   if (rc != 0) return rc;
+  if (immutable_) return EACCES;
   auto errno_of = [this](int code) { return ErrnoOf(code); };
   return InTransaction(db_, errno_of, [&]() -> int {
     bool exists = false;
@@ -517,6 +552,7 @@ int HiveStore::DeleteValue(const std::string& key_path, std::string_view name) {
   if (access_ == Access::kReadOnly) return EACCES;
   int rc = Open(/*create=*/false);
   if (rc != 0) return rc;
+  if (immutable_) return EACCES;
   auto errno_of = [this](int code) { return ErrnoOf(code); };
   return InTransaction(db_, errno_of, [&]() -> int {
     bool exists = false;

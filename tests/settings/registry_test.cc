@@ -333,6 +333,51 @@ TEST_F(RegistryTest, StoreRemovedWhileInUseIsNotWrittenIntoTheVoid) {
   EXPECT_THAT(Sql(user_, "SELECT name FROM vals"), ElementsAre("new"));
 }
 
+// The machine store belongs to root and may have been left in WAL mode by
+// whoever wrote it; an ordinary user can still read it.
+TEST_F(RegistryTest, MachineStoreOwnedByRootIsReadableByOtherUsers) {
+  tree_.MakeFolder("etc/twinmere");
+  {
+    Registry writer(RegistryPaths{machine_, ""});  // leaves the file in WAL mode
+    writer.KeyValue(Hive::CurrentUser, kKey, "v", 42);
+  }
+  tree_.SetMode("", 0755);
+  tree_.SetMode("etc", 0755);
+  tree_.SetMode("etc/twinmere", 0755);
+  tree_.SetMode("etc/twinmere/registry.sqlite3", 0644);
+  const int status = testing::RunAsUnprivileged([&] {
+    Registry registry(RegistryPaths{"", machine_}, RegistryContext{nullptr, [](const std::string&) {}});
+    const RegistryValue value = registry.KeyValue(Hive::LocalMachine, kKey, "v");
+    if (value.Integer() == nullptr) return 10 + value.FailureCode() % 10;
+    return *value.Integer() == 42 ? 0 : 2;
+  });
+  if (status < 0) GTEST_SKIP() << "cannot run as an unprivileged user here";
+  EXPECT_EQ(status, 0);
+}
+
+// A per-user store that the user may not write: writes raise, reads still work.
+TEST_F(RegistryTest, StoreTheUserCannotWriteRaisesWhileReadsGoOn) {
+  Open()->KeyValue(Hive::CurrentUser, kKey, "v", 42);
+  tree_.SetMode("", 0755);
+  tree_.SetMode("config", 0755);
+  tree_.SetMode("config/twinmere", 0755);
+  tree_.SetMode("config/twinmere/registry.sqlite3", 0644);
+  const int status = testing::RunAsUnprivileged([&] {
+    Registry registry(RegistryPaths{user_, ""}, RegistryContext{nullptr, [](const std::string&) {}});
+    const RegistryValue value = registry.KeyValue(Hive::CurrentUser, kKey, "v");
+    if (value.Integer() == nullptr || *value.Integer() != 42) return 2;
+    try {
+      registry.KeyValue(Hive::CurrentUser, kKey, "v", 1);
+    } catch (const RegistryError& error) {
+      return error.Number() == kErrWriting && error.SystemCode() == EACCES ? 0 : 3;
+    }
+    return 4;
+  });
+  if (status < 0) GTEST_SKIP() << "cannot run as an unprivileged user here";
+  EXPECT_EQ(status, 0);
+  EXPECT_THAT(notices_, IsEmpty());
+}
+
 TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
   constexpr int kPerProcess = 1000;
   std::vector<pid_t> children;
