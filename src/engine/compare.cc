@@ -48,7 +48,9 @@ int Compare(FilesEnumerator& e, const std::string& other_path, bool with_securit
   e.ForgetItemSecurity();
   if (!e.IsOtherCached(other_path)) {
     const ErrorCode error = e.FindOther(other_path);
-    if (IsMissingError(error)) return kOtherMissing;
+    // A link among the folders of the path (ELOOP) is never followed: like a
+    // file there, it means that no such counterpart exists in the tree.
+    if (IsMissingError(error) || error == ELOOP) return kOtherMissing;
     if (error != kSuccess) {
       callback.AccessError(other_path, error);
       return kOtherInaccessible;

@@ -20,7 +20,8 @@ inline constexpr int64_t kHourLowNs = 3'596'000'000'000;
 inline constexpr int64_t kHourHighNs = 3'604'000'000'000;
 
 // Compares e's current item with the item at `other_path` and returns the
-// CompareResult (engine/action_codes.h): 3 when the counterpart is missing;
+// CompareResult (engine/action_codes.h): 3 when the counterpart is missing
+// (also when a folder of its path is a file or a link, never followed);
 // 4 when its lookup failed otherwise (callback.AccessError is raised once);
 // 5 when the lookup found an item whose name is not the requested name even
 // ignoring letter case (it was found through another name, so it is not the

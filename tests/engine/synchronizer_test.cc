@@ -139,6 +139,35 @@ TEST_F(SynchronizerTest, RunsThatCannotBeginSetTheirExitCodeAndLine) {
   EXPECT_EQ(sibling.Run(), 0) << sibling.AllLines();
 }
 
+TEST_F(SynchronizerTest, FoldersGivenThroughLinksAreTakenAsWritten) {
+  Put("src/sub/a.txt", "a");
+  tree_.MakeLink("to-src", tree_.Path("src"));
+  tree_.MakeLink("to-dst", "dst");
+  run_.options.Source = tree_.Folder("to-src");
+  run_.options.Target = tree_.Folder("to-dst");
+
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+  EXPECT_EQ(tree_.ReadFile("dst/sub/a.txt"), "a");
+  EXPECT_EQ(tree_.ReadLink("to-dst"), "dst");
+}
+
+TEST_F(SynchronizerTest, NothingIsWrittenThroughALinkInTheTargetTree) {
+  Put("src/sub/a.txt", "a");
+  tree_.MakeFolder("outside");
+  tree_.MakeLink("dst/sub", tree_.Path("outside"));
+
+  EXPECT_EQ(run_.Run(), 4) << run_.AllLines();
+  EXPECT_TRUE(tree_.List("outside").empty());
+  EXPECT_EQ(run_.Counters().ErrorCount, 1);  // the folder against the link, nothing inside
+
+  EngineHarness with_delete(*fs_);
+  with_delete.options = run_.options;
+  with_delete.options.Delete = true;
+  EXPECT_EQ(with_delete.Run(), 0) << with_delete.AllLines();
+  EXPECT_TRUE(tree_.List("outside").empty());
+  EXPECT_EQ(tree_.ReadFile("dst/sub/a.txt"), "a");  // the link gave way to a real folder
+}
+
 TEST_F(SynchronizerTest, MissingTargetIsCreatedWithItsParents) {
   Put("src/a.txt", "a");
   run_.options.Target = tree_.Folder("out/one/two");
