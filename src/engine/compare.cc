@@ -1,6 +1,10 @@
 #include "engine/compare.h"
 
+#include <locale.h>
+#include <wctype.h>
+
 #include <string_view>
+#include <vector>
 
 #include "engine/action_codes.h"
 
@@ -11,14 +15,57 @@ char FoldAscii(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// Equal apart from the letter case of ASCII letters; other bytes must match.
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
     if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
   }
   return true;
 }
+
+// The code points of a UTF-8 name; false when it is not valid UTF-8.
+bool DecodeUtf8(std::string_view text, std::vector<char32_t>& out) {
+  out.clear();
+  for (size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const int length = lead < 0x80           ? 1
+                       : (lead >> 5) == 0x6  ? 2
+                       : (lead >> 4) == 0xE  ? 3
+                       : (lead >> 3) == 0x1E ? 4
+                                             : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    char32_t cp = length == 1 ? lead : lead & (0x7F >> length);
+    for (int k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (next & 0x3F);
+    }
+    static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kSmallest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    out.push_back(cp);
+    i += length;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool NamesEqualIgnoringCase(std::string_view a, std::string_view b) {
+  if (EqualIgnoringAsciiCase(a, b)) return true;
+  std::vector<char32_t> ca, cb;
+  if (!DecodeUtf8(a, ca) || !DecodeUtf8(b, cb) || ca.size() != cb.size()) return false;
+  const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  if (utf8 == static_cast<locale_t>(nullptr)) return false;
+  bool equal = true;
+  for (size_t i = 0; i < ca.size() && equal; ++i) {
+    equal = towlower_l(static_cast<wint_t>(ca[i]), utf8) ==
+            towlower_l(static_cast<wint_t>(cb[i]), utf8);
+  }
+  freelocale(utf8);
+  return equal;
+}
+
+namespace {
 
 std::string_view NamePart(std::string_view path) {
   const size_t slash = path.rfind('/');
@@ -63,7 +110,7 @@ int Compare(FilesEnumerator& e, const std::string& other_path, bool with_securit
   // from letter case on a case-insensitive file system) found some other
   // item through an alias: it must never be taken for the counterpart.
   const std::string_view wanted = NamePart(other_path);
-  if (!EqualIgnoringCase(other.name, wanted)) return kShortNameClash;
+  if (!NamesEqualIgnoringCase(other.name, wanted)) return kShortNameClash;
 
   int result = 0;
   if (rules.check_case && other.name != wanted) result |= kCaseDiffers;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "fs/files_enumerator.h"
 
@@ -31,6 +32,11 @@ inline constexpr int64_t kHourHighNs = 3'604'000'000'000;
 // their own times, size (link text length) and kind.
 int Compare(FilesEnumerator& e, const std::string& other_path, bool with_security,
             const CompareRules& rules, IEnumFile& callback);
+
+// Equal apart from letter case, as a case-insensitive file system sees it:
+// ASCII letters always, other letters when both names are valid UTF-8
+// (simple case mapping of the C.UTF-8 locale). All other bytes must match.
+bool NamesEqualIgnoringCase(std::string_view a, std::string_view b);
 
 // The bits of the time comparison alone: 1 when `item` is newer beyond the
 // tolerance, 2 when `other` is, 0 when they count as equal.

@@ -45,5 +45,26 @@ TEST(CompareTimesTest, ExtremeTimesDoNotOverflow) {
   EXPECT_EQ(CompareTimes(earliest, latest, false), kOtherNewer);
 }
 
+TEST(NamesEqualIgnoringCaseTest, AliasesAreNeverTakenForTheName) {
+  struct Case {
+    const char* a;
+    const char* b;
+    bool equal;
+  };
+  const Case cases[] = {
+      {"Readme.TXT", "README.txt", true},
+      {"\xc3\x84rger.txt", "\xc3\xa4rger.txt", true},  // Ärger / ärger
+      {"\xce\xa3igma", "\xcf\x83igma", true},          // Greek capital and small sigma
+      {"LONGFI~1.TXT", "LongFileName.txt", false},
+      {"ABCD_E~1.TXT", "abcd+efg.txt", false},  // an alias as long as the name
+      {"\xc4rger", "\xe4rger", false},          // Latin-1 bytes: compared as bytes
+      {"a\xc3", "A\xc3", true},                 // invalid UTF-8, ASCII case still folds
+      {"same", "same", true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(NamesEqualIgnoringCase(c.a, c.b), c.equal) << c.a << " / " << c.b;
+  }
+}
+
 }  // namespace
 }  // namespace twinmere
