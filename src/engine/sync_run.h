@@ -49,6 +49,7 @@ struct Synchronizer::Impl {
   bool FolderExists(const std::string& path);
   void DecideSecurity();
   void LocateReport();
+  void RunPhases();
   // Walks `folder` in the current phase; `mode` as the phase requires.
   void Walk(FilesEnumerator& e, const std::string& folder, EnumMode mode);
   bool Stopped() const { return session.StopRequested.load() != 0; }

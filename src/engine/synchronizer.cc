@@ -128,6 +128,59 @@ void Synchronizer::Impl::Walk(FilesEnumerator& e, const std::string& folder, Enu
   e.Enumerate(self, mode, "*");
 }
 
+// The exploring, copying and deleting phases in order; a stop skips every
+// later one. One enumerator serves every walk.
+void Synchronizer::Impl::RunPhases() {
+  FilesEnumerator walker(context);
+  const EnumMode walk_mode =
+      options.ExcludeSubfolders ? EnumMode::NoRecursion : EnumMode::FolderFirst;
+  const EnumMode delete_mode =
+      options.ExcludeSubfolders ? EnumMode::NoRecursion : EnumMode::ContentsFirst;
+
+  if (options.QuickStart) {
+    session.ProgressText = "0 bytes processed";
+    session.PercentMode = false;
+  } else {
+    check_case = false;
+    host.ShowStatus(kExploringSource, "", 0);
+    session.CurrentPhase = Phase::ExploreSource;
+    Walk(walker, options.Source, walk_mode);
+    if (Stopped()) return;
+    if (options.Bidi || options.Delete) {
+      host.ShowStatus(kExploringTarget, "", 0);
+      session.CurrentPhase = Phase::ExploreTarget;
+      Walk(walker, options.Target, walk_mode);
+      if (Stopped()) return;
+    }
+    session.ProgressText = "0%";
+    session.PercentMode = true;
+  }
+
+  check_case = options.Case;
+  session.SearchingText = kSearchingTarget;
+  session.CopyingText = kCopyingTarget;
+  host.ShowStatus(session.SearchingText, "", 0);
+  session.CopyStartTime = SecondsSinceEpoch();
+  session.CurrentPhase = Phase::CopyToTarget;
+  Walk(walker, options.Source, walk_mode);
+  if (Stopped()) return;
+
+  if (options.Bidi) {  // a bidirectional run never deletes
+    session.SearchingText = kSearchingSource;
+    session.CopyingText = kCopyingSource;
+    host.ShowStatus(session.SearchingText, "", 0);
+    session.CurrentPhase = Phase::CopyToSource;
+    Walk(walker, options.Target, walk_mode);
+  } else if (options.Delete) {
+    check_case = false;
+    session.SearchingText = kSearchingDelete;
+    session.CopyingText = kDeleting;
+    host.ShowStatus(session.SearchingText, "", 0);
+    session.CurrentPhase = Phase::DeleteInTarget;
+    Walk(walker, options.Target, delete_mode);
+  }
+}
+
 void Synchronizer::Impl::Synchronize() {
   session.Running = true;
   session.WorkTotal = 0;
@@ -159,57 +212,7 @@ void Synchronizer::Impl::Synchronize() {
   if (!options.Report.empty()) reporter.FlushReport(false);
 
   context.progress = &self;
-  FilesEnumerator walker(context);
-  const EnumMode walk_mode =
-      options.ExcludeSubfolders ? EnumMode::NoRecursion : EnumMode::FolderFirst;
-  const EnumMode delete_mode =
-      options.ExcludeSubfolders ? EnumMode::NoRecursion : EnumMode::ContentsFirst;
-
-  // Phases in order; a stop skips every later one.
-  [&] {
-    if (options.QuickStart) {
-      session.ProgressText = "0 bytes processed";
-      session.PercentMode = false;
-    } else {
-      check_case = false;
-      host.ShowStatus(kExploringSource, "", 0);
-      session.CurrentPhase = Phase::ExploreSource;
-      Walk(walker, options.Source, walk_mode);
-      if (Stopped()) return;
-      if (options.Bidi || options.Delete) {
-        host.ShowStatus(kExploringTarget, "", 0);
-        session.CurrentPhase = Phase::ExploreTarget;
-        Walk(walker, options.Target, walk_mode);
-        if (Stopped()) return;
-      }
-      session.ProgressText = "0%";
-      session.PercentMode = true;
-    }
-
-    check_case = options.Case;
-    session.SearchingText = kSearchingTarget;
-    session.CopyingText = kCopyingTarget;
-    host.ShowStatus(session.SearchingText, "", 0);
-    session.CopyStartTime = SecondsSinceEpoch();
-    session.CurrentPhase = Phase::CopyToTarget;
-    Walk(walker, options.Source, walk_mode);
-    if (Stopped()) return;
-
-    if (options.Bidi) {  // a bidirectional run never deletes
-      session.SearchingText = kSearchingSource;
-      session.CopyingText = kCopyingSource;
-      host.ShowStatus(session.SearchingText, "", 0);
-      session.CurrentPhase = Phase::CopyToSource;
-      Walk(walker, options.Target, walk_mode);
-    } else if (options.Delete) {
-      check_case = false;
-      session.SearchingText = kSearchingDelete;
-      session.CopyingText = kDeleting;
-      host.ShowStatus(session.SearchingText, "", 0);
-      session.CurrentPhase = Phase::DeleteInTarget;
-      Walk(walker, options.Target, delete_mode);
-    }
-  }();
+  RunPhases();
   check_case = options.Case;
 
   const bool stopped = Stopped();
