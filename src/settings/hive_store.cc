@@ -327,7 +327,13 @@ int HiveStore::CheckSchema(Schema* schema) {
   if (damaged(rc)) return EBADMSG;
   if (rc != SQLITE_OK) return ErrnoOf(rc);
   *schema = keys == "path," && vals == "path,name,type,data," ? Schema::kValid : Schema::kForeign;
-  return 0;
+  if (*schema != Schema::kValid) return 0;
+  // The store is small: a damaged page anywhere is found now, before it
+  // makes single values vanish later.
+  Statement check(db_, "PRAGMA quick_check(1)");
+  rc = check.Step();
+  if (damaged(rc) || (rc == SQLITE_ROW && check.ColumnText(0) != "ok")) return EBADMSG;
+  return rc == SQLITE_ROW ? 0 : ErrnoOf(rc);
 }
 
 int HiveStore::CreateSchema() {

@@ -231,6 +231,16 @@ TEST_F(RegistryTest, DeleteValueOfMissingKeyOrValueRaises) {
   }
 }
 
+TEST_F(RegistryTest, UnknownHiveReadsAsMarkersAndRefusesWrites) {
+  auto registry = Open();
+  const Hive classes_root = static_cast<Hive>(0x80000000);
+  registry->KeyValue(Hive::CurrentUser, kKey, "v", 1);
+  EXPECT_EQ(registry->EnumKeys(classes_root, "").FailureCode(), kFailEnumKeys);
+  EXPECT_EQ(registry->KeyValue(classes_root, kKey, "v").FailureCode(), kFailKeyValue);
+  EXPECT_EQ(Raised([&] { registry->KeyValue(classes_root, kKey, "v", 1); }).SystemCode(), EBADF);
+  EXPECT_EQ(Raised([&] { registry->DeleteValue(classes_root, kKey, "v"); }).SystemCode(), EBADF);
+}
+
 TEST_F(RegistryTest, ReadingNeverCreatesTheStore) {
   auto registry = Open();
   EXPECT_TRUE(registry->KeyValue(Hive::CurrentUser, kKey, "v").IsFailure());
@@ -286,6 +296,19 @@ TEST_F(RegistryTest, DamagedOrForeignFileIsMovedAsideAndAFreshStoreStarted) {
        [&] {
          tree_.MakeFolder("config/twinmere");
          Sql(user_, "CREATE TABLE settings(k, v); INSERT INTO settings VALUES(1, 2);");
+       }},
+      {"a damaged page",
+       [&] {
+         {
+           auto registry = Open();
+           for (int i = 0; i < 300; ++i) {
+             registry->KeyValue(Hive::CurrentUser, kKey, "v" + std::to_string(i), std::string(100, 'x'));
+           }
+         }
+         std::string bytes = tree_.ReadFile("config/twinmere/registry.sqlite3");
+         ASSERT_GT(bytes.size(), 5u * 4096);
+         bytes.replace(2 * 4096, 2 * 4096, std::string(2 * 4096, 'X'));
+         tree_.WriteFile("config/twinmere/registry.sqlite3", bytes);
        }},
       {"a later schema version",
        [&] {
