@@ -97,13 +97,17 @@ TEST_F(RegistryTest, EveryKindIsStoredInTheDocumentedFormatAndReadBack) {
               ElementsAre("SOFTWARE", "SOFTWARE\\Brevald", "SOFTWARE\\Brevald\\Twinmere"));
   EXPECT_THAT(Sql(user_, "SELECT name, type, typeof(data), hex(data) FROM vals ORDER BY name"),
               ElementsAre("Blob|3|blob|00FF", "Flag|4|integer|2D31" /* "-1" */,
-                          "List|7|blob|610062630" "0", "Path|2|text|24484F4D452F72",
-                          "ReportLevel|4|integer|323030", "Viewer|1|text|7864672D6F70656E"));
+                          "List|7|blob|610062630"
+                          "0",
+                          "Path|2|text|24484F4D452F72", "ReportLevel|4|integer|323030",
+                          "Viewer|1|text|7864672D6F70656E"));
 
   EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "Viewer"), RegistryValue("xdg-open"));
   EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "Path"), RegistryValue("/home/ada/r"));
-  EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "Blob"), RegistryValue(RegistryBytes{0, 255}));
-  EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "ReportLevel"), RegistryValue(int32_t{200}));
+  EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "Blob"),
+            RegistryValue(RegistryBytes{0, 255}));
+  EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "ReportLevel"),
+            RegistryValue(int32_t{200}));
   EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "Flag"), RegistryValue(int32_t{-1}));
   EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "List"),
             RegistryValue(RegistryList{"a", "bc"}));
@@ -173,7 +177,8 @@ TEST_F(RegistryTest, EnumKeysListsDirectSubkeysOnlyInTheirStoredCase) {
             RegistryValue(RegistryList{"Software", "SoftwareX"}));
   EXPECT_EQ(registry->EnumKeys(Hive::CurrentUser, "Software\\Alpha\\Deep\\Deeper"),
             RegistryValue(RegistryList{}));
-  EXPECT_EQ(registry->EnumKeys(Hive::CurrentUser, "Software\\Missing").FailureCode(), kFailEnumKeys);
+  EXPECT_EQ(registry->EnumKeys(Hive::CurrentUser, "Software\\Missing").FailureCode(),
+            kFailEnumKeys);
   EXPECT_EQ(registry->EnumValues(Hive::CurrentUser, "Software\\Missing").FailureCode(),
             kFailEnumValues);
   EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, "Software\\Missing", "v").FailureCode(),
@@ -264,9 +269,10 @@ TEST_F(RegistryTest, MissingMachineStoreReadsAsMarkersAndRefusesWrites) {
 
 TEST_F(RegistryTest, MachineStoreIsReadButNeverWritten) {
   tree_.MakeFolder("etc/twinmere");
-  Sql(machine_, std::string(kSchema) +
-                    "INSERT INTO keys VALUES('SOFTWARE'), ('SOFTWARE\\Uninstall');"
-                    "INSERT INTO vals VALUES('SOFTWARE\\Uninstall', 'DisplayName', 1, 'Twinmere');");
+  Sql(machine_,
+      std::string(kSchema) +
+          "INSERT INTO keys VALUES('SOFTWARE'), ('SOFTWARE\\Uninstall');"
+          "INSERT INTO vals VALUES('SOFTWARE\\Uninstall', 'DisplayName', 1, 'Twinmere');");
   auto registry = Open();
   EXPECT_EQ(registry->EnumKeys(Hive::LocalMachine, "software"),
             RegistryValue(RegistryList{"Uninstall"}));
@@ -275,7 +281,8 @@ TEST_F(RegistryTest, MachineStoreIsReadButNeverWritten) {
   Raised([&] { registry->DeleteValue(Hive::LocalMachine, "SOFTWARE\\Uninstall", "DisplayName"); });
   EXPECT_THAT(Sql(machine_, "SELECT count(*) FROM vals"), ElementsAre("1"));
   // The user's hive is a different store.
-  EXPECT_TRUE(registry->KeyValue(Hive::CurrentUser, "SOFTWARE\\Uninstall", "DisplayName").IsFailure());
+  EXPECT_TRUE(
+      registry->KeyValue(Hive::CurrentUser, "SOFTWARE\\Uninstall", "DisplayName").IsFailure());
 }
 
 TEST_F(RegistryTest, StoreThatCannotBeCreatedRaisesTheSystemCode) {
@@ -302,7 +309,8 @@ TEST_F(RegistryTest, DamagedOrForeignFileIsMovedAsideAndAFreshStoreStarted) {
          {
            auto registry = Open();
            for (int i = 0; i < 300; ++i) {
-             registry->KeyValue(Hive::CurrentUser, kKey, "v" + std::to_string(i), std::string(100, 'x'));
+             registry->KeyValue(Hive::CurrentUser, kKey, "v" + std::to_string(i),
+                                std::string(100, 'x'));
            }
          }
          std::string bytes = tree_.ReadFile("config/twinmere/registry.sqlite3");
@@ -344,7 +352,8 @@ TEST_F(RegistryTest, EmptyFileBecomesAStoreWithoutBeingMovedAside) {
   tree_.WriteFile("config/twinmere/registry.sqlite3", "");
   Open()->KeyValue(Hive::CurrentUser, kKey, "v", 1);
   EXPECT_THAT(notices_, IsEmpty());
-  EXPECT_THAT(tree_.List("config/twinmere"), ::testing::Not(::testing::Contains(HasSubstr("corrupt"))));
+  EXPECT_THAT(tree_.List("config/twinmere"),
+              ::testing::Not(::testing::Contains(HasSubstr("corrupt"))));
 }
 
 TEST_F(RegistryTest, StoreRemovedWhileInUseIsNotWrittenIntoTheVoid) {
@@ -369,7 +378,8 @@ TEST_F(RegistryTest, MachineStoreOwnedByRootIsReadableByOtherUsers) {
   tree_.SetMode("etc/twinmere", 0755);
   tree_.SetMode("etc/twinmere/registry.sqlite3", 0644);
   const int status = testing::RunAsUnprivileged([&] {
-    Registry registry(RegistryPaths{"", machine_}, RegistryContext{nullptr, [](const std::string&) {}});
+    Registry registry(RegistryPaths{"", machine_},
+                      RegistryContext{nullptr, [](const std::string&) {}});
     const RegistryValue value = registry.KeyValue(Hive::LocalMachine, kKey, "v");
     if (value.Integer() == nullptr) return 10 + value.FailureCode() % 10;
     return *value.Integer() == 42 ? 0 : 2;
@@ -386,7 +396,8 @@ TEST_F(RegistryTest, StoreTheUserCannotWriteRaisesWhileReadsGoOn) {
   tree_.SetMode("config/twinmere", 0755);
   tree_.SetMode("config/twinmere/registry.sqlite3", 0644);
   const int status = testing::RunAsUnprivileged([&] {
-    Registry registry(RegistryPaths{user_, ""}, RegistryContext{nullptr, [](const std::string&) {}});
+    Registry registry(RegistryPaths{user_, ""},
+                      RegistryContext{nullptr, [](const std::string&) {}});
     const RegistryValue value = registry.KeyValue(Hive::CurrentUser, kKey, "v");
     if (value.Integer() == nullptr || *value.Integer() != 42) return 2;
     try {
