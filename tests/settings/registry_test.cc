@@ -348,6 +348,21 @@ TEST_F(RegistryTest, DamagedOrForeignFileIsMovedAsideAndAFreshStoreStarted) {
   }
 }
 
+TEST_F(RegistryTest, StoreLinkedFromElsewhereIsWrittenThroughAndNeverReplaced) {
+  tree_.MakeFolder("dotfiles");
+  tree_.MakeLink("config/twinmere/registry.sqlite3", tree_.Path("dotfiles/registry.sqlite3"));
+  Open()->KeyValue(Hive::CurrentUser, kKey, "v", 7);
+  EXPECT_THAT(Sql(tree_.Path("dotfiles/registry.sqlite3"), "SELECT data FROM vals"),
+              ElementsAre("7"));
+
+  tree_.WriteFile("dotfiles/registry.sqlite3", std::string(5000, 'J'));
+  auto registry = Open();
+  registry->KeyValue(Hive::CurrentUser, kKey, "v", 8);
+  EXPECT_EQ(tree_.ReadFile("dotfiles/registry.sqlite3"), std::string(5000, 'J'));
+  EXPECT_THAT(notices_, SizeIs(1));
+  EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "v"), RegistryValue(int32_t{8}));
+}
+
 TEST_F(RegistryTest, EmptyFileBecomesAStoreWithoutBeingMovedAside) {
   tree_.WriteFile("config/twinmere/registry.sqlite3", "");
   Open()->KeyValue(Hive::CurrentUser, kKey, "v", 1);
@@ -451,15 +466,6 @@ TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
     }
   }
   EXPECT_THAT(notices_, IsEmpty());
-}
-
-TEST(DefaultRegistryPaths, FollowTheConfigFolder) {
-  UserFolders folders;
-  folders.config = "/home/ada/.config";
-  const RegistryPaths paths = DefaultRegistryPaths(folders);
-  EXPECT_EQ(paths.user, "/home/ada/.config/twinmere/registry.sqlite3");
-  EXPECT_EQ(paths.machine, "/etc/twinmere/registry.sqlite3");
-  EXPECT_EQ(DefaultRegistryPaths(UserFolders{}).user, "");
 }
 
 }  // namespace

@@ -91,36 +91,6 @@ TEST(DecodeStoredValue, ReadsEachTypeAndFallsBackToTheMarker) {
   }
 }
 
-TEST(EncodeValue, EveryKindReadsBackAsWritten) {
-  const RegistryValue values[] = {
-      std::string(""), std::string("Twinmere"), int32_t{-7}, RegistryList{"a", "", "bc"},
-      RegistryList{},  RegistryBytes{1, 0, 2},
-  };
-  for (const RegistryValue& value : values) {
-    EncodedValue encoded;
-    ASSERT_EQ(EncodeValue(value, &encoded), 0);
-    EXPECT_EQ(
-        DecodeStoredValue(static_cast<int64_t>(encoded.type), encoded.data, FakeEnvironment()),
-        value);
-  }
-}
-
-TEST(EncodeValue, StoredFormsFollowTheFileFormat) {
-  EncodedValue e;
-  ASSERT_EQ(EncodeValue(RegistryList{"a", "bc"}, &e), 0);
-  EXPECT_EQ(e.type, RegistryType::kList);
-  EXPECT_EQ(e.data.storage, Storage::kBlob);
-  EXPECT_EQ(e.data.bytes, std::string("a\0bc\0", 5));
-
-  ASSERT_EQ(EncodeValue(true, &e), 0);
-  EXPECT_EQ(e.type, RegistryType::kInteger);
-  EXPECT_EQ(e.data.integer, -1);
-
-  ASSERT_EQ(EncodeValue(ExpandText{"$HOME"}, &e), 0);
-  EXPECT_EQ(e.type, RegistryType::kExpandText);
-  EXPECT_EQ(e.data.bytes, "$HOME");
-}
-
 TEST(EncodeValue, RefusesTheMarkerAndListElementsWithNul) {
   EncodedValue e;
   EXPECT_EQ(EncodeValue(RegistryFailure{kFailKeyValue}, &e), EINVAL);
