@@ -100,7 +100,9 @@ class Statement {
 // The upper end of the range of a key's descendants: every path that begins
 // with key_path + "\" sorts (ignoring case) at or after the prefix and before
 // key_path + "]", "]" being the character that follows "\".
-std::string DescendantsEnd(const std::string& key_path) { return key_path + "]"; }
+std::string DescendantsEnd(const std::string& key_path) {
+  return key_path + "]";
+}
 
 int MakeFolders(const std::string& folder) {
   if (folder.empty()) return 0;
@@ -155,7 +157,9 @@ std::string UriEscaped(const std::string& path) {
 HiveStore::HiveStore(std::string path, Access access, RegistryNoticeSink notice)
     : path_(std::move(path)), access_(access), notice_(std::move(notice)) {}
 
-HiveStore::~HiveStore() { Close(); }
+HiveStore::~HiveStore() {
+  Close();
+}
 
 void HiveStore::Close() {
   if (db_ != nullptr) sqlite3_close_v2(db_);
@@ -327,7 +331,13 @@ int HiveStore::CheckSchema(Schema* schema) {
   if (damaged(rc)) return EBADMSG;
   if (rc != SQLITE_OK) return ErrnoOf(rc);
   *schema = keys == "path," && vals == "path,name,type,data," ? Schema::kValid : Schema::kForeign;
-  return 0;
+  if (*schema != Schema::kValid) return 0;
+  // The store is small: a damaged page anywhere is found now, before it
+  // makes single values vanish later.
+  Statement check(db_, "PRAGMA quick_check(1)");
+  rc = check.Step();
+  if (damaged(rc) || (rc == SQLITE_ROW && check.ColumnText(0) != "ok")) return EBADMSG;
+  return rc == SQLITE_ROW ? 0 : ErrnoOf(rc);
 }
 
 int HiveStore::CreateSchema() {
@@ -347,8 +357,7 @@ int HiveStore::CreateSchema() {
 void HiveStore::MoveAside() {
   Close();
   struct stat st;
-  if (lstat(path_.c_str(), &st) == 0 &&
-      (st.st_dev != checked_dev_ || st.st_ino != checked_ino_)) {
+  if (stat(path_.c_str(), &st) == 0 && (st.st_dev != checked_dev_ || st.st_ino != checked_ino_)) {
     return;  // another process already replaced the damaged file
   }
   const std::string base = path_ + ".corrupt-" + UtcStamp();
@@ -396,8 +405,9 @@ int HiveStore::KeyExists(const std::string& key_path, bool* exists) {
 }
 
 int HiveStore::HasSubkeys(const std::string& key_path, bool* any) {
-  Statement query(db_, key_path.empty() ? "SELECT 1 FROM keys WHERE path <> '' LIMIT 1"
-                                        : "SELECT 1 FROM keys WHERE path > ?1 AND path < ?2 LIMIT 1");
+  Statement query(db_, key_path.empty()
+                           ? "SELECT 1 FROM keys WHERE path <> '' LIMIT 1"
+                           : "SELECT 1 FROM keys WHERE path > ?1 AND path < ?2 LIMIT 1");
   if (!key_path.empty()) {
     query.BindText(1, key_path + "\\");
     query.BindText(2, DescendantsEnd(key_path));
@@ -538,7 +548,8 @@ int HiveStore::DeleteKey(const std::string& key_path) {
     code = HasSubkeys(key_path, &any);
     if (code != 0) return code;
     if (any) return ENOTEMPTY;
-    for (const char* sql : {"DELETE FROM vals WHERE path = ?1", "DELETE FROM keys WHERE path = ?1"}) {
+    for (const char* sql :
+         {"DELETE FROM vals WHERE path = ?1", "DELETE FROM keys WHERE path = ?1"}) {
       Statement remove(db_, sql);
       remove.BindText(1, key_path);
       const int step = remove.Step();

@@ -59,8 +59,8 @@ class HiveStore {
   RegistryNoticeSink notice_;
   sqlite3* db_ = nullptr;
   bool immutable_ = false;  // read without locking: the store cannot be written by us
-  bool given_up_ = false;  // a damaged file could not be moved aside
-  dev_t checked_dev_ = 0;  // identity of the file whose schema was checked
+  bool given_up_ = false;   // a damaged file could not be moved aside
+  dev_t checked_dev_ = 0;   // identity of the file whose schema was checked
   ino_t checked_ino_ = 0;
 };
 

@@ -44,7 +44,9 @@ std::string ProgramGroupName(const Registry& registry) {
 
 ProgramSettings ReadProgramSettings(const Registry& registry, const UserFolders& folders) {
   ProgramSettings s;
-  auto read = [&](const char* name) { return registry.KeyValue(Hive::CurrentUser, kSettingsKey, name); };
+  auto read = [&](const char* name) {
+    return registry.KeyValue(Hive::CurrentUser, kSettingsKey, name);
+  };
 
   s.default_report_level = IntegerOr(read("ReportLevel"), kDefaultReportLevel);
 
@@ -113,13 +115,14 @@ void StoreOrDeleteSetting(Registry& registry, std::string_view name, const Regis
 void StoreDialogSettings(Registry& registry, const ProgramSettings& settings) {
   StoreOrDeleteSetting(registry, "ReportLevel", settings.default_report_level,
                        settings.default_report_level == kDefaultReportLevel);
-  StoreOrDeleteSetting(registry, "Viewer", settings.viewer,
-                       settings.viewer.empty() || EqualIgnoringCase(settings.viewer, kDefaultViewer));
+  StoreOrDeleteSetting(
+      registry, "Viewer", settings.viewer,
+      settings.viewer.empty() || EqualIgnoringCase(settings.viewer, kDefaultViewer));
   StoreOrDeleteSetting(registry, "Report", settings.default_report,
                        settings.default_report.empty());
-  StoreOrDeleteSetting(registry, "ShortcutDir", settings.shortcut_dir,
-                       settings.shortcut_dir.empty() ||
-                           settings.shortcut_dir == settings.program_group_folder);
+  StoreOrDeleteSetting(
+      registry, "ShortcutDir", settings.shortcut_dir,
+      settings.shortcut_dir.empty() || settings.shortcut_dir == settings.program_group_folder);
 }
 
 }  // namespace twinmere

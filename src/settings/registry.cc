@@ -33,7 +33,9 @@ std::string Join(const std::vector<std::string>& levels) {
   return path;
 }
 
-std::string Normalized(std::string_view key_path) { return Join(Levels(key_path)); }
+std::string Normalized(std::string_view key_path) {
+  return Join(Levels(key_path));
+}
 
 // 0, or the errno value that refuses a name for writing.
 int CheckName(std::string_view name) {

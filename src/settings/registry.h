@@ -35,10 +35,10 @@ enum class Hive : uint32_t {
 
 // The numbers of the errors raised by writing and deleting.
 inline constexpr uint32_t kRegistryErrorBase = 0x80040000;
-inline constexpr uint32_t kErrWriting = kRegistryErrorBase + 1030;         // 0x80040406
-inline constexpr uint32_t kErrDeletingKey = kRegistryErrorBase + 1031;     // 0x80040407
-inline constexpr uint32_t kErrDeletingValue = kRegistryErrorBase + 1034;   // 0x8004040A
-inline constexpr uint32_t kErrUnsupportedType = kRegistryErrorBase + 1036; // 0x8004040C
+inline constexpr uint32_t kErrWriting = kRegistryErrorBase + 1030;          // 0x80040406
+inline constexpr uint32_t kErrDeletingKey = kRegistryErrorBase + 1031;      // 0x80040407
+inline constexpr uint32_t kErrDeletingValue = kRegistryErrorBase + 1034;    // 0x8004040A
+inline constexpr uint32_t kErrUnsupportedType = kRegistryErrorBase + 1036;  // 0x8004040C
 
 // The longest key name (one level of a path) and value name that can be written.
 inline constexpr size_t kMaxRegistryName = 255;
@@ -88,12 +88,19 @@ class HiveStore;
 // failure. Several processes may write the same store at once; a writer waits
 // for another (up to several seconds) rather than failing.
 //
-// A per-user file that is not a database, or holds tables other than the ones
-// above, is renamed to "registry.sqlite3.corrupt-<UTC time>" with one notice,
-// and a fresh store takes its place. A missing per-user store is created (with
-// its folder, mode 0700) by the first write, never by a read. The store files
-// are never followed into or through by this class beyond what SQLite does on
-// open (a link at the store's path is opened like the file it names).
+// A per-user file that is not a database, holds tables other than the ones
+// above, or has a damaged page is renamed to
+// "registry.sqlite3.corrupt-<UTC time>" with one notice, and a fresh store
+// takes its place. A missing per-user store is created (with its folder, mode
+// 0700) by the first write, never by a read. A store deleted or replaced while
+// in use is opened afresh at the next call. A link at a store's path is
+// followed when the store is opened; a damaged store reached through a link has
+// the link moved aside, and the file it names is left as it is.
+//
+// A store in WAL mode that the caller may not write (the machine store, or a
+// per-user store created by root) is read without locking, as an unchanging
+// file. One Registry object serves one thread at a time; each process (and
+// each thread) may have its own.
 class Registry {
  public:
   explicit Registry(RegistryPaths paths, RegistryContext context = {});

@@ -9,9 +9,13 @@ namespace {
 bool IsNameStart(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
 }
-bool IsNameChar(char c) { return IsNameStart(c) || (c >= '0' && c <= '9'); }
+bool IsNameChar(char c) {
+  return IsNameStart(c) || (c >= '0' && c <= '9');
+}
 
-RegistryValue Failure() { return RegistryFailure{kFailKeyValue}; }
+RegistryValue Failure() {
+  return RegistryFailure{kFailKeyValue};
+}
 
 RegistryList SplitList(const std::string& bytes) {
   RegistryList list;

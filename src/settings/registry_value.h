@@ -51,8 +51,8 @@ enum class ValueKind { kFailure, kText, kExpandText, kInteger, kList, kBytes };
 // at compile time instead of being truncated.
 class RegistryValue {
  public:
-  using Variant = std::variant<RegistryFailure, std::string, ExpandText, int32_t, RegistryList,
-                               RegistryBytes>;
+  using Variant =
+      std::variant<RegistryFailure, std::string, ExpandText, int32_t, RegistryList, RegistryBytes>;
 
   RegistryValue() = default;  // the failure marker 1033
   RegistryValue(RegistryFailure failure) : value_(failure) {}

@@ -57,23 +57,5 @@ TEST(CutReportFileTest, AFailureLeavesNoTemporaryFile) {
   EXPECT_EQ(tree.List("logs"), std::vector<std::string>{"r.txt"});
 }
 
-TEST(ReportFileWriterTest, AppendsOrReplacesAndReportsItsSize) {
-  TempTree tree;
-  tree.WriteFile("r.txt", "old\n");
-  ReportFileWriter file;
-  ASSERT_EQ(file.Open(tree.Path("r.txt"), OpenMode::Append), 0);
-  ASSERT_EQ(file.Write("new\n"), 0);
-  ErrorCode error = 0;
-  EXPECT_EQ(file.Size(error), 8u);
-  EXPECT_EQ(error, 0);
-  ASSERT_EQ(file.Close(), 0);
-  EXPECT_EQ(tree.ReadFile("r.txt"), "old\nnew\n");
-  ASSERT_EQ(file.Open(tree.Path("r.txt"), OpenMode::Replace), 0);
-  ASSERT_EQ(file.Write("x"), 0);
-  ASSERT_EQ(file.Close(), 0);
-  EXPECT_EQ(tree.ReadFile("r.txt"), "x");
-  EXPECT_EQ(file.Open(tree.Path("r.txt/under"), OpenMode::Append), ENOTDIR);
-}
-
 }  // namespace
 }  // namespace twinmere

@@ -194,17 +194,6 @@ TEST_F(ReporterTest, ScriptedRunGivesTheGoldenReportAtEachLevel) {
   }
 }
 
-TEST_F(ReporterTest, EveryLineReachesTheDisplayOnceWhateverTheLevel) {
-  options_.ReportLevel = 0;
-  ScriptedRun();
-  std::string shown;
-  for (const std::string& batch : display_.batches) shown += batch + "\n";
-  EXPECT_EQ(SplitLines(shown).size(), 8u) << shown;
-  EXPECT_EQ(shown.find("Copied:"), 0u);
-  EXPECT_TRUE(display_.immediates.empty());
-  EXPECT_EQ(display_.runs, 1);
-}
-
 TEST_F(ReporterTest, LinesAreFlushedInBatchesAtTheInterval) {
   reporter_.BeginRun();
   Line("first");  // the first line is due at once: it opens the report
@@ -247,25 +236,6 @@ TEST_F(ReporterTest, ImmediateLinesAreShownAtOnceAndAClosingWindowShowsNothing) 
   Line("while closing");
   EXPECT_TRUE(display_.batches.empty());
   EXPECT_NE(Report().find("while closing"), std::string::npos);
-}
-
-TEST_F(ReporterTest, TheLevelAdmitsActionAndErrorLinesSeparately) {
-  const struct {
-    int32_t level;
-    bool action;
-    bool error;
-  } cases[] = {{0, false, false}, {1, true, false}, {2, false, true}, {3, true, true}};
-  for (const auto& c : cases) {
-    options_.ReportLevel = c.level;
-    reporter_.BeginRun();
-    reporter_.FlushReport(false);
-    Line("an action");
-    Line("an error", ReportLineKind::Error);
-    Finish();
-    const std::string report = Report();
-    EXPECT_EQ(report.find("an action") != std::string::npos, c.action) << c.level;
-    EXPECT_EQ(report.find("an error") != std::string::npos, c.error) << c.level;
-  }
 }
 
 TEST_F(ReporterTest, ASecondRunReplacesTheReportUnlessAppending) {
@@ -429,16 +399,6 @@ TEST_F(ReporterTest, ByteTotalsStayExactBeyondSinglePrecision) {
   EXPECT_EQ(reporter_.Counters().BytesCopiedToTarget, 16778216);
   EXPECT_EQ(reporter_.Counters().SizeChangeInSource, -1000);
   EXPECT_EQ(reporter_.Counters().FilesCopiedToTarget, 1001);
-}
-
-TEST_F(ReporterTest, DeletionsCountOnTheTargetSideWhateverTheSide) {
-  options_.Report.clear();
-  reporter_.BeginRun();
-  reporter_.ReportAction(0, "/s/x", kActionDelete, 10, Side::Source, 0);
-  reporter_.ReportAction(0, "/s/y", kActionRemoveFolderInPlace, 0, Side::Source, 0);
-  EXPECT_EQ(reporter_.Counters().FilesDeletedInTarget, 1);
-  EXPECT_EQ(reporter_.Counters().BytesDeletedInTarget, 10);
-  EXPECT_EQ(reporter_.Counters().FoldersRemovedInTarget, 1);
 }
 
 TEST_F(ReporterTest, AnErrorBeforeTheRunOpensTheBlockTheRunContinues) {

@@ -17,7 +17,8 @@ class ProgramSettingsTest : public ::testing::Test {
     folders_.config = tree_.Path("config");
     folders_.data = tree_.Path("data");
     machine_ = tree_.Path("etc/registry.sqlite3");
-    user_ = std::make_unique<Registry>(RegistryPaths{DefaultRegistryPaths(folders_).user, machine_});
+    user_ =
+        std::make_unique<Registry>(RegistryPaths{DefaultRegistryPaths(folders_).user, machine_});
   }
 
   // Builds a machine store through a writable registry over the same file.
@@ -120,10 +121,16 @@ TEST_F(ProgramSettingsTest, WindowSizeIsStoredOnlyWhenItChanged) {
       {"unchanged", {6000, 7000, false}, {6000, 7000, false}, RegistryValue(), RegistryValue()},
       {"taller", {6000, 7000, false}, {6500, 7000, false}, int32_t{6500}, RegistryValue()},
       {"wider", {6000, 7000, false}, {6000, 7100, false}, RegistryValue(), int32_t{7100}},
-      {"maximized", {6000, 7000, false}, {6000, 7000, true}, int32_t{kMaximizedFlag + 6000},
+      {"maximized",
+       {6000, 7000, false},
+       {6000, 7000, true},
+       int32_t{kMaximizedFlag + 6000},
        RegistryValue()},
-      {"restored after starting maximized", {6000, 7000, true}, {6000, 7000, false},
-       int32_t{6000}, RegistryValue()},
+      {"restored after starting maximized",
+       {6000, 7000, true},
+       {6000, 7000, false},
+       int32_t{6000},
+       RegistryValue()},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

@@ -14,10 +14,18 @@ inline void PrintTo(const RegistryValue& value, std::ostream* out) {
     return shown + "\"";
   };
   switch (value.Kind()) {
-    case ValueKind::kFailure: *out << "failure " << value.FailureCode(); break;
-    case ValueKind::kText: *out << "text " << quoted(*value.Text()); break;
-    case ValueKind::kExpandText: *out << "expandable " << quoted(value.Expandable()->text); break;
-    case ValueKind::kInteger: *out << "integer " << *value.Integer(); break;
+    case ValueKind::kFailure:
+      *out << "failure " << value.FailureCode();
+      break;
+    case ValueKind::kText:
+      *out << "text " << quoted(*value.Text());
+      break;
+    case ValueKind::kExpandText:
+      *out << "expandable " << quoted(value.Expandable()->text);
+      break;
+    case ValueKind::kInteger:
+      *out << "integer " << *value.Integer();
+      break;
     case ValueKind::kList:
       *out << "list {";
       for (const auto& element : *value.List()) *out << " " << quoted(element);

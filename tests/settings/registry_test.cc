@@ -97,13 +97,17 @@ TEST_F(RegistryTest, EveryKindIsStoredInTheDocumentedFormatAndReadBack) {
               ElementsAre("SOFTWARE", "SOFTWARE\\Brevald", "SOFTWARE\\Brevald\\Twinmere"));
   EXPECT_THAT(Sql(user_, "SELECT name, type, typeof(data), hex(data) FROM vals ORDER BY name"),
               ElementsAre("Blob|3|blob|00FF", "Flag|4|integer|2D31" /* "-1" */,
-                          "List|7|blob|610062630" "0", "Path|2|text|24484F4D452F72",
-                          "ReportLevel|4|integer|323030", "Viewer|1|text|7864672D6F70656E"));
+                          "List|7|blob|610062630"
+                          "0",
+                          "Path|2|text|24484F4D452F72", "ReportLevel|4|integer|323030",
+                          "Viewer|1|text|7864672D6F70656E"));
 
   EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "Viewer"), RegistryValue("xdg-open"));
   EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "Path"), RegistryValue("/home/ada/r"));
-  EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "Blob"), RegistryValue(RegistryBytes{0, 255}));
-  EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "ReportLevel"), RegistryValue(int32_t{200}));
+  EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "Blob"),
+            RegistryValue(RegistryBytes{0, 255}));
+  EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "ReportLevel"),
+            RegistryValue(int32_t{200}));
   EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "Flag"), RegistryValue(int32_t{-1}));
   EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "List"),
             RegistryValue(RegistryList{"a", "bc"}));
@@ -173,7 +177,8 @@ TEST_F(RegistryTest, EnumKeysListsDirectSubkeysOnlyInTheirStoredCase) {
             RegistryValue(RegistryList{"Software", "SoftwareX"}));
   EXPECT_EQ(registry->EnumKeys(Hive::CurrentUser, "Software\\Alpha\\Deep\\Deeper"),
             RegistryValue(RegistryList{}));
-  EXPECT_EQ(registry->EnumKeys(Hive::CurrentUser, "Software\\Missing").FailureCode(), kFailEnumKeys);
+  EXPECT_EQ(registry->EnumKeys(Hive::CurrentUser, "Software\\Missing").FailureCode(),
+            kFailEnumKeys);
   EXPECT_EQ(registry->EnumValues(Hive::CurrentUser, "Software\\Missing").FailureCode(),
             kFailEnumValues);
   EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, "Software\\Missing", "v").FailureCode(),
@@ -231,6 +236,16 @@ TEST_F(RegistryTest, DeleteValueOfMissingKeyOrValueRaises) {
   }
 }
 
+TEST_F(RegistryTest, UnknownHiveReadsAsMarkersAndRefusesWrites) {
+  auto registry = Open();
+  const Hive classes_root = static_cast<Hive>(0x80000000);
+  registry->KeyValue(Hive::CurrentUser, kKey, "v", 1);
+  EXPECT_EQ(registry->EnumKeys(classes_root, "").FailureCode(), kFailEnumKeys);
+  EXPECT_EQ(registry->KeyValue(classes_root, kKey, "v").FailureCode(), kFailKeyValue);
+  EXPECT_EQ(Raised([&] { registry->KeyValue(classes_root, kKey, "v", 1); }).SystemCode(), EBADF);
+  EXPECT_EQ(Raised([&] { registry->DeleteValue(classes_root, kKey, "v"); }).SystemCode(), EBADF);
+}
+
 TEST_F(RegistryTest, ReadingNeverCreatesTheStore) {
   auto registry = Open();
   EXPECT_TRUE(registry->KeyValue(Hive::CurrentUser, kKey, "v").IsFailure());
@@ -254,9 +269,10 @@ TEST_F(RegistryTest, MissingMachineStoreReadsAsMarkersAndRefusesWrites) {
 
 TEST_F(RegistryTest, MachineStoreIsReadButNeverWritten) {
   tree_.MakeFolder("etc/twinmere");
-  Sql(machine_, std::string(kSchema) +
-                    "INSERT INTO keys VALUES('SOFTWARE'), ('SOFTWARE\\Uninstall');"
-                    "INSERT INTO vals VALUES('SOFTWARE\\Uninstall', 'DisplayName', 1, 'Twinmere');");
+  Sql(machine_,
+      std::string(kSchema) +
+          "INSERT INTO keys VALUES('SOFTWARE'), ('SOFTWARE\\Uninstall');"
+          "INSERT INTO vals VALUES('SOFTWARE\\Uninstall', 'DisplayName', 1, 'Twinmere');");
   auto registry = Open();
   EXPECT_EQ(registry->EnumKeys(Hive::LocalMachine, "software"),
             RegistryValue(RegistryList{"Uninstall"}));
@@ -265,7 +281,8 @@ TEST_F(RegistryTest, MachineStoreIsReadButNeverWritten) {
   Raised([&] { registry->DeleteValue(Hive::LocalMachine, "SOFTWARE\\Uninstall", "DisplayName"); });
   EXPECT_THAT(Sql(machine_, "SELECT count(*) FROM vals"), ElementsAre("1"));
   // The user's hive is a different store.
-  EXPECT_TRUE(registry->KeyValue(Hive::CurrentUser, "SOFTWARE\\Uninstall", "DisplayName").IsFailure());
+  EXPECT_TRUE(
+      registry->KeyValue(Hive::CurrentUser, "SOFTWARE\\Uninstall", "DisplayName").IsFailure());
 }
 
 TEST_F(RegistryTest, StoreThatCannotBeCreatedRaisesTheSystemCode) {
@@ -286,6 +303,20 @@ TEST_F(RegistryTest, DamagedOrForeignFileIsMovedAsideAndAFreshStoreStarted) {
        [&] {
          tree_.MakeFolder("config/twinmere");
          Sql(user_, "CREATE TABLE settings(k, v); INSERT INTO settings VALUES(1, 2);");
+       }},
+      {"a damaged page",
+       [&] {
+         {
+           auto registry = Open();
+           for (int i = 0; i < 300; ++i) {
+             registry->KeyValue(Hive::CurrentUser, kKey, "v" + std::to_string(i),
+                                std::string(100, 'x'));
+           }
+         }
+         std::string bytes = tree_.ReadFile("config/twinmere/registry.sqlite3");
+         ASSERT_GT(bytes.size(), 5u * 4096);
+         bytes.replace(2 * 4096, 2 * 4096, std::string(2 * 4096, 'X'));
+         tree_.WriteFile("config/twinmere/registry.sqlite3", bytes);
        }},
       {"a later schema version",
        [&] {
@@ -317,11 +348,27 @@ TEST_F(RegistryTest, DamagedOrForeignFileIsMovedAsideAndAFreshStoreStarted) {
   }
 }
 
+TEST_F(RegistryTest, StoreLinkedFromElsewhereIsWrittenThroughAndNeverReplaced) {
+  tree_.MakeFolder("dotfiles");
+  tree_.MakeLink("config/twinmere/registry.sqlite3", tree_.Path("dotfiles/registry.sqlite3"));
+  Open()->KeyValue(Hive::CurrentUser, kKey, "v", 7);
+  EXPECT_THAT(Sql(tree_.Path("dotfiles/registry.sqlite3"), "SELECT data FROM vals"),
+              ElementsAre("7"));
+
+  tree_.WriteFile("dotfiles/registry.sqlite3", std::string(5000, 'J'));
+  auto registry = Open();
+  registry->KeyValue(Hive::CurrentUser, kKey, "v", 8);
+  EXPECT_EQ(tree_.ReadFile("dotfiles/registry.sqlite3"), std::string(5000, 'J'));
+  EXPECT_THAT(notices_, SizeIs(1));
+  EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "v"), RegistryValue(int32_t{8}));
+}
+
 TEST_F(RegistryTest, EmptyFileBecomesAStoreWithoutBeingMovedAside) {
   tree_.WriteFile("config/twinmere/registry.sqlite3", "");
   Open()->KeyValue(Hive::CurrentUser, kKey, "v", 1);
   EXPECT_THAT(notices_, IsEmpty());
-  EXPECT_THAT(tree_.List("config/twinmere"), ::testing::Not(::testing::Contains(HasSubstr("corrupt"))));
+  EXPECT_THAT(tree_.List("config/twinmere"),
+              ::testing::Not(::testing::Contains(HasSubstr("corrupt"))));
 }
 
 TEST_F(RegistryTest, StoreRemovedWhileInUseIsNotWrittenIntoTheVoid) {
@@ -346,7 +393,8 @@ TEST_F(RegistryTest, MachineStoreOwnedByRootIsReadableByOtherUsers) {
   tree_.SetMode("etc/twinmere", 0755);
   tree_.SetMode("etc/twinmere/registry.sqlite3", 0644);
   const int status = testing::RunAsUnprivileged([&] {
-    Registry registry(RegistryPaths{"", machine_}, RegistryContext{nullptr, [](const std::string&) {}});
+    Registry registry(RegistryPaths{"", machine_},
+                      RegistryContext{nullptr, [](const std::string&) {}});
     const RegistryValue value = registry.KeyValue(Hive::LocalMachine, kKey, "v");
     if (value.Integer() == nullptr) return 10 + value.FailureCode() % 10;
     return *value.Integer() == 42 ? 0 : 2;
@@ -363,7 +411,8 @@ TEST_F(RegistryTest, StoreTheUserCannotWriteRaisesWhileReadsGoOn) {
   tree_.SetMode("config/twinmere", 0755);
   tree_.SetMode("config/twinmere/registry.sqlite3", 0644);
   const int status = testing::RunAsUnprivileged([&] {
-    Registry registry(RegistryPaths{user_, ""}, RegistryContext{nullptr, [](const std::string&) {}});
+    Registry registry(RegistryPaths{user_, ""},
+                      RegistryContext{nullptr, [](const std::string&) {}});
     const RegistryValue value = registry.KeyValue(Hive::CurrentUser, kKey, "v");
     if (value.Integer() == nullptr || *value.Integer() != 42) return 2;
     try {
@@ -417,15 +466,6 @@ TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
     }
   }
   EXPECT_THAT(notices_, IsEmpty());
-}
-
-TEST(DefaultRegistryPaths, FollowTheConfigFolder) {
-  UserFolders folders;
-  folders.config = "/home/ada/.config";
-  const RegistryPaths paths = DefaultRegistryPaths(folders);
-  EXPECT_EQ(paths.user, "/home/ada/.config/twinmere/registry.sqlite3");
-  EXPECT_EQ(paths.machine, "/etc/twinmere/registry.sqlite3");
-  EXPECT_EQ(DefaultRegistryPaths(UserFolders{}).user, "");
 }
 
 }  // namespace

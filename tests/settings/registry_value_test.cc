@@ -1,12 +1,12 @@
 #include "settings/registry_value.h"
 
-#include "settings/registry_printer.h"
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <map>
 #include <string>
+
+#include "settings/registry_printer.h"
 
 namespace twinmere {
 namespace {
@@ -34,10 +34,11 @@ TEST(ExpandEnvironmentText, ExpandsOnlyPlainAndBracedReferencesToSetVariables) {
       {"${}", "${}"},
       {"cost $5 and $", "cost $5 and $"},
       {"$(id) `id` ${HOME:-x}", "$(id) `id` ${HOME:-x}"},  // nothing beyond plain references
-      {"$HOMEx", "$HOMEx"},                                // the name runs to its last name character
-      {std::string("a\0$HOME", 7), "a"},                   // the text ends at its first NUL
+      {"$HOMEx", "$HOMEx"},               // the name runs to its last name character
+      {std::string("a\0$HOME", 7), "a"},  // the text ends at its first NUL
   };
-  for (const auto& c : cases) EXPECT_EQ(ExpandEnvironmentText(c.in, FakeEnvironment()), c.out) << c.in;
+  for (const auto& c : cases)
+    EXPECT_EQ(ExpandEnvironmentText(c.in, FakeEnvironment()), c.out) << c.in;
 }
 
 TEST(ExpandEnvironmentText, ExpansionLongerThan259BytesGivesEmptyText) {
@@ -47,9 +48,15 @@ TEST(ExpandEnvironmentText, ExpansionLongerThan259BytesGivesEmptyText) {
   EXPECT_EQ(ExpandEnvironmentText(std::string(300, 'q'), FakeEnvironment()), "");
 }
 
-StoredData Text(std::string s) { return {Storage::kText, 0, std::move(s)}; }
-StoredData Blob(std::string s) { return {Storage::kBlob, 0, std::move(s)}; }
-StoredData Int(int64_t n) { return {Storage::kInteger, n, {}}; }
+StoredData Text(std::string s) {
+  return {Storage::kText, 0, std::move(s)};
+}
+StoredData Blob(std::string s) {
+  return {Storage::kBlob, 0, std::move(s)};
+}
+StoredData Int(int64_t n) {
+  return {Storage::kInteger, n, {}};
+}
 
 TEST(DecodeStoredValue, ReadsEachTypeAndFallsBackToTheMarker) {
   const RegistryValue marker = RegistryFailure{kFailKeyValue};
@@ -82,35 +89,6 @@ TEST(DecodeStoredValue, ReadsEachTypeAndFallsBackToTheMarker) {
   for (const auto& c : cases) {
     EXPECT_EQ(DecodeStoredValue(c.type, c.data, FakeEnvironment()), c.expected) << c.what;
   }
-}
-
-TEST(EncodeValue, EveryKindReadsBackAsWritten) {
-  const RegistryValue values[] = {
-      std::string(""), std::string("Twinmere"), int32_t{-7}, RegistryList{"a", "", "bc"},
-      RegistryList{}, RegistryBytes{1, 0, 2},
-  };
-  for (const RegistryValue& value : values) {
-    EncodedValue encoded;
-    ASSERT_EQ(EncodeValue(value, &encoded), 0);
-    EXPECT_EQ(DecodeStoredValue(static_cast<int64_t>(encoded.type), encoded.data, FakeEnvironment()),
-              value);
-  }
-}
-
-TEST(EncodeValue, StoredFormsFollowTheFileFormat) {
-  EncodedValue e;
-  ASSERT_EQ(EncodeValue(RegistryList{"a", "bc"}, &e), 0);
-  EXPECT_EQ(e.type, RegistryType::kList);
-  EXPECT_EQ(e.data.storage, Storage::kBlob);
-  EXPECT_EQ(e.data.bytes, std::string("a\0bc\0", 5));
-
-  ASSERT_EQ(EncodeValue(true, &e), 0);
-  EXPECT_EQ(e.type, RegistryType::kInteger);
-  EXPECT_EQ(e.data.integer, -1);
-
-  ASSERT_EQ(EncodeValue(ExpandText{"$HOME"}, &e), 0);
-  EXPECT_EQ(e.type, RegistryType::kExpandText);
-  EXPECT_EQ(e.data.bytes, "$HOME");
 }
 
 TEST(EncodeValue, RefusesTheMarkerAndListElementsWithNul) {
