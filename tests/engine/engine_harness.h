@@ -25,9 +25,8 @@ namespace twinmere::testing {
 
 class RecordingHost final : public SyncHost {
  public:
-  void ShowStatus(std::string_view text, std::string_view path, double) override {
+  void ShowStatus(std::string_view text, std::string_view, double) override {
     if (!text.empty()) statuses.emplace_back(text);
-    if (!path.empty()) status_paths.emplace_back(path);
     if (on_status) on_status(text);
   }
   void UpdateProgress(const SyncSession& session, double) override {
@@ -35,10 +34,7 @@ class RecordingHost final : public SyncHost {
     last_progress_text = session.ProgressText;
     last_percent_mode = session.PercentMode;
   }
-  void EnterRunningState(bool disallow_stop) override {
-    ++running_calls;
-    stop_disallowed = disallow_stop;
-  }
+  void EnterRunningState(bool) override { ++running_calls; }
   void EnterIdleState() override { ++idle_calls; }
   void CloseProgram(int exit_code) override { closed_with = exit_code; }
   void PumpEvents() override {
@@ -51,12 +47,10 @@ class RecordingHost final : public SyncHost {
   }
 
   std::vector<std::string> statuses;
-  std::vector<std::string> status_paths;
   int progress_calls = 0;
   std::string last_progress_text;
   bool last_percent_mode = false;
   int running_calls = 0;
-  bool stop_disallowed = false;
   int idle_calls = 0;
   std::optional<int> closed_with;
   int pumps = 0;

@@ -288,10 +288,11 @@ TEST_F(SynchronizerTest, TimeToleranceAndDaylightAllowance) {
     bool no_daylight, copied;
   };
   const Case cases[] = {
-      {4, 0, false, false},           {4, 100, false, true},   {-4, 0, false, false},
-      {-4, -100, false, true},        {3600, 0, false, false}, {3600, 0, true, true},
-      {-3600, 0, false, false},       {3604, 0, false, false}, {3596, 0, false, false},
-      {3595, 999999999, false, true}, {3604, 1, false, true},
+      // The bounds themselves are covered by CompareTimesTest.
+      {4, 0, false, false},
+      {4, 100, false, true},
+      {3600, 0, false, false},
+      {3600, 0, true, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.seconds) + "s " + std::to_string(c.ns) + "ns" +
