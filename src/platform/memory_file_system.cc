@@ -194,9 +194,14 @@ void MemoryFileSystem::AssignShortName(Node& folder, Node& node) const {
     return false;
   };
   for (int n = 1; n < 1000000; ++n) {
-    const std::string tail = "~" + std::to_string(n);
-    std::string candidate = base.substr(0, 8 - tail.size()) + tail;
-    if (!ext.empty()) candidate += "." + ext;
+    std::string tail(1, '~');
+    tail += std::to_string(n);
+    std::string candidate(base, 0, 8 - tail.size());
+    candidate += tail;
+    if (!ext.empty()) {
+      candidate.push_back('.');
+      candidate += ext;
+    }
     if (!taken(candidate)) {
       node.short_name = candidate;
       return;

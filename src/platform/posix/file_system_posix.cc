@@ -138,19 +138,24 @@ std::string Trimmed(const std::string& path) {
   return out;
 }
 
-// Splits a path into its folder and final name.
+// Splits a path into its folder and final name. (Single characters are
+// assigned as characters: GCC 12 at -O3 warns falsely on literals here.)
 void SplitPath(const std::string& path, std::string& folder, std::string& name) {
   const std::string trimmed = Trimmed(path);
   const auto slash = trimmed.rfind('/');
   if (slash == std::string::npos) {
-    folder = ".";
+    folder.assign(1, '.');
     name = trimmed;
-  } else if (trimmed == "/") {
-    folder = "/";
-    name = ".";
+  } else if (trimmed.size() == 1) {
+    folder.assign(1, '/');
+    name.assign(1, '.');
   } else {
-    folder = slash == 0 ? "/" : trimmed.substr(0, slash);
-    name = trimmed.substr(slash + 1);
+    if (slash == 0) {
+      folder.assign(1, '/');
+    } else {
+      folder.assign(trimmed, 0, slash);
+    }
+    name.assign(trimmed, slash + 1, std::string::npos);
   }
 }
 
@@ -234,7 +239,9 @@ class PosixFileSystem : public FileSystem {
 
   void SetConfinedRoots(const std::vector<std::string>& roots) override {
     roots_.clear();
+    root_fds_.clear();
     for (const std::string& root : roots) roots_.push_back(Trimmed(root));
+    root_fds_.resize(roots_.size());
     ForgetFolders();
   }
 
@@ -276,22 +283,24 @@ class PosixFileSystem : public FileSystem {
   }
 
   ErrorCode Rename(const std::string& from, const std::string& to, RenameMode mode) override {
-    Fd from_dir, to_dir;
+    CachedFolder* from_folder = nullptr;
+    CachedFolder* to_folder = nullptr;
     std::string from_name, to_name;
-    if (const ErrorCode code = OpenParent(from, from_dir, from_name); code != 0) return code;
-    if (const ErrorCode code = OpenParent(to, to_dir, to_name); code != 0) return code;
-    ErrorCode code = RenameAt(from_dir.get(), from_name, to_dir.get(), to_name, mode);
+    if (const ErrorCode code = ResolveParent(from, from_folder, from_name); code != 0) return code;
+    if (const ErrorCode code = ResolveParent(to, to_folder, to_name); code != 0) return code;
+    const int from_dir = from_folder->fd.get();
+    const int to_dir = to_folder->fd.get();
+    ErrorCode code = RenameAt(from_dir, from_name, to_dir, to_name, mode);
     if (code == kErrAlreadyExists || (code == 0 && mode == RenameMode::Replace)) {
       // A change of letter case on a case-insensitive folder: both names find
       // the same item (FUSE may even give them two inode numbers), and
       // rename(2) would do nothing. Go through a temporary name.
       struct stat a, b;
       if (from_name != to_name && EqualIgnoringCase(from_name, to_name) &&
-          fstatat(from_dir.get(), from_name.c_str(), &a, AT_SYMLINK_NOFOLLOW) == 0 &&
-          fstatat(to_dir.get(), to_name.c_str(), &b, AT_SYMLINK_NOFOLLOW) == 0 &&
-          ((a.st_dev == b.st_dev && a.st_ino == b.st_ino) ||
-           DetectCaseInsensitive(to_dir.get()) > 0)) {
-        code = RenameThroughTemporary(from_dir.get(), from_name, to_dir.get(), to_name);
+          fstatat(from_dir, from_name.c_str(), &a, AT_SYMLINK_NOFOLLOW) == 0 &&
+          fstatat(to_dir, to_name.c_str(), &b, AT_SYMLINK_NOFOLLOW) == 0 &&
+          ((a.st_dev == b.st_dev && a.st_ino == b.st_ino) || IsCaseInsensitive(*to_folder))) {
+        code = RenameThroughTemporary(from_dir, from_name, to_dir, to_name);
       }
     }
     ForgetFolders();
@@ -389,8 +398,11 @@ class PosixFileSystem : public FileSystem {
       out.Reset(fd);
       return 0;
     }
-    Fd root_fd(open(root->c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!root_fd.valid()) return errno;
+    Fd& root_fd = root_fds_[static_cast<size_t>(root - roots_.data())];
+    if (!root_fd.valid()) {
+      root_fd.Reset(open(root->c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+      if (!root_fd.valid()) return errno;
+    }
     std::string relative = path.substr(root->size());
     while (!relative.empty() && relative.front() == '/') relative.erase(0, 1);
     if (!openat2_missing_) {
@@ -406,7 +418,8 @@ class PosixFileSystem : public FileSystem {
       openat2_missing_ = true;
     }
     // One component at a time, never through a link.
-    Fd current = std::move(root_fd);
+    int current = root_fd.get();
+    Fd holder;
     std::vector<std::string> parts;
     for (size_t start = 0; start <= relative.size();) {
       size_t end = relative.find('/', start);
@@ -418,7 +431,7 @@ class PosixFileSystem : public FileSystem {
       parts.push_back(part);
     }
     for (size_t i = 0; i < parts.size(); ++i) {
-      Fd next(openat(current.get(), parts[i].c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+      Fd next(openat(current, parts[i].c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
       if (!next.valid()) return errno;
       struct stat st;
       if (fstat(next.get(), &st) != 0) return errno;
@@ -428,20 +441,15 @@ class PosixFileSystem : public FileSystem {
         if (!S_ISDIR(st.st_mode)) return ENOTDIR;
       }
       if (last && (flags & O_PATH) == 0) {
-        next.Reset(openat(current.get(), parts[i].c_str(), flags | O_NOFOLLOW));
+        next.Reset(openat(current, parts[i].c_str(), flags | O_NOFOLLOW));
         if (!next.valid()) return errno;
       }
-      current = std::move(next);
+      holder = std::move(next);
+      current = holder.get();
     }
-    out = std::move(current);
+    if (!holder.valid()) return EINVAL;
+    out = std::move(holder);
     return 0;
-  }
-
-  // Opens the folder of `path` (not cached) and gives the final name.
-  ErrorCode OpenParent(const std::string& path, Fd& dir, std::string& name) {
-    std::string folder;
-    SplitPath(path, folder, name);
-    return OpenPath(folder, O_PATH | O_DIRECTORY, false, dir);
   }
 
   // The folder of `path` from the cache of open folders, opening it when new.
@@ -592,6 +600,7 @@ class PosixFileSystem : public FileSystem {
   ErrorCode CopyContents(int source, int target, uint64_t size, const CopyOptions& options);
 
   std::vector<std::string> roots_;
+  std::vector<Fd> root_fds_;  // opened when first needed
   std::array<CachedFolder, 2> folders_;
   uint64_t clock_ = 0;
   bool openat2_missing_ = false;
@@ -665,21 +674,26 @@ ErrorCode PosixFileSystem::CopyLink(int from_dir, const std::string& from_name,
 
 ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& to,
                                     const CopyOptions& options) {
-  Fd from_dir, to_dir;
+  CachedFolder* from_folder = nullptr;
+  CachedFolder* to_folder = nullptr;
   std::string from_name, to_name;
-  if (const ErrorCode code = OpenParent(from, from_dir, from_name); code != 0) return code;
-  if (const ErrorCode code = OpenParent(to, to_dir, to_name); code != 0) return code;
-  ForgetFolders();
+  if (const ErrorCode code = ResolveParent(from, from_folder, from_name); code != 0) return code;
+  if (const ErrorCode code = ResolveParent(to, to_folder, to_name); code != 0) return code;
+  to_folder->listed = false;
+  to_folder->names.clear();
+  // Both stay open: the cache keeps the two folders used last.
+  const int from_dir = from_folder->fd.get();
+  const int to_dir = to_folder->fd.get();
 
-  Fd source(openat(from_dir.get(), from_name.c_str(),
+  Fd source(openat(from_dir, from_name.c_str(),
                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   struct stat st;
   if (!source.valid()) {
     if (errno != ELOOP) return errno;
-    if (fstatat(from_dir.get(), from_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+    if (fstatat(from_dir, from_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
     if (!S_ISLNK(st.st_mode)) return ELOOP;
     if (options.stop != nullptr && options.stop->load() != 0) return kErrCancelled;
-    return CopyLink(from_dir.get(), from_name, st, to_dir.get(), to_name, options);
+    return CopyLink(from_dir, from_name, st, to_dir, to_name, options);
   }
   if (fstat(source.get(), &st) != 0) return errno;
   if (S_ISDIR(st.st_mode)) return EISDIR;
@@ -691,16 +705,16 @@ ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& 
   // system allows it, else to a temporary name; the old file stays untouched
   // until the rename.
   std::string temporary;
-  Fd target(openat(to_dir.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+  Fd target(openat(to_dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
   if (!target.valid()) {
     temporary = TemporaryName();
-    target.Reset(openat(to_dir.get(), temporary.c_str(),
+    target.Reset(openat(to_dir, temporary.c_str(),
                         O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!target.valid()) return errno;
   }
   auto fail = [&](ErrorCode code) {
     target.Reset();
-    if (!temporary.empty()) unlinkat(to_dir.get(), temporary.c_str(), 0);
+    if (!temporary.empty()) unlinkat(to_dir, temporary.c_str(), 0);
     return code;
   };
 
@@ -715,23 +729,23 @@ ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& 
   if (temporary.empty()) {
     // A new name takes the file directly; linkat never replaces.
     const std::string proc = ProcPath(target.get());
-    if (linkat(AT_FDCWD, proc.c_str(), to_dir.get(), to_name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+    if (linkat(AT_FDCWD, proc.c_str(), to_dir, to_name.c_str(), AT_SYMLINK_FOLLOW) == 0)
       return 0;
     if (errno != EEXIST) return fail(errno);
     temporary = TemporaryName();
-    if (linkat(AT_FDCWD, proc.c_str(), to_dir.get(), temporary.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    if (linkat(AT_FDCWD, proc.c_str(), to_dir, temporary.c_str(), AT_SYMLINK_FOLLOW) != 0) {
       temporary.clear();
       return fail(errno);
     }
   }
   if (close(target.Release()) != 0) {
     const ErrorCode code = errno;
-    unlinkat(to_dir.get(), temporary.c_str(), 0);
+    unlinkat(to_dir, temporary.c_str(), 0);
     return code;
   }
-  if (renameat(to_dir.get(), temporary.c_str(), to_dir.get(), to_name.c_str()) != 0) {
+  if (renameat(to_dir, temporary.c_str(), to_dir, to_name.c_str()) != 0) {
     const ErrorCode code = errno;
-    unlinkat(to_dir.get(), temporary.c_str(), 0);
+    unlinkat(to_dir, temporary.c_str(), 0);
     return code;
   }
   return 0;
@@ -811,10 +825,11 @@ ErrorCode WriteAcl(const std::string& proc, acl_type_t type, const std::vector<A
 }
 
 ErrorCode PosixFileSystem::ReadSecurity(const std::string& path, Security& security) {
-  Fd dir;
+  CachedFolder* folder = nullptr;
   std::string name;
-  if (const ErrorCode code = OpenParent(path, dir, name); code != 0) return code;
-  Fd fd(openat(dir.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  if (const ErrorCode code = ResolveParent(path, folder, name); code != 0) return code;
+  const int dir = folder->fd.get();
+  Fd fd(openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
   if (!fd.valid()) return errno;
   struct stat st;
   if (fstat(fd.get(), &st) != 0) return errno;
@@ -834,10 +849,11 @@ ErrorCode PosixFileSystem::ReadSecurity(const std::string& path, Security& secur
 }
 
 ErrorCode PosixFileSystem::WriteSecurity(const std::string& path, const Security& security) {
-  Fd dir;
+  CachedFolder* folder = nullptr;
   std::string name;
-  if (const ErrorCode code = OpenParent(path, dir, name); code != 0) return code;
-  Fd fd(openat(dir.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  if (const ErrorCode code = ResolveParent(path, folder, name); code != 0) return code;
+  const int dir = folder->fd.get();
+  Fd fd(openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
   if (!fd.valid()) return errno;
   struct stat st;
   if (fstat(fd.get(), &st) != 0) return errno;
