@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/file_system.h"
+#include "platform/posix/file_system_posix.h"
 #include "platform/temporary_names.h"
 #include "support/temp_tree.h"
 
@@ -63,13 +64,22 @@ class RecordProgress : public IProgress {
   std::vector<uint64_t> calls;
 };
 
-class PosixFileSystemTest : public ::testing::Test {
+// Every case runs with the preferred calls (openat2, O_TMPFILE) and with the
+// fallbacks taken on older kernels and other file systems.
+class PosixFileSystemTest : public ::testing::TestWithParam<PosixFileSystemOptions> {
  protected:
   TempTree tree;
-  std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
+  std::unique_ptr<FileSystem> fs = CreatePosixFileSystem(GetParam());
 };
 
-TEST_F(PosixFileSystemTest, LookupReportsKindSizeModeAndTimesWithoutFollowingLinks) {
+INSTANTIATE_TEST_SUITE_P(Calls, PosixFileSystemTest,
+                         ::testing::Values(PosixFileSystemOptions{true, true},
+                                           PosixFileSystemOptions{false, false}),
+                         [](const auto& info) {
+                           return info.param.use_openat2 ? "Preferred" : "Fallbacks";
+                         });
+
+TEST_P(PosixFileSystemTest, LookupReportsKindSizeModeAndTimesWithoutFollowingLinks) {
   tree.WriteFile("file", "12345");
   tree.SetMode("file", 0640);
   tree.SetTime("file", 1000000, 123456789);
@@ -92,7 +102,7 @@ TEST_F(PosixFileSystemTest, LookupReportsKindSizeModeAndTimesWithoutFollowingLin
   EXPECT_TRUE(IsMissingError(fs->Lookup(tree.Path("missing/below"), info)));
 }
 
-TEST_F(PosixFileSystemTest, ListingSkipsFifosAndKeepsOddNames) {
+TEST_P(PosixFileSystemTest, ListingSkipsFifosAndKeepsOddNames) {
   const std::string odd = std::string("bad\xff\xfe") + "name\nwith newline";
   tree.WriteFile(odd, "x");
   tree.WriteFile("plain", "y");
@@ -104,7 +114,7 @@ TEST_F(PosixFileSystemTest, ListingSkipsFifosAndKeepsOddNames) {
   EXPECT_EQ(info.name, odd);
 }
 
-TEST_F(PosixFileSystemTest, OpenFolderFailsOnMissingFolderFileAndLink) {
+TEST_P(PosixFileSystemTest, OpenFolderFailsOnMissingFolderFileAndLink) {
   tree.WriteFile("file", "");
   tree.MakeFolder("real");
   tree.MakeLink("link", "real");
@@ -115,7 +125,7 @@ TEST_F(PosixFileSystemTest, OpenFolderFailsOnMissingFolderFileAndLink) {
 }
 
 // Below a confined root no operation resolves through a link, wherever it sits.
-TEST_F(PosixFileSystemTest, ConfinedRootRefusesPathsThroughLinks) {
+TEST_P(PosixFileSystemTest, ConfinedRootRefusesPathsThroughLinks) {
   TempTree outside;
   outside.WriteFile("secret", "keep");
   tree.MakeFolder("target/sub");
@@ -140,7 +150,7 @@ TEST_F(PosixFileSystemTest, ConfinedRootRefusesPathsThroughLinks) {
   EXPECT_EQ(fs->Lookup(tree.Path("target/sub"), info), 0);
 }
 
-TEST_F(PosixFileSystemTest, ConfinedRootItselfMayBeALink) {
+TEST_P(PosixFileSystemTest, ConfinedRootItselfMayBeALink) {
   tree.MakeFolder("real");
   tree.WriteFile("real/file", "x");
   tree.MakeLink("root", "real");
@@ -150,7 +160,7 @@ TEST_F(PosixFileSystemTest, ConfinedRootItselfMayBeALink) {
   EXPECT_THAT(ListNames(*fs, tree.Folder("root")), ElementsAre("file"));
 }
 
-TEST_F(PosixFileSystemTest, LookupSeesChangesMadeThroughTheFileSystem) {
+TEST_P(PosixFileSystemTest, LookupSeesChangesMadeThroughTheFileSystem) {
   tree.MakeFolder("a");
   ItemInfo info;
   ASSERT_EQ(fs->Lookup(tree.Path("a/x"), info), ENOENT);
@@ -162,7 +172,7 @@ TEST_F(PosixFileSystemTest, LookupSeesChangesMadeThroughTheFileSystem) {
   EXPECT_EQ(fs->CreateNewFile(tree.Path("a/x")), kErrAlreadyExists);
 }
 
-TEST_F(PosixFileSystemTest, CopyCarriesContentsModeAndNanosecondTimes) {
+TEST_P(PosixFileSystemTest, CopyCarriesContentsModeAndNanosecondTimes) {
   tree.WriteFile("src", std::string(3 * 1024 * 1024 + 17, 'a'));
   tree.SetMode("src", 0751);
   tree.SetTime("src", 2000000, 987654321);
@@ -182,7 +192,7 @@ TEST_F(PosixFileSystemTest, CopyCarriesContentsModeAndNanosecondTimes) {
   EXPECT_FALSE(HasTemporaryLeftover(tree, ""));
 }
 
-TEST_F(PosixFileSystemTest, CopyReplacesReadOnlyFileAndEmptyFile) {
+TEST_P(PosixFileSystemTest, CopyReplacesReadOnlyFileAndEmptyFile) {
   tree.WriteFile("src", "new");
   tree.WriteFile("dst", "old old old");
   tree.SetMode("dst", 0444);
@@ -194,7 +204,7 @@ TEST_F(PosixFileSystemTest, CopyReplacesReadOnlyFileAndEmptyFile) {
   EXPECT_THAT(tree.List(""), ElementsAre("dst", "empty", "src"));
 }
 
-TEST_F(PosixFileSystemTest, CopyOfALinkMakesALinkAndNeverWritesThroughATargetLink) {
+TEST_P(PosixFileSystemTest, CopyOfALinkMakesALinkAndNeverWritesThroughATargetLink) {
   TempTree outside;
   outside.WriteFile("victim", "untouched");
   tree.MakeLink("source_link", "some/where");
@@ -218,7 +228,7 @@ TEST_F(PosixFileSystemTest, CopyOfALinkMakesALinkAndNeverWritesThroughATargetLin
   EXPECT_FALSE(HasTemporaryLeftover(tree, ""));
 }
 
-TEST_F(PosixFileSystemTest, StopDuringReplacementLeavesOldFileAndNoTemporary) {
+TEST_P(PosixFileSystemTest, StopDuringReplacementLeavesOldFileAndNoTemporary) {
   const std::string old_contents(2 * 1024 * 1024 + 3, 'o');
   tree.WriteFile("dst", old_contents);
   tree.SetTime("dst", 4000000);
@@ -240,7 +250,7 @@ TEST_F(PosixFileSystemTest, StopDuringReplacementLeavesOldFileAndNoTemporary) {
   EXPECT_FALSE(tree.Exists("new"));
 }
 
-TEST_F(PosixFileSystemTest, CopyOfFolderOrOntoFolderFails) {
+TEST_P(PosixFileSystemTest, CopyOfFolderOrOntoFolderFails) {
   tree.MakeFolder("folder");
   tree.WriteFile("file", "x");
   EXPECT_EQ(fs->CopyFile(tree.Path("folder"), tree.Path("copy"), {}), EISDIR);
@@ -264,21 +274,24 @@ class TmpfsTarget : public ::testing::Test {
   }
   TempTree tree;
   bool mounted = false;
-  std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
 };
 
 TEST_F(TmpfsTarget, DiskFullLeavesOldFileAndReturnsNoSpace) {
   const std::string old_contents(1024 * 1024, 'o');
   tree.WriteFile("mnt/file", old_contents);
   tree.WriteFile("big", std::string(8 * 1024 * 1024, 'b'));
-  EXPECT_EQ(fs->CopyFile(tree.Path("big"), tree.Path("mnt/file"), {}), kErrNoSpace);
-  EXPECT_TRUE(tree.ReadFile("mnt/file") == old_contents);
-  EXPECT_THAT(tree.List("mnt"), ElementsAre("file"));
-  EXPECT_EQ(fs->CopyFile(tree.Path("big"), tree.Path("mnt/other"), {}), kErrNoSpace);
-  EXPECT_THAT(tree.List("mnt"), ElementsAre("file"));
+  for (const bool tmpfile : {true, false}) {
+    SCOPED_TRACE(tmpfile ? "O_TMPFILE" : "named temporary file");
+    auto fs = CreatePosixFileSystem(PosixFileSystemOptions{true, tmpfile});
+    EXPECT_EQ(fs->CopyFile(tree.Path("big"), tree.Path("mnt/file"), {}), kErrNoSpace);
+    EXPECT_TRUE(tree.ReadFile("mnt/file") == old_contents);
+    EXPECT_THAT(tree.List("mnt"), ElementsAre("file"));
+    EXPECT_EQ(fs->CopyFile(tree.Path("big"), tree.Path("mnt/other"), {}), kErrNoSpace);
+    EXPECT_THAT(tree.List("mnt"), ElementsAre("file"));
+  }
 }
 
-TEST_F(PosixFileSystemTest, RenameRefusesOrReplacesAsAsked) {
+TEST_P(PosixFileSystemTest, RenameRefusesOrReplacesAsAsked) {
   tree.WriteFile("a", "A");
   tree.WriteFile("b", "B");
   EXPECT_EQ(fs->Rename(tree.Path("a"), tree.Path("b"), RenameMode::NoReplace), kErrAlreadyExists);
@@ -289,7 +302,7 @@ TEST_F(PosixFileSystemTest, RenameRefusesOrReplacesAsAsked) {
   EXPECT_THAT(tree.List(""), ElementsAre("c"));
 }
 
-TEST_F(PosixFileSystemTest, ModeAndTimesActOnTheLinkItselfNeverOnItsTarget) {
+TEST_P(PosixFileSystemTest, ModeAndTimesActOnTheLinkItselfNeverOnItsTarget) {
   tree.WriteFile("file", "x");
   tree.SetMode("file", 0600);
   tree.SetTime("file", 5000000);
@@ -308,7 +321,7 @@ TEST_F(PosixFileSystemTest, ModeAndTimesActOnTheLinkItselfNeverOnItsTarget) {
   EXPECT_EQ(info.Attributes() & kAttrReadOnly, kAttrReadOnly);
 }
 
-TEST_F(PosixFileSystemTest, DeleteAndRemoveNeverTouchALinkTarget) {
+TEST_P(PosixFileSystemTest, DeleteAndRemoveNeverTouchALinkTarget) {
   tree.MakeFolder("folder");
   tree.WriteFile("folder/inside", "x");
   tree.MakeLink("link", "folder");
@@ -337,7 +350,7 @@ Security SampleSecurity(bool folder) {
   return s;
 }
 
-TEST_F(PosixFileSystemTest, SecurityRoundTripsOwnerGroupAndAcls) {
+TEST_P(PosixFileSystemTest, SecurityRoundTripsOwnerGroupAndAcls) {
   if (!testing::IsRoot()) GTEST_SKIP() << "setting owners needs root";
   if (!fs->KeepsSecurity(tree.Root())) GTEST_SKIP() << "the temporary folder keeps no ACLs";
   tree.WriteFile("file", "x");
@@ -370,7 +383,7 @@ TEST_F(PosixFileSystemTest, SecurityRoundTripsOwnerGroupAndAcls) {
   EXPECT_EQ(read, read_file);
 }
 
-TEST_F(PosixFileSystemTest, CopyWithCarryOwnerGivesTheSourceOwner) {
+TEST_P(PosixFileSystemTest, CopyWithCarryOwnerGivesTheSourceOwner) {
   if (!testing::IsRoot()) GTEST_SKIP() << "setting owners needs root";
   tree.WriteFile("src", "x");
   ASSERT_EQ(chown(tree.Path("src").c_str(), 321, 654), 0);
@@ -388,7 +401,7 @@ TEST_F(PosixFileSystemTest, CopyWithCarryOwnerGivesTheSourceOwner) {
 
 // ---- permission denied (unprivileged) -----------------------------------------
 
-TEST_F(PosixFileSystemTest, UnprivilegedUserGetsPermissionDenied) {
+TEST_P(PosixFileSystemTest, UnprivilegedUserGetsPermissionDenied) {
   if (!testing::IsRoot()) GTEST_SKIP() << "needs root to switch to an unprivileged user";
   tree.MakeFolder("closed");
   tree.WriteFile("closed/file", "x");

@@ -29,7 +29,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/file_system.h"
+#include "platform/posix/file_system_posix.h"
 #include "platform/temporary_names.h"
 
 #ifndef FS_CASEFOLD_FL
@@ -235,6 +235,7 @@ struct CachedFolder {
 
 class PosixFileSystem : public FileSystem {
  public:
+  explicit PosixFileSystem(const PosixFileSystemOptions& options) : options_(options) {}
   ~PosixFileSystem() override = default;
 
   void SetConfinedRoots(const std::vector<std::string>& roots) override {
@@ -405,7 +406,7 @@ class PosixFileSystem : public FileSystem {
     }
     std::string relative = path.substr(root->size());
     while (!relative.empty() && relative.front() == '/') relative.erase(0, 1);
-    if (!openat2_missing_) {
+    if (options_.use_openat2 && !openat2_missing_) {
       open_how how{};
       how.flags = static_cast<uint64_t>(flags);
       how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
@@ -597,8 +598,9 @@ class PosixFileSystem : public FileSystem {
 
   ErrorCode CopyLink(int from_dir, const std::string& from_name, const struct stat& st, int to_dir,
                      const std::string& to_name, const CopyOptions& options);
-  ErrorCode CopyContents(int source, int target, uint64_t size, const CopyOptions& options);
+  ErrorCode CopyContents(int source, int target, const CopyOptions& options);
 
+  PosixFileSystemOptions options_;
   std::vector<std::string> roots_;
   std::vector<Fd> root_fds_;  // opened when first needed
   std::array<CachedFolder, 2> folders_;
@@ -608,8 +610,7 @@ class PosixFileSystem : public FileSystem {
   uint64_t temporary_count_ = 0;
 };
 
-ErrorCode PosixFileSystem::CopyContents(int source, int target, uint64_t size,
-                                        const CopyOptions& options) {
+ErrorCode PosixFileSystem::CopyContents(int source, int target, const CopyOptions& options) {
   uint64_t done = 0;
   bool use_range = true;
   std::vector<char> buffer;
@@ -646,7 +647,6 @@ ErrorCode PosixFileSystem::CopyContents(int source, int target, uint64_t size,
     done += static_cast<uint64_t>(n);
     if (options.progress != nullptr) options.progress->SetProgress(done);
   }
-  (void)size;
   return 0;
 }
 
@@ -672,6 +672,14 @@ ErrorCode PosixFileSystem::CopyLink(int from_dir, const std::string& from_name,
   return code;
 }
 
+// Gives the unnamed file `fd` the name `name`; never replaces. Through /proc
+// (any user may), else with AT_EMPTY_PATH (needs CAP_DAC_READ_SEARCH).
+int LinkUnnamed(int fd, int dir, const std::string& name) {
+  if (linkat(AT_FDCWD, ProcPath(fd).c_str(), dir, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+  if (errno != ENOENT) return -1;
+  return linkat(fd, "", dir, name.c_str(), AT_EMPTY_PATH);
+}
+
 ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& to,
                                     const CopyOptions& options) {
   CachedFolder* from_folder = nullptr;
@@ -685,27 +693,28 @@ ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& 
   const int from_dir = from_folder->fd.get();
   const int to_dir = to_folder->fd.get();
 
-  Fd source(openat(from_dir, from_name.c_str(),
-                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  // Look before opening: a device node is never opened.
   struct stat st;
-  if (!source.valid()) {
-    if (errno != ELOOP) return errno;
-    if (fstatat(from_dir, from_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
-    if (!S_ISLNK(st.st_mode)) return ELOOP;
+  if (fstatat(from_dir, from_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  if (S_ISLNK(st.st_mode)) {
     if (options.stop != nullptr && options.stop->load() != 0) return kErrCancelled;
     return CopyLink(from_dir, from_name, st, to_dir, to_name, options);
   }
-  if (fstat(source.get(), &st) != 0) return errno;
   if (S_ISDIR(st.st_mode)) return EISDIR;
   if (!S_ISREG(st.st_mode)) return kErrNotSupported;
-  // Blocking reads from here on.
-  fcntl(source.get(), F_SETFL, 0);
+  Fd source(openat(from_dir, from_name.c_str(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+  if (!source.valid()) return errno;
+  struct stat opened;
+  if (fstat(source.get(), &opened) != 0) return errno;
+  if (opened.st_ino != st.st_ino || opened.st_dev != st.st_dev) return EAGAIN;  // replaced meanwhile
+  st = opened;
 
   // The new contents go to a file without a name (O_TMPFILE) where the file
   // system allows it, else to a temporary name; the old file stays untouched
   // until the rename.
   std::string temporary;
-  Fd target(openat(to_dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+  Fd target;
+  if (options_.use_tmpfile) target.Reset(openat(to_dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
   if (!target.valid()) {
     temporary = TemporaryName();
     target.Reset(openat(to_dir, temporary.c_str(),
@@ -718,7 +727,7 @@ ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& 
     return code;
   };
 
-  if (const ErrorCode code = CopyContents(source.get(), target.get(), st.st_size, options); code != 0)
+  if (const ErrorCode code = CopyContents(source.get(), target.get(), options); code != 0)
     return fail(code);
   if (options.carry_owner && fchown(target.get(), st.st_uid, st.st_gid) != 0) return fail(errno);
   if (fchmod(target.get(), st.st_mode & 07777) != 0) return fail(errno);
@@ -728,12 +737,10 @@ ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& 
 
   if (temporary.empty()) {
     // A new name takes the file directly; linkat never replaces.
-    const std::string proc = ProcPath(target.get());
-    if (linkat(AT_FDCWD, proc.c_str(), to_dir, to_name.c_str(), AT_SYMLINK_FOLLOW) == 0)
-      return 0;
+    if (LinkUnnamed(target.get(), to_dir, to_name) == 0) return 0;
     if (errno != EEXIST) return fail(errno);
     temporary = TemporaryName();
-    if (linkat(AT_FDCWD, proc.c_str(), to_dir, temporary.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    if (LinkUnnamed(target.get(), to_dir, temporary) != 0) {
       temporary.clear();
       return fail(errno);
     }
@@ -879,7 +886,11 @@ ErrorCode PosixFileSystem::WriteSecurity(const std::string& path, const Security
 }  // namespace
 
 std::unique_ptr<FileSystem> CreatePlatformFileSystem() {
-  return std::make_unique<PosixFileSystem>();
+  return std::make_unique<PosixFileSystem>(PosixFileSystemOptions{});
+}
+
+std::unique_ptr<FileSystem> CreatePosixFileSystem(const PosixFileSystemOptions& options) {
+  return std::make_unique<PosixFileSystem>(options);
 }
 
 }  // namespace twinmere
