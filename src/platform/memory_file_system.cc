@@ -24,7 +24,9 @@ namespace {
 constexpr uint64_t kDevice = 0x4d454d;  // "MEM"
 constexpr uint64_t kChunkBytes = uint64_t{1} << 20;
 
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char Upper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 std::string UpperText(const std::string& text) {
   std::string out = text;
@@ -112,7 +114,9 @@ void MemoryFileSystem::FailNext(MemoryOp op, ErrorCode code, const std::string& 
   faults_.push_back(Fault{op, code, path, count});
 }
 
-void MemoryFileSystem::SetByteBudget(uint64_t bytes) { budget_ = bytes; }
+void MemoryFileSystem::SetByteBudget(uint64_t bytes) {
+  budget_ = bytes;
+}
 
 void MemoryFileSystem::SetCurrentUser(uint32_t uid, uint32_t gid) {
   uid_ = uid;
@@ -502,6 +506,8 @@ ErrorCode MemoryFileSystem::WriteSecurity(const std::string& path, const Securit
   return 0;
 }
 
-bool MemoryFileSystem::KeepsSecurity(const std::string&) { return options_.keeps_security; }
+bool MemoryFileSystem::KeepsSecurity(const std::string&) {
+  return options_.keeps_security;
+}
 
 }  // namespace twinmere

@@ -1,12 +1,11 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "fs/files_enumerator.h"
 #include "platform/memory_file_system.h"
@@ -83,13 +82,13 @@ TEST_F(MemoryWalk, StopEndsOnlyTheEnumeratorHandedToTheCallback) {
   recorder.stop_at = "/s/d/x";
   // The subfolder's walk ends at once; the parent goes on until the callback
   // stops it too.
-  EXPECT_THAT(Walk(EnumMode::FolderFirst), ElementsAre("/s/a", "/s/d", "/s/d/x", "/s/z", "/s/link"));
+  EXPECT_THAT(Walk(EnumMode::FolderFirst),
+              ElementsAre("/s/a", "/s/d", "/s/d/x", "/s/z", "/s/link"));
 }
 
 TEST_F(MemoryWalk, UnopenableFolderGivesOneAccessErrorWithTheMask) {
   fs.FailNext(MemoryOp::OpenFolder, EACCES, "/s/d/");
-  EXPECT_THAT(Walk(EnumMode::FolderFirst),
-              ElementsAre("/s/a", "/s/d", "/s/z", "/s/link"));
+  EXPECT_THAT(Walk(EnumMode::FolderFirst), ElementsAre("/s/a", "/s/d", "/s/z", "/s/link"));
   EXPECT_THAT(recorder.errors, ElementsAre("/s/d/* 13"));
 }
 
@@ -225,11 +224,11 @@ TEST_F(DiskWalk, WalkSkipsTemporaryLeftoversFifosAndNeverDescendsThroughLinks) {
   FilesEnumerator e(context);
   e.SetFolder(tree.Folder("s"));
   ASSERT_EQ(e.Enumerate(recorder, EnumMode::ContentsFirst, "*"), 0);
-  EXPECT_THAT(recorder.files,
-              UnorderedElementsAre(tree.Path("s/file"), tree.Path("s/sub/inner"),
-                                   tree.Path("s/sub"), tree.Path("s/link")));
+  EXPECT_THAT(recorder.files, UnorderedElementsAre(tree.Path("s/file"), tree.Path("s/sub/inner"),
+                                                   tree.Path("s/sub"), tree.Path("s/link")));
   // Contents before their folder.
-  const auto inner = std::find(recorder.files.begin(), recorder.files.end(), tree.Path("s/sub/inner"));
+  const auto inner =
+      std::find(recorder.files.begin(), recorder.files.end(), tree.Path("s/sub/inner"));
   const auto sub = std::find(recorder.files.begin(), recorder.files.end(), tree.Path("s/sub"));
   EXPECT_LT(inner, sub);
   EXPECT_THAT(recorder.errors, IsEmpty());

@@ -1,5 +1,9 @@
+#include "platform/posix/file_system_posix.h"
+
 #include <acl/libacl.h>
 #include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <sys/acl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -13,11 +17,7 @@
 #include <string>
 #include <vector>
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include "platform/file_system.h"
-#include "platform/posix/file_system_posix.h"
 #include "platform/temporary_names.h"
 #include "support/temp_tree.h"
 
@@ -340,12 +340,18 @@ Security SampleSecurity(bool folder) {
   s.uid = 1234;
   s.gid = 4321;
   s.has_access_acl = true;
-  s.access_acl = {{ACL_USER_OBJ, 0, 7}, {ACL_USER, 65534, 5}, {ACL_GROUP_OBJ, 0, 5},
-                  {ACL_MASK, 0, 5},     {ACL_OTHER, 0, 0}};
+  s.access_acl = {{ACL_USER_OBJ, 0, 7},
+                  {ACL_USER, 65534, 5},
+                  {ACL_GROUP_OBJ, 0, 5},
+                  {ACL_MASK, 0, 5},
+                  {ACL_OTHER, 0, 0}};
   if (folder) {
     s.has_default_acl = true;
-    s.default_acl = {{ACL_USER_OBJ, 0, 7}, {ACL_GROUP_OBJ, 0, 5}, {ACL_GROUP, 65534, 7},
-                     {ACL_MASK, 0, 7},     {ACL_OTHER, 0, 1}};
+    s.default_acl = {{ACL_USER_OBJ, 0, 7},
+                     {ACL_GROUP_OBJ, 0, 5},
+                     {ACL_GROUP, 65534, 7},
+                     {ACL_MASK, 0, 7},
+                     {ACL_OTHER, 0, 1}};
   }
   return s;
 }
@@ -438,7 +444,8 @@ class VfatFolder : public ::testing::Test {
     tree.MakeFolder("mnt");
     const std::string make = "mkfs.vfat -C " + image + " 4096 >/dev/null 2>&1";
     if (std::system(make.c_str()) != 0) GTEST_SKIP() << "mkfs.vfat is not available";
-    const std::string mount_cmd = "fusefat -o rw+ " + image + " " + tree.Path("mnt") + " 2>/dev/null";
+    const std::string mount_cmd =
+        "fusefat -o rw+ " + image + " " + tree.Path("mnt") + " 2>/dev/null";
     if (std::system(mount_cmd.c_str()) != 0) GTEST_SKIP() << "fusefat cannot mount";
     mounted = true;
   }

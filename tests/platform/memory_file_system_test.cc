@@ -1,9 +1,9 @@
 #include "platform/memory_file_system.h"
 
-#include <atomic>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 namespace twinmere {
 namespace {
@@ -27,9 +27,9 @@ TEST(MemoryFileSystemTest, ShortNamesFollowTheWindowsPattern) {
       {"Long File Name.txt", "LONGFI~1.TXT"},
       {"longfilename.txt", "LONGFI~2.TXT"},
       {"LongFileNumber3.text", "LONGFI~1.TEX"},  // another extension, another alias
-      {"README.TXT", ""},   // already 8.3
-      {"readme2.md", ""},   // 8.3 in lower case needs no alias either
-      {"a.b.c", "AB~1.C"},  // dots in the base are dropped
+      {"README.TXT", ""},                        // already 8.3
+      {"readme2.md", ""},                        // 8.3 in lower case needs no alias either
+      {"a.b.c", "AB~1.C"},                       // dots in the base are dropped
       {".hidden", "HIDDEN~1"},
       {"name with+plus", "NAMEWI~1"},
   };

@@ -6,6 +6,8 @@
 // (openat2 with RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS, or O_NOFOLLOW at each
 // step where openat2 is missing). The two folders used last stay open, so that
 // a run of lookups in one folder costs one fstatat each.
+#include "platform/posix/file_system_posix.h"
+
 #include <acl/libacl.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -29,7 +31,6 @@
 #include <utility>
 #include <vector>
 
-#include "platform/posix/file_system_posix.h"
 #include "platform/temporary_names.h"
 
 #ifndef FS_CASEFOLD_FL
@@ -159,7 +160,9 @@ void SplitPath(const std::string& path, std::string& folder, std::string& name) 
   }
 }
 
-std::string ProcPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+std::string ProcPath(int fd) {
+  return "/proc/self/fd/" + std::to_string(fd);
+}
 
 struct linux_dirent64_record {
   uint64_t d_ino;
@@ -505,7 +508,8 @@ class PosixFileSystem : public FileSystem {
   }
 
   bool IsCaseInsensitive(CachedFolder& folder) {
-    if (folder.case_insensitive < 0) folder.case_insensitive = DetectCaseInsensitive(folder.fd.get());
+    if (folder.case_insensitive < 0)
+      folder.case_insensitive = DetectCaseInsensitive(folder.fd.get());
     return folder.case_insensitive > 0;
   }
 
@@ -562,8 +566,8 @@ class PosixFileSystem : public FileSystem {
     }
   }
 
-  static ErrorCode RenameAt(int from_dir, const std::string& from, int to_dir, const std::string& to,
-                            RenameMode mode) {
+  static ErrorCode RenameAt(int from_dir, const std::string& from, int to_dir,
+                            const std::string& to, RenameMode mode) {
     if (mode == RenameMode::Replace) {
       return renameat(from_dir, from.c_str(), to_dir, to.c_str()) == 0 ? 0 : errno;
     }
@@ -576,9 +580,12 @@ class PosixFileSystem : public FileSystem {
     return renameat(from_dir, from.c_str(), to_dir, to.c_str()) == 0 ? 0 : errno;
   }
 
+  // The intermediate name is not a copy's temporary name: should the process
+  // die between the two renames, the item stays visible to later walks.
   ErrorCode RenameThroughTemporary(int from_dir, const std::string& from, int to_dir,
                                    const std::string& to) {
-    const std::string temporary = TemporaryName();
+    const std::string temporary =
+        ".twinmere-rename-" + TemporaryName().substr(kTemporaryNamePrefix.size());
     if (const ErrorCode code = RenameAt(from_dir, from, from_dir, temporary, RenameMode::NoReplace);
         code != 0)
       return code;
@@ -620,8 +627,10 @@ ErrorCode PosixFileSystem::CopyContents(int source, int target, const CopyOption
     ssize_t n = -1;
     if (use_range) {
       n = copy_file_range(source, nullptr, target, nullptr, kChunkBytes, 0);
-      if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS ||
-                    errno == EBADF || errno == EPERM) && done == 0) {
+      if (n < 0 &&
+          (errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS ||
+           errno == EBADF || errno == EPERM) &&
+          done == 0) {
         use_range = false;
       } else if (n < 0) {
         return errno;
@@ -706,7 +715,8 @@ ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& 
   if (!source.valid()) return errno;
   struct stat opened;
   if (fstat(source.get(), &opened) != 0) return errno;
-  if (opened.st_ino != st.st_ino || opened.st_dev != st.st_dev) return EAGAIN;  // replaced meanwhile
+  if (opened.st_ino != st.st_ino || opened.st_dev != st.st_dev)
+    return EAGAIN;  // replaced meanwhile
   st = opened;
 
   // The new contents go to a file without a name (O_TMPFILE) where the file
@@ -714,7 +724,8 @@ ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& 
   // until the rename.
   std::string temporary;
   Fd target;
-  if (options_.use_tmpfile) target.Reset(openat(to_dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+  if (options_.use_tmpfile)
+    target.Reset(openat(to_dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
   if (!target.valid()) {
     temporary = TemporaryName();
     target.Reset(openat(to_dir, temporary.c_str(),
