@@ -110,6 +110,8 @@ TEST_P(PosixFileSystemTest, ListingSkipsFifosAndKeepsOddNames) {
   EXPECT_THAT(ListNames(*fs, tree.Folder("")), ElementsAre(odd, "plain"));
   ItemInfo info;
   EXPECT_EQ(fs->Lookup(tree.Path("fifo"), info), kErrNotSupported);
+  EXPECT_EQ(fs->SetMode(tree.Path("fifo"), 0600), kErrNotSupported);
+  EXPECT_EQ(fs->CopyFile(tree.Path("fifo"), tree.Path("copy"), {}), kErrNotSupported);
   ASSERT_EQ(fs->Lookup(tree.Path(odd), info), 0);
   EXPECT_EQ(info.name, odd);
 }
@@ -416,6 +418,9 @@ TEST_P(PosixFileSystemTest, UnprivilegedUserGetsPermissionDenied) {
   tree.MakeFolder("open");
   ASSERT_EQ(chmod(tree.Root().c_str(), 0755), 0);
   ASSERT_EQ(chmod(tree.Path("open").c_str(), 0777), 0);
+  tree.WriteFile("open/own", "mine");  // nobody's file that nobody cannot read
+  ASSERT_EQ(chown(tree.Path("open/own").c_str(), 65534, 65534), 0);
+  tree.SetMode("open/own", 0);
   const std::string root = tree.Root();
   const int status = testing::RunAsUnprivileged([&root]() {
     auto fs = CreatePlatformFileSystem();
@@ -426,11 +431,15 @@ TEST_P(PosixFileSystemTest, UnprivilegedUserGetsPermissionDenied) {
     if (fs->CopyFile(root + "/readable", root + "/closed/copy", {}) != EACCES) return 3;
     if (fs->CopyFile(root + "/readable", root + "/open/copy", {}) != 0) return 4;
     if (fs->SetMode(root + "/readable", 0777) != EPERM) return 5;
+    if (fs->SetMode(root + "/open/own", 0640) != 0) return 6;
     return 0;
   });
   if (status < 0) GTEST_SKIP() << "cannot switch to an unprivileged user";
   EXPECT_EQ(status, 0);
   EXPECT_EQ(tree.ReadFile("open/copy"), "data");
+  struct stat st;
+  ASSERT_EQ(stat(tree.Path("open/own").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
 // ---- a real case-insensitive file system (vfat through FUSE) -------------------

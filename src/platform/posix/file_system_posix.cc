@@ -322,25 +322,27 @@ class PosixFileSystem : public FileSystem {
 
   ErrorCode SetMode(const std::string& path, uint32_t mode) override {
     return AtCall(path, [mode](int dir, const char* name) {
-      const int fd = openat(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-      if (fd >= 0) {
-        struct stat st;
-        int result = fstat(fd, &st);
-        if (result == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
-          errno = kErrNotSupported;
-          result = -1;
-        }
-        if (result == 0) result = fchmod(fd, mode & 07777);
-        const int saved = errno;
-        close(fd);
-        errno = saved;
-        return result;
+      // Look first: a link is left as it is, a device node never opened.
+      struct stat st;
+      if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
+      if (S_ISLNK(st.st_mode)) return 0;  // a link's permissions cannot be set
+      if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        errno = kErrNotSupported;
+        return -1;
       }
-      if (errno == ELOOP) return 0;  // a link: its permissions cannot be set
-      if (errno != EACCES) return -1;
-      // Unreadable for us, yet ours to change: change it without following a link.
-      if (fchmodat(dir, name, mode & 07777, AT_SYMLINK_NOFOLLOW) == 0) return 0;
-      return errno == EOPNOTSUPP ? 0 : -1;
+      Fd fd(openat(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+      if (!fd.valid()) {
+        if (errno != EACCES) return -1;
+        // Unreadable for us, yet perhaps ours to change: without following a link.
+        return fchmodat(dir, name, mode & 07777, AT_SYMLINK_NOFOLLOW);
+      }
+      struct stat opened;
+      if (fstat(fd.get(), &opened) != 0) return -1;
+      if (opened.st_ino != st.st_ino || opened.st_dev != st.st_dev) {
+        errno = EAGAIN;  // replaced meanwhile
+        return -1;
+      }
+      return fchmod(fd.get(), mode & 07777);
     });
   }
 
