@@ -48,8 +48,8 @@ ErrorCode FilesEnumerator::Enumerate(IEnumFile& callback, EnumMode mode, std::st
       result = code;
       break;
     }
-    // A temporary file left by a killed copy is never an item.
-    if (IsTemporaryName(item_.name) || !Matches(mask, item_.name)) continue;
+    // A temporary file or link left by a killed copy is never an item.
+    if ((!item_.IsFolder() && IsTemporaryName(item_.name)) || !Matches(mask, item_.name)) continue;
     full_path_ = folder_path_ + item_.name;
     item_security_read_ = false;
     const bool descend = item_.IsFolder() && mode != EnumMode::NoRecursion;

@@ -217,6 +217,8 @@ class DiskWalk : public ::testing::Test {
 TEST_F(DiskWalk, WalkSkipsTemporaryLeftoversFifosAndNeverDescendsThroughLinks) {
   tree.WriteFile("s/file", "x");
   tree.WriteFile("s/.twinmere-tmp-123-4-5", "partial");
+  tree.MakeLink("s/.twinmere-tmp-123-4-6", "partial link");
+  tree.MakeFolder("s/.twinmere-tmp-folder");  // never made by a copy: the user's own
   tree.MakeFolder("s/sub");
   tree.WriteFile("s/sub/inner", "y");
   tree.MakeLink("s/link", "sub");
@@ -225,7 +227,8 @@ TEST_F(DiskWalk, WalkSkipsTemporaryLeftoversFifosAndNeverDescendsThroughLinks) {
   e.SetFolder(tree.Folder("s"));
   ASSERT_EQ(e.Enumerate(recorder, EnumMode::ContentsFirst, "*"), 0);
   EXPECT_THAT(recorder.files, UnorderedElementsAre(tree.Path("s/file"), tree.Path("s/sub/inner"),
-                                                   tree.Path("s/sub"), tree.Path("s/link")));
+                                                   tree.Path("s/sub"), tree.Path("s/link"),
+                                                   tree.Path("s/.twinmere-tmp-folder")));
   // Contents before their folder.
   const auto inner =
       std::find(recorder.files.begin(), recorder.files.end(), tree.Path("s/sub/inner"));
