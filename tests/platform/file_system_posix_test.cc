@@ -481,6 +481,9 @@ TEST_F(VfatFolder, LookupUnderAnotherCaseGivesTheStoredName) {
   ASSERT_EQ(fs->Lookup(tree.Path("mnt/mixedcase.txt"), info), 0);
   EXPECT_EQ(info.name, "MIXEDCASE.txt");
   EXPECT_THAT(ListNames(*fs, tree.Folder("mnt")), ElementsAre("MIXEDCASE.txt"));
+  // A new name that differs only in letter case is taken.
+  EXPECT_EQ(fs->CreateNewFile(tree.Path("mnt/mixedcase.txt")), kErrAlreadyExists);
+  EXPECT_FALSE(fs->KeepsSecurity(tree.Path("mnt")));
 }
 
 }  // namespace

@@ -366,8 +366,15 @@ class PosixFileSystem : public FileSystem {
     if (fstatfs(fd.get(), &sfs) != 0) return false;
     const uint64_t type = static_cast<uint64_t>(sfs.f_type);
     if (type == kMsdosMagic || type == kExfatMagic) return false;
+    // ACL attributes refused: no ACLs. (ENODATA means supported, none set.)
+    const std::string proc = ProcPath(fd.get());
     char value[64];
-    if (getxattr(ProcPath(fd.get()).c_str(), "system.posix_acl_access", value, sizeof value) < 0 &&
+    if (getxattr(proc.c_str(), "system.posix_acl_access", value, sizeof value) < 0 &&
+        (errno == ENOTSUP || errno == ENOSYS))
+      return false;
+    // FUSE answers the ACL question in the kernel even for file systems that
+    // keep no attributes at all (fusefat): ask for an ordinary one too.
+    if (type == kFuseMagic && getxattr(proc.c_str(), "user.twinmere", value, sizeof value) < 0 &&
         (errno == ENOTSUP || errno == ENOSYS))
       return false;
     return true;
