@@ -22,9 +22,13 @@ FilesEnumerator::FilesEnumerator(EnumeratorContext& context) : context_(context)
 
 FilesEnumerator::~FilesEnumerator() = default;
 
-void FilesEnumerator::SetFolder(std::string path) { folder_path_ = std::move(path); }
+void FilesEnumerator::SetFolder(std::string path) {
+  folder_path_ = std::move(path);
+}
 
-void FilesEnumerator::Stop() { stop_ = true; }
+void FilesEnumerator::Stop() {
+  stop_ = true;
+}
 
 ErrorCode FilesEnumerator::Enumerate(IEnumFile& callback, EnumMode mode, std::string_view mask) {
   callback_ = &callback;
@@ -44,8 +48,8 @@ ErrorCode FilesEnumerator::Enumerate(IEnumFile& callback, EnumMode mode, std::st
       result = code;
       break;
     }
-    // A temporary file left by a killed copy is never an item.
-    if (IsTemporaryName(item_.name) || !Matches(mask, item_.name)) continue;
+    // A temporary file or link left by a killed copy is never an item.
+    if ((!item_.IsFolder() && IsTemporaryName(item_.name)) || !Matches(mask, item_.name)) continue;
     full_path_ = folder_path_ + item_.name;
     item_security_read_ = false;
     const bool descend = item_.IsFolder() && mode != EnumMode::NoRecursion;
@@ -129,11 +133,10 @@ ErrorCode FilesEnumerator::CopyTo(const std::string& path) {
   // The copy replaces the old file through a rename, but a file system that
   // refuses to replace a read-only file needs the bit cleared first. It is
   // put back when the copy fails, so that a failed copy changes nothing.
-  const bool cleared = exists && other.kind == ItemKind::File &&
-                       (other.Attributes() & kAttrReadOnly);
+  const bool cleared =
+      exists && other.kind == ItemKind::File && (other.Attributes() & kAttrReadOnly);
   if (cleared) {
-    if (const ErrorCode code = SetFileAttributesOf(path, other.mode | 0200); code != 0)
-      return code;
+    if (const ErrorCode code = SetFileAttributesOf(path, other.mode | 0200); code != 0) return code;
   }
   CopyOptions options;
   options.progress = context_.progress;
@@ -233,7 +236,9 @@ ErrorCode FilesEnumerator::DeleteOther(const std::string& path) {
 
 // ---- security ----------------------------------------------------------------
 
-void FilesEnumerator::ForgetItemSecurity() { item_security_read_ = false; }
+void FilesEnumerator::ForgetItemSecurity() {
+  item_security_read_ = false;
+}
 
 ErrorCode FilesEnumerator::ReadItemSecurity() {
   item_security_read_ = false;
@@ -287,7 +292,6 @@ ErrorCode FilesEnumerator::CopySecurityTo(const std::string& path) {
   return code;
 }
 
-
 // ---- forwarding --------------------------------------------------------------
 
 void FilesEnumerator::File(FilesEnumerator& e) {
@@ -304,7 +308,9 @@ void FilesEnumerator::SecurityError(const std::string& path, ErrorCode code) {
 
 // ---- free functions ----------------------------------------------------------
 
-bool SameAce(const AclEntry& a, const AclEntry& b) { return a == b; }
+bool SameAce(const AclEntry& a, const AclEntry& b) {
+  return a == b;
+}
 
 bool SameAcl(const std::vector<AclEntry>& a, const std::vector<AclEntry>& b) {
   if (a.size() != b.size()) return false;
@@ -313,8 +319,12 @@ bool SameAcl(const std::vector<AclEntry>& a, const std::vector<AclEntry>& b) {
   return true;
 }
 
-ErrorCode EnablePrivileges() { return CheckSecurityCapabilities(); }
+ErrorCode EnablePrivileges() {
+  return CheckSecurityCapabilities();
+}
 
-bool VolumeSupportsAcls(FileSystem& fs, const std::string& path) { return fs.KeepsSecurity(path); }
+bool VolumeSupportsAcls(FileSystem& fs, const std::string& path) {
+  return fs.KeepsSecurity(path);
+}
 
 }  // namespace twinmere

@@ -14,8 +14,9 @@ struct MemoryFileSystem::Node {
   uint32_t uid = 0;
   uint32_t gid = 0;
   uint64_t inode = 0;
-  std::string data;  // contents of a file, text of a link
-  Security acls;     // only the ACL parts are used; owner and group live above
+  const Volume* volume = nullptr;  // the volume the item lies on
+  std::string data;                // contents of a file, text of a link
+  Security acls;                   // only the ACL parts are used; owner and group live above
   std::vector<std::unique_ptr<Node>> children;
 };
 
@@ -24,7 +25,9 @@ namespace {
 constexpr uint64_t kDevice = 0x4d454d;  // "MEM"
 constexpr uint64_t kChunkBytes = uint64_t{1} << 20;
 
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char Upper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 std::string UpperText(const std::string& text) {
   std::string out = text;
@@ -86,7 +89,9 @@ class MemoryFolderReader : public FolderReader {
 };
 
 MemoryFileSystem::MemoryFileSystem(MemoryFileSystemOptions options)
-    : options_(options), root_(std::make_unique<Node>()) {
+    : root_(std::make_unique<Node>()) {
+  volumes_.push_back(Volume{options, kDevice});
+  root_->volume = &volumes_.front();
   root_->kind = ItemKind::Folder;
   root_->mode = 0755;
   root_->inode = 1;
@@ -112,15 +117,18 @@ void MemoryFileSystem::FailNext(MemoryOp op, ErrorCode code, const std::string& 
   faults_.push_back(Fault{op, code, path, count});
 }
 
-void MemoryFileSystem::SetByteBudget(uint64_t bytes) { budget_ = bytes; }
+void MemoryFileSystem::SetByteBudget(uint64_t bytes) {
+  budget_ = bytes;
+}
 
 void MemoryFileSystem::SetCurrentUser(uint32_t uid, uint32_t gid) {
   uid_ = uid;
   gid_ = gid;
 }
 
-bool MemoryFileSystem::NamesEqual(const std::string& a, const std::string& b) const {
-  return options_.case_insensitive ? UpperText(a) == UpperText(b) : a == b;
+bool MemoryFileSystem::NamesEqual(const Volume& volume, const std::string& a,
+                                  const std::string& b) {
+  return volume.options.case_insensitive ? UpperText(a) == UpperText(b) : a == b;
 }
 
 MemoryFileSystem::Node* MemoryFileSystem::FindChild(const Node& folder,
@@ -128,7 +136,7 @@ MemoryFileSystem::Node* MemoryFileSystem::FindChild(const Node& folder,
   for (const auto& child : folder.children)
     if (child->name == name) return child.get();
   for (const auto& child : folder.children) {
-    if (NamesEqual(child->name, name)) return child.get();
+    if (NamesEqual(*folder.volume, child->name, name)) return child.get();
     // Short names compare ignoring case, as Windows does.
     if (!child->short_name.empty() && UpperText(child->short_name) == UpperText(name))
       return child.get();
@@ -180,7 +188,7 @@ ErrorCode MemoryFileSystem::Resolve(const std::string& path, Node*& node, Node**
 
 void MemoryFileSystem::AssignShortName(Node& folder, Node& node) const {
   node.short_name.clear();
-  if (!options_.short_names || IsShortName(node.name)) return;
+  if (!folder.volume->options.short_names || IsShortName(node.name)) return;
   const auto dot = node.name.rfind('.');
   const bool has_ext = dot != std::string::npos && dot > 0;
   const std::string base = ShortPart(has_ext ? node.name.substr(0, dot) : node.name, 8);
@@ -194,9 +202,14 @@ void MemoryFileSystem::AssignShortName(Node& folder, Node& node) const {
     return false;
   };
   for (int n = 1; n < 1000000; ++n) {
-    const std::string tail = "~" + std::to_string(n);
-    std::string candidate = base.substr(0, 8 - tail.size()) + tail;
-    if (!ext.empty()) candidate += "." + ext;
+    std::string tail(1, '~');
+    tail += std::to_string(n);
+    std::string candidate(base, 0, 8 - tail.size());
+    candidate += tail;
+    if (!ext.empty()) {
+      candidate.push_back('.');
+      candidate += ext;
+    }
     if (!taken(candidate)) {
       node.short_name = candidate;
       return;
@@ -214,7 +227,7 @@ void MemoryFileSystem::FillInfo(const Node& node, ItemInfo& info) const {
   info.modify_time = node.modify_time;
   info.uid = node.uid;
   info.gid = node.gid;
-  info.device = kDevice;
+  info.device = node.volume->device;
   info.inode = node.inode;
 }
 
@@ -261,6 +274,7 @@ ErrorCode MemoryFileSystem::AddNode(const std::string& path, std::unique_ptr<Nod
   if (FindChild(*parent, name) != nullptr) return kErrAlreadyExists;
   node->name = name;
   node->inode = next_inode_++;
+  node->volume = parent->volume;
   AssignShortName(*parent, *node);
   parent->children.push_back(std::move(node));
   return 0;
@@ -375,6 +389,7 @@ ErrorCode MemoryFileSystem::Rename(const std::string& from, const std::string& t
   // A folder cannot move below itself.
   if (node->kind == ItemKind::Folder && (to_parent == node || Contains(*node, to_parent)))
     return EINVAL;
+  if (to_parent->volume != node->volume) return EXDEV;
   Node* existing = FindChild(*to_parent, to_name);
   if (existing != nullptr && existing != node) {
     if (mode == RenameMode::NoReplace) return kErrAlreadyExists;
@@ -455,6 +470,7 @@ ErrorCode MemoryFileSystem::CopyFile(const std::string& from, const std::string&
   copy->uid = options.carry_owner ? source->uid : uid_;
   copy->gid = options.carry_owner ? source->gid : gid_;
   copy->inode = next_inode_++;
+  copy->volume = to_parent->volume;
   // The existing item keeps its stored name when it is replaced, as Windows does.
   copy->name = existing != nullptr ? existing->name : to_name;
   if (existing != nullptr) {
@@ -497,6 +513,39 @@ ErrorCode MemoryFileSystem::WriteSecurity(const std::string& path, const Securit
   return 0;
 }
 
-bool MemoryFileSystem::KeepsSecurity(const std::string&) { return options_.keeps_security; }
+bool MemoryFileSystem::KeepsSecurity(const std::string& path) {
+  // The volume of the nearest existing folder of the path.
+  std::string existing = path;
+  Node* node = nullptr;
+  while (Resolve(existing, node) != 0) {
+    const auto slash = existing.find_last_of('/', existing.find_last_not_of('/'));
+    if (slash == std::string::npos || slash == 0) {
+      node = root_.get();
+      break;
+    }
+    existing.resize(slash);
+  }
+  return node->volume->options.keeps_security;
+}
+
+namespace {
+void SetVolumeBelow(MemoryFileSystem::Node& node, const MemoryFileSystem::Volume* volume) {
+  node.volume = volume;
+  for (auto& child : node.children) SetVolumeBelow(*child, volume);
+}
+}  // namespace
+
+ErrorCode MemoryFileSystem::SetVolume(const std::string& folder,
+                                      const MemoryFileSystemOptions& options) {
+  Node* node = nullptr;
+  if (Resolve(folder, node) != 0) {
+    if (const ErrorCode code = AddFolder(folder); code != 0) return code;
+    if (const ErrorCode code = Resolve(folder, node); code != 0) return code;
+  }
+  if (node->kind != ItemKind::Folder) return ENOTDIR;
+  volumes_.push_back(Volume{options, kDevice + volumes_.size()});
+  SetVolumeBelow(*node, &volumes_.back());
+  return 0;
+}
 
 }  // namespace twinmere

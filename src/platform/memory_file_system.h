@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -24,6 +25,8 @@
 
 namespace twinmere {
 
+// Rules of one volume: the whole file system (constructor) or a folder and
+// everything below it (SetVolume).
 struct MemoryFileSystemOptions {
   bool case_insensitive = false;  // names equal ignoring ASCII letter case clash
   bool short_names = false;       // generate 8.3 aliases for names that are not 8.3
@@ -90,12 +93,20 @@ class MemoryFileSystem : public FileSystem {
   void SetByteBudget(uint64_t bytes);
   // Bytes of file contents written by copies so far.
   uint64_t BytesCopied() const { return bytes_copied_; }
+  // Makes `folder` (created when missing) and everything below it a volume of
+  // its own with these options and its own device number, as a mounted file
+  // system would be: a rename into or out of it fails with EXDEV.
+  ErrorCode SetVolume(const std::string& folder, const MemoryFileSystemOptions& options);
   // Owner and group given to new items (the "process" user).
   void SetCurrentUser(uint32_t uid, uint32_t gid);
   // Number of Lookup calls so far (to check that a cache saves lookups).
   int LookupCount() const { return lookup_count_; }
 
   struct Node;
+  struct Volume {
+    MemoryFileSystemOptions options;
+    uint64_t device = 0;
+  };
 
  private:
   struct Fault {
@@ -112,12 +123,12 @@ class MemoryFileSystem : public FileSystem {
   ErrorCode ResolveParent(const std::string& path, Node*& parent, std::string& name) const;
   ErrorCode Resolve(const std::string& path, Node*& node, Node** parent = nullptr) const;
   Node* FindChild(const Node& folder, const std::string& name) const;
-  bool NamesEqual(const std::string& a, const std::string& b) const;
+  static bool NamesEqual(const Volume& volume, const std::string& a, const std::string& b);
   void AssignShortName(Node& folder, Node& node) const;
   ErrorCode AddNode(const std::string& path, std::unique_ptr<Node> node, bool make_parents);
   void FillInfo(const Node& node, ItemInfo& info) const;
 
-  MemoryFileSystemOptions options_;
+  std::deque<Volume> volumes_;  // the first one is the root's
   std::unique_ptr<Node> root_;
   std::vector<Fault> faults_;
   std::optional<uint64_t> budget_;

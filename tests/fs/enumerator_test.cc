@@ -1,12 +1,11 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "fs/files_enumerator.h"
 #include "platform/memory_file_system.h"
@@ -83,13 +82,13 @@ TEST_F(MemoryWalk, StopEndsOnlyTheEnumeratorHandedToTheCallback) {
   recorder.stop_at = "/s/d/x";
   // The subfolder's walk ends at once; the parent goes on until the callback
   // stops it too.
-  EXPECT_THAT(Walk(EnumMode::FolderFirst), ElementsAre("/s/a", "/s/d", "/s/d/x", "/s/z", "/s/link"));
+  EXPECT_THAT(Walk(EnumMode::FolderFirst),
+              ElementsAre("/s/a", "/s/d", "/s/d/x", "/s/z", "/s/link"));
 }
 
 TEST_F(MemoryWalk, UnopenableFolderGivesOneAccessErrorWithTheMask) {
   fs.FailNext(MemoryOp::OpenFolder, EACCES, "/s/d/");
-  EXPECT_THAT(Walk(EnumMode::FolderFirst),
-              ElementsAre("/s/a", "/s/d", "/s/z", "/s/link"));
+  EXPECT_THAT(Walk(EnumMode::FolderFirst), ElementsAre("/s/a", "/s/d", "/s/z", "/s/link"));
   EXPECT_THAT(recorder.errors, ElementsAre("/s/d/* 13"));
 }
 
@@ -218,6 +217,8 @@ class DiskWalk : public ::testing::Test {
 TEST_F(DiskWalk, WalkSkipsTemporaryLeftoversFifosAndNeverDescendsThroughLinks) {
   tree.WriteFile("s/file", "x");
   tree.WriteFile("s/.twinmere-tmp-123-4-5", "partial");
+  tree.MakeLink("s/.twinmere-tmp-123-4-6", "partial link");
+  tree.MakeFolder("s/.twinmere-tmp-folder");  // never made by a copy: the user's own
   tree.MakeFolder("s/sub");
   tree.WriteFile("s/sub/inner", "y");
   tree.MakeLink("s/link", "sub");
@@ -225,11 +226,12 @@ TEST_F(DiskWalk, WalkSkipsTemporaryLeftoversFifosAndNeverDescendsThroughLinks) {
   FilesEnumerator e(context);
   e.SetFolder(tree.Folder("s"));
   ASSERT_EQ(e.Enumerate(recorder, EnumMode::ContentsFirst, "*"), 0);
-  EXPECT_THAT(recorder.files,
-              UnorderedElementsAre(tree.Path("s/file"), tree.Path("s/sub/inner"),
-                                   tree.Path("s/sub"), tree.Path("s/link")));
+  EXPECT_THAT(recorder.files, UnorderedElementsAre(tree.Path("s/file"), tree.Path("s/sub/inner"),
+                                                   tree.Path("s/sub"), tree.Path("s/link"),
+                                                   tree.Path("s/.twinmere-tmp-folder")));
   // Contents before their folder.
-  const auto inner = std::find(recorder.files.begin(), recorder.files.end(), tree.Path("s/sub/inner"));
+  const auto inner =
+      std::find(recorder.files.begin(), recorder.files.end(), tree.Path("s/sub/inner"));
   const auto sub = std::find(recorder.files.begin(), recorder.files.end(), tree.Path("s/sub"));
   EXPECT_LT(inner, sub);
   EXPECT_THAT(recorder.errors, IsEmpty());

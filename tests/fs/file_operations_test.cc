@@ -1,12 +1,12 @@
 // The enumerator's operations that change the disk, run from inside a walk
 // the way the engine runs them.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "fs/files_enumerator.h"
 #include "platform/memory_file_system.h"
@@ -289,9 +289,8 @@ TEST_F(DiskOperations, FolderCopyAndDeletionOnDisk) {
   tree.MakeFolder("s/d");
   tree.SetTime("s/d", 6000000, 1);
   tree.MakeFolder("t");
-  RunOn(context, tree.Folder("s"), "d", [&](FilesEnumerator& e) {
-    EXPECT_EQ(e.CopyTo(tree.Path("t/d")), 0);
-  });
+  RunOn(context, tree.Folder("s"), "d",
+        [&](FilesEnumerator& e) { EXPECT_EQ(e.CopyTo(tree.Path("t/d")), 0); });
   ItemInfo info;
   ASSERT_EQ(fs->Lookup(tree.Path("t/d"), info), 0);
   EXPECT_EQ(info.modify_time.ns, 6000000000000001);

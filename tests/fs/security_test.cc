@@ -1,14 +1,13 @@
 // Comparison and copy of owner, group and ACLs between an item and its counterpart.
 #include <acl/libacl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <sys/acl.h>
 #include <unistd.h>
 
 #include <functional>
 #include <string>
 #include <vector>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "fs/files_enumerator.h"
 #include "platform/memory_file_system.h"
@@ -167,7 +166,8 @@ TEST(VolumeSupportsAclsTest, AsksTheFileSystem) {
 TEST(EnablePrivilegesTest, SucceedsForRootAndFailsForAnUnprivilegedUser) {
   if (!testing::IsRoot()) GTEST_SKIP() << "needs root";
   EXPECT_EQ(EnablePrivileges(), 0);
-  const int status = testing::RunAsUnprivileged([]() { return EnablePrivileges() == EPERM ? 0 : 1; });
+  const int status =
+      testing::RunAsUnprivileged([]() { return EnablePrivileges() == EPERM ? 0 : 1; });
   if (status < 0) GTEST_SKIP() << "cannot switch to an unprivileged user";
   EXPECT_EQ(status, 0);
 }
@@ -182,8 +182,11 @@ TEST(DiskSecurity, CopiedSecurityComparesEqual) {
   tree.MakeFolder("s/d");
   tree.WriteFile("t/f", "x");
   tree.MakeFolder("t/d");
-  Security file = WithAcl({{ACL_USER_OBJ, 0, 6}, {ACL_USER, 4242, 4}, {ACL_GROUP_OBJ, 0, 4},
-                           {ACL_MASK, 0, 4}, {ACL_OTHER, 0, 0}});
+  Security file = WithAcl({{ACL_USER_OBJ, 0, 6},
+                           {ACL_USER, 4242, 4},
+                           {ACL_GROUP_OBJ, 0, 4},
+                           {ACL_MASK, 0, 4},
+                           {ACL_OTHER, 0, 0}});
   file.uid = 4242;
   file.gid = 4343;
   Security folder = file;

@@ -1,5 +1,9 @@
+#include "platform/posix/file_system_posix.h"
+
 #include <acl/libacl.h>
 #include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <sys/acl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -12,9 +16,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "platform/file_system.h"
 #include "platform/temporary_names.h"
@@ -63,13 +64,22 @@ class RecordProgress : public IProgress {
   std::vector<uint64_t> calls;
 };
 
-class PosixFileSystemTest : public ::testing::Test {
+// Every case runs with the preferred calls (openat2, O_TMPFILE) and with the
+// fallbacks taken on older kernels and other file systems.
+class PosixFileSystemTest : public ::testing::TestWithParam<PosixFileSystemOptions> {
  protected:
   TempTree tree;
-  std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
+  std::unique_ptr<FileSystem> fs = CreatePosixFileSystem(GetParam());
 };
 
-TEST_F(PosixFileSystemTest, LookupReportsKindSizeModeAndTimesWithoutFollowingLinks) {
+INSTANTIATE_TEST_SUITE_P(Calls, PosixFileSystemTest,
+                         ::testing::Values(PosixFileSystemOptions{true, true},
+                                           PosixFileSystemOptions{false, false}),
+                         [](const auto& info) {
+                           return info.param.use_openat2 ? "Preferred" : "Fallbacks";
+                         });
+
+TEST_P(PosixFileSystemTest, LookupReportsKindSizeModeAndTimesWithoutFollowingLinks) {
   tree.WriteFile("file", "12345");
   tree.SetMode("file", 0640);
   tree.SetTime("file", 1000000, 123456789);
@@ -92,7 +102,7 @@ TEST_F(PosixFileSystemTest, LookupReportsKindSizeModeAndTimesWithoutFollowingLin
   EXPECT_TRUE(IsMissingError(fs->Lookup(tree.Path("missing/below"), info)));
 }
 
-TEST_F(PosixFileSystemTest, ListingSkipsFifosAndKeepsOddNames) {
+TEST_P(PosixFileSystemTest, ListingSkipsFifosAndKeepsOddNames) {
   const std::string odd = std::string("bad\xff\xfe") + "name\nwith newline";
   tree.WriteFile(odd, "x");
   tree.WriteFile("plain", "y");
@@ -100,11 +110,13 @@ TEST_F(PosixFileSystemTest, ListingSkipsFifosAndKeepsOddNames) {
   EXPECT_THAT(ListNames(*fs, tree.Folder("")), ElementsAre(odd, "plain"));
   ItemInfo info;
   EXPECT_EQ(fs->Lookup(tree.Path("fifo"), info), kErrNotSupported);
+  EXPECT_EQ(fs->SetMode(tree.Path("fifo"), 0600), kErrNotSupported);
+  EXPECT_EQ(fs->CopyFile(tree.Path("fifo"), tree.Path("copy"), {}), kErrNotSupported);
   ASSERT_EQ(fs->Lookup(tree.Path(odd), info), 0);
   EXPECT_EQ(info.name, odd);
 }
 
-TEST_F(PosixFileSystemTest, OpenFolderFailsOnMissingFolderFileAndLink) {
+TEST_P(PosixFileSystemTest, OpenFolderFailsOnMissingFolderFileAndLink) {
   tree.WriteFile("file", "");
   tree.MakeFolder("real");
   tree.MakeLink("link", "real");
@@ -115,7 +127,7 @@ TEST_F(PosixFileSystemTest, OpenFolderFailsOnMissingFolderFileAndLink) {
 }
 
 // Below a confined root no operation resolves through a link, wherever it sits.
-TEST_F(PosixFileSystemTest, ConfinedRootRefusesPathsThroughLinks) {
+TEST_P(PosixFileSystemTest, ConfinedRootRefusesPathsThroughLinks) {
   TempTree outside;
   outside.WriteFile("secret", "keep");
   tree.MakeFolder("target/sub");
@@ -140,7 +152,7 @@ TEST_F(PosixFileSystemTest, ConfinedRootRefusesPathsThroughLinks) {
   EXPECT_EQ(fs->Lookup(tree.Path("target/sub"), info), 0);
 }
 
-TEST_F(PosixFileSystemTest, ConfinedRootItselfMayBeALink) {
+TEST_P(PosixFileSystemTest, ConfinedRootItselfMayBeALink) {
   tree.MakeFolder("real");
   tree.WriteFile("real/file", "x");
   tree.MakeLink("root", "real");
@@ -150,7 +162,7 @@ TEST_F(PosixFileSystemTest, ConfinedRootItselfMayBeALink) {
   EXPECT_THAT(ListNames(*fs, tree.Folder("root")), ElementsAre("file"));
 }
 
-TEST_F(PosixFileSystemTest, LookupSeesChangesMadeThroughTheFileSystem) {
+TEST_P(PosixFileSystemTest, LookupSeesChangesMadeThroughTheFileSystem) {
   tree.MakeFolder("a");
   ItemInfo info;
   ASSERT_EQ(fs->Lookup(tree.Path("a/x"), info), ENOENT);
@@ -162,7 +174,7 @@ TEST_F(PosixFileSystemTest, LookupSeesChangesMadeThroughTheFileSystem) {
   EXPECT_EQ(fs->CreateNewFile(tree.Path("a/x")), kErrAlreadyExists);
 }
 
-TEST_F(PosixFileSystemTest, CopyCarriesContentsModeAndNanosecondTimes) {
+TEST_P(PosixFileSystemTest, CopyCarriesContentsModeAndNanosecondTimes) {
   tree.WriteFile("src", std::string(3 * 1024 * 1024 + 17, 'a'));
   tree.SetMode("src", 0751);
   tree.SetTime("src", 2000000, 987654321);
@@ -182,7 +194,7 @@ TEST_F(PosixFileSystemTest, CopyCarriesContentsModeAndNanosecondTimes) {
   EXPECT_FALSE(HasTemporaryLeftover(tree, ""));
 }
 
-TEST_F(PosixFileSystemTest, CopyReplacesReadOnlyFileAndEmptyFile) {
+TEST_P(PosixFileSystemTest, CopyReplacesReadOnlyFileAndEmptyFile) {
   tree.WriteFile("src", "new");
   tree.WriteFile("dst", "old old old");
   tree.SetMode("dst", 0444);
@@ -194,7 +206,7 @@ TEST_F(PosixFileSystemTest, CopyReplacesReadOnlyFileAndEmptyFile) {
   EXPECT_THAT(tree.List(""), ElementsAre("dst", "empty", "src"));
 }
 
-TEST_F(PosixFileSystemTest, CopyOfALinkMakesALinkAndNeverWritesThroughATargetLink) {
+TEST_P(PosixFileSystemTest, CopyOfALinkMakesALinkAndNeverWritesThroughATargetLink) {
   TempTree outside;
   outside.WriteFile("victim", "untouched");
   tree.MakeLink("source_link", "some/where");
@@ -218,7 +230,7 @@ TEST_F(PosixFileSystemTest, CopyOfALinkMakesALinkAndNeverWritesThroughATargetLin
   EXPECT_FALSE(HasTemporaryLeftover(tree, ""));
 }
 
-TEST_F(PosixFileSystemTest, StopDuringReplacementLeavesOldFileAndNoTemporary) {
+TEST_P(PosixFileSystemTest, StopDuringReplacementLeavesOldFileAndNoTemporary) {
   const std::string old_contents(2 * 1024 * 1024 + 3, 'o');
   tree.WriteFile("dst", old_contents);
   tree.SetTime("dst", 4000000);
@@ -240,7 +252,7 @@ TEST_F(PosixFileSystemTest, StopDuringReplacementLeavesOldFileAndNoTemporary) {
   EXPECT_FALSE(tree.Exists("new"));
 }
 
-TEST_F(PosixFileSystemTest, CopyOfFolderOrOntoFolderFails) {
+TEST_P(PosixFileSystemTest, CopyOfFolderOrOntoFolderFails) {
   tree.MakeFolder("folder");
   tree.WriteFile("file", "x");
   EXPECT_EQ(fs->CopyFile(tree.Path("folder"), tree.Path("copy"), {}), EISDIR);
@@ -264,21 +276,24 @@ class TmpfsTarget : public ::testing::Test {
   }
   TempTree tree;
   bool mounted = false;
-  std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
 };
 
 TEST_F(TmpfsTarget, DiskFullLeavesOldFileAndReturnsNoSpace) {
   const std::string old_contents(1024 * 1024, 'o');
   tree.WriteFile("mnt/file", old_contents);
   tree.WriteFile("big", std::string(8 * 1024 * 1024, 'b'));
-  EXPECT_EQ(fs->CopyFile(tree.Path("big"), tree.Path("mnt/file"), {}), kErrNoSpace);
-  EXPECT_TRUE(tree.ReadFile("mnt/file") == old_contents);
-  EXPECT_THAT(tree.List("mnt"), ElementsAre("file"));
-  EXPECT_EQ(fs->CopyFile(tree.Path("big"), tree.Path("mnt/other"), {}), kErrNoSpace);
-  EXPECT_THAT(tree.List("mnt"), ElementsAre("file"));
+  for (const bool tmpfile : {true, false}) {
+    SCOPED_TRACE(tmpfile ? "O_TMPFILE" : "named temporary file");
+    auto fs = CreatePosixFileSystem(PosixFileSystemOptions{true, tmpfile});
+    EXPECT_EQ(fs->CopyFile(tree.Path("big"), tree.Path("mnt/file"), {}), kErrNoSpace);
+    EXPECT_TRUE(tree.ReadFile("mnt/file") == old_contents);
+    EXPECT_THAT(tree.List("mnt"), ElementsAre("file"));
+    EXPECT_EQ(fs->CopyFile(tree.Path("big"), tree.Path("mnt/other"), {}), kErrNoSpace);
+    EXPECT_THAT(tree.List("mnt"), ElementsAre("file"));
+  }
 }
 
-TEST_F(PosixFileSystemTest, RenameRefusesOrReplacesAsAsked) {
+TEST_P(PosixFileSystemTest, RenameRefusesOrReplacesAsAsked) {
   tree.WriteFile("a", "A");
   tree.WriteFile("b", "B");
   EXPECT_EQ(fs->Rename(tree.Path("a"), tree.Path("b"), RenameMode::NoReplace), kErrAlreadyExists);
@@ -289,7 +304,7 @@ TEST_F(PosixFileSystemTest, RenameRefusesOrReplacesAsAsked) {
   EXPECT_THAT(tree.List(""), ElementsAre("c"));
 }
 
-TEST_F(PosixFileSystemTest, ModeAndTimesActOnTheLinkItselfNeverOnItsTarget) {
+TEST_P(PosixFileSystemTest, ModeAndTimesActOnTheLinkItselfNeverOnItsTarget) {
   tree.WriteFile("file", "x");
   tree.SetMode("file", 0600);
   tree.SetTime("file", 5000000);
@@ -308,7 +323,7 @@ TEST_F(PosixFileSystemTest, ModeAndTimesActOnTheLinkItselfNeverOnItsTarget) {
   EXPECT_EQ(info.Attributes() & kAttrReadOnly, kAttrReadOnly);
 }
 
-TEST_F(PosixFileSystemTest, DeleteAndRemoveNeverTouchALinkTarget) {
+TEST_P(PosixFileSystemTest, DeleteAndRemoveNeverTouchALinkTarget) {
   tree.MakeFolder("folder");
   tree.WriteFile("folder/inside", "x");
   tree.MakeLink("link", "folder");
@@ -327,17 +342,23 @@ Security SampleSecurity(bool folder) {
   s.uid = 1234;
   s.gid = 4321;
   s.has_access_acl = true;
-  s.access_acl = {{ACL_USER_OBJ, 0, 7}, {ACL_USER, 65534, 5}, {ACL_GROUP_OBJ, 0, 5},
-                  {ACL_MASK, 0, 5},     {ACL_OTHER, 0, 0}};
+  s.access_acl = {{ACL_USER_OBJ, 0, 7},
+                  {ACL_USER, 65534, 5},
+                  {ACL_GROUP_OBJ, 0, 5},
+                  {ACL_MASK, 0, 5},
+                  {ACL_OTHER, 0, 0}};
   if (folder) {
     s.has_default_acl = true;
-    s.default_acl = {{ACL_USER_OBJ, 0, 7}, {ACL_GROUP_OBJ, 0, 5}, {ACL_GROUP, 65534, 7},
-                     {ACL_MASK, 0, 7},     {ACL_OTHER, 0, 1}};
+    s.default_acl = {{ACL_USER_OBJ, 0, 7},
+                     {ACL_GROUP_OBJ, 0, 5},
+                     {ACL_GROUP, 65534, 7},
+                     {ACL_MASK, 0, 7},
+                     {ACL_OTHER, 0, 1}};
   }
   return s;
 }
 
-TEST_F(PosixFileSystemTest, SecurityRoundTripsOwnerGroupAndAcls) {
+TEST_P(PosixFileSystemTest, SecurityRoundTripsOwnerGroupAndAcls) {
   if (!testing::IsRoot()) GTEST_SKIP() << "setting owners needs root";
   if (!fs->KeepsSecurity(tree.Root())) GTEST_SKIP() << "the temporary folder keeps no ACLs";
   tree.WriteFile("file", "x");
@@ -370,7 +391,7 @@ TEST_F(PosixFileSystemTest, SecurityRoundTripsOwnerGroupAndAcls) {
   EXPECT_EQ(read, read_file);
 }
 
-TEST_F(PosixFileSystemTest, CopyWithCarryOwnerGivesTheSourceOwner) {
+TEST_P(PosixFileSystemTest, CopyWithCarryOwnerGivesTheSourceOwner) {
   if (!testing::IsRoot()) GTEST_SKIP() << "setting owners needs root";
   tree.WriteFile("src", "x");
   ASSERT_EQ(chown(tree.Path("src").c_str(), 321, 654), 0);
@@ -388,7 +409,7 @@ TEST_F(PosixFileSystemTest, CopyWithCarryOwnerGivesTheSourceOwner) {
 
 // ---- permission denied (unprivileged) -----------------------------------------
 
-TEST_F(PosixFileSystemTest, UnprivilegedUserGetsPermissionDenied) {
+TEST_P(PosixFileSystemTest, UnprivilegedUserGetsPermissionDenied) {
   if (!testing::IsRoot()) GTEST_SKIP() << "needs root to switch to an unprivileged user";
   tree.MakeFolder("closed");
   tree.WriteFile("closed/file", "x");
@@ -397,6 +418,9 @@ TEST_F(PosixFileSystemTest, UnprivilegedUserGetsPermissionDenied) {
   tree.MakeFolder("open");
   ASSERT_EQ(chmod(tree.Root().c_str(), 0755), 0);
   ASSERT_EQ(chmod(tree.Path("open").c_str(), 0777), 0);
+  tree.WriteFile("open/own", "mine");  // nobody's file that nobody cannot read
+  ASSERT_EQ(chown(tree.Path("open/own").c_str(), 65534, 65534), 0);
+  tree.SetMode("open/own", 0);
   const std::string root = tree.Root();
   const int status = testing::RunAsUnprivileged([&root]() {
     auto fs = CreatePlatformFileSystem();
@@ -407,11 +431,15 @@ TEST_F(PosixFileSystemTest, UnprivilegedUserGetsPermissionDenied) {
     if (fs->CopyFile(root + "/readable", root + "/closed/copy", {}) != EACCES) return 3;
     if (fs->CopyFile(root + "/readable", root + "/open/copy", {}) != 0) return 4;
     if (fs->SetMode(root + "/readable", 0777) != EPERM) return 5;
+    if (fs->SetMode(root + "/open/own", 0640) != 0) return 6;
     return 0;
   });
   if (status < 0) GTEST_SKIP() << "cannot switch to an unprivileged user";
   EXPECT_EQ(status, 0);
   EXPECT_EQ(tree.ReadFile("open/copy"), "data");
+  struct stat st;
+  ASSERT_EQ(stat(tree.Path("open/own").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
 // ---- a real case-insensitive file system (vfat through FUSE) -------------------
@@ -425,7 +453,8 @@ class VfatFolder : public ::testing::Test {
     tree.MakeFolder("mnt");
     const std::string make = "mkfs.vfat -C " + image + " 4096 >/dev/null 2>&1";
     if (std::system(make.c_str()) != 0) GTEST_SKIP() << "mkfs.vfat is not available";
-    const std::string mount_cmd = "fusefat -o rw+ " + image + " " + tree.Path("mnt") + " 2>/dev/null";
+    const std::string mount_cmd =
+        "fusefat -o rw+ " + image + " " + tree.Path("mnt") + " 2>/dev/null";
     if (std::system(mount_cmd.c_str()) != 0) GTEST_SKIP() << "fusefat cannot mount";
     mounted = true;
   }
@@ -452,6 +481,9 @@ TEST_F(VfatFolder, LookupUnderAnotherCaseGivesTheStoredName) {
   ASSERT_EQ(fs->Lookup(tree.Path("mnt/mixedcase.txt"), info), 0);
   EXPECT_EQ(info.name, "MIXEDCASE.txt");
   EXPECT_THAT(ListNames(*fs, tree.Folder("mnt")), ElementsAre("MIXEDCASE.txt"));
+  // A new name that differs only in letter case is taken.
+  EXPECT_EQ(fs->CreateNewFile(tree.Path("mnt/mixedcase.txt")), kErrAlreadyExists);
+  EXPECT_FALSE(fs->KeepsSecurity(tree.Path("mnt")));
 }
 
 }  // namespace

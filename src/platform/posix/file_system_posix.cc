@@ -6,6 +6,8 @@
 // (openat2 with RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS, or O_NOFOLLOW at each
 // step where openat2 is missing). The two folders used last stay open, so that
 // a run of lookups in one folder costs one fstatat each.
+#include "platform/posix/file_system_posix.h"
+
 #include <acl/libacl.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -29,7 +31,6 @@
 #include <utility>
 #include <vector>
 
-#include "platform/file_system.h"
 #include "platform/temporary_names.h"
 
 #ifndef FS_CASEFOLD_FL
@@ -138,23 +139,30 @@ std::string Trimmed(const std::string& path) {
   return out;
 }
 
-// Splits a path into its folder and final name.
+// Splits a path into its folder and final name. (Single characters are
+// assigned as characters: GCC 12 at -O3 warns falsely on literals here.)
 void SplitPath(const std::string& path, std::string& folder, std::string& name) {
   const std::string trimmed = Trimmed(path);
   const auto slash = trimmed.rfind('/');
   if (slash == std::string::npos) {
-    folder = ".";
+    folder.assign(1, '.');
     name = trimmed;
-  } else if (trimmed == "/") {
-    folder = "/";
-    name = ".";
+  } else if (trimmed.size() == 1) {
+    folder.assign(1, '/');
+    name.assign(1, '.');
   } else {
-    folder = slash == 0 ? "/" : trimmed.substr(0, slash);
-    name = trimmed.substr(slash + 1);
+    if (slash == 0) {
+      folder.assign(1, '/');
+    } else {
+      folder.assign(trimmed, 0, slash);
+    }
+    name.assign(trimmed, slash + 1, std::string::npos);
   }
 }
 
-std::string ProcPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+std::string ProcPath(int fd) {
+  return "/proc/self/fd/" + std::to_string(fd);
+}
 
 struct linux_dirent64_record {
   uint64_t d_ino;
@@ -230,11 +238,14 @@ struct CachedFolder {
 
 class PosixFileSystem : public FileSystem {
  public:
+  explicit PosixFileSystem(const PosixFileSystemOptions& options) : options_(options) {}
   ~PosixFileSystem() override = default;
 
   void SetConfinedRoots(const std::vector<std::string>& roots) override {
     roots_.clear();
+    root_fds_.clear();
     for (const std::string& root : roots) roots_.push_back(Trimmed(root));
+    root_fds_.resize(roots_.size());
     ForgetFolders();
   }
 
@@ -276,22 +287,24 @@ class PosixFileSystem : public FileSystem {
   }
 
   ErrorCode Rename(const std::string& from, const std::string& to, RenameMode mode) override {
-    Fd from_dir, to_dir;
+    CachedFolder* from_folder = nullptr;
+    CachedFolder* to_folder = nullptr;
     std::string from_name, to_name;
-    if (const ErrorCode code = OpenParent(from, from_dir, from_name); code != 0) return code;
-    if (const ErrorCode code = OpenParent(to, to_dir, to_name); code != 0) return code;
-    ErrorCode code = RenameAt(from_dir.get(), from_name, to_dir.get(), to_name, mode);
+    if (const ErrorCode code = ResolveParent(from, from_folder, from_name); code != 0) return code;
+    if (const ErrorCode code = ResolveParent(to, to_folder, to_name); code != 0) return code;
+    const int from_dir = from_folder->fd.get();
+    const int to_dir = to_folder->fd.get();
+    ErrorCode code = RenameAt(from_dir, from_name, to_dir, to_name, mode);
     if (code == kErrAlreadyExists || (code == 0 && mode == RenameMode::Replace)) {
       // A change of letter case on a case-insensitive folder: both names find
       // the same item (FUSE may even give them two inode numbers), and
       // rename(2) would do nothing. Go through a temporary name.
       struct stat a, b;
       if (from_name != to_name && EqualIgnoringCase(from_name, to_name) &&
-          fstatat(from_dir.get(), from_name.c_str(), &a, AT_SYMLINK_NOFOLLOW) == 0 &&
-          fstatat(to_dir.get(), to_name.c_str(), &b, AT_SYMLINK_NOFOLLOW) == 0 &&
-          ((a.st_dev == b.st_dev && a.st_ino == b.st_ino) ||
-           DetectCaseInsensitive(to_dir.get()) > 0)) {
-        code = RenameThroughTemporary(from_dir.get(), from_name, to_dir.get(), to_name);
+          fstatat(from_dir, from_name.c_str(), &a, AT_SYMLINK_NOFOLLOW) == 0 &&
+          fstatat(to_dir, to_name.c_str(), &b, AT_SYMLINK_NOFOLLOW) == 0 &&
+          ((a.st_dev == b.st_dev && a.st_ino == b.st_ino) || IsCaseInsensitive(*to_folder))) {
+        code = RenameThroughTemporary(from_dir, from_name, to_dir, to_name);
       }
     }
     ForgetFolders();
@@ -309,25 +322,27 @@ class PosixFileSystem : public FileSystem {
 
   ErrorCode SetMode(const std::string& path, uint32_t mode) override {
     return AtCall(path, [mode](int dir, const char* name) {
-      const int fd = openat(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-      if (fd >= 0) {
-        struct stat st;
-        int result = fstat(fd, &st);
-        if (result == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
-          errno = kErrNotSupported;
-          result = -1;
-        }
-        if (result == 0) result = fchmod(fd, mode & 07777);
-        const int saved = errno;
-        close(fd);
-        errno = saved;
-        return result;
+      // Look first: a link is left as it is, a device node never opened.
+      struct stat st;
+      if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
+      if (S_ISLNK(st.st_mode)) return 0;  // a link's permissions cannot be set
+      if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        errno = kErrNotSupported;
+        return -1;
       }
-      if (errno == ELOOP) return 0;  // a link: its permissions cannot be set
-      if (errno != EACCES) return -1;
-      // Unreadable for us, yet ours to change: change it without following a link.
-      if (fchmodat(dir, name, mode & 07777, AT_SYMLINK_NOFOLLOW) == 0) return 0;
-      return errno == EOPNOTSUPP ? 0 : -1;
+      Fd fd(openat(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+      if (!fd.valid()) {
+        if (errno != EACCES) return -1;
+        // Unreadable for us, yet perhaps ours to change: without following a link.
+        return fchmodat(dir, name, mode & 07777, AT_SYMLINK_NOFOLLOW);
+      }
+      struct stat opened;
+      if (fstat(fd.get(), &opened) != 0) return -1;
+      if (opened.st_ino != st.st_ino || opened.st_dev != st.st_dev) {
+        errno = EAGAIN;  // replaced meanwhile
+        return -1;
+      }
+      return fchmod(fd.get(), mode & 07777);
     });
   }
 
@@ -351,8 +366,15 @@ class PosixFileSystem : public FileSystem {
     if (fstatfs(fd.get(), &sfs) != 0) return false;
     const uint64_t type = static_cast<uint64_t>(sfs.f_type);
     if (type == kMsdosMagic || type == kExfatMagic) return false;
+    // ACL attributes refused: no ACLs. (ENODATA means supported, none set.)
+    const std::string proc = ProcPath(fd.get());
     char value[64];
-    if (getxattr(ProcPath(fd.get()).c_str(), "system.posix_acl_access", value, sizeof value) < 0 &&
+    if (getxattr(proc.c_str(), "system.posix_acl_access", value, sizeof value) < 0 &&
+        (errno == ENOTSUP || errno == ENOSYS))
+      return false;
+    // FUSE answers the ACL question in the kernel even for file systems that
+    // keep no attributes at all (fusefat): ask for an ordinary one too.
+    if (type == kFuseMagic && getxattr(proc.c_str(), "user.twinmere", value, sizeof value) < 0 &&
         (errno == ENOTSUP || errno == ENOSYS))
       return false;
     return true;
@@ -389,11 +411,14 @@ class PosixFileSystem : public FileSystem {
       out.Reset(fd);
       return 0;
     }
-    Fd root_fd(open(root->c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!root_fd.valid()) return errno;
+    Fd& root_fd = root_fds_[static_cast<size_t>(root - roots_.data())];
+    if (!root_fd.valid()) {
+      root_fd.Reset(open(root->c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+      if (!root_fd.valid()) return errno;
+    }
     std::string relative = path.substr(root->size());
     while (!relative.empty() && relative.front() == '/') relative.erase(0, 1);
-    if (!openat2_missing_) {
+    if (options_.use_openat2 && !openat2_missing_) {
       open_how how{};
       how.flags = static_cast<uint64_t>(flags);
       how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
@@ -406,7 +431,8 @@ class PosixFileSystem : public FileSystem {
       openat2_missing_ = true;
     }
     // One component at a time, never through a link.
-    Fd current = std::move(root_fd);
+    int current = root_fd.get();
+    Fd holder;
     std::vector<std::string> parts;
     for (size_t start = 0; start <= relative.size();) {
       size_t end = relative.find('/', start);
@@ -418,7 +444,7 @@ class PosixFileSystem : public FileSystem {
       parts.push_back(part);
     }
     for (size_t i = 0; i < parts.size(); ++i) {
-      Fd next(openat(current.get(), parts[i].c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+      Fd next(openat(current, parts[i].c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
       if (!next.valid()) return errno;
       struct stat st;
       if (fstat(next.get(), &st) != 0) return errno;
@@ -428,20 +454,15 @@ class PosixFileSystem : public FileSystem {
         if (!S_ISDIR(st.st_mode)) return ENOTDIR;
       }
       if (last && (flags & O_PATH) == 0) {
-        next.Reset(openat(current.get(), parts[i].c_str(), flags | O_NOFOLLOW));
+        next.Reset(openat(current, parts[i].c_str(), flags | O_NOFOLLOW));
         if (!next.valid()) return errno;
       }
-      current = std::move(next);
+      holder = std::move(next);
+      current = holder.get();
     }
-    out = std::move(current);
+    if (!holder.valid()) return EINVAL;
+    out = std::move(holder);
     return 0;
-  }
-
-  // Opens the folder of `path` (not cached) and gives the final name.
-  ErrorCode OpenParent(const std::string& path, Fd& dir, std::string& name) {
-    std::string folder;
-    SplitPath(path, folder, name);
-    return OpenPath(folder, O_PATH | O_DIRECTORY, false, dir);
   }
 
   // The folder of `path` from the cache of open folders, opening it when new.
@@ -496,7 +517,8 @@ class PosixFileSystem : public FileSystem {
   }
 
   bool IsCaseInsensitive(CachedFolder& folder) {
-    if (folder.case_insensitive < 0) folder.case_insensitive = DetectCaseInsensitive(folder.fd.get());
+    if (folder.case_insensitive < 0)
+      folder.case_insensitive = DetectCaseInsensitive(folder.fd.get());
     return folder.case_insensitive > 0;
   }
 
@@ -553,8 +575,8 @@ class PosixFileSystem : public FileSystem {
     }
   }
 
-  static ErrorCode RenameAt(int from_dir, const std::string& from, int to_dir, const std::string& to,
-                            RenameMode mode) {
+  static ErrorCode RenameAt(int from_dir, const std::string& from, int to_dir,
+                            const std::string& to, RenameMode mode) {
     if (mode == RenameMode::Replace) {
       return renameat(from_dir, from.c_str(), to_dir, to.c_str()) == 0 ? 0 : errno;
     }
@@ -567,9 +589,12 @@ class PosixFileSystem : public FileSystem {
     return renameat(from_dir, from.c_str(), to_dir, to.c_str()) == 0 ? 0 : errno;
   }
 
+  // The intermediate name is not a copy's temporary name: should the process
+  // die between the two renames, the item stays visible to later walks.
   ErrorCode RenameThroughTemporary(int from_dir, const std::string& from, int to_dir,
                                    const std::string& to) {
-    const std::string temporary = TemporaryName();
+    const std::string temporary =
+        ".twinmere-rename-" + TemporaryName().substr(kTemporaryNamePrefix.size());
     if (const ErrorCode code = RenameAt(from_dir, from, from_dir, temporary, RenameMode::NoReplace);
         code != 0)
       return code;
@@ -589,9 +614,11 @@ class PosixFileSystem : public FileSystem {
 
   ErrorCode CopyLink(int from_dir, const std::string& from_name, const struct stat& st, int to_dir,
                      const std::string& to_name, const CopyOptions& options);
-  ErrorCode CopyContents(int source, int target, uint64_t size, const CopyOptions& options);
+  ErrorCode CopyContents(int source, int target, const CopyOptions& options);
 
+  PosixFileSystemOptions options_;
   std::vector<std::string> roots_;
+  std::vector<Fd> root_fds_;  // opened when first needed
   std::array<CachedFolder, 2> folders_;
   uint64_t clock_ = 0;
   bool openat2_missing_ = false;
@@ -599,8 +626,7 @@ class PosixFileSystem : public FileSystem {
   uint64_t temporary_count_ = 0;
 };
 
-ErrorCode PosixFileSystem::CopyContents(int source, int target, uint64_t size,
-                                        const CopyOptions& options) {
+ErrorCode PosixFileSystem::CopyContents(int source, int target, const CopyOptions& options) {
   uint64_t done = 0;
   bool use_range = true;
   std::vector<char> buffer;
@@ -610,8 +636,10 @@ ErrorCode PosixFileSystem::CopyContents(int source, int target, uint64_t size,
     ssize_t n = -1;
     if (use_range) {
       n = copy_file_range(source, nullptr, target, nullptr, kChunkBytes, 0);
-      if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS ||
-                    errno == EBADF || errno == EPERM) && done == 0) {
+      if (n < 0 &&
+          (errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS ||
+           errno == EBADF || errno == EPERM) &&
+          done == 0) {
         use_range = false;
       } else if (n < 0) {
         return errno;
@@ -637,7 +665,6 @@ ErrorCode PosixFileSystem::CopyContents(int source, int target, uint64_t size,
     done += static_cast<uint64_t>(n);
     if (options.progress != nullptr) options.progress->SetProgress(done);
   }
-  (void)size;
   return 0;
 }
 
@@ -663,48 +690,64 @@ ErrorCode PosixFileSystem::CopyLink(int from_dir, const std::string& from_name,
   return code;
 }
 
+// Gives the unnamed file `fd` the name `name`; never replaces. Through /proc
+// (any user may), else with AT_EMPTY_PATH (needs CAP_DAC_READ_SEARCH).
+int LinkUnnamed(int fd, int dir, const std::string& name) {
+  if (linkat(AT_FDCWD, ProcPath(fd).c_str(), dir, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+  if (errno != ENOENT) return -1;
+  return linkat(fd, "", dir, name.c_str(), AT_EMPTY_PATH);
+}
+
 ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& to,
                                     const CopyOptions& options) {
-  Fd from_dir, to_dir;
+  CachedFolder* from_folder = nullptr;
+  CachedFolder* to_folder = nullptr;
   std::string from_name, to_name;
-  if (const ErrorCode code = OpenParent(from, from_dir, from_name); code != 0) return code;
-  if (const ErrorCode code = OpenParent(to, to_dir, to_name); code != 0) return code;
-  ForgetFolders();
+  if (const ErrorCode code = ResolveParent(from, from_folder, from_name); code != 0) return code;
+  if (const ErrorCode code = ResolveParent(to, to_folder, to_name); code != 0) return code;
+  to_folder->listed = false;
+  to_folder->names.clear();
+  // Both stay open: the cache keeps the two folders used last.
+  const int from_dir = from_folder->fd.get();
+  const int to_dir = to_folder->fd.get();
 
-  Fd source(openat(from_dir.get(), from_name.c_str(),
-                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  // Look before opening: a device node is never opened.
   struct stat st;
-  if (!source.valid()) {
-    if (errno != ELOOP) return errno;
-    if (fstatat(from_dir.get(), from_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
-    if (!S_ISLNK(st.st_mode)) return ELOOP;
+  if (fstatat(from_dir, from_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  if (S_ISLNK(st.st_mode)) {
     if (options.stop != nullptr && options.stop->load() != 0) return kErrCancelled;
-    return CopyLink(from_dir.get(), from_name, st, to_dir.get(), to_name, options);
+    return CopyLink(from_dir, from_name, st, to_dir, to_name, options);
   }
-  if (fstat(source.get(), &st) != 0) return errno;
   if (S_ISDIR(st.st_mode)) return EISDIR;
   if (!S_ISREG(st.st_mode)) return kErrNotSupported;
-  // Blocking reads from here on.
-  fcntl(source.get(), F_SETFL, 0);
+  Fd source(openat(from_dir, from_name.c_str(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+  if (!source.valid()) return errno;
+  struct stat opened;
+  if (fstat(source.get(), &opened) != 0) return errno;
+  if (opened.st_ino != st.st_ino || opened.st_dev != st.st_dev)
+    return EAGAIN;  // replaced meanwhile
+  st = opened;
 
   // The new contents go to a file without a name (O_TMPFILE) where the file
   // system allows it, else to a temporary name; the old file stays untouched
   // until the rename.
   std::string temporary;
-  Fd target(openat(to_dir.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+  Fd target;
+  if (options_.use_tmpfile)
+    target.Reset(openat(to_dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
   if (!target.valid()) {
     temporary = TemporaryName();
-    target.Reset(openat(to_dir.get(), temporary.c_str(),
+    target.Reset(openat(to_dir, temporary.c_str(),
                         O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!target.valid()) return errno;
   }
   auto fail = [&](ErrorCode code) {
     target.Reset();
-    if (!temporary.empty()) unlinkat(to_dir.get(), temporary.c_str(), 0);
+    if (!temporary.empty()) unlinkat(to_dir, temporary.c_str(), 0);
     return code;
   };
 
-  if (const ErrorCode code = CopyContents(source.get(), target.get(), st.st_size, options); code != 0)
+  if (const ErrorCode code = CopyContents(source.get(), target.get(), options); code != 0)
     return fail(code);
   if (options.carry_owner && fchown(target.get(), st.st_uid, st.st_gid) != 0) return fail(errno);
   if (fchmod(target.get(), st.st_mode & 07777) != 0) return fail(errno);
@@ -714,24 +757,22 @@ ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& 
 
   if (temporary.empty()) {
     // A new name takes the file directly; linkat never replaces.
-    const std::string proc = ProcPath(target.get());
-    if (linkat(AT_FDCWD, proc.c_str(), to_dir.get(), to_name.c_str(), AT_SYMLINK_FOLLOW) == 0)
-      return 0;
+    if (LinkUnnamed(target.get(), to_dir, to_name) == 0) return 0;
     if (errno != EEXIST) return fail(errno);
     temporary = TemporaryName();
-    if (linkat(AT_FDCWD, proc.c_str(), to_dir.get(), temporary.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    if (LinkUnnamed(target.get(), to_dir, temporary) != 0) {
       temporary.clear();
       return fail(errno);
     }
   }
   if (close(target.Release()) != 0) {
     const ErrorCode code = errno;
-    unlinkat(to_dir.get(), temporary.c_str(), 0);
+    unlinkat(to_dir, temporary.c_str(), 0);
     return code;
   }
-  if (renameat(to_dir.get(), temporary.c_str(), to_dir.get(), to_name.c_str()) != 0) {
+  if (renameat(to_dir, temporary.c_str(), to_dir, to_name.c_str()) != 0) {
     const ErrorCode code = errno;
-    unlinkat(to_dir.get(), temporary.c_str(), 0);
+    unlinkat(to_dir, temporary.c_str(), 0);
     return code;
   }
   return 0;
@@ -811,10 +852,11 @@ ErrorCode WriteAcl(const std::string& proc, acl_type_t type, const std::vector<A
 }
 
 ErrorCode PosixFileSystem::ReadSecurity(const std::string& path, Security& security) {
-  Fd dir;
+  CachedFolder* folder = nullptr;
   std::string name;
-  if (const ErrorCode code = OpenParent(path, dir, name); code != 0) return code;
-  Fd fd(openat(dir.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  if (const ErrorCode code = ResolveParent(path, folder, name); code != 0) return code;
+  const int dir = folder->fd.get();
+  Fd fd(openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
   if (!fd.valid()) return errno;
   struct stat st;
   if (fstat(fd.get(), &st) != 0) return errno;
@@ -834,10 +876,11 @@ ErrorCode PosixFileSystem::ReadSecurity(const std::string& path, Security& secur
 }
 
 ErrorCode PosixFileSystem::WriteSecurity(const std::string& path, const Security& security) {
-  Fd dir;
+  CachedFolder* folder = nullptr;
   std::string name;
-  if (const ErrorCode code = OpenParent(path, dir, name); code != 0) return code;
-  Fd fd(openat(dir.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  if (const ErrorCode code = ResolveParent(path, folder, name); code != 0) return code;
+  const int dir = folder->fd.get();
+  Fd fd(openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
   if (!fd.valid()) return errno;
   struct stat st;
   if (fstat(fd.get(), &st) != 0) return errno;
@@ -863,7 +906,11 @@ ErrorCode PosixFileSystem::WriteSecurity(const std::string& path, const Security
 }  // namespace
 
 std::unique_ptr<FileSystem> CreatePlatformFileSystem() {
-  return std::make_unique<PosixFileSystem>();
+  return std::make_unique<PosixFileSystem>(PosixFileSystemOptions{});
+}
+
+std::unique_ptr<FileSystem> CreatePosixFileSystem(const PosixFileSystemOptions& options) {
+  return std::make_unique<PosixFileSystem>(options);
 }
 
 }  // namespace twinmere
