@@ -121,6 +121,8 @@ class FilesEnumerator : public IEnumFile {
   EnumeratorContext& Context() { return context_; }
 
  private:
+  void OtherChanged();
+
   EnumeratorContext& context_;
   std::string folder_path_;
   std::string full_path_;

@@ -14,6 +14,8 @@ class ReportDisplay {
   virtual void ShowBatch(std::string_view lines) = 0;
   // One line shown at once; it stays below every later batch.
   virtual void ShowImmediate(std::string_view line) = 0;
+  // A run begins: lines shown so far no longer count as immediate lines.
+  virtual void BeginRun() {}
 };
 
 }  // namespace twinmere

@@ -18,10 +18,13 @@
 #include "platform/file_system.h"
 #include "platform/platform_facts.h"
 #include "report/clock.h"
+#include "report/formats.h"
 #include "report/report_display.h"
 #include "report/session_counters.h"
 
 namespace twinmere {
+
+class ReportFileWriter;
 
 enum class ReportLineKind : int { Action = 0, Error = -1 };
 
@@ -68,7 +71,25 @@ class Reporter {
   // ReportInSource/ReportInTarget cleared, ReportShortPath emptied.
   void BeginRun();
 
+  // The one sink for every line: `text` goes to the display and, when the
+  // report level admits `kind` and a report path is set, to the report
+  // buffer. Throttled lines are flushed together once `interval` seconds have
+  // passed since the last flush; Immediate shows the line at once at the
+  // bottom of the display; Final flushes and finishes the report (an empty
+  // text finishes it without a line). Never fails: a report write failure
+  // becomes one immediate message (see FlushReport).
   void AddReportLine(std::string_view text, ReportLineKind kind, double interval, LineFlush flush);
+
+  // Writes the report buffer to the report file (the first flush of a run
+  // creates the report's folders, opens or replaces the file and writes the
+  // start line); with `final` also the report's own pending-copy line, the
+  // summary and the end line. The run driver calls it once before the first
+  // phase so that the report starts with the run; every other flush comes
+  // from AddReportLine. Does nothing while the report file synchronizes
+  // itself or without a report path. A failure to open, write or close shows
+  // "Error writing report to file ..." once, clears Quiet and stops all
+  // writing for the rest of the run. The report path's final link is followed.
+  void FlushReport(bool final);
 
   // One action's line and counters. error 0: the success line of `code` and
   // its counters (side chooses Target or Source counters); kErrCancelled:
@@ -81,7 +102,8 @@ class Reporter {
 
   // Creates `folder` (ending in "/") and every missing folder above it, each
   // reported as a created folder (or an error line, which ends the loop).
-  // Returns 0 or the error of the folder that could not be created.
+  // Returns 0 or the error of the folder that could not be created. A link
+  // on the way counts as an existing folder and is not replaced.
   ErrorCode CreateReportFolder(const std::string& folder);
 
   SessionCounters& Counters() { return counters_; }
@@ -89,6 +111,15 @@ class Reporter {
   ReportRunState& Run() { return run_; }
 
  private:
+  bool Admits(ReportLineKind kind) const;
+  bool Stopped() const;
+  // Cuts the report file to the size limit; failures leave it as it was.
+  void RestrictReport();
+  // The report file's own pending-copy line and counters, and the summary,
+  // sized so that the file ends exactly at the predicted size.
+  ErrorCode WriteFinalLines(ReportFileWriter& file, bool pending_copy, double now);
+  void WriteFailed(ErrorCode error, bool final);
+
   SyncOptions& options_;
   const PlatformFacts& facts_;
   FileSystem& fs_;
@@ -98,6 +129,14 @@ class Reporter {
   std::string arguments_;
   SessionCounters counters_;
   ReportRunState run_;
+  Separators seps_;
+  double last_flush_time_ = 0;
+  std::string display_buffer_;  // lines waiting for the display, "\n" between them
+  std::string report_buffer_;   // lines waiting for the report file
+  bool report_opened_ = false;  // holds this run's start line
+  bool report_failed_ = false;  // no more writes in this run
+  bool report_self_sync_ = false;  // flushes wait (own synchronization, folder creation)
+  double start_time_ = 0;
 };
 
 }  // namespace twinmere

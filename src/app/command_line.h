@@ -1,0 +1,108 @@
+// The command line in both directions: reading the program's arguments into
+// SyncOptions, and writing options back as an argument string for a launcher.
+//
+// Syntax: optional blanks; switches, each "-" and a name (compared ignoring
+// letter case) and, for -r, -rr and -rl, a value; then up to two folders,
+// Source and Target. A blank is the space character only. A switch name ends at
+// the first blank, "/" or "-" after its "-", so "-q-s" and "-q -s" both hold two
+// switches; since no switch name contains "/", ending a name there only keeps
+// "-r/tmp/x" readable as -r with the path "/tmp/x". A value starts at the
+// character that ended the name, blanks skipped. The first token that does not
+// begin with "-" ends the switch list; anything after the Target folder is
+// ignored. A path or folder holding blanks is enclosed in double quotes; there
+// is no escape character.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "app/sync_options.h"
+#include "platform/file_system.h"
+
+namespace twinmere {
+
+// What the reader needs besides the text.
+struct CommandLineContext {
+  FileSystem& file_system;   // gives folders the names stored on disk
+  std::string state_folder;  // where a bare report name goes (may be empty)
+  // The settings' default report level; start-up gives it to ReportLevel
+  // before reading the line.
+  int32_t default_report_level = kDefaultReportLevel;
+};
+
+struct ParseResult {
+  bool valid = false;
+  // Set each time -r is read: whether View Report is enabled (Report not empty).
+  // The front ends apply it; unset when no -r was read.
+  std::optional<bool> view_report_enabled;
+};
+
+// The argument string of a process: argv[1..] joined by blanks, an argument
+// that contains a blank (or is empty) enclosed in double quotes. argv[0] is
+// skipped. Never fails.
+std::string JoinArguments(int argc, const char* const* argv);
+
+// Reads `args` into `options`. Only what the switches and folders name is
+// changed; on a fault the reading stops at once and what was set before the
+// fault stays. Faults: an unknown switch; -rr or -rl without a value, with a
+// value that is not a decimal number, out of the signed 32-bit range after
+// rounding (halves to even) or negative; -bi together with -d in either
+// order; -s without both folders; -r with a quoted path not followed by a blank
+// or the end; a quoted first folder followed by something other than a blank.
+// A bare report name is placed in the state folder (QualifyName). Folders get a
+// trailing "/" and the names stored on disk (the lookups never follow a final
+// link; missing components are kept as written); the folders are stored
+// whenever any positional text is present, also when only one is given. Never
+// throws.
+ParseResult ParseCommandLine(const std::string& args, SyncOptions& options,
+                             const CommandLineContext& context);
+
+// Start-up: when the argument string is completely empty and the settings
+// hold a default report file, Report becomes it and Append is set. Returns
+// whether it was applied.
+bool ApplyDefaultReport(const std::string& args, const std::string& default_report_file,
+                        SyncOptions& options);
+
+// The error line shown for an invalid command line:
+// Invalid command line: "<args>"
+std::string InvalidCommandLineMessage(const std::string& args);
+
+// What start-up does with its argument string, in one step: ReportLevel from
+// the settings' default, ParseCommandLine,
+// the default report rule, and on a fault the message, exit code 17 and Start
+// and Quiet cleared (so that the program neither runs nor exits by itself).
+struct StartupCommandLine {
+  bool valid = false;
+  std::optional<bool> view_report_enabled;
+  int exit_code = 0;       // 17 for an invalid command line, else 0
+  std::string error_line;  // empty when valid
+};
+StartupCommandLine ReadStartupCommandLine(const std::string& args,
+                                          const std::string& default_report_file,
+                                          const CommandLineContext& context, SyncOptions& options);
+
+// The argument string of `options`, switches only, each piece with a leading
+// blank, in a fixed order: " -s", " -q", " -m", " -ds", " -qs", " -xs", " -d"
+// (not with Bidi), " -bi" or else " -new", " -ns", " -c", " -ndl", " -ad",
+// " -r <report>", " -a", " -rr <n>" (when above 0), " -rl <n>" (when it differs
+// from `default_report_level`). A report path with a blank is quoted. Reading it
+// back gives the same options, except that Delete is not written with Bidi and
+// New comes back set whenever Bidi is. Never fails.
+std::string BuildCommandLine(const SyncOptions& options, int32_t default_report_level);
+
+// BuildCommandLine followed by the folders: a blank and Source when it is not
+// empty, then a blank and Target when it is not empty. A folder that holds a
+// blank is quoted, so is a Source that begins with "-" (it would read as a
+// switch), and an empty Source before a Target is written as "" so that the
+// Target stays the second folder. A path that holds both a blank and a double
+// quote cannot be written in this syntax (there is no escape character). Never
+// fails.
+std::string BuildArguments(const SyncOptions& options, int32_t default_report_level);
+
+// The full command line of a saved launcher: the program path (quoted when it
+// holds a blank) followed by BuildArguments. Never fails.
+std::string BuildLauncherCommandLine(const std::string& program_path, const SyncOptions& options,
+                                     int32_t default_report_level);
+
+}  // namespace twinmere

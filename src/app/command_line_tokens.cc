@@ -1,0 +1,170 @@
+#include "app/command_line_tokens.h"
+
+#include <array>
+#include <utility>
+
+namespace twinmere::command_line {
+
+std::string TrimBlanks(std::string_view text) {
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  const size_t last = text.find_last_not_of(' ');
+  return std::string(text.substr(first, last - first + 1));
+}
+
+size_t SkipBlanks(std::string_view text, size_t p) {
+  while (p < text.size() && text[p] == ' ') ++p;
+  return p;
+}
+
+size_t SwitchNameEnd(std::string_view text, size_t p) {
+  const size_t end = text.find_first_of(" /-", p + 1);
+  return end == std::string_view::npos ? text.size() : end;
+}
+
+Switch LookupSwitch(std::string_view name) {
+  static constexpr std::array<std::pair<std::string_view, Switch>, 17> kSwitches = {{
+      {"Q", Switch::Quiet},
+      {"S", Switch::Start},
+      {"M", Switch::Minimized},
+      {"R", Switch::Report},
+      {"A", Switch::Append},
+      {"RR", Switch::Restriction},
+      {"BI", Switch::Bidi},
+      {"D", Switch::Delete},
+      {"NEW", Switch::New},
+      {"NS", Switch::NoSecurity},
+      {"NDL", Switch::NoDaylight},
+      {"AD", Switch::AllowDecryption},
+      {"C", Switch::Case},
+      {"XS", Switch::ExcludeSubfolders},
+      {"QS", Switch::QuickStart},
+      {"DS", Switch::DisallowStop},
+      {"RL", Switch::ReportLevel},
+  }};
+  std::string upper(name);
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  for (const auto& [switch_name, which] : kSwitches) {
+    if (upper == switch_name) return which;
+  }
+  return Switch::Unknown;
+}
+
+namespace {
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+}  // namespace
+
+NumberStatus ParseNumber(std::string_view token, int32_t& value) {
+  size_t i = 0;
+  bool negative = false;
+  if (i < token.size() && (token[i] == '+' || token[i] == '-')) {
+    negative = token[i] == '-';
+    ++i;
+  }
+  constexpr uint64_t kCap = uint64_t{1} << 40;  // far beyond the 32-bit range
+  uint64_t whole = 0;
+  bool any_digit = false;
+  for (; i < token.size() && IsDigit(token[i]); ++i) {
+    any_digit = true;
+    whole = whole * 10 + static_cast<uint64_t>(token[i] - '0');
+    if (whole > kCap) whole = kCap;
+  }
+  int first_fraction_digit = 0;      // the tenths
+  bool nonzero_after_first = false;  // any nonzero digit after the tenths
+  if (i < token.size() && token[i] == '.') {
+    ++i;
+    bool first = true;
+    for (; i < token.size() && IsDigit(token[i]); ++i) {
+      any_digit = true;
+      const int digit = token[i] - '0';
+      if (first) {
+        first_fraction_digit = digit;
+        first = false;
+      } else if (digit != 0) {
+        nonzero_after_first = true;
+      }
+    }
+  }
+  if (!any_digit || i != token.size()) return NumberStatus::NotANumber;
+  const bool round_up = first_fraction_digit > 5 ||
+                        (first_fraction_digit == 5 && (nonzero_after_first || whole % 2 == 1));
+  if (round_up) ++whole;
+  const uint64_t limit = negative ? uint64_t{1} << 31 : (uint64_t{1} << 31) - 1;
+  if (whole > limit) return NumberStatus::OutOfRange;
+  value =
+      negative ? static_cast<int32_t>(-static_cast<int64_t>(whole)) : static_cast<int32_t>(whole);
+  return NumberStatus::Ok;
+}
+
+bool LeadingValueIsPositive(std::string_view text) {
+  size_t i = SkipBlanks(text, 0);
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  bool nonzero = false;
+  for (; i < text.size() && IsDigit(text[i]); ++i) nonzero = nonzero || text[i] != '0';
+  if (i < text.size() && text[i] == '.') {
+    for (++i; i < text.size() && IsDigit(text[i]); ++i) nonzero = nonzero || text[i] != '0';
+  }
+  return nonzero && !negative;
+}
+
+bool ReadValueToken(std::string_view text, size_t p, std::string& token, size_t& next) {
+  p = SkipBlanks(text, p);
+  if (p >= text.size()) return false;
+  size_t end = text.find(' ', p);
+  if (end == std::string_view::npos) end = text.size();
+  token = std::string(text.substr(p, end - p));
+  next = end;
+  return true;
+}
+
+PathStatus ReadPath(std::string_view text, size_t p, std::string& path, size_t& next) {
+  p = SkipBlanks(text, p);
+  if (p >= text.size()) return PathStatus::Missing;
+  if (text[p] == '"') {
+    const size_t close = text.find('"', p + 1);
+    if (close == std::string_view::npos) {
+      path.clear();
+      next = text.size();
+      return PathStatus::Ok;
+    }
+    if (close + 1 < text.size() && text[close + 1] != ' ') return PathStatus::BadQuote;
+    path = TrimBlanks(text.substr(p + 1, close - p - 1));
+    next = close + 1;
+    return PathStatus::Ok;
+  }
+  size_t end = text.find(' ', p);
+  if (end == std::string_view::npos) end = text.size();
+  path = std::string(text.substr(p, end - p));
+  next = end;
+  return PathStatus::Ok;
+}
+
+void ReadFolder(std::string_view text, size_t p, std::string& folder, size_t& next) {
+  if (p < text.size() && text[p] == '"') {
+    const size_t close = text.find('"', p + 1);
+    if (close == std::string_view::npos) {
+      folder.clear();
+      next = text.size();
+      return;
+    }
+    folder = TrimBlanks(text.substr(p + 1, close - p - 1));
+    next = close + 1;
+    return;
+  }
+  size_t end = text.find(' ', p);
+  if (end == std::string_view::npos) end = text.size();
+  folder = std::string(text.substr(p, end - p));
+  next = end;
+}
+
+}  // namespace twinmere::command_line

@@ -1,0 +1,79 @@
+// The pieces of the command-line tokenizer shared by the strict reader
+// (ParseCommandLine) and the lenient one (ReadCommandLineIntoDialog).
+// Internal to src/app.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace twinmere::command_line {
+
+// The switches; Unknown for any other name.
+enum class Switch {
+  Unknown,
+  Quiet,
+  Start,
+  Minimized,
+  Report,
+  Append,
+  Restriction,
+  Bidi,
+  Delete,
+  New,
+  NoSecurity,
+  NoDaylight,
+  AllowDecryption,
+  Case,
+  ExcludeSubfolders,
+  QuickStart,
+  DisallowStop,
+  ReportLevel,
+};
+
+// Leading and trailing blanks (spaces only) removed.
+std::string TrimBlanks(std::string_view text);
+
+// The first position at or after `p` that is not a blank (text.size() at the end).
+size_t SkipBlanks(std::string_view text, size_t p);
+
+// The position of the first blank, "/" or "-" after `p`, or text.size().
+size_t SwitchNameEnd(std::string_view text, size_t p);
+
+// The switch of a name, compared ignoring ASCII letter case.
+Switch LookupSwitch(std::string_view name);
+
+enum class NumberStatus { Ok, NotANumber, OutOfRange };
+
+// A decimal number ("+"/"-" sign, digits, optionally "." and more digits) as a
+// signed 32-bit integer, fractions rounded to the nearest integer with halves
+// to the even one ("2.5" gives 2, "-0.4" gives 0). Exact: no floating point.
+NumberStatus ParseNumber(std::string_view token, int32_t& value);
+
+// True when the leading numeric part of `text` (blanks, sign, digits, ".",
+// digits; anything after is ignored; none counts as 0) is greater than 0.
+bool LeadingValueIsPositive(std::string_view text);
+
+// The value token of -rr or -rl: blanks skipped from `p`, then up to the next
+// blank or the end. False when only blanks remain. `next` is the position after
+// the token.
+bool ReadValueToken(std::string_view text, size_t p, std::string& token, size_t& next);
+
+enum class PathStatus {
+  Ok,
+  Missing,   // only blanks remain
+  BadQuote,  // a closing quote followed by something other than a blank
+};
+
+// The path of -r: blanks skipped from `p`; a quoted path runs to the next
+// double quote (none: empty path, reading ends) and is trimmed; otherwise the
+// path runs to the next blank or the end. `next` is the position after it.
+PathStatus ReadPath(std::string_view text, size_t p, std::string& path, size_t& next);
+
+// One folder of the positional part, read from `p` (not a blank): a quoted
+// folder is the text up to the next double quote (none: empty folder, reading
+// ends), trimmed; otherwise the text up to the next blank. `next` is the
+// position after it (after the closing quote).
+void ReadFolder(std::string_view text, size_t p, std::string& folder, size_t& next);
+
+}  // namespace twinmere::command_line

@@ -1,0 +1,139 @@
+#include "app/dialog_state.h"
+
+#include "app/command_line_tokens.h"
+#include "fs/paths.h"
+
+namespace twinmere {
+
+using command_line::NumberStatus;
+using command_line::PathStatus;
+using command_line::Switch;
+
+void ApplyOptionsDialogRules(OptionsDialogState& state) {
+  if (state.chkBidi.checked) {
+    state.chkNew.checked = true;
+    state.chkDelete.checked = false;
+  }
+  state.chkNew.enabled = !state.chkBidi.checked;
+  state.chkDelete.enabled = !state.chkBidi.checked;
+
+  const bool has_report = !command_line::TrimBlanks(state.txtReport).empty();
+  state.chkAppend.enabled = has_report;
+  state.chkRestrict.enabled = has_report;
+  state.reportLevelEnabled = has_report;
+  state.txtRestrictEnabled = state.chkRestrict.enabled && state.chkRestrict.checked;
+  if (state.txtRestrictEnabled && command_line::TrimBlanks(state.txtRestrict).empty())
+    state.txtRestrict = "500";
+}
+
+namespace {
+
+CheckBoxState* BoxOf(OptionsDialogState& state, Switch which) {
+  switch (which) {
+    case Switch::Quiet:
+      return &state.chkQuiet;
+    case Switch::Start:
+      return &state.chkStart;
+    case Switch::Minimized:
+      return &state.chkMinimized;
+    case Switch::Append:
+      return &state.chkAppend;
+    case Switch::Bidi:
+      return &state.chkBidi;
+    case Switch::Delete:
+      return &state.chkDelete;
+    case Switch::New:
+      return &state.chkNew;
+    case Switch::NoSecurity:
+      return &state.chkNoSecurity;
+    case Switch::NoDaylight:
+      return &state.chkNoDaylight;
+    case Switch::AllowDecryption:
+      return &state.chkAllowDecryption;
+    case Switch::Case:
+      return &state.chkCase;
+    case Switch::ExcludeSubfolders:
+      return &state.chkSubfolders;
+    case Switch::QuickStart:
+      return &state.chkQuickStart;
+    case Switch::DisallowStop:
+      return &state.chkDisallowStop;
+    default:
+      return nullptr;
+  }
+}
+
+// Reads switches and folders into `state`; returns early where the reading ends.
+void ReadInto(const std::string& args, const std::string& state_folder,
+              int32_t default_report_level, OptionsDialogState& state) {
+  const std::string text = command_line::TrimBlanks(args);
+  size_t p = 0;
+  while (true) {
+    p = command_line::SkipBlanks(text, p);
+    if (p >= text.size() || text[p] != '-') break;
+    const size_t end = command_line::SwitchNameEnd(text, p);
+    const Switch which =
+        command_line::LookupSwitch(std::string_view(text).substr(p + 1, end - p - 1));
+    p = end;
+    if (CheckBoxState* box = BoxOf(state, which)) {
+      box->checked = true;
+      continue;
+    }
+    switch (which) {
+      case Switch::Restriction: {
+        std::string token;
+        if (!command_line::ReadValueToken(text, end, token, p)) break;
+        state.txtRestrict = token;
+        state.chkRestrict.checked = command_line::LeadingValueIsPositive(token);
+        break;
+      }
+      case Switch::ReportLevel: {
+        std::string token;
+        if (!command_line::ReadValueToken(text, end, token, p)) break;
+        int32_t level = 0;
+        if (command_line::ParseNumber(token, level) != NumberStatus::Ok) break;
+        state.ReportLevel = level < 0 ? default_report_level : level;
+        break;
+      }
+      case Switch::Report: {
+        std::string path;
+        const PathStatus status = command_line::ReadPath(text, end, path, p);
+        if (status == PathStatus::BadQuote) return;
+        if (status == PathStatus::Ok) state.txtReport = QualifyName(path, state_folder);
+        break;
+      }
+      default:  // unknown switches are skipped
+        break;
+    }
+  }
+
+  const std::string rest = command_line::TrimBlanks(std::string_view(text).substr(p));
+  if (rest.empty()) return;
+  std::string folder;
+  size_t next = 0;
+  command_line::ReadFolder(rest, 0, folder, next);
+  if (next < rest.size() && rest[next] != ' ') return;
+  state.txtSource = AddSeparator(folder);
+  if (next >= rest.size()) return;
+  const std::string second = command_line::TrimBlanks(std::string_view(rest).substr(next + 1));
+  command_line::ReadFolder(second, 0, folder, next);
+  state.txtTarget = AddSeparator(folder);
+}
+
+}  // namespace
+
+OptionsDialogState ReadCommandLineIntoDialog(const std::string& args,
+                                             const std::string& state_folder,
+                                             int32_t default_report_level) {
+  OptionsDialogState state;
+  state.ReportLevel = default_report_level;
+  ReadInto(args, state_folder, default_report_level, state);
+  if (state.chkBidi.checked) {
+    state.chkDelete.checked = false;
+    state.chkNew.checked = true;
+  }
+  ApplyOptionsDialogRules(state);
+  return state;
+}
+
+}  // namespace twinmere

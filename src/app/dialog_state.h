@@ -1,0 +1,68 @@
+// The state of the options dialog's controls as a plain record, and the
+// lenient reader that loads a launcher's argument string into it. The dialog
+// binds this record to its widgets; everything here works without a GUI.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace twinmere {
+
+struct CheckBoxState {
+  bool checked = false;
+  bool enabled = true;
+  bool operator==(const CheckBoxState&) const = default;
+};
+
+// Member names follow the dialog's control names.
+struct OptionsDialogState {
+  CheckBoxState chkBidi;
+  CheckBoxState chkNew;
+  CheckBoxState chkDelete;
+  CheckBoxState chkNoSecurity;
+  CheckBoxState chkNoDaylight;
+  CheckBoxState chkAllowDecryption;
+  CheckBoxState chkCase;
+  CheckBoxState chkSubfolders;  // subfolders excluded
+  CheckBoxState chkStart;
+  CheckBoxState chkMinimized;
+  CheckBoxState chkQuiet;
+  CheckBoxState chkQuickStart;
+  CheckBoxState chkDisallowStop;
+  CheckBoxState chkAppend;
+  CheckBoxState chkRestrict;
+  std::string txtRestrict = "500";
+  bool txtRestrictEnabled = false;  // also the "Kbytes" label
+  bool reportLevelEnabled = false;  // the level label and its drop-down button
+  std::string txtReport;
+  std::string txtSource;
+  std::string txtTarget;
+  int32_t ReportLevel = 0;  // the edited report level
+  bool operator==(const OptionsDialogState&) const = default;
+};
+
+// The dialog's rules that tie controls together, applied once to `state`:
+// with chkBidi checked, chkNew is checked and chkDelete cleared and both are
+// disabled, else both are enabled; with a non-blank report text, chkAppend,
+// chkRestrict and the level controls are enabled, else disabled; txtRestrict is
+// enabled only when chkRestrict is enabled and checked, and becomes "500" when
+// it is enabled with a blank text. Never fails.
+void ApplyOptionsDialogRules(OptionsDialogState& state);
+
+// Reads a launcher's argument string the lenient way. Every check box starts
+// cleared, txtRestrict "500", report and folders empty, the level the settings'
+// default. Unknown switches and missing -rr / -rl values are skipped; the -rr
+// value goes into txtRestrict as written, chkRestrict checked exactly when its
+// leading numeric value is above 0; an -rl value that is not a number leaves
+// the level, a negative one gives the default. -bi and -d do not exclude each
+// other: with chkBidi checked at the end, chkDelete is cleared and chkNew
+// checked. A quoted report path or folder followed by something other than a
+// blank ends the reading; that item is not taken, what was read before stays.
+// -s without folders is accepted. A bare report name goes into `state_folder`;
+// folders get a trailing "/" but no lookup. Finally ApplyOptionsDialogRules.
+// Never fails.
+OptionsDialogState ReadCommandLineIntoDialog(const std::string& args,
+                                             const std::string& state_folder,
+                                             int32_t default_report_level);
+
+}  // namespace twinmere

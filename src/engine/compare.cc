@@ -1,0 +1,130 @@
+#include "engine/compare.h"
+
+#include <locale.h>
+#include <wctype.h>
+
+#include <string_view>
+#include <vector>
+
+#include "engine/action_codes.h"
+
+namespace twinmere {
+namespace {
+
+char FoldAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  }
+  return true;
+}
+
+// The code points of a UTF-8 name; false when it is not valid UTF-8.
+bool DecodeUtf8(std::string_view text, std::vector<char32_t>& out) {
+  out.clear();
+  for (size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const int length = lead < 0x80           ? 1
+                       : (lead >> 5) == 0x6  ? 2
+                       : (lead >> 4) == 0xE  ? 3
+                       : (lead >> 3) == 0x1E ? 4
+                                             : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    char32_t cp = length == 1 ? lead : lead & (0x7F >> length);
+    for (int k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (next & 0x3F);
+    }
+    static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kSmallest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    out.push_back(cp);
+    i += length;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool NamesEqualIgnoringCase(std::string_view a, std::string_view b) {
+  if (EqualIgnoringAsciiCase(a, b)) return true;
+  std::vector<char32_t> ca, cb;
+  if (!DecodeUtf8(a, ca) || !DecodeUtf8(b, cb) || ca.size() != cb.size()) return false;
+  const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  if (utf8 == static_cast<locale_t>(nullptr)) return false;
+  bool equal = true;
+  for (size_t i = 0; i < ca.size() && equal; ++i) {
+    equal = towlower_l(static_cast<wint_t>(ca[i]), utf8) ==
+            towlower_l(static_cast<wint_t>(cb[i]), utf8);
+  }
+  freelocale(utf8);
+  return equal;
+}
+
+namespace {
+
+std::string_view NamePart(std::string_view path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// |a - b| without overflow, saturated to the int64 range.
+uint64_t Distance(int64_t a, int64_t b) {
+  return a >= b ? static_cast<uint64_t>(a) - static_cast<uint64_t>(b)
+                : static_cast<uint64_t>(b) - static_cast<uint64_t>(a);
+}
+
+}  // namespace
+
+int CompareTimes(FileTime item, FileTime other, bool no_daylight) {
+  const uint64_t distance = Distance(item.ns, other.ns);
+  if (!no_daylight && distance >= static_cast<uint64_t>(kHourLowNs) &&
+      distance <= static_cast<uint64_t>(kHourHighNs)) {
+    return 0;
+  }
+  if (distance <= static_cast<uint64_t>(kTimeToleranceNs)) return 0;
+  return item.ns > other.ns ? kItemNewer : kOtherNewer;
+}
+
+int Compare(FilesEnumerator& e, const std::string& other_path, bool with_security,
+            const CompareRules& rules, IEnumFile& callback) {
+  e.ForgetItemSecurity();
+  if (!e.IsOtherCached(other_path)) {
+    const ErrorCode error = e.FindOther(other_path);
+    // A link among the folders of the path (ELOOP) is never followed: like a
+    // file there, it means that no such counterpart exists in the tree.
+    if (IsMissingError(error) || error == ELOOP) return kOtherMissing;
+    if (error != kSuccess) {
+      callback.AccessError(other_path, error);
+      return kOtherInaccessible;
+    }
+  }
+  const ItemInfo& item = e.Item();
+  const ItemInfo& other = e.Other();
+
+  // A lookup that answers with a name other than the one asked for (apart
+  // from letter case on a case-insensitive file system) found some other
+  // item through an alias: it must never be taken for the counterpart.
+  const std::string_view wanted = NamePart(other_path);
+  if (!NamesEqualIgnoringCase(other.name, wanted)) return kShortNameClash;
+
+  int result = 0;
+  if (rules.check_case && other.name != wanted) result |= kCaseDiffers;
+  result |= CompareTimes(item.modify_time, other.modify_time, rules.no_daylight);
+  if (item.size != other.size) result |= kSizeDiffers;
+  // A link and a regular file of the same name are both "files" to the
+  // attribute word, yet one cannot stand for the other: the kind difference
+  // counts as a content difference, so the copy plan replaces the counterpart.
+  if (item.kind != other.kind && !item.IsFolder() && !other.IsFolder()) result |= kSizeDiffers;
+  if ((item.mode & 07777) != (other.mode & 07777)) result |= kAttributesDiffer;
+  if (item.IsFolder() != other.IsFolder()) result |= kKindDiffers;
+
+  if (with_security && rules.security_support) result |= e.CompareSecurity(other_path);
+  return result;
+}
+
+}  // namespace twinmere

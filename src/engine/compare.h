@@ -1,0 +1,45 @@
+// The comparison of the enumerator's current item with a counterpart path.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "fs/files_enumerator.h"
+
+namespace twinmere {
+
+struct CompareRules {
+  bool check_case = false;   // names that differ only in letter case set 128
+  bool no_daylight = false;  // no one-hour allowance for daylight-saving shifts
+  bool security_support = false;
+};
+
+// Two modification times count as equal when at most this far apart.
+inline constexpr int64_t kTimeToleranceNs = 4'000'000'000;
+// ... or when their distance lies within one hour plus or minus the tolerance.
+inline constexpr int64_t kHourLowNs = 3'596'000'000'000;
+inline constexpr int64_t kHourHighNs = 3'604'000'000'000;
+
+// Compares e's current item with the item at `other_path` and returns the
+// CompareResult (engine/action_codes.h): 3 when the counterpart is missing
+// (also when a folder of its path is a file or a link, never followed);
+// 4 when its lookup failed otherwise (callback.AccessError is raised once);
+// 5 when the lookup found an item whose name is not the requested name even
+// ignoring letter case (it was found through another name, so it is not the
+// counterpart); else the bits of the differences. With with_security and
+// rules.security_support the security comparison is added (its read failures
+// go to the enumerator's SecurityError). Links are compared as themselves:
+// their own times, size (link text length) and kind.
+int Compare(FilesEnumerator& e, const std::string& other_path, bool with_security,
+            const CompareRules& rules, IEnumFile& callback);
+
+// Equal apart from letter case, as a case-insensitive file system sees it:
+// ASCII letters always, other letters when both names are valid UTF-8
+// (simple case mapping of the C.UTF-8 locale). All other bytes must match.
+bool NamesEqualIgnoringCase(std::string_view a, std::string_view b);
+
+// The bits of the time comparison alone: 1 when `item` is newer beyond the
+// tolerance, 2 when `other` is, 0 when they count as equal.
+int CompareTimes(FileTime item, FileTime other, bool no_daylight);
+
+}  // namespace twinmere

@@ -1,0 +1,106 @@
+#include "engine/folder_identity.h"
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+namespace twinmere {
+namespace {
+
+using Identity = std::pair<uint64_t, uint64_t>;  // device, inode
+
+// A folder path that ends in exactly one "/", so that lookups resolve it as a
+// folder (through a link that names it) and ".." can be appended.
+std::string WithSeparator(std::string path) {
+  if (path.empty()) return "./";
+  if (path.back() != '/') path += '/';
+  return path;
+}
+
+// The lexical parent of a folder path ending in "/": "/a/b/" gives "/a/";
+// "b/" gives "./"; "/" stays "/".
+std::string LexicalParent(const std::string& folder) {
+  if (folder == "/") return folder;
+  const size_t end = folder.find_last_not_of('/');
+  if (end == std::string::npos) return "/";
+  const size_t slash = folder.rfind('/', end);
+  if (slash == std::string::npos) return "./";
+  return folder.substr(0, slash + 1);
+}
+
+}  // namespace
+
+bool LookupFolder(FileSystem& fs, const std::string& folder, ItemInfo& info) {
+  const std::string path = WithSeparator(folder);
+  // "folder/." names the folder itself even when `folder` is a link to it;
+  // file systems that do not know "." are asked for the folder as written.
+  return fs.Lookup(path + ".", info) == kSuccess || fs.Lookup(path, info) == kSuccess;
+}
+
+namespace {
+
+bool Identify(FileSystem& fs, const std::string& path, Identity& id) {
+  ItemInfo info;
+  if (!LookupFolder(fs, path, info)) return false;
+  id = {info.device, info.inode};
+  return true;
+}
+
+struct Chain {
+  bool exists = false;        // the folder itself was found
+  std::vector<Identity> ids;  // the folder (or its nearest existing ancestor) and all above
+};
+
+// The identities of the folder (or of its nearest existing ancestor) and of
+// every folder above it, up to the root. The way up goes through "..", which
+// leaves every link behind; where ".." is not understood, the lexical
+// parents of the path are taken.
+Chain IdentityChain(FileSystem& fs, const std::string& folder) {
+  constexpr int kMaxDepth = 4096;
+  Chain result;
+  std::vector<Identity>& chain = result.ids;
+  std::string path = WithSeparator(folder);
+  Identity id;
+  result.exists = Identify(fs, path, id);
+  for (int depth = 0; !result.exists && !Identify(fs, path, id); ++depth) {
+    const std::string parent = LexicalParent(path);
+    if (parent == path || depth > kMaxDepth) return result;
+    path = parent;
+  }
+  chain.push_back(id);
+  bool lexical = false;
+  for (int depth = 0; depth < kMaxDepth; ++depth) {
+    Identity up;
+    ItemInfo info;
+    if (!lexical && fs.Lookup(path + "..", info) == kSuccess) {
+      path += "../";
+      up = {info.device, info.inode};
+    } else {
+      lexical = true;
+      const std::string parent = LexicalParent(path);
+      if (parent == path || !Identify(fs, parent, up)) break;
+      path = parent;
+    }
+    if (up == chain.back()) break;  // the root is its own parent
+    chain.push_back(up);
+  }
+  return result;
+}
+
+bool Contains(const std::vector<Identity>& chain, const Identity& id) {
+  return std::find(chain.begin(), chain.end(), id) != chain.end();
+}
+
+}  // namespace
+
+bool SameOrNestedFolders(FileSystem& fs, const std::string& a, const std::string& b) {
+  const Chain chain_a = IdentityChain(fs, a);
+  const Chain chain_b = IdentityChain(fs, b);
+  if (chain_a.ids.empty() || chain_b.ids.empty()) return false;
+  // A folder that does not exist yet lies inside the other when its nearest
+  // existing ancestor does; it never holds the other.
+  return (chain_b.exists && Contains(chain_a.ids, chain_b.ids.front())) ||
+         (chain_a.exists && Contains(chain_b.ids, chain_a.ids.front()));
+}
+
+}  // namespace twinmere

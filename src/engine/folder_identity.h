@@ -1,0 +1,25 @@
+// Whether two folders are the same folder or one lies inside the other, told
+// by the identity (device, inode) of the folders and their ancestors, so that
+// no spelling of the paths, link or bind mount can hide it.
+#pragma once
+
+#include <string>
+
+#include "platform/file_system.h"
+
+namespace twinmere {
+
+// True when `a` and `b` are the same folder or one lies inside the other. A
+// folder that does not exist yet is represented by its nearest existing
+// ancestor (it would be created there). Paths may end in "/". Links in the
+// paths are followed, since the folders themselves are named through them.
+// When a lookup fails the walk up ends there; a path none of whose ancestors
+// can be looked up is taken as unrelated.
+bool SameOrNestedFolders(FileSystem& fs, const std::string& a, const std::string& b);
+
+// Looks up the folder `folder` names, following it when it is a link (a
+// folder given by the user is taken as written). Fills `info` and returns
+// true when it exists; it may be a file.
+bool LookupFolder(FileSystem& fs, const std::string& folder, ItemInfo& info);
+
+}  // namespace twinmere

@@ -1,0 +1,82 @@
+// Inside of Synchronizer: the state of one run shared by the run driver
+// (synchronizer.cc) and the item handler with its plans (item_handler.cc).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/synchronizer.h"
+
+namespace twinmere {
+
+struct Synchronizer::Impl {
+  Impl(Synchronizer& self, SyncOptions& options, SyncSession& session, const PlatformFacts& facts,
+       FileSystem& fs, Reporter& reporter, SyncHost& host)
+      : self(self),
+        options(options),
+        session(session),
+        facts(facts),
+        fs(fs),
+        reporter(reporter),
+        host(host) {}
+
+  Synchronizer& self;  // the IEnumFile callback and IProgress receiver of every walk
+  SyncOptions& options;
+  SyncSession& session;
+  const PlatformFacts& facts;
+  FileSystem& fs;
+  Reporter& reporter;
+  SyncHost& host;
+
+  EnumeratorContext context;
+  // The Case option as it applies to the running phase: off while exploring
+  // and deleting, so that letter case is compared only in phases 2 and 3.
+  bool check_case = false;
+  // Set while RemoveConflict empties a Target folder: the folder goes as a
+  // whole, subfolders included, even when subfolders are excluded.
+  int removing_conflict = 0;
+  // ShowStatus was called with CopyingText for the current item.
+  bool copying_shown = false;
+  // Counterparts of folders that met an item of the other kind which stayed
+  // in place: nothing inside such a folder can be placed there, so its
+  // contents are passed over silently instead of failing one by one.
+  std::vector<std::string> blocked_folders;
+
+  // --- run driver (synchronizer.cc) ---
+  void Synchronize();
+  // Ends a run that cannot begin: the line, the exit code, automatic exit.
+  void Refuse(const std::string& line, int exit_code);
+  bool FolderExists(const std::string& path);
+  void DecideSecurity();
+  void LocateReport();
+  void RunPhases();
+  // Walks `folder` in the current phase; `mode` as the phase requires.
+  void Walk(FilesEnumerator& e, const std::string& folder, EnumMode mode);
+  bool Stopped() const { return session.StopRequested.load() != 0; }
+  void SyncReportFile(bool towards);
+  ErrorCode RemoveConflict(const std::string& target_path, FilesEnumerator& source);
+
+  // --- item handler and plans (item_handler.cc) ---
+  void File(FilesEnumerator& e);
+  int CompareItem(FilesEnumerator& e, const std::string& other_path, bool with_security);
+  bool IsReportFile(const std::string& short_form_path) const;
+  bool HoldsReportFile(const std::string& folder_path) const;
+  bool InBlockedFolder(const std::string& path) const;
+  void BlockIfStillInTheWay(const std::string& path);
+  void Estimate(int result, uint64_t size);
+  void CopyToTargetPhase(FilesEnumerator& e, const std::string& path, int result);
+  void CopyToSourcePhase(FilesEnumerator& e, const std::string& path, int result);
+  // The main plan; returns true when it was reached (for the progress).
+  void MainPlan(FilesEnumerator& e, const std::string& path, int result, Side side);
+  void KindConflictLine(FilesEnumerator& e, const std::string& path);
+  void CopyPlan(FilesEnumerator& e, const std::string& path, int result, Side side);
+  void FolderUpdate(FilesEnumerator& e, const std::string& path, int result, Side side);
+  void SecurityUpdate(FilesEnumerator& e, const std::string& path, Side side);
+  void CaseRename(FilesEnumerator& e, const std::string& path);
+  ErrorCode ReleaseShortName(FilesEnumerator& e, const std::string& path, Side side);
+  void DeleteExtraItem(FilesEnumerator& e, int result);
+  void ShowCopying(const std::string& path);
+  void AddWorkDone(double fixed_units, uint64_t size);
+};
+
+}  // namespace twinmere

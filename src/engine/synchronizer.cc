@@ -1,0 +1,332 @@
+// The run driver: the checks before a run, the phases, the end of a run, and
+// the two small walks the run makes on request (the report file alone, and
+// the removal of a Target item that is in the way of a Source item).
+#include "engine/synchronizer.h"
+
+#include <chrono>
+
+#include "app/exit_codes.h"
+#include "engine/action_codes.h"
+#include "engine/folder_identity.h"
+#include "engine/sync_run.h"
+
+namespace twinmere {
+namespace {
+
+constexpr const char* kExploringSource = "Exploring Source files ...   ";
+constexpr const char* kExploringTarget = "Exploring Target files ...   ";
+constexpr const char* kSearchingTarget = "Searching files to copy to Target ...   ";
+constexpr const char* kCopyingTarget = "Copying to Target ...   ";
+constexpr const char* kSearchingSource = "Searching files to copy to Source ...   ";
+constexpr const char* kCopyingSource = "Copying to Source ...   ";
+constexpr const char* kSearchingDelete = "Searching files to delete ...   ";
+constexpr const char* kDeleting = "Deleting ...   ";
+
+void EnsureSeparator(std::string& folder) {
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+}
+
+// The folder part of a path: up to and including its last "/".
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+double SecondsSinceEpoch() {
+  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+}  // namespace
+
+Synchronizer::Synchronizer(SyncOptions& options, SyncSession& session, const PlatformFacts& facts,
+                           FileSystem& fs, Reporter& reporter, SyncHost& host)
+    : impl_(std::make_unique<Impl>(*this, options, session, facts, fs, reporter, host)) {
+  impl_->context.fs = &fs;
+  impl_->context.stop = &session.StopRequested;
+  reporter.SetSelfSync(this);
+}
+
+Synchronizer::~Synchronizer() {
+  impl_->reporter.SetSelfSync(nullptr);
+}
+
+void Synchronizer::Synchronize() {
+  impl_->Synchronize();
+}
+void Synchronizer::SyncReportFile(bool towards) {
+  impl_->SyncReportFile(towards);
+}
+ErrorCode Synchronizer::RemoveConflict(const std::string& target_path, FilesEnumerator& source) {
+  return impl_->RemoveConflict(target_path, source);
+}
+void Synchronizer::File(FilesEnumerator& e) {
+  impl_->File(e);
+}
+void Synchronizer::AccessError(const std::string& path, ErrorCode code) {
+  impl_->reporter.AccessError(path, code);
+}
+void Synchronizer::SecurityError(const std::string& path, ErrorCode code) {
+  impl_->reporter.SecurityError(path, code);
+}
+
+void Synchronizer::SetProgress(uint64_t bytes_copied) {
+  SyncHost& host = impl_->host;
+  host.ShowStatus("", "", 0.5);
+  host.UpdateProgress(impl_->session, static_cast<double>(bytes_copied) / kBytesPerWorkUnit);
+  host.PumpEvents();
+}
+
+void Synchronizer::Impl::Refuse(const std::string& line, int exit_code) {
+  reporter.AddReportLine(line, ReportLineKind::Error, 0, LineFlush::Final);
+  session.ExitCode = exit_code;
+  session.Running = false;
+  if (options.Quiet) host.CloseProgram(exit_code);
+}
+
+bool Synchronizer::Impl::FolderExists(const std::string& path) {
+  ItemInfo info;
+  return LookupFolder(fs, path, info) && info.IsFolder();
+}
+
+// Security is compared and copied only by a privileged user, without
+// NoSecurity, on file systems that keep owners and ACLs on both sides.
+void Synchronizer::Impl::DecideSecurity() {
+  bool support = facts.IsAdmin && !options.NoSecurity && VolumeSupportsAcls(fs, options.Source) &&
+                 VolumeSupportsAcls(fs, options.Target);
+  if (support && EnablePrivileges() != kSuccess) {
+    reporter.AddReportLine(
+        "Insufficient User Rights to modify Security. Security attributes would not be copied.",
+        ReportLineKind::Error, 0.5, LineFlush::Throttled);
+    support = false;
+  }
+  context.security_support = support;
+  reporter.Run().SecuritySupport = support;
+}
+
+// Where the report file lies. Items have no short names here, so the short
+// form of a path is the path itself, and names are told apart by letter case.
+void Synchronizer::Impl::LocateReport() {
+  ReportRunState& run = reporter.Run();
+  const std::string& report = options.Report;
+  if (report.empty()) return;
+  if (options.ExcludeSubfolders) {
+    run.ReportInSource = FolderOf(report) == options.Source;
+    run.ReportInTarget = FolderOf(report) == options.Target;
+  } else {
+    run.ReportInSource = StartsWith(report, options.Source);
+    run.ReportInTarget = StartsWith(report, options.Target);
+  }
+}
+
+void Synchronizer::Impl::Walk(FilesEnumerator& e, const std::string& folder, EnumMode mode) {
+  blocked_folders.clear();
+  e.SetFolder(folder);
+  e.Enumerate(self, mode, "*");
+}
+
+// The exploring, copying and deleting phases in order; a stop skips every
+// later one. One enumerator serves every walk.
+void Synchronizer::Impl::RunPhases() {
+  FilesEnumerator walker(context);
+  const EnumMode walk_mode =
+      options.ExcludeSubfolders ? EnumMode::NoRecursion : EnumMode::FolderFirst;
+  const EnumMode delete_mode =
+      options.ExcludeSubfolders ? EnumMode::NoRecursion : EnumMode::ContentsFirst;
+
+  if (options.QuickStart) {
+    session.ProgressText = "0 bytes processed";
+    session.PercentMode = false;
+  } else {
+    check_case = false;
+    host.ShowStatus(kExploringSource, "", 0);
+    session.CurrentPhase = Phase::ExploreSource;
+    Walk(walker, options.Source, walk_mode);
+    if (Stopped()) return;
+    if (options.Bidi || options.Delete) {
+      host.ShowStatus(kExploringTarget, "", 0);
+      session.CurrentPhase = Phase::ExploreTarget;
+      Walk(walker, options.Target, walk_mode);
+      if (Stopped()) return;
+    }
+    session.ProgressText = "0%";
+    session.PercentMode = true;
+  }
+
+  check_case = options.Case;
+  session.SearchingText = kSearchingTarget;
+  session.CopyingText = kCopyingTarget;
+  host.ShowStatus(session.SearchingText, "", 0);
+  session.CopyStartTime = SecondsSinceEpoch();
+  session.CurrentPhase = Phase::CopyToTarget;
+  Walk(walker, options.Source, walk_mode);
+  if (Stopped()) return;
+
+  if (options.Bidi) {  // a bidirectional run never deletes
+    session.SearchingText = kSearchingSource;
+    session.CopyingText = kCopyingSource;
+    host.ShowStatus(session.SearchingText, "", 0);
+    session.CurrentPhase = Phase::CopyToSource;
+    Walk(walker, options.Target, walk_mode);
+  } else if (options.Delete) {
+    check_case = false;
+    session.SearchingText = kSearchingDelete;
+    session.CopyingText = kDeleting;
+    host.ShowStatus(session.SearchingText, "", 0);
+    session.CurrentPhase = Phase::DeleteInTarget;
+    Walk(walker, options.Target, delete_mode);
+  }
+}
+
+void Synchronizer::Impl::Synchronize() {
+  session.Running = true;
+  session.WorkTotal = 0;
+  session.WorkDone = 0;
+  reporter.BeginRun();
+  reporter.Run().StopRequested = &session.StopRequested;
+  reporter.SetSelfSync(&self);
+
+  if (options.Source.empty()) return Refuse("Source Path not set.", kExitSourceNotSet);
+  if (options.Target.empty()) return Refuse("Target Path not set.", kExitTargetNotSet);
+  EnsureSeparator(options.Source);
+  EnsureSeparator(options.Target);
+  if (!FolderExists(options.Source)) {
+    return Refuse("Invalid Source Path: \"" + options.Source + "\".", kExitInvalidSource);
+  }
+  if (SameOrNestedFolders(fs, options.Source, options.Target)) {
+    return Refuse("Source Path and Target Path are the same or included one into other.",
+                  kExitNestedFolders);
+  }
+  LocateReport();
+  reporter.CreateReportFolder(options.Target);
+  if (!FolderExists(options.Target)) {
+    return Refuse("Invalid Target Path: \"" + options.Target + "\".", kExitInvalidTarget);
+  }
+  fs.SetConfinedRoots({options.Source, options.Target});
+  DecideSecurity();
+
+  host.EnterRunningState(options.DisallowStop);
+  if (!options.Report.empty()) reporter.FlushReport(false);
+
+  context.progress = &self;
+  RunPhases();
+  check_case = options.Case;
+
+  const bool stopped = Stopped();
+  reporter.AddReportLine(std::string("Synchronization ") + (stopped ? "stopped." : "completed."),
+                         ReportLineKind::Action, 0, LineFlush::Final);
+  reporter.AddReportLine("", ReportLineKind::Action, 0, LineFlush::Throttled);
+  session.ExitCode =
+      (stopped ? kExitStopped : 0) | (reporter.Counters().ErrorCount != 0 ? kExitErrors : 0);
+
+  context.progress = nullptr;
+  fs.SetConfinedRoots({});
+  if (!reporter.Run().Closing) {
+    if (options.Quiet && !stopped) {
+      session.Running = false;
+      host.CloseProgram(session.ExitCode);
+      return;
+    }
+    host.ShowStatus(stopped ? "Stopped." : "Completed.", "", 0);
+    session.PercentMode = false;
+    session.ProgressText.clear();
+    host.EnterIdleState();
+    session.StopRequested = 0;
+    session.WorkTotal = 0;
+    session.WorkDone = 0;
+  }
+  session.Running = false;
+}
+
+// The report file alone, with the ordinary item handler: towards = true
+// brings the other side's copy onto the report (before appending to it),
+// false copies the finished report to the other side.
+void Synchronizer::Impl::SyncReportFile(bool towards) {
+  ReportRunState& run = reporter.Run();
+  const std::string& report = options.Report;
+  const bool in_target = run.ReportInTarget;
+  const std::string& home = in_target ? options.Target : options.Source;
+  const std::string& other = in_target ? options.Source : options.Target;
+  const std::string folder = FolderOf(report);
+  if (!StartsWith(folder, home)) return;
+  const std::string rel = folder.substr(home.size());
+  const std::string name = report.substr(folder.size());
+
+  const Phase saved_phase = session.CurrentPhase;
+  const std::string saved_copying = session.CopyingText;
+  const bool saved_in_source = run.ReportInSource;
+  const bool saved_in_target = run.ReportInTarget;
+  const bool saved_copying_shown = copying_shown;
+
+  const bool into_target = towards ? in_target : !in_target;
+  session.CurrentPhase = into_target ? Phase::CopyToTarget : Phase::CopyToSource;
+  session.CopyingText = into_target ? kCopyingTarget : kCopyingSource;
+  run.ReportInSource = false;
+  run.ReportInTarget = false;
+
+  FilesEnumerator e(context);
+  e.SetFolder(towards ? other + rel : folder);
+  e.Enumerate(self, EnumMode::NoRecursion, name);
+
+  session.CurrentPhase = saved_phase;
+  session.CopyingText = saved_copying;
+  run.ReportInSource = saved_in_source;
+  run.ReportInTarget = saved_in_target;
+  copying_shown = saved_copying_shown;
+}
+
+// Deletes the Target item at target_path that is of the other kind than the
+// Source item: a folder is emptied first by a walk that deletes its contents
+// as extra items, then removed.
+ErrorCode Synchronizer::Impl::RemoveConflict(const std::string& target_path,
+                                             FilesEnumerator& source) {
+  ErrorCode error = kSuccess;
+  if (!source.Item().IsFolder()) {
+    const Phase saved_phase = session.CurrentPhase;
+    const std::string saved_searching = session.SearchingText;
+    const std::string saved_copying = session.CopyingText;
+    const bool saved_check_case = check_case;
+    const bool saved_copying_shown = copying_shown;
+    session.CurrentPhase = Phase::DeleteInTarget;
+    session.SearchingText = kSearchingDelete;
+    session.CopyingText = kDeleting;
+    check_case = false;
+    ++removing_conflict;
+
+    FilesEnumerator inner(context);
+    inner.SetFolder(target_path + "/");
+    error = inner.Enumerate(self, EnumMode::ContentsFirst, "*");
+
+    --removing_conflict;
+    session.CurrentPhase = saved_phase;
+    session.SearchingText = saved_searching;
+    session.CopyingText = saved_copying;
+    check_case = saved_check_case;
+    copying_shown = saved_copying_shown;
+    // A stop leaves the folder partly emptied: leave it, silently.
+    if (error == kSuccess && Stopped()) error = kErrCancelled;
+  }
+  if (error != kSuccess) return error;
+
+  source.ResetOtherCache();
+  error = source.FindOther(target_path);
+  if (IsMissingError(error)) return kSuccess;  // already gone
+  bool other_is_folder = false;
+  uint64_t size = 0;
+  if (error == kSuccess) {
+    other_is_folder = source.Other().IsFolder();
+    size = source.Other().size;
+    ShowCopying(target_path);
+    error = source.DeleteOther(target_path);
+  }
+  reporter.ReportAction(error, target_path,
+                        other_is_folder ? kActionRemoveFolder : kActionDeleteFile, size,
+                        Side::Target, 0);
+  if (!options.QuickStart) session.WorkDone += static_cast<double>(size) / kBytesPerWorkUnit;
+  return error;
+}
+
+}  // namespace twinmere

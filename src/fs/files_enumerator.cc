@@ -1,0 +1,330 @@
+#include "fs/files_enumerator.h"
+
+#include "platform/privileges.h"
+#include "platform/temporary_names.h"
+
+namespace twinmere {
+namespace {
+
+// The folder part of a path, up to and including its last "/".
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+bool Matches(std::string_view mask, const std::string& name) {
+  return mask == "*" || mask == name;
+}
+
+}  // namespace
+
+FilesEnumerator::FilesEnumerator(EnumeratorContext& context) : context_(context) {}
+
+FilesEnumerator::~FilesEnumerator() = default;
+
+void FilesEnumerator::SetFolder(std::string path) {
+  folder_path_ = std::move(path);
+}
+
+void FilesEnumerator::Stop() {
+  stop_ = true;
+}
+
+ErrorCode FilesEnumerator::Enumerate(IEnumFile& callback, EnumMode mode, std::string_view mask) {
+  callback_ = &callback;
+  stop_ = false;
+  std::unique_ptr<FolderReader> reader;
+  ErrorCode result = context_.fs->OpenFolder(folder_path_, reader);
+  if (result != 0) {
+    callback.AccessError(folder_path_ + std::string(mask), result);
+    callback_ = nullptr;
+    return result;
+  }
+  while (!stop_) {
+    const ErrorCode code = reader->Next(item_);
+    if (code == kErrNoMoreEntries) break;
+    if (code != 0) {
+      callback.AccessError(folder_path_, code);
+      result = code;
+      break;
+    }
+    // A temporary file or link left by a killed copy is never an item.
+    if ((!item_.IsFolder() && IsTemporaryName(item_.name)) || !Matches(mask, item_.name)) continue;
+    full_path_ = folder_path_ + item_.name;
+    item_security_read_ = false;
+    const bool descend = item_.IsFolder() && mode != EnumMode::NoRecursion;
+    if (descend && mode == EnumMode::ContentsFirst) {
+      FilesEnumerator sub(context_);
+      sub.SetFolder(full_path_ + "/");
+      sub.Enumerate(*this, mode, "*");
+    }
+    callback.File(*this);
+    if (descend && mode == EnumMode::FolderFirst && !stop_) {
+      FilesEnumerator sub(context_);
+      sub.SetFolder(full_path_ + "/");
+      sub.Enumerate(*this, mode, "*");
+    }
+  }
+  callback_ = nullptr;
+  return result;
+}
+
+std::string FilesEnumerator::ShortFormPath() const {
+  return folder_path_ + (item_.short_name.empty() ? item_.name : item_.short_name);
+}
+
+// ---- counterpart -------------------------------------------------------------
+
+ErrorCode FilesEnumerator::FindOther(const std::string& path) {
+  const ErrorCode code = context_.fs->Lookup(path, other_);
+  if (code != 0) {
+    ResetOtherCache();
+    return code;
+  }
+  other_cached_ = true;
+  other_path_ = path;
+  return 0;
+}
+
+bool FilesEnumerator::IsOtherCached(const std::string& path) const {
+  return other_cached_ && other_path_ == path;
+}
+
+void FilesEnumerator::ResetOtherCache() {
+  other_cached_ = false;
+  other_path_.clear();
+}
+
+uint64_t FilesEnumerator::OtherSize(const std::string& path) {
+  if (!IsOtherCached(path) && FindOther(path) != 0) return 0;
+  return other_.size;
+}
+
+std::string FilesEnumerator::OtherShortFormPath(const std::string& path) {
+  if (!IsOtherCached(path) && FindOther(path) != 0) return std::string();
+  return FolderOf(path) + (other_.short_name.empty() ? other_.name : other_.short_name);
+}
+
+// ---- operations --------------------------------------------------------------
+
+// The counterpart changed on disk: look it up again next time, and read its
+// security again.
+void FilesEnumerator::OtherChanged() {
+  ResetOtherCache();
+  other_security_read_ = false;
+  other_security_path_.clear();
+}
+
+ErrorCode FilesEnumerator::CopyTo(const std::string& path) {
+  const bool exists = IsOtherCached(path) || FindOther(path) == 0;
+  const ItemInfo other = other_;
+  if (item_.IsFolder()) {
+    if (!exists) {
+      if (const ErrorCode code = context_.fs->CreateFolder(path); code != 0) return code;
+      OtherChanged();
+    } else if (other.kind != ItemKind::Link && (other.Attributes() & kAttrReadOnly)) {
+      if (const ErrorCode code = SetFileAttributesOf(path, other.mode | 0200); code != 0)
+        return code;
+    }
+    SetFolderTimesOn(path);
+    SetAttributesOn(path);
+    return 0;
+  }
+  // The copy replaces the old file through a rename, but a file system that
+  // refuses to replace a read-only file needs the bit cleared first. It is
+  // put back when the copy fails, so that a failed copy changes nothing.
+  const bool cleared =
+      exists && other.kind == ItemKind::File && (other.Attributes() & kAttrReadOnly);
+  if (cleared) {
+    if (const ErrorCode code = SetFileAttributesOf(path, other.mode | 0200); code != 0) return code;
+  }
+  CopyOptions options;
+  options.progress = context_.progress;
+  options.stop = context_.stop;
+  options.carry_owner = context_.security_support;
+  const ErrorCode code = context_.fs->CopyFile(full_path_, path, options);
+  if (code != 0) {
+    if (cleared) context_.fs->SetMode(path, other.mode);
+    return code;
+  }
+  OtherChanged();
+  return 0;
+}
+
+ErrorCode FilesEnumerator::SetAttributesOn(const std::string& path) {
+  return SetFileAttributesOf(path, item_.mode);
+}
+
+ErrorCode FilesEnumerator::SetFileAttributesOf(const std::string& path, uint32_t mode) {
+  const ErrorCode code = context_.fs->SetMode(path, mode & 07777);
+  if (code == 0) OtherChanged();
+  return code;
+}
+
+ErrorCode FilesEnumerator::SetFolderTimesOn(const std::string& path) {
+  const ErrorCode code = context_.fs->SetTimes(path, item_.access_time, item_.modify_time);
+  if (code == 0) OtherChanged();
+  return code;
+}
+
+ErrorCode FilesEnumerator::RenameOtherToItemName(const std::string& path) {
+  const ErrorCode code =
+      context_.fs->Rename(path, FolderOf(path) + item_.name, RenameMode::NoReplace);
+  if (code == 0) OtherChanged();
+  return code;
+}
+
+ErrorCode FilesEnumerator::FreeShortName(const std::string& path, std::string& other_path) {
+  if (!IsOtherCached(path)) {
+    if (const ErrorCode code = FindOther(path); code != 0) return code;
+  }
+  const std::string folder = FolderOf(path);
+  other_path = folder + other_.name;
+  std::string temporary;
+  ErrorCode code = 0;
+  for (int n = 0; n <= 9; ++n) {
+    temporary = folder + "~twm_" + std::to_string(n) + ".tmp";
+    code = context_.fs->Rename(other_path, temporary, RenameMode::NoReplace);
+    if (code != kErrAlreadyExists) break;
+  }
+  OtherChanged();
+  if (code != 0) return code;
+  // The placeholder holds the short name while the item comes back, so the
+  // item gets a new one.
+  ErrorCode last = 0;
+  const ErrorCode placeholder = context_.fs->CreateNewFile(path);
+  if (placeholder != 0) last = placeholder;
+  if (const ErrorCode back = context_.fs->Rename(temporary, other_path, RenameMode::NoReplace);
+      back != 0)
+    last = back;
+  if (placeholder == 0) {
+    if (const ErrorCode removed = context_.fs->DeleteFile(path); removed != 0) last = removed;
+  }
+  return last;
+}
+
+ErrorCode FilesEnumerator::DeleteItem() {
+  if (item_.kind != ItemKind::Link && (item_.Attributes() & kAttrReadOnly)) {
+    if (const ErrorCode code = context_.fs->SetMode(full_path_, item_.mode | 0200); code != 0)
+      return code;
+  }
+  const ErrorCode code = item_.IsFolder() ? context_.fs->RemoveFolder(full_path_)
+                                          : context_.fs->DeleteFile(full_path_);
+  if (code != 0 && item_.kind != ItemKind::Link && (item_.Attributes() & kAttrReadOnly))
+    context_.fs->SetMode(full_path_, item_.mode);
+  return code;
+}
+
+ErrorCode FilesEnumerator::DeleteOther(const std::string& path) {
+  if (!IsOtherCached(path)) {
+    if (const ErrorCode code = FindOther(path); code != 0) return code;
+  }
+  const ItemInfo other = other_;
+  const bool read_only = other.kind != ItemKind::Link && (other.Attributes() & kAttrReadOnly);
+  if (read_only) {
+    if (const ErrorCode code = SetFileAttributesOf(path, other.mode | 0200); code != 0) return code;
+  }
+  const ErrorCode code =
+      other.IsFolder() ? context_.fs->RemoveFolder(path) : context_.fs->DeleteFile(path);
+  if (code != 0) {
+    if (read_only) context_.fs->SetMode(path, other.mode);
+    return code;
+  }
+  OtherChanged();
+  return 0;
+}
+
+// ---- security ----------------------------------------------------------------
+
+void FilesEnumerator::ForgetItemSecurity() {
+  item_security_read_ = false;
+}
+
+ErrorCode FilesEnumerator::ReadItemSecurity() {
+  item_security_read_ = false;
+  const ErrorCode code = context_.fs->ReadSecurity(full_path_, item_security_);
+  if (code == 0) item_security_read_ = true;
+  return code;
+}
+
+ErrorCode FilesEnumerator::ReadOtherSecurity(const std::string& path) {
+  const ErrorCode code = context_.fs->ReadSecurity(path, other_security_);
+  other_security_read_ = code == 0;
+  other_security_path_ = code == 0 ? path : std::string();
+  return code;
+}
+
+int FilesEnumerator::CompareSecurity(const std::string& path) {
+  if (!item_security_read_) {
+    if (const ErrorCode code = ReadItemSecurity(); code != 0) {
+      SecurityError(full_path_, code);
+      return kItemSecurityUnreadable;
+    }
+  }
+  if (!other_security_read_ || other_security_path_ != path) {
+    if (const ErrorCode code = ReadOtherSecurity(path); code != 0) {
+      SecurityError(path, code);
+      return kOtherSecurityUnreadable;
+    }
+  }
+  const Security& a = item_security_;
+  const Security& b = other_security_;
+  auto same_list = [](bool has_a, const std::vector<AclEntry>& list_a, bool has_b,
+                      const std::vector<AclEntry>& list_b) {
+    if (!has_a && !has_b) return true;
+    if (has_a != has_b) return false;
+    return SameAcl(list_a, list_b);
+  };
+  if (a.uid != b.uid || a.gid != b.gid ||
+      !same_list(a.has_access_acl, a.access_acl, b.has_access_acl, b.access_acl) ||
+      !same_list(a.has_default_acl, a.default_acl, b.has_default_acl, b.default_acl))
+    return kSecurityDiffers;
+  return 0;
+}
+
+ErrorCode FilesEnumerator::CopySecurityTo(const std::string& path) {
+  if (!context_.security_support) return 0;
+  if (!item_security_read_) {
+    if (const ErrorCode code = ReadItemSecurity(); code != 0) return code;
+  }
+  const ErrorCode code = context_.fs->WriteSecurity(path, item_security_);
+  if (code == 0) OtherChanged();
+  return code;
+}
+
+// ---- forwarding --------------------------------------------------------------
+
+void FilesEnumerator::File(FilesEnumerator& e) {
+  if (callback_ != nullptr) callback_->File(e);
+}
+
+void FilesEnumerator::AccessError(const std::string& path, ErrorCode code) {
+  if (callback_ != nullptr) callback_->AccessError(path, code);
+}
+
+void FilesEnumerator::SecurityError(const std::string& path, ErrorCode code) {
+  if (callback_ != nullptr) callback_->SecurityError(path, code);
+}
+
+// ---- free functions ----------------------------------------------------------
+
+bool SameAce(const AclEntry& a, const AclEntry& b) {
+  return a == b;
+}
+
+bool SameAcl(const std::vector<AclEntry>& a, const std::vector<AclEntry>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (!SameAce(a[i], b[i])) return false;
+  return true;
+}
+
+ErrorCode EnablePrivileges() {
+  return CheckSecurityCapabilities();
+}
+
+bool VolumeSupportsAcls(FileSystem& fs, const std::string& path) {
+  return fs.KeepsSecurity(path);
+}
+
+}  // namespace twinmere

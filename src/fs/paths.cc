@@ -1,0 +1,123 @@
+#include "fs/paths.h"
+
+#include <unistd.h>
+
+#include <vector>
+
+namespace twinmere {
+
+std::string LongPathForm(const std::string& path) {
+  return path;
+}
+
+std::string AddSeparator(const std::string& path) {
+  if (path.empty() || path.back() == kSeparator) return path;
+  return path + kSeparator;
+}
+
+std::string RemoveSeparator(const std::string& path) {
+  if (path.size() <= 1 || path.back() != kSeparator) return path;
+  return path.substr(0, path.size() - 1);
+}
+
+uint32_t GetAttributes(FileSystem& fs, const std::string& path) {
+  if (path.empty()) return kInvalidAttributes;
+  ItemInfo info;
+  if (fs.Lookup(LongPathForm(RemoveSeparator(path)), info) != kSuccess) return kInvalidAttributes;
+  return info.Attributes();
+}
+
+bool FolderExists(FileSystem& fs, const std::string& path) {
+  if (path.empty()) return false;
+  const uint32_t attributes = GetAttributes(fs, path);
+  return attributes != kInvalidAttributes && (attributes & kAttrFolder) != 0;
+}
+
+bool IsShareRoot(const std::string&) {
+  return false;
+}
+
+std::string FolderForm(FileSystem& fs, const std::string& path, NameForm form) {
+  if (path.empty()) return path;
+  const bool trailing = path.back() == kSeparator;
+  const std::string body = trailing ? path.substr(0, path.size() - 1) : path;
+  const size_t first = body.find(kSeparator);
+  // The root, or a single relative component: nothing to look up.
+  if (first == std::string::npos) return path;
+
+  std::string result = body.substr(0, first + 1);
+  size_t start = first + 1;
+  while (true) {
+    size_t end = body.find(kSeparator, start);
+    if (end == std::string::npos) end = body.size();
+    const std::string written = body.substr(start, end - start);
+    std::string name = written;
+    if (!written.empty() && written != "." && written != "..") {
+      ItemInfo info;
+      if (fs.Lookup(LongPathForm(body.substr(0, end)), info) == kSuccess) {
+        if (form == NameForm::Short && !info.short_name.empty()) {
+          name = info.short_name;
+        } else if (!info.name.empty()) {
+          name = info.name;
+        }
+      }
+    }
+    result += name;
+    if (end == body.size()) break;
+    result += kSeparator;
+    start = end + 1;
+  }
+  if (trailing) result += kSeparator;
+  return result;
+}
+
+std::string PathForm(FileSystem& fs, const std::string& path, NameForm form) {
+  if (path.find(kSeparator) == std::string::npos) return path;
+  return FolderForm(fs, path, form);
+}
+
+std::string LongFolderForm(FileSystem& fs, const std::string& path) {
+  return FolderForm(fs, path, NameForm::Long);
+}
+
+std::string ParentFolder(const std::string& path) {
+  const size_t i = path.rfind(kSeparator);
+  if (i == std::string::npos) return {};
+  if (i == 0) return std::string(1, kSeparator);
+  return path.substr(0, i);
+}
+
+std::string Unquote(const std::string& text) {
+  if (text.empty() || text.front() != '"') return text;
+  const size_t close = text.find('"', 1);
+  if (close == std::string::npos) return {};
+  return text.substr(1, close - 1);
+}
+
+std::string QuoteIfBlank(const std::string& text) {
+  if (text.find(' ') == std::string::npos) return text;
+  return '"' + text + '"';
+}
+
+std::string QualifyName(const std::string& name, const std::string& program_folder) {
+  if (name.empty() || name.find(kSeparator) != std::string::npos || program_folder.empty())
+    return name;
+  return AddSeparator(program_folder) + name;
+}
+
+std::string GetInstallFolder() {
+  std::vector<char> buffer(256);
+  while (true) {
+    const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length < 0) return {};
+    if (static_cast<size_t>(length) < buffer.size()) {
+      const std::string exe(buffer.data(), static_cast<size_t>(length));
+      if (exe.empty() || exe.front() != kSeparator) return {};
+      return ParentFolder(exe);
+    }
+    if (buffer.size() >= (1u << 20)) return {};
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+}  // namespace twinmere

@@ -1,0 +1,23 @@
+// The file system of this machine with its fallbacks selectable, so that tests
+// can run the paths taken on older kernels and other file systems.
+#pragma once
+
+#include <memory>
+
+#include "platform/file_system.h"
+
+namespace twinmere {
+
+struct PosixFileSystemOptions {
+  // Resolve paths below a confined root with openat2; otherwise (and where the
+  // kernel lacks it) one component at a time with O_NOFOLLOW.
+  bool use_openat2 = true;
+  // Write copies to an unnamed O_TMPFILE file where the file system supports
+  // it; otherwise to a named temporary file that is renamed over the target.
+  bool use_tmpfile = true;
+};
+
+// CreatePlatformFileSystem() is CreatePosixFileSystem({}).
+std::unique_ptr<FileSystem> CreatePosixFileSystem(const PosixFileSystemOptions& options);
+
+}  // namespace twinmere

@@ -1,0 +1,230 @@
+#include "report/formats.h"
+
+#include <langinfo.h>
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+#include "app/version.h"
+
+namespace twinmere {
+namespace {
+
+// The text between the first conversion of a strftime pattern and the next
+// one ("%d.%m.%Y" gives "."); empty when there is none.
+std::string SeparatorOfPattern(std::string_view pattern) {
+  if (pattern.find("%T") != std::string_view::npos ||
+      pattern.find("%R") != std::string_view::npos) {
+    return ":";
+  }
+  if (pattern.find("%D") != std::string_view::npos) return "/";
+  const size_t first = pattern.find('%');
+  if (first == std::string_view::npos) return {};
+  size_t start = first + 2;
+  // Skip flags and modifiers such as %Ey or %Od.
+  if (first + 1 < pattern.size() && (pattern[first + 1] == 'E' || pattern[first + 1] == 'O')) {
+    ++start;
+  }
+  if (start >= pattern.size()) return {};
+  const size_t next = pattern.find('%', start);
+  if (next == std::string_view::npos) return {};
+  return std::string(pattern.substr(start, next - start));
+}
+
+Separators Complete(const char* thousands, const char* decimal, const char* date_pattern,
+                    const char* time_pattern) {
+  Separators seps;
+  if (decimal != nullptr && decimal[0] != '\0') seps.decimal = decimal;
+  if (thousands != nullptr && thousands[0] != '\0') {
+    seps.thousands = thousands;
+  } else if (seps.decimal == ",") {
+    seps.thousands = ".";  // never group with the decimal symbol
+  }
+  if (date_pattern != nullptr) {
+    std::string s = SeparatorOfPattern(date_pattern);
+    if (!s.empty()) seps.date = s;
+  }
+  if (time_pattern != nullptr) {
+    std::string s = SeparatorOfPattern(time_pattern);
+    if (!s.empty()) seps.time = s;
+  }
+  return seps;
+}
+
+std::string TwoDigits(int value) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%02d", value);
+  return buffer;
+}
+
+// Digits of `value` grouped by three with `sep`.
+std::string Grouped(uint64_t value, const std::string& sep) {
+  std::string digits = std::to_string(value);
+  std::string out;
+  const size_t n = digits.size();
+  for (size_t i = 0; i < n; ++i) {
+    if (i > 0 && (n - i) % 3 == 0) out += sep;
+    out += digits[i];
+  }
+  return out;
+}
+
+}  // namespace
+
+Separators ProcessSeparators() {
+  return Complete(nl_langinfo(THOUSEP), nl_langinfo(RADIXCHAR), nl_langinfo(D_FMT),
+                  nl_langinfo(T_FMT));
+}
+
+Separators SeparatorsFromLocale(locale_t locale) {
+  return Complete(nl_langinfo_l(THOUSEP, locale), nl_langinfo_l(RADIXCHAR, locale),
+                  nl_langinfo_l(D_FMT, locale), nl_langinfo_l(T_FMT, locale));
+}
+
+std::string FormatReportTime(double epoch_seconds, const Separators& seps) {
+  std::tm tm{};
+  const time_t t =
+      std::isfinite(epoch_seconds) ? static_cast<time_t>(std::floor(epoch_seconds)) : 0;
+  if (localtime_r(&t, &tm) == nullptr) {
+    const time_t zero = 0;
+    localtime_r(&zero, &tm);
+  }
+  return TwoDigits(tm.tm_mday) + seps.date + TwoDigits(tm.tm_mon + 1) + seps.date +
+         TwoDigits(((tm.tm_year % 100) + 100) % 100) + " " + TwoDigits(tm.tm_hour) + seps.time +
+         TwoDigits(tm.tm_min) + seps.time + TwoDigits(tm.tm_sec);
+}
+
+std::string FormatElapsed(double seconds, const Separators& seps) {
+  const int64_t total =
+      std::isfinite(seconds) && seconds > 0 ? static_cast<int64_t>(std::floor(seconds)) : 0;
+  const int64_t hours = total / 3600;
+  const int minutes = static_cast<int>(total / 60 % 60);
+  const int secs = static_cast<int>(total % 60);
+  return std::to_string(hours) + seps.time + TwoDigits(minutes) + seps.time + TwoDigits(secs);
+}
+
+std::string FormatSize(int64_t bytes, SizeFormat format, const Separators& seps) {
+  const bool negative = bytes < 0;
+  const uint64_t a = negative ? 0 - static_cast<uint64_t>(bytes) : static_cast<uint64_t>(bytes);
+  std::string sign;
+  if (negative) {
+    sign = "-";
+  } else if (format == SizeFormat::Signed) {
+    sign = "+";
+  }
+  if (a <= 1024) return sign + Grouped(a, seps.thousands) + " bytes";
+
+  uint64_t unit;
+  const char* unit_text;
+  if (a <= (uint64_t{1} << 20)) {
+    unit = uint64_t{1} << 10;
+    unit_text = " Kbytes";
+  } else if (a <= (uint64_t{1} << 30)) {
+    unit = uint64_t{1} << 20;
+    unit_text = " Mbytes";
+  } else {
+    unit = uint64_t{1} << 30;
+    unit_text = " Gbytes";
+  }
+  // Thousandths of the unit, rounded half away from zero, computed exactly.
+  const unsigned __int128 thousandths =
+      (static_cast<unsigned __int128>(a) * 1000 + unit / 2) / unit;
+  const uint64_t whole = static_cast<uint64_t>(thousandths / 1000);
+  const int fraction = static_cast<int>(thousandths % 1000);
+  char digits[8];
+  std::snprintf(digits, sizeof digits, "%03d", fraction);
+  return sign + Grouped(whole, seps.thousands) + seps.decimal + digits + unit_text;
+}
+
+std::string VersionText(int major, int minor, int revision) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%d.%02d.%03da", major, minor, revision);
+  return buffer;
+}
+
+std::string VersionText() {
+  return VersionText(kVersionMajor, kVersionMinor, kVersionPatch);
+}
+
+std::string FramedLine(std::string_view lead, char fill, std::string_view text) {
+  std::string line;
+  line.reserve(lead.size() + 80);
+  line.append(lead);
+  line.append(text);
+  if (text.size() < 80) line.append(79 - text.size(), fill);
+  return line;
+}
+
+std::string StartLine(double epoch_seconds, int32_t report_level, const Separators& seps) {
+  const std::string text = FormatReportTime(epoch_seconds, seps) + " " + kProgramTitle + " " +
+                           VersionText() +
+                           " started. Report level: " + std::to_string(report_level) + ". ";
+  return FramedLine("========== ", '=', text);
+}
+
+std::string RestrictedLine(double epoch_seconds, const Separators& seps) {
+  const std::string text = FormatReportTime(epoch_seconds, seps) + " " + kProgramTitle + " " +
+                           VersionText() + ". Report restricted. ";
+  return FramedLine("---------- ", '-', text);
+}
+
+std::string EndLine(double epoch_seconds, const Separators& seps) {
+  const std::string text = FormatReportTime(epoch_seconds, seps) + " " + kProgramTitle + " " +
+                           VersionText() + " ended. ";
+  return FramedLine("========== ", '=', text);
+}
+
+std::string DisplayPath(std::string_view path) {
+  std::string out;
+  out.reserve(path.size());
+  const auto escape = [&out](unsigned char c) {
+    char buffer[8];
+    std::snprintf(buffer, sizeof buffer, "\\x%02X", c);
+    out += buffer;
+  };
+  size_t i = 0;
+  while (i < path.size()) {
+    const auto c = static_cast<unsigned char>(path[i]);
+    if (c < 0x20 || c == 0x7F) {
+      escape(c);
+      ++i;
+      continue;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    // Length and lowest value of a well-formed UTF-8 sequence starting with c.
+    size_t length = 0;
+    uint32_t min = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+      length = 2, min = 0x80;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      length = 3, min = 0x800;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      length = 4, min = 0x10000;
+    }
+    bool valid = length > 0 && i + length <= path.size();
+    uint32_t code = length == 2 ? (c & 0x1F) : length == 3 ? (c & 0x0F) : (c & 0x07);
+    for (size_t k = 1; valid && k < length; ++k) {
+      const auto d = static_cast<unsigned char>(path[i + k]);
+      if ((d & 0xC0) != 0x80) valid = false;
+      code = (code << 6) | (d & 0x3F);
+    }
+    if (valid && (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))) {
+      valid = false;
+    }
+    if (valid) {
+      out.append(path.substr(i, length));
+      i += length;
+    } else {
+      escape(c);
+      ++i;
+    }
+  }
+  return out;
+}
+
+}  // namespace twinmere

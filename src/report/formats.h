@@ -1,0 +1,66 @@
+// Number, date and version formats shared by every report line, and the
+// framed lines (start, restricted, end) of the report file.
+#pragma once
+
+#include <clocale>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace twinmere {
+
+// The separators that numbers and dates are written with. Read from the
+// process locale; where the locale defines none (C or POSIX), the defaults.
+struct Separators {
+  std::string thousands = ",";
+  std::string decimal = ".";
+  std::string date = "/";
+  std::string time = ":";
+  bool operator==(const Separators&) const = default;
+};
+
+// The separators of the calling thread's current locale (LC_NUMERIC, LC_TIME).
+// Never fails: missing parts keep their defaults.
+Separators ProcessSeparators();
+// The separators of a locale object (from newlocale). Never fails.
+Separators SeparatorsFromLocale(locale_t locale);
+
+// "dd/mm/yy hh:nn:ss" of `epoch_seconds` in local time, with the date and
+// time separators. A time that cannot be converted gives the epoch start.
+std::string FormatReportTime(double epoch_seconds, const Separators& seps);
+
+// An elapsed time as whole hours (not reduced modulo 24), minutes and
+// seconds: "0:40:00", "26:05:07". Fractions of a second are dropped; a
+// negative duration (the clock went back) reads as zero.
+std::string FormatElapsed(double seconds, const Separators& seps);
+
+enum class SizeFormat : uint8_t {
+  Plain,   // "1,024 bytes", "-3.000 Mbytes"
+  Signed,  // "+0 bytes", "+1.500 Kbytes", "-3.000 Mbytes"
+};
+
+// A byte count in bytes, Kbytes, Mbytes or Gbytes: up to 1024 as whole bytes,
+// above with three decimals (rounded half away from zero). Exact for every
+// 64-bit value.
+std::string FormatSize(int64_t bytes, SizeFormat format, const Separators& seps);
+
+// The program version as the report shows it: major, ".", minor as two
+// digits, ".", revision as three digits, "a" ("2.12.171a").
+std::string VersionText();
+std::string VersionText(int major, int minor, int revision);
+
+// `lead` followed by `text` and, when the text is shorter than 80 bytes, by
+// `fill` up to a total of 90 bytes ("========== ... ====").
+std::string FramedLine(std::string_view lead, char fill, std::string_view text);
+
+// The start, restricted and end lines of the report (without a line end).
+std::string StartLine(double epoch_seconds, int32_t report_level, const Separators& seps);
+std::string RestrictedLine(double epoch_seconds, const Separators& seps);
+std::string EndLine(double epoch_seconds, const Separators& seps);
+
+// A path or name as a report line shows it: valid UTF-8 passes unchanged;
+// control characters and bytes that are not part of valid UTF-8 are written
+// as "\xNN", so that a name never breaks a line of the report.
+std::string DisplayPath(std::string_view path);
+
+}  // namespace twinmere

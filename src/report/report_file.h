@@ -1,0 +1,55 @@
+// Low-level operations on the report file: writing through a descriptor that
+// is opened and closed at every flush, and the cut to the size limit.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/errors.h"
+
+namespace twinmere {
+
+enum class OpenMode : uint8_t {
+  Append,   // create when missing, write at the end
+  Replace,  // create when missing, truncate
+};
+
+// One opening of the report file. The destructor closes it, ignoring errors.
+// A final link in the report path is followed: the report path is the user's
+// own choice, not an item of a synchronized tree.
+class ReportFileWriter {
+ public:
+  ReportFileWriter() = default;
+  ~ReportFileWriter();
+  ReportFileWriter(const ReportFileWriter&) = delete;
+  ReportFileWriter& operator=(const ReportFileWriter&) = delete;
+
+  // Returns 0 or the errno of the open.
+  ErrorCode Open(const std::string& path, OpenMode mode);
+  // Writes all of `text`; returns 0 or the errno of the failing write
+  // (ENOSPC when the disk is full).
+  ErrorCode Write(std::string_view text);
+  // The file's length in bytes now; sets `error` on failure.
+  uint64_t Size(ErrorCode& error) const;
+  // Closes the file; returns 0 or the errno of close.
+  ErrorCode Close();
+  bool IsOpen() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+// The folder that holds the cut's temporary file: the report's own folder,
+// "/" for a report in the root, "." (the current directory) for a bare name.
+std::string TemporaryFolderFor(const std::string& report_path);
+
+// Cuts the report at line boundaries: a temporary file "Twr..." in the
+// report's folder receives `first_line` and every line of the report that
+// ends after byte offset `cut`, then replaces the report (getting `mode`'s
+// permission bits). Returns 0, or the error of the first failing step; on
+// failure the report is left as it was and the temporary file is removed.
+ErrorCode CutReportFile(const std::string& report_path, uint64_t cut, std::string_view first_line,
+                        uint32_t mode);
+
+}  // namespace twinmere

@@ -1,0 +1,298 @@
+#include "report/reporter.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "report/action_lines.h"
+#include "report/report_file.h"
+#include "report/summary.h"
+
+namespace twinmere {
+namespace {
+
+// The display buffer is shown early once it holds more than this.
+constexpr size_t kDisplayBufferLimit = 16382;
+
+void AppendLine(std::string& buffer, std::string_view text) {
+  if (!buffer.empty()) buffer += '\n';
+  buffer.append(text);
+}
+
+}  // namespace
+
+Reporter::Reporter(SyncOptions& options, const PlatformFacts& facts, FileSystem& fs,
+                   ReportDisplay& display, const Clock& clock)
+    : options_(options),
+      facts_(facts),
+      fs_(fs),
+      display_(display),
+      clock_(clock),
+      seps_(ProcessSeparators()) {}
+
+void Reporter::BeginRun() {
+  counters_ = SessionCounters{};
+  display_.BeginRun();
+  run_.ReportInSource = false;
+  run_.ReportInTarget = false;
+  run_.ReportShortPath.clear();
+  seps_ = ProcessSeparators();
+}
+
+bool Reporter::Admits(ReportLineKind kind) const {
+  const int32_t bit = kind == ReportLineKind::Action ? kLevelActions : kLevelErrors;
+  return (options_.ReportLevel & bit) != 0;
+}
+
+bool Reporter::Stopped() const {
+  return run_.StopRequested != nullptr && run_.StopRequested->load() != 0;
+}
+
+void Reporter::AddReportLine(std::string_view text, ReportLineKind kind, double interval,
+                             LineFlush flush) {
+  const bool immediate = flush == LineFlush::Immediate;
+  const bool final = flush == LineFlush::Final;
+  const bool due = std::fabs(clock_.Timer() - last_flush_time_) >= interval;
+  const bool flush_now =
+      (due && (!display_buffer_.empty() || !report_buffer_.empty() || !text.empty())) ||
+      immediate || final;
+
+  if (!text.empty()) {
+    if (!immediate) {
+      if (display_buffer_.size() > kDisplayBufferLimit) {
+        AddReportLine({}, ReportLineKind::Action, 0, LineFlush::Throttled);
+      }
+      AppendLine(display_buffer_, text);
+    }
+    if (!options_.Report.empty() && Admits(kind)) AppendLine(report_buffer_, text);
+  }
+
+  if (!flush_now) return;
+  if (run_.Closing) {
+    display_buffer_.clear();
+  } else if (immediate) {
+    if (!text.empty()) display_.ShowImmediate(text);
+  } else if (!display_buffer_.empty()) {
+    const std::string batch = std::move(display_buffer_);
+    display_buffer_.clear();
+    display_.ShowBatch(batch);
+  }
+  if (!options_.Report.empty() && (!report_buffer_.empty() || final)) FlushReport(final);
+  last_flush_time_ = clock_.Timer();
+}
+
+void Reporter::ReportAction(ErrorCode error, const std::string& path, int code, uint64_t size,
+                            Side side, int64_t size_change) {
+  if (error != kSuccess) {
+    if (error == kErrCancelled) return;  // a stop on request is not an error
+    counters_.ErrorCount += 1;
+    AddReportLine(ActionErrorLine(error, code, path), ReportLineKind::Error, 0.5,
+                  LineFlush::Throttled);
+    return;
+  }
+  const auto bytes = static_cast<int64_t>(std::min<uint64_t>(size, INT64_MAX));
+  CountAction(counters_, code, side == Side::Source, bytes, size_change);
+  AddReportLine(ActionSuccessLine(code, path, bytes, size_change, seps_), ReportLineKind::Action,
+                0.5, LineFlush::Throttled);
+}
+
+void Reporter::AccessError(const std::string& path, ErrorCode code) {
+  counters_.ErrorCount += 1;
+  AddReportLine(AccessErrorLine(path, code), ReportLineKind::Error, 0.5, LineFlush::Throttled);
+}
+
+void Reporter::SecurityError(const std::string& path, ErrorCode code) {
+  counters_.ErrorCount += 1;
+  AddReportLine(SecurityErrorLine(path, code), ReportLineKind::Error, 0.5, LineFlush::Throttled);
+}
+
+ErrorCode Reporter::CreateReportFolder(const std::string& folder) {
+  // Every prefix that ends before a "/" (the root itself excluded), and the
+  // whole text when it does not end in "/".
+  for (size_t end = folder.find('/', 1);; end = folder.find('/', end + 1)) {
+    if (end == std::string::npos) {
+      if (folder.empty() || folder.back() == '/') break;
+      end = folder.size();
+    }
+    const std::string prefix = folder.substr(0, end);
+    if (!prefix.empty() && prefix.back() != '/') {
+      ItemInfo info;
+      if (IsMissingError(fs_.Lookup(prefix, info))) {
+        const ErrorCode error = fs_.CreateFolder(prefix);
+        ReportAction(error, prefix, kActionCreateFolder, 0, Side::Target, 0);
+        if (error != kSuccess) return error;
+      }
+    }
+    if (end >= folder.size()) break;
+  }
+  return kSuccess;
+}
+
+void Reporter::RestrictReport() {
+  if (options_.Restriction <= 0) return;
+  const int64_t limit = int64_t{options_.Restriction} * 1024;
+  ItemInfo info;
+  // A link or a folder under the report's name is never cut.
+  if (fs_.Lookup(options_.Report, info) != kSuccess || info.kind != ItemKind::File) return;
+  if (info.size <= static_cast<uint64_t>(limit)) return;
+  const uint64_t cut = info.size - static_cast<uint64_t>(int64_t{options_.Restriction} * 683);
+  // Failures leave the report as it was; the flush goes on either way.
+  CutReportFile(options_.Report, cut, RestrictedLine(clock_.Now(), seps_), info.mode);
+}
+
+void Reporter::FlushReport(bool final) {
+  if (report_self_sync_ || options_.Report.empty()) return;
+  // After a write failure nothing more is written in this run.
+  const auto failed_return = [&] {
+    if (!(report_opened_ && report_failed_)) return false;
+    report_buffer_.clear();
+    if (final) report_opened_ = false;
+    return true;
+  };
+  if (failed_return()) return;
+
+  const std::string report = options_.Report;
+  if (!report_opened_) {
+    const size_t slash = report.rfind('/');
+    if (slash != std::string::npos && slash > 0) {
+      // The folder lines wait in the buffer for this flush: a flush of their
+      // own would create the same folders again, and again on failure.
+      report_self_sync_ = true;
+      CreateReportFolder(report.substr(0, slash + 1));
+      report_self_sync_ = false;
+    }
+  }
+  // The flags are read again: a nested flush may have opened the report.
+  if (!report_opened_ && options_.Append && self_sync_ != nullptr &&
+      (run_.ReportInTarget || (run_.ReportInSource && options_.Bidi))) {
+    report_self_sync_ = true;
+    self_sync_->SyncReportFile(true);
+    report_self_sync_ = false;
+  }
+  if (failed_return()) return;
+
+  RestrictReport();
+
+  ReportFileWriter file;
+  ErrorCode error = kSuccess;
+  if (report_opened_) {
+    error = file.Open(report, OpenMode::Append);
+  } else {
+    report_failed_ = false;
+    report_opened_ = true;
+    run_.ReportShortPath = report;
+    start_time_ = clock_.Now();
+    error = file.Open(report, options_.Append ? OpenMode::Append : OpenMode::Replace);
+    if (error == kSuccess) {
+      error = file.Write(StartLine(start_time_, options_.ReportLevel, seps_) + "\n");
+    }
+  }
+  if (error == kSuccess && !report_buffer_.empty()) {
+    error = file.Write(report_buffer_ + "\n");
+    report_buffer_.clear();
+  }
+  const bool report_in_other = run_.ReportInSource || (run_.ReportInTarget && options_.Bidi);
+  if (error == kSuccess && final) {
+    error = WriteFinalLines(file, report_in_other && !Stopped(), clock_.Now());
+    if (error == kSuccess) report_opened_ = false;
+  }
+  if (error == kSuccess) error = file.Close();
+  if (error != kSuccess) {
+    WriteFailed(error, final);
+    return;
+  }
+  if (final && report_in_other && self_sync_ != nullptr) {
+    report_self_sync_ = true;
+    self_sync_->SyncReportFile(false);
+    report_buffer_.clear();  // lines of the report's own copy are not written
+    report_self_sync_ = false;
+  }
+}
+
+ErrorCode Reporter::WriteFinalLines(ReportFileWriter& file, bool pending_copy, double now) {
+  const auto summary_of = [&](const SessionCounters& counters) {
+    return BuildSummary(SummaryInput{options_, facts_, counters, run_.SecuritySupport, arguments_,
+                                     start_time_, now, seps_});
+  };
+  std::string line;
+  std::string summary;
+  if (!pending_copy) {
+    summary = summary_of(counters_);
+  } else {
+    // The counterpart of the report in the other folder.
+    const bool in_source = run_.ReportInSource;
+    const std::string& home = in_source ? options_.Source : options_.Target;
+    const std::string& other = in_source ? options_.Target : options_.Source;
+    const std::string& report = options_.Report;
+    const std::string counterpart =
+        other + (report.size() > home.size() ? report.substr(home.size()) : std::string());
+    ItemInfo info;
+    int64_t existing = 0;
+    if (fs_.Lookup(counterpart, info) == kSuccess && !info.IsFolder()) {
+      existing = static_cast<int64_t>(info.size);
+    }
+    const bool replaced = existing != 0;
+    const std::string prefix =
+        std::string(replaced ? "Would be replaced: " : "Would be copied:   ") + "\t\"" +
+        DisplayPath(counterpart) + "\"  ";
+    const bool shown = (options_.ReportLevel & kLevelActions) != 0;
+    ErrorCode error = kSuccess;
+    const auto base = static_cast<int64_t>(file.Size(error));
+    if (error != kSuccess) return error;
+
+    // The file's final size depends on the texts that print it (the line and
+    // the summary's counters), so the prediction is the fixed point of
+    // size -> size of the file that states it.
+    SessionCounters counters;
+    std::string size_text;
+    const auto size_of_file_stating = [&](int64_t predicted) {
+      counters = counters_;
+      CountAction(counters, replaced ? kActionReplace : kActionCopy, !in_source, predicted,
+                  predicted - existing);
+      size_text = FormatSize(predicted, SizeFormat::Plain, seps_);
+      if (replaced) {
+        size_text += " (" + FormatSize(predicted - existing, SizeFormat::Signed, seps_) + ")";
+      }
+      size_text += ".";
+      summary = summary_of(counters);
+      const size_t line_size = shown ? prefix.size() + size_text.size() + 1 : 0;
+      return base + static_cast<int64_t>(line_size + summary.size() + 1);
+    };
+    int64_t predicted = base;
+    int64_t previous = base;
+    bool settled = false;
+    for (int round = 0; round < 16 && !settled; ++round) {
+      const int64_t next = size_of_file_stating(predicted);
+      settled = next == predicted;
+      previous = predicted;
+      predicted = next;
+    }
+    size_t padding = 0;
+    if (!settled) {
+      // At a unit boundary the size text can flip between two lengths
+      // ("1,024.000 Kbytes" / "1.000 Mbytes"): take the larger size and fill
+      // the line up to it with blanks.
+      predicted = std::max(predicted, previous);
+      const int64_t next = size_of_file_stating(predicted);
+      if (shown && next < predicted) padding = static_cast<size_t>(predicted - next);
+    }
+    counters_ = counters;
+    if (shown) line = prefix + size_text + std::string(padding, ' ') + "\n";
+  }
+  ErrorCode error = line.empty() ? kSuccess : file.Write(line);
+  if (error == kSuccess) error = file.Write(summary + "\n");
+  return error;
+}
+
+void Reporter::WriteFailed(ErrorCode error, bool final) {
+  report_failed_ = true;
+  report_opened_ = true;  // so that the message's own flush writes nothing
+  report_buffer_.clear();
+  options_.Quiet = false;  // the program stays open to show the message
+  AddReportLine("Error writing report to file \"" + DisplayPath(options_.Report) + "\". " +
+                    GetSystemErrorText(error),
+                ReportLineKind::Error, 0, LineFlush::Immediate);
+  // The next run tries again.
+  if (final) report_opened_ = false;
+}
+
+}  // namespace twinmere

@@ -1,0 +1,128 @@
+#include "settings/program_settings.h"
+
+#include <cerrno>
+
+#include "app/version.h"
+
+namespace twinmere {
+namespace {
+
+bool EqualIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+int32_t IntegerOr(const RegistryValue& value, int32_t fallback) {
+  const int32_t* number = value.Integer();
+  return number != nullptr ? *number : fallback;
+}
+
+}  // namespace
+
+std::string ProgramsFolder(const UserFolders& folders) {
+  return folders.data.empty() ? std::string() : folders.data + "/applications";
+}
+
+std::string ProgramGroupName(const Registry& registry) {
+  const RegistryValue entries = registry.EnumKeys(Hive::LocalMachine, kUninstallKey);
+  if (const RegistryList* names = entries.List()) {
+    for (const std::string& name : *names) {
+      const std::string entry = std::string(kUninstallKey) + "\\" + name;
+      const RegistryValue display = registry.KeyValue(Hive::LocalMachine, entry, "DisplayName");
+      if (display.Text() == nullptr || !EqualIgnoringCase(*display.Text(), kProgramTitle)) continue;
+      const RegistryValue group = registry.KeyValue(Hive::LocalMachine, entry, kIconGroupValue);
+      if (group.Text() != nullptr && !group.Text()->empty()) return *group.Text();
+      break;  // the first matching entry decides
+    }
+  }
+  return kProgramTitle;
+}
+
+ProgramSettings ReadProgramSettings(const Registry& registry, const UserFolders& folders) {
+  ProgramSettings s;
+  auto read = [&](const char* name) {
+    return registry.KeyValue(Hive::CurrentUser, kSettingsKey, name);
+  };
+
+  s.default_report_level = IntegerOr(read("ReportLevel"), kDefaultReportLevel);
+
+  const RegistryValue viewer = read("Viewer");
+  if (viewer.Text() != nullptr && !viewer.Text()->empty()) s.viewer = *viewer.Text();
+
+  s.program_group_name = ProgramGroupName(registry);
+  const std::string programs = ProgramsFolder(folders);
+  if (!programs.empty()) s.program_group_folder = programs + "/" + s.program_group_name + "/";
+
+  const RegistryValue shortcut_dir = read("ShortcutDir");
+  if (const std::string* dir = shortcut_dir.Text()) {
+    s.shortcut_dir = *dir;
+    if (!s.shortcut_dir.empty() && s.shortcut_dir.back() != '/') s.shortcut_dir += '/';
+  } else {
+    s.shortcut_dir = s.program_group_folder;
+  }
+
+  const RegistryValue report = read("Report");
+  if (report.Text() != nullptr) s.default_report = *report.Text();
+
+  const int32_t height = IntegerOr(read("Height"), kDefaultWindowHeight);
+  s.height = height & ~kMaximizedFlag;
+  s.maximized = (height & kMaximizedFlag) != 0;
+  s.width = IntegerOr(read("Width"), kDefaultWindowWidth);
+  return s;
+}
+
+bool StartsMaximized(const ProgramSettings& settings, bool start_minimized) {
+  return settings.maximized && !start_minimized;
+}
+
+std::optional<RegistryError> SaveWindowSize(Registry& registry, const WindowState& after_loading,
+                                            const WindowState& now) {
+  std::optional<RegistryError> first_error;
+  auto store = [&](const char* name, int32_t value) {
+    try {
+      registry.KeyValue(Hive::CurrentUser, kSettingsKey, name, value);
+    } catch (const RegistryError& error) {
+      if (!first_error) first_error = error;
+    }
+  };
+  // A window restored after starting maximized must lose the stored flag,
+  // even when its restored height did not change.
+  if (now.maximized || now.maximized != after_loading.maximized ||
+      now.height != after_loading.height) {
+    store("Height", now.maximized ? (now.height | kMaximizedFlag) : now.height);
+  }
+  if (now.width != after_loading.width) store("Width", now.width);
+  return first_error;
+}
+
+void StoreOrDeleteSetting(Registry& registry, std::string_view name, const RegistryValue& value,
+                          bool is_default) {
+  if (!is_default) {
+    registry.KeyValue(Hive::CurrentUser, kSettingsKey, name, value);
+    return;
+  }
+  try {
+    registry.DeleteValue(Hive::CurrentUser, kSettingsKey, name);
+  } catch (const RegistryError& error) {
+    if (error.SystemCode() != ENOENT) throw;  // nothing stored: nothing to delete
+  }
+}
+
+void StoreDialogSettings(Registry& registry, const ProgramSettings& settings) {
+  StoreOrDeleteSetting(registry, "ReportLevel", settings.default_report_level,
+                       settings.default_report_level == kDefaultReportLevel);
+  StoreOrDeleteSetting(
+      registry, "Viewer", settings.viewer,
+      settings.viewer.empty() || EqualIgnoringCase(settings.viewer, kDefaultViewer));
+  StoreOrDeleteSetting(registry, "Report", settings.default_report,
+                       settings.default_report.empty());
+  StoreOrDeleteSetting(
+      registry, "ShortcutDir", settings.shortcut_dir,
+      settings.shortcut_dir.empty() || settings.shortcut_dir == settings.program_group_folder);
+}
+
+}  // namespace twinmere

@@ -1,0 +1,340 @@
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "app/exit_codes.h"
+#include "fs/paths.h"
+#include "support/fake_lookup_fs.h"
+
+namespace twinmere {
+namespace {
+
+using testing::FakeLookupFs;
+
+constexpr char kState[] = "/home/u/.local/state/twinmere";
+constexpr int32_t kSettingsLevel = 31;  // not the built-in default, to catch mix-ups
+
+class CommandLineTest : public ::testing::Test {
+ protected:
+  CommandLineTest() : context_{fs_, kState, kSettingsLevel} { base_.ReportLevel = kSettingsLevel; }
+
+  ParseResult Parse(const std::string& args) {
+    options_ = base_;
+    return ParseCommandLine(args, options_, context_);
+  }
+
+  FakeLookupFs fs_;
+  CommandLineContext context_;
+  SyncOptions base_;
+  SyncOptions options_;
+};
+
+TEST_F(CommandLineTest, ValidityOfSwitchAndFolderCombinations) {
+  struct Case {
+    const char* args;
+    bool valid;
+  };
+  const Case cases[] = {
+      {"", true},
+      {"   ", true},
+      {"-s", false},  // a run needs both folders
+      {"-s /src", false},
+      {"-s /src \"\"", false},  // an empty quoted Target is still missing
+      {"-s /src /dst", true},
+      {"-bi -d /a /b", false},  // either order
+      {"-d -bi /a /b", false},
+      {"-rr", false},  // value missing at the very end
+      {"-rr   ", false},
+      {"-rr -1", false},
+      {"-rr 0", true},
+      {"-rl", false},
+      {"-rl x", false},
+      {"-x", false},
+      {"-", false},
+      {"--q", false},  // an empty name between the two dashes
+      {"-q-s /a /b", true},
+      {"-m-q", true},  // joined switches at the very end
+      {"-r", false},
+      {"-r \"/a b/r.txt\"x", false},
+      {"-r \"/a b/r.txt\" -q", true},
+      {"\"/a\"x /b", false},  // a quoted folder must be followed by a blank
+      {"/a /b /c /d", true},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Parse(c.args).valid, c.valid) << "[" << c.args << "]";
+}
+
+TEST_F(CommandLineTest, SwitchesSetTheirOptionsIgnoringCase) {
+  ASSERT_TRUE(Parse("-Q -S -m -DS -qs -Xs -New -ns -C -NDL -ad -A /a /b").valid);
+  SyncOptions expected = base_;
+  expected.Quiet = expected.Start = expected.Minimized = expected.DisallowStop = true;
+  expected.QuickStart = expected.ExcludeSubfolders = expected.New = expected.NoSecurity = true;
+  expected.Case = expected.NoDaylight = expected.AllowDecryption = expected.Append = true;
+  expected.Source = "/a/";
+  expected.Target = "/b/";
+  EXPECT_EQ(options_, expected);
+}
+
+TEST_F(CommandLineTest, BidiAloneAlsoSetsNewAndTheFaultKeepsEarlierSettings) {
+  ASSERT_TRUE(Parse("-bi").valid);
+  EXPECT_TRUE(options_.Bidi);
+  EXPECT_TRUE(options_.New);
+
+  ASSERT_FALSE(Parse("-d -q -bi -m").valid);
+  EXPECT_TRUE(options_.Delete);
+  EXPECT_TRUE(options_.Bidi);
+  EXPECT_TRUE(options_.Quiet);
+  EXPECT_FALSE(options_.Minimized);  // not read after the fault
+}
+
+TEST_F(CommandLineTest, NumbersAreRoundedHalfToEvenWithinThe32BitRange) {
+  struct Case {
+    const char* token;
+    bool valid;
+    int32_t value;
+  };
+  const Case cases[] = {
+      {"0", true, 0},
+      {"1000", true, 1000},
+      {"2147483647", true, 2147483647},
+      {"2147483648", false, 0},
+      {"99999999999999999999999", false, 0},
+      {"2147483647.4", true, 2147483647},
+      {"2147483646.5", true, 2147483646},
+      {"2147483647.5", false, 0},  // rounds beyond the range
+      {"2.5", true, 2},
+      {"3.5", true, 4},
+      {"2.51", true, 3},
+      {"2.500001", true, 3},
+      {"0.5", true, 0},
+      {".5", true, 0},
+      {"7.", true, 7},
+      {"+7", true, 7},
+      {"-0.4", true, 0},  // rounds to 0, which is not negative
+      {"-0.5", true, 0},
+      {"-0.6", false, 0},
+      {"-2147483648", false, 0},
+      {"", false, 0},
+      {".", false, 0},
+      {"1e3", false, 0},
+      {"12abc", false, 0},
+      {"0x10", false, 0},
+      {"1,000", false, 0},
+  };
+  for (const Case& c : cases) {
+    for (const char* name : {"-rr ", "-rl "}) {
+      const std::string args = std::string(name) + c.token;
+      const ParseResult result = Parse(args);
+      EXPECT_EQ(result.valid, c.valid) << args;
+      if (!c.valid || !result.valid) continue;
+      const int32_t got = name[2] == 'r' ? options_.Restriction : options_.ReportLevel;
+      EXPECT_EQ(got, c.value) << args;
+    }
+  }
+}
+
+TEST_F(CommandLineTest, ReportPathsQuotedBareAndPlacedInTheStateFolder) {
+  struct Case {
+    const char* args;
+    const char* report;
+  };
+  const Case cases[] = {
+      {"-r report.txt", "/home/u/.local/state/twinmere/report.txt"},
+      {"-r \"my report.txt\"", "/home/u/.local/state/twinmere/my report.txt"},
+      {"-r /var/log/r.txt", "/var/log/r.txt"},
+      {"-r logs/r.txt", "logs/r.txt"},                     // relative, kept as written
+      {"-r \"  /my docs/r.txt  \" -q", "/my docs/r.txt"},  // trimmed inside the quotes
+      {"-r \"/no/closing", ""},
+      {"-r/tmp/r.txt", "/tmp/r.txt"},                     // "/" ends the name and starts the path
+      {"-r a\"b", "/home/u/.local/state/twinmere/a\"b"},  // no escapes, no quoting mid-token
+      {"-r $HOME/r.txt", "$HOME/r.txt"},                  // nothing is expanded
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(Parse(c.args).valid) << c.args;
+    EXPECT_EQ(options_.Report, c.report) << c.args;
+  }
+
+  context_.state_folder.clear();
+  ASSERT_TRUE(Parse("-r report.txt").valid);
+  EXPECT_EQ(options_.Report, "report.txt");
+}
+
+TEST_F(CommandLineTest, ViewReportFlagFollowsTheLastReportSwitch) {
+  EXPECT_FALSE(Parse("-q").view_report_enabled.has_value());
+  EXPECT_EQ(Parse("-r /x.txt").view_report_enabled, true);
+  EXPECT_EQ(Parse("-r /x.txt -r \"\"").view_report_enabled, false);
+}
+
+TEST_F(CommandLineTest, FoldersAreQuotedOrBareGetASeparatorAndStoredNames) {
+  struct Case {
+    const char* args;
+    const char* source;
+    const char* target;
+  };
+  const Case cases[] = {
+      {"\"/my data/\" /backup", "/my data/", "/backup/"},
+      {"\" /my data \"   \"/a b\"", "/my data/", "/a b/"},
+      {"/a", "/a/", ""},
+      {"/a/ /b/ /ignored", "/a/", "/b/"},
+      {"/a -s", "/a/", "-s/"},  // a folder ends the switch list
+      {"\"/open", "", ""},
+      {"\"\" /b", "", "/b/"},
+      {"/a \"/b\"junk", "/a/", "/b/"},  // whatever follows the Target is ignored
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(Parse(c.args).valid) << c.args;
+    EXPECT_EQ(options_.Source, c.source) << c.args;
+    EXPECT_EQ(options_.Target, c.target) << c.args;
+    EXPECT_FALSE(options_.Start) << c.args;
+  }
+}
+
+TEST_F(CommandLineTest, FoldersTakeTheLetterCaseStoredOnDisk) {
+  FakeLookupFs insensitive(FakeLookupFs::Case::Insensitive);
+  insensitive.AddFolder("/Media/Photos");
+  CommandLineContext context{insensitive, kState, kSettingsLevel};
+  SyncOptions options;
+  ASSERT_TRUE(ParseCommandLine("/media/PHOTOS /MEDIA/new/sub", options, context).valid);
+  EXPECT_EQ(options.Source, "/Media/Photos/");
+  EXPECT_EQ(options.Target, "/Media/new/sub/");
+}
+
+TEST_F(CommandLineTest, EmptyCommandLineFoldersStayAsTheyWere) {
+  base_.Source = "/kept/";
+  ASSERT_TRUE(Parse("-q").valid);
+  EXPECT_EQ(options_.Source, "/kept/");
+}
+
+TEST(StartupCommandLine, DefaultReportOnlyForACompletelyEmptyLine) {
+  FakeLookupFs fs;
+  const CommandLineContext context{fs, kState, kDefaultReportLevel};
+  SyncOptions options;
+  ReadStartupCommandLine("", "/logs/default.txt", context, options);
+  EXPECT_EQ(options.Report, "/logs/default.txt");
+  EXPECT_TRUE(options.Append);
+
+  const CommandLineContext settings_level{fs, kState, 99};
+  SyncOptions level;
+  ReadStartupCommandLine("-q", "", settings_level, level);
+  EXPECT_EQ(level.ReportLevel, 99);
+  ReadStartupCommandLine("-rl 7", "", settings_level, level);
+  EXPECT_EQ(level.ReportLevel, 7);
+
+  for (const char* args : {" ", "-q", "/a"}) {
+    SyncOptions other;
+    EXPECT_TRUE(ReadStartupCommandLine(args, "/logs/default.txt", context, other).valid);
+    EXPECT_EQ(other.Report, "") << args;
+    EXPECT_FALSE(other.Append) << args;
+  }
+}
+
+TEST(StartupCommandLine, InvalidLineGivesMessageExitCodeAndNeitherRunsNorExits) {
+  FakeLookupFs fs;
+  const CommandLineContext context{fs, kState, kDefaultReportLevel};
+  SyncOptions options;
+  const StartupCommandLine startup =
+      ReadStartupCommandLine("-s -q -m -zz /a /b", "", context, options);
+  EXPECT_FALSE(startup.valid);
+  EXPECT_EQ(startup.exit_code, kExitInvalidCommandLine);
+  EXPECT_EQ(startup.error_line, "Invalid command line: \"-s -q -m -zz /a /b\"");
+  EXPECT_FALSE(options.Start);
+  EXPECT_FALSE(options.Quiet);
+  EXPECT_TRUE(options.Minimized);
+
+  SyncOptions valid;
+  const StartupCommandLine ok = ReadStartupCommandLine("-s -q /a /b", "", context, valid);
+  EXPECT_EQ(ok.exit_code, 0);
+  EXPECT_TRUE(ok.error_line.empty());
+  EXPECT_TRUE(valid.Start);
+}
+
+TEST(JoinArguments, QuotesArgumentsWithBlanksAndEmptyOnesSkippingTheProgram) {
+  const char* argv[] = {"/usr/bin/twinmere", "-r", "/my docs/r.txt", "", "/b", nullptr};
+  EXPECT_EQ(JoinArguments(5, argv), "-r \"/my docs/r.txt\" \"\" /b");
+  EXPECT_EQ(JoinArguments(1, argv), "");
+}
+
+TEST(BuildCommandLine, WritesPiecesInTheFixedOrder) {
+  SyncOptions all;
+  all.Start = all.Quiet = all.Minimized = all.DisallowStop = all.QuickStart = true;
+  all.ExcludeSubfolders = all.Delete = all.Bidi = all.New = all.NoSecurity = true;
+  all.Case = all.NoDaylight = all.AllowDecryption = all.Append = true;
+  all.Report = "/my docs/r.txt";
+  all.Restriction = 500;
+  all.ReportLevel = 7;
+  EXPECT_EQ(BuildCommandLine(all, 215),
+            " -s -q -m -ds -qs -xs -bi -ns -c -ndl -ad -r \"/my docs/r.txt\" -a -rr 500 -rl 7");
+
+  SyncOptions some;
+  some.Delete = some.New = true;
+  some.Restriction = -3;  // never written unless above 0
+  some.ReportLevel = 215;
+  EXPECT_EQ(BuildCommandLine(some, 215), " -d -new");
+  EXPECT_EQ(BuildCommandLine(SyncOptions{}, 215), "");
+}
+
+TEST(BuildCommandLine, LauncherLineQuotesPathsWithBlanksAndKeepsFolderPositions) {
+  SyncOptions options;
+  options.Start = true;
+  options.Source = "/my data/";
+  options.Target = "/backup/";
+  EXPECT_EQ(BuildLauncherCommandLine("/opt/my apps/twinmere", options, 215),
+            "\"/opt/my apps/twinmere\" -s \"/my data/\" /backup/");
+
+  options.Start = false;
+  options.Source.clear();
+  EXPECT_EQ(BuildArguments(options, 215), " \"\" /backup/");
+  options.Source = "-odd/";
+  options.Target = "-r\"x/";  // the switch list is over: no quotes needed
+  EXPECT_EQ(BuildArguments(options, 215), " \"-odd/\" -r\"x/");
+}
+
+// Random option records survive BuildArguments followed by ParseCommandLine,
+// apart from the two documented exceptions.
+TEST_F(CommandLineTest, RandomRecordsSurviveBuildThenParse) {
+  std::mt19937 random(20241206);
+  const std::vector<std::string> reports = {
+      "",       "r.txt",     "my report.txt", "/var/log/r.txt", "/my docs/a b.txt",
+      "logs/x", "-dash.txt", "/a\"b"};
+  const std::vector<std::string> folders = {"",     "/a/", "/my data/",  "/x/y z/",  "-dash/",
+                                            "rel/", "/",   "/\xff\xfe/", "/q\"uote/"};
+  auto coin = [&] { return random() % 2 == 1; };
+  for (int i = 0; i < 3000; ++i) {
+    SyncOptions record;
+    record.ExcludeSubfolders = coin();
+    record.Bidi = coin();
+    record.Delete = coin();
+    record.New = coin();
+    record.Case = coin();
+    record.NoDaylight = coin();
+    record.NoSecurity = coin();
+    record.AllowDecryption = coin();
+    record.Minimized = coin();
+    record.Quiet = coin();
+    record.QuickStart = coin();
+    record.DisallowStop = coin();
+    record.Append = coin();
+    record.Report = reports[random() % reports.size()];
+    record.Source = folders[random() % folders.size()];
+    record.Target = folders[random() % folders.size()];
+    record.Start = coin() && !record.Source.empty() && !record.Target.empty();
+    record.Restriction = coin() ? 0 : static_cast<int32_t>(random() % 0x80000000u);
+    record.ReportLevel = coin() ? kSettingsLevel : static_cast<int32_t>(random() % 0x80000000u);
+
+    const std::string args = BuildArguments(record, kSettingsLevel);
+    const ParseResult result = Parse(args);
+    ASSERT_TRUE(result.valid) << args;
+
+    SyncOptions expected = record;
+    if (expected.Bidi) {
+      expected.Delete = false;
+      expected.New = true;
+    }
+    expected.Report = QualifyName(record.Report, kState);
+    EXPECT_EQ(options_, expected) << args;
+  }
+}
+
+}  // namespace
+}  // namespace twinmere

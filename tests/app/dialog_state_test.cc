@@ -1,0 +1,117 @@
+#include "app/dialog_state.h"
+
+#include <gtest/gtest.h>
+
+namespace twinmere {
+namespace {
+
+constexpr char kState[] = "/state/twinmere";
+constexpr int32_t kLevel = 31;
+
+OptionsDialogState Read(const std::string& args) {
+  return ReadCommandLineIntoDialog(args, kState, kLevel);
+}
+
+TEST(ReadCommandLineIntoDialog, EmptyLineGivesTheClearedDialog) {
+  const OptionsDialogState state = Read("");
+  OptionsDialogState expected;
+  expected.ReportLevel = kLevel;
+  expected.chkAppend.enabled = false;  // no report file
+  expected.chkRestrict.enabled = false;
+  EXPECT_EQ(state, expected);
+  EXPECT_EQ(state.txtRestrict, "500");
+  EXPECT_FALSE(state.txtRestrictEnabled);
+}
+
+TEST(ReadCommandLineIntoDialog, SkipsWhatTheStrictReaderRefuses) {
+  struct Case {
+    const char* args;
+    bool quiet;
+    const char* source;
+  };
+  const Case cases[] = {
+      {"-x -q /a", true, "/a/"},                         // unknown switch
+      {"-q -rr", true, ""},                              // missing value
+      {"-q -rl", true, ""},        {"-s -q", true, ""},  // start without folders
+      {"-q-zz-s /a", true, "/a/"},
+  };
+  for (const Case& c : cases) {
+    const OptionsDialogState state = Read(c.args);
+    EXPECT_EQ(state.chkQuiet.checked, c.quiet) << c.args;
+    EXPECT_EQ(state.txtSource, c.source) << c.args;
+  }
+  EXPECT_TRUE(Read("-s").chkStart.checked);
+}
+
+TEST(ReadCommandLineIntoDialog, BidiWinsOverDeleteInEitherOrder) {
+  for (const char* args : {"-bi -d", "-d -bi"}) {
+    const OptionsDialogState state = Read(args);
+    EXPECT_TRUE(state.chkBidi.checked) << args;
+    EXPECT_FALSE(state.chkDelete.checked) << args;
+    EXPECT_TRUE(state.chkNew.checked) << args;
+    EXPECT_FALSE(state.chkDelete.enabled) << args;
+    EXPECT_FALSE(state.chkNew.enabled) << args;
+  }
+  const OptionsDialogState plain = Read("-d");
+  EXPECT_TRUE(plain.chkDelete.checked);
+  EXPECT_TRUE(plain.chkDelete.enabled);
+}
+
+TEST(ReadCommandLineIntoDialog, RestrictionTextAndBox) {
+  struct Case {
+    const char* args;
+    const char* text;
+    bool checked;
+    bool text_enabled;
+  };
+  const Case cases[] = {
+      {"-r /r.txt -rr 12", "12", true, true},
+      {"-r /r.txt -rr 0", "0", false, false},
+      {"-r /r.txt -rr abc", "abc", false, false},
+      {"-r /r.txt -rr 0.4", "0.4", true, true},
+      {"-r /r.txt -rr -5", "-5", false, false},
+      {"-r /r.txt -rr 7kb", "7kb", true, true},  // leading numeric value
+      {"-rr 12", "12", true, false},             // no report: the box is disabled
+  };
+  for (const Case& c : cases) {
+    const OptionsDialogState state = Read(c.args);
+    EXPECT_EQ(state.txtRestrict, c.text) << c.args;
+    EXPECT_EQ(state.chkRestrict.checked, c.checked) << c.args;
+    EXPECT_EQ(state.txtRestrictEnabled, c.text_enabled) << c.args;
+  }
+}
+
+TEST(ReadCommandLineIntoDialog, ReportLevelValues) {
+  EXPECT_EQ(Read("-rl 9").ReportLevel, 9);
+  EXPECT_EQ(Read("-rl 2.5").ReportLevel, 2);
+  EXPECT_EQ(Read("-rl abc").ReportLevel, kLevel);
+  EXPECT_EQ(Read("-rl 9 -rl abc").ReportLevel, 9);      // unconvertible: left as it was
+  EXPECT_EQ(Read("-rl 9 -rl -3").ReportLevel, kLevel);  // negative: the default
+  EXPECT_EQ(Read("-rl 9 -rl 99999999999").ReportLevel, 9);
+}
+
+TEST(ReadCommandLineIntoDialog, BadQuoteEndsTheReadingKeepingEarlierItems) {
+  const OptionsDialogState report = Read("-q -r \"/a b\"x -m /src /dst");
+  EXPECT_TRUE(report.chkQuiet.checked);
+  EXPECT_EQ(report.txtReport, "");
+  EXPECT_FALSE(report.chkMinimized.checked);
+  EXPECT_EQ(report.txtSource, "");
+
+  const OptionsDialogState folder = Read("-q \"/a b\"x /dst");
+  EXPECT_TRUE(folder.chkQuiet.checked);
+  EXPECT_EQ(folder.txtSource, "");
+  EXPECT_EQ(folder.txtTarget, "");
+}
+
+TEST(ReadCommandLineIntoDialog, ReportAndFoldersAsWrittenWithSeparators) {
+  const OptionsDialogState state = Read("-r r.txt -a \"/My Data\" /BACKUP/ /third");
+  EXPECT_EQ(state.txtReport, "/state/twinmere/r.txt");
+  EXPECT_TRUE(state.chkAppend.checked);
+  EXPECT_TRUE(state.chkAppend.enabled);
+  EXPECT_TRUE(state.reportLevelEnabled);
+  EXPECT_EQ(state.txtSource, "/My Data/");
+  EXPECT_EQ(state.txtTarget, "/BACKUP/");
+}
+
+}  // namespace
+}  // namespace twinmere

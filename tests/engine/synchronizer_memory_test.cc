@@ -1,0 +1,143 @@
+// Scenario tests on the in-memory file system, for what no file system here
+// shows: names that compare ignoring letter case, 8.3 aliases and their
+// clashes, injected failures.
+#include <gtest/gtest.h>
+
+#include "engine/engine_harness.h"
+#include "engine/synchronizer.h"
+#include "platform/memory_file_system.h"
+
+namespace twinmere {
+namespace {
+
+using testing::EngineHarness;
+
+constexpr FileTime kT0{1'700'000'000'000'000'000};
+
+class SynchronizerMemoryTest : public ::testing::Test {
+ protected:
+  SynchronizerMemoryTest()
+      : fs_(MemoryFileSystemOptions{.case_insensitive = true, .short_names = true}), run_(fs_) {
+    fs_.AddFolder("/src", 0755, kT0);
+    fs_.AddFolder("/dst", 0755, kT0);
+    run_.options.Source = "/src/";
+    run_.options.Target = "/dst/";
+  }
+
+  MemoryFileSystem fs_;
+  EngineHarness run_;
+};
+
+TEST_F(SynchronizerMemoryTest, CaseOnlyDifferenceRenamesTheTargetInsteadOfCopying) {
+  fs_.AddFile("/src/Readme.TXT", "same", kT0);
+  fs_.AddFile("/dst/README.txt", "same", kT0);
+  run_.options.Case = true;
+
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+
+  EXPECT_EQ(fs_.Names("/dst"), std::vector<std::string>{"Readme.TXT"});
+  EXPECT_EQ(fs_.BytesCopied(), 0u);
+  EXPECT_TRUE(run_.HasAction(testing::kFileNameCase, "/dst/Readme.TXT")) << run_.AllLines();
+  EXPECT_EQ(run_.Counters().FileCaseInTarget, 1);
+}
+
+TEST_F(SynchronizerMemoryTest, CaseDifferenceIsIgnoredWithoutTheCaseOptionOrWithOnlyNewer) {
+  for (const bool newer_only : {false, true}) {
+    MemoryFileSystem fs(MemoryFileSystemOptions{.case_insensitive = true});
+    fs.AddFile("/src/Readme.TXT", "same", kT0);
+    fs.AddFile("/dst/README.txt", "same", kT0);
+    EngineHarness run(fs);
+    run.options.Source = "/src/";
+    run.options.Target = "/dst/";
+    run.options.Case = newer_only;  // Case on only matters without New
+    run.options.New = newer_only;
+    EXPECT_EQ(run.Run(), 0);
+    EXPECT_EQ(fs.Names("/dst"), std::vector<std::string>{"README.txt"});
+  }
+}
+
+TEST_F(SynchronizerMemoryTest, CopyOverADifferentlyCasedTargetAlsoFixesTheCase) {
+  fs_.AddFile("/src/Data.bin", "new contents", FileTime{kT0.ns + 100'000'000'000});
+  fs_.AddFile("/dst/DATA.BIN", "old", kT0);
+  run_.options.Case = true;
+
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+  EXPECT_EQ(fs_.Names("/dst"), std::vector<std::string>{"Data.bin"});
+  EXPECT_EQ(fs_.ReadContents("/dst/Data.bin"), "new contents");
+}
+
+// A Source file is named like the alias of another Target file: that file
+// gets a new alias first (its line names it), then the Source file is copied.
+TEST_F(SynchronizerMemoryTest, ShortNameClashIsReleasedBeforeTheCopy) {
+  struct Case {
+    std::string occupant;  // long name of the Target file whose alias is taken
+    std::string alias;     // its alias, which the Source file is called
+  };
+  const Case cases[] = {
+      {"LongFileName.txt", "LONGFI~1.TXT"},
+      // The same length as the alias: told apart by the name, not by its length.
+      {"abcd+efg.txt", "ABCD_E~1.TXT"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.occupant);
+    MemoryFileSystem fs(MemoryFileSystemOptions{.case_insensitive = true, .short_names = true});
+    fs.AddFolder("/src", 0755, kT0);
+    fs.AddFile("/dst/" + c.occupant, "occupant", kT0);
+    fs.AddFile("/src/" + c.alias, "source file", kT0);
+    ItemInfo before;
+    ASSERT_EQ(fs.Lookup("/dst/" + c.occupant, before), 0);
+    ASSERT_EQ(before.short_name, c.alias);
+    EngineHarness run(fs);
+    run.options.Source = "/src/";
+    run.options.Target = "/dst/";
+
+    EXPECT_EQ(run.Run(), 0) << run.AllLines();
+
+    EXPECT_EQ(fs.ReadContents("/dst/" + c.occupant), "occupant");
+    ItemInfo copied;
+    ASSERT_EQ(fs.Lookup("/dst/" + c.alias, copied), 0);
+    EXPECT_EQ(copied.name, c.alias);
+    EXPECT_EQ(fs.ReadContents("/dst/" + c.alias), "source file");
+    EXPECT_TRUE(run.HasAction(testing::kFileShortName, "/dst/" + c.occupant)) << run.AllLines();
+    EXPECT_TRUE(run.HasAction(testing::kCopied, "/dst/" + c.alias));
+    EXPECT_EQ(run.Counters().ShortFileNamesInTarget, 1);
+  }
+}
+
+TEST_F(SynchronizerMemoryTest, FailedActionIsOneErrorLineAndTheRunGoesOn) {
+  fs_.AddFile("/src/a.txt", "a", kT0);
+  fs_.AddFile("/src/b.txt", "b", kT0);
+  fs_.FailNext(MemoryOp::CopyFile, EACCES, "", 1);
+
+  EXPECT_EQ(run_.Run(), 4);
+  EXPECT_EQ(run_.Counters().ErrorCount, 1);
+  EXPECT_EQ(run_.Counters().FilesCopiedToTarget, 1);
+  EXPECT_EQ(run_.LinesStartingWith("Error 13 copying \"/dst/").size(), 1u) << run_.AllLines();
+}
+
+TEST_F(SynchronizerMemoryTest, InaccessibleCounterpartIsReportedOnceAndLeftAlone) {
+  fs_.AddFile("/src/a.txt", "a", kT0);
+  fs_.AddFile("/dst/a.txt", "different", kT0);
+  run_.options.QuickStart = true;  // one walk, one lookup
+  fs_.FailNext(MemoryOp::Lookup, EIO, "/dst/a.txt", 1);
+
+  EXPECT_EQ(run_.Run(), 4);
+  EXPECT_EQ(run_.LinesStartingWith("Error 5 accessing \"/dst/a.txt\"").size(), 1u)
+      << run_.AllLines();
+  EXPECT_EQ(fs_.ReadContents("/dst/a.txt"), "different");
+}
+
+TEST_F(SynchronizerMemoryTest, StoppedCopyLeavesNoErrorLine) {
+  fs_.AddFile("/src/big.bin", std::string(3 << 20, 'x'), kT0);
+  run_.host.on_status = [&](std::string_view text) {
+    if (text == "Copying to Target ...   ") run_.session.StopRequested = 1;
+  };
+
+  EXPECT_EQ(run_.Run(), 1) << run_.AllLines();
+  EXPECT_EQ(run_.Counters().ErrorCount, 0);
+  EXPECT_FALSE(fs_.Exists("/dst/big.bin"));
+  EXPECT_TRUE(run_.HasLine("Synchronization stopped."));
+}
+
+}  // namespace
+}  // namespace twinmere

@@ -1,0 +1,578 @@
+// Scenario tests: whole runs on real folders in a temporary directory, each
+// checking the files on disk, the lines shown and the exit code.
+#include "engine/synchronizer.h"
+
+#include <acl/libacl.h>
+#include <gtest/gtest.h>
+#include <sys/acl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "engine/engine_harness.h"
+#include "support/temp_tree.h"
+
+namespace twinmere {
+namespace {
+
+using testing::EngineHarness;
+using testing::TempTree;
+
+constexpr int64_t kT0 = 1'700'000'000;  // a fixed modification time, in seconds
+
+class SynchronizerTest : public ::testing::Test {
+ protected:
+  SynchronizerTest() : fs_(CreatePlatformFileSystem()), run_(*fs_) {
+    tree_.MakeFolder("src");
+    tree_.MakeFolder("dst");
+    run_.options.Source = tree_.Folder("src");
+    run_.options.Target = tree_.Folder("dst");
+  }
+
+  // A file with contents and modification time kT0 + seconds.
+  void Put(const std::string& rel, const std::string& contents, int64_t seconds = 0,
+           int64_t ns = 0) {
+    tree_.WriteFile(rel, contents);
+    tree_.SetTime(rel, kT0 + seconds, ns);
+  }
+  std::string Src(const std::string& rel) const { return tree_.Path("src/" + rel); }
+  std::string Dst(const std::string& rel) const { return tree_.Path("dst/" + rel); }
+
+  TempTree tree_;
+  std::unique_ptr<FileSystem> fs_;
+  EngineHarness run_;
+};
+
+TEST_F(SynchronizerTest, OneWayRunCopiesNewAndDifferentFilesAndLeavesExtraItems) {
+  Put("src/new.txt", "new");
+  Put("src/changed.txt", "fresh contents", 100);
+  Put("dst/changed.txt", "old", 0);
+  Put("src/same.txt", "same");
+  Put("dst/same.txt", "same");
+  Put("src/sub/deep.txt", "deep");
+  Put("dst/extra.txt", "extra");
+
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+
+  EXPECT_EQ(tree_.ReadFile("dst/new.txt"), "new");
+  EXPECT_EQ(tree_.ReadFile("dst/changed.txt"), "fresh contents");
+  EXPECT_EQ(tree_.ReadFile("dst/sub/deep.txt"), "deep");
+  EXPECT_TRUE(tree_.Exists("dst/extra.txt"));
+  EXPECT_TRUE(run_.HasAction(testing::kCopied, Dst("new.txt"))) << run_.AllLines();
+  EXPECT_TRUE(run_.HasAction(testing::kReplaced, Dst("changed.txt")));
+  EXPECT_TRUE(run_.HasAction(testing::kCreatedFolder, Dst("sub")));
+  EXPECT_TRUE(
+      run_.LinesStartingWith(std::string(testing::kReplaced) + "\t\"" + Dst("same.txt")).empty());
+  EXPECT_TRUE(run_.HasLine("Synchronization completed."));
+  EXPECT_EQ(run_.Counters().FilesCopiedToTarget, 2);
+  EXPECT_EQ(run_.Counters().FilesReplacedInTarget, 1);
+  EXPECT_EQ(run_.Counters().FoldersCreatedInTarget, 1);
+
+  const auto& host = run_.host;
+  EXPECT_EQ(host.running_calls, 1);
+  EXPECT_EQ(host.idle_calls, 1);
+  EXPECT_FALSE(host.closed_with.has_value());
+  EXPECT_TRUE(host.SawStatus("Exploring Source files ...   "));
+  EXPECT_FALSE(host.SawStatus("Exploring Target files ...   "));
+  EXPECT_TRUE(host.SawStatus("Searching files to copy to Target ...   "));
+  EXPECT_TRUE(host.SawStatus("Copying to Target ...   "));
+  EXPECT_EQ(host.statuses.back(), "Completed.");
+  EXPECT_TRUE(host.last_percent_mode);
+  EXPECT_FALSE(run_.session.Running);
+  EXPECT_EQ(run_.session.WorkDone, 0);  // back to idle
+}
+
+TEST_F(SynchronizerTest, RunsThatCannotBeginSetTheirExitCodeAndLine) {
+  tree_.MakeFolder("src/inner");
+  tree_.MakeFolder("Data");
+  tree_.MakeFolder("Data2");
+  tree_.MakeLink("link-to-src", tree_.Path("src"));
+  tree_.WriteFile("plain-file", "x");
+  const std::string nested_line =
+      "Source Path and Target Path are the same or included one into other.";
+  struct Case {
+    std::string name, source, target, line;
+    int code;
+  };
+  const std::vector<Case> cases = {
+      {"no source", "", tree_.Folder("dst"), "Source Path not set.", 18},
+      {"no target", tree_.Folder("src"), "", "Target Path not set.", 19},
+      {"missing source", tree_.Folder("nowhere"), tree_.Folder("dst"),
+       "Invalid Source Path: \"" + tree_.Folder("nowhere") + "\".", 20},
+      {"target under a file", tree_.Folder("src"), tree_.Folder("plain-file/t"),
+       "Invalid Target Path: \"" + tree_.Folder("plain-file/t") + "\".", 21},
+      {"same folder", tree_.Folder("src"), tree_.Folder("src"), nested_line, 22},
+      {"target inside source", tree_.Folder("src"), tree_.Folder("src/inner"), nested_line, 22},
+      {"source inside target", tree_.Folder("src/inner"), tree_.Folder("src"), nested_line, 22},
+      {"same through a link", tree_.Folder("link-to-src"), tree_.Folder("src"), nested_line, 22},
+      {"missing target inside source", tree_.Folder("src"), tree_.Folder("src/new/deeper"),
+       nested_line, 22},
+      {"spelled with dot-dot", tree_.Folder("src"), tree_.Path("dst") + "/../src/inner/",
+       nested_line, 22},
+  };
+  for (const bool quiet : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name + (quiet ? " (quiet)" : ""));
+      EngineHarness run(*fs_);
+      run.options.Source = c.source;
+      run.options.Target = c.target;
+      run.options.Quiet = quiet;
+      EXPECT_EQ(run.Run(), c.code);
+      EXPECT_TRUE(run.HasLine(c.line)) << run.AllLines();
+      EXPECT_EQ(run.host.running_calls, 0);
+      EXPECT_FALSE(run.session.Running);
+      if (quiet) {
+        EXPECT_EQ(run.host.closed_with, c.code);
+      } else {
+        EXPECT_FALSE(run.host.closed_with.has_value());
+      }
+    }
+  }
+  EXPECT_FALSE(tree_.Exists("src/new"));  // refused before anything was created
+
+  // A sibling whose name merely begins like the other is not nested.
+  EngineHarness sibling(*fs_);
+  sibling.options.Source = tree_.Folder("Data");
+  sibling.options.Target = tree_.Folder("Data2");
+  EXPECT_EQ(sibling.Run(), 0) << sibling.AllLines();
+}
+
+TEST_F(SynchronizerTest, FoldersGivenThroughLinksAreTakenAsWritten) {
+  Put("src/sub/a.txt", "a");
+  tree_.MakeLink("to-src", tree_.Path("src"));
+  tree_.MakeLink("to-dst", "dst");
+  run_.options.Source = tree_.Folder("to-src");
+  run_.options.Target = tree_.Folder("to-dst");
+
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+  EXPECT_EQ(tree_.ReadFile("dst/sub/a.txt"), "a");
+  EXPECT_EQ(tree_.ReadLink("to-dst"), "dst");
+}
+
+TEST_F(SynchronizerTest, NothingIsWrittenThroughALinkInTheTargetTree) {
+  Put("src/sub/a.txt", "a");
+  tree_.MakeFolder("outside");
+  tree_.MakeLink("dst/sub", tree_.Path("outside"));
+
+  EXPECT_EQ(run_.Run(), 4) << run_.AllLines();
+  EXPECT_TRUE(tree_.List("outside").empty());
+  EXPECT_EQ(run_.Counters().ErrorCount, 1);  // the folder against the link, nothing inside
+
+  EngineHarness with_delete(*fs_);
+  with_delete.options = run_.options;
+  with_delete.options.Delete = true;
+  EXPECT_EQ(with_delete.Run(), 0) << with_delete.AllLines();
+  EXPECT_TRUE(tree_.List("outside").empty());
+  EXPECT_EQ(tree_.ReadFile("dst/sub/a.txt"), "a");  // the link gave way to a real folder
+}
+
+TEST_F(SynchronizerTest, MissingTargetIsCreatedWithItsParents) {
+  Put("src/a.txt", "a");
+  run_.options.Target = tree_.Folder("out/one/two");
+  run_.options.Quiet = true;
+
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+
+  EXPECT_EQ(tree_.ReadFile("out/one/two/a.txt"), "a");
+  for (const char* folder : {"out", "out/one", "out/one/two"}) {
+    EXPECT_TRUE(run_.HasAction(testing::kCreatedFolder, tree_.Path(folder))) << folder;
+  }
+  EXPECT_EQ(run_.host.closed_with, 0);  // automatic exit after a completed run
+  EXPECT_EQ(run_.host.idle_calls, 0);
+}
+
+TEST_F(SynchronizerTest, QuickStartSkipsExploringAndCountsBytes) {
+  Put("src/a.txt", std::string(25000, 'a'));
+  run_.options.QuickStart = true;
+  run_.options.Delete = true;
+
+  EXPECT_EQ(run_.Run(), 0);
+
+  EXPECT_FALSE(run_.host.SawStatus("Exploring Source files ...   "));
+  EXPECT_FALSE(run_.host.SawStatus("Exploring Target files ...   "));
+  EXPECT_TRUE(run_.host.SawStatus("Searching files to delete ...   "));
+  EXPECT_EQ(run_.host.last_progress_text, "0 bytes processed");
+  EXPECT_FALSE(run_.host.last_percent_mode);
+  EXPECT_EQ(tree_.ReadFile("dst/a.txt").size(), 25000u);
+}
+
+TEST_F(SynchronizerTest, BidirectionalRunCopiesNewerAndMissingBothWays) {
+  Put("src/only-src.txt", "s");
+  Put("dst/only-dst.txt", "d");
+  Put("src/both.txt", "older", 0);
+  Put("dst/both.txt", "newer on target", 100);
+  Put("src/mine.txt", "newer on source", 100);
+  Put("dst/mine.txt", "older", 0);
+  run_.options.Bidi = true;
+  run_.options.New = true;
+
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+
+  EXPECT_EQ(tree_.ReadFile("dst/only-src.txt"), "s");
+  EXPECT_EQ(tree_.ReadFile("src/only-dst.txt"), "d");
+  EXPECT_EQ(tree_.ReadFile("src/both.txt"), "newer on target");
+  EXPECT_EQ(tree_.ReadFile("dst/mine.txt"), "newer on source");
+  EXPECT_TRUE(run_.HasAction(testing::kCopied, Src("only-dst.txt")));
+  EXPECT_TRUE(run_.HasAction(testing::kReplaced, Src("both.txt")));
+  const SessionCounters& c = run_.Counters();
+  EXPECT_EQ(c.FilesCopiedToTarget, 1);
+  EXPECT_EQ(c.FilesReplacedInTarget, 1);
+  EXPECT_EQ(c.FilesCopiedToSource, 1);
+  EXPECT_EQ(c.FilesReplacedInSource, 1);
+  EXPECT_TRUE(run_.host.SawStatus("Exploring Target files ...   "));
+  EXPECT_TRUE(run_.host.SawStatus("Searching files to copy to Source ...   "));
+}
+
+TEST_F(SynchronizerTest, BidirectionalRunNeverDeletesEvenWithDeleteSet) {
+  Put("dst/only-dst.txt", "d");
+  run_.options.Bidi = run_.options.New = run_.options.Delete = true;
+
+  EXPECT_EQ(run_.Run(), 0);
+
+  EXPECT_TRUE(tree_.Exists("dst/only-dst.txt"));
+  EXPECT_EQ(tree_.ReadFile("src/only-dst.txt"), "d");
+  EXPECT_FALSE(run_.host.SawStatus("Searching files to delete ...   "));
+}
+
+TEST_F(SynchronizerTest, DeleteRemovesExtraItemsContentsBeforeTheirFolder) {
+  Put("src/keep.txt", "k");
+  Put("dst/keep.txt", "k");
+  Put("dst/extra.txt", "12345");
+  Put("dst/gone/inner.txt", "i");
+  tree_.MakeFolder("dst/gone/empty");
+  run_.options.Delete = true;
+
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+
+  EXPECT_EQ(tree_.List("dst"), std::vector<std::string>{"keep.txt"});
+  EXPECT_TRUE(run_.HasAction(testing::kDeleted, Dst("extra.txt")));
+  EXPECT_TRUE(run_.HasAction(testing::kRemovedFolder, Dst("gone")));
+  const auto& lines = run_.display.lines;
+  const auto inner = std::find_if(lines.begin(), lines.end(), [&](const std::string& l) {
+    return l.find(Dst("gone/inner.txt")) != std::string::npos;
+  });
+  const auto folder = std::find_if(lines.begin(), lines.end(), [&](const std::string& l) {
+    return l.rfind(std::string(testing::kRemovedFolder) + "\t\"" + Dst("gone") + "\"", 0) == 0;
+  });
+  EXPECT_LT(inner, folder);
+  EXPECT_EQ(run_.Counters().FilesDeletedInTarget, 2);
+  EXPECT_EQ(run_.Counters().FoldersRemovedInTarget, 2);
+}
+
+TEST_F(SynchronizerTest, StopDuringCopyToTargetSkipsTheRestAndKeepsTheProgramOpen) {
+  for (int i = 0; i < 10; ++i) Put("src/f" + std::to_string(i) + ".txt", "x");
+  Put("dst/only-dst.txt", "d");
+  run_.options.Bidi = run_.options.New = true;
+  run_.options.Quiet = true;
+  run_.host.on_pump = [&] {
+    if (run_.Counters().FilesCopiedToTarget == 3) run_.session.StopRequested = 1;
+  };
+
+  EXPECT_EQ(run_.Run(), 1) << run_.AllLines();
+
+  EXPECT_TRUE(run_.HasLine("Synchronization stopped."));
+  EXPECT_FALSE(run_.host.SawStatus("Searching files to copy to Source ...   "));
+  EXPECT_FALSE(tree_.Exists("src/only-dst.txt"));
+  EXPECT_EQ(run_.Counters().FilesCopiedToTarget, 3);
+  EXPECT_FALSE(run_.host.closed_with.has_value());
+  EXPECT_EQ(run_.host.idle_calls, 1);
+  EXPECT_EQ(run_.host.statuses.back(), "Stopped.");
+  EXPECT_EQ(run_.session.StopRequested.load(), 0);
+}
+
+TEST_F(SynchronizerTest, TimeToleranceAndDaylightAllowance) {
+  struct Case {
+    int64_t seconds, ns;
+    bool no_daylight, copied;
+  };
+  const Case cases[] = {
+      // The bounds themselves are covered by CompareTimesTest.
+      {4, 0, false, false},
+      {4, 100, false, true},
+      {3600, 0, false, false},
+      {3600, 0, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.seconds) + "s " + std::to_string(c.ns) + "ns" +
+                 (c.no_daylight ? " NoDaylight" : ""));
+    TempTree tree;
+    tree.WriteFile("src/f.txt", "SOURCE");
+    tree.WriteFile("dst/f.txt", "TARGET");
+    const int64_t total = (kT0 + c.seconds) * 1'000'000'000 + c.ns;
+    tree.SetTime("src/f.txt", total / 1'000'000'000, total % 1'000'000'000);
+    tree.SetTime("dst/f.txt", kT0);
+    EngineHarness run(*fs_);
+    run.options.Source = tree.Folder("src");
+    run.options.Target = tree.Folder("dst");
+    run.options.NoDaylight = c.no_daylight;
+    EXPECT_EQ(run.Run(), 0);
+    EXPECT_EQ(tree.ReadFile("dst/f.txt"), c.copied ? "SOURCE" : "TARGET");
+  }
+}
+
+TEST_F(SynchronizerTest, OnlyNewerLeavesANewerTargetCompletelyAlone) {
+  Put("src/f.txt", "source, longer", 0);
+  Put("dst/f.txt", "target", 100);
+  tree_.SetMode("dst/f.txt", 0600);
+  run_.options.New = true;
+
+  EXPECT_EQ(run_.Run(), 0);
+  EXPECT_EQ(tree_.ReadFile("dst/f.txt"), "target");
+  struct stat st;
+  ASSERT_EQ(stat(Dst("f.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);  // not even the attributes
+
+  EngineHarness all(*fs_);
+  all.options = run_.options;
+  all.options.New = false;
+  EXPECT_EQ(all.Run(), 0);
+  EXPECT_EQ(tree_.ReadFile("dst/f.txt"), "source, longer");
+}
+
+TEST_F(SynchronizerTest, FolderAgainstFileWithoutDeleteIsOneError) {
+  Put("src/x/inside.txt", "i");
+  Put("dst/x", "a file");
+
+  EXPECT_EQ(run_.Run(), 4);
+
+  EXPECT_EQ(tree_.ReadFile("dst/x"), "a file");
+  EXPECT_EQ(run_.LinesStartingWith("Can't create folder because the file with this name already "
+                                   "exists: \"" +
+                                   Dst("x") + "\".")
+                .size(),
+            1u)
+      << run_.AllLines();
+  EXPECT_EQ(run_.Counters().ErrorCount, 1);
+}
+
+TEST_F(SynchronizerTest, FolderAgainstFileWithDeleteReplacesTheFile) {
+  Put("src/x/inside.txt", "i");
+  Put("dst/x", "a file");
+  run_.options.Delete = true;
+
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+
+  EXPECT_EQ(tree_.ReadFile("dst/x/inside.txt"), "i");
+  EXPECT_TRUE(run_.HasAction(testing::kDeleted, Dst("x")));
+  EXPECT_TRUE(run_.HasAction(testing::kCreatedFolder, Dst("x")));
+}
+
+TEST_F(SynchronizerTest, FileAgainstFolderWithDeleteRemovesTheFolderWithItsFiles) {
+  Put("src/x", "now a file");
+  Put("dst/x/a.txt", "a");
+  Put("dst/x/sub/b.txt", "b");
+
+  run_.options.Delete = true;
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+
+  EXPECT_EQ(tree_.ReadFile("dst/x"), "now a file");
+  EXPECT_TRUE(run_.HasAction(testing::kDeleted, Dst("x/a.txt")));
+  EXPECT_TRUE(run_.HasAction(testing::kDeleted, Dst("x/sub/b.txt")));
+  EXPECT_TRUE(run_.HasAction(testing::kRemovedFolder, Dst("x/sub")));
+  EXPECT_TRUE(run_.HasAction(testing::kRemovedFolder, Dst("x")));
+  EXPECT_TRUE(run_.HasAction(testing::kCopied, Dst("x")));
+}
+
+TEST_F(SynchronizerTest, FileAgainstFolderInTheBackwardPhaseIsAnErrorLine) {
+  Put("src/x/a.txt", "a", 0);
+  tree_.SetTime("src/x", kT0);
+  Put("dst/x", "newer file", 100);
+  run_.options.Bidi = run_.options.New = true;
+
+  EXPECT_EQ(run_.Run(), 4);
+  EXPECT_EQ(run_.LinesStartingWith("Can't copy file because the folder with this name already "
+                                   "exists: \"" +
+                                   Src("x") + "\".")
+                .size(),
+            1u)
+      << run_.AllLines();
+  EXPECT_TRUE(tree_.Exists("src/x/a.txt"));
+  EXPECT_EQ(run_.Counters().ErrorCount, 1);  // the folder's contents are passed over
+}
+
+TEST_F(SynchronizerTest, ExcludeSubfoldersProcessesOnlyTheTopFiles) {
+  Put("src/top.txt", "t");
+  Put("src/sub/deep.txt", "d");
+  tree_.MakeFolder("dst/old");
+  run_.options.ExcludeSubfolders = true;
+  run_.options.Delete = true;
+
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+  EXPECT_EQ(tree_.List("dst"), (std::vector<std::string>{"old", "top.txt"}));
+}
+
+TEST_F(SynchronizerTest, SmallerReplacementGivesANegativeSizeChange) {
+  Put("src/f.txt", "abc", 10);
+  Put("dst/f.txt", "abcdefgh", 0);
+
+  EXPECT_EQ(run_.Run(), 0);
+  EXPECT_EQ(run_.Counters().SizeChangeInTarget, -5);
+  EXPECT_EQ(run_.Counters().BytesReplacedInTarget, 3);
+}
+
+TEST_F(SynchronizerTest, AttributeOnlyDifferenceUpdatesTheModeWithoutCopying) {
+  Put("src/f.txt", "same");
+  Put("dst/f.txt", "same");
+  tree_.SetMode("src/f.txt", 0640);
+  tree_.SetMode("dst/f.txt", 0644);
+  struct stat before;
+  ASSERT_EQ(stat(Dst("f.txt").c_str(), &before), 0);
+
+  EXPECT_EQ(run_.Run(), 0);
+  struct stat after;
+  ASSERT_EQ(stat(Dst("f.txt").c_str(), &after), 0);
+  EXPECT_EQ(after.st_mode & 07777, 0640u);
+  EXPECT_EQ(after.st_ino, before.st_ino);  // same file, not a copy
+  EXPECT_TRUE(run_.HasAction(testing::kFileAttributes, Dst("f.txt")));
+}
+
+TEST_F(SynchronizerTest, LinkReplacesARegularFileOfTheSameNameAndSize) {
+  tree_.MakeLink("src/l", "abcd");
+  tree_.SetTime("src/l", kT0);
+  Put("dst/l", "abcd");  // same size as the link text, same time
+
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+  EXPECT_EQ(tree_.ReadLink("dst/l"), "abcd");
+}
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+TEST_F(SynchronizerTest, ReportInsideSourceIsNeverCopiedAsAnItemButCopiedAtTheEnd) {
+  Put("src/a.txt", "a");
+  run_.options.Report = Src("report.txt");
+
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+
+  const std::string report = ReadWhole(Src("report.txt"));
+  EXPECT_NE(report.find("Would be copied:   \t\"" + Dst("report.txt") + "\""), std::string::npos)
+      << report;
+  EXPECT_EQ(report.find(std::string(testing::kCopied) + "\t\"" + Dst("report.txt")),
+            std::string::npos);
+  EXPECT_EQ(ReadWhole(Dst("report.txt")), report);  // the finished report, copied out
+  EXPECT_EQ(tree_.ReadFile("dst/a.txt"), "a");
+}
+
+TEST_F(SynchronizerTest, ReportInsideTargetSurvivesDeleteAndIsNotCopiedBack) {
+  Put("src/a.txt", "a");
+  tree_.MakeFolder("dst/logs");
+  run_.options.Report = Dst("logs/report.txt");
+  run_.options.Delete = true;
+
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+
+  EXPECT_TRUE(tree_.Exists("dst/logs/report.txt"));
+  EXPECT_FALSE(tree_.Exists("src/logs"));
+  EXPECT_EQ(ReadWhole(Dst("logs/report.txt")).find("Would be"), std::string::npos);
+}
+
+TEST_F(SynchronizerTest, AppendedReportInTargetIsFirstBroughtUpToDateFromSource) {
+  Put("src/report.txt", "kept in source\n", 100);
+  Put("dst/report.txt", "stale\n", 0);
+  run_.options.Report = Dst("report.txt");
+  run_.options.Append = true;
+
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+
+  const std::string report = ReadWhole(Dst("report.txt"));
+  EXPECT_EQ(report.rfind("kept in source\n", 0), 0u) << report;
+  EXPECT_NE(report.find("Synchronization completed."), std::string::npos);
+  EXPECT_EQ(ReadWhole(Src("report.txt")), "kept in source\n");  // one-way: not copied back
+}
+
+// The ACL of a path as text ("" when it has none of that kind).
+std::string AclText(const std::string& path, acl_type_t type) {
+  acl_t acl = acl_get_file(path.c_str(), type);
+  if (acl == nullptr) return "";
+  char* text = acl_to_any_text(acl, nullptr, ',', 0);
+  std::string result = text ? text : "";
+  acl_free(text);
+  acl_free(acl);
+  return result;
+}
+
+bool SetAcl(const std::string& path, acl_type_t type, const char* text) {
+  acl_t acl = acl_from_text(text);
+  if (acl == nullptr) return false;
+  const bool ok = acl_set_file(path.c_str(), type, acl) == 0;
+  acl_free(acl);
+  return ok;
+}
+
+class SynchronizerSecurityTest : public SynchronizerTest {
+ protected:
+  void SetUp() override {
+    if (!testing::IsRoot()) GTEST_SKIP() << "copying owners needs root";
+    if (!VolumeSupportsAcls(*fs_, tree_.Root())) GTEST_SKIP() << "no ACLs on " << tree_.Root();
+    Put("src/f.txt", "secret");
+    tree_.MakeFolder("src/d");
+    ASSERT_EQ(lchown(Src("f.txt").c_str(), 1234, 5678), 0);
+    ASSERT_EQ(lchown(Src("d").c_str(), 1235, 5679), 0);
+    ASSERT_TRUE(SetAcl(Src("f.txt"), ACL_TYPE_ACCESS, "u::rw-,u:4321:r--,g::r--,m::r--,o::---"));
+    ASSERT_TRUE(SetAcl(Src("d"), ACL_TYPE_DEFAULT, "u::rwx,g::r-x,g:4321:r-x,m::r-x,o::---"));
+    run_.facts.IsAdmin = true;
+  }
+
+  struct Owner {
+    uid_t uid;
+    gid_t gid;
+  };
+  Owner OwnerOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+    return {st.st_uid, st.st_gid};
+  }
+};
+
+TEST_F(SynchronizerSecurityTest, RootRunCopiesOwnersGroupsAndAcls) {
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+
+  EXPECT_EQ(OwnerOf(Dst("f.txt")).uid, 1234u);
+  EXPECT_EQ(OwnerOf(Dst("f.txt")).gid, 5678u);
+  EXPECT_EQ(OwnerOf(Dst("d")).uid, 1235u);
+  EXPECT_EQ(OwnerOf(Dst("d")).gid, 5679u);
+  EXPECT_EQ(AclText(Dst("f.txt"), ACL_TYPE_ACCESS), AclText(Src("f.txt"), ACL_TYPE_ACCESS));
+  EXPECT_NE(AclText(Dst("f.txt"), ACL_TYPE_ACCESS).find("user:4321:r--"), std::string::npos);
+  EXPECT_EQ(AclText(Dst("d"), ACL_TYPE_DEFAULT), AclText(Src("d"), ACL_TYPE_DEFAULT));
+
+  // Only the owner differs now: the security-only plan, not a copy.
+  ASSERT_EQ(lchown(Dst("f.txt").c_str(), 0, 0), 0);
+  EngineHarness again(*fs_);
+  again.options = run_.options;
+  again.facts.IsAdmin = true;
+  EXPECT_EQ(again.Run(), 0) << again.AllLines();
+  EXPECT_EQ(OwnerOf(Dst("f.txt")).uid, 1234u);
+  EXPECT_TRUE(again.HasAction(testing::kFileSecurity, Dst("f.txt"))) << again.AllLines();
+  EXPECT_EQ(again.Counters().FileSecurityInTarget, 1);
+  EXPECT_EQ(again.Counters().FilesReplacedInTarget, 0);
+}
+
+TEST_F(SynchronizerSecurityTest, NoSecurityCopiesContentsButNeitherOwnersNorAcls) {
+  run_.options.NoSecurity = true;
+
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+
+  EXPECT_EQ(tree_.ReadFile("dst/f.txt"), "secret");
+  EXPECT_EQ(OwnerOf(Dst("f.txt")).uid, 0u);
+  EXPECT_EQ(OwnerOf(Dst("d")).uid, 0u);
+  EXPECT_EQ(AclText(Dst("f.txt"), ACL_TYPE_ACCESS).find("user:4321"), std::string::npos);
+  EXPECT_EQ(AclText(Dst("d"), ACL_TYPE_DEFAULT), "");
+
+  // Owners differ but are not compared: a second run does nothing.
+  EngineHarness again(*fs_);
+  again.options = run_.options;
+  again.facts.IsAdmin = true;
+  EXPECT_EQ(again.Run(), 0);
+  EXPECT_EQ(again.Counters().FileSecurityInTarget, 0);
+  EXPECT_EQ(again.Counters().FolderSecurityInTarget, 0);
+  EXPECT_EQ(OwnerOf(Dst("f.txt")).uid, 0u);
+}
+
+}  // namespace
+}  // namespace twinmere

@@ -1,0 +1,275 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "fs/files_enumerator.h"
+#include "platform/memory_file_system.h"
+#include "support/temp_tree.h"
+
+namespace twinmere {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAre;
+
+// Records every callback; optionally stops the enumerator at a given path.
+class Recorder : public IEnumFile {
+ public:
+  void File(FilesEnumerator& e) override {
+    files.push_back(e.FullPath());
+    if (e.FullPath() == stop_at) e.Stop();
+  }
+  void AccessError(const std::string& path, ErrorCode code) override {
+    errors.push_back(path + " " + std::to_string(code));
+  }
+  void SecurityError(const std::string& path, ErrorCode code) override {
+    security_errors.push_back(path + " " + std::to_string(code));
+  }
+  std::vector<std::string> files;
+  std::vector<std::string> errors;
+  std::vector<std::string> security_errors;
+  std::string stop_at;
+};
+
+class MemoryWalk : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(fs.AddFile("/s/a", "1"), 0);
+    ASSERT_EQ(fs.AddFolder("/s/d"), 0);
+    ASSERT_EQ(fs.AddFile("/s/d/x", "2"), 0);
+    ASSERT_EQ(fs.AddFolder("/s/d/e"), 0);
+    ASSERT_EQ(fs.AddFile("/s/d/e/y", "3"), 0);
+    ASSERT_EQ(fs.AddFile("/s/z", "4"), 0);
+    ASSERT_EQ(fs.AddLink("/s/link", "d"), 0);
+    context.fs = &fs;
+  }
+  std::vector<std::string> Walk(EnumMode mode, std::string_view mask = "*") {
+    FilesEnumerator e(context);
+    e.SetFolder("/s/");
+    EXPECT_EQ(e.Enumerate(recorder, mode, mask), 0);
+    return recorder.files;
+  }
+  MemoryFileSystem fs;
+  EnumeratorContext context;
+  Recorder recorder;
+};
+
+TEST_F(MemoryWalk, NoRecursionHandsOnlyTheFolderOwnItems) {
+  EXPECT_THAT(Walk(EnumMode::NoRecursion), ElementsAre("/s/a", "/s/d", "/s/z", "/s/link"));
+}
+
+TEST_F(MemoryWalk, ContentsFirstHandsAFolderAfterItsContents) {
+  EXPECT_THAT(Walk(EnumMode::ContentsFirst),
+              ElementsAre("/s/a", "/s/d/x", "/s/d/e/y", "/s/d/e", "/s/d", "/s/z", "/s/link"));
+}
+
+TEST_F(MemoryWalk, FolderFirstHandsAFolderBeforeItsContents) {
+  EXPECT_THAT(Walk(EnumMode::FolderFirst),
+              ElementsAre("/s/a", "/s/d", "/s/d/x", "/s/d/e", "/s/d/e/y", "/s/z", "/s/link"));
+}
+
+TEST_F(MemoryWalk, MaskSelectsOneName) {
+  EXPECT_THAT(Walk(EnumMode::FolderFirst, "z"), ElementsAre("/s/z"));
+}
+
+TEST_F(MemoryWalk, StopEndsOnlyTheEnumeratorHandedToTheCallback) {
+  recorder.stop_at = "/s/d/x";
+  // The subfolder's walk ends at once; the parent goes on until the callback
+  // stops it too.
+  EXPECT_THAT(Walk(EnumMode::FolderFirst),
+              ElementsAre("/s/a", "/s/d", "/s/d/x", "/s/z", "/s/link"));
+}
+
+TEST_F(MemoryWalk, UnopenableFolderGivesOneAccessErrorWithTheMask) {
+  fs.FailNext(MemoryOp::OpenFolder, EACCES, "/s/d/");
+  EXPECT_THAT(Walk(EnumMode::FolderFirst), ElementsAre("/s/a", "/s/d", "/s/z", "/s/link"));
+  EXPECT_THAT(recorder.errors, ElementsAre("/s/d/* 13"));
+}
+
+TEST_F(MemoryWalk, ListingErrorIsReportedWithTheFolderAndEndsThatWalkOnly) {
+  fs.FailNext(MemoryOp::ReadFolder, EIO, "/s/d/");
+  EXPECT_THAT(Walk(EnumMode::ContentsFirst), ElementsAre("/s/a", "/s/d", "/s/z", "/s/link"));
+  EXPECT_THAT(recorder.errors, ElementsAre("/s/d/ 5"));
+
+  FilesEnumerator e(context);
+  e.SetFolder("/s/");
+  fs.FailNext(MemoryOp::ReadFolder, EIO, "/s/");
+  EXPECT_EQ(e.Enumerate(recorder, EnumMode::NoRecursion, "*"), EIO);
+}
+
+TEST_F(MemoryWalk, MissingFolderIsAnAccessErrorAndEmptyFolderCallsNothing) {
+  FilesEnumerator e(context);
+  e.SetFolder("/none/");
+  EXPECT_EQ(e.Enumerate(recorder, EnumMode::FolderFirst, "*"), kErrNotFound);
+  EXPECT_THAT(recorder.errors, ElementsAre("/none/* 2"));
+  ASSERT_EQ(fs.AddFolder("/empty"), 0);
+  e.SetFolder("/empty/");
+  EXPECT_EQ(e.Enumerate(recorder, EnumMode::FolderFirst, "*"), 0);
+  EXPECT_THAT(recorder.files, IsEmpty());
+}
+
+// The item accessors during the callback.
+TEST_F(MemoryWalk, AccessorsDescribeTheCurrentItem) {
+  struct Check : IEnumFile {
+    void File(FilesEnumerator& e) override {
+      if (e.Item().name != "x") return;
+      folder = e.FolderPath();
+      full = e.FullPath();
+      size = e.Size();
+      attributes = e.Attributes();
+      short_form = e.ShortFormPath();
+    }
+    void AccessError(const std::string&, ErrorCode) override {}
+    void SecurityError(const std::string&, ErrorCode) override {}
+    std::string folder, full, short_form;
+    uint64_t size = 0;
+    uint32_t attributes = 0;
+  } check;
+  FilesEnumerator e(context);
+  e.SetFolder("/s/");
+  ASSERT_EQ(e.Enumerate(check, EnumMode::FolderFirst, "*"), 0);
+  EXPECT_EQ(check.folder, "/s/d/");
+  EXPECT_EQ(check.full, "/s/d/x");
+  EXPECT_EQ(check.size, 1u);
+  EXPECT_EQ(check.attributes, 0u);
+  EXPECT_EQ(check.short_form, "/s/d/x");
+}
+
+TEST(EnumeratorShortNames, ShortFormPathsUseTheAlias) {
+  MemoryFileSystemOptions options;
+  options.short_names = true;
+  options.case_insensitive = true;
+  MemoryFileSystem fs(options);
+  ASSERT_EQ(fs.AddFile("/s/Long Name.txt", "1"), 0);
+  ASSERT_EQ(fs.AddFile("/t/Long Name.txt", "1"), 0);
+  EnumeratorContext context{&fs};
+  struct Check : IEnumFile {
+    void File(FilesEnumerator& e) override {
+      short_form = e.ShortFormPath();
+      other_short = e.OtherShortFormPath("/t/long name.TXT");
+      missing_short = e.OtherShortFormPath("/t/none");
+    }
+    void AccessError(const std::string&, ErrorCode) override {}
+    void SecurityError(const std::string&, ErrorCode) override {}
+    std::string short_form, other_short, missing_short = "unset";
+  } check;
+  FilesEnumerator e(context);
+  e.SetFolder("/s/");
+  ASSERT_EQ(e.Enumerate(check, EnumMode::NoRecursion, "*"), 0);
+  EXPECT_EQ(check.short_form, "/s/LONGNA~1.TXT");
+  EXPECT_EQ(check.other_short, "/t/LONGNA~1.TXT");
+  EXPECT_EQ(check.missing_short, "");
+}
+
+// ---- counterpart cache -------------------------------------------------------
+
+TEST(EnumeratorCounterpart, OneLookupServesRepeatedQuestionsAboutOnePath) {
+  MemoryFileSystemOptions options;
+  options.case_insensitive = true;
+  MemoryFileSystem fs(options);
+  ASSERT_EQ(fs.AddFile("/t/Name", "12345"), 0);
+  EnumeratorContext context{&fs};
+  FilesEnumerator e(context);
+  ASSERT_EQ(e.FindOther("/t/name"), 0);
+  EXPECT_EQ(e.Other().name, "Name");  // stored letter case
+  EXPECT_TRUE(e.IsOtherCached("/t/name"));
+  EXPECT_FALSE(e.IsOtherCached("/t/Name"));  // the cache compares exactly
+  const int lookups = fs.LookupCount();
+  EXPECT_EQ(e.OtherSize("/t/name"), 5u);
+  EXPECT_EQ(e.OtherShortFormPath("/t/name"), "/t/Name");
+  EXPECT_EQ(fs.LookupCount(), lookups);
+  e.ResetOtherCache();
+  EXPECT_FALSE(e.IsOtherCached("/t/name"));
+  EXPECT_EQ(e.OtherSize("/t/missing"), 0u);
+  EXPECT_FALSE(e.IsOtherCached("/t/missing"));
+  EXPECT_EQ(e.FindOther("/t/missing"), kErrNotFound);
+}
+
+TEST(EnumeratorCounterpart, AMatchThroughAShortNameReportsTheOtherLongName) {
+  MemoryFileSystemOptions options;
+  options.case_insensitive = true;
+  options.short_names = true;
+  MemoryFileSystem fs(options);
+  ASSERT_EQ(fs.AddFile("/t/abcdefghij.txt", "x"), 0);
+  EnumeratorContext context{&fs};
+  FilesEnumerator e(context);
+  ASSERT_EQ(e.FindOther("/t/ABCDEF~1.TXT"), 0);
+  EXPECT_EQ(e.Other().name, "abcdefghij.txt");
+}
+
+// ---- real folders --------------------------------------------------------------
+
+class DiskWalk : public ::testing::Test {
+ protected:
+  void SetUp() override { context.fs = fs.get(); }
+  testing::TempTree tree;
+  std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
+  EnumeratorContext context;
+  Recorder recorder;
+};
+
+TEST_F(DiskWalk, WalkSkipsTemporaryLeftoversFifosAndNeverDescendsThroughLinks) {
+  tree.WriteFile("s/file", "x");
+  tree.WriteFile("s/.twinmere-tmp-123-4-5", "partial");
+  tree.MakeLink("s/.twinmere-tmp-123-4-6", "partial link");
+  tree.MakeFolder("s/.twinmere-tmp-folder");  // never made by a copy: the user's own
+  tree.MakeFolder("s/sub");
+  tree.WriteFile("s/sub/inner", "y");
+  tree.MakeLink("s/link", "sub");
+  ASSERT_EQ(mkfifo(tree.Path("s/fifo").c_str(), 0644), 0);
+  FilesEnumerator e(context);
+  e.SetFolder(tree.Folder("s"));
+  ASSERT_EQ(e.Enumerate(recorder, EnumMode::ContentsFirst, "*"), 0);
+  EXPECT_THAT(recorder.files, UnorderedElementsAre(tree.Path("s/file"), tree.Path("s/sub/inner"),
+                                                   tree.Path("s/sub"), tree.Path("s/link"),
+                                                   tree.Path("s/.twinmere-tmp-folder")));
+  // Contents before their folder.
+  const auto inner =
+      std::find(recorder.files.begin(), recorder.files.end(), tree.Path("s/sub/inner"));
+  const auto sub = std::find(recorder.files.begin(), recorder.files.end(), tree.Path("s/sub"));
+  EXPECT_LT(inner, sub);
+  EXPECT_THAT(recorder.errors, IsEmpty());
+}
+
+TEST_F(DiskWalk, OddNamesArriveUnchanged) {
+  const std::string odd = std::string("\xc3\x28 invalid") + "\nline";
+  tree.WriteFile("s/" + odd + "/x", "1");
+  FilesEnumerator e(context);
+  e.SetFolder(tree.Folder("s"));
+  ASSERT_EQ(e.Enumerate(recorder, EnumMode::FolderFirst, "*"), 0);
+  EXPECT_THAT(recorder.files, ElementsAre(tree.Path("s/" + odd), tree.Path("s/" + odd + "/x")));
+}
+
+TEST_F(DiskWalk, UnreadableFolderIsReportedOnceToAnUnprivilegedUser) {
+  if (!testing::IsRoot()) GTEST_SKIP() << "needs root to switch to an unprivileged user";
+  tree.WriteFile("s/open/a", "1");
+  tree.WriteFile("s/closed/b", "2");
+  tree.SetMode("s/closed", 0700);
+  ASSERT_EQ(chmod(tree.Root().c_str(), 0755), 0);
+  const std::string folder = tree.Folder("s");
+  const int status = testing::RunAsUnprivileged([&folder]() {
+    auto fs = CreatePlatformFileSystem();
+    EnumeratorContext context{fs.get()};
+    Recorder recorder;
+    FilesEnumerator e(context);
+    e.SetFolder(folder);
+    if (e.Enumerate(recorder, EnumMode::FolderFirst, "*") != 0) return 1;
+    if (recorder.errors != std::vector<std::string>{folder + "closed/* 13"}) return 2;
+    if (recorder.files.size() != 3) return 3;  // open, open/a, closed
+    FilesEnumerator top(context);
+    top.SetFolder(folder + "closed/");
+    if (top.Enumerate(recorder, EnumMode::NoRecursion, "*") != EACCES) return 4;
+    return 0;
+  });
+  if (status < 0) GTEST_SKIP() << "cannot switch to an unprivileged user";
+  EXPECT_EQ(status, 0);
+}
+
+}  // namespace
+}  // namespace twinmere

@@ -1,0 +1,309 @@
+// The enumerator's operations that change the disk, run from inside a walk
+// the way the engine runs them.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "fs/files_enumerator.h"
+#include "platform/memory_file_system.h"
+#include "platform/temporary_names.h"
+#include "support/temp_tree.h"
+
+namespace twinmere {
+namespace {
+
+using ::testing::ElementsAre;
+
+// Runs `action` on the item named `name` while walking `folder`.
+class OnItem : public IEnumFile {
+ public:
+  OnItem(std::string name, std::function<void(FilesEnumerator&)> action)
+      : name_(std::move(name)), action_(std::move(action)) {}
+  void File(FilesEnumerator& e) override {
+    if (e.Item().name == name_) {
+      action_(e);
+      ++calls;
+    }
+  }
+  void AccessError(const std::string&, ErrorCode) override {}
+  void SecurityError(const std::string&, ErrorCode) override {}
+  int calls = 0;
+
+ private:
+  std::string name_;
+  std::function<void(FilesEnumerator&)> action_;
+};
+
+void RunOn(EnumeratorContext& context, const std::string& folder, const std::string& name,
+           std::function<void(FilesEnumerator&)> action) {
+  OnItem callback(name, std::move(action));
+  FilesEnumerator e(context);
+  e.SetFolder(folder);
+  ASSERT_EQ(e.Enumerate(callback, EnumMode::NoRecursion, "*"), 0);
+  ASSERT_EQ(callback.calls, 1) << name << " not found in " << folder;
+}
+
+class MemoryOperations : public ::testing::Test {
+ protected:
+  void SetUp() override { context.fs = &fs; }
+  MemoryFileSystem fs{MemoryFileSystemOptions{true, true, true}};
+  EnumeratorContext context;
+};
+
+TEST_F(MemoryOperations, CopyToCreatesAFolderWithTimesAndMode) {
+  ASSERT_EQ(fs.AddFolder("/s/folder", 0750, FileTime{123}), 0);
+  ASSERT_EQ(fs.AddFolder("/t"), 0);
+  RunOn(context, "/s/", "folder", [](FilesEnumerator& e) {
+    ASSERT_EQ(e.FindOther("/t/folder"), kErrNotFound);
+    EXPECT_EQ(e.CopyTo("/t/folder"), 0);
+    EXPECT_FALSE(e.IsOtherCached("/t/folder"));
+  });
+  ItemInfo info;
+  ASSERT_EQ(fs.Lookup("/t/folder", info), 0);
+  EXPECT_EQ(info.kind, ItemKind::Folder);
+  EXPECT_EQ(info.mode, 0750u);
+  EXPECT_EQ(info.modify_time.ns, 123);
+}
+
+TEST_F(MemoryOperations, CopyToAnExistingReadOnlyFolderClearsTheBitThenTakesTheSourceMode) {
+  ASSERT_EQ(fs.AddFolder("/s/folder", 0755), 0);
+  ASSERT_EQ(fs.AddFolder("/t/folder", 0555), 0);
+  fs.FailNext(MemoryOp::CreateFolder, EIO);  // must not be called
+  RunOn(context, "/s/", "folder", [](FilesEnumerator& e) { EXPECT_EQ(e.CopyTo("/t/folder"), 0); });
+  ItemInfo info;
+  ASSERT_EQ(fs.Lookup("/t/folder", info), 0);
+  EXPECT_EQ(info.mode, 0755u);
+}
+
+TEST_F(MemoryOperations, FailedCopyOverReadOnlyFilePutsTheModeBack) {
+  ASSERT_EQ(fs.AddFile("/s/f", "new contents", FileTime{5}, 0644), 0);
+  ASSERT_EQ(fs.AddFile("/t/f", "old", FileTime{1}, 0444), 0);
+  fs.SetByteBudget(3);
+  RunOn(context, "/s/", "f", [](FilesEnumerator& e) { EXPECT_EQ(e.CopyTo("/t/f"), kErrNoSpace); });
+  ItemInfo info;
+  ASSERT_EQ(fs.Lookup("/t/f", info), 0);
+  EXPECT_EQ(info.mode, 0444u);
+  EXPECT_EQ(*fs.ReadContents("/t/f"), "old");
+}
+
+TEST_F(MemoryOperations, CopyToReportsProgressAndHonoursTheRunStopFlag) {
+  ASSERT_EQ(fs.AddFile("/s/big", std::string(3 << 20, 'b')), 0);
+  ASSERT_EQ(fs.AddFile("/t/big", "old"), 0);
+  struct StopAtFirst : IProgress {
+    std::atomic<int> stop{0};
+    std::vector<uint64_t> calls;
+    void SetProgress(uint64_t bytes) override {
+      calls.push_back(bytes);
+      stop = 1;
+    }
+  } progress;
+  context.progress = &progress;
+  context.stop = &progress.stop;
+  RunOn(context, "/s/", "big",
+        [](FilesEnumerator& e) { EXPECT_EQ(e.CopyTo("/t/big"), kErrCancelled); });
+  EXPECT_THAT(progress.calls, ElementsAre(1u << 20));
+  EXPECT_EQ(*fs.ReadContents("/t/big"), "old");
+}
+
+TEST_F(MemoryOperations, RenameOtherToItemNameChangesOnlyTheLetterCase) {
+  ASSERT_EQ(fs.AddFile("/s/Report.txt", "x"), 0);
+  ASSERT_EQ(fs.AddFile("/t/REPORT.TXT", "x"), 0);
+  RunOn(context, "/s/", "Report.txt", [](FilesEnumerator& e) {
+    ASSERT_EQ(e.FindOther("/t/Report.txt"), 0);
+    EXPECT_EQ(e.Other().name, "REPORT.TXT");
+    EXPECT_EQ(e.RenameOtherToItemName("/t/Report.txt"), 0);
+    EXPECT_FALSE(e.IsOtherCached("/t/Report.txt"));
+  });
+  EXPECT_THAT(fs.Names("/t"), ElementsAre("Report.txt"));
+}
+
+TEST_F(MemoryOperations, FreeShortNameMovesTheAliasAwayFromTheOtherItem) {
+  ASSERT_EQ(fs.AddFile("/s/ABCDEF~1.TXT", "source"), 0);
+  ASSERT_EQ(fs.AddFile("/t/abcdefghij.txt", "holder"), 0);
+  std::string other_path;
+  RunOn(context, "/s/", "ABCDEF~1.TXT", [&](FilesEnumerator& e) {
+    ASSERT_EQ(e.FindOther("/t/ABCDEF~1.TXT"), 0);
+    EXPECT_EQ(e.Other().name, "abcdefghij.txt");  // a clash, not the counterpart
+    EXPECT_EQ(e.FreeShortName("/t/ABCDEF~1.TXT", other_path), 0);
+    EXPECT_EQ(e.FindOther("/t/ABCDEF~1.TXT"), kErrNotFound);
+    EXPECT_EQ(e.CopyTo("/t/ABCDEF~1.TXT"), 0);
+  });
+  EXPECT_EQ(other_path, "/t/abcdefghij.txt");
+  ItemInfo info;
+  ASSERT_EQ(fs.Lookup("/t/abcdefghij.txt", info), 0);
+  EXPECT_EQ(info.short_name, "ABCDEF~2.TXT");
+  EXPECT_EQ(*fs.ReadContents("/t/abcdefghij.txt"), "holder");
+  EXPECT_EQ(*fs.ReadContents("/t/ABCDEF~1.TXT"), "source");
+}
+
+TEST_F(MemoryOperations, FreeShortNameFailsWithAlreadyExistsWhenAllTenTemporaryNamesAreTaken) {
+  ASSERT_EQ(fs.AddFile("/s/ABCDEF~1.TXT", "source"), 0);
+  ASSERT_EQ(fs.AddFile("/t/abcdefghij.txt", "holder"), 0);
+  for (int n = 0; n <= 9; ++n)
+    ASSERT_EQ(fs.AddFile("/t/~twm_" + std::to_string(n) + ".tmp", "busy"), 0);
+  std::string other_path;
+  RunOn(context, "/s/", "ABCDEF~1.TXT", [&](FilesEnumerator& e) {
+    EXPECT_EQ(e.FreeShortName("/t/ABCDEF~1.TXT", other_path), kErrAlreadyExists);
+  });
+  ItemInfo info;
+  ASSERT_EQ(fs.Lookup("/t/abcdefghij.txt", info), 0);
+  EXPECT_EQ(info.short_name, "ABCDEF~1.TXT");
+  EXPECT_EQ(fs.Names("/t").size(), 11u);
+}
+
+TEST_F(MemoryOperations, FreeShortNameTakesTheFirstFreeTemporaryNameAndReportsTheMoveBack) {
+  ASSERT_EQ(fs.AddFile("/s/ABCDEF~1.TXT", "source"), 0);
+  ASSERT_EQ(fs.AddFile("/t/abcdefghij.txt", "holder"), 0);
+  ASSERT_EQ(fs.AddFile("/t/~twm_0.tmp", "busy"), 0);
+  fs.FailNext(MemoryOp::Rename, EIO, "/t/~twm_1.tmp");  // the move back fails
+  std::string other_path;
+  RunOn(context, "/s/", "ABCDEF~1.TXT", [&](FilesEnumerator& e) {
+    EXPECT_EQ(e.FreeShortName("/t/ABCDEF~1.TXT", other_path), EIO);
+  });
+  // The item stays under the temporary name; the placeholder is gone.
+  EXPECT_THAT(fs.Names("/t"), ElementsAre("~twm_0.tmp", "~twm_1.tmp"));
+  EXPECT_EQ(*fs.ReadContents("/t/~twm_1.tmp"), "holder");
+}
+
+TEST_F(MemoryOperations, DeleteItemAndDeleteOtherClearReadOnlyOnTheOneItem) {
+  ASSERT_EQ(fs.AddFolder("/s/d", 0555), 0);
+  ASSERT_EQ(fs.AddFile("/t/f", "x", FileTime{}, 0444), 0);
+  ASSERT_EQ(fs.AddFile("/s/keep", "x"), 0);
+  RunOn(context, "/s/", "d", [](FilesEnumerator& e) {
+    EXPECT_EQ(e.DeleteItem(), 0);
+    EXPECT_EQ(e.DeleteOther("/t/f"), 0);
+    EXPECT_EQ(e.DeleteOther("/t/f"), kErrNotFound);
+  });
+  EXPECT_THAT(fs.Names("/s"), ElementsAre("keep"));
+  EXPECT_FALSE(fs.Exists("/t/f"));
+}
+
+TEST_F(MemoryOperations, FailedDeletePutsTheReadOnlyModeBack) {
+  ASSERT_EQ(fs.AddFile("/s/f", "x", FileTime{}, 0444), 0);
+  fs.FailNext(MemoryOp::DeleteFile, EBUSY);
+  RunOn(context, "/s/", "f", [](FilesEnumerator& e) { EXPECT_EQ(e.DeleteItem(), EBUSY); });
+  ItemInfo info;
+  ASSERT_EQ(fs.Lookup("/s/f", info), 0);
+  EXPECT_EQ(info.mode, 0444u);
+}
+
+TEST_F(MemoryOperations, AttributeAndTimeSettersResetTheCacheAndReturnErrors) {
+  ASSERT_EQ(fs.AddFile("/s/f", "x", FileTime{42}, 0600), 0);
+  ASSERT_EQ(fs.AddFolder("/t/f"), 0);
+  RunOn(context, "/s/", "f", [&](FilesEnumerator& e) {
+    ASSERT_EQ(e.FindOther("/t/f"), 0);
+    EXPECT_EQ(e.SetAttributesOn("/t/f"), 0);
+    EXPECT_FALSE(e.IsOtherCached("/t/f"));
+    ASSERT_EQ(e.FindOther("/t/f"), 0);
+    EXPECT_EQ(e.SetFolderTimesOn("/t/f"), 0);
+    EXPECT_FALSE(e.IsOtherCached("/t/f"));
+    EXPECT_EQ(e.SetFileAttributesOf("/t/f", 0170777), 0);  // only the permission bits
+    fs.FailNext(MemoryOp::SetMode, EPERM);
+    EXPECT_EQ(e.SetAttributesOn("/t/f"), EPERM);
+    EXPECT_EQ(e.SetFolderTimesOn("/t/missing"), kErrNotFound);
+  });
+  ItemInfo info;
+  ASSERT_EQ(fs.Lookup("/t/f", info), 0);
+  EXPECT_EQ(info.mode, 0777u);
+  EXPECT_EQ(info.modify_time.ns, 42);
+}
+
+// ---- real folders ---------------------------------------------------------------
+
+class DiskOperations : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    context.fs = fs.get();
+    fs->SetConfinedRoots({tree.Folder("s"), tree.Folder("t")});
+  }
+  testing::TempTree tree;
+  std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
+  EnumeratorContext context;
+};
+
+TEST_F(DiskOperations, CopyOverReadOnlyTargetFileSucceedsAndTakesTheSourceMode) {
+  tree.WriteFile("s/f", "new");
+  tree.SetMode("s/f", 0640);
+  tree.WriteFile("t/f", "old");
+  tree.SetMode("t/f", 0444);
+  RunOn(context, tree.Folder("s"), "f", [&](FilesEnumerator& e) {
+    ASSERT_EQ(e.FindOther(tree.Path("t/f")), 0);
+    EXPECT_TRUE(e.Other().Attributes() & kAttrReadOnly);
+    EXPECT_EQ(e.CopyTo(tree.Path("t/f")), 0);
+    EXPECT_EQ(e.SetAttributesOn(tree.Path("t/f")), 0);
+  });
+  EXPECT_EQ(tree.ReadFile("t/f"), "new");
+  ItemInfo info;
+  ASSERT_EQ(fs->Lookup(tree.Path("t/f"), info), 0);
+  EXPECT_EQ(info.mode, 0640u);
+}
+
+TEST_F(DiskOperations, LinkInTargetIsReplacedNeverWrittenThrough) {
+  testing::TempTree outside;
+  outside.WriteFile("victim", "safe");
+  outside.MakeFolder("dir");
+  tree.WriteFile("s/f", "payload");
+  tree.MakeFolder("s/d");
+  tree.MakeLink("t/f", outside.Path("victim"));
+  tree.MakeLink("t/d", outside.Path("dir"));
+  RunOn(context, tree.Folder("s"), "f", [&](FilesEnumerator& e) {
+    EXPECT_EQ(e.CopyTo(tree.Path("t/f")), 0);
+    // Setting attributes on a link changes nothing behind it.
+    EXPECT_EQ(e.SetFileAttributesOf(tree.Path("t/d"), 0), 0);
+    EXPECT_EQ(e.CopyTo(tree.Path("t/d/f")), ELOOP);
+  });
+  EXPECT_EQ(outside.ReadFile("victim"), "safe");
+  EXPECT_EQ(tree.ReadFile("t/f"), "payload");
+  EXPECT_FALSE(outside.Exists("dir/f"));
+  struct stat st;
+  ASSERT_EQ(stat(outside.Path("dir").c_str(), &st), 0);
+  EXPECT_NE(st.st_mode & 07777, 0u);
+}
+
+TEST_F(DiskOperations, StopWhileReplacingALargeFileKeepsTheOldFileByteForByte) {
+  std::string old_contents(5 * 1024 * 1024, '\0');
+  for (size_t i = 0; i < old_contents.size(); ++i) old_contents[i] = static_cast<char>(i * 7);
+  tree.WriteFile("t/big", old_contents);
+  tree.WriteFile("s/big", std::string(32 * 1024 * 1024, 'n'));
+  struct StopAtThird : IProgress {
+    std::atomic<int> stop{0};
+    int calls = 0;
+    void SetProgress(uint64_t) override {
+      if (++calls == 3) stop = 1;
+    }
+  } progress;
+  context.progress = &progress;
+  context.stop = &progress.stop;
+  RunOn(context, tree.Folder("s"), "big",
+        [&](FilesEnumerator& e) { EXPECT_EQ(e.CopyTo(tree.Path("t/big")), kErrCancelled); });
+  EXPECT_EQ(progress.calls, 3);
+  EXPECT_TRUE(tree.ReadFile("t/big") == old_contents);
+  EXPECT_THAT(tree.List("t"), ElementsAre("big"));
+}
+
+TEST_F(DiskOperations, FolderCopyAndDeletionOnDisk) {
+  tree.MakeFolder("s/d");
+  tree.SetTime("s/d", 6000000, 1);
+  tree.MakeFolder("t");
+  RunOn(context, tree.Folder("s"), "d",
+        [&](FilesEnumerator& e) { EXPECT_EQ(e.CopyTo(tree.Path("t/d")), 0); });
+  ItemInfo info;
+  ASSERT_EQ(fs->Lookup(tree.Path("t/d"), info), 0);
+  EXPECT_EQ(info.modify_time.ns, 6000000000000001);
+  tree.WriteFile("t/ro", "x");
+  tree.SetMode("t/ro", 0444);
+  RunOn(context, tree.Folder("s"), "d", [&](FilesEnumerator& e) {
+    EXPECT_EQ(e.DeleteOther(tree.Path("t/ro")), 0);
+    EXPECT_EQ(e.DeleteOther(tree.Path("t/d")), 0);
+    EXPECT_EQ(e.DeleteItem(), 0);
+  });
+  EXPECT_TRUE(tree.List("t").empty());
+  EXPECT_TRUE(tree.List("s").empty());
+}
+
+}  // namespace
+}  // namespace twinmere

@@ -1,0 +1,166 @@
+#include "fs/paths.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "support/fake_lookup_fs.h"
+#include "support/temp_tree.h"
+
+namespace twinmere {
+namespace {
+
+using testing::FakeLookupFs;
+
+TEST(SeparatorRules, AddAndRemoveKeepTheRootAndEmptyPaths) {
+  struct Case {
+    const char* path;
+    const char* added;
+    const char* removed;
+  };
+  const Case cases[] = {
+      {"", "", ""},
+      {"/", "/", "/"},
+      {"/data", "/data/", "/data"},
+      {"/data/", "/data/", "/data"},
+      {"//", "//", "/"},  // one separator at a time
+      {"rel", "rel/", "rel"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(AddSeparator(c.path), c.added) << c.path;
+    EXPECT_EQ(RemoveSeparator(c.path), c.removed) << c.path;
+  }
+  EXPECT_EQ(LongPathForm("/a b/\xff"), "/a b/\xff");
+}
+
+TEST(ParentFolder, GivesTheRootForATopLevelItemAndNothingForABareName) {
+  EXPECT_EQ(ParentFolder("/a/b/c"), "/a/b");
+  EXPECT_EQ(ParentFolder("/a/b/"), "/a/b");
+  EXPECT_EQ(ParentFolder("/a"), "/");
+  EXPECT_EQ(ParentFolder("name"), "");
+  EXPECT_EQ(ParentFolder("rel/name"), "rel");
+}
+
+TEST(Quoting, UnquoteAndQuoteIfBlank) {
+  EXPECT_EQ(Unquote("\"a b\" rest"), "a b");
+  EXPECT_EQ(Unquote("\"open only"), "");
+  EXPECT_EQ(Unquote("\"\""), "");
+  EXPECT_EQ(Unquote("plain \"x\""), "plain \"x\"");
+  EXPECT_EQ(QuoteIfBlank("/my docs/r.txt"), "\"/my docs/r.txt\"");
+  EXPECT_EQ(QuoteIfBlank("/tab\there"), "/tab\there");  // only the space is a blank
+  EXPECT_EQ(QuoteIfBlank(""), "");
+}
+
+TEST(QualifyName, PlacesOnlyBareNamesInTheStateFolder) {
+  const std::string state = "/home/u/.local/state/twinmere";
+  EXPECT_EQ(QualifyName("report.txt", state), state + "/report.txt");
+  EXPECT_EQ(QualifyName("report.txt", state + "/"), state + "/report.txt");
+  EXPECT_EQ(QualifyName("logs/report.txt", state), "logs/report.txt");
+  EXPECT_EQ(QualifyName("/tmp/report.txt", state), "/tmp/report.txt");
+  EXPECT_EQ(QualifyName("report.txt", ""), "report.txt");
+  EXPECT_EQ(QualifyName("", state), "");
+}
+
+TEST(FolderForm, GivesStoredNamesOnACaseInsensitiveFileSystem) {
+  FakeLookupFs fs(FakeLookupFs::Case::Insensitive);
+  fs.AddFolder("/Data/Photos 2024");
+  EXPECT_EQ(LongFolderForm(fs, "/data/PHOTOS 2024/"), "/Data/Photos 2024/");
+  EXPECT_EQ(PathForm(fs, "/DATA/photos 2024", NameForm::Long), "/Data/Photos 2024");
+}
+
+TEST(FolderForm, KeepsTheWrittenTextOfComponentsThatDoNotExist) {
+  FakeLookupFs fs(FakeLookupFs::Case::Insensitive);
+  fs.AddFolder("/Data");
+  struct Case {
+    const char* path;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"/data/new/Deeper/", "/Data/new/Deeper/"},
+      {"/nothing/here/", "/nothing/here/"},
+      {"/data/./x/../y/", "/Data/./x/../y/"},
+      {"/data//twice/", "/Data//twice/"},
+      {"/", "/"},
+      {"", ""},
+      {"relative/", "relative/"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(LongFolderForm(fs, c.path), c.expected) << c.path;
+}
+
+TEST(FolderForm, ShortFormUsesAliasesWhereTheyExist) {
+  FakeLookupFs fs(FakeLookupFs::Case::Insensitive);
+  fs.AddFolder("/Program Files", "PROGRA~1");
+  fs.AddFolder("/Program Files/Tool");
+  fs.AddFile("/Program Files/Tool/Long Name.txt", "LONGNA~1.TXT");
+  EXPECT_EQ(FolderForm(fs, "/program files/tool/", NameForm::Short), "/PROGRA~1/Tool/");
+  EXPECT_EQ(PathForm(fs, "/program files/tool/long name.txt", NameForm::Short),
+            "/PROGRA~1/Tool/LONGNA~1.TXT");
+  // A path written with the alias gets the long names back.
+  EXPECT_EQ(PathForm(fs, "/PROGRA~1/Tool/LONGNA~1.TXT", NameForm::Long),
+            "/Program Files/Tool/Long Name.txt");
+}
+
+TEST(FolderForm, LooksUpARelativePathBeyondItsFirstComponentOnly) {
+  FakeLookupFs fs;
+  EXPECT_EQ(LongFolderForm(fs, "rel/sub/"), "rel/sub/");
+  EXPECT_EQ(PathForm(fs, "bare.txt", NameForm::Long), "bare.txt");
+  EXPECT_EQ(fs.lookups(), 1);  // "rel/sub" only
+}
+
+TEST(FolderTests, AttributesAndExistenceFromLookups) {
+  FakeLookupFs fs;
+  fs.AddFolder("/d");
+  fs.AddFile("/d/f");
+  EXPECT_TRUE(FolderExists(fs, "/d/"));
+  EXPECT_TRUE(FolderExists(fs, "/d"));
+  EXPECT_TRUE(FolderExists(fs, "/"));
+  EXPECT_FALSE(FolderExists(fs, "/d/f"));
+  EXPECT_FALSE(FolderExists(fs, "/missing/"));
+  EXPECT_FALSE(FolderExists(fs, ""));
+  EXPECT_EQ(GetAttributes(fs, "/d/"), kAttrFolder);
+  EXPECT_EQ(GetAttributes(fs, "/d/f"), 0u);
+  EXPECT_EQ(GetAttributes(fs, "/d/f/x"), kInvalidAttributes);
+  EXPECT_FALSE(IsShareRoot("/mnt/server/share"));
+}
+
+// Lookup through lstat, with the written last component as the name, for the
+// tests on real folders.
+class LstatFs : public FakeLookupFs {
+ public:
+  ErrorCode Lookup(const std::string& path, ItemInfo& info) override {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) return errno;
+    info = ItemInfo{};
+    info.name = path.substr(path.rfind('/') + 1);
+    info.kind = S_ISDIR(st.st_mode)   ? ItemKind::Folder
+                : S_ISLNK(st.st_mode) ? ItemKind::Link
+                                      : ItemKind::File;
+    info.mode = st.st_mode & 07777;
+    return kSuccess;
+  }
+};
+
+TEST(FolderTests, RealFoldersFilesAndLinks) {
+  testing::TempTree tree;
+  tree.MakeFolder("dir");
+  tree.WriteFile("dir/ro", "x");
+  tree.SetMode("dir/ro", 0444);
+  tree.MakeLink("link", "dir");
+  LstatFs fs;
+  EXPECT_TRUE(FolderExists(fs, tree.Folder("dir")));
+  EXPECT_FALSE(FolderExists(fs, tree.Folder("link")));  // a final link is not followed
+  EXPECT_EQ(GetAttributes(fs, tree.Path("dir/ro")), kAttrReadOnly);
+  EXPECT_EQ(LongFolderForm(fs, tree.Folder("dir/not/yet")), tree.Folder("dir/not/yet"));
+}
+
+TEST(GetInstallFolder, IsTheAbsoluteFolderOfTheRunningProgram) {
+  const std::string folder = GetInstallFolder();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(folder.front(), '/');
+  EXPECT_NE(folder.back(), '/');
+  struct stat st {};
+  ASSERT_EQ(stat((folder + "/" + program_invocation_short_name).c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+}
+
+}  // namespace
+}  // namespace twinmere

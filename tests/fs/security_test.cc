@@ -1,0 +1,214 @@
+// Comparison and copy of owner, group and ACLs between an item and its counterpart.
+#include <acl/libacl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/acl.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "fs/files_enumerator.h"
+#include "platform/memory_file_system.h"
+#include "support/temp_tree.h"
+
+namespace twinmere {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class OnEveryItem : public IEnumFile {
+ public:
+  explicit OnEveryItem(std::function<void(FilesEnumerator&)> action) : action_(std::move(action)) {}
+  void File(FilesEnumerator& e) override { action_(e); }
+  void AccessError(const std::string&, ErrorCode) override {}
+  void SecurityError(const std::string& path, ErrorCode code) override {
+    errors.push_back(path + " " + std::to_string(code));
+  }
+  std::vector<std::string> errors;
+
+ private:
+  std::function<void(FilesEnumerator&)> action_;
+};
+
+Security WithAcl(std::vector<AclEntry> entries) {
+  Security s;
+  s.uid = 10;
+  s.gid = 20;
+  s.has_access_acl = true;
+  s.access_acl = std::move(entries);
+  return s;
+}
+
+TEST(SameAclTest, ComparesEntryByEntryOrderIncluded) {
+  const AclEntry a{1, 0, 7}, b{2, 1000, 5}, c{2, 1001, 5};
+  EXPECT_TRUE(SameAcl({}, {}));
+  EXPECT_TRUE(SameAcl({a, b}, {a, b}));
+  EXPECT_FALSE(SameAcl({a, b}, {b, a}));
+  EXPECT_FALSE(SameAcl({a, b}, {a, c}));
+  EXPECT_FALSE(SameAcl({a}, {a, b}));
+  EXPECT_TRUE(SameAce(b, b));
+  EXPECT_FALSE(SameAce(b, AclEntry{2, 1000, 4}));
+}
+
+class MemorySecurity : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    context.fs = &fs;
+    ASSERT_EQ(fs.AddFile("/s/f", "x"), 0);
+    ASSERT_EQ(fs.AddFile("/t/f", "x"), 0);
+  }
+  // Runs `action` on /s/f and returns the security errors reported.
+  std::vector<std::string> OnSourceFile(std::function<void(FilesEnumerator&)> action) {
+    OnEveryItem callback(std::move(action));
+    FilesEnumerator e(context);
+    e.SetFolder("/s/");
+    EXPECT_EQ(e.Enumerate(callback, EnumMode::NoRecursion, "*"), 0);
+    return callback.errors;
+  }
+  MemoryFileSystem fs;
+  EnumeratorContext context;
+};
+
+TEST_F(MemorySecurity, CompareSecurityTable) {
+  const AclEntry owner{ACL_USER_OBJ, 0, 6}, user{ACL_USER, 7, 4}, other{ACL_OTHER, 0, 4};
+  Security plain;
+  plain.uid = 10;
+  plain.gid = 20;
+  struct Case {
+    const char* what;
+    Security item, counterpart;
+    int expected;
+  };
+  Security other_owner = plain;
+  other_owner.uid = 11;
+  Security other_group = plain;
+  other_group.gid = 21;
+  const Case cases[] = {
+      {"no ACL on either side", plain, plain, 0},
+      {"owner differs", plain, other_owner, kSecurityDiffers},
+      {"group differs", plain, other_group, kSecurityDiffers},
+      {"same entries", WithAcl({owner, user, other}), WithAcl({owner, user, other}), 0},
+      {"same entries in another order", WithAcl({owner, user, other}),
+       WithAcl({user, owner, other}), kSecurityDiffers},
+      {"ACL on one side only", WithAcl({owner, user, other}), plain, kSecurityDiffers},
+      {"permission differs", WithAcl({owner, user, other}),
+       WithAcl({owner, AclEntry{ACL_USER, 7, 6}, other}), kSecurityDiffers},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(fs.WriteSecurity("/s/f", c.item), 0);
+    ASSERT_EQ(fs.WriteSecurity("/t/f", c.counterpart), 0);
+    int result = -1;
+    EXPECT_THAT(OnSourceFile([&](FilesEnumerator& e) { result = e.CompareSecurity("/t/f"); }),
+                IsEmpty());
+    EXPECT_EQ(result, c.expected);
+  }
+}
+
+TEST_F(MemorySecurity, FolderDefaultAclsTakePartInTheComparison) {
+  ASSERT_EQ(fs.AddFolder("/s/d"), 0);
+  ASSERT_EQ(fs.AddFolder("/t/d"), 0);
+  Security with_default;
+  with_default.has_default_acl = true;
+  with_default.default_acl = {{ACL_USER_OBJ, 0, 7}};
+  ASSERT_EQ(fs.WriteSecurity("/s/d", with_default), 0);
+  OnSourceFile([](FilesEnumerator& e) {
+    if (e.Item().name != "d") return;
+    EXPECT_EQ(e.CompareSecurity("/t/d"), kSecurityDiffers);
+  });
+}
+
+TEST_F(MemorySecurity, UnreadableSecurityIsReportedOnceAndNamesTheSide) {
+  fs.FailNext(MemoryOp::ReadSecurity, EACCES, "/s/f");
+  int result = -1;
+  EXPECT_THAT(OnSourceFile([&](FilesEnumerator& e) { result = e.CompareSecurity("/t/f"); }),
+              ElementsAre("/s/f 13"));
+  EXPECT_EQ(result, kItemSecurityUnreadable);
+  fs.FailNext(MemoryOp::ReadSecurity, EIO, "/t/f");
+  EXPECT_THAT(OnSourceFile([&](FilesEnumerator& e) { result = e.CompareSecurity("/t/f"); }),
+              ElementsAre("/t/f 5"));
+  EXPECT_EQ(result, kOtherSecurityUnreadable);
+}
+
+TEST_F(MemorySecurity, CopySecurityToWritesOnlyWhileSecurityIsHandled) {
+  const Security wanted = WithAcl({{ACL_USER_OBJ, 0, 7}, {ACL_OTHER, 0, 0}});
+  ASSERT_EQ(fs.WriteSecurity("/s/f", wanted), 0);
+  fs.FailNext(MemoryOp::WriteSecurity, EIO);
+  OnSourceFile([](FilesEnumerator& e) { EXPECT_EQ(e.CopySecurityTo("/t/f"), 0); });
+  Security read;
+  ASSERT_EQ(fs.ReadSecurity("/t/f", read), 0);
+  EXPECT_NE(read, wanted);
+
+  context.security_support = true;
+  OnSourceFile([](FilesEnumerator& e) {
+    EXPECT_EQ(e.CopySecurityTo("/t/f"), EIO);  // the injected failure
+    EXPECT_EQ(e.CompareSecurity("/t/f"), kSecurityDiffers);
+    EXPECT_EQ(e.CopySecurityTo("/t/f"), 0);
+    // The copy made the cached counterpart security stale: it is read again.
+    EXPECT_EQ(e.CompareSecurity("/t/f"), 0);
+  });
+  ASSERT_EQ(fs.ReadSecurity("/t/f", read), 0);
+  EXPECT_EQ(read, wanted);
+}
+
+TEST(VolumeSupportsAclsTest, AsksTheFileSystem) {
+  MemoryFileSystem keeps;
+  MemoryFileSystemOptions fat;
+  fat.keeps_security = false;
+  MemoryFileSystem loses(fat);
+  EXPECT_TRUE(VolumeSupportsAcls(keeps, "/"));
+  EXPECT_FALSE(VolumeSupportsAcls(loses, "/"));
+}
+
+TEST(EnablePrivilegesTest, SucceedsForRootAndFailsForAnUnprivilegedUser) {
+  if (!testing::IsRoot()) GTEST_SKIP() << "needs root";
+  EXPECT_EQ(EnablePrivileges(), 0);
+  const int status =
+      testing::RunAsUnprivileged([]() { return EnablePrivileges() == EPERM ? 0 : 1; });
+  if (status < 0) GTEST_SKIP() << "cannot switch to an unprivileged user";
+  EXPECT_EQ(status, 0);
+}
+
+// Owner, group, access and default ACLs copied between real folders.
+TEST(DiskSecurity, CopiedSecurityComparesEqual) {
+  if (!testing::IsRoot()) GTEST_SKIP() << "setting owners needs root";
+  testing::TempTree tree;
+  auto fs = CreatePlatformFileSystem();
+  if (!VolumeSupportsAcls(*fs, tree.Root())) GTEST_SKIP() << "the temporary folder keeps no ACLs";
+  tree.WriteFile("s/f", "x");
+  tree.MakeFolder("s/d");
+  tree.WriteFile("t/f", "x");
+  tree.MakeFolder("t/d");
+  Security file = WithAcl({{ACL_USER_OBJ, 0, 6},
+                           {ACL_USER, 4242, 4},
+                           {ACL_GROUP_OBJ, 0, 4},
+                           {ACL_MASK, 0, 4},
+                           {ACL_OTHER, 0, 0}});
+  file.uid = 4242;
+  file.gid = 4343;
+  Security folder = file;
+  folder.has_default_acl = true;
+  folder.default_acl = {{ACL_USER_OBJ, 0, 7}, {ACL_GROUP_OBJ, 0, 5}, {ACL_OTHER, 0, 5}};
+  ASSERT_EQ(fs->WriteSecurity(tree.Path("s/f"), file), 0);
+  ASSERT_EQ(fs->WriteSecurity(tree.Path("s/d"), folder), 0);
+  EnumeratorContext context{fs.get(), true};
+  OnEveryItem callback([&](FilesEnumerator& e) {
+    const std::string counterpart = tree.Path("t/" + e.Item().name);
+    EXPECT_EQ(e.CompareSecurity(counterpart), kSecurityDiffers) << counterpart;
+    EXPECT_EQ(e.CopySecurityTo(counterpart), 0) << counterpart;
+    EXPECT_EQ(e.CompareSecurity(counterpart), 0) << counterpart;
+  });
+  FilesEnumerator e(context);
+  e.SetFolder(tree.Folder("s"));
+  ASSERT_EQ(e.Enumerate(callback, EnumMode::NoRecursion, "*"), 0);
+  EXPECT_THAT(callback.errors, IsEmpty());
+  Security read;
+  ASSERT_EQ(fs->ReadSecurity(tree.Path("t/d"), read), 0);
+  EXPECT_EQ(read, folder);
+}
+
+}  // namespace
+}  // namespace twinmere

@@ -1,0 +1,490 @@
+#include "platform/posix/file_system_posix.h"
+
+#include <acl/libacl.h>
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/acl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "platform/temporary_names.h"
+#include "support/temp_tree.h"
+
+namespace twinmere {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using testing::TempTree;
+
+std::vector<std::string> ListNames(FileSystem& fs, const std::string& folder) {
+  std::vector<std::string> names;
+  std::unique_ptr<FolderReader> reader;
+  if (fs.OpenFolder(folder, reader) != 0) return names;
+  ItemInfo item;
+  while (reader->Next(item) == 0) names.push_back(item.name);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool HasTemporaryLeftover(const TempTree& tree, const std::string& folder) {
+  for (const std::string& name : tree.List(folder))
+    if (IsTemporaryName(name)) return true;
+  return false;
+}
+
+// Stops the copy once the first chunk has arrived.
+class StopAfterFirstChunk : public IProgress {
+ public:
+  explicit StopAfterFirstChunk(std::atomic<int>& stop) : stop_(stop) {}
+  void SetProgress(uint64_t bytes) override {
+    calls.push_back(bytes);
+    stop_ = 1;
+  }
+  std::vector<uint64_t> calls;
+
+ private:
+  std::atomic<int>& stop_;
+};
+
+class RecordProgress : public IProgress {
+ public:
+  void SetProgress(uint64_t bytes) override { calls.push_back(bytes); }
+  std::vector<uint64_t> calls;
+};
+
+// Every case runs with the preferred calls (openat2, O_TMPFILE) and with the
+// fallbacks taken on older kernels and other file systems.
+class PosixFileSystemTest : public ::testing::TestWithParam<PosixFileSystemOptions> {
+ protected:
+  TempTree tree;
+  std::unique_ptr<FileSystem> fs = CreatePosixFileSystem(GetParam());
+};
+
+INSTANTIATE_TEST_SUITE_P(Calls, PosixFileSystemTest,
+                         ::testing::Values(PosixFileSystemOptions{true, true},
+                                           PosixFileSystemOptions{false, false}),
+                         [](const auto& info) {
+                           return info.param.use_openat2 ? "Preferred" : "Fallbacks";
+                         });
+
+TEST_P(PosixFileSystemTest, LookupReportsKindSizeModeAndTimesWithoutFollowingLinks) {
+  tree.WriteFile("file", "12345");
+  tree.SetMode("file", 0640);
+  tree.SetTime("file", 1000000, 123456789);
+  tree.MakeFolder("folder");
+  tree.MakeLink("link", "file");
+  ItemInfo info;
+  ASSERT_EQ(fs->Lookup(tree.Path("file"), info), 0);
+  EXPECT_EQ(info.kind, ItemKind::File);
+  EXPECT_EQ(info.name, "file");
+  EXPECT_EQ(info.size, 5u);
+  EXPECT_EQ(info.mode, 0640u);
+  EXPECT_EQ(info.modify_time.ns, 1000000123456789);
+  ASSERT_EQ(fs->Lookup(tree.Path("folder") + "/", info), 0);
+  EXPECT_EQ(info.kind, ItemKind::Folder);
+  EXPECT_EQ(info.Attributes() & kAttrFolder, kAttrFolder);
+  ASSERT_EQ(fs->Lookup(tree.Path("link"), info), 0);
+  EXPECT_EQ(info.kind, ItemKind::Link);
+  EXPECT_EQ(info.size, 4u);  // the length of the link text
+  EXPECT_TRUE(IsMissingError(fs->Lookup(tree.Path("missing"), info)));
+  EXPECT_TRUE(IsMissingError(fs->Lookup(tree.Path("missing/below"), info)));
+}
+
+TEST_P(PosixFileSystemTest, ListingSkipsFifosAndKeepsOddNames) {
+  const std::string odd = std::string("bad\xff\xfe") + "name\nwith newline";
+  tree.WriteFile(odd, "x");
+  tree.WriteFile("plain", "y");
+  ASSERT_EQ(mkfifo(tree.Path("fifo").c_str(), 0644), 0);
+  EXPECT_THAT(ListNames(*fs, tree.Folder("")), ElementsAre(odd, "plain"));
+  ItemInfo info;
+  EXPECT_EQ(fs->Lookup(tree.Path("fifo"), info), kErrNotSupported);
+  EXPECT_EQ(fs->SetMode(tree.Path("fifo"), 0600), kErrNotSupported);
+  EXPECT_EQ(fs->CopyFile(tree.Path("fifo"), tree.Path("copy"), {}), kErrNotSupported);
+  ASSERT_EQ(fs->Lookup(tree.Path(odd), info), 0);
+  EXPECT_EQ(info.name, odd);
+}
+
+TEST_P(PosixFileSystemTest, OpenFolderFailsOnMissingFolderFileAndLink) {
+  tree.WriteFile("file", "");
+  tree.MakeFolder("real");
+  tree.MakeLink("link", "real");
+  std::unique_ptr<FolderReader> reader;
+  EXPECT_EQ(fs->OpenFolder(tree.Folder("missing"), reader), ENOENT);
+  EXPECT_EQ(fs->OpenFolder(tree.Folder("file"), reader), ENOTDIR);
+  EXPECT_NE(fs->OpenFolder(tree.Folder("link"), reader), 0);
+}
+
+// Below a confined root no operation resolves through a link, wherever it sits.
+TEST_P(PosixFileSystemTest, ConfinedRootRefusesPathsThroughLinks) {
+  TempTree outside;
+  outside.WriteFile("secret", "keep");
+  tree.MakeFolder("target/sub");
+  tree.MakeLink("target/escape", outside.Root());
+  tree.MakeLink("target/sub/up", "..");
+  fs->SetConfinedRoots({tree.Folder("target")});
+  ItemInfo info;
+  EXPECT_EQ(fs->Lookup(tree.Path("target/escape/secret"), info), ELOOP);
+  EXPECT_EQ(fs->Lookup(tree.Path("target/sub/up/sub"), info), ELOOP);
+  EXPECT_EQ(fs->CreateFolder(tree.Path("target/escape/new")), ELOOP);
+  EXPECT_EQ(fs->DeleteFile(tree.Path("target/escape/secret")), ELOOP);
+  EXPECT_EQ(fs->SetMode(tree.Path("target/escape/secret"), 0), ELOOP);
+  tree.WriteFile("source", "new contents");
+  EXPECT_EQ(fs->CopyFile(tree.Path("source"), tree.Path("target/escape/secret"), {}), ELOOP);
+  std::unique_ptr<FolderReader> reader;
+  EXPECT_EQ(fs->OpenFolder(tree.Folder("target/escape"), reader), ELOOP);
+  EXPECT_EQ(outside.ReadFile("secret"), "keep");
+  EXPECT_FALSE(outside.Exists("new"));
+  // The link itself is an item like any other.
+  ASSERT_EQ(fs->Lookup(tree.Path("target/escape"), info), 0);
+  EXPECT_EQ(info.kind, ItemKind::Link);
+  EXPECT_EQ(fs->Lookup(tree.Path("target/sub"), info), 0);
+}
+
+TEST_P(PosixFileSystemTest, ConfinedRootItselfMayBeALink) {
+  tree.MakeFolder("real");
+  tree.WriteFile("real/file", "x");
+  tree.MakeLink("root", "real");
+  fs->SetConfinedRoots({tree.Folder("root")});
+  ItemInfo info;
+  EXPECT_EQ(fs->Lookup(tree.Path("root/file"), info), 0);
+  EXPECT_THAT(ListNames(*fs, tree.Folder("root")), ElementsAre("file"));
+}
+
+TEST_P(PosixFileSystemTest, LookupSeesChangesMadeThroughTheFileSystem) {
+  tree.MakeFolder("a");
+  ItemInfo info;
+  ASSERT_EQ(fs->Lookup(tree.Path("a/x"), info), ENOENT);
+  ASSERT_EQ(fs->RemoveFolder(tree.Path("a")), 0);
+  ASSERT_EQ(fs->CreateFolder(tree.Path("a")), 0);
+  ASSERT_EQ(fs->CreateNewFile(tree.Path("a/x")), 0);
+  // The folder was replaced: a cached descriptor of the old one would miss x.
+  EXPECT_EQ(fs->Lookup(tree.Path("a/x"), info), 0);
+  EXPECT_EQ(fs->CreateNewFile(tree.Path("a/x")), kErrAlreadyExists);
+}
+
+TEST_P(PosixFileSystemTest, CopyCarriesContentsModeAndNanosecondTimes) {
+  tree.WriteFile("src", std::string(3 * 1024 * 1024 + 17, 'a'));
+  tree.SetMode("src", 0751);
+  tree.SetTime("src", 2000000, 987654321);
+  RecordProgress progress;
+  CopyOptions options;
+  options.progress = &progress;
+  ASSERT_EQ(fs->CopyFile(tree.Path("src"), tree.Path("dst"), options), 0);
+  ItemInfo info;
+  ASSERT_EQ(fs->Lookup(tree.Path("dst"), info), 0);  // before reading changes the access time
+  EXPECT_EQ(tree.ReadFile("dst"), tree.ReadFile("src"));
+  EXPECT_EQ(info.mode, 0751u);
+  EXPECT_EQ(info.modify_time.ns, 2000000987654321);
+  EXPECT_EQ(info.access_time.ns, 2000000987654321);
+  ASSERT_EQ(progress.calls.size(), 4u);
+  EXPECT_EQ(progress.calls.back(), 3u * 1024 * 1024 + 17);
+  EXPECT_TRUE(std::is_sorted(progress.calls.begin(), progress.calls.end()));
+  EXPECT_FALSE(HasTemporaryLeftover(tree, ""));
+}
+
+TEST_P(PosixFileSystemTest, CopyReplacesReadOnlyFileAndEmptyFile) {
+  tree.WriteFile("src", "new");
+  tree.WriteFile("dst", "old old old");
+  tree.SetMode("dst", 0444);
+  tree.WriteFile("empty", "");
+  ASSERT_EQ(fs->CopyFile(tree.Path("src"), tree.Path("dst"), {}), 0);
+  EXPECT_EQ(tree.ReadFile("dst"), "new");
+  ASSERT_EQ(fs->CopyFile(tree.Path("empty"), tree.Path("dst"), {}), 0);
+  EXPECT_EQ(tree.ReadFile("dst"), "");
+  EXPECT_THAT(tree.List(""), ElementsAre("dst", "empty", "src"));
+}
+
+TEST_P(PosixFileSystemTest, CopyOfALinkMakesALinkAndNeverWritesThroughATargetLink) {
+  TempTree outside;
+  outside.WriteFile("victim", "untouched");
+  tree.MakeLink("source_link", "some/where");
+  tree.SetTime("source_link", 3000000, 5);
+  tree.WriteFile("source_file", "data");
+  tree.MakeLink("target_link", outside.Path("victim"));
+  tree.MakeLink("target_link2", outside.Path("victim"));
+  ASSERT_EQ(fs->CopyFile(tree.Path("source_link"), tree.Path("copy"), {}), 0);
+  EXPECT_EQ(tree.ReadLink("copy"), "some/where");
+  ItemInfo info;
+  ASSERT_EQ(fs->Lookup(tree.Path("copy"), info), 0);
+  EXPECT_EQ(info.kind, ItemKind::Link);
+  EXPECT_EQ(info.modify_time.ns, 3000000000000005);
+  // A file over a link replaces the link; a link over a link replaces it too.
+  ASSERT_EQ(fs->CopyFile(tree.Path("source_file"), tree.Path("target_link"), {}), 0);
+  EXPECT_EQ(tree.ReadLink("target_link"), "");
+  EXPECT_EQ(tree.ReadFile("target_link"), "data");
+  ASSERT_EQ(fs->CopyFile(tree.Path("source_link"), tree.Path("target_link2"), {}), 0);
+  EXPECT_EQ(tree.ReadLink("target_link2"), "some/where");
+  EXPECT_EQ(outside.ReadFile("victim"), "untouched");
+  EXPECT_FALSE(HasTemporaryLeftover(tree, ""));
+}
+
+TEST_P(PosixFileSystemTest, StopDuringReplacementLeavesOldFileAndNoTemporary) {
+  const std::string old_contents(2 * 1024 * 1024 + 3, 'o');
+  tree.WriteFile("dst", old_contents);
+  tree.SetTime("dst", 4000000);
+  tree.WriteFile("src", std::string(16 * 1024 * 1024, 'n'));
+  std::atomic<int> stop{0};
+  StopAfterFirstChunk progress(stop);
+  CopyOptions options;
+  options.progress = &progress;
+  options.stop = &stop;
+  EXPECT_EQ(fs->CopyFile(tree.Path("src"), tree.Path("dst"), options), kErrCancelled);
+  EXPECT_EQ(progress.calls.size(), 1u);
+  EXPECT_TRUE(tree.ReadFile("dst") == old_contents);
+  ItemInfo info;
+  ASSERT_EQ(fs->Lookup(tree.Path("dst"), info), 0);
+  EXPECT_EQ(info.modify_time.ns, int64_t{4000000} * 1000000000);
+  EXPECT_THAT(tree.List(""), ElementsAre("dst", "src"));
+  // A stop before the first chunk leaves no new file either.
+  EXPECT_EQ(fs->CopyFile(tree.Path("src"), tree.Path("new"), options), kErrCancelled);
+  EXPECT_FALSE(tree.Exists("new"));
+}
+
+TEST_P(PosixFileSystemTest, CopyOfFolderOrOntoFolderFails) {
+  tree.MakeFolder("folder");
+  tree.WriteFile("file", "x");
+  EXPECT_EQ(fs->CopyFile(tree.Path("folder"), tree.Path("copy"), {}), EISDIR);
+  EXPECT_NE(fs->CopyFile(tree.Path("file"), tree.Path("folder"), {}), 0);
+  EXPECT_THAT(tree.List(""), ElementsAre("file", "folder"));
+  EXPECT_TRUE(IsMissingError(fs->CopyFile(tree.Path("missing"), tree.Path("copy"), {})));
+}
+
+// A small tmpfs is a real full disk.
+class TmpfsTarget : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testing::IsRoot()) GTEST_SKIP() << "mounting a tmpfs needs root";
+    tree.MakeFolder("mnt");
+    if (mount("tmpfs", tree.Path("mnt").c_str(), "tmpfs", 0, "size=4m") != 0)
+      GTEST_SKIP() << "cannot mount a tmpfs: " << std::strerror(errno);
+    mounted = true;
+  }
+  void TearDown() override {
+    if (mounted) umount2(tree.Path("mnt").c_str(), MNT_DETACH);
+  }
+  TempTree tree;
+  bool mounted = false;
+};
+
+TEST_F(TmpfsTarget, DiskFullLeavesOldFileAndReturnsNoSpace) {
+  const std::string old_contents(1024 * 1024, 'o');
+  tree.WriteFile("mnt/file", old_contents);
+  tree.WriteFile("big", std::string(8 * 1024 * 1024, 'b'));
+  for (const bool tmpfile : {true, false}) {
+    SCOPED_TRACE(tmpfile ? "O_TMPFILE" : "named temporary file");
+    auto fs = CreatePosixFileSystem(PosixFileSystemOptions{true, tmpfile});
+    EXPECT_EQ(fs->CopyFile(tree.Path("big"), tree.Path("mnt/file"), {}), kErrNoSpace);
+    EXPECT_TRUE(tree.ReadFile("mnt/file") == old_contents);
+    EXPECT_THAT(tree.List("mnt"), ElementsAre("file"));
+    EXPECT_EQ(fs->CopyFile(tree.Path("big"), tree.Path("mnt/other"), {}), kErrNoSpace);
+    EXPECT_THAT(tree.List("mnt"), ElementsAre("file"));
+  }
+}
+
+TEST_P(PosixFileSystemTest, RenameRefusesOrReplacesAsAsked) {
+  tree.WriteFile("a", "A");
+  tree.WriteFile("b", "B");
+  EXPECT_EQ(fs->Rename(tree.Path("a"), tree.Path("b"), RenameMode::NoReplace), kErrAlreadyExists);
+  EXPECT_EQ(tree.ReadFile("b"), "B");
+  EXPECT_EQ(fs->Rename(tree.Path("a"), tree.Path("b"), RenameMode::Replace), 0);
+  EXPECT_EQ(tree.ReadFile("b"), "A");
+  EXPECT_EQ(fs->Rename(tree.Path("b"), tree.Path("c"), RenameMode::NoReplace), 0);
+  EXPECT_THAT(tree.List(""), ElementsAre("c"));
+}
+
+TEST_P(PosixFileSystemTest, ModeAndTimesActOnTheLinkItselfNeverOnItsTarget) {
+  tree.WriteFile("file", "x");
+  tree.SetMode("file", 0600);
+  tree.SetTime("file", 5000000);
+  tree.MakeLink("link", "file");
+  EXPECT_EQ(fs->SetMode(tree.Path("link"), 0777), 0);
+  EXPECT_EQ(fs->SetTimes(tree.Path("link"), FileTime{7}, FileTime{8}), 0);
+  ItemInfo info;
+  ASSERT_EQ(fs->Lookup(tree.Path("file"), info), 0);
+  EXPECT_EQ(info.mode, 0600u);
+  EXPECT_EQ(info.modify_time.ns, int64_t{5000000} * 1000000000);
+  ASSERT_EQ(fs->Lookup(tree.Path("link"), info), 0);
+  EXPECT_EQ(info.modify_time.ns, 8);
+  EXPECT_EQ(fs->SetMode(tree.Path("file"), 0444), 0);
+  ASSERT_EQ(fs->Lookup(tree.Path("file"), info), 0);
+  EXPECT_EQ(info.mode, 0444u);
+  EXPECT_EQ(info.Attributes() & kAttrReadOnly, kAttrReadOnly);
+}
+
+TEST_P(PosixFileSystemTest, DeleteAndRemoveNeverTouchALinkTarget) {
+  tree.MakeFolder("folder");
+  tree.WriteFile("folder/inside", "x");
+  tree.MakeLink("link", "folder");
+  EXPECT_EQ(fs->DeleteFile(tree.Path("link")), 0);
+  EXPECT_EQ(fs->RemoveFolder(tree.Path("folder")), kErrNotEmpty);
+  EXPECT_EQ(tree.ReadFile("folder/inside"), "x");
+  EXPECT_EQ(fs->DeleteFile(tree.Path("folder/inside")), 0);
+  EXPECT_EQ(fs->RemoveFolder(tree.Path("folder")), 0);
+  EXPECT_THAT(tree.List(""), IsEmpty());
+}
+
+// ---- security (root) ---------------------------------------------------------
+
+Security SampleSecurity(bool folder) {
+  Security s;
+  s.uid = 1234;
+  s.gid = 4321;
+  s.has_access_acl = true;
+  s.access_acl = {{ACL_USER_OBJ, 0, 7},
+                  {ACL_USER, 65534, 5},
+                  {ACL_GROUP_OBJ, 0, 5},
+                  {ACL_MASK, 0, 5},
+                  {ACL_OTHER, 0, 0}};
+  if (folder) {
+    s.has_default_acl = true;
+    s.default_acl = {{ACL_USER_OBJ, 0, 7},
+                     {ACL_GROUP_OBJ, 0, 5},
+                     {ACL_GROUP, 65534, 7},
+                     {ACL_MASK, 0, 7},
+                     {ACL_OTHER, 0, 1}};
+  }
+  return s;
+}
+
+TEST_P(PosixFileSystemTest, SecurityRoundTripsOwnerGroupAndAcls) {
+  if (!testing::IsRoot()) GTEST_SKIP() << "setting owners needs root";
+  if (!fs->KeepsSecurity(tree.Root())) GTEST_SKIP() << "the temporary folder keeps no ACLs";
+  tree.WriteFile("file", "x");
+  tree.MakeFolder("folder");
+  tree.MakeLink("link", "file");
+  for (const auto& [name, folder] : {std::pair{"file", false}, std::pair{"folder", true}}) {
+    SCOPED_TRACE(name);
+    const Security wanted = SampleSecurity(folder);
+    ASSERT_EQ(fs->WriteSecurity(tree.Path(name), wanted), 0);
+    Security read;
+    ASSERT_EQ(fs->ReadSecurity(tree.Path(name), read), 0);
+    EXPECT_EQ(read, wanted);
+    // Removing the ACLs leaves only owner and group.
+    Security plain;
+    plain.uid = 7;
+    plain.gid = 8;
+    ASSERT_EQ(fs->WriteSecurity(tree.Path(name), plain), 0);
+    ASSERT_EQ(fs->ReadSecurity(tree.Path(name), read), 0);
+    EXPECT_EQ(read, plain);
+  }
+  // A link gets an owner, never ACLs, and its target is left alone.
+  Security read_file;
+  ASSERT_EQ(fs->ReadSecurity(tree.Path("file"), read_file), 0);
+  ASSERT_EQ(fs->WriteSecurity(tree.Path("link"), SampleSecurity(false)), 0);
+  Security read;
+  ASSERT_EQ(fs->ReadSecurity(tree.Path("link"), read), 0);
+  EXPECT_EQ(read.uid, 1234u);
+  EXPECT_FALSE(read.has_access_acl);
+  ASSERT_EQ(fs->ReadSecurity(tree.Path("file"), read), 0);
+  EXPECT_EQ(read, read_file);
+}
+
+TEST_P(PosixFileSystemTest, CopyWithCarryOwnerGivesTheSourceOwner) {
+  if (!testing::IsRoot()) GTEST_SKIP() << "setting owners needs root";
+  tree.WriteFile("src", "x");
+  ASSERT_EQ(chown(tree.Path("src").c_str(), 321, 654), 0);
+  CopyOptions options;
+  options.carry_owner = true;
+  ASSERT_EQ(fs->CopyFile(tree.Path("src"), tree.Path("dst"), options), 0);
+  ItemInfo info;
+  ASSERT_EQ(fs->Lookup(tree.Path("dst"), info), 0);
+  EXPECT_EQ(info.uid, 321u);
+  EXPECT_EQ(info.gid, 654u);
+  ASSERT_EQ(fs->CopyFile(tree.Path("src"), tree.Path("dst2"), {}), 0);
+  ASSERT_EQ(fs->Lookup(tree.Path("dst2"), info), 0);
+  EXPECT_EQ(info.uid, geteuid());
+}
+
+// ---- permission denied (unprivileged) -----------------------------------------
+
+TEST_P(PosixFileSystemTest, UnprivilegedUserGetsPermissionDenied) {
+  if (!testing::IsRoot()) GTEST_SKIP() << "needs root to switch to an unprivileged user";
+  tree.MakeFolder("closed");
+  tree.WriteFile("closed/file", "x");
+  tree.SetMode("closed", 0700);
+  tree.WriteFile("readable", "data");
+  tree.MakeFolder("open");
+  ASSERT_EQ(chmod(tree.Root().c_str(), 0755), 0);
+  ASSERT_EQ(chmod(tree.Path("open").c_str(), 0777), 0);
+  tree.WriteFile("open/own", "mine");  // nobody's file that nobody cannot read
+  ASSERT_EQ(chown(tree.Path("open/own").c_str(), 65534, 65534), 0);
+  tree.SetMode("open/own", 0);
+  const std::string root = tree.Root();
+  const int status = testing::RunAsUnprivileged([&root]() {
+    auto fs = CreatePlatformFileSystem();
+    std::unique_ptr<FolderReader> reader;
+    if (fs->OpenFolder(root + "/closed/", reader) != EACCES) return 1;
+    ItemInfo info;
+    if (fs->Lookup(root + "/closed/file", info) != EACCES) return 2;
+    if (fs->CopyFile(root + "/readable", root + "/closed/copy", {}) != EACCES) return 3;
+    if (fs->CopyFile(root + "/readable", root + "/open/copy", {}) != 0) return 4;
+    if (fs->SetMode(root + "/readable", 0777) != EPERM) return 5;
+    if (fs->SetMode(root + "/open/own", 0640) != 0) return 6;
+    return 0;
+  });
+  if (status < 0) GTEST_SKIP() << "cannot switch to an unprivileged user";
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(tree.ReadFile("open/copy"), "data");
+  struct stat st;
+  ASSERT_EQ(stat(tree.Path("open/own").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+// ---- a real case-insensitive file system (vfat through FUSE) -------------------
+
+class VfatFolder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!testing::IsRoot()) GTEST_SKIP() << "mounting needs root";
+    if (access("/dev/fuse", R_OK | W_OK) != 0) GTEST_SKIP() << "no /dev/fuse";
+    const std::string image = tree.Path("image");
+    tree.MakeFolder("mnt");
+    const std::string make = "mkfs.vfat -C " + image + " 4096 >/dev/null 2>&1";
+    if (std::system(make.c_str()) != 0) GTEST_SKIP() << "mkfs.vfat is not available";
+    const std::string mount_cmd =
+        "fusefat -o rw+ " + image + " " + tree.Path("mnt") + " 2>/dev/null";
+    if (std::system(mount_cmd.c_str()) != 0) GTEST_SKIP() << "fusefat cannot mount";
+    mounted = true;
+  }
+  void TearDown() override {
+    if (mounted) {
+      const std::string cmd = "fusermount -u " + tree.Path("mnt") + " 2>/dev/null";
+      if (std::system(cmd.c_str()) != 0) umount2(tree.Path("mnt").c_str(), MNT_DETACH);
+    }
+  }
+  TempTree tree;
+  bool mounted = false;
+};
+
+TEST_F(VfatFolder, LookupUnderAnotherCaseGivesTheStoredName) {
+  auto fs = CreatePlatformFileSystem();
+  ASSERT_EQ(fs->CreateNewFile(tree.Path("mnt/MixedCase.txt")), 0);
+  ItemInfo info;
+  ASSERT_EQ(fs->Lookup(tree.Path("mnt/mixedcase.TXT"), info), 0);
+  EXPECT_EQ(info.name, "MixedCase.txt");
+  // A change of letter case goes through.
+  ASSERT_EQ(fs->Rename(tree.Path("mnt/MixedCase.txt"), tree.Path("mnt/MIXEDCASE.txt"),
+                       RenameMode::NoReplace),
+            0);
+  ASSERT_EQ(fs->Lookup(tree.Path("mnt/mixedcase.txt"), info), 0);
+  EXPECT_EQ(info.name, "MIXEDCASE.txt");
+  EXPECT_THAT(ListNames(*fs, tree.Folder("mnt")), ElementsAre("MIXEDCASE.txt"));
+  // A new name that differs only in letter case is taken.
+  EXPECT_EQ(fs->CreateNewFile(tree.Path("mnt/mixedcase.txt")), kErrAlreadyExists);
+  EXPECT_FALSE(fs->KeepsSecurity(tree.Path("mnt")));
+}
+
+}  // namespace
+}  // namespace twinmere

@@ -1,0 +1,214 @@
+#include "platform/memory_file_system.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+namespace twinmere {
+namespace {
+
+using ::testing::ElementsAre;
+
+MemoryFileSystemOptions Windowsish() {
+  MemoryFileSystemOptions options;
+  options.case_insensitive = true;
+  options.short_names = true;
+  return options;
+}
+
+TEST(MemoryFileSystemTest, ShortNamesFollowTheWindowsPattern) {
+  MemoryFileSystem fs(Windowsish());
+  struct Case {
+    std::string name;
+    std::string short_name;
+  };
+  const Case cases[] = {
+      {"Long File Name.txt", "LONGFI~1.TXT"},
+      {"longfilename.txt", "LONGFI~2.TXT"},
+      {"LongFileNumber3.text", "LONGFI~1.TEX"},  // another extension, another alias
+      {"README.TXT", ""},                        // already 8.3
+      {"readme2.md", ""},                        // 8.3 in lower case needs no alias either
+      {"a.b.c", "AB~1.C"},                       // dots in the base are dropped
+      {".hidden", "HIDDEN~1"},
+      {"name with+plus", "NAMEWI~1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(fs.AddFile("/d/" + c.name, "x"), 0);
+    ItemInfo info;
+    ASSERT_EQ(fs.Lookup("/d/" + c.name, info), 0);
+    EXPECT_EQ(info.short_name, c.short_name);
+    if (!c.short_name.empty()) {
+      ItemInfo by_alias;
+      ASSERT_EQ(fs.Lookup("/d/" + c.short_name, by_alias), 0);
+      EXPECT_EQ(by_alias.name, c.name);
+    }
+  }
+}
+
+TEST(MemoryFileSystemTest, CaseInsensitiveLookupGivesStoredNameAndCreationClashes) {
+  MemoryFileSystem fs(Windowsish());
+  ASSERT_EQ(fs.AddFolder("/Data"), 0);
+  ASSERT_EQ(fs.AddFile("/Data/Report.TXT", "r"), 0);
+  ItemInfo info;
+  ASSERT_EQ(fs.Lookup("/DATA/report.txt", info), 0);
+  EXPECT_EQ(info.name, "Report.TXT");
+  EXPECT_EQ(fs.CreateFolder("/data/REPORT.txt"), kErrAlreadyExists);
+  EXPECT_EQ(fs.CreateNewFile("/data/report.txt"), kErrAlreadyExists);
+  // A change of letter case is a rename onto the item itself.
+  ASSERT_EQ(fs.Rename("/data/report.txt", "/data/report.txt", RenameMode::NoReplace), 0);
+  EXPECT_THAT(fs.Names("/Data"), ElementsAre("report.txt"));
+
+  MemoryFileSystem sensitive;
+  ASSERT_EQ(sensitive.AddFile("/a", "1"), 0);
+  ASSERT_EQ(sensitive.AddFile("/A", "2"), 0);
+  EXPECT_EQ(sensitive.Lookup("/a", info), 0);
+  EXPECT_EQ(*sensitive.ReadContents("/A"), "2");
+}
+
+TEST(MemoryFileSystemTest, RenameGivesANewShortName) {
+  MemoryFileSystem fs(Windowsish());
+  ASSERT_EQ(fs.AddFile("/abcdefghij.txt", "x"), 0);
+  ASSERT_EQ(fs.AddFile("/ABCDEF~2.TXT", "y"), 0);  // a long name that looks like an alias
+  ItemInfo info;
+  ASSERT_EQ(fs.Lookup("/abcdefghij.txt", info), 0);
+  EXPECT_EQ(info.short_name, "ABCDEF~1.TXT");
+  ASSERT_EQ(fs.Rename("/abcdefghij.txt", "/tmp.tmp", RenameMode::NoReplace), 0);
+  ASSERT_EQ(fs.CreateNewFile("/ABCDEF~1.TXT"), 0);
+  ASSERT_EQ(fs.Rename("/tmp.tmp", "/abcdefghij.txt", RenameMode::NoReplace), 0);
+  ASSERT_EQ(fs.Lookup("/abcdefghij.txt", info), 0);
+  EXPECT_EQ(info.short_name, "ABCDEF~3.TXT");
+}
+
+TEST(MemoryFileSystemTest, LinksAreNeverFollowed) {
+  MemoryFileSystem fs;
+  ASSERT_EQ(fs.AddFolder("/real"), 0);
+  ASSERT_EQ(fs.AddFile("/real/f", "x"), 0);
+  ASSERT_EQ(fs.AddLink("/link", "real"), 0);
+  ItemInfo info;
+  EXPECT_EQ(fs.Lookup("/link/f", info), ELOOP);
+  ASSERT_EQ(fs.Lookup("/link", info), 0);
+  EXPECT_EQ(info.kind, ItemKind::Link);
+  EXPECT_EQ(info.size, 4u);
+  std::unique_ptr<FolderReader> reader;
+  EXPECT_EQ(fs.OpenFolder("/link", reader), ELOOP);
+  EXPECT_EQ(fs.OpenFolder("/real/f", reader), ENOTDIR);
+}
+
+TEST(MemoryFileSystemTest, InjectedFaultsFailOnceAndChangeNothing) {
+  MemoryFileSystem fs;
+  ASSERT_EQ(fs.AddFile("/a", "x"), 0);
+  fs.FailNext(MemoryOp::DeleteFile, EACCES);
+  fs.FailNext(MemoryOp::Lookup, EIO, "/b");
+  EXPECT_EQ(fs.DeleteFile("/a"), EACCES);
+  EXPECT_TRUE(fs.Exists("/a"));
+  ItemInfo info;
+  EXPECT_EQ(fs.Lookup("/a", info), 0);  // another path: not affected
+  EXPECT_EQ(fs.Lookup("/b", info), EIO);
+  EXPECT_EQ(fs.Lookup("/b", info), kErrNotFound);
+  EXPECT_EQ(fs.DeleteFile("/a"), 0);
+}
+
+TEST(MemoryFileSystemTest, ByteBudgetMakesCopiesFailWithNoSpaceAndKeepsTheOldFile) {
+  MemoryFileSystem fs;
+  ASSERT_EQ(fs.AddFile("/small", std::string(100, 's')), 0);
+  ASSERT_EQ(fs.AddFile("/big", std::string(3 << 20, 'b')), 0);
+  ASSERT_EQ(fs.AddFile("/dst", "old"), 0);
+  fs.SetByteBudget((2 << 20) + 150);
+  EXPECT_EQ(fs.CopyFile("/small", "/dst", {}), 0);
+  EXPECT_EQ(fs.CopyFile("/big", "/dst", {}), kErrNoSpace);
+  EXPECT_EQ(*fs.ReadContents("/dst"), std::string(100, 's'));
+  EXPECT_EQ(fs.CopyFile("/big", "/new", {}), kErrNoSpace);
+  EXPECT_FALSE(fs.Exists("/new"));
+}
+
+TEST(MemoryFileSystemTest, CopyReportsChunksAndStops) {
+  MemoryFileSystem fs;
+  ASSERT_EQ(fs.AddFile("/src", std::string((2 << 20) + 1, 'x'), FileTime{77}, 0600), 0);
+  struct Progress : IProgress {
+    std::vector<uint64_t> calls;
+    std::atomic<int>* stop = nullptr;
+    void SetProgress(uint64_t bytes) override {
+      calls.push_back(bytes);
+      if (stop) *stop = 1;
+    }
+  } progress;
+  CopyOptions options;
+  options.progress = &progress;
+  ASSERT_EQ(fs.CopyFile("/src", "/dst", options), 0);
+  EXPECT_THAT(progress.calls, ElementsAre(1u << 20, 2u << 20, (2u << 20) + 1));
+  ItemInfo info;
+  ASSERT_EQ(fs.Lookup("/dst", info), 0);
+  EXPECT_EQ(info.mode, 0600u);
+  EXPECT_EQ(info.modify_time.ns, 77);
+
+  std::atomic<int> stop{0};
+  progress.stop = &stop;
+  options.stop = &stop;
+  ASSERT_EQ(fs.AddFile("/src2", std::string(3 << 20, 'y')), 0);
+  EXPECT_EQ(fs.CopyFile("/src2", "/dst", options), kErrCancelled);
+  EXPECT_EQ(fs.ReadContents("/dst")->front(), 'x');
+}
+
+TEST(MemoryFileSystemTest, RemovalRules) {
+  MemoryFileSystem fs;
+  ASSERT_EQ(fs.AddFile("/d/f", "x"), 0);
+  EXPECT_EQ(fs.RemoveFolder("/d"), kErrNotEmpty);
+  EXPECT_EQ(fs.DeleteFile("/d"), EISDIR);
+  EXPECT_EQ(fs.RemoveFolder("/d/f"), ENOTDIR);
+  EXPECT_EQ(fs.Rename("/d", "/d/inner", RenameMode::NoReplace), EINVAL);
+  EXPECT_EQ(fs.DeleteFile("/d/f"), 0);
+  EXPECT_EQ(fs.RemoveFolder("/d"), 0);
+  EXPECT_FALSE(fs.Exists("/d"));
+}
+
+TEST(MemoryFileSystemTest, SecurityKeepsEntryOrderAndFolderDefaults) {
+  MemoryFileSystem fs;
+  ASSERT_EQ(fs.AddFile("/f", "x"), 0);
+  ASSERT_EQ(fs.AddFolder("/d"), 0);
+  Security s;
+  s.uid = 5;
+  s.gid = 6;
+  s.has_access_acl = true;
+  s.access_acl = {{8, 2, 7}, {2, 1, 5}};  // deliberately not in canonical order
+  s.has_default_acl = true;
+  s.default_acl = {{1, 0, 7}};
+  ASSERT_EQ(fs.WriteSecurity("/d", s), 0);
+  ASSERT_EQ(fs.WriteSecurity("/f", s), 0);
+  Security read;
+  ASSERT_EQ(fs.ReadSecurity("/d", read), 0);
+  EXPECT_EQ(read, s);
+  ASSERT_EQ(fs.ReadSecurity("/f", read), 0);
+  EXPECT_EQ(read.access_acl, s.access_acl);
+  EXPECT_FALSE(read.has_default_acl);  // files have no default ACL
+}
+
+TEST(MemoryFileSystemTest, AVolumeBelowAFolderHasItsOwnRules) {
+  MemoryFileSystem fs;  // case-sensitive, keeps security
+  MemoryFileSystemOptions fat;
+  fat.case_insensitive = true;
+  fat.short_names = true;
+  fat.keeps_security = false;
+  ASSERT_EQ(fs.AddFile("/t/existing", "x"), 0);
+  ASSERT_EQ(fs.SetVolume("/t", fat), 0);
+  ASSERT_EQ(fs.AddFile("/s/a", "1"), 0);
+  ASSERT_EQ(fs.AddFile("/s/A", "2"), 0);
+  ASSERT_EQ(fs.AddFile("/t/Long Name.txt", "3"), 0);
+  EXPECT_EQ(fs.CreateNewFile("/t/EXISTING"), kErrAlreadyExists);
+  ItemInfo source, target;
+  ASSERT_EQ(fs.Lookup("/s/a", source), 0);
+  ASSERT_EQ(fs.Lookup("/t/long name.TXT", target), 0);
+  EXPECT_EQ(target.short_name, "LONGNA~1.TXT");
+  EXPECT_NE(source.device, target.device);
+  EXPECT_TRUE(fs.KeepsSecurity("/s/"));
+  EXPECT_FALSE(fs.KeepsSecurity("/t/"));
+  EXPECT_FALSE(fs.KeepsSecurity("/t/missing/deeper"));
+  EXPECT_EQ(fs.Rename("/s/a", "/t/a", RenameMode::NoReplace), EXDEV);
+  EXPECT_EQ(fs.CopyFile("/s/A", "/t/a", {}), 0);  // a copy crosses volumes
+  ASSERT_EQ(fs.Lookup("/t/A", target), 0);
+  EXPECT_EQ(target.name, "a");
+}
+
+}  // namespace
+}  // namespace twinmere

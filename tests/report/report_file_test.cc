@@ -1,0 +1,61 @@
+#include "report/report_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "support/temp_tree.h"
+
+namespace twinmere {
+namespace {
+
+using testing::TempTree;
+
+TEST(TemporaryFolderForTest, UsesTheReportsFolderTheRootOrTheCurrentDirectory) {
+  EXPECT_EQ(TemporaryFolderFor("/var/log/r.txt"), "/var/log");
+  EXPECT_EQ(TemporaryFolderFor("/r.txt"), "/");
+  EXPECT_EQ(TemporaryFolderFor("r.txt"), ".");
+  EXPECT_EQ(TemporaryFolderFor("logs/r.txt"), "logs");
+}
+
+TEST(CutReportFileTest, KeepsWholeLinesThatEndAfterTheCut) {
+  TempTree tree;
+  tree.WriteFile("r.txt", "aaaa\nbbbb\ncccc\ndddd");  // lines end at 5, 10, 15, 20
+  const struct {
+    uint64_t cut;
+    const char* kept;
+  } cases[] = {{4, "aaaa\nbbbb\ncccc\ndddd"},
+               {5, "bbbb\ncccc\ndddd"},
+               {7, "bbbb\ncccc\ndddd"},
+               {14, "cccc\ndddd"},
+               {15, "dddd"},
+               {20, ""}};
+  for (const auto& c : cases) {
+    tree.WriteFile("r.txt", "aaaa\nbbbb\ncccc\ndddd");
+    ASSERT_EQ(CutReportFile(tree.Path("r.txt"), c.cut, "--- cut", 0644), 0);
+    EXPECT_EQ(tree.ReadFile("r.txt"), std::string("--- cut\n") + c.kept) << c.cut;
+    EXPECT_EQ(tree.List(), std::vector<std::string>{"r.txt"}) << "no temporary file remains";
+  }
+}
+
+TEST(CutReportFileTest, TheCutReportKeepsItsPermissions) {
+  TempTree tree;
+  tree.WriteFile("r.txt", "x\ny\n");
+  ASSERT_EQ(CutReportFile(tree.Path("r.txt"), 1, "cut", 0640), 0);
+  struct stat st;
+  ASSERT_EQ(stat(tree.Path("r.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST(CutReportFileTest, AFailureLeavesNoTemporaryFile) {
+  TempTree tree;
+  tree.MakeFolder("logs");
+  EXPECT_EQ(CutReportFile(tree.Path("logs/missing.txt"), 1, "cut", 0644), ENOENT);
+  EXPECT_TRUE(tree.List("logs").empty());
+  // The report is a folder: reading fails, the folder stays.
+  tree.MakeFolder("logs/r.txt");
+  EXPECT_NE(CutReportFile(tree.Path("logs/r.txt"), 1, "cut", 0644), 0);
+  EXPECT_EQ(tree.List("logs"), std::vector<std::string>{"r.txt"});
+}
+
+}  // namespace
+}  // namespace twinmere

@@ -1,0 +1,550 @@
+#include "report/reporter.h"
+
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
+#include <sstream>
+
+#include "report/action_lines.h"
+#include "report/report_fakes.h"
+#include "support/temp_tree.h"
+
+namespace twinmere {
+namespace {
+
+using testing::DiskFileSystem;
+using testing::FakeClock;
+using testing::RecordingDisplay;
+using testing::TempTree;
+using testing::UtcTime;
+using testing::UtcZone;
+
+const double kStart = UtcTime(2026, 12, 5, 14, 3, 9);
+
+// Calls a function for each self-synchronization.
+class SelfSyncProbe final : public ReportSelfSync {
+ public:
+  void SyncReportFile(bool towards) override {
+    calls.push_back(towards);
+    if (on_call) on_call(towards);
+  }
+  std::vector<bool> calls;
+  std::function<void(bool)> on_call;
+};
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+class ReporterTest : public ::testing::Test {
+ protected:
+  ReporterTest() : reporter_(options_, facts_, fs_, display_, clock_) {
+    options_.Source = "/data/src/";
+    options_.Target = "/data/dst/";
+    options_.Report = tree_.Path("report.txt");
+    facts_.OsText = "Linux 6.1 (Test)";
+    clock_.now = kStart;
+    reporter_.SetSelfSync(&self_sync_);
+    reporter_.SetArgumentString("-s /data/src/ -t /data/dst/");
+    reporter_.Run().StopRequested = &stop_;
+  }
+
+  std::string Report() { return tree_.ReadFile("report.txt"); }
+
+  // The report with the version replaced by "{V}" and the fill of the
+  // framed lines taken off (their lengths are tested with the formats).
+  std::string Normalized(std::string text) {
+    const std::string version = VersionText();
+    for (size_t at; (at = text.find(version)) != std::string::npos;) {
+      text.replace(at, version.size(), "{V}");
+    }
+    std::string out;
+    for (std::string& line : SplitLines(text)) {
+      if (line.rfind("========== ", 0) == 0 || line.rfind("---------- ", 0) == 0) {
+        while (!line.empty() && (line.back() == '=' || line.back() == '-')) line.pop_back();
+      }
+      out += line + "\n";
+    }
+    return out;
+  }
+
+  void Line(const std::string& text, ReportLineKind kind = ReportLineKind::Action,
+            LineFlush flush = LineFlush::Throttled, double interval = 0.5) {
+    reporter_.AddReportLine(text, kind, interval, flush);
+  }
+  void Finish(const std::string& text = "Synchronization completed.") {
+    Line(text, ReportLineKind::Action, LineFlush::Final, 0);
+    Line("", ReportLineKind::Action, LineFlush::Throttled, 0);
+  }
+
+  // A run as the engine drives it: begin, open the report, actions, end.
+  void ScriptedRun() {
+    reporter_.BeginRun();
+    reporter_.FlushReport(false);
+    reporter_.ReportAction(0, "/data/dst/a.txt", kActionCopy, 2048, Side::Target, 0);
+    reporter_.ReportAction(EACCES, "/data/dst/b.txt", kActionCopy, 0, Side::Target, 0);
+    reporter_.ReportAction(0, "/data/dst/c.txt", kActionReplace, 900, Side::Target, 300);
+    reporter_.ReportAction(kErrCancelled, "/data/dst/d.txt", kActionCopy, 10, Side::Target, 0);
+    reporter_.ReportAction(0, "/data/dst/sub", kActionCreateFolder, 0, Side::Target, 0);
+    clock_.timer += 1;
+    reporter_.AccessError("/data/src/locked", EACCES);
+    reporter_.ReportAction(0, "/data/dst/old.txt", kActionDelete, 1500, Side::Target, 0);
+    reporter_.ReportAction(0, "/data/dst/x", 999, 0, Side::Target, 0);
+    clock_.now = kStart + 3725;
+    Finish();
+  }
+
+  UtcZone utc_;
+  TempTree tree_;
+  SyncOptions options_;
+  PlatformFacts facts_;
+  DiskFileSystem fs_;
+  RecordingDisplay display_;
+  FakeClock clock_;
+  SelfSyncProbe self_sync_;
+  std::atomic<int> stop_{0};
+  Reporter reporter_;
+};
+
+const std::string kDenied = std::strerror(EACCES);
+
+struct Golden {
+  int32_t level;
+  std::string report;
+};
+
+TEST_F(ReporterTest, ScriptedRunGivesTheGoldenReportAtEachLevel) {
+  const std::string start = "========== 05/12/26 14:03:09 Twinmere {V} started. Report level: ";
+  const std::string end = "========== 05/12/26 15:05:14 Twinmere {V} ended. \n";
+  const std::string actions =
+      "Copied:            \t\"/data/dst/a.txt\"  2.000 Kbytes.\n"
+      "Error 13 copying \"/data/dst/b.txt\". " +
+      kDenied +
+      "\n"
+      "Replaced:          \t\"/data/dst/c.txt\"  900 bytes (+300 bytes).\n"
+      "Created folder:    \t\"/data/dst/sub\".\n"
+      "Error 13 accessing \"/data/src/locked\". " +
+      kDenied +
+      "\n"
+      "Deleted:           \t\"/data/dst/old.txt\"  1.465 Kbytes.\n"
+      "???:               \t\"/data/dst/x\".\n"
+      "Synchronization completed.\n";
+  const std::string counters =
+      "Files copied to Target:    \t1\t  2.000 Kbytes.\n"
+      "Files replaced in Target:  \t1\t  900 bytes (+300 bytes).\n"
+      "Files deleted in Target:   \t1\t  1.465 Kbytes.\n";
+  const Golden goldens[] = {
+      {215, start + "215. \n" + actions +
+                "Source folder:             \t\"/data/src/\".\n"
+                "Target folder:             \t\"/data/dst/\".\n"
+                "Include subfolders:        \tYes.\n"
+                "Synchronization options:   \tUnidirectional, Delete extra files, Copy all "
+                "different files,\n"
+                "                           \tIgnore case difference, Take into account "
+                "daylight saving, Don't allow decryption.\n"
+                "Program options:           \tManual start, Start in normal window,\n"
+                "                           \tManual exit, Allow Stop, Normal start.\n"
+                "Report options:            \tLevel: 215, Owerwrite report, Don't restrict "
+                "report size.\n"
+                "Security support:          \tNo.\n" +
+                counters +
+                "Folders created in Target: \t1.\n"
+                "Total size change in Target: \t+848 bytes.\n"
+                "Errors:                    \t2.\n"
+                "Elapsed time:              \t1:02:05.\n"
+                "Operating system:          \tLinux 6.1 (Test).\n"
+                "Administrative privileges: \tNot granted.\n" +
+                end},
+      {0, start + "0. \nElapsed time:              \t1:02:05.\n" + end},
+      {16, start + "16. \n" + counters +
+               "Folders created in Target: \t1.\n"
+               "Total size change in Target: \t+848 bytes.\n"
+               "Errors:                    \t2.\n"
+               "Elapsed time:              \t1:02:05.\n" +
+               end},
+      {48, start + "48. \n" + counters +
+               "File attributes in Target: \t0.\n"
+               "File security in Target:   \t0.\n"
+               "Short file name in Target: \t0.\n"
+               "Folders created in Target: \t1.\n"
+               "Folders updated in Target: \t0.\n"
+               "Folders removed in Target: \t0.\n"
+               "Folder attributes in Target: \t0.\n"
+               "Folder security in Target: \t0.\n"
+               "Short folder name in Target: \t0.\n"
+               "Total size change in Target: \t+848 bytes.\n"
+               "Errors:                    \t2.\n"
+               "Elapsed time:              \t1:02:05.\n" +
+               end},
+  };
+  for (const Golden& golden : goldens) {
+    SCOPED_TRACE(golden.level);
+    options_.ReportLevel = golden.level;
+    options_.Delete = true;
+    clock_.now = kStart;
+    ScriptedRun();
+    EXPECT_EQ(Normalized(Report()), golden.report);
+    EXPECT_EQ(reporter_.Counters().ErrorCount, 2);
+  }
+}
+
+TEST_F(ReporterTest, LinesAreFlushedInBatchesAtTheInterval) {
+  reporter_.BeginRun();
+  Line("first");  // the first line is due at once: it opens the report
+  Line("second");
+  Line("third");
+  EXPECT_EQ(display_.batches, std::vector<std::string>{"first"});
+  EXPECT_EQ(SplitLines(Report()).size(), 2u);
+  clock_.timer += 0.5;
+  Line("fourth");
+  EXPECT_EQ(display_.batches, (std::vector<std::string>{"first", "second\nthird\nfourth"}));
+  EXPECT_EQ(SplitLines(Report()).size(), 5u);
+  clock_.timer += 0.5;
+  Line("");  // the update timer: flushes nothing when nothing waits
+  EXPECT_EQ(display_.batches.size(), 2u);
+}
+
+TEST_F(ReporterTest, ALongDisplayBufferIsShownEarly) {
+  options_.Report.clear();
+  reporter_.BeginRun();
+  Line("opening");
+  const std::string line(1000, 'x');
+  for (int i = 0; i < 40; ++i) Line(line);
+  Line("closing", ReportLineKind::Action, LineFlush::Final, 0);
+  std::string shown;
+  for (const std::string& batch : display_.batches) {
+    EXPECT_LE(batch.size(), 16382u + 1 + 1000u);
+    shown += batch + "\n";
+  }
+  EXPECT_GT(display_.batches.size(), 3u);
+  EXPECT_EQ(SplitLines(shown).size(), 42u);
+  EXPECT_FALSE(tree_.Exists("report.txt"));
+}
+
+TEST_F(ReporterTest, ImmediateLinesAreShownAtOnceAndAClosingWindowShowsNothing) {
+  reporter_.BeginRun();
+  Line("now", ReportLineKind::Error, LineFlush::Immediate, 0);
+  EXPECT_EQ(display_.immediates, std::vector<std::string>{"now"});
+  reporter_.Run().Closing = true;
+  clock_.timer += 1;
+  Line("while closing");
+  EXPECT_TRUE(display_.batches.empty());
+  EXPECT_NE(Report().find("while closing"), std::string::npos);
+}
+
+TEST_F(ReporterTest, ASecondRunReplacesTheReportUnlessAppending) {
+  ScriptedRun();
+  const std::string first = Report();
+  clock_.now = kStart;
+  ScriptedRun();
+  EXPECT_EQ(Report(), first);
+  options_.Append = true;
+  clock_.now = kStart;
+  ScriptedRun();
+  const std::string both = Report();
+  EXPECT_EQ(both.substr(0, first.size()), first);
+  EXPECT_EQ(both.substr(first.size()).find("========== 05/12/26 14:03:09 Twinmere"), 0u);
+  EXPECT_NE(both.find("Append report"), std::string::npos);
+}
+
+TEST_F(ReporterTest, FolderLinesOfTheFirstFlushFollowASingleStartLine) {
+  options_.Report = tree_.Path("logs/2026/ü/report.txt");
+  ScriptedRun();
+  const std::string report = tree_.ReadFile("logs/2026/ü/report.txt");
+  const auto lines = SplitLines(report);
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines[0].rfind("========== ", 0), 0u);
+  EXPECT_EQ(lines[1], "Created folder:    \t\"" + tree_.Path("logs") + "\".");
+  EXPECT_EQ(lines[2], "Created folder:    \t\"" + tree_.Path("logs/2026") + "\".");
+  EXPECT_EQ(lines[3], "Created folder:    \t\"" + tree_.Path("logs/2026/ü") + "\".");
+  size_t starts = 0;
+  for (const auto& line : lines) starts += line.find(" started. ") != std::string::npos;
+  EXPECT_EQ(starts, 1u);
+  EXPECT_EQ(reporter_.Counters().FoldersCreatedInTarget, 3 + 1);  // and the script's own
+}
+
+TEST_F(ReporterTest, CreateReportFolderStopsAtTheFirstFailure) {
+  tree_.WriteFile("file", "x");
+  reporter_.BeginRun();
+  options_.Report.clear();
+  EXPECT_EQ(reporter_.CreateReportFolder(tree_.Folder("made/file")), 0);
+  EXPECT_EQ(reporter_.CreateReportFolder(tree_.Folder("file/a/b")), ENOTDIR);
+  EXPECT_EQ(fs_.created, (std::vector<std::string>{tree_.Path("made"), tree_.Path("made/file")}));
+  EXPECT_EQ(reporter_.Counters().FoldersCreatedInTarget, 2);
+  EXPECT_EQ(reporter_.Counters().ErrorCount, 1);
+  Finish();
+  ASSERT_FALSE(display_.batches.empty());
+  EXPECT_NE(display_.batches.back().find("Error 20 creating folder \"" + tree_.Path("file/a") +
+                                         "\". " + std::strerror(ENOTDIR)),
+            std::string::npos);
+}
+
+TEST_F(ReporterTest, AWriteFailureShowsOneMessageAndStopsWritingForTheRun) {
+  tree_.WriteFile("file", "x");
+  options_.Report = tree_.Path("file/report.txt");
+  options_.Quiet = true;
+  for (int run = 1; run <= 2; ++run) {
+    ScriptedRun();
+    ASSERT_EQ(display_.immediates.size(), static_cast<size_t>(run)) << "one message per run";
+    EXPECT_EQ(display_.immediates.back(), "Error writing report to file \"" + options_.Report +
+                                              "\". " + std::strerror(ENOTDIR));
+    EXPECT_FALSE(options_.Quiet);
+    options_.Quiet = true;
+  }
+  EXPECT_EQ(tree_.ReadFile("file"), "x");
+}
+
+TEST_F(ReporterTest, AReportFolderThatCannotBeCreatedGivesOneLineAndOneMessage) {
+  tree_.WriteFile("file", "x");
+  options_.Report = tree_.Path("file/a/b/report.txt");
+  ScriptedRun();
+  size_t folder_errors = 0;
+  for (const std::string& batch : display_.batches) {
+    for (const std::string& line : SplitLines(batch)) {
+      folder_errors +=
+          line.rfind("Error 20 creating folder \"" + tree_.Path("file/a") + "\"", 0) == 0;
+    }
+  }
+  EXPECT_EQ(folder_errors, 1u);
+  ASSERT_EQ(display_.immediates.size(), 1u);
+  EXPECT_EQ(reporter_.Counters().ErrorCount, 2 + 1);
+}
+
+TEST_F(ReporterTest, AFullDiskShowsOneMessage) {
+  if (!testing::IsRoot()) GTEST_SKIP() << "mounting a tmpfs needs root";
+  tree_.MakeFolder("full");
+  const std::string dir = tree_.Path("full");
+  if (mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=4m") != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs: " << std::strerror(errno);
+  }
+  struct Unmount {
+    std::string dir;
+    ~Unmount() { umount2(dir.c_str(), MNT_DETACH); }
+  } unmount{dir};
+  // Fill the disk but for a little room: the start line fits, the rest not.
+  {
+    std::FILE* filler = std::fopen((dir + "/filler").c_str(), "wb");
+    ASSERT_NE(filler, nullptr);
+    const std::string block(4096, 'f');
+    while (std::fwrite(block.data(), 1, block.size(), filler) == block.size() &&
+           std::fflush(filler) == 0) {
+    }
+    std::fclose(filler);
+  }
+  options_.Report = dir + "/report.txt";
+  ScriptedRun();
+  ASSERT_EQ(display_.immediates.size(), 1u);
+  EXPECT_EQ(display_.immediates[0],
+            "Error writing report to file \"" + options_.Report + "\". " + std::strerror(ENOSPC));
+}
+
+// A report of `size` bytes made of 100-byte lines, the first line longer.
+std::string ReportOfSize(size_t size) {
+  std::string first(99 + size % 100, 'F');
+  std::string text = first + "\n";
+  while (text.size() < size) text += std::string(99, 'l') + "\n";
+  return text;
+}
+
+TEST_F(ReporterTest, TheReportIsCutToTwoThirdsOfItsLimitAtLineBoundaries) {
+  options_.Append = true;
+  options_.Restriction = 100;
+  const struct {
+    size_t size;
+    size_t kept_from;  // 0: not cut
+  } cases[] = {{102400, 0}, {102401, 34101}, {150000, 81700}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    const std::string old = ReportOfSize(c.size);
+    ASSERT_EQ(old.size(), c.size);
+    tree_.WriteFile("report.txt", old);
+    reporter_.BeginRun();
+    reporter_.FlushReport(false);
+    const std::string report = Report();
+    const std::string start = StartLine(kStart, options_.ReportLevel, Separators{}) + "\n";
+    if (c.kept_from == 0) {
+      EXPECT_EQ(report, old + start);
+    } else {
+      EXPECT_EQ(report,
+                RestrictedLine(kStart, Separators{}) + "\n" + old.substr(c.kept_from) + start);
+      EXPECT_EQ(old.size() - c.kept_from, 68300u);
+    }
+    EXPECT_EQ(tree_.List(), std::vector<std::string>{"report.txt"});
+    Finish();
+  }
+}
+
+TEST_F(ReporterTest, ALimitBeyondTwoGigabytesIsComputedWithoutOverflow) {
+  options_.Append = true;
+  options_.Restriction = 2097152;  // 2^31 bytes: overflows a 32-bit product
+  tree_.WriteFile("report.txt", "short\n");
+  ScriptedRun();
+  EXPECT_EQ(Report().rfind("short\n", 0), 0u);
+}
+
+TEST_F(ReporterTest, ByteTotalsStayExactBeyondSinglePrecision) {
+  options_.Report.clear();
+  reporter_.BeginRun();
+  reporter_.ReportAction(0, "/d/big", kActionCopy, uint64_t{1} << 24, Side::Target, 0);
+  for (int i = 0; i < 1000; ++i) {
+    reporter_.ReportAction(0, "/d/one", kActionCopy, 1, Side::Target, 0);
+    reporter_.ReportAction(0, "/s/r", kActionReplace, 1, Side::Source, -1);
+  }
+  EXPECT_EQ(reporter_.Counters().BytesCopiedToTarget, 16778216);
+  EXPECT_EQ(reporter_.Counters().SizeChangeInSource, -1000);
+  EXPECT_EQ(reporter_.Counters().FilesCopiedToTarget, 1001);
+}
+
+TEST_F(ReporterTest, AnErrorBeforeTheRunOpensTheBlockTheRunContinues) {
+  clock_.now = kStart - 60;
+  Line("Invalid command line.", ReportLineKind::Error, LineFlush::Throttled, 0);
+  clock_.now = kStart;
+  ScriptedRun();
+  const std::string report = Normalized(Report());
+  EXPECT_EQ(report.rfind("========== 05/12/26 14:02:09 Twinmere {V} started. Report level: 215. "
+                         "\nInvalid command line.\nCopied:",
+                         0),
+            0u)
+      << report;
+  EXPECT_NE(report.find("Elapsed time:              \t1:03:05."), std::string::npos);
+}
+
+TEST_F(ReporterTest, AppendingToAReportInTargetFirstBringsItUpToDate) {
+  options_.Append = true;
+  self_sync_.on_call = [&](bool) { Line("line of the report's own copy"); };
+  reporter_.BeginRun();
+  reporter_.Run().ReportInTarget = true;
+  reporter_.FlushReport(false);
+  EXPECT_EQ(self_sync_.calls, std::vector<bool>{true});
+  Finish();
+  EXPECT_EQ(self_sync_.calls, std::vector<bool>{true}) << "one-way: no copy out at the end";
+  EXPECT_NE(Report().find("line of the report's own copy"), std::string::npos);
+  EXPECT_EQ(Report().find("Would be"), std::string::npos);
+}
+
+// The report lies in Source (or in Target of a bidirectional run): at the
+// final flush its own copy is announced with the size it will have.
+class PendingCopyTest : public ReporterTest {
+ protected:
+  PendingCopyTest() {
+    tree_.MakeFolder("src/sub ü");
+    tree_.MakeFolder("dst/sub ü");
+    options_.Source = tree_.Folder("src");
+    options_.Target = tree_.Folder("dst");
+  }
+
+  struct Outcome {
+    std::string line;  // the pending-copy line, empty when not written
+    uint64_t real_size;
+    int64_t bytes;  // what the counters took for the copy
+    int32_t files;
+    int64_t change;
+  };
+
+  Outcome Run(bool in_source, const std::string& old_counterpart) {
+    const std::string home = in_source ? "src/" : "dst/";
+    const std::string other = in_source ? "dst/" : "src/";
+    const std::string name = "sub ü/report €.txt";
+    options_.Report = tree_.Path(home + name);
+    const std::string counterpart = tree_.Path(other + name);
+    ::unlink(counterpart.c_str());
+    if (!old_counterpart.empty()) tree_.WriteFile(other + name, old_counterpart);
+    reporter_.BeginRun();
+    reporter_.Run().ReportInSource = in_source;
+    reporter_.Run().ReportInTarget = !in_source;
+    reporter_.FlushReport(false);
+    reporter_.ReportAction(0, options_.Target + "a€.txt", kActionCopy, 1, Side::Target, 0);
+    clock_.now += 5;
+    Finish();
+    Outcome out;
+    const std::string report = tree_.ReadFile(home + name);
+    out.real_size = report.size();
+    for (const std::string& line : SplitLines(report)) {
+      if (line.rfind("Would be", 0) == 0) out.line = line;
+    }
+    const SessionCounters& c = reporter_.Counters();
+    const bool replaced = !old_counterpart.empty();
+    if (in_source) {
+      out.files = replaced ? c.FilesReplacedInTarget : c.FilesCopiedToTarget - 1;
+      out.bytes = replaced ? c.BytesReplacedInTarget : c.BytesCopiedToTarget - 1;
+      out.change = c.SizeChangeInTarget;
+    } else {
+      out.files = replaced ? c.FilesReplacedInSource : c.FilesCopiedToSource;
+      out.bytes = replaced ? c.BytesReplacedInSource : c.BytesCopiedToSource;
+      out.change = c.SizeChangeInSource;
+    }
+    EXPECT_EQ(self_sync_.calls.back(), false) << "the finished report is copied out";
+    return out;
+  }
+};
+
+TEST_F(PendingCopyTest, ThePredictedSizeIsTheRealSize) {
+  const Separators seps;
+  for (bool in_source : {true, false}) {
+    options_.Bidi = !in_source;
+    for (const std::string& old : {std::string(), std::string(700, 'o')}) {
+      for (int32_t level : {215, 255, 17, 16, 1 + 32 + 16, 0}) {
+        SCOPED_TRACE(::testing::Message() << (in_source ? "in Source" : "in Target") << " old "
+                                          << old.size() << " level " << level);
+        options_.ReportLevel = level;
+        const Outcome out = Run(in_source, old);
+        EXPECT_EQ(out.files, 1);
+        EXPECT_EQ(static_cast<uint64_t>(out.bytes), out.real_size);
+        const std::string counterpart =
+            tree_.Path((in_source ? "dst/" : "src/") + std::string("sub ü/report €.txt"));
+        if (!(level & kLevelActions)) {
+          EXPECT_EQ(out.line, "");
+        } else if (old.empty()) {
+          EXPECT_EQ(out.line, "Would be copied:   \t\"" + counterpart + "\"  " +
+                                  FormatSize(out.real_size, SizeFormat::Plain, seps) + ".");
+        } else {
+          EXPECT_EQ(out.change, static_cast<int64_t>(out.real_size) - 700);
+          EXPECT_EQ(out.line, "Would be replaced: \t\"" + counterpart + "\"  " +
+                                  FormatSize(out.real_size, SizeFormat::Plain, seps) + " (" +
+                                  FormatSize(out.change, SizeFormat::Signed, seps) + ").");
+        }
+      }
+    }
+  }
+}
+
+TEST_F(PendingCopyTest, ThePredictionHoldsAcrossUnitBoundaries) {
+  options_.Append = true;
+  options_.ReportLevel = 1 + 16;
+  // Reports that end just around 1024 bytes and 1 MiB, where the size text
+  // changes length ("1,024 bytes" / "1.001 Kbytes", "1,024.000 Kbytes" /
+  // "1.000 Mbytes").
+  const auto run_with_existing = [&](size_t existing) {
+    tree_.WriteFile("src/sub ü/report €.txt", std::string(existing - 1, 'p') + "\n");
+    return Run(true, "");
+  };
+  for (size_t target : {size_t{1024}, size_t{1} << 20}) {
+    // What one run adds to the report, to aim the scan at the boundary.
+    const size_t added = run_with_existing(target / 2).real_size - target / 2;
+    int unsettled_texts = 0;
+    for (size_t existing = target - added - 24; existing < target - added + 24; ++existing) {
+      const Outcome out = run_with_existing(existing);
+      ASSERT_EQ(static_cast<uint64_t>(out.bytes), out.real_size) << existing << "\n" << out.line;
+      unsettled_texts += out.line.back() == ' ';
+    }
+    if (target > 1024) {
+      EXPECT_GT(unsettled_texts, 0) << "the scan met no flipping size text";
+    }
+  }
+}
+
+TEST_F(PendingCopyTest, AStoppedRunAnnouncesNoCopy) {
+  stop_ = 1;
+  const Outcome out = Run(true, "");
+  EXPECT_EQ(out.line, "");
+  EXPECT_EQ(out.files, 0);
+}
+
+}  // namespace
+}  // namespace twinmere

@@ -1,0 +1,181 @@
+#include "report/summary.h"
+
+#include <gtest/gtest.h>
+
+#include "report/report_fakes.h"
+
+namespace twinmere {
+namespace {
+
+using testing::UtcTime;
+using testing::UtcZone;
+
+class SummaryTest : public ::testing::Test {
+ protected:
+  SummaryTest() {
+    options_.Source = "/data/src/";
+    options_.Target = "/data/dst/";
+    facts_.OsText = "Linux 6.1 (Test)";
+  }
+
+  std::string Build() {
+    return BuildSummary(SummaryInput{options_, facts_, counters_, security_, arguments_, start_,
+                                     start_ + 3725, seps_});
+  }
+  // The summary without its end line.
+  std::string Body() {
+    const std::string text = Build();
+    const size_t last = text.rfind('\n');
+    EXPECT_EQ(text.substr(last + 1), EndLine(start_ + 3725, seps_));
+    return text.substr(0, last + 1);
+  }
+
+  UtcZone utc_;
+  SyncOptions options_;
+  PlatformFacts facts_;
+  SessionCounters counters_;
+  bool security_ = false;
+  std::string arguments_ = "-s /data/src/ -t /data/dst/";
+  double start_ = UtcTime(2026, 12, 5, 14, 3, 9);
+  Separators seps_;
+};
+
+TEST_F(SummaryTest, SummaryLevelAfterANoChangeRunShowsOnlyErrorsAndElapsed) {
+  options_.ReportLevel = kLevelSummary;
+  EXPECT_EQ(Body(), "Errors:                    \t0.\nElapsed time:              \t1:02:05.\n");
+}
+
+TEST_F(SummaryTest, LevelZeroStillHasElapsedTimeAndEndLine) {
+  options_.ReportLevel = 0;
+  EXPECT_EQ(Build(), "Elapsed time:              \t1:02:05.\n" + EndLine(start_ + 3725, seps_));
+}
+
+TEST_F(SummaryTest, ZeroValuesShowEveryRowTheOptionsAllow) {
+  options_.ReportLevel = kLevelSummary | kLevelZeroValues;
+  options_.Delete = true;
+  options_.Case = true;
+  EXPECT_EQ(Body(),
+            "Files copied to Target:    \t0\t  0 bytes.\n"
+            "Files replaced in Target:  \t0\t  0 bytes (+0 bytes).\n"
+            "Files deleted in Target:   \t0\t  0 bytes.\n"
+            "File attributes in Target: \t0.\n"
+            "File security in Target:   \t0.\n"
+            "File case in Target:       \t0.\n"
+            "Short file name in Target: \t0.\n"
+            "Folders created in Target: \t0.\n"
+            "Folders updated in Target: \t0.\n"
+            "Folders removed in Target: \t0.\n"
+            "Folder attributes in Target: \t0.\n"
+            "Folder security in Target: \t0.\n"
+            "Folder case in Target:     \t0.\n"
+            "Short folder name in Target: \t0.\n"
+            "Total size change in Target: \t+0 bytes.\n"
+            "Errors:                    \t0.\n"
+            "Elapsed time:              \t1:02:05.\n");
+}
+
+TEST_F(SummaryTest, BidirectionalZeroValuesWithoutSubfoldersOrSecurity) {
+  options_.ReportLevel = kLevelSummary | kLevelZeroValues;
+  options_.Bidi = true;
+  options_.ExcludeSubfolders = true;
+  options_.NoSecurity = true;
+  EXPECT_EQ(Body(),
+            "Files copied to Target:    \t0\t  0 bytes.\n"
+            "Files replaced in Target:  \t0\t  0 bytes (+0 bytes).\n"
+            "File attributes in Target: \t0.\n"
+            "Short file name in Target: \t0.\n"
+            "Total size change in Target: \t+0 bytes.\n"
+            "Files copied to Source:    \t0\t  0 bytes.\n"
+            "Files replaced in Source:  \t0\t  0 bytes (+0 bytes).\n"
+            "File attributes in Source: \t0.\n"
+            "Short file name in Source: \t0.\n"
+            "Total size change in Source: \t+0 bytes.\n"
+            "Errors:                    \t0.\n"
+            "Elapsed time:              \t1:02:05.\n");
+}
+
+TEST_F(SummaryTest, NonZeroCountersAppearWithoutZeroValuesAndTotalsAreExact) {
+  options_.ReportLevel = kLevelSummary;
+  options_.Bidi = true;
+  counters_.FilesCopiedToTarget = 3;
+  counters_.BytesCopiedToTarget = (int64_t{1} << 40) + 1;  // beyond single precision
+  counters_.FilesDeletedInTarget = 1;                      // Delete clear: no row, still subtracted
+  counters_.BytesDeletedInTarget = 1;
+  counters_.FilesReplacedInSource = 2;
+  counters_.BytesReplacedInSource = 1500;
+  counters_.SizeChangeInSource = -600;
+  counters_.FolderCaseInSource = 4;  // counted, never printed
+  counters_.FileCaseInSource = 4;
+  counters_.ErrorCount = 7;
+  EXPECT_EQ(Body(),
+            "Files copied to Target:    \t3\t  1,024.000 Gbytes.\n"
+            "Total size change in Target: \t+1,024.000 Gbytes.\n"
+            "Files replaced in Source:  \t2\t  1.465 Kbytes (-600 bytes).\n"
+            "Total size change in Source: \t-600 bytes.\n"
+            "Errors:                    \t7.\n"
+            "Elapsed time:              \t1:02:05.\n");
+}
+
+TEST_F(SummaryTest, OptionRowsDescribeEveryOption) {
+  options_.ReportLevel = kLevelFolders | kLevelCommandLine | kLevelOptions;
+  EXPECT_EQ(Body(),
+            "Source folder:             \t\"/data/src/\".\n"
+            "Target folder:             \t\"/data/dst/\".\n"
+            "Command line:              \t\"-s /data/src/ -t /data/dst/\".\n"
+            "Include subfolders:        \tYes.\n"
+            "Synchronization options:   \tUnidirectional, Don't delete files, Copy all different "
+            "files,\n"
+            "                           \tIgnore case difference, Take into account daylight "
+            "saving, Don't allow decryption.\n"
+            "Program options:           \tManual start, Start in normal window,\n"
+            "                           \tManual exit, Allow Stop, Normal start.\n"
+            "Report options:            \tLevel: 140, Owerwrite report, Don't restrict report "
+            "size.\n"
+            "Security support:          \tNo.\n"
+            "Elapsed time:              \t1:02:05.\n");
+
+  options_.ExcludeSubfolders = options_.Bidi = options_.New = options_.Delete = true;
+  options_.Case = options_.NoDaylight = options_.AllowDecryption = true;
+  options_.Start = options_.Minimized = options_.Quiet = true;
+  options_.DisallowStop = options_.QuickStart = options_.Append = true;
+  options_.Restriction = 2048;
+  options_.ReportLevel = kLevelOptions;
+  security_ = true;
+  EXPECT_EQ(Body(),
+            "Include subfolders:        \tNo.\n"
+            "Synchronization options:   \tBidirectional, Delete extra files, Copy only newer "
+            "files,\n"
+            "                           \tSynchronize case, Don't take into account daylight "
+            "saving, Allow decryption.\n"
+            "Program options:           \tAutostart, Start minimized,\n"
+            "                           \tAutoexit, Disallow Stop, Quick start.\n"
+            "Report options:            \tLevel: 4, Append report, Restrict report to 2048 "
+            "Kbytes.\n"
+            "Security support:          \tYes.\n"
+            "Elapsed time:              \t1:02:05.\n");
+}
+
+TEST_F(SummaryTest, OlderSystemClassLeavesOutDecryption) {
+  options_.ReportLevel = kLevelOptions;
+  facts_.OsIndex = 5;
+  const std::string body = Body();
+  EXPECT_NE(body.find("\tIgnore case difference, Take into account daylight saving.\n"),
+            std::string::npos)
+      << body;
+}
+
+TEST_F(SummaryTest, SystemRowsShowTheOsAndPrivileges) {
+  options_.ReportLevel = kLevelSystem;
+  facts_.IsAdmin = true;
+  EXPECT_EQ(Body(),
+            "Elapsed time:              \t1:02:05.\n"
+            "Operating system:          \tLinux 6.1 (Test).\n"
+            "Administrative privileges: \tGranted.\n");
+  facts_.IsAdmin = false;
+  EXPECT_NE(Body().find("Administrative privileges: \tNot granted.\n"), std::string::npos);
+  facts_.IsNT = false;
+  EXPECT_EQ(Body().find("Administrative"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace twinmere

@@ -1,0 +1,172 @@
+#include "settings/program_settings.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "settings/registry_printer.h"
+#include "support/temp_tree.h"
+
+namespace twinmere {
+namespace {
+
+using ::testing::ElementsAre;
+
+class ProgramSettingsTest : public ::testing::Test {
+ protected:
+  ProgramSettingsTest() {
+    folders_.config = tree_.Path("config");
+    folders_.data = tree_.Path("data");
+    machine_ = tree_.Path("etc/registry.sqlite3");
+    user_ =
+        std::make_unique<Registry>(RegistryPaths{DefaultRegistryPaths(folders_).user, machine_});
+  }
+
+  // Builds a machine store through a writable registry over the same file.
+  void WriteMachine(const std::string& key, const std::string& name, const RegistryValue& value) {
+    Registry writer(RegistryPaths{machine_, ""});
+    writer.KeyValue(Hive::CurrentUser, key, name, value);
+  }
+  void Store(const char* name, const RegistryValue& value) {
+    user_->KeyValue(Hive::CurrentUser, kSettingsKey, name, value);
+  }
+  RegistryValue Stored(const char* name) {
+    return user_->KeyValue(Hive::CurrentUser, kSettingsKey, name);
+  }
+
+  testing::TempTree tree_;
+  UserFolders folders_;
+  std::string machine_;
+  std::unique_ptr<Registry> user_;
+};
+
+TEST_F(ProgramSettingsTest, EmptyStoresGiveTheBuiltInDefaults) {
+  const ProgramSettings s = ReadProgramSettings(*user_, folders_);
+  EXPECT_EQ(s.default_report_level, 215);
+  EXPECT_EQ(s.viewer, "xdg-open");
+  EXPECT_EQ(s.program_group_name, "Twinmere");
+  EXPECT_EQ(s.program_group_folder, folders_.data + "/applications/Twinmere/");
+  EXPECT_EQ(s.shortcut_dir, s.program_group_folder);
+  EXPECT_EQ(s.default_report, "");
+  EXPECT_EQ(s.height, 6000);
+  EXPECT_EQ(s.width, 7000);
+  EXPECT_FALSE(s.maximized);
+  EXPECT_FALSE(tree_.Exists("config"));  // reading created nothing
+}
+
+TEST_F(ProgramSettingsTest, StoredValuesOfTheWrongKindFallBackToDefaults) {
+  Store("ReportLevel", "200");
+  Store("Viewer", "");
+  Store("Height", "8000");
+  Store("Width", RegistryBytes{1});
+  Store("Report", int32_t{3});
+  Store("ShortcutDir", int32_t{3});
+  const ProgramSettings s = ReadProgramSettings(*user_, folders_);
+  EXPECT_EQ(s.default_report_level, 215);
+  EXPECT_EQ(s.viewer, "xdg-open");
+  EXPECT_EQ(s.height, 6000);
+  EXPECT_EQ(s.width, 7000);
+  EXPECT_EQ(s.default_report, "");
+  EXPECT_EQ(s.shortcut_dir, s.program_group_folder);
+}
+
+TEST_F(ProgramSettingsTest, StoredValuesAreTaken) {
+  Store("ReportLevel", int32_t{3});
+  Store("Viewer", "mousepad");
+  Store("Report", "/var/log/sync.txt");
+  Store("ShortcutDir", "/home/ada/links");
+  Store("Height", kMaximizedFlag + 8000);
+  Store("Width", int32_t{9000});
+  const ProgramSettings s = ReadProgramSettings(*user_, folders_);
+  EXPECT_EQ(s.default_report_level, 3);
+  EXPECT_EQ(s.viewer, "mousepad");
+  EXPECT_EQ(s.default_report, "/var/log/sync.txt");
+  EXPECT_EQ(s.shortcut_dir, "/home/ada/links/");
+  EXPECT_EQ(s.height, 8000);
+  EXPECT_EQ(s.width, 9000);
+  EXPECT_TRUE(s.maximized);
+  EXPECT_TRUE(StartsMaximized(s, /*start_minimized=*/false));
+  EXPECT_FALSE(StartsMaximized(s, /*start_minimized=*/true));
+
+  Store("ShortcutDir", "");
+  EXPECT_EQ(ReadProgramSettings(*user_, folders_).shortcut_dir, "");
+}
+
+TEST_F(ProgramSettingsTest, GroupNameComesFromTheMatchingUninstallEntry) {
+  const std::string entries = kUninstallKey;
+  WriteMachine(entries + "\\Alpha_is1", "DisplayName", "Alpha");
+  WriteMachine(entries + "\\Alpha_is1", kIconGroupValue, "Alpha Group");
+  WriteMachine(entries + "\\Twinmere_is1", "DisplayName", "TWINMERE");
+  WriteMachine(entries + "\\Twinmere_is1", kIconGroupValue, "Brevald Tools");
+  const ProgramSettings s = ReadProgramSettings(*user_, folders_);
+  EXPECT_EQ(s.program_group_name, "Brevald Tools");
+  EXPECT_EQ(s.program_group_folder, folders_.data + "/applications/Brevald Tools/");
+
+  WriteMachine(entries + "\\Twinmere_is1", kIconGroupValue, "");
+  EXPECT_EQ(ProgramGroupName(*user_), "Twinmere");
+}
+
+TEST_F(ProgramSettingsTest, UnknownDataFolderLeavesTheGroupFolderEmpty) {
+  folders_.data.clear();
+  const ProgramSettings s = ReadProgramSettings(*user_, folders_);
+  EXPECT_EQ(s.program_group_folder, "");
+  EXPECT_EQ(s.shortcut_dir, "");
+}
+
+TEST_F(ProgramSettingsTest, WindowSizeIsStoredOnlyWhenItChanged) {
+  const struct {
+    const char* what;
+    WindowState loaded, now;
+    RegistryValue height, width;
+  } cases[] = {
+      {"unchanged", {6000, 7000, false}, {6000, 7000, false}, RegistryValue(), RegistryValue()},
+      {"taller", {6000, 7000, false}, {6500, 7000, false}, int32_t{6500}, RegistryValue()},
+      {"wider", {6000, 7000, false}, {6000, 7100, false}, RegistryValue(), int32_t{7100}},
+      {"maximized",
+       {6000, 7000, false},
+       {6000, 7000, true},
+       int32_t{kMaximizedFlag + 6000},
+       RegistryValue()},
+      {"restored after starting maximized",
+       {6000, 7000, true},
+       {6000, 7000, false},
+       int32_t{6000},
+       RegistryValue()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::RemoveTree(tree_.Path("config"));
+    EXPECT_FALSE(SaveWindowSize(*user_, c.loaded, c.now).has_value());
+    EXPECT_EQ(Stored("Height"), c.height);
+    EXPECT_EQ(Stored("Width"), c.width);
+  }
+}
+
+TEST_F(ProgramSettingsTest, FailedWindowSizeSavingIsReturnedNotRaised) {
+  tree_.WriteFile("config", "not a folder");
+  const auto error = SaveWindowSize(*user_, {6000, 7000, false}, {6100, 7100, false});
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(error->Number(), kErrWriting);
+}
+
+TEST_F(ProgramSettingsTest, DialogDeletesValuesEqualToTheirDefaults) {
+  ProgramSettings s = ReadProgramSettings(*user_, folders_);
+  s.default_report_level = 7;
+  s.viewer = "mousepad";
+  s.default_report = "/tmp/r.txt";
+  s.shortcut_dir = "/home/ada/links/";
+  StoreDialogSettings(*user_, s);
+  EXPECT_EQ(user_->EnumValues(Hive::CurrentUser, kSettingsKey),
+            RegistryValue(RegistryList{"Report", "ReportLevel", "ShortcutDir", "Viewer"}));
+  EXPECT_EQ(ReadProgramSettings(*user_, folders_).viewer, "mousepad");
+
+  s.default_report_level = 215;
+  s.viewer = "XDG-Open";
+  s.default_report = "";
+  s.shortcut_dir = s.program_group_folder;
+  StoreDialogSettings(*user_, s);
+  EXPECT_EQ(user_->EnumValues(Hive::CurrentUser, kSettingsKey), RegistryValue(RegistryList{}));
+  StoreDialogSettings(*user_, s);  // deleting what is already missing is no failure
+}
+
+}  // namespace
+}  // namespace twinmere
