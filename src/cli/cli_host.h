@@ -129,6 +129,7 @@ class LineKeepingDisplay final : public ReportDisplay {
   LineKeepingDisplay(ReportDisplay& inner, CliHost& host) : inner_(inner), host_(host) {}
   void ShowBatch(std::string_view lines) override;
   void ShowImmediate(std::string_view line) override;
+  void BeginRun() override { inner_.BeginRun(); }
 
  private:
   ReportDisplay& inner_;

@@ -109,8 +109,7 @@ int Main(int argc, char** argv) {
 
   std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
   const std::string arguments = JoinArguments(argc, argv);
-  const CommandLineContext context{*fs, ProgramStateFolder(folders),
-                                   settings.default_report_level};
+  const CommandLineContext context{*fs, ProgramStateFolder(folders), settings.default_report_level};
   // Parsing, the default report file for an empty command line, and on a
   // fault the error line with exit code 17.
   const StartupCommandLine command_line =
@@ -129,8 +128,7 @@ int Main(int argc, char** argv) {
   if (!command_line.valid) {
     // Shown through the message log like every other line, so that it also
     // reaches a report file named before the fault; nothing is run.
-    reporter.AddReportLine(command_line.error_line, ReportLineKind::Error, 0,
-                           LineFlush::Throttled);
+    reporter.AddReportLine(command_line.error_line, ReportLineKind::Error, 0, LineFlush::Throttled);
     return command_line.exit_code;
   }
 
@@ -144,4 +142,6 @@ int Main(int argc, char** argv) {
 }  // namespace
 }  // namespace twinmere::cli
 
-int main(int argc, char** argv) { return twinmere::cli::Main(argc, argv); }
+int main(int argc, char** argv) {
+  return twinmere::cli::Main(argc, argv);
+}

@@ -162,11 +162,10 @@ TEST_F(TwinmereCliTest, InvalidCommandLinePrintsTheLineAndRunsNothing) {
   const std::string src = tree_.Folder("src");
   const std::string dst = tree_.Folder("dst");
   const std::vector<std::vector<std::string>> cases = {
-      {"-x", src, dst},
-      {"-s", "-q", src},           // -s needs both folders
-      {"-bi", "-d", src, dst},     // bidirectional and delete exclude each other
-      {"-rr", "-5", src, dst},     // negative limit
-      {"--help", src},             // --help only on its own
+      {"-x", src, dst},        {"-s", "-q", src},  // -s needs both folders
+      {"-bi", "-d", src, dst},                     // bidirectional and delete exclude each other
+      {"-rr", "-5", src, dst},                     // negative limit
+      {"--help", src},                             // --help only on its own
   };
   for (const auto& args : cases) {
     std::string joined;
@@ -174,7 +173,8 @@ TEST_F(TwinmereCliTest, InvalidCommandLinePrintsTheLineAndRunsNothing) {
     Result r = Run(args);
     EXPECT_EQ(r.code, 17) << joined;
     EXPECT_NE(r.out.find("Invalid command line: \"" + joined + "\""), std::string::npos)
-        << joined << "\n" << r.out;
+        << joined << "\n"
+        << r.out;
     EXPECT_FALSE(tree_.Exists("dst")) << joined;
   }
 }
