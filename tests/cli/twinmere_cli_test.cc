@@ -17,6 +17,9 @@
 #include <thread>
 #include <vector>
 
+#include "platform/user_folders.h"
+#include "settings/program_settings.h"
+#include "settings/registry.h"
 #include "support/temp_tree.h"
 
 extern char** environ;
@@ -141,6 +144,14 @@ class TwinmereCliTest : public ::testing::Test {
     tree_.SetTime("dst/big.bin", 1000000000);
   }
 
+  // Stores a value under the settings key of the fixture's own store.
+  void StoreSetting(const std::string& name, const RegistryValue& value) {
+    UserFolders folders;
+    folders.config = tree_.Path("home/config");
+    Registry registry(DefaultRegistryPaths(folders));
+    registry.KeyValue(Hive::CurrentUser, kSettingsKey, name, value);
+  }
+
   TempTree tree_;
   int count_ = 0;
 };
@@ -183,6 +194,31 @@ TEST_F(TwinmereCliTest, NoFoldersReportsSourceNotSet) {
   Result r = Run({});
   EXPECT_EQ(r.code, 18);
   EXPECT_NE(r.out.find("Source Path not set."), std::string::npos) << r.out;
+}
+
+TEST_F(TwinmereCliTest, StoredDefaultsApplyBeforeTheCommandLine) {
+  StoreSetting("Report", tree_.Path("default-report.txt"));
+  StoreSetting("ReportLevel", int32_t{2});  // errors only
+  tree_.WriteFile("src/a.txt", "a");
+
+  // An empty command line appends to the stored default report.
+  tree_.WriteFile("default-report.txt", "earlier run\n");
+  Result empty = Run({});
+  EXPECT_EQ(empty.code, 18);
+  std::string text = tree_.ReadFile("default-report.txt");
+  EXPECT_TRUE(text.starts_with("earlier run\n")) << text;
+  EXPECT_NE(text.find("Source Path not set."), std::string::npos) << text;
+  EXPECT_NE(text.find("Report level: 2."), std::string::npos) << text;
+
+  // Any command line at all leaves the default report alone; the stored
+  // level still keeps the successful operations out of a named report.
+  Result named =
+      Run({"-s", "-q", "-r", tree_.Path("named.txt"), tree_.Folder("src"), tree_.Folder("dst")});
+  EXPECT_EQ(named.code, 0) << named.out;
+  EXPECT_EQ(tree_.ReadFile("default-report.txt"), text);
+  std::string named_text = tree_.ReadFile("named.txt");
+  EXPECT_EQ(named_text.find("a.txt"), std::string::npos) << named_text;
+  EXPECT_NE(named.out.find("a.txt"), std::string::npos) << "the display shows every line";
 }
 
 TEST_F(TwinmereCliTest, RealSyncCopiesTheTreeAndWritesTheReport) {
