@@ -481,6 +481,13 @@ TEST_F(VfatFolder, LookupUnderAnotherCaseGivesTheStoredName) {
   ASSERT_EQ(fs->Lookup(tree.Path("mnt/mixedcase.txt"), info), 0);
   EXPECT_EQ(info.name, "MIXEDCASE.txt");
   EXPECT_THAT(ListNames(*fs, tree.Folder("mnt")), ElementsAre("MIXEDCASE.txt"));
+  ASSERT_EQ(fs->Lookup(tree.Path("mnt/MixedCase.TXT"), info), 0);
+  // An item made by someone else after the folder was listed.
+  const int fd = creat(tree.Path("mnt/Second.TXT").c_str(), 0644);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  ASSERT_EQ(fs->Lookup(tree.Path("mnt/second.txt"), info), 0);
+  EXPECT_EQ(info.name, "Second.TXT");
   // A new name that differs only in letter case is taken.
   EXPECT_EQ(fs->CreateNewFile(tree.Path("mnt/mixedcase.txt")), kErrAlreadyExists);
   EXPECT_FALSE(fs->KeepsSecurity(tree.Path("mnt")));
