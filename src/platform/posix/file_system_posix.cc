@@ -540,21 +540,33 @@ class PosixFileSystem : public FileSystem {
   // Replaces `name` with the name stored on disk for the item `st` of a
   // case-insensitive folder. Left unchanged when the listing fails.
   void StoredName(CachedFolder& folder, const struct stat& st, std::string& name) {
-    if (!folder.listed) {
-      folder.names.clear();
-      Fd dir(openat(folder.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-      if (!dir.valid()) return;
-      DirentStream stream(dir.get());
-      const linux_dirent64_record* entry = nullptr;
-      while (stream.Next(entry) == 0) {
-        if (!IsDots(entry->d_name)) folder.names.emplace_back(entry->d_ino, entry->d_name);
-      }
-      folder.listed = true;
+    // A listing kept from an earlier lookup may miss an item made since by
+    // someone else: list again once before giving up.
+    const bool fresh = !folder.listed;
+    if (fresh && !ListFolder(folder)) return;
+    if (FindStoredName(folder, st, name) || fresh) return;
+    if (ListFolder(folder)) FindStoredName(folder, st, name);
+  }
+
+  static bool ListFolder(CachedFolder& folder) {
+    folder.names.clear();
+    folder.listed = false;
+    Fd dir(openat(folder.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.valid()) return false;
+    DirentStream stream(dir.get());
+    const linux_dirent64_record* entry = nullptr;
+    while (stream.Next(entry) == 0) {
+      if (!IsDots(entry->d_name)) folder.names.emplace_back(entry->d_ino, entry->d_name);
     }
+    folder.listed = true;
+    return true;
+  }
+
+  static bool FindStoredName(const CachedFolder& folder, const struct stat& st, std::string& name) {
     for (const auto& [inode, stored] : folder.names) {
       if (inode == st.st_ino) {
         name = stored;
-        return;
+        return true;
       }
     }
     // Some file systems (FUSE) list made-up inode numbers: the same name
@@ -562,7 +574,7 @@ class PosixFileSystem : public FileSystem {
     for (const auto& [inode, stored] : folder.names) {
       if (EqualIgnoringCase(stored, name)) {
         name = stored;
-        return;
+        return true;
       }
     }
     for (const auto& [inode, stored] : folder.names) {
@@ -570,9 +582,10 @@ class PosixFileSystem : public FileSystem {
       if (fstatat(folder.fd.get(), stored.c_str(), &other, AT_SYMLINK_NOFOLLOW) == 0 &&
           other.st_ino == st.st_ino && other.st_dev == st.st_dev) {
         name = stored;
-        return;
+        return true;
       }
     }
+    return false;
   }
 
   static ErrorCode RenameAt(int from_dir, const std::string& from, int to_dir,
