@@ -358,6 +358,8 @@ class PosixFileSystem : public FileSystem {
 
   ErrorCode ReadSecurity(const std::string& path, Security& security) override;
   ErrorCode WriteSecurity(const std::string& path, const Security& security) override;
+  // Opens the item itself (O_PATH, never through a final link) and stats it.
+  ErrorCode OpenItemPath(const std::string& path, Fd& fd, struct stat& st);
 
   bool KeepsSecurity(const std::string& path) override {
     Fd fd;
@@ -864,15 +866,19 @@ ErrorCode WriteAcl(const std::string& proc, acl_type_t type, const std::vector<A
   return code;
 }
 
-ErrorCode PosixFileSystem::ReadSecurity(const std::string& path, Security& security) {
+ErrorCode PosixFileSystem::OpenItemPath(const std::string& path, Fd& fd, struct stat& st) {
   CachedFolder* folder = nullptr;
   std::string name;
   if (const ErrorCode code = ResolveParent(path, folder, name); code != 0) return code;
-  const int dir = folder->fd.get();
-  Fd fd(openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  fd = Fd(openat(folder->fd.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
   if (!fd.valid()) return errno;
+  return fstat(fd.get(), &st) == 0 ? 0 : errno;
+}
+
+ErrorCode PosixFileSystem::ReadSecurity(const std::string& path, Security& security) {
+  Fd fd;
   struct stat st;
-  if (fstat(fd.get(), &st) != 0) return errno;
+  if (const ErrorCode code = OpenItemPath(path, fd, st); code != 0) return code;
   security = Security{};
   security.uid = st.st_uid;
   security.gid = st.st_gid;
@@ -889,14 +895,9 @@ ErrorCode PosixFileSystem::ReadSecurity(const std::string& path, Security& secur
 }
 
 ErrorCode PosixFileSystem::WriteSecurity(const std::string& path, const Security& security) {
-  CachedFolder* folder = nullptr;
-  std::string name;
-  if (const ErrorCode code = ResolveParent(path, folder, name); code != 0) return code;
-  const int dir = folder->fd.get();
-  Fd fd(openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-  if (!fd.valid()) return errno;
+  Fd fd;
   struct stat st;
-  if (fstat(fd.get(), &st) != 0) return errno;
+  if (const ErrorCode code = OpenItemPath(path, fd, st); code != 0) return code;
   if ((st.st_uid != security.uid || st.st_gid != security.gid) &&
       fchownat(fd.get(), "", security.uid, security.gid, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) != 0)
     return errno;
