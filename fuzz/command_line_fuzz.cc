@@ -7,19 +7,19 @@
 #include <string>
 
 #include "app/command_line.h"
-#include "support/fake_lookup_fs.h"
+#include "platform/memory_file_system.h"
 
 namespace {
 
 constexpr int32_t kLevel = 31;
 
-twinmere::testing::FakeLookupFs& FileSystem() {
-  static twinmere::testing::FakeLookupFs* fs = [] {
-    auto* made =
-        new twinmere::testing::FakeLookupFs(twinmere::testing::FakeLookupFs::Case::Insensitive);
-    made->AddFolder("/Data/Photos 2024", "PHOTOS~1");
+twinmere::MemoryFileSystem& FileSystem() {
+  static twinmere::MemoryFileSystem* fs = [] {
+    auto* made = new twinmere::MemoryFileSystem(
+        twinmere::MemoryFileSystemOptions{.case_insensitive = true, .short_names = true});
+    made->AddFolder("/Data/Photos 2024");  // alias PHOTOS~1
     made->AddFolder("/Data/Backup");
-    made->AddFile("/Data/file.txt");
+    made->AddFile("/Data/file.txt", "");
     return made;
   }();
   return *fs;

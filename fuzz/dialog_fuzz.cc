@@ -9,7 +9,7 @@
 #include "app/command_line.h"
 #include "app/dialog_state.h"
 #include "fs/paths.h"
-#include "support/fake_lookup_fs.h"
+#include "platform/memory_file_system.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(again == state, "dialog rules not settled", args);
 
   // No items: folders keep their written names, as the dialog reader does.
-  twinmere::testing::FakeLookupFs fs;
+  twinmere::MemoryFileSystem fs;
   const twinmere::CommandLineContext context{fs, kState, kLevel};
   twinmere::SyncOptions options;
   options.ReportLevel = kLevel;

@@ -117,6 +117,8 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
       break;
   }
   if (acting && is_folder && (result & kKindDiffers)) BlockIfStillInTheWay(path);
+  const bool fills_folder = phase == Phase::CopyToTarget || phase == Phase::CopyToSource;
+  if (fills_folder && is_folder && !options.ExcludeSubfolders) OpenForFilling(path);
   if (acting) {
     AddWorkDone(kItemUnits, 0);
     if (copying_shown) host.ShowStatus(session.SearchingText, "", 2);

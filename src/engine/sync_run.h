@@ -41,6 +41,14 @@ struct Synchronizer::Impl {
   // in place: nothing inside such a folder can be placed there, so its
   // contents are passed over silently instead of failing one by one.
   std::vector<std::string> blocked_folders;
+  // Folders on the receiving side whose mode lacks owner write or search
+  // permission: they get both while the walk fills them, and their own mode
+  // back when the walk is over (in reverse order, deepest first).
+  struct DeferredMode {
+    std::string path;
+    uint32_t mode;
+  };
+  std::vector<DeferredMode> deferred_modes;
 
   // --- run driver (synchronizer.cc) ---
   void Synchronize();
@@ -52,6 +60,9 @@ struct Synchronizer::Impl {
   void RunPhases();
   // Walks `folder` in the current phase; `mode` as the phase requires.
   void Walk(FilesEnumerator& e, const std::string& folder, EnumMode mode);
+  // Opens a receiving folder for filling (see deferred_modes).
+  void OpenForFilling(const std::string& folder_path);
+  void RestoreDeferredModes();
   bool Stopped() const { return session.StopRequested.load() != 0; }
   void SyncReportFile(bool towards);
   ErrorCode RemoveConflict(const std::string& target_path, FilesEnumerator& source);
@@ -66,7 +77,8 @@ struct Synchronizer::Impl {
   void Estimate(int result, uint64_t size);
   void CopyToTargetPhase(FilesEnumerator& e, const std::string& path, int result);
   void CopyToSourcePhase(FilesEnumerator& e, const std::string& path, int result);
-  // The main plan; returns true when it was reached (for the progress).
+  // The main plan: a kind conflict, a short-name release, then the folder
+  // update or the copy.
   void MainPlan(FilesEnumerator& e, const std::string& path, int result, Side side);
   void KindConflictLine(FilesEnumerator& e, const std::string& path);
   void CopyPlan(FilesEnumerator& e, const std::string& path, int result, Side side);

@@ -126,6 +126,28 @@ void Synchronizer::Impl::Walk(FilesEnumerator& e, const std::string& folder, Enu
   blocked_folders.clear();
   e.SetFolder(folder);
   e.Enumerate(self, mode, "*");
+  RestoreDeferredModes();
+}
+
+// A folder copied with a mode such as 0555 could not receive its own
+// contents (unless the run has root's rights), so the copy would fail for
+// every file below it, run after run. It stays writable for its owner until
+// the walk that fills it is over.
+void Synchronizer::Impl::OpenForFilling(const std::string& folder_path) {
+  constexpr uint32_t kOwnerWriteSearch = 0300;
+  ItemInfo info;
+  if (fs.Lookup(folder_path, info) != kSuccess || !info.IsFolder()) return;
+  if ((info.mode & kOwnerWriteSearch) == kOwnerWriteSearch) return;
+  if (fs.SetMode(folder_path, info.mode | kOwnerWriteSearch) == kSuccess) {
+    deferred_modes.push_back({folder_path, info.mode});
+  }
+}
+
+void Synchronizer::Impl::RestoreDeferredModes() {
+  for (auto it = deferred_modes.rbegin(); it != deferred_modes.rend(); ++it) {
+    fs.SetMode(it->path, it->mode);
+  }
+  deferred_modes.clear();
 }
 
 // The exploring, copying and deleting phases in order; a stop skips every

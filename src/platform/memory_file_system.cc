@@ -118,7 +118,7 @@ void MemoryFileSystem::FailNext(MemoryOp op, ErrorCode code, const std::string& 
 }
 
 void MemoryFileSystem::SetByteBudget(uint64_t bytes) {
-  budget_ = bytes;
+  budget_ = bytes_copied_ + bytes;
 }
 
 void MemoryFileSystem::SetCurrentUser(uint32_t uid, uint32_t gid) {

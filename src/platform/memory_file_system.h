@@ -85,8 +85,10 @@ class MemoryFileSystem : public FileSystem {
   // Long names in a folder, in listing order.
   std::vector<std::string> Names(const std::string& folder) const;
 
-  // Fault injection: the next `count` calls of `op` (on `path` only, when not
-  // empty) fail with `code` and change nothing.
+  // Fault injection: the next `count` calls of `op` fail with `code` and
+  // change nothing. With a `path`, only calls given exactly that path count
+  // (the source path for Rename and CopyFile, the folder as passed to
+  // OpenFolder for OpenFolder and ReadFolder).
   void FailNext(MemoryOp op, ErrorCode code, const std::string& path = {}, int count = 1);
   // Copies may write this many more bytes in all; a copy that would exceed the
   // budget fails with ENOSPC and leaves the target as it was. Unlimited by default.

@@ -391,6 +391,15 @@ void HiveStore::MoveAside() {
   }
 }
 
+int HiveStore::OpenExistingKey(const std::string& key_path) {
+  int rc = Open(/*create=*/false);
+  if (rc != 0) return rc;
+  bool exists = false;
+  rc = KeyExists(key_path, &exists);
+  if (rc != 0) return rc;
+  return exists ? 0 : ENOENT;
+}
+
 int HiveStore::KeyExists(const std::string& key_path, bool* exists) {
   if (key_path.empty()) {
     *exists = true;
@@ -419,12 +428,8 @@ int HiveStore::HasSubkeys(const std::string& key_path, bool* any) {
 }
 
 int HiveStore::ListSubkeys(const std::string& key_path, std::vector<std::string>* names) {
-  int rc = Open(/*create=*/false);
+  int rc = OpenExistingKey(key_path);
   if (rc != 0) return rc;
-  bool exists = false;
-  rc = KeyExists(key_path, &exists);
-  if (rc != 0) return rc;
-  if (!exists) return ENOENT;
   const std::string prefix = key_path.empty() ? std::string() : key_path + "\\";
   Statement query(db_, key_path.empty()
                            ? "SELECT path FROM keys WHERE path <> '' ORDER BY path"
@@ -443,12 +448,8 @@ int HiveStore::ListSubkeys(const std::string& key_path, std::vector<std::string>
 }
 
 int HiveStore::ListValues(const std::string& key_path, std::vector<std::string>* names) {
-  int rc = Open(/*create=*/false);
+  int rc = OpenExistingKey(key_path);
   if (rc != 0) return rc;
-  bool exists = false;
-  rc = KeyExists(key_path, &exists);
-  if (rc != 0) return rc;
-  if (!exists) return ENOENT;
   Statement query(db_, "SELECT name FROM vals WHERE path = ?1 ORDER BY name");
   query.BindText(1, key_path);
   while ((rc = query.Step()) == SQLITE_ROW) names->push_back(query.ColumnText(0));
@@ -457,12 +458,8 @@ int HiveStore::ListValues(const std::string& key_path, std::vector<std::string>*
 
 int HiveStore::ReadValue(const std::string& key_path, std::string_view name, int64_t* type,
                          StoredData* data) {
-  int rc = Open(/*create=*/false);
+  int rc = OpenExistingKey(key_path);
   if (rc != 0) return rc;
-  bool exists = false;
-  rc = KeyExists(key_path, &exists);
-  if (rc != 0) return rc;
-  if (!exists) return ENOENT;
   Statement query(db_, "SELECT type, data FROM vals WHERE path = ?1 AND name = ?2");
   query.BindText(1, key_path);
   query.BindText(2, name);

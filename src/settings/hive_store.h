@@ -52,6 +52,9 @@ class HiveStore {
   void Close();
   int ErrnoOf(int sqlite_code) const;
   int KeyExists(const std::string& key_path, bool* exists);
+  // Opens the database (never creating it) and checks that the key exists:
+  // 0, ENOENT for a missing store or key, or the error of the check.
+  int OpenExistingKey(const std::string& key_path);
   int HasSubkeys(const std::string& key_path, bool* any);
 
   std::string path_;

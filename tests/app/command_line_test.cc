@@ -6,12 +6,10 @@
 
 #include "app/exit_codes.h"
 #include "fs/paths.h"
-#include "support/fake_lookup_fs.h"
+#include "platform/memory_file_system.h"
 
 namespace twinmere {
 namespace {
-
-using testing::FakeLookupFs;
 
 constexpr char kState[] = "/home/u/.local/state/twinmere";
 constexpr int32_t kSettingsLevel = 31;  // not the built-in default, to catch mix-ups
@@ -25,7 +23,7 @@ class CommandLineTest : public ::testing::Test {
     return ParseCommandLine(args, options_, context_);
   }
 
-  FakeLookupFs fs_;
+  MemoryFileSystem fs_;
   CommandLineContext context_;
   SyncOptions base_;
   SyncOptions options_;
@@ -191,8 +189,8 @@ TEST_F(CommandLineTest, FoldersAreQuotedOrBareGetASeparatorAndStoredNames) {
 }
 
 TEST_F(CommandLineTest, FoldersTakeTheLetterCaseStoredOnDisk) {
-  FakeLookupFs insensitive(FakeLookupFs::Case::Insensitive);
-  insensitive.AddFolder("/Media/Photos");
+  MemoryFileSystem insensitive(MemoryFileSystemOptions{.case_insensitive = true});
+  ASSERT_EQ(insensitive.AddFolder("/Media/Photos"), 0);
   CommandLineContext context{insensitive, kState, kSettingsLevel};
   SyncOptions options;
   ASSERT_TRUE(ParseCommandLine("/media/PHOTOS /MEDIA/new/sub", options, context).valid);
@@ -207,7 +205,7 @@ TEST_F(CommandLineTest, EmptyCommandLineFoldersStayAsTheyWere) {
 }
 
 TEST(StartupCommandLine, DefaultReportOnlyForACompletelyEmptyLine) {
-  FakeLookupFs fs;
+  MemoryFileSystem fs;
   const CommandLineContext context{fs, kState, kDefaultReportLevel};
   SyncOptions options;
   ReadStartupCommandLine("", "/logs/default.txt", context, options);
@@ -230,7 +228,7 @@ TEST(StartupCommandLine, DefaultReportOnlyForACompletelyEmptyLine) {
 }
 
 TEST(StartupCommandLine, InvalidLineGivesMessageExitCodeAndNeitherRunsNorExits) {
-  FakeLookupFs fs;
+  MemoryFileSystem fs;
   const CommandLineContext context{fs, kState, kDefaultReportLevel};
   SyncOptions options;
   const StartupCommandLine startup =

@@ -428,6 +428,34 @@ TEST_F(SynchronizerTest, AttributeOnlyDifferenceUpdatesTheModeWithoutCopying) {
   EXPECT_TRUE(run_.HasAction(testing::kFileAttributes, Dst("f.txt")));
 }
 
+// Without root's rights a folder copied as 0555 could not receive its files;
+// it stays writable for its owner until the walk is over, then gets 0555.
+TEST_F(SynchronizerTest, ReadOnlyFolderIsFilledByAnUnprivilegedUserAndKeepsItsMode) {
+  Put("src/ro/inner/f.txt", "f");
+  tree_.SetMode("src/ro/inner", 0555);
+  tree_.SetMode("src/ro", 0555);
+  tree_.SetMode("", 0755);
+  tree_.SetMode("dst", 0777);
+
+  const int status = testing::RunAsUnprivileged([&] {
+    std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
+    EngineHarness run(*fs);
+    run.options.Source = tree_.Folder("src");
+    run.options.Target = tree_.Folder("dst");
+    run.options.NoSecurity = true;
+    return run.Run();
+  });
+  if (status < 0) GTEST_SKIP() << "cannot run as an unprivileged user here";
+
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(tree_.ReadFile("dst/ro/inner/f.txt"), "f");
+  struct stat st;
+  ASSERT_EQ(stat(Dst("ro").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0555u);
+  ASSERT_EQ(stat(Dst("ro/inner").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0555u);
+}
+
 TEST_F(SynchronizerTest, LinkReplacesARegularFileOfTheSameNameAndSize) {
   tree_.MakeLink("src/l", "abcd");
   tree_.SetTime("src/l", kT0);

@@ -3,13 +3,20 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "support/fake_lookup_fs.h"
+#include <memory>
+
+#include "platform/file_system.h"
+#include "platform/memory_file_system.h"
 #include "support/temp_tree.h"
 
 namespace twinmere {
 namespace {
 
-using testing::FakeLookupFs;
+// A file system whose names compare ignoring letter case, like the ones
+// shared with other systems.
+MemoryFileSystem CaseInsensitiveFs() {
+  return MemoryFileSystem(MemoryFileSystemOptions{.case_insensitive = true});
+}
 
 TEST(SeparatorRules, AddAndRemoveKeepTheRootAndEmptyPaths) {
   struct Case {
@@ -61,15 +68,15 @@ TEST(QualifyName, PlacesOnlyBareNamesInTheStateFolder) {
 }
 
 TEST(FolderForm, GivesStoredNamesOnACaseInsensitiveFileSystem) {
-  FakeLookupFs fs(FakeLookupFs::Case::Insensitive);
-  fs.AddFolder("/Data/Photos 2024");
+  MemoryFileSystem fs = CaseInsensitiveFs();
+  ASSERT_EQ(fs.AddFolder("/Data/Photos 2024"), 0);
   EXPECT_EQ(LongFolderForm(fs, "/data/PHOTOS 2024/"), "/Data/Photos 2024/");
   EXPECT_EQ(PathForm(fs, "/DATA/photos 2024", NameForm::Long), "/Data/Photos 2024");
 }
 
 TEST(FolderForm, KeepsTheWrittenTextOfComponentsThatDoNotExist) {
-  FakeLookupFs fs(FakeLookupFs::Case::Insensitive);
-  fs.AddFolder("/Data");
+  MemoryFileSystem fs = CaseInsensitiveFs();
+  ASSERT_EQ(fs.AddFolder("/Data"), 0);
   struct Case {
     const char* path;
     const char* expected;
@@ -87,10 +94,11 @@ TEST(FolderForm, KeepsTheWrittenTextOfComponentsThatDoNotExist) {
 }
 
 TEST(FolderForm, ShortFormUsesAliasesWhereTheyExist) {
-  FakeLookupFs fs(FakeLookupFs::Case::Insensitive);
-  fs.AddFolder("/Program Files", "PROGRA~1");
-  fs.AddFolder("/Program Files/Tool");
-  fs.AddFile("/Program Files/Tool/Long Name.txt", "LONGNA~1.TXT");
+  MemoryFileSystem fs(MemoryFileSystemOptions{.case_insensitive = true, .short_names = true});
+  ASSERT_EQ(fs.AddFolder("/Program Files"), 0);
+  ASSERT_EQ(fs.AddFolder("/Program Files/Tool"), 0);  // already a short name: no alias
+  ASSERT_EQ(fs.AddFile("/Program Files/Tool/Long Name.txt", "x"), 0);
+  // The file system generates the aliases PROGRA~1 and LONGNA~1.TXT.
   EXPECT_EQ(FolderForm(fs, "/program files/tool/", NameForm::Short), "/PROGRA~1/Tool/");
   EXPECT_EQ(PathForm(fs, "/program files/tool/long name.txt", NameForm::Short),
             "/PROGRA~1/Tool/LONGNA~1.TXT");
@@ -100,16 +108,16 @@ TEST(FolderForm, ShortFormUsesAliasesWhereTheyExist) {
 }
 
 TEST(FolderForm, LooksUpARelativePathBeyondItsFirstComponentOnly) {
-  FakeLookupFs fs;
+  MemoryFileSystem fs;
   EXPECT_EQ(LongFolderForm(fs, "rel/sub/"), "rel/sub/");
   EXPECT_EQ(PathForm(fs, "bare.txt", NameForm::Long), "bare.txt");
-  EXPECT_EQ(fs.lookups(), 1);  // "rel/sub" only
+  EXPECT_EQ(fs.LookupCount(), 1);  // "rel/sub" only
 }
 
 TEST(FolderTests, AttributesAndExistenceFromLookups) {
-  FakeLookupFs fs;
-  fs.AddFolder("/d");
-  fs.AddFile("/d/f");
+  MemoryFileSystem fs;
+  ASSERT_EQ(fs.AddFolder("/d"), 0);
+  ASSERT_EQ(fs.AddFile("/d/f", "x"), 0);
   EXPECT_TRUE(FolderExists(fs, "/d/"));
   EXPECT_TRUE(FolderExists(fs, "/d"));
   EXPECT_TRUE(FolderExists(fs, "/"));
@@ -122,30 +130,14 @@ TEST(FolderTests, AttributesAndExistenceFromLookups) {
   EXPECT_FALSE(IsShareRoot("/mnt/server/share"));
 }
 
-// Lookup through lstat, with the written last component as the name, for the
-// tests on real folders.
-class LstatFs : public FakeLookupFs {
- public:
-  ErrorCode Lookup(const std::string& path, ItemInfo& info) override {
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0) return errno;
-    info = ItemInfo{};
-    info.name = path.substr(path.rfind('/') + 1);
-    info.kind = S_ISDIR(st.st_mode)   ? ItemKind::Folder
-                : S_ISLNK(st.st_mode) ? ItemKind::Link
-                                      : ItemKind::File;
-    info.mode = st.st_mode & 07777;
-    return kSuccess;
-  }
-};
-
 TEST(FolderTests, RealFoldersFilesAndLinks) {
   testing::TempTree tree;
   tree.MakeFolder("dir");
   tree.WriteFile("dir/ro", "x");
   tree.SetMode("dir/ro", 0444);
   tree.MakeLink("link", "dir");
-  LstatFs fs;
+  const std::unique_ptr<FileSystem> disk = CreatePlatformFileSystem();
+  FileSystem& fs = *disk;
   EXPECT_TRUE(FolderExists(fs, tree.Folder("dir")));
   EXPECT_FALSE(FolderExists(fs, tree.Folder("link")));  // a final link is not followed
   EXPECT_EQ(GetAttributes(fs, tree.Path("dir/ro")), kAttrReadOnly);

@@ -174,6 +174,30 @@ TEST_P(PosixFileSystemTest, LookupSeesChangesMadeThroughTheFileSystem) {
   EXPECT_EQ(fs->CreateNewFile(tree.Path("a/x")), kErrAlreadyExists);
 }
 
+// Open descriptors of this process (the listing's own included, every time).
+int OpenDescriptors() {
+  int count = 0;
+  std::unique_ptr<FolderReader> reader;
+  auto fs = CreatePlatformFileSystem();
+  if (fs->OpenFolder("/proc/self/fd/", reader) != 0) return -1;
+  ItemInfo item;
+  while (reader->Next(item) == 0) ++count;
+  return count;
+}
+
+TEST_P(PosixFileSystemTest, ClearingTheRootsClosesEveryKeptFolder) {
+  tree.WriteFile("s/a/f", "x");
+  tree.WriteFile("t/b/f", "x");
+  const int before = OpenDescriptors();
+  fs->SetConfinedRoots({tree.Folder("s"), tree.Folder("t")});
+  ItemInfo info;
+  ASSERT_EQ(fs->Lookup(tree.Path("s/a/f"), info), 0);
+  ASSERT_EQ(fs->Lookup(tree.Path("t/b/f"), info), 0);
+  EXPECT_GT(OpenDescriptors(), before);
+  fs->SetConfinedRoots({});
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
 TEST_P(PosixFileSystemTest, CopyCarriesContentsModeAndNanosecondTimes) {
   tree.WriteFile("src", std::string(3 * 1024 * 1024 + 17, 'a'));
   tree.SetMode("src", 0751);
@@ -481,6 +505,13 @@ TEST_F(VfatFolder, LookupUnderAnotherCaseGivesTheStoredName) {
   ASSERT_EQ(fs->Lookup(tree.Path("mnt/mixedcase.txt"), info), 0);
   EXPECT_EQ(info.name, "MIXEDCASE.txt");
   EXPECT_THAT(ListNames(*fs, tree.Folder("mnt")), ElementsAre("MIXEDCASE.txt"));
+  ASSERT_EQ(fs->Lookup(tree.Path("mnt/MixedCase.TXT"), info), 0);
+  // An item made by someone else after the folder was listed.
+  const int fd = creat(tree.Path("mnt/Second.TXT").c_str(), 0644);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  ASSERT_EQ(fs->Lookup(tree.Path("mnt/second.txt"), info), 0);
+  EXPECT_EQ(info.name, "Second.TXT");
   // A new name that differs only in letter case is taken.
   EXPECT_EQ(fs->CreateNewFile(tree.Path("mnt/mixedcase.txt")), kErrAlreadyExists);
   EXPECT_FALSE(fs->KeepsSecurity(tree.Path("mnt")));

@@ -1,46 +1,9 @@
 #include "report/report_fakes.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 
 namespace twinmere::testing {
-
-ErrorCode DiskFileSystem::OpenFolder(const std::string&, std::unique_ptr<FolderReader>&) {
-  return kErrNotSupported;
-}
-
-ErrorCode DiskFileSystem::Lookup(const std::string& path, ItemInfo& info) {
-  struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) return errno;
-  const size_t slash = path.rfind('/');
-  info = ItemInfo{};
-  info.name = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (S_ISDIR(st.st_mode)) {
-    info.kind = ItemKind::Folder;
-  } else if (S_ISLNK(st.st_mode)) {
-    info.kind = ItemKind::Link;
-  } else if (S_ISREG(st.st_mode)) {
-    info.kind = ItemKind::File;
-  } else {
-    return kErrNotSupported;
-  }
-  info.mode = st.st_mode & 07777;
-  info.size = static_cast<uint64_t>(st.st_size);
-  info.uid = st.st_uid;
-  info.gid = st.st_gid;
-  info.device = st.st_dev;
-  info.inode = st.st_ino;
-  return kSuccess;
-}
-
-ErrorCode DiskFileSystem::CreateFolder(const std::string& path) {
-  if (::mkdir(path.c_str(), 0777) != 0) return errno;
-  created.push_back(path);
-  return kSuccess;
-}
 
 double UtcTime(int year, int month, int day, int hour, int minute, int second) {
   std::tm tm{};

@@ -1,5 +1,4 @@
-// Stand-ins for the reporter's collaborators: a file system that answers
-// CreateFolder and Lookup from the real disk, a clock the test sets, and a
+// Stand-ins for the reporter's collaborators: a clock the test sets and a
 // display that records what it is asked to show.
 #pragma once
 
@@ -7,37 +6,10 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/file_system.h"
 #include "report/clock.h"
 #include "report/report_display.h"
 
 namespace twinmere::testing {
-
-// CreateFolder and Lookup through mkdir and lstat; everything else fails with
-// kErrNotSupported. Counts the folders it created.
-class DiskFileSystem final : public FileSystem {
- public:
-  void SetConfinedRoots(const std::vector<std::string>&) override {}
-  ErrorCode OpenFolder(const std::string&, std::unique_ptr<FolderReader>&) override;
-  ErrorCode Lookup(const std::string& path, ItemInfo& info) override;
-  ErrorCode CreateFolder(const std::string& path) override;
-  ErrorCode RemoveFolder(const std::string&) override { return kErrNotSupported; }
-  ErrorCode DeleteFile(const std::string&) override { return kErrNotSupported; }
-  ErrorCode Rename(const std::string&, const std::string&, RenameMode) override {
-    return kErrNotSupported;
-  }
-  ErrorCode CreateNewFile(const std::string&) override { return kErrNotSupported; }
-  ErrorCode SetMode(const std::string&, uint32_t) override { return kErrNotSupported; }
-  ErrorCode SetTimes(const std::string&, FileTime, FileTime) override { return kErrNotSupported; }
-  ErrorCode CopyFile(const std::string&, const std::string&, const CopyOptions&) override {
-    return kErrNotSupported;
-  }
-  ErrorCode ReadSecurity(const std::string&, Security&) override { return kErrNotSupported; }
-  ErrorCode WriteSecurity(const std::string&, const Security&) override { return kErrNotSupported; }
-  bool KeepsSecurity(const std::string&) override { return false; }
-
-  std::vector<std::string> created;
-};
 
 // Timer() and Now() return what the test set.
 class FakeClock final : public Clock {

@@ -6,8 +6,10 @@
 
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <sstream>
 
+#include "platform/file_system.h"
 #include "report/action_lines.h"
 #include "report/report_fakes.h"
 #include "support/temp_tree.h"
@@ -15,7 +17,6 @@
 namespace twinmere {
 namespace {
 
-using testing::DiskFileSystem;
 using testing::FakeClock;
 using testing::RecordingDisplay;
 using testing::TempTree;
@@ -44,7 +45,7 @@ std::vector<std::string> SplitLines(const std::string& text) {
 
 class ReporterTest : public ::testing::Test {
  protected:
-  ReporterTest() : reporter_(options_, facts_, fs_, display_, clock_) {
+  ReporterTest() : reporter_(options_, facts_, *fs_, display_, clock_) {
     options_.Source = "/data/src/";
     options_.Target = "/data/dst/";
     options_.Report = tree_.Path("report.txt");
@@ -104,7 +105,7 @@ class ReporterTest : public ::testing::Test {
   TempTree tree_;
   SyncOptions options_;
   PlatformFacts facts_;
-  DiskFileSystem fs_;
+  std::unique_ptr<FileSystem> fs_ = CreatePlatformFileSystem();
   RecordingDisplay display_;
   FakeClock clock_;
   SelfSyncProbe self_sync_;
@@ -275,11 +276,22 @@ TEST_F(ReporterTest, CreateReportFolderStopsAtTheFirstFailure) {
   options_.Report.clear();
   EXPECT_EQ(reporter_.CreateReportFolder(tree_.Folder("made/file")), 0);
   EXPECT_EQ(reporter_.CreateReportFolder(tree_.Folder("file/a/b")), ENOTDIR);
-  EXPECT_EQ(fs_.created, (std::vector<std::string>{tree_.Path("made"), tree_.Path("made/file")}));
+  // Exactly the two missing folders were made, and nothing below the file.
+  EXPECT_EQ(tree_.List(), (std::vector<std::string>{"file", "made"}));
+  EXPECT_EQ(tree_.List("made"), (std::vector<std::string>{"file"}));
+  EXPECT_TRUE(tree_.List("made/file").empty());
+  EXPECT_EQ(tree_.ReadFile("file"), "x");
   EXPECT_EQ(reporter_.Counters().FoldersCreatedInTarget, 2);
   EXPECT_EQ(reporter_.Counters().ErrorCount, 1);
   Finish();
   ASSERT_FALSE(display_.batches.empty());
+  std::string shown;
+  for (const std::string& batch : display_.batches) shown += batch;
+  const size_t outer = shown.find("Created folder:    \t\"" + tree_.Path("made") + "\".");
+  const size_t inner = shown.find("Created folder:    \t\"" + tree_.Path("made/file") + "\".");
+  ASSERT_NE(outer, std::string::npos) << shown;
+  ASSERT_NE(inner, std::string::npos) << shown;
+  EXPECT_LT(outer, inner) << "the outer folder is made first";
   EXPECT_NE(display_.batches.back().find("Error 20 creating folder \"" + tree_.Path("file/a") +
                                          "\". " + std::strerror(ENOTDIR)),
             std::string::npos);

@@ -358,6 +358,8 @@ class PosixFileSystem : public FileSystem {
 
   ErrorCode ReadSecurity(const std::string& path, Security& security) override;
   ErrorCode WriteSecurity(const std::string& path, const Security& security) override;
+  // Opens the item itself (O_PATH, never through a final link) and stats it.
+  ErrorCode OpenItemPath(const std::string& path, Fd& fd, struct stat& st);
 
   bool KeepsSecurity(const std::string& path) override {
     Fd fd;
@@ -540,21 +542,33 @@ class PosixFileSystem : public FileSystem {
   // Replaces `name` with the name stored on disk for the item `st` of a
   // case-insensitive folder. Left unchanged when the listing fails.
   void StoredName(CachedFolder& folder, const struct stat& st, std::string& name) {
-    if (!folder.listed) {
-      folder.names.clear();
-      Fd dir(openat(folder.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-      if (!dir.valid()) return;
-      DirentStream stream(dir.get());
-      const linux_dirent64_record* entry = nullptr;
-      while (stream.Next(entry) == 0) {
-        if (!IsDots(entry->d_name)) folder.names.emplace_back(entry->d_ino, entry->d_name);
-      }
-      folder.listed = true;
+    // A listing kept from an earlier lookup may miss an item made since by
+    // someone else: list again once before giving up.
+    const bool fresh = !folder.listed;
+    if (fresh && !ListFolder(folder)) return;
+    if (FindStoredName(folder, st, name) || fresh) return;
+    if (ListFolder(folder)) FindStoredName(folder, st, name);
+  }
+
+  static bool ListFolder(CachedFolder& folder) {
+    folder.names.clear();
+    folder.listed = false;
+    Fd dir(openat(folder.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir.valid()) return false;
+    DirentStream stream(dir.get());
+    const linux_dirent64_record* entry = nullptr;
+    while (stream.Next(entry) == 0) {
+      if (!IsDots(entry->d_name)) folder.names.emplace_back(entry->d_ino, entry->d_name);
     }
+    folder.listed = true;
+    return true;
+  }
+
+  static bool FindStoredName(const CachedFolder& folder, const struct stat& st, std::string& name) {
     for (const auto& [inode, stored] : folder.names) {
       if (inode == st.st_ino) {
         name = stored;
-        return;
+        return true;
       }
     }
     // Some file systems (FUSE) list made-up inode numbers: the same name
@@ -562,7 +576,7 @@ class PosixFileSystem : public FileSystem {
     for (const auto& [inode, stored] : folder.names) {
       if (EqualIgnoringCase(stored, name)) {
         name = stored;
-        return;
+        return true;
       }
     }
     for (const auto& [inode, stored] : folder.names) {
@@ -570,9 +584,10 @@ class PosixFileSystem : public FileSystem {
       if (fstatat(folder.fd.get(), stored.c_str(), &other, AT_SYMLINK_NOFOLLOW) == 0 &&
           other.st_ino == st.st_ino && other.st_dev == st.st_dev) {
         name = stored;
-        return;
+        return true;
       }
     }
+    return false;
   }
 
   static ErrorCode RenameAt(int from_dir, const std::string& from, int to_dir,
@@ -851,15 +866,19 @@ ErrorCode WriteAcl(const std::string& proc, acl_type_t type, const std::vector<A
   return code;
 }
 
-ErrorCode PosixFileSystem::ReadSecurity(const std::string& path, Security& security) {
+ErrorCode PosixFileSystem::OpenItemPath(const std::string& path, Fd& fd, struct stat& st) {
   CachedFolder* folder = nullptr;
   std::string name;
   if (const ErrorCode code = ResolveParent(path, folder, name); code != 0) return code;
-  const int dir = folder->fd.get();
-  Fd fd(openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  fd = Fd(openat(folder->fd.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
   if (!fd.valid()) return errno;
+  return fstat(fd.get(), &st) == 0 ? 0 : errno;
+}
+
+ErrorCode PosixFileSystem::ReadSecurity(const std::string& path, Security& security) {
+  Fd fd;
   struct stat st;
-  if (fstat(fd.get(), &st) != 0) return errno;
+  if (const ErrorCode code = OpenItemPath(path, fd, st); code != 0) return code;
   security = Security{};
   security.uid = st.st_uid;
   security.gid = st.st_gid;
@@ -876,14 +895,9 @@ ErrorCode PosixFileSystem::ReadSecurity(const std::string& path, Security& secur
 }
 
 ErrorCode PosixFileSystem::WriteSecurity(const std::string& path, const Security& security) {
-  CachedFolder* folder = nullptr;
-  std::string name;
-  if (const ErrorCode code = ResolveParent(path, folder, name); code != 0) return code;
-  const int dir = folder->fd.get();
-  Fd fd(openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-  if (!fd.valid()) return errno;
+  Fd fd;
   struct stat st;
-  if (fstat(fd.get(), &st) != 0) return errno;
+  if (const ErrorCode code = OpenItemPath(path, fd, st); code != 0) return code;
   if ((st.st_uid != security.uid || st.st_gid != security.gid) &&
       fchownat(fd.get(), "", security.uid, security.gid, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) != 0)
     return errno;

@@ -18,6 +18,11 @@ struct PosixFileSystemOptions {
 };
 
 // CreatePlatformFileSystem() is CreatePosixFileSystem({}).
+//
+// The file system keeps the two folders used last and the confined roots open
+// between calls, so that lookups in one folder cost one fstatat each. Any
+// SetConfinedRoots call closes them all: call it with an empty list when a run
+// ends, so that a removable Target can be unmounted.
 std::unique_ptr<FileSystem> CreatePosixFileSystem(const PosixFileSystemOptions& options);
 
 }  // namespace twinmere
