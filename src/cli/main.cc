@@ -38,11 +38,11 @@ whether or not -s is given; every message line goes to standard output, a
 progress line to standard error when it is a terminal, and the exit code tells
 how the run ended. Switches come before the folders, in any letter case.
 
-  -s          start the run (always done here; with -s both folders are required)
+  -s          start the run (always done here); with -s both folders are needed
   -q          exit when the run is over (always done here)
   -m          minimized window (no effect here)
   -bi         bidirectional: also copy from Target to Source; implies -new
-  -d          delete Target items that have no counterpart in Source (not with -bi)
+  -d          delete Target items without a counterpart in Source (not with -bi)
   -new        copy only newer files instead of every different one
   -c          synchronize the letter case of names
   -ndl        no allowance for a one-hour daylight-saving shift in file times
