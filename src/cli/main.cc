@@ -42,7 +42,7 @@ how the run ended. Switches come before the folders, in any letter case.
   -q          exit when the run is over (always done here)
   -m          minimized window (no effect here)
   -bi         bidirectional: also copy from Target to Source; implies -new
-  -d          delete Target items without a counterpart in Source (not with -bi)
+  -d          delete Target items that Source lacks (not with -bi)
   -new        copy only newer files instead of every different one
   -c          synchronize the letter case of names
   -ndl        no allowance for a one-hour daylight-saving shift in file times
