@@ -60,7 +60,10 @@ StopSignalGuard::StopSignalGuard(std::atomic<int>& stop_requested, InterruptPoli
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = 0;  // no SA_RESTART: a blocking call returns early, harmlessly
+  // Interrupted system calls restart: a refused Ctrl+C must not turn into an
+  // EINTR failure of a copy on a network or FUSE file system. A stop is seen
+  // at the next check of the flag (between items and between copied chunks).
+  action.sa_flags = SA_RESTART;
   sigaction(SIGINT, &action, &g_previous_int);
   sigaction(SIGTERM, &action, &g_previous_term);
 }
