@@ -11,6 +11,8 @@
 #include <cstring>
 #include <iostream>
 
+#include "report/formats.h"
+
 namespace twinmere::cli {
 
 namespace {
@@ -86,7 +88,8 @@ CliHost::CliHost(const SyncOptions& options, const SyncSession& session, const C
       clock_(clock),
       out_(std::move(out)),
       signals_(signals),
-      clock_style_(LocaleClockStyle()) {}
+      clock_style_(LocaleClockStyle()),
+      thousands_(ProcessSeparators().thousands) {}
 
 void CliHost::ShowStatus(std::string_view text, std::string_view path, double interval) {
   WriteRefusedNote();
@@ -115,7 +118,8 @@ void CliHost::UpdateProgress(const SyncSession& session, double current_file_wor
   last_progress_time_ = now;
   progress_time_known_ = true;
   if (options_.QuickStart) {
-    progress_text_ = BytesProcessedText((current_file_work + session.WorkDone) * kBytesPerWorkUnit);
+    progress_text_ =
+        BytesProcessedText((current_file_work + session.WorkDone) * kBytesPerWorkUnit, thousands_);
     Draw();
     return;
   }

@@ -95,6 +95,7 @@ class CliHost final : public SyncHost {
   TerminalOutput out_;
   StopSignalGuard* signals_;
   ClockStyle clock_style_;
+  std::string thousands_;  // the locale's thousands separator, as in the report
 
   bool running_ = false;
   bool close_requested_ = false;
