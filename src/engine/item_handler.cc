@@ -118,7 +118,7 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
   }
   if (acting && is_folder && (result & kKindDiffers)) BlockIfStillInTheWay(path);
   const bool fills_folder = phase == Phase::CopyToTarget || phase == Phase::CopyToSource;
-  if (fills_folder && is_folder && !options.ExcludeSubfolders) OpenForFilling(path);
+  if (fills_folder && is_folder && !options.ExcludeSubfolders) OpenForFilling(e, path);
   if (acting) {
     AddWorkDone(kItemUnits, 0);
     if (copying_shown) host.ShowStatus(session.SearchingText, "", 2);
@@ -249,8 +249,12 @@ void Synchronizer::Impl::CopyPlan(FilesEnumerator& e, const std::string& path, i
   if (error == kSuccess) {
     // Follow-up steps whose failures are not reported.
     if (result & kCaseDiffers) e.RenameOtherToItemName(path);
-    e.CopySecurityTo(path);
-    e.SetAttributesOn(path);
+    // A copied file already has the item's mode (the copy carries it); only
+    // a security copy, whose ACL may change the mode, needs it set again.
+    if (context.security_support || e.Item().IsFolder()) {
+      e.CopySecurityTo(path);
+      e.SetAttributesOn(path);
+    }
   }
   const uint64_t size = e.Size();
   reporter.ReportAction(error, path, ActionCodeFor(result, e.Attributes(), false), size, side,

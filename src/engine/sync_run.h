@@ -61,7 +61,7 @@ struct Synchronizer::Impl {
   // Walks `folder` in the current phase; `mode` as the phase requires.
   void Walk(FilesEnumerator& e, const std::string& folder, EnumMode mode);
   // Opens a receiving folder for filling (see deferred_modes).
-  void OpenForFilling(const std::string& folder_path);
+  void OpenForFilling(FilesEnumerator& e, const std::string& folder_path);
   void RestoreDeferredModes();
   bool Stopped() const { return session.StopRequested.load() != 0; }
   void SyncReportFile(bool towards);

@@ -133,10 +133,15 @@ void Synchronizer::Impl::Walk(FilesEnumerator& e, const std::string& folder, Enu
 // contents (unless the run has root's rights), so the copy would fail for
 // every file below it, run after run. It stays writable for its owner until
 // the walk that fills it is over.
-void Synchronizer::Impl::OpenForFilling(const std::string& folder_path) {
+void Synchronizer::Impl::OpenForFilling(FilesEnumerator& e, const std::string& folder_path) {
   constexpr uint32_t kOwnerWriteSearch = 0300;
   ItemInfo info;
-  if (fs.Lookup(folder_path, info) != kSuccess || !info.IsFolder()) return;
+  if (e.IsOtherCached(folder_path)) {
+    info = e.Other();
+  } else if (fs.Lookup(folder_path, info) != kSuccess) {
+    return;
+  }
+  if (!info.IsFolder()) return;
   if ((info.mode & kOwnerWriteSearch) == kOwnerWriteSearch) return;
   if (fs.SetMode(folder_path, info.mode | kOwnerWriteSearch) == kSuccess) {
     deferred_modes.push_back({folder_path, info.mode});

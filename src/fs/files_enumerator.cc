@@ -79,11 +79,21 @@ ErrorCode FilesEnumerator::FindOther(const std::string& path) {
   const ErrorCode code = context_.fs->Lookup(path, other_);
   if (code != 0) {
     ResetOtherCache();
+    if (IsMissingError(code)) {
+      missing_path_ = path;
+      missing_code_ = code;
+    }
     return code;
   }
   other_cached_ = true;
   other_path_ = path;
   return 0;
+}
+
+ErrorCode FilesEnumerator::LookupOther(const std::string& path) {
+  if (IsOtherCached(path)) return 0;
+  if (!missing_path_.empty() && missing_path_ == path) return missing_code_;
+  return FindOther(path);
 }
 
 bool FilesEnumerator::IsOtherCached(const std::string& path) const {
@@ -93,15 +103,16 @@ bool FilesEnumerator::IsOtherCached(const std::string& path) const {
 void FilesEnumerator::ResetOtherCache() {
   other_cached_ = false;
   other_path_.clear();
+  missing_path_.clear();
 }
 
 uint64_t FilesEnumerator::OtherSize(const std::string& path) {
-  if (!IsOtherCached(path) && FindOther(path) != 0) return 0;
+  if (LookupOther(path) != 0) return 0;
   return other_.size;
 }
 
 std::string FilesEnumerator::OtherShortFormPath(const std::string& path) {
-  if (!IsOtherCached(path) && FindOther(path) != 0) return std::string();
+  if (LookupOther(path) != 0) return std::string();
   return FolderOf(path) + (other_.short_name.empty() ? other_.name : other_.short_name);
 }
 
@@ -116,7 +127,7 @@ void FilesEnumerator::OtherChanged() {
 }
 
 ErrorCode FilesEnumerator::CopyTo(const std::string& path) {
-  const bool exists = IsOtherCached(path) || FindOther(path) == 0;
+  const bool exists = LookupOther(path) == 0;
   const ItemInfo other = other_;
   if (item_.IsFolder()) {
     if (!exists) {
@@ -175,9 +186,7 @@ ErrorCode FilesEnumerator::RenameOtherToItemName(const std::string& path) {
 }
 
 ErrorCode FilesEnumerator::FreeShortName(const std::string& path, std::string& other_path) {
-  if (!IsOtherCached(path)) {
-    if (const ErrorCode code = FindOther(path); code != 0) return code;
-  }
+  if (const ErrorCode code = LookupOther(path); code != 0) return code;
   const std::string folder = FolderOf(path);
   other_path = folder + other_.name;
   std::string temporary;
@@ -216,9 +225,7 @@ ErrorCode FilesEnumerator::DeleteItem() {
 }
 
 ErrorCode FilesEnumerator::DeleteOther(const std::string& path) {
-  if (!IsOtherCached(path)) {
-    if (const ErrorCode code = FindOther(path); code != 0) return code;
-  }
+  if (const ErrorCode code = LookupOther(path); code != 0) return code;
   const ItemInfo other = other_;
   const bool read_only = other.kind != ItemKind::Link && (other.Attributes() & kAttrReadOnly);
   if (read_only) {

@@ -123,6 +123,9 @@ class FilesEnumerator : public IEnumFile {
  private:
   void OtherChanged();
 
+  // The cached answer for `path`, else a fresh FindOther.
+  ErrorCode LookupOther(const std::string& path);
+
   EnumeratorContext& context_;
   std::string folder_path_;
   std::string full_path_;
@@ -132,6 +135,10 @@ class FilesEnumerator : public IEnumFile {
 
   bool other_cached_ = false;
   std::string other_path_;
+  // The last lookup that found nothing, so that acting on a missing
+  // counterpart right after the comparison does not look it up again.
+  std::string missing_path_;
+  ErrorCode missing_code_ = 0;
   ItemInfo other_;
 
   bool item_security_read_ = false;

@@ -102,6 +102,19 @@ TEST_P(PosixFileSystemTest, LookupReportsKindSizeModeAndTimesWithoutFollowingLin
   EXPECT_TRUE(IsMissingError(fs->Lookup(tree.Path("missing/below"), info)));
 }
 
+// Lookups in a missing folder are answered from the first failure, but any
+// change made through the file system (creating the folder) ends that.
+TEST_P(PosixFileSystemTest, LookupInAFolderCreatedMeanwhileFindsTheNewItem) {
+  tree.WriteFile("source", "abc");
+  ItemInfo info;
+  EXPECT_TRUE(IsMissingError(fs->Lookup(tree.Path("new/a"), info)));
+  EXPECT_TRUE(IsMissingError(fs->Lookup(tree.Path("new/b"), info)));
+  ASSERT_EQ(fs->CreateFolder(tree.Path("new")), 0);
+  ASSERT_EQ(fs->CopyFile(tree.Path("source"), tree.Path("new/a"), {}), 0);
+  ASSERT_EQ(fs->Lookup(tree.Path("new/a"), info), 0);
+  EXPECT_EQ(info.size, 3u);
+}
+
 TEST_P(PosixFileSystemTest, ListingSkipsFifosAndKeepsOddNames) {
   const std::string odd = std::string("bad\xff\xfe") + "name\nwith newline";
   tree.WriteFile(odd, "x");

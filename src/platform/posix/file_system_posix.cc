@@ -261,7 +261,8 @@ class PosixFileSystem : public FileSystem {
   ErrorCode Lookup(const std::string& path, ItemInfo& info) override {
     CachedFolder* folder = nullptr;
     std::string name;
-    if (const ErrorCode code = ResolveParent(path, folder, name); code != 0) return code;
+    if (const ErrorCode code = ResolveParent(path, folder, name, ParentUse::Lookup); code != 0)
+      return code;
     struct stat st;
     if (fstatat(folder->fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
     if (!FillInfo(st, info)) return kErrNotSupported;
@@ -468,9 +469,20 @@ class PosixFileSystem : public FileSystem {
   }
 
   // The folder of `path` from the cache of open folders, opening it when new.
-  ErrorCode ResolveParent(const std::string& path, CachedFolder*& out, std::string& name) {
+  // Lookups in a folder that is missing come in a row (every item of a Source
+  // folder not yet in Target): the first failure answers the others until
+  // any other operation, which may create the folder, is asked for.
+  enum class ParentUse : uint8_t { Lookup, Change };
+
+  ErrorCode ResolveParent(const std::string& path, CachedFolder*& out, std::string& name,
+                          ParentUse use = ParentUse::Change) {
     std::string folder;
     SplitPath(path, folder, name);
+    if (use == ParentUse::Change) {
+      missing_folder_.clear();
+    } else if (!missing_folder_.empty() && folder == missing_folder_) {
+      return missing_folder_code_;
+    }
     ++clock_;
     for (CachedFolder& entry : folders_) {
       if (entry.fd.valid() && entry.path == folder) {
@@ -483,8 +495,13 @@ class PosixFileSystem : public FileSystem {
     for (CachedFolder& entry : folders_)
       if (entry.last_use < victim->last_use) victim = &entry;
     Fd fd;
-    if (const ErrorCode code = OpenPath(folder, O_PATH | O_DIRECTORY, false, fd); code != 0)
+    if (const ErrorCode code = OpenPath(folder, O_PATH | O_DIRECTORY, false, fd); code != 0) {
+      if (use == ParentUse::Lookup && IsMissingError(code)) {
+        missing_folder_ = folder;
+        missing_folder_code_ = code;
+      }
       return code;
+    }
     *victim = CachedFolder{};
     victim->path = folder;
     victim->fd = std::move(fd);
@@ -507,6 +524,7 @@ class PosixFileSystem : public FileSystem {
   }
 
   void ForgetFolders() {
+    missing_folder_.clear();
     for (CachedFolder& entry : folders_) entry = CachedFolder{};
   }
 
@@ -629,24 +647,31 @@ class PosixFileSystem : public FileSystem {
 
   ErrorCode CopyLink(int from_dir, const std::string& from_name, const struct stat& st, int to_dir,
                      const std::string& to_name, const CopyOptions& options);
-  ErrorCode CopyContents(int source, int target, const CopyOptions& options);
+  // Copies `size` bytes (as fstat gave them; 0: until the end, for files
+  // whose size the file system does not tell).
+  ErrorCode CopyContents(int source, int target, uint64_t size, const CopyOptions& options);
 
   PosixFileSystemOptions options_;
   std::vector<std::string> roots_;
   std::vector<Fd> root_fds_;  // opened when first needed
   std::array<CachedFolder, 2> folders_;
+  std::string missing_folder_;  // the folder whose lookup failed last (see ResolveParent)
+  ErrorCode missing_folder_code_ = 0;
   uint64_t clock_ = 0;
   bool openat2_missing_ = false;
   std::string random_;
   uint64_t temporary_count_ = 0;
 };
 
-ErrorCode PosixFileSystem::CopyContents(int source, int target, const CopyOptions& options) {
+ErrorCode PosixFileSystem::CopyContents(int source, int target, uint64_t size,
+                                        const CopyOptions& options) {
   uint64_t done = 0;
   bool use_range = true;
   std::vector<char> buffer;
-  posix_fadvise(source, 0, 0, POSIX_FADV_SEQUENTIAL);
-  for (;;) {
+  if (size > kChunkBytes) posix_fadvise(source, 0, 0, POSIX_FADV_SEQUENTIAL);
+  // A small file is done with its first chunk; no call is spent on finding
+  // the end. The size is that of the open file, so the copy is what fstat saw.
+  while (size == 0 || done < size) {
     if (options.stop != nullptr && options.stop->load() != 0) return kErrCancelled;
     ssize_t n = -1;
     if (use_range) {
@@ -726,22 +751,23 @@ ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& 
   const int from_dir = from_folder->fd.get();
   const int to_dir = to_folder->fd.get();
 
-  // Look before opening: a device node is never opened.
+  // The walk saw a regular file or a link here. A link fails the open
+  // (O_NOFOLLOW) and is copied as a link; O_NONBLOCK keeps a FIFO put in
+  // its place meanwhile from blocking the open, and fstat refuses it.
   struct stat st;
-  if (fstatat(from_dir, from_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
-  if (S_ISLNK(st.st_mode)) {
+  Fd source(openat(from_dir, from_name.c_str(),
+                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!source.valid()) {
+    const ErrorCode code = errno;
+    if (code != ELOOP) return code;
+    if (fstatat(from_dir, from_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+    if (!S_ISLNK(st.st_mode)) return code;
     if (options.stop != nullptr && options.stop->load() != 0) return kErrCancelled;
     return CopyLink(from_dir, from_name, st, to_dir, to_name, options);
   }
+  if (fstat(source.get(), &st) != 0) return errno;
   if (S_ISDIR(st.st_mode)) return EISDIR;
   if (!S_ISREG(st.st_mode)) return kErrNotSupported;
-  Fd source(openat(from_dir, from_name.c_str(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
-  if (!source.valid()) return errno;
-  struct stat opened;
-  if (fstat(source.get(), &opened) != 0) return errno;
-  if (opened.st_ino != st.st_ino || opened.st_dev != st.st_dev)
-    return EAGAIN;  // replaced meanwhile
-  st = opened;
 
   // The new contents go to a file without a name (O_TMPFILE) where the file
   // system allows it, else to a temporary name; the old file stays untouched
@@ -762,7 +788,9 @@ ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& 
     return code;
   };
 
-  if (const ErrorCode code = CopyContents(source.get(), target.get(), options); code != 0)
+  if (const ErrorCode code =
+          CopyContents(source.get(), target.get(), static_cast<uint64_t>(st.st_size), options);
+      code != 0)
     return fail(code);
   if (options.carry_owner && fchown(target.get(), st.st_uid, st.st_gid) != 0) return fail(errno);
   if (fchmod(target.get(), st.st_mode & 07777) != 0) return fail(errno);
