@@ -112,11 +112,5 @@ TEST(ActionLinesTest, PathsThatWouldBreakTheLineAreEscaped) {
             "Copied:            \t\"/t/a\\x0Ab\"  1 bytes.");
 }
 
-TEST(GetSystemErrorTextTest, GivesTheSystemTextWithoutLineEnd) {
-  EXPECT_EQ(GetSystemErrorText(EACCES), std::strerror(EACCES));
-  EXPECT_EQ(GetSystemErrorText(ENOSPC), std::strerror(ENOSPC));
-  EXPECT_FALSE(GetSystemErrorText(987654).empty());
-}
-
 }  // namespace
 }  // namespace twinmere

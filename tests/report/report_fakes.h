@@ -8,6 +8,7 @@
 
 #include "report/clock.h"
 #include "report/report_display.h"
+#include "support/utc_zone.h"
 
 namespace twinmere::testing {
 
@@ -29,20 +30,6 @@ class RecordingDisplay final : public ReportDisplay {
   std::vector<std::string> batches;
   std::vector<std::string> immediates;
   int runs = 0;
-};
-
-// Seconds since the epoch of a UTC date-time.
-double UtcTime(int year, int month, int day, int hour, int minute, int second);
-
-// Sets TZ to UTC for the life of the object (report times are local time).
-class UtcZone {
- public:
-  UtcZone();
-  ~UtcZone();
-
- private:
-  std::string old_;
-  bool had_ = false;
 };
 
 }  // namespace twinmere::testing
