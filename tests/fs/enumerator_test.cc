@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "fs/files_enumerator.h"
+#include "fs/enum_probe.h"
 #include "platform/memory_file_system.h"
 #include "support/temp_tree.h"
 
@@ -18,24 +18,7 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
 
-// Records every callback; optionally stops the enumerator at a given path.
-class Recorder : public IEnumFile {
- public:
-  void File(FilesEnumerator& e) override {
-    files.push_back(e.FullPath());
-    if (e.FullPath() == stop_at) e.Stop();
-  }
-  void AccessError(const std::string& path, ErrorCode code) override {
-    errors.push_back(path + " " + std::to_string(code));
-  }
-  void SecurityError(const std::string& path, ErrorCode code) override {
-    security_errors.push_back(path + " " + std::to_string(code));
-  }
-  std::vector<std::string> files;
-  std::vector<std::string> errors;
-  std::vector<std::string> security_errors;
-  std::string stop_at;
-};
+using testing::Probe;
 
 class MemoryWalk : public ::testing::Test {
  protected:
@@ -50,36 +33,31 @@ class MemoryWalk : public ::testing::Test {
     context.fs = &fs;
   }
   std::vector<std::string> Walk(EnumMode mode, std::string_view mask = "*") {
-    FilesEnumerator e(context);
-    e.SetFolder("/s/");
-    EXPECT_EQ(e.Enumerate(recorder, mode, mask), 0);
+    EXPECT_EQ(testing::Walk(context, "/s/", recorder, mode, mask), 0);
     return recorder.files;
   }
   MemoryFileSystem fs;
   EnumeratorContext context;
-  Recorder recorder;
+  std::string stop_at;
+  Probe recorder{[this](FilesEnumerator& e) {
+    if (e.FullPath() == stop_at) e.Stop();
+  }};
 };
 
-TEST_F(MemoryWalk, NoRecursionHandsOnlyTheFolderOwnItems) {
+TEST_F(MemoryWalk, EachModeHandsFoldersInItsOwnOrder) {
   EXPECT_THAT(Walk(EnumMode::NoRecursion), ElementsAre("/s/a", "/s/d", "/s/z", "/s/link"));
-}
-
-TEST_F(MemoryWalk, ContentsFirstHandsAFolderAfterItsContents) {
+  recorder.files.clear();
   EXPECT_THAT(Walk(EnumMode::ContentsFirst),
               ElementsAre("/s/a", "/s/d/x", "/s/d/e/y", "/s/d/e", "/s/d", "/s/z", "/s/link"));
-}
-
-TEST_F(MemoryWalk, FolderFirstHandsAFolderBeforeItsContents) {
+  recorder.files.clear();
   EXPECT_THAT(Walk(EnumMode::FolderFirst),
               ElementsAre("/s/a", "/s/d", "/s/d/x", "/s/d/e", "/s/d/e/y", "/s/z", "/s/link"));
-}
-
-TEST_F(MemoryWalk, MaskSelectsOneName) {
+  recorder.files.clear();
   EXPECT_THAT(Walk(EnumMode::FolderFirst, "z"), ElementsAre("/s/z"));
 }
 
 TEST_F(MemoryWalk, StopEndsOnlyTheEnumeratorHandedToTheCallback) {
-  recorder.stop_at = "/s/d/x";
+  stop_at = "/s/d/x";
   // The subfolder's walk ends at once; the parent goes on until the callback
   // stops it too.
   EXPECT_THAT(Walk(EnumMode::FolderFirst),
@@ -97,48 +75,26 @@ TEST_F(MemoryWalk, ListingErrorIsReportedWithTheFolderAndEndsThatWalkOnly) {
   EXPECT_THAT(Walk(EnumMode::ContentsFirst), ElementsAre("/s/a", "/s/d", "/s/z", "/s/link"));
   EXPECT_THAT(recorder.errors, ElementsAre("/s/d/ 5"));
 
-  FilesEnumerator e(context);
-  e.SetFolder("/s/");
   fs.FailNext(MemoryOp::ReadFolder, EIO, "/s/");
-  EXPECT_EQ(e.Enumerate(recorder, EnumMode::NoRecursion, "*"), EIO);
+  EXPECT_EQ(testing::Walk(context, "/s/", recorder), EIO);
 }
 
 TEST_F(MemoryWalk, MissingFolderIsAnAccessErrorAndEmptyFolderCallsNothing) {
-  FilesEnumerator e(context);
-  e.SetFolder("/none/");
-  EXPECT_EQ(e.Enumerate(recorder, EnumMode::FolderFirst, "*"), kErrNotFound);
+  EXPECT_EQ(testing::Walk(context, "/none/", recorder, EnumMode::FolderFirst), kErrNotFound);
   EXPECT_THAT(recorder.errors, ElementsAre("/none/* 2"));
   ASSERT_EQ(fs.AddFolder("/empty"), 0);
-  e.SetFolder("/empty/");
-  EXPECT_EQ(e.Enumerate(recorder, EnumMode::FolderFirst, "*"), 0);
+  EXPECT_EQ(testing::Walk(context, "/empty/", recorder, EnumMode::FolderFirst), 0);
   EXPECT_THAT(recorder.files, IsEmpty());
 }
 
-// The item accessors during the callback.
 TEST_F(MemoryWalk, AccessorsDescribeTheCurrentItem) {
-  struct Check : IEnumFile {
-    void File(FilesEnumerator& e) override {
-      if (e.Item().name != "x") return;
-      folder = e.FolderPath();
-      full = e.FullPath();
-      size = e.Size();
-      attributes = e.Attributes();
-      short_form = e.ShortFormPath();
-    }
-    void AccessError(const std::string&, ErrorCode) override {}
-    void SecurityError(const std::string&, ErrorCode) override {}
-    std::string folder, full, short_form;
-    uint64_t size = 0;
-    uint32_t attributes = 0;
-  } check;
-  FilesEnumerator e(context);
-  e.SetFolder("/s/");
-  ASSERT_EQ(e.Enumerate(check, EnumMode::FolderFirst, "*"), 0);
-  EXPECT_EQ(check.folder, "/s/d/");
-  EXPECT_EQ(check.full, "/s/d/x");
-  EXPECT_EQ(check.size, 1u);
-  EXPECT_EQ(check.attributes, 0u);
-  EXPECT_EQ(check.short_form, "/s/d/x");
+  testing::RunOn(context, "/s/d/", "x", [](FilesEnumerator& e) {
+    EXPECT_EQ(e.FolderPath(), "/s/d/");
+    EXPECT_EQ(e.FullPath(), "/s/d/x");
+    EXPECT_EQ(e.Size(), 1u);
+    EXPECT_EQ(e.Attributes(), 0u);
+    EXPECT_EQ(e.ShortFormPath(), "/s/d/x");
+  });
 }
 
 TEST(EnumeratorShortNames, ShortFormPathsUseTheAlias) {
@@ -149,22 +105,11 @@ TEST(EnumeratorShortNames, ShortFormPathsUseTheAlias) {
   ASSERT_EQ(fs.AddFile("/s/Long Name.txt", "1"), 0);
   ASSERT_EQ(fs.AddFile("/t/Long Name.txt", "1"), 0);
   EnumeratorContext context{&fs};
-  struct Check : IEnumFile {
-    void File(FilesEnumerator& e) override {
-      short_form = e.ShortFormPath();
-      other_short = e.OtherShortFormPath("/t/long name.TXT");
-      missing_short = e.OtherShortFormPath("/t/none");
-    }
-    void AccessError(const std::string&, ErrorCode) override {}
-    void SecurityError(const std::string&, ErrorCode) override {}
-    std::string short_form, other_short, missing_short = "unset";
-  } check;
-  FilesEnumerator e(context);
-  e.SetFolder("/s/");
-  ASSERT_EQ(e.Enumerate(check, EnumMode::NoRecursion, "*"), 0);
-  EXPECT_EQ(check.short_form, "/s/LONGNA~1.TXT");
-  EXPECT_EQ(check.other_short, "/t/LONGNA~1.TXT");
-  EXPECT_EQ(check.missing_short, "");
+  testing::RunOn(context, "/s/", "Long Name.txt", [](FilesEnumerator& e) {
+    EXPECT_EQ(e.ShortFormPath(), "/s/LONGNA~1.TXT");
+    EXPECT_EQ(e.OtherShortFormPath("/t/long name.TXT"), "/t/LONGNA~1.TXT");
+    EXPECT_EQ(e.OtherShortFormPath("/t/none"), "");
+  });
 }
 
 // ---- counterpart cache -------------------------------------------------------
@@ -211,7 +156,7 @@ class DiskWalk : public ::testing::Test {
   testing::TempTree tree;
   std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
   EnumeratorContext context;
-  Recorder recorder;
+  Probe recorder;
 };
 
 TEST_F(DiskWalk, WalkSkipsTemporaryLeftoversFifosAndNeverDescendsThroughLinks) {
@@ -223,9 +168,7 @@ TEST_F(DiskWalk, WalkSkipsTemporaryLeftoversFifosAndNeverDescendsThroughLinks) {
   tree.WriteFile("s/sub/inner", "y");
   tree.MakeLink("s/link", "sub");
   ASSERT_EQ(mkfifo(tree.Path("s/fifo").c_str(), 0644), 0);
-  FilesEnumerator e(context);
-  e.SetFolder(tree.Folder("s"));
-  ASSERT_EQ(e.Enumerate(recorder, EnumMode::ContentsFirst, "*"), 0);
+  ASSERT_EQ(testing::Walk(context, tree.Folder("s"), recorder, EnumMode::ContentsFirst), 0);
   EXPECT_THAT(recorder.files, UnorderedElementsAre(tree.Path("s/file"), tree.Path("s/sub/inner"),
                                                    tree.Path("s/sub"), tree.Path("s/link"),
                                                    tree.Path("s/.twinmere-tmp-folder")));
@@ -240,9 +183,7 @@ TEST_F(DiskWalk, WalkSkipsTemporaryLeftoversFifosAndNeverDescendsThroughLinks) {
 TEST_F(DiskWalk, OddNamesArriveUnchanged) {
   const std::string odd = std::string("\xc3\x28 invalid") + "\nline";
   tree.WriteFile("s/" + odd + "/x", "1");
-  FilesEnumerator e(context);
-  e.SetFolder(tree.Folder("s"));
-  ASSERT_EQ(e.Enumerate(recorder, EnumMode::FolderFirst, "*"), 0);
+  ASSERT_EQ(testing::Walk(context, tree.Folder("s"), recorder, EnumMode::FolderFirst), 0);
   EXPECT_THAT(recorder.files, ElementsAre(tree.Path("s/" + odd), tree.Path("s/" + odd + "/x")));
 }
 
@@ -256,15 +197,11 @@ TEST_F(DiskWalk, UnreadableFolderIsReportedOnceToAnUnprivilegedUser) {
   const int status = testing::RunAsUnprivileged([&folder]() {
     auto fs = CreatePlatformFileSystem();
     EnumeratorContext context{fs.get()};
-    Recorder recorder;
-    FilesEnumerator e(context);
-    e.SetFolder(folder);
-    if (e.Enumerate(recorder, EnumMode::FolderFirst, "*") != 0) return 1;
+    Probe recorder;
+    if (testing::Walk(context, folder, recorder, EnumMode::FolderFirst) != 0) return 1;
     if (recorder.errors != std::vector<std::string>{folder + "closed/* 13"}) return 2;
     if (recorder.files.size() != 3) return 3;  // open, open/a, closed
-    FilesEnumerator top(context);
-    top.SetFolder(folder + "closed/");
-    if (top.Enumerate(recorder, EnumMode::NoRecursion, "*") != EACCES) return 4;
+    if (testing::Walk(context, folder + "closed/", recorder) != EACCES) return 4;
     return 0;
   });
   if (status < 0) GTEST_SKIP() << "cannot switch to an unprivileged user";

@@ -4,11 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "fs/files_enumerator.h"
+#include "fs/enum_probe.h"
 #include "platform/memory_file_system.h"
 #include "platform/temporary_names.h"
 #include "support/temp_tree.h"
@@ -18,34 +17,7 @@ namespace {
 
 using ::testing::ElementsAre;
 
-// Runs `action` on the item named `name` while walking `folder`.
-class OnItem : public IEnumFile {
- public:
-  OnItem(std::string name, std::function<void(FilesEnumerator&)> action)
-      : name_(std::move(name)), action_(std::move(action)) {}
-  void File(FilesEnumerator& e) override {
-    if (e.Item().name == name_) {
-      action_(e);
-      ++calls;
-    }
-  }
-  void AccessError(const std::string&, ErrorCode) override {}
-  void SecurityError(const std::string&, ErrorCode) override {}
-  int calls = 0;
-
- private:
-  std::string name_;
-  std::function<void(FilesEnumerator&)> action_;
-};
-
-void RunOn(EnumeratorContext& context, const std::string& folder, const std::string& name,
-           std::function<void(FilesEnumerator&)> action) {
-  OnItem callback(name, std::move(action));
-  FilesEnumerator e(context);
-  e.SetFolder(folder);
-  ASSERT_EQ(e.Enumerate(callback, EnumMode::NoRecursion, "*"), 0);
-  ASSERT_EQ(callback.calls, 1) << name << " not found in " << folder;
-}
+using testing::RunOn;
 
 class MemoryOperations : public ::testing::Test {
  protected:
@@ -121,49 +93,55 @@ TEST_F(MemoryOperations, RenameOtherToItemNameChangesOnlyTheLetterCase) {
   EXPECT_THAT(fs.Names("/t"), ElementsAre("Report.txt"));
 }
 
-TEST_F(MemoryOperations, FreeShortNameMovesTheAliasAwayFromTheOtherItem) {
-  ASSERT_EQ(fs.AddFile("/s/ABCDEF~1.TXT", "source"), 0);
-  ASSERT_EQ(fs.AddFile("/t/abcdefghij.txt", "holder"), 0);
+// Source ABCDEF~1.TXT meets a Target item that holds that short name as its alias.
+class ShortNameClash : public MemoryOperations {
+ protected:
+  void SetUp() override {
+    MemoryOperations::SetUp();
+    ASSERT_EQ(fs.AddFile("/s/ABCDEF~1.TXT", "source"), 0);
+    ASSERT_EQ(fs.AddFile("/t/abcdefghij.txt", "holder"), 0);
+  }
+  ErrorCode FreeShortName() {
+    ErrorCode result = -1;
+    RunOn(context, "/s/", "ABCDEF~1.TXT", [&](FilesEnumerator& e) {
+      EXPECT_EQ(e.FindOther("/t/ABCDEF~1.TXT"), 0);
+      EXPECT_EQ(e.Other().name, "abcdefghij.txt");  // a clash, not the counterpart
+      result = e.FreeShortName("/t/ABCDEF~1.TXT", other_path);
+      if (result == 0) {
+        EXPECT_EQ(e.FindOther("/t/ABCDEF~1.TXT"), kErrNotFound);
+        EXPECT_EQ(e.CopyTo("/t/ABCDEF~1.TXT"), 0);
+      }
+    });
+    return result;
+  }
+  std::string ShortNameOfHolder() {
+    ItemInfo info;
+    EXPECT_EQ(fs.Lookup("/t/abcdefghij.txt", info), 0);
+    return info.short_name;
+  }
   std::string other_path;
-  RunOn(context, "/s/", "ABCDEF~1.TXT", [&](FilesEnumerator& e) {
-    ASSERT_EQ(e.FindOther("/t/ABCDEF~1.TXT"), 0);
-    EXPECT_EQ(e.Other().name, "abcdefghij.txt");  // a clash, not the counterpart
-    EXPECT_EQ(e.FreeShortName("/t/ABCDEF~1.TXT", other_path), 0);
-    EXPECT_EQ(e.FindOther("/t/ABCDEF~1.TXT"), kErrNotFound);
-    EXPECT_EQ(e.CopyTo("/t/ABCDEF~1.TXT"), 0);
-  });
+};
+
+TEST_F(ShortNameClash, FreeShortNameMovesTheAliasAwayFromTheOtherItem) {
+  ASSERT_EQ(FreeShortName(), 0);
   EXPECT_EQ(other_path, "/t/abcdefghij.txt");
-  ItemInfo info;
-  ASSERT_EQ(fs.Lookup("/t/abcdefghij.txt", info), 0);
-  EXPECT_EQ(info.short_name, "ABCDEF~2.TXT");
+  EXPECT_EQ(ShortNameOfHolder(), "ABCDEF~2.TXT");
   EXPECT_EQ(*fs.ReadContents("/t/abcdefghij.txt"), "holder");
   EXPECT_EQ(*fs.ReadContents("/t/ABCDEF~1.TXT"), "source");
 }
 
-TEST_F(MemoryOperations, FreeShortNameFailsWithAlreadyExistsWhenAllTenTemporaryNamesAreTaken) {
-  ASSERT_EQ(fs.AddFile("/s/ABCDEF~1.TXT", "source"), 0);
-  ASSERT_EQ(fs.AddFile("/t/abcdefghij.txt", "holder"), 0);
+TEST_F(ShortNameClash, FailsWithAlreadyExistsWhenAllTenTemporaryNamesAreTaken) {
   for (int n = 0; n <= 9; ++n)
     ASSERT_EQ(fs.AddFile("/t/~twm_" + std::to_string(n) + ".tmp", "busy"), 0);
-  std::string other_path;
-  RunOn(context, "/s/", "ABCDEF~1.TXT", [&](FilesEnumerator& e) {
-    EXPECT_EQ(e.FreeShortName("/t/ABCDEF~1.TXT", other_path), kErrAlreadyExists);
-  });
-  ItemInfo info;
-  ASSERT_EQ(fs.Lookup("/t/abcdefghij.txt", info), 0);
-  EXPECT_EQ(info.short_name, "ABCDEF~1.TXT");
+  EXPECT_EQ(FreeShortName(), kErrAlreadyExists);
+  EXPECT_EQ(ShortNameOfHolder(), "ABCDEF~1.TXT");
   EXPECT_EQ(fs.Names("/t").size(), 11u);
 }
 
-TEST_F(MemoryOperations, FreeShortNameTakesTheFirstFreeTemporaryNameAndReportsTheMoveBack) {
-  ASSERT_EQ(fs.AddFile("/s/ABCDEF~1.TXT", "source"), 0);
-  ASSERT_EQ(fs.AddFile("/t/abcdefghij.txt", "holder"), 0);
+TEST_F(ShortNameClash, TakesTheFirstFreeTemporaryNameAndReportsAFailedMoveBack) {
   ASSERT_EQ(fs.AddFile("/t/~twm_0.tmp", "busy"), 0);
   fs.FailNext(MemoryOp::Rename, EIO, "/t/~twm_1.tmp");  // the move back fails
-  std::string other_path;
-  RunOn(context, "/s/", "ABCDEF~1.TXT", [&](FilesEnumerator& e) {
-    EXPECT_EQ(e.FreeShortName("/t/ABCDEF~1.TXT", other_path), EIO);
-  });
+  EXPECT_EQ(FreeShortName(), EIO);
   // The item stays under the temporary name; the placeholder is gone.
   EXPECT_THAT(fs.Names("/t"), ElementsAre("~twm_0.tmp", "~twm_1.tmp"));
   EXPECT_EQ(*fs.ReadContents("/t/~twm_1.tmp"), "holder");

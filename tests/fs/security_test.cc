@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "fs/files_enumerator.h"
+#include "fs/enum_probe.h"
 #include "platform/memory_file_system.h"
 #include "support/temp_tree.h"
 
@@ -19,19 +19,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-class OnEveryItem : public IEnumFile {
- public:
-  explicit OnEveryItem(std::function<void(FilesEnumerator&)> action) : action_(std::move(action)) {}
-  void File(FilesEnumerator& e) override { action_(e); }
-  void AccessError(const std::string&, ErrorCode) override {}
-  void SecurityError(const std::string& path, ErrorCode code) override {
-    errors.push_back(path + " " + std::to_string(code));
-  }
-  std::vector<std::string> errors;
-
- private:
-  std::function<void(FilesEnumerator&)> action_;
-};
+using testing::Probe;
 
 Security WithAcl(std::vector<AclEntry> entries) {
   Security s;
@@ -62,11 +50,9 @@ class MemorySecurity : public ::testing::Test {
   }
   // Runs `action` on /s/f and returns the security errors reported.
   std::vector<std::string> OnSourceFile(std::function<void(FilesEnumerator&)> action) {
-    OnEveryItem callback(std::move(action));
-    FilesEnumerator e(context);
-    e.SetFolder("/s/");
-    EXPECT_EQ(e.Enumerate(callback, EnumMode::NoRecursion, "*"), 0);
-    return callback.errors;
+    Probe probe(std::move(action));
+    EXPECT_EQ(testing::Walk(context, "/s/", probe), 0);
+    return probe.security_errors;
   }
   MemoryFileSystem fs;
   EnumeratorContext context;
@@ -195,16 +181,14 @@ TEST(DiskSecurity, CopiedSecurityComparesEqual) {
   ASSERT_EQ(fs->WriteSecurity(tree.Path("s/f"), file), 0);
   ASSERT_EQ(fs->WriteSecurity(tree.Path("s/d"), folder), 0);
   EnumeratorContext context{fs.get(), true};
-  OnEveryItem callback([&](FilesEnumerator& e) {
+  Probe callback([&](FilesEnumerator& e) {
     const std::string counterpart = tree.Path("t/" + e.Item().name);
     EXPECT_EQ(e.CompareSecurity(counterpart), kSecurityDiffers) << counterpart;
     EXPECT_EQ(e.CopySecurityTo(counterpart), 0) << counterpart;
     EXPECT_EQ(e.CompareSecurity(counterpart), 0) << counterpart;
   });
-  FilesEnumerator e(context);
-  e.SetFolder(tree.Folder("s"));
-  ASSERT_EQ(e.Enumerate(callback, EnumMode::NoRecursion, "*"), 0);
-  EXPECT_THAT(callback.errors, IsEmpty());
+  ASSERT_EQ(testing::Walk(context, tree.Folder("s"), callback), 0);
+  EXPECT_THAT(callback.security_errors, IsEmpty());
   Security read;
   ASSERT_EQ(fs->ReadSecurity(tree.Path("t/d"), read), 0);
   EXPECT_EQ(read, folder);
