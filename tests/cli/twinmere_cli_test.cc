@@ -12,7 +12,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,13 +27,6 @@ namespace twinmere {
 namespace {
 
 using testing::TempTree;
-
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // One run of the program, its output in files of the fixture's tree.
 struct Process {
@@ -54,8 +46,8 @@ class TwinmereCliTest : public ::testing::Test {
   // are the fixture's own, empty ones.
   Process Start(const std::vector<std::string>& args) {
     Process p;
-    p.out_path = tree_.Path("stdout." + std::to_string(count_));
-    p.err_path = tree_.Path("stderr." + std::to_string(count_));
+    p.out_path = "stdout." + std::to_string(count_);
+    p.err_path = "stderr." + std::to_string(count_);
     ++count_;
     std::vector<std::string> env_strings;
     for (char** e = environ; *e != nullptr; ++e) {
@@ -74,10 +66,11 @@ class TwinmereCliTest : public ::testing::Test {
     for (auto& s : argv_strings) argv.push_back(s.data());
     argv.push_back(nullptr);
 
+    const std::string out_file = tree_.Path(p.out_path), err_file = tree_.Path(p.err_path);
     p.pid = fork();
     if (p.pid == 0) {
-      int out = open(p.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      int err = open(p.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      int out = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      int err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       if (out < 0 || err < 0) _exit(127);
       dup2(out, STDOUT_FILENO);
       dup2(err, STDERR_FILENO);
@@ -103,7 +96,7 @@ class TwinmereCliTest : public ::testing::Test {
   Result Run(const std::vector<std::string>& args) {
     Process p = Start(args);
     int code = Wait(p);
-    return {code, ReadWhole(p.out_path), ReadWhole(p.err_path)};
+    return {code, tree_.ReadFile(p.out_path), tree_.ReadFile(p.err_path)};
   }
 
   // Waits until the process has `path` open (the copy of that file has
@@ -269,8 +262,8 @@ TEST_F(TwinmereCliTest, StopSignalsDuringALargeReplacement) {
     ASSERT_TRUE(WaitUntilOpen(p.pid, tree_.Path("src/big.bin")));
     kill(p.pid, c.signal);
     const int code = Wait(p);
-    const std::string out = ReadWhole(p.out_path);
-    const std::string err = ReadWhole(p.err_path);
+    const std::string out = tree_.ReadFile(p.out_path);
+    const std::string err = tree_.ReadFile(p.err_path);
     EXPECT_EQ(code, c.code) << out << err;
     EXPECT_NE(out.find(c.line), std::string::npos) << out;
     EXPECT_EQ(err.find("cannot be stopped") != std::string::npos, c.code == 0) << err;

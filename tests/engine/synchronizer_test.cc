@@ -489,25 +489,6 @@ TEST_F(SynchronizerTest, AppendedReportInTargetIsFirstBroughtUpToDateFromSource)
   EXPECT_EQ(tree_.ReadFile("src/report.txt"), "kept in source\n");  // one-way: not copied back
 }
 
-// The ACL of a path as text ("" when it has none of that kind).
-std::string AclText(const std::string& path, acl_type_t type) {
-  acl_t acl = acl_get_file(path.c_str(), type);
-  if (acl == nullptr) return "";
-  char* text = acl_to_any_text(acl, nullptr, ',', 0);
-  std::string result = text ? text : "";
-  acl_free(text);
-  acl_free(acl);
-  return result;
-}
-
-bool SetAcl(const std::string& path, acl_type_t type, const char* text) {
-  acl_t acl = acl_from_text(text);
-  if (acl == nullptr) return false;
-  const bool ok = acl_set_file(path.c_str(), type, acl) == 0;
-  acl_free(acl);
-  return ok;
-}
-
 class SynchronizerSecurityTest : public SynchronizerTest {
  protected:
   void SetUp() override {
@@ -515,42 +496,41 @@ class SynchronizerSecurityTest : public SynchronizerTest {
     if (!VolumeSupportsAcls(*fs_, tree_.Root())) GTEST_SKIP() << "no ACLs on " << tree_.Root();
     Put("src/f.txt", "secret");
     tree_.MakeFolder("src/d");
-    ASSERT_EQ(lchown(Src("f.txt").c_str(), 1234, 5678), 0);
-    ASSERT_EQ(lchown(Src("d").c_str(), 1235, 5679), 0);
-    ASSERT_TRUE(SetAcl(Src("f.txt"), ACL_TYPE_ACCESS, "u::rw-,u:4321:r--,g::r--,m::r--,o::---"));
-    ASSERT_TRUE(SetAcl(Src("d"), ACL_TYPE_DEFAULT, "u::rwx,g::r-x,g:4321:r-x,m::r-x,o::---"));
+    Security file{1234, 5678, true, {{ACL_USER_OBJ, 0, 6}, {ACL_USER, 4321, 4},
+                                     {ACL_GROUP_OBJ, 0, 4}, {ACL_MASK, 0, 4}, {ACL_OTHER, 0, 0}},
+                  false, {}};
+    Security folder{1235, 5679, false, {}, true, {}};
+    folder.default_acl = {{ACL_USER_OBJ, 0, 7}, {ACL_GROUP_OBJ, 0, 5}, {ACL_GROUP, 4321, 5},
+                          {ACL_MASK, 0, 5}, {ACL_OTHER, 0, 0}};
+    ASSERT_EQ(fs_->WriteSecurity(Src("f.txt"), file), 0);
+    ASSERT_EQ(fs_->WriteSecurity(Src("d"), folder), 0);
     run_.facts.IsAdmin = true;
   }
-
-  struct Owner {
-    uid_t uid;
-    gid_t gid;
-  };
-  Owner OwnerOf(const std::string& path) {
-    struct stat st {};
-    EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
-    return {st.st_uid, st.st_gid};
+  Security Of(const std::string& path) {
+    Security security;
+    EXPECT_EQ(fs_->ReadSecurity(path, security), 0) << path;
+    return security;
   }
+  // A second run over the same folders.
+  EngineHarness& Again() {
+    again_ = std::make_unique<EngineHarness>(*fs_);
+    again_->options = run_.options;
+    again_->facts.IsAdmin = true;
+    EXPECT_EQ(again_->Run(), 0) << again_->AllLines();
+    return *again_;
+  }
+  std::unique_ptr<EngineHarness> again_;
 };
 
 TEST_F(SynchronizerSecurityTest, RootRunCopiesOwnersGroupsAndAcls) {
   EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
-
-  EXPECT_EQ(OwnerOf(Dst("f.txt")).uid, 1234u);
-  EXPECT_EQ(OwnerOf(Dst("f.txt")).gid, 5678u);
-  EXPECT_EQ(OwnerOf(Dst("d")).uid, 1235u);
-  EXPECT_EQ(OwnerOf(Dst("d")).gid, 5679u);
-  EXPECT_EQ(AclText(Dst("f.txt"), ACL_TYPE_ACCESS), AclText(Src("f.txt"), ACL_TYPE_ACCESS));
-  EXPECT_NE(AclText(Dst("f.txt"), ACL_TYPE_ACCESS).find("user:4321:r--"), std::string::npos);
-  EXPECT_EQ(AclText(Dst("d"), ACL_TYPE_DEFAULT), AclText(Src("d"), ACL_TYPE_DEFAULT));
+  EXPECT_EQ(Of(Dst("f.txt")), Of(Src("f.txt")));
+  EXPECT_EQ(Of(Dst("d")), Of(Src("d")));
 
   // Only the owner differs now: the security-only plan, not a copy.
   ASSERT_EQ(lchown(Dst("f.txt").c_str(), 0, 0), 0);
-  EngineHarness again(*fs_);
-  again.options = run_.options;
-  again.facts.IsAdmin = true;
-  EXPECT_EQ(again.Run(), 0) << again.AllLines();
-  EXPECT_EQ(OwnerOf(Dst("f.txt")).uid, 1234u);
+  const EngineHarness& again = Again();
+  EXPECT_EQ(Of(Dst("f.txt")).uid, 1234u);
   EXPECT_TRUE(again.HasAction(testing::kFileSecurity, Dst("f.txt"))) << again.AllLines();
   EXPECT_EQ(again.Counters().FileSecurityInTarget, 1);
   EXPECT_EQ(again.Counters().FilesReplacedInTarget, 0);
@@ -558,23 +538,17 @@ TEST_F(SynchronizerSecurityTest, RootRunCopiesOwnersGroupsAndAcls) {
 
 TEST_F(SynchronizerSecurityTest, NoSecurityCopiesContentsButNeitherOwnersNorAcls) {
   run_.options.NoSecurity = true;
-
   EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
-
   EXPECT_EQ(tree_.ReadFile("dst/f.txt"), "secret");
-  EXPECT_EQ(OwnerOf(Dst("f.txt")).uid, 0u);
-  EXPECT_EQ(OwnerOf(Dst("d")).uid, 0u);
-  EXPECT_EQ(AclText(Dst("f.txt"), ACL_TYPE_ACCESS).find("user:4321"), std::string::npos);
-  EXPECT_EQ(AclText(Dst("d"), ACL_TYPE_DEFAULT), "");
-
+  for (const char* item : {"f.txt", "d"}) {
+    const Security copied = Of(Dst(item));
+    EXPECT_EQ(copied.uid, 0u) << item;
+    EXPECT_FALSE(copied.has_default_acl) << item;
+    EXPECT_FALSE(copied.has_access_acl) << item;
+  }
   // Owners differ but are not compared: a second run does nothing.
-  EngineHarness again(*fs_);
-  again.options = run_.options;
-  again.facts.IsAdmin = true;
-  EXPECT_EQ(again.Run(), 0);
-  EXPECT_EQ(again.Counters().FileSecurityInTarget, 0);
-  EXPECT_EQ(again.Counters().FolderSecurityInTarget, 0);
-  EXPECT_EQ(OwnerOf(Dst("f.txt")).uid, 0u);
+  EXPECT_EQ(Again().Counters().FileSecurityInTarget + again_->Counters().FolderSecurityInTarget, 0);
+  EXPECT_EQ(Of(Dst("f.txt")).uid, 0u);
 }
 
 }  // namespace
