@@ -253,11 +253,25 @@ TEST(JoinArguments, QuotesArgumentsWithBlanksAndEmptyOnesSkippingTheProgram) {
   EXPECT_EQ(JoinArguments(1, argv), "");
 }
 
+// Every switch flag but Start, which needs both folders.
+constexpr bool SyncOptions::*kFlags[] = {&SyncOptions::ExcludeSubfolders,
+                                         &SyncOptions::Bidi,
+                                         &SyncOptions::Delete,
+                                         &SyncOptions::New,
+                                         &SyncOptions::Case,
+                                         &SyncOptions::NoDaylight,
+                                         &SyncOptions::NoSecurity,
+                                         &SyncOptions::AllowDecryption,
+                                         &SyncOptions::Minimized,
+                                         &SyncOptions::Quiet,
+                                         &SyncOptions::QuickStart,
+                                         &SyncOptions::DisallowStop,
+                                         &SyncOptions::Append};
+
 TEST(BuildCommandLine, WritesPiecesInTheFixedOrder) {
   SyncOptions all;
-  all.Start = all.Quiet = all.Minimized = all.DisallowStop = all.QuickStart = true;
-  all.ExcludeSubfolders = all.Delete = all.Bidi = all.New = all.NoSecurity = true;
-  all.Case = all.NoDaylight = all.AllowDecryption = all.Append = true;
+  for (bool SyncOptions::*flag : kFlags) all.*flag = true;
+  all.Start = true;
   all.Report = "/my docs/r.txt";
   all.Restriction = 500;
   all.ReportLevel = 7;
@@ -300,19 +314,7 @@ TEST_F(CommandLineTest, RandomRecordsSurviveBuildThenParse) {
   auto coin = [&] { return random() % 2 == 1; };
   for (int i = 0; i < 3000; ++i) {
     SyncOptions record;
-    record.ExcludeSubfolders = coin();
-    record.Bidi = coin();
-    record.Delete = coin();
-    record.New = coin();
-    record.Case = coin();
-    record.NoDaylight = coin();
-    record.NoSecurity = coin();
-    record.AllowDecryption = coin();
-    record.Minimized = coin();
-    record.Quiet = coin();
-    record.QuickStart = coin();
-    record.DisallowStop = coin();
-    record.Append = coin();
+    for (bool SyncOptions::*flag : kFlags) record.*flag = coin();
     record.Report = reports[random() % reports.size()];
     record.Source = folders[random() % folders.size()];
     record.Target = folders[random() % folders.size()];
