@@ -30,17 +30,6 @@ Security WithAcl(std::vector<AclEntry> entries) {
   return s;
 }
 
-TEST(SameAclTest, ComparesEntryByEntryOrderIncluded) {
-  const AclEntry a{1, 0, 7}, b{2, 1000, 5}, c{2, 1001, 5};
-  EXPECT_TRUE(SameAcl({}, {}));
-  EXPECT_TRUE(SameAcl({a, b}, {a, b}));
-  EXPECT_FALSE(SameAcl({a, b}, {b, a}));
-  EXPECT_FALSE(SameAcl({a, b}, {a, c}));
-  EXPECT_FALSE(SameAcl({a}, {a, b}));
-  EXPECT_TRUE(SameAce(b, b));
-  EXPECT_FALSE(SameAce(b, AclEntry{2, 1000, 4}));
-}
-
 class MemorySecurity : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -138,15 +127,6 @@ TEST_F(MemorySecurity, CopySecurityToWritesOnlyWhileSecurityIsHandled) {
   });
   ASSERT_EQ(fs.ReadSecurity("/t/f", read), 0);
   EXPECT_EQ(read, wanted);
-}
-
-TEST(VolumeSupportsAclsTest, AsksTheFileSystem) {
-  MemoryFileSystem keeps;
-  MemoryFileSystemOptions fat;
-  fat.keeps_security = false;
-  MemoryFileSystem loses(fat);
-  EXPECT_TRUE(VolumeSupportsAcls(keeps, "/"));
-  EXPECT_FALSE(VolumeSupportsAcls(loses, "/"));
 }
 
 TEST(EnablePrivilegesTest, SucceedsForRootAndFailsForAnUnprivilegedUser) {

@@ -270,18 +270,6 @@ TEST_F(ReporterTest, FolderLinesOfTheFirstFlushFollowASingleStartLine) {
   EXPECT_EQ(reporter_.Counters().FoldersCreatedInTarget, 3 + 1);  // and the script's own
 }
 
-TEST_F(ReporterTest, CreateReportFolderStopsAtTheFirstFailure) {
-  tree_.WriteFile("file", "x");
-  reporter_.BeginRun();
-  options_.Report.clear();
-  EXPECT_EQ(reporter_.CreateReportFolder(tree_.Folder("made/file")), 0);
-  EXPECT_EQ(reporter_.CreateReportFolder(tree_.Folder("file/a/b")), ENOTDIR);
-  EXPECT_EQ(tree_.List(), (std::vector<std::string>{"file", "made"}));
-  EXPECT_EQ(tree_.List("made"), (std::vector<std::string>{"file"}));
-  EXPECT_EQ(reporter_.Counters().FoldersCreatedInTarget, 2);
-  EXPECT_EQ(reporter_.Counters().ErrorCount, 1);
-}
-
 TEST_F(ReporterTest, AWriteFailureShowsOneMessageAndStopsWritingForTheRun) {
   tree_.WriteFile("file", "x");
   // The report folder cannot be made: one error line, one message per run.
@@ -303,6 +291,7 @@ TEST_F(ReporterTest, AWriteFailureShowsOneMessageAndStopsWritingForTheRun) {
   }
   EXPECT_EQ(reporter_.Counters().ErrorCount, 2 + 1);
   EXPECT_EQ(tree_.ReadFile("file"), "x");
+  EXPECT_EQ(tree_.List(), std::vector<std::string>{"file"});
 }
 
 TEST_F(ReporterTest, AFullDiskShowsOneMessage) {

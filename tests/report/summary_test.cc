@@ -58,22 +58,16 @@ TEST_F(SummaryTest, SummaryLevelAfterANoChangeRunShowsOnlyErrorsAndElapsed) {
 
 TEST_F(SummaryTest, BidirectionalZeroValuesWithoutSubfoldersOrSecurity) {
   options_.ReportLevel = kLevelSummary | kLevelZeroValues;
-  options_.Bidi = true;
-  options_.ExcludeSubfolders = true;
-  options_.NoSecurity = true;
+  options_.Bidi = options_.ExcludeSubfolders = options_.NoSecurity = true;
+  std::string side_rows;
+  for (const char* side : {"Target", "Source"}) {
+    side_rows += std::string("Files copied to ") + side + ":    \t0\t  0 bytes.\n" +
+                 "Files replaced in " + side + ":  \t0\t  0 bytes (+0 bytes).\n" +
+                 "File attributes in " + side + ": \t0.\n" + "Short file name in " + side +
+                 ": \t0.\n" + "Total size change in " + side + ": \t+0 bytes.\n";
+  }
   EXPECT_EQ(Body(),
-            "Files copied to Target:    \t0\t  0 bytes.\n"
-            "Files replaced in Target:  \t0\t  0 bytes (+0 bytes).\n"
-            "File attributes in Target: \t0.\n"
-            "Short file name in Target: \t0.\n"
-            "Total size change in Target: \t+0 bytes.\n"
-            "Files copied to Source:    \t0\t  0 bytes.\n"
-            "Files replaced in Source:  \t0\t  0 bytes (+0 bytes).\n"
-            "File attributes in Source: \t0.\n"
-            "Short file name in Source: \t0.\n"
-            "Total size change in Source: \t+0 bytes.\n"
-            "Errors:                    \t0.\n"
-            "Elapsed time:              \t1:02:05.\n");
+            side_rows + "Errors:                    \t0.\nElapsed time:              \t1:02:05.\n");
 }
 
 TEST_F(SummaryTest, NonZeroCountersAppearWithoutZeroValuesAndTotalsAreExact) {
