@@ -145,31 +145,5 @@ TEST(MemoryFileSystemTest, SecurityKeepsEntryOrderAndFolderDefaults) {
   EXPECT_FALSE(read.has_default_acl);  // files have no default ACL
 }
 
-TEST(MemoryFileSystemTest, AVolumeBelowAFolderHasItsOwnRules) {
-  MemoryFileSystem fs;  // case-sensitive, keeps security
-  MemoryFileSystemOptions fat;
-  fat.case_insensitive = true;
-  fat.short_names = true;
-  fat.keeps_security = false;
-  ASSERT_EQ(fs.AddFile("/t/existing", "x"), 0);
-  ASSERT_EQ(fs.SetVolume("/t", fat), 0);
-  ASSERT_EQ(fs.AddFile("/s/a", "1"), 0);
-  ASSERT_EQ(fs.AddFile("/s/A", "2"), 0);
-  ASSERT_EQ(fs.AddFile("/t/Long Name.txt", "3"), 0);
-  EXPECT_EQ(fs.CreateNewFile("/t/EXISTING"), kErrAlreadyExists);
-  ItemInfo source, target;
-  ASSERT_EQ(fs.Lookup("/s/a", source), 0);
-  ASSERT_EQ(fs.Lookup("/t/long name.TXT", target), 0);
-  EXPECT_EQ(target.short_name, "LONGNA~1.TXT");
-  EXPECT_NE(source.device, target.device);
-  EXPECT_TRUE(fs.KeepsSecurity("/s/"));
-  EXPECT_FALSE(fs.KeepsSecurity("/t/"));
-  EXPECT_FALSE(fs.KeepsSecurity("/t/missing/deeper"));
-  EXPECT_EQ(fs.Rename("/s/a", "/t/a", RenameMode::NoReplace), EXDEV);
-  EXPECT_EQ(fs.CopyFile("/s/A", "/t/a", {}), 0);  // a copy crosses volumes
-  ASSERT_EQ(fs.Lookup("/t/A", target), 0);
-  EXPECT_EQ(target.name, "a");
-}
-
 }  // namespace
 }  // namespace twinmere
