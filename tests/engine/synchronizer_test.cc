@@ -328,8 +328,7 @@ TEST_F(SynchronizerTest, FolderAgainstFileIsOneErrorWithoutDeleteAndReplacesItWi
     run.options.Delete = del;
     EXPECT_EQ(run.Run(), del ? 0 : 4) << run.AllLines();
     const std::string error =
-        "Can't create folder because the file with this name already exists: \"" + Dst("x") +
-        "\".";
+        "Can't create folder because the file with this name already exists: \"" + Dst("x") + "\".";
     EXPECT_EQ(run.LinesStartingWith(error).size(), del ? 0u : 1u) << run.AllLines();
     EXPECT_EQ(run.Counters().ErrorCount, del ? 0 : 1);
     EXPECT_EQ(del ? tree_.ReadFile("dst/x/inside.txt") : tree_.ReadFile("dst/x"),
@@ -493,12 +492,22 @@ class SynchronizerSecurityTest : public SynchronizerTest {
     if (!VolumeSupportsAcls(*fs_, tree_.Root())) GTEST_SKIP() << "no ACLs on " << tree_.Root();
     Put("src/f.txt", "secret");
     tree_.MakeFolder("src/d");
-    Security file{1234, 5678, true, {{ACL_USER_OBJ, 0, 6}, {ACL_USER, 4321, 4},
-                                     {ACL_GROUP_OBJ, 0, 4}, {ACL_MASK, 0, 4}, {ACL_OTHER, 0, 0}},
-                  false, {}};
+    Security file{1234,
+                  5678,
+                  true,
+                  {{ACL_USER_OBJ, 0, 6},
+                   {ACL_USER, 4321, 4},
+                   {ACL_GROUP_OBJ, 0, 4},
+                   {ACL_MASK, 0, 4},
+                   {ACL_OTHER, 0, 0}},
+                  false,
+                  {}};
     Security folder{1235, 5679, false, {}, true, {}};
-    folder.default_acl = {{ACL_USER_OBJ, 0, 7}, {ACL_GROUP_OBJ, 0, 5}, {ACL_GROUP, 4321, 5},
-                          {ACL_MASK, 0, 5}, {ACL_OTHER, 0, 0}};
+    folder.default_acl = {{ACL_USER_OBJ, 0, 7},
+                          {ACL_GROUP_OBJ, 0, 5},
+                          {ACL_GROUP, 4321, 5},
+                          {ACL_MASK, 0, 5},
+                          {ACL_OTHER, 0, 0}};
     ASSERT_EQ(fs_->WriteSecurity(Src("f.txt"), file), 0);
     ASSERT_EQ(fs_->WriteSecurity(Src("d"), folder), 0);
     run_.facts.IsAdmin = true;
