@@ -114,22 +114,6 @@ TEST(FolderForm, LooksUpARelativePathBeyondItsFirstComponentOnly) {
   EXPECT_EQ(fs.LookupCount(), 1);  // "rel/sub" only
 }
 
-TEST(FolderTests, AttributesAndExistenceFromLookups) {
-  MemoryFileSystem fs;
-  ASSERT_EQ(fs.AddFolder("/d"), 0);
-  ASSERT_EQ(fs.AddFile("/d/f", "x"), 0);
-  EXPECT_TRUE(FolderExists(fs, "/d/"));
-  EXPECT_TRUE(FolderExists(fs, "/d"));
-  EXPECT_TRUE(FolderExists(fs, "/"));
-  EXPECT_FALSE(FolderExists(fs, "/d/f"));
-  EXPECT_FALSE(FolderExists(fs, "/missing/"));
-  EXPECT_FALSE(FolderExists(fs, ""));
-  EXPECT_EQ(GetAttributes(fs, "/d/"), kAttrFolder);
-  EXPECT_EQ(GetAttributes(fs, "/d/f"), 0u);
-  EXPECT_EQ(GetAttributes(fs, "/d/f/x"), kInvalidAttributes);
-  EXPECT_FALSE(IsShareRoot("/mnt/server/share"));
-}
-
 TEST(FolderTests, RealFoldersFilesAndLinks) {
   testing::TempTree tree;
   tree.MakeFolder("dir");
@@ -138,9 +122,15 @@ TEST(FolderTests, RealFoldersFilesAndLinks) {
   tree.MakeLink("link", "dir");
   const std::unique_ptr<FileSystem> disk = CreatePlatformFileSystem();
   FileSystem& fs = *disk;
-  EXPECT_TRUE(FolderExists(fs, tree.Folder("dir")));
-  EXPECT_FALSE(FolderExists(fs, tree.Folder("link")));  // a final link is not followed
+  for (const std::string& folder : {tree.Folder("dir"), tree.Path("dir"), std::string("/")}) {
+    EXPECT_TRUE(FolderExists(fs, folder)) << folder;
+  }
+  for (const std::string& other : {tree.Folder("link"), tree.Path("dir/ro"), std::string()}) {
+    EXPECT_FALSE(FolderExists(fs, other)) << other;  // a final link is not followed
+  }
   EXPECT_EQ(GetAttributes(fs, tree.Path("dir/ro")), kAttrReadOnly);
+  EXPECT_EQ(GetAttributes(fs, tree.Folder("dir")), kAttrFolder);
+  EXPECT_EQ(GetAttributes(fs, tree.Path("dir/ro/x")), kInvalidAttributes);
   EXPECT_EQ(LongFolderForm(fs, tree.Folder("dir/not/yet")), tree.Folder("dir/not/yet"));
 }
 
