@@ -141,18 +141,6 @@ TEST_F(CliHostTest, LineIsClearedAroundMessageLinesAndAtTheEnd) {
   EXPECT_EQ(terminal.log, std::vector<std::string>{"now:Synchronization completed."});
 }
 
-TEST_F(CliHostTest, NothingIsDrawnWhenStandardErrorIsNoTerminal) {
-  CliHost host = MakeHost(/*live=*/false);
-  host.EnterRunningState(false);
-  host.ShowStatus("Copying to Target ...   ", "/a", 0);
-  session.PercentMode = true;
-  session.WorkTotal = 10;
-  session.WorkDone = 5;
-  host.UpdateProgress(session, 0);
-  host.EnterIdleState();
-  EXPECT_TRUE(terminal.log.empty());
-}
-
 TEST_F(CliHostTest, NarrowTerminalNeverWraps) {
   terminal.columns = 30;
   CliHost host = MakeHost();

@@ -30,7 +30,6 @@ class RecordingHost final : public SyncHost {
     if (on_status) on_status(text);
   }
   void UpdateProgress(const SyncSession& session, double) override {
-    ++progress_calls;
     last_progress_text = session.ProgressText;
     last_percent_mode = session.PercentMode;
   }
@@ -38,7 +37,6 @@ class RecordingHost final : public SyncHost {
   void EnterIdleState() override { ++idle_calls; }
   void CloseProgram(int exit_code) override { closed_with = exit_code; }
   void PumpEvents() override {
-    ++pumps;
     if (on_pump) on_pump();
   }
 
@@ -47,13 +45,11 @@ class RecordingHost final : public SyncHost {
   }
 
   std::vector<std::string> statuses;
-  int progress_calls = 0;
   std::string last_progress_text;
   bool last_percent_mode = false;
   int running_calls = 0;
   int idle_calls = 0;
   std::optional<int> closed_with;
-  int pumps = 0;
   std::function<void()> on_pump;
   std::function<void(std::string_view)> on_status;
 };
