@@ -140,6 +140,10 @@ TEST_F(ReporterTest, ScriptedRunGivesTheGoldenReportAtEachLevel) {
       "Files copied to Target:    \t1\t  2.000 Kbytes.\n"
       "Files replaced in Target:  \t1\t  900 bytes (+300 bytes).\n"
       "Files deleted in Target:   \t1\t  1.465 Kbytes.\n";
+  const std::string totals =
+      "Total size change in Target: \t+848 bytes.\n"
+      "Errors:                    \t2.\n"
+      "Elapsed time:              \t1:02:05.\n";
   const Golden goldens[] = {
       {215, start + "215. \n" + actions +
                 "Source folder:             \t\"/data/src/\".\n"
@@ -154,21 +158,12 @@ TEST_F(ReporterTest, ScriptedRunGivesTheGoldenReportAtEachLevel) {
                 "Report options:            \tLevel: 215, Owerwrite report, Don't restrict "
                 "report size.\n"
                 "Security support:          \tNo.\n" +
-                counters +
-                "Folders created in Target: \t1.\n"
-                "Total size change in Target: \t+848 bytes.\n"
-                "Errors:                    \t2.\n"
-                "Elapsed time:              \t1:02:05.\n"
+                counters + "Folders created in Target: \t1.\n" + totals +
                 "Operating system:          \tLinux 6.1 (Test).\n"
                 "Administrative privileges: \tNot granted.\n" +
                 end},
       {0, start + "0. \nElapsed time:              \t1:02:05.\n" + end},
-      {16, start + "16. \n" + counters +
-               "Folders created in Target: \t1.\n"
-               "Total size change in Target: \t+848 bytes.\n"
-               "Errors:                    \t2.\n"
-               "Elapsed time:              \t1:02:05.\n" +
-               end},
+      {16, start + "16. \n" + counters + "Folders created in Target: \t1.\n" + totals + end},
       {48, start + "48. \n" + counters +
                "File attributes in Target: \t0.\n"
                "File security in Target:   \t0.\n"
@@ -178,11 +173,8 @@ TEST_F(ReporterTest, ScriptedRunGivesTheGoldenReportAtEachLevel) {
                "Folders removed in Target: \t0.\n"
                "Folder attributes in Target: \t0.\n"
                "Folder security in Target: \t0.\n"
-               "Short folder name in Target: \t0.\n"
-               "Total size change in Target: \t+848 bytes.\n"
-               "Errors:                    \t2.\n"
-               "Elapsed time:              \t1:02:05.\n" +
-               end},
+               "Short folder name in Target: \t0.\n" +
+               totals + end},
   };
   for (const Golden& golden : goldens) {
     SCOPED_TRACE(golden.level);
