@@ -282,10 +282,30 @@ struct ReadAheadState {
   size_t items = 0;  // queued items and folders, not yet taken by a reader
   size_t bytes = 0;
   bool finished = false;      // the walker queues nothing more
-  bool walk_waiting = false;  // the walk waits for the walker
+  bool walk_waiting = false;    // the walk waits for the walker
+  bool walker_waiting = false;  // the walker waits for room
   std::atomic<bool> stop{false};
 
   bool Full() const { return items >= kReadAheadMaxItems || bytes >= kReadAheadMaxBytes; }
+  // A full queue waits until half of it is taken, so that the two threads
+  // do not wake each other for every batch.
+  bool HalfEmpty() const {
+    return items < kReadAheadMaxItems / 2 && bytes < kReadAheadMaxBytes / 2;
+  }
+  // Called by the walk after it took items: wakes a walker waiting for room.
+  void Taken() {
+    if (walker_waiting && HalfEmpty()) consumed.notify_one();
+  }
+  // Called by the walk before it waits: a walker waiting for room must hear
+  // of it, or both would wait for each other.
+  void WalkWaits() {
+    walk_waiting = true;
+    if (walker_waiting) consumed.notify_one();
+  }
+  // Called by the walker after it queued something.
+  void Queued() {
+    if (walk_waiting) produced.notify_one();
+  }
 };
 
 // Serves one queued listing, then the rest the walker handed over.
@@ -301,7 +321,7 @@ class QueuedFolderReader : public FolderReader {
     state_->bytes -= folder_->bytes;
     folder_->items.clear();
     folder_->bytes = 0;
-    state_->consumed.notify_one();
+    state_->Taken();
   }
 
   ErrorCode Next(ItemInfo& item) override {
@@ -328,7 +348,7 @@ class QueuedFolderReader : public FolderReader {
         state_->items -= local_.size();
         state_->bytes -= folder_->bytes;
         folder_->bytes = 0;
-        state_->consumed.notify_one();
+        state_->Taken();
         return;
       }
       if (folder_->complete) {
@@ -340,8 +360,7 @@ class QueuedFolderReader : public FolderReader {
         }
         return;
       }
-      state_->walk_waiting = true;
-      state_->consumed.notify_one();
+      state_->WalkWaits();
       state_->produced.wait(lock);
       state_->walk_waiting = false;
     }
@@ -396,7 +415,7 @@ class ReadAheadWalker {
     }
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->finished = true;
-    state_->produced.notify_one();
+    state_->Queued();
   }
 
  private:
@@ -411,15 +430,19 @@ class ReadAheadWalker {
     state_->items += 1;  // a queued folder counts as one item (OpenFolder takes it back)
     state_->queue.push_back(folder);
     current_ = std::move(folder);
-    state_->produced.notify_one();
+    state_->Queued();
     return true;
   }
 
   // Waits while the queue is full. False when the walker is to end: stopped,
   // or the walk waits for something the full queue keeps from coming.
   bool WaitForRoom(std::unique_lock<std::mutex>& lock) {
-    while (state_->Full() && !state_->walk_waiting && !state_->stop.load())
-      state_->consumed.wait(lock);
+    if (state_->Full()) {
+      state_->walker_waiting = true;
+      while (!state_->HalfEmpty() && !state_->walk_waiting && !state_->stop.load())
+        state_->consumed.wait(lock);
+      state_->walker_waiting = false;
+    }
     return !state_->stop.load() && !state_->Full();
   }
 
@@ -469,7 +492,7 @@ class ReadAheadWalker {
       folder.complete = true;
       folder.end = end;
     }
-    state_->produced.notify_one();
+    state_->Queued();
     return true;
   }
 
@@ -486,7 +509,7 @@ class ReadAheadWalker {
       folder.rest->stream = std::move(stream);
     }
     folder.complete = true;
-    state_->produced.notify_one();
+    state_->Queued();
     return false;
   }
 
@@ -718,8 +741,7 @@ class PosixFileSystem : public FileSystem {
       ReadAheadState& state = *read_ahead_;
       std::unique_lock<std::mutex> lock(state.mutex);
       while (state.queue.empty() && !state.finished) {
-        state.walk_waiting = true;
-        state.consumed.notify_one();
+        state.WalkWaits();
         state.produced.wait(lock);
         state.walk_waiting = false;
       }
@@ -737,7 +759,7 @@ class PosixFileSystem : public FileSystem {
         std::shared_ptr<QueuedFolder> queued = std::move(*found);
         state.queue.erase(state.queue.begin(), found + 1);
         state.items -= 1;
-        state.consumed.notify_one();
+        state.Taken();
         return queued;
       }
       lock.unlock();
