@@ -281,7 +281,7 @@ struct ReadAheadState {
   std::deque<std::shared_ptr<QueuedFolder>> queue;
   size_t items = 0;  // queued items and folders, not yet taken by a reader
   size_t bytes = 0;
-  bool finished = false;      // the walker queues nothing more
+  bool finished = false;        // the walker queues nothing more
   bool walk_waiting = false;    // the walk waits for the walker
   bool walker_waiting = false;  // the walker waits for room
   std::atomic<bool> stop{false};
