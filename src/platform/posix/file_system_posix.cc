@@ -14,6 +14,8 @@
 #include <linux/fs.h>
 #include <linux/magic.h>
 #include <linux/openat2.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/acl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -30,6 +32,7 @@
 #include <deque>
 #include <mutex>
 #include <random>
+#include <system_error>
 #include <string_view>
 #include <thread>
 #include <utility>
@@ -711,8 +714,18 @@ class PosixFileSystem : public FileSystem {
     read_ahead_root_ = root;
     read_ahead_prefix_ = prefix;
     auto walker = std::make_shared<ReadAheadWalker>(read_ahead_, prefix);
-    read_ahead_thread_ = std::thread(
-        [walker, fd = std::move(fd), root]() mutable { walker->Run(std::move(fd), root); });
+    // Signals stay with the calling thread: the walker starts with all of
+    // them blocked.
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    try {
+      read_ahead_thread_ = std::thread(
+          [walker, fd = std::move(fd), root]() mutable { walker->Run(std::move(fd), root); });
+    } catch (const std::system_error&) {
+      read_ahead_.reset();  // no thread to be had: the walk reads the disk itself
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   }
 
   // Ends the walker and drops what it queued. Readers already handed out
