@@ -32,8 +32,8 @@
 #include <deque>
 #include <mutex>
 #include <random>
-#include <system_error>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
