@@ -543,6 +543,17 @@ size_t CountEntries(const char* folder) {
   return count;
 }
 
+// A joined thread may stay listed in /proc/self/task for a moment after the
+// join returns: wait up to two seconds for the count to come back.
+size_t ThreadsAfterJoins(size_t expected) {
+  size_t count = CountEntries("/proc/self/task");
+  for (int i = 0; i < 200 && count != expected; ++i) {
+    usleep(10000);
+    count = CountEntries("/proc/self/task");
+  }
+  return count;
+}
+
 std::string Describe(const std::string& path, const ItemInfo& item) {
   return path + " " + std::to_string(static_cast<int>(item.kind)) + " " +
          std::to_string(item.size) + " " + std::to_string(item.mode) + " " +
@@ -749,7 +760,7 @@ TEST_F(ReadAheadTest, NoDescriptorOrThreadOutlivesAReadAhead) {
     reader.reset();
     fs->SetConfinedRoots({});
     EXPECT_EQ(CountEntries("/proc/self/fd"), fds);
-    EXPECT_EQ(CountEntries("/proc/self/task"), threads);
+    EXPECT_EQ(ThreadsAfterJoins(threads), threads);
     // Abandoned by the end of the file system.
     fs->ExpectWalk(tree.Folder("s/huge"));
     ASSERT_EQ(fs->OpenFolder(tree.Folder("s/huge"), reader), 0);
@@ -760,7 +771,7 @@ TEST_F(ReadAheadTest, NoDescriptorOrThreadOutlivesAReadAhead) {
     }
     reader.reset();
     EXPECT_EQ(CountEntries("/proc/self/fd"), fds);
-    EXPECT_EQ(CountEntries("/proc/self/task"), threads);
+    EXPECT_EQ(ThreadsAfterJoins(threads), threads);
   }
 }
 
