@@ -33,6 +33,7 @@ using testing::TempTree;
 std::vector<std::string> ListNames(FileSystem& fs, const std::string& folder) {
   std::vector<std::string> names;
   std::unique_ptr<FolderReader> reader;
+  fs.ExpectWalk(folder);  // served by the read-ahead where it is on
   if (fs.OpenFolder(folder, reader) != 0) return names;
   ItemInfo item;
   while (reader->Next(item) == 0) names.push_back(item.name);
@@ -66,8 +67,9 @@ class RecordProgress : public IProgress {
   std::vector<uint64_t> calls;
 };
 
-// Every case runs with the preferred calls (openat2, O_TMPFILE) and with the
-// fallbacks taken on older kernels and other file systems.
+// Every case runs with the preferred calls (openat2, O_TMPFILE), with the
+// fallbacks taken on older kernels and other file systems, and without the
+// read-ahead of walks.
 class PosixFileSystemTest : public ::testing::TestWithParam<PosixFileSystemOptions> {
  protected:
   TempTree tree;
@@ -75,9 +77,11 @@ class PosixFileSystemTest : public ::testing::TestWithParam<PosixFileSystemOptio
 };
 
 INSTANTIATE_TEST_SUITE_P(Calls, PosixFileSystemTest,
-                         ::testing::Values(PosixFileSystemOptions{true, true},
-                                           PosixFileSystemOptions{false, false}),
+                         ::testing::Values(PosixFileSystemOptions{true, true, true},
+                                           PosixFileSystemOptions{false, false, true},
+                                           PosixFileSystemOptions{true, true, false}),
                          [](const auto& info) {
+                           if (!info.param.read_ahead) return "NoReadAhead";
                            return info.param.use_openat2 ? "Preferred" : "Fallbacks";
                          });
 
