@@ -33,6 +33,15 @@ void FilesEnumerator::Stop() {
 ErrorCode FilesEnumerator::Enumerate(IEnumFile& callback, EnumMode mode, std::string_view mask) {
   callback_ = &callback;
   stop_ = false;
+  // Only the outermost walk of a whole tree announces itself: a walk nested
+  // in another one's callback would end the outer walk's read-ahead.
+  if (context_.walks_running == 0 && mode != EnumMode::NoRecursion && mask == "*")
+    context_.fs->ExpectWalk(folder_path_);
+  struct Running {
+    int& count;
+    explicit Running(int& c) : count(c) { ++count; }
+    ~Running() { --count; }
+  } running(context_.walks_running);
   std::unique_ptr<FolderReader> reader;
   ErrorCode result = context_.fs->OpenFolder(folder_path_, reader);
   if (result != 0) {

@@ -46,6 +46,8 @@ struct EnumeratorContext {
   bool security_support = false;            // SecuritySupport of the run
   IProgress* progress = nullptr;            // copy progress receiver, may be null
   const std::atomic<int>* stop = nullptr;   // StopRequested: cancels a running copy
+  // Walks begun and not yet over: a walk started while one runs is nested.
+  int walks_running = 0;
 };
 
 // Result codes of CompareSecurity.
@@ -69,6 +71,8 @@ class FilesEnumerator : public IEnumFile {
   // cannot be opened gives one callback.AccessError(FolderPath + mask, code)
   // and its code as result; an error while listing gives
   // AccessError(FolderPath, code). A subfolder's errors do not end the walk.
+  // An outermost recursive walk of every entry is announced to the file
+  // system first (FileSystem::ExpectWalk), so that it may read ahead.
   // Returns 0 when done or stopped. Never descends through a link.
   ErrorCode Enumerate(IEnumFile& callback, EnumMode mode, std::string_view mask);
 

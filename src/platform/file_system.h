@@ -124,6 +124,14 @@ class FileSystem {
   // them (the roots themselves are resolved as written). Replaces earlier roots.
   virtual void SetConfinedRoots(const std::vector<std::string>& roots) = 0;
 
+  // A walk of the whole tree below `folder` follows: the folder is opened,
+  // then every subfolder in listing order, each one's subfolders before the
+  // next sibling. The file system may read ahead in that order; the listings
+  // still come only through OpenFolder. Ends any earlier read-ahead. Never
+  // fails (a folder that cannot be read is left to OpenFolder) and never
+  // descends through a link. By default it does nothing.
+  virtual void ExpectWalk(const std::string& folder) { (void)folder; }
+
   // Opens a folder for listing. Fails with the error of the open (ENOENT,
   // ENOTDIR for a file or a link, EACCES ...).
   virtual ErrorCode OpenFolder(const std::string& folder, std::unique_ptr<FolderReader>& reader) = 0;

@@ -56,6 +56,58 @@ TEST_F(MemoryWalk, EachModeHandsFoldersInItsOwnOrder) {
   EXPECT_THAT(Walk(EnumMode::FolderFirst, "z"), ElementsAre("/s/z"));
 }
 
+// Counts the announced walks; a callback may start a walk of its own.
+class AnnouncedWalks : public MemoryFileSystem {
+ public:
+  void ExpectWalk(const std::string& folder) override { announced.push_back(folder); }
+  std::vector<std::string> announced;
+};
+
+class NestedWalker : public Recorder {
+ public:
+  explicit NestedWalker(EnumeratorContext& context) : context_(context) {}
+  void File(FilesEnumerator& e) override {
+    Recorder::File(e);
+    if (e.FullPath() != "/s/a") return;
+    FilesEnumerator inner(context_);
+    inner.SetFolder("/t/");
+    Recorder inner_recorder;
+    inner.Enumerate(inner_recorder, EnumMode::ContentsFirst, "*");
+  }
+
+ private:
+  EnumeratorContext& context_;
+};
+
+TEST(EnumeratorAnnouncement, OnlyTheOutermostWalkOfAWholeTreeIsAnnounced) {
+  AnnouncedWalks fs;
+  for (const char* folder : {"/s", "/s/d", "/t", "/t/e"}) ASSERT_EQ(fs.AddFolder(folder), 0);
+  ASSERT_EQ(fs.AddFile("/s/a", "1"), 0);
+  ASSERT_EQ(fs.AddFile("/s/d/x", "2"), 0);
+  ASSERT_EQ(fs.AddFile("/t/e/y", "3"), 0);
+  EnumeratorContext context{&fs};
+  struct Case {
+    EnumMode mode;
+    std::string_view mask;
+    std::vector<std::string> announced;
+  };
+  const Case cases[] = {
+      {EnumMode::FolderFirst, "*", {"/s/"}},
+      {EnumMode::ContentsFirst, "*", {"/s/"}},
+      {EnumMode::NoRecursion, "*", {}},
+      {EnumMode::FolderFirst, "a", {}},
+  };
+  for (const Case& c : cases) {
+    fs.announced.clear();
+    NestedWalker recorder(context);
+    FilesEnumerator e(context);
+    e.SetFolder("/s/");
+    EXPECT_EQ(e.Enumerate(recorder, c.mode, c.mask), 0);
+    EXPECT_EQ(fs.announced, c.announced) << static_cast<int>(c.mode) << " " << c.mask;
+    EXPECT_EQ(context.walks_running, 0);
+  }
+}
+
 TEST_F(MemoryWalk, StopEndsOnlyTheEnumeratorHandedToTheCallback) {
   stop_at = "/s/d/x";
   // The subfolder's walk ends at once; the parent goes on until the callback

@@ -1,6 +1,7 @@
 #include "platform/posix/file_system_posix.h"
 
 #include <acl/libacl.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,7 @@ using testing::TempTree;
 std::vector<std::string> ListNames(FileSystem& fs, const std::string& folder) {
   std::vector<std::string> names;
   std::unique_ptr<FolderReader> reader;
+  fs.ExpectWalk(folder);  // served by the read-ahead where it is on
   if (fs.OpenFolder(folder, reader) != 0) return names;
   ItemInfo item;
   while (reader->Next(item) == 0) names.push_back(item.name);
@@ -64,8 +67,9 @@ class RecordProgress : public IProgress {
   std::vector<uint64_t> calls;
 };
 
-// Every case runs with the preferred calls (openat2, O_TMPFILE) and with the
-// fallbacks taken on older kernels and other file systems.
+// Every case runs with the preferred calls (openat2, O_TMPFILE), with the
+// fallbacks taken on older kernels and other file systems, and without the
+// read-ahead of walks.
 class PosixFileSystemTest : public ::testing::TestWithParam<PosixFileSystemOptions> {
  protected:
   TempTree tree;
@@ -73,9 +77,11 @@ class PosixFileSystemTest : public ::testing::TestWithParam<PosixFileSystemOptio
 };
 
 INSTANTIATE_TEST_SUITE_P(Calls, PosixFileSystemTest,
-                         ::testing::Values(PosixFileSystemOptions{true, true},
-                                           PosixFileSystemOptions{false, false}),
+                         ::testing::Values(PosixFileSystemOptions{true, true, true},
+                                           PosixFileSystemOptions{false, false, true},
+                                           PosixFileSystemOptions{true, true, false}),
                          [](const auto& info) {
+                           if (!info.param.read_ahead) return "NoReadAhead";
                            return info.param.use_openat2 ? "Preferred" : "Fallbacks";
                          });
 
@@ -528,6 +534,249 @@ TEST_F(VfatFolder, LookupUnderAnotherCaseGivesTheStoredName) {
   // A new name that differs only in letter case is taken.
   EXPECT_EQ(fs->CreateNewFile(tree.Path("mnt/mixedcase.txt")), kErrAlreadyExists);
   EXPECT_FALSE(fs->KeepsSecurity(tree.Path("mnt")));
+}
+
+// ---- read-ahead of walks -------------------------------------------------------
+
+size_t CountEntries(const char* folder) {
+  size_t count = 0;
+  if (DIR* dir = opendir(folder)) {
+    while (readdir(dir) != nullptr) ++count;
+    closedir(dir);
+  }
+  return count;
+}
+
+// A joined thread may stay listed in /proc/self/task for a moment after the
+// join returns: wait up to two seconds for the count to come back.
+size_t ThreadsAfterJoins(size_t expected) {
+  size_t count = CountEntries("/proc/self/task");
+  for (int i = 0; i < 200 && count != expected; ++i) {
+    usleep(10000);
+    count = CountEntries("/proc/self/task");
+  }
+  return count;
+}
+
+std::string Describe(const std::string& path, const ItemInfo& item) {
+  return path + " " + std::to_string(static_cast<int>(item.kind)) + " " +
+         std::to_string(item.size) + " " + std::to_string(item.mode) + " " +
+         std::to_string(item.modify_time.ns) + " " + std::to_string(item.inode);
+}
+
+enum class Order : uint8_t { FolderFirst, ContentsFirst };
+
+// Walks the way the enumerator does: a folder's items in listing order, each
+// subfolder entered at its entry. One line per item or failed folder; `visit`
+// sees every item after its contents (ContentsFirst) or before them.
+void WalkInto(FileSystem& fs, const std::string& folder, Order order,
+              std::vector<std::string>& lines,
+              const std::function<void(const std::string&, const ItemInfo&)>& visit) {
+  std::unique_ptr<FolderReader> reader;
+  if (const ErrorCode code = fs.OpenFolder(folder, reader); code != 0) {
+    lines.push_back(folder + " open " + std::to_string(code));
+    return;
+  }
+  ItemInfo item;
+  ErrorCode code = 0;
+  while ((code = reader->Next(item)) == 0) {
+    const std::string path = folder + item.name;
+    const ItemInfo seen = item;
+    lines.push_back(Describe(path, seen));
+    if (seen.IsFolder() && order == Order::ContentsFirst)
+      WalkInto(fs, path + "/", order, lines, visit);
+    if (visit) visit(path, seen);
+    if (seen.IsFolder() && order == Order::FolderFirst)
+      WalkInto(fs, path + "/", order, lines, visit);
+  }
+  if (code != kErrNoMoreEntries) lines.push_back(folder + " list " + std::to_string(code));
+}
+
+std::vector<std::string> WalkTree(
+    FileSystem& fs, const std::string& folder, Order order = Order::FolderFirst,
+    const std::function<void(const std::string&, const ItemInfo&)>& visit = {}) {
+  std::vector<std::string> lines;
+  fs.ExpectWalk(folder);
+  WalkInto(fs, folder, order, lines, visit);
+  return lines;
+}
+
+std::vector<std::string> ListAll(FileSystem& fs, const std::string& folder) {
+  std::vector<std::string> lines;
+  std::unique_ptr<FolderReader> reader;
+  if (const ErrorCode code = fs.OpenFolder(folder, reader); code != 0)
+    return {"open " + std::to_string(code)};
+  ItemInfo item;
+  while (reader->Next(item) == 0) lines.push_back(Describe(folder + item.name, item));
+  return lines;
+}
+
+PosixFileSystemOptions WithReadAhead(bool on) {
+  PosixFileSystemOptions options;
+  options.read_ahead = on;
+  return options;
+}
+
+class ReadAheadTest : public ::testing::Test {
+ protected:
+  // Nested folders, odd names, a FIFO, links, an empty folder and a folder
+  // larger than one batch of the walker.
+  void MakeMixedTree(const std::string& top) {
+    tree.MakeFolder(top);
+    tree.WriteFile(top + "/a", "1");
+    tree.MakeFolder(top + "/d/e/f");
+    tree.WriteFile(top + "/d/e/f/deep", "deep");
+    tree.WriteFile(top + "/d/x", "22");
+    tree.SetMode(top + "/d/x", 0444);
+    tree.SetTime(top + "/d/x", 1234, 5678);
+    tree.MakeFolder(top + "/empty");
+    const std::string odd = std::string("bad\xff\xfe") + "name\nline";
+    tree.MakeFolder(top + "/" + odd);
+    tree.WriteFile(top + "/" + odd + "/" + odd, "odd");
+    ASSERT_EQ(mkfifo(tree.Path(top + "/d/fifo").c_str(), 0644), 0);
+    tree.MakeLink(top + "/link-to-folder", "d");
+    tree.MakeLink(top + "/d/e/dangling", "nowhere");
+    tree.MakeFolder(top + "/many");
+    for (int i = 0; i < 300; ++i) tree.WriteFile(top + "/many/" + std::to_string(i), "");
+    tree.MakeFolder(top + "/many/sub");
+    tree.WriteFile(top + "/z", "last");
+  }
+
+  // A folder whose items do not fit in the walker's queue, with subfolders
+  // among them, and folders after it.
+  void MakeHugeTree(const std::string& top) {
+    tree.MakeFolder(top + "/huge");
+    for (int i = 0; i < 9000; ++i) {
+      tree.WriteFile(top + "/huge/f" + std::to_string(i), "");
+      if (i % 1000 == 0) {
+        const std::string sub = top + "/huge/sub" + std::to_string(i);
+        tree.MakeFolder(sub + "/inner");
+        tree.WriteFile(sub + "/inner/file", "x");
+      }
+    }
+    tree.MakeFolder(top + "/after/more");
+    tree.WriteFile(top + "/after/more/file", "y");
+  }
+
+  TempTree tree;
+  std::unique_ptr<FileSystem> direct = CreatePosixFileSystem(WithReadAhead(false));
+  std::unique_ptr<FileSystem> ahead = CreatePosixFileSystem(WithReadAhead(true));
+};
+
+TEST_F(ReadAheadTest, WalkListsExactlyWhatADirectWalkLists) {
+  MakeMixedTree("s");
+  MakeHugeTree("s");
+  for (FileSystem* fs : {direct.get(), ahead.get()}) fs->SetConfinedRoots({tree.Root()});
+  for (Order order : {Order::FolderFirst, Order::ContentsFirst}) {
+    const std::vector<std::string> expected = WalkTree(*direct, tree.Folder("s"), order);
+    ASSERT_GT(expected.size(), 9300u);
+    EXPECT_EQ(WalkTree(*ahead, tree.Folder("s"), order), expected);
+    // Unconfined paths.
+    ahead->SetConfinedRoots({});
+    EXPECT_EQ(WalkTree(*ahead, tree.Folder("s"), order), expected);
+  }
+  const std::vector<std::string> expected = WalkTree(*direct, tree.Folder("s") + "d/");
+  EXPECT_EQ(WalkTree(*ahead, tree.Folder("s") + "d/"), expected);
+}
+
+TEST_F(ReadAheadTest, NestedWalkOfAnotherTreeLeavesTheStreamIntact) {
+  MakeMixedTree("s");
+  MakeMixedTree("t");
+  const std::vector<std::string> expected_s = WalkTree(*direct, tree.Folder("s"));
+  const std::vector<std::string> expected_t =
+      WalkTree(*direct, tree.Folder("t"), Order::ContentsFirst);
+  std::vector<std::string> nested;
+  const auto visit = [&](const std::string& path, const ItemInfo&) {
+    if (path != tree.Path("s/d/x")) return;
+    WalkInto(*ahead, tree.Folder("t"), Order::ContentsFirst, nested, {});
+  };
+  EXPECT_EQ(WalkTree(*ahead, tree.Folder("s"), Order::FolderFirst, visit), expected_s);
+  EXPECT_EQ(nested, expected_t);
+}
+
+TEST_F(ReadAheadTest, FoldersSkippedOrAskedOutOfOrderAreStillServedRight) {
+  MakeMixedTree("s");
+  const std::vector<std::string> paths = {"s/",     "s/many/sub/", "s/d/e/f/", "s/d/",
+                                          "s/d/e/", "s/missing/",  "s/z/",     "s/empty/"};
+  ahead->ExpectWalk(tree.Folder("s"));
+  for (const std::string& path : paths)
+    EXPECT_EQ(ListAll(*ahead, tree.Path(path)), ListAll(*direct, tree.Path(path))) << path;
+}
+
+TEST_F(ReadAheadTest, AbandonedWalkGivesWayToTheNextOne) {
+  MakeMixedTree("s");
+  MakeHugeTree("s");
+  MakeMixedTree("t");
+  const std::vector<std::string> expected_s = WalkTree(*direct, tree.Folder("s"));
+  const std::vector<std::string> expected_t = WalkTree(*direct, tree.Folder("t"));
+  const std::vector<std::string> expected_huge = ListAll(*direct, tree.Folder("s/huge"));
+  for (int round = 0; round < 3; ++round) {
+    // A walk stopped midway, one of its readers still in use.
+    ahead->ExpectWalk(tree.Folder("s"));
+    std::unique_ptr<FolderReader> root;
+    ASSERT_EQ(ahead->OpenFolder(tree.Folder("s"), root), 0);
+    std::unique_ptr<FolderReader> huge;
+    ASSERT_EQ(ahead->OpenFolder(tree.Folder("s/huge"), huge), 0);
+    std::vector<std::string> huge_lines;
+    ItemInfo item;
+    for (int i = 0; i < 10 && huge->Next(item) == 0; ++i)
+      huge_lines.push_back(Describe(tree.Folder("s/huge") + item.name, item));
+    EXPECT_EQ(WalkTree(*ahead, tree.Folder("t")), expected_t);
+    // The reader handed out before outlives its read-ahead intact.
+    while (huge->Next(item) == 0)
+      huge_lines.push_back(Describe(tree.Folder("s/huge") + item.name, item));
+    EXPECT_EQ(huge_lines, expected_huge);
+    EXPECT_EQ(WalkTree(*ahead, tree.Folder("s")), expected_s);
+  }
+}
+
+TEST_F(ReadAheadTest, WalkMayDeleteWhatItHasVisited) {
+  MakeMixedTree("s");
+  MakeHugeTree("s");
+  ASSERT_EQ(unlink(tree.Path("s/d/fifo").c_str()), 0);
+  ahead->SetConfinedRoots({tree.Root()});
+  std::vector<std::string> failures;
+  const auto remove = [&](const std::string& path, const ItemInfo& item) {
+    const ErrorCode code = item.IsFolder() ? ahead->RemoveFolder(path) : ahead->DeleteFile(path);
+    if (code != 0) failures.push_back(path + " " + std::to_string(code));
+  };
+  const std::vector<std::string> lines =
+      WalkTree(*ahead, tree.Folder("s"), Order::ContentsFirst, remove);
+  EXPECT_THAT(failures, IsEmpty());
+  EXPECT_GT(lines.size(), 9300u);
+  EXPECT_THAT(tree.List("s"), IsEmpty());
+}
+
+TEST_F(ReadAheadTest, NoDescriptorOrThreadOutlivesAReadAhead) {
+  MakeMixedTree("s");
+  MakeHugeTree("s");
+  ahead.reset();
+  const size_t fds = CountEntries("/proc/self/fd");
+  const size_t threads = CountEntries("/proc/self/task");
+  for (int round = 0; round < 3; ++round) {
+    auto fs = CreatePosixFileSystem(WithReadAhead(true));
+    fs->SetConfinedRoots({tree.Root()});
+    WalkTree(*fs, tree.Folder("s"));
+    // Abandoned with the walker waiting on a full queue, then by new roots.
+    fs->ExpectWalk(tree.Folder("s"));
+    std::unique_ptr<FolderReader> reader;
+    ASSERT_EQ(fs->OpenFolder(tree.Folder("s"), reader), 0);
+    reader.reset();
+    fs->SetConfinedRoots({});
+    EXPECT_EQ(CountEntries("/proc/self/fd"), fds);
+    EXPECT_EQ(ThreadsAfterJoins(threads), threads);
+    // Abandoned by the end of the file system.
+    fs->ExpectWalk(tree.Folder("s/huge"));
+    ASSERT_EQ(fs->OpenFolder(tree.Folder("s/huge"), reader), 0);
+    ItemInfo item;
+    ASSERT_EQ(reader->Next(item), 0);
+    fs.reset();
+    while (reader->Next(item) == 0) {
+    }
+    reader.reset();
+    EXPECT_EQ(CountEntries("/proc/self/fd"), fds);
+    EXPECT_EQ(ThreadsAfterJoins(threads), threads);
+  }
 }
 
 }  // namespace

@@ -15,6 +15,9 @@ struct PosixFileSystemOptions {
   // Write copies to an unnamed O_TMPFILE file where the file system supports
   // it; otherwise to a named temporary file that is renamed over the target.
   bool use_tmpfile = true;
+  // After ExpectWalk, a second thread lists the walked tree ahead of the
+  // walk, so that its listings and stats overlap the work done per item.
+  bool read_ahead = true;
 };
 
 // CreatePlatformFileSystem() is CreatePosixFileSystem({}).
