@@ -63,21 +63,14 @@ class AnnouncedWalks : public MemoryFileSystem {
   std::vector<std::string> announced;
 };
 
-class NestedWalker : public Recorder {
- public:
-  explicit NestedWalker(EnumeratorContext& context) : context_(context) {}
-  void File(FilesEnumerator& e) override {
-    Recorder::File(e);
+// Walks /t from inside the walk of /s, as the engine's conflict removal does.
+Probe NestedWalker(EnumeratorContext& context) {
+  return Probe([&context](FilesEnumerator& e) {
     if (e.FullPath() != "/s/a") return;
-    FilesEnumerator inner(context_);
-    inner.SetFolder("/t/");
-    Recorder inner_recorder;
-    inner.Enumerate(inner_recorder, EnumMode::ContentsFirst, "*");
-  }
-
- private:
-  EnumeratorContext& context_;
-};
+    Probe inner_probe;
+    Walk(context, "/t/", inner_probe, EnumMode::ContentsFirst);
+  });
+}
 
 TEST(EnumeratorAnnouncement, OnlyTheOutermostWalkOfAWholeTreeIsAnnounced) {
   AnnouncedWalks fs;
@@ -99,10 +92,8 @@ TEST(EnumeratorAnnouncement, OnlyTheOutermostWalkOfAWholeTreeIsAnnounced) {
   };
   for (const Case& c : cases) {
     fs.announced.clear();
-    NestedWalker recorder(context);
-    FilesEnumerator e(context);
-    e.SetFolder("/s/");
-    EXPECT_EQ(e.Enumerate(recorder, c.mode, c.mask), 0);
+    Probe probe = NestedWalker(context);
+    EXPECT_EQ(Walk(context, "/s/", probe, c.mode, c.mask), 0);
     EXPECT_EQ(fs.announced, c.announced) << static_cast<int>(c.mode) << " " << c.mask;
     EXPECT_EQ(context.walks_running, 0);
   }
