@@ -40,13 +40,8 @@ ParseResult ParseCommandLine(const std::string& args, SyncOptions& options,
   ParseResult result;
   const std::string text = command_line::TrimBlanks(args);
   size_t p = 0;
-  while (true) {
-    p = command_line::SkipBlanks(text, p);
-    if (p >= text.size() || text[p] != '-') break;
-    const size_t end = command_line::SwitchNameEnd(text, p);
-    const Switch which =
-        command_line::LookupSwitch(std::string_view(text).substr(p + 1, end - p - 1));
-    p = end;
+  Switch which = Switch::Unknown;
+  while (command_line::NextSwitch(text, p, which)) {
     switch (which) {
       case Switch::Unknown:
         return result;
@@ -96,14 +91,14 @@ ParseResult ParseCommandLine(const std::string& args, SyncOptions& options,
         options.DisallowStop = true;
         break;
       case Switch::Restriction:
-        if (!ReadNonNegative(text, end, options.Restriction, p)) return result;
+        if (!ReadNonNegative(text, p, options.Restriction, p)) return result;
         break;
       case Switch::ReportLevel:
-        if (!ReadNonNegative(text, end, options.ReportLevel, p)) return result;
+        if (!ReadNonNegative(text, p, options.ReportLevel, p)) return result;
         break;
       case Switch::Report: {
         std::string path;
-        if (command_line::ReadPath(text, end, path, p) != PathStatus::Ok) return result;
+        if (command_line::ReadPath(text, p, path, p) != PathStatus::Ok) return result;
         options.Report = QualifyName(path, context.state_folder);
         result.view_report_enabled = !options.Report.empty();
         break;

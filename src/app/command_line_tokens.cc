@@ -22,6 +22,15 @@ size_t SwitchNameEnd(std::string_view text, size_t p) {
   return end == std::string_view::npos ? text.size() : end;
 }
 
+bool NextSwitch(std::string_view text, size_t& p, Switch& which) {
+  p = SkipBlanks(text, p);
+  if (p >= text.size() || text[p] != '-') return false;
+  const size_t end = SwitchNameEnd(text, p);
+  which = LookupSwitch(text.substr(p + 1, end - p - 1));
+  p = end;
+  return true;
+}
+
 Switch LookupSwitch(std::string_view name) {
   static constexpr std::array<std::pair<std::string_view, Switch>, 17> kSwitches = {{
       {"Q", Switch::Quiet},

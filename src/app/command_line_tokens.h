@@ -43,6 +43,11 @@ size_t SwitchNameEnd(std::string_view text, size_t p);
 // The switch of a name, compared ignoring ASCII letter case.
 Switch LookupSwitch(std::string_view name);
 
+// Reads the switch that begins at or after `p` (after blanks) and moves `p`
+// to the character that ended its name. False when the switch list is over:
+// the end of the text, or a token that does not begin with "-".
+bool NextSwitch(std::string_view text, size_t& p, Switch& which);
+
 enum class NumberStatus { Ok, NotANumber, OutOfRange };
 
 // A decimal number ("+"/"-" sign, digits, optionally "." and more digits) as a

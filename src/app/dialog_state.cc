@@ -68,13 +68,8 @@ void ReadInto(const std::string& args, const std::string& state_folder,
               int32_t default_report_level, OptionsDialogState& state) {
   const std::string text = command_line::TrimBlanks(args);
   size_t p = 0;
-  while (true) {
-    p = command_line::SkipBlanks(text, p);
-    if (p >= text.size() || text[p] != '-') break;
-    const size_t end = command_line::SwitchNameEnd(text, p);
-    const Switch which =
-        command_line::LookupSwitch(std::string_view(text).substr(p + 1, end - p - 1));
-    p = end;
+  Switch which = Switch::Unknown;
+  while (command_line::NextSwitch(text, p, which)) {
     if (CheckBoxState* box = BoxOf(state, which)) {
       box->checked = true;
       continue;
@@ -82,14 +77,14 @@ void ReadInto(const std::string& args, const std::string& state_folder,
     switch (which) {
       case Switch::Restriction: {
         std::string token;
-        if (!command_line::ReadValueToken(text, end, token, p)) break;
+        if (!command_line::ReadValueToken(text, p, token, p)) break;
         state.txtRestrict = token;
         state.chkRestrict.checked = command_line::LeadingValueIsPositive(token);
         break;
       }
       case Switch::ReportLevel: {
         std::string token;
-        if (!command_line::ReadValueToken(text, end, token, p)) break;
+        if (!command_line::ReadValueToken(text, p, token, p)) break;
         int32_t level = 0;
         if (command_line::ParseNumber(token, level) != NumberStatus::Ok) break;
         state.ReportLevel = level < 0 ? default_report_level : level;
@@ -97,7 +92,7 @@ void ReadInto(const std::string& args, const std::string& state_folder,
       }
       case Switch::Report: {
         std::string path;
-        const PathStatus status = command_line::ReadPath(text, end, path, p);
+        const PathStatus status = command_line::ReadPath(text, p, path, p);
         if (status == PathStatus::BadQuote) return;
         if (status == PathStatus::Ok) state.txtReport = QualifyName(path, state_folder);
         break;

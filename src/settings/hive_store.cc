@@ -492,14 +492,20 @@ int InTransaction(sqlite3* db, const std::function<int(int)>& errno_of, Body bod
 
 }  // namespace
 
+int HiveStore::OpenForWriting(bool create) {
+  if (access_ == Access::kReadOnly) return EACCES;
+  if (const int rc = Open(create); rc != 0) return rc;
+  return immutable_ ? EACCES : 0;
+}
+
+std::function<int(int)> HiveStore::ErrnoMapper() const {
+  return [this](int code) { return ErrnoOf(code); };
+}
+
 int HiveStore::WriteValue(const std::vector<std::string>& levels, std::string_view name,
                           const EncodedValue& value) {
-  if (access_ == Access::kReadOnly) return EACCES;
-  int rc = Open(/*create=*/true);
-  if (rc != 0) return rc;
-  if (immutable_) return EACCES;
-  auto errno_of = [this](int code) { return ErrnoOf(code); };
-  return InTransaction(db_, errno_of, [&]() -> int {
+  if (const int rc = OpenForWriting(/*create=*/true); rc != 0) return rc;
+  return InTransaction(db_, ErrnoMapper(), [&]() -> int {
     // Each level is created under its parent's path as stored, so that a key
     // keeps the letter case of the keys above it; an existing key keeps its
     // own, and so does an existing value's name.
@@ -532,11 +538,8 @@ int HiveStore::WriteValue(const std::vector<std::string>& levels, std::string_vi
 int HiveStore::DeleteKey(const std::string& key_path) {
   if (access_ == Access::kReadOnly) return EACCES;
   if (key_path.empty()) return EINVAL;
-  int rc = Open(/*create=*/false);
-  if (rc != 0) return rc;
-  if (immutable_) return EACCES;
-  auto errno_of = [this](int code) { return ErrnoOf(code); };
-  return InTransaction(db_, errno_of, [&]() -> int {
+  if (const int rc = OpenForWriting(/*create=*/false); rc != 0) return rc;
+  return InTransaction(db_, ErrnoMapper(), [&]() -> int {
     bool exists = false;
     int code = KeyExists(key_path, &exists);
     if (code != 0) return code;
@@ -557,12 +560,8 @@ int HiveStore::DeleteKey(const std::string& key_path) {
 }
 
 int HiveStore::DeleteValue(const std::string& key_path, std::string_view name) {
-  if (access_ == Access::kReadOnly) return EACCES;
-  int rc = Open(/*create=*/false);
-  if (rc != 0) return rc;
-  if (immutable_) return EACCES;
-  auto errno_of = [this](int code) { return ErrnoOf(code); };
-  return InTransaction(db_, errno_of, [&]() -> int {
+  if (const int rc = OpenForWriting(/*create=*/false); rc != 0) return rc;
+  return InTransaction(db_, ErrnoMapper(), [&]() -> int {
     bool exists = false;
     const int code = KeyExists(key_path, &exists);
     if (code != 0) return code;

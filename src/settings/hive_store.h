@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,6 +56,10 @@ class HiveStore {
   // Opens the database (never creating it) and checks that the key exists:
   // 0, ENOENT for a missing store or key, or the error of the check.
   int OpenExistingKey(const std::string& key_path);
+  // Opens the database for a change: EACCES for a store that may not be written.
+  int OpenForWriting(bool create);
+  // Turns SQLite result codes into errno values, for transactions.
+  std::function<int(int)> ErrnoMapper() const;
   int HasSubkeys(const std::string& key_path, bool* any);
 
   std::string path_;
