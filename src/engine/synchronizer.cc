@@ -9,6 +9,7 @@
 #include "engine/action_codes.h"
 #include "engine/folder_identity.h"
 #include "engine/sync_run.h"
+#include "fs/paths.h"
 
 namespace twinmere {
 namespace {
@@ -22,22 +23,8 @@ constexpr const char* kCopyingSource = "Copying to Source ...   ";
 constexpr const char* kSearchingDelete = "Searching files to delete ...   ";
 constexpr const char* kDeleting = "Deleting ...   ";
 
-void EnsureSeparator(std::string& folder) {
-  if (!folder.empty() && folder.back() != '/') folder += '/';
-}
-
-// The folder part of a path: up to and including its last "/".
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 double SecondsSinceEpoch() {
   return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
-
-bool StartsWith(const std::string& text, const std::string& prefix) {
-  return text.compare(0, prefix.size(), prefix) == 0;
 }
 
 }  // namespace
@@ -114,11 +101,11 @@ void Synchronizer::Impl::LocateReport() {
   const std::string& report = options.Report;
   if (report.empty()) return;
   if (options.ExcludeSubfolders) {
-    run.ReportInSource = FolderOf(report) == options.Source;
-    run.ReportInTarget = FolderOf(report) == options.Target;
+    run.ReportInSource = FolderPart(report) == options.Source;
+    run.ReportInTarget = FolderPart(report) == options.Target;
   } else {
-    run.ReportInSource = StartsWith(report, options.Source);
-    run.ReportInTarget = StartsWith(report, options.Target);
+    run.ReportInSource = report.starts_with(options.Source);
+    run.ReportInTarget = report.starts_with(options.Target);
   }
 }
 
@@ -218,8 +205,8 @@ void Synchronizer::Impl::Synchronize() {
 
   if (options.Source.empty()) return Refuse("Source Path not set.", kExitSourceNotSet);
   if (options.Target.empty()) return Refuse("Target Path not set.", kExitTargetNotSet);
-  EnsureSeparator(options.Source);
-  EnsureSeparator(options.Target);
+  options.Source = AddSeparator(options.Source);
+  options.Target = AddSeparator(options.Target);
   if (!FolderExists(options.Source)) {
     return Refuse("Invalid Source Path: \"" + options.Source + "\".", kExitInvalidSource);
   }
@@ -277,8 +264,8 @@ void Synchronizer::Impl::SyncReportFile(bool towards) {
   const bool in_target = run.ReportInTarget;
   const std::string& home = in_target ? options.Target : options.Source;
   const std::string& other = in_target ? options.Source : options.Target;
-  const std::string folder = FolderOf(report);
-  if (!StartsWith(folder, home)) return;
+  const std::string folder = FolderPart(report);
+  if (!folder.starts_with(home)) return;
   const std::string rel = folder.substr(home.size());
   const std::string name = report.substr(folder.size());
 

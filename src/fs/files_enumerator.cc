@@ -1,16 +1,11 @@
 #include "fs/files_enumerator.h"
 
+#include "fs/paths.h"
 #include "platform/privileges.h"
 #include "platform/temporary_names.h"
 
 namespace twinmere {
 namespace {
-
-// The folder part of a path, up to and including its last "/".
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
 
 bool Matches(std::string_view mask, const std::string& name) {
   return mask == "*" || mask == name;
@@ -122,7 +117,7 @@ uint64_t FilesEnumerator::OtherSize(const std::string& path) {
 
 std::string FilesEnumerator::OtherShortFormPath(const std::string& path) {
   if (LookupOther(path) != 0) return std::string();
-  return FolderOf(path) + (other_.short_name.empty() ? other_.name : other_.short_name);
+  return FolderPart(path) + (other_.short_name.empty() ? other_.name : other_.short_name);
 }
 
 // ---- operations --------------------------------------------------------------
@@ -189,14 +184,14 @@ ErrorCode FilesEnumerator::SetFolderTimesOn(const std::string& path) {
 
 ErrorCode FilesEnumerator::RenameOtherToItemName(const std::string& path) {
   const ErrorCode code =
-      context_.fs->Rename(path, FolderOf(path) + item_.name, RenameMode::NoReplace);
+      context_.fs->Rename(path, FolderPart(path) + item_.name, RenameMode::NoReplace);
   if (code == 0) OtherChanged();
   return code;
 }
 
 ErrorCode FilesEnumerator::FreeShortName(const std::string& path, std::string& other_path) {
   if (const ErrorCode code = LookupOther(path); code != 0) return code;
-  const std::string folder = FolderOf(path);
+  const std::string folder = FolderPart(path);
   other_path = folder + other_.name;
   std::string temporary;
   ErrorCode code = 0;

@@ -15,6 +15,11 @@ std::string AddSeparator(const std::string& path) {
   return path + kSeparator;
 }
 
+std::string FolderPart(const std::string& path) {
+  const size_t slash = path.rfind(kSeparator);
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
 std::string RemoveSeparator(const std::string& path) {
   if (path.size() <= 1 || path.back() != kSeparator) return path;
   return path.substr(0, path.size() - 1);

@@ -30,6 +30,10 @@ std::string LongPathForm(const std::string& path);
 // The path ending in one "/"; an empty path stays empty. Never fails.
 std::string AddSeparator(const std::string& path);
 
+// The folder part of a path: up to and including its last "/"; empty when
+// the path has no "/". Never fails.
+std::string FolderPart(const std::string& path);
+
 // The path without its trailing "/", except the root "/" which keeps it; an
 // empty path stays empty. Removes one separator only. Never fails.
 std::string RemoveSeparator(const std::string& path);
