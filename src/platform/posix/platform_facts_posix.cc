@@ -1,12 +1,11 @@
-#include <sys/capability.h>
 #include <sys/utsname.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
 
 #include "platform/platform_facts.h"
 #include "platform/posix/os_release.h"
+#include "platform/privileges.h"
 
 namespace twinmere {
 namespace posix {
@@ -70,22 +69,6 @@ std::string ReadOsRelease() {
   return {};
 }
 
-bool CapabilityEffective(cap_t caps, cap_value_t which) {
-  cap_flag_value_t value = CAP_CLEAR;
-  return cap_get_flag(caps, which, CAP_EFFECTIVE, &value) == 0 && value == CAP_SET;
-}
-
-// Effective uid 0, or CAP_CHOWN and CAP_FOWNER in the effective set. Any
-// failure to read the capabilities gives false.
-bool DetectIsAdmin() {
-  if (geteuid() == 0) return true;
-  cap_t caps = cap_get_proc();
-  if (caps == nullptr) return false;
-  const bool admin = CapabilityEffective(caps, CAP_CHOWN) && CapabilityEffective(caps, CAP_FOWNER);
-  cap_free(caps);
-  return admin;
-}
-
 }  // namespace
 
 PlatformFacts DetectPlatformFacts() {
@@ -101,7 +84,7 @@ PlatformFacts DetectPlatformFacts() {
   }
   facts.OsText =
       posix::FormatOsText(sysname, release, posix::PrettyNameFromOsRelease(ReadOsRelease()));
-  facts.IsAdmin = DetectIsAdmin();
+  facts.IsAdmin = HasAdministratorRights();
   return facts;
 }
 
