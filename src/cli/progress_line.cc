@@ -6,6 +6,8 @@
 #include <cmath>
 #include <ctime>
 
+#include "report/formats.h"
+
 namespace twinmere::cli {
 
 namespace {
@@ -88,19 +90,6 @@ std::string PercentText(double fraction) {
   if (!(fraction > 0)) fraction = 0;  // also NaN
   if (fraction > 1) fraction = 1;
   return std::to_string(std::lround(fraction * 100)) + "%";
-}
-
-std::string GroupThousands(uint64_t value, std::string_view thousands) {
-  std::string digits = std::to_string(value);
-  std::string out;
-  size_t lead = digits.size() % 3;
-  if (lead == 0) lead = 3;
-  out = digits.substr(0, lead);
-  for (size_t i = lead; i < digits.size(); i += 3) {
-    out += thousands;
-    out += digits.substr(i, 3);
-  }
-  return out;
 }
 
 std::string BytesProcessedText(double bytes, std::string_view thousands) {

@@ -34,8 +34,6 @@ std::string PercentText(double fraction);
 // of three digits. Negative counts are shown as 0.
 std::string BytesProcessedText(double bytes, std::string_view thousands = ",");
 
-// Digits of `value` grouped in threes with `thousands` between the groups.
-std::string GroupThousands(uint64_t value, std::string_view thousands);
 
 // The estimated end of the copying: start + (now - start) / fraction, in
 // seconds since the epoch. Returns 0 (no estimate) when fraction is not

@@ -58,19 +58,18 @@ std::string TwoDigits(int value) {
   return buffer;
 }
 
-// Digits of `value` grouped by three with `sep`.
-std::string Grouped(uint64_t value, const std::string& sep) {
-  std::string digits = std::to_string(value);
+}  // namespace
+
+std::string GroupThousands(uint64_t value, std::string_view thousands) {
+  const std::string digits = std::to_string(value);
   std::string out;
   const size_t n = digits.size();
   for (size_t i = 0; i < n; ++i) {
-    if (i > 0 && (n - i) % 3 == 0) out += sep;
+    if (i > 0 && (n - i) % 3 == 0) out += thousands;
     out += digits[i];
   }
   return out;
 }
-
-}  // namespace
 
 Separators ProcessSeparators() {
   return Complete(nl_langinfo(THOUSEP), nl_langinfo(RADIXCHAR), nl_langinfo(D_FMT),
@@ -113,7 +112,7 @@ std::string FormatSize(int64_t bytes, SizeFormat format, const Separators& seps)
   } else if (format == SizeFormat::Signed) {
     sign = "+";
   }
-  if (a <= 1024) return sign + Grouped(a, seps.thousands) + " bytes";
+  if (a <= 1024) return sign + GroupThousands(a, seps.thousands) + " bytes";
 
   uint64_t unit;
   const char* unit_text;
@@ -134,7 +133,7 @@ std::string FormatSize(int64_t bytes, SizeFormat format, const Separators& seps)
   const int fraction = static_cast<int>(thousandths % 1000);
   char digits[8];
   std::snprintf(digits, sizeof digits, "%03d", fraction);
-  return sign + Grouped(whole, seps.thousands) + seps.decimal + digits + unit_text;
+  return sign + GroupThousands(whole, seps.thousands) + seps.decimal + digits + unit_text;
 }
 
 std::string VersionText(int major, int minor, int revision) {

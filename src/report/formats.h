@@ -44,6 +44,9 @@ enum class SizeFormat : uint8_t {
 // 64-bit value.
 std::string FormatSize(int64_t bytes, SizeFormat format, const Separators& seps);
 
+// Digits of `value` grouped by three with `thousands` between the groups.
+std::string GroupThousands(uint64_t value, std::string_view thousands);
+
 // The program version as the report shows it: major, ".", minor as two
 // digits, ".", revision as three digits, "a" ("2.12.171a").
 std::string VersionText();

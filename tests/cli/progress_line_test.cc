@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "report/formats.h"
 #include "support/utc_zone.h"
 
 namespace twinmere::cli {
