@@ -1,0 +1,229 @@
+// The file system of this machine, built on the *at system calls.
+//
+// Every operation resolves the folder of its path to a descriptor and acts on
+// the final name relative to it, never following a final link. Folders below a
+// confined root are opened beneath the root without following any link
+// (openat2 with RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS, or O_NOFOLLOW at each
+// step where openat2 is missing). The two folders used last stay open, so that
+// a run of lookups in one folder costs one fstatat each.
+//
+// Internal to the posix platform layer: the class and what its files share.
+// Each concern has a file of its own beside this one: the walk and its
+// read-ahead, the lookups beneath the confined roots, case-insensitive
+// folders, the copy and security; file_system_posix.cc holds the rest.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "platform/posix/file_system_posix.h"
+
+namespace twinmere::posix {
+
+// File system types whose names compare ignoring letter case. FUSE is unknown
+// territory and treated the same: the stored name is then looked up.
+constexpr uint64_t kMsdosMagic = 0x4d44;
+constexpr uint64_t kExfatMagic = 0x2011BAB0;
+constexpr uint64_t kNtfs3Magic = 0x7366746e;
+constexpr uint64_t kCifsMagic = 0xFF534D42;
+constexpr uint64_t kSmb2Magic = 0xFE534D42;
+constexpr uint64_t kFuseMagic = 0x65735546;
+constexpr uint64_t kExt4Magic = 0xEF53;
+constexpr uint64_t kF2fsMagic = 0xF2F52010;
+
+// A descriptor closed when the holder goes away.
+class Fd {
+ public:
+  Fd() = default;
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() { Reset(); }
+  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Fd& operator=(Fd&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  int Release() { return std::exchange(fd_, -1); }
+  void Reset(int fd = -1) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+// Fills `info` from `st`; false for kinds the program never handles.
+bool FillInfo(const struct stat& st, ItemInfo& info);
+
+// ASCII letters compared ignoring case, all other bytes as they are.
+bool EqualIgnoringCase(std::string_view a, std::string_view b);
+
+// A path without trailing separators ("/" stays "/").
+inline std::string Trimmed(const std::string& path) {
+  std::string out = path;
+  while (out.size() > 1 && out.back() == '/') out.pop_back();
+  return out;
+}
+
+inline std::string ProcPath(int fd) {
+  return "/proc/self/fd/" + std::to_string(fd);
+}
+
+struct linux_dirent64_record {
+  uint64_t d_ino;
+  int64_t d_off;
+  unsigned short d_reclen;
+  unsigned char d_type;
+  char d_name[];
+};
+
+// Reads the raw entries of an open folder, 32 KiB at a time.
+class DirentStream {
+ public:
+  explicit DirentStream(int fd) : fd_(fd), buffer_(32 * 1024) {}
+  // 0 with an entry, kErrNoMoreEntries at the end, or the error.
+  ErrorCode Next(const linux_dirent64_record*& entry) {
+    if (pos_ >= len_) {
+      const long n = syscall(SYS_getdents64, fd_, buffer_.data(), buffer_.size());
+      if (n < 0) return errno;
+      if (n == 0) return kErrNoMoreEntries;
+      len_ = static_cast<size_t>(n);
+      pos_ = 0;
+    }
+    entry = reinterpret_cast<const linux_dirent64_record*>(buffer_.data() + pos_);
+    pos_ += entry->d_reclen;
+    return 0;
+  }
+
+ private:
+  int fd_;
+  std::vector<char> buffer_;
+  size_t pos_ = 0;
+  size_t len_ = 0;
+};
+
+inline bool IsDots(const char* name) {
+  return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// One open folder kept for the next operations in it.
+struct CachedFolder {
+  std::string path;  // trimmed
+  Fd fd;             // O_PATH descriptor
+  uint64_t last_use = 0;
+  int case_insensitive = -1;  // -1 not yet known
+  bool listed = false;
+  std::vector<std::pair<uint64_t, std::string>> names;  // inode and stored name
+};
+
+// Defined with the walk.
+struct ReadAheadState;
+struct QueuedFolder;
+
+class PosixFileSystem : public FileSystem {
+ public:
+  explicit PosixFileSystem(const PosixFileSystemOptions& options) : options_(options) {}
+  ~PosixFileSystem() override { StopReadAhead(); }
+
+  // confined_lookup_posix.cc
+  void SetConfinedRoots(const std::vector<std::string>& roots) override;
+
+  // folder_walk_posix.cc
+  void ExpectWalk(const std::string& folder) override;
+  ErrorCode OpenFolder(const std::string& folder, std::unique_ptr<FolderReader>& reader) override;
+  ErrorCode OpenFolderDirectly(const std::string& folder, std::unique_ptr<FolderReader>& reader);
+
+  // file_system_posix.cc
+  ErrorCode Lookup(const std::string& path, ItemInfo& info) override;
+  ErrorCode CreateFolder(const std::string& path) override;
+  ErrorCode RemoveFolder(const std::string& path) override;
+  ErrorCode DeleteFile(const std::string& path) override;
+  ErrorCode Rename(const std::string& from, const std::string& to, RenameMode mode) override;
+  ErrorCode CreateNewFile(const std::string& path) override;
+  ErrorCode SetMode(const std::string& path, uint32_t mode) override;
+  ErrorCode SetTimes(const std::string& path, FileTime access, FileTime modify) override;
+
+  // file_copy_posix.cc
+  ErrorCode CopyFile(const std::string& from, const std::string& to,
+                     const CopyOptions& options) override;
+
+  // security_posix.cc
+  ErrorCode ReadSecurity(const std::string& path, Security& security) override;
+  ErrorCode WriteSecurity(const std::string& path, const Security& security) override;
+  // Opens the item itself (O_PATH, never through a final link) and stats it.
+  ErrorCode OpenItemPath(const std::string& path, Fd& fd, struct stat& st);
+  bool KeepsSecurity(const std::string& path) override;
+
+ private:
+  // folder_walk_posix.cc
+  void StartReadAhead(const std::string& folder);
+  void StopReadAhead();
+  std::shared_ptr<QueuedFolder> TakeQueued(const std::string& path, const std::string& folder);
+
+  // confined_lookup_posix.cc
+  const std::string* RootOf(const std::string& path, bool& equal) const;
+  ErrorCode OpenPath(const std::string& path, int flags, bool nofollow_final, Fd& out);
+  // What ResolveParent resolves the folder for.
+  enum class ParentUse : uint8_t { Lookup, Change };
+  ErrorCode ResolveParent(const std::string& path, CachedFolder*& out, std::string& name,
+                          ParentUse use = ParentUse::Change);
+  void ForgetFolders();
+  void ForgetFoldersBelow(const std::string& path);
+
+  // case_folding_posix.cc
+  bool IsCaseInsensitive(CachedFolder& folder);
+  static int DetectCaseInsensitive(int fd);
+  void StoredName(CachedFolder& folder, const struct stat& st, std::string& name);
+  static bool ListFolder(CachedFolder& folder);
+  static bool FindStoredName(const CachedFolder& folder, const struct stat& st, std::string& name);
+
+  // file_system_posix.cc
+  template <typename Call>
+  ErrorCode AtCall(const std::string& path, Call call);
+  static ErrorCode RenameAt(int from_dir, const std::string& from, int to_dir,
+                            const std::string& to, RenameMode mode);
+  ErrorCode RenameThroughTemporary(int from_dir, const std::string& from, int to_dir,
+                                   const std::string& to);
+  std::string TemporaryName();
+
+  // file_copy_posix.cc
+  ErrorCode CopyLink(int from_dir, const std::string& from_name, const struct stat& st, int to_dir,
+                     const std::string& to_name, const CopyOptions& options);
+  // Copies `size` bytes (as fstat gave them; 0: until the end, for files
+  // whose size the file system does not tell).
+  ErrorCode CopyContents(int source, int target, uint64_t size, const CopyOptions& options);
+
+  PosixFileSystemOptions options_;
+  std::shared_ptr<ReadAheadState> read_ahead_;  // null while no walker runs
+  std::string read_ahead_root_;                 // its folder, trimmed
+  std::string read_ahead_prefix_;               // the start of the paths below it
+  std::thread read_ahead_thread_;
+  std::vector<std::string> roots_;
+  std::vector<Fd> root_fds_;  // opened when first needed
+  std::array<CachedFolder, 2> folders_;
+  std::string missing_folder_;  // the folder whose lookup failed last (see ResolveParent)
+  ErrorCode missing_folder_code_ = 0;
+  uint64_t clock_ = 0;
+  bool openat2_missing_ = false;
+  std::string random_;
+  uint64_t temporary_count_ = 0;
+};
+
+}  // namespace twinmere::posix
