@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -50,6 +51,39 @@ QString FromBytes(const std::string& text) {
 
 QIcon ThemeIcon(const QWidget& widget, const char* name, QStyle::StandardPixmap fallback) {
   return QIcon::fromTheme(QString::fromLatin1(name), widget.style()->standardIcon(fallback));
+}
+
+enum class Glyph { Start, Stop };
+
+// Start and Stop in the button text's colour when the icon theme has none, so
+// that they stay visible in a dark palette too.
+QIcon GlyphIcon(const QWidget& widget, const char* theme_name, Glyph glyph) {
+  if (QIcon::hasThemeIcon(QString::fromLatin1(theme_name))) {
+    return QIcon::fromTheme(QString::fromLatin1(theme_name));
+  }
+  const int size = widget.style()->pixelMetric(QStyle::PM_LargeIconSize, nullptr, &widget);
+  const qreal ratio = widget.devicePixelRatioF();
+  QIcon icon;
+  for (const QIcon::Mode mode : {QIcon::Normal, QIcon::Disabled}) {
+    QPixmap pixmap(QSize(size, size) * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    const QPalette::ColorGroup group = mode == QIcon::Normal ? QPalette::Active : QPalette::Disabled;
+    painter.setBrush(widget.palette().color(group, QPalette::ButtonText));
+    const qreal m = size / 5.0;
+    if (glyph == Glyph::Start) {
+      painter.drawPolygon(QPolygonF({QPointF(m * 1.2, m), QPointF(size - m, size / 2.0),
+                                     QPointF(m * 1.2, size - m)}));
+    } else {
+      painter.drawRect(QRectF(m, m, size - 2 * m, size - 2 * m));
+    }
+    painter.end();
+    icon.addPixmap(pixmap, mode);
+  }
+  return icon;
 }
 
 template <typename Widget>
@@ -109,6 +143,8 @@ void MainWindow::CreateControls() {
     button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     button->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
     button->setFocusPolicy(Qt::StrongFocus);
+    const int icon = style()->pixelMetric(QStyle::PM_ToolBarIconSize, nullptr, button);
+    button->setIconSize(QSize(icon, icon));
   }
   cmdStart->setText(tr("&Start"));
   cmdStop->setText(tr("&Stop"));
@@ -264,8 +300,8 @@ void MainWindow::UpdateUI() {
   cmdTarget->setIcon(folder);
   cmdOptions->setIcon(ThemeIcon(*this, "document-properties", QStyle::SP_FileDialogDetailedView));
   cmdReport->setIcon(ThemeIcon(*this, "text-x-generic", QStyle::SP_FileDialogContentsView));
-  cmdStart->setIcon(ThemeIcon(*this, "media-playback-start", QStyle::SP_MediaPlay));
-  cmdStop->setIcon(ThemeIcon(*this, "media-playback-stop", QStyle::SP_MediaStop));
+  cmdStart->setIcon(GlyphIcon(*cmdStart, "media-playback-start", Glyph::Start));
+  cmdStop->setIcon(GlyphIcon(*cmdStop, "media-playback-stop", Glyph::Stop));
   lblInfo->UpdateUI();
   ApplyMinimumSize();
 }
