@@ -155,7 +155,7 @@ void MainWindowTest::RunsFromTheWindowStopKeepingTheOldTargetAndStayResponsive()
   QVERIFY(WaitFor([&] { return HoldsOpen(program.Path("src/big.bin")); }, 20));
   QVERIFY(WaitFor([&] { return stop->isVisible(); }));
   stop->click();
-  QVERIFY(WaitFor([&] { return StatusOf(*window) == "Stopped."; }));
+  QVERIFY(WaitFor([&] { return StatusOf(*window) == "Stopped." && !stop->isVisible(); }));
   QCOMPARE(window->ExitCode(), 1);
   QCOMPARE(ReadFile(program.Path("dst/big.bin")), std::string("the older contents"));
   for (const QString& name :
