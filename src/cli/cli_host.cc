@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -46,12 +45,6 @@ void OnSignal(int signal_number) {
 // Line erase: back to the first column, erase to the end of the line.
 constexpr std::string_view kEraseLine = "\r\x1b[K";
 
-// The progress figure is refreshed at most every half second, the status
-// line at the interval its caller gives.
-constexpr double kProgressInterval = 0.5;
-// Progress changes below half a percent are not shown.
-constexpr double kProgressStep = 0.005;
-
 }  // namespace
 
 StopSignalGuard::StopSignalGuard(std::atomic<int>& stop_requested, InterruptPolicy policy) {
@@ -85,87 +78,30 @@ CliHost::CliHost(const SyncOptions& options, const SyncSession& session, const C
                  TerminalOutput out, StopSignalGuard* signals)
     : options_(options),
       session_(session),
-      clock_(clock),
       out_(std::move(out)),
       signals_(signals),
-      clock_style_(LocaleClockStyle()),
-      thousands_(ProcessSeparators().thousands) {}
+      shown_(clock, LocaleClockStyle(), ProcessSeparators().thousands) {}
 
 void CliHost::ShowStatus(std::string_view text, std::string_view path, double interval) {
   WriteRefusedNote();
-  double now = clock_.Timer();
-  bool due = !status_time_known_ || std::fabs(now - last_status_time_) >= interval;
-  if (!text.empty()) {
-    pending_text_ = text;
-    pending_path_ = path;
-    status_shown_ = false;
-  }
-  if (interval <= 0) status_shown_ = false;
-  if (due && !status_shown_) {
-    last_status_time_ = now;
-    status_time_known_ = true;
-    status_text_ = pending_text_;
-    status_path_ = pending_path_;
-    status_shown_ = true;
-    Draw();
-  }
+  if (shown_.ShowStatus(text, path, interval)) Draw();
 }
 
 void CliHost::UpdateProgress(const SyncSession& session, double current_file_work) {
   WriteRefusedNote();
-  double now = clock_.Timer();
-  if (progress_time_known_ && std::fabs(now - last_progress_time_) < kProgressInterval) return;
-  last_progress_time_ = now;
-  progress_time_known_ = true;
-  if (options_.QuickStart) {
-    progress_text_ =
-        BytesProcessedText((current_file_work + session.WorkDone) * kBytesPerWorkUnit, thousands_);
-    Draw();
-    return;
-  }
-  if (!session.PercentMode) return;  // still exploring
-  if (session.WorkTotal == 0) {
-    ShowEstimate(session, 1, 0);
-  } else {
-    ShowEstimate(session, session.WorkDone / session.WorkTotal,
-                 current_file_work / session.WorkTotal);
-  }
-}
-
-void CliHost::ShowEstimate(const SyncSession& session, double fraction, double partial) {
-  if (fraction > 1) fraction = 1;
-  double sum = fraction + partial;
-  bool is_partial = partial != 0;
-  if (is_partial == last_partial_ && !progress_text_.empty() &&
-      std::fabs(sum - last_fraction_) <= kProgressStep) {
-    return;
-  }
-  progress_text_ = PercentText(sum);
-  last_fraction_ = sum;
-  last_partial_ = is_partial;
-  if (sum != 0) {
-    std::string eta =
-        cli::EtaText(EstimatedEndTime(session.CopyStartTime, clock_.Now(), sum), clock_style_);
-    if (!eta.empty()) eta_text_ = std::move(eta);
-  }
-  Draw();
+  if (shown_.UpdateProgress(options_.QuickStart, session, current_file_work)) Draw();
 }
 
 void CliHost::EnterRunningState(bool /*disallow_stop*/) {
   running_ = true;
-  progress_text_.clear();
-  eta_text_.clear();
-  last_fraction_ = 0;
-  last_partial_ = false;
-  progress_time_known_ = false;
+  shown_.BeginRun();
 }
 
 void CliHost::EnterIdleState() {
   ClearLine();
   running_ = false;
   drawn_.clear();
-  progress_text_.clear();
-  eta_text_.clear();
+  shown_.EndRun();
 }
 
 void CliHost::CloseProgram(int /*exit_code*/) {
@@ -203,9 +139,10 @@ void CliHost::Draw() {
   if (!out_.live || !running_) return;
   size_t columns = out_.columns ? out_.columns() : 0;
   if (columns == 0) columns = kDefaultColumns;
-  ProgressLineParts parts{status_text_, status_path_,
-                          progress_text_.empty() ? session_.ProgressText : progress_text_,
-                          eta_text_};
+  const StatusProgressView& view = shown_.View();
+  ProgressLineParts parts{view.status_text, view.status_path,
+                          view.progress_text.empty() ? session_.ProgressText : view.progress_text,
+                          view.eta_text};
   std::string line = ComposeProgressLine(parts, columns);
   if (line == drawn_ && line_visible_) return;
   drawn_ = std::move(line);

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/status_progress.h"
 #include "app/sync_options.h"
 #include "cli/progress_line.h"
 #include "engine/sync_host.h"
@@ -78,44 +79,24 @@ class CliHost final : public SyncHost {
   void RedrawLine();
 
   // What is shown, for the tests.
-  const std::string& StatusText() const { return status_text_; }
-  const std::string& StatusPath() const { return status_path_; }
-  const std::string& ProgressText() const { return progress_text_; }
-  const std::string& EtaText() const { return eta_text_; }
+  const std::string& StatusText() const { return shown_.View().status_text; }
+  const std::string& StatusPath() const { return shown_.View().status_path; }
+  const std::string& ProgressText() const { return shown_.View().progress_text; }
+  const std::string& EtaText() const { return shown_.View().eta_text; }
   bool CloseRequested() const { return close_requested_; }
 
  private:
-  void ShowEstimate(const SyncSession& session, double fraction, double partial);
   void WriteRefusedNote();
   void Draw();
 
   const SyncOptions& options_;
   const SyncSession& session_;
-  const Clock& clock_;
   TerminalOutput out_;
   StopSignalGuard* signals_;
-  ClockStyle clock_style_;
-  std::string thousands_;  // the locale's thousands separator, as in the report
-
+  // The status line and the progress figure, with their throttling.
+  StatusProgress shown_;
   bool running_ = false;
   bool close_requested_ = false;
-
-  // Status line: the pending values and what is on screen.
-  std::string pending_text_;
-  std::string pending_path_;
-  bool status_shown_ = false;
-  bool status_time_known_ = false;
-  double last_status_time_ = 0;
-  std::string status_text_;
-  std::string status_path_;
-
-  // Progress figure and estimate.
-  bool progress_time_known_ = false;
-  double last_progress_time_ = 0;
-  double last_fraction_ = 0;
-  bool last_partial_ = false;
-  std::string progress_text_;
-  std::string eta_text_;
 
   // The line as last written, and whether it is on screen.
   std::string drawn_;

@@ -53,7 +53,7 @@ struct ReportRunState {
   std::string ReportShortPath;                    // recorded at the first opening
   bool SecuritySupport = false;                   // for the summary
   const std::atomic<int>* StopRequested = nullptr;
-  bool Closing = false;                           // the main window is closing
+  std::atomic<bool> Closing{false};               // the main window is closing (window thread)
 };
 
 class Reporter {

@@ -1,0 +1,32 @@
+// What the windows do with the text of a folder field, without any GUI: the
+// folder the options receive, and where the folder browser opens for it.
+// The main window and the options dialog share these.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/file_system.h"
+
+namespace twinmere {
+
+// The folder a field's text names, as the options hold it: the text without
+// leading and trailing blanks (spaces, tabs, line ends), ending in "/", with
+// every component that exists written as stored on disk (LongFolderForm, so
+// a case-insensitive folder gets its stored letter case). Empty for a blank
+// text. Lookups never follow a final link; missing components stay as
+// written. Never fails.
+std::string FolderFieldPath(FileSystem& fs, std::string_view text);
+
+// True when `path` names an existing folder, or a link to one, as a run
+// accepts for Source and Target (what a dropped item must be). Never fails:
+// a failed lookup gives false.
+bool NamesExistingFolder(FileSystem& fs, const std::string& path);
+
+// Where the folder browser opens for a field's folder: the folder itself
+// when it exists, else its nearest existing parent, without a trailing "/"
+// (the root keeps it). Empty when the text is empty or relative. A link to a
+// folder counts as a folder here, since the browser follows it. Never fails.
+std::string BrowseStartFolder(FileSystem& fs, std::string_view folder);
+
+}  // namespace twinmere

@@ -1,0 +1,68 @@
+#include "ui/choosers.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QStringList>
+
+namespace twinmere::ui {
+namespace {
+
+QString FromBytes(const std::string& path) {
+  return QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size())));
+}
+
+std::string ToBytes(const QString& path) {
+  return QFile::encodeName(path).toStdString();
+}
+
+}  // namespace
+
+std::string BrowseForFolder(QWidget* owner, const QString& title, const std::string& start_folder) {
+  const QString start = start_folder.empty() ? QDir::homePath() : FromBytes(start_folder);
+  const QString chosen = QFileDialog::getExistingDirectory(
+      owner, title, start, QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+  if (chosen.isEmpty()) return {};
+  std::string path = ToBytes(QDir::cleanPath(chosen));
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+QStringList NameFilters(const QString& filter) {
+  const QStringList parts = filter.split(u'|');
+  QStringList filters;
+  for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+    QString description = parts[i].trimmed();
+    const QString patterns = parts[i + 1].split(u';', Qt::SkipEmptyParts).join(u' ');
+    const qsizetype open = description.lastIndexOf(u'(');
+    if (open >= 0 && description.endsWith(u')')) description = description.left(open).trimmed();
+    filters << description + QStringLiteral(" (") + patterns + u')';
+  }
+  return filters;
+}
+
+bool ChooseFile(QWidget* owner, FileRequest& request) {
+  QFileDialog dialog(owner, request.title);
+  const bool save = request.mode == FileRequest::Mode::Save;
+  dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog.setFileMode(request.must_exist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+  const QStringList filters = NameFilters(request.filter);
+  dialog.setNameFilters(filters);
+  if (request.filter_index >= 1 && request.filter_index <= filters.size()) {
+    dialog.selectNameFilter(filters[request.filter_index - 1]);
+  }
+  if (!request.default_extension.isEmpty()) dialog.setDefaultSuffix(request.default_extension);
+  if (!request.initial_folder.empty()) dialog.setDirectory(FromBytes(request.initial_folder));
+  if (!request.file_name.empty()) dialog.selectFile(FromBytes(request.file_name));
+
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+    request.file_name.clear();
+    request.filter_index = -1;
+    return false;
+  }
+  request.file_name = ToBytes(dialog.selectedFiles().first());
+  request.filter_index = static_cast<int>(filters.indexOf(dialog.selectedNameFilter())) + 1;
+  return true;
+}
+
+}  // namespace twinmere::ui

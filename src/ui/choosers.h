@@ -1,0 +1,49 @@
+// The folder browser and the file chooser that every window uses, so that
+// folders and files are picked the same way everywhere. Both are modal to
+// their owner, which Qt keeps disabled while the chooser is open.
+#pragma once
+
+#include <QString>
+#include <string>
+
+class QWidget;
+
+namespace twinmere::ui {
+
+// Filters of the file choosers: pairs of description and patterns, each part
+// ended by "|" ("Text files (*.txt)|*.txt|All files (*.*)|*.*"); several
+// patterns of one pair are separated by ";".
+inline constexpr char kTextFilesFilter[] = "Text files (*.txt)|*.txt|All files (*)|*";
+inline constexpr char kLauncherFilesFilter[] = "Desktop entries (*.desktop)|*.desktop";
+
+// Opens a folder browser titled `title` (for example "Select Source folder:")
+// in `start_folder` (empty: the home folder). Returns the chosen folder as
+// bytes without a trailing "/" (the root keeps it), or an empty text when
+// the user cancels.
+std::string BrowseForFolder(QWidget* owner, const QString& title, const std::string& start_folder);
+
+// One request to the file chooser, and what it gives back.
+struct FileRequest {
+  enum class Mode { Open, Save };
+  Mode mode = Mode::Open;
+  QString title;
+  QString filter;           // "|"-separated, see kTextFilesFilter
+  int filter_index = 1;     // in: the filter shown first (from 1); out: the one chosen
+  bool must_exist = false;  // only an existing file can be chosen
+  std::string initial_folder;
+  std::string file_name;      // in: the proposed file; out: the chosen path (bytes)
+  QString default_extension;  // added to a name typed without one, e.g. "txt"
+};
+
+// Shows the file chooser. Returns true when the user chose a file (filled
+// into file_name and filter_index); false when cancelled, leaving file_name
+// empty and filter_index -1.
+bool ChooseFile(QWidget* owner, FileRequest& request);
+
+// The Qt name filters of a "|"-separated filter: "Text files (*.txt)" with
+// "*.txt" stays "Text files (*.txt)"; a description whose parenthesised
+// patterns differ gets the real ones ("Programs (*.exe)" with "*.exe;*.com"
+// gives "Programs (*.exe *.com)"). An odd last part is dropped.
+QStringList NameFilters(const QString& filter);
+
+}  // namespace twinmere::ui

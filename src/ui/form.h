@@ -1,0 +1,30 @@
+// What every window of the desktop program shares. Each form derives from
+// Form and calls SetUpForm once its controls exist; the event routing, the
+// text-field filter, keyboard cues and the shared context menu of the windows
+// hook in there, so that no form has to be rewritten for them.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace twinmere::ui {
+
+class Form {
+ public:
+  virtual ~Form() = default;
+  // Re-applies the form's colours, fonts and button images after a change
+  // of the palette, the style or the icon theme.
+  virtual void UpdateUI() = 0;
+};
+
+// The caption as a screen reader says it: without the access-key marker
+// ("&Start" gives "Start", "&&" gives "&") and without a closing colon.
+QString WithoutAccessKey(const QString& caption);
+
+// Gives every control of `form` that has none an accessible name: a label or
+// button its caption (WithoutAccessKey), a captionless button its tool tip,
+// a field the name of the label whose buddy it is. Names set before stay.
+void SetUpForm(QWidget& form);
+
+}  // namespace twinmere::ui

@@ -1,0 +1,92 @@
+// twinmere: the desktop program. One main window whose life is the life of
+// the process: the settings and the command line are read, the window is
+// shown (and with -s the run started), and the process ends with the exit
+// code the window keeps.
+
+#include <QApplication>
+#include <clocale>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "app/command_line.h"
+#include "app/version.h"
+#include "platform/file_system.h"
+#include "platform/instance_marker.h"
+#include "platform/platform_facts.h"
+#include "platform/user_folders.h"
+#include "report/clock.h"
+#include "settings/program_settings.h"
+#include "settings/registry.h"
+#include "ui/main_window.h"
+#include "ui/termination_signals.h"
+
+namespace twinmere::ui {
+namespace {
+
+constexpr std::string_view kHelp =
+    R"(Usage: twinmere [SWITCHES] [SOURCE [TARGET]]
+
+Opens the window that keeps the folder TARGET in step with the folder SOURCE.
+The switches are those of twinmere-cli (twinmere-cli --help lists them all);
+here -s starts the run once the window is shown, -q closes the program after
+a run that was not stopped, and -m starts with the window minimized. Qt's own
+options (for example -style fusion) may come first.
+
+  --help      show this help and exit
+  --version   show the version and exit
+
+The exit code is the last run's: 0 completed, 1 stopped, 4 completed with
+errors, 5 stopped with errors, 17 invalid command line, 18 to 22 the run could
+not begin.
+)";
+
+void Print(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
+int Main(int argc, char** argv) {
+  if (argc == 2 && std::string_view(argv[1]) == "--help") {
+    Print(kHelp);
+    return 0;
+  }
+  if (argc == 2 && std::string_view(argv[1]) == "--version") {
+    Print(std::string(kProgramTitle) + " " + std::to_string(kVersionMajor) + "." +
+          std::to_string(kVersionMinor) + "." + std::to_string(kVersionPatch) + " (twinmere)\n");
+    return 0;
+  }
+  // Numbers and times follow the user's locale. Qt takes its own options
+  // (-style, -platform ...) out of argv; the rest is the command line.
+  std::setlocale(LC_ALL, "");
+  QApplication application(argc, argv);
+  QApplication::setApplicationName("twinmere");
+
+  const PlatformFacts facts = DetectPlatformFacts();
+  const UserFolders folders = UserFoldersFromEnvironment();
+  const InstanceMarker marker(folders.runtime);
+  Registry registry(DefaultRegistryPaths(folders));
+  const ProgramSettings settings = ReadProgramSettings(registry, folders);
+  const std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
+  const SystemClock clock;
+
+  MainWindow window(
+      ProgramContext{facts, folders, registry, settings, *fs, clock, JoinArguments(argc, argv)});
+  // A system shutdown or Ctrl+C closes the window as any close request that
+  // is not the window's own Close command: a run stops, the size is stored.
+  TerminationSignals termination;
+  QObject::connect(&termination, &TerminationSignals::Received, &window,
+                   [&window] { window.CloseFor(CloseReason::Signal); });
+  window.Load();
+  window.ShowAtStart();
+  QApplication::exec();
+  return window.ExitCode();
+}
+
+}  // namespace
+}  // namespace twinmere::ui
+
+int main(int argc, char** argv) {
+  return twinmere::ui::Main(argc, argv);
+}

@@ -1,0 +1,710 @@
+#include "ui/main_window.h"
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCompleter>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileSystemModel>
+#include <QGridLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTextCursor>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "app/command_line.h"
+#include "app/folder_fields.h"
+#include "app/version.h"
+#include "engine/synchronizer.h"
+#include "fs/paths.h"
+#include "ui/choosers.h"
+#include "ui/status_strip.h"
+
+namespace twinmere::ui {
+namespace {
+
+// The room the layout keeps beside the folder fields and below the message
+// box's top edge, in twips.
+constexpr int kMinimumFieldTwips = 3000;
+constexpr int kMinimumReportTwips = 1000;
+constexpr int kUpdateIntervalMs = 500;
+
+QString FromBytes(const std::string& text) {
+  return QFile::decodeName(QByteArray(text.data(), static_cast<qsizetype>(text.size())));
+}
+
+QIcon ThemeIcon(const QWidget& widget, const char* name, QStyle::StandardPixmap fallback) {
+  return QIcon::fromTheme(QString::fromLatin1(name), widget.style()->standardIcon(fallback));
+}
+
+enum class Glyph { Start, Stop };
+
+// Start and Stop in the button text's colour when the icon theme has none, so
+// that they stay visible in a dark palette too.
+QIcon GlyphIcon(const QWidget& widget, const char* theme_name, Glyph glyph) {
+  if (QIcon::hasThemeIcon(QString::fromLatin1(theme_name))) {
+    return QIcon::fromTheme(QString::fromLatin1(theme_name));
+  }
+  const int size = widget.style()->pixelMetric(QStyle::PM_LargeIconSize, nullptr, &widget);
+  const qreal ratio = widget.devicePixelRatioF();
+  QIcon icon;
+  for (const QIcon::Mode mode : {QIcon::Normal, QIcon::Disabled}) {
+    QPixmap pixmap(QSize(size, size) * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    const QPalette::ColorGroup group = mode == QIcon::Normal ? QPalette::Active : QPalette::Disabled;
+    painter.setBrush(widget.palette().color(group, QPalette::ButtonText));
+    const qreal m = size / 5.0;
+    if (glyph == Glyph::Start) {
+      painter.drawPolygon(QPolygonF({QPointF(m * 1.2, m), QPointF(size - m, size / 2.0),
+                                     QPointF(m * 1.2, size - m)}));
+    } else {
+      painter.drawRect(QRectF(m, m, size - 2 * m, size - 2 * m));
+    }
+    painter.end();
+    icon.addPixmap(pixmap, mode);
+  }
+  return icon;
+}
+
+template <typename Widget>
+Widget* Named(Widget* widget, const char* name) {
+  widget->setObjectName(QString::fromLatin1(name));
+  return widget;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(ProgramContext context, QWidget* parent)
+    : QMainWindow(parent),
+      context_(std::move(context)),
+      field_fs_(CreatePlatformFileSystem()),
+      host_(*this, *this, options_, session_, reporter_, context_.clock),
+      reporter_(options_, context_.facts, context_.fs, host_, context_.clock) {
+  setObjectName("MainWindow");
+  setWindowTitle(QString::fromLatin1(kProgramTitle));
+  CreateControls();
+  CreateMenus();
+  SetUpForm(*this);
+  UpdateUI();
+  UpdateStartState();
+}
+
+MainWindow::~MainWindow() {
+  if (worker_.joinable()) {
+    session_.StopRequested = 1;
+    reporter_.Run().Closing = true;
+    worker_.join();
+  }
+}
+
+void MainWindow::CreateControls() {
+  auto* central = new QWidget(this);
+  auto* outer = new QVBoxLayout(central);
+  outer->setContentsMargins(0, 0, 0, 0);
+  outer->setSpacing(0);
+
+  auto* top = new QWidget(central);
+  auto* grid = new QGridLayout(top);
+  lblSource = Named(new QLabel(tr("S&ource folder:"), top), "lblSource");
+  txtSource = Named(new QLineEdit(top), "txtSource");
+  cmdSource = Named(new QPushButton(top), "cmdSource");
+  lblTarget = Named(new QLabel(tr("&Target folder:"), top), "lblTarget");
+  txtTarget = Named(new QLineEdit(top), "txtTarget");
+  cmdTarget = Named(new QPushButton(top), "cmdTarget");
+  cmdOptions = Named(new QPushButton(top), "cmdOptions");
+  cmdReport = Named(new QPushButton(top), "cmdReport");
+  cmdStart = Named(new QToolButton(top), "cmdStart");
+  cmdStop = Named(new QToolButton(top), "cmdStop");
+  lblSource->setBuddy(txtSource);
+  lblTarget->setBuddy(txtTarget);
+  cmdOptions->setToolTip(tr("Options"));
+  cmdReport->setToolTip(tr("View Report"));
+  for (QToolButton* button : {cmdStart, cmdStop}) {
+    button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    button->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
+    button->setFocusPolicy(Qt::StrongFocus);
+    const int icon = style()->pixelMetric(QStyle::PM_ToolBarIconSize, nullptr, button);
+    button->setIconSize(QSize(icon, icon));
+  }
+  cmdStart->setText(tr("&Start"));
+  cmdStop->setText(tr("&Stop"));
+  cmdStop->hide();
+  for (QPushButton* button : {cmdSource, cmdTarget, cmdOptions, cmdReport}) {
+    button->setAutoDefault(false);
+  }
+
+  grid->addWidget(lblSource, 0, 0, 1, 3);
+  grid->addWidget(txtSource, 1, 0);
+  grid->addWidget(cmdSource, 1, 1);
+  grid->addWidget(cmdOptions, 1, 2);
+  grid->addWidget(lblTarget, 2, 0, 1, 3);
+  grid->addWidget(txtTarget, 3, 0);
+  grid->addWidget(cmdTarget, 3, 1);
+  grid->addWidget(cmdReport, 3, 2);
+  grid->addWidget(cmdStart, 1, 3, 3, 1);
+  grid->addWidget(cmdStop, 1, 3, 3, 1);
+  grid->setColumnStretch(0, 1);
+  outer->addWidget(top);
+
+  txtReport = Named(new QPlainTextEdit(central), "txtReport");
+  txtReport->setReadOnly(true);
+  txtReport->setLineWrapMode(QPlainTextEdit::NoWrap);
+  txtReport->setAccessibleName(tr("Messages"));
+  outer->addWidget(txtReport, 1);
+
+  lblInfo = new StatusStrip(central);
+  lblInfo->setAccessibleName(tr("Status"));
+  outer->addWidget(lblInfo);
+  setCentralWidget(central);
+
+  tmrUpdate = Named(new QTimer(this), "tmrUpdate");
+  tmrUpdate->setInterval(kUpdateIntervalMs);
+  connect(tmrUpdate, &QTimer::timeout, this, [this] { host_.TimerTick(); });
+
+  source_ = {lblSource,
+             txtSource,
+             cmdSource,
+             nullptr,
+             tr("Select Source folder"),
+             tr("Select Source folder:"),
+             &options_.Source,
+             {},
+             {}};
+  target_ = {lblTarget,
+             txtTarget,
+             cmdTarget,
+             nullptr,
+             tr("Select Target folder"),
+             tr("Select Target folder:"),
+             &options_.Target,
+             {},
+             {}};
+
+  // Folder paths complete from the disk as they are typed (folders only).
+  folder_model_ = new QFileSystemModel(this);
+  folder_model_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
+  folder_model_->setRootPath(QString());
+  for (FolderField* field : {&source_, &target_}) {
+    field->browse->setToolTip(field->browse_tip);
+    auto* completer = new QCompleter(folder_model_, field->edit);
+    completer->setCompletionMode(QCompleter::PopupCompletion);
+    field->edit->setCompleter(completer);
+    connect(field->edit, &QLineEdit::textChanged, this,
+            [this, field] { FieldTextChanged(*field); });
+    connect(field->browse, &QPushButton::clicked, this, [this, field] { Browse(*field); });
+    field->edit->installEventFilter(this);
+    for (QWidget* control :
+         {static_cast<QWidget*>(field->label), static_cast<QWidget*>(field->edit),
+          static_cast<QWidget*>(field->browse)}) {
+      control->setAcceptDrops(true);
+      control->installEventFilter(this);
+    }
+  }
+
+  connect(cmdStart, &QToolButton::clicked, this, &MainWindow::Synchronize);
+  connect(cmdStop, &QToolButton::clicked, this, &MainWindow::RequestStop);
+  connect(cmdOptions, &QPushButton::clicked, this, &MainWindow::ShowOptionsDialog);
+  connect(cmdReport, &QPushButton::clicked, this, &MainWindow::ViewReport);
+}
+
+void MainWindow::CreateMenus() {
+  const auto add = [this](QMenu* menu, const QString& caption, const char* name,
+                          const QKeySequence& keys = {}) {
+    QAction* action = Named(menu->addAction(caption), name);
+    action->setShortcut(keys);
+    return action;
+  };
+  mnuFile = Named(menuBar()->addMenu(tr("&File")), "mnuFile");
+  mnuSource = add(mnuFile, tr("S&ource..."), "mnuSource");
+  mnuTarget = add(mnuFile, tr("&Target..."), "mnuTarget");
+  mnuFile->addSeparator();
+  mnuStart = add(mnuFile, tr("&Start"), "mnuStart");
+  mnuStop = add(mnuFile, tr("&Stop"), "mnuStop");
+  mnuFile->addSeparator();
+  mnuExit = add(mnuFile, tr("&Exit"), "mnuExit");
+  source_.menu = mnuSource;
+  target_.menu = mnuTarget;
+
+  mnuEdit = Named(menuBar()->addMenu(tr("&Edit")), "mnuEdit");
+  mnuSelectAll = add(mnuEdit, tr("Select &all"), "mnuSelectAll", QKeySequence::SelectAll);
+  mnuCopy = add(mnuEdit, tr("&Copy"), "mnuCopy", QKeySequence::Copy);
+  mnuClear = add(mnuEdit, tr("C&lear"), "mnuClear");
+  mnuEdit->addSeparator();
+  mnuOptions = add(mnuEdit, tr("&Options..."), "mnuOptions");
+  mnuSettings = add(mnuEdit, tr("&Preferences..."), "mnuSettings");
+  mnuEdit->addSeparator();
+  mnuViewReport = add(mnuEdit, tr("&View Report"), "mnuViewReport", Qt::Key_F4);
+
+  mnuHelp = Named(menuBar()->addMenu(tr("&Help")), "mnuHelp");
+  mnuHelpContents = add(mnuHelp, tr("&Contents..."), "mnuHelpContents", Qt::Key_F1);
+  mnuHelpWhat = add(mnuHelp, tr("&What's This?"), "mnuHelpWhat", Qt::SHIFT | Qt::Key_F1);
+  mnuHelp->addSeparator();
+  mnuAbout = add(mnuHelp, tr("&About..."), "mnuAbout");
+
+  connect(mnuSource, &QAction::triggered, this, &MainWindow::BrowseSource);
+  connect(mnuTarget, &QAction::triggered, this, &MainWindow::BrowseTarget);
+  connect(mnuStart, &QAction::triggered, this, &MainWindow::Synchronize);
+  connect(mnuStop, &QAction::triggered, this, &MainWindow::RequestStop);
+  connect(mnuExit, &QAction::triggered, this, [this] { CloseFor(CloseReason::ExitCommand); });
+  connect(mnuSelectAll, &QAction::triggered, this, [this] {
+    txtReport->selectAll();
+    mnuCopy->setEnabled(txtReport->textCursor().hasSelection());
+  });
+  connect(mnuCopy, &QAction::triggered, txtReport, &QPlainTextEdit::copy);
+  connect(mnuClear, &QAction::triggered, this, [this] {
+    box_.Clear();
+    RefreshReportBox();
+  });
+  connect(mnuOptions, &QAction::triggered, this, &MainWindow::ShowOptionsDialog);
+  connect(mnuSettings, &QAction::triggered, this, &MainWindow::ShowSettingsDialog);
+  connect(mnuViewReport, &QAction::triggered, this, &MainWindow::ViewReport);
+  connect(mnuHelpContents, &QAction::triggered, this, &MainWindow::ShowHelpContents);
+  connect(mnuHelpWhat, &QAction::triggered, this, &MainWindow::EnterWhatsThisMode);
+  connect(mnuAbout, &QAction::triggered, this, &MainWindow::ShowAbout);
+
+  // Copy is offered exactly when txtReport has a selection.
+  connect(txtReport, &QPlainTextEdit::copyAvailable, mnuCopy, &QAction::setEnabled);
+  connect(mnuEdit, &QMenu::aboutToShow, this,
+          [this] { mnuCopy->setEnabled(txtReport->textCursor().hasSelection()); });
+  mnuStop->setEnabled(false);
+  mnuCopy->setEnabled(false);
+  mnuSelectAll->setEnabled(false);
+  mnuClear->setEnabled(false);
+  mnuViewReport->setEnabled(false);
+  cmdReport->setEnabled(false);
+}
+
+void MainWindow::UpdateUI() {
+  const QIcon folder = ThemeIcon(*this, "folder-open", QStyle::SP_DirIcon);
+  cmdSource->setIcon(folder);
+  cmdTarget->setIcon(folder);
+  cmdOptions->setIcon(ThemeIcon(*this, "document-properties", QStyle::SP_FileDialogDetailedView));
+  cmdReport->setIcon(ThemeIcon(*this, "text-x-generic", QStyle::SP_FileDialogContentsView));
+  cmdStart->setIcon(GlyphIcon(*cmdStart, "media-playback-start", Glyph::Start));
+  cmdStop->setIcon(GlyphIcon(*cmdStop, "media-playback-stop", Glyph::Stop));
+  lblInfo->UpdateUI();
+  ApplyMinimumSize();
+}
+
+// The window may not get narrower than the fields' left edge plus room for a
+// path, nor lower than the message box's top edge plus the status strip and
+// a few lines.
+void MainWindow::ApplyMinimumSize() {
+  layout()->activate();
+  const int min_width =
+      txtSource->mapTo(this, QPoint()).x() + TwipsToPixels(kMinimumFieldTwips, logicalDpiX());
+  const int min_height = txtReport->mapTo(this, QPoint()).y() + lblInfo->StatusHeight() +
+                         TwipsToPixels(kMinimumReportTwips, logicalDpiY());
+  const QSize hint = minimumSizeHint();
+  setMinimumSize(std::max(min_width, hint.width()), std::max(min_height, hint.height()));
+}
+
+void MainWindow::Load() {
+  const ProgramSettings& settings = context_.settings;
+  const CommandLineContext command_context{context_.fs, ProgramStateFolder(context_.folders),
+                                           settings.default_report_level};
+  const StartupCommandLine line = ReadStartupCommandLine(
+      context_.arguments, settings.default_report, command_context, options_);
+  reporter_.SetArgumentString(context_.arguments);
+  if (!line.valid) {
+    session_.ExitCode = line.exit_code;
+    reporter_.AddReportLine(line.error_line, ReportLineKind::Error, 0, LineFlush::Throttled);
+  }
+  SetFieldPath(source_, options_.Source);
+  SetFieldPath(target_, options_.Target);
+  cmdReport->setEnabled(!options_.Report.empty());
+  mnuViewReport->setEnabled(!options_.Report.empty());
+
+  // The stored size (in twips), never below the minimum.
+  ApplyMinimumSize();
+  const int height = std::max(TwipsToPixels(settings.height, logicalDpiY()), minimumHeight());
+  const int width = std::max(TwipsToPixels(settings.width, logicalDpiX()), minimumWidth());
+  resize(width, height);
+  saved_size_ = {PixelsToTwips(height, logicalDpiY()), PixelsToTwips(width, logicalDpiX()),
+                 StartsMaximized(settings, options_.Minimized)};
+}
+
+void MainWindow::ShowAtStart() {
+  if (options_.Minimized) {
+    showMinimized();
+  } else if (saved_size_.maximized) {
+    showMaximized();
+  } else {
+    show();
+  }
+  if (options_.Start) QTimer::singleShot(0, this, &MainWindow::Synchronize);
+}
+
+void MainWindow::SetFieldPath(FolderField& field, const std::string& path) {
+  field.shown_bytes = path;
+  field.shown = FromBytes(path);
+  field.edit->setText(field.shown);
+  FieldTextChanged(field);
+}
+
+// The text keeps the exact bytes it was given while it is unchanged, so that
+// a name that is not UTF-8 survives the round trip through the field.
+std::string MainWindow::FieldBytes(const FolderField& field) const {
+  const QString text = field.edit->text();
+  return text == field.shown ? field.shown_bytes : QFile::encodeName(text).toStdString();
+}
+
+void MainWindow::FieldTextChanged(FolderField& field) {
+  *field.option = FolderFieldPath(*field_fs_, FieldBytes(field));
+  UpdateStartState();
+  RefreshFieldTip(field);
+}
+
+void MainWindow::RefreshFieldTip(FolderField& field) {
+  const QString text = field.edit->text();
+  const int room = field.edit->contentsRect().width() - 8;
+  field.edit->setToolTip(field.edit->fontMetrics().horizontalAdvance(text) > room ? text
+                                                                                  : QString());
+}
+
+void MainWindow::UpdateStartState() {
+  const bool ready = !options_.Source.empty() && !options_.Target.empty();
+  mnuStart->setEnabled(ready && !running_state_);
+  cmdStart->setEnabled(ready);
+}
+
+void MainWindow::ShowStatus(std::string_view text, std::string_view path, double interval) {
+  host_.ShowStatus(text, path, interval);
+}
+
+void MainWindow::Browse(FolderField& field) {
+  const std::string chosen =
+      BrowseForFolder(this, field.chooser_title, BrowseStartFolder(*field_fs_, FieldBytes(field)));
+  if (chosen.empty()) return;
+  SetFieldPath(field, AddSeparator(chosen));
+  field.edit->selectAll();
+  field.edit->setFocus();
+}
+
+void MainWindow::BrowseSource() {
+  Browse(source_);
+}
+
+void MainWindow::BrowseTarget() {
+  Browse(target_);
+}
+
+MainWindow::FolderField* MainWindow::FieldOf(QObject* control) {
+  for (FolderField* field : {&source_, &target_}) {
+    if (control == field->label || control == field->edit || control == field->browse) {
+      return field;
+    }
+  }
+  return nullptr;
+}
+
+std::optional<std::string> MainWindow::DraggedFolder(const QMimeData* data) {
+  if (data == nullptr || !data->hasUrls() || data->urls().isEmpty()) return std::nullopt;
+  const QUrl url = data->urls().first();
+  if (!url.isLocalFile()) return std::nullopt;
+  // The path's bytes as the URL carries them, not UTF-8 decoded.
+  const std::string path =
+      QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
+  if (path != drag_path_) {
+    drag_path_ = path;
+    drag_is_folder_ = NamesExistingFolder(*field_fs_, path);
+  }
+  if (!drag_is_folder_) return std::nullopt;
+  return path;
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  FolderField* field = FieldOf(watched);
+  if (field == nullptr) return QMainWindow::eventFilter(watched, event);
+  switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+      auto* drag = static_cast<QDragMoveEvent*>(event);
+      if (DraggedFolder(drag->mimeData())) {
+        drag->setDropAction(Qt::CopyAction);
+        drag->accept();
+      } else {
+        drag->ignore();
+      }
+      return true;
+    }
+    case QEvent::Drop: {
+      auto* drop = static_cast<QDropEvent*>(event);
+      const std::optional<std::string> folder = DraggedFolder(drop->mimeData());
+      if (!folder) {
+        drop->ignore();
+        return true;
+      }
+      SetFieldPath(*field, AddSeparator(*folder));
+      drop->setDropAction(Qt::CopyAction);
+      drop->accept();
+      return true;
+    }
+    case QEvent::FocusIn:
+      // While a folder field has the focus, Enter opens its browser.
+      if (watched == field->edit) {
+        field->browse->setToolTip(field->browse_tip + tr(" (Enter)"));
+        QTimer::singleShot(0, field->edit, &QLineEdit::selectAll);
+      }
+      break;
+    case QEvent::FocusOut:
+      if (watched == field->edit) field->browse->setToolTip(field->browse_tip);
+      break;
+    case QEvent::KeyPress: {
+      const int key = static_cast<QKeyEvent*>(event)->key();
+      const bool completing =
+          field->edit->completer() != nullptr && field->edit->completer()->popup()->isVisible();
+      if (watched == field->edit && (key == Qt::Key_Return || key == Qt::Key_Enter) &&
+          !completing) {
+        field->browse->click();
+        return true;
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+// Enter presses the focused button, else Start (the default button).
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    if (auto* button = qobject_cast<QAbstractButton*>(focusWidget())) {
+      button->click();
+      return;
+    }
+    if (!cmdStart->isHidden() && cmdStart->isEnabled()) {
+      Synchronize();
+      return;
+    }
+  }
+  QMainWindow::keyPressEvent(event);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  RefreshFieldTip(source_);
+  RefreshFieldTip(target_);
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  switch (event->type()) {
+    case QEvent::PaletteChange:
+    case QEvent::StyleChange:
+    case QEvent::FontChange:
+    case QEvent::ThemeChange:
+      UpdateUI();
+      break;
+    default:
+      break;
+  }
+}
+
+void MainWindow::Synchronize() {
+  if (closing_) return;
+  if (run_active_) {
+    // The last run is between its idle state and its end: start right after.
+    start_pending_ = !running_state_;
+    return;
+  }
+  run_active_ = true;
+  synchronizer_ = std::make_unique<Synchronizer>(options_, session_, context_.facts, context_.fs,
+                                                 reporter_, host_);
+  worker_ = std::thread([this] {
+    synchronizer_->Synchronize();
+    QMetaObject::invokeMethod(
+        this, [this] { RunEnded(); }, Qt::QueuedConnection);
+  });
+}
+
+void MainWindow::RunEnded() {
+  if (worker_.joinable()) worker_.join();
+  synchronizer_.reset();
+  run_active_ = false;
+  if (start_pending_ && !closing_) {
+    start_pending_ = false;
+    Synchronize();
+  }
+}
+
+void MainWindow::RequestStop() {
+  session_.StopRequested = 1;
+}
+
+void MainWindow::ShowOptionsDialog() {}
+void MainWindow::ShowSettingsDialog() {}
+void MainWindow::ViewReport() {}
+void MainWindow::ShowHelpContents() {}
+void MainWindow::EnterWhatsThisMode() {}
+void MainWindow::ShowAbout() {}
+
+void MainWindow::ApplyStatus(const StatusProgressView& view) {
+  if (closing_) return;
+  lblInfo->SetView(view);
+  if (running_state_ && view.percent_shown) {
+    setWindowTitle(FromBytes(view.progress_text) + tr(" synchronized"));
+  }
+  if (!view.eta_text.empty() && view.eta_text != eta_text_) {
+    eta_text_ = view.eta_text;
+    lblInfo->setToolTip(FromBytes(eta_text_));
+  }
+}
+
+void MainWindow::ApplyRunningState(bool disallow_stop, bool bytes_mode) {
+  if (closing_) return;
+  const bool had_focus = cmdStart->hasFocus();
+  running_state_ = true;
+  tmrUpdate->start();
+  lblInfo->SetBytesMode(bytes_mode);
+  eta_text_.clear();
+  cmdStart->hide();
+  cmdStop->show();
+  cmdStop->setEnabled(!disallow_stop);
+  if (had_focus && !disallow_stop) cmdStop->setFocus();
+  mnuStart->setEnabled(false);
+  mnuStop->setEnabled(!disallow_stop);
+  mnuExit->setEnabled(!disallow_stop);
+  SetCloseCommand(!disallow_stop);
+  for (FolderField* field : {&source_, &target_}) {
+    field->label->setEnabled(false);
+    field->edit->setEnabled(false);
+    field->browse->setEnabled(false);
+    field->menu->setEnabled(false);
+  }
+  cmdOptions->setEnabled(false);
+  mnuOptions->setEnabled(false);
+  cmdReport->setEnabled(false);
+  mnuViewReport->setEnabled(false);
+}
+
+void MainWindow::ApplyIdleState() {
+  if (closing_) return;
+  running_state_ = false;
+  tmrUpdate->stop();
+  setWindowTitle(QString::fromLatin1(kProgramTitle));
+  lblInfo->setToolTip(QString());
+  eta_text_.clear();
+  const bool had_focus = cmdStop->hasFocus();
+  cmdStop->hide();
+  cmdStart->show();
+  if (had_focus) cmdStart->setFocus();
+  mnuStop->setEnabled(false);
+  mnuExit->setEnabled(true);
+  SetCloseCommand(true);
+  for (FolderField* field : {&source_, &target_}) {
+    field->label->setEnabled(true);
+    field->edit->setEnabled(true);
+    field->browse->setEnabled(true);
+    field->menu->setEnabled(true);
+  }
+  cmdOptions->setEnabled(true);
+  mnuOptions->setEnabled(true);
+  cmdReport->setEnabled(!options_.Report.empty());
+  mnuViewReport->setEnabled(!options_.Report.empty());
+  mnuSelectAll->setEnabled(true);
+  mnuClear->setEnabled(true);
+  UpdateStartState();
+}
+
+void MainWindow::ApplyCloseProgram(int /*exit_code*/) {
+  CloseFor(CloseReason::AutomaticExit);
+}
+
+void MainWindow::ApplyMessageBatch(const std::string& lines) {
+  if (closing_) return;
+  box_.ShowBatch(lines);
+  RefreshReportBox();
+}
+
+void MainWindow::ApplyMessageImmediate(const std::string& line) {
+  if (closing_) return;
+  box_.ShowImmediate(line);
+  RefreshReportBox();
+}
+
+void MainWindow::ApplyMessageRunBegins() {
+  box_.BeginRun();
+}
+
+// txtReport shows the message box's text; new lines at the end are appended
+// so that a selection survives them.
+void MainWindow::RefreshReportBox() {
+  std::string text = box_.Text();
+  if (text.starts_with('\n')) text.erase(0, 1);
+  if (text == shown_report_) return;
+  if (!shown_report_.empty() && text.starts_with(shown_report_)) {
+    QTextCursor cursor(txtReport->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(
+        QString::fromUtf8(text.data() + shown_report_.size(),
+                          static_cast<qsizetype>(text.size() - shown_report_.size())));
+  } else {
+    txtReport->setPlainText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+  }
+  shown_report_ = std::move(text);
+  QScrollBar* bar = txtReport->verticalScrollBar();
+  bar->setValue(bar->maximum());
+  mnuSelectAll->setEnabled(!shown_report_.empty());
+  mnuClear->setEnabled(!shown_report_.empty());
+  mnuCopy->setEnabled(txtReport->textCursor().hasSelection());
+}
+
+void MainWindow::CloseFor(CloseReason reason) {
+  close_reason_ = reason;
+  close();
+  close_reason_ = CloseReason::CloseCommand;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  // A run that may not be stopped keeps the window's Close command from
+  // working; every other close request goes on.
+  if (running_state_ && !close_command_enabled_ && close_reason_ == CloseReason::CloseCommand) {
+    event->ignore();
+    return;
+  }
+  Unload();
+  event->accept();
+}
+
+void MainWindow::Unload() {
+  if (closing_) return;
+  session_.StopRequested = 1;
+  reporter_.Run().Closing = true;
+  closing_ = true;
+  tmrUpdate->stop();
+  // The run stops at its next check: between items, or between two chunks
+  // of the file being copied.
+  if (worker_.joinable()) worker_.join();
+  synchronizer_.reset();
+  run_active_ = false;
+
+  const QRect restored = isMaximized() || isFullScreen() ? normalGeometry() : geometry();
+  const WindowState now{PixelsToTwips(restored.height(), logicalDpiY()),
+                        PixelsToTwips(restored.width(), logicalDpiX()), isMaximized()};
+  // A size that cannot be stored is not worth keeping the program open for.
+  (void)SaveWindowSize(context_.registry, saved_size_, now);
+}
+
+}  // namespace twinmere::ui

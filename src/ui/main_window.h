@@ -1,0 +1,231 @@
+// The main window: the two folder fields with their browse buttons, Start
+// and Stop, Options and View Report, the message box txtReport, the status
+// and progress strip and the menus; the idle and running states; start-up
+// (Load, ShowAtStart) and shutdown (closeEvent). The run itself goes on a
+// worker thread (see WindowHost). Member and object names of the controls
+// are their names in the program's design (txtSource, cmdStart, mnuStop ...).
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "app/status_progress.h"
+#include "app/sync_options.h"
+#include "engine/sync_session.h"
+#include "platform/file_system.h"
+#include "platform/platform_facts.h"
+#include "platform/user_folders.h"
+#include "report/clock.h"
+#include "report/message_box_text.h"
+#include "report/reporter.h"
+#include "settings/program_settings.h"
+#include "settings/registry.h"
+#include "ui/form.h"
+#include "ui/window_host.h"
+
+class QAction;
+class QCompleter;
+class QFileSystemModel;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QMimeData;
+class QPlainTextEdit;
+class QPushButton;
+class QTimer;
+class QToolButton;
+
+namespace twinmere {
+class Synchronizer;
+}
+
+namespace twinmere::ui {
+
+class StatusStrip;
+
+// What start-up hands the main window; everything outlives the window.
+struct ProgramContext {
+  const PlatformFacts& facts;
+  const UserFolders& folders;
+  Registry& registry;
+  const ProgramSettings& settings;
+  FileSystem& fs;  // used by the runs only
+  const Clock& clock;
+  std::string arguments;  // the process's argument string (JoinArguments)
+};
+
+// Where a close request comes from. Only the window's own Close command
+// (title-bar button, Alt+F4, window menu) is refused during a run that may
+// not be stopped.
+enum class CloseReason { CloseCommand, ExitCommand, AutomaticExit, Signal };
+
+class MainWindow final : public QMainWindow, public Form, private RunView {
+  Q_OBJECT
+ public:
+  explicit MainWindow(ProgramContext context, QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  // Loading: the default report level, the command line (an invalid one
+  // gives its line in txtReport and exit code 17), the folder fields, the
+  // default report and the window size from the settings.
+  void Load();
+  // Shows the window minimized (-m), maximized (as stored) or normally, and
+  // starts the run (-s) once the event loop runs.
+  void ShowAtStart();
+  // The process exit code (kept across runs).
+  int ExitCode() const { return session_.ExitCode; }
+
+  // Closes the window for `reason` (the close goes through closeEvent).
+  void CloseFor(CloseReason reason);
+
+  // Form.
+  void UpdateUI() override;
+
+  // Start enabled exactly when both folders are set.
+  void UpdateStartState();
+  // The status line, throttled (see StatusProgress::ShowStatus).
+  void ShowStatus(std::string_view text, std::string_view path, double interval);
+
+  const SyncOptions& Options() const { return options_; }
+  // The run's host; a test may drive it as a run would.
+  WindowHost& Host() { return host_; }
+  bool Running() const { return running_state_; }
+
+ public slots:
+  // A run on the worker thread; ignored while one is going.
+  void Synchronize();
+  // Stop button and Stop menu entry.
+  void RequestStop();
+  void BrowseSource();
+  void BrowseTarget();
+
+  // Filled by the options dialog: edits the options of the next run.
+  void ShowOptionsDialog();
+  // Filled by the preferences dialog: edits the stored defaults.
+  void ShowSettingsDialog();
+  // Filled by the report viewing: opens the report file in the viewer (F4).
+  void ViewReport();
+  // Filled by the help window: the contents page (F1).
+  void ShowHelpContents();
+  // Filled by the help window: the context help mode (Shift+F1).
+  void EnterWhatsThisMode();
+  // Filled by the about box.
+  void ShowAbout();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  // One folder field with its label, browse button, menu entry and the
+  // bytes of the text it was last given (paths need not be UTF-8).
+  struct FolderField {
+    QLabel* label = nullptr;
+    QLineEdit* edit = nullptr;
+    QPushButton* browse = nullptr;
+    QAction* menu = nullptr;
+    QString browse_tip;             // the browse button's tool tip without " (Enter)"
+    QString chooser_title;          // "Select Source folder:"
+    std::string* option = nullptr;  // options_.Source or options_.Target
+    QString shown;                  // the text last set from bytes
+    std::string shown_bytes;
+  };
+
+  void CreateControls();
+  void CreateMenus();
+  void Browse(FolderField& field);
+  void SetFieldPath(FolderField& field, const std::string& path);
+  std::string FieldBytes(const FolderField& field) const;
+  void FieldTextChanged(FolderField& field);
+  void RefreshFieldTip(FolderField& field);
+  FolderField* FieldOf(QObject* control);
+  // The folder a drag carries (its first local item), or nothing when it is
+  // not an existing folder; the check is kept for the last path seen.
+  std::optional<std::string> DraggedFolder(const QMimeData* data);
+  void ApplyMinimumSize();
+  void RefreshReportBox();
+  void RunEnded();
+  void Unload();
+  void SetCloseCommand(bool enabled) { close_command_enabled_ = enabled; }
+
+  // RunView.
+  void ApplyStatus(const StatusProgressView& view) override;
+  void ApplyRunningState(bool disallow_stop, bool bytes_mode) override;
+  void ApplyIdleState() override;
+  void ApplyCloseProgram(int exit_code) override;
+  void ApplyMessageBatch(const std::string& lines) override;
+  void ApplyMessageImmediate(const std::string& line) override;
+  void ApplyMessageRunBegins() override;
+
+ private:
+  // Controls, by their design names (also their object names).
+  QLabel* lblSource = nullptr;
+  QLineEdit* txtSource = nullptr;
+  QPushButton* cmdSource = nullptr;
+  QLabel* lblTarget = nullptr;
+  QLineEdit* txtTarget = nullptr;
+  QPushButton* cmdTarget = nullptr;
+  QToolButton* cmdStart = nullptr;
+  QToolButton* cmdStop = nullptr;
+  QPushButton* cmdOptions = nullptr;
+  QPushButton* cmdReport = nullptr;
+  QPlainTextEdit* txtReport = nullptr;
+  StatusStrip* lblInfo = nullptr;
+  QTimer* tmrUpdate = nullptr;
+
+  QMenu* mnuFile = nullptr;
+  QAction* mnuSource = nullptr;
+  QAction* mnuTarget = nullptr;
+  QAction* mnuStart = nullptr;
+  QAction* mnuStop = nullptr;
+  QAction* mnuExit = nullptr;
+  QMenu* mnuEdit = nullptr;
+  QAction* mnuSelectAll = nullptr;
+  QAction* mnuCopy = nullptr;
+  QAction* mnuClear = nullptr;
+  QAction* mnuOptions = nullptr;
+  QAction* mnuSettings = nullptr;
+  QAction* mnuViewReport = nullptr;
+  QMenu* mnuHelp = nullptr;
+  QAction* mnuHelpContents = nullptr;
+  QAction* mnuHelpWhat = nullptr;
+  QAction* mnuAbout = nullptr;
+
+  ProgramContext context_;
+  // The window thread's own file system, for the fields and drops, so that
+  // it never shares one with a run.
+  std::unique_ptr<FileSystem> field_fs_;
+  SyncOptions options_;
+  SyncSession session_;
+  MessageBoxText box_;
+  WindowHost host_;
+  Reporter reporter_;
+  std::unique_ptr<Synchronizer> synchronizer_;
+  std::thread worker_;
+
+  FolderField source_;
+  FolderField target_;
+  QFileSystemModel* folder_model_ = nullptr;
+
+  std::string shown_report_;  // txtReport's text as last set
+  std::string drag_path_;
+  bool drag_is_folder_ = false;
+
+  bool run_active_ = false;     // a worker thread exists
+  bool start_pending_ = false;  // Start came while the last run was finishing
+  bool running_state_ = false;  // the controls are in the running state (Stop shown)
+  bool close_command_enabled_ = true;
+  bool closing_ = false;
+  CloseReason close_reason_ = CloseReason::CloseCommand;
+  std::string eta_text_;
+  WindowState saved_size_;  // the size as applied at loading, in twips
+};
+
+}  // namespace twinmere::ui

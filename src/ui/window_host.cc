@@ -1,0 +1,91 @@
+#include "ui/window_host.h"
+
+#include <utility>
+
+#include "report/formats.h"
+
+namespace twinmere::ui {
+
+WindowHost::WindowHost(QObject& window, RunView& view, const SyncOptions& options,
+                       const SyncSession& session, Reporter& reporter, const Clock& clock)
+    : window_(window),
+      view_(view),
+      options_(options),
+      session_(session),
+      reporter_(reporter),
+      shown_(clock, LocaleClockStyle(), ProcessSeparators().thousands) {}
+
+void WindowHost::Post(std::function<void()> call) {
+  QMetaObject::invokeMethod(&window_, std::move(call), Qt::QueuedConnection);
+}
+
+void WindowHost::PostView() {
+  StatusProgressView view = shown_.View();
+  if (view.progress_text.empty()) view.progress_text = session_figure_;
+  Post([this, view = std::move(view)] { view_.ApplyStatus(view); });
+}
+
+void WindowHost::ShowStatus(std::string_view text, std::string_view path, double interval) {
+  std::lock_guard lock(mutex_);
+  session_figure_ = session_.ProgressText;
+  if (shown_.ShowStatus(text, path, interval)) PostView();
+}
+
+void WindowHost::UpdateProgress(const SyncSession& session, double current_file_work) {
+  std::lock_guard lock(mutex_);
+  session_figure_ = session.ProgressText;
+  if (shown_.UpdateProgress(options_.QuickStart, session, current_file_work)) PostView();
+}
+
+void WindowHost::EnterRunningState(bool disallow_stop) {
+  const bool bytes_mode = options_.QuickStart;
+  {
+    std::lock_guard lock(mutex_);
+    shown_.BeginRun();
+    session_figure_.clear();
+  }
+  flush_due_ = false;
+  Post([this, disallow_stop, bytes_mode] { view_.ApplyRunningState(disallow_stop, bytes_mode); });
+}
+
+void WindowHost::EnterIdleState() {
+  {
+    std::lock_guard lock(mutex_);
+    shown_.EndRun();
+    session_figure_.clear();
+    PostView();
+  }
+  Post([this] { view_.ApplyIdleState(); });
+}
+
+void WindowHost::CloseProgram(int exit_code) {
+  Post([this, exit_code] { view_.ApplyCloseProgram(exit_code); });
+}
+
+void WindowHost::PumpEvents() {
+  if (flush_due_.exchange(false)) {
+    reporter_.AddReportLine("", ReportLineKind::Action, 0.5, LineFlush::Throttled);
+  }
+}
+
+void WindowHost::ShowBatch(std::string_view lines) {
+  Post([this, lines = std::string(lines)] { view_.ApplyMessageBatch(lines); });
+}
+
+void WindowHost::ShowImmediate(std::string_view line) {
+  Post([this, line = std::string(line)] { view_.ApplyMessageImmediate(line); });
+}
+
+void WindowHost::BeginRun() {
+  Post([this] { view_.ApplyMessageRunBegins(); });
+}
+
+void WindowHost::TimerTick() {
+  {
+    std::lock_guard lock(mutex_);
+    if (shown_.ShowStatus("", "", 0.5)) PostView();
+  }
+  flush_due_ = true;
+}
+
+}  // namespace twinmere::ui

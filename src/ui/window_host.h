@@ -1,0 +1,85 @@
+// The run's side of the desktop window. The engine runs on a worker thread
+// and calls the SyncHost and the ReportDisplay here; what they report reaches
+// the window thread only as queued calls of RunView, so neither thread ever
+// waits for the other. The throttling of the status line and the progress
+// figure happens here (StatusProgress), so that only changes are posted.
+#pragma once
+
+#include <QObject>
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "app/status_progress.h"
+#include "app/sync_options.h"
+#include "engine/sync_host.h"
+#include "engine/sync_session.h"
+#include "report/report_display.h"
+#include "report/reporter.h"
+
+namespace twinmere::ui {
+
+// What the window does with the run's reports; every call comes on the
+// window thread.
+class RunView {
+ public:
+  virtual ~RunView() = default;
+  virtual void ApplyStatus(const StatusProgressView& view) = 0;
+  // bytes_mode: progress is counted in bytes (quick start).
+  virtual void ApplyRunningState(bool disallow_stop, bool bytes_mode) = 0;
+  virtual void ApplyIdleState() = 0;
+  // The run asks the program to end (automatic exit).
+  virtual void ApplyCloseProgram(int exit_code) = 0;
+  virtual void ApplyMessageBatch(const std::string& lines) = 0;
+  virtual void ApplyMessageImmediate(const std::string& line) = 0;
+  virtual void ApplyMessageRunBegins() = 0;
+};
+
+class WindowHost final : public SyncHost, public ReportDisplay {
+ public:
+  // `window` is the receiver whose thread runs the RunView calls; posted
+  // calls still waiting when it is destroyed are dropped. `options` and
+  // `session` are read on the run's thread only; `reporter` gets the update
+  // timer's flush on that thread.
+  WindowHost(QObject& window, RunView& view, const SyncOptions& options, const SyncSession& session,
+             Reporter& reporter, const Clock& clock);
+
+  // SyncHost, called on the run's thread.
+  void ShowStatus(std::string_view text, std::string_view path, double interval) override;
+  void UpdateProgress(const SyncSession& session, double current_file_work) override;
+  void EnterRunningState(bool disallow_stop) override;
+  void EnterIdleState() override;
+  void CloseProgram(int exit_code) override;
+  // Serves the update timer's pending request: flushes throttled message lines.
+  void PumpEvents() override;
+
+  // ReportDisplay, called by the reporter on whatever thread runs it.
+  void ShowBatch(std::string_view lines) override;
+  void ShowImmediate(std::string_view line) override;
+  void BeginRun() override;
+
+  // The update timer (window thread): shows a pending status and asks the
+  // run to flush its throttled message lines at its next event pump.
+  void TimerTick();
+
+ private:
+  // Posts `call` to the window thread.
+  void Post(std::function<void()> call);
+  // Posts the current view; the mutex is held, so views arrive in order.
+  void PostView();
+
+  QObject& window_;
+  RunView& view_;
+  const SyncOptions& options_;
+  const SyncSession& session_;
+  Reporter& reporter_;
+
+  std::mutex mutex_;
+  StatusProgress shown_;        // guarded by mutex_
+  std::string session_figure_;  // the session's own progress text; guarded by mutex_
+  std::atomic<bool> flush_due_{false};
+};
+
+}  // namespace twinmere::ui

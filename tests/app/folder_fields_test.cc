@@ -1,0 +1,38 @@
+#include "app/folder_fields.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "support/temp_tree.h"
+
+namespace twinmere {
+namespace {
+
+TEST(FolderFieldsTest, FieldTextBecomesTheOptionsFolderAndTheBrowserStart) {
+  testing::TempTree tree;
+  tree.MakeFolder("data/sub");
+  tree.WriteFile("data/file.txt", "x");
+  tree.MakeLink("to-data", "data");
+  std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
+
+  // Blanks around the text go; the folder path ends in "/"; blank is empty.
+  EXPECT_EQ(FolderFieldPath(*fs, "  " + tree.Path("data") + " \t"), tree.Folder("data"));
+  EXPECT_EQ(FolderFieldPath(*fs, tree.Folder("new")), tree.Folder("new"));
+  EXPECT_EQ(FolderFieldPath(*fs, "  \n"), "");
+
+  // A dropped item must be a folder (a link to one will do).
+  EXPECT_TRUE(NamesExistingFolder(*fs, tree.Path("data")));
+  EXPECT_TRUE(NamesExistingFolder(*fs, tree.Path("to-data")));
+  EXPECT_FALSE(NamesExistingFolder(*fs, tree.Path("data/file.txt")));
+  EXPECT_FALSE(NamesExistingFolder(*fs, tree.Path("missing")));
+
+  // The browser opens in the folder, else in its nearest existing parent.
+  EXPECT_EQ(BrowseStartFolder(*fs, tree.Folder("data/sub")), tree.Path("data/sub"));
+  EXPECT_EQ(BrowseStartFolder(*fs, tree.Folder("data/gone/deeper")), tree.Path("data"));
+  EXPECT_EQ(BrowseStartFolder(*fs, "/"), "/");
+  EXPECT_EQ(BrowseStartFolder(*fs, "relative/path/"), "");
+}
+
+}  // namespace
+}  // namespace twinmere

@@ -1,0 +1,441 @@
+// The desktop window on real folders, offscreen: runs started from the
+// window, the program as a process, the control states, the status strip,
+// the window size and drag and drop.
+
+#include "ui/main_window.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/file_system.h"
+#include "platform/platform_facts.h"
+#include "settings/program_settings.h"
+#include "settings/registry.h"
+#include "ui/status_strip.h"
+
+namespace twinmere::ui {
+namespace {
+
+class FakeClock final : public Clock {
+ public:
+  double Timer() const override { return timer; }
+  double Now() const override { return now; }
+  double timer = 100;
+  double now = 1767297600;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const std::string& path, const std::string& contents) {
+  std::ofstream(path, std::ios::binary) << contents;
+}
+
+// Serves events until `done` holds; false after `seconds`.
+bool WaitFor(const std::function<bool()>& done, int seconds = 60) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!done()) {
+    if (timer.elapsed() > seconds * 1000) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  }
+  return true;
+}
+
+// True when this process has `path` open (the copy of that file has begun).
+bool HoldsOpen(const std::string& path) {
+  DIR* dir = opendir("/proc/self/fd");
+  bool found = false;
+  while (dirent* entry = readdir(dir)) {
+    char target[4096];
+    const std::string link = std::string("/proc/self/fd/") + entry->d_name;
+    const ssize_t n = readlink(link.c_str(), target, sizeof target);
+    if (n > 0 && std::string(target, static_cast<size_t>(n)) == path) found = true;
+  }
+  closedir(dir);
+  return found;
+}
+
+// Everything start-up hands a window, in a temporary home.
+struct Program {
+  explicit Program(const Clock& clock = system_clock) : clock(clock) {
+    folders.config = Path("config");
+    folders.state = Path("state");
+    folders.runtime = Path("");
+    folders.temp = Path("");
+  }
+  std::string Path(const std::string& relative) const {
+    return home.path().toStdString() + "/" + relative;
+  }
+  std::unique_ptr<MainWindow> Window(const std::string& arguments) {
+    settings = ReadProgramSettings(registry, folders);
+    auto window = std::make_unique<MainWindow>(
+        ProgramContext{facts, folders, registry, settings, *fs, clock, arguments});
+    window->Load();
+    return window;
+  }
+  int32_t Stored(const char* name) {
+    const RegistryValue value = registry.KeyValue(Hive::CurrentUser, kSettingsKey, name);
+    return value.Integer() != nullptr ? *value.Integer() : -1;
+  }
+
+  static inline SystemClock system_clock;
+  const Clock& clock;
+  QTemporaryDir home;
+  PlatformFacts facts;
+  UserFolders folders;
+  Registry registry{RegistryPaths{Path("config/registry.sqlite3"), ""}};
+  ProgramSettings settings;
+  std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
+};
+
+template <typename T>
+T* Control(QWidget& window, const char* name) {
+  T* control = window.findChild<T*>(name);
+  if (control == nullptr) qFatal("no control %s", name);
+  return control;
+}
+
+QString StatusOf(QWidget& window) {
+  return Control<StatusStrip>(window, "lblInfo")->StatusLine();
+}
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void RunsFromTheWindowStopKeepingTheOldTargetAndStayResponsive();
+  void ProgramStartedWithStartAndQuietExitsWithTheRunsCode();
+  void ControlStatesFollowTheRunAndCloseIsRefusedOnlyFromTheCloseCommand();
+  void StatusLineCompactsThePathToThePane();
+  void ProgressShowsHalfPercentStepsCaptionAndBytesUnderQuickStart();
+  void WindowSizeRoundTripsWithTheMaximizedBitAndTheMinimum();
+  void DroppingAFolderSetsTheFieldAndAFileIsRefused();
+};
+
+void MainWindowTest::RunsFromTheWindowStopKeepingTheOldTargetAndStayResponsive() {
+  Program program;
+  QVERIFY(QDir().mkpath(QString::fromStdString(program.Path("src"))));
+  QVERIFY(QDir().mkpath(QString::fromStdString(program.Path("dst"))));
+  WriteFile(program.Path("src/small.txt"), "small");
+  WriteFile(program.Path("dst/big.bin"), "the older contents");
+  {
+    // A gibibyte of data that a copy has to move, not holes.
+    std::ofstream big(program.Path("src/big.bin"), std::ios::binary);
+    std::string chunk(1 << 20, '\0');
+    for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<char>(i * 7 + i / 251);
+    for (int i = 0; i < 1024; ++i)
+      big.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+  }
+  auto window = program.Window("-ns " + program.Path("src/") + " " + program.Path("dst/"));
+  window->show();
+  auto* stop = Control<QToolButton>(*window, "cmdStop");
+
+  // Stop while the large file is being copied.
+  Control<QToolButton>(*window, "cmdStart")->click();
+  QVERIFY(WaitFor([&] { return HoldsOpen(program.Path("src/big.bin")); }, 20));
+  QVERIFY(WaitFor([&] { return stop->isVisible(); }));
+  stop->click();
+  QVERIFY(WaitFor([&] { return StatusOf(*window) == "Stopped." && !stop->isVisible(); }));
+  QCOMPARE(window->ExitCode(), 1);
+  QCOMPARE(ReadFile(program.Path("dst/big.bin")), std::string("the older contents"));
+  for (const QString& name :
+       QDir(QString::fromStdString(program.Path("dst"))).entryList(QDir::Files)) {
+    QVERIFY2(name == "big.bin" || name == "small.txt", qPrintable(name));
+  }
+
+  // The whole copy, with the window thread answering a timer throughout.
+  qint64 longest_gap = 0;
+  QElapsedTimer since_tick;
+  QTimer probe;
+  probe.setInterval(10);
+  QObject::connect(&probe, &QTimer::timeout,
+                   [&] { longest_gap = std::max(longest_gap, since_tick.restart()); });
+  since_tick.start();
+  probe.start();
+  window->findChild<QAction*>("mnuStart")->trigger();
+  QVERIFY(WaitFor([&] { return StatusOf(*window) == "Completed."; }, 300));
+  probe.stop();
+  QVERIFY2(longest_gap < 100, qPrintable(QString::number(longest_gap)));
+  QCOMPARE(window->ExitCode(), 0);
+  QCOMPARE(QFileInfo(QString::fromStdString(program.Path("dst/big.bin"))).size(), qint64{1} << 30);
+  QCOMPARE(ReadFile(program.Path("dst/small.txt")), std::string("small"));
+  const QString report = Control<QPlainTextEdit>(*window, "txtReport")->toPlainText();
+  QVERIFY2(report.contains("Synchronization stopped.") &&
+               report.contains("Synchronization completed.") && report.contains("dst/big.bin"),
+           qPrintable(report));
+  QVERIFY(Control<QToolButton>(*window, "cmdStart")->isVisible());
+}
+
+void MainWindowTest::ProgramStartedWithStartAndQuietExitsWithTheRunsCode() {
+  Program program;
+  QDir().mkpath(QString::fromStdString(program.Path("src/sub")));
+  QDir().mkpath(QString::fromStdString(program.Path("clash/x")));
+  WriteFile(program.Path("src/sub/a.txt"), "a");
+  WriteFile(program.Path("src/x"), "a file where the Target has a folder");
+  const auto start = [&](const QStringList& arguments) {
+    auto process = std::make_unique<QProcess>();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("XDG_CONFIG_HOME", QString::fromStdString(program.Path("config")));
+    environment.insert("XDG_STATE_HOME", QString::fromStdString(program.Path("state")));
+    environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(program.Path("")));
+    process->setProcessEnvironment(environment);
+    process->start(TWINMERE_GUI_PATH, arguments);
+    return process;
+  };
+  const QString src = QString::fromStdString(program.Path("src/"));
+
+  const struct {
+    const char* target;
+    int code;
+  } runs[] = {{"new/dst/", 0}, {"clash/", 4}};
+  for (const auto& run : runs) {
+    auto process = start({"-s", "-q", src, QString::fromStdString(program.Path(run.target))});
+    QVERIFY(process->waitForFinished(60000));
+    QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process->exitCode(), run.code);
+  }
+  QCOMPARE(ReadFile(program.Path("new/dst/sub/a.txt")), std::string("a"));
+  QVERIFY(QFileInfo::exists(QString::fromStdString(program.Path("TwinmereMutex"))));
+
+  // An invalid command line cancels -s and -q: the window stays until closed.
+  auto invalid = start({"-s", "-q", "-nosuch", src, QString::fromStdString(program.Path("d2/"))});
+  QVERIFY(invalid->waitForStarted());
+  QVERIFY(!invalid->waitForFinished(1500));
+  invalid->terminate();
+  QVERIFY(invalid->waitForFinished(30000));
+  QCOMPARE(invalid->exitCode(), 17);
+  QVERIFY(!QFileInfo::exists(QString::fromStdString(program.Path("d2"))));
+}
+
+void MainWindowTest::ControlStatesFollowTheRunAndCloseIsRefusedOnlyFromTheCloseCommand() {
+  Program program;
+  QDir().mkpath(QString::fromStdString(program.Path("src")));
+  auto window = program.Window("-ds " + program.Path("src/") + " " + program.Path("dst/"));
+  window->show();
+  auto* start = Control<QToolButton>(*window, "cmdStart");
+  auto* stop = Control<QToolButton>(*window, "cmdStop");
+  auto* source = Control<QLineEdit>(*window, "txtSource");
+  auto* target = Control<QLineEdit>(*window, "txtTarget");
+  const auto action = [&](const char* name) { return Control<QAction>(*window, name); };
+  QCOMPARE(start->accessibleName(), QString("Start"));
+  QCOMPARE(source->accessibleName(), QString("Source folder"));
+
+  // The fields feed the options; an empty one disables Start.
+  source->setText("  " + QString::fromStdString(program.Path("src")) + " ");
+  QCOMPARE(window->Options().Source, program.Path("src/"));
+  target->clear();
+  QVERIFY(!start->isEnabled() && !action("mnuStart")->isEnabled());
+  target->setText(QString::fromStdString(program.Path("dst")));
+  QVERIFY(start->isEnabled() && action("mnuStart")->isEnabled());
+
+  const auto expect_running = [&](bool running) {
+    QCoreApplication::processEvents();
+    QCOMPARE(start->isVisible(), !running);
+    QCOMPARE(stop->isVisible(), running);
+    if (running) QVERIFY(!stop->isEnabled());  // -ds: Stop is shown but cannot be used
+    for (const char* name :
+         {"txtSource", "txtTarget", "cmdSource", "cmdTarget", "lblSource", "cmdOptions"}) {
+      QCOMPARE(Control<QWidget>(*window, name)->isEnabled(), !running);
+    }
+    for (const char* name : {"mnuSource", "mnuTarget", "mnuStart", "mnuOptions", "mnuExit"}) {
+      QCOMPARE(action(name)->isEnabled(), !running);
+    }
+    QVERIFY(!action("mnuStop")->isEnabled());
+    QVERIFY(!action("mnuViewReport")->isEnabled());  // no report file
+    QCOMPARE(Control<QTimer>(*window, "tmrUpdate")->isActive(), running);
+  };
+  expect_running(false);
+  window->Host().EnterRunningState(/*disallow_stop=*/true);
+  expect_running(true);
+  QVERIFY(!window->close());  // the window's Close command
+  QVERIFY(window->isVisible());
+  window->Host().EnterIdleState();
+  expect_running(false);
+
+  // Other close requests go on during such a run.
+  window->Host().EnterRunningState(true);
+  QCoreApplication::processEvents();
+  window->CloseFor(CloseReason::Signal);
+  QVERIFY(!window->isVisible());
+}
+
+void MainWindowTest::StatusLineCompactsThePathToThePane() {
+  StatusStrip strip;
+  const QFontMetrics metrics = strip.fontMetrics();
+  const std::string text = "Copying to Target ...   ";
+  const std::string path = "/home/ann/projects/alpha/reports/2026/summary-of-the-year.txt";
+  const int text_width = metrics.horizontalAdvance(QString::fromStdString(text));
+  const int path_width = metrics.horizontalAdvance(QString::fromStdString(path));
+  const auto room_for = [&](int room) { return room + (strip.width() - strip.StatusTextRoom()); };
+  const struct {
+    int room;               // pixels the status text may take
+    const char* path_part;  // what the line shows after the text ("*": the whole path)
+  } cases[] = {
+      {text_width + path_width + 2, "*"},
+      {text_width + metrics.horizontalAdvance("/.../summary-of-the-year.txt") + 2,
+       "/.../summary-of-the-year.txt"},
+      {text_width + metrics.horizontalAdvance("/.../2026/summary-of-the-year.txt") + 2,
+       "/.../2026/summary-of-the-year.txt"},
+      {text_width + metrics.horizontalAdvance("...ear.txt") + 1, "...ear.txt"},
+      {text_width + metrics.horizontalAdvance("..."), ""},  // the path empties
+      {text_width - 10, ""},                                // the text alone is wider than the pane
+  };
+  for (const auto& c : cases) {
+    strip.resize(room_for(c.room), strip.StatusHeight());
+    StatusProgressView view;
+    view.status_text = text;
+    view.status_path = path;
+    strip.SetView({});  // a new view each time
+    strip.SetView(view);
+    const QString expected =
+        QString::fromStdString(text) +
+        (std::string(c.path_part) == "*" ? QString::fromStdString(path) : QString(c.path_part));
+    QCOMPARE(strip.StatusLine(), expected);
+  }
+}
+
+void MainWindowTest::ProgressShowsHalfPercentStepsCaptionAndBytesUnderQuickStart() {
+  FakeClock clock;
+  Program program(clock);
+  auto window = program.Window(program.Path("a/") + " " + program.Path("b/"));
+  auto* info = Control<StatusStrip>(*window, "lblInfo");
+  SyncSession session;
+  session.PercentMode = true;
+  session.CopyStartTime = clock.now;
+  session.WorkTotal = 200;
+  session.WorkDone = 50;
+  window->Host().EnterRunningState(false);
+  clock.now += 600;
+  window->Host().UpdateProgress(session, 0);
+  QCoreApplication::processEvents();
+  QCOMPARE(window->windowTitle(), QString("25% synchronized"));
+  QCOMPARE(info->ProgressText(), QString("25%"));
+  QVERIFY(info->toolTip().startsWith("Estimated End Time: "));
+
+  // Under half a percent nothing moves; a file in progress is a second segment.
+  session.WorkDone = 50.8;
+  clock.timer += 0.6;
+  window->Host().UpdateProgress(session, 0);
+  QCoreApplication::processEvents();
+  QCOMPARE(info->View().fraction_done, 0.25);
+  clock.timer += 0.6;
+  window->Host().UpdateProgress(session, 20);
+  QCoreApplication::processEvents();
+  QCOMPARE(window->windowTitle(), QString("35% synchronized"));
+  QCOMPARE(info->View().fraction_current, 0.1);
+  window->Host().EnterIdleState();
+  QCoreApplication::processEvents();
+  QCOMPARE(window->windowTitle(), QString("Twinmere"));
+
+  // Quick start counts bytes: no percentage, no caption, no estimate.
+  auto quick = program.Window("-qs " + program.Path("a/") + " " + program.Path("b/"));
+  SyncSession bytes;
+  bytes.WorkDone = 123.4567;
+  quick->Host().EnterRunningState(false);
+  quick->Host().UpdateProgress(bytes, 0.5);
+  QCoreApplication::processEvents();
+  auto* quick_info = Control<StatusStrip>(*quick, "lblInfo");
+  QCOMPARE(quick_info->ProgressText(), QString("1,239,567 bytes processed"));
+  QVERIFY(!quick_info->View().percent_shown);
+  QCOMPARE(quick->windowTitle(), QString("Twinmere"));
+  QCOMPARE(quick_info->toolTip(), QString());
+}
+
+void MainWindowTest::WindowSizeRoundTripsWithTheMaximizedBitAndTheMinimum() {
+  Program program;
+  program.registry.KeyValue(Hive::CurrentUser, kSettingsKey, "Height", kMaximizedFlag | 300);
+  program.registry.KeyValue(Hive::CurrentUser, kSettingsKey, "Width", 9000);
+  {
+    auto window = program.Window("");
+    window->ShowAtStart();
+    QVERIFY(WaitFor([&] { return window->isMaximized(); }, 5));
+    QCOMPARE(window->normalGeometry().height(), window->minimumHeight());
+    QCOMPARE(window->normalGeometry().width(), TwipsToPixels(9000, window->logicalDpiX()));
+    window->CloseFor(CloseReason::ExitCommand);
+    QCOMPARE(program.Stored("Height"),
+             kMaximizedFlag | PixelsToTwips(window->minimumHeight(), window->logicalDpiY()));
+    QCOMPARE(program.Stored("Width"), 9000);
+  }
+  {
+    // Restored at closing: the bit goes, the restored height stays.
+    auto window = program.Window("");
+    window->ShowAtStart();
+    QVERIFY(WaitFor([&] { return window->isMaximized(); }, 5));
+    window->showNormal();
+    QVERIFY(WaitFor([&] { return !window->isMaximized(); }, 5));
+    window->CloseFor(CloseReason::ExitCommand);
+    QCOMPARE(program.Stored("Height"),
+             PixelsToTwips(window->minimumHeight(), window->logicalDpiY()));
+  }
+  {
+    // -m starts minimized and is not overruled by a stored maximized state.
+    program.registry.KeyValue(Hive::CurrentUser, kSettingsKey, "Height", kMaximizedFlag | 6000);
+    auto window = program.Window("-m");
+    window->ShowAtStart();
+    QVERIFY(WaitFor([&] { return window->isMinimized(); }, 5));
+    QVERIFY(!window->isMaximized());
+  }
+}
+
+void MainWindowTest::DroppingAFolderSetsTheFieldAndAFileIsRefused() {
+  Program program;
+  QDir().mkpath(QString::fromStdString(program.Path("folder")));
+  WriteFile(program.Path("file.txt"), "x");
+  auto window = program.Window("");
+  window->show();
+  const auto drag = [&](const char* control, const std::string& item) {
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(item))});
+    QWidget* widget = Control<QWidget>(*window, control);
+    QDragEnterEvent enter(QPoint(2, 2), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton,
+                          Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &enter);
+    if (!enter.isAccepted()) return false;
+    QDropEvent drop(QPointF(2, 2), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton,
+                    Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &drop);
+    return drop.isAccepted() && drop.dropAction() == Qt::CopyAction;
+  };
+  QVERIFY(!drag("txtSource", program.Path("file.txt")));
+  QVERIFY(!drag("cmdSource", program.Path("missing")));
+  QCOMPARE(window->Options().Source, std::string());
+  QVERIFY(drag("txtSource", program.Path("folder")));
+  QCOMPARE(window->Options().Source, program.Path("folder/"));
+  QVERIFY(drag("lblTarget", program.Path("folder")));
+  QCOMPARE(Control<QLineEdit>(*window, "txtTarget")->text(),
+           QString::fromStdString(program.Path("folder/")));
+}
+
+}  // namespace
+}  // namespace twinmere::ui
+
+int main(int argc, char** argv) {
+  // Without a display of their own the tests draw offscreen.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication application(argc, argv);
+  twinmere::ui::MainWindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "main_window_test.moc"
