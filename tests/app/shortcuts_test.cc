@@ -194,7 +194,6 @@ TEST_F(ShortcutsTest, DialogProposesNumberedNamesCommentAndCommandLine) {
   EXPECT_TRUE(IsShortcutDrop(*fs_, tree_.Path("apps/New Synchronization.desktop")));
   EXPECT_FALSE(IsShortcutDrop(*fs_, tree_.Path("apps/New Synchronization(1).desktop")));
   EXPECT_FALSE(IsShortcutDrop(*fs_, "/x/entry.lnk"));
-  EXPECT_EQ(ProgramPath(""), "twinmere");
 }
 
 TEST_F(ShortcutsTest, SaveStopsAtEachCheckWithItsMessage) {
