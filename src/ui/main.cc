@@ -4,6 +4,8 @@
 // code the window keeps.
 
 #include <QApplication>
+#include <QFile>
+#include <QIcon>
 #include <clocale>
 #include <cstdio>
 #include <memory>
@@ -11,6 +13,8 @@
 #include <string_view>
 
 #include "app/command_line.h"
+#include "app/program_data.h"
+#include "fs/paths.h"
 #include "app/version.h"
 #include "platform/file_system.h"
 #include "platform/instance_marker.h"
@@ -53,8 +57,7 @@ int Main(int argc, char** argv) {
     return 0;
   }
   if (argc == 2 && std::string_view(argv[1]) == "--version") {
-    Print(std::string(kProgramTitle) + " " + std::to_string(kVersionMajor) + "." +
-          std::to_string(kVersionMinor) + "." + std::to_string(kVersionPatch) + " (twinmere)\n");
+    Print(std::string(kProgramTitle) + " " + kVersion + " (twinmere)\n" + kCopyright + "\n");
     return 0;
   }
   // Numbers and times follow the user's locale. Qt takes its own options
@@ -62,6 +65,8 @@ int Main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   QApplication application(argc, argv);
   QApplication::setApplicationName("twinmere");
+  // The desktop matches the window with the menu entry and its icon.
+  QGuiApplication::setDesktopFileName(kAppId);
 
   const PlatformFacts facts = DetectPlatformFacts();
   const UserFolders folders = UserFoldersFromEnvironment();
@@ -70,6 +75,11 @@ int Main(int argc, char** argv) {
   const ProgramSettings settings = ReadProgramSettings(registry, folders);
   const std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
   const SystemClock clock;
+  // The theme's icon where the program is installed; else the one shipped
+  // beside the executable (the build folder, or a copied installation).
+  QApplication::setWindowIcon(QIcon::fromTheme(
+      "twinmere",
+      QIcon(QFile::decodeName(FindProgramData(*fs, kIcon256Data, GetInstallFolder()).c_str()))));
 
   MainWindow window(
       ProgramContext{facts, folders, registry, settings, *fs, clock, JoinArguments(argc, argv)});
