@@ -678,6 +678,10 @@ class PosixFileSystem : public FileSystem {
   // Opens the item itself (O_PATH, never through a final link) and stats it.
   ErrorCode OpenItemPath(const std::string& path, Fd& fd, struct stat& st);
 
+  ErrorCode LocateFolder(const std::string& folder, FolderPlace& place) override {
+    return LocateMountedFolder(folder, place);
+  }
+
   bool KeepsSecurity(const std::string& path) override {
     Fd fd;
     if (OpenPath(Trimmed(path), O_PATH, false, fd) != 0) return false;
