@@ -76,8 +76,7 @@ void Print(std::string_view text) {
 }
 
 std::string VersionText() {
-  return std::string(kProgramTitle) + " " + std::to_string(kVersionMajor) + "." +
-         std::to_string(kVersionMinor) + "." + std::to_string(kVersionPatch) + " (twinmere-cli)\n";
+  return std::string(kProgramTitle) + " " + kVersion + " (twinmere-cli)\n" + kCopyright + "\n";
 }
 
 int Main(int argc, char** argv) {

@@ -1,0 +1,189 @@
+#include "app/shortcuts.h"
+
+#include "app/command_line.h"
+#include "app/command_line_tokens.h"
+#include "app/desktop_entry.h"
+#include "fs/paths.h"
+#include "platform/errors.h"
+#include "report/formats.h"
+
+namespace twinmere {
+
+namespace {
+
+using command_line::TrimBlanks;
+
+DialogMessage Warning(std::string text, int help_topic) {
+  return DialogMessage{std::move(text), MessageIcon::Exclamation, help_topic};
+}
+
+// Characters of UTF-8 text: every byte that does not continue a sequence.
+size_t CountCharacters(const std::string& text) {
+  size_t count = 0;
+  for (char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return count;
+}
+
+std::string Maximum(size_t limit) {
+  return "exceeds allowable maximum of " + std::to_string(limit) + " symbols.";
+}
+
+// A folder that a file can be written into: an existing folder or a link,
+// which the writing follows (a link that leads nowhere fails there).
+bool FolderReady(FileSystem& fs, const std::string& folder) {
+  if (folder.empty()) return true;  // the root
+  ItemInfo info;
+  return fs.Lookup(folder, info) == kSuccess && info.kind != ItemKind::File;
+}
+
+}  // namespace
+
+std::optional<DialogMessage> ReadShortcutOptions(const std::string& shortcut_path,
+                                                 const ShortcutOptionsContext& context,
+                                                 OptionsDialogState& state,
+                                                 ShortcutMemory& memory) {
+  ShortcutFields fields;
+  const ShortcutStatus status = ReadShortcut(shortcut_path, fields);
+  if (!status.ok())
+    return Warning("Error reading shortcut file.\n\n" + status.text, kHelpReadShortcut);
+  const std::string executable = fields.target_path.substr(fields.target_path.rfind('/') + 1);
+  if (executable != context.program_name) return Warning("Wrong shortcut file.", kHelpReadShortcut);
+
+  OptionsDialogState read = ReadCommandLineIntoDialog(fields.arguments, context.state_folder,
+                                                      context.default_report_level);
+  read.chkNoSecurity.enabled = state.chkNoSecurity.enabled;
+  read.chkAllowDecryption.enabled = state.chkAllowDecryption.enabled;
+  state = read;
+  memory.LastShortcutFile = shortcut_path;
+  memory.LastShortcutComment = fields.description;
+  return std::nullopt;
+}
+
+bool IsShortcutDrop(FileSystem& fs, const std::string& path) {
+  return HasDesktopEntryExtension(path) && !FolderExists(fs, path);
+}
+
+std::string ProgramPath(const std::string& install_folder) {
+  return AddSeparator(install_folder) + kProgramExecutableName;
+}
+
+std::string DefaultShortcutComment(const SyncOptions& options) {
+  if (options.Source.empty() || options.Target.empty()) return "Launch Twinmere";
+  return "Synchronize \"" + options.Target + "\" with \"" + options.Source + "\"";
+}
+
+std::string DefaultShortcutFile(FileSystem& fs, const std::string& folder) {
+  const std::string base = folder + kDefaultShortcutName;
+  const std::string first = base + kDesktopEntryExtension;
+  std::string candidate = first;
+  for (uint32_t n = 1; GetAttributes(fs, candidate) != kInvalidAttributes; ++n) {
+    if (n > UINT16_MAX) return first;
+    candidate = base + "(" + std::to_string(n) + ")" + kDesktopEntryExtension;
+  }
+  return candidate;
+}
+
+void SplitShortcutPath(const std::string& path, ShortcutDialogFields& fields) {
+  std::string stem = path;
+  if (HasDesktopEntryExtension(stem))
+    stem.resize(stem.size() - std::string_view(kDesktopEntryExtension).size());
+  fields.txtPath = FolderPart(stem);
+  fields.txtFilename = stem.substr(fields.txtPath.size());
+}
+
+ShortcutDialogFields LoadShortcutDialog(const SyncOptions& options, const ShortcutMemory& memory,
+                                        const ShortcutDialogContext& context) {
+  ShortcutDialogFields fields;
+  if (memory.LastShortcutFile.empty()) {
+    fields.txtTitle = DefaultShortcutComment(options);
+    SplitShortcutPath(DefaultShortcutFile(context.file_system, context.shortcut_folder), fields);
+  } else {
+    fields.txtTitle = memory.LastShortcutComment;
+    SplitShortcutPath(memory.LastShortcutFile, fields);
+  }
+  fields.txtCmdline =
+      BuildLauncherCommandLine(context.program_path, options, context.default_report_level);
+  return fields;
+}
+
+std::string ProposedShortcutFile(const ShortcutDialogFields& fields,
+                                 const ShortcutDialogContext& context) {
+  std::string folder = TrimBlanks(fields.txtPath);
+  folder = folder.empty() ? context.shortcut_folder : AddSeparator(folder);
+  const std::string name = TrimBlanks(fields.txtFilename);
+  if (name.empty()) return DefaultShortcutFile(context.file_system, folder);
+  return folder + name + (HasDesktopEntryExtension(name) ? "" : kDesktopEntryExtension);
+}
+
+SaveOutcome SaveShortcut(const ShortcutDialogFields& fields, const ShortcutDialogContext& context,
+                         ShortcutMemory& memory, ShortcutSaveQuestions& questions) {
+  const auto stop = [&questions](std::string text, int help_topic) {
+    questions.Show(Warning(std::move(text), help_topic));
+    return SaveOutcome::KeepOpen;
+  };
+
+  // The executable is read as the command line reads an item, so that the
+  // program's own quoting of its path is understood.
+  const std::string command = TrimBlanks(fields.txtCmdline);
+  std::string executable;
+  size_t next = 0;
+  command_line::ReadFolder(command, 0, executable, next);
+  if (executable.empty()) return stop("Invalid command line", kHelpShortcutDialog);
+  const std::string arguments = TrimBlanks(std::string_view(command).substr(next));
+
+  const std::string name = TrimBlanks(fields.txtFilename);
+  std::string path = TrimBlanks(fields.txtPath);
+  if (path.empty() || path.back() != kSeparator) path += kSeparator;
+  path += name;
+  if (!name.empty() && !HasDesktopEntryExtension(name)) path += kDesktopEntryExtension;
+  memory.LastShortcutFile = path;
+
+  const std::string comment = TrimBlanks(fields.txtTitle);
+  memory.LastShortcutComment = comment;
+
+  if (path.size() > kMaxShortcutPath)
+    return stop("The  " + Maximum(kMaxShortcutPath), kHelpShortcutLimits);
+
+  if (const uint32_t attributes = GetAttributes(context.file_system, path);
+      attributes != kInvalidAttributes) {
+    if (attributes & kAttrFolder)
+      return stop("Invalid shortcut filename: The folder with same name already exists.",
+                  kHelpShortcutLimits);
+    if (!questions.Ask(DialogMessage{"The shortcut with same filename already exists. Owerwrite?",
+                                     MessageIcon::Information, kHelpShortcutLimits}))
+      return SaveOutcome::KeepOpen;
+  }
+
+  if (executable.size() > kMaxExecutablePath)
+    return stop("The full path to the executable file " + Maximum(kMaxExecutablePath),
+                kHelpShortcutLimits);
+  if (CountCharacters(arguments) > kMaxArgumentsCharacters)
+    return stop("The length of the arguments string " + Maximum(kMaxArgumentsCharacters),
+                kHelpShortcutLimits);
+  if (CountCharacters(comment) > kMaxCommentCharacters)
+    return stop("The length of the comment string " + Maximum(kMaxCommentCharacters),
+                kHelpShortcutLimits);
+
+  ShortcutFields entry;
+  entry.target_path = executable;
+  entry.arguments = arguments;
+  entry.description = comment;
+  entry.show_command = kShowShow;
+  std::string text;
+  if (const ShortcutStatus status = FormatDesktopEntry(name, entry, text); !status.ok())
+    return stop("Error creating shortcut.\n\n" + status.text, kHelpShortcutDialog);
+
+  const std::string folder = path.substr(0, path.rfind(kSeparator));
+  if (!FolderReady(context.file_system, folder)) {
+    if (const ErrorCode code = context.file_system.CreateFolder(folder); code != kSuccess)
+      return stop("Error " + std::to_string(code) + " creating folder \"" + DisplayPath(folder) +
+                      "\".\n\n" + SystemErrorText(code),
+                  kHelpShortcutDialog);
+  }
+
+  if (const ShortcutStatus status = CreateShortcut(path, entry); !status.ok())
+    questions.Show(Warning("Error creating shortcut.\n\n" + status.text, kHelpShortcutDialog));
+  return SaveOutcome::Close;
+}
+
+}  // namespace twinmere
