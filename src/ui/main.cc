@@ -4,6 +4,7 @@
 // code the window keeps.
 
 #include <QApplication>
+#include <QIcon>
 #include <clocale>
 #include <cstdio>
 #include <memory>
@@ -11,7 +12,9 @@
 #include <string_view>
 
 #include "app/command_line.h"
+#include "app/program_data.h"
 #include "app/version.h"
+#include "fs/paths.h"
 #include "platform/file_system.h"
 #include "platform/instance_marker.h"
 #include "platform/platform_facts.h"
@@ -70,6 +73,13 @@ int Main(int argc, char** argv) {
   const ProgramSettings settings = ReadProgramSettings(registry, folders);
   const std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
   const SystemClock clock;
+  // The windows' icon, found where the help pages are.
+  QIcon icon;
+  for (const char* item : {kIcon48Data, kIcon256Data}) {
+    const std::string path = FindProgramData(*fs, item, GetInstallFolder());
+    if (!path.empty()) icon.addFile(QString::fromStdString(path));
+  }
+  QApplication::setWindowIcon(icon);
 
   MainWindow window(
       ProgramContext{facts, folders, registry, settings, *fs, clock, JoinArguments(argc, argv)});
