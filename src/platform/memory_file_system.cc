@@ -528,6 +528,15 @@ bool MemoryFileSystem::KeepsSecurity(const std::string& path) {
   return node->volume->options.keeps_security;
 }
 
+ErrorCode MemoryFileSystem::SyncFileSystem(const std::string& path) {
+  if (const ErrorCode code = Injected(MemoryOp::SyncFileSystem, path); code != 0) return code;
+  Node* node = nullptr;
+  if (const ErrorCode code = Resolve(path, node); code != 0) return code;
+  if (node->kind != ItemKind::Folder) return ENOTDIR;
+  synced_.push_back(path);
+  return 0;
+}
+
 namespace {
 void SetVolumeBelow(MemoryFileSystem::Node& node, const MemoryFileSystem::Volume* volume) {
   node.volume = volume;
