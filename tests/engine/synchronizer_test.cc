@@ -406,6 +406,57 @@ TEST_F(SynchronizerTest, AttributeOnlyDifferenceUpdatesTheModeWithoutCopying) {
   EXPECT_TRUE(run_.HasAction(testing::kFileAttributes, Dst("f.txt")));
 }
 
+// Filling or emptying a folder changes its time: the folders that a run
+// changed get their counterpart's times back, the others keep theirs.
+TEST_F(SynchronizerTest, FoldersTheRunChangedGetTheirCounterpartsTimesBack) {
+  auto times = [](const std::string& path) {
+    struct stat st;
+    EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+    return std::pair{st.st_atim.tv_sec * 1'000'000'000 + st.st_atim.tv_nsec,
+                     st.st_mtim.tv_sec * 1'000'000'000 + st.st_mtim.tv_nsec};
+  };
+  auto modified = [&](const std::string& path) { return times(path).second; };
+  auto stamp = [&](const std::string& rel, int64_t seconds) {
+    tree_.SetTime(rel, kT0 + seconds, 7);
+  };
+  auto again = [&](auto&& set_options) {
+    EngineHarness run(*fs_);
+    run.options = run_.options;
+    set_options(run.options);
+    EXPECT_EQ(run.Run(), 0) << run.AllLines();
+  };
+  Put("src/a/b/f.txt", "f");
+  Put("src/a/g.txt", "g");
+  tree_.MakeFolder("src/e");
+  stamp("src/a/b", 10);
+  stamp("src/a", 20);
+  stamp("src/e", 30);
+  stamp("src", 40);
+
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+  for (const char* rel : {"a/b", "a", "e", ""}) EXPECT_EQ(times(Dst(rel)), times(Src(rel))) << rel;
+
+  // A file added deep down, one deleted higher up, a folder left alone.
+  Put("src/a/b/new.txt", "n");
+  stamp("src/a/b", 60);
+  ASSERT_EQ(unlink(Src("a/g.txt").c_str()), 0);
+  stamp("src/a", 70);
+  stamp("dst/e", 50);
+  again([](SyncOptions& o) { o.Delete = true; });
+  EXPECT_EQ(modified(Dst("a/b")), (kT0 + 60) * 1'000'000'000 + 7);
+  EXPECT_EQ(modified(Dst("a")), (kT0 + 70) * 1'000'000'000 + 7);
+  EXPECT_EQ(modified(Dst("e")), (kT0 + 50) * 1'000'000'000 + 7);
+  EXPECT_EQ(modified(Dst("")), (kT0 + 40) * 1'000'000'000 + 7);
+
+  // Both ways: the Source folder that the backward phase filled.
+  Put("dst/a/b/back.txt", "b", 100);
+  stamp("dst/a/b", 80);
+  again([](SyncOptions& o) { o.Bidi = o.New = true; });
+  EXPECT_EQ(tree_.ReadFile("src/a/b/back.txt"), "b");
+  EXPECT_EQ(modified(Src("a/b")), (kT0 + 80) * 1'000'000'000 + 7);
+  EXPECT_EQ(modified(Src("a")), (kT0 + 70) * 1'000'000'000 + 7);
+}
+
 // Without root's rights a folder copied as 0555 could not receive its files;
 // it stays writable for its owner until the walk is over, then gets 0555.
 TEST_F(SynchronizerTest, ReadOnlyFolderIsFilledByAnUnprivilegedUserAndKeepsItsMode) {
@@ -540,6 +591,16 @@ TEST_F(SynchronizerSecurityTest, RootRunCopiesOwnersGroupsAndAcls) {
   EXPECT_TRUE(again.HasAction(testing::kFileSecurity, Dst("f.txt"))) << again.AllLines();
   EXPECT_EQ(again.Counters().FileSecurityInTarget, 1);
   EXPECT_EQ(again.Counters().FilesReplacedInTarget, 0);
+
+  // The mode differs too: an attribute change, still nothing copied or counted as copied.
+  ASSERT_EQ(lchown(Dst("f.txt").c_str(), 0, 0), 0);
+  ASSERT_EQ(chmod(Dst("f.txt").c_str(), 0600), 0);
+  const EngineHarness& third = Again();
+  EXPECT_TRUE(third.HasAction(testing::kFileAttributes, Dst("f.txt"))) << third.AllLines();
+  EXPECT_EQ(third.Counters().FileAttributesInTarget, 1);
+  EXPECT_EQ(third.Counters().FilesReplacedInTarget, 0);
+  EXPECT_EQ(third.Counters().BytesReplacedInTarget, 0);
+  EXPECT_EQ(Of(Dst("f.txt")), Of(Src("f.txt")));
 }
 
 TEST_F(SynchronizerSecurityTest, NoSecurityCopiesContentsButNeitherOwnersNorAcls) {

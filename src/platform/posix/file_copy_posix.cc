@@ -106,8 +106,8 @@ ErrorCode PosixFileSystem::CopyDataRanges(int source, int target, uint64_t size,
       ssize_t n = -1;
       if (use_range) {
         n = copy_file_range(source, &in, target, &out, want, 0);
-        if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP ||
-                      errno == ENOSYS || errno == EBADF || errno == EPERM)) {
+        if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS ||
+                      errno == EBADF || errno == EPERM)) {
           use_range = false;
         } else if (n < 0) {
           return errno;
@@ -121,9 +121,8 @@ ErrorCode PosixFileSystem::CopyDataRanges(int source, int target, uint64_t size,
           return errno;
         }
         for (ssize_t written = 0; written < n;) {
-          const ssize_t w =
-              pwrite(target, buffer.data() + written, static_cast<size_t>(n - written),
-                     out + written);
+          const ssize_t w = pwrite(target, buffer.data() + written,
+                                   static_cast<size_t>(n - written), out + written);
           if (w < 0) {
             if (errno == EINTR) continue;
             return errno;
@@ -216,8 +215,9 @@ ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& 
   };
 
   const uint64_t size = static_cast<uint64_t>(st.st_size);
-  if (const ErrorCode code = HasHoles(st) ? CopyDataRanges(source.get(), target.get(), size, options)
-                                          : CopyContents(source.get(), target.get(), size, options);
+  if (const ErrorCode code = HasHoles(st)
+                                 ? CopyDataRanges(source.get(), target.get(), size, options)
+                                 : CopyContents(source.get(), target.get(), size, options);
       code != 0)
     return fail(code);
   if (options.carry_owner && fchown(target.get(), st.st_uid, st.st_gid) != 0) return fail(errno);
