@@ -157,6 +157,7 @@ ErrorCode FilesEnumerator::CopyTo(const std::string& path) {
   options.progress = context_.progress;
   options.stop = context_.stop;
   options.carry_owner = context_.security_support;
+  options.carry_security_attributes = context_.security_support;
   const ErrorCode code = context_.fs->CopyFile(full_path_, path, options);
   if (code != 0) {
     if (cleared) context_.fs->SetMode(path, other.mode);
