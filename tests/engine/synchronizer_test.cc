@@ -4,9 +4,13 @@
 
 #include <acl/libacl.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <sys/acl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+
+#include <optional>
 
 #include "engine/engine_harness.h"
 #include "support/temp_tree.h"
@@ -568,6 +572,20 @@ class SynchronizerSecurityTest : public SynchronizerTest {
     EXPECT_EQ(fs_->ReadSecurity(path, security), 0) << path;
     return security;
   }
+  // A user attribute and a capability (set after the owner: chown drops it).
+  static void SetAttributes(const std::string& path) {
+    vfs_cap_data cap{};
+    cap.magic_etc = VFS_CAP_REVISION_2 | VFS_CAP_FLAGS_EFFECTIVE;
+    cap.data[0].permitted = 1u << CAP_NET_BIND_SERVICE;
+    ASSERT_EQ(setxattr(path.c_str(), "security.capability", &cap, sizeof cap, 0), 0);
+    ASSERT_EQ(setxattr(path.c_str(), "user.note", "n", 1, 0), 0);
+  }
+  static std::optional<std::string> Attribute(const std::string& path, const char* name) {
+    char value[256];
+    const ssize_t n = lgetxattr(path.c_str(), name, value, sizeof value);
+    if (n < 0) return std::nullopt;
+    return std::string(value, static_cast<size_t>(n));
+  }
   // A second run over the same folders.
   EngineHarness& Again() {
     again_ = std::make_unique<EngineHarness>(*fs_);
@@ -579,10 +597,14 @@ class SynchronizerSecurityTest : public SynchronizerTest {
   std::unique_ptr<EngineHarness> again_;
 };
 
-TEST_F(SynchronizerSecurityTest, RootRunCopiesOwnersGroupsAndAcls) {
+TEST_F(SynchronizerSecurityTest, RootRunCopiesOwnersGroupsAclsAndCapabilities) {
+  SetAttributes(Src("f.txt"));
   EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
   EXPECT_EQ(Of(Dst("f.txt")), Of(Src("f.txt")));
   EXPECT_EQ(Of(Dst("d")), Of(Src("d")));
+  EXPECT_EQ(Attribute(Dst("f.txt"), "user.note"), "n");
+  EXPECT_EQ(Attribute(Dst("f.txt"), "security.capability"),
+            Attribute(Src("f.txt"), "security.capability"));
 
   // Only the owner differs now: the security-only plan, not a copy.
   ASSERT_EQ(lchown(Dst("f.txt").c_str(), 0, 0), 0);
@@ -603,10 +625,13 @@ TEST_F(SynchronizerSecurityTest, RootRunCopiesOwnersGroupsAndAcls) {
   EXPECT_EQ(Of(Dst("f.txt")), Of(Src("f.txt")));
 }
 
-TEST_F(SynchronizerSecurityTest, NoSecurityCopiesContentsButNeitherOwnersNorAcls) {
+TEST_F(SynchronizerSecurityTest, NoSecurityCopiesContentsButNeitherOwnersNorAclsNorCapabilities) {
+  SetAttributes(Src("f.txt"));
   run_.options.NoSecurity = true;
   EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
   EXPECT_EQ(tree_.ReadFile("dst/f.txt"), "secret");
+  EXPECT_EQ(Attribute(Dst("f.txt"), "user.note"), "n");
+  EXPECT_EQ(Attribute(Dst("f.txt"), "security.capability"), std::nullopt);
   for (const char* item : {"f.txt", "d"}) {
     const Security copied = Of(Dst(item));
     EXPECT_EQ(copied.uid, 0u) << item;
