@@ -173,6 +173,13 @@ class FileSystem {
   virtual ErrorCode CopyFile(const std::string& from, const std::string& to,
                              const CopyOptions& options) = 0;
 
+  // Gives the folder `to` the extended attributes of the folder `from`, as
+  // CopyFile gives a file's to its copy (options.carry_security_attributes
+  // says which). Fails with the error of opening either folder (a link
+  // fails); an attribute that cannot be carried fails nothing.
+  virtual ErrorCode CopyFolderAttributes(const std::string& from, const std::string& to,
+                                         const CopyOptions& options) = 0;
+
   // Reads or writes owner, group and ACLs (for folders also the default ACL).
   virtual ErrorCode ReadSecurity(const std::string& path, Security& security) = 0;
   virtual ErrorCode WriteSecurity(const std::string& path, const Security& security) = 0;

@@ -69,6 +69,9 @@ class MemoryFileSystem : public FileSystem {
   ErrorCode SetTimes(const std::string& path, FileTime access, FileTime modify) override;
   ErrorCode CopyFile(const std::string& from, const std::string& to,
                      const CopyOptions& options) override;
+  // The items keep no extended attributes: only checks that both folders exist.
+  ErrorCode CopyFolderAttributes(const std::string& from, const std::string& to,
+                                 const CopyOptions& options) override;
   ErrorCode ReadSecurity(const std::string& path, Security& security) override;
   ErrorCode WriteSecurity(const std::string& path, const Security& security) override;
   bool KeepsSecurity(const std::string& path) override;

@@ -599,10 +599,12 @@ class SynchronizerSecurityTest : public SynchronizerTest {
 
 TEST_F(SynchronizerSecurityTest, RootRunCopiesOwnersGroupsAclsAndCapabilities) {
   SetAttributes(Src("f.txt"));
+  ASSERT_EQ(setxattr(Src("d").c_str(), "user.note", "d", 1, 0), 0);
   EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
   EXPECT_EQ(Of(Dst("f.txt")), Of(Src("f.txt")));
   EXPECT_EQ(Of(Dst("d")), Of(Src("d")));
   EXPECT_EQ(Attribute(Dst("f.txt"), "user.note"), "n");
+  EXPECT_EQ(Attribute(Dst("d"), "user.note"), "d");
   EXPECT_EQ(Attribute(Dst("f.txt"), "security.capability"),
             Attribute(Src("f.txt"), "security.capability"));
 

@@ -526,6 +526,8 @@ TEST_P(PosixFileSystemTest, UnprivilegedUserGetsPermissionDenied) {
   tree.WriteFile("closed/file", "x");
   tree.SetMode("closed", 0700);
   tree.WriteFile("readable", "data");
+  ASSERT_EQ(setxattr(tree.Path("readable").c_str(), "user.note", "n", 1, 0), 0);
+  tree.SetMode("readable", 0444);
   tree.MakeFolder("open");
   ASSERT_EQ(chmod(tree.Root().c_str(), 0755), 0);
   ASSERT_EQ(chmod(tree.Path("open").c_str(), 0777), 0);
@@ -548,6 +550,7 @@ TEST_P(PosixFileSystemTest, UnprivilegedUserGetsPermissionDenied) {
   if (status < 0) GTEST_SKIP() << "cannot switch to an unprivileged user";
   EXPECT_EQ(status, 0);
   EXPECT_EQ(tree.ReadFile("open/copy"), "data");
+  EXPECT_EQ(Attribute(tree.Path("open/copy"), "user.note"), "n");  // though read-only
   struct stat st;
   ASSERT_EQ(stat(tree.Path("open/own").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);

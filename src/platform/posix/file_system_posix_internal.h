@@ -166,6 +166,10 @@ class PosixFileSystem : public FileSystem {
   ErrorCode CopyFile(const std::string& from, const std::string& to,
                      const CopyOptions& options) override;
 
+  // xattr_posix.cc
+  ErrorCode CopyFolderAttributes(const std::string& from, const std::string& to,
+                                 const CopyOptions& options) override;
+
   // security_posix.cc
   ErrorCode ReadSecurity(const std::string& path, Security& security) override;
   ErrorCode WriteSecurity(const std::string& path, const Security& security) override;

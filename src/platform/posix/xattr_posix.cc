@@ -2,6 +2,7 @@
 // ones always, security.* (capabilities, labels) and trusted.* when the run
 // handles security. The ACL attributes (system.posix_acl_*) belong to the
 // security step and are left alone here.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
@@ -81,6 +82,16 @@ void PosixFileSystem::CopyExtendedAttributes(int source, int target, const CopyO
     if (device == 0 && fstat(target, &st) == 0) device = st.st_dev;
     user_attributes_refused_.push_back(device);
   }
+}
+
+ErrorCode PosixFileSystem::CopyFolderAttributes(const std::string& from, const std::string& to,
+                                                const CopyOptions& options) {
+  Fd source, target;
+  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NONBLOCK;
+  if (const ErrorCode code = OpenPath(Trimmed(from), kFlags, true, source); code != 0) return code;
+  if (const ErrorCode code = OpenPath(Trimmed(to), kFlags, true, target); code != 0) return code;
+  CopyExtendedAttributes(source.get(), target.get(), options);
+  return 0;
 }
 
 }  // namespace twinmere::posix
