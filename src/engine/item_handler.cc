@@ -89,6 +89,8 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
   const std::string& other_root = from_source ? options.Target : options.Source;
   const std::string& full = e.FullPath();
   const std::string path = other_root + (full.size() > home.size() ? full.substr(home.size()) : "");
+  if (keeping_folder_times && removing_conflict == 0)
+    ReachFolderTimesItem(phase == Phase::DeleteInTarget ? full : path, is_folder);
 
   if (acting && !is_folder && report_there && IsReportFile(e.OtherShortFormPath(path))) return;
   if (acting && !blocked_folders.empty() && InBlockedFolder(path)) return;
@@ -246,6 +248,7 @@ void Synchronizer::Impl::CopyPlan(FilesEnumerator& e, const std::string& path, i
   ShowCopying(path);
   const uint64_t old_size = result == kOtherMissing ? 0 : e.OtherSize(path);
   const ErrorCode error = e.CopyTo(path);
+  ContentsChanged(path);
   if (error == kSuccess) {
     // Follow-up steps whose failures are not reported.
     if (result & kCaseDiffers) e.RenameOtherToItemName(path);
@@ -261,14 +264,16 @@ void Synchronizer::Impl::CopyPlan(FilesEnumerator& e, const std::string& path, i
                         static_cast<int64_t>(size) - static_cast<int64_t>(old_size));
 }
 
-// Security, then the attributes; also the attribute plan of phase 2.
+// Security, then the attributes; also the attribute plan of phase 2. On a
+// file that is an attribute change whatever security or case difference came
+// with it: nothing is copied, so nothing may be counted as copied.
 void Synchronizer::Impl::FolderUpdate(FilesEnumerator& e, const std::string& path, int result,
                                       Side side) {
   ShowCopying(path);
   e.CopySecurityTo(path);
   const ErrorCode error = e.SetAttributesOn(path);
-  reporter.ReportAction(error, path, ActionCodeFor(result, e.Attributes(), false), e.Size(), side,
-                        0);
+  const int r = e.Item().IsFolder() ? result : kAttributesDiffer;
+  reporter.ReportAction(error, path, ActionCodeFor(r, e.Attributes(), false), e.Size(), side, 0);
 }
 
 void Synchronizer::Impl::SecurityUpdate(FilesEnumerator& e, const std::string& path, Side side) {
@@ -282,6 +287,7 @@ void Synchronizer::Impl::SecurityUpdate(FilesEnumerator& e, const std::string& p
 void Synchronizer::Impl::CaseRename(FilesEnumerator& e, const std::string& path) {
   ShowCopying(path);
   const ErrorCode error = e.RenameOtherToItemName(path);
+  ContentsChanged(path);
   e.CopySecurityTo(path);
   e.SetAttributesOn(path);
   reporter.ReportAction(error, path, ActionCodeFor(kCaseDiffers, e.Attributes(), false), 0,
@@ -295,6 +301,7 @@ ErrorCode Synchronizer::Impl::ReleaseShortName(FilesEnumerator& e, const std::st
   ShowCopying(path);
   std::string other_path;
   const ErrorCode error = e.FreeShortName(path, other_path);
+  ContentsChanged(path);
   const int code = e.Item().IsFolder() ? kActionFolderShortName : kActionFileShortName;
   reporter.ReportAction(error, other_path.empty() ? path : other_path, code, 0, side, 0);
   return error;
@@ -306,6 +313,7 @@ void Synchronizer::Impl::DeleteExtraItem(FilesEnumerator& e, int result) {
   const uint64_t size = e.Size();
   const uint32_t attrs = e.Attributes();
   const ErrorCode error = e.DeleteItem();
+  ContentsChanged(item_path);
   reporter.ReportAction(error, item_path, ActionCodeFor(result, attrs, true), size, Side::Target,
                         0);
 }

@@ -111,8 +111,11 @@ void Synchronizer::Impl::LocateReport() {
 
 void Synchronizer::Impl::Walk(FilesEnumerator& e, const std::string& folder, EnumMode mode) {
   blocked_folders.clear();
+  const bool acting = session.CurrentPhase >= Phase::CopyToTarget;
+  if (acting) BeginFolderTimes();
   e.SetFolder(folder);
   e.Enumerate(self, mode, "*");
+  if (acting) EndFolderTimes();
   RestoreDeferredModes();
 }
 
@@ -140,6 +143,17 @@ void Synchronizer::Impl::RestoreDeferredModes() {
     fs.SetMode(it->path, it->mode);
   }
   deferred_modes.clear();
+}
+
+// A run that says it completed survives a power cut: what it wrote is on
+// the disk before the line. A write-back error is an error of the run.
+void Synchronizer::Impl::SyncToDisk() {
+  auto sync = [this](const std::string& folder) {
+    if (const ErrorCode code = fs.SyncFileSystem(folder); code != kSuccess)
+      reporter.AccessError(folder, code);
+  };
+  sync(options.Target);
+  if (options.Bidi) sync(options.Source);
 }
 
 // The exploring, copying and deleting phases in order; a stop skips every
@@ -215,6 +229,7 @@ void Synchronizer::Impl::Synchronize() {
                   kExitNestedFolders);
   }
   LocateReport();
+  target_created = !FolderExists(options.Target);
   reporter.CreateReportFolder(options.Target);
   if (!FolderExists(options.Target)) {
     return Refuse("Invalid Target Path: \"" + options.Target + "\".", kExitInvalidTarget);
@@ -228,6 +243,7 @@ void Synchronizer::Impl::Synchronize() {
   context.progress = &self;
   RunPhases();
   check_case = options.Case;
+  SyncToDisk();
 
   const bool stopped = Stopped();
   reporter.AddReportLine(std::string("Synchronization ") + (stopped ? "stopped." : "completed."),
@@ -274,6 +290,8 @@ void Synchronizer::Impl::SyncReportFile(bool towards) {
   const bool saved_in_source = run.ReportInSource;
   const bool saved_in_target = run.ReportInTarget;
   const bool saved_copying_shown = copying_shown;
+  const bool saved_keeping_folder_times = keeping_folder_times;
+  keeping_folder_times = false;
 
   const bool into_target = towards ? in_target : !in_target;
   session.CurrentPhase = into_target ? Phase::CopyToTarget : Phase::CopyToSource;
@@ -290,6 +308,7 @@ void Synchronizer::Impl::SyncReportFile(bool towards) {
   run.ReportInSource = saved_in_source;
   run.ReportInTarget = saved_in_target;
   copying_shown = saved_copying_shown;
+  keeping_folder_times = saved_keeping_folder_times;
 }
 
 // Deletes the Target item at target_path that is of the other kind than the
@@ -335,6 +354,7 @@ ErrorCode Synchronizer::Impl::RemoveConflict(const std::string& target_path,
     size = source.Other().size;
     ShowCopying(target_path);
     error = source.DeleteOther(target_path);
+    ContentsChanged(target_path);
   }
   reporter.ReportAction(error, target_path,
                         other_is_folder ? kActionRemoveFolder : kActionDeleteFile, size,

@@ -137,6 +137,9 @@ ErrorCode FilesEnumerator::CopyTo(const std::string& path) {
     if (!exists) {
       if (const ErrorCode code = context_.fs->CreateFolder(path); code != 0) return code;
       OtherChanged();
+      CopyOptions options;
+      options.carry_security_attributes = context_.security_support;
+      context_.fs->CopyFolderAttributes(full_path_, path, options);
     } else if (other.kind != ItemKind::Link && (other.Attributes() & kAttrReadOnly)) {
       if (const ErrorCode code = SetFileAttributesOf(path, other.mode | 0200); code != 0)
         return code;
@@ -157,6 +160,7 @@ ErrorCode FilesEnumerator::CopyTo(const std::string& path) {
   options.progress = context_.progress;
   options.stop = context_.stop;
   options.carry_owner = context_.security_support;
+  options.carry_security_attributes = context_.security_support;
   const ErrorCode code = context_.fs->CopyFile(full_path_, path, options);
   if (code != 0) {
     if (cleared) context_.fs->SetMode(path, other.mode);

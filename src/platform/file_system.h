@@ -108,6 +108,9 @@ struct CopyOptions {
   IProgress* progress = nullptr;               // may be null
   const std::atomic<int>* stop = nullptr;      // nonzero: stop between chunks with kErrCancelled
   bool carry_owner = false;                    // also give the copy the source's owner and group
+  // Also the security.* and trusted.* extended attributes (the user.* ones
+  // always go with the contents).
+  bool carry_security_attributes = false;
 };
 
 enum class RenameMode : uint8_t {
@@ -171,9 +174,19 @@ class FileSystem {
   // contents go to a temporary file in the folder of `to`, which gets the
   // source's mode and times (and owner with carry_owner) and is then renamed
   // over the name; on any failure or stop the old `to` is left as it was and
-  // no temporary file remains. A stop gives kErrCancelled.
+  // no temporary file remains. A stop gives kErrCancelled. Holes of a sparse
+  // file stay holes. A file's extended attributes go with it where the
+  // target keeps them (see CopyOptions); one that cannot be carried fails
+  // nothing. A large replacement reaches the disk before it takes the name.
   virtual ErrorCode CopyFile(const std::string& from, const std::string& to,
                              const CopyOptions& options) = 0;
+
+  // Gives the folder `to` the extended attributes of the folder `from`, as
+  // CopyFile gives a file's to its copy (options.carry_security_attributes
+  // says which). Fails with the error of opening either folder (a link
+  // fails); an attribute that cannot be carried fails nothing.
+  virtual ErrorCode CopyFolderAttributes(const std::string& from, const std::string& to,
+                                         const CopyOptions& options) = 0;
 
   // Reads or writes owner, group and ACLs (for folders also the default ACL).
   virtual ErrorCode ReadSecurity(const std::string& path, Security& security) = 0;
@@ -190,6 +203,11 @@ class FileSystem {
     (void)place;
     return kErrNotSupported;
   }
+
+  // Writes everything written to the file system that holds the folder
+  // `path` to its disk (syncfs). Fails with the error of the open, or with
+  // the write-back error (EIO, ENOSPC ...) that the file system met since.
+  virtual ErrorCode SyncFileSystem(const std::string& path) = 0;
 };
 
 // The file system of this machine.

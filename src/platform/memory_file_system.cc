@@ -484,6 +484,16 @@ ErrorCode MemoryFileSystem::CopyFile(const std::string& from, const std::string&
   return 0;
 }
 
+ErrorCode MemoryFileSystem::CopyFolderAttributes(const std::string& from, const std::string& to,
+                                                 const CopyOptions&) {
+  for (const std::string* path : {&from, &to}) {
+    Node* node = nullptr;
+    if (const ErrorCode code = Resolve(*path, node); code != 0) return code;
+    if (node->kind != ItemKind::Folder) return ENOTDIR;
+  }
+  return 0;
+}
+
 ErrorCode MemoryFileSystem::ReadSecurity(const std::string& path, Security& security) {
   if (const ErrorCode code = Injected(MemoryOp::ReadSecurity, path); code != 0) return code;
   Node* node = nullptr;
@@ -526,6 +536,15 @@ bool MemoryFileSystem::KeepsSecurity(const std::string& path) {
     existing.resize(slash);
   }
   return node->volume->options.keeps_security;
+}
+
+ErrorCode MemoryFileSystem::SyncFileSystem(const std::string& path) {
+  if (const ErrorCode code = Injected(MemoryOp::SyncFileSystem, path); code != 0) return code;
+  Node* node = nullptr;
+  if (const ErrorCode code = Resolve(path, node); code != 0) return code;
+  if (node->kind != ItemKind::Folder) return ENOTDIR;
+  synced_.push_back(path);
+  return 0;
 }
 
 namespace {

@@ -48,6 +48,7 @@ enum class MemoryOp : uint8_t {
   CopyFile,
   ReadSecurity,
   WriteSecurity,
+  SyncFileSystem,
 };
 
 class MemoryFileSystem : public FileSystem {
@@ -68,9 +69,13 @@ class MemoryFileSystem : public FileSystem {
   ErrorCode SetTimes(const std::string& path, FileTime access, FileTime modify) override;
   ErrorCode CopyFile(const std::string& from, const std::string& to,
                      const CopyOptions& options) override;
+  // The items keep no extended attributes: only checks that both folders exist.
+  ErrorCode CopyFolderAttributes(const std::string& from, const std::string& to,
+                                 const CopyOptions& options) override;
   ErrorCode ReadSecurity(const std::string& path, Security& security) override;
   ErrorCode WriteSecurity(const std::string& path, const Security& security) override;
   bool KeepsSecurity(const std::string& path) override;
+  ErrorCode SyncFileSystem(const std::string& path) override;
 
   // Building trees. Missing parent folders are created (mode 0755). Each
   // fails the same way as the corresponding operation (EEXIST, ELOOP ...).
@@ -103,6 +108,8 @@ class MemoryFileSystem : public FileSystem {
   void SetCurrentUser(uint32_t uid, uint32_t gid);
   // Number of Lookup calls so far (to check that a cache saves lookups).
   int LookupCount() const { return lookup_count_; }
+  // The paths of the SyncFileSystem calls that succeeded, in order.
+  const std::vector<std::string>& Synced() const { return synced_; }
 
   struct Node;
   struct Volume {
@@ -139,6 +146,7 @@ class MemoryFileSystem : public FileSystem {
   uint32_t uid_ = 0;
   uint32_t gid_ = 0;
   int lookup_count_ = 0;
+  std::vector<std::string> synced_;
 };
 
 }  // namespace twinmere

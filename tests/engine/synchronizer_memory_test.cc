@@ -127,6 +127,32 @@ TEST_F(SynchronizerMemoryTest, InaccessibleCounterpartIsReportedOnceAndLeftAlone
   EXPECT_EQ(fs_.ReadContents("/dst/a.txt"), "different");
 }
 
+// A completed run is on the disk before it says so: one sync of the Target
+// file system, of Source too after a run both ways; a write-back error is an
+// error of the run.
+TEST_F(SynchronizerMemoryTest, RunEndsWithOneSyncOfEachReceivingFileSystem) {
+  fs_.AddFile("/src/a.txt", "a", kT0);
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+  EXPECT_EQ(fs_.Synced(), std::vector<std::string>{"/dst/"});
+
+  EngineHarness both(fs_);
+  both.options = run_.options;
+  both.options.Bidi = both.options.New = true;
+  EXPECT_EQ(both.Run(), 0) << both.AllLines();
+  EXPECT_EQ(fs_.Synced(), (std::vector<std::string>{"/dst/", "/dst/", "/src/"}));
+
+  EngineHarness failed(fs_);
+  failed.options = run_.options;
+  fs_.FailNext(MemoryOp::SyncFileSystem, EIO);
+  EXPECT_EQ(failed.Run(), 4);
+  const auto& lines = failed.display.lines;
+  const auto error = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+    return line.starts_with("Error 5 accessing \"/dst/\". ");
+  });
+  ASSERT_NE(error, lines.end()) << failed.AllLines();
+  EXPECT_LT(error, std::find(lines.begin(), lines.end(), "Synchronization completed."));
+}
+
 TEST_F(SynchronizerMemoryTest, StoppedCopyLeavesNoErrorLine) {
   fs_.AddFile("/src/big.bin", std::string(3 << 20, 'x'), kT0);
   run_.host.on_status = [&](std::string_view text) {

@@ -4,9 +4,13 @@
 
 #include <acl/libacl.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <sys/acl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+
+#include <optional>
 
 #include "engine/engine_harness.h"
 #include "support/temp_tree.h"
@@ -406,6 +410,57 @@ TEST_F(SynchronizerTest, AttributeOnlyDifferenceUpdatesTheModeWithoutCopying) {
   EXPECT_TRUE(run_.HasAction(testing::kFileAttributes, Dst("f.txt")));
 }
 
+// Filling or emptying a folder changes its time: the folders that a run
+// changed get their counterpart's times back, the others keep theirs.
+TEST_F(SynchronizerTest, FoldersTheRunChangedGetTheirCounterpartsTimesBack) {
+  auto times = [](const std::string& path) {
+    struct stat st;
+    EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+    return std::pair{st.st_atim.tv_sec * 1'000'000'000 + st.st_atim.tv_nsec,
+                     st.st_mtim.tv_sec * 1'000'000'000 + st.st_mtim.tv_nsec};
+  };
+  auto modified = [&](const std::string& path) { return times(path).second; };
+  auto stamp = [&](const std::string& rel, int64_t seconds) {
+    tree_.SetTime(rel, kT0 + seconds, 7);
+  };
+  auto again = [&](auto&& set_options) {
+    EngineHarness run(*fs_);
+    run.options = run_.options;
+    set_options(run.options);
+    EXPECT_EQ(run.Run(), 0) << run.AllLines();
+  };
+  Put("src/a/b/f.txt", "f");
+  Put("src/a/g.txt", "g");
+  tree_.MakeFolder("src/e");
+  stamp("src/a/b", 10);
+  stamp("src/a", 20);
+  stamp("src/e", 30);
+  stamp("src", 40);
+
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+  for (const char* rel : {"a/b", "a", "e", ""}) EXPECT_EQ(times(Dst(rel)), times(Src(rel))) << rel;
+
+  // A file added deep down, one deleted higher up, a folder left alone.
+  Put("src/a/b/new.txt", "n");
+  stamp("src/a/b", 60);
+  ASSERT_EQ(unlink(Src("a/g.txt").c_str()), 0);
+  stamp("src/a", 70);
+  stamp("dst/e", 50);
+  again([](SyncOptions& o) { o.Delete = true; });
+  EXPECT_EQ(modified(Dst("a/b")), (kT0 + 60) * 1'000'000'000 + 7);
+  EXPECT_EQ(modified(Dst("a")), (kT0 + 70) * 1'000'000'000 + 7);
+  EXPECT_EQ(modified(Dst("e")), (kT0 + 50) * 1'000'000'000 + 7);
+  EXPECT_EQ(modified(Dst("")), (kT0 + 40) * 1'000'000'000 + 7);
+
+  // Both ways: the Source folder that the backward phase filled.
+  Put("dst/a/b/back.txt", "b", 100);
+  stamp("dst/a/b", 80);
+  again([](SyncOptions& o) { o.Bidi = o.New = true; });
+  EXPECT_EQ(tree_.ReadFile("src/a/b/back.txt"), "b");
+  EXPECT_EQ(modified(Src("a/b")), (kT0 + 80) * 1'000'000'000 + 7);
+  EXPECT_EQ(modified(Src("a")), (kT0 + 70) * 1'000'000'000 + 7);
+}
+
 // Without root's rights a folder copied as 0555 could not receive its files;
 // it stays writable for its owner until the walk is over, then gets 0555.
 TEST_F(SynchronizerTest, ReadOnlyFolderIsFilledByAnUnprivilegedUserAndKeepsItsMode) {
@@ -517,6 +572,20 @@ class SynchronizerSecurityTest : public SynchronizerTest {
     EXPECT_EQ(fs_->ReadSecurity(path, security), 0) << path;
     return security;
   }
+  // A user attribute and a capability (set after the owner: chown drops it).
+  static void SetAttributes(const std::string& path) {
+    vfs_cap_data cap{};
+    cap.magic_etc = VFS_CAP_REVISION_2 | VFS_CAP_FLAGS_EFFECTIVE;
+    cap.data[0].permitted = 1u << CAP_NET_BIND_SERVICE;
+    ASSERT_EQ(setxattr(path.c_str(), "security.capability", &cap, sizeof cap, 0), 0);
+    ASSERT_EQ(setxattr(path.c_str(), "user.note", "n", 1, 0), 0);
+  }
+  static std::optional<std::string> Attribute(const std::string& path, const char* name) {
+    char value[256];
+    const ssize_t n = lgetxattr(path.c_str(), name, value, sizeof value);
+    if (n < 0) return std::nullopt;
+    return std::string(value, static_cast<size_t>(n));
+  }
   // A second run over the same folders.
   EngineHarness& Again() {
     again_ = std::make_unique<EngineHarness>(*fs_);
@@ -528,10 +597,16 @@ class SynchronizerSecurityTest : public SynchronizerTest {
   std::unique_ptr<EngineHarness> again_;
 };
 
-TEST_F(SynchronizerSecurityTest, RootRunCopiesOwnersGroupsAndAcls) {
+TEST_F(SynchronizerSecurityTest, RootRunCopiesOwnersGroupsAclsAndCapabilities) {
+  SetAttributes(Src("f.txt"));
+  ASSERT_EQ(setxattr(Src("d").c_str(), "user.note", "d", 1, 0), 0);
   EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
   EXPECT_EQ(Of(Dst("f.txt")), Of(Src("f.txt")));
   EXPECT_EQ(Of(Dst("d")), Of(Src("d")));
+  EXPECT_EQ(Attribute(Dst("f.txt"), "user.note"), "n");
+  EXPECT_EQ(Attribute(Dst("d"), "user.note"), "d");
+  EXPECT_EQ(Attribute(Dst("f.txt"), "security.capability"),
+            Attribute(Src("f.txt"), "security.capability"));
 
   // Only the owner differs now: the security-only plan, not a copy.
   ASSERT_EQ(lchown(Dst("f.txt").c_str(), 0, 0), 0);
@@ -540,12 +615,25 @@ TEST_F(SynchronizerSecurityTest, RootRunCopiesOwnersGroupsAndAcls) {
   EXPECT_TRUE(again.HasAction(testing::kFileSecurity, Dst("f.txt"))) << again.AllLines();
   EXPECT_EQ(again.Counters().FileSecurityInTarget, 1);
   EXPECT_EQ(again.Counters().FilesReplacedInTarget, 0);
+
+  // The mode differs too: an attribute change, still nothing copied or counted as copied.
+  ASSERT_EQ(lchown(Dst("f.txt").c_str(), 0, 0), 0);
+  ASSERT_EQ(chmod(Dst("f.txt").c_str(), 0600), 0);
+  const EngineHarness& third = Again();
+  EXPECT_TRUE(third.HasAction(testing::kFileAttributes, Dst("f.txt"))) << third.AllLines();
+  EXPECT_EQ(third.Counters().FileAttributesInTarget, 1);
+  EXPECT_EQ(third.Counters().FilesReplacedInTarget, 0);
+  EXPECT_EQ(third.Counters().BytesReplacedInTarget, 0);
+  EXPECT_EQ(Of(Dst("f.txt")), Of(Src("f.txt")));
 }
 
-TEST_F(SynchronizerSecurityTest, NoSecurityCopiesContentsButNeitherOwnersNorAcls) {
+TEST_F(SynchronizerSecurityTest, NoSecurityCopiesContentsButNeitherOwnersNorAclsNorCapabilities) {
+  SetAttributes(Src("f.txt"));
   run_.options.NoSecurity = true;
   EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
   EXPECT_EQ(tree_.ReadFile("dst/f.txt"), "secret");
+  EXPECT_EQ(Attribute(Dst("f.txt"), "user.note"), "n");
+  EXPECT_EQ(Attribute(Dst("f.txt"), "security.capability"), std::nullopt);
   for (const char* item : {"f.txt", "d"}) {
     const Security copied = Of(Dst(item));
     EXPECT_EQ(copied.uid, 0u) << item;

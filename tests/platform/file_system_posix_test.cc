@@ -5,10 +5,12 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <sys/acl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -434,20 +437,85 @@ TEST_P(PosixFileSystemTest, SecurityRoundTripsOwnerGroupAndAcls) {
   EXPECT_EQ(read, read_file);
 }
 
-TEST_P(PosixFileSystemTest, CopyWithCarryOwnerGivesTheSourceOwner) {
-  if (!testing::IsRoot()) GTEST_SKIP() << "setting owners needs root";
+// The value of an extended attribute, or nullopt when the item has none.
+std::optional<std::string> Attribute(const std::string& path, const char* name) {
+  std::string value(8192, '\0');
+  const ssize_t n = lgetxattr(path.c_str(), name, value.data(), value.size());
+  if (n < 0) return std::nullopt;
+  value.resize(static_cast<size_t>(n));
+  return value;
+}
+
+// User attributes always go with the contents; the owner, capabilities and
+// trusted attributes only when the run handles security; ACLs never (they
+// are the security step's).
+TEST_P(PosixFileSystemTest, CopyCarriesOwnerAndExtendedAttributesAsAsked) {
   tree.WriteFile("src", "x");
-  ASSERT_EQ(chown(tree.Path("src").c_str(), 321, 654), 0);
-  CopyOptions options;
-  options.carry_owner = true;
-  ASSERT_EQ(fs->CopyFile(tree.Path("src"), tree.Path("dst"), options), 0);
-  ItemInfo info;
-  ASSERT_EQ(fs->Lookup(tree.Path("dst"), info), 0);
-  EXPECT_EQ(info.uid, 321u);
-  EXPECT_EQ(info.gid, 654u);
-  ASSERT_EQ(fs->CopyFile(tree.Path("src"), tree.Path("dst2"), {}), 0);
-  ASSERT_EQ(fs->Lookup(tree.Path("dst2"), info), 0);
-  EXPECT_EQ(info.uid, geteuid());
+  const std::string src = tree.Path("src");
+  const std::string big(3000, 'v');
+  if (setxattr(src.c_str(), "user.small", "1", 1, 0) != 0)
+    GTEST_SKIP() << "no user attributes on " << tree.Root();
+  ASSERT_EQ(setxattr(src.c_str(), "user.big", big.data(), big.size(), 0), 0);
+  const bool root = testing::IsRoot();
+  std::optional<std::string> capability;
+  if (root) {
+    ASSERT_EQ(chown(src.c_str(), 321, 654), 0);
+    vfs_cap_data cap{};
+    cap.magic_etc = VFS_CAP_REVISION_2 | VFS_CAP_FLAGS_EFFECTIVE;
+    cap.data[0].permitted = 1u << CAP_NET_BIND_SERVICE;
+    ASSERT_EQ(setxattr(src.c_str(), "security.capability", &cap, sizeof cap, 0), 0);
+    capability = Attribute(src, "security.capability");
+    ASSERT_EQ(setxattr(src.c_str(), "trusted.mark", "t", 1, 0), 0);
+    acl_t acl = acl_from_text("u::rw-,u:65534:r--,g::r--,m::r--,o::---");
+    ASSERT_EQ(acl_set_file(src.c_str(), ACL_TYPE_ACCESS, acl), 0);
+    acl_free(acl);
+  }
+  CopyOptions all;
+  all.carry_owner = all.carry_security_attributes = true;
+  ASSERT_EQ(fs->CopyFile(src, tree.Path("plain"), {}), 0);
+  ASSERT_EQ(fs->CopyFile(src, tree.Path("all"), all), 0);
+
+  for (const char* name : {"plain", "all"}) {
+    SCOPED_TRACE(name);
+    const std::string copy = tree.Path(name);
+    EXPECT_EQ(Attribute(copy, "user.small"), "1");
+    EXPECT_EQ(Attribute(copy, "user.big"), big);
+    EXPECT_EQ(Attribute(copy, "system.posix_acl_access"), std::nullopt);
+    const bool privileged = root && std::string(name) == "all";
+    EXPECT_EQ(Attribute(copy, "security.capability"), privileged ? capability : std::nullopt);
+    EXPECT_EQ(Attribute(copy, "trusted.mark"),
+              privileged ? std::optional<std::string>("t") : std::nullopt);
+    ItemInfo info;
+    ASSERT_EQ(fs->Lookup(copy, info), 0);
+    EXPECT_EQ(info.uid, privileged ? 321u : geteuid());
+    EXPECT_EQ(info.gid, privileged ? 654u : getegid());
+  }
+}
+
+TEST_P(PosixFileSystemTest, CopyKeepsTheHolesOfASparseFile) {
+  constexpr off_t kMiB = 1024 * 1024;
+  const std::string src = tree.Path("sparse");
+  {
+    const int fd = open(src.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    const std::string a(4096, 'a'), b(4096, 'b');
+    ASSERT_EQ(pwrite(fd, a.data(), a.size(), kMiB), 4096);
+    ASSERT_EQ(pwrite(fd, b.data(), b.size(), 16 * kMiB), 4096);
+    ASSERT_EQ(ftruncate(fd, 24 * kMiB), 0);  // ends in a hole
+    close(fd);
+  }
+  struct stat st;
+  ASSERT_EQ(stat(src.c_str(), &st), 0);
+  if (st.st_blocks * 512 >= kMiB) GTEST_SKIP() << tree.Root() << " keeps no holes";
+  tree.WriteFile("replaced", "old");
+  for (const char* name : {"new", "replaced"}) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ(fs->CopyFile(src, tree.Path(name), {}), 0);
+    ASSERT_EQ(stat(tree.Path(name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 24 * kMiB);
+    EXPECT_LT(st.st_blocks * 512, kMiB);
+    EXPECT_TRUE(tree.ReadFile(name) == tree.ReadFile("sparse"));
+  }
 }
 
 // ---- permission denied (unprivileged) -----------------------------------------
@@ -458,6 +526,8 @@ TEST_P(PosixFileSystemTest, UnprivilegedUserGetsPermissionDenied) {
   tree.WriteFile("closed/file", "x");
   tree.SetMode("closed", 0700);
   tree.WriteFile("readable", "data");
+  ASSERT_EQ(setxattr(tree.Path("readable").c_str(), "user.note", "n", 1, 0), 0);
+  tree.SetMode("readable", 0444);
   tree.MakeFolder("open");
   ASSERT_EQ(chmod(tree.Root().c_str(), 0755), 0);
   ASSERT_EQ(chmod(tree.Path("open").c_str(), 0777), 0);
@@ -480,6 +550,7 @@ TEST_P(PosixFileSystemTest, UnprivilegedUserGetsPermissionDenied) {
   if (status < 0) GTEST_SKIP() << "cannot switch to an unprivileged user";
   EXPECT_EQ(status, 0);
   EXPECT_EQ(tree.ReadFile("open/copy"), "data");
+  EXPECT_EQ(Attribute(tree.Path("open/copy"), "user.note"), "n");  // though read-only
   struct stat st;
   ASSERT_EQ(stat(tree.Path("open/own").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);

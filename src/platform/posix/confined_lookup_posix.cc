@@ -39,6 +39,7 @@ void PosixFileSystem::SetConfinedRoots(const std::vector<std::string>& roots) {
   for (const std::string& root : roots) roots_.push_back(Trimmed(root));
   root_fds_.resize(roots_.size());
   ForgetFolders();
+  user_attributes_refused_.clear();
 }
 
 // The longest confined root that `path` lies below (or equals); null if none.

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/posix/file_system_posix_internal.h"
@@ -12,6 +13,20 @@ namespace twinmere::posix {
 namespace {
 
 constexpr size_t kChunkBytes = size_t{1} << 20;
+
+// A replacement larger than this is written to the disk before it takes the
+// old file's name, so that a power cut cannot leave an empty file in place of
+// the old one on file systems that do not flush on rename. Smaller ones wait
+// for the syncfs that ends the run: each flush costs a journal commit (about
+// 5 ms here), which doubles the time of replacing files of a few MiB but is
+// lost in the writing of 32 MiB.
+constexpr uint64_t kFlushBeforeReplaceBytes = uint64_t{32} << 20;
+
+// A file whose blocks hold less than its size has holes (or is compressed;
+// its data ranges tell which).
+bool HasHoles(const struct stat& st) {
+  return static_cast<uint64_t>(st.st_blocks) * 512 < static_cast<uint64_t>(st.st_size);
+}
 
 // Gives the unnamed file `fd` the name `name`; never replaces. Through /proc
 // (any user may), else with AT_EMPTY_PATH (needs CAP_DAC_READ_SEARCH).
@@ -66,6 +81,66 @@ ErrorCode PosixFileSystem::CopyContents(int source, int target, uint64_t size,
     done += static_cast<uint64_t>(n);
     if (options.progress != nullptr) options.progress->SetProgress(done);
   }
+  return 0;
+}
+
+ErrorCode PosixFileSystem::CopyDataRanges(int source, int target, uint64_t size,
+                                          const CopyOptions& options) {
+  bool use_range = true;
+  std::vector<char> buffer;
+  off_t pos = 0;
+  const off_t end = static_cast<off_t>(size);
+  while (pos < end) {
+    off_t data = lseek(source, pos, SEEK_DATA);
+    if (data < 0) {
+      if (errno == ENXIO) break;  // only a hole up to the end
+      // No way to tell the holes (EINVAL): copy it all.
+      if (pos == 0) return CopyContents(source, target, size, options);
+      return errno;
+    }
+    if (data >= end) break;
+    off_t hole = lseek(source, data, SEEK_HOLE);
+    if (hole < 0) return errno;
+    hole = std::min(hole, end);
+    for (off_t in = data, out = data; in < hole;) {
+      if (options.stop != nullptr && options.stop->load() != 0) return kErrCancelled;
+      const size_t want = static_cast<size_t>(std::min<off_t>(hole - in, kChunkBytes));
+      ssize_t n = -1;
+      if (use_range) {
+        n = copy_file_range(source, &in, target, &out, want, 0);
+        if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS ||
+                      errno == EBADF || errno == EPERM)) {
+          use_range = false;
+        } else if (n < 0) {
+          return errno;
+        }
+      }
+      if (!use_range) {
+        if (buffer.empty()) buffer.resize(kChunkBytes);
+        n = pread(source, buffer.data(), want, in);
+        if (n < 0) {
+          if (errno == EINTR) continue;
+          return errno;
+        }
+        for (ssize_t written = 0; written < n;) {
+          const ssize_t w = pwrite(target, buffer.data() + written,
+                                   static_cast<size_t>(n - written), out + written);
+          if (w < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+          }
+          written += w;
+        }
+        in += n;
+        out += n;
+      }
+      if (n == 0) break;  // the file ended early
+      if (options.progress != nullptr) options.progress->SetProgress(static_cast<uint64_t>(in));
+    }
+    pos = hole;
+  }
+  // A hole at the end has no data range: the size makes it.
+  if (ftruncate(target, end) != 0) return errno;
   return 0;
 }
 
@@ -141,11 +216,16 @@ ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& 
     return code;
   };
 
-  if (const ErrorCode code =
-          CopyContents(source.get(), target.get(), static_cast<uint64_t>(st.st_size), options);
+  const uint64_t size = static_cast<uint64_t>(st.st_size);
+  if (const ErrorCode code = HasHoles(st)
+                                 ? CopyDataRanges(source.get(), target.get(), size, options)
+                                 : CopyContents(source.get(), target.get(), size, options);
       code != 0)
     return fail(code);
   if (options.carry_owner && fchown(target.get(), st.st_uid, st.st_gid) != 0) return fail(errno);
+  // After the owner, whose change drops capabilities; before the mode, which
+  // may forbid writing user attributes.
+  CopyExtendedAttributes(source.get(), target.get(), options);
   if (fchmod(target.get(), st.st_mode & 07777) != 0) return fail(errno);
   const timespec times[2] = {st.st_atim, st.st_mtim};
   if (futimens(target.get(), times) != 0) return fail(errno);
@@ -155,11 +235,17 @@ ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& 
     // A new name takes the file directly; linkat never replaces.
     if (LinkUnnamed(target.get(), to_dir, to_name) == 0) return 0;
     if (errno != EEXIST) return fail(errno);
+    if (size > kFlushBeforeReplaceBytes && fdatasync(target.get()) != 0) return fail(errno);
     temporary = TemporaryName();
     if (LinkUnnamed(target.get(), to_dir, temporary) != 0) {
       temporary.clear();
       return fail(errno);
     }
+  } else if (size > kFlushBeforeReplaceBytes) {
+    struct stat old;
+    if (fstatat(to_dir, to_name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
+        fdatasync(target.get()) != 0)
+      return fail(errno);
   }
   if (close(target.Release()) != 0) {
     const ErrorCode code = errno;

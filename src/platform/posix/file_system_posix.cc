@@ -129,6 +129,13 @@ ErrorCode PosixFileSystem::CreateNewFile(const std::string& path) {
   });
 }
 
+ErrorCode PosixFileSystem::SyncFileSystem(const std::string& path) {
+  Fd fd;
+  if (const ErrorCode code = OpenPath(Trimmed(path), O_RDONLY | O_DIRECTORY, false, fd); code != 0)
+    return code;
+  return syncfs(fd.get()) == 0 ? 0 : errno;
+}
+
 ErrorCode PosixFileSystem::SetMode(const std::string& path, uint32_t mode) {
   return AtCall(path, [mode](int dir, const char* name) {
     // Look first: a link is left as it is, a device node never opened.

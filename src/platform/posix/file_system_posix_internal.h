@@ -10,7 +10,8 @@
 // Internal to the posix platform layer: the class and what its files share.
 // Each concern has a file of its own beside this one: the walk and its
 // read-ahead, the lookups beneath the confined roots, case-insensitive
-// folders, the copy and security; file_system_posix.cc holds the rest.
+// folders, the copy, extended attributes and security; file_system_posix.cc
+// holds the rest.
 #pragma once
 
 #include <sys/stat.h>
@@ -157,12 +158,17 @@ class PosixFileSystem : public FileSystem {
   ErrorCode DeleteFile(const std::string& path) override;
   ErrorCode Rename(const std::string& from, const std::string& to, RenameMode mode) override;
   ErrorCode CreateNewFile(const std::string& path) override;
+  ErrorCode SyncFileSystem(const std::string& path) override;
   ErrorCode SetMode(const std::string& path, uint32_t mode) override;
   ErrorCode SetTimes(const std::string& path, FileTime access, FileTime modify) override;
 
   // file_copy_posix.cc
   ErrorCode CopyFile(const std::string& from, const std::string& to,
                      const CopyOptions& options) override;
+
+  // xattr_posix.cc
+  ErrorCode CopyFolderAttributes(const std::string& from, const std::string& to,
+                                 const CopyOptions& options) override;
 
   // security_posix.cc
   ErrorCode ReadSecurity(const std::string& path, Security& security) override;
@@ -212,6 +218,14 @@ class PosixFileSystem : public FileSystem {
   // Copies `size` bytes (as fstat gave them; 0: until the end, for files
   // whose size the file system does not tell).
   ErrorCode CopyContents(int source, int target, uint64_t size, const CopyOptions& options);
+  // The same for a file with holes: only its data ranges are copied, and the
+  // copy is given the size.
+  ErrorCode CopyDataRanges(int source, int target, uint64_t size, const CopyOptions& options);
+
+  // xattr_posix.cc
+  // Gives `target` the extended attributes of `source` that the options
+  // carry. Failures are silent.
+  void CopyExtendedAttributes(int source, int target, const CopyOptions& options);
 
   PosixFileSystemOptions options_;
   std::shared_ptr<ReadAheadState> read_ahead_;  // null while no walker runs
@@ -227,6 +241,8 @@ class PosixFileSystem : public FileSystem {
   bool openat2_missing_ = false;
   std::string random_;
   uint64_t temporary_count_ = 0;
+  // Devices that refused user attributes since the roots were last set.
+  std::vector<uint64_t> user_attributes_refused_;
 };
 
 }  // namespace twinmere::posix
