@@ -99,6 +99,9 @@ struct VolumeAbilities {
   // A link's own times can be set without following the link (over sftp
   // the server sets those of what the link points to instead).
   bool sets_link_times = true;
+  // A renamed item keeps its times (vfat through FUSE gives it the time of
+  // the rename).
+  bool rename_keeps_times = true;
 };
 
 // The mode to give an item whose mode is `current` so that it holds as much
@@ -172,7 +175,8 @@ class FileSystem {
   virtual ErrorCode RemoveFolder(const std::string& path) = 0;
   // Deletes a file or a link (never what the link points to).
   virtual ErrorCode DeleteFile(const std::string& path) = 0;
-  // Renames a file, link or folder within one file system.
+  // Renames a file, link or folder within one file system; it keeps its
+  // times also where the volume would give it the time of the rename.
   virtual ErrorCode Rename(const std::string& from, const std::string& to, RenameMode mode) = 0;
   // Creates a new empty file; kErrAlreadyExists when the name is taken.
   virtual ErrorCode CreateNewFile(const std::string& path) = 0;
@@ -198,11 +202,12 @@ class FileSystem {
 
   // What the volume holding the folder of `path` can keep. Found out once
   // per volume between two SetConfinedRoots calls (once per run) by giving a
-  // temporary file in that folder a mode and a temporary link there, which
-  // points nowhere, times, both removed at once: ask only for folders the
-  // run writes to. Where nothing can be tried (the folder is missing or not
-  // writable) the answer is not kept and is the careful one: modes count,
-  // link times are never set.
+  // temporary file in that folder a mode and times and renaming it, and a
+  // temporary link there, which points nowhere, times, both removed at once:
+  // ask only for folders the run writes to. Where nothing can be tried (the
+  // folder is missing or not writable) the answer is not kept and is the
+  // careful one: modes count, link times are never set, times are set again
+  // after a rename.
   virtual VolumeAbilities Abilities(const std::string& path) = 0;
 
   // Reads the text of the link `path`. EINVAL when it is no link.

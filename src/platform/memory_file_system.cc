@@ -537,7 +537,7 @@ bool MemoryFileSystem::KeepsSecurity(const std::string& path) {
 
 VolumeAbilities MemoryFileSystem::Abilities(const std::string& path) {
   const MemoryFileSystemOptions& options = VolumeOf(path).options;
-  return VolumeAbilities{options.kept_mode_bits, options.sets_link_times};
+  return VolumeAbilities{options.kept_mode_bits, options.sets_link_times, true};
 }
 
 ErrorCode MemoryFileSystem::ReadLink(const std::string& path, std::string& text) {

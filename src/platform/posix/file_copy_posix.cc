@@ -111,6 +111,8 @@ ErrorCode PosixFileSystem::CopyLink(int from_dir, const std::string& from_name,
     code = errno;
   if (code == 0 && renameat(to_dir, temporary.c_str(), to_dir, to_name.c_str()) != 0) code = errno;
   if (code != 0) unlinkat(to_dir, temporary.c_str(), 0);
+  if (code == 0 && volume.sets_link_times && !volume.rename_keeps_times)
+    utimensat(to_dir, to_name.c_str(), times, AT_SYMLINK_NOFOLLOW);
   if (code == 0 && options.progress != nullptr) options.progress->SetProgress(text.size());
   return code;
 }
@@ -198,6 +200,9 @@ ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& 
     unlinkat(to_dir, temporary.c_str(), 0);
     return code;
   }
+  // The copy is in place; should the times fail here, the next run copies again.
+  if (!AbilitiesOf(*to_folder).rename_keeps_times)
+    utimensat(to_dir, to_name.c_str(), times, AT_SYMLINK_NOFOLLOW);
   return 0;
 }
 

@@ -103,6 +103,11 @@ ErrorCode PosixFileSystem::Rename(const std::string& from, const std::string& to
   if (const ErrorCode code = ResolveParent(to, to_folder, to_name); code != 0) return code;
   const int from_dir = from_folder->fd.get();
   const int to_dir = to_folder->fd.get();
+  // Where a rename would give the item the time of the rename, its own
+  // times are put back afterwards.
+  struct stat before;
+  const bool keep_times = !AbilitiesOf(*to_folder).rename_keeps_times &&
+                          fstatat(from_dir, from_name.c_str(), &before, AT_SYMLINK_NOFOLLOW) == 0;
   ErrorCode code = RenameAt(from_dir, from_name, to_dir, to_name, mode);
   if (code == kErrAlreadyExists || (code == 0 && mode == RenameMode::Replace)) {
     // A change of letter case on a case-insensitive folder: both names find
@@ -115,6 +120,10 @@ ErrorCode PosixFileSystem::Rename(const std::string& from, const std::string& to
         ((a.st_dev == b.st_dev && a.st_ino == b.st_ino) || IsCaseInsensitive(*to_folder))) {
       code = RenameThroughTemporary(from_dir, from_name, to_dir, to_name);
     }
+  }
+  if (code == 0 && keep_times) {
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    utimensat(to_dir, to_name.c_str(), times, AT_SYMLINK_NOFOLLOW);
   }
   ForgetFolders();
   return code;

@@ -11,7 +11,7 @@ namespace {
 
 // The answer where nothing could be tried: modes count, and no link's times
 // are set (they might be set through the link).
-constexpr VolumeAbilities kCareful{07777, false};
+constexpr VolumeAbilities kCareful{07777, false, false};
 
 // A time every file system can hold (1980-01-01, an even second).
 constexpr time_t kProbeSeconds = 315532800;
@@ -47,10 +47,11 @@ VolumeAbilities PosixFileSystem::AbilitiesOf(CachedFolder& folder) {
 }
 
 // Tries in the folder `dir` what its volume keeps: the mode of a new file,
-// then the read-only attribute alone; the times of a new link whose text
-// leads nowhere (it names something inside the link itself), so that a file
-// system which sets them through the link writes nothing. `tried` is false
-// when the file could not be made or a call failed for another reason.
+// then the read-only attribute alone, and its times across a rename; the
+// times of a new link whose text leads nowhere (it names something inside
+// the link itself), so that a file system which sets them through the link
+// writes nothing. `tried` is false when the file could not be made or a
+// call failed for another reason.
 VolumeAbilities PosixFileSystem::ProbeVolume(int dir, bool& tried) {
   tried = false;
   const std::string file = TemporaryName();
@@ -72,14 +73,28 @@ VolumeAbilities PosixFileSystem::ProbeVolume(int dir, bool& tried) {
       tried = false;
     }
   }
+  const timespec times[2] = {{kProbeSeconds, 0}, {kProbeSeconds, 0}};
+  std::string name = file;
+  if (tried && futimens(fd.get(), times) == 0) {
+    fd.Reset();
+    const std::string renamed = TemporaryName();
+    if (renameat(dir, file.c_str(), dir, renamed.c_str()) == 0) {
+      name = renamed;
+      abilities.rename_keeps_times = fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                                     st.st_mtim.tv_sec == kProbeSeconds;
+    } else {
+      tried = false;
+    }
+  } else {
+    tried = false;
+  }
   fd.Reset();
-  unlinkat(dir, file.c_str(), 0);
+  unlinkat(dir, name.c_str(), 0);
   if (!tried) return kCareful;
 
   const std::string link = TemporaryName();
   abilities.sets_link_times = false;  // also where no link can be made at all
   if (symlinkat((link + "/none").c_str(), dir, link.c_str()) == 0) {
-    const timespec times[2] = {{kProbeSeconds, 0}, {kProbeSeconds, 0}};
     struct stat ls;
     abilities.sets_link_times = utimensat(dir, link.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0 &&
                                 fstatat(dir, link.c_str(), &ls, AT_SYMLINK_NOFOLLOW) == 0 &&
