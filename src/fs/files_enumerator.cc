@@ -70,11 +70,18 @@ ErrorCode FilesEnumerator::Enumerate(IEnumFile& callback, EnumMode mode, std::st
 }
 
 // The enumerator of a subfolder lives on the heap: a walk as deep as the
-// file system allows keeps one per level.
+// file system allows keeps one per level. It reports to this walk's
+// callback directly, which is what forwarding through every enclosing
+// enumerator would reach, without a call per level for every item.
 void FilesEnumerator::WalkSubfolder(EnumMode mode) {
+  // Nothing below needs this level's counterpart: its path is let go, or a
+  // deep walk would hold one more path per level for nothing.
+  ResetOtherCache();
+  std::string().swap(other_path_);
+  std::string().swap(missing_path_);
   auto sub = std::make_unique<FilesEnumerator>(context_);
   sub->SetFolder(full_path_ + "/");
-  sub->Enumerate(*this, mode, "*");
+  sub->Enumerate(*callback_, mode, "*");
 }
 
 // The current item is a copy's temporary file or link. One whose process has

@@ -139,7 +139,7 @@ std::string SshfsMount::Start(TempTree& tree, const std::string& remote) {
       dup2(out, STDOUT_FILENO);
       dup2(out, STDERR_FILENO);
     }
-    execl("/usr/sbin/sshd", "sshd", "-D", "-e", "-f", config.c_str(), static_cast<char*>(nullptr));
+    execl("/usr/sbin/sshd", "/usr/sbin/sshd", "-D", "-e", "-f", config.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
   if (sshd_ < 0) return "cannot start sshd";
