@@ -203,7 +203,8 @@ class FileSystem {
   // What the volume holding the folder of `path` can keep. Found out once
   // per volume between two SetConfinedRoots calls (once per run) by giving a
   // temporary file in that folder a mode and times and renaming it, and a
-  // temporary link there, which points nowhere, times, both removed at once:
+  // temporary link there, which points nowhere, times, both removed at once
+  // (file systems known to keep everything, such as ext4, need no trial):
   // ask only for folders the run writes to. Where nothing can be tried (the
   // folder is missing or not writable) the answer is not kept and is the
   // careful one: modes count, link times are never set, times are set again

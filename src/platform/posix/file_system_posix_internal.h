@@ -42,6 +42,10 @@ constexpr uint64_t kSmb2Magic = 0xFE534D42;
 constexpr uint64_t kFuseMagic = 0x65735546;
 constexpr uint64_t kExt4Magic = 0xEF53;
 constexpr uint64_t kF2fsMagic = 0xF2F52010;
+// Local file systems that, like ext4 and f2fs, keep all that a copy gives them.
+constexpr uint64_t kXfsMagic = 0x58465342;
+constexpr uint64_t kBtrfsMagic = 0x9123683E;
+constexpr uint64_t kTmpfsMagic = 0x01021994;
 
 // A descriptor closed when the holder goes away.
 class Fd {

@@ -2,6 +2,7 @@
 // per volume and run, and modes given as far as a volume keeps them.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include "platform/posix/file_system_posix_internal.h"
@@ -38,6 +39,16 @@ VolumeAbilities PosixFileSystem::AbilitiesOf(CachedFolder& folder) {
   }
   for (const auto& [device, abilities] : abilities_)
     if (device == folder.device) return abilities;
+  // The local file systems of Linux keep everything: nothing to try there.
+  struct statfs sfs;
+  if (fstatfs(folder.fd.get(), &sfs) == 0) {
+    const uint64_t type = static_cast<uint64_t>(sfs.f_type);
+    if (type == kExt4Magic || type == kXfsMagic || type == kBtrfsMagic || type == kTmpfsMagic ||
+        type == kF2fsMagic) {
+      abilities_.emplace_back(folder.device, VolumeAbilities{});
+      return VolumeAbilities{};
+    }
+  }
   bool tried = false;
   const VolumeAbilities abilities = ProbeVolume(folder.fd.get(), tried);
   folder.listed = false;  // the probe's items came and went
