@@ -257,8 +257,8 @@ bool Synchronizer::Impl::ClaimCounterpart(FilesEnumerator& e, int result) {
 // deleted for it, its contents are passed over, and every run says so.
 void Synchronizer::Impl::CaseClash(FilesEnumerator& e, const std::string& path, Side side) {
   if (e.Item().IsFolder()) blocked_folders.push_back(path);
-  reporter.ReportAction(kErrAlreadyExists, path, ActionCodeFor(kOtherMissing, e.Attributes(), false),
-                        0, side, 0);
+  reporter.ReportAction(kErrAlreadyExists, path,
+                        ActionCodeFor(kOtherMissing, e.Attributes(), false), 0, side, 0);
 }
 
 void Synchronizer::Impl::KindConflictLine(FilesEnumerator& e, const std::string& path) {

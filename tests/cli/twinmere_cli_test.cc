@@ -295,8 +295,12 @@ class TwinmereCliFaultTest : public TwinmereCliTest {
   }
   // strace's words that make `syscall` do `inject` (strace -e inject=...).
   static std::vector<std::string> Strace(const std::string& syscall, const std::string& inject) {
-    return {"/usr/bin/strace", "-f",      "-qq",          "-o", "/dev/null",
-            "-e",              "trace=" + syscall, "-e", "inject=" + syscall + ":" + inject};
+    return {"/usr/bin/strace",
+            "-f",
+            "-qq",
+            "-o/dev/null",
+            "-etrace=" + syscall,
+            "-einject=" + syscall + ":" + inject};
   }
   // Every name below `folder` (links as "-> text", files by contents), not
   // the temporary items of copies.
@@ -342,7 +346,8 @@ TEST_F(TwinmereCliFaultTest, KilledAtAnyStepEveryNameIsOldOrCompleteAndTheNextRu
   MakeTarget();
   const std::map<std::string, std::string> old_items = Contents("dst");
   const std::map<std::string, std::string> new_items = Contents("src");
-  const std::vector<std::string> args = {"-s", "-q", "-d", tree_.Folder("src"), tree_.Folder("dst")};
+  const std::vector<std::string> args = {"-s", "-q", "-d", tree_.Folder("src"),
+                                         tree_.Folder("dst")};
   int kills = 0;
   for (const char* syscall : {"copy_file_range", "fchmod", "utimensat", "linkat", "renameat",
                               "symlinkat", "mkdirat", "unlinkat"}) {

@@ -125,9 +125,9 @@ std::string SshfsMount::Start(TempTree& tree, const std::string& remote) {
   const int port = FreePort();
   if (port < 0) return "no free port on 127.0.0.1";
   tree.WriteFile(".ssh-test/sshd_config",
-                 "Port " + std::to_string(port) +
-                     "\nListenAddress 127.0.0.1\nHostKey " + work + "/host\nAuthorizedKeysFile " +
-                     work + "/authorized_keys\nPidFile none\nStrictModes no\nUsePAM no\n"
+                 "Port " + std::to_string(port) + "\nListenAddress 127.0.0.1\nHostKey " + work +
+                     "/host\nAuthorizedKeysFile " + work +
+                     "/authorized_keys\nPidFile none\nStrictModes no\nUsePAM no\n"
                      "PasswordAuthentication no\nKbdInteractiveAuthentication no\n"
                      "PermitRootLogin prohibit-password\nSubsystem sftp internal-sftp\n");
   const std::string config = work + "/sshd_config";
@@ -139,7 +139,8 @@ std::string SshfsMount::Start(TempTree& tree, const std::string& remote) {
       dup2(out, STDOUT_FILENO);
       dup2(out, STDERR_FILENO);
     }
-    execl("/usr/sbin/sshd", "/usr/sbin/sshd", "-D", "-e", "-f", config.c_str(), static_cast<char*>(nullptr));
+    execl("/usr/sbin/sshd", "/usr/sbin/sshd", "-D", "-e", "-f", config.c_str(),
+          static_cast<char*>(nullptr));
     _exit(127);
   }
   if (sshd_ < 0) return "cannot start sshd";
