@@ -26,7 +26,7 @@ bool RefusesModes(ErrorCode code) {
 VolumeAbilities PosixFileSystem::Abilities(const std::string& path) {
   CachedFolder* folder = nullptr;
   std::string name;
-  if (ResolveParent(path, folder, name) != 0) return kCareful;
+  if (ResolveParent(path, folder, name, ParentUse::Lookup) != 0) return kCareful;
   return AbilitiesOf(*folder);
 }
 
