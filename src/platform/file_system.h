@@ -221,7 +221,9 @@ class FileSystem {
   virtual bool KeepsSecurity(const std::string& path) = 0;
 };
 
-// The file system of this machine.
+// The file system of this machine. A walk keeps one folder open per level
+// of the tree: the process's soft limit of open descriptors is raised to its
+// hard limit here, so that trees deeper than the usual 1024 can be walked.
 std::unique_ptr<FileSystem> CreatePlatformFileSystem();
 
 }  // namespace twinmere

@@ -3,6 +3,7 @@
 #include "platform/posix/file_system_posix.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -227,6 +228,11 @@ std::string PosixFileSystem::TemporaryName() {
 namespace twinmere {
 
 std::unique_ptr<FileSystem> CreatePlatformFileSystem() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
   return std::make_unique<posix::PosixFileSystem>(PosixFileSystemOptions{});
 }
 
