@@ -59,7 +59,12 @@ void Synchronizer::Impl::BlockIfStillInTheWay(const std::string& path) {
 
 int Synchronizer::Impl::CompareItem(FilesEnumerator& e, const std::string& other_path,
                                     bool with_security) {
-  const CompareRules rules{check_case, options.NoDaylight, context.security_support};
+  const Phase phase = session.CurrentPhase;
+  const bool other_receives = phase == Phase::ExploreSource || phase == Phase::CopyToTarget ||
+                              phase == Phase::CopyToSource ||
+                              (phase == Phase::ExploreTarget && options.Bidi);
+  const CompareRules rules{check_case, options.NoDaylight, context.security_support,
+                           other_receives};
   return Compare(e, other_path, with_security, rules, self);
 }
 
@@ -100,16 +105,22 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
   const int result = CompareItem(e, path, with_security);
 
   copying_shown = false;
+  const bool fills_folder = phase == Phase::CopyToTarget || phase == Phase::CopyToSource;
+  const bool clash = fills_folder && !ClaimCounterpart(e, result);
   switch (phase) {
     case Phase::ExploreSource:
     case Phase::ExploreTarget:
       Estimate(result, e.Size());
       break;
     case Phase::CopyToTarget:
-      CopyToTargetPhase(e, path, result);
-      break;
     case Phase::CopyToSource:
-      CopyToSourcePhase(e, path, result);
+      if (clash) {
+        CaseClash(e, path, phase == Phase::CopyToTarget ? Side::Target : Side::Source);
+      } else if (phase == Phase::CopyToTarget) {
+        CopyToTargetPhase(e, path, result);
+      } else {
+        CopyToSourcePhase(e, path, result);
+      }
       break;
     case Phase::DeleteInTarget:
       if (IsMissingOrClash(result)) {
@@ -119,8 +130,7 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
       break;
   }
   if (acting && is_folder && (result & kKindDiffers)) BlockIfStillInTheWay(path);
-  const bool fills_folder = phase == Phase::CopyToTarget || phase == Phase::CopyToSource;
-  if (fills_folder && is_folder && !options.ExcludeSubfolders) OpenForFilling(e, path);
+  if (fills_folder && is_folder && !clash && !options.ExcludeSubfolders) OpenForFilling(e, path);
   if (acting) {
     AddWorkDone(kItemUnits, 0);
     if (copying_shown) host.ShowStatus(session.SearchingText, "", 2);
@@ -227,6 +237,30 @@ void Synchronizer::Impl::MainPlan(FilesEnumerator& e, const std::string& path, i
     return;
   }
   CopyPlan(e, path, result, side);
+}
+
+// Notes the counterpart the item was matched with. False when another item
+// of its folder was matched with it before: on a side whose names compare
+// ignoring case, "File.txt" and "file.txt" both find the one item there.
+bool Synchronizer::Impl::ClaimCounterpart(FilesEnumerator& e, int result) {
+  const std::string& name = e.Item().name;
+  const bool found =
+      result != kOtherMissing && result != kOtherInaccessible && result != kShortNameClash;
+  std::vector<std::string>& matched = e.MatchedNames();
+  if (found && e.Other().name != name) {
+    for (const std::string& earlier : matched)
+      if (NamesEqualIgnoringCase(earlier, e.Other().name)) return false;
+  }
+  matched.push_back(found ? e.Other().name : name);
+  return true;
+}
+
+// The second of two names that meet one counterpart: nothing is written or
+// deleted for it, its contents are passed over, and every run says so.
+void Synchronizer::Impl::CaseClash(FilesEnumerator& e, const std::string& path, Side side) {
+  if (e.Item().IsFolder()) blocked_folders.push_back(path);
+  reporter.ReportAction(kErrAlreadyExists, path,
+                        ActionCodeFor(kOtherMissing, e.Attributes(), false), 0, side, 0);
 }
 
 void Synchronizer::Impl::KindConflictLine(FilesEnumerator& e, const std::string& path) {

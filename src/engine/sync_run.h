@@ -91,6 +91,10 @@ struct Synchronizer::Impl {
   void ContentsChanged(const std::string& path);
   void LeaveFolder();
   bool Stopped() const { return session.StopRequested.load() != 0; }
+  bool Exploring() const {
+    return session.CurrentPhase == Phase::ExploreSource ||
+           session.CurrentPhase == Phase::ExploreTarget;
+  }
   void SyncReportFile(bool towards);
   ErrorCode RemoveConflict(const std::string& target_path, FilesEnumerator& source);
 
@@ -108,6 +112,8 @@ struct Synchronizer::Impl {
   // update or the copy.
   void MainPlan(FilesEnumerator& e, const std::string& path, int result, Side side);
   void KindConflictLine(FilesEnumerator& e, const std::string& path);
+  bool ClaimCounterpart(FilesEnumerator& e, int result);
+  void CaseClash(FilesEnumerator& e, const std::string& path, Side side);
   void CopyPlan(FilesEnumerator& e, const std::string& path, int result, Side side);
   void FolderUpdate(FilesEnumerator& e, const std::string& path, int result, Side side);
   void SecurityUpdate(FilesEnumerator& e, const std::string& path, Side side);

@@ -53,11 +53,13 @@ ErrorCode Synchronizer::RemoveConflict(const std::string& target_path, FilesEnum
 void Synchronizer::File(FilesEnumerator& e) {
   impl_->File(e);
 }
+// What the exploring phases meet, the phase that acts on the same tree
+// meets again: it is reported there, once.
 void Synchronizer::AccessError(const std::string& path, ErrorCode code) {
-  impl_->reporter.AccessError(path, code);
+  if (!impl_->Exploring()) impl_->reporter.AccessError(path, code);
 }
 void Synchronizer::SecurityError(const std::string& path, ErrorCode code) {
-  impl_->reporter.SecurityError(path, code);
+  if (!impl_->Exploring()) impl_->reporter.SecurityError(path, code);
 }
 
 void Synchronizer::SetProgress(uint64_t bytes_copied) {
@@ -235,6 +237,8 @@ void Synchronizer::Impl::Synchronize() {
     return Refuse("Invalid Target Path: \"" + options.Target + "\".", kExitInvalidTarget);
   }
   fs.SetConfinedRoots({options.Source, options.Target});
+  context.leftover_roots = {options.Target};
+  if (options.Bidi) context.leftover_roots.push_back(options.Source);
   DecideSecurity();
 
   host.EnterRunningState(options.DisallowStop);
@@ -253,6 +257,7 @@ void Synchronizer::Impl::Synchronize() {
       (stopped ? kExitStopped : 0) | (reporter.Counters().ErrorCount != 0 ? kExitErrors : 0);
 
   context.progress = nullptr;
+  context.leftover_roots.clear();
   fs.SetConfinedRoots({});
   if (!reporter.Run().Closing) {
     if (options.Quiet && !stopped) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 
 #include "platform/posix/file_system_posix_internal.h"
@@ -34,6 +35,24 @@ int LinkUnnamed(int fd, int dir, const std::string& name) {
   if (linkat(AT_FDCWD, ProcPath(fd).c_str(), dir, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
   if (errno != ENOENT) return -1;
   return linkat(fd, "", dir, name.c_str(), AT_EMPTY_PATH);
+}
+
+// A Source that changed while it was copied (shrunk, grown, rewritten in
+// place) gave a copy of no version it ever had: kErrChangedMeanwhile. The
+// open file must still have the size and times seen before the copy, and
+// the copy that size (files whose size the file system does not tell, 0,
+// are copied to their end).
+ErrorCode CheckUnchanged(int source, int target, const struct stat& before) {
+  struct stat now, copy;
+  if (fstat(source, &now) != 0 || fstat(target, &copy) != 0) return errno;
+  const auto same_time = [](const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+  };
+  if (now.st_size != before.st_size || !same_time(now.st_mtim, before.st_mtim) ||
+      !same_time(now.st_ctim, before.st_ctim) ||
+      (before.st_size != 0 && copy.st_size != before.st_size))
+    return kErrChangedMeanwhile;
+  return 0;
 }
 
 }  // namespace
@@ -108,6 +127,7 @@ ErrorCode PosixFileSystem::CopyDataRanges(int source, int target, uint64_t size,
       ssize_t n = -1;
       if (use_range) {
         n = copy_file_range(source, &in, target, &out, want, 0);
+        if (n < 0 && errno == EINTR) continue;  // a stop signal: the flag is looked at
         if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS ||
                       errno == EBADF || errno == EPERM)) {
           use_range = false;
@@ -126,8 +146,8 @@ ErrorCode PosixFileSystem::CopyDataRanges(int source, int target, uint64_t size,
           const ssize_t w = pwrite(target, buffer.data() + written,
                                    static_cast<size_t>(n - written), out + written);
           if (w < 0) {
-            if (errno == EINTR) continue;
-            return errno;
+            if (errno == EINTR && (options.stop == nullptr || options.stop->load() == 0)) continue;
+            return errno == EINTR ? kErrCancelled : errno;
           }
           written += w;
         }
@@ -146,10 +166,13 @@ ErrorCode PosixFileSystem::CopyDataRanges(int source, int target, uint64_t size,
 
 ErrorCode PosixFileSystem::CopyLink(int from_dir, const std::string& from_name,
                                     const struct stat& st, int to_dir, const std::string& to_name,
-                                    const CopyOptions& options) {
-  std::string text(static_cast<size_t>(st.st_size) + 1, '\0');
+                                    const VolumeAbilities& volume, const CopyOptions& options) {
+  // A file system that gives links no size gets a buffer of the longest path.
+  std::string text(st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : PATH_MAX, '\0');
   const ssize_t n = readlinkat(from_dir, from_name.c_str(), text.data(), text.size());
   if (n < 0) return errno;
+  if (st.st_size > 0 ? n != st.st_size : static_cast<size_t>(n) == text.size())
+    return kErrChangedMeanwhile;  // another link took its place
   text.resize(static_cast<size_t>(n));
   const std::string temporary = TemporaryName();
   if (symlinkat(text.c_str(), to_dir, temporary.c_str()) != 0) return errno;
@@ -157,11 +180,16 @@ ErrorCode PosixFileSystem::CopyLink(int from_dir, const std::string& from_name,
   if (options.carry_owner &&
       fchownat(to_dir, temporary.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW) != 0)
     code = errno;
+  // Where a link's own times cannot be set they are not set at all: the
+  // volume would set those of what the link points to.
   const timespec times[2] = {st.st_atim, st.st_mtim};
-  if (code == 0 && utimensat(to_dir, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+  if (code == 0 && volume.sets_link_times &&
+      utimensat(to_dir, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
     code = errno;
   if (code == 0 && renameat(to_dir, temporary.c_str(), to_dir, to_name.c_str()) != 0) code = errno;
   if (code != 0) unlinkat(to_dir, temporary.c_str(), 0);
+  if (code == 0 && volume.sets_link_times && !volume.rename_keeps_times)
+    utimensat(to_dir, to_name.c_str(), times, AT_SYMLINK_NOFOLLOW);
   if (code == 0 && options.progress != nullptr) options.progress->SetProgress(text.size());
   return code;
 }
@@ -191,7 +219,7 @@ ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& 
     if (fstatat(from_dir, from_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
     if (!S_ISLNK(st.st_mode)) return code;
     if (options.stop != nullptr && options.stop->load() != 0) return kErrCancelled;
-    return CopyLink(from_dir, from_name, st, to_dir, to_name, options);
+    return CopyLink(from_dir, from_name, st, to_dir, to_name, AbilitiesOf(*to_folder), options);
   }
   if (fstat(source.get(), &st) != 0) return errno;
   if (S_ISDIR(st.st_mode)) return EISDIR;
@@ -222,11 +250,14 @@ ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& 
                                  : CopyContents(source.get(), target.get(), size, options);
       code != 0)
     return fail(code);
+  if (const ErrorCode code = CheckUnchanged(source.get(), target.get(), st); code != 0)
+    return fail(code);
   if (options.carry_owner && fchown(target.get(), st.st_uid, st.st_gid) != 0) return fail(errno);
   // After the owner, whose change drops capabilities; before the mode, which
   // may forbid writing user attributes.
   CopyExtendedAttributes(source.get(), target.get(), options);
-  if (fchmod(target.get(), st.st_mode & 07777) != 0) return fail(errno);
+  if (const ErrorCode code = GiveMode(target.get(), st.st_mode, *to_folder); code != 0)
+    return fail(code);
   const timespec times[2] = {st.st_atim, st.st_mtim};
   if (futimens(target.get(), times) != 0) return fail(errno);
   if (options.stop != nullptr && options.stop->load() != 0) return fail(kErrCancelled);
@@ -257,6 +288,9 @@ ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& 
     unlinkat(to_dir, temporary.c_str(), 0);
     return code;
   }
+  // The copy is in place; should the times fail here, the next run copies again.
+  if (!AbilitiesOf(*to_folder).rename_keeps_times)
+    utimensat(to_dir, to_name.c_str(), times, AT_SYMLINK_NOFOLLOW);
   return 0;
 }
 
