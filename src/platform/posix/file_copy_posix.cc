@@ -196,6 +196,7 @@ ErrorCode PosixFileSystem::CopyLink(int from_dir, const std::string& from_name,
 
 ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& to,
                                     const CopyOptions& options) {
+  ChangeScope change(*this, to);
   CachedFolder* from_folder = nullptr;
   CachedFolder* to_folder = nullptr;
   std::string from_name, to_name;
