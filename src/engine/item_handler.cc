@@ -1,6 +1,8 @@
 // The item handler: for every item of a walk, the counterpart on the other
 // side, the comparison, the decision by phase and options, the plan that
 // carries it out, and the progress accounting.
+#include <algorithm>
+
 #include "engine/action_codes.h"
 #include "engine/compare.h"
 #include "engine/sync_run.h"
@@ -93,7 +95,9 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
   const std::string& home = from_source ? options.Source : options.Target;
   const std::string& other_root = from_source ? options.Target : options.Source;
   const std::string& full = e.FullPath();
-  const std::string path = other_root + (full.size() > home.size() ? full.substr(home.size()) : "");
+  std::string path;
+  path.reserve(other_root.size() + full.size());
+  path.append(other_root).append(full, std::min(full.size(), home.size()));
   if (keeping_folder_times && removing_conflict == 0)
     ReachFolderTimesItem(phase == Phase::DeleteInTarget ? full : path, is_folder);
 
@@ -289,7 +293,7 @@ void Synchronizer::Impl::CopyPlan(FilesEnumerator& e, const std::string& path, i
     if (result & kCaseDiffers) e.RenameOtherToItemName(path);
     // A copied file already has the item's mode (the copy carries it); only
     // a security copy, whose ACL may change the mode, needs it set again.
-    if (context.security_support || e.IsFolder()) {
+    if ((context.security_support || e.IsFolder()) && !e.CopyCarriedSecurity()) {
       e.CopySecurityTo(path);
       e.SetAttributesOn(path);
     }

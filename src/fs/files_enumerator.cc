@@ -197,6 +197,7 @@ void FilesEnumerator::OtherChanged() {
 }
 
 ErrorCode FilesEnumerator::CopyTo(const std::string& path) {
+  copy_carried_security_ = false;
   const bool exists = LookupOther(path) == 0;
   const ItemInfo other = other_;
   if (item_.IsFolder()) {
@@ -227,11 +228,19 @@ ErrorCode FilesEnumerator::CopyTo(const std::string& path) {
   options.stop = context_.stop;
   options.carry_owner = context_.security_support;
   options.carry_security_attributes = context_.security_support;
+  // The security goes with the copy where it can, through its descriptor.
+  bool security_given = false;
+  if (context_.security_support && (item_security_read_ || ReadItemSecurity() == kSuccess)) {
+    options.security = &item_security_;
+    options.security_mode = Item().mode;
+    options.security_given = &security_given;
+  }
   const ErrorCode code = context_.fs->CopyFile(full_path_, path, options);
   if (code != 0) {
     if (cleared) context_.fs->SetMode(path, other.mode);
     return code;
   }
+  copy_carried_security_ = security_given;
   OtherChanged();
   return 0;
 }

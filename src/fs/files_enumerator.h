@@ -121,7 +121,11 @@ class FilesEnumerator : public IEnumFile {
   std::string OtherShortFormPath(const std::string& path);
 
   // Operations that change the disk (each resets the counterpart cache on success).
-  ErrorCode CopyTo(const std::string& path);           // copy the file / create the folder
+  ErrorCode CopyTo(const std::string& path);  // copy the file / create the folder
+  // After CopyTo copied a file while security is handled: the copy was
+  // given the item's security and then its mode on its way
+  // (CopySecurityTo and SetAttributesOn have nothing to add).
+  bool CopyCarriedSecurity() const { return copy_carried_security_; }
   ErrorCode SetAttributesOn(const std::string& path);  // the item's permission mode
   ErrorCode SetFolderTimesOn(const std::string& path);
   // Gives the counterpart, found through `path`, the item's name: a change of
@@ -189,6 +193,7 @@ class FilesEnumerator : public IEnumFile {
 
   std::vector<std::string> matched_names_;
 
+  bool copy_carried_security_ = false;
   bool item_security_read_ = false;
   Security item_security_;
   bool other_security_read_ = false;

@@ -138,6 +138,14 @@ struct CopyOptions {
   // Also the security.* and trusted.* extended attributes (the user.* ones
   // always go with the contents).
   bool carry_security_attributes = false;
+  // A file's copy may also be given this owner, group and access ACL, and
+  // then the mode `security_mode`, before it takes its name: what
+  // WriteSecurity and SetMode would give it after the copy (in place of
+  // the source's owner and mode). `*security_given` tells whether they were
+  // given; a copy whose security could not be given still succeeds.
+  const Security* security = nullptr;
+  uint32_t security_mode = 0;
+  bool* security_given = nullptr;
 };
 
 enum class RenameMode : uint8_t {

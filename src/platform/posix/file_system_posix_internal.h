@@ -78,6 +78,10 @@ class Fd {
 // Fills `info` from `st`; false for kinds the program never handles.
 bool FillInfo(const struct stat& st, ItemInfo& info);
 
+// Gives the open file `fd` the access ACL of `security`, or removes the one
+// it has when `security` has none. The error of the write, or 0.
+ErrorCode WriteAccessAcl(int fd, const Security& security);
+
 // Reads the owner, group and ACLs of the item `name` in the open folder
 // `dir`, never through a final link. `known` is what a stat of the item gave
 // (its owner and kind are taken from it), or null: the item is stat'ed here.
@@ -268,12 +272,6 @@ class PosixFileSystem : public FileSystem {
   ErrorCode CopyLink(int from_dir, const std::string& from_name, const struct stat& st, int to_dir,
                      const std::string& to_name, const VolumeAbilities& volume,
                      const CopyOptions& options);
-  // Copies `size` bytes (as fstat gave them; 0: until the end, for files
-  // whose size the file system does not tell).
-  ErrorCode CopyContents(int source, int target, uint64_t size, const CopyOptions& options);
-  // The same for a file with holes: only its data ranges are copied, and the
-  // copy is given the size.
-  ErrorCode CopyDataRanges(int source, int target, uint64_t size, const CopyOptions& options);
 
   // xattr_posix.cc
   // Gives `target` the extended attributes of `source` that the options

@@ -166,6 +166,11 @@ struct CounterpartFolder {
   }
 };
 
+struct AheadSecurity {
+  ErrorCode code = 0;
+  Security security;
+};
+
 // What was read ahead for one listed item.
 struct AheadItem {
   ItemInfo item;                    // the name; the rest as far as `stated`
@@ -179,12 +184,10 @@ struct AheadItem {
   bool other_found = false;
   bool other_stated = false;
   ItemInfo other;
-  bool item_security_read = false;
-  ErrorCode item_security_code = 0;
-  Security item_security;
-  bool other_security_read = false;
-  ErrorCode other_security_code = 0;
-  Security other_security;
+  // Security read ahead, with the result of the read (rare to be needed:
+  // kept apart so that the items stay small).
+  std::unique_ptr<AheadSecurity> item_security;
+  std::unique_ptr<AheadSecurity> other_security;
 };
 
 // Listed items of one folder, filled by the lookup jobs counted in `pending`.
@@ -334,11 +337,9 @@ void FillItems(const ReadAheadState& state, Batch& batch, size_t begin, size_t e
     AheadItem& a = batch.items[i];
     if (stats && !a.stated && !a.gone && a.code == 0) StatItem(dir, a);
     if (!state.plan.item_security || !a.stated || a.gone) continue;
-    const ErrorCode code =
-        ReadSecurityAt(dir, a.item.name, &a.item, state.use_getxattrat, a.item_security);
-    if (code == kErrChangedMeanwhile) continue;  // left to the walk
-    a.item_security_read = true;
-    a.item_security_code = code;
+    auto read = std::make_unique<AheadSecurity>();
+    read->code = ReadSecurityAt(dir, a.item.name, &a.item, state.use_getxattrat, read->security);
+    if (read->code != kErrChangedMeanwhile) a.item_security = std::move(read);
   }
 }
 
@@ -367,11 +368,9 @@ void FillCounterparts(const ReadAheadState& state, Batch& batch, size_t begin, s
     a.other_found = true;
     a.other_stated = true;
     if (!state.plan.counterpart_security) continue;
-    const ErrorCode code =
-        ReadSecurityAt(dir, name, &a.other, state.use_getxattrat, a.other_security);
-    if (code == kErrChangedMeanwhile) continue;
-    a.other_security_read = true;
-    a.other_security_code = code;
+    auto read = std::make_unique<AheadSecurity>();
+    read->code = ReadSecurityAt(dir, name, &a.other, state.use_getxattrat, read->security);
+    if (read->code != kErrChangedMeanwhile) a.other_security = std::move(read);
   }
 }
 
@@ -444,24 +443,34 @@ class QueuedFolderReader : public FolderReader {
 
   bool AheadCounterpart(const std::string& path, ItemInfo& info, bool& detailed) override {
     if (last_ == nullptr || !last_->other_found || !IsCounterpart(path)) return false;
-    info = last_->other;
+    const ItemInfo& other = last_->other;
     info.name = last_->item.name;
+    info.short_name.clear();
+    info.kind = other.kind;
+    info.mode = other.mode;
+    info.size = other.size;
+    info.access_time = other.access_time;
+    info.modify_time = other.modify_time;
+    info.uid = other.uid;
+    info.gid = other.gid;
+    info.device = other.device;
+    info.inode = other.inode;
     detailed = last_->other_stated;
     return true;
   }
 
   bool AheadItemSecurity(Security& security, ErrorCode& code) override {
-    if (last_ == nullptr || !last_->item_security_read) return false;
-    security = last_->item_security;
-    code = last_->item_security_code;
+    if (last_ == nullptr || last_->item_security == nullptr) return false;
+    security = last_->item_security->security;
+    code = last_->item_security->code;
     return true;
   }
 
   bool AheadCounterpartSecurity(const std::string& path, Security& security,
                                 ErrorCode& code) override {
-    if (last_ == nullptr || !last_->other_security_read || !IsCounterpart(path)) return false;
-    security = last_->other_security;
-    code = last_->other_security_code;
+    if (last_ == nullptr || last_->other_security == nullptr || !IsCounterpart(path)) return false;
+    security = last_->other_security->security;
+    code = last_->other_security->code;
     return true;
   }
 
@@ -698,6 +707,7 @@ class ReadAheadWalker {
     DirentStream stream(fd);
     for (;;) {
       auto batch = std::make_shared<Batch>();
+      batch->items.reserve(32);
       batch->folder = folder;
       batch->counterpart = counterpart;
       batch->read_at = counterpart != nullptr && counterpart->listed ? counterpart->listed_at

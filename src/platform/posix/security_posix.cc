@@ -137,7 +137,10 @@ ErrorCode ReadAclsOf(int fd, bool folder, Security& security) {
   return 0;
 }
 
-ErrorCode WriteAcl(const std::string& proc, acl_type_t type, const std::vector<AclEntry>& entries) {
+// Builds the ACL of `entries` and gives it with `set(acl)`, which answers
+// like acl_set_file.
+template <typename Set>
+ErrorCode WriteAclWith(const std::vector<AclEntry>& entries, Set set) {
   acl_t acl = acl_init(static_cast<int>(entries.size()));
   if (acl == nullptr) return errno;
   ErrorCode code = 0;
@@ -165,12 +168,24 @@ ErrorCode WriteAcl(const std::string& proc, acl_type_t type, const std::vector<A
     if (in.perm & 1) acl_add_perm(permset, ACL_EXECUTE);
     acl_set_permset(entry, permset);
   }
-  if (code == 0 && acl_set_file(proc.c_str(), type, acl) != 0) code = errno;
+  if (code == 0 && set(acl) != 0) code = errno;
   acl_free(acl);
   return code;
 }
 
+ErrorCode WriteAcl(const std::string& proc, acl_type_t type, const std::vector<AclEntry>& entries) {
+  return WriteAclWith(entries, [&](acl_t acl) { return acl_set_file(proc.c_str(), type, acl); });
+}
+
 }  // namespace
+
+ErrorCode WriteAccessAcl(int fd, const Security& security) {
+  if (security.has_access_acl)
+    return WriteAclWith(security.access_acl, [fd](acl_t acl) { return acl_set_fd(fd, acl); });
+  if (fremovexattr(fd, "system.posix_acl_access") != 0 && errno != ENODATA && errno != ENOTSUP)
+    return errno;
+  return 0;
+}
 
 ErrorCode ReadSecurityAt(int dir, const std::string& name, const ItemInfo* known,
                          bool use_getxattrat, Security& security) {
