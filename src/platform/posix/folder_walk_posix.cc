@@ -93,7 +93,7 @@ class PosixFolderReader : public FolderReader {
 // once and the answers come from that listing.
 
 // The queued items stay below both bounds.
-constexpr size_t kReadAheadMaxItems = 8192;
+constexpr size_t kReadAheadMaxItems = 4096;
 constexpr size_t kReadAheadMaxBytes = size_t{4} << 20;
 // Items are queued in batches, so that the lock is taken rarely.
 constexpr size_t kReadAheadBatch = 128;
@@ -109,6 +109,8 @@ constexpr size_t kRemoteJobItems = 4;
 // costs two context switches, which the items of one small folder do not
 // pay for.
 constexpr size_t kWakeItems = 512;
+// Item lists kept for reuse (see ReadAheadState::spare).
+constexpr size_t kSpareBatches = 32;
 
 // File systems whose lookups stay on this machine: one thread, working
 // through a whole batch at a time, keeps up with the walk.
@@ -259,6 +261,25 @@ struct ReadAheadState {
   std::atomic<bool> walk_waiting_for_lookups{false};
   std::atomic<size_t> lookups_wait_from{0};  // `looked_up` when the walk began to wait
   std::atomic<bool> stop{false};
+
+  // Item lists of batches the walk is done with, for the walker's next
+  // batches: a long walk then reuses the same memory instead of scattering
+  // new blocks over the heap.
+  std::mutex spare_mutex;
+  std::vector<std::vector<AheadItem>> spare;
+
+  std::vector<AheadItem> TakeSpare() {
+    std::lock_guard<std::mutex> lock(spare_mutex);
+    if (spare.empty()) return {};
+    std::vector<AheadItem> items = std::move(spare.back());
+    spare.pop_back();
+    return items;
+  }
+  void GiveBack(std::vector<AheadItem>&& items) {
+    items.clear();
+    std::lock_guard<std::mutex> lock(spare_mutex);
+    if (spare.size() < kSpareBatches) spare.push_back(std::move(items));
+  }
 
   bool Full() const { return items >= kReadAheadMaxItems || bytes >= kReadAheadMaxBytes; }
   // A full queue waits until half of it is taken, so that the two threads
@@ -496,6 +517,7 @@ class QueuedFolderReader : public FolderReader {
   // Takes the next batch the walker queued for this folder, waiting for it
   // and for its lookups.
   void Refill() {
+    if (batch_ != nullptr && batch_.use_count() == 1) state_->GiveBack(std::move(batch_->items));
     batch_.reset();
     pos_ = 0;
     std::unique_lock<std::mutex> lock(state_->mutex);
@@ -707,7 +729,8 @@ class ReadAheadWalker {
     DirentStream stream(fd);
     for (;;) {
       auto batch = std::make_shared<Batch>();
-      batch->items.reserve(32);
+      batch->items = state_->TakeSpare();
+      if (batch->items.capacity() == 0) batch->items.reserve(32);
       batch->folder = folder;
       batch->counterpart = counterpart;
       batch->read_at = counterpart != nullptr && counterpart->listed ? counterpart->listed_at
