@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <string_view>
 #include <system_error>
 
@@ -146,16 +147,47 @@ struct SharedFolder {
 };
 
 // The folder in the other tree that holds the counterparts of a walked
-// folder's items.
+// folder's items. The first lookup thread that needs it prepares it (how it
+// compares names, and its names where the answers come from them); the
+// fields below `prepared` are set once, then only read.
 struct CounterpartFolder {
   std::shared_ptr<SharedFolder> folder;
   std::string path;  // as the walk names it, ending in "/"
+  std::once_flag prepared;
   bool case_insensitive = false;
   // The folder's names and entry types, sorted by name, with the change
   // count read before they were listed; `listed` only when complete.
   bool listed = false;
   std::vector<std::pair<std::string, unsigned char>> names;
   uint64_t listed_at = 0;
+
+  void Prepare(const WalkPlan& plan, const std::atomic<uint64_t>& changes) {
+    std::call_once(prepared, [&] {
+      const int fd = folder->fd.get();
+      // Names listed as asked for answer on any file system: how this one
+      // compares names matters only where they do not.
+      if (plan.counterparts == ItemDetail::Full) {
+        case_insensitive = PosixFileSystem::DetectCaseInsensitive(fd) > 0;
+        if (!case_insensitive) return;
+      }
+      listed_at = changes.load();
+      // A descriptor that cannot list (O_PATH) fails here: nothing is listed.
+      DirentStream stream(fd);
+      const linux_dirent64_record* entry = nullptr;
+      ErrorCode code = 0;
+      while ((code = stream.Next(entry)) == 0 && names.size() < kMaxListedNames) {
+        if (!IsDots(entry->d_name)) names.emplace_back(entry->d_name, entry->d_type);
+      }
+      if (code == kErrNoMoreEntries) {
+        std::sort(names.begin(), names.end());
+        listed = true;
+        return;
+      }
+      std::vector<std::pair<std::string, unsigned char>>().swap(names);
+      if (plan.counterparts == ItemDetail::Kind)
+        case_insensitive = PosixFileSystem::DetectCaseInsensitive(fd) > 0;
+    });
+  }
 
   // The entry type listed for `name`; false when not listed.
   bool Find(const std::string& name, unsigned char& type) const {
@@ -366,7 +398,8 @@ void FillItems(const ReadAheadState& state, Batch& batch, size_t begin, size_t e
 
 // The counterparts' part of a batch.
 void FillCounterparts(const ReadAheadState& state, Batch& batch, size_t begin, size_t end) {
-  const CounterpartFolder& folder = *batch.counterpart;
+  CounterpartFolder& folder = *batch.counterpart;
+  folder.Prepare(state.plan, *state.changes);
   const int dir = folder.folder->fd.get();
   const bool full = state.plan.counterparts == ItemDetail::Full;
   for (size_t i = begin; i < end; ++i) {
@@ -496,10 +529,14 @@ class QueuedFolderReader : public FolderReader {
   }
 
  private:
-  // The planned counterpart path of the last item, read since the last change.
+  // The planned counterpart path of the last item, read since the last
+  // change (its folder's names perhaps before the batch was made).
   bool IsCounterpart(const std::string& path) const {
     const CounterpartFolder* folder = batch_->counterpart.get();
-    if (folder == nullptr || batch_->read_at != state_->changes->load()) return false;
+    if (folder == nullptr) return false;
+    const uint64_t read_at =
+        folder->listed ? std::min(batch_->read_at, folder->listed_at) : batch_->read_at;
+    if (read_at != state_->changes->load()) return false;
     const std::string& name = last_->item.name;
     return path.size() == folder->path.size() + name.size() &&
            path.compare(0, folder->path.size(), folder->path) == 0 &&
@@ -649,35 +686,6 @@ class ReadAheadWalker {
     return std::make_shared<SharedFolder>(SharedFolder{std::move(fd)});
   }
 
-  // The counterpart folder of the walked folder whose path below the walked
-  // root is `below`: how it compares names, and its names where the answers
-  // will come from them.
-  std::shared_ptr<CounterpartFolder> Prepare(std::shared_ptr<SharedFolder> open,
-                                             std::string_view below) {
-    auto folder = std::make_shared<CounterpartFolder>();
-    folder->folder = std::move(open);
-    folder->path = state_->plan.counterpart_root;
-    folder->path += below;
-    const int fd = folder->folder->fd.get();
-    folder->case_insensitive = PosixFileSystem::DetectCaseInsensitive(fd) > 0;
-    if (state_->plan.counterparts == ItemDetail::Full && !folder->case_insensitive) return folder;
-    folder->listed_at = state_->changes->load();
-    // A descriptor that cannot list (O_PATH) fails here: nothing is listed.
-    DirentStream stream(fd);
-    const linux_dirent64_record* entry = nullptr;
-    ErrorCode code = 0;
-    while ((code = stream.Next(entry)) == 0 && folder->names.size() < kMaxListedNames) {
-      if (!IsDots(entry->d_name)) folder->names.emplace_back(entry->d_name, entry->d_type);
-    }
-    if (code != kErrNoMoreEntries) {
-      std::vector<std::pair<std::string, unsigned char>>().swap(folder->names);
-      return folder;
-    }
-    std::sort(folder->names.begin(), folder->names.end());
-    folder->listed = true;
-    return folder;
-  }
-
   // Queues a new folder; false when the walker is to end.
   bool Queue(std::string path, bool direct) {
     auto folder = std::make_shared<QueuedFolder>();
@@ -722,8 +730,10 @@ class ReadAheadWalker {
     if (!Queue(std::move(path), false)) return false;
     std::shared_ptr<CounterpartFolder> counterpart;
     if (counterpart_folder != nullptr) {
-      counterpart =
-          Prepare(counterpart_folder, std::string_view(prefix).substr(root_prefix_.size()));
+      counterpart = std::make_shared<CounterpartFolder>();
+      counterpart->folder = counterpart_folder;
+      counterpart->path = state_->plan.counterpart_root;
+      counterpart->path += std::string_view(prefix).substr(root_prefix_.size());
     }
     const int fd = folder->fd.get();
     DirentStream stream(fd);
@@ -733,8 +743,7 @@ class ReadAheadWalker {
       if (batch->items.capacity() == 0) batch->items.reserve(32);
       batch->folder = folder;
       batch->counterpart = counterpart;
-      batch->read_at = counterpart != nullptr && counterpart->listed ? counterpart->listed_at
-                                                                     : state_->changes->load();
+      batch->read_at = state_->changes->load();
       ErrorCode end = 0;
       while (batch->items.size() < kReadAheadBatch) {
         if (state_->stop.load(std::memory_order_relaxed)) return HandOver(folder, stream, batch);
@@ -785,15 +794,7 @@ class ReadAheadWalker {
         jobs.push_back(LookupJob{batch, begin, std::min(n, begin + step), counterparts});
     };
     if (item_jobs && !local_items_) add_jobs(false, false);
-    if (batch->counterpart != nullptr) {
-      const CounterpartFolder& other = *batch->counterpart;
-      // Kinds from a complete listing cost nothing more: answered here.
-      if (state.plan.counterparts == ItemDetail::Kind && other.listed) {
-        FillCounterparts(state, *batch, 0, n);
-      } else {
-        add_jobs(true, local_counterparts_);
-      }
-    }
+    if (batch->counterpart != nullptr) add_jobs(true, local_counterparts_);
     batch->pending.store(static_cast<int>(jobs.size()));
 
     std::unique_lock<std::mutex> lock(state_->mutex);
