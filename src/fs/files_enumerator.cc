@@ -58,7 +58,9 @@ ErrorCode FilesEnumerator::Enumerate(IEnumFile& callback, EnumMode mode, std::st
       continue;
     }
     if (!Matches(mask, item_.name)) continue;
-    full_path_.assign(folder_path_).append(item_.name);
+    full_path_.clear();
+    full_path_.reserve(folder_path_.size() + item_.name.size());
+    full_path_.append(folder_path_).append(item_.name);
     item_security_read_ = false;
     ahead_other_ = true;
     ahead_item_security_ = true;

@@ -152,7 +152,6 @@ struct SharedFolder {
 // fields below `prepared` are set once, then only read.
 struct CounterpartFolder {
   std::shared_ptr<SharedFolder> folder;
-  std::string path;  // as the walk names it, ending in "/"
   std::once_flag prepared;
   bool case_insensitive = false;
   // The folder's names and entry types, sorted by name, with the change
@@ -263,11 +262,17 @@ struct LookupJob {
 };
 
 struct ReadAheadState {
-  explicit ReadAheadState(const WalkPlan& walk_plan, bool getxattrat,
+  explicit ReadAheadState(const WalkPlan& walk_plan, std::string walked_prefix, bool getxattrat,
                           std::shared_ptr<std::atomic<uint64_t>> change_count)
-      : plan(walk_plan), use_getxattrat(getxattrat), changes(std::move(change_count)) {}
+      : plan(walk_plan),
+        prefix(std::move(walked_prefix)),
+        use_getxattrat(getxattrat),
+        changes(std::move(change_count)) {}
 
   const WalkPlan plan;
+  // The walked folder followed by "/": a folder's path below it names its
+  // counterpart folder below plan.counterpart_root.
+  const std::string prefix;
   const bool use_getxattrat;
   const std::shared_ptr<std::atomic<uint64_t>> changes;
 
@@ -307,10 +312,14 @@ struct ReadAheadState {
     spare.pop_back();
     return items;
   }
+  // Called with the items of a batch whose lookups are done: the lists of
+  // small folders are let go (they were made to measure).
   void GiveBack(std::vector<AheadItem>&& items) {
-    items.clear();
+    std::vector<AheadItem> list = std::move(items);
+    if (list.capacity() < kReadAheadBatch) return;
+    list.clear();
     std::lock_guard<std::mutex> lock(spare_mutex);
-    if (spare.size() < kSpareBatches) spare.push_back(std::move(items));
+    if (spare.size() < kSpareBatches) spare.push_back(std::move(list));
   }
 
   bool Full() const { return items >= kReadAheadMaxItems || bytes >= kReadAheadMaxBytes; }
@@ -375,9 +384,9 @@ void StatItem(int dir, AheadItem& a) {
     }
     return;
   }
-  std::string name = std::move(a.item.name);
+  // (FillInfo leaves the name alone: the counterpart's lookup may read it
+  // at the same time.)
   if (!FillInfo(st, a.item)) a.gone = true;  // a FIFO put in its place
-  a.item.name = std::move(name);
   a.stated = true;
   a.kind_known = true;
 }
@@ -485,6 +494,15 @@ class QueuedFolderReader : public FolderReader {
         }
         item = a.item;
         last_ = &a;
+        if (pos_ == batch_->items.size()) {
+          // The batch's last item: kept alone, so that a walk that goes
+          // down from here (into a subfolder of one item, in a deep tree)
+          // holds no list for this level.
+          held_ = std::move(a);
+          last_ = &held_;
+          state_->GiveBack(std::move(batch_->items));
+          pos_ = 0;
+        }
         return 0;
       }
       if (rest_ != nullptr) return NextItem(rest_->folder->fd.get(), rest_->stream, item);
@@ -537,10 +555,19 @@ class QueuedFolderReader : public FolderReader {
     const uint64_t read_at =
         folder->listed ? std::min(batch_->read_at, folder->listed_at) : batch_->read_at;
     if (read_at != state_->changes->load()) return false;
+    // counterpart_root, the folder's path below the walked one and "/"
+    // (none for the walked folder itself), the name.
+    const std::string& root = state_->plan.counterpart_root;
+    const std::string& walked = folder_->path;
+    const std::string_view below =
+        std::string_view(walked).substr(std::min(walked.size(), state_->prefix.size()));
     const std::string& name = last_->item.name;
-    return path.size() == folder->path.size() + name.size() &&
-           path.compare(0, folder->path.size(), folder->path) == 0 &&
-           path.compare(folder->path.size(), name.size(), name) == 0;
+    const size_t separator = below.empty() ? 0 : 1;
+    return path.size() == root.size() + below.size() + separator + name.size() &&
+           path.compare(0, root.size(), root) == 0 &&
+           path.compare(root.size(), below.size(), below) == 0 &&
+           (separator == 0 || path[root.size() + below.size()] == '/') &&
+           path.compare(path.size() - name.size(), name.size(), name) == 0;
   }
 
   // What the plan needs that the lookups did not get to (the read-ahead
@@ -554,7 +581,6 @@ class QueuedFolderReader : public FolderReader {
   // Takes the next batch the walker queued for this folder, waiting for it
   // and for its lookups.
   void Refill() {
-    if (batch_ != nullptr && batch_.use_count() == 1) state_->GiveBack(std::move(batch_->items));
     batch_.reset();
     pos_ = 0;
     std::unique_lock<std::mutex> lock(state_->mutex);
@@ -599,9 +625,10 @@ class QueuedFolderReader : public FolderReader {
 
   std::shared_ptr<ReadAheadState> state_;
   std::shared_ptr<QueuedFolder> folder_;
-  std::shared_ptr<Batch> batch_;
+  std::shared_ptr<Batch> batch_;  // its items handed over: empty
   size_t pos_ = 0;
-  const AheadItem* last_ = nullptr;  // in batch_
+  const AheadItem* last_ = nullptr;  // in batch_, or held_
+  AheadItem held_;
   std::unique_ptr<FolderRest> rest_;
   bool done_ = false;
   ErrorCode end_ = kErrNoMoreEntries;
@@ -635,7 +662,7 @@ class ReadAheadWalker {
     std::shared_ptr<SharedFolder> top_counterpart;
     if (counterpart_root.valid())
       top_counterpart = std::make_shared<SharedFolder>(SharedFolder{std::move(counterpart_root)});
-    if (List(top_folder, std::move(root_path), top_counterpart, prefix, subfolders)) {
+    if (List(top_folder, std::move(root_path), top_counterpart, subfolders)) {
       stack.push_back(Frame{std::move(top_folder), std::move(top_counterpart), prefix.size(),
                             std::move(subfolders), 0});
     }
@@ -662,7 +689,7 @@ class ReadAheadWalker {
       prefix += name;
       prefix += '/';
       auto folder = std::make_shared<SharedFolder>(SharedFolder{std::move(fd)});
-      if (!List(folder, std::move(path), counterpart, prefix, subfolders)) break;
+      if (!List(folder, std::move(path), counterpart, subfolders)) break;
       stack.push_back(Frame{std::move(folder), std::move(counterpart), prefix.size(),
                             std::move(subfolders), 0});
     }
@@ -725,22 +752,21 @@ class ReadAheadWalker {
   // Lists the folder into the queue and collects its subfolders. False
   // when the walker is to end (the open folder then went to its reader).
   bool List(const std::shared_ptr<SharedFolder>& folder, std::string path,
-            const std::shared_ptr<SharedFolder>& counterpart_folder, const std::string& prefix,
+            const std::shared_ptr<SharedFolder>& counterpart_folder,
             std::vector<std::string>& subfolders) {
     if (!Queue(std::move(path), false)) return false;
     std::shared_ptr<CounterpartFolder> counterpart;
     if (counterpart_folder != nullptr) {
       counterpart = std::make_shared<CounterpartFolder>();
       counterpart->folder = counterpart_folder;
-      counterpart->path = state_->plan.counterpart_root;
-      counterpart->path += std::string_view(prefix).substr(root_prefix_.size());
     }
     const int fd = folder->fd.get();
     DirentStream stream(fd);
-    for (;;) {
+    for (bool first = true;; first = false) {
       auto batch = std::make_shared<Batch>();
-      batch->items = state_->TakeSpare();
-      if (batch->items.capacity() == 0) batch->items.reserve(32);
+      // A folder that fills more than one batch takes a list kept for reuse.
+      if (!first) batch->items = state_->TakeSpare();
+      if (batch->items.capacity() == 0) batch->items.reserve(first ? 16 : kReadAheadBatch);
       batch->folder = folder;
       batch->counterpart = counterpart;
       batch->read_at = state_->changes->load();
@@ -922,7 +948,7 @@ void PosixFileSystem::StartReadAhead(const std::string& folder, const WalkPlan& 
                       : forced                                        ? options_.lookup_threads
                       : local_items && local_counterparts && !lookups ? 1
                                                                       : kRemoteLookupThreads;
-  read_ahead_ = std::make_shared<ReadAheadState>(used, options_.use_getxattrat, changes_);
+  read_ahead_ = std::make_shared<ReadAheadState>(used, prefix, options_.use_getxattrat, changes_);
   read_ahead_root_ = root;
   read_ahead_prefix_ = prefix;
   read_ahead_plan_ = plan;
