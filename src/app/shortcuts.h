@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "app/dialog_message.h"
 #include "app/dialog_state.h"
 #include "app/sync_options.h"
 #include "platform/file_system.h"
@@ -39,18 +40,6 @@ inline constexpr size_t kMaxCommentCharacters = 259;
 struct ShortcutMemory {
   std::string LastShortcutFile;     // full path
   std::string LastShortcutComment;  // its comment
-};
-
-enum class MessageIcon : uint8_t {
-  Exclamation,  // a warning with OK
-  Information,  // a question with OK and Cancel
-};
-
-struct DialogMessage {
-  std::string text;
-  MessageIcon icon = MessageIcon::Exclamation;
-  int help_topic = 0;
-  bool operator==(const DialogMessage&) const = default;
 };
 
 // What reading a launcher into the options dialog needs besides the file.

@@ -112,17 +112,45 @@ void StoreOrDeleteSetting(Registry& registry, std::string_view name, const Regis
   }
 }
 
-void StoreDialogSettings(Registry& registry, const ProgramSettings& settings) {
-  StoreOrDeleteSetting(registry, "ReportLevel", settings.default_report_level,
-                       settings.default_report_level == kDefaultReportLevel);
-  StoreOrDeleteSetting(
-      registry, "Viewer", settings.viewer,
-      settings.viewer.empty() || EqualIgnoringCase(settings.viewer, kDefaultViewer));
-  StoreOrDeleteSetting(registry, "Report", settings.default_report,
-                       settings.default_report.empty());
-  StoreOrDeleteSetting(
-      registry, "ShortcutDir", settings.shortcut_dir,
-      settings.shortcut_dir.empty() || settings.shortcut_dir == settings.program_group_folder);
+ProgramSettings EditedSettings(ProgramSettings settings, std::string_view shortcut_dir,
+                               std::string_view default_report, std::string_view viewer,
+                               int32_t default_report_level) {
+  const auto trim = [](std::string_view text) {
+    const size_t first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) return std::string();
+    return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
+  };
+  settings.shortcut_dir = trim(shortcut_dir);
+  if (settings.shortcut_dir.empty()) {
+    settings.shortcut_dir = settings.program_group_folder;
+  } else if (settings.shortcut_dir.back() != '/') {
+    settings.shortcut_dir += '/';
+  }
+  settings.default_report = trim(default_report);
+  settings.viewer = trim(viewer);
+  if (settings.viewer.empty()) settings.viewer = kDefaultViewer;
+  settings.default_report_level = default_report_level;
+  return settings;
+}
+
+std::optional<RegistryError> StoreDialogSettings(Registry& registry,
+                                                 const ProgramSettings& settings) {
+  std::optional<RegistryError> first_error;
+  auto store = [&](std::string_view name, const RegistryValue& value, bool is_default) {
+    try {
+      StoreOrDeleteSetting(registry, name, value, is_default);
+    } catch (const RegistryError& error) {
+      if (!first_error) first_error = error;
+    }
+  };
+  store("ReportLevel", settings.default_report_level,
+        settings.default_report_level == kDefaultReportLevel);
+  store("Viewer", settings.viewer,
+        settings.viewer.empty() || EqualIgnoringCase(settings.viewer, kDefaultViewer));
+  store("Report", settings.default_report, settings.default_report.empty());
+  store("ShortcutDir", settings.shortcut_dir,
+        settings.shortcut_dir.empty() || settings.shortcut_dir == settings.program_group_folder);
+  return first_error;
 }
 
 }  // namespace twinmere
