@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QLabel>
+#include <QStyle>
 #include <QWidget>
 
 namespace twinmere::ui {
@@ -15,6 +16,14 @@ QString WithoutAccessKey(const QString& caption) {
   }
   if (out.endsWith(u':')) out.chop(1);
   return out.trimmed();
+}
+
+QIcon ThemeIcon(const QWidget& widget, const char* name, QStyle::StandardPixmap fallback) {
+  return QIcon::fromTheme(QString::fromLatin1(name), widget.style()->standardIcon(fallback));
+}
+
+QIcon FolderIcon(const QWidget& widget) {
+  return ThemeIcon(widget, "folder-open", QStyle::SP_DirIcon);
 }
 
 void SetUpForm(QWidget& form) {

@@ -4,7 +4,9 @@
 // hook in there, so that no form has to be rewritten for them.
 #pragma once
 
+#include <QIcon>
 #include <QString>
+#include <QStyle>
 
 class QWidget;
 
@@ -21,6 +23,11 @@ class Form {
 // The caption as a screen reader says it: without the access-key marker
 // ("&Start" gives "Start", "&&" gives "&") and without a closing colon.
 QString WithoutAccessKey(const QString& caption);
+
+// The icon theme's icon `name`, else the style's `fallback`.
+QIcon ThemeIcon(const QWidget& widget, const char* name, QStyle::StandardPixmap fallback);
+// The open folder of the browse buttons.
+QIcon FolderIcon(const QWidget& widget);
 
 // Gives every control of `form` that has none an accessible name: a label or
 // button its caption (WithoutAccessKey), a captionless button its tool tip,

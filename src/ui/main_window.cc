@@ -7,7 +7,6 @@
 #include <QCompleter>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFile>
 #include <QFileSystemModel>
 #include <QGridLayout>
 #include <QKeyEvent>
@@ -45,14 +44,6 @@ constexpr int kMinimumFieldTwips = 3000;
 constexpr int kMinimumReportTwips = 1000;
 constexpr int kUpdateIntervalMs = 500;
 
-QString FromBytes(const std::string& text) {
-  return QFile::decodeName(QByteArray(text.data(), static_cast<qsizetype>(text.size())));
-}
-
-QIcon ThemeIcon(const QWidget& widget, const char* name, QStyle::StandardPixmap fallback) {
-  return QIcon::fromTheme(QString::fromLatin1(name), widget.style()->standardIcon(fallback));
-}
-
 enum class Glyph { Start, Stop };
 
 // Start and Stop in the button text's colour when the icon theme has none, so
@@ -71,12 +62,13 @@ QIcon GlyphIcon(const QWidget& widget, const char* theme_name, Glyph glyph) {
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    const QPalette::ColorGroup group = mode == QIcon::Normal ? QPalette::Active : QPalette::Disabled;
+    const QPalette::ColorGroup group =
+        mode == QIcon::Normal ? QPalette::Active : QPalette::Disabled;
     painter.setBrush(widget.palette().color(group, QPalette::ButtonText));
     const qreal m = size / 5.0;
     if (glyph == Glyph::Start) {
-      painter.drawPolygon(QPolygonF({QPointF(m * 1.2, m), QPointF(size - m, size / 2.0),
-                                     QPointF(m * 1.2, size - m)}));
+      painter.drawPolygon(QPolygonF(
+          {QPointF(m * 1.2, m), QPointF(size - m, size / 2.0), QPointF(m * 1.2, size - m)}));
     } else {
       painter.drawRect(QRectF(m, m, size - 2 * m, size - 2 * m));
     }
@@ -188,8 +180,7 @@ void MainWindow::CreateControls() {
              tr("Select Source folder"),
              tr("Select Source folder:"),
              &options_.Source,
-             {},
-             {}};
+             ByteText(txtSource)};
   target_ = {lblTarget,
              txtTarget,
              cmdTarget,
@@ -197,8 +188,7 @@ void MainWindow::CreateControls() {
              tr("Select Target folder"),
              tr("Select Target folder:"),
              &options_.Target,
-             {},
-             {}};
+             ByteText(txtTarget)};
 
   // Folder paths complete from the disk as they are typed (folders only).
   folder_model_ = new QFileSystemModel(this);
@@ -295,7 +285,7 @@ void MainWindow::CreateMenus() {
 }
 
 void MainWindow::UpdateUI() {
-  const QIcon folder = ThemeIcon(*this, "folder-open", QStyle::SP_DirIcon);
+  const QIcon folder = FolderIcon(*this);
   cmdSource->setIcon(folder);
   cmdTarget->setIcon(folder);
   cmdOptions->setIcon(ThemeIcon(*this, "document-properties", QStyle::SP_FileDialogDetailedView));
@@ -356,21 +346,12 @@ void MainWindow::ShowAtStart() {
 }
 
 void MainWindow::SetFieldPath(FolderField& field, const std::string& path) {
-  field.shown_bytes = path;
-  field.shown = FromBytes(path);
-  field.edit->setText(field.shown);
+  field.bytes.Set(path);
   FieldTextChanged(field);
 }
 
-// The text keeps the exact bytes it was given while it is unchanged, so that
-// a name that is not UTF-8 survives the round trip through the field.
-std::string MainWindow::FieldBytes(const FolderField& field) const {
-  const QString text = field.edit->text();
-  return text == field.shown ? field.shown_bytes : QFile::encodeName(text).toStdString();
-}
-
 void MainWindow::FieldTextChanged(FolderField& field) {
-  *field.option = FolderFieldPath(*field_fs_, FieldBytes(field));
+  *field.option = FolderFieldPath(*field_fs_, field.bytes.Get());
   UpdateStartState();
   RefreshFieldTip(field);
 }
@@ -394,7 +375,7 @@ void MainWindow::ShowStatus(std::string_view text, std::string_view path, double
 
 void MainWindow::Browse(FolderField& field) {
   const std::string chosen =
-      BrowseForFolder(this, field.chooser_title, BrowseStartFolder(*field_fs_, FieldBytes(field)));
+      BrowseForFolder(this, field.chooser_title, BrowseStartFolder(*field_fs_, field.bytes.Get()));
   if (chosen.empty()) return;
   SetFieldPath(field, AddSeparator(chosen));
   field.edit->selectAll();
@@ -419,12 +400,9 @@ MainWindow::FolderField* MainWindow::FieldOf(QObject* control) {
 }
 
 std::optional<std::string> MainWindow::DraggedFolder(const QMimeData* data) {
-  if (data == nullptr || !data->hasUrls() || data->urls().isEmpty()) return std::nullopt;
-  const QUrl url = data->urls().first();
-  if (!url.isLocalFile()) return std::nullopt;
-  // The path's bytes as the URL carries them, not UTF-8 decoded.
-  const std::string path =
-      QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
+  const std::optional<std::string> dragged = DraggedPath(data);
+  if (!dragged) return std::nullopt;
+  const std::string& path = *dragged;
   if (path != drag_path_) {
     drag_path_ = path;
     drag_is_folder_ = NamesExistingFolder(*field_fs_, path);
@@ -564,11 +542,11 @@ void MainWindow::ApplyStatus(const StatusProgressView& view) {
   if (closing_) return;
   lblInfo->SetView(view);
   if (running_state_ && view.percent_shown) {
-    setWindowTitle(FromBytes(view.progress_text) + tr(" synchronized"));
+    setWindowTitle(BytesToText(view.progress_text) + tr(" synchronized"));
   }
   if (!view.eta_text.empty() && view.eta_text != eta_text_) {
     eta_text_ = view.eta_text;
-    lblInfo->setToolTip(FromBytes(eta_text_));
+    lblInfo->setToolTip(BytesToText(eta_text_));
   }
 }
 

@@ -24,6 +24,7 @@
 #include "report/reporter.h"
 #include "settings/program_settings.h"
 #include "settings/registry.h"
+#include "ui/byte_text.h"
 #include "ui/form.h"
 #include "ui/window_host.h"
 
@@ -134,15 +135,13 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
     QString browse_tip;             // the browse button's tool tip without " (Enter)"
     QString chooser_title;          // "Select Source folder:"
     std::string* option = nullptr;  // options_.Source or options_.Target
-    QString shown;                  // the text last set from bytes
-    std::string shown_bytes;
+    ByteText bytes;
   };
 
   void CreateControls();
   void CreateMenus();
   void Browse(FolderField& field);
   void SetFieldPath(FolderField& field, const std::string& path);
-  std::string FieldBytes(const FolderField& field) const;
   void FieldTextChanged(FolderField& field);
   void RefreshFieldTip(FolderField& field);
   FolderField* FieldOf(QObject* control);

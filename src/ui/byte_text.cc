@@ -1,0 +1,38 @@
+#include "ui/byte_text.h"
+
+#include <QFile>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QUrl>
+
+namespace twinmere::ui {
+
+QString BytesToText(const std::string& bytes) {
+  return QFile::decodeName(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
+}
+
+std::string TextToBytes(const QString& text) {
+  return QFile::encodeName(text).toStdString();
+}
+
+void ByteText::Set(const std::string& bytes) {
+  if (edit_->text() == shown_ && bytes == bytes_) return;
+  bytes_ = bytes;
+  shown_ = BytesToText(bytes);
+  edit_->setText(shown_);
+}
+
+std::string ByteText::Get() const {
+  const QString text = edit_->text();
+  return text == shown_ ? bytes_ : TextToBytes(text);
+}
+
+std::optional<std::string> DraggedPath(const QMimeData* data) {
+  if (data == nullptr || !data->hasUrls() || data->urls().isEmpty()) return std::nullopt;
+  const QUrl url = data->urls().first();
+  if (!url.isLocalFile()) return std::nullopt;
+  // The path's bytes as the URL carries them, not UTF-8 decoded.
+  return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
+}
+
+}  // namespace twinmere::ui

@@ -1,0 +1,42 @@
+// Byte strings (paths, names, command lines) in the windows' text fields.
+// Qt shows text as UTF-16, and bytes that are not UTF-8 do not survive the
+// conversion; a field therefore keeps the bytes it was last given and hands
+// them back unchanged for as long as the user leaves its text alone.
+#pragma once
+
+#include <QString>
+#include <optional>
+#include <string>
+
+class QLineEdit;
+class QMimeData;
+
+namespace twinmere::ui {
+
+// The bytes as shown (UTF-8; a byte that is not becomes U+FFFD).
+QString BytesToText(const std::string& bytes);
+// The text as UTF-8 bytes.
+std::string TextToBytes(const QString& text);
+
+// The bytes of one line edit.
+class ByteText {
+ public:
+  explicit ByteText(QLineEdit* edit = nullptr) : edit_(edit) {}
+  // Shows `bytes` (the caret moves to the end, as QLineEdit::setText does);
+  // nothing happens when the field already holds them.
+  void Set(const std::string& bytes);
+  // The bytes last set while the text is unchanged, else the text's bytes.
+  std::string Get() const;
+  QLineEdit* Edit() const { return edit_; }
+
+ private:
+  QLineEdit* edit_ = nullptr;
+  QString shown_;
+  std::string bytes_;
+};
+
+// The path of the first local file or folder that a drag carries, as the
+// bytes of its name (not UTF-8 decoded); nothing for any other drag.
+std::optional<std::string> DraggedPath(const QMimeData* data);
+
+}  // namespace twinmere::ui
