@@ -36,6 +36,14 @@ bool FolderReady(FileSystem& fs, const std::string& folder) {
   return fs.Lookup(folder, info) == kSuccess && info.kind != ItemKind::File;
 }
 
+// Makes `folder` (no trailing "/") and its missing parents. Failures are
+// left to the caller's own attempt, which reports them.
+void MakeFolders(FileSystem& fs, const std::string& folder) {
+  if (folder.empty() || FolderReady(fs, folder)) return;
+  MakeFolders(fs, ParentFolder(folder));
+  (void)fs.CreateFolder(folder);
+}
+
 }  // namespace
 
 std::optional<DialogMessage> ReadShortcutOptions(const std::string& shortcut_path,
@@ -174,6 +182,9 @@ SaveOutcome SaveShortcut(const ShortcutDialogFields& fields, const ShortcutDialo
     return stop("Error creating shortcut.\n\n" + status.text, kHelpShortcutDialog);
 
   const std::string folder = path.substr(0, path.rfind(kSeparator));
+  const std::string programs = RemoveSeparator(context.programs_folder);
+  if (!programs.empty() && programs != "/" && (folder + "/").starts_with(programs + "/"))
+    MakeFolders(context.file_system, programs);
   if (!FolderReady(context.file_system, folder)) {
     if (const ErrorCode code = context.file_system.CreateFolder(folder); code != kSuccess)
       return stop("Error " + std::to_string(code) + " creating folder \"" + DisplayPath(folder) +

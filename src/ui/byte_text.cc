@@ -16,10 +16,10 @@ std::string TextToBytes(const QString& text) {
 }
 
 void ByteText::Set(const std::string& bytes) {
-  if (edit_->text() == shown_ && bytes == bytes_) return;
   bytes_ = bytes;
   shown_ = BytesToText(bytes);
-  edit_->setText(shown_);
+  // Setting the same text again would move the caret of a field being typed in.
+  if (edit_->text() != shown_) edit_->setText(shown_);
 }
 
 std::string ByteText::Get() const {

@@ -22,8 +22,7 @@ std::string TextToBytes(const QString& text);
 class ByteText {
  public:
   explicit ByteText(QLineEdit* edit = nullptr) : edit_(edit) {}
-  // Shows `bytes` (the caret moves to the end, as QLineEdit::setText does);
-  // nothing happens when the field already holds them.
+  // Shows `bytes`; a field that shows that text already keeps its caret.
   void Set(const std::string& bytes);
   // The bytes last set while the text is unchanged, else the text's bytes.
   std::string Get() const;

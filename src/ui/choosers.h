@@ -15,6 +15,8 @@ namespace twinmere::ui {
 // patterns of one pair are separated by ";".
 inline constexpr char kTextFilesFilter[] = "Text files (*.txt)|*.txt|All files (*)|*";
 inline constexpr char kLauncherFilesFilter[] = "Desktop entries (*.desktop)|*.desktop";
+// Programs carry no extension here; what may run is told by the file's mode.
+inline constexpr char kProgramFilesFilter[] = "Programs (*)|*";
 
 // Opens a folder browser titled `title` (for example "Select Source folder:")
 // in `start_folder` (empty: the home folder). Returns the chosen folder as

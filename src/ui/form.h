@@ -24,6 +24,14 @@ class Form {
 // ("&Start" gives "Start", "&&" gives "&") and without a closing colon.
 QString WithoutAccessKey(const QString& caption);
 
+// Gives `widget` its design name as object name (tests and the window
+// infrastructure find controls by it).
+template <typename Widget>
+Widget* Named(Widget* widget, const char* name) {
+  widget->setObjectName(QString::fromLatin1(name));
+  return widget;
+}
+
 // The icon theme's icon `name`, else the style's `fallback`.
 QIcon ThemeIcon(const QWidget& widget, const char* name, QStyle::StandardPixmap fallback);
 // The open folder of the browse buttons.

@@ -30,8 +30,12 @@
 #include "app/command_line.h"
 #include "app/folder_fields.h"
 #include "app/version.h"
+#include "dialogs/dialog_support.h"
+#include "dialogs/options_dialog.h"
+#include "dialogs/settings_dialog.h"
 #include "engine/synchronizer.h"
 #include "fs/paths.h"
+#include "report/report_viewer.h"
 #include "ui/choosers.h"
 #include "ui/status_strip.h"
 
@@ -78,17 +82,12 @@ QIcon GlyphIcon(const QWidget& widget, const char* theme_name, Glyph glyph) {
   return icon;
 }
 
-template <typename Widget>
-Widget* Named(Widget* widget, const char* name) {
-  widget->setObjectName(QString::fromLatin1(name));
-  return widget;
-}
-
 }  // namespace
 
 MainWindow::MainWindow(ProgramContext context, QWidget* parent)
     : QMainWindow(parent),
       context_(std::move(context)),
+      settings_(context_.settings),
       field_fs_(CreatePlatformFileSystem()),
       host_(*this, *this, options_, session_, reporter_, context_.clock),
       reporter_(options_, context_.facts, context_.fs, host_, context_.clock) {
@@ -130,7 +129,7 @@ void MainWindow::CreateControls() {
   lblSource->setBuddy(txtSource);
   lblTarget->setBuddy(txtTarget);
   cmdOptions->setToolTip(tr("Options"));
-  cmdReport->setToolTip(tr("View Report"));
+  cmdReport->setToolTip(tr("View Report (F4)"));
   for (QToolButton* button : {cmdStart, cmdStop}) {
     button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     button->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
@@ -310,7 +309,7 @@ void MainWindow::ApplyMinimumSize() {
 }
 
 void MainWindow::Load() {
-  const ProgramSettings& settings = context_.settings;
+  const ProgramSettings& settings = settings_;
   const CommandLineContext command_context{context_.fs, ProgramStateFolder(context_.folders),
                                            settings.default_report_level};
   const StartupCommandLine line = ReadStartupCommandLine(
@@ -531,9 +530,31 @@ void MainWindow::RequestStop() {
   session_.StopRequested = 1;
 }
 
-void MainWindow::ShowOptionsDialog() {}
-void MainWindow::ShowSettingsDialog() {}
-void MainWindow::ViewReport() {}
+void MainWindow::ShowOptionsDialog() {
+  if (running_state_ || closing_) return;
+  const OptionsDialogContext dialog_context{context_.facts,   context_.folders,
+                                            settings_,        *field_fs_,
+                                            shortcut_memory_, ProgramPath(GetInstallFolder())};
+  OptionsDialog dialog(options_, dialog_context, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  options_ = dialog.AcceptedOptions();
+  SetFieldPath(source_, options_.Source);
+  SetFieldPath(target_, options_.Target);
+  cmdReport->setEnabled(!options_.Report.empty());
+  mnuViewReport->setEnabled(!options_.Report.empty());
+}
+
+void MainWindow::ShowSettingsDialog() {
+  SettingsDialog dialog({context_.registry, settings_, context_.folders, *field_fs_}, this);
+  dialog.exec();
+}
+
+void MainWindow::ViewReport() {
+  if (options_.Report.empty()) return;
+  if (const std::optional<DialogMessage> message =
+          twinmere::ViewReport(*field_fs_, options_.Report, settings_.viewer))
+    ShowDialogMessage(this, *message);
+}
 void MainWindow::ShowHelpContents() {}
 void MainWindow::EnterWhatsThisMode() {}
 void MainWindow::ShowAbout() {}

@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "app/shortcuts.h"
 #include "app/status_progress.h"
 #include "app/sync_options.h"
 #include "engine/sync_session.h"
@@ -92,6 +93,7 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
   void ShowStatus(std::string_view text, std::string_view path, double interval);
 
   const SyncOptions& Options() const { return options_; }
+  const ProgramSettings& Settings() const { return settings_; }
   // The run's host; a test may drive it as a run would.
   WindowHost& Host() { return host_; }
   bool Running() const { return running_state_; }
@@ -104,11 +106,11 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
   void BrowseSource();
   void BrowseTarget();
 
-  // Filled by the options dialog: edits the options of the next run.
+  // The options dialog: edits the options of the next run.
   void ShowOptionsDialog();
-  // Filled by the preferences dialog: edits the stored defaults.
+  // The preferences dialog: edits the stored defaults.
   void ShowSettingsDialog();
-  // Filled by the report viewing: opens the report file in the viewer (F4).
+  // Opens the report file in the viewer of the settings (F4).
   void ViewReport();
   // Filled by the help window: the contents page (F1).
   void ShowHelpContents();
@@ -198,6 +200,10 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
   QAction* mnuAbout = nullptr;
 
   ProgramContext context_;
+  // The settings as the program uses them now (the preferences change them).
+  ProgramSettings settings_;
+  // The last launcher read or saved, for both dialogs.
+  ShortcutMemory shortcut_memory_;
   // The window thread's own file system, for the fields and drops, so that
   // it never shares one with a run.
   std::unique_ptr<FileSystem> field_fs_;
