@@ -14,9 +14,8 @@ std::string JoinArguments(int argc, const char* const* argv) {
   std::string joined;
   for (int i = 1; i < argc; ++i) {
     if (argv[i] == nullptr) continue;
-    const std::string argument(argv[i]);
     if (i > 1) joined += ' ';
-    joined += argument.empty() ? std::string("\"\"") : QuoteIfBlank(argument);
+    joined += command_line::QuoteIfNeeded(argv[i]);
   }
   return joined;
 }
@@ -175,7 +174,7 @@ std::string BuildCommandLine(const SyncOptions& options, int32_t default_report_
   if (options.Case) args += " -c";
   if (options.NoDaylight) args += " -ndl";
   if (options.AllowDecryption) args += " -ad";
-  if (!options.Report.empty()) args += " -r " + QuoteIfBlank(options.Report);
+  if (!options.Report.empty()) args += " -r " + command_line::QuoteIfNeeded(options.Report);
   if (options.Append) args += " -a";
   if (options.Restriction > 0) args += " -rr " + std::to_string(options.Restriction);
   if (options.ReportLevel != default_report_level)
@@ -185,12 +184,12 @@ std::string BuildCommandLine(const SyncOptions& options, int32_t default_report_
 
 namespace {
 
-// The first folder as a positional argument: quoted when it holds a blank, is
-// empty (a Target follows) or would otherwise read as a switch. The second
+// The first folder as a positional argument: quoted where QuoteIfNeeded
+// quotes, and also when it would otherwise read as a switch. The second
 // folder can begin with "-" unquoted: the switch list is over by then.
 std::string SourceArgument(const std::string& folder) {
-  if (folder.empty() || folder.front() == '-') return '"' + folder + '"';
-  return QuoteIfBlank(folder);
+  if (!folder.empty() && folder.front() == '-') return command_line::Quoted(folder);
+  return command_line::QuoteIfNeeded(folder);
 }
 
 }  // namespace
@@ -199,13 +198,13 @@ std::string BuildArguments(const SyncOptions& options, int32_t default_report_le
   std::string args = BuildCommandLine(options, default_report_level);
   if (!options.Source.empty() || !options.Target.empty())
     args += ' ' + SourceArgument(options.Source);
-  if (!options.Target.empty()) args += ' ' + QuoteIfBlank(options.Target);
+  if (!options.Target.empty()) args += ' ' + command_line::QuoteIfNeeded(options.Target);
   return args;
 }
 
 std::string BuildLauncherCommandLine(const std::string& program_path, const SyncOptions& options,
                                      int32_t default_report_level) {
-  return QuoteIfBlank(program_path) + BuildArguments(options, default_report_level);
+  return command_line::QuoteIfNeeded(program_path) + BuildArguments(options, default_report_level);
 }
 
 }  // namespace twinmere

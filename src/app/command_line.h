@@ -9,8 +9,12 @@
 // "-r/tmp/x" readable as -r with the path "/tmp/x". A value starts at the
 // character that ended the name, blanks skipped. The first token that does not
 // begin with "-" ends the switch list; anything after the Target folder is
-// ignored. A path or folder holding blanks is enclosed in double quotes; there
-// is no escape character.
+// ignored. A path or folder holding blanks is enclosed in double quotes;
+// inside the quotes a doubled quote ("") stands for one double quote, the only
+// escape there is. (Since what follows the Target is ignored, a quoted Target
+// followed at once by a double quote, as in "/b""x", is the one place where
+// such a pair could also be read as the Target's end: it is read as a quote
+// of the Target, "/b"x".)
 #pragma once
 
 #include <cstdint>
@@ -39,7 +43,9 @@ struct ParseResult {
 };
 
 // The argument string of a process: argv[1..] joined by blanks, an argument
-// that contains a blank (or is empty) enclosed in double quotes. argv[0] is
+// that contains a blank, is empty or begins with a double quote enclosed in
+// double quotes with its own double quotes doubled, so that the readers give
+// every argument back (but for blanks at the ends of a quoted one). argv[0] is
 // skipped. Never fails.
 std::string JoinArguments(int argc, const char* const* argv);
 
@@ -86,22 +92,21 @@ StartupCommandLine ReadStartupCommandLine(const std::string& args,
 // blank, in a fixed order: " -s", " -q", " -m", " -ds", " -qs", " -xs", " -d"
 // (not with Bidi), " -bi" or else " -new", " -ns", " -c", " -ndl", " -ad",
 // " -r <report>", " -a", " -rr <n>" (when above 0), " -rl <n>" (when it differs
-// from `default_report_level`). A report path with a blank is quoted. Reading it
-// back gives the same options, except that Delete is not written with Bidi and
-// New comes back set whenever Bidi is. Never fails.
+// from `default_report_level`). A report path is quoted as JoinArguments
+// quotes an argument. Reading it back gives the same options, except that
+// Delete is not written with Bidi and New comes back set whenever Bidi is.
+// Never fails.
 std::string BuildCommandLine(const SyncOptions& options, int32_t default_report_level);
 
 // BuildCommandLine followed by the folders: a blank and Source when it is not
-// empty, then a blank and Target when it is not empty. A folder that holds a
-// blank is quoted, so is a Source that begins with "-" (it would read as a
-// switch), and an empty Source before a Target is written as "" so that the
-// Target stays the second folder. A path that holds both a blank and a double
-// quote cannot be written in this syntax (there is no escape character). Never
-// fails.
+// empty, then a blank and Target when it is not empty. Folders are quoted as
+// JoinArguments quotes an argument, and so is a Source that begins with "-"
+// (it would read as a switch); an empty Source before a Target is written as
+// "" so that the Target stays the second folder. Never fails.
 std::string BuildArguments(const SyncOptions& options, int32_t default_report_level);
 
-// The full command line of a saved launcher: the program path (quoted when it
-// holds a blank) followed by BuildArguments. Never fails.
+// The full command line of a saved launcher: the program path (quoted as
+// JoinArguments quotes an argument) followed by BuildArguments. Never fails.
 std::string BuildLauncherCommandLine(const std::string& program_path, const SyncOptions& options,
                                      int32_t default_report_level);
 

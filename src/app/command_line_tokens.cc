@@ -136,18 +136,55 @@ bool ReadValueToken(std::string_view text, size_t p, std::string& token, size_t&
   return true;
 }
 
+bool ReadQuoted(std::string_view text, size_t open, std::string& item, size_t& close) {
+  item.clear();
+  for (size_t from = open + 1;;) {
+    const size_t quote = text.find('"', from);
+    if (quote == std::string_view::npos) {
+      item.clear();
+      return false;
+    }
+    item.append(text.substr(from, quote - from));
+    if (quote + 1 < text.size() && text[quote + 1] == '"') {
+      item += '"';
+      from = quote + 2;
+      continue;
+    }
+    close = quote;
+    return true;
+  }
+}
+
+std::string Quoted(std::string_view item) {
+  std::string out = "\"";
+  for (const char c : item) {
+    out += c;
+    if (c == '"') out += '"';
+  }
+  out += '"';
+  return out;
+}
+
+std::string QuoteIfNeeded(std::string_view item) {
+  if (!item.empty() && item.find(' ') == std::string_view::npos && item.front() != '"') {
+    return std::string(item);
+  }
+  return Quoted(item);
+}
+
 PathStatus ReadPath(std::string_view text, size_t p, std::string& path, size_t& next) {
   p = SkipBlanks(text, p);
   if (p >= text.size()) return PathStatus::Missing;
   if (text[p] == '"') {
-    const size_t close = text.find('"', p + 1);
-    if (close == std::string_view::npos) {
+    std::string quoted;
+    size_t close = 0;
+    if (!ReadQuoted(text, p, quoted, close)) {
       path.clear();
       next = text.size();
       return PathStatus::Ok;
     }
     if (close + 1 < text.size() && text[close + 1] != ' ') return PathStatus::BadQuote;
-    path = TrimBlanks(text.substr(p + 1, close - p - 1));
+    path = TrimBlanks(quoted);
     next = close + 1;
     return PathStatus::Ok;
   }
@@ -160,13 +197,14 @@ PathStatus ReadPath(std::string_view text, size_t p, std::string& path, size_t& 
 
 void ReadFolder(std::string_view text, size_t p, std::string& folder, size_t& next) {
   if (p < text.size() && text[p] == '"') {
-    const size_t close = text.find('"', p + 1);
-    if (close == std::string_view::npos) {
+    std::string quoted;
+    size_t close = 0;
+    if (!ReadQuoted(text, p, quoted, close)) {
       folder.clear();
       next = text.size();
       return;
     }
-    folder = TrimBlanks(text.substr(p + 1, close - p - 1));
+    folder = TrimBlanks(quoted);
     next = close + 1;
     return;
   }

@@ -64,21 +64,37 @@ bool LeadingValueIsPositive(std::string_view text);
 // the token.
 bool ReadValueToken(std::string_view text, size_t p, std::string& token, size_t& next);
 
+// A quoted item: the text after the double quote at `open` up to the closing
+// double quote, where a doubled quote ("") stands for one double quote in the
+// text. `close` is the position of the closing quote. False (and an empty
+// `item`) when no closing quote follows.
+bool ReadQuoted(std::string_view text, size_t open, std::string& item, size_t& close);
+
+// `item` in double quotes, every double quote in it doubled: ReadQuoted gives
+// it back.
+std::string Quoted(std::string_view item);
+
+// `item` as an argument that reads back as written: bare unless it is empty,
+// holds a blank or begins with a double quote, else Quoted. (Leading and
+// trailing blanks of a quoted path are trimmed when it is read.)
+std::string QuoteIfNeeded(std::string_view item);
+
 enum class PathStatus {
   Ok,
   Missing,   // only blanks remain
   BadQuote,  // a closing quote followed by something other than a blank
 };
 
-// The path of -r: blanks skipped from `p`; a quoted path runs to the next
-// double quote (none: empty path, reading ends) and is trimmed; otherwise the
-// path runs to the next blank or the end. `next` is the position after it.
+// The path of -r: blanks skipped from `p`; a quoted path is read by
+// ReadQuoted (no closing quote: empty path, reading ends) and trimmed;
+// otherwise the path runs to the next blank or the end. `next` is the position
+// after it.
 PathStatus ReadPath(std::string_view text, size_t p, std::string& path, size_t& next);
 
 // One folder of the positional part, read from `p` (not a blank): a quoted
-// folder is the text up to the next double quote (none: empty folder, reading
-// ends), trimmed; otherwise the text up to the next blank. `next` is the
-// position after it (after the closing quote).
+// folder is read by ReadQuoted (no closing quote: empty folder, reading ends)
+// and trimmed; otherwise the text up to the next blank. `next` is the position
+// after it (after the closing quote).
 void ReadFolder(std::string_view text, size_t p, std::string& folder, size_t& next);
 
 }  // namespace twinmere::command_line

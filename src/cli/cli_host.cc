@@ -11,6 +11,7 @@
 #include <iostream>
 
 #include "report/formats.h"
+#include "report/stdout_display.h"
 
 namespace twinmere::cli {
 
@@ -28,6 +29,7 @@ static_assert(std::atomic<int>::is_always_lock_free);
 
 struct sigaction g_previous_int;
 struct sigaction g_previous_term;
+struct sigaction g_previous_hup;
 
 void RequestStop() {
   std::atomic<int>* stop = g_stop_requested.load();
@@ -52,20 +54,30 @@ StopSignalGuard::StopSignalGuard(std::atomic<int>& stop_requested, InterruptPoli
   if (!g_stop_requested.compare_exchange_strong(expected, &stop_requested)) std::abort();
   g_interrupt_stops.store(policy == InterruptPolicy::Stop);
   g_interrupt_refused.store(false);
-  struct sigaction action {};
-  action.sa_handler = OnSignal;
-  sigemptyset(&action.sa_mask);
-  // Interrupted system calls restart: a refused Ctrl+C must not turn into an
-  // EINTR failure of a copy on a network or FUSE file system. A stop is seen
-  // at the next check of the flag (between items and between copied chunks).
-  action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, &g_previous_int);
-  sigaction(SIGTERM, &action, &g_previous_term);
+  struct sigaction stops {};
+  stops.sa_handler = OnSignal;
+  sigemptyset(&stops.sa_mask);
+  // A signal that stops the run does not restart the call it interrupts: a
+  // run blocked in a system call (a full pipe on standard output, a hung
+  // network file system) gets EINTR, and every caller that sees EINTR looks
+  // at the stop flag instead of waiting again.
+  stops.sa_flags = 0;
+  // A refused Ctrl+C restarts what it interrupted: it must not turn into an
+  // EINTR failure of a copy on a network or FUSE file system.
+  struct sigaction refused = stops;
+  refused.sa_flags = SA_RESTART;
+  sigaction(SIGINT, policy == InterruptPolicy::Stop ? &stops : &refused, &g_previous_int);
+  sigaction(SIGTERM, &stops, &g_previous_term);
+  // The terminal went away: stop like SIGTERM, unless the program was
+  // started to ignore that (nohup).
+  sigaction(SIGHUP, nullptr, &g_previous_hup);
+  if (g_previous_hup.sa_handler != SIG_IGN) sigaction(SIGHUP, &stops, nullptr);
 }
 
 StopSignalGuard::~StopSignalGuard() {
   sigaction(SIGINT, &g_previous_int, nullptr);
   sigaction(SIGTERM, &g_previous_term, nullptr);
+  sigaction(SIGHUP, &g_previous_hup, nullptr);
   g_stop_requested.store(nullptr);
   g_interrupt_refused.store(false);
 }
@@ -166,16 +178,9 @@ void LineKeepingDisplay::ShowImmediate(std::string_view line) {
   host_.RedrawLine();
 }
 
-TerminalOutput StandardErrorOutput() {
+TerminalOutput StandardErrorOutput(const std::atomic<int>* stop) {
   TerminalOutput out;
-  out.write = [](std::string_view bytes) {
-    while (!bytes.empty()) {
-      ssize_t n = ::write(STDERR_FILENO, bytes.data(), bytes.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return;  // nothing more can be said on standard error
-      bytes.remove_prefix(static_cast<size_t>(n));
-    }
-  };
+  out.write = [stop](std::string_view bytes) { WriteOutput(STDERR_FILENO, bytes, stop); };
   out.columns = [] {
     struct winsize size {};
     if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) return size_t{0};

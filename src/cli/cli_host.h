@@ -1,7 +1,7 @@
 // twinmere-cli's side of a run: the SyncHost that turns status and progress
 // into one live line on a terminal, the display decorator that keeps that line
 // out of the way of the message lines on standard output, and the signal
-// handling that turns Ctrl+C and SIGTERM into a stop request.
+// handling that turns Ctrl+C, SIGTERM and SIGHUP into a stop request.
 #pragma once
 
 #include <atomic>
@@ -20,15 +20,18 @@
 
 namespace twinmere::cli {
 
-// Whether Ctrl+C (SIGINT) may stop the run. SIGTERM always may.
+// Whether Ctrl+C (SIGINT) may stop the run. SIGTERM and SIGHUP always may.
 enum class InterruptPolicy : uint8_t { Stop, Refuse };
 
-// Routes SIGINT and SIGTERM to a session's stop flag for its lifetime and
-// restores the previous handlers when it goes away. The handlers only store
-// into atomics; a refused Ctrl+C is remembered for the main thread to report
-// (TakeRefusedStop). Signals are process-wide, so at most one guard may exist
-// at a time (a second one aborts the program). Installation cannot fail for
-// these two signals.
+// Routes SIGINT, SIGTERM and SIGHUP to a session's stop flag for its lifetime
+// and restores the previous handlers when it goes away. The handlers only
+// store into atomics; a refused Ctrl+C is remembered for the main thread to
+// report (TakeRefusedStop). A signal that stops the run interrupts the system
+// call it arrives in (EINTR, no restart), so a run blocked anywhere goes on to
+// its end; a refused Ctrl+C restarts it. A SIGHUP that was ignored when the
+// guard was made (nohup) stays ignored. Signals are process-wide, so at most
+// one guard may exist at a time (a second one aborts the program).
+// Installation cannot fail for these signals.
 class StopSignalGuard {
  public:
   StopSignalGuard(std::atomic<int>& stop_requested, InterruptPolicy policy);
@@ -119,7 +122,8 @@ class LineKeepingDisplay final : public ReportDisplay {
 };
 
 // The TerminalOutput for the process's standard error: live when it is a
-// terminal whose TERM is not "dumb".
-TerminalOutput StandardErrorOutput();
+// terminal whose TERM is not "dumb". Written through WriteOutput with `stop`
+// (may be null): once a stop is requested, a paused terminal is not waited for.
+TerminalOutput StandardErrorOutput(const std::atomic<int>* stop);
 
 }  // namespace twinmere::cli

@@ -4,6 +4,7 @@
 // the process ends with the run's exit code.
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <clocale>
 #include <cstdio>
@@ -61,9 +62,9 @@ how the run ended. Switches come before the folders, in any letter case.
   --help      show this help and exit
   --version   show the version and exit
 
-Ctrl+C stops the run after the current step; a file being copied is left as
-it was. Without a command line the stored default report file (if any) is
-appended to.
+Ctrl+C, SIGTERM and SIGHUP stop the run after the current step; a file being
+copied is left as it was. Without a command line the stored default report
+file (if any) is appended to.
 
 Exit codes: 0 completed, 1 stopped, 4 completed with errors, 5 stopped with
 errors, 17 invalid command line, 18 Source not set, 19 Target not set,
@@ -118,8 +119,8 @@ int Main(int argc, char** argv) {
   SystemClock clock;
   StopSignalGuard signals(session.StopRequested,
                           options.DisallowStop ? InterruptPolicy::Refuse : InterruptPolicy::Stop);
-  CliHost host(options, session, clock, StandardErrorOutput(), &signals);
-  StdoutDisplay stdout_display;
+  CliHost host(options, session, clock, StandardErrorOutput(&session.StopRequested), &signals);
+  StdoutDisplay stdout_display(STDOUT_FILENO, &session.StopRequested);
   LineKeepingDisplay display(stdout_display, host);
   Reporter reporter(options, facts, *fs, display, clock);
   reporter.SetArgumentString(arguments);

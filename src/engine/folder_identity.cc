@@ -48,7 +48,8 @@ bool Identify(FileSystem& fs, const std::string& path, Identity& id) {
 
 struct Chain {
   bool exists = false;        // the folder itself was found
-  std::vector<Identity> ids;  // the folder (or its nearest existing ancestor) and all above
+  std::string found;          // the folder or its nearest existing ancestor
+  std::vector<Identity> ids;  // that folder and every folder above it
 };
 
 // The identities of the folder (or of its nearest existing ancestor) and of
@@ -68,6 +69,7 @@ Chain IdentityChain(FileSystem& fs, const std::string& folder) {
     path = parent;
   }
   chain.push_back(id);
+  result.found = path;
   bool lexical = false;
   for (int depth = 0; depth < kMaxDepth; ++depth) {
     Identity up;
@@ -91,6 +93,23 @@ bool Contains(const std::vector<Identity>& chain, const Identity& id) {
   return std::find(chain.begin(), chain.end(), id) != chain.end();
 }
 
+// The folder of `inner` is `outer` or lies below it in one file system.
+bool Within(const FolderPlace& inner, const FolderPlace& outer) {
+  if (inner.file_system != outer.file_system) return false;
+  if (outer.path == "/" || inner.path == outer.path) return true;
+  return inner.path.starts_with(outer.path) && inner.path[outer.path.size()] == '/';
+}
+
+// Whether `inner` (found, or its nearest existing ancestor) lies in `outer`,
+// told by where the two lie inside their file system: a bind mount shows a
+// subfolder under another path whose ancestors are not the subfolder's own.
+bool WithinByPlace(FileSystem& fs, const Chain& inner, const Chain& outer) {
+  FolderPlace inner_place;
+  FolderPlace outer_place;
+  return outer.exists && fs.LocateFolder(inner.found, inner_place) == kSuccess &&
+         fs.LocateFolder(outer.found, outer_place) == kSuccess && Within(inner_place, outer_place);
+}
+
 }  // namespace
 
 bool SameOrNestedFolders(FileSystem& fs, const std::string& a, const std::string& b) {
@@ -100,7 +119,8 @@ bool SameOrNestedFolders(FileSystem& fs, const std::string& a, const std::string
   // A folder that does not exist yet lies inside the other when its nearest
   // existing ancestor does; it never holds the other.
   return (chain_b.exists && Contains(chain_a.ids, chain_b.ids.front())) ||
-         (chain_a.exists && Contains(chain_b.ids, chain_a.ids.front()));
+         (chain_a.exists && Contains(chain_b.ids, chain_a.ids.front())) ||
+         WithinByPlace(fs, chain_a, chain_b) || WithinByPlace(fs, chain_b, chain_a);
 }
 
 }  // namespace twinmere

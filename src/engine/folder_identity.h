@@ -1,6 +1,7 @@
 // Whether two folders are the same folder or one lies inside the other, told
-// by the identity (device, inode) of the folders and their ancestors, so that
-// no spelling of the paths, link or bind mount can hide it.
+// by the identity (device, inode) of the folders and their ancestors, and by
+// where each lies inside its file system, so that no spelling of the paths,
+// link or bind mount can hide it.
 #pragma once
 
 #include <string>
@@ -14,7 +15,9 @@ namespace twinmere {
 // ancestor (it would be created there). Paths may end in "/". Links in the
 // paths are followed, since the folders themselves are named through them.
 // When a lookup fails the walk up ends there; a path none of whose ancestors
-// can be looked up is taken as unrelated.
+// can be looked up is taken as unrelated. A bind mount of a folder (or of its
+// parent) counts as that folder: the file system's LocateFolder tells where
+// each lies; where it cannot, the identities alone decide.
 bool SameOrNestedFolders(FileSystem& fs, const std::string& a, const std::string& b);
 
 // Looks up the folder `folder` names, following it when it is a link (a

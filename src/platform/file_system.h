@@ -88,6 +88,14 @@ struct Security {
   bool operator==(const Security&) const = default;
 };
 
+// Where a folder lies inside its file system. Two places of one file system
+// are nested exactly when one path is a prefix of the other at a "/", however
+// the folders are reached (bind mounts, several mounts of one device).
+struct FolderPlace {
+  uint64_t file_system = 0;  // the device of the file system
+  std::string path;          // from the file system's own root: "/" or "/a/b"
+};
+
 // Receives the progress of a file copy. Called after every finished chunk
 // (about 1 MiB) with the total number of bytes copied so far.
 class IProgress {
@@ -172,6 +180,16 @@ class FileSystem {
   virtual ErrorCode WriteSecurity(const std::string& path, const Security& security) = 0;
   // True when the file system under `path` keeps owners and ACLs.
   virtual bool KeepsSecurity(const std::string& path) = 0;
+
+  // Where the folder `folder` lies inside its file system, links followed
+  // (the folder as the user names it). Fails with the error of opening the
+  // folder, or kErrNotSupported where the place cannot be told (the default:
+  // a file system without mounts).
+  virtual ErrorCode LocateFolder(const std::string& folder, FolderPlace& place) {
+    (void)folder;
+    (void)place;
+    return kErrNotSupported;
+  }
 };
 
 // The file system of this machine.

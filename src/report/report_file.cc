@@ -17,22 +17,36 @@ ReportFileWriter::~ReportFileWriter() {
 
 ErrorCode ReportFileWriter::Open(const std::string& path, OpenMode mode) {
   if (fd_ >= 0) ::close(fd_);
-  const int flags =
-      O_WRONLY | O_CREAT | O_CLOEXEC | (mode == OpenMode::Append ? O_APPEND : O_TRUNC);
-  do {
-    fd_ = ::open(path.c_str(), flags, 0666);
-  } while (fd_ < 0 && errno == EINTR);
-  return fd_ < 0 ? errno : kSuccess;
+  // O_NONBLOCK: a FIFO without a reader fails at once (ENXIO) instead of
+  // waiting for one; the type is checked before anything is truncated or
+  // written. No retry after EINTR: only a stop signal interrupts a call here.
+  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK |
+                    (mode == OpenMode::Append ? O_APPEND : 0);
+  fd_ = ::open(path.c_str(), flags, 0666);
+  if (fd_ < 0) return errno == ENXIO ? kErrNotSupported : errno;
+  struct stat st;
+  ErrorCode error = kSuccess;
+  if (::fstat(fd_, &st) != 0) {
+    error = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    error = kErrNotSupported;
+  } else if (mode == OpenMode::Replace && ::ftruncate(fd_, 0) != 0) {
+    error = errno;
+  } else if (::fcntl(fd_, F_SETFL, flags & O_APPEND) != 0) {  // blocking writes again
+    error = errno;
+  }
+  if (error != kSuccess) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+  return error;
 }
 
 ErrorCode ReportFileWriter::Write(std::string_view text) {
   if (fd_ < 0) return EBADF;
   while (!text.empty()) {
     const ssize_t n = ::write(fd_, text.data(), text.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
+    if (n < 0) return errno;
     if (n == 0) return kErrNoSpace;
     text.remove_prefix(static_cast<size_t>(n));
   }

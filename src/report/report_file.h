@@ -17,7 +17,9 @@ enum class OpenMode : uint8_t {
 
 // One opening of the report file. The destructor closes it, ignoring errors.
 // A final link in the report path is followed: the report path is the user's
-// own choice, not an item of a synchronized tree.
+// own choice, not an item of a synchronized tree. Nothing here waits for
+// another process: only a regular file (or a name still to be created) is
+// opened, and a call interrupted by a signal fails with EINTR.
 class ReportFileWriter {
  public:
   ReportFileWriter() = default;
@@ -25,7 +27,9 @@ class ReportFileWriter {
   ReportFileWriter(const ReportFileWriter&) = delete;
   ReportFileWriter& operator=(const ReportFileWriter&) = delete;
 
-  // Returns 0 or the errno of the open.
+  // Returns 0, the errno of the open, or kErrNotSupported when the path names
+  // anything but a regular file (a FIFO, a device, a socket); such a file is
+  // neither truncated nor written.
   ErrorCode Open(const std::string& path, OpenMode mode);
   // Writes all of `text`; returns 0 or the errno of the failing write
   // (ENOSPC when the disk is full).

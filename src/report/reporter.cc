@@ -47,6 +47,10 @@ bool Reporter::Stopped() const {
   return run_.StopRequested != nullptr && run_.StopRequested->load() != 0;
 }
 
+bool Reporter::CancelledByStop(ErrorCode error) const {
+  return error == kErrCancelled || (error == EINTR && Stopped());
+}
+
 void Reporter::AddReportLine(std::string_view text, ReportLineKind kind, double interval,
                              LineFlush flush) {
   const bool immediate = flush == LineFlush::Immediate;
@@ -83,7 +87,7 @@ void Reporter::AddReportLine(std::string_view text, ReportLineKind kind, double 
 void Reporter::ReportAction(ErrorCode error, const std::string& path, int code, uint64_t size,
                             Side side, int64_t size_change) {
   if (error != kSuccess) {
-    if (error == kErrCancelled) return;  // a stop on request is not an error
+    if (CancelledByStop(error)) return;
     counters_.ErrorCount += 1;
     AddReportLine(ActionErrorLine(error, code, path), ReportLineKind::Error, 0.5,
                   LineFlush::Throttled);
@@ -96,11 +100,13 @@ void Reporter::ReportAction(ErrorCode error, const std::string& path, int code, 
 }
 
 void Reporter::AccessError(const std::string& path, ErrorCode code) {
+  if (CancelledByStop(code)) return;
   counters_.ErrorCount += 1;
   AddReportLine(AccessErrorLine(path, code), ReportLineKind::Error, 0.5, LineFlush::Throttled);
 }
 
 void Reporter::SecurityError(const std::string& path, ErrorCode code) {
+  if (CancelledByStop(code)) return;
   counters_.ErrorCount += 1;
   AddReportLine(SecurityErrorLine(path, code), ReportLineKind::Error, 0.5, LineFlush::Throttled);
 }

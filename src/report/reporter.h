@@ -92,11 +92,13 @@ class Reporter {
   void FlushReport(bool final);
 
   // One action's line and counters. error 0: the success line of `code` and
-  // its counters (side chooses Target or Source counters); kErrCancelled:
+  // its counters (side chooses Target or Source counters); kErrCancelled, or
+  // EINTR once a stop is requested (the stop signal interrupted the call):
   // nothing; any other error: the error line and ErrorCount + 1.
   void ReportAction(ErrorCode error, const std::string& path, int code, uint64_t size, Side side,
                     int64_t size_change);
-  // "Error N accessing "path". text" / "... accessing security information of ...".
+  // "Error N accessing "path". text" / "... accessing security information of ...";
+  // nothing for an error that is part of a stop, as above.
   void AccessError(const std::string& path, ErrorCode code);
   void SecurityError(const std::string& path, ErrorCode code);
 
@@ -113,6 +115,7 @@ class Reporter {
  private:
   bool Admits(ReportLineKind kind) const;
   bool Stopped() const;
+  bool CancelledByStop(ErrorCode error) const;
   // Cuts the report file to the size limit; failures leave it as it was.
   void RestrictReport();
   // The report file's own pending-copy line and counters, and the summary,

@@ -14,8 +14,8 @@
 
 #include "app/command_line.h"
 #include "app/program_data.h"
-#include "fs/paths.h"
 #include "app/version.h"
+#include "fs/paths.h"
 #include "platform/file_system.h"
 #include "platform/instance_marker.h"
 #include "platform/platform_facts.h"
@@ -75,11 +75,14 @@ int Main(int argc, char** argv) {
   const ProgramSettings settings = ReadProgramSettings(registry, folders);
   const std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
   const SystemClock clock;
-  // The theme's icon where the program is installed; else the one shipped
+  // The theme's icon where the program is installed; else the ones shipped
   // beside the executable (the build folder, or a copied installation).
-  QApplication::setWindowIcon(QIcon::fromTheme(
-      "twinmere",
-      QIcon(QFile::decodeName(FindProgramData(*fs, kIcon256Data, GetInstallFolder()).c_str()))));
+  QIcon shipped;
+  for (const char* item : {kIcon48Data, kIcon256Data}) {
+    const std::string path = FindProgramData(*fs, item, GetInstallFolder());
+    if (!path.empty()) shipped.addFile(QFile::decodeName(path.c_str()));
+  }
+  QApplication::setWindowIcon(QIcon::fromTheme("twinmere", shipped));
 
   MainWindow window(
       ProgramContext{facts, folders, registry, settings, *fs, clock, JoinArguments(argc, argv)});

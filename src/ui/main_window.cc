@@ -25,10 +25,12 @@
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWhatsThis>
 #include <algorithm>
 
 #include "app/command_line.h"
 #include "app/folder_fields.h"
+#include "app/help_topics.h"
 #include "app/version.h"
 #include "dialogs/dialog_support.h"
 #include "dialogs/options_dialog.h"
@@ -36,6 +38,7 @@
 #include "engine/synchronizer.h"
 #include "fs/paths.h"
 #include "report/report_viewer.h"
+#include "ui/about_dialog.h"
 #include "ui/choosers.h"
 #include "ui/status_strip.h"
 
@@ -89,14 +92,17 @@ MainWindow::MainWindow(ProgramContext context, QWidget* parent)
       context_(std::move(context)),
       settings_(context_.settings),
       field_fs_(CreatePlatformFileSystem()),
+      services_(KeyboardCuesFromStyle(), FindHelpFolder(*field_fs_)),
       host_(*this, *this, options_, session_, reporter_, context_.clock),
       reporter_(options_, context_.facts, context_.fs, host_, context_.clock) {
   setObjectName("MainWindow");
   setWindowTitle(QString::fromLatin1(kProgramTitle));
+  hooks_.InstallHooks();
   CreateControls();
   CreateMenus();
-  SetUpForm(*this);
+  DescribeControls();
   UpdateUI();
+  SetUpForm(*this, services_, kHelpMainWindow, {this, txtSource, txtTarget, txtReport});
   UpdateStartState();
 }
 
@@ -245,8 +251,9 @@ void MainWindow::CreateMenus() {
   mnuViewReport = add(mnuEdit, tr("&View Report"), "mnuViewReport", Qt::Key_F4);
 
   mnuHelp = Named(menuBar()->addMenu(tr("&Help")), "mnuHelp");
-  mnuHelpContents = add(mnuHelp, tr("&Contents..."), "mnuHelpContents", Qt::Key_F1);
-  mnuHelpWhat = add(mnuHelp, tr("&What's This?"), "mnuHelpWhat", Qt::SHIFT | Qt::Key_F1);
+  // F1 and Shift+F1 belong to every form (SetUpForm); the menu names them.
+  mnuHelpContents = add(mnuHelp, tr("&Contents...\tF1"), "mnuHelpContents");
+  mnuHelpWhat = add(mnuHelp, tr("&What's This?\tShift+F1"), "mnuHelpWhat");
   mnuHelp->addSeparator();
   mnuAbout = add(mnuHelp, tr("&About..."), "mnuAbout");
 
@@ -281,6 +288,36 @@ void MainWindow::CreateMenus() {
   mnuClear->setEnabled(false);
   mnuViewReport->setEnabled(false);
   cmdReport->setEnabled(false);
+}
+
+// What's This texts; the two labels take their fields' texts.
+void MainWindow::DescribeControls() {
+  txtSource->setWhatsThis(
+      tr("The Source folder, whose files are copied to the Target folder. Type its path, drop "
+         "a folder here, or press Enter to choose one."));
+  txtTarget->setWhatsThis(
+      tr("The Target folder, which is kept in step with the Source folder. A Target folder "
+         "that does not exist yet is created when the run starts."));
+  cmdSource->setWhatsThis(tr("Opens a folder browser to choose the Source folder."));
+  cmdTarget->setWhatsThis(tr("Opens a folder browser to choose the Target folder."));
+  cmdOptions->setWhatsThis(
+      tr("Opens the options of the next run: what is copied or deleted, the report file and "
+         "its level, and saving all of it as a shortcut."));
+  cmdReport->setWhatsThis(
+      tr("Opens the report file in the report viewer chosen in the preferences. Available "
+         "while a report file is set."));
+  cmdStart->setWhatsThis(
+      tr("Starts the run: the Target folder is brought in step with the Source folder. "
+         "Available when both folders are set."));
+  cmdStop->setWhatsThis(
+      tr("Stops the run after the current step; a file that is being copied keeps its old "
+         "contents in the Target folder."));
+  txtReport->setWhatsThis(
+      tr("The messages of the runs: every item copied, deleted or changed, every error, and "
+         "how each run ended. Select lines to copy them."));
+  lblInfo->setWhatsThis(
+      tr("What the run is doing now and how far it has come; its tool tip tells when the run "
+         "is expected to end."));
 }
 
 void MainWindow::UpdateUI() {
@@ -485,18 +522,19 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
   RefreshFieldTip(target_);
 }
 
-void MainWindow::changeEvent(QEvent* event) {
-  QMainWindow::changeEvent(event);
-  switch (event->type()) {
+bool MainWindow::WndProc(QObject& watched, QEvent& event) {
+  if (&watched != this) return Form::WndProc(watched, event);
+  switch (event.type()) {
     case QEvent::PaletteChange:
     case QEvent::StyleChange:
     case QEvent::FontChange:
     case QEvent::ThemeChange:
-      UpdateUI();
+      UpdateOpenForms(*this);
       break;
     default:
       break;
   }
+  return false;
 }
 
 void MainWindow::Synchronize() {
@@ -555,9 +593,20 @@ void MainWindow::ViewReport() {
           twinmere::ViewReport(*field_fs_, options_.Report, settings_.viewer))
     ShowDialogMessage(this, *message);
 }
-void MainWindow::ShowHelpContents() {}
-void MainWindow::EnterWhatsThisMode() {}
-void MainWindow::ShowAbout() {}
+
+void MainWindow::ShowHelpContents() {
+  services_.help.ShowHelpTopic(kHelpContents);
+}
+
+void MainWindow::EnterWhatsThisMode() {
+  QWhatsThis::enterWhatsThisMode();
+}
+
+void MainWindow::ShowAbout() {
+  AboutDialog about(context_.facts, services_, this);
+  about.setWindowModality(Qt::WindowModal);
+  about.exec();
+}
 
 void MainWindow::ApplyStatus(const StatusProgressView& view) {
   if (closing_) return;
@@ -700,10 +749,13 @@ void MainWindow::Unload() {
   run_active_ = false;
 
   const QRect restored = isMaximized() || isFullScreen() ? normalGeometry() : geometry();
+  services_.help.CloseHelpWindow();
+  UnloadForm();
   const WindowState now{PixelsToTwips(restored.height(), logicalDpiY()),
                         PixelsToTwips(restored.width(), logicalDpiX()), isMaximized()};
   // A size that cannot be stored is not worth keeping the program open for.
   (void)SaveWindowSize(context_.registry, saved_size_, now);
+  hooks_.RemoveHooks();
 }
 
 }  // namespace twinmere::ui

@@ -27,6 +27,7 @@
 #include "settings/registry.h"
 #include "ui/byte_text.h"
 #include "ui/form.h"
+#include "ui/keyboard_cues.h"
 #include "ui/window_host.h"
 
 class QAction;
@@ -86,6 +87,9 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
 
   // Form.
   void UpdateUI() override;
+  // The main window's own routed events: a change of the palette, the style,
+  // the font or the theme calls UpdateUI of every open form.
+  bool WndProc(QObject& watched, QEvent& event) override;
 
   // Start enabled exactly when both folders are set.
   void UpdateStartState();
@@ -112,16 +116,16 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
   void ShowSettingsDialog();
   // Opens the report file in the viewer of the settings (F4).
   void ViewReport();
-  // Filled by the help window: the contents page (F1).
+  // Help > Contents: the contents page. (F1 opens the help of the focused
+  // control.)
   void ShowHelpContents();
-  // Filled by the help window: the context help mode (Shift+F1).
+  // Help > What's This? (Shift+F1): the next click shows a control's text.
   void EnterWhatsThisMode();
-  // Filled by the about box.
+  // Help > About...: the about box, window-modal.
   void ShowAbout();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
-  void changeEvent(QEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -142,6 +146,7 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
 
   void CreateControls();
   void CreateMenus();
+  void DescribeControls();
   void Browse(FolderField& field);
   void SetFieldPath(FolderField& field, const std::string& path);
   void FieldTextChanged(FolderField& field);
@@ -207,6 +212,10 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
   // The window thread's own file system, for the fields and drops, so that
   // it never shares one with a run.
   std::unique_ptr<FileSystem> field_fs_;
+  // The keyboard and mouse hooks, from initialisation to the end of
+  // unloading; and what every form shares (KeyboardCues, the help window).
+  InputHooks hooks_;
+  FormServices services_;
   SyncOptions options_;
   SyncSession session_;
   MessageBoxText box_;

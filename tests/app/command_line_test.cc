@@ -144,8 +144,10 @@ TEST_F(CommandLineTest, ReportPathsQuotedBareAndPlacedInTheStateFolder) {
       {"-r logs/r.txt", "logs/r.txt"},                     // relative, kept as written
       {"-r \"  /my docs/r.txt  \" -q", "/my docs/r.txt"},  // trimmed inside the quotes
       {"-r \"/no/closing", ""},
+      {"-r \"/my \"\"best\"\" r.txt\"", "/my \"best\" r.txt"},  // "" inside quotes is one quote
+      {"-r \"\" /a", ""},
       {"-r/tmp/r.txt", "/tmp/r.txt"},                     // "/" ends the name and starts the path
-      {"-r a\"b", "/home/u/.local/state/twinmere/a\"b"},  // no escapes, no quoting mid-token
+      {"-r a\"b", "/home/u/.local/state/twinmere/a\"b"},  // a quote mid-token is text
       {"-r $HOME/r.txt", "$HOME/r.txt"},                  // nothing is expanded
   };
   for (const Case& c : cases) {
@@ -178,7 +180,12 @@ TEST_F(CommandLineTest, FoldersAreQuotedOrBareGetASeparatorAndStoredNames) {
       {"/a -s", "/a/", "-s/"},  // a folder ends the switch list
       {"\"/open", "", ""},
       {"\"\" /b", "", "/b/"},
+      {"\"\" \"\"", "", ""},
+      {"\"/My \"\"Best\"\" Photos/\" \"\"\"odd\"", "/My \"Best\" Photos/", "\"odd/"},
       {"/a \"/b\"junk", "/a/", "/b/"},  // whatever follows the Target is ignored
+      // ... unless it begins with a quote: a doubled quote inside the Target,
+      // the one reading that differs from the time before the escape.
+      {"/a \"/b\"\"junk\"", "/a/", "/b\"junk/"},
   };
   for (const Case& c : cases) {
     ASSERT_TRUE(Parse(c.args).valid) << c.args;
@@ -247,10 +254,18 @@ TEST(StartupCommandLine, InvalidLineGivesMessageExitCodeAndNeitherRunsNorExits) 
   EXPECT_TRUE(valid.Start);
 }
 
-TEST(JoinArguments, QuotesArgumentsWithBlanksAndEmptyOnesSkippingTheProgram) {
-  const char* argv[] = {"/usr/bin/twinmere", "-r", "/my docs/r.txt", "", "/b", nullptr};
-  EXPECT_EQ(JoinArguments(5, argv), "-r \"/my docs/r.txt\" \"\" /b");
+TEST(JoinArguments, QuotesWhatNeedsItAndEveryArgumentReadsBack) {
+  const char* argv[] = {"/usr/bin/twinmere", "-r", "/my \"docs\"/r.txt", "", "\"odd", nullptr};
+  const std::string joined = JoinArguments(5, argv);
+  EXPECT_EQ(joined, "-r \"/my \"\"docs\"\"/r.txt\" \"\" \"\"\"odd\"");
   EXPECT_EQ(JoinArguments(1, argv), "");
+
+  MemoryFileSystem fs;
+  SyncOptions options;
+  ASSERT_TRUE(ParseCommandLine(joined, options, CommandLineContext{fs, kState, 0}).valid);
+  EXPECT_EQ(options.Report, "/my \"docs\"/r.txt");
+  EXPECT_EQ(options.Source, "");
+  EXPECT_EQ(options.Target, "\"odd/");
 }
 
 // Every switch flag but Start, which needs both folders.
@@ -300,6 +315,9 @@ TEST(BuildCommandLine, LauncherLineQuotesPathsWithBlanksAndKeepsFolderPositions)
   options.Source = "-odd/";
   options.Target = "-r\"x/";  // the switch list is over: no quotes needed
   EXPECT_EQ(BuildArguments(options, 215), " \"-odd/\" -r\"x/");
+  options.Source = "/My \"Best\" Photos/";
+  options.Target = "\"x/";
+  EXPECT_EQ(BuildArguments(options, 215), " \"/My \"\"Best\"\" Photos/\" \"\"\"x/\"");
 }
 
 // Random option records survive BuildArguments followed by ParseCommandLine,
@@ -308,9 +326,10 @@ TEST_F(CommandLineTest, RandomRecordsSurviveBuildThenParse) {
   std::mt19937 random(20241206);
   const std::vector<std::string> reports = {
       "",       "r.txt",     "my report.txt", "/var/log/r.txt", "/my docs/a b.txt",
-      "logs/x", "-dash.txt", "/a\"b"};
-  const std::vector<std::string> folders = {"",     "/a/", "/my data/",  "/x/y z/",  "-dash/",
-                                            "rel/", "/",   "/\xff\xfe/", "/q\"uote/"};
+      "logs/x", "-dash.txt", "/a\"b",         "\"r.txt",        "/my \"r\" \"\".txt"};
+  const std::vector<std::string> folders = {
+      "",  "/a/",        "/my data/", "/x/y z/", "-dash/", "rel/",
+      "/", "/\xff\xfe/", "/q\"uote/", "\"/",     "\"x y/", "/My \"Best\" Photos/\"/"};
   auto coin = [&] { return random() % 2 == 1; };
   for (int i = 0; i < 3000; ++i) {
     SyncOptions record;

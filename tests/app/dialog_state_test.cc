@@ -122,6 +122,13 @@ TEST(ReadCommandLineIntoDialog, ReportAndFoldersAsWrittenWithSeparators) {
   EXPECT_TRUE(state.reportLevelEnabled);
   EXPECT_EQ(state.txtSource, "/My Data/");
   EXPECT_EQ(state.txtTarget, "/BACKUP/");
+
+  // A doubled quote inside quotes is one quote of the path.
+  const OptionsDialogState quotes =
+      Read("-r \"/my \"\"r\"\".txt\" \"/My \"\"Best\"\" Data\" \"/BACKUP \"\"2\"\"/\"");
+  EXPECT_EQ(quotes.txtReport, "/my \"r\".txt");
+  EXPECT_EQ(quotes.txtSource, "/My \"Best\" Data/");
+  EXPECT_EQ(quotes.txtTarget, "/BACKUP \"2\"/");
 }
 
 }  // namespace

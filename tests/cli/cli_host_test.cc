@@ -150,18 +150,27 @@ TEST_F(CliHostTest, NarrowTerminalNeverWraps) {
   EXPECT_LT(DisplayWidth(line), 30u) << line;
 }
 
-TEST_F(CliHostTest, InterruptStopsTheRunAndTermAlwaysDoes) {
+TEST_F(CliHostTest, InterruptStopsTheRunTermAndHangupAlwaysDo) {
   {
     StopSignalGuard guard(session.StopRequested, InterruptPolicy::Stop);
     raise(SIGINT);
     EXPECT_EQ(session.StopRequested.load(), 1);
   }
-  session.StopRequested = 0;
-  {
+  for (const int signal_number : {SIGTERM, SIGHUP}) {
+    session.StopRequested = 0;
     StopSignalGuard guard(session.StopRequested, InterruptPolicy::Refuse);
-    raise(SIGTERM);
-    EXPECT_EQ(session.StopRequested.load(), 1);
+    raise(signal_number);
+    EXPECT_EQ(session.StopRequested.load(), 1) << signal_number;
   }
+  // Started under nohup: the hangup stays ignored.
+  session.StopRequested = 0;
+  signal(SIGHUP, SIG_IGN);
+  {
+    StopSignalGuard guard(session.StopRequested, InterruptPolicy::Stop);
+    raise(SIGHUP);
+    EXPECT_EQ(session.StopRequested.load(), 0);
+  }
+  signal(SIGHUP, SIG_DFL);
 }
 
 TEST_F(CliHostTest, RefusedInterruptLeavesTheRunGoingWithOneNote) {

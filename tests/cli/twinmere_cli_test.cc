@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +27,7 @@ extern char** environ;
 namespace twinmere {
 namespace {
 
+using testing::RemoveTree;
 using testing::TempTree;
 
 // One run of the program, its output in files of the fixture's tree.
@@ -33,6 +35,12 @@ struct Process {
   pid_t pid = -1;
   std::string out_path;
   std::string err_path;
+};
+
+// How a process is started besides its arguments.
+struct Launch {
+  std::vector<std::string> under;  // a program that runs it (strace and its options)
+  int out_fd = -1;                 // standard output; -1: a file of the tree
 };
 
 class TwinmereCliTest : public ::testing::Test {
@@ -44,7 +52,7 @@ class TwinmereCliTest : public ::testing::Test {
 
   // Starts the program with `args`; the settings store and the state folder
   // are the fixture's own, empty ones.
-  Process Start(const std::vector<std::string>& args) {
+  Process Start(const std::vector<std::string>& args, const Launch& launch = {}) {
     Process p;
     p.out_path = "stdout." + std::to_string(count_);
     p.err_path = "stderr." + std::to_string(count_);
@@ -60,7 +68,8 @@ class TwinmereCliTest : public ::testing::Test {
     std::vector<char*> env;
     for (auto& s : env_strings) env.push_back(s.data());
     env.push_back(nullptr);
-    std::vector<std::string> argv_strings{TWINMERE_CLI_PATH};
+    std::vector<std::string> argv_strings = launch.under;
+    argv_strings.push_back(TWINMERE_CLI_PATH);
     argv_strings.insert(argv_strings.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& s : argv_strings) argv.push_back(s.data());
@@ -72,9 +81,9 @@ class TwinmereCliTest : public ::testing::Test {
       int out = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       int err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       if (out < 0 || err < 0) _exit(127);
-      dup2(out, STDOUT_FILENO);
+      dup2(launch.out_fd >= 0 ? launch.out_fd : out, STDOUT_FILENO);
       dup2(err, STDERR_FILENO);
-      execve(argv[0], argv.data(), env.data());
+      execvpe(argv[0], argv.data(), env.data());
       _exit(127);
     }
     EXPECT_GT(p.pid, 0);
@@ -82,9 +91,21 @@ class TwinmereCliTest : public ::testing::Test {
   }
 
   // Waits for the process; its exit code, or -1 when it did not exit normally.
+  // A process still there after a minute is killed (a hang, not a slow run).
   static int Wait(const Process& p) {
     int status = 0;
-    if (waitpid(p.pid, &status, 0) != p.pid) return -1;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    pid_t done = 0;
+    while ((done = waitpid(p.pid, &status, WNOHANG)) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(p.pid, SIGKILL);
+        waitpid(p.pid, &status, 0);
+        ADD_FAILURE() << "the process hung";
+        return -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (done != p.pid) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
@@ -241,6 +262,16 @@ TEST_F(TwinmereCliTest, RealSyncCopiesTheTreeAndWritesTheReport) {
   EXPECT_EQ(again.out.find("top.txt"), std::string::npos) << again.out;
 }
 
+// The report ends with the run's last line and the end line of its summary.
+void ExpectReportEndsWith(const std::string& report, const std::string& last_line) {
+  const size_t at = report.rfind(last_line + "\n");
+  ASSERT_NE(at, std::string::npos) << report;
+  const size_t end = report.rfind(" ended. ");
+  ASSERT_NE(end, std::string::npos) << report;
+  EXPECT_GT(end, at);
+  EXPECT_EQ(report.find('\n', end), report.size() - 1) << report;
+}
+
 TEST_F(TwinmereCliTest, StopSignalsDuringALargeReplacement) {
   const struct {
     const char* what;
@@ -252,11 +283,14 @@ TEST_F(TwinmereCliTest, StopSignalsDuringALargeReplacement) {
       {"interrupt stops", SIGINT, false, 1, "Synchronization stopped."},
       {"interrupt refused", SIGINT, true, 0, "Synchronization completed."},
       {"term always stops", SIGTERM, true, 1, "Synchronization stopped."},
+      {"hangup always stops", SIGHUP, true, 1, "Synchronization stopped."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     MakeLargeReplacement(300);
-    std::vector<std::string> args{"-s", "-q", "-ns", tree_.Folder("src"), tree_.Folder("dst")};
+    const std::string report = tree_.Path("report.txt");
+    const std::string src = tree_.Folder("src"), dst = tree_.Folder("dst");
+    std::vector<std::string> args{"-s", "-q", "-ns", "-r", report, src, dst};
     if (c.disallow_stop) args.insert(args.begin(), "-ds");
     Process p = Start(args);
     ASSERT_TRUE(WaitUntilOpen(p.pid, tree_.Path("src/big.bin")));
@@ -266,6 +300,7 @@ TEST_F(TwinmereCliTest, StopSignalsDuringALargeReplacement) {
     const std::string err = tree_.ReadFile(p.err_path);
     EXPECT_EQ(code, c.code) << out << err;
     EXPECT_NE(out.find(c.line), std::string::npos) << out;
+    ExpectReportEndsWith(tree_.ReadFile("report.txt"), c.line);
     EXPECT_EQ(err.find("cannot be stopped") != std::string::npos, c.code == 0) << err;
     if (c.code == 0) {
       struct stat st {};
@@ -276,6 +311,60 @@ TEST_F(TwinmereCliTest, StopSignalsDuringALargeReplacement) {
       EXPECT_EQ(tree_.ReadFile("dst/big.bin"), "the older contents");
       EXPECT_EQ(tree_.List("dst"), std::vector<std::string>{"big.bin"});
     }
+  }
+}
+
+// True once `pid` waits in write() on its standard output.
+bool WaitsWritingStandardOutput(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/syscall");
+  long number = -1;
+  std::string first_argument;
+  in >> number >> first_argument;
+  return number == SYS_write && first_argument == "0x1";
+}
+
+TEST_F(TwinmereCliTest, AStopSignalEndsARunBlockedWhereverItWaits) {
+  // Standard output is a full pipe that nobody reads: the run blocks at its
+  // first line, and SIGTERM still ends it with its stopped line and report.
+  tree_.WriteFile("src/a.txt", "a");
+  tree_.MakeFolder("dst");
+  int pipe_fds[2];
+  ASSERT_EQ(pipe2(pipe_fds, O_NONBLOCK), 0);
+  const std::string block(4096, 'f');
+  while (write(pipe_fds[1], block.data(), block.size()) > 0) {
+  }
+  ASSERT_EQ(fcntl(pipe_fds[1], F_SETFL, 0), 0);
+  Process p = Start({"-r", tree_.Path("report.txt"), tree_.Folder("src"), tree_.Folder("dst")},
+                    Launch{.under = {}, .out_fd = pipe_fds[1]});
+  close(pipe_fds[1]);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!WaitsWritingStandardOutput(p.pid) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_TRUE(WaitsWritingStandardOutput(p.pid));
+  kill(p.pid, SIGTERM);
+  EXPECT_EQ(Wait(p), 1);
+  close(pipe_fds[0]);
+  ExpectReportEndsWith(tree_.ReadFile("report.txt"), "Synchronization stopped.");
+
+  // A stop signal that interrupts a call (as on a network or FUSE file
+  // system, here injected) ends the run as stopped, without an error line.
+  if (system("strace -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "strace is not installed";
+  for (const char* call : {"copy_file_range", "mkdirat"}) {
+    SCOPED_TRACE(call);
+    RemoveTree(tree_.Path("src"));
+    RemoveTree(tree_.Path("dst"));
+    tree_.WriteFile("src/sub/a.txt", "a");
+    tree_.WriteFile("src/b.txt", "b");
+    tree_.MakeFolder("dst");
+    const std::string inject = std::string("inject=") + call + ":error=EINTR:signal=SIGTERM:when=1";
+    Process traced = Start(
+        {"-ns", tree_.Folder("src"), tree_.Folder("dst")},
+        Launch{.under = {"strace", "-f", "-qq", "-o", "/dev/null", "-e", inject}, .out_fd = -1});
+    EXPECT_EQ(Wait(traced), 1);
+    const std::string out = tree_.ReadFile(traced.out_path);
+    EXPECT_NE(out.find("Synchronization stopped."), std::string::npos) << out;
+    EXPECT_EQ(out.find("Error"), std::string::npos) << out;
   }
 }
 

@@ -1,6 +1,12 @@
 #include "engine/folder_identity.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+#include <vector>
 
 #include "support/temp_tree.h"
 
@@ -32,6 +38,49 @@ TEST(SameOrNestedFoldersTest, TellsNestingByIdentityNotBySpelling) {
       {tree.Folder("Data"), tree.Folder("Data2/New"), false},
       {tree.Folder("Data/Sub"), tree.Folder("Missing/Data"), false},
       {tree.Folder("alias"), tree.Folder("Data/Sub/New"), true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(SameOrNestedFolders(*fs, c.a, c.b), c.nested) << c.a << " vs " << c.b;
+    EXPECT_EQ(SameOrNestedFolders(*fs, c.b, c.a), c.nested) << c.b << " vs " << c.a;
+  }
+}
+
+// A bind mount of a folder shows it under a path whose ancestors are not its
+// own: a Target there is still nested with a Source that holds the folder.
+TEST(SameOrNestedFoldersTest, ABindMountIsTheFolderItShows) {
+  if (!testing::IsRoot()) GTEST_SKIP() << "bind mounts need root";
+  testing::TempTree tree;
+  tree.MakeFolder("Data/Sub/Deep");
+  tree.MakeFolder("Data2");
+  tree.MakeFolder("mnt/sub view");  // a blank: escaped in the mount table
+  tree.MakeFolder("mnt/all");
+  struct Unmount {
+    std::vector<std::string> points;
+    ~Unmount() {
+      for (const std::string& point : points) umount2(point.c_str(), MNT_DETACH);
+    }
+  } mounted;
+  for (const auto& [from, to] : {std::pair{"Data/Sub", "mnt/sub view"}, {"Data", "mnt/all"}}) {
+    if (mount(tree.Path(from).c_str(), tree.Path(to).c_str(), nullptr, MS_BIND, nullptr) != 0) {
+      GTEST_SKIP() << "cannot bind-mount: " << std::strerror(errno);
+    }
+    mounted.points.push_back(tree.Path(to));
+  }
+  const auto fs = CreatePlatformFileSystem();
+  struct Case {
+    std::string a, b;
+    bool nested;
+  };
+  const Case cases[] = {
+      {tree.Folder("Data"), tree.Folder("mnt/sub view"), true},
+      {tree.Folder("Data/Sub"), tree.Folder("mnt/sub view"), true},
+      {tree.Folder("mnt/sub view/Deep"), tree.Folder("Data/Sub"), true},
+      {tree.Folder("mnt/all/Sub"), tree.Folder("Data"), true},
+      {tree.Folder("mnt/all"), tree.Folder("mnt/sub view"), true},
+      {tree.Folder("Data"), tree.Folder("mnt/sub view/New"), true},
+      {tree.Folder("Data2"), tree.Folder("mnt/sub view"), false},
+      {tree.Folder("mnt/all/Sub/Deep"), tree.Folder("Data2/New"), false},
+      {tree.Folder("mnt/sub view/New"), tree.Folder("Data/Sub/Newer"), false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(SameOrNestedFolders(*fs, c.a, c.b), c.nested) << c.a << " vs " << c.b;

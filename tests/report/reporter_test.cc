@@ -1,7 +1,9 @@
 #include "report/reporter.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -262,28 +264,52 @@ TEST_F(ReporterTest, FolderLinesOfTheFirstFlushFollowASingleStartLine) {
   EXPECT_EQ(reporter_.Counters().FoldersCreatedInTarget, 3 + 1);  // and the script's own
 }
 
-TEST_F(ReporterTest, AWriteFailureShowsOneMessageAndStopsWritingForTheRun) {
+TEST_F(ReporterTest, AReportThatCannotBeWrittenShowsOneMessagePerRunAndNeverWaits) {
   tree_.WriteFile("file", "x");
-  // The report folder cannot be made: one error line, one message per run.
-  options_.Report = tree_.Path("file/a/b/report.txt");
-  options_.Quiet = true;
-  for (size_t run = 1; run <= 2; ++run) {
-    display_.batches.clear();
-    ScriptedRun();
-    ASSERT_EQ(display_.immediates.size(), run) << "one message per run";
-    EXPECT_EQ(display_.immediates.back(), "Error writing report to file \"" + options_.Report +
-                                              "\". " + std::strerror(ENOTDIR));
-    EXPECT_FALSE(options_.Quiet);
-    options_.Quiet = true;
-    std::string shown;
-    for (const std::string& batch : display_.batches) shown += batch + "\n";
-    const std::string folder_error = "Error 20 creating folder \"" + tree_.Path("file/a") + "\"";
-    EXPECT_NE(shown.find(folder_error), std::string::npos) << shown;
-    EXPECT_EQ(shown.find(folder_error), shown.rfind(folder_error));
+  tree_.MakeFolder("fifos");
+  ASSERT_EQ(mkfifo(tree_.Path("fifos/unread").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(tree_.Path("fifos/read").c_str(), 0600), 0);
+  // A reader that is there but never reads: nothing may reach it.
+  const int reader = open(tree_.Path("fifos/read").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  const struct {
+    std::string report;
+    ErrorCode error;
+  } cases[] = {
+      {tree_.Path("file/a/b/report.txt"), ENOTDIR},    // the report's folder cannot be made
+      {tree_.Path("fifos/unread"), kErrNotSupported},  // would wait for a reader for ever
+      {tree_.Path("fifos/read"), kErrNotSupported},
+      {"/dev/null", kErrNotSupported},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.report);
+    options_.Report = c.report;
+    for (int run = 1; run <= 2; ++run) {
+      display_.immediates.clear();
+      display_.batches.clear();
+      options_.Quiet = true;
+      ScriptedRun();
+      EXPECT_EQ(display_.immediates,
+                std::vector<std::string>{"Error writing report to file \"" + c.report + "\". " +
+                                         std::strerror(c.error)});
+      EXPECT_FALSE(options_.Quiet);
+      std::string shown;
+      for (const std::string& batch : display_.batches) shown += batch + "\n";
+      const std::string folder_error = "Error 20 creating folder \"" + tree_.Path("file/a") + "\"";
+      int folder_lines = 0;
+      for (size_t at = shown.find(folder_error); at != std::string::npos;
+           at = shown.find(folder_error, at + 1)) {
+        ++folder_lines;
+      }
+      EXPECT_EQ(folder_lines, c.error == ENOTDIR ? 1 : 0) << shown;
+      EXPECT_EQ(reporter_.Counters().ErrorCount, 2 + folder_lines);
+    }
   }
-  EXPECT_EQ(reporter_.Counters().ErrorCount, 2 + 1);
+  char byte = 0;
+  EXPECT_LE(read(reader, &byte, 1), 0) << "nothing reached the reader";
+  close(reader);
   EXPECT_EQ(tree_.ReadFile("file"), "x");
-  EXPECT_EQ(tree_.List(), std::vector<std::string>{"file"});
+  EXPECT_EQ(tree_.List(), (std::vector<std::string>{"fifos", "file"}));
 }
 
 TEST_F(ReporterTest, AFullDiskShowsOneMessage) {

@@ -36,6 +36,7 @@ ErrorCode PosixFileSystem::CopyContents(int source, int target, uint64_t size,
     ssize_t n = -1;
     if (use_range) {
       n = copy_file_range(source, nullptr, target, nullptr, kChunkBytes, 0);
+      if (n < 0 && errno == EINTR) continue;  // a stop signal: the flag is looked at
       if (n < 0 &&
           (errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS ||
            errno == EBADF || errno == EPERM) &&
@@ -55,8 +56,8 @@ ErrorCode PosixFileSystem::CopyContents(int source, int target, uint64_t size,
       for (ssize_t written = 0; written < n;) {
         const ssize_t w = write(target, buffer.data() + written, static_cast<size_t>(n - written));
         if (w < 0) {
-          if (errno == EINTR) continue;
-          return errno;
+          if (errno == EINTR && (options.stop == nullptr || options.stop->load() == 0)) continue;
+          return errno == EINTR ? kErrCancelled : errno;
         }
         written += w;
       }

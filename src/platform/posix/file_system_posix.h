@@ -28,4 +28,11 @@ struct PosixFileSystemOptions {
 // ends, so that a removable Target can be unmounted.
 std::unique_ptr<FileSystem> CreatePosixFileSystem(const PosixFileSystemOptions& options);
 
+// FileSystem::LocateFolder of this machine: the folder's mount from
+// /proc/self/mountinfo, that mount's root joined with the folder's path below
+// the mount point, on the mount's device. Fails with the errno of opening the
+// folder or of reading the mount table, or kErrNotSupported when the kernel
+// does not tell a descriptor's mount.
+ErrorCode LocateMountedFolder(const std::string& folder, FolderPlace& place);
+
 }  // namespace twinmere

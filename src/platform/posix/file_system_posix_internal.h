@@ -170,6 +170,9 @@ class PosixFileSystem : public FileSystem {
   // Opens the item itself (O_PATH, never through a final link) and stats it.
   ErrorCode OpenItemPath(const std::string& path, Fd& fd, struct stat& st);
   bool KeepsSecurity(const std::string& path) override;
+  ErrorCode LocateFolder(const std::string& folder, FolderPlace& place) override {
+    return LocateMountedFolder(folder, place);
+  }
 
  private:
   // folder_walk_posix.cc

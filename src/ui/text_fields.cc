@@ -1,0 +1,133 @@
+#include "ui/text_fields.h"
+
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QTextCursor>
+#include <QTextEdit>
+
+namespace twinmere::ui {
+namespace {
+
+// QPlainTextEdit and QTextEdit share these calls without a common base.
+template <typename Edit>
+TextFieldState DocumentState(const Edit& edit) {
+  const QTextCursor cursor = edit.textCursor();
+  const int length = edit.document()->characterCount() - 1;  // without the closing separator
+  return {edit.isReadOnly(), length > 0, cursor.hasSelection(),
+          length == 0 || (cursor.selectionStart() == 0 && cursor.selectionEnd() == length),
+          edit.document()->isUndoAvailable()};
+}
+
+template <typename Edit>
+void DocumentCommand(Edit& edit, FieldCommand command) {
+  switch (command) {
+    case FieldCommand::Undo:
+      if (!edit.isReadOnly()) edit.undo();
+      break;
+    case FieldCommand::Cut:
+      if (!edit.isReadOnly()) edit.cut();
+      break;
+    case FieldCommand::Copy:
+      edit.copy();
+      break;
+    case FieldCommand::Paste:
+      if (!edit.isReadOnly()) edit.paste();
+      break;
+    case FieldCommand::Clear:
+      if (!edit.isReadOnly()) {
+        QTextCursor cursor = edit.textCursor();
+        cursor.select(QTextCursor::Document);
+        cursor.removeSelectedText();
+        edit.setTextCursor(cursor);
+      }
+      break;
+    case FieldCommand::SelectAll:
+      edit.selectAll();
+      break;
+  }
+}
+
+bool IsPasteRequest(const QEvent& event) {
+  switch (event.type()) {
+    case QEvent::KeyPress:
+      return static_cast<const QKeyEvent&>(event).matches(QKeySequence::Paste);
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+      return static_cast<const QMouseEvent&>(event).button() == Qt::MiddleButton;
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+bool IsTextField(const QWidget& widget) {
+  return qobject_cast<const QLineEdit*>(&widget) != nullptr ||
+         qobject_cast<const QPlainTextEdit*>(&widget) != nullptr ||
+         qobject_cast<const QTextEdit*>(&widget) != nullptr;
+}
+
+bool IsReadOnlyField(const QWidget& field) {
+  return FieldState(field).read_only;
+}
+
+bool FilterTextBox(QWidget& field, QEvent& event) {
+  if (event.type() == QEvent::ContextMenu) return true;
+  if (!IsReadOnlyField(field) || !IsPasteRequest(event)) return false;
+  if (event.type() == QEvent::DragEnter || event.type() == QEvent::DragMove ||
+      event.type() == QEvent::Drop) {
+    event.ignore();  // the drag shows that nothing can be dropped here
+  }
+  return true;
+}
+
+TextFieldState FieldState(const QWidget& field) {
+  if (const auto* line = qobject_cast<const QLineEdit*>(&field)) {
+    return {line->isReadOnly(), !line->text().isEmpty(), line->hasSelectedText(),
+            line->selectedText().size() == line->text().size(), line->isUndoAvailable()};
+  }
+  if (const auto* plain = qobject_cast<const QPlainTextEdit*>(&field)) return DocumentState(*plain);
+  if (const auto* rich = qobject_cast<const QTextEdit*>(&field)) return DocumentState(*rich);
+  return {};
+}
+
+void RunFieldCommand(QWidget& field, FieldCommand command) {
+  if (auto* plain = qobject_cast<QPlainTextEdit*>(&field)) return DocumentCommand(*plain, command);
+  if (auto* rich = qobject_cast<QTextEdit*>(&field)) return DocumentCommand(*rich, command);
+  auto* line = qobject_cast<QLineEdit*>(&field);
+  if (line == nullptr) return;
+  const bool read_only = line->isReadOnly();
+  switch (command) {
+    case FieldCommand::Undo:
+      if (!read_only) line->undo();
+      break;
+    case FieldCommand::Cut:
+      if (!read_only) line->cut();
+      break;
+    case FieldCommand::Copy:
+      line->copy();
+      break;
+    case FieldCommand::Paste:
+      if (!read_only) line->paste();
+      break;
+    case FieldCommand::Clear:
+      if (!read_only) {
+        line->selectAll();
+        line->del();
+      }
+      break;
+    case FieldCommand::SelectAll:
+      line->selectAll();
+      break;
+  }
+}
+
+}  // namespace twinmere::ui

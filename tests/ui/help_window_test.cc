@@ -1,0 +1,97 @@
+// The help pages as the program finds them beside its build folder, and the
+// about box. Offscreen.
+
+#include "ui/help_window.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTextBrowser>
+
+#include "platform/platform_facts.h"
+#include "report/formats.h"
+#include "ui/about_dialog.h"
+
+namespace twinmere::ui {
+namespace {
+
+QString ReadPage(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return QString::fromUtf8(file.readAll());
+}
+
+class HelpWindowTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void EveryTopicHasAPageAndEveryLinkResolves();
+  void AboutBoxShowsTheFacts();
+};
+
+void HelpWindowTest::EveryTopicHasAPageAndEveryLinkResolves() {
+  const QString folder = QString::fromStdString(FindHelpFolder(*CreatePlatformFileSystem()));
+  QVERIFY2(!folder.isEmpty(), "the build links help/ to share/twinmere/help beside bin/");
+  for (const int topic : kHelpTopics) {
+    QVERIFY2(QFile::exists(folder + "/" + HelpPageName(topic)), qPrintable(HelpPageName(topic)));
+  }
+  const QRegularExpression link(R"re(href="([^"]*)")re");
+  const QRegularExpression title("<title>[^<]+</title>");
+  const QStringList pages = QDir(folder).entryList({"*.html"}, QDir::Files);
+  QVERIFY(pages.size() >= 11);
+  for (const QString& page : pages) {
+    const QString html = ReadPage(folder + "/" + page);
+    QVERIFY2(html.contains(title), qPrintable(page));
+    for (auto match = link.globalMatch(html); match.hasNext();) {
+      const QString target = match.next().captured(1);
+      if (target.startsWith("https://")) continue;
+      const QString file = target.section('#', 0, 0);
+      const QString anchor = target.section('#', 1);
+      const QString linked = ReadPage(folder + "/" + (file.isEmpty() ? page : file));
+      QVERIFY2(!linked.isEmpty() && !file.contains('/'), qPrintable(page + " -> " + target));
+      QVERIFY2(anchor.isEmpty() || linked.contains("id=\"" + anchor + "\""),
+               qPrintable(page + " -> " + target));
+    }
+  }
+  // The window shows a topic's page, and says so when one is missing.
+  HelpWindow help(folder.toStdString());
+  help.ShowHelpTopic(kHelpOptionsDialog);
+  QCOMPARE(help.Window()->Browser()->documentTitle(), QString("Options"));
+  HelpWindow nowhere("");
+  nowhere.ShowHelpTopic(kHelpAbout);
+  QVERIFY(nowhere.Window()->Browser()->toPlainText().contains("8000.html"));
+}
+
+void HelpWindowTest::AboutBoxShowsTheFacts() {
+  FormServices services(true, "");
+  for (const bool admin : {true, false}) {
+    const PlatformFacts facts{8, "Linux 6.1.0-18-amd64 (Debian GNU/Linux 12 (bookworm))", true,
+                              admin};
+    AboutDialog about(facts, services, nullptr);
+    const auto text = [&](const char* name) { return about.findChild<QLabel*>(name)->text(); };
+    QCOMPARE(text("lblTitle"), QString("Twinmere"));
+    QCOMPARE(text("lblVersion"), "Version " + QString::fromStdString(VersionText()));
+    QCOMPARE(text("lblOs"), QString::fromStdString(facts.OsText));
+    QCOMPARE(text("lblAdmin"), admin ? QString("Administrative privileges: Granted.")
+                                     : QString("Administrative privileges: Not granted."));
+    QCOMPARE(about.FormHelpTopic(), kHelpAbout);
+    about.show();
+    about.findChild<QPushButton*>("cmdOK")->click();
+    QCOMPARE(about.result(), int{QDialog::Accepted});
+  }
+}
+
+}  // namespace
+}  // namespace twinmere::ui
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication application(argc, argv);
+  twinmere::ui::HelpWindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "help_window_test.moc"
