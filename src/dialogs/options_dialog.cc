@@ -20,6 +20,7 @@
 #include <algorithm>
 
 #include "app/folder_fields.h"
+#include "app/help_topics.h"
 #include "dialogs/report_level_list.h"
 #include "dialogs/shortcut_dialog.h"
 #include "fs/paths.h"
@@ -28,7 +29,6 @@
 namespace twinmere::ui {
 namespace {
 
-constexpr int kHelpOptionsDialog = 2000;
 constexpr char kReportFileName[] = "SyncReport.txt";
 
 std::string TrimSpaces(const std::string& text) {
@@ -56,9 +56,10 @@ OptionsDialog::OptionsDialog(const SyncOptions& options, const OptionsDialogCont
   setObjectName("OptionsDialog");
   setWindowTitle(tr("Options"));
   CreateControls();
-  SetUpForm(*this);
   UpdateUI();
   SetState(LoadOptionsDialog(options, context_.facts));
+  SetUpForm(*this, context_.services, kHelpOptionsDialog,
+            {txtSource, txtTarget, txtReport, txtRestrict});
 }
 
 QCheckBox* OptionsDialog::NewCheckBox(const QString& caption, const char* name, QWidget* parent,
@@ -188,7 +189,6 @@ void OptionsDialog::CreateControls() {
   source_ = ByteText(txtSource);
   target_ = ByteText(txtTarget);
   report_ = ByteText(txtReport);
-  text_fields_ = {txtSource, txtTarget, txtReport, txtRestrict};
   for (QPushButton* browse : {cmdSource, cmdTarget, cmdReport}) {
     browse->setToolTip(tr("Choose folder..."));
     // No tab stop and no focus: Enter in the field presses it, and the focus
@@ -229,7 +229,9 @@ void OptionsDialog::CreateControls() {
   connect(cmdShortcut, &QPushButton::clicked, this, &OptionsDialog::MakeShortcut);
   connect(cmdOK, &QPushButton::clicked, this, &OptionsDialog::accept);
   connect(cmdCancel, &QPushButton::clicked, this, &OptionsDialog::reject);
-  connect(cmdHelp, &QPushButton::clicked, this, [this] { RequestHelp(this, kHelpOptionsDialog); });
+  connect(cmdHelp, &QPushButton::clicked, this, [this] { ShowFormHelp(); });
+  SetHelpTopic(*cmdGet, kHelpReadShortcut);
+  SetHelpTopic(*cmdShortcut, kHelpShortcutDialog);
 
   for (QObject* watched :
        std::initializer_list<QObject*>{lstReportLevel, cmdReportLevel, cmdOK, cmdCancel,
@@ -287,6 +289,7 @@ void OptionsDialog::CreateControls() {
       {chkRestrict,
        "Keeps the report file within the size in the box by dropping its oldest lines."},
       {txtRestrict, "The largest size of the report file, in kilobytes."},
+      {lblKb, "The restriction is counted in kilobytes of 1024 bytes."},
       {cmdReportLevel,
        "Opens the list of what the report includes. The level is the sum of the checked items."},
       {lstReportLevel, "What the report includes. Space or a click checks or unchecks an item."},
@@ -303,13 +306,6 @@ void OptionsDialog::UpdateUI() {
   const QIcon folder = FolderIcon(*this);
   for (QPushButton* browse : {cmdSource, cmdTarget, cmdReport, cmdGet}) browse->setIcon(folder);
   cmdShortcut->setIcon(ThemeIcon(*this, "insert-link", QStyle::SP_FileLinkIcon));
-}
-
-void OptionsDialog::changeEvent(QEvent* event) {
-  QDialog::changeEvent(event);
-  if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange ||
-      event->type() == QEvent::ThemeChange)
-    UpdateUI();
 }
 
 OptionsDialogState OptionsDialog::State() const {
@@ -392,7 +388,7 @@ void OptionsDialog::ReadShortcutOptions(const std::string& path) {
   const ShortcutOptionsContext read{StateFolder(), context_.settings.default_report_level};
   if (const std::optional<DialogMessage> message =
           twinmere::ReadShortcutOptions(path, read, state, context_.memory)) {
-    ShowDialogMessage(this, *message);
+    ShowDialogMessage(this, *message, Services().help);
     return;
   }
   SetState(state);
@@ -415,7 +411,8 @@ void OptionsDialog::MakeShortcut() {
   const ShortcutDialogContext shortcut{
       context_.fs, context_.program_path, context_.settings.shortcut_dir,
       context_.settings.default_report_level, AddSeparator(ProgramsFolder(context_.folders))};
-  ShortcutDialog dialog(GetOptions(), shortcut, context_.memory, this);
+  ShortcutDialog dialog(GetOptions(), shortcut, context_.memory, Services(), this);
+  dialog.setWindowModality(Qt::WindowModal);
   dialog.exec();
 }
 
@@ -631,6 +628,11 @@ void OptionsDialog::reject() {
     return;
   }
   QDialog::reject();
+}
+
+void OptionsDialog::done(int result) {
+  UnloadForm();
+  QDialog::done(result);
 }
 
 // Closing the window is no Cancel: it closes the dialog with the list too.

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <QDialog>
-#include <array>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -42,6 +41,7 @@ struct OptionsDialogContext {
   FileSystem& fs;                   // the window thread's own
   ShortcutMemory& memory;           // the last launcher read or saved
   std::string program_path;         // the executable that launchers start
+  FormServices& services;           // help window and keyboard cues
 };
 
 class OptionsDialog final : public QDialog, public Form {
@@ -63,9 +63,6 @@ class OptionsDialog final : public QDialog, public Form {
   void CloseLevelList();
   bool LevelListOpen() const;
 
-  // The editable text fields, in the order they are routed.
-  const std::array<QLineEdit*, 4>& TextFields() const { return text_fields_; }
-
   // Form.
   void UpdateUI() override;
 
@@ -73,11 +70,11 @@ class OptionsDialog final : public QDialog, public Form {
   // Both only close the level list while it is open.
   void accept() override;
   void reject() override;
+  void done(int result) override;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
-  void changeEvent(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
  private:
@@ -145,7 +142,6 @@ class OptionsDialog final : public QDialog, public Form {
   ByteText source_;
   ByteText target_;
   ByteText report_;
-  std::array<QLineEdit*, 4> text_fields_{};
   std::vector<std::pair<QCheckBox*, CheckBoxState OptionsDialogState::*>> boxes_;
   std::vector<std::pair<QWidget*, DropKind>> drop_targets_;
   DropVerdict folder_drop_;

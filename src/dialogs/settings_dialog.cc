@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "app/folder_fields.h"
+#include "app/help_topics.h"
 #include "dialogs/report_level_list.h"
 #include "fs/paths.h"
 #include "platform/program_start.h"
@@ -22,7 +23,6 @@
 namespace twinmere::ui {
 namespace {
 
-constexpr int kHelpSettingsDialog = 7000;
 constexpr char kReportFileName[] = "SyncReport.txt";
 
 std::string TrimSpaces(const std::string& text) {
@@ -38,7 +38,6 @@ SettingsDialog::SettingsDialog(const SettingsDialogContext& context, QWidget* pa
   setObjectName("SettingsDialog");
   setWindowTitle(tr("Preferences"));
   CreateControls();
-  SetUpForm(*this);
   UpdateUI();
   const ProgramSettings& settings = context_.settings;
   level_ = settings.default_report_level;
@@ -47,6 +46,7 @@ SettingsDialog::SettingsDialog(const SettingsDialogContext& context, QWidget* pa
   viewer_.Set(settings.viewer);
   lstReportLevel->SetLevel(level_);
   ShowLevel();
+  SetUpForm(*this, context_.services, kHelpPreferences, {txtViewer, txtShortcuts, txtReport});
 }
 
 void SettingsDialog::CreateControls() {
@@ -103,7 +103,6 @@ void SettingsDialog::CreateControls() {
   shortcuts_ = ByteText(txtShortcuts);
   report_ = ByteText(txtReport);
   viewer_ = ByteText(txtViewer);
-  text_fields_ = {txtViewer, txtShortcuts, txtReport};
   AssistTextField(txtShortcuts, cmdShortcuts, cmdOK);
   AssistTextField(txtReport, cmdReport, cmdOK);
   AssistTextField(txtViewer, cmdViewer, cmdOK);
@@ -130,7 +129,7 @@ void SettingsDialog::CreateControls() {
   connect(cmdViewer, &QPushButton::clicked, this, &SettingsDialog::ChooseViewer);
   connect(cmdOK, &QPushButton::clicked, this, &SettingsDialog::accept);
   connect(cmdCancel, &QPushButton::clicked, this, &SettingsDialog::reject);
-  connect(cmdHelp, &QPushButton::clicked, this, [this] { RequestHelp(this, kHelpSettingsDialog); });
+  connect(cmdHelp, &QPushButton::clicked, this, [this] { ShowFormHelp(); });
 
   const std::pair<QWidget*, const char*> help[] = {
       {txtShortcuts,
@@ -145,6 +144,7 @@ void SettingsDialog::CreateControls() {
        "The program that View Report opens the report with: a name found along the search path, "
        "or a path. It gets the report file as its one argument."},
       {cmdViewer, "Chooses the report viewer program in a file chooser."},
+      {lblLevelValue, "The default report level: the sum of the checked items below."},
       {lstReportLevel,
        "What reports include unless the command line says otherwise. The number is the sum of "
        "the checked items."},
@@ -158,13 +158,6 @@ void SettingsDialog::CreateControls() {
 
 void SettingsDialog::UpdateUI() {
   cmdShortcuts->setIcon(FolderIcon(*this));
-}
-
-void SettingsDialog::changeEvent(QEvent* event) {
-  QDialog::changeEvent(event);
-  if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange ||
-      event->type() == QEvent::ThemeChange)
-    UpdateUI();
 }
 
 void SettingsDialog::ShowLevel() {
@@ -228,10 +221,17 @@ void SettingsDialog::accept() {
   context_.settings = edited;
   if (refused) {
     ShowDialogMessage(
-        this, DialogMessage{"The preferences could not be stored.\n\n" + refused->Description(),
-                            MessageIcon::Exclamation, kHelpSettingsDialog});
+        this,
+        DialogMessage{"The preferences could not be stored.\n\n" + refused->Description(),
+                      MessageIcon::Exclamation, kHelpPreferences},
+        Services().help);
   }
   QDialog::accept();
+}
+
+void SettingsDialog::done(int result) {
+  UnloadForm();
+  QDialog::done(result);
 }
 
 bool SettingsDialog::eventFilter(QObject* watched, QEvent* event) {

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <QDialog>
-#include <array>
 #include <cstdint>
 
 #include "dialogs/dialog_support.h"
@@ -29,7 +28,8 @@ struct SettingsDialogContext {
   Registry& registry;
   ProgramSettings& settings;  // the program-wide values: OK changes them
   const UserFolders& folders;
-  FileSystem& fs;  // the window thread's own
+  FileSystem& fs;          // the window thread's own
+  FormServices& services;  // help window and keyboard cues
 };
 
 class SettingsDialog final : public QDialog, public Form {
@@ -37,18 +37,15 @@ class SettingsDialog final : public QDialog, public Form {
  public:
   explicit SettingsDialog(const SettingsDialogContext& context, QWidget* parent = nullptr);
 
-  // The editable text fields, in the order they are routed.
-  const std::array<QLineEdit*, 3>& TextFields() const { return text_fields_; }
-
   // Form.
   void UpdateUI() override;
 
  public slots:
   void accept() override;
+  void done(int result) override;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
-  void changeEvent(QEvent* event) override;
 
  private:
   void CreateControls();
@@ -77,7 +74,6 @@ class SettingsDialog final : public QDialog, public Form {
   ByteText shortcuts_;
   ByteText report_;
   ByteText viewer_;
-  std::array<QLineEdit*, 3> text_fields_{};
   DropVerdict shortcuts_drop_;
   DropVerdict report_drop_;
   DropVerdict viewer_drop_;

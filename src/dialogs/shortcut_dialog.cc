@@ -17,19 +17,19 @@
 namespace twinmere::ui {
 
 ShortcutDialog::ShortcutDialog(const SyncOptions& options, const ShortcutDialogContext& context,
-                               ShortcutMemory& memory, QWidget* parent)
+                               ShortcutMemory& memory, FormServices& services, QWidget* parent)
     : QDialog(parent), context_(context), memory_(memory) {
   setObjectName("ShortcutDialog");
   setWindowTitle(tr("Shortcut Options"));
   CreateControls();
-  SetUpForm(*this);
   UpdateUI();
   const ShortcutDialogFields fields = LoadShortcutDialog(options, memory_, context_);
   path_.Set(fields.txtPath);
   filename_.Set(fields.txtFilename);
   title_.Set(fields.txtTitle);
   cmdline_.Set(fields.txtCmdline);
-  for (QLineEdit* field : text_fields_) field->setCursorPosition(0);
+  for (QLineEdit* field : {txtFilename, txtPath, txtCmdline, txtTitle}) field->setCursorPosition(0);
+  SetUpForm(*this, services, kHelpShortcutDialog, {txtFilename, txtPath, txtCmdline, txtTitle});
 }
 
 void ShortcutDialog::CreateControls() {
@@ -85,7 +85,6 @@ void ShortcutDialog::CreateControls() {
   filename_ = ByteText(txtFilename);
   title_ = ByteText(txtTitle);
   cmdline_ = ByteText(txtCmdline);
-  text_fields_ = {txtFilename, txtPath, txtCmdline, txtTitle};
   AssistTextField(txtPath, cmdShortcut, cmdSave);
   AssistTextField(txtFilename, cmdShortcut, cmdSave);
   AssistTextField(txtTitle);
@@ -100,7 +99,8 @@ void ShortcutDialog::CreateControls() {
   connect(cmdShortcut, &QPushButton::clicked, this, &ShortcutDialog::ChooseShortcutFile);
   connect(cmdSave, &QPushButton::clicked, this, &ShortcutDialog::Save);
   connect(cmdCancel, &QPushButton::clicked, this, &ShortcutDialog::reject);
-  connect(cmdHelp, &QPushButton::clicked, this, [this] { RequestHelp(this, kHelpShortcutDialog); });
+  connect(cmdHelp, &QPushButton::clicked, this, [this] { ShowFormHelp(); });
+  SetHelpTopic(*cmdSave, kHelpShortcutLimits);
 
   drop_targets_ = {fraShortcut, lblPath, lblFilename, txtPath, txtFilename, cmdShortcut};
   for (QWidget* target : drop_targets_) {
@@ -132,13 +132,6 @@ void ShortcutDialog::UpdateUI() {
   cmdShortcut->setIcon(FolderIcon(*this));
 }
 
-void ShortcutDialog::changeEvent(QEvent* event) {
-  QDialog::changeEvent(event);
-  if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange ||
-      event->type() == QEvent::ThemeChange)
-    UpdateUI();
-}
-
 ShortcutDialogFields ShortcutDialog::Fields() const {
   return ShortcutDialogFields{path_.Get(), filename_.Get(), title_.Get(), cmdline_.Get()};
 }
@@ -167,16 +160,21 @@ void ShortcutDialog::ChooseShortcutFile() {
   }
 }
 
+void ShortcutDialog::done(int result) {
+  UnloadForm();
+  QDialog::done(result);
+}
+
 void ShortcutDialog::Save() {
   if (SaveShortcut(Fields(), context_, memory_, *this) == SaveOutcome::Close) accept();
 }
 
 void ShortcutDialog::Show(const DialogMessage& message) {
-  ShowDialogMessage(this, message);
+  ShowDialogMessage(this, message, Services().help);
 }
 
 bool ShortcutDialog::Ask(const DialogMessage& question) {
-  return ShowDialogMessage(this, question);
+  return ShowDialogMessage(this, question, Services().help);
 }
 
 bool ShortcutDialog::eventFilter(QObject* watched, QEvent* event) {

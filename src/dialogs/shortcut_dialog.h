@@ -5,7 +5,6 @@
 #pragma once
 
 #include <QDialog>
-#include <array>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,7 +27,7 @@ class ShortcutDialog final : public QDialog, public Form, private ShortcutSaveQu
  public:
   // `options`: the options dialog's current values (GetOptions).
   ShortcutDialog(const SyncOptions& options, const ShortcutDialogContext& context,
-                 ShortcutMemory& memory, QWidget* parent = nullptr);
+                 ShortcutMemory& memory, FormServices& services, QWidget* parent = nullptr);
 
   ShortcutDialogFields Fields() const;
   // Puts a launcher's path into the folder and name boxes.
@@ -36,15 +35,14 @@ class ShortcutDialog final : public QDialog, public Form, private ShortcutSaveQu
   // Save: closes the dialog once the writing step is reached.
   void Save();
 
-  // The editable text fields, in the order they are routed.
-  const std::array<QLineEdit*, 4>& TextFields() const { return text_fields_; }
-
   // Form.
   void UpdateUI() override;
 
+ public slots:
+  void done(int result) override;
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
-  void changeEvent(QEvent* event) override;
 
  private:
   void CreateControls();
@@ -74,7 +72,6 @@ class ShortcutDialog final : public QDialog, public Form, private ShortcutSaveQu
   ByteText filename_;
   ByteText title_;
   ByteText cmdline_;
-  std::array<QLineEdit*, 4> text_fields_{};
   std::vector<QWidget*> drop_targets_;
   DropVerdict drop_;
 };

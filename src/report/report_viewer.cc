@@ -15,7 +15,7 @@ std::optional<DialogMessage> ViewReport(FileSystem& fs, const std::string& repor
   const std::string argument = report.starts_with('-') ? "./" + report : report;
   if (const ErrorCode code = StartProgram(viewer, argument); code != kSuccess)
     return DialogMessage{"Unable to start Report Viewer. " + SystemErrorText(code),
-                         MessageIcon::Exclamation, kHelpViewerFailed};
+                         MessageIcon::Exclamation, kHelpPreferences};
   return std::nullopt;
 }
 

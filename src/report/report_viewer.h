@@ -6,12 +6,10 @@
 #include <string>
 
 #include "app/dialog_message.h"
+#include "app/help_topics.h"
 #include "platform/file_system.h"
 
 namespace twinmere {
-
-inline constexpr int kHelpReportMissing = 5000;
-inline constexpr int kHelpViewerFailed = 7000;
 
 // Starts `viewer` (a path, or a bare name searched along PATH) with the
 // report path as its one argument (StartProgram: no shell, not waited for)

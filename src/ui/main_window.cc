@@ -32,7 +32,6 @@
 #include "app/folder_fields.h"
 #include "app/help_topics.h"
 #include "app/version.h"
-#include "dialogs/dialog_support.h"
 #include "dialogs/options_dialog.h"
 #include "dialogs/settings_dialog.h"
 #include "engine/synchronizer.h"
@@ -572,8 +571,10 @@ void MainWindow::ShowOptionsDialog() {
   if (running_state_ || closing_) return;
   const OptionsDialogContext dialog_context{context_.facts,   context_.folders,
                                             settings_,        *field_fs_,
-                                            shortcut_memory_, ProgramPath(GetInstallFolder())};
+                                            shortcut_memory_, ProgramPath(GetInstallFolder()),
+                                            services_};
   OptionsDialog dialog(options_, dialog_context, this);
+  dialog.setWindowModality(Qt::WindowModal);
   if (dialog.exec() != QDialog::Accepted) return;
   options_ = dialog.AcceptedOptions();
   SetFieldPath(source_, options_.Source);
@@ -583,7 +584,9 @@ void MainWindow::ShowOptionsDialog() {
 }
 
 void MainWindow::ShowSettingsDialog() {
-  SettingsDialog dialog({context_.registry, settings_, context_.folders, *field_fs_}, this);
+  SettingsDialog dialog({context_.registry, settings_, context_.folders, *field_fs_, services_},
+                        this);
+  dialog.setWindowModality(Qt::WindowModal);
   dialog.exec();
 }
 
@@ -591,7 +594,7 @@ void MainWindow::ViewReport() {
   if (options_.Report.empty()) return;
   if (const std::optional<DialogMessage> message =
           twinmere::ViewReport(*field_fs_, options_.Report, settings_.viewer))
-    ShowDialogMessage(this, *message);
+    ShowDialogMessage(this, *message, services_.help);
 }
 
 void MainWindow::ShowHelpContents() {
