@@ -14,7 +14,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QScrollBar>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -486,15 +486,22 @@ bool OptionsDialog::LevelListEvent(QEvent* event) {
       }
       break;
     }
-    case QEvent::FocusOut:
+    case QEvent::FocusOut: {
       // Also when the dialog loses activation; the focus comes back to the
       // button with it.
-      if (static_cast<QFocusEvent*>(event)->reason() == Qt::ActiveWindowFocusReason)
-        cmdReportLevel->setFocus(Qt::OtherFocusReason);
+      const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+      if (reason == Qt::ActiveWindowFocusReason) cmdReportLevel->setFocus(Qt::OtherFocusReason);
+      // A press on a control takes the focus before the control sees the
+      // press: remember for that press that the list was open.
+      if (reason == Qt::MouseFocusReason) {
+        closed_by_press_ = true;
+        QTimer::singleShot(0, this, [this] { closed_by_press_ = false; });
+      }
       lstReportLevel->hide();
       lstReportLevel->clearSelection();
       lstReportLevel->setCurrentItem(nullptr);
       break;
+    }
     default:
       break;
   }
@@ -518,12 +525,15 @@ bool OptionsDialog::LevelButtonEvent(QEvent* event) {
         OpenLevelList();
       }
       cmdReportLevel->setDown(true);
+      level_press_ = true;
       return true;  // no click follows
     }
     case QEvent::MouseButtonRelease:
-      if (!cmdReportLevel->isDown()) return false;
+      if (!level_press_ || static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton)
+        return false;
+      level_press_ = false;
       cmdReportLevel->setDown(false);
-      return static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton;
+      return true;
     case QEvent::KeyPress: {
       const int key = static_cast<QKeyEvent*>(event)->key();
       if (key != Qt::Key_Return && key != Qt::Key_Enter && key != Qt::Key_Down) return false;
@@ -597,9 +607,12 @@ bool OptionsDialog::eventFilter(QObject* watched, QEvent* event) {
   if (watched == lstReportLevel)
     return LevelListEvent(event) || QDialog::eventFilter(watched, event);
   if (watched == cmdReportLevel && LevelButtonEvent(event)) return true;
-  if (watched == txtRestrict && event->type() == QEvent::KeyPress)
-    restriction_caret_ = txtRestrict->cursorPosition();
-  if (event->type() == QEvent::MouseButtonPress && LevelListOpen()) {
+  if (watched == txtRestrict && event->type() == QEvent::KeyPress) {
+    restriction_caret_ = txtRestrict->hasSelectedText() ? txtRestrict->selectionStart()
+                                                        : txtRestrict->cursorPosition();
+  }
+  if (event->type() == QEvent::MouseButtonPress && (LevelListOpen() || closed_by_press_)) {
+    closed_by_press_ = false;
     CloseLevelList();
     // OK and Cancel only close the list while it is open.
     if (watched == cmdOK || watched == cmdCancel) return true;

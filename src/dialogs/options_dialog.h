@@ -152,7 +152,9 @@ class OptionsDialog final : public QDialog, public Form {
   int32_t last_restriction_ = 0;  // the last valid number in txtRestrict
   int restriction_caret_ = 0;     // the caret at the last key press in it
   bool restoring_restriction_ = false;
-  bool binding_ = false;  // SetState at work: no click rules
+  bool closed_by_press_ = false;  // the list lost the focus to a press now being delivered
+  bool level_press_ = false;      // the button's press was handled: no click follows
+  bool binding_ = false;          // SetState at work: no click rules
 };
 
 }  // namespace twinmere::ui

@@ -9,8 +9,10 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -130,6 +132,7 @@ class MainWindowTest : public QObject {
   void ProgressShowsHalfPercentStepsCaptionAndBytesUnderQuickStart();
   void WindowSizeRoundTripsWithTheMaximizedBitAndTheMinimum();
   void DroppingAFolderSetsTheFieldAndAFileIsRefused();
+  void ViewReportStartsTheViewerOfTheSettingsOrSaysWhy();
 };
 
 void MainWindowTest::RunsFromTheWindowStopKeepingTheOldTargetAndStayResponsive() {
@@ -425,6 +428,32 @@ void MainWindowTest::DroppingAFolderSetsTheFieldAndAFileIsRefused() {
   QVERIFY(drag("lblTarget", program.Path("folder")));
   QCOMPARE(Control<QLineEdit>(*window, "txtTarget")->text(),
            QString::fromStdString(program.Path("folder/")));
+}
+
+void MainWindowTest::ViewReportStartsTheViewerOfTheSettingsOrSaysWhy() {
+  Program program;
+  WriteFile(program.Path("viewer"), "#!/bin/sh\nprintf '%s' \"$1\" > \"$0.got\"\n");
+  QFile::setPermissions(QString::fromStdString(program.Path("viewer")),
+                        QFile::ExeOwner | QFile::ReadOwner);
+  program.registry.KeyValue(Hive::CurrentUser, kSettingsKey, "Viewer", program.Path("viewer"));
+  auto window = program.Window("-r \"" + program.Path("my report.txt") + "\"");
+  auto* report = Control<QPushButton>(*window, "cmdReport");
+  QCOMPARE(report->toolTip(), "View Report (F4)");
+  QString shown;
+  QTimer::singleShot(0, [&] {
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (auto* box = qobject_cast<QMessageBox*>(top); box != nullptr && box->isVisible()) {
+        shown = box->text();
+        box->button(QMessageBox::Ok)->click();
+      }
+    }
+  });
+  report->click();
+  QCOMPARE(shown, "The Report file doesn't exist.");
+  WriteFile(program.Path("my report.txt"), "report");
+  report->click();
+  QVERIFY(WaitFor(
+      [&] { return ReadFile(program.Path("viewer.got")) == program.Path("my report.txt"); }));
 }
 
 }  // namespace
