@@ -456,7 +456,7 @@ void OptionsDialog::OpenLevelList() {
   if (LevelListOpen() || !cmdReportLevel->isEnabled()) return;
   const QPoint below = shReportLevel->mapTo(this, QPoint(0, shReportLevel->height()));
   const int width = std::max(shReportLevel->width(), lstReportLevel->sizeHintForColumn(0) +
-                                                         2 * lstReportLevel->frameWidth() + 4);
+                                                         2 * lstReportLevel->frameWidth() + 8);
   const int left = std::max(0, std::min(below.x(), this->width() - width));
   lstReportLevel->setGeometry(left, below.y(), width, lstReportLevel->FullHeight());
   lstReportLevel->raise();

@@ -22,6 +22,9 @@ ReportLevelList::ReportLevelList(QWidget* parent) : QListWidget(parent) {
     bit <<= 1;
   }
   setUniformItemSizes(true);
+  // Sized to show every item (FullHeight): no scroll bar takes room.
+  setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   connect(this, &QListWidget::itemChanged, this, [this] {
     if (!setting_) emit LevelChanged(CheckedLevel());
   });
@@ -50,7 +53,7 @@ void ReportLevelList::SetFollowMouse(bool follow) {
 }
 
 int ReportLevelList::FullHeight() const {
-  return sizeHintForRow(0) * count() + 2 * frameWidth();
+  return sizeHintForRow(0) * count() + 2 * frameWidth() + 2;
 }
 
 void ReportLevelList::mousePressEvent(QMouseEvent* event) {
