@@ -92,6 +92,7 @@ void OptionsDialog::CreateControls() {
 
   fraReport = Named(new QGroupBox(tr("&Report File"), this), "fraReport");
   txtReport = Named(new QLineEdit(fraReport), "txtReport");
+  txtReport->setAccessibleName(tr("Report file"));
   cmdReport = Named(new QPushButton(fraReport), "cmdReport");
   chkAppend = NewCheckBox(tr("&Append"), "chkAppend", fraReport, &S::chkAppend);
   chkRestrict = NewCheckBox(tr("Restrictio&n:"), "chkRestrict", fraReport, &S::chkRestrict);
@@ -101,11 +102,13 @@ void OptionsDialog::CreateControls() {
   lblKb = Named(new QLabel(tr("Kbytes"), fraReport), "lblKb");
   shReportLevel = Named(new QFrame(fraReport), "shReportLevel");
   shReportLevel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+  shReportLevel->setAccessibleName(tr("Report level"));
   lblReportLevel = Named(new QLabel(shReportLevel), "lblReportLevel");
   cmdReportLevel = Named(new QToolButton(shReportLevel), "cmdReportLevel");
   cmdReportLevel->setArrowType(Qt::DownArrow);
   cmdReportLevel->setAutoRaise(true);
   cmdReportLevel->setToolTip(tr("Adjust Report level..."));
+  cmdReportLevel->setAccessibleName(cmdReportLevel->toolTip());
   // A press must not take the focus from the open list before the button
   // knows that the list was open.
   cmdReportLevel->setFocusPolicy(Qt::TabFocus);
@@ -290,6 +293,7 @@ void OptionsDialog::CreateControls() {
        "Keeps the report file within the size in the box by dropping its oldest lines."},
       {txtRestrict, "The largest size of the report file, in kilobytes."},
       {lblKb, "The restriction is counted in kilobytes of 1024 bytes."},
+      {shReportLevel, "The report level: the sum of the parts the report includes."},
       {cmdReportLevel,
        "Opens the list of what the report includes. The level is the sum of the checked items."},
       {lstReportLevel, "What the report includes. Space or a click checks or unchecks an item."},

@@ -57,6 +57,10 @@ void GiveAccessibleNames(QWidget& form) {
     button->setAccessibleName(button->text().isEmpty() ? button->toolTip()
                                                        : WithoutAccessKey(button->text()));
   }
+  for (QGroupBox* frame : form.findChildren<QGroupBox*>()) {
+    if (frame->accessibleName().isEmpty())
+      frame->setAccessibleName(WithoutAccessKey(frame->title()));
+  }
 }
 
 }  // namespace

@@ -118,7 +118,8 @@ class Form : public IRedirect, public ICue {
   // their order: the form's own window may come first (the main window), then
   // the text fields. Also gives every control an accessible name (a label
   // or button its caption without the access-key marker, a captionless
-  // button its tool tip, a field its label's) unless it has one.
+  // button its tool tip, a field its label's, a frame its title) unless it
+  // has one.
   void SetUpForm(QWidget& self, FormServices& services, int help_topic,
                  std::initializer_list<QWidget*> routed);
   // Removes the routings, newest first. A second call does nothing.
