@@ -47,7 +47,8 @@ how the run ended. Switches come before the folders, in any letter case.
   -new        copy only newer files instead of every different one
   -c          synchronize the letter case of names
   -ndl        no allowance for a one-hour daylight-saving shift in file times
-  -ns         do not copy owners and ACLs
+  -ns         do not copy owners, ACLs, capabilities and the other security.*
+              and trusted.* attributes
   -ad         allow copying an encrypted file where it is stored decrypted
   -xs         exclude subfolders: only the items directly in the two folders
   -qs         quick start: no exploring; progress in bytes instead of percent
@@ -61,6 +62,10 @@ how the run ended. Switches come before the folders, in any letter case.
               folders (default: the stored default level, else 215)
   --help      show this help and exit
   --version   show the version and exit
+
+A copied file carries its extended attributes (user.* always, the others as
+-ns says), but a change of attributes alone does not make a file different.
+Hard links are copied as separate files.
 
 Ctrl+C, SIGTERM and SIGHUP stop the run after the current step; a file being
 copied is left as it was. Without a command line the stored default report

@@ -120,8 +120,24 @@ int Compare(FilesEnumerator& e, const std::string& other_path, bool with_securit
   // attribute word, yet one cannot stand for the other: the kind difference
   // counts as a content difference, so the copy plan replaces the counterpart.
   if (item.kind != other.kind && !item.IsFolder() && !other.IsFolder()) result |= kSizeDiffers;
-  if ((item.mode & 07777) != (other.mode & 07777)) result |= kAttributesDiffer;
+  if (const uint32_t changed = (item.mode ^ other.mode) & 07777; changed != 0) {
+    const uint32_t kept =
+        rules.other_receives ? e.Context().fs->Abilities(other_path).kept_mode_bits : 07777;
+    if (changed & kept) result |= kAttributesDiffer;
+  }
   if (item.IsFolder() != other.IsFolder()) result |= kKindDiffers;
+  if (item.kind == ItemKind::Link && other.kind == ItemKind::Link && rules.other_receives &&
+      !e.Context().fs->Abilities(other_path).sets_link_times) {
+    // The link there has the time it was made: compare what it says.
+    FileSystem& fs = *e.Context().fs;
+    std::string text, other_text;
+    if (fs.ReadLink(e.FullPath(), text) == kSuccess &&
+        fs.ReadLink(other_path, other_text) == kSuccess && text == other_text) {
+      result &= ~(kItemNewer | kOtherNewer);
+    } else {
+      result |= kSizeDiffers;
+    }
+  }
 
   if (with_security && rules.security_support) result |= e.CompareSecurity(other_path);
   return result;

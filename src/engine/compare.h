@@ -12,6 +12,11 @@ struct CompareRules {
   bool check_case = false;   // names that differ only in letter case set 128
   bool no_daylight = false;  // no one-hour allowance for daylight-saving shifts
   bool security_support = false;
+  // The counterpart's side is the one the run writes to: what its volume
+  // cannot keep (FileSystem::Abilities) is not compared. Modes count only
+  // as far as the volume keeps them, and on a volume that cannot set a
+  // link's own times two links are the same when their texts are.
+  bool other_receives = false;
 };
 
 // Two modification times count as equal when at most this far apart.
@@ -29,7 +34,9 @@ inline constexpr int64_t kHourHighNs = 3'604'000'000'000;
 // counterpart); else the bits of the differences. With with_security and
 // rules.security_support the security comparison is added (its read failures
 // go to the enumerator's SecurityError). Links are compared as themselves:
-// their own times, size (link text length) and kind.
+// their own times, size (link text length) and kind; where the counterpart's
+// volume cannot set a link's times (rules.other_receives), their texts
+// instead of their times (different texts count as a size difference).
 int Compare(FilesEnumerator& e, const std::string& other_path, bool with_security,
             const CompareRules& rules, IEnumFile& callback);
 

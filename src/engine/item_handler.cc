@@ -59,7 +59,12 @@ void Synchronizer::Impl::BlockIfStillInTheWay(const std::string& path) {
 
 int Synchronizer::Impl::CompareItem(FilesEnumerator& e, const std::string& other_path,
                                     bool with_security) {
-  const CompareRules rules{check_case, options.NoDaylight, context.security_support};
+  const Phase phase = session.CurrentPhase;
+  const bool other_receives = phase == Phase::ExploreSource || phase == Phase::CopyToTarget ||
+                              phase == Phase::CopyToSource ||
+                              (phase == Phase::ExploreTarget && options.Bidi);
+  const CompareRules rules{check_case, options.NoDaylight, context.security_support,
+                           other_receives};
   return Compare(e, other_path, with_security, rules, self);
 }
 
@@ -89,6 +94,8 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
   const std::string& other_root = from_source ? options.Target : options.Source;
   const std::string& full = e.FullPath();
   const std::string path = other_root + (full.size() > home.size() ? full.substr(home.size()) : "");
+  if (keeping_folder_times && removing_conflict == 0)
+    ReachFolderTimesItem(phase == Phase::DeleteInTarget ? full : path, is_folder);
 
   if (acting && !is_folder && report_there && IsReportFile(e.OtherShortFormPath(path))) return;
   if (acting && !blocked_folders.empty() && InBlockedFolder(path)) return;
@@ -98,16 +105,22 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
   const int result = CompareItem(e, path, with_security);
 
   copying_shown = false;
+  const bool fills_folder = phase == Phase::CopyToTarget || phase == Phase::CopyToSource;
+  const bool clash = fills_folder && !ClaimCounterpart(e, result);
   switch (phase) {
     case Phase::ExploreSource:
     case Phase::ExploreTarget:
       Estimate(result, e.Size());
       break;
     case Phase::CopyToTarget:
-      CopyToTargetPhase(e, path, result);
-      break;
     case Phase::CopyToSource:
-      CopyToSourcePhase(e, path, result);
+      if (clash) {
+        CaseClash(e, path, phase == Phase::CopyToTarget ? Side::Target : Side::Source);
+      } else if (phase == Phase::CopyToTarget) {
+        CopyToTargetPhase(e, path, result);
+      } else {
+        CopyToSourcePhase(e, path, result);
+      }
       break;
     case Phase::DeleteInTarget:
       if (IsMissingOrClash(result)) {
@@ -117,8 +130,7 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
       break;
   }
   if (acting && is_folder && (result & kKindDiffers)) BlockIfStillInTheWay(path);
-  const bool fills_folder = phase == Phase::CopyToTarget || phase == Phase::CopyToSource;
-  if (fills_folder && is_folder && !options.ExcludeSubfolders) OpenForFilling(e, path);
+  if (fills_folder && is_folder && !clash && !options.ExcludeSubfolders) OpenForFilling(e, path);
   if (acting) {
     AddWorkDone(kItemUnits, 0);
     if (copying_shown) host.ShowStatus(session.SearchingText, "", 2);
@@ -227,6 +239,30 @@ void Synchronizer::Impl::MainPlan(FilesEnumerator& e, const std::string& path, i
   CopyPlan(e, path, result, side);
 }
 
+// Notes the counterpart the item was matched with. False when another item
+// of its folder was matched with it before: on a side whose names compare
+// ignoring case, "File.txt" and "file.txt" both find the one item there.
+bool Synchronizer::Impl::ClaimCounterpart(FilesEnumerator& e, int result) {
+  const std::string& name = e.Item().name;
+  const bool found =
+      result != kOtherMissing && result != kOtherInaccessible && result != kShortNameClash;
+  std::vector<std::string>& matched = e.MatchedNames();
+  if (found && e.Other().name != name) {
+    for (const std::string& earlier : matched)
+      if (NamesEqualIgnoringCase(earlier, e.Other().name)) return false;
+  }
+  matched.push_back(found ? e.Other().name : name);
+  return true;
+}
+
+// The second of two names that meet one counterpart: nothing is written or
+// deleted for it, its contents are passed over, and every run says so.
+void Synchronizer::Impl::CaseClash(FilesEnumerator& e, const std::string& path, Side side) {
+  if (e.Item().IsFolder()) blocked_folders.push_back(path);
+  reporter.ReportAction(kErrAlreadyExists, path,
+                        ActionCodeFor(kOtherMissing, e.Attributes(), false), 0, side, 0);
+}
+
 void Synchronizer::Impl::KindConflictLine(FilesEnumerator& e, const std::string& path) {
   const char* text = e.Item().IsFolder()
                          ? "Can't create folder because the file with this name already exists: "
@@ -246,6 +282,7 @@ void Synchronizer::Impl::CopyPlan(FilesEnumerator& e, const std::string& path, i
   ShowCopying(path);
   const uint64_t old_size = result == kOtherMissing ? 0 : e.OtherSize(path);
   const ErrorCode error = e.CopyTo(path);
+  ContentsChanged(path);
   if (error == kSuccess) {
     // Follow-up steps whose failures are not reported.
     if (result & kCaseDiffers) e.RenameOtherToItemName(path);
@@ -261,14 +298,16 @@ void Synchronizer::Impl::CopyPlan(FilesEnumerator& e, const std::string& path, i
                         static_cast<int64_t>(size) - static_cast<int64_t>(old_size));
 }
 
-// Security, then the attributes; also the attribute plan of phase 2.
+// Security, then the attributes; also the attribute plan of phase 2. On a
+// file that is an attribute change whatever security or case difference came
+// with it: nothing is copied, so nothing may be counted as copied.
 void Synchronizer::Impl::FolderUpdate(FilesEnumerator& e, const std::string& path, int result,
                                       Side side) {
   ShowCopying(path);
   e.CopySecurityTo(path);
   const ErrorCode error = e.SetAttributesOn(path);
-  reporter.ReportAction(error, path, ActionCodeFor(result, e.Attributes(), false), e.Size(), side,
-                        0);
+  const int r = e.Item().IsFolder() ? result : kAttributesDiffer;
+  reporter.ReportAction(error, path, ActionCodeFor(r, e.Attributes(), false), e.Size(), side, 0);
 }
 
 void Synchronizer::Impl::SecurityUpdate(FilesEnumerator& e, const std::string& path, Side side) {
@@ -282,6 +321,7 @@ void Synchronizer::Impl::SecurityUpdate(FilesEnumerator& e, const std::string& p
 void Synchronizer::Impl::CaseRename(FilesEnumerator& e, const std::string& path) {
   ShowCopying(path);
   const ErrorCode error = e.RenameOtherToItemName(path);
+  ContentsChanged(path);
   e.CopySecurityTo(path);
   e.SetAttributesOn(path);
   reporter.ReportAction(error, path, ActionCodeFor(kCaseDiffers, e.Attributes(), false), 0,
@@ -295,6 +335,7 @@ ErrorCode Synchronizer::Impl::ReleaseShortName(FilesEnumerator& e, const std::st
   ShowCopying(path);
   std::string other_path;
   const ErrorCode error = e.FreeShortName(path, other_path);
+  ContentsChanged(path);
   const int code = e.Item().IsFolder() ? kActionFolderShortName : kActionFileShortName;
   reporter.ReportAction(error, other_path.empty() ? path : other_path, code, 0, side, 0);
   return error;
@@ -306,6 +347,7 @@ void Synchronizer::Impl::DeleteExtraItem(FilesEnumerator& e, int result) {
   const uint64_t size = e.Size();
   const uint32_t attrs = e.Attributes();
   const ErrorCode error = e.DeleteItem();
+  ContentsChanged(item_path);
   reporter.ReportAction(error, item_path, ActionCodeFor(result, attrs, true), size, Side::Target,
                         0);
 }

@@ -49,6 +49,20 @@ struct Synchronizer::Impl {
     uint32_t mode;
   };
   std::vector<DeferredMode> deferred_modes;
+  // Receiving folders whose time the walk of a copying or deleting phase may
+  // still change: in phases 2 and 3 every folder the walk is in, outermost
+  // first; in phase 4 the folders it deleted items in, found deepest first.
+  // A folder whose contents the run changed gets the time of its counterpart
+  // back once the walk has left it, since filling or emptying a folder
+  // changes its time.
+  struct OpenFolder {
+    std::string folder;  // ends in "/"
+    bool changed = false;
+  };
+  std::vector<OpenFolder> open_folders;
+  bool keeping_folder_times = false;
+  // The Target folder did not exist before the run.
+  bool target_created = false;
 
   // --- run driver (synchronizer.cc) ---
   void Synchronize();
@@ -58,12 +72,29 @@ struct Synchronizer::Impl {
   void DecideSecurity();
   void LocateReport();
   void RunPhases();
+  // syncfs of the receiving file systems before the run's last line.
+  void SyncToDisk();
   // Walks `folder` in the current phase; `mode` as the phase requires.
   void Walk(FilesEnumerator& e, const std::string& folder, EnumMode mode);
   // Opens a receiving folder for filling (see deferred_modes).
   void OpenForFilling(FilesEnumerator& e, const std::string& folder_path);
   void RestoreDeferredModes();
+
+  // --- folder times (folder_times.cc) ---
+  void BeginFolderTimes();
+  void EndFolderTimes();
+  // The walk reached the item at `receiving_path` on the receiving side:
+  // the folders it left behind get their times, and in phases 2 and 3 a
+  // folder item is entered.
+  void ReachFolderTimesItem(const std::string& receiving_path, bool is_folder);
+  // Items were added to, removed from or renamed in the folder of `path`.
+  void ContentsChanged(const std::string& path);
+  void LeaveFolder();
   bool Stopped() const { return session.StopRequested.load() != 0; }
+  bool Exploring() const {
+    return session.CurrentPhase == Phase::ExploreSource ||
+           session.CurrentPhase == Phase::ExploreTarget;
+  }
   void SyncReportFile(bool towards);
   ErrorCode RemoveConflict(const std::string& target_path, FilesEnumerator& source);
 
@@ -81,6 +112,8 @@ struct Synchronizer::Impl {
   // update or the copy.
   void MainPlan(FilesEnumerator& e, const std::string& path, int result, Side side);
   void KindConflictLine(FilesEnumerator& e, const std::string& path);
+  bool ClaimCounterpart(FilesEnumerator& e, int result);
+  void CaseClash(FilesEnumerator& e, const std::string& path, Side side);
   void CopyPlan(FilesEnumerator& e, const std::string& path, int result, Side side);
   void FolderUpdate(FilesEnumerator& e, const std::string& path, int result, Side side);
   void SecurityUpdate(FilesEnumerator& e, const std::string& path, Side side);

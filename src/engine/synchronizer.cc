@@ -53,11 +53,13 @@ ErrorCode Synchronizer::RemoveConflict(const std::string& target_path, FilesEnum
 void Synchronizer::File(FilesEnumerator& e) {
   impl_->File(e);
 }
+// What the exploring phases meet, the phase that acts on the same tree
+// meets again: it is reported there, once.
 void Synchronizer::AccessError(const std::string& path, ErrorCode code) {
-  impl_->reporter.AccessError(path, code);
+  if (!impl_->Exploring()) impl_->reporter.AccessError(path, code);
 }
 void Synchronizer::SecurityError(const std::string& path, ErrorCode code) {
-  impl_->reporter.SecurityError(path, code);
+  if (!impl_->Exploring()) impl_->reporter.SecurityError(path, code);
 }
 
 void Synchronizer::SetProgress(uint64_t bytes_copied) {
@@ -111,8 +113,11 @@ void Synchronizer::Impl::LocateReport() {
 
 void Synchronizer::Impl::Walk(FilesEnumerator& e, const std::string& folder, EnumMode mode) {
   blocked_folders.clear();
+  const bool acting = session.CurrentPhase >= Phase::CopyToTarget;
+  if (acting) BeginFolderTimes();
   e.SetFolder(folder);
   e.Enumerate(self, mode, "*");
+  if (acting) EndFolderTimes();
   RestoreDeferredModes();
 }
 
@@ -140,6 +145,17 @@ void Synchronizer::Impl::RestoreDeferredModes() {
     fs.SetMode(it->path, it->mode);
   }
   deferred_modes.clear();
+}
+
+// A run that says it completed survives a power cut: what it wrote is on
+// the disk before the line. A write-back error is an error of the run.
+void Synchronizer::Impl::SyncToDisk() {
+  auto sync = [this](const std::string& folder) {
+    if (const ErrorCode code = fs.SyncFileSystem(folder); code != kSuccess)
+      reporter.AccessError(folder, code);
+  };
+  sync(options.Target);
+  if (options.Bidi) sync(options.Source);
 }
 
 // The exploring, copying and deleting phases in order; a stop skips every
@@ -215,11 +231,14 @@ void Synchronizer::Impl::Synchronize() {
                   kExitNestedFolders);
   }
   LocateReport();
+  target_created = !FolderExists(options.Target);
   reporter.CreateReportFolder(options.Target);
   if (!FolderExists(options.Target)) {
     return Refuse("Invalid Target Path: \"" + options.Target + "\".", kExitInvalidTarget);
   }
   fs.SetConfinedRoots({options.Source, options.Target});
+  context.leftover_roots = {options.Target};
+  if (options.Bidi) context.leftover_roots.push_back(options.Source);
   DecideSecurity();
 
   host.EnterRunningState(options.DisallowStop);
@@ -228,6 +247,7 @@ void Synchronizer::Impl::Synchronize() {
   context.progress = &self;
   RunPhases();
   check_case = options.Case;
+  SyncToDisk();
 
   const bool stopped = Stopped();
   reporter.AddReportLine(std::string("Synchronization ") + (stopped ? "stopped." : "completed."),
@@ -237,6 +257,7 @@ void Synchronizer::Impl::Synchronize() {
       (stopped ? kExitStopped : 0) | (reporter.Counters().ErrorCount != 0 ? kExitErrors : 0);
 
   context.progress = nullptr;
+  context.leftover_roots.clear();
   fs.SetConfinedRoots({});
   if (!reporter.Run().Closing) {
     if (options.Quiet && !stopped) {
@@ -274,6 +295,8 @@ void Synchronizer::Impl::SyncReportFile(bool towards) {
   const bool saved_in_source = run.ReportInSource;
   const bool saved_in_target = run.ReportInTarget;
   const bool saved_copying_shown = copying_shown;
+  const bool saved_keeping_folder_times = keeping_folder_times;
+  keeping_folder_times = false;
 
   const bool into_target = towards ? in_target : !in_target;
   session.CurrentPhase = into_target ? Phase::CopyToTarget : Phase::CopyToSource;
@@ -290,6 +313,7 @@ void Synchronizer::Impl::SyncReportFile(bool towards) {
   run.ReportInSource = saved_in_source;
   run.ReportInTarget = saved_in_target;
   copying_shown = saved_copying_shown;
+  keeping_folder_times = saved_keeping_folder_times;
 }
 
 // Deletes the Target item at target_path that is of the other kind than the
@@ -335,6 +359,7 @@ ErrorCode Synchronizer::Impl::RemoveConflict(const std::string& target_path,
     size = source.Other().size;
     ShowCopying(target_path);
     error = source.DeleteOther(target_path);
+    ContentsChanged(target_path);
   }
   reporter.ReportAction(error, target_path,
                         other_is_folder ? kActionRemoveFolder : kActionDeleteFile, size,

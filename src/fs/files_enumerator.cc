@@ -28,6 +28,7 @@ void FilesEnumerator::Stop() {
 ErrorCode FilesEnumerator::Enumerate(IEnumFile& callback, EnumMode mode, std::string_view mask) {
   callback_ = &callback;
   stop_ = false;
+  matched_names_.clear();
   // Only the outermost walk of a whole tree announces itself: a walk nested
   // in another one's callback would end the outer walk's read-ahead.
   if (context_.walks_running == 0 && mode != EnumMode::NoRecursion && mask == "*")
@@ -52,25 +53,48 @@ ErrorCode FilesEnumerator::Enumerate(IEnumFile& callback, EnumMode mode, std::st
       result = code;
       break;
     }
-    // A temporary file or link left by a killed copy is never an item.
-    if ((!item_.IsFolder() && IsTemporaryName(item_.name)) || !Matches(mask, item_.name)) continue;
+    if (!item_.IsFolder() && IsTemporaryName(item_.name)) {
+      RemoveLeftover();
+      continue;
+    }
+    if (!Matches(mask, item_.name)) continue;
     full_path_ = folder_path_ + item_.name;
     item_security_read_ = false;
     const bool descend = item_.IsFolder() && mode != EnumMode::NoRecursion;
-    if (descend && mode == EnumMode::ContentsFirst) {
-      FilesEnumerator sub(context_);
-      sub.SetFolder(full_path_ + "/");
-      sub.Enumerate(*this, mode, "*");
-    }
+    if (descend && mode == EnumMode::ContentsFirst) WalkSubfolder(mode);
     callback.File(*this);
-    if (descend && mode == EnumMode::FolderFirst && !stop_) {
-      FilesEnumerator sub(context_);
-      sub.SetFolder(full_path_ + "/");
-      sub.Enumerate(*this, mode, "*");
-    }
+    if (descend && mode == EnumMode::FolderFirst && !stop_) WalkSubfolder(mode);
   }
   callback_ = nullptr;
   return result;
+}
+
+// The enumerator of a subfolder lives on the heap: a walk as deep as the
+// file system allows keeps one per level. It reports to this walk's
+// callback directly, which is what forwarding through every enclosing
+// enumerator would reach, without a call per level for every item.
+void FilesEnumerator::WalkSubfolder(EnumMode mode) {
+  // Nothing below needs this level's counterpart: its path is let go, or a
+  // deep walk would hold one more path per level for nothing.
+  ResetOtherCache();
+  std::string().swap(other_path_);
+  std::string().swap(missing_path_);
+  auto sub = std::make_unique<FilesEnumerator>(context_);
+  sub->SetFolder(full_path_ + "/");
+  sub->Enumerate(*callback_, mode, "*");
+}
+
+// The current item is a copy's temporary file or link. One whose process has
+// ended (killed, as a stopped copy removes its own) is removed where the run
+// writes, so that it cannot keep its folder from being removed; one of a
+// process still running, a second run on the same folders, is left alone.
+void FilesEnumerator::RemoveLeftover() {
+  for (const std::string& root : context_.leftover_roots) {
+    if (folder_path_.starts_with(root)) {
+      if (IsLeftoverOfEndedProcess(item_.name)) context_.fs->DeleteFile(folder_path_ + item_.name);
+      return;
+    }
+  }
 }
 
 std::string FilesEnumerator::ShortFormPath() const {
@@ -137,6 +161,9 @@ ErrorCode FilesEnumerator::CopyTo(const std::string& path) {
     if (!exists) {
       if (const ErrorCode code = context_.fs->CreateFolder(path); code != 0) return code;
       OtherChanged();
+      CopyOptions options;
+      options.carry_security_attributes = context_.security_support;
+      context_.fs->CopyFolderAttributes(full_path_, path, options);
     } else if (other.kind != ItemKind::Link && (other.Attributes() & kAttrReadOnly)) {
       if (const ErrorCode code = SetFileAttributesOf(path, other.mode | 0200); code != 0)
         return code;
@@ -157,6 +184,7 @@ ErrorCode FilesEnumerator::CopyTo(const std::string& path) {
   options.progress = context_.progress;
   options.stop = context_.stop;
   options.carry_owner = context_.security_support;
+  options.carry_security_attributes = context_.security_support;
   const ErrorCode code = context_.fs->CopyFile(full_path_, path, options);
   if (code != 0) {
     if (cleared) context_.fs->SetMode(path, other.mode);
@@ -182,9 +210,15 @@ ErrorCode FilesEnumerator::SetFolderTimesOn(const std::string& path) {
   return code;
 }
 
+// The rename starts from the name as stored on disk: on a case-insensitive
+// side `path` (written with the item's own spelling) finds the counterpart,
+// but names it as the item already is.
 ErrorCode FilesEnumerator::RenameOtherToItemName(const std::string& path) {
+  if (const ErrorCode code = LookupOther(path); code != 0) return code;
+  if (other_.name == item_.name) return 0;
+  const std::string folder = FolderPart(path);
   const ErrorCode code =
-      context_.fs->Rename(path, FolderPart(path) + item_.name, RenameMode::NoReplace);
+      context_.fs->Rename(folder + other_.name, folder + item_.name, RenameMode::NoReplace);
   if (code == 0) OtherChanged();
   return code;
 }

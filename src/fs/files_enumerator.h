@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/errors.h"
 #include "platform/file_system.h"
@@ -48,6 +49,10 @@ struct EnumeratorContext {
   const std::atomic<int>* stop = nullptr;   // StopRequested: cancels a running copy
   // Walks begun and not yet over: a walk started while one runs is nested.
   int walks_running = 0;
+  // Folders (ending in "/") of the trees the run writes to: a temporary item
+  // left there by a copy whose process has ended is removed when a walk
+  // meets it. Elsewhere it is only passed over.
+  std::vector<std::string> leftover_roots{};
 };
 
 // Result codes of CompareSecurity.
@@ -71,6 +76,9 @@ class FilesEnumerator : public IEnumFile {
   // cannot be opened gives one callback.AccessError(FolderPath + mask, code)
   // and its code as result; an error while listing gives
   // AccessError(FolderPath, code). A subfolder's errors do not end the walk.
+  // The temporary items of copies (platform/temporary_names.h) are never
+  // handed over; those of ended processes below context.leftover_roots are
+  // removed, silently.
   // An outermost recursive walk of every entry is announced to the file
   // system first (FileSystem::ExpectWalk), so that it may read ahead.
   // Returns 0 when done or stopped. Never descends through a link.
@@ -103,7 +111,9 @@ class FilesEnumerator : public IEnumFile {
   ErrorCode CopyTo(const std::string& path);           // copy the file / create the folder
   ErrorCode SetAttributesOn(const std::string& path);  // the item's permission mode
   ErrorCode SetFolderTimesOn(const std::string& path);
-  ErrorCode RenameOtherToItemName(const std::string& path);  // letter case only
+  // Gives the counterpart, found through `path`, the item's name: a change of
+  // letter case only. Succeeds at once when the names are equal already.
+  ErrorCode RenameOtherToItemName(const std::string& path);
   ErrorCode FreeShortName(const std::string& path, std::string& other_path);
   ErrorCode DeleteItem();
   ErrorCode DeleteOther(const std::string& path);
@@ -124,8 +134,16 @@ class FilesEnumerator : public IEnumFile {
 
   EnumeratorContext& Context() { return context_; }
 
+  // Names of the counterparts that items of this walk were matched with, kept
+  // by the caller (emptied when a walk begins): on a side whose names compare
+  // ignoring case, two items whose names differ only in letter case meet one
+  // and the same counterpart.
+  std::vector<std::string>& MatchedNames() { return matched_names_; }
+
  private:
   void OtherChanged();
+  void RemoveLeftover();
+  void WalkSubfolder(EnumMode mode);
 
   // The cached answer for `path`, else a fresh FindOther.
   ErrorCode LookupOther(const std::string& path);
@@ -144,6 +162,8 @@ class FilesEnumerator : public IEnumFile {
   std::string missing_path_;
   ErrorCode missing_code_ = 0;
   ItemInfo other_;
+
+  std::vector<std::string> matched_names_;
 
   bool item_security_read_ = false;
   Security item_security_;

@@ -22,6 +22,9 @@ inline constexpr ErrorCode kErrAccessDenied = EACCES;
 inline constexpr ErrorCode kErrNoSpace = ENOSPC;
 inline constexpr ErrorCode kErrNotEmpty = ENOTEMPTY;
 inline constexpr ErrorCode kErrNotSupported = EOPNOTSUPP;
+// An item changed while it was being read or acted on ("Resource temporarily
+// unavailable": a later run finds it settled).
+inline constexpr ErrorCode kErrChangedMeanwhile = EAGAIN;
 
 // True for the lookup errors that mean "the item is not there".
 inline bool IsMissingError(ErrorCode code) {

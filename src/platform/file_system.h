@@ -96,6 +96,33 @@ struct FolderPlace {
   std::string path;          // from the file system's own root: "/" or "/a/b"
 };
 
+// What one volume can keep of what a copy gives it. Found out by trying it
+// (FileSystem::Abilities), since the type of a file system does not tell:
+// FUSE and network file systems differ among themselves.
+struct VolumeAbilities {
+  // The permission bits that the volume keeps: all (07777); only the owner's
+  // write bit, as the read-only attribute of vfat and exfat; or none (vfat
+  // through FUSE, where no mode can be changed at all).
+  uint32_t kept_mode_bits = 07777;
+  // A link's own times can be set without following the link (over sftp
+  // the server sets those of what the link points to instead).
+  bool sets_link_times = true;
+  // A renamed item keeps its times (vfat through FUSE gives it the time of
+  // the rename).
+  bool rename_keeps_times = true;
+};
+
+// The mode to give an item whose mode is `current` so that it holds as much
+// of `wanted` as a volume keeping `kept_bits` can: `wanted` where all bits
+// are kept; where only the read-only attribute is, all write bits taken away
+// or given back together (the only change such a volume accepts); where none
+// is, `current`.
+constexpr uint32_t ModeOnVolume(uint32_t wanted, uint32_t current, uint32_t kept_bits) {
+  if (kept_bits == 07777) return wanted & 07777;
+  if (kept_bits == 0) return current & 07777;
+  return ((wanted & 0200) ? (current | 0222) : (current & ~0222u)) & 07777;
+}
+
 // Receives the progress of a file copy. Called after every finished chunk
 // (about 1 MiB) with the total number of bytes copied so far.
 class IProgress {
@@ -108,6 +135,9 @@ struct CopyOptions {
   IProgress* progress = nullptr;               // may be null
   const std::atomic<int>* stop = nullptr;      // nonzero: stop between chunks with kErrCancelled
   bool carry_owner = false;                    // also give the copy the source's owner and group
+  // Also the security.* and trusted.* extended attributes (the user.* ones
+  // always go with the contents).
+  bool carry_security_attributes = false;
 };
 
 enum class RenameMode : uint8_t {
@@ -156,24 +186,55 @@ class FileSystem {
   virtual ErrorCode RemoveFolder(const std::string& path) = 0;
   // Deletes a file or a link (never what the link points to).
   virtual ErrorCode DeleteFile(const std::string& path) = 0;
-  // Renames a file, link or folder within one file system.
+  // Renames a file, link or folder within one file system; it keeps its
+  // times also where the volume would give it the time of the rename.
   virtual ErrorCode Rename(const std::string& from, const std::string& to, RenameMode mode) = 0;
   // Creates a new empty file; kErrAlreadyExists when the name is taken.
   virtual ErrorCode CreateNewFile(const std::string& path) = 0;
 
-  // Sets the permission bits (mode & 07777) of a file or folder. A link's
-  // permissions cannot be set: succeeds without change.
+  // Sets the permission bits (mode & 07777) of a file or folder, as far as
+  // its volume keeps them (ModeOnVolume; a volume that keeps none succeeds
+  // without change). A link's permissions cannot be set: succeeds without
+  // change.
   virtual ErrorCode SetMode(const std::string& path, uint32_t mode) = 0;
   // Sets access and modification times (of a link itself, for a link).
   virtual ErrorCode SetTimes(const std::string& path, FileTime access, FileTime modify) = 0;
 
   // Copies a file or link to `to`, replacing a file or link of that name. The
   // contents go to a temporary file in the folder of `to`, which gets the
-  // source's mode and times (and owner with carry_owner) and is then renamed
-  // over the name; on any failure or stop the old `to` is left as it was and
-  // no temporary file remains. A stop gives kErrCancelled.
+  // source's mode (as far as the volume keeps modes) and times (a link's
+  // only where the volume can set them without following it), and owner
+  // with carry_owner, and is then renamed over the name; on any failure or
+  // stop the old `to` is left as it was and no temporary file remains. A stop
+  // gives kErrCancelled; a source that changed while it was copied (its
+  // size or times differ from those seen before) kErrChangedMeanwhile. Holes
+  // of a sparse file stay holes. A file's extended attributes go with it
+  // where the target keeps them (see CopyOptions); one that cannot be
+  // carried fails nothing. A large replacement reaches the disk before it
+  // takes the name.
   virtual ErrorCode CopyFile(const std::string& from, const std::string& to,
                              const CopyOptions& options) = 0;
+
+  // Gives the folder `to` the extended attributes of the folder `from`, as
+  // CopyFile gives a file's to its copy (options.carry_security_attributes
+  // says which). Fails with the error of opening either folder (a link
+  // fails); an attribute that cannot be carried fails nothing.
+  virtual ErrorCode CopyFolderAttributes(const std::string& from, const std::string& to,
+                                         const CopyOptions& options) = 0;
+
+  // What the volume holding the folder of `path` can keep. Found out once
+  // per volume between two SetConfinedRoots calls (once per run) by giving a
+  // temporary file in that folder a mode and times and renaming it, and a
+  // temporary link there, which points nowhere, times, both removed at once
+  // (file systems known to keep everything, such as ext4, need no trial):
+  // ask only for folders the run writes to. Where nothing can be tried (the
+  // folder is missing or not writable) the answer is not kept and is the
+  // careful one: modes count, link times are never set, times are set again
+  // after a rename.
+  virtual VolumeAbilities Abilities(const std::string& path) = 0;
+
+  // Reads the text of the link `path`. EINVAL when it is no link.
+  virtual ErrorCode ReadLink(const std::string& path, std::string& text) = 0;
 
   // Reads or writes owner, group and ACLs (for folders also the default ACL).
   virtual ErrorCode ReadSecurity(const std::string& path, Security& security) = 0;
@@ -190,9 +251,16 @@ class FileSystem {
     (void)place;
     return kErrNotSupported;
   }
+
+  // Writes everything written to the file system that holds the folder
+  // `path` to its disk (syncfs). Fails with the error of the open, or with
+  // the write-back error (EIO, ENOSPC ...) that the file system met since.
+  virtual ErrorCode SyncFileSystem(const std::string& path) = 0;
 };
 
-// The file system of this machine.
+// The file system of this machine. A walk keeps one folder open per level
+// of the tree: the process's soft limit of open descriptors is raised to its
+// hard limit here, so that trees deeper than the usual 1024 can be walked.
 std::unique_ptr<FileSystem> CreatePlatformFileSystem();
 
 }  // namespace twinmere

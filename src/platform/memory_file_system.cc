@@ -423,7 +423,8 @@ ErrorCode MemoryFileSystem::SetMode(const std::string& path, uint32_t mode) {
   if (const ErrorCode code = Injected(MemoryOp::SetMode, path); code != 0) return code;
   Node* node = nullptr;
   if (const ErrorCode code = Resolve(path, node); code != 0) return code;
-  if (node->kind != ItemKind::Link) node->mode = mode & 07777;
+  if (node->kind != ItemKind::Link)
+    node->mode = ModeOnVolume(mode, node->mode, node->volume->options.kept_mode_bits);
   return 0;
 }
 
@@ -461,12 +462,15 @@ ErrorCode MemoryFileSystem::CopyFile(const std::string& from, const std::string&
   } while (done < size);
   bytes_copied_ += size;
 
+  const MemoryFileSystemOptions& volume = to_parent->volume->options;
   auto copy = std::make_unique<Node>();
   copy->kind = source->kind;
-  copy->mode = source->mode;
+  copy->mode = ModeOnVolume(source->mode, 0755, volume.kept_mode_bits);
   copy->data = source->data;
-  copy->access_time = source->access_time;
-  copy->modify_time = source->modify_time;
+  if (source->kind != ItemKind::Link || volume.sets_link_times) {
+    copy->access_time = source->access_time;
+    copy->modify_time = source->modify_time;
+  }
   copy->uid = options.carry_owner ? source->uid : uid_;
   copy->gid = options.carry_owner ? source->gid : gid_;
   copy->inode = next_inode_++;
@@ -480,6 +484,16 @@ ErrorCode MemoryFileSystem::CopyFile(const std::string& from, const std::string&
   } else {
     AssignShortName(*to_parent, *copy);
     to_parent->children.push_back(std::move(copy));
+  }
+  return 0;
+}
+
+ErrorCode MemoryFileSystem::CopyFolderAttributes(const std::string& from, const std::string& to,
+                                                 const CopyOptions&) {
+  for (const std::string* path : {&from, &to}) {
+    Node* node = nullptr;
+    if (const ErrorCode code = Resolve(*path, node); code != 0) return code;
+    if (node->kind != ItemKind::Folder) return ENOTDIR;
   }
   return 0;
 }
@@ -513,8 +527,7 @@ ErrorCode MemoryFileSystem::WriteSecurity(const std::string& path, const Securit
   return 0;
 }
 
-bool MemoryFileSystem::KeepsSecurity(const std::string& path) {
-  // The volume of the nearest existing folder of the path.
+const MemoryFileSystem::Volume& MemoryFileSystem::VolumeOf(const std::string& path) const {
   std::string existing = path;
   Node* node = nullptr;
   while (Resolve(existing, node) != 0) {
@@ -525,7 +538,33 @@ bool MemoryFileSystem::KeepsSecurity(const std::string& path) {
     }
     existing.resize(slash);
   }
-  return node->volume->options.keeps_security;
+  return *node->volume;
+}
+
+bool MemoryFileSystem::KeepsSecurity(const std::string& path) {
+  return VolumeOf(path).options.keeps_security;
+}
+
+VolumeAbilities MemoryFileSystem::Abilities(const std::string& path) {
+  const MemoryFileSystemOptions& options = VolumeOf(path).options;
+  return VolumeAbilities{options.kept_mode_bits, options.sets_link_times, true};
+}
+
+ErrorCode MemoryFileSystem::ReadLink(const std::string& path, std::string& text) {
+  Node* node = nullptr;
+  if (const ErrorCode code = Resolve(path, node); code != 0) return code;
+  if (node->kind != ItemKind::Link) return EINVAL;
+  text = node->data;
+  return 0;
+}
+
+ErrorCode MemoryFileSystem::SyncFileSystem(const std::string& path) {
+  if (const ErrorCode code = Injected(MemoryOp::SyncFileSystem, path); code != 0) return code;
+  Node* node = nullptr;
+  if (const ErrorCode code = Resolve(path, node); code != 0) return code;
+  if (node->kind != ItemKind::Folder) return ENOTDIR;
+  synced_.push_back(path);
+  return 0;
 }
 
 namespace {

@@ -31,6 +31,11 @@ struct MemoryFileSystemOptions {
   bool case_insensitive = false;  // names equal ignoring ASCII letter case clash
   bool short_names = false;       // generate 8.3 aliases for names that are not 8.3
   bool keeps_security = true;     // KeepsSecurity answers this
+  // Abilities answers these. A volume that keeps only some mode bits holds
+  // what ModeOnVolume gives, and its new files start as 0755 (like vfat); a
+  // link copied to a volume that cannot set a link's times gets time 0.
+  uint32_t kept_mode_bits = 07777;
+  bool sets_link_times = true;
 };
 
 // The operations that can be made to fail.
@@ -48,6 +53,7 @@ enum class MemoryOp : uint8_t {
   CopyFile,
   ReadSecurity,
   WriteSecurity,
+  SyncFileSystem,
 };
 
 class MemoryFileSystem : public FileSystem {
@@ -68,9 +74,15 @@ class MemoryFileSystem : public FileSystem {
   ErrorCode SetTimes(const std::string& path, FileTime access, FileTime modify) override;
   ErrorCode CopyFile(const std::string& from, const std::string& to,
                      const CopyOptions& options) override;
+  // The items keep no extended attributes: only checks that both folders exist.
+  ErrorCode CopyFolderAttributes(const std::string& from, const std::string& to,
+                                 const CopyOptions& options) override;
   ErrorCode ReadSecurity(const std::string& path, Security& security) override;
   ErrorCode WriteSecurity(const std::string& path, const Security& security) override;
   bool KeepsSecurity(const std::string& path) override;
+  ErrorCode SyncFileSystem(const std::string& path) override;
+  VolumeAbilities Abilities(const std::string& path) override;
+  ErrorCode ReadLink(const std::string& path, std::string& text) override;
 
   // Building trees. Missing parent folders are created (mode 0755). Each
   // fails the same way as the corresponding operation (EEXIST, ELOOP ...).
@@ -103,6 +115,8 @@ class MemoryFileSystem : public FileSystem {
   void SetCurrentUser(uint32_t uid, uint32_t gid);
   // Number of Lookup calls so far (to check that a cache saves lookups).
   int LookupCount() const { return lookup_count_; }
+  // The paths of the SyncFileSystem calls that succeeded, in order.
+  const std::vector<std::string>& Synced() const { return synced_; }
 
   struct Node;
   struct Volume {
@@ -129,6 +143,8 @@ class MemoryFileSystem : public FileSystem {
   void AssignShortName(Node& folder, Node& node) const;
   ErrorCode AddNode(const std::string& path, std::unique_ptr<Node> node, bool make_parents);
   void FillInfo(const Node& node, ItemInfo& info) const;
+  // The volume of the nearest existing folder of the path.
+  const Volume& VolumeOf(const std::string& path) const;
 
   std::deque<Volume> volumes_;  // the first one is the root's
   std::unique_ptr<Node> root_;
@@ -139,6 +155,7 @@ class MemoryFileSystem : public FileSystem {
   uint32_t uid_ = 0;
   uint32_t gid_ = 0;
   int lookup_count_ = 0;
+  std::vector<std::string> synced_;
 };
 
 }  // namespace twinmere

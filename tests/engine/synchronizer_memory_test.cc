@@ -115,16 +115,81 @@ TEST_F(SynchronizerMemoryTest, FailedActionIsOneErrorLineAndTheRunGoesOn) {
   EXPECT_EQ(run_.LinesStartingWith("Error 13 copying \"/dst/").size(), 1u) << run_.AllLines();
 }
 
-TEST_F(SynchronizerMemoryTest, InaccessibleCounterpartIsReportedOnceAndLeftAlone) {
+// The exploring phases meet the same faults as the phase that acts on the
+// tree afterwards: each is one line and one error, from the acting phase.
+TEST_F(SynchronizerMemoryTest, InaccessibleItemsAreReportedOnceAndLeftAlone) {
   fs_.AddFile("/src/a.txt", "a", kT0);
   fs_.AddFile("/dst/a.txt", "different", kT0);
-  run_.options.QuickStart = true;  // one walk, one lookup
-  fs_.FailNext(MemoryOp::Lookup, EIO, "/dst/a.txt", 1);
+  fs_.AddFile("/src/sub/b.txt", "b", kT0);
+  fs_.AddFile("/src/both/c.txt", "c", kT0);
+  fs_.AddFile("/dst/both/c.txt", "c", kT0);
+  fs_.FailNext(MemoryOp::Lookup, EIO, "/dst/a.txt", 2);
+  fs_.FailNext(MemoryOp::OpenFolder, EACCES, "/src/sub/", 2);
+  fs_.FailNext(MemoryOp::OpenFolder, EACCES, "/dst/both/", 2);
+  run_.options.Delete = true;
 
   EXPECT_EQ(run_.Run(), 4);
-  EXPECT_EQ(run_.LinesStartingWith("Error 5 accessing \"/dst/a.txt\"").size(), 1u)
-      << run_.AllLines();
+  EXPECT_EQ(run_.LinesStartingWith("Error").size(), 3u) << run_.AllLines();
+  EXPECT_TRUE(run_.HasLine("Error 5 accessing \"/dst/a.txt\". Input/output error"));
+  EXPECT_TRUE(run_.HasLine("Error 13 accessing \"/src/sub/*\". Permission denied"));
+  EXPECT_TRUE(run_.HasLine("Error 13 accessing \"/dst/both/*\". Permission denied"));
+  EXPECT_EQ(run_.Counters().ErrorCount, 3);
   EXPECT_EQ(fs_.ReadContents("/dst/a.txt"), "different");
+}
+
+// A completed run is on the disk before it says so: one sync of the Target
+// file system, of Source too after a run both ways; a write-back error is an
+// error of the run.
+TEST_F(SynchronizerMemoryTest, RunEndsWithOneSyncOfEachReceivingFileSystem) {
+  fs_.AddFile("/src/a.txt", "a", kT0);
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+  EXPECT_EQ(fs_.Synced(), std::vector<std::string>{"/dst/"});
+
+  EngineHarness both(fs_);
+  both.options = run_.options;
+  both.options.Bidi = both.options.New = true;
+  EXPECT_EQ(both.Run(), 0) << both.AllLines();
+  EXPECT_EQ(fs_.Synced(), (std::vector<std::string>{"/dst/", "/dst/", "/src/"}));
+
+  EngineHarness failed(fs_);
+  failed.options = run_.options;
+  fs_.FailNext(MemoryOp::SyncFileSystem, EIO);
+  EXPECT_EQ(failed.Run(), 4);
+  const auto& lines = failed.display.lines;
+  const auto error = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+    return line.starts_with("Error 5 accessing \"/dst/\". ");
+  });
+  ASSERT_NE(error, lines.end()) << failed.AllLines();
+  EXPECT_LT(error, std::find(lines.begin(), lines.end(), "Synchronization completed."));
+}
+
+// A volume that keeps only the read-only attribute, as vfat and exfat do
+// through the kernel: that is all that is given and compared there.
+TEST_F(SynchronizerMemoryTest, OnAVolumeKeepingOnlyTheReadOnlyBitThatIsAllThatCounts) {
+  MemoryFileSystem fs;
+  fs.AddFile("/src/locked.txt", "l", kT0, 0444);
+  fs.AddFile("/src/open.txt", "o", kT0, 0640);
+  fs.AddFolder("/src/folder", 0700, kT0);
+  fs.SetVolume("/dst", MemoryFileSystemOptions{.kept_mode_bits = 0200});
+  const auto run = [&fs] {
+    EngineHarness harness(fs);
+    harness.options.Source = "/src/";
+    harness.options.Target = "/dst/";
+    EXPECT_EQ(harness.Run(), 0) << harness.AllLines();
+    return harness.display.lines;
+  };
+  run();
+  ItemInfo info;
+  ASSERT_EQ(fs.Lookup("/dst/locked.txt", info), 0);
+  EXPECT_EQ(info.mode, 0555u);  // all write bits gone together
+  ASSERT_EQ(fs.Lookup("/dst/open.txt", info), 0);
+  EXPECT_EQ(info.mode, 0777u);
+  EXPECT_EQ(run(), std::vector<std::string>{"Synchronization completed."});
+  ASSERT_EQ(fs.SetMode("/src/locked.txt", 0644), 0);
+  EXPECT_EQ(run(), (std::vector<std::string>{"File attributes:   \t\"/dst/locked.txt\".",
+                                             "Synchronization completed."}));
+  ASSERT_EQ(fs.Lookup("/dst/locked.txt", info), 0);
+  EXPECT_EQ(info.mode, 0777u);
 }
 
 TEST_F(SynchronizerMemoryTest, StoppedCopyLeavesNoErrorLine) {

@@ -3,12 +3,21 @@
 #include "engine/synchronizer.h"
 
 #include <acl/libacl.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <sys/acl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <optional>
+
 #include "engine/engine_harness.h"
+#include "platform/temporary_names.h"
+#include "support/mounts.h"
 #include "support/temp_tree.h"
 
 namespace twinmere {
@@ -137,21 +146,200 @@ TEST_F(SynchronizerTest, FoldersGivenThroughLinksAreTakenAsWritten) {
   EXPECT_EQ(tree_.ReadLink("to-dst"), "dst");
 }
 
+// A Target folder that is a link to an outside folder, before the run or
+// swapped in while the run fills it, never leads a write outside.
 TEST_F(SynchronizerTest, NothingIsWrittenThroughALinkInTheTargetTree) {
-  Put("src/sub/a.txt", "a");
-  tree_.MakeFolder("outside");
-  tree_.MakeLink("dst/sub", tree_.Path("outside"));
+  enum class Swap { BeforeTheRun, BeforeItsContents, AmidItsContents };
+  for (const Swap swap : {Swap::BeforeTheRun, Swap::BeforeItsContents, Swap::AmidItsContents}) {
+    SCOPED_TRACE(static_cast<int>(swap));
+    TempTree tree;
+    tree.MakeFolder("outside");
+    for (int i = 0; i < 6; ++i) tree.WriteFile("src/sub/f" + std::to_string(i), "data");
+    tree.MakeFolder("dst/sub");
+    const auto swap_in_link = [&] {
+      ASSERT_EQ(rename(tree.Path("dst/sub").c_str(), tree.Path("moved").c_str()), 0);
+      tree.MakeLink("dst/sub", tree.Path("outside"));
+    };
+    if (swap == Swap::BeforeTheRun) swap_in_link();
+    EngineHarness run(*fs_);
+    run.options.Source = tree.Folder("src");
+    run.options.Target = tree.Folder("dst");
+    run.options.QuickStart = true;  // the Source walk meets "sub" first
+    bool swapped = swap == Swap::BeforeTheRun;
+    run.host.on_pump = [&] {
+      const int copied = run.Counters().FilesCopiedToTarget;
+      if (!swapped && (swap == Swap::BeforeItsContents || copied == 3)) {
+        swapped = true;
+        swap_in_link();
+      }
+    };
+    const int code = run.Run();
+    EXPECT_TRUE(swapped);
+    EXPECT_TRUE(tree.List("outside").empty()) << run.AllLines();
+    EXPECT_EQ(code, swap == Swap::AmidItsContents ? 0 : 4) << run.AllLines();
+    if (swap != Swap::BeforeTheRun) continue;
+    EXPECT_EQ(run.Counters().ErrorCount, 1);  // the folder against the link, nothing inside
+    EngineHarness with_delete(*fs_);
+    with_delete.options = run.options;
+    with_delete.options.Delete = true;
+    EXPECT_EQ(with_delete.Run(), 0) << with_delete.AllLines();
+    EXPECT_TRUE(tree.List("outside").empty());
+    EXPECT_EQ(tree.ReadFile("dst/sub/f0"), "data");  // the link gave way to a real folder
+  }
+}
+
+// Far deeper than one path may be long, and still never through a link.
+TEST_F(SynchronizerTest, TreeSixThousandFoldersDeepSyncsAndTheNextRunIsQuiet) {
+  constexpr int kDepth = 6000;
+  testing::TmpfsMount fast(tree_, "deep", "64m");  // else on the disk, slowly
+  tree_.MakeFolder("deep/src");
+  int fd = open(tree_.Path("deep/src").c_str(), O_RDONLY | O_DIRECTORY);
+  for (int level = 0; level < kDepth; ++level) {
+    ASSERT_EQ(mkdirat(fd, "d", 0755), 0);
+    const int next = openat(fd, "d", O_RDONLY | O_DIRECTORY);
+    close(fd);
+    fd = next;
+  }
+  ASSERT_EQ(symlinkat(tree_.Root().c_str(), fd, "up"), 0);
+  close(fd);
+  run_.options.Source = tree_.Folder("deep/src");
+  run_.options.Target = tree_.Folder("deep/dst");
+
+  EXPECT_EQ(run_.Run(), 0);  // (its lines are too many to show)
+  EXPECT_EQ(run_.Counters().FoldersCreatedInTarget, kDepth + 1);
+  EXPECT_EQ(run_.Counters().FilesCopiedToTarget, 1);
+  fd = open(tree_.Path("deep/dst").c_str(), O_RDONLY | O_DIRECTORY);
+  for (int level = 0; level < kDepth && fd >= 0; ++level) {
+    const int next = openat(fd, "d", O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    close(fd);
+    fd = next;
+  }
+  ASSERT_GE(fd, 0);
+  char text[256] = {};
+  EXPECT_GT(readlinkat(fd, "up", text, sizeof text - 1), 0);
+  EXPECT_EQ(text, tree_.Root());
+  close(fd);
+
+  EngineHarness again(*fs_);
+  again.options = run_.options;
+  EXPECT_EQ(again.Run(), 0);
+  EXPECT_EQ(again.display.lines, std::vector<std::string>{"Synchronization completed."});
+}
+
+// Only a name of the whole temporary pattern is a copy's leftover: never an
+// item, and removed where the run writes once its process has ended, so
+// that a killed run's leftovers never keep a folder from being removed.
+TEST_F(SynchronizerTest, OnlyWholeLeftoverNamesArePassedOverAndThoseOfEndedRunsGo) {
+  const pid_t ended = fork();
+  if (ended == 0) _exit(0);
+  ASSERT_EQ(waitpid(ended, nullptr, 0), ended);
+  const std::string dead = TemporaryName(ended, "123", 1);
+  const std::string live = TemporaryName(getpid(), "456", 2);
+  const std::string lookalikes[] = {".twinmere-tmp-notes.txt", dead + ".txt", dead + "-4"};
+  for (const std::string& name : lookalikes) Put("src/" + name, "mine");
+  Put("src/" + dead, "left in a Source that is only read");
+  Put("dst/gone/" + dead, "partial");
+  Put("dst/" + live, "being written");
+  run_.options.Delete = true;
+
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+  for (const std::string& name : lookalikes) EXPECT_EQ(tree_.ReadFile("dst/" + name), "mine");
+  EXPECT_FALSE(tree_.Exists("dst/gone"));
+  EXPECT_TRUE(tree_.Exists("dst/" + live));
+  EXPECT_TRUE(tree_.Exists("src/" + dead));
+  EXPECT_FALSE(tree_.Exists("dst/" + dead));
+  EXPECT_EQ(run_.Counters().FilesCopiedToTarget, 3);
+  EXPECT_EQ(run_.Counters().FoldersRemovedInTarget, 1);
+  EXPECT_EQ(run_.Counters().FilesDeletedInTarget, 0);
+}
+
+// vfat through FUSE: no modes, no links, names equal ignoring case, and a
+// rename gives a file the time of the rename.
+class SynchronizerVfatTest : public SynchronizerTest {
+ protected:
+  void SetUp() override {
+    if (!vfat_.SkipReason().empty()) GTEST_SKIP() << vfat_.SkipReason();
+    run_.options.Target = tree_.Folder("vfat");
+  }
+  // A second run with the same options; its lines.
+  std::vector<std::string> Again() {
+    EngineHarness again(*fs_);
+    again.options = run_.options;
+    again.Run();
+    return again.display.lines;
+  }
+  testing::VfatMount vfat_{tree_, "vfat"};
+};
+
+TEST_F(SynchronizerVfatTest, TargetReceivesContentsAndTimesAndTheNextRunIsQuiet) {
+  Put("src/read-only.txt", "r", 1);
+  tree_.SetMode("src/read-only.txt", 0444);
+  Put("src/script", "#!/bin/sh", 3);
+  tree_.SetMode("src/script", 0755);
+  Put("src/closed/inner.txt", "i");
+  tree_.SetMode("src/closed", 0555);
+
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+  EXPECT_EQ(tree_.ReadFile("vfat/read-only.txt"), "r");
+  EXPECT_EQ(tree_.ReadFile("vfat/closed/inner.txt"), "i");
+  EXPECT_EQ(Again(), std::vector<std::string>{"Synchronization completed."});
+}
+
+TEST_F(SynchronizerVfatTest, LetterCaseIsSynchronizedAndNamesEqualIgnoringCaseClash) {
+  Put("src/File.txt", "same");
+  Put("vfat/file.txt", "same");
+  Put("src/Name.txt", "one");
+  Put("src/name.txt", "two");
+  Put("src/Dir/a.txt", "a");
+  Put("src/dir/b.txt", "b");
+  run_.options.Case = true;
+  run_.options.Delete = true;
 
   EXPECT_EQ(run_.Run(), 4) << run_.AllLines();
-  EXPECT_TRUE(tree_.List("outside").empty());
-  EXPECT_EQ(run_.Counters().ErrorCount, 1);  // the folder against the link, nothing inside
+  EXPECT_TRUE(run_.HasAction(testing::kFileNameCase, tree_.Path("vfat/File.txt")));
+  EXPECT_EQ(run_.Counters().FileCaseInTarget, 1);
+  // The second name of each pair is the error; the first is copied, alone.
+  const std::vector<std::string> errors = run_.LinesStartingWith("Error");
+  ASSERT_EQ(errors.size(), 2u) << run_.AllLines();
+  for (const std::string& error : errors) EXPECT_TRUE(error.starts_with("Error 17 ")) << error;
+  const bool dir_second = errors[0].find("/dir\"") != std::string::npos ||
+                          errors[1].find("/dir\"") != std::string::npos;
+  const bool name_second = errors[0].find("/name.txt\"") != std::string::npos ||
+                           errors[1].find("/name.txt\"") != std::string::npos;
+  EXPECT_EQ(tree_.List("vfat/Dir"), std::vector<std::string>{dir_second ? "a.txt" : "b.txt"});
+  EXPECT_EQ(tree_.ReadFile("vfat/Name.txt"), name_second ? "one" : "two");
+  EXPECT_EQ(run_.Counters().ErrorCount, 2);
 
-  EngineHarness with_delete(*fs_);
-  with_delete.options = run_.options;
-  with_delete.options.Delete = true;
-  EXPECT_EQ(with_delete.Run(), 0) << with_delete.AllLines();
-  EXPECT_TRUE(tree_.List("outside").empty());
-  EXPECT_EQ(tree_.ReadFile("dst/sub/a.txt"), "a");  // the link gave way to a real folder
+  std::vector<std::string> expected = errors;
+  expected.push_back("Synchronization completed.");
+  EXPECT_EQ(Again(), expected);
+  std::vector<std::string> names = {dir_second ? "Dir" : "dir", "File.txt",
+                                    name_second ? "Name.txt" : "name.txt"};
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(tree_.List("vfat"), names);
+}
+
+// Over sftp a link's times would be set on what it points to: they are not
+// set there at all, and links compare by their text.
+TEST_F(SynchronizerTest, LinksOnSshfsAreNeverWrittenThroughAndCompareByText) {
+  testing::SshfsMount sshfs(tree_, "remote", "sshfs");
+  if (!sshfs.SkipReason().empty()) GTEST_SKIP() << sshfs.SkipReason();
+  Put("src/file", "data");
+  tree_.MakeLink("src/link", "file");
+  tree_.SetTime("src/link", kT0 + 1000);
+  tree_.MakeLink("src/dangling", "nowhere");
+  run_.options.Target = tree_.Folder("sshfs");
+
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+  EXPECT_EQ(tree_.ReadLink("remote/link"), "file");
+  EXPECT_EQ(tree_.ReadLink("remote/dangling"), "nowhere");
+  EngineHarness again(*fs_);
+  again.options = run_.options;
+  EXPECT_EQ(again.Run(), 0);
+  EXPECT_EQ(again.display.lines, std::vector<std::string>{"Synchronization completed."});
+  struct stat st;
+  ASSERT_EQ(stat(tree_.Path("remote/file").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, kT0);
 }
 
 TEST_F(SynchronizerTest, MissingTargetIsCreatedWithItsParents) {
@@ -406,6 +594,57 @@ TEST_F(SynchronizerTest, AttributeOnlyDifferenceUpdatesTheModeWithoutCopying) {
   EXPECT_TRUE(run_.HasAction(testing::kFileAttributes, Dst("f.txt")));
 }
 
+// Filling or emptying a folder changes its time: the folders that a run
+// changed get their counterpart's times back, the others keep theirs.
+TEST_F(SynchronizerTest, FoldersTheRunChangedGetTheirCounterpartsTimesBack) {
+  auto times = [](const std::string& path) {
+    struct stat st;
+    EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+    return std::pair{st.st_atim.tv_sec * 1'000'000'000 + st.st_atim.tv_nsec,
+                     st.st_mtim.tv_sec * 1'000'000'000 + st.st_mtim.tv_nsec};
+  };
+  auto modified = [&](const std::string& path) { return times(path).second; };
+  auto stamp = [&](const std::string& rel, int64_t seconds) {
+    tree_.SetTime(rel, kT0 + seconds, 7);
+  };
+  auto again = [&](auto&& set_options) {
+    EngineHarness run(*fs_);
+    run.options = run_.options;
+    set_options(run.options);
+    EXPECT_EQ(run.Run(), 0) << run.AllLines();
+  };
+  Put("src/a/b/f.txt", "f");
+  Put("src/a/g.txt", "g");
+  tree_.MakeFolder("src/e");
+  stamp("src/a/b", 10);
+  stamp("src/a", 20);
+  stamp("src/e", 30);
+  stamp("src", 40);
+
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+  for (const char* rel : {"a/b", "a", "e", ""}) EXPECT_EQ(times(Dst(rel)), times(Src(rel))) << rel;
+
+  // A file added deep down, one deleted higher up, a folder left alone.
+  Put("src/a/b/new.txt", "n");
+  stamp("src/a/b", 60);
+  ASSERT_EQ(unlink(Src("a/g.txt").c_str()), 0);
+  stamp("src/a", 70);
+  stamp("dst/e", 50);
+  again([](SyncOptions& o) { o.Delete = true; });
+  EXPECT_EQ(modified(Dst("a/b")), (kT0 + 60) * 1'000'000'000 + 7);
+  EXPECT_EQ(modified(Dst("a")), (kT0 + 70) * 1'000'000'000 + 7);
+  EXPECT_EQ(modified(Dst("e")), (kT0 + 50) * 1'000'000'000 + 7);
+  EXPECT_EQ(modified(Dst("")), (kT0 + 40) * 1'000'000'000 + 7);
+
+  // Both ways: the Source folder that the backward phase filled.
+  Put("dst/a/b/back.txt", "b", 100);
+  stamp("dst/a/b", 80);
+  again([](SyncOptions& o) { o.Bidi = o.New = true; });
+  EXPECT_EQ(tree_.ReadFile("src/a/b/back.txt"), "b");
+  EXPECT_EQ(modified(Src("a/b")), (kT0 + 80) * 1'000'000'000 + 7);
+  EXPECT_EQ(modified(Src("a")), (kT0 + 70) * 1'000'000'000 + 7);
+}
+
 // Without root's rights a folder copied as 0555 could not receive its files;
 // it stays writable for its owner until the walk is over, then gets 0555.
 TEST_F(SynchronizerTest, ReadOnlyFolderIsFilledByAnUnprivilegedUserAndKeepsItsMode) {
@@ -517,6 +756,20 @@ class SynchronizerSecurityTest : public SynchronizerTest {
     EXPECT_EQ(fs_->ReadSecurity(path, security), 0) << path;
     return security;
   }
+  // A user attribute and a capability (set after the owner: chown drops it).
+  static void SetAttributes(const std::string& path) {
+    vfs_cap_data cap{};
+    cap.magic_etc = VFS_CAP_REVISION_2 | VFS_CAP_FLAGS_EFFECTIVE;
+    cap.data[0].permitted = 1u << CAP_NET_BIND_SERVICE;
+    ASSERT_EQ(setxattr(path.c_str(), "security.capability", &cap, sizeof cap, 0), 0);
+    ASSERT_EQ(setxattr(path.c_str(), "user.note", "n", 1, 0), 0);
+  }
+  static std::optional<std::string> Attribute(const std::string& path, const char* name) {
+    char value[256];
+    const ssize_t n = lgetxattr(path.c_str(), name, value, sizeof value);
+    if (n < 0) return std::nullopt;
+    return std::string(value, static_cast<size_t>(n));
+  }
   // A second run over the same folders.
   EngineHarness& Again() {
     again_ = std::make_unique<EngineHarness>(*fs_);
@@ -528,10 +781,16 @@ class SynchronizerSecurityTest : public SynchronizerTest {
   std::unique_ptr<EngineHarness> again_;
 };
 
-TEST_F(SynchronizerSecurityTest, RootRunCopiesOwnersGroupsAndAcls) {
+TEST_F(SynchronizerSecurityTest, RootRunCopiesOwnersGroupsAclsAndCapabilities) {
+  SetAttributes(Src("f.txt"));
+  ASSERT_EQ(setxattr(Src("d").c_str(), "user.note", "d", 1, 0), 0);
   EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
   EXPECT_EQ(Of(Dst("f.txt")), Of(Src("f.txt")));
   EXPECT_EQ(Of(Dst("d")), Of(Src("d")));
+  EXPECT_EQ(Attribute(Dst("f.txt"), "user.note"), "n");
+  EXPECT_EQ(Attribute(Dst("d"), "user.note"), "d");
+  EXPECT_EQ(Attribute(Dst("f.txt"), "security.capability"),
+            Attribute(Src("f.txt"), "security.capability"));
 
   // Only the owner differs now: the security-only plan, not a copy.
   ASSERT_EQ(lchown(Dst("f.txt").c_str(), 0, 0), 0);
@@ -540,12 +799,25 @@ TEST_F(SynchronizerSecurityTest, RootRunCopiesOwnersGroupsAndAcls) {
   EXPECT_TRUE(again.HasAction(testing::kFileSecurity, Dst("f.txt"))) << again.AllLines();
   EXPECT_EQ(again.Counters().FileSecurityInTarget, 1);
   EXPECT_EQ(again.Counters().FilesReplacedInTarget, 0);
+
+  // The mode differs too: an attribute change, still nothing copied or counted as copied.
+  ASSERT_EQ(lchown(Dst("f.txt").c_str(), 0, 0), 0);
+  ASSERT_EQ(chmod(Dst("f.txt").c_str(), 0600), 0);
+  const EngineHarness& third = Again();
+  EXPECT_TRUE(third.HasAction(testing::kFileAttributes, Dst("f.txt"))) << third.AllLines();
+  EXPECT_EQ(third.Counters().FileAttributesInTarget, 1);
+  EXPECT_EQ(third.Counters().FilesReplacedInTarget, 0);
+  EXPECT_EQ(third.Counters().BytesReplacedInTarget, 0);
+  EXPECT_EQ(Of(Dst("f.txt")), Of(Src("f.txt")));
 }
 
-TEST_F(SynchronizerSecurityTest, NoSecurityCopiesContentsButNeitherOwnersNorAcls) {
+TEST_F(SynchronizerSecurityTest, NoSecurityCopiesContentsButNeitherOwnersNorAclsNorCapabilities) {
+  SetAttributes(Src("f.txt"));
   run_.options.NoSecurity = true;
   EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
   EXPECT_EQ(tree_.ReadFile("dst/f.txt"), "secret");
+  EXPECT_EQ(Attribute(Dst("f.txt"), "user.note"), "n");
+  EXPECT_EQ(Attribute(Dst("f.txt"), "security.capability"), std::nullopt);
   for (const char* item : {"f.txt", "d"}) {
     const Security copied = Of(Dst(item));
     EXPECT_EQ(copied.uid, 0u) << item;

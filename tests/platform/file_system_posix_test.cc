@@ -5,10 +5,11 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <sys/acl.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,11 +17,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/file_system.h"
 #include "platform/temporary_names.h"
+#include "support/mounts.h"
 #include "support/temp_tree.h"
 
 namespace twinmere {
@@ -181,6 +185,35 @@ TEST_P(PosixFileSystemTest, ConfinedRootItselfMayBeALink) {
   EXPECT_THAT(ListNames(*fs, tree.Folder("root")), ElementsAre("file"));
 }
 
+// Far beyond PATH_MAX below a root, still never through a link.
+TEST_P(PosixFileSystemTest, PathsOfAnyDepthBelowARootResolveWithoutLinks) {
+  testing::TmpfsMount fast(tree, "deep", "64m");  // else on the disk, slowly
+  std::string bottom = tree.Path("deep");
+  int fd = open(bottom.c_str(), O_RDONLY | O_DIRECTORY);
+  for (int level = 0; level < 2500; ++level) {
+    ASSERT_EQ(mkdirat(fd, "dd", 0755), 0);
+    const int next = openat(fd, "dd", O_RDONLY | O_DIRECTORY);
+    close(fd);
+    fd = next;
+    bottom += "/dd";
+  }
+  ASSERT_EQ(symlinkat(tree.Root().c_str(), fd, "up"), 0);
+  close(fd);
+  tree.WriteFile("source", "data");
+  fs->SetConfinedRoots({tree.Folder("deep")});
+  ASSERT_EQ(fs->CopyFile(tree.Path("source"), bottom + "/copy", {}), 0);
+  ASSERT_EQ(fs->CreateFolder(bottom + "/new"), 0);
+  EXPECT_THAT(ListNames(*fs, bottom + "/"), ElementsAre("copy", "new", "up"));
+  auto fresh = CreatePosixFileSystem(GetParam());  // nothing kept open on the way
+  fresh->SetConfinedRoots({tree.Folder("deep")});
+  ItemInfo info;
+  ASSERT_EQ(fresh->Lookup(bottom + "/copy", info), 0);
+  EXPECT_EQ(info.size, 4u);
+  EXPECT_EQ(fresh->Lookup(bottom + "/up/source", info), ELOOP);
+  EXPECT_EQ(fresh->CopyFile(tree.Path("source"), bottom + "/up/copy", {}), ELOOP);
+  EXPECT_FALSE(tree.Exists("copy"));
+}
+
 TEST_P(PosixFileSystemTest, LookupSeesChangesMadeThroughTheFileSystem) {
   tree.MakeFolder("a");
   ItemInfo info;
@@ -295,6 +328,44 @@ TEST_P(PosixFileSystemTest, StopDuringReplacementLeavesOldFileAndNoTemporary) {
   EXPECT_FALSE(tree.Exists("new"));
 }
 
+// A Source that changes under the copy gave no version it ever had.
+TEST_P(PosixFileSystemTest, SourceChangedDuringTheCopyFailsItAndKeepsTheOldFile) {
+  class ChangeAfterFirstChunk : public IProgress {
+   public:
+    explicit ChangeAfterFirstChunk(std::function<void()> change) : change_(std::move(change)) {}
+    void SetProgress(uint64_t) override {
+      if (change_) std::exchange(change_, nullptr)();
+    }
+
+   private:
+    std::function<void()> change_;
+  };
+  const std::string src = tree.Path("src");
+  const std::vector<std::pair<const char*, std::function<void()>>> changes = {
+      {"shrinks", [&] { ASSERT_EQ(truncate(src.c_str(), 1536 * 1024), 0); }},
+      {"grows", [&] { ASSERT_EQ(truncate(src.c_str(), 5 * 1024 * 1024), 0); }},
+      {"rewritten in place",
+       [&] {
+         const int fd = open(src.c_str(), O_WRONLY);
+         ASSERT_EQ(pwrite(fd, "XYZ", 3, 2 * 1024 * 1024), 3);
+         close(fd);
+       }},
+  };
+  for (const auto& [what, change] : changes) {
+    SCOPED_TRACE(what);
+    tree.WriteFile("src", std::string(3 * 1024 * 1024 + 17, 's'));
+    tree.WriteFile("dst", "old");
+    ChangeAfterFirstChunk progress(change);
+    CopyOptions options;
+    options.progress = &progress;
+    EXPECT_EQ(fs->CopyFile(src, tree.Path("dst"), options), kErrChangedMeanwhile);
+    EXPECT_EQ(tree.ReadFile("dst"), "old");
+    EXPECT_EQ(fs->CopyFile(src, tree.Path("new"), options), 0);  // settled: copied
+    EXPECT_THAT(tree.List(""), ElementsAre("dst", "new", "src"));
+    ASSERT_EQ(unlink(tree.Path("new").c_str()), 0);
+  }
+}
+
 TEST_P(PosixFileSystemTest, CopyOfFolderOrOntoFolderFails) {
   tree.MakeFolder("folder");
   tree.WriteFile("file", "x");
@@ -308,17 +379,10 @@ TEST_P(PosixFileSystemTest, CopyOfFolderOrOntoFolderFails) {
 class TmpfsTarget : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!testing::IsRoot()) GTEST_SKIP() << "mounting a tmpfs needs root";
-    tree.MakeFolder("mnt");
-    if (mount("tmpfs", tree.Path("mnt").c_str(), "tmpfs", 0, "size=4m") != 0)
-      GTEST_SKIP() << "cannot mount a tmpfs: " << std::strerror(errno);
-    mounted = true;
-  }
-  void TearDown() override {
-    if (mounted) umount2(tree.Path("mnt").c_str(), MNT_DETACH);
+    if (!mount.SkipReason().empty()) GTEST_SKIP() << mount.SkipReason();
   }
   TempTree tree;
-  bool mounted = false;
+  testing::TmpfsMount mount{tree, "mnt", "4m"};
 };
 
 TEST_F(TmpfsTarget, DiskFullLeavesOldFileAndReturnsNoSpace) {
@@ -364,6 +428,15 @@ TEST_P(PosixFileSystemTest, ModeAndTimesActOnTheLinkItselfNeverOnItsTarget) {
   ASSERT_EQ(fs->Lookup(tree.Path("file"), info), 0);
   EXPECT_EQ(info.mode, 0444u);
   EXPECT_EQ(info.Attributes() & kAttrReadOnly, kAttrReadOnly);
+  // This volume keeps both, and finding that out leaves nothing behind.
+  const VolumeAbilities abilities = fs->Abilities(tree.Path("file"));
+  EXPECT_EQ(abilities.kept_mode_bits, 07777u);
+  EXPECT_TRUE(abilities.sets_link_times);
+  EXPECT_THAT(tree.List(""), ElementsAre("file", "link"));
+  std::string text;
+  ASSERT_EQ(fs->ReadLink(tree.Path("link"), text), 0);
+  EXPECT_EQ(text, "file");
+  EXPECT_EQ(fs->ReadLink(tree.Path("file"), text), EINVAL);
 }
 
 TEST_P(PosixFileSystemTest, DeleteAndRemoveNeverTouchALinkTarget) {
@@ -434,20 +507,85 @@ TEST_P(PosixFileSystemTest, SecurityRoundTripsOwnerGroupAndAcls) {
   EXPECT_EQ(read, read_file);
 }
 
-TEST_P(PosixFileSystemTest, CopyWithCarryOwnerGivesTheSourceOwner) {
-  if (!testing::IsRoot()) GTEST_SKIP() << "setting owners needs root";
+// The value of an extended attribute, or nullopt when the item has none.
+std::optional<std::string> Attribute(const std::string& path, const char* name) {
+  std::string value(8192, '\0');
+  const ssize_t n = lgetxattr(path.c_str(), name, value.data(), value.size());
+  if (n < 0) return std::nullopt;
+  value.resize(static_cast<size_t>(n));
+  return value;
+}
+
+// User attributes always go with the contents; the owner, capabilities and
+// trusted attributes only when the run handles security; ACLs never (they
+// are the security step's).
+TEST_P(PosixFileSystemTest, CopyCarriesOwnerAndExtendedAttributesAsAsked) {
   tree.WriteFile("src", "x");
-  ASSERT_EQ(chown(tree.Path("src").c_str(), 321, 654), 0);
-  CopyOptions options;
-  options.carry_owner = true;
-  ASSERT_EQ(fs->CopyFile(tree.Path("src"), tree.Path("dst"), options), 0);
-  ItemInfo info;
-  ASSERT_EQ(fs->Lookup(tree.Path("dst"), info), 0);
-  EXPECT_EQ(info.uid, 321u);
-  EXPECT_EQ(info.gid, 654u);
-  ASSERT_EQ(fs->CopyFile(tree.Path("src"), tree.Path("dst2"), {}), 0);
-  ASSERT_EQ(fs->Lookup(tree.Path("dst2"), info), 0);
-  EXPECT_EQ(info.uid, geteuid());
+  const std::string src = tree.Path("src");
+  const std::string big(3000, 'v');
+  if (setxattr(src.c_str(), "user.small", "1", 1, 0) != 0)
+    GTEST_SKIP() << "no user attributes on " << tree.Root();
+  ASSERT_EQ(setxattr(src.c_str(), "user.big", big.data(), big.size(), 0), 0);
+  const bool root = testing::IsRoot();
+  std::optional<std::string> capability;
+  if (root) {
+    ASSERT_EQ(chown(src.c_str(), 321, 654), 0);
+    vfs_cap_data cap{};
+    cap.magic_etc = VFS_CAP_REVISION_2 | VFS_CAP_FLAGS_EFFECTIVE;
+    cap.data[0].permitted = 1u << CAP_NET_BIND_SERVICE;
+    ASSERT_EQ(setxattr(src.c_str(), "security.capability", &cap, sizeof cap, 0), 0);
+    capability = Attribute(src, "security.capability");
+    ASSERT_EQ(setxattr(src.c_str(), "trusted.mark", "t", 1, 0), 0);
+    acl_t acl = acl_from_text("u::rw-,u:65534:r--,g::r--,m::r--,o::---");
+    ASSERT_EQ(acl_set_file(src.c_str(), ACL_TYPE_ACCESS, acl), 0);
+    acl_free(acl);
+  }
+  CopyOptions all;
+  all.carry_owner = all.carry_security_attributes = true;
+  ASSERT_EQ(fs->CopyFile(src, tree.Path("plain"), {}), 0);
+  ASSERT_EQ(fs->CopyFile(src, tree.Path("all"), all), 0);
+
+  for (const char* name : {"plain", "all"}) {
+    SCOPED_TRACE(name);
+    const std::string copy = tree.Path(name);
+    EXPECT_EQ(Attribute(copy, "user.small"), "1");
+    EXPECT_EQ(Attribute(copy, "user.big"), big);
+    EXPECT_EQ(Attribute(copy, "system.posix_acl_access"), std::nullopt);
+    const bool privileged = root && std::string(name) == "all";
+    EXPECT_EQ(Attribute(copy, "security.capability"), privileged ? capability : std::nullopt);
+    EXPECT_EQ(Attribute(copy, "trusted.mark"),
+              privileged ? std::optional<std::string>("t") : std::nullopt);
+    ItemInfo info;
+    ASSERT_EQ(fs->Lookup(copy, info), 0);
+    EXPECT_EQ(info.uid, privileged ? 321u : geteuid());
+    EXPECT_EQ(info.gid, privileged ? 654u : getegid());
+  }
+}
+
+TEST_P(PosixFileSystemTest, CopyKeepsTheHolesOfASparseFile) {
+  constexpr off_t kMiB = 1024 * 1024;
+  const std::string src = tree.Path("sparse");
+  {
+    const int fd = open(src.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    const std::string a(4096, 'a'), b(4096, 'b');
+    ASSERT_EQ(pwrite(fd, a.data(), a.size(), kMiB), 4096);
+    ASSERT_EQ(pwrite(fd, b.data(), b.size(), 16 * kMiB), 4096);
+    ASSERT_EQ(ftruncate(fd, 24 * kMiB), 0);  // ends in a hole
+    close(fd);
+  }
+  struct stat st;
+  ASSERT_EQ(stat(src.c_str(), &st), 0);
+  if (st.st_blocks * 512 >= kMiB) GTEST_SKIP() << tree.Root() << " keeps no holes";
+  tree.WriteFile("replaced", "old");
+  for (const char* name : {"new", "replaced"}) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ(fs->CopyFile(src, tree.Path(name), {}), 0);
+    ASSERT_EQ(stat(tree.Path(name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 24 * kMiB);
+    EXPECT_LT(st.st_blocks * 512, kMiB);
+    EXPECT_TRUE(tree.ReadFile(name) == tree.ReadFile("sparse"));
+  }
 }
 
 // ---- permission denied (unprivileged) -----------------------------------------
@@ -458,6 +596,8 @@ TEST_P(PosixFileSystemTest, UnprivilegedUserGetsPermissionDenied) {
   tree.WriteFile("closed/file", "x");
   tree.SetMode("closed", 0700);
   tree.WriteFile("readable", "data");
+  ASSERT_EQ(setxattr(tree.Path("readable").c_str(), "user.note", "n", 1, 0), 0);
+  tree.SetMode("readable", 0444);
   tree.MakeFolder("open");
   ASSERT_EQ(chmod(tree.Root().c_str(), 0755), 0);
   ASSERT_EQ(chmod(tree.Path("open").c_str(), 0777), 0);
@@ -480,6 +620,7 @@ TEST_P(PosixFileSystemTest, UnprivilegedUserGetsPermissionDenied) {
   if (status < 0) GTEST_SKIP() << "cannot switch to an unprivileged user";
   EXPECT_EQ(status, 0);
   EXPECT_EQ(tree.ReadFile("open/copy"), "data");
+  EXPECT_EQ(Attribute(tree.Path("open/copy"), "user.note"), "n");  // though read-only
   struct stat st;
   ASSERT_EQ(stat(tree.Path("open/own").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
@@ -490,25 +631,10 @@ TEST_P(PosixFileSystemTest, UnprivilegedUserGetsPermissionDenied) {
 class VfatFolder : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!testing::IsRoot()) GTEST_SKIP() << "mounting needs root";
-    if (access("/dev/fuse", R_OK | W_OK) != 0) GTEST_SKIP() << "no /dev/fuse";
-    const std::string image = tree.Path("image");
-    tree.MakeFolder("mnt");
-    const std::string make = "mkfs.vfat -C " + image + " 4096 >/dev/null 2>&1";
-    if (std::system(make.c_str()) != 0) GTEST_SKIP() << "mkfs.vfat is not available";
-    const std::string mount_cmd =
-        "fusefat -o rw+ " + image + " " + tree.Path("mnt") + " 2>/dev/null";
-    if (std::system(mount_cmd.c_str()) != 0) GTEST_SKIP() << "fusefat cannot mount";
-    mounted = true;
-  }
-  void TearDown() override {
-    if (mounted) {
-      const std::string cmd = "fusermount -u " + tree.Path("mnt") + " 2>/dev/null";
-      if (std::system(cmd.c_str()) != 0) umount2(tree.Path("mnt").c_str(), MNT_DETACH);
-    }
+    if (!mount.SkipReason().empty()) GTEST_SKIP() << mount.SkipReason();
   }
   TempTree tree;
-  bool mounted = false;
+  testing::VfatMount mount{tree, "mnt", 4096};
 };
 
 TEST_F(VfatFolder, LookupUnderAnotherCaseGivesTheStoredName) {
@@ -534,6 +660,26 @@ TEST_F(VfatFolder, LookupUnderAnotherCaseGivesTheStoredName) {
   // A new name that differs only in letter case is taken.
   EXPECT_EQ(fs->CreateNewFile(tree.Path("mnt/mixedcase.txt")), kErrAlreadyExists);
   EXPECT_FALSE(fs->KeepsSecurity(tree.Path("mnt")));
+}
+
+// No mode can be changed there: a copy keeps contents and times all the same.
+TEST_F(VfatFolder, CopyKeepsContentsAndTimesWhereNoModeCanBeSet) {
+  auto fs = CreatePlatformFileSystem();
+  fs->SetConfinedRoots({tree.Folder("mnt")});
+  const VolumeAbilities abilities = fs->Abilities(tree.Path("mnt/x"));
+  EXPECT_EQ(abilities.kept_mode_bits, 0u);
+  EXPECT_FALSE(abilities.sets_link_times);
+  tree.WriteFile("read-only", "contents");
+  tree.SetMode("read-only", 0444);
+  tree.SetTime("read-only", 1700000000);
+  ASSERT_EQ(fs->CopyFile(tree.Path("read-only"), tree.Path("mnt/copy"), {}), 0);
+  ASSERT_EQ(fs->CreateFolder(tree.Path("mnt/folder")), 0);
+  EXPECT_EQ(fs->SetMode(tree.Path("mnt/folder"), 0555), 0);
+  EXPECT_EQ(tree.ReadFile("mnt/copy"), "contents");
+  ItemInfo info;
+  ASSERT_EQ(fs->Lookup(tree.Path("mnt/copy"), info), 0);
+  EXPECT_EQ(info.modify_time.ns, int64_t{1700000000} * 1000000000);
+  EXPECT_THAT(ListNames(*fs, tree.Folder("mnt")), ElementsAre("copy", "folder"));
 }
 
 // ---- read-ahead of walks -------------------------------------------------------

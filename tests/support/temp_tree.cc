@@ -120,21 +120,52 @@ std::vector<std::string> TempTree::List(const std::string& relative) const {
   return names;
 }
 
+// Goes down into the first subfolder and back up through "..", so that a
+// tree of any depth needs two descriptors and no long path.
 bool RemoveTree(const std::string& path) {
   struct stat st;
   if (lstat(path.c_str(), &st) != 0) return errno == ENOENT;
-  if (S_ISDIR(st.st_mode)) {
-    chmod(path.c_str(), 0700);  // a test may have left it unreadable
-    if (DIR* dir = opendir(path.c_str())) {
-      while (dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") RemoveTree(path + "/" + name);
+  if (!S_ISDIR(st.st_mode)) return unlink(path.c_str()) == 0;
+  chmod(path.c_str(), 0700);  // a test may have left it unreadable
+  int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::vector<std::string> entered;  // the folders below `path` on the way down
+  for (;;) {
+    std::string folder;  // the first subfolder; everything else goes at once
+    DIR* dir = fdopendir(openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    bool ok = dir != nullptr;
+    while (ok) {
+      const dirent* entry = readdir(dir);
+      if (entry == nullptr) break;
+      const std::string name = entry->d_name;
+      if (name == "." || name == "..") continue;
+      struct stat item;
+      if (fstatat(fd, name.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      if (!S_ISDIR(item.st_mode)) {
+        ok = unlinkat(fd, name.c_str(), 0) == 0;
+      } else if (folder.empty()) {
+        folder = name;
       }
-      closedir(dir);
     }
-    return rmdir(path.c_str()) == 0;
+    if (dir != nullptr) closedir(dir);
+    int next = -1;
+    if (ok && !folder.empty()) {
+      fchmodat(fd, folder.c_str(), 0700, 0);
+      next = openat(fd, folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (next >= 0) entered.push_back(folder);
+    } else if (ok && !entered.empty()) {
+      next = openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (next >= 0) {
+        ok = unlinkat(next, entered.back().c_str(), AT_REMOVEDIR) == 0;
+        entered.pop_back();
+      }
+    }
+    close(fd);
+    fd = next;
+    if (!ok || fd < 0) break;
   }
-  return unlink(path.c_str()) == 0;
+  if (fd >= 0) close(fd);
+  return entered.empty() && rmdir(path.c_str()) == 0;
 }
 
 int RunAsUnprivileged(const std::function<int()>& body) {

@@ -44,7 +44,8 @@ class TempTree {
   std::string root_;
 };
 
-// Removes a tree without following links. Returns false on the first failure.
+// Removes a tree of any depth without following links. Returns false on the
+// first failure.
 bool RemoveTree(const std::string& path);
 
 // Runs `body` in a child process as the unprivileged user nobody (uid and gid

@@ -38,7 +38,9 @@ void PosixFileSystem::SetConfinedRoots(const std::vector<std::string>& roots) {
   root_fds_.clear();
   for (const std::string& root : roots) roots_.push_back(Trimmed(root));
   root_fds_.resize(roots_.size());
+  abilities_.clear();
   ForgetFolders();
+  user_attributes_refused_.clear();
 }
 
 // The longest confined root that `path` lies below (or equals); null if none.
@@ -60,7 +62,10 @@ const std::string* PosixFileSystem::RootOf(const std::string& path, bool& equal)
 // Opens a trimmed path with `flags`. A confined root is opened as written;
 // below it, no link is followed. Elsewhere the folders of the path are
 // resolved as written and the final component is not followed when
-// `nofollow_final`.
+// `nofollow_final`. Below a root the resolution starts from the deepest
+// folder kept open on the way (ResolveParent), so that a walk going down
+// opens one more component per folder, and a path of any length is
+// resolved in pieces that each fit one call.
 ErrorCode PosixFileSystem::OpenPath(const std::string& path, int flags, bool nofollow_final,
                                     Fd& out) {
   flags |= O_CLOEXEC;
@@ -77,22 +82,51 @@ ErrorCode PosixFileSystem::OpenPath(const std::string& path, int flags, bool nof
     root_fd.Reset(open(root->c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!root_fd.valid()) return errno;
   }
-  std::string relative = path.substr(root->size());
+  // Every kept folder below the root was resolved beneath it.
+  int base = root_fd.get();
+  size_t base_length = root->size();
+  for (const CachedFolder& entry : folders_) {
+    if (entry.fd.valid() && entry.path.size() > base_length && path.size() > entry.path.size() &&
+        path[entry.path.size()] == '/' && path.compare(0, entry.path.size(), entry.path) == 0) {
+      base = entry.fd.get();
+      base_length = entry.path.size();
+    }
+  }
+  std::string relative = path.substr(base_length);
   while (!relative.empty() && relative.front() == '/') relative.erase(0, 1);
   if (options_.use_openat2 && !openat2_missing_) {
-    open_how how{};
-    how.flags = static_cast<uint64_t>(flags);
-    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    const long fd = syscall(SYS_openat2, root_fd.get(), relative.c_str(), &how, sizeof how);
-    if (fd >= 0) {
-      out.Reset(static_cast<int>(fd));
-      return 0;
+    // Each piece holds whole components and stays below PATH_MAX.
+    constexpr size_t kPieceBytes = 4000;
+    Fd holder;
+    int current = base;
+    for (size_t start = 0;;) {
+      size_t end = relative.size();
+      if (end - start > kPieceBytes) {
+        end = relative.rfind('/', start + kPieceBytes);
+        if (end == std::string::npos || end <= start) end = relative.find('/', start + kPieceBytes);
+      }
+      const bool last = end >= relative.size();
+      open_how how{};
+      how.flags = static_cast<uint64_t>(last ? flags : O_PATH | O_DIRECTORY | O_CLOEXEC);
+      how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+      const std::string piece = relative.substr(start, end - start);
+      const long fd = syscall(SYS_openat2, current, piece.c_str(), &how, sizeof how);
+      if (fd < 0) {
+        if (errno != ENOSYS) return errno;
+        openat2_missing_ = true;
+        break;
+      }
+      holder.Reset(static_cast<int>(fd));
+      current = holder.get();
+      if (last) {
+        out = std::move(holder);
+        return 0;
+      }
+      start = end + 1;
     }
-    if (errno != ENOSYS) return errno;
-    openat2_missing_ = true;
   }
   // One component at a time, never through a link.
-  int current = root_fd.get();
+  int current = base;
   Fd holder;
   std::vector<std::string> parts;
   for (size_t start = 0; start <= relative.size();) {

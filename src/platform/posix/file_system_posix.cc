@@ -3,6 +3,7 @@
 #include "platform/posix/file_system_posix.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -103,6 +104,11 @@ ErrorCode PosixFileSystem::Rename(const std::string& from, const std::string& to
   if (const ErrorCode code = ResolveParent(to, to_folder, to_name); code != 0) return code;
   const int from_dir = from_folder->fd.get();
   const int to_dir = to_folder->fd.get();
+  // Where a rename would give the item the time of the rename, its own
+  // times are put back afterwards.
+  struct stat before;
+  const bool keep_times = !AbilitiesOf(*to_folder).rename_keeps_times &&
+                          fstatat(from_dir, from_name.c_str(), &before, AT_SYMLINK_NOFOLLOW) == 0;
   ErrorCode code = RenameAt(from_dir, from_name, to_dir, to_name, mode);
   if (code == kErrAlreadyExists || (code == 0 && mode == RenameMode::Replace)) {
     // A change of letter case on a case-insensitive folder: both names find
@@ -115,6 +121,10 @@ ErrorCode PosixFileSystem::Rename(const std::string& from, const std::string& to
         ((a.st_dev == b.st_dev && a.st_ino == b.st_ino) || IsCaseInsensitive(*to_folder))) {
       code = RenameThroughTemporary(from_dir, from_name, to_dir, to_name);
     }
+  }
+  if (code == 0 && keep_times) {
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    utimensat(to_dir, to_name.c_str(), times, AT_SYMLINK_NOFOLLOW);
   }
   ForgetFolders();
   return code;
@@ -129,30 +139,35 @@ ErrorCode PosixFileSystem::CreateNewFile(const std::string& path) {
   });
 }
 
+ErrorCode PosixFileSystem::SyncFileSystem(const std::string& path) {
+  Fd fd;
+  if (const ErrorCode code = OpenPath(Trimmed(path), O_RDONLY | O_DIRECTORY, false, fd); code != 0)
+    return code;
+  return syncfs(fd.get()) == 0 ? 0 : errno;
+}
+
 ErrorCode PosixFileSystem::SetMode(const std::string& path, uint32_t mode) {
-  return AtCall(path, [mode](int dir, const char* name) {
-    // Look first: a link is left as it is, a device node never opened.
-    struct stat st;
-    if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
-    if (S_ISLNK(st.st_mode)) return 0;  // a link's permissions cannot be set
-    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
-      errno = kErrNotSupported;
-      return -1;
-    }
-    Fd fd(openat(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (!fd.valid()) {
-      if (errno != EACCES) return -1;
-      // Unreadable for us, yet perhaps ours to change: without following a link.
-      return fchmodat(dir, name, mode & 07777, AT_SYMLINK_NOFOLLOW);
-    }
-    struct stat opened;
-    if (fstat(fd.get(), &opened) != 0) return -1;
-    if (opened.st_ino != st.st_ino || opened.st_dev != st.st_dev) {
-      errno = EAGAIN;  // replaced meanwhile
-      return -1;
-    }
-    return fchmod(fd.get(), mode & 07777);
-  });
+  CachedFolder* folder = nullptr;
+  std::string name;
+  if (const ErrorCode code = ResolveParent(path, folder, name); code != 0) return code;
+  const int dir = folder->fd.get();
+  // Look first: a link is left as it is, a device node never opened.
+  struct stat st;
+  if (fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  if (S_ISLNK(st.st_mode)) return 0;  // a link's permissions cannot be set
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return kErrNotSupported;
+  const uint32_t wanted = ModeOnVolume(mode, st.st_mode, AbilitiesOf(*folder).kept_mode_bits);
+  if (wanted == (st.st_mode & 07777)) return 0;
+  Fd fd(openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (!fd.valid()) {
+    if (errno != EACCES) return errno;
+    // Unreadable for us, yet perhaps ours to change: without following a link.
+    return fchmodat(dir, name.c_str(), wanted, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+  }
+  struct stat opened;
+  if (fstat(fd.get(), &opened) != 0) return errno;
+  if (opened.st_ino != st.st_ino || opened.st_dev != st.st_dev) return kErrChangedMeanwhile;
+  return fchmod(fd.get(), wanted) == 0 ? 0 : errno;
 }
 
 ErrorCode PosixFileSystem::SetTimes(const std::string& path, FileTime access, FileTime modify) {
@@ -160,6 +175,23 @@ ErrorCode PosixFileSystem::SetTimes(const std::string& path, FileTime access, Fi
   return AtCall(path, [&times](int dir, const char* name) {
     return utimensat(dir, name, times, AT_SYMLINK_NOFOLLOW);
   });
+}
+
+ErrorCode PosixFileSystem::ReadLink(const std::string& path, std::string& text) {
+  CachedFolder* folder = nullptr;
+  std::string name;
+  if (const ErrorCode code = ResolveParent(path, folder, name, ParentUse::Lookup); code != 0)
+    return code;
+  for (size_t size = 256; size <= (size_t{1} << 20); size *= 2) {
+    text.resize(size);
+    const ssize_t n = readlinkat(folder->fd.get(), name.c_str(), text.data(), size);
+    if (n < 0) return errno;
+    if (static_cast<size_t>(n) < size) {
+      text.resize(static_cast<size_t>(n));
+      return 0;
+    }
+  }
+  return ENAMETOOLONG;
 }
 
 ErrorCode PosixFileSystem::RenameAt(int from_dir, const std::string& from, int to_dir,
@@ -195,8 +227,7 @@ std::string PosixFileSystem::TemporaryName() {
     std::random_device device;
     random_ = std::to_string(device() % 1000000000u);
   }
-  return std::string(kTemporaryNamePrefix) + std::to_string(getpid()) + "-" + random_ + "-" +
-         std::to_string(++temporary_count_);
+  return twinmere::TemporaryName(getpid(), random_, ++temporary_count_);
 }
 
 }  // namespace twinmere::posix
@@ -204,6 +235,11 @@ std::string PosixFileSystem::TemporaryName() {
 namespace twinmere {
 
 std::unique_ptr<FileSystem> CreatePlatformFileSystem() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
   return std::make_unique<posix::PosixFileSystem>(PosixFileSystemOptions{});
 }
 

@@ -10,7 +10,8 @@
 // Internal to the posix platform layer: the class and what its files share.
 // Each concern has a file of its own beside this one: the walk and its
 // read-ahead, the lookups beneath the confined roots, case-insensitive
-// folders, the copy and security; file_system_posix.cc holds the rest.
+// folders, the copy, extended attributes and security; file_system_posix.cc
+// holds the rest.
 #pragma once
 
 #include <sys/stat.h>
@@ -42,6 +43,10 @@ constexpr uint64_t kSmb2Magic = 0xFE534D42;
 constexpr uint64_t kFuseMagic = 0x65735546;
 constexpr uint64_t kExt4Magic = 0xEF53;
 constexpr uint64_t kF2fsMagic = 0xF2F52010;
+// Local file systems that, like ext4 and f2fs, keep all that a copy gives them.
+constexpr uint64_t kXfsMagic = 0x58465342;
+constexpr uint64_t kBtrfsMagic = 0x9123683E;
+constexpr uint64_t kTmpfsMagic = 0x01021994;
 
 // A descriptor closed when the holder goes away.
 class Fd {
@@ -129,6 +134,8 @@ struct CachedFolder {
   Fd fd;             // O_PATH descriptor
   uint64_t last_use = 0;
   int case_insensitive = -1;  // -1 not yet known
+  bool device_known = false;
+  uint64_t device = 0;
   bool listed = false;
   std::vector<std::pair<uint64_t, std::string>> names;  // inode and stored name
 };
@@ -157,12 +164,21 @@ class PosixFileSystem : public FileSystem {
   ErrorCode DeleteFile(const std::string& path) override;
   ErrorCode Rename(const std::string& from, const std::string& to, RenameMode mode) override;
   ErrorCode CreateNewFile(const std::string& path) override;
+  ErrorCode SyncFileSystem(const std::string& path) override;
   ErrorCode SetMode(const std::string& path, uint32_t mode) override;
   ErrorCode SetTimes(const std::string& path, FileTime access, FileTime modify) override;
+  ErrorCode ReadLink(const std::string& path, std::string& text) override;
+
+  // volume_abilities_posix.cc
+  VolumeAbilities Abilities(const std::string& path) override;
 
   // file_copy_posix.cc
   ErrorCode CopyFile(const std::string& from, const std::string& to,
                      const CopyOptions& options) override;
+
+  // xattr_posix.cc
+  ErrorCode CopyFolderAttributes(const std::string& from, const std::string& to,
+                                 const CopyOptions& options) override;
 
   // security_posix.cc
   ErrorCode ReadSecurity(const std::string& path, Security& security) override;
@@ -206,12 +222,27 @@ class PosixFileSystem : public FileSystem {
                                    const std::string& to);
   std::string TemporaryName();
 
+  // volume_abilities_posix.cc
+  VolumeAbilities AbilitiesOf(CachedFolder& folder);
+  VolumeAbilities ProbeVolume(int dir, bool& tried);
+  // Gives the open file `fd` in `folder` the mode `mode` as far as the volume keeps modes.
+  ErrorCode GiveMode(int fd, uint32_t mode, CachedFolder& folder);
+
   // file_copy_posix.cc
   ErrorCode CopyLink(int from_dir, const std::string& from_name, const struct stat& st, int to_dir,
-                     const std::string& to_name, const CopyOptions& options);
+                     const std::string& to_name, const VolumeAbilities& volume,
+                     const CopyOptions& options);
   // Copies `size` bytes (as fstat gave them; 0: until the end, for files
   // whose size the file system does not tell).
   ErrorCode CopyContents(int source, int target, uint64_t size, const CopyOptions& options);
+  // The same for a file with holes: only its data ranges are copied, and the
+  // copy is given the size.
+  ErrorCode CopyDataRanges(int source, int target, uint64_t size, const CopyOptions& options);
+
+  // xattr_posix.cc
+  // Gives `target` the extended attributes of `source` that the options
+  // carry. Failures are silent.
+  void CopyExtendedAttributes(int source, int target, const CopyOptions& options);
 
   PosixFileSystemOptions options_;
   std::shared_ptr<ReadAheadState> read_ahead_;  // null while no walker runs
@@ -227,6 +258,10 @@ class PosixFileSystem : public FileSystem {
   bool openat2_missing_ = false;
   std::string random_;
   uint64_t temporary_count_ = 0;
+  // Devices that refused user attributes since the roots were last set.
+  std::vector<uint64_t> user_attributes_refused_;
+  // What each volume met in this run keeps, by device (see Abilities).
+  std::vector<std::pair<uint64_t, VolumeAbilities>> abilities_;
 };
 
 }  // namespace twinmere::posix

@@ -205,16 +205,20 @@ class ReadAheadWalker {
       : state_(std::move(state)), root_prefix_(std::move(prefix)) {}
 
   void Run(Fd root, std::string root_path) {
+    // The frames share one path, the deepest frame's followed by "/": each
+    // knows how much of it is its own, so that a deep tree keeps one path
+    // instead of one per level.
     struct Frame {
       Fd fd;
-      std::string prefix;  // the folder's path followed by "/"
+      size_t prefix_length = 0;  // of `prefix`, for this folder
       std::vector<std::string> subfolders;
       size_t next = 0;
     };
+    std::string prefix = root_prefix_;
     std::vector<Frame> stack;
     std::vector<std::string> subfolders;
     if (List(root, std::move(root_path), subfolders)) {
-      stack.push_back(Frame{std::move(root), root_prefix_, std::move(subfolders), 0});
+      stack.push_back(Frame{std::move(root), prefix.size(), std::move(subfolders), 0});
     }
     while (!stack.empty() && !state_->stop.load(std::memory_order_relaxed)) {
       Frame& top = stack.back();
@@ -222,8 +226,9 @@ class ReadAheadWalker {
         stack.pop_back();
         continue;
       }
+      prefix.resize(top.prefix_length);
       const std::string& name = top.subfolders[top.next++];
-      std::string path = top.prefix + name;
+      std::string path = prefix + name;
       Fd fd(openat(top.fd.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
       if (!fd.valid()) {
         // The walk opens it itself and meets the same error (or a folder
@@ -232,9 +237,10 @@ class ReadAheadWalker {
         continue;
       }
       subfolders.clear();
-      std::string prefix = path + "/";
+      prefix += name;
+      prefix += '/';
       if (!List(fd, std::move(path), subfolders)) break;
-      stack.push_back(Frame{std::move(fd), std::move(prefix), std::move(subfolders), 0});
+      stack.push_back(Frame{std::move(fd), prefix.size(), std::move(subfolders), 0});
     }
     std::lock_guard<std::mutex> lock(state_->mutex);
     state_->finished = true;
