@@ -18,7 +18,6 @@ class AboutDialog final : public QDialog, public Form {
   Q_OBJECT
  public:
   AboutDialog(const PlatformFacts& facts, FormServices& services, QWidget* owner);
-  ~AboutDialog() override;
 
   void UpdateUI() override;
   void done(int result) override;
