@@ -2,7 +2,9 @@
 
 #include <cerrno>
 
+#include "app/command_line_tokens.h"
 #include "app/version.h"
+#include "fs/paths.h"
 
 namespace twinmere {
 namespace {
@@ -59,8 +61,7 @@ ProgramSettings ReadProgramSettings(const Registry& registry, const UserFolders&
 
   const RegistryValue shortcut_dir = read("ShortcutDir");
   if (const std::string* dir = shortcut_dir.Text()) {
-    s.shortcut_dir = *dir;
-    if (!s.shortcut_dir.empty() && s.shortcut_dir.back() != '/') s.shortcut_dir += '/';
+    s.shortcut_dir = AddSeparator(*dir);
   } else {
     s.shortcut_dir = s.program_group_folder;
   }
@@ -115,19 +116,11 @@ void StoreOrDeleteSetting(Registry& registry, std::string_view name, const Regis
 ProgramSettings EditedSettings(ProgramSettings settings, std::string_view shortcut_dir,
                                std::string_view default_report, std::string_view viewer,
                                int32_t default_report_level) {
-  const auto trim = [](std::string_view text) {
-    const size_t first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) return std::string();
-    return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
-  };
-  settings.shortcut_dir = trim(shortcut_dir);
-  if (settings.shortcut_dir.empty()) {
-    settings.shortcut_dir = settings.program_group_folder;
-  } else if (settings.shortcut_dir.back() != '/') {
-    settings.shortcut_dir += '/';
-  }
-  settings.default_report = trim(default_report);
-  settings.viewer = trim(viewer);
+  using command_line::TrimBlanks;
+  settings.shortcut_dir = AddSeparator(TrimBlanks(shortcut_dir));
+  if (settings.shortcut_dir.empty()) settings.shortcut_dir = settings.program_group_folder;
+  settings.default_report = TrimBlanks(default_report);
+  settings.viewer = TrimBlanks(viewer);
   if (settings.viewer.empty()) settings.viewer = kDefaultViewer;
   settings.default_report_level = default_report_level;
   return settings;
