@@ -5,8 +5,14 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "app/command_line_tokens.h"
+#include "fs/paths.h"
+#include "ui/choosers.h"
+
 namespace twinmere::ui {
 namespace {
+
+constexpr char kReportFileName[] = "SyncReport.txt";
 
 // The behaviour AssistTextField gives; a child of its field.
 class FieldAssist final : public QObject {
@@ -61,6 +67,25 @@ class FieldAssist final : public QObject {
 
 void AssistTextField(QLineEdit* field, QPushButton* browse, QPushButton* default_button) {
   new FieldAssist(field, browse, default_button);
+}
+
+std::optional<std::string> ChooseReportFile(QWidget* owner, const QString& title,
+                                            const std::string& text, const std::string& documents,
+                                            ReportFolderText folder_text) {
+  std::string proposal = command_line::TrimBlanks(text);
+  if (proposal.empty()) {
+    proposal = AddSeparator(documents.empty() ? GetInstallFolder() : documents) + kReportFileName;
+  } else if (folder_text == ReportFolderText::ReportFileInIt && proposal.back() == kSeparator) {
+    proposal += kReportFileName;
+  }
+  FileRequest request;
+  request.title = title;
+  request.filter = QString::fromLatin1(kTextFilesFilter);
+  request.default_extension = QStringLiteral("txt");
+  request.file_name = proposal;
+  request.initial_folder = FolderPart(proposal);
+  if (!ChooseFile(owner, request)) return std::nullopt;
+  return request.file_name;
 }
 
 }  // namespace twinmere::ui

@@ -1,12 +1,16 @@
 // What the dialogs share besides the Form machinery: the behaviour of their
-// text fields and the cache of drop verdicts.
+// text fields, the report file chooser and the cache of drop verdicts.
 #pragma once
 
+#include <QString>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 class QLineEdit;
 class QPushButton;
+class QWidget;
 
 namespace twinmere::ui {
 
@@ -18,6 +22,20 @@ namespace twinmere::ui {
 // field loses it.
 void AssistTextField(QLineEdit* field, QPushButton* browse = nullptr,
                      QPushButton* default_button = nullptr);
+
+// What the report file chooser proposes for a report field's text that ends
+// in "/": that folder as written, or "SyncReport.txt" in it.
+enum class ReportFolderText : uint8_t { AsWritten, ReportFileInIt };
+
+// The report file chooser of the dialogs, titled `title` (text files, default
+// extension "txt", the file need not exist), for the text of a report field:
+// it proposes the text without blanks at its ends or, when that is empty,
+// "SyncReport.txt" in `documents` (the program's folder when that is empty),
+// and opens in the proposal's folder. Returns the chosen file, or nothing when
+// the user cancels.
+std::optional<std::string> ChooseReportFile(QWidget* owner, const QString& title,
+                                            const std::string& text, const std::string& documents,
+                                            ReportFolderText folder_text);
 
 // The verdict on the item being dragged, worked out once per dragged path.
 class DropVerdict {

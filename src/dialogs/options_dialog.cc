@@ -21,6 +21,7 @@
 
 #include "app/folder_fields.h"
 #include "app/help_topics.h"
+#include "dialogs/dialog_support.h"
 #include "dialogs/report_level_list.h"
 #include "dialogs/shortcut_dialog.h"
 #include "fs/paths.h"
@@ -28,14 +29,6 @@
 
 namespace twinmere::ui {
 namespace {
-
-constexpr char kReportFileName[] = "SyncReport.txt";
-
-std::string TrimSpaces(const std::string& text) {
-  const size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
 
 // Completion of typed paths from the disk: folders only, or files too.
 void CompletePaths(QLineEdit* field, bool folders_only) {
@@ -431,20 +424,10 @@ void OptionsDialog::BrowseFolder(ByteText& field, const QString& title) {
 }
 
 void OptionsDialog::BrowseReport() {
-  std::string proposal = TrimSpaces(report_.Get());
-  if (!proposal.empty() && proposal.back() == kSeparator) proposal += kReportFileName;
-  if (proposal.empty()) {
-    const std::string& documents = context_.folders.documents;
-    proposal = AddSeparator(documents.empty() ? GetInstallFolder() : documents) + kReportFileName;
-  }
-  FileRequest request;
-  request.title = tr("Choose file to save report in");
-  request.filter = QString::fromLatin1(kTextFilesFilter);
-  request.default_extension = QStringLiteral("txt");
-  request.file_name = proposal;
-  request.initial_folder = FolderPart(proposal);
-  if (ChooseFile(this, request)) {
-    report_.Set(request.file_name);
+  if (const std::optional<std::string> chosen =
+          ChooseReportFile(this, tr("Choose file to save report in"), report_.Get(),
+                           context_.folders.documents, ReportFolderText::ReportFileInIt)) {
+    report_.Set(*chosen);
     txtReport->selectAll();
   }
   txtReport->setFocus();

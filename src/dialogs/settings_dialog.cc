@@ -13,26 +13,16 @@
 #include <functional>
 #include <utility>
 
+#include "app/command_line_tokens.h"
 #include "app/folder_fields.h"
 #include "app/help_topics.h"
+#include "dialogs/dialog_support.h"
 #include "dialogs/report_level_list.h"
 #include "fs/paths.h"
 #include "platform/program_start.h"
 #include "ui/choosers.h"
 
 namespace twinmere::ui {
-namespace {
-
-constexpr char kReportFileName[] = "SyncReport.txt";
-
-std::string TrimSpaces(const std::string& text) {
-  const size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
-}  // namespace
-
 SettingsDialog::SettingsDialog(const SettingsDialogContext& context, QWidget* parent)
     : QDialog(parent), context_(context) {
   setObjectName("SettingsDialog");
@@ -176,19 +166,11 @@ void SettingsDialog::ChooseShortcuts() {
 }
 
 void SettingsDialog::ChooseReport() {
-  std::string proposal = TrimSpaces(report_.Get());
-  if (proposal.empty()) {
-    const std::string& documents = context_.folders.documents;
-    proposal = AddSeparator(documents.empty() ? GetInstallFolder() : documents) + kReportFileName;
-  }
-  FileRequest request;
-  request.title = tr("Choose file to save report by default");
-  request.filter = QString::fromLatin1(kTextFilesFilter);
-  request.default_extension = QStringLiteral("txt");
-  request.file_name = proposal;
-  request.initial_folder = FolderPart(proposal);
-  if (!ChooseFile(this, request)) return;
-  report_.Set(request.file_name);
+  const std::optional<std::string> chosen =
+      ChooseReportFile(this, tr("Choose file to save report by default"), report_.Get(),
+                       context_.folders.documents, ReportFolderText::AsWritten);
+  if (!chosen) return;
+  report_.Set(*chosen);
   txtReport->selectAll();
   txtReport->setFocus();
 }
@@ -196,7 +178,7 @@ void SettingsDialog::ChooseReport() {
 // The chooser opens where the viewer is: a bare name is looked up along
 // PATH, as starting it would.
 void SettingsDialog::ChooseViewer() {
-  std::string proposal = TrimSpaces(viewer_.Get());
+  std::string proposal = command_line::TrimBlanks(viewer_.Get());
   if (proposal.empty()) proposal = kDefaultViewer;
   if (proposal.find(kSeparator) == std::string::npos) {
     const QString found = QStandardPaths::findExecutable(BytesToText(proposal));
