@@ -1,10 +1,9 @@
 // What the dialogs share besides the Form machinery: the behaviour of their
-// text fields, the report file chooser and the cache of drop verdicts.
+// text fields and the report file chooser.
 #pragma once
 
 #include <QString>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -36,23 +35,5 @@ enum class ReportFolderText : uint8_t { AsWritten, ReportFileInIt };
 std::optional<std::string> ChooseReportFile(QWidget* owner, const QString& title,
                                             const std::string& text, const std::string& documents,
                                             ReportFolderText folder_text);
-
-// The verdict on the item being dragged, worked out once per dragged path.
-class DropVerdict {
- public:
-  bool For(const std::string& path, const std::function<bool(const std::string&)>& check) {
-    if (!known_ || path != path_) {
-      path_ = path;
-      verdict_ = check(path);
-      known_ = true;
-    }
-    return verdict_;
-  }
-
- private:
-  std::string path_;
-  bool verdict_ = false;
-  bool known_ = false;
-};
 
 }  // namespace twinmere::ui

@@ -3,7 +3,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCompleter>
-#include <QDropEvent>
 #include <QFileSystemModel>
 #include <QFrame>
 #include <QGridLayout>
@@ -537,52 +536,38 @@ bool OptionsDialog::LevelButtonEvent(QEvent* event) {
 }
 
 bool OptionsDialog::DropEvent(DropKind kind, QEvent* event) {
-  if (event->type() != QEvent::DragEnter && event->type() != QEvent::DragMove &&
-      event->type() != QEvent::Drop)
-    return false;
-  auto* drop = static_cast<QDropEvent*>(event);
-  const std::optional<std::string> path = DraggedPath(drop->mimeData());
+  if (!IsDragEvent(*event)) return false;
   FileSystem& fs = context_.fs;
-  bool accepted = false;
-  if (path) {
-    switch (kind) {
-      case DropKind::Source:
-      case DropKind::Target:
-        accepted = folder_drop_.For(
-            *path, [&fs](const std::string& p) { return NamesExistingFolder(fs, p); });
-        break;
-      case DropKind::Report:
-        accepted = report_drop_.For(*path, [&fs](const std::string& p) {
-          return GetAttributes(fs, p) != kInvalidAttributes && !NamesExistingFolder(fs, p);
-        });
-        break;
-      case DropKind::Shortcut:
-        accepted = shortcut_drop_.For(
-            *path, [&fs](const std::string& p) { return IsShortcutDrop(fs, p); });
-        break;
-    }
+  std::optional<std::string> path;
+  switch (kind) {
+    case DropKind::Source:
+    case DropKind::Target:
+      path = AnswerDrag(*event, folder_drop_,
+                        [&fs](const std::string& p) { return NamesExistingFolder(fs, p); });
+      break;
+    case DropKind::Report:
+      path = AnswerDrag(*event, report_drop_,
+                        [&fs](const std::string& p) { return NamesExistingNonFolder(fs, p); });
+      break;
+    case DropKind::Shortcut:
+      path = AnswerDrag(*event, shortcut_drop_,
+                        [&fs](const std::string& p) { return IsShortcutDrop(fs, p); });
+      break;
   }
-  if (!accepted) {
-    drop->ignore();
-    return true;
-  }
-  drop->setDropAction(Qt::CopyAction);
-  drop->accept();
-  if (event->type() == QEvent::Drop) {
-    switch (kind) {
-      case DropKind::Source:
-        source_.Set(AddSeparator(*path));
-        break;
-      case DropKind::Target:
-        target_.Set(AddSeparator(*path));
-        break;
-      case DropKind::Report:
-        report_.Set(*path);
-        break;
-      case DropKind::Shortcut:
-        ReadShortcutOptions(*path);
-        break;
-    }
+  if (!path || event->type() != QEvent::Drop) return true;
+  switch (kind) {
+    case DropKind::Source:
+      source_.Set(AddSeparator(*path));
+      break;
+    case DropKind::Target:
+      target_.Set(AddSeparator(*path));
+      break;
+    case DropKind::Report:
+      report_.Set(*path);
+      break;
+    case DropKind::Shortcut:
+      ReadShortcutOptions(*path);
+      break;
   }
   return true;
 }

@@ -13,7 +13,6 @@
 #include "app/dialog_state.h"
 #include "app/shortcuts.h"
 #include "app/sync_options.h"
-#include "dialogs/dialog_support.h"
 #include "platform/file_system.h"
 #include "platform/platform_facts.h"
 #include "platform/user_folders.h"

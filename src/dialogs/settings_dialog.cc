@@ -1,7 +1,7 @@
 #include "dialogs/settings_dialog.h"
 
 #include <QCompleter>
-#include <QDropEvent>
+#include <QEvent>
 #include <QFileSystemModel>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -229,8 +229,7 @@ bool SettingsDialog::eventFilter(QObject* watched, QEvent* event) {
     }
     return QDialog::eventFilter(watched, event);
   }
-  if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
-    return QDialog::eventFilter(watched, event);
+  if (!IsDragEvent(*event)) return QDialog::eventFilter(watched, event);
 
   // The shortcuts box takes a folder, the report box anything else, the
   // viewer box a program.
@@ -247,19 +246,11 @@ bool SettingsDialog::eventFilter(QObject* watched, QEvent* event) {
   } else if (watched == txtReport) {
     verdict = &report_drop_;
     field = &report_;
-    check = [&fs](const std::string& p) {
-      return GetAttributes(fs, p) != kInvalidAttributes && !NamesExistingFolder(fs, p);
-    };
+    check = [&fs](const std::string& p) { return NamesExistingNonFolder(fs, p); };
   }
-  auto* drop = static_cast<QDropEvent*>(event);
-  const std::optional<std::string> path = DraggedPath(drop->mimeData());
-  if (!path || !verdict->For(*path, check)) {
-    drop->ignore();
-    return true;
-  }
-  drop->setDropAction(Qt::CopyAction);
-  drop->accept();
-  if (type == QEvent::Drop) field->Set(watched == txtShortcuts ? AddSeparator(*path) : *path);
+  const std::optional<std::string> path = AnswerDrag(*event, *verdict, check);
+  if (path && type == QEvent::Drop)
+    field->Set(watched == txtShortcuts ? AddSeparator(*path) : *path);
   return true;
 }
 

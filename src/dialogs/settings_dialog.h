@@ -7,7 +7,6 @@
 #include <QDialog>
 #include <cstdint>
 
-#include "dialogs/dialog_support.h"
 #include "platform/file_system.h"
 #include "platform/user_folders.h"
 #include "settings/program_settings.h"

@@ -1,7 +1,7 @@
 #include "dialogs/shortcut_dialog.h"
 
 #include <QCompleter>
-#include <QDropEvent>
+#include <QEvent>
 #include <QFileSystemModel>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -10,7 +10,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <initializer_list>
+#include <utility>
 
+#include "dialogs/dialog_support.h"
 #include "fs/paths.h"
 #include "ui/choosers.h"
 
@@ -102,8 +105,8 @@ void ShortcutDialog::CreateControls() {
   connect(cmdHelp, &QPushButton::clicked, this, [this] { ShowFormHelp(); });
   SetHelpTopic(*cmdSave, kHelpShortcutLimits);
 
-  drop_targets_ = {fraShortcut, lblPath, lblFilename, txtPath, txtFilename, cmdShortcut};
-  for (QWidget* target : drop_targets_) {
+  for (QWidget* target : std::initializer_list<QWidget*>{fraShortcut, lblPath, lblFilename, txtPath,
+                                                         txtFilename, cmdShortcut}) {
     target->setAcceptDrops(true);
     target->installEventFilter(this);
   }
@@ -178,19 +181,11 @@ bool ShortcutDialog::Ask(const DialogMessage& question) {
 }
 
 bool ShortcutDialog::eventFilter(QObject* watched, QEvent* event) {
-  const QEvent::Type type = event->type();
-  if (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop)
-    return QDialog::eventFilter(watched, event);
-  auto* drop = static_cast<QDropEvent*>(event);
-  const std::optional<std::string> path = DraggedPath(drop->mimeData());
+  if (!IsDragEvent(*event)) return QDialog::eventFilter(watched, event);
   FileSystem& fs = context_.file_system;
-  if (!path || !drop_.For(*path, [&fs](const std::string& p) { return IsShortcutDrop(fs, p); })) {
-    drop->ignore();
-    return true;
-  }
-  drop->setDropAction(Qt::CopyAction);
-  drop->accept();
-  if (type == QEvent::Drop) SetShortcutFile(*path);
+  const std::optional<std::string> path =
+      AnswerDrag(*event, drop_, [&fs](const std::string& p) { return IsShortcutDrop(fs, p); });
+  if (path && event->type() == QEvent::Drop) SetShortcutFile(*path);
   return true;
 }
 

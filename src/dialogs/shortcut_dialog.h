@@ -6,12 +6,9 @@
 
 #include <QDialog>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "app/shortcuts.h"
 #include "app/sync_options.h"
-#include "dialogs/dialog_support.h"
 #include "ui/byte_text.h"
 #include "ui/form.h"
 
@@ -72,7 +69,6 @@ class ShortcutDialog final : public QDialog, public Form, private ShortcutSaveQu
   ByteText filename_;
   ByteText title_;
   ByteText cmdline_;
-  std::vector<QWidget*> drop_targets_;
   DropVerdict drop_;
 };
 

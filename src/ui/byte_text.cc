@@ -1,5 +1,6 @@
 #include "ui/byte_text.h"
 
+#include <QDropEvent>
 #include <QFile>
 #include <QLineEdit>
 #include <QMimeData>
@@ -33,6 +34,24 @@ std::optional<std::string> DraggedPath(const QMimeData* data) {
   if (!url.isLocalFile()) return std::nullopt;
   // The path's bytes as the URL carries them, not UTF-8 decoded.
   return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
+}
+
+bool IsDragEvent(const QEvent& event) {
+  return event.type() == QEvent::DragEnter || event.type() == QEvent::DragMove ||
+         event.type() == QEvent::Drop;
+}
+
+std::optional<std::string> AnswerDrag(QEvent& event, DropVerdict& verdict,
+                                      const std::function<bool(const std::string&)>& accepts) {
+  auto& drop = static_cast<QDropEvent&>(event);
+  std::optional<std::string> path = DraggedPath(drop.mimeData());
+  if (!path || !verdict.For(*path, accepts)) {
+    drop.ignore();
+    return std::nullopt;
+  }
+  drop.setDropAction(Qt::CopyAction);
+  drop.accept();
+  return path;
 }
 
 }  // namespace twinmere::ui

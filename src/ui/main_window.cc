@@ -5,8 +5,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCompleter>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QFileSystemModel>
 #include <QGridLayout>
 #include <QKeyEvent>
@@ -434,43 +432,18 @@ MainWindow::FolderField* MainWindow::FieldOf(QObject* control) {
   return nullptr;
 }
 
-std::optional<std::string> MainWindow::DraggedFolder(const QMimeData* data) {
-  const std::optional<std::string> dragged = DraggedPath(data);
-  if (!dragged) return std::nullopt;
-  const std::string& path = *dragged;
-  if (path != drag_path_) {
-    drag_path_ = path;
-    drag_is_folder_ = NamesExistingFolder(*field_fs_, path);
-  }
-  if (!drag_is_folder_) return std::nullopt;
-  return path;
-}
-
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   FolderField* field = FieldOf(watched);
   if (field == nullptr) return QMainWindow::eventFilter(watched, event);
   switch (event->type()) {
     case QEvent::DragEnter:
-    case QEvent::DragMove: {
-      auto* drag = static_cast<QDragMoveEvent*>(event);
-      if (DraggedFolder(drag->mimeData())) {
-        drag->setDropAction(Qt::CopyAction);
-        drag->accept();
-      } else {
-        drag->ignore();
-      }
-      return true;
-    }
+    case QEvent::DragMove:
     case QEvent::Drop: {
-      auto* drop = static_cast<QDropEvent*>(event);
-      const std::optional<std::string> folder = DraggedFolder(drop->mimeData());
-      if (!folder) {
-        drop->ignore();
-        return true;
-      }
-      SetFieldPath(*field, AddSeparator(*folder));
-      drop->setDropAction(Qt::CopyAction);
-      drop->accept();
+      // Only an existing folder (or a link to one) may be dropped.
+      const std::optional<std::string> folder = AnswerDrag(
+          *event, folder_drop_,
+          [this](const std::string& path) { return NamesExistingFolder(*field_fs_, path); });
+      if (folder && event->type() == QEvent::Drop) SetFieldPath(*field, AddSeparator(*folder));
       return true;
     }
     case QEvent::FocusIn:

@@ -36,7 +36,6 @@ class QFileSystemModel;
 class QLabel;
 class QLineEdit;
 class QMenu;
-class QMimeData;
 class QPlainTextEdit;
 class QPushButton;
 class QTimer;
@@ -152,9 +151,6 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
   void FieldTextChanged(FolderField& field);
   void RefreshFieldTip(FolderField& field);
   FolderField* FieldOf(QObject* control);
-  // The folder a drag carries (its first local item), or nothing when it is
-  // not an existing folder; the check is kept for the last path seen.
-  std::optional<std::string> DraggedFolder(const QMimeData* data);
   void ApplyMinimumSize();
   void RefreshReportBox();
   void RunEnded();
@@ -229,8 +225,7 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
   QFileSystemModel* folder_model_ = nullptr;
 
   std::string shown_report_;  // txtReport's text as last set
-  std::string drag_path_;
-  bool drag_is_folder_ = false;
+  DropVerdict folder_drop_;   // whether the item dragged over a field is a folder
 
   bool run_active_ = false;     // a worker thread exists
   bool start_pending_ = false;  // Start came while the last run was finishing
