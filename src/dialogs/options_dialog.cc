@@ -2,8 +2,6 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QCompleter>
-#include <QFileSystemModel>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -27,21 +25,6 @@
 #include "ui/choosers.h"
 
 namespace twinmere::ui {
-namespace {
-
-// Completion of typed paths from the disk: folders only, or files too.
-void CompletePaths(QLineEdit* field, bool folders_only) {
-  auto* model = new QFileSystemModel(field);
-  model->setFilter((folders_only ? QDir::AllDirs : QDir::AllEntries) | QDir::NoDotAndDotDot |
-                   QDir::Drives);
-  model->setRootPath(QString());
-  auto* completer = new QCompleter(model, field);
-  completer->setCompletionMode(QCompleter::PopupCompletion);
-  field->setCompleter(completer);
-}
-
-}  // namespace
-
 OptionsDialog::OptionsDialog(const SyncOptions& options, const OptionsDialogContext& context,
                              QWidget* parent)
     : QDialog(parent), context_(context), accepted_(options) {
@@ -195,9 +178,10 @@ void OptionsDialog::CreateControls() {
   AssistTextField(txtTarget, cmdTarget, cmdOK);
   AssistTextField(txtReport, cmdReport, cmdOK);
   AssistTextField(txtRestrict);
-  CompletePaths(txtSource, true);
-  CompletePaths(txtTarget, true);
-  CompletePaths(txtReport, false);
+  QFileSystemModel* folder_paths = DiskModel(this, PathKinds::Folders);
+  CompletePaths(txtSource, folder_paths);
+  CompletePaths(txtTarget, folder_paths);
+  CompletePaths(txtReport, DiskModel(this, PathKinds::FoldersAndFiles));
 
   connect(chkBidi, &QCheckBox::toggled, this, &OptionsDialog::BidiClicked);
   connect(chkSubfolders, &QCheckBox::toggled, this, [this](bool excluded) {

@@ -1,6 +1,5 @@
 #include "dialogs/settings_dialog.h"
 
-#include <QCompleter>
 #include <QEvent>
 #include <QFileSystemModel>
 #include <QGridLayout>
@@ -96,15 +95,11 @@ void SettingsDialog::CreateControls() {
   AssistTextField(txtShortcuts, cmdShortcuts, cmdOK);
   AssistTextField(txtReport, cmdReport, cmdOK);
   AssistTextField(txtViewer, cmdViewer, cmdOK);
-  for (const auto& [field, folders_only] :
-       {std::pair{txtShortcuts, true}, std::pair{txtReport, false}, std::pair{txtViewer, false}}) {
-    auto* model = new QFileSystemModel(field);
-    model->setFilter((folders_only ? QDir::AllDirs : QDir::AllEntries) | QDir::NoDotAndDotDot |
-                     QDir::Drives);
-    model->setRootPath(QString());
-    auto* completer = new QCompleter(model, field);
-    completer->setCompletionMode(QCompleter::PopupCompletion);
-    field->setCompleter(completer);
+  CompletePaths(txtShortcuts, DiskModel(this, PathKinds::Folders));
+  QFileSystemModel* files = DiskModel(this, PathKinds::FoldersAndFiles);
+  CompletePaths(txtReport, files);
+  CompletePaths(txtViewer, files);
+  for (QLineEdit* field : {txtShortcuts, txtReport, txtViewer}) {
     field->setAcceptDrops(true);
     field->installEventFilter(this);
   }

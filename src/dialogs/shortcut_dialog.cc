@@ -1,8 +1,6 @@
 #include "dialogs/shortcut_dialog.h"
 
-#include <QCompleter>
 #include <QEvent>
-#include <QFileSystemModel>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -92,12 +90,7 @@ void ShortcutDialog::CreateControls() {
   AssistTextField(txtFilename, cmdShortcut, cmdSave);
   AssistTextField(txtTitle);
   AssistTextField(txtCmdline);
-  auto* folders = new QFileSystemModel(txtPath);
-  folders->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
-  folders->setRootPath(QString());
-  auto* completer = new QCompleter(folders, txtPath);
-  completer->setCompletionMode(QCompleter::PopupCompletion);
-  txtPath->setCompleter(completer);
+  CompletePaths(txtPath, DiskModel(this, PathKinds::Folders));
 
   connect(cmdShortcut, &QPushButton::clicked, this, &ShortcutDialog::ChooseShortcutFile);
   connect(cmdSave, &QPushButton::clicked, this, &ShortcutDialog::Save);

@@ -1,7 +1,10 @@
 #include "ui/choosers.h"
 
+#include <QCompleter>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QLineEdit>
 #include <QStringList>
 
 #include "ui/byte_text.h"
@@ -53,6 +56,20 @@ bool ChooseFile(QWidget* owner, FileRequest& request) {
   request.file_name = TextToBytes(dialog.selectedFiles().first());
   request.filter_index = static_cast<int>(filters.indexOf(dialog.selectedNameFilter())) + 1;
   return true;
+}
+
+QFileSystemModel* DiskModel(QObject* owner, PathKinds kinds) {
+  auto* model = new QFileSystemModel(owner);
+  model->setFilter((kinds == PathKinds::Folders ? QDir::AllDirs : QDir::AllEntries) |
+                   QDir::NoDotAndDotDot | QDir::Drives);
+  model->setRootPath(QString());
+  return model;
+}
+
+void CompletePaths(QLineEdit* field, QFileSystemModel* model) {
+  auto* completer = new QCompleter(model, field);
+  completer->setCompletionMode(QCompleter::PopupCompletion);
+  field->setCompleter(completer);
 }
 
 }  // namespace twinmere::ui

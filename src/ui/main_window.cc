@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCompleter>
-#include <QFileSystemModel>
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -193,14 +192,10 @@ void MainWindow::CreateControls() {
              ByteText(txtTarget)};
 
   // Folder paths complete from the disk as they are typed (folders only).
-  folder_model_ = new QFileSystemModel(this);
-  folder_model_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
-  folder_model_->setRootPath(QString());
+  QFileSystemModel* folders = DiskModel(this, PathKinds::Folders);
   for (FolderField* field : {&source_, &target_}) {
     field->browse->setToolTip(field->browse_tip);
-    auto* completer = new QCompleter(folder_model_, field->edit);
-    completer->setCompletionMode(QCompleter::PopupCompletion);
-    field->edit->setCompleter(completer);
+    CompletePaths(field->edit, folders);
     connect(field->edit, &QLineEdit::textChanged, this,
             [this, field] { FieldTextChanged(*field); });
     connect(field->browse, &QPushButton::clicked, this, [this, field] { Browse(*field); });

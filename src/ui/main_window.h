@@ -32,7 +32,6 @@
 
 class QAction;
 class QCompleter;
-class QFileSystemModel;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -222,7 +221,6 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
 
   FolderField source_;
   FolderField target_;
-  QFileSystemModel* folder_model_ = nullptr;
 
   std::string shown_report_;  // txtReport's text as last set
   DropVerdict folder_drop_;   // whether the item dragged over a field is a folder
