@@ -599,11 +599,6 @@ void OptionsDialog::reject() {
   QDialog::reject();
 }
 
-void OptionsDialog::done(int result) {
-  UnloadForm();
-  QDialog::done(result);
-}
-
 // Closing the window is no Cancel: it closes the dialog with the list too.
 void OptionsDialog::closeEvent(QCloseEvent* event) {
   CloseLevelList();

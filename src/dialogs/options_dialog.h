@@ -69,7 +69,6 @@ class OptionsDialog final : public QDialog, public Form {
   // Both only close the level list while it is open.
   void accept() override;
   void reject() override;
-  void done(int result) override;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -206,11 +206,6 @@ void SettingsDialog::accept() {
   QDialog::accept();
 }
 
-void SettingsDialog::done(int result) {
-  UnloadForm();
-  QDialog::done(result);
-}
-
 bool SettingsDialog::eventFilter(QObject* watched, QEvent* event) {
   const QEvent::Type type = event->type();
   if (watched == lstReportLevel) {

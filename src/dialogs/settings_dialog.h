@@ -41,7 +41,6 @@ class SettingsDialog final : public QDialog, public Form {
 
  public slots:
   void accept() override;
-  void done(int result) override;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

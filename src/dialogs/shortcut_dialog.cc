@@ -156,11 +156,6 @@ void ShortcutDialog::ChooseShortcutFile() {
   }
 }
 
-void ShortcutDialog::done(int result) {
-  UnloadForm();
-  QDialog::done(result);
-}
-
 void ShortcutDialog::Save() {
   if (SaveShortcut(Fields(), context_, memory_, *this) == SaveOutcome::Close) accept();
 }

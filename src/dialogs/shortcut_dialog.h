@@ -35,9 +35,6 @@ class ShortcutDialog final : public QDialog, public Form, private ShortcutSaveQu
   // Form.
   void UpdateUI() override;
 
- public slots:
-  void done(int result) override;
-
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -86,9 +86,4 @@ void AboutDialog::UpdateUI() {
   imgIcon->setPixmap(icon.pixmap(size, size));
 }
 
-void AboutDialog::done(int result) {
-  UnloadForm();
-  QDialog::done(result);
-}
-
 }  // namespace twinmere::ui

@@ -20,7 +20,6 @@ class AboutDialog final : public QDialog, public Form {
   AboutDialog(const PlatformFacts& facts, FormServices& services, QWidget* owner);
 
   void UpdateUI() override;
-  void done(int result) override;
 
  private:
   QLabel* imgIcon = nullptr;

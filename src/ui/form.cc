@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
@@ -135,6 +136,9 @@ void Form::SetUpForm(QWidget& self, FormServices& services, int help_topic,
 
   cued_ = false;
   if (!services.keyboard_cues) self.setAttribute(Qt::WA_KeyboardFocusChange, false);
+  if (auto* dialog = qobject_cast<QDialog*>(&self)) {
+    QObject::connect(dialog, &QDialog::finished, dialog, [this] { UnloadForm(); });
+  }
 
   // F1: the help of the focused control. Shift+F1 (What's This) is another
   // key, so F1 with Shift never opens a page.

@@ -25,8 +25,9 @@
 //   3. Implement UpdateUI. The main window calls it for every open form when
 //      the palette, style, font or theme change; a form needs no change
 //      handler of its own.
-//   4. When unloading (on OK and Cancel, before the controls go away) call
-//      UnloadForm(): the routings are removed in the reverse order.
+//   4. A dialog's routings are removed, in the reverse order, when it
+//      finishes (OK, Cancel, closing the window), before its controls go
+//      away. Another form calls UnloadForm() when it unloads.
 //   5. Open the dialog window-modal (QDialog::open(), or
 //      setWindowModality(Qt::WindowModal) before exec()), so that the help
 //      window, which has no owner, stays usable; show messages with
