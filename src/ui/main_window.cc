@@ -199,7 +199,6 @@ void MainWindow::CreateControls() {
     connect(field->edit, &QLineEdit::textChanged, this,
             [this, field] { FieldTextChanged(*field); });
     connect(field->browse, &QPushButton::clicked, this, [this, field] { Browse(*field); });
-    field->edit->installEventFilter(this);
     for (QWidget* control :
          {static_cast<QWidget*>(field->label), static_cast<QWidget*>(field->edit),
           static_cast<QWidget*>(field->browse)}) {
@@ -348,10 +347,7 @@ void MainWindow::Load() {
     session_.ExitCode = line.exit_code;
     reporter_.AddReportLine(line.error_line, ReportLineKind::Error, 0, LineFlush::Throttled);
   }
-  SetFieldPath(source_, options_.Source);
-  SetFieldPath(target_, options_.Target);
-  cmdReport->setEnabled(!options_.Report.empty());
-  mnuViewReport->setEnabled(!options_.Report.empty());
+  ShowOptions();
 
   // The stored size (in twips), never below the minimum.
   ApplyMinimumSize();
@@ -371,6 +367,26 @@ void MainWindow::ShowAtStart() {
     show();
   }
   if (options_.Start) QTimer::singleShot(0, this, &MainWindow::Synchronize);
+}
+
+void MainWindow::ShowOptions() {
+  SetFieldPath(source_, options_.Source);
+  SetFieldPath(target_, options_.Target);
+  EnableIdleControls(!running_state_);
+}
+
+void MainWindow::EnableIdleControls(bool enabled) {
+  for (FolderField* field : {&source_, &target_}) {
+    field->label->setEnabled(enabled);
+    field->edit->setEnabled(enabled);
+    field->browse->setEnabled(enabled);
+    field->menu->setEnabled(enabled);
+  }
+  cmdOptions->setEnabled(enabled);
+  mnuOptions->setEnabled(enabled);
+  const bool report = enabled && !options_.Report.empty();
+  cmdReport->setEnabled(report);
+  mnuViewReport->setEnabled(report);
 }
 
 void MainWindow::SetFieldPath(FolderField& field, const std::string& path) {
@@ -395,10 +411,6 @@ void MainWindow::UpdateStartState() {
   const bool ready = !options_.Source.empty() && !options_.Target.empty();
   mnuStart->setEnabled(ready && !running_state_);
   cmdStart->setEnabled(ready);
-}
-
-void MainWindow::ShowStatus(std::string_view text, std::string_view path, double interval) {
-  host_.ShowStatus(text, path, interval);
 }
 
 void MainWindow::Browse(FolderField& field) {
@@ -545,10 +557,7 @@ void MainWindow::ShowOptionsDialog() {
   dialog.setWindowModality(Qt::WindowModal);
   if (dialog.exec() != QDialog::Accepted) return;
   options_ = dialog.AcceptedOptions();
-  SetFieldPath(source_, options_.Source);
-  SetFieldPath(target_, options_.Target);
-  cmdReport->setEnabled(!options_.Report.empty());
-  mnuViewReport->setEnabled(!options_.Report.empty());
+  ShowOptions();
 }
 
 void MainWindow::ShowSettingsDialog() {
@@ -606,16 +615,7 @@ void MainWindow::ApplyRunningState(bool disallow_stop, bool bytes_mode) {
   mnuStop->setEnabled(!disallow_stop);
   mnuExit->setEnabled(!disallow_stop);
   SetCloseCommand(!disallow_stop);
-  for (FolderField* field : {&source_, &target_}) {
-    field->label->setEnabled(false);
-    field->edit->setEnabled(false);
-    field->browse->setEnabled(false);
-    field->menu->setEnabled(false);
-  }
-  cmdOptions->setEnabled(false);
-  mnuOptions->setEnabled(false);
-  cmdReport->setEnabled(false);
-  mnuViewReport->setEnabled(false);
+  EnableIdleControls(false);
 }
 
 void MainWindow::ApplyIdleState() {
@@ -632,16 +632,7 @@ void MainWindow::ApplyIdleState() {
   mnuStop->setEnabled(false);
   mnuExit->setEnabled(true);
   SetCloseCommand(true);
-  for (FolderField* field : {&source_, &target_}) {
-    field->label->setEnabled(true);
-    field->edit->setEnabled(true);
-    field->browse->setEnabled(true);
-    field->menu->setEnabled(true);
-  }
-  cmdOptions->setEnabled(true);
-  mnuOptions->setEnabled(true);
-  cmdReport->setEnabled(!options_.Report.empty());
-  mnuViewReport->setEnabled(!options_.Report.empty());
+  EnableIdleControls(true);
   mnuSelectAll->setEnabled(true);
   mnuClear->setEnabled(true);
   UpdateStartState();

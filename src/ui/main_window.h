@@ -91,11 +91,8 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
 
   // Start enabled exactly when both folders are set.
   void UpdateStartState();
-  // The status line, throttled (see StatusProgress::ShowStatus).
-  void ShowStatus(std::string_view text, std::string_view path, double interval);
 
   const SyncOptions& Options() const { return options_; }
-  const ProgramSettings& Settings() const { return settings_; }
   // The run's host; a test may drive it as a run would.
   WindowHost& Host() { return host_; }
   bool Running() const { return running_state_; }
@@ -146,6 +143,13 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
   void CreateMenus();
   void DescribeControls();
   void Browse(FolderField& field);
+  // The options' folders in the fields, and View Report as the report file
+  // allows.
+  void ShowOptions();
+  // What only an idle window offers besides Start: the folder fields with
+  // their browse buttons and menu entries, Options, and View Report while a
+  // report file is set.
+  void EnableIdleControls(bool enabled);
   void SetFieldPath(FolderField& field, const std::string& path);
   void FieldTextChanged(FolderField& field);
   void RefreshFieldTip(FolderField& field);
