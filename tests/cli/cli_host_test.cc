@@ -6,16 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "report/report_fakes.h"
+
 namespace twinmere::cli {
 namespace {
-
-class FakeClock final : public Clock {
- public:
-  double Timer() const override { return timer; }
-  double Now() const override { return now; }
-  double timer = 100;
-  double now = 1767297600;
-};
 
 // Everything written to the terminal, and the display calls, in one log.
 struct Terminal {
@@ -34,7 +28,7 @@ class CliHostTest : public ::testing::Test {
   }
   SyncOptions options;
   SyncSession session;
-  FakeClock clock;
+  testing::FakeClock clock;
   Terminal terminal;
 };
 
