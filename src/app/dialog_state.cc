@@ -1,6 +1,7 @@
 #include "app/dialog_state.h"
 
 #include <climits>
+#include <utility>
 
 #include "app/command_line_tokens.h"
 #include "fs/paths.h"
@@ -119,22 +120,33 @@ void ReadInto(const std::string& args, const std::string& state_folder,
 
 }  // namespace
 
+namespace {
+
+// Each check box that shows one flag of the options, with that flag.
+constexpr std::pair<CheckBoxState OptionsDialogState::*, bool SyncOptions::*> kFlagBoxes[] = {
+    {&OptionsDialogState::chkBidi, &SyncOptions::Bidi},
+    {&OptionsDialogState::chkNew, &SyncOptions::New},
+    {&OptionsDialogState::chkDelete, &SyncOptions::Delete},
+    {&OptionsDialogState::chkNoSecurity, &SyncOptions::NoSecurity},
+    {&OptionsDialogState::chkNoDaylight, &SyncOptions::NoDaylight},
+    {&OptionsDialogState::chkAllowDecryption, &SyncOptions::AllowDecryption},
+    {&OptionsDialogState::chkCase, &SyncOptions::Case},
+    {&OptionsDialogState::chkSubfolders, &SyncOptions::ExcludeSubfolders},
+    {&OptionsDialogState::chkStart, &SyncOptions::Start},
+    {&OptionsDialogState::chkMinimized, &SyncOptions::Minimized},
+    {&OptionsDialogState::chkQuiet, &SyncOptions::Quiet},
+    {&OptionsDialogState::chkQuickStart, &SyncOptions::QuickStart},
+    {&OptionsDialogState::chkDisallowStop, &SyncOptions::DisallowStop},
+    {&OptionsDialogState::chkAppend, &SyncOptions::Append},
+};
+
+}  // namespace
+
 OptionsDialogState LoadOptionsDialog(const SyncOptions& options, const PlatformFacts& facts) {
   OptionsDialogState state;
-  state.chkBidi.checked = options.Bidi;
-  state.chkNew.checked = options.New;
-  state.chkDelete.checked = options.Delete;
-  state.chkNoSecurity = {options.NoSecurity, facts.IsAdmin};
-  state.chkNoDaylight.checked = options.NoDaylight;
-  state.chkAllowDecryption = {options.AllowDecryption, facts.OsIndex >= 6};
-  state.chkCase.checked = options.Case;
-  state.chkSubfolders.checked = options.ExcludeSubfolders;
-  state.chkStart.checked = options.Start;
-  state.chkMinimized.checked = options.Minimized;
-  state.chkQuiet.checked = options.Quiet;
-  state.chkQuickStart.checked = options.QuickStart;
-  state.chkDisallowStop.checked = options.DisallowStop;
-  state.chkAppend.checked = options.Append;
+  for (const auto& [box, flag] : kFlagBoxes) (state.*box).checked = options.*flag;
+  state.chkNoSecurity.enabled = facts.IsAdmin;
+  state.chkAllowDecryption.enabled = facts.OsIndex >= 6;
   state.chkRestrict.checked = options.Restriction != 0;
   if (options.Restriction != 0) state.txtRestrict = std::to_string(options.Restriction);
   state.txtReport = options.Report;
@@ -149,22 +161,9 @@ SyncOptions DialogOptions(const OptionsDialogState& state, const std::string& st
   SyncOptions o;
   o.Source = command_line::TrimBlanks(state.txtSource);
   o.Target = command_line::TrimBlanks(state.txtTarget);
-  o.Append = state.chkAppend.checked;
-  o.Bidi = state.chkBidi.checked;
-  o.Minimized = state.chkMinimized.checked;
-  o.New = state.chkNew.checked;
-  o.Delete = state.chkDelete.checked;
-  o.Quiet = state.chkQuiet.checked;
-  o.Start = state.chkStart.checked;
+  for (const auto& [box, flag] : kFlagBoxes) o.*flag = (state.*box).checked;
   o.Report = QualifyName(command_line::TrimBlanks(state.txtReport), state_folder);
   o.Restriction = state.chkRestrict.checked ? RestrictionValue(state.txtRestrict) : 0;
-  o.NoSecurity = state.chkNoSecurity.checked;
-  o.NoDaylight = state.chkNoDaylight.checked;
-  o.AllowDecryption = state.chkAllowDecryption.checked;
-  o.Case = state.chkCase.checked;
-  o.ExcludeSubfolders = state.chkSubfolders.checked;
-  o.QuickStart = state.chkQuickStart.checked;
-  o.DisallowStop = state.chkDisallowStop.checked;
   o.ReportLevel = state.ReportLevel;
   return o;
 }
