@@ -21,14 +21,6 @@ ShortcutStatus SystemFailure(ErrorCode number) {
   return ShortcutStatus{number, SystemErrorText(number)};
 }
 
-// The file name without its folder and without ".desktop" (any letter case).
-std::string EntryName(const std::string& path) {
-  std::string name = path.substr(path.rfind('/') + 1);
-  if (HasDesktopEntryExtension(name))
-    name.resize(name.size() - std::string_view(kDesktopEntryExtension).size());
-  return name;
-}
-
 ErrorCode WriteAll(int fd, std::string_view text) {
   while (!text.empty()) {
     const ssize_t n = ::write(fd, text.data(), text.size());
@@ -46,10 +38,11 @@ ErrorCode WriteAll(int fd, std::string_view text) {
 
 ShortcutStatus CreateShortcut(const std::string& shortcut_path, const ShortcutFields& fields) {
   if (shortcut_path.empty()) return ShortcutStatus{EINVAL, "No shortcut file was given."};
+  // Menus show the file's name without ".desktop".
+  const std::string name =
+      WithoutDesktopEntryExtension(shortcut_path.substr(shortcut_path.rfind('/') + 1));
   std::string text;
-  if (ShortcutStatus status = FormatDesktopEntry(EntryName(shortcut_path), fields, text);
-      !status.ok())
-    return status;
+  if (ShortcutStatus status = FormatDesktopEntry(name, fields, text); !status.ok()) return status;
 
   // A file that is there already keeps its permissions (a launcher the user
   // made trusted or private stays so); anything else is replaced by a new file.

@@ -92,9 +92,7 @@ std::string DefaultShortcutFile(FileSystem& fs, const std::string& folder) {
 }
 
 void SplitShortcutPath(const std::string& path, ShortcutDialogFields& fields) {
-  std::string stem = path;
-  if (HasDesktopEntryExtension(stem))
-    stem.resize(stem.size() - std::string_view(kDesktopEntryExtension).size());
+  const std::string stem = WithoutDesktopEntryExtension(path);
   fields.txtPath = FolderPart(stem);
   fields.txtFilename = stem.substr(fields.txtPath.size());
 }
