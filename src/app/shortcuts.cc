@@ -17,13 +17,6 @@ DialogMessage Warning(std::string text, int help_topic) {
   return DialogMessage{std::move(text), MessageIcon::Exclamation, help_topic};
 }
 
-// Characters of UTF-8 text: every byte that does not continue a sequence.
-size_t CountCharacters(const std::string& text) {
-  size_t count = 0;
-  for (char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  return count;
-}
-
 std::string Maximum(size_t limit) {
   return "exceeds allowable maximum of " + std::to_string(limit) + " symbols.";
 }
@@ -163,10 +156,10 @@ SaveOutcome SaveShortcut(const ShortcutDialogFields& fields, const ShortcutDialo
   if (executable.size() > kMaxExecutablePath)
     return stop("The full path to the executable file " + Maximum(kMaxExecutablePath),
                 kHelpShortcutLimits);
-  if (CountCharacters(arguments) > kMaxArgumentsCharacters)
+  if (Utf8Length(arguments) > kMaxArgumentsCharacters)
     return stop("The length of the arguments string " + Maximum(kMaxArgumentsCharacters),
                 kHelpShortcutLimits);
-  if (CountCharacters(comment) > kMaxCommentCharacters)
+  if (Utf8Length(comment) > kMaxCommentCharacters)
     return stop("The length of the comment string " + Maximum(kMaxCommentCharacters),
                 kHelpShortcutLimits);
 
