@@ -6,7 +6,9 @@
 #include <QTimer>
 
 #include "app/command_line_tokens.h"
+#include "app/folder_fields.h"
 #include "fs/paths.h"
+#include "ui/byte_text.h"
 #include "ui/choosers.h"
 
 namespace twinmere::ui {
@@ -67,6 +69,15 @@ class FieldAssist final : public QObject {
 
 void AssistTextField(QLineEdit* field, QPushButton* browse, QPushButton* default_button) {
   new FieldAssist(field, browse, default_button);
+}
+
+void BrowseIntoField(QWidget* owner, FileSystem& fs, ByteText& field, const QString& title) {
+  const std::string chosen = BrowseForFolder(owner, title, BrowseStartFolder(fs, field.Get()));
+  if (!chosen.empty()) {
+    field.Set(AddSeparator(chosen));
+    field.Edit()->selectAll();
+  }
+  field.Edit()->setFocus();
 }
 
 std::optional<std::string> ChooseReportFile(QWidget* owner, const QString& title,

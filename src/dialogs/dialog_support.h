@@ -11,7 +11,13 @@ class QLineEdit;
 class QPushButton;
 class QWidget;
 
+namespace twinmere {
+class FileSystem;
+}
+
 namespace twinmere::ui {
+
+class ByteText;
 
 // Gives a dialog's text field its common behaviour: its whole text is
 // selected when it gets the focus, and its tool tip shows the text while it
@@ -21,6 +27,12 @@ namespace twinmere::ui {
 // field loses it.
 void AssistTextField(QLineEdit* field, QPushButton* browse = nullptr,
                      QPushButton* default_button = nullptr);
+
+// The folder browser for a dialog's folder field, titled `title`: it opens
+// where BrowseStartFolder says for the field's text; a chosen folder is put
+// into the field with a trailing "/" and selected. The field has the focus
+// afterwards either way.
+void BrowseIntoField(QWidget* owner, FileSystem& fs, ByteText& field, const QString& title);
 
 // What the report file chooser proposes for a report field's text that ends
 // in "/": that folder as written, or "SyncReport.txt" in it.

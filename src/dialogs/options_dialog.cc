@@ -200,9 +200,9 @@ void OptionsDialog::CreateControls() {
     if (!LevelListOpen()) OpenLevelList();
   });
   connect(cmdSource, &QPushButton::clicked, this,
-          [this] { BrowseFolder(source_, tr("Select Source folder:")); });
+          [this] { BrowseIntoField(this, context_.fs, source_, tr("Select Source folder:")); });
   connect(cmdTarget, &QPushButton::clicked, this,
-          [this] { BrowseFolder(target_, tr("Select Target folder:")); });
+          [this] { BrowseIntoField(this, context_.fs, target_, tr("Select Target folder:")); });
   connect(cmdReport, &QPushButton::clicked, this, &OptionsDialog::BrowseReport);
   connect(cmdGet, &QPushButton::clicked, this, &OptionsDialog::GetShortcut);
   connect(cmdShortcut, &QPushButton::clicked, this, &OptionsDialog::MakeShortcut);
@@ -394,16 +394,6 @@ void OptionsDialog::MakeShortcut() {
   ShortcutDialog dialog(GetOptions(), shortcut, context_.memory, Services(), this);
   dialog.setWindowModality(Qt::WindowModal);
   dialog.exec();
-}
-
-void OptionsDialog::BrowseFolder(ByteText& field, const QString& title) {
-  const std::string chosen =
-      BrowseForFolder(this, title, BrowseStartFolder(context_.fs, field.Get()));
-  if (!chosen.empty()) {
-    field.Set(AddSeparator(chosen));
-    field.Edit()->selectAll();
-  }
-  field.Edit()->setFocus();
 }
 
 void OptionsDialog::BrowseReport() {

@@ -87,7 +87,6 @@ class OptionsDialog final : public QDialog, public Form {
   void BidiClicked(bool checked);
   void RestrictionEdited();
   void ShowLevel(int32_t level);
-  void BrowseFolder(ByteText& field, const QString& title);
   void BrowseReport();
   void GetShortcut();
   void MakeShortcut();

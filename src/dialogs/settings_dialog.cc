@@ -109,7 +109,9 @@ void SettingsDialog::CreateControls() {
     level_ = level;
     ShowLevel();
   });
-  connect(cmdShortcuts, &QPushButton::clicked, this, &SettingsDialog::ChooseShortcuts);
+  connect(cmdShortcuts, &QPushButton::clicked, this, [this] {
+    BrowseIntoField(this, context_.fs, shortcuts_, tr("Select default shortcuts location:"));
+  });
   connect(cmdReport, &QPushButton::clicked, this, &SettingsDialog::ChooseReport);
   connect(cmdViewer, &QPushButton::clicked, this, &SettingsDialog::ChooseViewer);
   connect(cmdOK, &QPushButton::clicked, this, &SettingsDialog::accept);
@@ -148,16 +150,6 @@ void SettingsDialog::UpdateUI() {
 void SettingsDialog::ShowLevel() {
   lblLevelValue->setText(QString::number(level_));
   lblLevelValue->setAccessibleName(lblLevelValue->text());
-}
-
-void SettingsDialog::ChooseShortcuts() {
-  const std::string chosen = BrowseForFolder(this, tr("Select default shortcuts location:"),
-                                             BrowseStartFolder(context_.fs, shortcuts_.Get()));
-  if (!chosen.empty()) {
-    shortcuts_.Set(AddSeparator(chosen));
-    txtShortcuts->selectAll();
-  }
-  txtShortcuts->setFocus();
 }
 
 void SettingsDialog::ChooseReport() {

@@ -47,7 +47,6 @@ class SettingsDialog final : public QDialog, public Form {
 
  private:
   void CreateControls();
-  void ChooseShortcuts();
   void ChooseReport();
   void ChooseViewer();
   void ShowLevel();
