@@ -301,6 +301,12 @@ bool HasDesktopEntryExtension(std::string_view name) {
   });
 }
 
+std::string WithoutDesktopEntryExtension(std::string_view name) {
+  if (HasDesktopEntryExtension(name))
+    name.remove_suffix(std::string_view(kDesktopEntryExtension).size());
+  return std::string(name);
+}
+
 ShortcutStatus FormatDesktopEntry(std::string_view name, const ShortcutFields& fields,
                                   std::string& text) {
   if (ShortcutStatus status = CheckExecutable(fields.target_path); !status.ok()) return status;

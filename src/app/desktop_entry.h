@@ -52,6 +52,8 @@ inline constexpr int32_t kShowShow = 5;    // what the shortcut dialog writes
 
 // True when `name` ends in ".desktop" in any letter case.
 bool HasDesktopEntryExtension(std::string_view name);
+// `name` without a ".desktop" at its end (any letter case).
+std::string WithoutDesktopEntryExtension(std::string_view name);
 
 // What a launcher carries.
 struct ShortcutFields {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -19,14 +20,6 @@ constexpr size_t kMaxEntrySize = size_t{1} << 20;
 
 ShortcutStatus SystemFailure(ErrorCode number) {
   return ShortcutStatus{number, SystemErrorText(number)};
-}
-
-// The file name without its folder and without ".desktop" (any letter case).
-std::string EntryName(const std::string& path) {
-  std::string name = path.substr(path.rfind('/') + 1);
-  if (HasDesktopEntryExtension(name))
-    name.resize(name.size() - std::string_view(kDesktopEntryExtension).size());
-  return name;
 }
 
 ErrorCode WriteAll(int fd, std::string_view text) {
@@ -46,10 +39,11 @@ ErrorCode WriteAll(int fd, std::string_view text) {
 
 ShortcutStatus CreateShortcut(const std::string& shortcut_path, const ShortcutFields& fields) {
   if (shortcut_path.empty()) return ShortcutStatus{EINVAL, "No shortcut file was given."};
+  // Menus show the file's name without ".desktop".
+  const std::string name =
+      WithoutDesktopEntryExtension(shortcut_path.substr(shortcut_path.rfind('/') + 1));
   std::string text;
-  if (ShortcutStatus status = FormatDesktopEntry(EntryName(shortcut_path), fields, text);
-      !status.ok())
-    return status;
+  if (ShortcutStatus status = FormatDesktopEntry(name, fields, text); !status.ok()) return status;
 
   // A file that is there already keeps its permissions (a launcher the user
   // made trusted or private stays so); anything else is replaced by a new file.
@@ -59,9 +53,17 @@ ShortcutStatus CreateShortcut(const std::string& shortcut_path, const ShortcutFi
 
   const size_t slash = shortcut_path.rfind('/');
   const std::string folder = slash == std::string::npos ? "" : shortcut_path.substr(0, slash + 1);
-  std::string temporary =
-      folder + std::string(kTemporaryNamePrefix) + std::to_string(::getpid()) + "-XXXXXX";
-  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  // A temporary name of the whole pattern that runs recognise: should the
+  // save be killed in a synchronized tree, the leftover is never copied as an
+  // item and a later run removes it.
+  std::string temporary;
+  int fd = -1;
+  const std::string random = std::to_string(std::random_device{}() % 1000000000u);
+  for (uint64_t counter = 1; fd < 0 && counter <= 100; ++counter) {
+    temporary = folder + TemporaryName(::getpid(), random, counter);
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 && errno != EEXIST) break;
+  }
   if (fd < 0) return SystemFailure(errno);
 
   ErrorCode error = WriteAll(fd, text);

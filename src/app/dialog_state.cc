@@ -1,5 +1,8 @@
 #include "app/dialog_state.h"
 
+#include <climits>
+#include <utility>
+
 #include "app/command_line_tokens.h"
 #include "fs/paths.h"
 
@@ -116,6 +119,101 @@ void ReadInto(const std::string& args, const std::string& state_folder,
 }
 
 }  // namespace
+
+namespace {
+
+// Each check box that shows one flag of the options, with that flag.
+constexpr std::pair<CheckBoxState OptionsDialogState::*, bool SyncOptions::*> kFlagBoxes[] = {
+    {&OptionsDialogState::chkBidi, &SyncOptions::Bidi},
+    {&OptionsDialogState::chkNew, &SyncOptions::New},
+    {&OptionsDialogState::chkDelete, &SyncOptions::Delete},
+    {&OptionsDialogState::chkNoSecurity, &SyncOptions::NoSecurity},
+    {&OptionsDialogState::chkNoDaylight, &SyncOptions::NoDaylight},
+    {&OptionsDialogState::chkAllowDecryption, &SyncOptions::AllowDecryption},
+    {&OptionsDialogState::chkCase, &SyncOptions::Case},
+    {&OptionsDialogState::chkSubfolders, &SyncOptions::ExcludeSubfolders},
+    {&OptionsDialogState::chkStart, &SyncOptions::Start},
+    {&OptionsDialogState::chkMinimized, &SyncOptions::Minimized},
+    {&OptionsDialogState::chkQuiet, &SyncOptions::Quiet},
+    {&OptionsDialogState::chkQuickStart, &SyncOptions::QuickStart},
+    {&OptionsDialogState::chkDisallowStop, &SyncOptions::DisallowStop},
+    {&OptionsDialogState::chkAppend, &SyncOptions::Append},
+};
+
+}  // namespace
+
+OptionsDialogState LoadOptionsDialog(const SyncOptions& options, const PlatformFacts& facts) {
+  OptionsDialogState state;
+  for (const auto& [box, flag] : kFlagBoxes) (state.*box).checked = options.*flag;
+  state.chkNoSecurity.enabled = facts.IsAdmin;
+  state.chkAllowDecryption.enabled = facts.OsIndex >= 6;
+  state.chkRestrict.checked = options.Restriction != 0;
+  if (options.Restriction != 0) state.txtRestrict = std::to_string(options.Restriction);
+  state.txtReport = options.Report;
+  state.txtSource = options.Source;
+  state.txtTarget = options.Target;
+  state.ReportLevel = options.ReportLevel;
+  ApplyOptionsDialogRules(state);
+  return state;
+}
+
+SyncOptions DialogOptions(const OptionsDialogState& state, const std::string& state_folder) {
+  SyncOptions o;
+  o.Source = command_line::TrimBlanks(state.txtSource);
+  o.Target = command_line::TrimBlanks(state.txtTarget);
+  for (const auto& [box, flag] : kFlagBoxes) o.*flag = (state.*box).checked;
+  o.Report = QualifyName(command_line::TrimBlanks(state.txtReport), state_folder);
+  o.Restriction = state.chkRestrict.checked ? RestrictionValue(state.txtRestrict) : 0;
+  o.ReportLevel = state.ReportLevel;
+  return o;
+}
+
+SyncOptions AcceptedDialogOptions(const OptionsDialogState& state,
+                                  const std::string& state_folder) {
+  SyncOptions o = DialogOptions(state, state_folder);
+  o.Source = AddSeparator(o.Source);
+  o.Target = AddSeparator(o.Target);
+  return o;
+}
+
+int32_t RestrictionValue(std::string_view text) {
+  size_t begin = command_line::SkipBlanks(text, 0);
+  size_t end = begin;
+  const auto digits = [&] {
+    while (end < text.size() && text[end] >= '0' && text[end] <= '9') ++end;
+  };
+  if (end < text.size() && (text[end] == '+' || text[end] == '-')) ++end;
+  digits();
+  if (end < text.size() && text[end] == '.') {
+    ++end;
+    digits();
+  }
+  int32_t value = 0;
+  switch (command_line::ParseNumber(text.substr(begin, end - begin), value)) {
+    case NumberStatus::Ok:
+      return value < 0 ? 0 : value;
+    case NumberStatus::OutOfRange:
+      return text[begin] == '-' ? 0 : INT32_MAX;
+    case NumberStatus::NotANumber:
+      return 0;
+  }
+  return 0;
+}
+
+bool CheckRestrictionText(std::string& text, int32_t& last_valid) {
+  if (command_line::TrimBlanks(text).empty()) {
+    last_valid = 0;
+    return false;
+  }
+  int32_t value = 0;
+  if (command_line::ParseNumber(command_line::TrimBlanks(text), value) == NumberStatus::Ok &&
+      value >= 1) {
+    last_valid = value;
+    return false;
+  }
+  text = last_valid == 0 ? std::string() : std::to_string(last_valid);
+  return true;
+}
 
 OptionsDialogState ReadCommandLineIntoDialog(const std::string& args,
                                              const std::string& state_folder,

@@ -5,6 +5,10 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+
+#include "app/sync_options.h"
+#include "platform/platform_facts.h"
 
 namespace twinmere {
 
@@ -64,5 +68,38 @@ void ApplyOptionsDialogRules(OptionsDialogState& state);
 OptionsDialogState ReadCommandLineIntoDialog(const std::string& args,
                                              const std::string& state_folder,
                                              int32_t default_report_level);
+
+// The dialog as it opens on `options`: every check box from its option, the
+// report, the folders and the edited level as they are; with a restriction
+// the box is checked and txtRestrict shows the number, else "500" with the box
+// cleared; chkNoSecurity enabled only for an administrator (facts.IsAdmin),
+// chkAllowDecryption only from system class 6 on; then ApplyOptionsDialogRules.
+// Never fails.
+OptionsDialogState LoadOptionsDialog(const SyncOptions& options, const PlatformFacts& facts);
+
+// The dialog's values (what the shortcut dialog takes): every flag from its
+// check box, the folders and the report trimmed of blanks, a bare report name
+// placed in `state_folder` (QualifyName), the restriction RestrictionValue of
+// txtRestrict when chkRestrict is checked (else 0), the edited level. The
+// folders get no "/" here. Never fails.
+SyncOptions DialogOptions(const OptionsDialogState& state, const std::string& state_folder);
+
+// What OK gives the options: DialogOptions with each folder that is not
+// empty ending in "/". Nothing is checked here; the run checks the folders.
+SyncOptions AcceptedDialogOptions(const OptionsDialogState& state, const std::string& state_folder);
+
+// The leading numeric value of a restriction text (blanks, sign, digits, "."
+// and digits; anything after is ignored), rounded to a whole number with
+// halves to the even one; 0 when there is none or it is negative, the
+// largest 32-bit number when it is larger. Never fails.
+int32_t RestrictionValue(std::string_view text);
+
+// The restriction box's rule, applied on every change of its text: a blank
+// text stays and sets `last_valid` to 0; a whole 32-bit number of 1 or more
+// (as the command line reads -rr) stays and becomes `last_valid`; anything
+// else is replaced by `last_valid`, or emptied when that is 0. Returns true
+// when the text was replaced (the dialog then puts the caret back where it
+// was before the key press). Never fails.
+bool CheckRestrictionText(std::string& text, int32_t& last_valid);
 
 }  // namespace twinmere

@@ -23,6 +23,10 @@ bool NamesExistingFolder(FileSystem& fs, const std::string& path) {
   return !path.empty() && LookupFolder(fs, path, info) && info.IsFolder();
 }
 
+bool NamesExistingNonFolder(FileSystem& fs, const std::string& path) {
+  return GetAttributes(fs, path) != kInvalidAttributes && !NamesExistingFolder(fs, path);
+}
+
 std::string BrowseStartFolder(FileSystem& fs, std::string_view folder) {
   if (folder.empty() || folder.front() != kSeparator) return {};
   std::string candidate = RemoveSeparator(std::string(folder));

@@ -23,6 +23,11 @@ std::string FolderFieldPath(FileSystem& fs, std::string_view text);
 // a failed lookup gives false.
 bool NamesExistingFolder(FileSystem& fs, const std::string& path);
 
+// True when `path` names an existing item that is neither a folder nor a link
+// to one (what a dropped report file must be). Never fails: a failed lookup
+// gives false.
+bool NamesExistingNonFolder(FileSystem& fs, const std::string& path);
+
 // Where the folder browser opens for a field's folder: the folder itself
 // when it exists, else its nearest existing parent, without a trailing "/"
 // (the root keeps it). Empty when the text is empty or relative. A link to a

@@ -17,13 +17,6 @@ DialogMessage Warning(std::string text, int help_topic) {
   return DialogMessage{std::move(text), MessageIcon::Exclamation, help_topic};
 }
 
-// Characters of UTF-8 text: every byte that does not continue a sequence.
-size_t CountCharacters(const std::string& text) {
-  size_t count = 0;
-  for (char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  return count;
-}
-
 std::string Maximum(size_t limit) {
   return "exceeds allowable maximum of " + std::to_string(limit) + " symbols.";
 }
@@ -34,6 +27,14 @@ bool FolderReady(FileSystem& fs, const std::string& folder) {
   if (folder.empty()) return true;  // the root
   ItemInfo info;
   return fs.Lookup(folder, info) == kSuccess && info.kind != ItemKind::File;
+}
+
+// Makes `folder` (no trailing "/") and its missing parents. Failures are
+// left to the caller's own attempt, which reports them.
+void MakeFolders(FileSystem& fs, const std::string& folder) {
+  if (folder.empty() || FolderReady(fs, folder)) return;
+  MakeFolders(fs, ParentFolder(folder));
+  (void)fs.CreateFolder(folder);
 }
 
 }  // namespace
@@ -84,9 +85,7 @@ std::string DefaultShortcutFile(FileSystem& fs, const std::string& folder) {
 }
 
 void SplitShortcutPath(const std::string& path, ShortcutDialogFields& fields) {
-  std::string stem = path;
-  if (HasDesktopEntryExtension(stem))
-    stem.resize(stem.size() - std::string_view(kDesktopEntryExtension).size());
+  const std::string stem = WithoutDesktopEntryExtension(path);
   fields.txtPath = FolderPart(stem);
   fields.txtFilename = stem.substr(fields.txtPath.size());
 }
@@ -157,10 +156,10 @@ SaveOutcome SaveShortcut(const ShortcutDialogFields& fields, const ShortcutDialo
   if (executable.size() > kMaxExecutablePath)
     return stop("The full path to the executable file " + Maximum(kMaxExecutablePath),
                 kHelpShortcutLimits);
-  if (CountCharacters(arguments) > kMaxArgumentsCharacters)
+  if (Utf8Length(arguments) > kMaxArgumentsCharacters)
     return stop("The length of the arguments string " + Maximum(kMaxArgumentsCharacters),
                 kHelpShortcutLimits);
-  if (CountCharacters(comment) > kMaxCommentCharacters)
+  if (Utf8Length(comment) > kMaxCommentCharacters)
     return stop("The length of the comment string " + Maximum(kMaxCommentCharacters),
                 kHelpShortcutLimits);
 
@@ -174,6 +173,9 @@ SaveOutcome SaveShortcut(const ShortcutDialogFields& fields, const ShortcutDialo
     return stop("Error creating shortcut.\n\n" + status.text, kHelpShortcutDialog);
 
   const std::string folder = path.substr(0, path.rfind(kSeparator));
+  const std::string programs = RemoveSeparator(context.programs_folder);
+  if (!programs.empty() && programs != "/" && (folder + "/").starts_with(programs + "/"))
+    MakeFolders(context.file_system, programs);
   if (!FolderReady(context.file_system, folder)) {
     if (const ErrorCode code = context.file_system.CreateFolder(folder); code != kSuccess)
       return stop("Error " + std::to_string(code) + " creating folder \"" + DisplayPath(folder) +

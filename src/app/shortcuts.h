@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "app/dialog_message.h"
 #include "app/dialog_state.h"
 #include "app/sync_options.h"
 #include "platform/file_system.h"
@@ -39,18 +40,6 @@ inline constexpr size_t kMaxCommentCharacters = 259;
 struct ShortcutMemory {
   std::string LastShortcutFile;     // full path
   std::string LastShortcutComment;  // its comment
-};
-
-enum class MessageIcon : uint8_t {
-  Exclamation,  // a warning with OK
-  Information,  // a question with OK and Cancel
-};
-
-struct DialogMessage {
-  std::string text;
-  MessageIcon icon = MessageIcon::Exclamation;
-  int help_topic = 0;
-  bool operator==(const DialogMessage&) const = default;
 };
 
 // What reading a launcher into the options dialog needs besides the file.
@@ -92,6 +81,10 @@ struct ShortcutDialogContext {
   std::string program_path;     // the program's own executable (ProgramPath)
   std::string shortcut_folder;  // the default shortcut folder, ending in "/"
   int32_t default_report_level = kDefaultReportLevel;
+  // The desktop's applications folder (ProgramsFolder; empty: none). Like a
+  // system folder it is taken to be there: Save makes it and its missing
+  // parents for a launcher below it, as the XDG rules ask of a writer.
+  std::string programs_folder;
 };
 
 // The program's own executable: `install_folder` (GetInstallFolder), a "/"
@@ -167,7 +160,8 @@ enum class SaveOutcome : uint8_t {
 // 9. Fields that a desktop entry cannot carry unchanged (FormatDesktopEntry)
 //    stop with "Error creating shortcut." and the description (6000).
 // 10. A missing folder of the path is created, the innermost one only (a link
-//    to a folder counts as a folder); failing, "Error <errno> creating folder
+//    to a folder counts as a folder; below the programs folder, that folder
+//    and its parents are made first); failing, "Error <errno> creating folder
 //    "<folder>"." with two line breaks and the system's text (6000) stops.
 // 11. CreateShortcut with the executable, the arguments, the comment and show
 //    command 5; a failure shows "Error creating shortcut." with two line

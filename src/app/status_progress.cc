@@ -17,15 +17,11 @@ constexpr double kProgressInterval = 0.5;
 // Progress changes below half a percent are not shown.
 constexpr double kProgressStep = 0.005;
 
-bool IsContinuationByte(char c) {
-  return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
-}
-
 // Drops the first character after a leading "..." (or the first four bytes
 // when there is none yet), keeping whole UTF-8 sequences.
 std::string DropFromLeft(const std::string& p) {
   size_t cut = p.starts_with(kEllipsis) ? kEllipsis.size() + 1 : 4;
-  while (cut < p.size() && IsContinuationByte(p[cut])) ++cut;
+  while (cut < p.size() && IsUtf8Continuation(p[cut])) ++cut;
   if (cut > p.size()) cut = p.size();
   return std::string(kEllipsis) + p.substr(cut);
 }

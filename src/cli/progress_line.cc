@@ -1,14 +1,10 @@
 #include "cli/progress_line.h"
 
-#include <algorithm>
+#include "report/formats.h"
 
 namespace twinmere::cli {
 
 namespace {
-
-bool IsContinuationByte(char c) {
-  return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
-}
 
 // The longest prefix of `text` that takes at most `columns` columns, never
 // ending inside a multi-byte sequence.
@@ -16,7 +12,7 @@ std::string TruncateToWidth(std::string_view text, size_t columns) {
   size_t used = 0;
   size_t i = 0;
   for (; i < text.size(); ++i) {
-    if (!IsContinuationByte(text[i])) {
+    if (!IsUtf8Continuation(text[i])) {
       if (used == columns) break;
       ++used;
     }
@@ -27,8 +23,7 @@ std::string TruncateToWidth(std::string_view text, size_t columns) {
 }  // namespace
 
 size_t DisplayWidth(std::string_view text) {
-  return static_cast<size_t>(
-      std::count_if(text.begin(), text.end(), [](char c) { return !IsContinuationByte(c); }));
+  return Utf8Length(text);
 }
 
 std::string SanitizeForTerminal(std::string_view text) {

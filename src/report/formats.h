@@ -66,4 +66,17 @@ std::string EndLine(double epoch_seconds, const Separators& seps);
 // as "\xNN", so that a name never breaks a line of the report.
 std::string DisplayPath(std::string_view path);
 
+// Whether `c` continues a UTF-8 sequence (a byte 10xxxxxx).
+inline bool IsUtf8Continuation(char c) {
+  return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// The characters of UTF-8 text: its bytes that do not continue a sequence
+// (a byte that is not UTF-8 counts as one). Never fails.
+inline size_t Utf8Length(std::string_view text) {
+  size_t count = 0;
+  for (const char c : text) count += IsUtf8Continuation(c) ? 0 : 1;
+  return count;
+}
+
 }  // namespace twinmere

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "report/formats.h"
+
 namespace twinmere {
 
 void MessageBoxText::MakeRoom(size_t incoming) {
@@ -10,8 +12,7 @@ void MessageBoxText::MakeRoom(size_t incoming) {
   const size_t first = text_.size() - std::min(keep, text_.size());
   size_t start = first;
   // Do not begin the kept text inside a UTF-8 sequence.
-  while (start < text_.size() && start - first < 3 &&
-         (static_cast<unsigned char>(text_[start]) & 0xC0) == 0x80) {
+  while (start < text_.size() && start - first < 3 && IsUtf8Continuation(text_[start])) {
     ++start;
   }
   text_.erase(0, start);

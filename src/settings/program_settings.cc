@@ -2,7 +2,9 @@
 
 #include <cerrno>
 
+#include "app/command_line_tokens.h"
 #include "app/version.h"
+#include "fs/paths.h"
 
 namespace twinmere {
 namespace {
@@ -59,8 +61,7 @@ ProgramSettings ReadProgramSettings(const Registry& registry, const UserFolders&
 
   const RegistryValue shortcut_dir = read("ShortcutDir");
   if (const std::string* dir = shortcut_dir.Text()) {
-    s.shortcut_dir = *dir;
-    if (!s.shortcut_dir.empty() && s.shortcut_dir.back() != '/') s.shortcut_dir += '/';
+    s.shortcut_dir = AddSeparator(*dir);
   } else {
     s.shortcut_dir = s.program_group_folder;
   }
@@ -112,17 +113,37 @@ void StoreOrDeleteSetting(Registry& registry, std::string_view name, const Regis
   }
 }
 
-void StoreDialogSettings(Registry& registry, const ProgramSettings& settings) {
-  StoreOrDeleteSetting(registry, "ReportLevel", settings.default_report_level,
-                       settings.default_report_level == kDefaultReportLevel);
-  StoreOrDeleteSetting(
-      registry, "Viewer", settings.viewer,
-      settings.viewer.empty() || EqualIgnoringCase(settings.viewer, kDefaultViewer));
-  StoreOrDeleteSetting(registry, "Report", settings.default_report,
-                       settings.default_report.empty());
-  StoreOrDeleteSetting(
-      registry, "ShortcutDir", settings.shortcut_dir,
-      settings.shortcut_dir.empty() || settings.shortcut_dir == settings.program_group_folder);
+ProgramSettings EditedSettings(ProgramSettings settings, std::string_view shortcut_dir,
+                               std::string_view default_report, std::string_view viewer,
+                               int32_t default_report_level) {
+  using command_line::TrimBlanks;
+  settings.shortcut_dir = AddSeparator(TrimBlanks(shortcut_dir));
+  if (settings.shortcut_dir.empty()) settings.shortcut_dir = settings.program_group_folder;
+  settings.default_report = TrimBlanks(default_report);
+  settings.viewer = TrimBlanks(viewer);
+  if (settings.viewer.empty()) settings.viewer = kDefaultViewer;
+  settings.default_report_level = default_report_level;
+  return settings;
+}
+
+std::optional<RegistryError> StoreDialogSettings(Registry& registry,
+                                                 const ProgramSettings& settings) {
+  std::optional<RegistryError> first_error;
+  auto store = [&](std::string_view name, const RegistryValue& value, bool is_default) {
+    try {
+      StoreOrDeleteSetting(registry, name, value, is_default);
+    } catch (const RegistryError& error) {
+      if (!first_error) first_error = error;
+    }
+  };
+  store("ReportLevel", settings.default_report_level,
+        settings.default_report_level == kDefaultReportLevel);
+  store("Viewer", settings.viewer,
+        settings.viewer.empty() || EqualIgnoringCase(settings.viewer, kDefaultViewer));
+  store("Report", settings.default_report, settings.default_report.empty());
+  store("ShortcutDir", settings.shortcut_dir,
+        settings.shortcut_dir.empty() || settings.shortcut_dir == settings.program_group_folder);
+  return first_error;
 }
 
 }  // namespace twinmere

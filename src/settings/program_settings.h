@@ -79,11 +79,21 @@ std::optional<RegistryError> SaveWindowSize(Registry& registry, const WindowStat
 void StoreOrDeleteSetting(Registry& registry, std::string_view name, const RegistryValue& value,
                           bool is_default);
 
+// The program-wide values after OK in the preferences dialog, from its
+// boxes (each trimmed of blanks) and its level; the rest of `settings` stays.
+// An empty shortcuts folder gives the program group folder, any other gets a
+// trailing "/" (as reading it at start-up would give it); an empty viewer
+// gives "xdg-open". Never fails.
+ProgramSettings EditedSettings(ProgramSettings settings, std::string_view shortcut_dir,
+                               std::string_view default_report, std::string_view viewer,
+                               int32_t default_report_level);
+
 // Writes the four values that the preferences dialog edits, each deleted when
 // it equals its default: "ReportLevel" when 215, "Viewer" when empty or
 // "xdg-open" ignoring case, "Report" when empty, "ShortcutDir" when empty or
-// exactly the program group folder. Raises RegistryError at the first refusal;
-// values already handled stay written.
-void StoreDialogSettings(Registry& registry, const ProgramSettings& settings);
+// exactly the program group folder. Every value is tried, also after a
+// refusal; returns the first refusal, or nothing. Never raises.
+std::optional<RegistryError> StoreDialogSettings(Registry& registry,
+                                                 const ProgramSettings& settings);
 
 }  // namespace twinmere

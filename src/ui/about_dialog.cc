@@ -12,30 +12,21 @@
 #include "report/formats.h"
 
 namespace twinmere::ui {
-namespace {
-
-QLabel* NamedLabel(const QString& text, const char* name, QWidget* parent) {
-  auto* label = new QLabel(text, parent);
-  label->setObjectName(QString::fromLatin1(name));
-  return label;
-}
-
-}  // namespace
 
 AboutDialog::AboutDialog(const PlatformFacts& facts, FormServices& services, QWidget* owner)
     : QDialog(owner) {
   setObjectName("AboutDialog");
   setWindowTitle(tr("About %1").arg(QString::fromLatin1(kProgramTitle)));
-  imgIcon = NamedLabel(QString(), "imgIcon", this);
-  lblTitle = NamedLabel(QString::fromLatin1(kProgramTitle), "lblTitle", this);
+  imgIcon = Named(new QLabel(QString(), this), "imgIcon");
+  lblTitle = Named(new QLabel(QString::fromLatin1(kProgramTitle), this), "lblTitle");
   lblVersion =
-      NamedLabel(tr("Version ") + QString::fromStdString(VersionText()), "lblVersion", this);
-  lblOs = NamedLabel(QString::fromStdString(facts.OsText), "lblOs", this);
-  lblAdmin = NamedLabel(
-      tr("Administrative privileges: ") + (facts.IsAdmin ? tr("Granted.") : tr("Not granted.")),
-      "lblAdmin", this);
-  cmdOK = new QPushButton(tr("OK"), this);
-  cmdOK->setObjectName("cmdOK");
+      Named(new QLabel(tr("Version ") + QString::fromStdString(VersionText()), this), "lblVersion");
+  lblOs = Named(new QLabel(QString::fromStdString(facts.OsText), this), "lblOs");
+  lblAdmin = Named(new QLabel(tr("Administrative privileges: ") +
+                                  (facts.IsAdmin ? tr("Granted.") : tr("Not granted.")),
+                              this),
+                   "lblAdmin");
+  cmdOK = Named(new QPushButton(tr("OK"), this), "cmdOK");
   cmdOK->setDefault(true);
   for (QLabel* label : {lblVersion, lblOs, lblAdmin}) {
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -80,10 +71,6 @@ AboutDialog::AboutDialog(const PlatformFacts& facts, FormServices& services, QWi
   SetUpForm(*this, services, kHelpAbout, {});
 }
 
-AboutDialog::~AboutDialog() {
-  UnloadForm();
-}
-
 void AboutDialog::UpdateUI() {
   QFont title = font();
   title.setBold(true);
@@ -97,11 +84,6 @@ void AboutDialog::UpdateUI() {
   const QIcon icon = QApplication::windowIcon().isNull() ? style()->standardIcon(QStyle::SP_DirIcon)
                                                          : QApplication::windowIcon();
   imgIcon->setPixmap(icon.pixmap(size, size));
-}
-
-void AboutDialog::done(int result) {
-  UnloadForm();
-  QDialog::done(result);
 }
 
 }  // namespace twinmere::ui

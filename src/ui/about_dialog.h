@@ -18,10 +18,8 @@ class AboutDialog final : public QDialog, public Form {
   Q_OBJECT
  public:
   AboutDialog(const PlatformFacts& facts, FormServices& services, QWidget* owner);
-  ~AboutDialog() override;
 
   void UpdateUI() override;
-  void done(int result) override;
 
  private:
   QLabel* imgIcon = nullptr;

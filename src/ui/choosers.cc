@@ -1,29 +1,22 @@
 #include "ui/choosers.h"
 
+#include <QCompleter>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QLineEdit>
 #include <QStringList>
 
+#include "ui/byte_text.h"
+
 namespace twinmere::ui {
-namespace {
-
-QString FromBytes(const std::string& path) {
-  return QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size())));
-}
-
-std::string ToBytes(const QString& path) {
-  return QFile::encodeName(path).toStdString();
-}
-
-}  // namespace
 
 std::string BrowseForFolder(QWidget* owner, const QString& title, const std::string& start_folder) {
-  const QString start = start_folder.empty() ? QDir::homePath() : FromBytes(start_folder);
+  const QString start = start_folder.empty() ? QDir::homePath() : BytesToText(start_folder);
   const QString chosen = QFileDialog::getExistingDirectory(
       owner, title, start, QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
   if (chosen.isEmpty()) return {};
-  std::string path = ToBytes(QDir::cleanPath(chosen));
+  std::string path = TextToBytes(QDir::cleanPath(chosen));
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return path;
 }
@@ -52,17 +45,31 @@ bool ChooseFile(QWidget* owner, FileRequest& request) {
     dialog.selectNameFilter(filters[request.filter_index - 1]);
   }
   if (!request.default_extension.isEmpty()) dialog.setDefaultSuffix(request.default_extension);
-  if (!request.initial_folder.empty()) dialog.setDirectory(FromBytes(request.initial_folder));
-  if (!request.file_name.empty()) dialog.selectFile(FromBytes(request.file_name));
+  if (!request.initial_folder.empty()) dialog.setDirectory(BytesToText(request.initial_folder));
+  if (!request.file_name.empty()) dialog.selectFile(BytesToText(request.file_name));
 
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
     request.file_name.clear();
     request.filter_index = -1;
     return false;
   }
-  request.file_name = ToBytes(dialog.selectedFiles().first());
+  request.file_name = TextToBytes(dialog.selectedFiles().first());
   request.filter_index = static_cast<int>(filters.indexOf(dialog.selectedNameFilter())) + 1;
   return true;
+}
+
+QFileSystemModel* DiskModel(QObject* owner, PathKinds kinds) {
+  auto* model = new QFileSystemModel(owner);
+  model->setFilter((kinds == PathKinds::Folders ? QDir::AllDirs : QDir::AllEntries) |
+                   QDir::NoDotAndDotDot | QDir::Drives);
+  model->setRootPath(QString());
+  return model;
+}
+
+void CompletePaths(QLineEdit* field, QFileSystemModel* model) {
+  auto* completer = new QCompleter(model, field);
+  completer->setCompletionMode(QCompleter::PopupCompletion);
+  field->setCompleter(completer);
 }
 
 }  // namespace twinmere::ui

@@ -1,11 +1,16 @@
 // The folder browser and the file chooser that every window uses, so that
 // folders and files are picked the same way everywhere. Both are modal to
-// their owner, which Qt keeps disabled while the chooser is open.
+// their owner, which Qt keeps disabled while the chooser is open. Also the
+// completion of paths typed into a field.
 #pragma once
 
 #include <QString>
+#include <cstdint>
 #include <string>
 
+class QFileSystemModel;
+class QLineEdit;
+class QObject;
 class QWidget;
 
 namespace twinmere::ui {
@@ -15,6 +20,8 @@ namespace twinmere::ui {
 // patterns of one pair are separated by ";".
 inline constexpr char kTextFilesFilter[] = "Text files (*.txt)|*.txt|All files (*)|*";
 inline constexpr char kLauncherFilesFilter[] = "Desktop entries (*.desktop)|*.desktop";
+// Programs carry no extension here; what may run is told by the file's mode.
+inline constexpr char kProgramFilesFilter[] = "Programs (*)|*";
 
 // Opens a folder browser titled `title` (for example "Select Source folder:")
 // in `start_folder` (empty: the home folder). Returns the chosen folder as
@@ -45,5 +52,15 @@ bool ChooseFile(QWidget* owner, FileRequest& request);
 // patterns differ gets the real ones ("Programs (*.exe)" with "*.exe;*.com"
 // gives "Programs (*.exe *.com)"). An odd last part is dropped.
 QStringList NameFilters(const QString& filter);
+
+// What a path completion offers.
+enum class PathKinds : uint8_t { Folders, FoldersAndFiles };
+
+// A model of the disk's folders (and files) that typed paths complete from,
+// a child of `owner`. One model may serve several fields.
+QFileSystemModel* DiskModel(QObject* owner, PathKinds kinds);
+
+// Completes what is typed into `field` from `model`, in a popup list.
+void CompletePaths(QLineEdit* field, QFileSystemModel* model);
 
 }  // namespace twinmere::ui

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
@@ -57,6 +58,10 @@ void GiveAccessibleNames(QWidget& form) {
     button->setAccessibleName(button->text().isEmpty() ? button->toolTip()
                                                        : WithoutAccessKey(button->text()));
   }
+  for (QGroupBox* frame : form.findChildren<QGroupBox*>()) {
+    if (frame->accessibleName().isEmpty())
+      frame->setAccessibleName(WithoutAccessKey(frame->title()));
+  }
 }
 
 }  // namespace
@@ -78,6 +83,14 @@ QString WithoutAccessKey(const QString& caption) {
   }
   if (out.endsWith(u':')) out.chop(1);
   return out.trimmed();
+}
+
+QIcon ThemeIcon(const QWidget& widget, const char* name, QStyle::StandardPixmap fallback) {
+  return QIcon::fromTheme(QString::fromLatin1(name), widget.style()->standardIcon(fallback));
+}
+
+QIcon FolderIcon(const QWidget& widget) {
+  return ThemeIcon(widget, "folder-open", QStyle::SP_DirIcon);
 }
 
 void UpdateOpenForms(Form& caller) {
@@ -123,6 +136,9 @@ void Form::SetUpForm(QWidget& self, FormServices& services, int help_topic,
 
   cued_ = false;
   if (!services.keyboard_cues) self.setAttribute(Qt::WA_KeyboardFocusChange, false);
+  if (auto* dialog = qobject_cast<QDialog*>(&self)) {
+    QObject::connect(dialog, &QDialog::finished, dialog, [this] { UnloadForm(); });
+  }
 
   // F1: the help of the focused control. Shift+F1 (What's This) is another
   // key, so F1 with Shift never opens a page.

@@ -25,8 +25,9 @@
 //   3. Implement UpdateUI. The main window calls it for every open form when
 //      the palette, style, font or theme change; a form needs no change
 //      handler of its own.
-//   4. When unloading (on OK and Cancel, before the controls go away) call
-//      UnloadForm(): the routings are removed in the reverse order.
+//   4. A dialog's routings are removed, in the reverse order, when it
+//      finishes (OK, Cancel, closing the window), before its controls go
+//      away. Another form calls UnloadForm() when it unloads.
 //   5. Open the dialog window-modal (QDialog::open(), or
 //      setWindowModality(Qt::WindowModal) before exec()), so that the help
 //      window, which has no owner, stays usable; show messages with
@@ -34,9 +35,11 @@
 //      ShowFormHelp().
 #pragma once
 
+#include <QIcon>
 #include <QPoint>
 #include <QPointer>
 #include <QString>
+#include <QStyle>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -116,7 +119,8 @@ class Form : public IRedirect, public ICue {
   // their order: the form's own window may come first (the main window), then
   // the text fields. Also gives every control an accessible name (a label
   // or button its caption without the access-key marker, a captionless
-  // button its tool tip, a field its label's) unless it has one.
+  // button its tool tip, a field its label's, a frame its title) unless it
+  // has one.
   void SetUpForm(QWidget& self, FormServices& services, int help_topic,
                  std::initializer_list<QWidget*> routed);
   // Removes the routings, newest first. A second call does nothing.
@@ -158,6 +162,19 @@ class Form : public IRedirect, public ICue {
 // The caption as a screen reader says it: without the access-key marker
 // ("&Start" gives "Start", "&&" gives "&") and without a closing colon.
 QString WithoutAccessKey(const QString& caption);
+
+// Gives `widget` its design name as object name (tests and the forms find
+// controls by it).
+template <typename Widget>
+Widget* Named(Widget* widget, const char* name) {
+  widget->setObjectName(QString::fromLatin1(name));
+  return widget;
+}
+
+// The icon theme's icon `name`, else the style's `fallback`.
+QIcon ThemeIcon(const QWidget& widget, const char* name, QStyle::StandardPixmap fallback);
+// The open folder of the browse buttons.
+QIcon FolderIcon(const QWidget& widget);
 
 // Calls UpdateUI of `caller` and of every other open (visible) form.
 void UpdateOpenForms(Form& caller);

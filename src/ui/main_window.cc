@@ -5,10 +5,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCompleter>
-#include <QDragEnterEvent>
-#include <QDropEvent>
-#include <QFile>
-#include <QFileSystemModel>
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -33,8 +29,11 @@
 #include "app/folder_fields.h"
 #include "app/help_topics.h"
 #include "app/version.h"
+#include "dialogs/options_dialog.h"
+#include "dialogs/settings_dialog.h"
 #include "engine/synchronizer.h"
 #include "fs/paths.h"
+#include "report/report_viewer.h"
 #include "ui/about_dialog.h"
 #include "ui/choosers.h"
 #include "ui/status_strip.h"
@@ -47,14 +46,6 @@ namespace {
 constexpr int kMinimumFieldTwips = 3000;
 constexpr int kMinimumReportTwips = 1000;
 constexpr int kUpdateIntervalMs = 500;
-
-QString FromBytes(const std::string& text) {
-  return QFile::decodeName(QByteArray(text.data(), static_cast<qsizetype>(text.size())));
-}
-
-QIcon ThemeIcon(const QWidget& widget, const char* name, QStyle::StandardPixmap fallback) {
-  return QIcon::fromTheme(QString::fromLatin1(name), widget.style()->standardIcon(fallback));
-}
 
 enum class Glyph { Start, Stop };
 
@@ -74,12 +65,13 @@ QIcon GlyphIcon(const QWidget& widget, const char* theme_name, Glyph glyph) {
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    const QPalette::ColorGroup group = mode == QIcon::Normal ? QPalette::Active : QPalette::Disabled;
+    const QPalette::ColorGroup group =
+        mode == QIcon::Normal ? QPalette::Active : QPalette::Disabled;
     painter.setBrush(widget.palette().color(group, QPalette::ButtonText));
     const qreal m = size / 5.0;
     if (glyph == Glyph::Start) {
-      painter.drawPolygon(QPolygonF({QPointF(m * 1.2, m), QPointF(size - m, size / 2.0),
-                                     QPointF(m * 1.2, size - m)}));
+      painter.drawPolygon(QPolygonF(
+          {QPointF(m * 1.2, m), QPointF(size - m, size / 2.0), QPointF(m * 1.2, size - m)}));
     } else {
       painter.drawRect(QRectF(m, m, size - 2 * m, size - 2 * m));
     }
@@ -89,17 +81,12 @@ QIcon GlyphIcon(const QWidget& widget, const char* theme_name, Glyph glyph) {
   return icon;
 }
 
-template <typename Widget>
-Widget* Named(Widget* widget, const char* name) {
-  widget->setObjectName(QString::fromLatin1(name));
-  return widget;
-}
-
 }  // namespace
 
 MainWindow::MainWindow(ProgramContext context, QWidget* parent)
     : QMainWindow(parent),
       context_(std::move(context)),
+      settings_(context_.settings),
       field_fs_(CreatePlatformFileSystem()),
       services_(KeyboardCuesFromStyle(), FindHelpFolder(*field_fs_)),
       host_(*this, *this, options_, session_, reporter_, context_.clock),
@@ -144,7 +131,7 @@ void MainWindow::CreateControls() {
   lblSource->setBuddy(txtSource);
   lblTarget->setBuddy(txtTarget);
   cmdOptions->setToolTip(tr("Options"));
-  cmdReport->setToolTip(tr("View Report"));
+  cmdReport->setToolTip(tr("View Report (F4)"));
   for (QToolButton* button : {cmdStart, cmdStop}) {
     button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     button->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
@@ -194,8 +181,7 @@ void MainWindow::CreateControls() {
              tr("Select Source folder"),
              tr("Select Source folder:"),
              &options_.Source,
-             {},
-             {}};
+             ByteText(txtSource)};
   target_ = {lblTarget,
              txtTarget,
              cmdTarget,
@@ -203,22 +189,16 @@ void MainWindow::CreateControls() {
              tr("Select Target folder"),
              tr("Select Target folder:"),
              &options_.Target,
-             {},
-             {}};
+             ByteText(txtTarget)};
 
   // Folder paths complete from the disk as they are typed (folders only).
-  folder_model_ = new QFileSystemModel(this);
-  folder_model_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
-  folder_model_->setRootPath(QString());
+  QFileSystemModel* folders = DiskModel(this, PathKinds::Folders);
   for (FolderField* field : {&source_, &target_}) {
     field->browse->setToolTip(field->browse_tip);
-    auto* completer = new QCompleter(folder_model_, field->edit);
-    completer->setCompletionMode(QCompleter::PopupCompletion);
-    field->edit->setCompleter(completer);
+    CompletePaths(field->edit, folders);
     connect(field->edit, &QLineEdit::textChanged, this,
             [this, field] { FieldTextChanged(*field); });
     connect(field->browse, &QPushButton::clicked, this, [this, field] { Browse(*field); });
-    field->edit->installEventFilter(this);
     for (QWidget* control :
          {static_cast<QWidget*>(field->label), static_cast<QWidget*>(field->edit),
           static_cast<QWidget*>(field->browse)}) {
@@ -332,7 +312,7 @@ void MainWindow::DescribeControls() {
 }
 
 void MainWindow::UpdateUI() {
-  const QIcon folder = ThemeIcon(*this, "folder-open", QStyle::SP_DirIcon);
+  const QIcon folder = FolderIcon(*this);
   cmdSource->setIcon(folder);
   cmdTarget->setIcon(folder);
   cmdOptions->setIcon(ThemeIcon(*this, "document-properties", QStyle::SP_FileDialogDetailedView));
@@ -357,7 +337,7 @@ void MainWindow::ApplyMinimumSize() {
 }
 
 void MainWindow::Load() {
-  const ProgramSettings& settings = context_.settings;
+  const ProgramSettings& settings = settings_;
   const CommandLineContext command_context{context_.fs, ProgramStateFolder(context_.folders),
                                            settings.default_report_level};
   const StartupCommandLine line = ReadStartupCommandLine(
@@ -367,10 +347,7 @@ void MainWindow::Load() {
     session_.ExitCode = line.exit_code;
     reporter_.AddReportLine(line.error_line, ReportLineKind::Error, 0, LineFlush::Throttled);
   }
-  SetFieldPath(source_, options_.Source);
-  SetFieldPath(target_, options_.Target);
-  cmdReport->setEnabled(!options_.Report.empty());
-  mnuViewReport->setEnabled(!options_.Report.empty());
+  ShowOptions();
 
   // The stored size (in twips), never below the minimum.
   ApplyMinimumSize();
@@ -392,22 +369,33 @@ void MainWindow::ShowAtStart() {
   if (options_.Start) QTimer::singleShot(0, this, &MainWindow::Synchronize);
 }
 
+void MainWindow::ShowOptions() {
+  SetFieldPath(source_, options_.Source);
+  SetFieldPath(target_, options_.Target);
+  EnableIdleControls(!running_state_);
+}
+
+void MainWindow::EnableIdleControls(bool enabled) {
+  for (FolderField* field : {&source_, &target_}) {
+    field->label->setEnabled(enabled);
+    field->edit->setEnabled(enabled);
+    field->browse->setEnabled(enabled);
+    field->menu->setEnabled(enabled);
+  }
+  cmdOptions->setEnabled(enabled);
+  mnuOptions->setEnabled(enabled);
+  const bool report = enabled && !options_.Report.empty();
+  cmdReport->setEnabled(report);
+  mnuViewReport->setEnabled(report);
+}
+
 void MainWindow::SetFieldPath(FolderField& field, const std::string& path) {
-  field.shown_bytes = path;
-  field.shown = FromBytes(path);
-  field.edit->setText(field.shown);
+  field.bytes.Set(path);
   FieldTextChanged(field);
 }
 
-// The text keeps the exact bytes it was given while it is unchanged, so that
-// a name that is not UTF-8 survives the round trip through the field.
-std::string MainWindow::FieldBytes(const FolderField& field) const {
-  const QString text = field.edit->text();
-  return text == field.shown ? field.shown_bytes : QFile::encodeName(text).toStdString();
-}
-
 void MainWindow::FieldTextChanged(FolderField& field) {
-  *field.option = FolderFieldPath(*field_fs_, FieldBytes(field));
+  *field.option = FolderFieldPath(*field_fs_, field.bytes.Get());
   UpdateStartState();
   RefreshFieldTip(field);
 }
@@ -425,13 +413,9 @@ void MainWindow::UpdateStartState() {
   cmdStart->setEnabled(ready);
 }
 
-void MainWindow::ShowStatus(std::string_view text, std::string_view path, double interval) {
-  host_.ShowStatus(text, path, interval);
-}
-
 void MainWindow::Browse(FolderField& field) {
   const std::string chosen =
-      BrowseForFolder(this, field.chooser_title, BrowseStartFolder(*field_fs_, FieldBytes(field)));
+      BrowseForFolder(this, field.chooser_title, BrowseStartFolder(*field_fs_, field.bytes.Get()));
   if (chosen.empty()) return;
   SetFieldPath(field, AddSeparator(chosen));
   field.edit->selectAll();
@@ -455,46 +439,18 @@ MainWindow::FolderField* MainWindow::FieldOf(QObject* control) {
   return nullptr;
 }
 
-std::optional<std::string> MainWindow::DraggedFolder(const QMimeData* data) {
-  if (data == nullptr || !data->hasUrls() || data->urls().isEmpty()) return std::nullopt;
-  const QUrl url = data->urls().first();
-  if (!url.isLocalFile()) return std::nullopt;
-  // The path's bytes as the URL carries them, not UTF-8 decoded.
-  const std::string path =
-      QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
-  if (path != drag_path_) {
-    drag_path_ = path;
-    drag_is_folder_ = NamesExistingFolder(*field_fs_, path);
-  }
-  if (!drag_is_folder_) return std::nullopt;
-  return path;
-}
-
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   FolderField* field = FieldOf(watched);
   if (field == nullptr) return QMainWindow::eventFilter(watched, event);
   switch (event->type()) {
     case QEvent::DragEnter:
-    case QEvent::DragMove: {
-      auto* drag = static_cast<QDragMoveEvent*>(event);
-      if (DraggedFolder(drag->mimeData())) {
-        drag->setDropAction(Qt::CopyAction);
-        drag->accept();
-      } else {
-        drag->ignore();
-      }
-      return true;
-    }
+    case QEvent::DragMove:
     case QEvent::Drop: {
-      auto* drop = static_cast<QDropEvent*>(event);
-      const std::optional<std::string> folder = DraggedFolder(drop->mimeData());
-      if (!folder) {
-        drop->ignore();
-        return true;
-      }
-      SetFieldPath(*field, AddSeparator(*folder));
-      drop->setDropAction(Qt::CopyAction);
-      drop->accept();
+      // Only an existing folder (or a link to one) may be dropped.
+      const std::optional<std::string> folder = AnswerDrag(
+          *event, folder_drop_,
+          [this](const std::string& path) { return NamesExistingFolder(*field_fs_, path); });
+      if (folder && event->type() == QEvent::Drop) SetFieldPath(*field, AddSeparator(*folder));
       return true;
     }
     case QEvent::FocusIn:
@@ -591,9 +547,33 @@ void MainWindow::RequestStop() {
   session_.StopRequested = 1;
 }
 
-void MainWindow::ShowOptionsDialog() {}
-void MainWindow::ShowSettingsDialog() {}
-void MainWindow::ViewReport() {}
+void MainWindow::ShowOptionsDialog() {
+  if (running_state_ || closing_) return;
+  const OptionsDialogContext dialog_context{context_.facts,   context_.folders,
+                                            settings_,        *field_fs_,
+                                            shortcut_memory_, ProgramPath(GetInstallFolder()),
+                                            services_};
+  OptionsDialog dialog(options_, dialog_context, this);
+  dialog.setWindowModality(Qt::WindowModal);
+  if (dialog.exec() != QDialog::Accepted) return;
+  options_ = dialog.AcceptedOptions();
+  ShowOptions();
+}
+
+void MainWindow::ShowSettingsDialog() {
+  SettingsDialog dialog({context_.registry, settings_, context_.folders, *field_fs_, services_},
+                        this);
+  dialog.setWindowModality(Qt::WindowModal);
+  dialog.exec();
+}
+
+void MainWindow::ViewReport() {
+  if (options_.Report.empty()) return;
+  if (const std::optional<DialogMessage> message =
+          twinmere::ViewReport(*field_fs_, options_.Report, settings_.viewer))
+    ShowDialogMessage(this, *message, services_.help);
+}
+
 void MainWindow::ShowHelpContents() {
   services_.help.ShowHelpTopic(kHelpContents);
 }
@@ -612,11 +592,11 @@ void MainWindow::ApplyStatus(const StatusProgressView& view) {
   if (closing_) return;
   lblInfo->SetView(view);
   if (running_state_ && view.percent_shown) {
-    setWindowTitle(FromBytes(view.progress_text) + tr(" synchronized"));
+    setWindowTitle(BytesToText(view.progress_text) + tr(" synchronized"));
   }
   if (!view.eta_text.empty() && view.eta_text != eta_text_) {
     eta_text_ = view.eta_text;
-    lblInfo->setToolTip(FromBytes(eta_text_));
+    lblInfo->setToolTip(BytesToText(eta_text_));
   }
 }
 
@@ -635,16 +615,7 @@ void MainWindow::ApplyRunningState(bool disallow_stop, bool bytes_mode) {
   mnuStop->setEnabled(!disallow_stop);
   mnuExit->setEnabled(!disallow_stop);
   SetCloseCommand(!disallow_stop);
-  for (FolderField* field : {&source_, &target_}) {
-    field->label->setEnabled(false);
-    field->edit->setEnabled(false);
-    field->browse->setEnabled(false);
-    field->menu->setEnabled(false);
-  }
-  cmdOptions->setEnabled(false);
-  mnuOptions->setEnabled(false);
-  cmdReport->setEnabled(false);
-  mnuViewReport->setEnabled(false);
+  EnableIdleControls(false);
 }
 
 void MainWindow::ApplyIdleState() {
@@ -661,16 +632,7 @@ void MainWindow::ApplyIdleState() {
   mnuStop->setEnabled(false);
   mnuExit->setEnabled(true);
   SetCloseCommand(true);
-  for (FolderField* field : {&source_, &target_}) {
-    field->label->setEnabled(true);
-    field->edit->setEnabled(true);
-    field->browse->setEnabled(true);
-    field->menu->setEnabled(true);
-  }
-  cmdOptions->setEnabled(true);
-  mnuOptions->setEnabled(true);
-  cmdReport->setEnabled(!options_.Report.empty());
-  mnuViewReport->setEnabled(!options_.Report.empty());
+  EnableIdleControls(true);
   mnuSelectAll->setEnabled(true);
   mnuClear->setEnabled(true);
   UpdateStartState();

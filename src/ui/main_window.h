@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "app/shortcuts.h"
 #include "app/status_progress.h"
 #include "app/sync_options.h"
 #include "engine/sync_session.h"
@@ -24,17 +25,16 @@
 #include "report/reporter.h"
 #include "settings/program_settings.h"
 #include "settings/registry.h"
+#include "ui/byte_text.h"
 #include "ui/form.h"
 #include "ui/keyboard_cues.h"
 #include "ui/window_host.h"
 
 class QAction;
 class QCompleter;
-class QFileSystemModel;
 class QLabel;
 class QLineEdit;
 class QMenu;
-class QMimeData;
 class QPlainTextEdit;
 class QPushButton;
 class QTimer;
@@ -91,8 +91,6 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
 
   // Start enabled exactly when both folders are set.
   void UpdateStartState();
-  // The status line, throttled (see StatusProgress::ShowStatus).
-  void ShowStatus(std::string_view text, std::string_view path, double interval);
 
   const SyncOptions& Options() const { return options_; }
   // The run's host; a test may drive it as a run would.
@@ -107,11 +105,11 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
   void BrowseSource();
   void BrowseTarget();
 
-  // Filled by the options dialog: edits the options of the next run.
+  // The options dialog: edits the options of the next run.
   void ShowOptionsDialog();
-  // Filled by the preferences dialog: edits the stored defaults.
+  // The preferences dialog: edits the stored defaults.
   void ShowSettingsDialog();
-  // Filled by the report viewing: opens the report file in the viewer (F4).
+  // Opens the report file in the viewer of the settings (F4).
   void ViewReport();
   // Help > Contents: the contents page. (F1 opens the help of the focused
   // control.)
@@ -138,22 +136,24 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
     QString browse_tip;             // the browse button's tool tip without " (Enter)"
     QString chooser_title;          // "Select Source folder:"
     std::string* option = nullptr;  // options_.Source or options_.Target
-    QString shown;                  // the text last set from bytes
-    std::string shown_bytes;
+    ByteText bytes;
   };
 
   void CreateControls();
   void CreateMenus();
   void DescribeControls();
   void Browse(FolderField& field);
+  // The options' folders in the fields, and View Report as the report file
+  // allows.
+  void ShowOptions();
+  // What only an idle window offers besides Start: the folder fields with
+  // their browse buttons and menu entries, Options, and View Report while a
+  // report file is set.
+  void EnableIdleControls(bool enabled);
   void SetFieldPath(FolderField& field, const std::string& path);
-  std::string FieldBytes(const FolderField& field) const;
   void FieldTextChanged(FolderField& field);
   void RefreshFieldTip(FolderField& field);
   FolderField* FieldOf(QObject* control);
-  // The folder a drag carries (its first local item), or nothing when it is
-  // not an existing folder; the check is kept for the last path seen.
-  std::optional<std::string> DraggedFolder(const QMimeData* data);
   void ApplyMinimumSize();
   void RefreshReportBox();
   void RunEnded();
@@ -204,6 +204,10 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
   QAction* mnuAbout = nullptr;
 
   ProgramContext context_;
+  // The settings as the program uses them now (the preferences change them).
+  ProgramSettings settings_;
+  // The last launcher read or saved, for both dialogs.
+  ShortcutMemory shortcut_memory_;
   // The window thread's own file system, for the fields and drops, so that
   // it never shares one with a run.
   std::unique_ptr<FileSystem> field_fs_;
@@ -221,11 +225,9 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
 
   FolderField source_;
   FolderField target_;
-  QFileSystemModel* folder_model_ = nullptr;
 
   std::string shown_report_;  // txtReport's text as last set
-  std::string drag_path_;
-  bool drag_is_folder_ = false;
+  DropVerdict folder_drop_;   // whether the item dragged over a field is a folder
 
   bool run_active_ = false;     // a worker thread exists
   bool start_pending_ = false;  // Start came while the last run was finishing

@@ -11,6 +11,7 @@
 #include <cmath>
 
 #include "report/formats.h"
+#include "ui/byte_text.h"
 
 namespace twinmere::ui {
 namespace {
@@ -22,10 +23,6 @@ constexpr int kProgressPaneTwips = 2400;
 constexpr int kStatusMarginTwips = 60;
 // Pixels between the pane edge and the texts, and between texts and the bar.
 constexpr int kInset = 5;
-
-QString FromBytes(const std::string& text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 }  // namespace
 
@@ -70,7 +67,7 @@ void StatusStrip::SetView(const StatusProgressView& view) {
   const bool status_changed =
       view.status_text != view_.status_text || view.status_path != view_.status_path;
   view_ = view;
-  progress_text_ = FromBytes(view.progress_text);
+  progress_text_ = BytesToText(view.progress_text);
   if (status_changed) ComposeStatusLine();
   update();
 }
@@ -89,7 +86,7 @@ void StatusStrip::UpdateUI() {
 // The path gives way first: leading folder names become "...", then
 // characters from the left, until the text and the path fit the pane.
 void StatusStrip::ComposeStatusLine() {
-  const QString text = FromBytes(view_.status_text);
+  const QString text = BytesToText(view_.status_text);
   if (view_.status_path.empty()) {
     status_line_ = text;
     return;
@@ -107,7 +104,7 @@ void StatusStrip::ComposeStatusLine() {
   };
   const std::string path =
       CompactPath(DisplayPath(view_.status_path), width, static_cast<double>(room - text_width));
-  status_line_ = text + FromBytes(path);
+  status_line_ = text + BytesToText(path);
 }
 
 void StatusStrip::resizeEvent(QResizeEvent* event) {

@@ -21,28 +21,39 @@ TextFieldState DocumentState(const Edit& edit) {
           edit.document()->isUndoAvailable()};
 }
 
+// Clear: the whole text goes, as one step that Undo takes back.
+void ClearAll(QLineEdit& line) {
+  line.selectAll();
+  line.del();
+}
+
 template <typename Edit>
-void DocumentCommand(Edit& edit, FieldCommand command) {
+void ClearAll(Edit& edit) {
+  QTextCursor cursor = edit.textCursor();
+  cursor.select(QTextCursor::Document);
+  cursor.removeSelectedText();
+  edit.setTextCursor(cursor);
+}
+
+// The editors share the names of these calls, not a base class.
+template <typename Edit>
+void EditCommand(Edit& edit, FieldCommand command) {
+  const bool read_only = edit.isReadOnly();
   switch (command) {
     case FieldCommand::Undo:
-      if (!edit.isReadOnly()) edit.undo();
+      if (!read_only) edit.undo();
       break;
     case FieldCommand::Cut:
-      if (!edit.isReadOnly()) edit.cut();
+      if (!read_only) edit.cut();
       break;
     case FieldCommand::Copy:
       edit.copy();
       break;
     case FieldCommand::Paste:
-      if (!edit.isReadOnly()) edit.paste();
+      if (!read_only) edit.paste();
       break;
     case FieldCommand::Clear:
-      if (!edit.isReadOnly()) {
-        QTextCursor cursor = edit.textCursor();
-        cursor.select(QTextCursor::Document);
-        cursor.removeSelectedText();
-        edit.setTextCursor(cursor);
-      }
+      if (!read_only) ClearAll(edit);
       break;
     case FieldCommand::SelectAll:
       edit.selectAll();
@@ -100,34 +111,9 @@ TextFieldState FieldState(const QWidget& field) {
 }
 
 void RunFieldCommand(QWidget& field, FieldCommand command) {
-  if (auto* plain = qobject_cast<QPlainTextEdit*>(&field)) return DocumentCommand(*plain, command);
-  if (auto* rich = qobject_cast<QTextEdit*>(&field)) return DocumentCommand(*rich, command);
-  auto* line = qobject_cast<QLineEdit*>(&field);
-  if (line == nullptr) return;
-  const bool read_only = line->isReadOnly();
-  switch (command) {
-    case FieldCommand::Undo:
-      if (!read_only) line->undo();
-      break;
-    case FieldCommand::Cut:
-      if (!read_only) line->cut();
-      break;
-    case FieldCommand::Copy:
-      line->copy();
-      break;
-    case FieldCommand::Paste:
-      if (!read_only) line->paste();
-      break;
-    case FieldCommand::Clear:
-      if (!read_only) {
-        line->selectAll();
-        line->del();
-      }
-      break;
-    case FieldCommand::SelectAll:
-      line->selectAll();
-      break;
-  }
+  if (auto* line = qobject_cast<QLineEdit*>(&field)) return EditCommand(*line, command);
+  if (auto* plain = qobject_cast<QPlainTextEdit*>(&field)) return EditCommand(*plain, command);
+  if (auto* rich = qobject_cast<QTextEdit*>(&field)) return EditCommand(*rich, command);
 }
 
 }  // namespace twinmere::ui

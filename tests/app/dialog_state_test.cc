@@ -81,6 +81,17 @@ TEST(ReadCommandLineIntoDialog, RestrictionTextAndBox) {
   }
 }
 
+TEST(RestrictionValue, LeadingNumberRoundedHalfToEvenAndKeptInRange) {
+  const std::pair<const char*, int32_t> cases[] = {{" 12kb", 12},
+                                                   {"2.5", 2},
+                                                   {"3.5x", 4},
+                                                   {"-5", 0},
+                                                   {"abc", 0},
+                                                   {"", 0},
+                                                   {"99999999999", INT32_MAX}};
+  for (const auto& [text, value] : cases) EXPECT_EQ(RestrictionValue(text), value) << text;
+}
+
 TEST(ReadCommandLineIntoDialog, ReportLevelValues) {
   EXPECT_EQ(Read("-rl 9").ReportLevel, 9);
   EXPECT_EQ(Read("-rl 2.5").ReportLevel, 2);

@@ -52,7 +52,7 @@ class ShortcutsTest : public ::testing::Test {
 
   ShortcutDialogContext Context(const std::string& program = "") {
     return ShortcutDialogContext{*fs_, program.empty() ? tree_.Path("my bin/twinmere") : program,
-                                 tree_.Folder("apps"), kLevel};
+                                 tree_.Folder("apps"), kLevel, tree_.Folder("share/applications")};
   }
 
   // The boxes of the dialog opened for `options`, saved as `name`.
@@ -258,6 +258,12 @@ TEST_F(ShortcutsTest, SaveAsksBeforeReplacingCreatesTheInnermostFolderAndClosesA
   ShortcutFields read;
   ASSERT_TRUE(ReadShortcut(tree_.Path("apps/new/Name.DESKTOP"), read).ok());
   EXPECT_EQ(read, (ShortcutFields{exe, "", arguments, "c", "", 0, kShowShow}));
+
+  // Below the desktop's applications folder, that folder is made first.
+  EXPECT_EQ(SaveShortcut({tree_.Path("share/applications/group"), "n", "", exe}, Context(), memory,
+                         answers),
+            SaveOutcome::Close);
+  EXPECT_TRUE(tree_.Exists("share/applications/group/n.desktop"));
 
   // An existing entry: Cancel keeps it, OK replaces it; no blank, no arguments.
   const std::string before = tree_.ReadFile("apps/new/Name.DESKTOP");

@@ -155,7 +155,7 @@ TEST_F(ProgramSettingsTest, DialogDeletesValuesEqualToTheirDefaults) {
   s.shortcut_dir = s.program_group_folder;
   StoreDialogSettings(*user_, s);
   EXPECT_EQ(user_->EnumValues(Hive::CurrentUser, kSettingsKey), RegistryValue(RegistryList{}));
-  StoreDialogSettings(*user_, s);  // deleting what is already missing is no failure
+  EXPECT_FALSE(StoreDialogSettings(*user_, s));  // deleting what is already missing is no failure
 }
 
 }  // namespace

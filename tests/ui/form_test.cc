@@ -24,6 +24,7 @@
 
 #include "app/help_topics.h"
 #include "app/shortcuts.h"
+#include "ui/gui_fixture.h"
 #include "ui/keyboard_cues.h"
 #include "ui/routing.h"
 
@@ -53,12 +54,6 @@ class TestDialog final : public QDialog, public Form {
     SetUpForm(*this, services, kHelpOptionsDialog, {txtName, txtLog});
   }
   void UpdateUI() override {}
-
-  template <typename Widget>
-  static Widget* Named(Widget* widget, const char* name) {
-    widget->setObjectName(name);
-    return widget;
-  }
 
   QLabel* lblName;
   QLineEdit* txtName;
@@ -146,7 +141,7 @@ void FormTest::RoutingsStackAndComeOffInEitherOrder() {
 void FormTest::ReadOnlyFieldRefusesEveryPasteWhileAnEditableOneAccepts() {
   FormServices services(true, "");
   TestDialog dialog(services);
-  auto* read_only_line = TestDialog::Named(new QLineEdit(&dialog), "txtReadOnly");
+  auto* read_only_line = Named(new QLineEdit(&dialog), "txtReadOnly");
   read_only_line->setReadOnly(true);
   dialog.show();
   const bool has_selection = QGuiApplication::clipboard()->supportsSelection();
@@ -293,11 +288,5 @@ void FormTest::CuesShowOnAKeyAndHideWhenTheMouseMovesMoreThan31Pixels() {
 }  // namespace
 }  // namespace twinmere::ui
 
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication application(argc, argv);
-  twinmere::ui::FormTest test;
-  return QTest::qExec(&test, argc, argv);
-}
-
+TWINMERE_GUI_TEST_MAIN(twinmere::ui::FormTest)
 #include "form_test.moc"

@@ -15,6 +15,7 @@
 #include "platform/platform_facts.h"
 #include "report/formats.h"
 #include "ui/about_dialog.h"
+#include "ui/gui_fixture.h"
 
 namespace twinmere::ui {
 namespace {
@@ -87,11 +88,5 @@ void HelpWindowTest::AboutBoxShowsTheFacts() {
 }  // namespace
 }  // namespace twinmere::ui
 
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication application(argc, argv);
-  twinmere::ui::HelpWindowTest test;
-  return QTest::qExec(&test, argc, argv);
-}
-
+TWINMERE_GUI_TEST_MAIN(twinmere::ui::HelpWindowTest)
 #include "help_window_test.moc"

@@ -1,0 +1,102 @@
+#include "dialogs/dialog_support.h"
+
+#include <QEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include "app/command_line_tokens.h"
+#include "app/folder_fields.h"
+#include "fs/paths.h"
+#include "ui/byte_text.h"
+#include "ui/choosers.h"
+
+namespace twinmere::ui {
+namespace {
+
+constexpr char kReportFileName[] = "SyncReport.txt";
+
+// The behaviour AssistTextField gives; a child of its field.
+class FieldAssist final : public QObject {
+ public:
+  FieldAssist(QLineEdit* field, QPushButton* browse, QPushButton* default_button)
+      : QObject(field), field_(field), browse_(browse), default_button_(default_button) {
+    if (browse_ != nullptr) tip_ = browse_->toolTip();
+    field->installEventFilter(this);
+    connect(field, &QLineEdit::textChanged, this, &FieldAssist::RefreshTip);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    switch (event->type()) {
+      case QEvent::FocusIn:
+        // After the mouse press that brought the focus has placed the caret.
+        QTimer::singleShot(0, field_, &QLineEdit::selectAll);
+        if (browse_ != nullptr) {
+          browse_->setDefault(true);
+          browse_->setToolTip(tip_ + QObject::tr(" (Enter)"));
+        }
+        break;
+      case QEvent::FocusOut:
+        if (browse_ != nullptr) {
+          browse_->setToolTip(tip_);
+          if (default_button_ != nullptr) default_button_->setDefault(true);
+        }
+        break;
+      case QEvent::Resize:
+        RefreshTip();
+        break;
+      default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  void RefreshTip() {
+    const QString text = field_->text().trimmed();
+    const int room = field_->contentsRect().width() - 8;
+    field_->setToolTip(field_->fontMetrics().horizontalAdvance(text) > room ? text : QString());
+  }
+
+  QLineEdit* field_;
+  QPushButton* browse_;
+  QPushButton* default_button_;
+  QString tip_;
+};
+
+}  // namespace
+
+void AssistTextField(QLineEdit* field, QPushButton* browse, QPushButton* default_button) {
+  new FieldAssist(field, browse, default_button);
+}
+
+void BrowseIntoField(QWidget* owner, FileSystem& fs, ByteText& field, const QString& title) {
+  const std::string chosen = BrowseForFolder(owner, title, BrowseStartFolder(fs, field.Get()));
+  if (!chosen.empty()) {
+    field.Set(AddSeparator(chosen));
+    field.Edit()->selectAll();
+  }
+  field.Edit()->setFocus();
+}
+
+std::optional<std::string> ChooseReportFile(QWidget* owner, const QString& title,
+                                            const std::string& text, const std::string& documents,
+                                            ReportFolderText folder_text) {
+  std::string proposal = command_line::TrimBlanks(text);
+  if (proposal.empty()) {
+    proposal = AddSeparator(documents.empty() ? GetInstallFolder() : documents) + kReportFileName;
+  } else if (folder_text == ReportFolderText::ReportFileInIt && proposal.back() == kSeparator) {
+    proposal += kReportFileName;
+  }
+  FileRequest request;
+  request.title = title;
+  request.filter = QString::fromLatin1(kTextFilesFilter);
+  request.default_extension = QStringLiteral("txt");
+  request.file_name = proposal;
+  request.initial_folder = FolderPart(proposal);
+  if (!ChooseFile(owner, request)) return std::nullopt;
+  return request.file_name;
+}
+
+}  // namespace twinmere::ui

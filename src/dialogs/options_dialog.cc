@@ -1,0 +1,598 @@
+#include "dialogs/options_dialog.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "app/folder_fields.h"
+#include "app/help_topics.h"
+#include "dialogs/dialog_support.h"
+#include "dialogs/report_level_list.h"
+#include "dialogs/shortcut_dialog.h"
+#include "fs/paths.h"
+#include "ui/choosers.h"
+
+namespace twinmere::ui {
+OptionsDialog::OptionsDialog(const SyncOptions& options, const OptionsDialogContext& context,
+                             QWidget* parent)
+    : QDialog(parent), context_(context), accepted_(options) {
+  setObjectName("OptionsDialog");
+  setWindowTitle(tr("Options"));
+  CreateControls();
+  UpdateUI();
+  SetState(LoadOptionsDialog(options, context_.facts));
+  SetUpForm(*this, context_.services, kHelpOptionsDialog,
+            {txtSource, txtTarget, txtReport, txtRestrict});
+}
+
+QCheckBox* OptionsDialog::NewCheckBox(const QString& caption, const char* name, QWidget* parent,
+                                      CheckBoxState OptionsDialogState::*member) {
+  auto* box = Named(new QCheckBox(caption, parent), name);
+  boxes_.emplace_back(box, member);
+  return box;
+}
+
+void OptionsDialog::CreateControls() {
+  using S = OptionsDialogState;
+  auto* layout = new QVBoxLayout(this);
+
+  auto* folders = new QGridLayout;
+  lblSource = Named(new QLabel(tr("S&ource:"), this), "lblSource");
+  txtSource = Named(new QLineEdit(this), "txtSource");
+  cmdSource = Named(new QPushButton(this), "cmdSource");
+  lblTarget = Named(new QLabel(tr("&Target:"), this), "lblTarget");
+  txtTarget = Named(new QLineEdit(this), "txtTarget");
+  cmdTarget = Named(new QPushButton(this), "cmdTarget");
+  lblSource->setBuddy(txtSource);
+  lblTarget->setBuddy(txtTarget);
+  folders->addWidget(lblSource, 0, 0);
+  folders->addWidget(txtSource, 0, 1);
+  folders->addWidget(cmdSource, 0, 2);
+  folders->addWidget(lblTarget, 1, 0);
+  folders->addWidget(txtTarget, 1, 1);
+  folders->addWidget(cmdTarget, 1, 2);
+  layout->addLayout(folders);
+
+  fraReport = Named(new QGroupBox(tr("&Report File"), this), "fraReport");
+  txtReport = Named(new QLineEdit(fraReport), "txtReport");
+  txtReport->setAccessibleName(tr("Report file"));
+  cmdReport = Named(new QPushButton(fraReport), "cmdReport");
+  chkAppend = NewCheckBox(tr("&Append"), "chkAppend", fraReport, &S::chkAppend);
+  chkRestrict = NewCheckBox(tr("Restrictio&n:"), "chkRestrict", fraReport, &S::chkRestrict);
+  txtRestrict = Named(new QLineEdit(fraReport), "txtRestrict");
+  txtRestrict->setFixedWidth(txtRestrict->fontMetrics().horizontalAdvance(u'0') * 10 + 12);
+  txtRestrict->setAccessibleName(tr("Restriction"));
+  lblKb = Named(new QLabel(tr("Kbytes"), fraReport), "lblKb");
+  shReportLevel = Named(new QFrame(fraReport), "shReportLevel");
+  shReportLevel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+  shReportLevel->setAccessibleName(tr("Report level"));
+  lblReportLevel = Named(new QLabel(shReportLevel), "lblReportLevel");
+  cmdReportLevel = Named(new QToolButton(shReportLevel), "cmdReportLevel");
+  cmdReportLevel->setArrowType(Qt::DownArrow);
+  cmdReportLevel->setAutoRaise(true);
+  cmdReportLevel->setToolTip(tr("Adjust Report level..."));
+  cmdReportLevel->setAccessibleName(cmdReportLevel->toolTip());
+  // A press must not take the focus from the open list before the button
+  // knows that the list was open.
+  cmdReportLevel->setFocusPolicy(Qt::TabFocus);
+  lblReportLevel->setBuddy(cmdReportLevel);
+  auto* level_row = new QHBoxLayout(shReportLevel);
+  level_row->setContentsMargins(6, 1, 1, 1);
+  level_row->addWidget(lblReportLevel, 1);
+  level_row->addWidget(cmdReportLevel);
+  auto* report_path = new QHBoxLayout;
+  report_path->addWidget(txtReport, 1);
+  report_path->addWidget(cmdReport);
+  auto* report_options = new QHBoxLayout;
+  for (QWidget* control :
+       std::initializer_list<QWidget*>{chkAppend, chkRestrict, txtRestrict, lblKb})
+    report_options->addWidget(control);
+  report_options->addStretch();
+  report_options->addWidget(shReportLevel);
+  auto* report = new QVBoxLayout(fraReport);
+  report->addLayout(report_path);
+  report->addLayout(report_options);
+  layout->addWidget(fraReport);
+
+  fraSync = Named(new QGroupBox(tr("Synchronization options"), this), "fraSync");
+  chkBidi = NewCheckBox(tr("&Bidirectional synchronization"), "chkBidi", fraSync, &S::chkBidi);
+  chkNew = NewCheckBox(tr("Copy only ne&wer files"), "chkNew", fraSync, &S::chkNew);
+  chkDelete =
+      NewCheckBox(tr("&Delete extra files and folders"), "chkDelete", fraSync, &S::chkDelete);
+  chkNoSecurity = NewCheckBox(tr("Don't copy sec&urity attributes"), "chkNoSecurity", fraSync,
+                              &S::chkNoSecurity);
+  chkNoDaylight = NewCheckBox(tr("Don't ta&ke into account daylight saving time difference"),
+                              "chkNoDaylight", fraSync, &S::chkNoDaylight);
+  chkAllowDecryption =
+      NewCheckBox(tr("Allow decr&yption"), "chkAllowDecryption", fraSync, &S::chkAllowDecryption);
+  chkCase = NewCheckBox(tr("Synchronize &case"), "chkCase", fraSync, &S::chkCase);
+  chkSubfolders =
+      NewCheckBox(tr("Exclude sub&folders"), "chkSubfolders", fraSync, &S::chkSubfolders);
+  auto* sync = new QVBoxLayout(fraSync);
+  for (QCheckBox* box : {chkBidi, chkNew, chkDelete, chkNoSecurity, chkNoDaylight,
+                         chkAllowDecryption, chkCase, chkSubfolders})
+    sync->addWidget(box);
+  sync->addStretch();
+
+  fraApp = Named(new QGroupBox(tr("Program options"), this), "fraApp");
+  chkStart = NewCheckBox(tr("&Start automatically"), "chkStart", fraApp, &S::chkStart);
+  chkMinimized = NewCheckBox(tr("Start minimi&zed"), "chkMinimized", fraApp, &S::chkMinimized);
+  chkQuiet = NewCheckBox(tr("E&xit automatically"), "chkQuiet", fraApp, &S::chkQuiet);
+  chkQuickStart = NewCheckBox(tr("&Quick start"), "chkQuickStart", fraApp, &S::chkQuickStart);
+  chkDisallowStop =
+      NewCheckBox(tr("Disa&llow Stop"), "chkDisallowStop", fraApp, &S::chkDisallowStop);
+  auto* app = new QVBoxLayout(fraApp);
+  for (QCheckBox* box : {chkStart, chkMinimized, chkQuiet, chkQuickStart, chkDisallowStop})
+    app->addWidget(box);
+  app->addStretch();
+
+  auto* groups = new QHBoxLayout;
+  groups->addWidget(fraSync, 1);
+  groups->addWidget(fraApp);
+  layout->addLayout(groups, 1);
+
+  cmdGet = Named(new QPushButton(tr("&Get options..."), this), "cmdGet");
+  cmdShortcut = Named(new QPushButton(tr("&Make shortcut..."), this), "cmdShortcut");
+  cmdOK = Named(new QPushButton(tr("OK"), this), "cmdOK");
+  cmdCancel = Named(new QPushButton(tr("Cancel"), this), "cmdCancel");
+  cmdHelp = Named(new QPushButton(tr("&Help"), this), "cmdHelp");
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(cmdGet);
+  buttons->addWidget(cmdShortcut);
+  buttons->addStretch();
+  buttons->addWidget(cmdOK);
+  buttons->addWidget(cmdCancel);
+  buttons->addWidget(cmdHelp);
+  layout->addLayout(buttons);
+  cmdOK->setDefault(true);
+
+  // The drop-down list belongs to the dialog, so that no frame cuts it off.
+  lstReportLevel = Named(new ReportLevelList(this), "lstReportLevel");
+  lstReportLevel->setAccessibleName(tr("Report level"));
+  lstReportLevel->SetFollowMouse(true);
+  lstReportLevel->hide();
+
+  source_ = ByteText(txtSource);
+  target_ = ByteText(txtTarget);
+  report_ = ByteText(txtReport);
+  for (QPushButton* browse : {cmdSource, cmdTarget, cmdReport}) {
+    browse->setToolTip(tr("Choose folder..."));
+    // No tab stop and no focus: Enter in the field presses it, and the focus
+    // stays in the field.
+    browse->setFocusPolicy(Qt::NoFocus);
+  }
+  cmdReport->setToolTip(tr("Choose file..."));
+  AssistTextField(txtSource, cmdSource, cmdOK);
+  AssistTextField(txtTarget, cmdTarget, cmdOK);
+  AssistTextField(txtReport, cmdReport, cmdOK);
+  AssistTextField(txtRestrict);
+  QFileSystemModel* folder_paths = DiskModel(this, PathKinds::Folders);
+  CompletePaths(txtSource, folder_paths);
+  CompletePaths(txtTarget, folder_paths);
+  CompletePaths(txtReport, DiskModel(this, PathKinds::FoldersAndFiles));
+
+  connect(chkBidi, &QCheckBox::toggled, this, &OptionsDialog::BidiClicked);
+  connect(chkSubfolders, &QCheckBox::toggled, this, [this](bool excluded) {
+    chkDelete->setText(excluded ? tr("&Delete extra files")
+                                : tr("&Delete extra files and folders"));
+    chkDelete->setAccessibleName(WithoutAccessKey(chkDelete->text()));
+  });
+  connect(chkRestrict, &QCheckBox::toggled, this, &OptionsDialog::ApplyRules);
+  connect(txtReport, &QLineEdit::textChanged, this, &OptionsDialog::ApplyRules);
+  connect(txtRestrict, &QLineEdit::textChanged, this, &OptionsDialog::RestrictionEdited);
+  connect(lstReportLevel, &ReportLevelList::LevelChanged, this, [this](int32_t level) {
+    level_ = level;
+    ShowLevel(level);
+  });
+  connect(cmdReportLevel, &QToolButton::clicked, this, [this] {
+    if (!LevelListOpen()) OpenLevelList();
+  });
+  connect(cmdSource, &QPushButton::clicked, this,
+          [this] { BrowseIntoField(this, context_.fs, source_, tr("Select Source folder:")); });
+  connect(cmdTarget, &QPushButton::clicked, this,
+          [this] { BrowseIntoField(this, context_.fs, target_, tr("Select Target folder:")); });
+  connect(cmdReport, &QPushButton::clicked, this, &OptionsDialog::BrowseReport);
+  connect(cmdGet, &QPushButton::clicked, this, &OptionsDialog::GetShortcut);
+  connect(cmdShortcut, &QPushButton::clicked, this, &OptionsDialog::MakeShortcut);
+  connect(cmdOK, &QPushButton::clicked, this, &OptionsDialog::accept);
+  connect(cmdCancel, &QPushButton::clicked, this, &OptionsDialog::reject);
+  connect(cmdHelp, &QPushButton::clicked, this, [this] { ShowFormHelp(); });
+  SetHelpTopic(*cmdGet, kHelpReadShortcut);
+  SetHelpTopic(*cmdShortcut, kHelpShortcutDialog);
+
+  for (QObject* watched :
+       std::initializer_list<QObject*>{lstReportLevel, cmdReportLevel, cmdOK, cmdCancel,
+                                       txtRestrict, fraSync, fraApp, fraReport})
+    watched->installEventFilter(this);
+  drop_targets_ = {{lblSource, DropKind::Source},      {txtSource, DropKind::Source},
+                   {cmdSource, DropKind::Source},      {lblTarget, DropKind::Target},
+                   {txtTarget, DropKind::Target},      {cmdTarget, DropKind::Target},
+                   {fraReport, DropKind::Report},      {txtReport, DropKind::Report},
+                   {cmdReport, DropKind::Report},      {chkAppend, DropKind::Report},
+                   {chkRestrict, DropKind::Report},    {txtRestrict, DropKind::Report},
+                   {lblKb, DropKind::Report},          {lblReportLevel, DropKind::Report},
+                   {cmdReportLevel, DropKind::Report}, {cmdGet, DropKind::Shortcut}};
+  for (const auto& [target, kind] : drop_targets_) {
+    target->setAcceptDrops(true);
+    target->installEventFilter(this);
+  }
+
+  const std::pair<QWidget*, const char*> help[] = {
+      {txtSource, "The folder whose files are copied to the Target folder."},
+      {cmdSource, "Chooses the Source folder in a folder browser."},
+      {txtTarget, "The folder that is brought in step with the Source folder."},
+      {cmdTarget, "Chooses the Target folder in a folder browser."},
+      {fraSync, "What a run copies, deletes and compares."},
+      {chkBidi,
+       "Copies files that are missing or newer on either side to the other side, so that both "
+       "folders end up with the newest files. Nothing is deleted then."},
+      {chkNew, "Copies a file only when the Source file is newer, not whenever the two differ."},
+      {chkDelete, "Deletes the items in the Target folder that the Source folder does not have."},
+      {chkNoSecurity,
+       "Leaves the owner, group and access lists of Target items as they are. Copying them needs "
+       "administrative rights, so the box can be changed only with them."},
+      {chkNoDaylight,
+       "Compares file times exactly. Without it, times exactly one hour apart (a daylight-saving "
+       "shift) count as equal."},
+      {chkAllowDecryption,
+       "Kept in the options and the report for launchers shared with other systems. Linux file "
+       "systems have no per-file encryption that a copy could drop, so it changes nothing here."},
+      {chkCase, "Gives Target items the letter case of their Source names."},
+      {chkSubfolders, "Synchronizes only the items directly inside the two folders."},
+      {fraApp, "How the program behaves when it is started with these options."},
+      {chkStart, "Starts the run as soon as the program opens with these options."},
+      {chkMinimized, "Opens the program's window minimized."},
+      {chkQuiet, "Closes the program after a run that was not stopped."},
+      {chkQuickStart,
+       "Starts copying without exploring the folders first. Progress is then shown in bytes, "
+       "since the amount of work is not known."},
+      {chkDisallowStop, "Disables Stop and closing the window while a run is going."},
+      {fraReport, "Where each run writes its report, and what the report holds."},
+      {txtReport,
+       "The file each run writes its report to; empty for none. A bare name is placed in the "
+       "program's state folder."},
+      {cmdReport, "Chooses the report file in a file chooser."},
+      {chkAppend, "Adds each run's report to the end of the file instead of replacing it."},
+      {chkRestrict,
+       "Keeps the report file within the size in the box by dropping its oldest lines."},
+      {txtRestrict, "The largest size of the report file, in kilobytes."},
+      {lblKb, "The restriction is counted in kilobytes of 1024 bytes."},
+      {shReportLevel, "The report level: the sum of the parts the report includes."},
+      {cmdReportLevel,
+       "Opens the list of what the report includes. The level is the sum of the checked items."},
+      {lstReportLevel, "What the report includes. Space or a click checks or unchecks an item."},
+      {cmdGet, "Reads the options of a launcher (a .desktop file) into this dialog."},
+      {cmdShortcut,
+       "Saves these options as a launcher (a .desktop file) that starts the program with them."},
+      {cmdOK, "Uses these options for the next run."},
+      {cmdCancel, "Closes the dialog and keeps the options as they were."},
+      {cmdHelp, "Opens the help page of this dialog."}};
+  for (const auto& [widget, text] : help) widget->setWhatsThis(tr(text));
+}
+
+void OptionsDialog::UpdateUI() {
+  const QIcon folder = FolderIcon(*this);
+  for (QPushButton* browse : {cmdSource, cmdTarget, cmdReport, cmdGet}) browse->setIcon(folder);
+  cmdShortcut->setIcon(ThemeIcon(*this, "insert-link", QStyle::SP_FileLinkIcon));
+}
+
+OptionsDialogState OptionsDialog::State() const {
+  OptionsDialogState state;
+  for (const auto& [box, member] : boxes_) state.*member = {box->isChecked(), box->isEnabled()};
+  state.txtRestrict = TextToBytes(txtRestrict->text());
+  state.txtRestrictEnabled = txtRestrict->isEnabled();
+  state.reportLevelEnabled = cmdReportLevel->isEnabled();
+  state.txtReport = report_.Get();
+  state.txtSource = source_.Get();
+  state.txtTarget = target_.Get();
+  state.ReportLevel = level_;
+  return state;
+}
+
+// Shows `state` as it is: the rules that tie the controls together do not
+// run meanwhile (the state obeys them already), the restriction box's own
+// check does.
+void OptionsDialog::SetState(const OptionsDialogState& state) {
+  binding_ = true;
+  for (const auto& [box, member] : boxes_) {
+    box->setChecked((state.*member).checked);
+    box->setEnabled((state.*member).enabled);
+  }
+  if (txtRestrict->text() != BytesToText(state.txtRestrict))
+    txtRestrict->setText(BytesToText(state.txtRestrict));
+  txtRestrict->setEnabled(state.txtRestrictEnabled);
+  lblKb->setEnabled(state.txtRestrictEnabled);
+  lblReportLevel->setEnabled(state.reportLevelEnabled);
+  cmdReportLevel->setEnabled(state.reportLevelEnabled);
+  report_.Set(state.txtReport);
+  source_.Set(state.txtSource);
+  target_.Set(state.txtTarget);
+  level_ = state.ReportLevel;
+  lstReportLevel->SetLevel(level_);
+  ShowLevel(level_);
+  binding_ = false;
+}
+
+void OptionsDialog::ApplyRules() {
+  if (binding_) return;
+  OptionsDialogState state = State();
+  ApplyOptionsDialogRules(state);
+  SetState(state);
+}
+
+// Checking Bidi checks New and clears Delete (both disabled then);
+// unchecking it clears New.
+void OptionsDialog::BidiClicked(bool checked) {
+  if (binding_) return;
+  if (!checked) chkNew->setChecked(false);
+  ApplyRules();
+}
+
+void OptionsDialog::RestrictionEdited() {
+  if (restoring_restriction_) return;
+  std::string text = TextToBytes(txtRestrict->text());
+  if (!CheckRestrictionText(text, last_restriction_)) return;
+  restoring_restriction_ = true;
+  txtRestrict->setText(BytesToText(text));
+  txtRestrict->setCursorPosition(std::min(restriction_caret_, int(txtRestrict->text().size())));
+  restoring_restriction_ = false;
+}
+
+void OptionsDialog::ShowLevel(int32_t level) {
+  lblReportLevel->setText(tr("&Level:") + u' ' + QString::number(level));
+  lblReportLevel->setAccessibleName(WithoutAccessKey(lblReportLevel->text()));
+}
+
+SyncOptions OptionsDialog::GetOptions() const {
+  return DialogOptions(State(), StateFolder());
+}
+
+std::string OptionsDialog::StateFolder() const {
+  return ProgramStateFolder(context_.folders);
+}
+
+void OptionsDialog::ReadShortcutOptions(const std::string& path) {
+  OptionsDialogState state = State();
+  const ShortcutOptionsContext read{StateFolder(), context_.settings.default_report_level};
+  if (const std::optional<DialogMessage> message =
+          twinmere::ReadShortcutOptions(path, read, state, context_.memory)) {
+    ShowDialogMessage(this, *message, Services().help);
+    return;
+  }
+  SetState(state);
+}
+
+void OptionsDialog::GetShortcut() {
+  FileRequest request;
+  request.title = tr("Select shortcut file");
+  request.filter = QString::fromLatin1(kLauncherFilesFilter);
+  request.default_extension = QStringLiteral("desktop");
+  request.must_exist = true;
+  const std::string& last = context_.memory.LastShortcutFile;
+  request.file_name = last;
+  request.initial_folder = FolderPart(last);
+  if (request.initial_folder.empty()) request.initial_folder = context_.settings.shortcut_dir;
+  if (ChooseFile(this, request)) ReadShortcutOptions(request.file_name);
+}
+
+void OptionsDialog::MakeShortcut() {
+  const ShortcutDialogContext shortcut{
+      context_.fs, context_.program_path, context_.settings.shortcut_dir,
+      context_.settings.default_report_level, AddSeparator(ProgramsFolder(context_.folders))};
+  ShortcutDialog dialog(GetOptions(), shortcut, context_.memory, Services(), this);
+  dialog.setWindowModality(Qt::WindowModal);
+  dialog.exec();
+}
+
+void OptionsDialog::BrowseReport() {
+  if (const std::optional<std::string> chosen =
+          ChooseReportFile(this, tr("Choose file to save report in"), report_.Get(),
+                           context_.folders.documents, ReportFolderText::ReportFileInIt)) {
+    report_.Set(*chosen);
+    txtReport->selectAll();
+  }
+  txtReport->setFocus();
+}
+
+bool OptionsDialog::LevelListOpen() const {
+  return lstReportLevel->isVisible();
+}
+
+// The list drops below the outline of the level, at its left edge (moved
+// left as far as needed to stay inside the dialog), over everything else.
+void OptionsDialog::OpenLevelList() {
+  if (LevelListOpen() || !cmdReportLevel->isEnabled()) return;
+  const QPoint below = shReportLevel->mapTo(this, QPoint(0, shReportLevel->height()));
+  const int width = std::max(shReportLevel->width(), lstReportLevel->sizeHintForColumn(0) +
+                                                         2 * lstReportLevel->frameWidth() + 8);
+  const int left = std::max(0, std::min(below.x(), this->width() - width));
+  lstReportLevel->setGeometry(left, below.y(), width, lstReportLevel->FullHeight());
+  lstReportLevel->raise();
+  lstReportLevel->show();
+  lstReportLevel->setFocus(Qt::OtherFocusReason);
+}
+
+// Closing gives the focus back to the drop-down button; the list hides as
+// it loses the focus.
+void OptionsDialog::CloseLevelList() {
+  if (!LevelListOpen()) return;
+  cmdReportLevel->setFocus(Qt::OtherFocusReason);
+  if (LevelListOpen()) {
+    lstReportLevel->hide();
+    lstReportLevel->clearSelection();
+  }
+}
+
+bool OptionsDialog::LevelListEvent(QEvent* event) {
+  switch (event->type()) {
+    case QEvent::KeyPress: {
+      const auto* key = static_cast<QKeyEvent*>(event);
+      if (key->key() == Qt::Key_Escape ||
+          (key->key() == Qt::Key_Up && (key->modifiers() & Qt::AltModifier))) {
+        CloseLevelList();
+        return true;
+      }
+      break;
+    }
+    case QEvent::FocusOut: {
+      // Also when the dialog loses activation; the focus comes back to the
+      // button with it.
+      const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+      if (reason == Qt::ActiveWindowFocusReason) cmdReportLevel->setFocus(Qt::OtherFocusReason);
+      // A press on a control takes the focus before the control sees the
+      // press: remember for that press that the list was open.
+      if (reason == Qt::MouseFocusReason) {
+        closed_by_press_ = true;
+        QTimer::singleShot(0, this, [this] { closed_by_press_ = false; });
+      }
+      lstReportLevel->hide();
+      lstReportLevel->clearSelection();
+      lstReportLevel->setCurrentItem(nullptr);
+      break;
+    }
+    default:
+      break;
+  }
+  return false;
+}
+
+// The button opens the list on a press of the left button without Shift,
+// Ctrl or Alt (and closes it when it is open), on Enter and on Down; a click
+// (Space, or the mouse with a modifier) only opens it.
+bool OptionsDialog::LevelButtonEvent(QEvent* event) {
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick: {
+      const auto* mouse = static_cast<QMouseEvent*>(event);
+      if (mouse->button() != Qt::LeftButton ||
+          (mouse->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)))
+        return false;
+      if (LevelListOpen()) {
+        CloseLevelList();
+      } else {
+        OpenLevelList();
+      }
+      cmdReportLevel->setDown(true);
+      level_press_ = true;
+      return true;  // no click follows
+    }
+    case QEvent::MouseButtonRelease:
+      if (!level_press_ || static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton)
+        return false;
+      level_press_ = false;
+      cmdReportLevel->setDown(false);
+      return true;
+    case QEvent::KeyPress: {
+      const int key = static_cast<QKeyEvent*>(event)->key();
+      if (key != Qt::Key_Return && key != Qt::Key_Enter && key != Qt::Key_Down) return false;
+      if (LevelListOpen()) {
+        CloseLevelList();
+      } else {
+        OpenLevelList();
+      }
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+bool OptionsDialog::DropEvent(DropKind kind, QEvent* event) {
+  if (!IsDragEvent(*event)) return false;
+  FileSystem& fs = context_.fs;
+  std::optional<std::string> path;
+  switch (kind) {
+    case DropKind::Source:
+    case DropKind::Target:
+      path = AnswerDrag(*event, folder_drop_,
+                        [&fs](const std::string& p) { return NamesExistingFolder(fs, p); });
+      break;
+    case DropKind::Report:
+      path = AnswerDrag(*event, report_drop_,
+                        [&fs](const std::string& p) { return NamesExistingNonFolder(fs, p); });
+      break;
+    case DropKind::Shortcut:
+      path = AnswerDrag(*event, shortcut_drop_,
+                        [&fs](const std::string& p) { return IsShortcutDrop(fs, p); });
+      break;
+  }
+  if (!path || event->type() != QEvent::Drop) return true;
+  switch (kind) {
+    case DropKind::Source:
+      source_.Set(AddSeparator(*path));
+      break;
+    case DropKind::Target:
+      target_.Set(AddSeparator(*path));
+      break;
+    case DropKind::Report:
+      report_.Set(*path);
+      break;
+    case DropKind::Shortcut:
+      ReadShortcutOptions(*path);
+      break;
+  }
+  return true;
+}
+
+bool OptionsDialog::eventFilter(QObject* watched, QEvent* event) {
+  for (const auto& [target, kind] : drop_targets_) {
+    if (watched == target && DropEvent(kind, event)) return true;
+  }
+  if (watched == lstReportLevel)
+    return LevelListEvent(event) || QDialog::eventFilter(watched, event);
+  if (watched == cmdReportLevel && LevelButtonEvent(event)) return true;
+  if (watched == txtRestrict && event->type() == QEvent::KeyPress) {
+    restriction_caret_ = txtRestrict->hasSelectedText() ? txtRestrict->selectionStart()
+                                                        : txtRestrict->cursorPosition();
+  }
+  if (event->type() == QEvent::MouseButtonPress && (LevelListOpen() || closed_by_press_)) {
+    closed_by_press_ = false;
+    CloseLevelList();
+    // OK and Cancel only close the list while it is open.
+    if (watched == cmdOK || watched == cmdCancel) return true;
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+// A click on the dialog itself closes the list.
+void OptionsDialog::mousePressEvent(QMouseEvent* event) {
+  CloseLevelList();
+  QDialog::mousePressEvent(event);
+}
+
+void OptionsDialog::accept() {
+  if (LevelListOpen()) {
+    CloseLevelList();
+    return;
+  }
+  accepted_ = AcceptedDialogOptions(State(), StateFolder());
+  QDialog::accept();
+}
+
+void OptionsDialog::reject() {
+  if (LevelListOpen()) {
+    CloseLevelList();
+    return;
+  }
+  QDialog::reject();
+}
+
+// Closing the window is no Cancel: it closes the dialog with the list too.
+void OptionsDialog::closeEvent(QCloseEvent* event) {
+  CloseLevelList();
+  QDialog::closeEvent(event);
+}
+
+}  // namespace twinmere::ui

@@ -1,0 +1,157 @@
+// The options dialog: edits the options of the next run. OK hands them to
+// the main window, Cancel leaves them as they were. From here the user also
+// reads the options of a launcher (Get options...) and saves the dialog's
+// values as one (Make shortcut...). Control names are the design's names.
+#pragma once
+
+#include <QDialog>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/dialog_state.h"
+#include "app/shortcuts.h"
+#include "app/sync_options.h"
+#include "platform/file_system.h"
+#include "platform/platform_facts.h"
+#include "platform/user_folders.h"
+#include "settings/program_settings.h"
+#include "ui/byte_text.h"
+#include "ui/form.h"
+
+class QCheckBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QToolButton;
+
+namespace twinmere::ui {
+
+class ReportLevelList;
+
+// What the dialog needs besides the options; everything outlives it.
+struct OptionsDialogContext {
+  const PlatformFacts& facts;       // IsAdmin enables chkNoSecurity
+  const UserFolders& folders;       // state folder, documents
+  const ProgramSettings& settings;  // default level, default shortcut folder
+  FileSystem& fs;                   // the window thread's own
+  ShortcutMemory& memory;           // the last launcher read or saved
+  std::string program_path;         // the executable that launchers start
+  FormServices& services;           // help window and keyboard cues
+};
+
+class OptionsDialog final : public QDialog, public Form {
+  Q_OBJECT
+ public:
+  OptionsDialog(const SyncOptions& options, const OptionsDialogContext& context,
+                QWidget* parent = nullptr);
+
+  // After OK: the options for the next run.
+  const SyncOptions& AcceptedOptions() const { return accepted_; }
+  // The dialog's current values, as the shortcut dialog takes them.
+  SyncOptions GetOptions() const;
+  // Reads the launcher `path` into the controls (Get options..., a drop on
+  // it); when it cannot, shows why and changes nothing.
+  void ReadShortcutOptions(const std::string& path);
+
+  // The report level's drop-down list.
+  void OpenLevelList();
+  void CloseLevelList();
+  bool LevelListOpen() const;
+
+  // Form.
+  void UpdateUI() override;
+
+ public slots:
+  // Both only close the level list while it is open.
+  void accept() override;
+  void reject() override;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  enum class DropKind { Source, Target, Report, Shortcut };
+
+  void CreateControls();
+  QCheckBox* NewCheckBox(const QString& caption, const char* name, QWidget* parent,
+                         CheckBoxState OptionsDialogState::*member);
+  OptionsDialogState State() const;
+  void SetState(const OptionsDialogState& state);
+  void ApplyRules();
+  void BidiClicked(bool checked);
+  void RestrictionEdited();
+  void ShowLevel(int32_t level);
+  void BrowseReport();
+  void GetShortcut();
+  void MakeShortcut();
+  bool LevelListEvent(QEvent* event);
+  bool LevelButtonEvent(QEvent* event);
+  bool DropEvent(DropKind kind, QEvent* event);
+  std::string StateFolder() const;
+
+  // Controls, by their design names.
+  QLabel* lblSource = nullptr;
+  QLineEdit* txtSource = nullptr;
+  QPushButton* cmdSource = nullptr;
+  QLabel* lblTarget = nullptr;
+  QLineEdit* txtTarget = nullptr;
+  QPushButton* cmdTarget = nullptr;
+  QGroupBox* fraSync = nullptr;
+  QCheckBox* chkBidi = nullptr;
+  QCheckBox* chkNew = nullptr;
+  QCheckBox* chkDelete = nullptr;
+  QCheckBox* chkNoSecurity = nullptr;
+  QCheckBox* chkNoDaylight = nullptr;
+  QCheckBox* chkAllowDecryption = nullptr;
+  QCheckBox* chkCase = nullptr;
+  QCheckBox* chkSubfolders = nullptr;
+  QGroupBox* fraApp = nullptr;
+  QCheckBox* chkStart = nullptr;
+  QCheckBox* chkMinimized = nullptr;
+  QCheckBox* chkQuiet = nullptr;
+  QCheckBox* chkQuickStart = nullptr;
+  QCheckBox* chkDisallowStop = nullptr;
+  QGroupBox* fraReport = nullptr;
+  QLineEdit* txtReport = nullptr;
+  QPushButton* cmdReport = nullptr;
+  QCheckBox* chkAppend = nullptr;
+  QCheckBox* chkRestrict = nullptr;
+  QLineEdit* txtRestrict = nullptr;
+  QLabel* lblKb = nullptr;
+  QFrame* shReportLevel = nullptr;
+  QLabel* lblReportLevel = nullptr;
+  QToolButton* cmdReportLevel = nullptr;
+  ReportLevelList* lstReportLevel = nullptr;
+  QPushButton* cmdGet = nullptr;
+  QPushButton* cmdShortcut = nullptr;
+  QPushButton* cmdOK = nullptr;
+  QPushButton* cmdCancel = nullptr;
+  QPushButton* cmdHelp = nullptr;
+
+  OptionsDialogContext context_;
+  SyncOptions accepted_;
+  ByteText source_;
+  ByteText target_;
+  ByteText report_;
+  std::vector<std::pair<QCheckBox*, CheckBoxState OptionsDialogState::*>> boxes_;
+  std::vector<std::pair<QWidget*, DropKind>> drop_targets_;
+  DropVerdict folder_drop_;
+  DropVerdict report_drop_;
+  DropVerdict shortcut_drop_;
+
+  int32_t level_ = 0;             // the edited report level
+  int32_t last_restriction_ = 0;  // the last valid number in txtRestrict
+  int restriction_caret_ = 0;     // the caret at the last key press in it
+  bool restoring_restriction_ = false;
+  bool closed_by_press_ = false;  // the list lost the focus to a press now being delivered
+  bool level_press_ = false;      // the button's press was handled: no click follows
+  bool binding_ = false;          // SetState at work: no click rules
+};
+
+}  // namespace twinmere::ui

@@ -1,0 +1,239 @@
+#include "dialogs/settings_dialog.h"
+
+#include <QEvent>
+#include <QFileSystemModel>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QVBoxLayout>
+#include <functional>
+#include <utility>
+
+#include "app/command_line_tokens.h"
+#include "app/folder_fields.h"
+#include "app/help_topics.h"
+#include "dialogs/dialog_support.h"
+#include "dialogs/report_level_list.h"
+#include "fs/paths.h"
+#include "platform/program_start.h"
+#include "ui/choosers.h"
+
+namespace twinmere::ui {
+SettingsDialog::SettingsDialog(const SettingsDialogContext& context, QWidget* parent)
+    : QDialog(parent), context_(context) {
+  setObjectName("SettingsDialog");
+  setWindowTitle(tr("Preferences"));
+  CreateControls();
+  UpdateUI();
+  const ProgramSettings& settings = context_.settings;
+  level_ = settings.default_report_level;
+  shortcuts_.Set(settings.shortcut_dir);
+  report_.Set(settings.default_report);
+  viewer_.Set(settings.viewer);
+  lstReportLevel->SetLevel(level_);
+  ShowLevel();
+  SetUpForm(*this, context_.services, kHelpPreferences, {txtViewer, txtShortcuts, txtReport});
+}
+
+void SettingsDialog::CreateControls() {
+  lblShortcuts = Named(new QLabel(tr("Default &shortcuts location:"), this), "lblShortcuts");
+  txtShortcuts = Named(new QLineEdit(this), "txtShortcuts");
+  cmdShortcuts = Named(new QPushButton(tr("Choose folder..."), this), "cmdShortcuts");
+  lblReport = Named(new QLabel(tr("Default &report file:"), this), "lblReport");
+  txtReport = Named(new QLineEdit(this), "txtReport");
+  cmdReport = Named(new QPushButton(tr("Choose file..."), this), "cmdReport");
+  lblViewer = Named(new QLabel(tr("Report &viewer:"), this), "lblViewer");
+  txtViewer = Named(new QLineEdit(this), "txtViewer");
+  cmdViewer = Named(new QPushButton(tr("Choose file..."), this), "cmdViewer");
+  lblLevel = Named(new QLabel(tr("Default report &level:"), this), "lblLevel");
+  lblLevelValue = Named(new QLabel(this), "lblLevelValue");
+  lstReportLevel = Named(new ReportLevelList(this), "lstReportLevel");
+  lstReportLevel->setSelectionMode(QAbstractItemView::NoSelection);
+  lstReportLevel->setFixedHeight(lstReportLevel->FullHeight());
+  lstReportLevel->setAccessibleName(tr("Default report level"));
+  lblShortcuts->setBuddy(txtShortcuts);
+  lblReport->setBuddy(txtReport);
+  lblViewer->setBuddy(txtViewer);
+  lblLevel->setBuddy(lstReportLevel);
+  cmdOK = Named(new QPushButton(tr("OK"), this), "cmdOK");
+  cmdCancel = Named(new QPushButton(tr("Cancel"), this), "cmdCancel");
+  cmdHelp = Named(new QPushButton(tr("&Help"), this), "cmdHelp");
+  cmdOK->setDefault(true);
+
+  auto* grid = new QGridLayout;
+  int row = 0;
+  for (const auto& [label, field, button] :
+       {std::tuple{lblShortcuts, txtShortcuts, cmdShortcuts},
+        std::tuple{lblReport, txtReport, cmdReport}, std::tuple{lblViewer, txtViewer, cmdViewer}}) {
+    grid->addWidget(label, row++, 0, 1, 2);
+    grid->addWidget(field, row, 0);
+    grid->addWidget(button, row++, 1);
+  }
+  auto* level = new QHBoxLayout;
+  level->addWidget(lblLevel);
+  level->addWidget(lblLevelValue, 1);
+  grid->addLayout(level, row++, 0, 1, 2);
+  grid->addWidget(lstReportLevel, row++, 0, 1, 2);
+  grid->setColumnStretch(0, 1);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(cmdOK);
+  buttons->addWidget(cmdCancel);
+  buttons->addWidget(cmdHelp);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(grid);
+  layout->addLayout(buttons);
+  for (QLineEdit* field : {txtShortcuts, txtReport, txtViewer})
+    field->setMinimumWidth(fontMetrics().averageCharWidth() * 50);
+
+  shortcuts_ = ByteText(txtShortcuts);
+  report_ = ByteText(txtReport);
+  viewer_ = ByteText(txtViewer);
+  AssistTextField(txtShortcuts, cmdShortcuts, cmdOK);
+  AssistTextField(txtReport, cmdReport, cmdOK);
+  AssistTextField(txtViewer, cmdViewer, cmdOK);
+  CompletePaths(txtShortcuts, DiskModel(this, PathKinds::Folders));
+  QFileSystemModel* files = DiskModel(this, PathKinds::FoldersAndFiles);
+  CompletePaths(txtReport, files);
+  CompletePaths(txtViewer, files);
+  for (QLineEdit* field : {txtShortcuts, txtReport, txtViewer}) {
+    field->setAcceptDrops(true);
+    field->installEventFilter(this);
+  }
+  lstReportLevel->installEventFilter(this);
+
+  connect(lstReportLevel, &ReportLevelList::LevelChanged, this, [this](int32_t level) {
+    level_ = level;
+    ShowLevel();
+  });
+  connect(cmdShortcuts, &QPushButton::clicked, this, [this] {
+    BrowseIntoField(this, context_.fs, shortcuts_, tr("Select default shortcuts location:"));
+  });
+  connect(cmdReport, &QPushButton::clicked, this, &SettingsDialog::ChooseReport);
+  connect(cmdViewer, &QPushButton::clicked, this, &SettingsDialog::ChooseViewer);
+  connect(cmdOK, &QPushButton::clicked, this, &SettingsDialog::accept);
+  connect(cmdCancel, &QPushButton::clicked, this, &SettingsDialog::reject);
+  connect(cmdHelp, &QPushButton::clicked, this, [this] { ShowFormHelp(); });
+
+  const std::pair<QWidget*, const char*> help[] = {
+      {txtShortcuts,
+       "The folder that the shortcut dialog proposes for new launchers. Launchers below the "
+       "desktop's applications folder show up in its application menu."},
+      {cmdShortcuts, "Chooses the default shortcuts folder in a folder browser."},
+      {txtReport,
+       "The report file used when the program is started without any arguments; empty for "
+       "none."},
+      {cmdReport, "Chooses the default report file in a file chooser."},
+      {txtViewer,
+       "The program that View Report opens the report with: a name found along the search path, "
+       "or a path. It gets the report file as its one argument."},
+      {cmdViewer, "Chooses the report viewer program in a file chooser."},
+      {lblLevelValue, "The default report level: the sum of the checked items below."},
+      {lstReportLevel,
+       "What reports include unless the command line says otherwise. The number is the sum of "
+       "the checked items."},
+      {cmdOK,
+       "Stores the preferences. A value equal to its default is removed from the settings "
+       "instead."},
+      {cmdCancel, "Closes the dialog without changing the preferences."},
+      {cmdHelp, "Opens the help page of this dialog."}};
+  for (const auto& [widget, text] : help) widget->setWhatsThis(tr(text));
+}
+
+void SettingsDialog::UpdateUI() {
+  cmdShortcuts->setIcon(FolderIcon(*this));
+}
+
+void SettingsDialog::ShowLevel() {
+  lblLevelValue->setText(QString::number(level_));
+  lblLevelValue->setAccessibleName(lblLevelValue->text());
+}
+
+void SettingsDialog::ChooseReport() {
+  const std::optional<std::string> chosen =
+      ChooseReportFile(this, tr("Choose file to save report by default"), report_.Get(),
+                       context_.folders.documents, ReportFolderText::AsWritten);
+  if (!chosen) return;
+  report_.Set(*chosen);
+  txtReport->selectAll();
+  txtReport->setFocus();
+}
+
+// The chooser opens where the viewer is: a bare name is looked up along
+// PATH, as starting it would.
+void SettingsDialog::ChooseViewer() {
+  std::string proposal = command_line::TrimBlanks(viewer_.Get());
+  if (proposal.empty()) proposal = kDefaultViewer;
+  if (proposal.find(kSeparator) == std::string::npos) {
+    const QString found = QStandardPaths::findExecutable(BytesToText(proposal));
+    if (!found.isEmpty()) proposal = TextToBytes(found);
+  }
+  FileRequest request;
+  request.title = tr("Choose program to view report file");
+  request.filter = QString::fromLatin1(kProgramFilesFilter);
+  request.must_exist = true;
+  request.file_name = proposal;
+  request.initial_folder = FolderPart(proposal);
+  if (!ChooseFile(this, request)) return;
+  viewer_.Set(request.file_name);
+  txtViewer->selectAll();
+  txtViewer->setFocus();
+}
+
+void SettingsDialog::accept() {
+  const ProgramSettings edited =
+      EditedSettings(context_.settings, shortcuts_.Get(), report_.Get(), viewer_.Get(), level_);
+  const std::optional<RegistryError> refused = StoreDialogSettings(context_.registry, edited);
+  context_.settings = edited;
+  if (refused) {
+    ShowDialogMessage(
+        this,
+        DialogMessage{"The preferences could not be stored.\n\n" + refused->Description(),
+                      MessageIcon::Exclamation, kHelpPreferences},
+        Services().help);
+  }
+  QDialog::accept();
+}
+
+bool SettingsDialog::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  if (watched == lstReportLevel) {
+    // The current item shows only while the list has the focus.
+    if (type == QEvent::FocusIn && lstReportLevel->currentItem() == nullptr) {
+      lstReportLevel->selectionModel()->setCurrentIndex(lstReportLevel->model()->index(0, 0),
+                                                        QItemSelectionModel::NoUpdate);
+    } else if (type == QEvent::FocusOut) {
+      lstReportLevel->selectionModel()->setCurrentIndex(QModelIndex(),
+                                                        QItemSelectionModel::NoUpdate);
+    }
+    return QDialog::eventFilter(watched, event);
+  }
+  if (!IsDragEvent(*event)) return QDialog::eventFilter(watched, event);
+
+  // The shortcuts box takes a folder, the report box anything else, the
+  // viewer box a program.
+  FileSystem& fs = context_.fs;
+  DropVerdict* verdict = &viewer_drop_;
+  ByteText* field = &viewer_;
+  std::function<bool(const std::string&)> check = [](const std::string& p) {
+    return IsProgramFile(p);
+  };
+  if (watched == txtShortcuts) {
+    verdict = &shortcuts_drop_;
+    field = &shortcuts_;
+    check = [&fs](const std::string& p) { return NamesExistingFolder(fs, p); };
+  } else if (watched == txtReport) {
+    verdict = &report_drop_;
+    field = &report_;
+    check = [&fs](const std::string& p) { return NamesExistingNonFolder(fs, p); };
+  }
+  const std::optional<std::string> path = AnswerDrag(*event, *verdict, check);
+  if (path && type == QEvent::Drop)
+    field->Set(watched == txtShortcuts ? AddSeparator(*path) : *path);
+  return true;
+}
+
+}  // namespace twinmere::ui

@@ -1,0 +1,80 @@
+// The preferences dialog: edits the default shortcuts folder, the default
+// report file, the report viewer and the default report level. OK stores them
+// through the settings layer (values equal to their defaults are deleted) and
+// makes them the program-wide values; Cancel discards the edits.
+#pragma once
+
+#include <QDialog>
+#include <cstdint>
+
+#include "platform/file_system.h"
+#include "platform/user_folders.h"
+#include "settings/program_settings.h"
+#include "settings/registry.h"
+#include "ui/byte_text.h"
+#include "ui/form.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace twinmere::ui {
+
+class ReportLevelList;
+
+// What the dialog works on; everything outlives it.
+struct SettingsDialogContext {
+  Registry& registry;
+  ProgramSettings& settings;  // the program-wide values: OK changes them
+  const UserFolders& folders;
+  FileSystem& fs;          // the window thread's own
+  FormServices& services;  // help window and keyboard cues
+};
+
+class SettingsDialog final : public QDialog, public Form {
+  Q_OBJECT
+ public:
+  explicit SettingsDialog(const SettingsDialogContext& context, QWidget* parent = nullptr);
+
+  // Form.
+  void UpdateUI() override;
+
+ public slots:
+  void accept() override;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void CreateControls();
+  void ChooseReport();
+  void ChooseViewer();
+  void ShowLevel();
+
+  QLabel* lblShortcuts = nullptr;
+  QLineEdit* txtShortcuts = nullptr;
+  QPushButton* cmdShortcuts = nullptr;
+  QLabel* lblReport = nullptr;
+  QLineEdit* txtReport = nullptr;
+  QPushButton* cmdReport = nullptr;
+  QLabel* lblViewer = nullptr;
+  QLineEdit* txtViewer = nullptr;
+  QPushButton* cmdViewer = nullptr;
+  QLabel* lblLevel = nullptr;
+  QLabel* lblLevelValue = nullptr;
+  ReportLevelList* lstReportLevel = nullptr;
+  QPushButton* cmdOK = nullptr;
+  QPushButton* cmdCancel = nullptr;
+  QPushButton* cmdHelp = nullptr;
+
+  SettingsDialogContext context_;
+  ByteText shortcuts_;
+  ByteText report_;
+  ByteText viewer_;
+  DropVerdict shortcuts_drop_;
+  DropVerdict report_drop_;
+  DropVerdict viewer_drop_;
+  int32_t level_ = 0;  // the working level
+};
+
+}  // namespace twinmere::ui

@@ -1,0 +1,22 @@
+#include "report/report_viewer.h"
+
+#include "fs/paths.h"
+#include "platform/program_start.h"
+
+namespace twinmere {
+
+std::optional<DialogMessage> ViewReport(FileSystem& fs, const std::string& report,
+                                        const std::string& viewer) {
+  const uint32_t attributes = GetAttributes(fs, report);
+  if (report.empty() || attributes == kInvalidAttributes || (attributes & kAttrFolder) != 0)
+    return DialogMessage{"The Report file doesn't exist.", MessageIcon::Exclamation,
+                         kHelpReportMissing};
+  if (viewer.empty()) return std::nullopt;
+  const std::string argument = report.starts_with('-') ? "./" + report : report;
+  if (const ErrorCode code = StartProgram(viewer, argument); code != kSuccess)
+    return DialogMessage{"Unable to start Report Viewer. " + SystemErrorText(code),
+                         MessageIcon::Exclamation, kHelpPreferences};
+  return std::nullopt;
+}
+
+}  // namespace twinmere

@@ -1,0 +1,26 @@
+// View Report: opening the report file in the viewer program chosen in the
+// settings ("xdg-open" unless changed).
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "app/dialog_message.h"
+#include "app/help_topics.h"
+#include "platform/file_system.h"
+
+namespace twinmere {
+
+// Starts `viewer` (a path, or a bare name searched along PATH) with the
+// report path as its one argument (StartProgram: no shell, not waited for)
+// and returns nothing. A path that begins with "-" is passed as "./" and the
+// path, so that no viewer takes it for an option. Returns the message to show
+// instead: "The Report file doesn't exist." (topic 5000) when `report` names
+// nothing or a folder (a link is not followed: the viewer follows it and
+// says what it finds); "Unable to start Report Viewer. " and the system's
+// text (topic 7000) when the viewer cannot be started. An empty `viewer` starts nothing and shows
+// nothing.
+std::optional<DialogMessage> ViewReport(FileSystem& fs, const std::string& report,
+                                        const std::string& viewer);
+
+}  // namespace twinmere

@@ -1,0 +1,21 @@
+// What the dialog tests share: a temporary home (ui/gui_fixture.h) with the
+// rest of what the dialogs are given.
+#pragma once
+
+#include "app/shortcuts.h"
+#include "dialogs/options_dialog.h"
+#include "ui/form.h"
+#include "ui/gui_fixture.h"
+
+namespace twinmere::ui {
+
+struct DialogFixture : TempHome {
+  OptionsDialogContext OptionsContext() {
+    return {facts, folders, settings, *fs, memory, "/usr/bin/twinmere", services};
+  }
+
+  ShortcutMemory memory;
+  FormServices services{true, ""};
+};
+
+}  // namespace twinmere::ui

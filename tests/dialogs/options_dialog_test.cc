@@ -1,0 +1,221 @@
+// The options dialog offscreen: its values through a saved launcher and
+// back, the rules between its controls, and the report level's drop-down
+// list.
+
+#include "dialogs/options_dialog.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTest>
+#include <QToolButton>
+
+#include "dialog_fixture.h"
+#include "dialogs/shortcut_dialog.h"
+
+namespace twinmere::ui {
+namespace {
+
+class OptionsDialogTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void ValuesComeBackThroughASavedLauncherAndBytesThroughTheDialog();
+  void RulesTieTheControlsAndTheRestrictionBoxPutsBackItsCaret();
+  void LevelListOpensAndClosesByItsKeysMouseAndFocus();
+};
+
+void OptionsDialogTest::ValuesComeBackThroughASavedLauncherAndBytesThroughTheDialog() {
+  DialogFixture f;
+  QVERIFY(QDir().mkpath(QString::fromStdString(f.Path("apps/folder"))));
+  SyncOptions all;
+  for (bool SyncOptions::*flag :
+       {&SyncOptions::ExcludeSubfolders, &SyncOptions::Delete, &SyncOptions::New,
+        &SyncOptions::Case, &SyncOptions::NoDaylight, &SyncOptions::NoSecurity,
+        &SyncOptions::AllowDecryption, &SyncOptions::Start, &SyncOptions::Minimized,
+        &SyncOptions::Quiet, &SyncOptions::QuickStart, &SyncOptions::DisallowStop,
+        &SyncOptions::Append})
+    all.*flag = true;
+  all.Source = f.Path("src 'a' $HOME `id` 100%/");
+  all.Target = f.Path("q\"uote/");
+  all.Report = f.Path("my report.txt");
+  all.Restriction = 750;
+  all.ReportLevel = 7;
+  SyncOptions bidi = all;
+  bidi.Bidi = true;
+  bidi.Delete = false;
+
+  for (const SyncOptions& options : {all, bidi}) {
+    OptionsDialog first(options, f.OptionsContext());
+    MessageAnswers answers;  // "Owerwrite?" the second time
+    QTimer::singleShot(0, &first, [&] {
+      auto* shortcut = first.findChild<ShortcutDialog*>();
+      Control<QLineEdit>(*shortcut, "txtPath")->setText(QString::fromStdString(f.Path("apps")));
+      Control<QLineEdit>(*shortcut, "txtFilename")->setText("trip");
+      shortcut->Save();
+    });
+    Control<QPushButton>(first, "cmdShortcut")->click();
+
+    OptionsDialog second(SyncOptions{}, f.OptionsContext());
+    QVERIFY(Drop(Control<QPushButton>(second, "cmdGet"), f.Path("apps/trip.desktop")));
+    second.accept();
+    QVERIFY(second.AcceptedOptions() == options);
+    QCOMPARE(f.memory.LastShortcutFile, f.Path("apps/trip.desktop"));
+  }
+
+  // Names that are not UTF-8 come back from the dialog unchanged; a launcher
+  // cannot carry them, and saving says so.
+  f.memory = {};
+  SyncOptions bytes;
+  bytes.Source = f.Path("caf\xE9/");
+  OptionsDialog dialog(bytes, f.OptionsContext());
+  MessageAnswers answers;
+  QTimer::singleShot(0, &dialog, [&] {
+    auto* shortcut = dialog.findChild<ShortcutDialog*>();
+    shortcut->Save();
+    shortcut->reject();
+  });
+  Control<QPushButton>(dialog, "cmdShortcut")->click();
+  QCOMPARE(answers.texts.size(), 1);
+  QVERIFY2(answers.texts[0].startsWith("Error creating shortcut.\n\n"),
+           qPrintable(answers.texts[0]));
+  dialog.accept();
+  QCOMPARE(dialog.AcceptedOptions().Source, bytes.Source);
+
+  // Folders drop on the folder fields, files on the report field.
+  OptionsDialog drops(SyncOptions{}, f.OptionsContext());
+  auto* source = Control<QLineEdit>(drops, "txtSource");
+  auto* report = Control<QLineEdit>(drops, "txtReport");
+  QVERIFY(!Drop(source, f.Path("apps/trip.desktop")));
+  QVERIFY(Drop(source, f.Path("apps/folder")));
+  QCOMPARE(source->text().toStdString(), f.Path("apps/folder/"));
+  QVERIFY(!Drop(report, f.Path("apps/folder")));
+  QVERIFY(Drop(report, f.Path("apps/trip.desktop")));
+  QCOMPARE(report->text().toStdString(), f.Path("apps/trip.desktop"));
+}
+
+void OptionsDialogTest::RulesTieTheControlsAndTheRestrictionBoxPutsBackItsCaret() {
+  DialogFixture f;
+  SyncOptions options;
+  options.Report = "/r.txt";
+  options.Restriction = 500;
+  options.Delete = true;
+  OptionsDialog dialog(options, f.OptionsContext());
+  dialog.show();
+  QVERIFY(!Control<QCheckBox>(dialog, "chkNoSecurity")->isEnabled());  // no administrator
+
+  auto* restriction = Control<QLineEdit>(dialog, "txtRestrict");
+  restriction->setCursorPosition(1);
+  QTest::keyClick(restriction, Qt::Key_X);
+  QCOMPARE(restriction->text(), "500");
+  QCOMPARE(restriction->cursorPosition(), 1);
+  restriction->selectAll();
+  QTest::keyClick(restriction, Qt::Key_0);
+  QCOMPARE(restriction->text(), "500");
+  QCOMPARE(restriction->cursorPosition(), 0);
+  restriction->selectAll();
+  QTest::keyClick(restriction, Qt::Key_Backspace);
+  QTest::keyClick(restriction, Qt::Key_0);  // no number left to go back to
+  QCOMPARE(restriction->text(), "");
+  QTest::keyClicks(restriction, "42");
+  QCOMPARE(restriction->text(), "42");
+
+  auto* bidi = Control<QCheckBox>(dialog, "chkBidi");
+  auto* newer = Control<QCheckBox>(dialog, "chkNew");
+  auto* del = Control<QCheckBox>(dialog, "chkDelete");
+  bidi->click();
+  QVERIFY(newer->isChecked() && !newer->isEnabled() && !del->isChecked() && !del->isEnabled());
+  bidi->click();
+  QVERIFY(!newer->isChecked() && newer->isEnabled() && !del->isChecked() && del->isEnabled());
+  Control<QCheckBox>(dialog, "chkSubfolders")->click();
+  QCOMPARE(del->text(), "&Delete extra files");
+
+  auto* report = Control<QLineEdit>(dialog, "txtReport");
+  report->setText("  ");
+  for (const char* name : {"chkAppend", "chkRestrict", "txtRestrict", "lblKb", "cmdReportLevel"})
+    QVERIFY2(!Control<QWidget>(dialog, name)->isEnabled(), name);
+  report->setText("bare.txt");
+  QVERIFY(restriction->isEnabled());
+  dialog.accept();
+  QCOMPARE(dialog.AcceptedOptions().Restriction, 42);
+  QCOMPARE(dialog.AcceptedOptions().Report, f.Path("state") + "/twinmere/bare.txt");
+}
+
+void OptionsDialogTest::LevelListOpensAndClosesByItsKeysMouseAndFocus() {
+  DialogFixture f;
+  SyncOptions options;
+  options.Report = "/r.txt";
+  OptionsDialog dialog(options, f.OptionsContext());
+  dialog.show();
+  dialog.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&dialog));
+  auto* button = Control<QToolButton>(dialog, "cmdReportLevel");
+  auto* list = Control<QListWidget>(dialog, "lstReportLevel");
+  const auto reopen = [&] {
+    button->setFocus();
+    QTest::keyClick(button, Qt::Key_Down);
+    return dialog.LevelListOpen() && list->hasFocus();
+  };
+
+  // A press opens the list, the click that follows does nothing, the next
+  // press closes it; Down, Enter and Space open it, Escape and Alt+Up close it.
+  QTest::mousePress(button, Qt::LeftButton);
+  QVERIFY(dialog.LevelListOpen() && list->hasFocus());
+  QTest::mouseRelease(button, Qt::LeftButton);
+  QVERIFY(dialog.LevelListOpen());
+  QTest::mouseClick(button, Qt::LeftButton);
+  QVERIFY(!dialog.LevelListOpen() && button->hasFocus());
+  QVERIFY(reopen());
+  QTest::keyClick(list, Qt::Key_Escape);
+  QVERIFY(!dialog.LevelListOpen() && button->hasFocus() && dialog.isVisible());
+  QTest::keyClick(button, Qt::Key_Return);
+  QVERIFY(dialog.LevelListOpen());
+  QTest::keyClick(list, Qt::Key_Up, Qt::AltModifier);
+  QVERIFY(!dialog.LevelListOpen());
+  QTest::mousePress(button, Qt::LeftButton, Qt::ShiftModifier);  // only the click opens it then
+  QVERIFY(!dialog.LevelListOpen());
+  QTest::mouseRelease(button, Qt::LeftButton, Qt::ShiftModifier);
+  QVERIFY(dialog.LevelListOpen());
+
+  // The highlight follows the mouse; a click on an item's text checks it.
+  const QPoint fourth = list->visualItemRect(list->item(3)).center();
+  QTest::mouseMove(list->viewport(), fourth);
+  QCOMPARE(list->currentRow(), 3);
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, fourth);
+  QCOMPARE(Control<QLabel>(dialog, "lblReportLevel")->text(), "&Level: 223");
+
+  // OK (clicked or Enter) and Cancel only close the open list, as do another
+  // control taking the focus, a click on a frame and the dialog losing
+  // activation.
+  const std::function<void()> closers[] = {
+      [&] { QTest::mouseClick(Control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton); },
+      [&] { QTest::keyClick(list, Qt::Key_Return); },
+      [&] { QTest::mouseClick(Control<QPushButton>(dialog, "cmdCancel"), Qt::LeftButton); },
+      [&] { Control<QLineEdit>(dialog, "txtSource")->setFocus(); },
+      [&] {
+        QTest::mouseClick(Control<QWidget>(dialog, "fraSync"), Qt::LeftButton, {}, {2, 2});
+      },
+  };
+  for (const auto& close : closers) {
+    QVERIFY(reopen());
+    close();
+    QVERIFY(!dialog.LevelListOpen() && dialog.isVisible() && dialog.result() == 0);
+  }
+  QVERIFY(reopen());
+  QWidget other;
+  other.show();
+  other.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&other));
+  QVERIFY(!dialog.LevelListOpen());
+
+  QTest::mouseClick(Control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
+  QCOMPARE(dialog.result(), int(QDialog::Accepted));
+  QCOMPARE(dialog.AcceptedOptions().ReportLevel, 223);
+}
+
+}  // namespace
+}  // namespace twinmere::ui
+
+QTEST_MAIN(twinmere::ui::OptionsDialogTest)
+#include "options_dialog_test.moc"

@@ -1,0 +1,85 @@
+// The preferences dialog offscreen: OK stores what differs from the defaults
+// and deletes the rest, Cancel keeps everything; what each field accepts
+// dropped.
+
+#include "dialogs/settings_dialog.h"
+
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTest>
+
+#include "dialog_fixture.h"
+
+namespace twinmere::ui {
+namespace {
+
+class SettingsDialogTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void PreferencesRoundTripDeletingDefaultsAndCancelKeepsThem();
+};
+
+void SettingsDialogTest::PreferencesRoundTripDeletingDefaultsAndCancelKeepsThem() {
+  DialogFixture f;
+  QVERIFY(QDir().mkpath(QString::fromStdString(f.Path("links"))));
+  f.WriteFile("viewer", "#!/bin/sh\n");
+  QCOMPARE(chmod(f.Path("viewer").c_str(), 0755), 0);
+  f.WriteFile("plain", "");
+  const auto stored = [&] { return f.registry.EnumValues(Hive::CurrentUser, kSettingsKey); };
+  const auto toggle_first = [](SettingsDialog& dialog) {
+    auto* list = Control<QListWidget>(dialog, "lstReportLevel");
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(0)).center());
+  };
+  {
+    SettingsDialog dialog({f.registry, f.settings, f.folders, *f.fs, f.services});
+    auto* viewer = Control<QLineEdit>(dialog, "txtViewer");
+    auto* shortcuts = Control<QLineEdit>(dialog, "txtShortcuts");
+    QCOMPARE(viewer->text(), "xdg-open");
+    QVERIFY(!Drop(viewer, f.Path("plain")));
+    QVERIFY(Drop(viewer, f.Path("viewer")));
+    QVERIFY(!Drop(shortcuts, f.Path("viewer")));
+    QVERIFY(Drop(shortcuts, f.Path("links")));
+    QVERIFY(!Drop(Control<QLineEdit>(dialog, "txtReport"), f.Path("links")));
+    Control<QLineEdit>(dialog, "txtReport")->setText(" /r.txt ");
+    toggle_first(dialog);
+    QCOMPARE(Control<QLabel>(dialog, "lblLevelValue")->text(), "214");
+    dialog.accept();
+  }
+  QCOMPARE(stored(), RegistryValue(RegistryList{"Report", "ReportLevel", "ShortcutDir", "Viewer"}));
+  QCOMPARE(f.settings.viewer, f.Path("viewer"));
+  QCOMPARE(f.settings.shortcut_dir, f.Path("links/"));
+  QCOMPARE(f.settings.default_report, "/r.txt");
+  QCOMPARE(f.settings.default_report_level, 214);
+
+  {
+    SettingsDialog dialog({f.registry, f.settings, f.folders, *f.fs, f.services});
+    QCOMPARE(Control<QLineEdit>(dialog, "txtReport")->text(), "/r.txt");
+    Control<QLineEdit>(dialog, "txtViewer")->setText("XDG-Open");
+    Control<QLineEdit>(dialog, "txtReport")->clear();
+    Control<QLineEdit>(dialog, "txtShortcuts")->clear();
+    toggle_first(dialog);
+    dialog.accept();
+  }
+  QCOMPARE(stored(), RegistryValue(RegistryList{}));
+  QCOMPARE(f.settings.shortcut_dir, f.settings.program_group_folder);
+  QCOMPARE(f.settings.default_report_level, kDefaultReportLevel);
+
+  SettingsDialog dialog({f.registry, f.settings, f.folders, *f.fs, f.services});
+  Control<QLineEdit>(dialog, "txtViewer")->setText("other");
+  toggle_first(dialog);
+  dialog.reject();
+  QCOMPARE(f.settings.viewer, "XDG-Open");
+  QCOMPARE(f.settings.default_report_level, kDefaultReportLevel);
+  QCOMPARE(stored(), RegistryValue(RegistryList{}));
+}
+
+}  // namespace
+}  // namespace twinmere::ui
+
+QTEST_MAIN(twinmere::ui::SettingsDialogTest)
+#include "settings_dialog_test.moc"

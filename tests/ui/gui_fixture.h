@@ -1,0 +1,112 @@
+// What the tests of the windows share: a temporary home with the settings
+// store and the folders start-up would hand a window, finding controls,
+// dropping items, answering message boxes, and the offscreen main().
+#pragma once
+
+#include <QApplication>
+#include <QDropEvent>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "platform/file_system.h"
+#include "platform/platform_facts.h"
+#include "platform/user_folders.h"
+#include "settings/program_settings.h"
+#include "settings/registry.h"
+
+namespace twinmere::ui {
+
+// A temporary home: the user's folders below it and an empty settings store.
+struct TempHome {
+  TempHome() {
+    folders.home = Path("");
+    folders.config = Path("config");
+    folders.state = Path("state");
+    folders.data = Path("data");
+    folders.documents = Path("docs");
+    folders.runtime = Path("");
+    folders.temp = Path("");
+    settings = ReadProgramSettings(registry, folders);
+  }
+  std::string Path(const std::string& relative) const {
+    return home.path().toStdString() + "/" + relative;
+  }
+  void WriteFile(const std::string& relative, const std::string& contents) const {
+    std::ofstream(Path(relative), std::ios::binary) << contents;
+  }
+  std::string ReadFile(const std::string& relative) const {
+    std::ifstream in(Path(relative), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+
+  QTemporaryDir home;
+  PlatformFacts facts;
+  UserFolders folders;
+  Registry registry{RegistryPaths{Path("config/registry.sqlite3"), ""}};
+  ProgramSettings settings;
+  std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
+};
+
+template <typename T>
+T* Control(QWidget& window, const char* name) {
+  T* control = window.findChild<T*>(name);
+  if (control == nullptr) qFatal("no control %s", name);
+  return control;
+}
+
+// Drags the local item `path` onto `target` and drops it there when the
+// target offers to copy it; returns whether it did.
+inline bool Drop(QWidget* target, const std::string& path) {
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+  QDragEnterEvent enter(QPoint(2, 2), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton,
+                        Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &enter);
+  if (!enter.isAccepted() || enter.dropAction() != Qt::CopyAction) return false;
+  QDropEvent drop(QPointF(2, 2), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton,
+                  Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &drop);
+  return drop.isAccepted() && drop.dropAction() == Qt::CopyAction;
+}
+
+// Answers every message box that opens while it lives, with OK or Cancel,
+// and keeps the texts.
+class MessageAnswers final : public QObject {
+ public:
+  explicit MessageAnswers(bool ok = true) : ok_(ok) {
+    connect(&timer_, &QTimer::timeout, this, [this] {
+      for (QWidget* window : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(window);
+        if (box == nullptr || !box->isVisible()) continue;
+        texts << box->text();
+        box->button(ok_ ? QMessageBox::Ok : QMessageBox::Cancel)->click();
+      }
+    });
+    timer_.start(5);
+  }
+  QStringList texts;
+
+ private:
+  bool ok_;
+  QTimer timer_;
+};
+
+}  // namespace twinmere::ui
+
+// The test program of `TestClass`, drawing offscreen unless a platform is
+// chosen.
+#define TWINMERE_GUI_TEST_MAIN(TestClass)                                                        \
+  int main(int argc, char** argv) {                                                              \
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen"); \
+    QApplication application(argc, argv);                                                        \
+    TestClass test;                                                                              \
+    return QTest::qExec(&test, argc, argv);                                                      \
+  }
