@@ -51,7 +51,7 @@ bool DecodeUtf8(std::string_view text, std::vector<char32_t>& out) {
 }  // namespace
 
 bool NamesEqualIgnoringCase(std::string_view a, std::string_view b) {
-  if (EqualIgnoringAsciiCase(a, b)) return true;
+  if (a == b || EqualIgnoringAsciiCase(a, b)) return true;
   std::vector<char32_t> ca, cb;
   if (!DecodeUtf8(a, ca) || !DecodeUtf8(b, cb) || ca.size() != cb.size()) return false;
   const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
@@ -103,14 +103,15 @@ int Compare(FilesEnumerator& e, const std::string& other_path, bool with_securit
       return kOtherInaccessible;
     }
   }
-  const ItemInfo& item = e.Item();
-  const ItemInfo& other = e.Other();
-
   // A lookup that answers with a name other than the one asked for (apart
   // from letter case on a case-insensitive file system) found some other
   // item through an alias: it must never be taken for the counterpart.
   const std::string_view wanted = NamePart(other_path);
-  if (!NamesEqualIgnoringCase(other.name, wanted)) return kShortNameClash;
+  if (!NamesEqualIgnoringCase(e.OtherName(), wanted)) return kShortNameClash;
+  if (rules.presence_only) return e.IsFolder() != e.OtherIsFolder() ? kKindDiffers : 0;
+
+  const ItemInfo& item = e.Item();
+  const ItemInfo& other = e.Other();
 
   int result = 0;
   if (rules.check_case && other.name != wanted) result |= kCaseDiffers;

@@ -17,6 +17,9 @@ struct CompareRules {
   // as far as the volume keeps them, and on a volume that cannot set a
   // link's own times two links are the same when their texts are.
   bool other_receives = false;
+  // Only whether the counterpart is there, and of which kind, counts: the
+  // result is 3, 4, 5, or 32 when one is a folder and the other not, else 0.
+  bool presence_only = false;
 };
 
 // Two modification times count as equal when at most this far apart.

@@ -1,6 +1,8 @@
 // The item handler: for every item of a walk, the counterpart on the other
 // side, the comparison, the decision by phase and options, the plan that
 // carries it out, and the progress accounting.
+#include <algorithm>
+
 #include "engine/action_codes.h"
 #include "engine/compare.h"
 #include "engine/sync_run.h"
@@ -63,8 +65,8 @@ int Synchronizer::Impl::CompareItem(FilesEnumerator& e, const std::string& other
   const bool other_receives = phase == Phase::ExploreSource || phase == Phase::CopyToTarget ||
                               phase == Phase::CopyToSource ||
                               (phase == Phase::ExploreTarget && options.Bidi);
-  const CompareRules rules{check_case, options.NoDaylight, context.security_support,
-                           other_receives};
+  const CompareRules rules{check_case, options.NoDaylight, context.security_support, other_receives,
+                           PresenceOnly(phase)};
   return Compare(e, other_path, with_security, rules, self);
 }
 
@@ -74,7 +76,7 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
     return;
   }
   const Phase phase = session.CurrentPhase;
-  const bool is_folder = e.Item().IsFolder();
+  const bool is_folder = e.IsFolder();
   if (is_folder && options.ExcludeSubfolders && removing_conflict == 0) return;
 
   // The report file is synchronized on its own (SyncReportFile), never as an item.
@@ -93,7 +95,9 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
   const std::string& home = from_source ? options.Source : options.Target;
   const std::string& other_root = from_source ? options.Target : options.Source;
   const std::string& full = e.FullPath();
-  const std::string path = other_root + (full.size() > home.size() ? full.substr(home.size()) : "");
+  std::string path;
+  path.reserve(other_root.size() + full.size());
+  path.append(other_root).append(full, std::min(full.size(), home.size()));
   if (keeping_folder_times && removing_conflict == 0)
     ReachFolderTimesItem(phase == Phase::DeleteInTarget ? full : path, is_folder);
 
@@ -110,7 +114,7 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
   switch (phase) {
     case Phase::ExploreSource:
     case Phase::ExploreTarget:
-      Estimate(result, e.Size());
+      Estimate(result, e);
       break;
     case Phase::CopyToTarget:
     case Phase::CopyToSource:
@@ -139,12 +143,13 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
   host.PumpEvents();
 }
 
-// Phases 0 and 1 only estimate the work of the phases that follow.
-void Synchronizer::Impl::Estimate(int result, uint64_t size) {
+// Phases 0 and 1 only estimate the work of the phases that follow. The
+// item's size is asked for only where it counts.
+void Synchronizer::Impl::Estimate(int result, FilesEnumerator& e) {
   double units = kItemUnits;
   if (session.CurrentPhase == Phase::ExploreSource) {
     if (options.New) {
-      if (NewerOrMissing(result)) units = kPlanUnits + Units(size);
+      if (NewerOrMissing(result)) units = kPlanUnits + Units(e.Size());
     } else {
       switch (result & ~0xF00) {
         case 0:
@@ -156,11 +161,11 @@ void Synchronizer::Impl::Estimate(int result, uint64_t size) {
           units = kPlanUnits;
           break;
         default:
-          units = kPlanUnits + Units(size);
+          units = kPlanUnits + Units(e.Size());
       }
     }
   } else if (options.Bidi) {
-    if (NewerOrMissing(result)) units = kPlanUnits + Units(size);
+    if (NewerOrMissing(result)) units = kPlanUnits + Units(e.Size());
   } else if (IsMissingOrClash(result)) {
     units = kPlanUnits;
   }
@@ -178,7 +183,7 @@ void Synchronizer::Impl::CopyToTargetPhase(FilesEnumerator& e, const std::string
     if (NewerOrMissing(result)) MainPlan(e, path, result, Side::Target);
     return;
   }
-  const bool is_folder = e.Item().IsFolder();
+  const bool is_folder = e.IsFolder();
   const int m = result & (is_folder ? 0x30 : 0x3F);
   if (m == 0 && (result & kCaseDiffers)) {
     CaseRename(e, path);
@@ -227,7 +232,7 @@ void Synchronizer::Impl::MainPlan(FilesEnumerator& e, const std::string& path, i
   // A counterpart that cannot be looked up any more was reported by the
   // comparison; acting on it would only add a second error line.
   if (result == kOtherInaccessible) return;
-  if (e.Item().IsFolder() && result != kOtherMissing) {
+  if (e.IsFolder() && result != kOtherMissing) {
     // A folder on both sides: time differences cause no action.
     if (result & kAttributesDiffer) {
       FolderUpdate(e, path, result, side);
@@ -243,28 +248,28 @@ void Synchronizer::Impl::MainPlan(FilesEnumerator& e, const std::string& path, i
 // of its folder was matched with it before: on a side whose names compare
 // ignoring case, "File.txt" and "file.txt" both find the one item there.
 bool Synchronizer::Impl::ClaimCounterpart(FilesEnumerator& e, int result) {
-  const std::string& name = e.Item().name;
+  const std::string& name = e.Name();
   const bool found =
       result != kOtherMissing && result != kOtherInaccessible && result != kShortNameClash;
   std::vector<std::string>& matched = e.MatchedNames();
-  if (found && e.Other().name != name) {
+  if (found && e.OtherName() != name) {
     for (const std::string& earlier : matched)
-      if (NamesEqualIgnoringCase(earlier, e.Other().name)) return false;
+      if (NamesEqualIgnoringCase(earlier, e.OtherName())) return false;
   }
-  matched.push_back(found ? e.Other().name : name);
+  matched.push_back(found ? e.OtherName() : name);
   return true;
 }
 
 // The second of two names that meet one counterpart: nothing is written or
 // deleted for it, its contents are passed over, and every run says so.
 void Synchronizer::Impl::CaseClash(FilesEnumerator& e, const std::string& path, Side side) {
-  if (e.Item().IsFolder()) blocked_folders.push_back(path);
+  if (e.IsFolder()) blocked_folders.push_back(path);
   reporter.ReportAction(kErrAlreadyExists, path,
                         ActionCodeFor(kOtherMissing, e.Attributes(), false), 0, side, 0);
 }
 
 void Synchronizer::Impl::KindConflictLine(FilesEnumerator& e, const std::string& path) {
-  const char* text = e.Item().IsFolder()
+  const char* text = e.IsFolder()
                          ? "Can't create folder because the file with this name already exists: "
                          : "Can't copy file because the folder with this name already exists: ";
   reporter.AddReportLine(std::string(text) + "\"" + path + "\".", ReportLineKind::Error, 0.5,
@@ -288,7 +293,7 @@ void Synchronizer::Impl::CopyPlan(FilesEnumerator& e, const std::string& path, i
     if (result & kCaseDiffers) e.RenameOtherToItemName(path);
     // A copied file already has the item's mode (the copy carries it); only
     // a security copy, whose ACL may change the mode, needs it set again.
-    if (context.security_support || e.Item().IsFolder()) {
+    if ((context.security_support || e.IsFolder()) && !e.CopyCarriedSecurity()) {
       e.CopySecurityTo(path);
       e.SetAttributesOn(path);
     }
@@ -306,7 +311,7 @@ void Synchronizer::Impl::FolderUpdate(FilesEnumerator& e, const std::string& pat
   ShowCopying(path);
   e.CopySecurityTo(path);
   const ErrorCode error = e.SetAttributesOn(path);
-  const int r = e.Item().IsFolder() ? result : kAttributesDiffer;
+  const int r = e.IsFolder() ? result : kAttributesDiffer;
   reporter.ReportAction(error, path, ActionCodeFor(r, e.Attributes(), false), e.Size(), side, 0);
 }
 
@@ -336,7 +341,7 @@ ErrorCode Synchronizer::Impl::ReleaseShortName(FilesEnumerator& e, const std::st
   std::string other_path;
   const ErrorCode error = e.FreeShortName(path, other_path);
   ContentsChanged(path);
-  const int code = e.Item().IsFolder() ? kActionFolderShortName : kActionFileShortName;
+  const int code = e.IsFolder() ? kActionFolderShortName : kActionFileShortName;
   reporter.ReportAction(error, other_path.empty() ? path : other_path, code, 0, side, 0);
   return error;
 }

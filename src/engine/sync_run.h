@@ -105,7 +105,14 @@ struct Synchronizer::Impl {
   bool HoldsReportFile(const std::string& folder_path) const;
   bool InBlockedFolder(const std::string& path) const;
   void BlockIfStillInTheWay(const std::string& path);
-  void Estimate(int result, uint64_t size);
+  void Estimate(int result, FilesEnumerator& e);
+  // Only whether each counterpart is there counts in `phase`: the deleting
+  // phase, and exploring Target for it.
+  bool PresenceOnly(Phase phase) const {
+    return phase == Phase::DeleteInTarget || (phase == Phase::ExploreTarget && !options.Bidi);
+  }
+  // What a walk of the running phase asks of its items and their counterparts.
+  WalkPlan PlanOfPhase() const;
   void CopyToTargetPhase(FilesEnumerator& e, const std::string& path, int result);
   void CopyToSourcePhase(FilesEnumerator& e, const std::string& path, int result);
   // The main plan: a kind conflict, a short-name release, then the folder

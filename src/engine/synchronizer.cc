@@ -115,10 +115,29 @@ void Synchronizer::Impl::Walk(FilesEnumerator& e, const std::string& folder, Enu
   blocked_folders.clear();
   const bool acting = session.CurrentPhase >= Phase::CopyToTarget;
   if (acting) BeginFolderTimes();
+  context.plan = PlanOfPhase();
   e.SetFolder(folder);
   e.Enumerate(self, mode, "*");
+  context.plan = WalkPlan{};
   if (acting) EndFolderTimes();
   RestoreDeferredModes();
+}
+
+// Every item's counterpart is looked up; its details and both's security
+// only where the phase compares them (see CompareItem).
+WalkPlan Synchronizer::Impl::PlanOfPhase() const {
+  const Phase phase = session.CurrentPhase;
+  const bool from_source = phase == Phase::ExploreSource || phase == Phase::CopyToTarget;
+  const ItemDetail detail = PresenceOnly(phase) ? ItemDetail::Kind : ItemDetail::Full;
+  const bool security = context.security_support && phase != Phase::DeleteInTarget &&
+                        !(phase == Phase::ExploreTarget && options.Delete);
+  WalkPlan plan;
+  plan.items = detail;
+  plan.item_security = security;
+  plan.counterpart_root = from_source ? options.Target : options.Source;
+  plan.counterparts = detail;
+  plan.counterpart_security = security;
+  return plan;
 }
 
 // A folder copied with a mode such as 0555 could not receive its own
@@ -322,7 +341,7 @@ void Synchronizer::Impl::SyncReportFile(bool towards) {
 ErrorCode Synchronizer::Impl::RemoveConflict(const std::string& target_path,
                                              FilesEnumerator& source) {
   ErrorCode error = kSuccess;
-  if (!source.Item().IsFolder()) {
+  if (!source.IsFolder()) {
     const Phase saved_phase = session.CurrentPhase;
     const std::string saved_searching = session.SearchingText;
     const std::string saved_copying = session.CopyingText;

@@ -32,41 +32,59 @@ ErrorCode FilesEnumerator::Enumerate(IEnumFile& callback, EnumMode mode, std::st
   // Only the outermost walk of a whole tree announces itself: a walk nested
   // in another one's callback would end the outer walk's read-ahead.
   if (context_.walks_running == 0 && mode != EnumMode::NoRecursion && mask == "*")
-    context_.fs->ExpectWalk(folder_path_);
+    context_.fs->ExpectWalk(folder_path_, context_.plan);
   struct Running {
     int& count;
     explicit Running(int& c) : count(c) { ++count; }
     ~Running() { --count; }
   } running(context_.walks_running);
-  std::unique_ptr<FolderReader> reader;
-  ErrorCode result = context_.fs->OpenFolder(folder_path_, reader);
+  ErrorCode result = context_.fs->OpenFolder(folder_path_, reader_);
   if (result != 0) {
     callback.AccessError(folder_path_ + std::string(mask), result);
     callback_ = nullptr;
     return result;
   }
   while (!stop_) {
-    const ErrorCode code = reader->Next(item_);
+    const ErrorCode code = reader_->Next(item_);
     if (code == kErrNoMoreEntries) break;
     if (code != 0) {
       callback.AccessError(folder_path_, code);
       result = code;
       break;
     }
+    item_detailed_ = reader_->Detailed();
     if (!item_.IsFolder() && IsTemporaryName(item_.name)) {
       RemoveLeftover();
       continue;
     }
     if (!Matches(mask, item_.name)) continue;
-    full_path_ = folder_path_ + item_.name;
+    full_path_.clear();
+    full_path_.reserve(folder_path_.size() + item_.name.size());
+    full_path_.append(folder_path_).append(item_.name);
     item_security_read_ = false;
+    ahead_other_ = true;
+    ahead_item_security_ = true;
+    ahead_other_security_ = true;
     const bool descend = item_.IsFolder() && mode != EnumMode::NoRecursion;
     if (descend && mode == EnumMode::ContentsFirst) WalkSubfolder(mode);
     callback.File(*this);
     if (descend && mode == EnumMode::FolderFirst && !stop_) WalkSubfolder(mode);
   }
+  reader_.reset();
   callback_ = nullptr;
   return result;
+}
+
+const ItemInfo& FilesEnumerator::Item() const {
+  if (!item_detailed_) {
+    item_detailed_ = true;
+    ItemInfo info;
+    if (context_.fs->Lookup(full_path_, info) == kSuccess) {
+      info.name = std::move(item_.name);
+      item_ = std::move(info);
+    }
+  }
+  return item_;
 }
 
 // The enumerator of a subfolder lives on the heap: a walk as deep as the
@@ -104,6 +122,17 @@ std::string FilesEnumerator::ShortFormPath() const {
 // ---- counterpart -------------------------------------------------------------
 
 ErrorCode FilesEnumerator::FindOther(const std::string& path) {
+  if (ahead_other_ && reader_ != nullptr) {
+    bool detailed = true;
+    if (reader_->AheadCounterpart(path, other_, detailed)) {
+      ahead_other_ = false;
+      other_detailed_ = detailed;
+      other_cached_ = true;
+      other_path_ = path;
+      return 0;
+    }
+  }
+  other_detailed_ = true;
   const ErrorCode code = context_.fs->Lookup(path, other_);
   if (code != 0) {
     ResetOtherCache();
@@ -118,10 +147,23 @@ ErrorCode FilesEnumerator::FindOther(const std::string& path) {
   return 0;
 }
 
-ErrorCode FilesEnumerator::LookupOther(const std::string& path) {
-  if (IsOtherCached(path)) return 0;
-  if (!missing_path_.empty() && missing_path_ == path) return missing_code_;
-  return FindOther(path);
+ErrorCode FilesEnumerator::LookupOther(const std::string& path, bool detailed) {
+  ErrorCode code = 0;
+  if (!IsOtherCached(path)) {
+    if (!missing_path_.empty() && missing_path_ == path) return missing_code_;
+    code = FindOther(path);
+  }
+  if (code == 0 && detailed) Other();
+  return code;
+}
+
+const ItemInfo& FilesEnumerator::Other() const {
+  if (!other_detailed_) {
+    other_detailed_ = true;
+    ItemInfo info;
+    if (context_.fs->Lookup(other_path_, info) == kSuccess) other_ = std::move(info);
+  }
+  return other_;
 }
 
 bool FilesEnumerator::IsOtherCached(const std::string& path) const {
@@ -140,7 +182,7 @@ uint64_t FilesEnumerator::OtherSize(const std::string& path) {
 }
 
 std::string FilesEnumerator::OtherShortFormPath(const std::string& path) {
-  if (LookupOther(path) != 0) return std::string();
+  if (LookupOther(path, false) != 0) return std::string();
   return FolderPart(path) + (other_.short_name.empty() ? other_.name : other_.short_name);
 }
 
@@ -150,11 +192,14 @@ std::string FilesEnumerator::OtherShortFormPath(const std::string& path) {
 // security again.
 void FilesEnumerator::OtherChanged() {
   ResetOtherCache();
+  ahead_other_ = false;
+  ahead_other_security_ = false;
   other_security_read_ = false;
   other_security_path_.clear();
 }
 
 ErrorCode FilesEnumerator::CopyTo(const std::string& path) {
+  copy_carried_security_ = false;
   const bool exists = LookupOther(path) == 0;
   const ItemInfo other = other_;
   if (item_.IsFolder()) {
@@ -185,17 +230,25 @@ ErrorCode FilesEnumerator::CopyTo(const std::string& path) {
   options.stop = context_.stop;
   options.carry_owner = context_.security_support;
   options.carry_security_attributes = context_.security_support;
+  // The security goes with the copy where it can, through its descriptor.
+  bool security_given = false;
+  if (context_.security_support && (item_security_read_ || ReadItemSecurity() == kSuccess)) {
+    options.security = &item_security_;
+    options.security_mode = Item().mode;
+    options.security_given = &security_given;
+  }
   const ErrorCode code = context_.fs->CopyFile(full_path_, path, options);
   if (code != 0) {
     if (cleared) context_.fs->SetMode(path, other.mode);
     return code;
   }
+  copy_carried_security_ = security_given;
   OtherChanged();
   return 0;
 }
 
 ErrorCode FilesEnumerator::SetAttributesOn(const std::string& path) {
-  return SetFileAttributesOf(path, item_.mode);
+  return SetFileAttributesOf(path, Item().mode);
 }
 
 ErrorCode FilesEnumerator::SetFileAttributesOf(const std::string& path, uint32_t mode) {
@@ -205,7 +258,8 @@ ErrorCode FilesEnumerator::SetFileAttributesOf(const std::string& path, uint32_t
 }
 
 ErrorCode FilesEnumerator::SetFolderTimesOn(const std::string& path) {
-  const ErrorCode code = context_.fs->SetTimes(path, item_.access_time, item_.modify_time);
+  const ItemInfo& item = Item();
+  const ErrorCode code = context_.fs->SetTimes(path, item.access_time, item.modify_time);
   if (code == 0) OtherChanged();
   return code;
 }
@@ -251,14 +305,15 @@ ErrorCode FilesEnumerator::FreeShortName(const std::string& path, std::string& o
 }
 
 ErrorCode FilesEnumerator::DeleteItem() {
-  if (item_.kind != ItemKind::Link && (item_.Attributes() & kAttrReadOnly)) {
-    if (const ErrorCode code = context_.fs->SetMode(full_path_, item_.mode | 0200); code != 0)
+  const ItemInfo& item = Item();
+  const bool read_only = item.kind != ItemKind::Link && (item.Attributes() & kAttrReadOnly);
+  if (read_only) {
+    if (const ErrorCode code = context_.fs->SetMode(full_path_, item.mode | 0200); code != 0)
       return code;
   }
-  const ErrorCode code = item_.IsFolder() ? context_.fs->RemoveFolder(full_path_)
-                                          : context_.fs->DeleteFile(full_path_);
-  if (code != 0 && item_.kind != ItemKind::Link && (item_.Attributes() & kAttrReadOnly))
-    context_.fs->SetMode(full_path_, item_.mode);
+  const ErrorCode code =
+      item.IsFolder() ? context_.fs->RemoveFolder(full_path_) : context_.fs->DeleteFile(full_path_);
+  if (code != 0 && read_only) context_.fs->SetMode(full_path_, item.mode);
   return code;
 }
 
@@ -287,13 +342,24 @@ void FilesEnumerator::ForgetItemSecurity() {
 
 ErrorCode FilesEnumerator::ReadItemSecurity() {
   item_security_read_ = false;
-  const ErrorCode code = context_.fs->ReadSecurity(full_path_, item_security_);
+  ErrorCode code = 0;
+  if (!(ahead_item_security_ && reader_ != nullptr &&
+        reader_->AheadItemSecurity(item_security_, code))) {
+    code = context_.fs->ReadSecurity(full_path_, item_security_);
+  }
+  ahead_item_security_ = false;
   if (code == 0) item_security_read_ = true;
   return code;
 }
 
 ErrorCode FilesEnumerator::ReadOtherSecurity(const std::string& path) {
-  const ErrorCode code = context_.fs->ReadSecurity(path, other_security_);
+  ErrorCode code = 0;
+  if (ahead_other_security_ && reader_ != nullptr &&
+      reader_->AheadCounterpartSecurity(path, other_security_, code)) {
+    ahead_other_security_ = false;
+  } else {
+    code = context_.fs->ReadSecurity(path, other_security_);
+  }
   other_security_read_ = code == 0;
   other_security_path_ = code == 0 ? path : std::string();
   return code;

@@ -44,15 +44,17 @@ class IEnumFile {
 // What every enumerator of a run shares. Owned by the run; outlives them.
 struct EnumeratorContext {
   FileSystem* fs = nullptr;
-  bool security_support = false;            // SecuritySupport of the run
-  IProgress* progress = nullptr;            // copy progress receiver, may be null
-  const std::atomic<int>* stop = nullptr;   // StopRequested: cancels a running copy
+  bool security_support = false;           // SecuritySupport of the run
+  IProgress* progress = nullptr;           // copy progress receiver, may be null
+  const std::atomic<int>* stop = nullptr;  // StopRequested: cancels a running copy
   // Walks begun and not yet over: a walk started while one runs is nested.
   int walks_running = 0;
   // Folders (ending in "/") of the trees the run writes to: a temporary item
   // left there by a copy whose process has ended is removed when a walk
   // meets it. Elsewhere it is only passed over.
   std::vector<std::string> leftover_roots{};
+  // What the next outermost walk will ask of its items (FileSystem::ExpectWalk).
+  WalkPlan plan{};
 };
 
 // Result codes of CompareSecurity.
@@ -80,35 +82,50 @@ class FilesEnumerator : public IEnumFile {
   // handed over; those of ended processes below context.leftover_roots are
   // removed, silently.
   // An outermost recursive walk of every entry is announced to the file
-  // system first (FileSystem::ExpectWalk), so that it may read ahead.
+  // system first (FileSystem::ExpectWalk with context.plan), so that it may
+  // read ahead; what it read ahead serves the item's details, the first
+  // lookup of its counterpart and the first reads of both's security.
   // Returns 0 when done or stopped. Never descends through a link.
   ErrorCode Enumerate(IEnumFile& callback, EnumMode mode, std::string_view mask);
 
   // The walk of this enumerator ends before its next entry.
   void Stop();
 
-  // The current item (valid during callback.File).
+  // The current item (valid during callback.File). Its name and kind are
+  // known from the listing; Item() looks the rest up where the listing
+  // read no more (ItemDetail::Kind).
   const std::string& FolderPath() const { return folder_path_; }
   const std::string& FullPath() const { return full_path_; }
-  const ItemInfo& Item() const { return item_; }
-  uint32_t Attributes() const { return item_.Attributes(); }
-  uint64_t Size() const { return item_.size; }
+  const std::string& Name() const { return item_.name; }
+  bool IsFolder() const { return item_.IsFolder(); }
+  const ItemInfo& Item() const;
+  uint32_t Attributes() const { return Item().Attributes(); }
+  uint64_t Size() const { return Item().size; }
   // FolderPath followed by the item's short name, or its long name when it has none.
   std::string ShortFormPath() const;
 
   // Counterpart lookup. FindOther fills the cache on success and resets it on
-  // failure (missing: kErrNotFound or kErrPathNotFound).
+  // failure (missing: kErrNotFound or kErrPathNotFound). What the walk read
+  // ahead may answer it with the counterpart's name and kind only; Other()
+  // looks the rest up when asked.
   ErrorCode FindOther(const std::string& path);
   bool IsOtherCached(const std::string& path) const;  // exact, case-sensitive
   void ResetOtherCache();
-  const ItemInfo& Other() const { return other_; }  // valid while cached
-  uint64_t OtherSize(const std::string& path);      // 0 when missing
+  // Valid while cached.
+  const std::string& OtherName() const { return other_.name; }
+  bool OtherIsFolder() const { return other_.IsFolder(); }
+  const ItemInfo& Other() const;
+  uint64_t OtherSize(const std::string& path);  // 0 when missing
   // The short form of the path's folder followed by the counterpart's short
   // name, or its long name when it has none; empty when it does not exist.
   std::string OtherShortFormPath(const std::string& path);
 
   // Operations that change the disk (each resets the counterpart cache on success).
-  ErrorCode CopyTo(const std::string& path);           // copy the file / create the folder
+  ErrorCode CopyTo(const std::string& path);  // copy the file / create the folder
+  // After CopyTo copied a file while security is handled: the copy was
+  // given the item's security and then its mode on its way
+  // (CopySecurityTo and SetAttributesOn have nothing to add).
+  bool CopyCarriedSecurity() const { return copy_carried_security_; }
   ErrorCode SetAttributesOn(const std::string& path);  // the item's permission mode
   ErrorCode SetFolderTimesOn(const std::string& path);
   // Gives the counterpart, found through `path`, the item's name: a change of
@@ -145,15 +162,25 @@ class FilesEnumerator : public IEnumFile {
   void RemoveLeftover();
   void WalkSubfolder(EnumMode mode);
 
-  // The cached answer for `path`, else a fresh FindOther.
-  ErrorCode LookupOther(const std::string& path);
+  // The cached answer for `path`, else a fresh FindOther; `detailed`: with
+  // everything Other() tells.
+  ErrorCode LookupOther(const std::string& path, bool detailed = true);
 
   EnumeratorContext& context_;
   std::string folder_path_;
   std::string full_path_;
-  ItemInfo item_;
+  // The listing's item; where it holds only the name and kind, Item() adds
+  // the rest once.
+  mutable ItemInfo item_;
+  mutable bool item_detailed_ = true;
   IEnumFile* callback_ = nullptr;
   bool stop_ = false;
+  // The open listing, and which of what it read ahead for the current item
+  // is still to be used (each once).
+  std::unique_ptr<FolderReader> reader_;
+  bool ahead_other_ = false;
+  bool ahead_item_security_ = false;
+  bool ahead_other_security_ = false;
 
   bool other_cached_ = false;
   std::string other_path_;
@@ -161,10 +188,12 @@ class FilesEnumerator : public IEnumFile {
   // counterpart right after the comparison does not look it up again.
   std::string missing_path_;
   ErrorCode missing_code_ = 0;
-  ItemInfo other_;
+  mutable ItemInfo other_;
+  mutable bool other_detailed_ = true;
 
   std::vector<std::string> matched_names_;
 
+  bool copy_carried_security_ = false;
   bool item_security_read_ = false;
   Security item_security_;
   bool other_security_read_ = false;

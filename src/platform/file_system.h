@@ -51,13 +51,13 @@ struct ItemInfo {
   std::string name;        // the name as stored on disk (letter case included)
   std::string short_name;  // the 8.3 alias where the file system keeps one; else empty
   ItemKind kind = ItemKind::File;
-  uint32_t mode = 0;       // permission bits: st_mode & 07777
-  uint64_t size = 0;       // bytes; a link's size is the length of its text
+  uint32_t mode = 0;  // permission bits: st_mode & 07777
+  uint64_t size = 0;  // bytes; a link's size is the length of its text
   FileTime access_time;
   FileTime modify_time;
   uint32_t uid = 0;
   uint32_t gid = 0;
-  uint64_t device = 0;     // device and inode identify the item
+  uint64_t device = 0;  // device and inode identify the item
   uint64_t inode = 0;
 
   bool IsFolder() const { return kind == ItemKind::Folder; }
@@ -132,17 +132,43 @@ class IProgress {
 };
 
 struct CopyOptions {
-  IProgress* progress = nullptr;               // may be null
-  const std::atomic<int>* stop = nullptr;      // nonzero: stop between chunks with kErrCancelled
-  bool carry_owner = false;                    // also give the copy the source's owner and group
+  IProgress* progress = nullptr;           // may be null
+  const std::atomic<int>* stop = nullptr;  // nonzero: stop between chunks with kErrCancelled
+  bool carry_owner = false;                // also give the copy the source's owner and group
   // Also the security.* and trusted.* extended attributes (the user.* ones
   // always go with the contents).
   bool carry_security_attributes = false;
+  // A file's copy may also be given this owner, group and access ACL, and
+  // then the mode `security_mode`, before it takes its name: what
+  // WriteSecurity and SetMode would give it after the copy (in place of
+  // the source's owner and mode). `*security_given` tells whether they were
+  // given; a copy whose security could not be given still succeeds.
+  const Security* security = nullptr;
+  uint32_t security_mode = 0;
+  bool* security_given = nullptr;
 };
 
 enum class RenameMode : uint8_t {
   NoReplace,  // fail with kErrAlreadyExists when the new name is taken
   Replace,    // atomically replace an existing file or link of the new name
+};
+
+// How much a walk needs to know of each item before it asks (WalkPlan).
+enum class ItemDetail : uint8_t {
+  Full,  // everything ItemInfo holds
+  Kind,  // the name and the kind; the rest only for the few items asked about
+};
+
+// What a walk announced with FileSystem::ExpectWalk will ask for each item,
+// so that the file system can read it ahead of the walk.
+struct WalkPlan {
+  ItemDetail items = ItemDetail::Full;
+  bool item_security = false;  // ReadSecurity of each item
+  // The walk looks up each item's counterpart: the item's path below the
+  // walked folder, joined to this folder (ending in "/"). Empty: no lookups.
+  std::string counterpart_root;
+  ItemDetail counterparts = ItemDetail::Full;
+  bool counterpart_security = false;  // ReadSecurity of each counterpart found
 };
 
 // Reads the entries of one open folder.
@@ -152,6 +178,39 @@ class FolderReader {
   // Fills `item` with the next entry ("." and ".." never appear). Returns 0,
   // kErrNoMoreEntries after the last entry, or the error that ended the listing.
   virtual ErrorCode Next(ItemInfo& item) = 0;
+
+  // What a planned walk (FileSystem::ExpectWalk) read ahead for the item
+  // Next gave last. Each answers only what it knows to be current: nothing
+  // has been changed through the file system since it was read. False
+  // otherwise; the caller then asks the file system itself.
+
+  // False when the item holds only its name and kind (ItemDetail::Kind):
+  // a Lookup of its path gives the rest.
+  virtual bool Detailed() const { return true; }
+  // The item's counterpart, found under exactly the name asked for in the
+  // folder of `path`, which must be the planned counterpart path. With
+  // `detailed` false only its name and kind are filled. A counterpart that
+  // is missing is never answered here.
+  virtual bool AheadCounterpart(const std::string& path, ItemInfo& info, bool& detailed) {
+    (void)path;
+    (void)info;
+    (void)detailed;
+    return false;
+  }
+  // ReadSecurity of the item, and of its counterpart at `path`: the result
+  // and, with 0, the security.
+  virtual bool AheadItemSecurity(Security& security, ErrorCode& code) {
+    (void)security;
+    (void)code;
+    return false;
+  }
+  virtual bool AheadCounterpartSecurity(const std::string& path, Security& security,
+                                        ErrorCode& code) {
+    (void)path;
+    (void)security;
+    (void)code;
+    return false;
+  }
 };
 
 class FileSystem {
@@ -164,15 +223,22 @@ class FileSystem {
 
   // A walk of the whole tree below `folder` follows: the folder is opened,
   // then every subfolder in listing order, each one's subfolders before the
-  // next sibling. The file system may read ahead in that order; the listings
-  // still come only through OpenFolder. Ends any earlier read-ahead. Never
-  // fails (a folder that cannot be read is left to OpenFolder) and never
-  // descends through a link. By default it does nothing.
-  virtual void ExpectWalk(const std::string& folder) { (void)folder; }
+  // next sibling, and `plan` tells what it asks of each item. The file
+  // system may read ahead in that order; the listings still come only
+  // through OpenFolder, and what was read ahead through the FolderReader.
+  // Ends any earlier read-ahead. Never fails (a folder that cannot be read
+  // is left to OpenFolder) and never descends through a link. By default it
+  // does nothing.
+  virtual void ExpectWalk(const std::string& folder, const WalkPlan& plan) {
+    (void)folder;
+    (void)plan;
+  }
+  void ExpectWalk(const std::string& folder) { ExpectWalk(folder, WalkPlan{}); }
 
   // Opens a folder for listing. Fails with the error of the open (ENOENT,
   // ENOTDIR for a file or a link, EACCES ...).
-  virtual ErrorCode OpenFolder(const std::string& folder, std::unique_ptr<FolderReader>& reader) = 0;
+  virtual ErrorCode OpenFolder(const std::string& folder,
+                               std::unique_ptr<FolderReader>& reader) = 0;
 
   // Looks one item up without following a final link. On a case-insensitive
   // file system the name is the one stored on disk; a path that names an item

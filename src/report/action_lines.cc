@@ -57,7 +57,12 @@ constexpr ActionRow kUnknownRow = {0,       "???:               ",
                                    nullptr, nullptr};
 
 std::string Quoted(std::string_view path) {
-  return "\"" + DisplayPath(path) + "\"";
+  std::string quoted;
+  quoted.reserve(path.size() + 2);
+  quoted += '"';
+  quoted += DisplayPath(path);
+  quoted += '"';
+  return quoted;
 }
 
 std::string ErrorLine(ErrorCode code, std::string_view verb, std::string_view path) {
@@ -91,14 +96,21 @@ std::string ActionErrorLine(ErrorCode error, int code, std::string_view path) {
 std::string ActionSuccessLine(int code, std::string_view path, int64_t size, int64_t size_change,
                               const Separators& seps) {
   const ActionRow& row = FindActionRow(code);
-  std::string line = std::string(row.label) + "\t" + Quoted(path);
+  std::string line(row.label);
+  line += '\t';
+  line += Quoted(path);
   switch (row.shows) {
     case ActionShows::SizeAndChange:
-      line += "  " + FormatSize(size, SizeFormat::Plain, seps) + " (" +
-              FormatSize(size_change, SizeFormat::Signed, seps) + ").";
+      line += "  ";
+      line += FormatSize(size, SizeFormat::Plain, seps);
+      line += " (";
+      line += FormatSize(size_change, SizeFormat::Signed, seps);
+      line += ").";
       break;
     case ActionShows::Size:
-      line += "  " + FormatSize(size, SizeFormat::Plain, seps) + ".";
+      line += "  ";
+      line += FormatSize(size, SizeFormat::Plain, seps);
+      line += '.';
       break;
     case ActionShows::PathOnly:
       line += ".";

@@ -191,8 +191,15 @@ std::string DisplayPath(std::string_view path) {
       continue;
     }
     if (c < 0x80) {
-      out += static_cast<char>(c);
-      ++i;
+      // A run of plain characters goes over at once.
+      size_t end = i + 1;
+      while (end < path.size()) {
+        const auto next = static_cast<unsigned char>(path[end]);
+        if (next < 0x20 || next >= 0x7F) break;
+        ++end;
+      }
+      out.append(path.substr(i, end - i));
+      i = end;
       continue;
     }
     // Length and lowest value of a well-formed UTF-8 sequence starting with c.

@@ -13,9 +13,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 
 #include "engine/engine_harness.h"
+#include "platform/posix/file_system_posix.h"
 #include "platform/temporary_names.h"
 #include "support/mounts.h"
 #include "support/temp_tree.h"
@@ -722,6 +724,91 @@ TEST_F(SynchronizerTest, AppendedReportInTargetIsFirstBroughtUpToDateFromSource)
   EXPECT_EQ(report.rfind("kept in source\n", 0), 0u) << report;
   EXPECT_NE(report.find("Synchronization completed."), std::string::npos);
   EXPECT_EQ(tree_.ReadFile("src/report.txt"), "kept in source\n");  // one-way: not copied back
+}
+
+// What a walk reads ahead changes nothing a run says or does: the same
+// trees give the same lines and the same Target with the lookups on one
+// thread, on a pool, and without reading ahead, in a mirror (every phase)
+// and both ways.
+TEST(SynchronizerReadAheadTest, ReadingAheadChangesNoLineAndNoTarget) {
+  const auto make = [](TempTree& tree) {
+    for (int i = 0; i < 300; ++i) tree.WriteFile("src/many/" + std::to_string(i), "x");
+    tree.WriteFile("src/same", "same");
+    tree.WriteFile("dst/same", "same");
+    tree.SetTime("src/same", kT0);
+    tree.SetTime("dst/same", kT0);
+    tree.WriteFile("src/newer", "new contents");
+    tree.SetTime("src/newer", kT0 + 100);
+    tree.WriteFile("dst/newer", "old");
+    tree.SetTime("dst/newer", kT0);
+    tree.WriteFile("src/mode", "m");
+    tree.WriteFile("dst/mode", "m");
+    tree.SetTime("src/mode", kT0);
+    tree.SetTime("dst/mode", kT0);
+    tree.SetMode("dst/mode", 0600);
+    tree.WriteFile("src/was-folder", "f");
+    tree.WriteFile("dst/was-folder/inside", "i");
+    tree.WriteFile("src/was-file/inside", "i");
+    tree.WriteFile("dst/was-file", "f");
+    tree.MakeLink("src/link", "same");
+    tree.WriteFile("dst/link", "a file");
+    tree.WriteFile("dst/extra/deep/file", "e");
+    tree.WriteFile("dst/many/extra", "e");
+    tree.WriteFile("src/sub/a/b", "b");
+    tree.WriteFile("dst/sub/a/c", "c");
+    // Every time fixed, folders after their contents, so that two trees
+    // made one after the other are alike.
+    std::function<void(const std::string&)> settle = [&](const std::string& folder) {
+      for (const std::string& name : tree.List(folder)) {
+        const std::string path = folder + "/" + name;
+        struct stat st;
+        if (lstat(tree.Path(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) settle(path);
+        if (name != "same" && name != "newer" && name != "mode") tree.SetTime(path, kT0 + 7);
+      }
+    };
+    settle("src");
+    settle("dst");
+  };
+  const auto run = [&](PosixFileSystemOptions fs_options, bool bidi) {
+    TempTree tree;
+    make(tree);
+    std::unique_ptr<FileSystem> fs = CreatePosixFileSystem(fs_options);
+    EngineHarness harness(*fs);
+    harness.facts.IsAdmin = testing::IsRoot();
+    harness.options.Source = tree.Folder("src");
+    harness.options.Target = tree.Folder("dst");
+    harness.options.Bidi = bidi;
+    harness.options.New = bidi;
+    harness.options.Delete = !bidi;
+    std::vector<std::string> out = {std::to_string(harness.Run())};
+    for (const std::string& line : harness.display.lines) {
+      std::string relative = line;
+      for (size_t at; (at = relative.find(tree.Root())) != std::string::npos;)
+        relative.replace(at, tree.Root().size(), "ROOT");
+      out.push_back(relative);
+    }
+    std::function<void(const std::string&)> list = [&](const std::string& folder) {
+      for (const std::string& name : tree.List(folder)) {
+        struct stat st;
+        ASSERT_EQ(lstat(tree.Path(folder + "/" + name).c_str(), &st), 0);
+        out.push_back(folder + "/" + name + " " + std::to_string(st.st_mode) + " " +
+                      std::to_string(st.st_size) + " " + std::to_string(st.st_mtime));
+        if (S_ISDIR(st.st_mode)) list(folder + "/" + name);
+      }
+    };
+    list("src");
+    list("dst");
+    return out;
+  };
+  for (const bool bidi : {false, true}) {
+    PosixFileSystemOptions direct, pooled;
+    direct.read_ahead = false;
+    pooled.lookup_threads = 4;
+    const std::vector<std::string> expected = run(direct, bidi);
+    ASSERT_GT(expected.size(), 600u);
+    EXPECT_EQ(run(PosixFileSystemOptions{}, bidi), expected) << "bidi " << bidi;
+    EXPECT_EQ(run(pooled, bidi), expected) << "bidi " << bidi;
+  }
 }
 
 class SynchronizerSecurityTest : public SynchronizerTest {

@@ -59,7 +59,9 @@ TEST_F(MemoryWalk, EachModeHandsFoldersInItsOwnOrder) {
 // Counts the announced walks; a callback may start a walk of its own.
 class AnnouncedWalks : public MemoryFileSystem {
  public:
-  void ExpectWalk(const std::string& folder) override { announced.push_back(folder); }
+  void ExpectWalk(const std::string& folder, const WalkPlan&) override {
+    announced.push_back(folder);
+  }
   std::vector<std::string> announced;
 };
 

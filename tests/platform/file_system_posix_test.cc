@@ -81,9 +81,9 @@ class PosixFileSystemTest : public ::testing::TestWithParam<PosixFileSystemOptio
 };
 
 INSTANTIATE_TEST_SUITE_P(Calls, PosixFileSystemTest,
-                         ::testing::Values(PosixFileSystemOptions{true, true, true},
-                                           PosixFileSystemOptions{false, false, true},
-                                           PosixFileSystemOptions{true, true, false}),
+                         ::testing::Values(PosixFileSystemOptions{true, true, true, true},
+                                           PosixFileSystemOptions{false, false, true, false},
+                                           PosixFileSystemOptions{true, true, false, true}),
                          [](const auto& info) {
                            if (!info.param.read_ahead) return "NoReadAhead";
                            return info.param.use_openat2 ? "Preferred" : "Fallbacks";
@@ -823,6 +823,13 @@ TEST_F(ReadAheadTest, WalkListsExactlyWhatADirectWalkLists) {
   }
   const std::vector<std::string> expected = WalkTree(*direct, tree.Folder("s") + "d/");
   EXPECT_EQ(WalkTree(*ahead, tree.Folder("s") + "d/"), expected);
+  // Every item stat'ed by a pool of lookup threads, as on a network file system.
+  PosixFileSystemOptions pooled;
+  pooled.lookup_threads = 4;
+  auto pool = CreatePosixFileSystem(pooled);
+  pool->SetConfinedRoots({tree.Root()});
+  for (Order order : {Order::FolderFirst, Order::ContentsFirst})
+    EXPECT_EQ(WalkTree(*pool, tree.Folder("s"), order), WalkTree(*direct, tree.Folder("s"), order));
 }
 
 TEST_F(ReadAheadTest, NestedWalkOfAnotherTreeLeavesTheStreamIntact) {
@@ -891,6 +898,96 @@ TEST_F(ReadAheadTest, WalkMayDeleteWhatItHasVisited) {
   EXPECT_THAT(failures, IsEmpty());
   EXPECT_GT(lines.size(), 9300u);
   EXPECT_THAT(tree.List("s"), IsEmpty());
+}
+
+// What a planned walk reads ahead is what the lookups and security reads
+// would answer when the walk asks: for counterparts that are there, missing,
+// of another kind, links; in a folder larger than a batch; with the lookups
+// on one thread or on a pool; after changes that make earlier reads stale.
+TEST_F(ReadAheadTest, PlannedWalkAnswersAsLookupsWouldWhenAsked) {
+  MakeMixedTree("s");
+  MakeMixedTree("t");
+  tree.WriteFile("s/only-here", "1");
+  // A folder where the walk has a file, a file where it has a folder, a
+  // link where it has a file.
+  ASSERT_EQ(unlink(tree.Path("t/a").c_str()), 0);
+  ASSERT_EQ(rmdir(tree.Path("t/empty").c_str()), 0);
+  ASSERT_EQ(unlink(tree.Path("t/z").c_str()), 0);
+  tree.MakeFolder("t/a");
+  tree.WriteFile("t/empty", "");
+  tree.MakeLink("t/z", "elsewhere");
+  tree.SetTime("t/d/x", 99);
+  const bool acls = testing::IsRoot() && direct->KeepsSecurity(tree.Root());
+  if (acls) {
+    ASSERT_EQ(direct->WriteSecurity(tree.Path("t/d/x"), SampleSecurity(false)), 0);
+  }
+  for (const int threads : {0, 4}) {
+    for (const ItemDetail detail : {ItemDetail::Full, ItemDetail::Kind}) {
+      SCOPED_TRACE(std::to_string(threads) + (detail == ItemDetail::Full ? " full" : " kind"));
+      PosixFileSystemOptions options;
+      options.lookup_threads = threads;
+      auto fs = CreatePosixFileSystem(options);
+      fs->SetConfinedRoots({tree.Root()});
+      WalkPlan plan;
+      plan.items = detail;
+      plan.item_security = acls && detail == ItemDetail::Full;
+      plan.counterpart_root = tree.Folder("t");
+      plan.counterparts = detail;
+      plan.counterpart_security = plan.item_security;
+      fs->ExpectWalk(tree.Folder("s"), plan);
+      size_t items = 0, answered = 0;
+      bool changed = false;
+      std::function<void(const std::string&)> walk = [&](const std::string& below) {
+        std::unique_ptr<FolderReader> reader;
+        ASSERT_EQ(fs->OpenFolder(tree.Folder("s") + below, reader), 0);
+        ItemInfo item;
+        while (reader->Next(item) == 0) {
+          ++items;
+          const std::string path = tree.Folder("s") + below + item.name;
+          const std::string other = tree.Folder("t") + below + item.name;
+          ItemInfo expected;
+          ASSERT_EQ(direct->Lookup(path, expected), 0);
+          EXPECT_EQ(item.kind, expected.kind) << path;
+          if (reader->Detailed()) {
+            EXPECT_EQ(Describe(path, item), Describe(path, expected));
+          }
+          ItemInfo ahead;
+          bool detailed = false;
+          const ErrorCode found = direct->Lookup(other, expected);
+          if (reader->AheadCounterpart(other, ahead, detailed)) {
+            ++answered;
+            ASSERT_EQ(found, 0) << other;
+            EXPECT_EQ(ahead.name, expected.name);
+            EXPECT_EQ(ahead.kind, expected.kind) << other;
+            if (detailed) {
+              EXPECT_EQ(Describe(other, ahead), Describe(other, expected));
+            }
+          }
+          EXPECT_FALSE(reader->AheadCounterpart(other + "x", ahead, detailed));
+          Security security, read;
+          ErrorCode code = 0;
+          if (reader->AheadItemSecurity(security, code)) {
+            EXPECT_EQ(code, direct->ReadSecurity(path, read)) << path;
+            EXPECT_EQ(security, read) << path;
+          }
+          if (reader->AheadCounterpartSecurity(other, security, code)) {
+            EXPECT_EQ(code, direct->ReadSecurity(other, read)) << other;
+            EXPECT_EQ(security, read) << other;
+          }
+          // A change to the other tree after its items were read ahead.
+          if (!changed) {
+            changed = true;
+            for (int i = 0; i < 300; ++i)
+              ASSERT_EQ(fs->SetTimes(tree.Path("t/many/" + std::to_string(i)), {}, {7}), 0);
+          }
+          if (item.IsFolder()) walk(below + item.name + "/");
+        }
+      };
+      walk("");
+      EXPECT_GT(items, 300u);
+      EXPECT_GT(answered, 0u);
+    }
+  }
 }
 
 TEST_F(ReadAheadTest, NoDescriptorOrThreadOutlivesAReadAhead) {

@@ -4,29 +4,28 @@
 #include <linux/openat2.h>
 #include <sys/stat.h>
 
+#include <string_view>
+
 #include "platform/posix/file_system_posix_internal.h"
 
 namespace twinmere::posix {
 namespace {
 
-// Splits a path into its folder and final name. (Single characters are
-// assigned as characters: GCC 12 at -O3 warns falsely on literals here.)
-void SplitPath(const std::string& path, std::string& folder, std::string& name) {
-  const std::string trimmed = Trimmed(path);
-  const auto slash = trimmed.rfind('/');
-  if (slash == std::string::npos) {
-    folder.assign(1, '.');
-    name = trimmed;
-  } else if (trimmed.size() == 1) {
-    folder.assign(1, '/');
-    name.assign(1, '.');
+// Splits a path into its folder and final name, without copying either.
+// (Single characters are views of literals: GCC 12 at -O3 warns falsely on
+// single-character assignments here.)
+void SplitPath(std::string_view path, std::string_view& folder, std::string_view& name) {
+  while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+  const auto slash = path.rfind('/');
+  if (slash == std::string_view::npos) {
+    folder = ".";
+    name = path;
+  } else if (path.size() == 1) {
+    folder = "/";
+    name = ".";
   } else {
-    if (slash == 0) {
-      folder.assign(1, '/');
-    } else {
-      folder.assign(trimmed, 0, slash);
-    }
-    name.assign(trimmed, slash + 1, std::string::npos);
+    folder = slash == 0 ? std::string_view("/") : path.substr(0, slash);
+    name = path.substr(slash + 1);
   }
 }
 
@@ -166,8 +165,9 @@ ErrorCode PosixFileSystem::OpenPath(const std::string& path, int flags, bool nof
 // any other operation, which may create the folder, is asked for.
 ErrorCode PosixFileSystem::ResolveParent(const std::string& path, CachedFolder*& out,
                                          std::string& name, ParentUse use) {
-  std::string folder;
-  SplitPath(path, folder, name);
+  std::string_view folder, final_name;
+  SplitPath(path, folder, final_name);
+  name.assign(final_name);
   if (use == ParentUse::Change) {
     missing_folder_.clear();
   } else if (!missing_folder_.empty() && folder == missing_folder_) {
@@ -184,16 +184,17 @@ ErrorCode PosixFileSystem::ResolveParent(const std::string& path, CachedFolder*&
   CachedFolder* victim = &folders_[0];
   for (CachedFolder& entry : folders_)
     if (entry.last_use < victim->last_use) victim = &entry;
+  const std::string folder_path(folder);
   Fd fd;
-  if (const ErrorCode code = OpenPath(folder, O_PATH | O_DIRECTORY, false, fd); code != 0) {
+  if (const ErrorCode code = OpenPath(folder_path, O_PATH | O_DIRECTORY, false, fd); code != 0) {
     if (use == ParentUse::Lookup && IsMissingError(code)) {
-      missing_folder_ = folder;
+      missing_folder_ = folder_path;
       missing_folder_code_ = code;
     }
     return code;
   }
   *victim = CachedFolder{};
-  victim->path = folder;
+  victim->path = folder_path;
   victim->fd = std::move(fd);
   victim->last_use = clock_;
   out = victim;

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "platform/posix/file_system_posix_internal.h"
 
@@ -29,140 +31,133 @@ bool HasHoles(const struct stat& st) {
   return static_cast<uint64_t>(st.st_blocks) * 512 < static_cast<uint64_t>(st.st_size);
 }
 
-// Gives the unnamed file `fd` the name `name`; never replaces. Through /proc
-// (any user may), else with AT_EMPTY_PATH (needs CAP_DAC_READ_SEARCH).
+// Gives the unnamed file `fd` the name `name`; never replaces. With
+// AT_EMPTY_PATH (its opener may since Linux 6.10, before only with
+// CAP_DAC_READ_SEARCH), else through /proc (any user may).
 int LinkUnnamed(int fd, int dir, const std::string& name) {
-  if (linkat(AT_FDCWD, ProcPath(fd).c_str(), dir, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
-  if (errno != ENOENT) return -1;
-  return linkat(fd, "", dir, name.c_str(), AT_EMPTY_PATH);
+  if (linkat(fd, "", dir, name.c_str(), AT_EMPTY_PATH) == 0) return 0;
+  if (errno != ENOENT && errno != EPERM) return -1;
+  return linkat(AT_FDCWD, ProcPath(fd).c_str(), dir, name.c_str(), AT_SYMLINK_FOLLOW);
 }
 
 // A Source that changed while it was copied (shrunk, grown, rewritten in
 // place) gave a copy of no version it ever had: kErrChangedMeanwhile. The
 // open file must still have the size and times seen before the copy, and
-// the copy that size (files whose size the file system does not tell, 0,
-// are copied to their end).
-ErrorCode CheckUnchanged(int source, int target, const struct stat& before) {
-  struct stat now, copy;
-  if (fstat(source, &now) != 0 || fstat(target, &copy) != 0) return errno;
+// the copy (of `copied` bytes) that size (files whose size the file system
+// does not tell, 0, are copied to their end).
+ErrorCode CheckUnchanged(int source, uint64_t copied, const struct stat& before) {
+  struct stat now;
+  if (fstat(source, &now) != 0) return errno;
   const auto same_time = [](const timespec& a, const timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
   };
   if (now.st_size != before.st_size || !same_time(now.st_mtim, before.st_mtim) ||
       !same_time(now.st_ctim, before.st_ctim) ||
-      (before.st_size != 0 && copy.st_size != before.st_size))
+      (before.st_size != 0 && copied != static_cast<uint64_t>(before.st_size)))
     return kErrChangedMeanwhile;
   return 0;
 }
 
-}  // namespace
+// Moves the bytes of one file into its copy, a chunk at a time: with
+// copy_file_range where the file systems allow it, else read and write.
+class ChunkCopy {
+ public:
+  ChunkCopy(int source, int target, const CopyOptions& options)
+      : source_(source), target_(target), options_(options) {}
 
-ErrorCode PosixFileSystem::CopyContents(int source, int target, uint64_t size,
-                                        const CopyOptions& options) {
-  uint64_t done = 0;
-  bool use_range = true;
-  std::vector<char> buffer;
-  if (size > kChunkBytes) posix_fadvise(source, 0, 0, POSIX_FADV_SEQUENTIAL);
-  // A small file is done with its first chunk; no call is spent on finding
-  // the end. The size is that of the open file, so the copy is what fstat saw.
-  while (size == 0 || done < size) {
-    if (options.stop != nullptr && options.stop->load() != 0) return kErrCancelled;
-    ssize_t n = -1;
-    if (use_range) {
-      n = copy_file_range(source, nullptr, target, nullptr, kChunkBytes, 0);
-      if (n < 0 && errno == EINTR) continue;  // a stop signal: the flag is looked at
-      if (n < 0 &&
-          (errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS ||
-           errno == EBADF || errno == EPERM) &&
-          done == 0) {
-        use_range = false;
-      } else if (n < 0) {
-        return errno;
-      }
-    }
-    if (!use_range) {
-      if (buffer.empty()) buffer.resize(kChunkBytes);
-      n = read(source, buffer.data(), buffer.size());
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return errno;
-      }
-      for (ssize_t written = 0; written < n;) {
-        const ssize_t w = write(target, buffer.data() + written, static_cast<size_t>(n - written));
-        if (w < 0) {
-          if (errno == EINTR && (options.stop == nullptr || options.stop->load() == 0)) continue;
-          return errno == EINTR ? kErrCancelled : errno;
-        }
-        written += w;
-      }
-    }
-    if (n == 0) break;
-    done += static_cast<uint64_t>(n);
-    if (options.progress != nullptr) options.progress->SetProgress(done);
-  }
-  return 0;
-}
-
-ErrorCode PosixFileSystem::CopyDataRanges(int source, int target, uint64_t size,
-                                          const CopyOptions& options) {
-  bool use_range = true;
-  std::vector<char> buffer;
-  off_t pos = 0;
-  const off_t end = static_cast<off_t>(size);
-  while (pos < end) {
-    off_t data = lseek(source, pos, SEEK_DATA);
-    if (data < 0) {
-      if (errno == ENXIO) break;  // only a hole up to the end
-      // No way to tell the holes (EINVAL): copy it all.
-      if (pos == 0) return CopyContents(source, target, size, options);
-      return errno;
-    }
-    if (data >= end) break;
-    off_t hole = lseek(source, data, SEEK_HOLE);
-    if (hole < 0) return errno;
-    hole = std::min(hole, end);
-    for (off_t in = data, out = data; in < hole;) {
-      if (options.stop != nullptr && options.stop->load() != 0) return kErrCancelled;
-      const size_t want = static_cast<size_t>(std::min<off_t>(hole - in, kChunkBytes));
+  // Copies the bytes from `pos` up to `end` of the source to the same places
+  // of the target (kToTheEnd: up to where the source ends), reporting the
+  // place reached after each chunk. `pos` is left where the copy stopped:
+  // short of `end` when the source ended early.
+  static constexpr uint64_t kToTheEnd = UINT64_MAX;
+  ErrorCode Copy(uint64_t& pos, uint64_t end) {
+    while (pos < end) {
+      if (Stopped()) return kErrCancelled;
+      const size_t want = static_cast<size_t>(std::min<uint64_t>(end - pos, kChunkBytes));
       ssize_t n = -1;
-      if (use_range) {
-        n = copy_file_range(source, &in, target, &out, want, 0);
+      if (use_range_) {
+        off64_t in = static_cast<off64_t>(pos);
+        off64_t out = in;
+        n = copy_file_range(source_, &in, target_, &out, want, 0);
         if (n < 0 && errno == EINTR) continue;  // a stop signal: the flag is looked at
         if (n < 0 && (errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS ||
                       errno == EBADF || errno == EPERM)) {
-          use_range = false;
+          use_range_ = false;
         } else if (n < 0) {
           return errno;
         }
       }
-      if (!use_range) {
-        if (buffer.empty()) buffer.resize(kChunkBytes);
-        n = pread(source, buffer.data(), want, in);
+      if (!use_range_) {
+        if (buffer_.empty()) buffer_.resize(kChunkBytes);
+        n = pread(source_, buffer_.data(), want, static_cast<off_t>(pos));
         if (n < 0) {
           if (errno == EINTR) continue;
           return errno;
         }
         for (ssize_t written = 0; written < n;) {
-          const ssize_t w = pwrite(target, buffer.data() + written,
-                                   static_cast<size_t>(n - written), out + written);
+          const ssize_t w =
+              pwrite(target_, buffer_.data() + written, static_cast<size_t>(n - written),
+                     static_cast<off_t>(pos) + written);
           if (w < 0) {
-            if (errno == EINTR && (options.stop == nullptr || options.stop->load() == 0)) continue;
+            if (errno == EINTR && !Stopped()) continue;
             return errno == EINTR ? kErrCancelled : errno;
           }
           written += w;
         }
-        in += n;
-        out += n;
       }
-      if (n == 0) break;  // the file ended early
-      if (options.progress != nullptr) options.progress->SetProgress(static_cast<uint64_t>(in));
+      if (n == 0) break;  // the source ended early
+      pos += static_cast<uint64_t>(n);
+      if (options_.progress != nullptr) options_.progress->SetProgress(pos);
     }
-    pos = hole;
+    return 0;
   }
-  // A hole at the end has no data range: the size makes it.
-  if (ftruncate(target, end) != 0) return errno;
-  return 0;
+
+ private:
+  bool Stopped() const { return options_.stop != nullptr && options_.stop->load() != 0; }
+
+  int source_;
+  int target_;
+  const CopyOptions& options_;
+  bool use_range_ = true;
+  std::vector<char> buffer_;
+};
+
+// The contents of the source, of `st.st_size` bytes (0: a file whose size
+// the file system does not tell, copied to its end), into the empty
+// target. A file with holes has only its data ranges copied and is given
+// the size. `size` is the target's size afterwards.
+ErrorCode CopyData(int source, int target, const struct stat& st, const CopyOptions& options,
+                   uint64_t& size) {
+  ChunkCopy copy(source, target, options);
+  const uint64_t end = static_cast<uint64_t>(st.st_size);
+  size = 0;
+  if (HasHoles(st)) {
+    for (uint64_t pos = 0; pos < end;) {
+      const off_t data = lseek(source, static_cast<off_t>(pos), SEEK_DATA);
+      if (data < 0 && errno == ENXIO) break;  // only a hole up to the end
+      if (data < 0 && pos != 0) return errno;
+      if (data < 0) return copy.Copy(size, end);  // no way to tell the holes: all of it
+      if (static_cast<uint64_t>(data) >= end) break;
+      const off_t hole = lseek(source, data, SEEK_HOLE);
+      if (hole < 0) return errno;
+      const uint64_t range_end = std::min(static_cast<uint64_t>(hole), end);
+      uint64_t at = static_cast<uint64_t>(data);
+      if (const ErrorCode code = copy.Copy(at, range_end); code != 0) return code;
+      if (at < range_end) break;  // the file ended early
+      pos = range_end;
+    }
+    // A hole at the end has no data range: the size makes it.
+    if (ftruncate(target, st.st_size) != 0) return errno;
+    size = end;
+    return 0;
+  }
+  if (end > kChunkBytes) posix_fadvise(source, 0, 0, POSIX_FADV_SEQUENTIAL);
+  // A small file is done with its first chunk; no call is spent on finding
+  // the end. The size is that of the open file, so the copy is what fstat saw.
+  return copy.Copy(size, end == 0 ? ChunkCopy::kToTheEnd : end);
 }
+
+}  // namespace
 
 ErrorCode PosixFileSystem::CopyLink(int from_dir, const std::string& from_name,
                                     const struct stat& st, int to_dir, const std::string& to_name,
@@ -196,6 +191,7 @@ ErrorCode PosixFileSystem::CopyLink(int from_dir, const std::string& from_name,
 
 ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& to,
                                     const CopyOptions& options) {
+  ChangeScope change(*this, to);
   CachedFolder* from_folder = nullptr;
   CachedFolder* to_folder = nullptr;
   std::string from_name, to_name;
@@ -245,19 +241,28 @@ ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& 
   };
 
   const uint64_t size = static_cast<uint64_t>(st.st_size);
-  if (const ErrorCode code = HasHoles(st)
-                                 ? CopyDataRanges(source.get(), target.get(), size, options)
-                                 : CopyContents(source.get(), target.get(), size, options);
-      code != 0)
+  uint64_t copied = 0;
+  if (const ErrorCode code = CopyData(source.get(), target.get(), st, options, copied); code != 0)
     return fail(code);
-  if (const ErrorCode code = CheckUnchanged(source.get(), target.get(), st); code != 0)
-    return fail(code);
-  if (options.carry_owner && fchown(target.get(), st.st_uid, st.st_gid) != 0) return fail(errno);
+  if (const ErrorCode code = CheckUnchanged(source.get(), copied, st); code != 0) return fail(code);
+  const Security* security = options.security;
+  if (options.security_given != nullptr) *options.security_given = false;
+  if (security != nullptr) {
+    if (fchown(target.get(), security->uid, security->gid) != 0) return fail(errno);
+  } else if (options.carry_owner && fchown(target.get(), st.st_uid, st.st_gid) != 0) {
+    return fail(errno);
+  }
   // After the owner, whose change drops capabilities; before the mode, which
   // may forbid writing user attributes.
   CopyExtendedAttributes(source.get(), target.get(), options);
-  if (const ErrorCode code = GiveMode(target.get(), st.st_mode, *to_folder); code != 0)
+  // The ACL before the mode, as the security step and the mode after it
+  // would give them; where it cannot be given, they follow as before.
+  const bool given = security != nullptr && WriteAccessAcl(target.get(), *security) == 0;
+  if (const ErrorCode code =
+          GiveMode(target.get(), given ? options.security_mode : st.st_mode, *to_folder);
+      code != 0)
     return fail(code);
+  if (given && options.security_given != nullptr) *options.security_given = true;
   const timespec times[2] = {st.st_atim, st.st_mtim};
   if (futimens(target.get(), times) != 0) return fail(errno);
   if (options.stop != nullptr && options.stop->load() != 0) return fail(kErrCancelled);

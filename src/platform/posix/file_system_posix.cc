@@ -54,6 +54,12 @@ bool FillInfo(const struct stat& st, ItemInfo& info) {
   return true;
 }
 
+ChangeScope::ChangeScope(PosixFileSystem& fs, const std::string& path) {
+  if (fs.read_ahead_ != nullptr && path.starts_with(fs.read_ahead_prefix_)) return;
+  counter_ = fs.changes_.get();
+  counter_->fetch_add(1);
+}
+
 ErrorCode PosixFileSystem::Lookup(const std::string& path, ItemInfo& info) {
   CachedFolder* folder = nullptr;
   std::string name;
@@ -71,6 +77,7 @@ ErrorCode PosixFileSystem::Lookup(const std::string& path, ItemInfo& info) {
 // folder is forgotten since the call may change it.
 template <typename Call>
 ErrorCode PosixFileSystem::AtCall(const std::string& path, Call call) {
+  ChangeScope change(*this, path);
   CachedFolder* folder = nullptr;
   std::string name;
   if (const ErrorCode code = ResolveParent(path, folder, name); code != 0) return code;
@@ -97,6 +104,8 @@ ErrorCode PosixFileSystem::DeleteFile(const std::string& path) {
 }
 
 ErrorCode PosixFileSystem::Rename(const std::string& from, const std::string& to, RenameMode mode) {
+  ChangeScope change_from(*this, from);
+  ChangeScope change_to(*this, to);
   CachedFolder* from_folder = nullptr;
   CachedFolder* to_folder = nullptr;
   std::string from_name, to_name;
@@ -147,6 +156,7 @@ ErrorCode PosixFileSystem::SyncFileSystem(const std::string& path) {
 }
 
 ErrorCode PosixFileSystem::SetMode(const std::string& path, uint32_t mode) {
+  ChangeScope change(*this, path);
   CachedFolder* folder = nullptr;
   std::string name;
   if (const ErrorCode code = ResolveParent(path, folder, name); code != 0) return code;

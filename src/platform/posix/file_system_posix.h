@@ -16,8 +16,16 @@ struct PosixFileSystemOptions {
   // it; otherwise to a named temporary file that is renamed over the target.
   bool use_tmpfile = true;
   // After ExpectWalk, a second thread lists the walked tree ahead of the
-  // walk, so that its listings and stats overlap the work done per item.
+  // walk, so that its listings and stats overlap the work done per item,
+  // and more threads read what the walk will ask of its items ahead.
   bool read_ahead = true;
+  // Read ACLs with one getxattrat(2) relative to the open folder where the
+  // kernel has it; otherwise through a descriptor of each item.
+  bool use_getxattrat = true;
+  // Threads that look up ahead of a walk: 0 chooses by the file systems
+  // (one where both trees are local, several where every lookup is a round
+  // trip); more than one runs every lookup as on a network file system.
+  int lookup_threads = 0;
 };
 
 // CreatePlatformFileSystem() is CreatePosixFileSystem({}).

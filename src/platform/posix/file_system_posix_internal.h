@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <memory>
@@ -77,6 +78,18 @@ class Fd {
 // Fills `info` from `st`; false for kinds the program never handles.
 bool FillInfo(const struct stat& st, ItemInfo& info);
 
+// Gives the open file `fd` the access ACL of `security`, or removes the one
+// it has when `security` has none. The error of the write, or 0.
+ErrorCode WriteAccessAcl(int fd, const Security& security);
+
+// Reads the owner, group and ACLs of the item `name` in the open folder
+// `dir`, never through a final link. `known` is what a stat of the item gave
+// (its owner and kind are taken from it), or null: the item is stat'ed here.
+// With `known`, kErrChangedMeanwhile when another item took its name before
+// the ACLs were read through a descriptor (without getxattrat).
+ErrorCode ReadSecurityAt(int dir, const std::string& name, const ItemInfo* known,
+                         bool use_getxattrat, Security& security);
+
 // ASCII letters compared ignoring case, all other bytes as they are.
 bool EqualIgnoringCase(std::string_view a, std::string_view b);
 
@@ -99,27 +112,30 @@ struct linux_dirent64_record {
   char d_name[];
 };
 
-// Reads the raw entries of an open folder, 32 KiB at a time.
+// Reads the raw entries of an open folder, 32 KiB at a time. The buffer is
+// left uncleared: the kernel fills what is read.
 class DirentStream {
  public:
-  explicit DirentStream(int fd) : fd_(fd), buffer_(32 * 1024) {}
+  explicit DirentStream(int fd) : fd_(fd) {}
   // 0 with an entry, kErrNoMoreEntries at the end, or the error.
   ErrorCode Next(const linux_dirent64_record*& entry) {
     if (pos_ >= len_) {
-      const long n = syscall(SYS_getdents64, fd_, buffer_.data(), buffer_.size());
+      if (buffer_ == nullptr) buffer_.reset(new char[kBytes]);
+      const long n = syscall(SYS_getdents64, fd_, buffer_.get(), kBytes);
       if (n < 0) return errno;
       if (n == 0) return kErrNoMoreEntries;
       len_ = static_cast<size_t>(n);
       pos_ = 0;
     }
-    entry = reinterpret_cast<const linux_dirent64_record*>(buffer_.data() + pos_);
+    entry = reinterpret_cast<const linux_dirent64_record*>(buffer_.get() + pos_);
     pos_ += entry->d_reclen;
     return 0;
   }
 
  private:
+  static constexpr size_t kBytes = 32 * 1024;
   int fd_;
-  std::vector<char> buffer_;
+  std::unique_ptr<char[]> buffer_;
   size_t pos_ = 0;
   size_t len_ = 0;
 };
@@ -143,6 +159,25 @@ struct CachedFolder {
 // Defined with the walk.
 struct ReadAheadState;
 struct QueuedFolder;
+class PosixFileSystem;
+
+// Brackets a change made through the file system: what a read-ahead read
+// of the counterparts before or during it is not current any more
+// (FolderReader::AheadCounterpart). The count is odd while a change runs.
+// Changes inside the walked tree leave the counterparts' answers standing:
+// the two trees are never nested.
+class ChangeScope {
+ public:
+  ChangeScope(PosixFileSystem& fs, const std::string& path);
+  ChangeScope(const ChangeScope&) = delete;
+  ChangeScope& operator=(const ChangeScope&) = delete;
+  ~ChangeScope() {
+    if (counter_ != nullptr) counter_->fetch_add(1);
+  }
+
+ private:
+  std::atomic<uint64_t>* counter_ = nullptr;
+};
 
 class PosixFileSystem : public FileSystem {
  public:
@@ -153,7 +188,7 @@ class PosixFileSystem : public FileSystem {
   void SetConfinedRoots(const std::vector<std::string>& roots) override;
 
   // folder_walk_posix.cc
-  void ExpectWalk(const std::string& folder) override;
+  void ExpectWalk(const std::string& folder, const WalkPlan& plan) override;
   ErrorCode OpenFolder(const std::string& folder, std::unique_ptr<FolderReader>& reader) override;
   ErrorCode OpenFolderDirectly(const std::string& folder, std::unique_ptr<FolderReader>& reader);
 
@@ -190,9 +225,15 @@ class PosixFileSystem : public FileSystem {
     return LocateMountedFolder(folder, place);
   }
 
+  // case_folding_posix.cc
+  // 1 when the folder `fd` compares names ignoring case, else 0.
+  static int DetectCaseInsensitive(int fd);
+
  private:
+  friend class ChangeScope;
+
   // folder_walk_posix.cc
-  void StartReadAhead(const std::string& folder);
+  void StartReadAhead(const std::string& folder, const WalkPlan& plan);
   void StopReadAhead();
   std::shared_ptr<QueuedFolder> TakeQueued(const std::string& path, const std::string& folder);
 
@@ -208,7 +249,6 @@ class PosixFileSystem : public FileSystem {
 
   // case_folding_posix.cc
   bool IsCaseInsensitive(CachedFolder& folder);
-  static int DetectCaseInsensitive(int fd);
   void StoredName(CachedFolder& folder, const struct stat& st, std::string& name);
   static bool ListFolder(CachedFolder& folder);
   static bool FindStoredName(const CachedFolder& folder, const struct stat& st, std::string& name);
@@ -232,12 +272,6 @@ class PosixFileSystem : public FileSystem {
   ErrorCode CopyLink(int from_dir, const std::string& from_name, const struct stat& st, int to_dir,
                      const std::string& to_name, const VolumeAbilities& volume,
                      const CopyOptions& options);
-  // Copies `size` bytes (as fstat gave them; 0: until the end, for files
-  // whose size the file system does not tell).
-  ErrorCode CopyContents(int source, int target, uint64_t size, const CopyOptions& options);
-  // The same for a file with holes: only its data ranges are copied, and the
-  // copy is given the size.
-  ErrorCode CopyDataRanges(int source, int target, uint64_t size, const CopyOptions& options);
 
   // xattr_posix.cc
   // Gives `target` the extended attributes of `source` that the options
@@ -248,7 +282,11 @@ class PosixFileSystem : public FileSystem {
   std::shared_ptr<ReadAheadState> read_ahead_;  // null while no walker runs
   std::string read_ahead_root_;                 // its folder, trimmed
   std::string read_ahead_prefix_;               // the start of the paths below it
+  WalkPlan read_ahead_plan_;                    // for its folder
   std::thread read_ahead_thread_;
+  std::vector<std::thread> lookup_threads_;  // the read-ahead's lookup pool
+  // Changes made through the file system (see ChangeScope).
+  std::shared_ptr<std::atomic<uint64_t>> changes_ = std::make_shared<std::atomic<uint64_t>>(0);
   std::vector<std::string> roots_;
   std::vector<Fd> root_fds_;  // opened when first needed
   std::array<CachedFolder, 2> folders_;

@@ -7,50 +7,140 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <atomic>
+
 #include "platform/posix/file_system_posix_internal.h"
 
 namespace twinmere::posix {
 namespace {
 
-ErrorCode ReadAcl(const std::string& proc, acl_type_t type, bool& present,
-                  std::vector<AclEntry>& entries) {
+// getxattrat(2) reads an attribute of a name relative to an open folder
+// without following a final link: one call where the alternative opens the
+// item, reads through /proc and closes it again. Linux 6.13 and later.
+#ifndef SYS_getxattrat
+#define SYS_getxattrat 464
+#endif
+
+struct XattrArgs {
+  uint64_t value;
+  uint32_t size;
+  uint32_t flags;
+};
+
+std::atomic<bool> g_getxattrat_missing{false};
+
+// An ACL attribute as the kernel keeps it: a version word, then entries of a
+// 16-bit tag, 16-bit permissions and a 32-bit id, in the kernel's order.
+constexpr uint32_t kAclXattrVersion = 2;
+constexpr uint32_t kAclUndefinedId = 0xFFFFFFFF;
+
+// Decodes an ACL attribute the way libacl reads it. An access ACL that says
+// no more than the permission mode (owner, group and other entries only)
+// counts as none.
+ErrorCode ParseAcl(const unsigned char* data, size_t size, bool access, bool& present,
+                   std::vector<AclEntry>& entries) {
   present = false;
   entries.clear();
-  acl_t acl = acl_get_file(proc.c_str(), type);
-  if (acl == nullptr) {
-    if (errno == ENOTSUP || errno == ENOSYS || errno == ENODATA) return 0;
-    return errno;
-  }
-  if (type == ACL_TYPE_ACCESS && acl_equiv_mode(acl, nullptr) == 0) {
-    acl_free(acl);  // only what the permission mode says already
-    return 0;
-  }
-  acl_entry_t entry;
-  for (int id = ACL_FIRST_ENTRY; acl_get_entry(acl, id, &entry) == 1; id = ACL_NEXT_ENTRY) {
-    AclEntry out;
-    acl_tag_t tag = ACL_UNDEFINED_TAG;
-    acl_get_tag_type(entry, &tag);
-    out.tag = static_cast<uint32_t>(tag);
-    if (tag == ACL_USER || tag == ACL_GROUP) {
-      if (void* qualifier = acl_get_qualifier(entry)) {
-        out.qualifier = *static_cast<uint32_t*>(qualifier);
-        acl_free(qualifier);
-      }
+  const auto word16 = [data](size_t at) {
+    return static_cast<uint32_t>(data[at] | data[at + 1] << 8);
+  };
+  const auto word32 = [&word16](size_t at) { return word16(at) | word16(at + 2) << 16; };
+  if (size < 4 || (size - 4) % 8 != 0 || word32(0) != kAclXattrVersion) return EINVAL;
+  bool beyond_mode = false;
+  for (size_t at = 4; at < size; at += 8) {
+    AclEntry entry;
+    entry.tag = word16(at);
+    entry.perm = word16(at + 2) & 7u;
+    switch (entry.tag) {
+      case ACL_USER_OBJ:
+      case ACL_GROUP_OBJ:
+      case ACL_OTHER:
+        break;
+      case ACL_USER:
+      case ACL_GROUP:
+        entry.qualifier = word32(at + 4);
+        beyond_mode = true;
+        break;
+      case ACL_MASK:
+        beyond_mode = true;
+        break;
+      default:
+        return EINVAL;
     }
-    acl_permset_t permset;
-    if (acl_get_permset(entry, &permset) == 0) {
-      out.perm = (acl_get_perm(permset, ACL_READ) == 1 ? 4u : 0u) |
-                 (acl_get_perm(permset, ACL_WRITE) == 1 ? 2u : 0u) |
-                 (acl_get_perm(permset, ACL_EXECUTE) == 1 ? 1u : 0u);
-    }
-    entries.push_back(out);
+    entries.push_back(entry);
   }
-  acl_free(acl);
+  if (access && !beyond_mode) entries.clear();
   present = !entries.empty();
   return 0;
 }
 
-ErrorCode WriteAcl(const std::string& proc, acl_type_t type, const std::vector<AclEntry>& entries) {
+// Reads one ACL attribute with `read(buffer, size)`, which answers like
+// getxattr. No attribute, or none supported there: no ACL.
+template <typename Read>
+ErrorCode ReadAclWith(Read read, bool access, bool& present, std::vector<AclEntry>& entries) {
+  present = false;
+  entries.clear();
+  unsigned char small[132];  // up to 16 entries
+  std::vector<unsigned char> large;
+  unsigned char* buffer = small;
+  ssize_t n = read(small, sizeof small);
+  while (n < 0 && errno == ERANGE) {
+    const ssize_t needed = read(nullptr, 0);
+    if (needed < 0) break;
+    large.resize(static_cast<size_t>(needed));
+    buffer = large.data();
+    n = read(buffer, large.size());
+  }
+  if (n < 0) {
+    if (errno == ENOTSUP || errno == ENODATA) return 0;
+    return errno;
+  }
+  if (n == 0) return 0;
+  return ParseAcl(buffer, static_cast<size_t>(n), access, present, entries);
+}
+
+const char* AclName(bool access) {
+  return access ? "system.posix_acl_access" : "system.posix_acl_default";
+}
+
+// The access ACL, and for a folder the default ACL, of `name` in `dir`.
+ErrorCode ReadAclsAt(int dir, const char* name, bool folder, Security& security) {
+  for (const bool access : {true, false}) {
+    if (!access && !folder) break;
+    const auto read = [dir, name, access](unsigned char* buffer, size_t size) -> ssize_t {
+      XattrArgs args{reinterpret_cast<uintptr_t>(buffer), static_cast<uint32_t>(size), 0};
+      return syscall(SYS_getxattrat, dir, name, AT_SYMLINK_NOFOLLOW, AclName(access), &args,
+                     sizeof args);
+    };
+    const ErrorCode code =
+        access ? ReadAclWith(read, true, security.has_access_acl, security.access_acl)
+               : ReadAclWith(read, false, security.has_default_acl, security.default_acl);
+    if (code != 0) return code;
+  }
+  return 0;
+}
+
+// The same through a descriptor of the item itself, by its /proc path
+// (an O_PATH descriptor takes no fgetxattr).
+ErrorCode ReadAclsOf(int fd, bool folder, Security& security) {
+  const std::string proc = ProcPath(fd);
+  for (const bool access : {true, false}) {
+    if (!access && !folder) break;
+    const auto read = [&proc, access](unsigned char* buffer, size_t size) -> ssize_t {
+      return getxattr(proc.c_str(), AclName(access), buffer, size);
+    };
+    const ErrorCode code =
+        access ? ReadAclWith(read, true, security.has_access_acl, security.access_acl)
+               : ReadAclWith(read, false, security.has_default_acl, security.default_acl);
+    if (code != 0 && code != ENOSYS) return code;
+  }
+  return 0;
+}
+
+// Builds the ACL of `entries` and gives it with `set(acl)`, which answers
+// like acl_set_file.
+template <typename Set>
+ErrorCode WriteAclWith(const std::vector<AclEntry>& entries, Set set) {
   acl_t acl = acl_init(static_cast<int>(entries.size()));
   if (acl == nullptr) return errno;
   ErrorCode code = 0;
@@ -78,12 +168,62 @@ ErrorCode WriteAcl(const std::string& proc, acl_type_t type, const std::vector<A
     if (in.perm & 1) acl_add_perm(permset, ACL_EXECUTE);
     acl_set_permset(entry, permset);
   }
-  if (code == 0 && acl_set_file(proc.c_str(), type, acl) != 0) code = errno;
+  if (code == 0 && set(acl) != 0) code = errno;
   acl_free(acl);
   return code;
 }
 
+ErrorCode WriteAcl(const std::string& proc, acl_type_t type, const std::vector<AclEntry>& entries) {
+  return WriteAclWith(entries, [&](acl_t acl) { return acl_set_file(proc.c_str(), type, acl); });
+}
+
 }  // namespace
+
+ErrorCode WriteAccessAcl(int fd, const Security& security) {
+  if (security.has_access_acl)
+    return WriteAclWith(security.access_acl, [fd](acl_t acl) { return acl_set_fd(fd, acl); });
+  if (fremovexattr(fd, "system.posix_acl_access") != 0 && errno != ENODATA && errno != ENOTSUP)
+    return errno;
+  return 0;
+}
+
+ErrorCode ReadSecurityAt(int dir, const std::string& name, const ItemInfo* known,
+                         bool use_getxattrat, Security& security) {
+  security = Security{};
+  ItemInfo stated;
+  if (known == nullptr && (!use_getxattrat || g_getxattrat_missing.load())) {
+    // Through a descriptor of the item: its stat and its ACLs are one item's.
+    Fd fd(openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.valid()) return errno;
+    struct stat st;
+    if (fstat(fd.get(), &st) != 0) return errno;
+    if (!FillInfo(st, stated)) return kErrNotSupported;
+    security.uid = stated.uid;
+    security.gid = stated.gid;
+    if (stated.kind == ItemKind::Link) return 0;  // a link has no ACLs
+    return ReadAclsOf(fd.get(), stated.IsFolder(), security);
+  }
+  if (known == nullptr) {
+    struct stat st;
+    if (fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+    if (!FillInfo(st, stated)) return kErrNotSupported;
+    known = &stated;
+  }
+  security.uid = known->uid;
+  security.gid = known->gid;
+  if (known->kind == ItemKind::Link) return 0;
+  if (use_getxattrat && !g_getxattrat_missing.load()) {
+    const ErrorCode code = ReadAclsAt(dir, name.c_str(), known->IsFolder(), security);
+    if (code != ENOSYS) return code;
+    g_getxattrat_missing.store(true);  // an older kernel
+  }
+  Fd fd(openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd.valid()) return errno;
+  struct stat st;
+  if (fstat(fd.get(), &st) != 0) return errno;
+  if (st.st_ino != known->inode || st.st_dev != known->device) return kErrChangedMeanwhile;
+  return ReadAclsOf(fd.get(), known->IsFolder(), security);
+}
 
 bool PosixFileSystem::KeepsSecurity(const std::string& path) {
   Fd fd;
@@ -116,25 +256,15 @@ ErrorCode PosixFileSystem::OpenItemPath(const std::string& path, Fd& fd, struct 
 }
 
 ErrorCode PosixFileSystem::ReadSecurity(const std::string& path, Security& security) {
-  Fd fd;
-  struct stat st;
-  if (const ErrorCode code = OpenItemPath(path, fd, st); code != 0) return code;
-  security = Security{};
-  security.uid = st.st_uid;
-  security.gid = st.st_gid;
-  if (S_ISLNK(st.st_mode)) return 0;  // a link has no ACLs
-  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return kErrNotSupported;
-  const std::string proc = ProcPath(fd.get());
-  if (const ErrorCode code =
-          ReadAcl(proc, ACL_TYPE_ACCESS, security.has_access_acl, security.access_acl);
-      code != 0)
+  CachedFolder* folder = nullptr;
+  std::string name;
+  if (const ErrorCode code = ResolveParent(path, folder, name, ParentUse::Lookup); code != 0)
     return code;
-  if (S_ISDIR(st.st_mode))
-    return ReadAcl(proc, ACL_TYPE_DEFAULT, security.has_default_acl, security.default_acl);
-  return 0;
+  return ReadSecurityAt(folder->fd.get(), name, nullptr, options_.use_getxattrat, security);
 }
 
 ErrorCode PosixFileSystem::WriteSecurity(const std::string& path, const Security& security) {
+  ChangeScope change(*this, path);
   Fd fd;
   struct stat st;
   if (const ErrorCode code = OpenItemPath(path, fd, st); code != 0) return code;

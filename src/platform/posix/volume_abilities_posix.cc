@@ -50,6 +50,7 @@ VolumeAbilities PosixFileSystem::AbilitiesOf(CachedFolder& folder) {
     }
   }
   bool tried = false;
+  ChangeScope change(*this, std::string());  // the probe's items come and go
   const VolumeAbilities abilities = ProbeVolume(folder.fd.get(), tried);
   folder.listed = false;  // the probe's items came and went
   folder.names.clear();

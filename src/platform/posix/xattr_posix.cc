@@ -86,6 +86,7 @@ void PosixFileSystem::CopyExtendedAttributes(int source, int target, const CopyO
 
 ErrorCode PosixFileSystem::CopyFolderAttributes(const std::string& from, const std::string& to,
                                                 const CopyOptions& options) {
+  ChangeScope change(*this, to);
   Fd source, target;
   constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NONBLOCK;
   if (const ErrorCode code = OpenPath(Trimmed(from), kFlags, true, source); code != 0) return code;
