@@ -132,16 +132,6 @@ TEST_F(MemoryWalk, MissingFolderIsAnAccessErrorAndEmptyFolderCallsNothing) {
   EXPECT_THAT(recorder.files, IsEmpty());
 }
 
-TEST_F(MemoryWalk, AccessorsDescribeTheCurrentItem) {
-  testing::RunOn(context, "/s/d/", "x", [](FilesEnumerator& e) {
-    EXPECT_EQ(e.FolderPath(), "/s/d/");
-    EXPECT_EQ(e.FullPath(), "/s/d/x");
-    EXPECT_EQ(e.Size(), 1u);
-    EXPECT_EQ(e.Attributes(), 0u);
-    EXPECT_EQ(e.ShortFormPath(), "/s/d/x");
-  });
-}
-
 TEST(EnumeratorShortNames, ShortFormPathsUseTheAlias) {
   MemoryFileSystemOptions options;
   options.short_names = true;
@@ -181,18 +171,6 @@ TEST(EnumeratorCounterpart, OneLookupServesRepeatedQuestionsAboutOnePath) {
   EXPECT_EQ(e.FindOther("/t/missing"), kErrNotFound);
 }
 
-TEST(EnumeratorCounterpart, AMatchThroughAShortNameReportsTheOtherLongName) {
-  MemoryFileSystemOptions options;
-  options.case_insensitive = true;
-  options.short_names = true;
-  MemoryFileSystem fs(options);
-  ASSERT_EQ(fs.AddFile("/t/abcdefghij.txt", "x"), 0);
-  EnumeratorContext context{&fs};
-  FilesEnumerator e(context);
-  ASSERT_EQ(e.FindOther("/t/ABCDEF~1.TXT"), 0);
-  EXPECT_EQ(e.Other().name, "abcdefghij.txt");
-}
-
 // ---- real folders --------------------------------------------------------------
 
 class DiskWalk : public ::testing::Test {
@@ -223,13 +201,6 @@ TEST_F(DiskWalk, WalkSkipsTemporaryLeftoversFifosAndNeverDescendsThroughLinks) {
   const auto sub = std::find(recorder.files.begin(), recorder.files.end(), tree.Path("s/sub"));
   EXPECT_LT(inner, sub);
   EXPECT_THAT(recorder.errors, IsEmpty());
-}
-
-TEST_F(DiskWalk, OddNamesArriveUnchanged) {
-  const std::string odd = std::string("\xc3\x28 invalid") + "\nline";
-  tree.WriteFile("s/" + odd + "/x", "1");
-  ASSERT_EQ(testing::Walk(context, tree.Folder("s"), recorder, EnumMode::FolderFirst), 0);
-  EXPECT_THAT(recorder.files, ElementsAre(tree.Path("s/" + odd), tree.Path("s/" + odd + "/x")));
 }
 
 TEST_F(DiskWalk, UnreadableFolderIsReportedOnceToAnUnprivilegedUser) {

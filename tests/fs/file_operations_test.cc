@@ -183,66 +183,6 @@ class DiskOperations : public ::testing::Test {
   EnumeratorContext context;
 };
 
-TEST_F(DiskOperations, CopyOverReadOnlyTargetFileSucceedsAndTakesTheSourceMode) {
-  tree.WriteFile("s/f", "new");
-  tree.SetMode("s/f", 0640);
-  tree.WriteFile("t/f", "old");
-  tree.SetMode("t/f", 0444);
-  RunOn(context, tree.Folder("s"), "f", [&](FilesEnumerator& e) {
-    ASSERT_EQ(e.FindOther(tree.Path("t/f")), 0);
-    EXPECT_TRUE(e.Other().Attributes() & kAttrReadOnly);
-    EXPECT_EQ(e.CopyTo(tree.Path("t/f")), 0);
-    EXPECT_EQ(e.SetAttributesOn(tree.Path("t/f")), 0);
-  });
-  EXPECT_EQ(tree.ReadFile("t/f"), "new");
-  ItemInfo info;
-  ASSERT_EQ(fs->Lookup(tree.Path("t/f"), info), 0);
-  EXPECT_EQ(info.mode, 0640u);
-}
-
-TEST_F(DiskOperations, LinkInTargetIsReplacedNeverWrittenThrough) {
-  testing::TempTree outside;
-  outside.WriteFile("victim", "safe");
-  outside.MakeFolder("dir");
-  tree.WriteFile("s/f", "payload");
-  tree.MakeFolder("s/d");
-  tree.MakeLink("t/f", outside.Path("victim"));
-  tree.MakeLink("t/d", outside.Path("dir"));
-  RunOn(context, tree.Folder("s"), "f", [&](FilesEnumerator& e) {
-    EXPECT_EQ(e.CopyTo(tree.Path("t/f")), 0);
-    // Setting attributes on a link changes nothing behind it.
-    EXPECT_EQ(e.SetFileAttributesOf(tree.Path("t/d"), 0), 0);
-    EXPECT_EQ(e.CopyTo(tree.Path("t/d/f")), ELOOP);
-  });
-  EXPECT_EQ(outside.ReadFile("victim"), "safe");
-  EXPECT_EQ(tree.ReadFile("t/f"), "payload");
-  EXPECT_FALSE(outside.Exists("dir/f"));
-  struct stat st;
-  ASSERT_EQ(stat(outside.Path("dir").c_str(), &st), 0);
-  EXPECT_NE(st.st_mode & 07777, 0u);
-}
-
-TEST_F(DiskOperations, StopWhileReplacingALargeFileKeepsTheOldFileByteForByte) {
-  std::string old_contents(5 * 1024 * 1024, '\0');
-  for (size_t i = 0; i < old_contents.size(); ++i) old_contents[i] = static_cast<char>(i * 7);
-  tree.WriteFile("t/big", old_contents);
-  tree.WriteFile("s/big", std::string(32 * 1024 * 1024, 'n'));
-  struct StopAtThird : IProgress {
-    std::atomic<int> stop{0};
-    int calls = 0;
-    void SetProgress(uint64_t) override {
-      if (++calls == 3) stop = 1;
-    }
-  } progress;
-  context.progress = &progress;
-  context.stop = &progress.stop;
-  RunOn(context, tree.Folder("s"), "big",
-        [&](FilesEnumerator& e) { EXPECT_EQ(e.CopyTo(tree.Path("t/big")), kErrCancelled); });
-  EXPECT_EQ(progress.calls, 3);
-  EXPECT_TRUE(tree.ReadFile("t/big") == old_contents);
-  EXPECT_THAT(tree.List("t"), ElementsAre("big"));
-}
-
 TEST_F(DiskOperations, FolderCopyAndDeletionOnDisk) {
   tree.MakeFolder("s/d");
   tree.SetMode("s/d", 0750);

@@ -79,33 +79,6 @@ TEST(MemoryFileSystemTest, RenameGivesANewShortName) {
   EXPECT_EQ(info.short_name, "ABCDEF~3.TXT");
 }
 
-TEST(MemoryFileSystemTest, InjectedFaultsFailOnceAndChangeNothing) {
-  MemoryFileSystem fs;
-  ASSERT_EQ(fs.AddFile("/a", "x"), 0);
-  fs.FailNext(MemoryOp::DeleteFile, EACCES);
-  fs.FailNext(MemoryOp::Lookup, EIO, "/b");
-  EXPECT_EQ(fs.DeleteFile("/a"), EACCES);
-  EXPECT_TRUE(fs.Exists("/a"));
-  ItemInfo info;
-  EXPECT_EQ(fs.Lookup("/a", info), 0);  // another path: not affected
-  EXPECT_EQ(fs.Lookup("/b", info), EIO);
-  EXPECT_EQ(fs.Lookup("/b", info), kErrNotFound);
-  EXPECT_EQ(fs.DeleteFile("/a"), 0);
-}
-
-TEST(MemoryFileSystemTest, ByteBudgetMakesCopiesFailWithNoSpaceAndKeepsTheOldFile) {
-  MemoryFileSystem fs;
-  ASSERT_EQ(fs.AddFile("/small", std::string(100, 's')), 0);
-  ASSERT_EQ(fs.AddFile("/big", std::string(3 << 20, 'b')), 0);
-  ASSERT_EQ(fs.AddFile("/dst", "old"), 0);
-  fs.SetByteBudget((2 << 20) + 150);
-  EXPECT_EQ(fs.CopyFile("/small", "/dst", {}), 0);
-  EXPECT_EQ(fs.CopyFile("/big", "/dst", {}), kErrNoSpace);
-  EXPECT_EQ(*fs.ReadContents("/dst"), std::string(100, 's'));
-  EXPECT_EQ(fs.CopyFile("/big", "/new", {}), kErrNoSpace);
-  EXPECT_FALSE(fs.Exists("/new"));
-}
-
 TEST(MemoryFileSystemTest, LinksAreNeverFollowedAndRemovalRules) {
   MemoryFileSystem fs;
   ASSERT_EQ(fs.AddFile("/d/f", "x"), 0);
