@@ -32,7 +32,6 @@ std::atomic<bool> g_getxattrat_missing{false};
 // An ACL attribute as the kernel keeps it: a version word, then entries of a
 // 16-bit tag, 16-bit permissions and a 32-bit id, in the kernel's order.
 constexpr uint32_t kAclXattrVersion = 2;
-constexpr uint32_t kAclUndefinedId = 0xFFFFFFFF;
 
 // Decodes an ACL attribute the way libacl reads it. An access ACL that says
 // no more than the permission mode (owner, group and other entries only)
