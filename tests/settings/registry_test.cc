@@ -230,21 +230,13 @@ TEST_F(RegistryTest, DeleteKeyRefusesSubkeysAndTakesTheValuesWithIt) {
   EXPECT_EQ(error.Description(), "Error 2 Deleting registry value.");
 }
 
-TEST_F(RegistryTest, UnknownHiveReadsAsMarkersAndRefusesWrites) {
+TEST_F(RegistryTest, MissingStoresAndUnknownHivesReadAsMarkersAndRefuseWrites) {
   auto registry = Open();
   const Hive classes_root = static_cast<Hive>(0x80000000);
-  registry->KeyValue(Hive::CurrentUser, kKey, "v", 1);
-  EXPECT_EQ(registry->EnumKeys(classes_root, "").FailureCode(), kFailEnumKeys);
-  EXPECT_EQ(registry->KeyValue(classes_root, kKey, "v").FailureCode(), kFailKeyValue);
-  EXPECT_EQ(Raised([&] { registry->KeyValue(classes_root, kKey, "v", 1); }).SystemCode(), EBADF);
-  EXPECT_EQ(Raised([&] { registry->DeleteValue(classes_root, kKey, "v"); }).SystemCode(), EBADF);
-}
-
-TEST_F(RegistryTest, MissingStoresReadAsMarkersAndTheMachineStoreRefusesWrites) {
-  auto registry = Open();
   EXPECT_TRUE(registry->KeyValue(Hive::CurrentUser, kKey, "v").IsFailure());
-  EXPECT_EQ(registry->EnumKeys(Hive::CurrentUser, "").FailureCode(), kFailEnumKeys);
-  EXPECT_EQ(registry->EnumKeys(Hive::LocalMachine, "").FailureCode(), kFailEnumKeys);
+  for (const Hive hive : {Hive::CurrentUser, Hive::LocalMachine, classes_root}) {
+    EXPECT_EQ(registry->EnumKeys(hive, "").FailureCode(), kFailEnumKeys);
+  }
   EXPECT_EQ(registry->EnumValues(Hive::LocalMachine, "").FailureCode(), kFailEnumValues);
   EXPECT_EQ(registry->KeyValue(Hive::LocalMachine, kKey, "v").FailureCode(), kFailKeyValue);
 
@@ -255,6 +247,11 @@ TEST_F(RegistryTest, MissingStoresReadAsMarkersAndTheMachineStoreRefusesWrites) 
             EACCES);
   EXPECT_FALSE(tree_.Exists("etc"));
   EXPECT_FALSE(tree_.Exists("config")) << "reading never creates the store";
+
+  registry->KeyValue(Hive::CurrentUser, kKey, "v", 1);
+  EXPECT_EQ(registry->KeyValue(classes_root, kKey, "v").FailureCode(), kFailKeyValue);
+  EXPECT_EQ(Raised([&] { registry->KeyValue(classes_root, kKey, "v", 1); }).SystemCode(), EBADF);
+  EXPECT_EQ(Raised([&] { registry->DeleteValue(classes_root, kKey, "v"); }).SystemCode(), EBADF);
 }
 
 TEST_F(RegistryTest, MachineStoreIsReadButNeverWritten) {
