@@ -29,6 +29,7 @@ using testing::EngineHarness;
 using testing::TempTree;
 
 constexpr int64_t kT0 = 1'700'000'000;  // a fixed modification time, in seconds
+const std::vector<std::string> kQuietRun = {"Synchronization completed."};  // nothing to do
 
 class SynchronizerTest : public ::testing::Test {
  protected:
@@ -47,6 +48,15 @@ class SynchronizerTest : public ::testing::Test {
   }
   std::string Src(const std::string& rel) const { return tree_.Path("src/" + rel); }
   std::string Dst(const std::string& rel) const { return tree_.Path("dst/" + rel); }
+
+  // The lines of a further run with the same options, changed by `change`.
+  std::vector<std::string> Again(const std::function<void(SyncOptions&)>& change = nullptr) {
+    EngineHarness again(*fs_);
+    again.options = run_.options;
+    if (change) change(again.options);
+    again.Run();
+    return again.display.lines;
+  }
 
   TempTree tree_;
   std::unique_ptr<FileSystem> fs_;
@@ -224,10 +234,7 @@ TEST_F(SynchronizerTest, TreeSixThousandFoldersDeepSyncsAndTheNextRunIsQuiet) {
   EXPECT_EQ(text, tree_.Root());
   close(fd);
 
-  EngineHarness again(*fs_);
-  again.options = run_.options;
-  EXPECT_EQ(again.Run(), 0);
-  EXPECT_EQ(again.display.lines, std::vector<std::string>{"Synchronization completed."});
+  EXPECT_EQ(Again(), kQuietRun);
 }
 
 // Only a name of the whole temporary pattern is a copy's leftover: never an
@@ -265,13 +272,6 @@ class SynchronizerVfatTest : public SynchronizerTest {
     if (!vfat_.SkipReason().empty()) GTEST_SKIP() << vfat_.SkipReason();
     run_.options.Target = tree_.Folder("vfat");
   }
-  // A second run with the same options; its lines.
-  std::vector<std::string> Again() {
-    EngineHarness again(*fs_);
-    again.options = run_.options;
-    again.Run();
-    return again.display.lines;
-  }
   testing::VfatMount vfat_{tree_, "vfat"};
 };
 
@@ -286,7 +286,7 @@ TEST_F(SynchronizerVfatTest, TargetReceivesContentsAndTimesAndTheNextRunIsQuiet)
   EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
   EXPECT_EQ(tree_.ReadFile("vfat/read-only.txt"), "r");
   EXPECT_EQ(tree_.ReadFile("vfat/closed/inner.txt"), "i");
-  EXPECT_EQ(Again(), std::vector<std::string>{"Synchronization completed."});
+  EXPECT_EQ(Again(), kQuietRun);
 }
 
 TEST_F(SynchronizerVfatTest, LetterCaseIsSynchronizedAndNamesEqualIgnoringCaseClash) {
@@ -337,10 +337,7 @@ TEST_F(SynchronizerTest, LinksOnSshfsAreNeverWrittenThroughAndCompareByText) {
   EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
   EXPECT_EQ(tree_.ReadLink("remote/link"), "file");
   EXPECT_EQ(tree_.ReadLink("remote/dangling"), "nowhere");
-  EngineHarness again(*fs_);
-  again.options = run_.options;
-  EXPECT_EQ(again.Run(), 0);
-  EXPECT_EQ(again.display.lines, std::vector<std::string>{"Synchronization completed."});
+  EXPECT_EQ(Again(), kQuietRun);
   struct stat st;
   ASSERT_EQ(stat(tree_.Path("remote/file").c_str(), &st), 0);
   EXPECT_EQ(st.st_mtime, kT0);
@@ -492,10 +489,7 @@ TEST_F(SynchronizerTest, OnlyNewerLeavesANewerTargetCompletelyAlone) {
   ASSERT_EQ(stat(Dst("f.txt").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0600u);  // not even the attributes
 
-  EngineHarness all(*fs_);
-  all.options = run_.options;
-  all.options.New = false;
-  EXPECT_EQ(all.Run(), 0);
+  Again([](SyncOptions& o) { o.New = false; });
   EXPECT_EQ(tree_.ReadFile("dst/f.txt"), "source, longer");
 }
 
@@ -592,12 +586,6 @@ TEST_F(SynchronizerTest, FoldersTheRunChangedGetTheirCounterpartsTimesBack) {
   auto stamp = [&](const std::string& rel, int64_t seconds) {
     tree_.SetTime(rel, kT0 + seconds, 7);
   };
-  auto again = [&](auto&& set_options) {
-    EngineHarness run(*fs_);
-    run.options = run_.options;
-    set_options(run.options);
-    EXPECT_EQ(run.Run(), 0) << run.AllLines();
-  };
   Put("src/a/b/f.txt", "f");
   Put("src/a/g.txt", "g");
   tree_.MakeFolder("src/e");
@@ -615,7 +603,7 @@ TEST_F(SynchronizerTest, FoldersTheRunChangedGetTheirCounterpartsTimesBack) {
   ASSERT_EQ(unlink(Src("a/g.txt").c_str()), 0);
   stamp("src/a", 70);
   stamp("dst/e", 50);
-  again([](SyncOptions& o) { o.Delete = true; });
+  Again([](SyncOptions& o) { o.Delete = true; });
   EXPECT_EQ(modified(Dst("a/b")), (kT0 + 60) * 1'000'000'000 + 7);
   EXPECT_EQ(modified(Dst("a")), (kT0 + 70) * 1'000'000'000 + 7);
   EXPECT_EQ(modified(Dst("e")), (kT0 + 50) * 1'000'000'000 + 7);
@@ -624,7 +612,7 @@ TEST_F(SynchronizerTest, FoldersTheRunChangedGetTheirCounterpartsTimesBack) {
   // Both ways: the Source folder that the backward phase filled.
   Put("dst/a/b/back.txt", "b", 100);
   stamp("dst/a/b", 80);
-  again([](SyncOptions& o) { o.Bidi = o.New = true; });
+  Again([](SyncOptions& o) { o.Bidi = o.New = true; });
   EXPECT_EQ(tree_.ReadFile("src/a/b/back.txt"), "b");
   EXPECT_EQ(modified(Src("a/b")), (kT0 + 80) * 1'000'000'000 + 7);
   EXPECT_EQ(modified(Src("a")), (kT0 + 70) * 1'000'000'000 + 7);
