@@ -36,14 +36,20 @@ TEST_F(MemoryOperations, CopyToAnExistingReadOnlyFolderClearsTheBitThenTakesTheS
   EXPECT_EQ(info.mode, 0755u);
 }
 
-TEST_F(MemoryOperations, FailedCopyOverReadOnlyFilePutsTheModeBack) {
-  ASSERT_EQ(fs.AddFile("/s/f", "new contents", FileTime{5}, 0644), 0);
+TEST_F(MemoryOperations, FailedCopyOrDeletePutsTheReadOnlyModeBack) {
+  ASSERT_EQ(fs.AddFile("/s/f", "new contents", FileTime{5}, 0444), 0);
   ASSERT_EQ(fs.AddFile("/t/f", "old", FileTime{1}, 0444), 0);
   fs.SetByteBudget(3);
-  RunOn(context, "/s/", "f", [](FilesEnumerator& e) { EXPECT_EQ(e.CopyTo("/t/f"), kErrNoSpace); });
-  ItemInfo info;
-  ASSERT_EQ(fs.Lookup("/t/f", info), 0);
-  EXPECT_EQ(info.mode, 0444u);
+  RunOn(context, "/s/", "f", [&](FilesEnumerator& e) {
+    EXPECT_EQ(e.CopyTo("/t/f"), kErrNoSpace);
+    fs.FailNext(MemoryOp::DeleteFile, EBUSY);
+    EXPECT_EQ(e.DeleteItem(), EBUSY);
+  });
+  for (const char* path : {"/s/f", "/t/f"}) {
+    ItemInfo info;
+    ASSERT_EQ(fs.Lookup(path, info), 0);
+    EXPECT_EQ(info.mode, 0444u) << path;
+  }
   EXPECT_EQ(*fs.ReadContents("/t/f"), "old");
 }
 
@@ -143,15 +149,6 @@ TEST_F(MemoryOperations, DeleteItemAndDeleteOtherClearReadOnlyOnTheOneItem) {
   });
   EXPECT_THAT(fs.Names("/s"), ElementsAre("keep"));
   EXPECT_FALSE(fs.Exists("/t/f"));
-}
-
-TEST_F(MemoryOperations, FailedDeletePutsTheReadOnlyModeBack) {
-  ASSERT_EQ(fs.AddFile("/s/f", "x", FileTime{}, 0444), 0);
-  fs.FailNext(MemoryOp::DeleteFile, EBUSY);
-  RunOn(context, "/s/", "f", [](FilesEnumerator& e) { EXPECT_EQ(e.DeleteItem(), EBUSY); });
-  ItemInfo info;
-  ASSERT_EQ(fs.Lookup("/s/f", info), 0);
-  EXPECT_EQ(info.mode, 0444u);
 }
 
 TEST_F(MemoryOperations, AttributeAndTimeSettersTakeOnlyPermissionBitsAndReturnErrors) {
