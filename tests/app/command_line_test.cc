@@ -158,9 +158,7 @@ TEST_F(CommandLineTest, ReportPathsQuotedBareAndPlacedInTheStateFolder) {
   context_.state_folder.clear();
   ASSERT_TRUE(Parse("-r report.txt").valid);
   EXPECT_EQ(options_.Report, "report.txt");
-}
-
-TEST_F(CommandLineTest, ViewReportFlagFollowsTheLastReportSwitch) {
+  // View Report follows the last report switch.
   EXPECT_FALSE(Parse("-q").view_report_enabled.has_value());
   EXPECT_EQ(Parse("-r /x.txt").view_report_enabled, true);
   EXPECT_EQ(Parse("-r /x.txt -r \"\"").view_report_enabled, false);
@@ -193,6 +191,10 @@ TEST_F(CommandLineTest, FoldersAreQuotedOrBareGetASeparatorAndStoredNames) {
     EXPECT_EQ(options_.Target, c.target) << c.args;
     EXPECT_FALSE(options_.Start) << c.args;
   }
+  // A command line without folders leaves them as they were.
+  base_.Source = "/kept/";
+  ASSERT_TRUE(Parse("-q").valid);
+  EXPECT_EQ(options_.Source, "/kept/");
 }
 
 TEST_F(CommandLineTest, FoldersTakeTheLetterCaseStoredOnDisk) {
@@ -203,12 +205,6 @@ TEST_F(CommandLineTest, FoldersTakeTheLetterCaseStoredOnDisk) {
   ASSERT_TRUE(ParseCommandLine("/media/PHOTOS /MEDIA/new/sub", options, context).valid);
   EXPECT_EQ(options.Source, "/Media/Photos/");
   EXPECT_EQ(options.Target, "/Media/new/sub/");
-}
-
-TEST_F(CommandLineTest, EmptyCommandLineFoldersStayAsTheyWere) {
-  base_.Source = "/kept/";
-  ASSERT_TRUE(Parse("-q").valid);
-  EXPECT_EQ(options_.Source, "/kept/");
 }
 
 TEST(StartupCommandLine, DefaultReportOnlyForACompletelyEmptyLine) {

