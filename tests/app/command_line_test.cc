@@ -207,7 +207,7 @@ TEST_F(CommandLineTest, FoldersTakeTheLetterCaseStoredOnDisk) {
   EXPECT_EQ(options.Target, "/Media/new/sub/");
 }
 
-TEST(StartupCommandLine, DefaultReportOnlyForACompletelyEmptyLine) {
+TEST(StartupCommandLine, DefaultReportOnlyForAnEmptyLineAndAnInvalidLineNeitherRunsNorExits) {
   MemoryFileSystem fs;
   const CommandLineContext context{fs, kState, kDefaultReportLevel};
   SyncOptions options;
@@ -222,32 +222,24 @@ TEST(StartupCommandLine, DefaultReportOnlyForACompletelyEmptyLine) {
   ReadStartupCommandLine("-rl 7", "", settings_level, level);
   EXPECT_EQ(level.ReportLevel, 7);
 
-  for (const char* args : {" ", "-q", "/a"}) {
+  for (const char* args : {" ", "-q", "/a", "-s -q /a /b"}) {
     SyncOptions other;
-    EXPECT_TRUE(ReadStartupCommandLine(args, "/logs/default.txt", context, other).valid);
+    const StartupCommandLine ok = ReadStartupCommandLine(args, "/logs/default.txt", context, other);
+    EXPECT_TRUE(ok.valid && ok.exit_code == 0 && ok.error_line.empty()) << args;
     EXPECT_EQ(other.Report, "") << args;
     EXPECT_FALSE(other.Append) << args;
   }
-}
 
-TEST(StartupCommandLine, InvalidLineGivesMessageExitCodeAndNeitherRunsNorExits) {
-  MemoryFileSystem fs;
-  const CommandLineContext context{fs, kState, kDefaultReportLevel};
-  SyncOptions options;
+  // An invalid line gives its message and exit code, and neither runs nor exits.
+  SyncOptions invalid;
   const StartupCommandLine startup =
-      ReadStartupCommandLine("-s -q -m -zz /a /b", "", context, options);
+      ReadStartupCommandLine("-s -q -m -zz /a /b", "", context, invalid);
   EXPECT_FALSE(startup.valid);
   EXPECT_EQ(startup.exit_code, kExitInvalidCommandLine);
   EXPECT_EQ(startup.error_line, "Invalid command line: \"-s -q -m -zz /a /b\"");
-  EXPECT_FALSE(options.Start);
-  EXPECT_FALSE(options.Quiet);
-  EXPECT_TRUE(options.Minimized);
-
-  SyncOptions valid;
-  const StartupCommandLine ok = ReadStartupCommandLine("-s -q /a /b", "", context, valid);
-  EXPECT_EQ(ok.exit_code, 0);
-  EXPECT_TRUE(ok.error_line.empty());
-  EXPECT_TRUE(valid.Start);
+  EXPECT_FALSE(invalid.Start);
+  EXPECT_FALSE(invalid.Quiet);
+  EXPECT_TRUE(invalid.Minimized);
 }
 
 TEST(JoinArguments, QuotesWhatNeedsItAndEveryArgumentReadsBack) {
