@@ -55,7 +55,7 @@ TEST_F(CliHostTest, StatusIsThrottledButNeverLost) {
   EXPECT_EQ(host.StatusText(), "Deleting ...   ");
 }
 
-TEST_F(CliHostTest, PercentProgressWithEstimateAndHalfPercentSteps) {
+TEST_F(CliHostTest, PercentProgressWithEstimateAndHalfPercentStepsOrBytesUnderQuickStart) {
   CliHost host = MakeHost();
   host.EnterRunningState(false);
   session.CopyStartTime = clock.now;
@@ -93,16 +93,15 @@ TEST_F(CliHostTest, PercentProgressWithEstimateAndHalfPercentSteps) {
   clock.timer += 0.6;
   host.UpdateProgress(session, 0);
   EXPECT_EQ(host.ProgressText(), "100%");
-}
 
-TEST_F(CliHostTest, QuickStartCountsBytesProcessed) {
+  // Quick start counts bytes, without an estimate.
   options.QuickStart = true;
-  CliHost host = MakeHost();
-  host.EnterRunningState(false);
+  CliHost quick = MakeHost();
+  quick.EnterRunningState(false);
   session.WorkDone = 123.4567;  // work units of 10,000 bytes
-  host.UpdateProgress(session, 0.5);
-  EXPECT_EQ(host.ProgressText(), "1,239,567 bytes processed");
-  EXPECT_EQ(host.EtaText(), "");
+  quick.UpdateProgress(session, 0.5);
+  EXPECT_EQ(quick.ProgressText(), "1,239,567 bytes processed");
+  EXPECT_EQ(quick.EtaText(), "");
 }
 
 TEST_F(CliHostTest, LineIsClearedAroundMessageLinesAndAtTheEnd) {
