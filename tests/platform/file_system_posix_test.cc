@@ -89,12 +89,12 @@ INSTANTIATE_TEST_SUITE_P(Calls, PosixFileSystemTest,
                            return info.param.use_openat2 ? "Preferred" : "Fallbacks";
                          });
 
-TEST_P(PosixFileSystemTest, LookupReportsKindSizeModeAndTimesWithoutFollowingLinks) {
+TEST_P(PosixFileSystemTest, LookupReportsKindSizeModeAndTimesAndNeitherItNorOpenFolderFollowLinks) {
   tree.WriteFile("file", "12345");
   tree.SetMode("file", 0640);
   tree.SetTime("file", 1000000, 123456789);
   tree.MakeFolder("folder");
-  tree.MakeLink("link", "file");
+  tree.MakeLink("link", "folder");
   ItemInfo info;
   ASSERT_EQ(fs->Lookup(tree.Path("file"), info), 0);
   EXPECT_EQ(info.kind, ItemKind::File);
@@ -107,9 +107,13 @@ TEST_P(PosixFileSystemTest, LookupReportsKindSizeModeAndTimesWithoutFollowingLin
   EXPECT_EQ(info.Attributes() & kAttrFolder, kAttrFolder);
   ASSERT_EQ(fs->Lookup(tree.Path("link"), info), 0);
   EXPECT_EQ(info.kind, ItemKind::Link);
-  EXPECT_EQ(info.size, 4u);  // the length of the link text
+  EXPECT_EQ(info.size, 6u);  // the length of the link text
   EXPECT_TRUE(IsMissingError(fs->Lookup(tree.Path("missing"), info)));
   EXPECT_TRUE(IsMissingError(fs->Lookup(tree.Path("missing/below"), info)));
+  std::unique_ptr<FolderReader> reader;
+  EXPECT_EQ(fs->OpenFolder(tree.Folder("missing"), reader), ENOENT);
+  EXPECT_EQ(fs->OpenFolder(tree.Folder("file"), reader), ENOTDIR);
+  EXPECT_NE(fs->OpenFolder(tree.Folder("link"), reader), 0);
 }
 
 TEST_P(PosixFileSystemTest, ListingSkipsFifosAndKeepsOddNames) {
@@ -126,18 +130,8 @@ TEST_P(PosixFileSystemTest, ListingSkipsFifosAndKeepsOddNames) {
   EXPECT_EQ(info.name, odd);
 }
 
-TEST_P(PosixFileSystemTest, OpenFolderFailsOnMissingFolderFileAndLink) {
-  tree.WriteFile("file", "");
-  tree.MakeFolder("real");
-  tree.MakeLink("link", "real");
-  std::unique_ptr<FolderReader> reader;
-  EXPECT_EQ(fs->OpenFolder(tree.Folder("missing"), reader), ENOENT);
-  EXPECT_EQ(fs->OpenFolder(tree.Folder("file"), reader), ENOTDIR);
-  EXPECT_NE(fs->OpenFolder(tree.Folder("link"), reader), 0);
-}
-
 // Below a confined root no operation resolves through a link, wherever it sits.
-TEST_P(PosixFileSystemTest, ConfinedRootRefusesPathsThroughLinks) {
+TEST_P(PosixFileSystemTest, ConfinedRootRefusesPathsThroughLinksButMayItselfBeOne) {
   TempTree outside;
   outside.WriteFile("secret", "keep");
   tree.MakeFolder("target/sub");
@@ -160,16 +154,12 @@ TEST_P(PosixFileSystemTest, ConfinedRootRefusesPathsThroughLinks) {
   ASSERT_EQ(fs->Lookup(tree.Path("target/escape"), info), 0);
   EXPECT_EQ(info.kind, ItemKind::Link);
   EXPECT_EQ(fs->Lookup(tree.Path("target/sub"), info), 0);
-}
-
-TEST_P(PosixFileSystemTest, ConfinedRootItselfMayBeALink) {
-  tree.MakeFolder("real");
-  tree.WriteFile("real/file", "x");
-  tree.MakeLink("root", "real");
+  // The root itself may be a link.
+  tree.WriteFile("target/sub/file", "x");
+  tree.MakeLink("root", "target/sub");
   fs->SetConfinedRoots({tree.Folder("root")});
-  ItemInfo info;
   EXPECT_EQ(fs->Lookup(tree.Path("root/file"), info), 0);
-  EXPECT_THAT(ListNames(*fs, tree.Folder("root")), ElementsAre("file"));
+  EXPECT_THAT(ListNames(*fs, tree.Folder("root")), ElementsAre("file", "up"));
 }
 
 // Far beyond PATH_MAX below a root, still never through a link.
@@ -267,16 +257,20 @@ TEST_P(PosixFileSystemTest, CopyCarriesContentsModeAndNanosecondTimes) {
   EXPECT_FALSE(HasTemporaryLeftover(tree, ""));
 }
 
-TEST_P(PosixFileSystemTest, CopyReplacesReadOnlyFileAndEmptyFile) {
+TEST_P(PosixFileSystemTest, CopyReplacesReadOnlyAndEmptyFilesButNeverAFolder) {
   tree.WriteFile("src", "new");
   tree.WriteFile("dst", "old old old");
   tree.SetMode("dst", 0444);
   tree.WriteFile("empty", "");
+  tree.MakeFolder("folder");
   ASSERT_EQ(fs->CopyFile(tree.Path("src"), tree.Path("dst"), {}), 0);
   EXPECT_EQ(tree.ReadFile("dst"), "new");
   ASSERT_EQ(fs->CopyFile(tree.Path("empty"), tree.Path("dst"), {}), 0);
   EXPECT_EQ(tree.ReadFile("dst"), "");
-  EXPECT_THAT(tree.List(""), ElementsAre("dst", "empty", "src"));
+  EXPECT_EQ(fs->CopyFile(tree.Path("folder"), tree.Path("copy"), {}), EISDIR);
+  EXPECT_NE(fs->CopyFile(tree.Path("src"), tree.Path("folder"), {}), 0);
+  EXPECT_TRUE(IsMissingError(fs->CopyFile(tree.Path("missing"), tree.Path("copy"), {})));
+  EXPECT_THAT(tree.List(""), ElementsAre("dst", "empty", "folder", "src"));
 }
 
 TEST_P(PosixFileSystemTest, CopyOfALinkMakesALinkAndNeverWritesThroughATargetLink) {
@@ -361,15 +355,6 @@ TEST_P(PosixFileSystemTest, SourceChangedDuringTheCopyFailsItAndKeepsTheOldFile)
     EXPECT_THAT(tree.List(""), ElementsAre("dst", "new", "src"));
     ASSERT_EQ(unlink(tree.Path("new").c_str()), 0);
   }
-}
-
-TEST_P(PosixFileSystemTest, CopyOfFolderOrOntoFolderFails) {
-  tree.MakeFolder("folder");
-  tree.WriteFile("file", "x");
-  EXPECT_EQ(fs->CopyFile(tree.Path("folder"), tree.Path("copy"), {}), EISDIR);
-  EXPECT_NE(fs->CopyFile(tree.Path("file"), tree.Path("folder"), {}), 0);
-  EXPECT_THAT(tree.List(""), ElementsAre("file", "folder"));
-  EXPECT_TRUE(IsMissingError(fs->CopyFile(tree.Path("missing"), tree.Path("copy"), {})));
 }
 
 // A small tmpfs is a real full disk.
