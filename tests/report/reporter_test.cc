@@ -454,7 +454,7 @@ class PendingCopyTest : public ReporterTest {
   }
 };
 
-TEST_F(PendingCopyTest, ThePredictedSizeIsTheRealSize) {
+TEST_F(PendingCopyTest, ThePredictedSizeIsTheRealSizeAndAStoppedRunAnnouncesNoCopy) {
   const Separators seps;
   for (bool in_source : {true, false}) {
     options_.Bidi = !in_source;
@@ -482,6 +482,12 @@ TEST_F(PendingCopyTest, ThePredictedSizeIsTheRealSize) {
       }
     }
   }
+  options_.ReportLevel = 215;
+  options_.Bidi = false;
+  stop_ = 1;
+  const Outcome stopped = Run(true, "");
+  EXPECT_EQ(stopped.line, "");
+  EXPECT_EQ(stopped.files, 0);
 }
 
 TEST_F(PendingCopyTest, ThePredictionHoldsAcrossUnitBoundaries) {
@@ -507,13 +513,6 @@ TEST_F(PendingCopyTest, ThePredictionHoldsAcrossUnitBoundaries) {
       EXPECT_GT(unsettled_texts, 0) << "the scan met no flipping size text";
     }
   }
-}
-
-TEST_F(PendingCopyTest, AStoppedRunAnnouncesNoCopy) {
-  stop_ = 1;
-  const Outcome out = Run(true, "");
-  EXPECT_EQ(out.line, "");
-  EXPECT_EQ(out.files, 0);
 }
 
 }  // namespace

@@ -131,7 +131,7 @@ TEST_F(RegistryTest, ValuesEditedByHandReadAsTheRegistryReadsThem) {
   EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "Null").FailureCode(), kFailKeyValue);
 }
 
-TEST_F(RegistryTest, UnsupportedKindRaisesBeforeTheStoreIsTouched) {
+TEST_F(RegistryTest, UnsupportedKindsAndRefusedNamesRaiseAndStoreNothing) {
   auto registry = Open();
   RegistryError error =
       Raised([&] { registry->KeyValue(Hive::CurrentUser, kKey, "X", RegistryFailure{1033}); });
@@ -143,11 +143,7 @@ TEST_F(RegistryTest, UnsupportedKindRaisesBeforeTheStoreIsTouched) {
   registry->KeyValue(Hive::CurrentUser, kKey, "X", "kept");
   Raised([&] { registry->KeyValue(Hive::CurrentUser, kKey, "X", RegistryValue()); });
   EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "X"), RegistryValue("kept"));
-}
 
-TEST_F(RegistryTest, RefusedNamesRaiseAndStoreNothing) {
-  auto registry = Open();
-  registry->KeyValue(Hive::CurrentUser, kKey, "keep", 1);
   const struct {
     std::string key, name;
     int code;
@@ -157,7 +153,7 @@ TEST_F(RegistryTest, RefusedNamesRaiseAndStoreNothing) {
       {kKey, std::string("a\0b", 3), EINVAL},
   };
   for (const auto& c : cases) {
-    RegistryError error = Raised([&] { registry->KeyValue(Hive::CurrentUser, c.key, c.name, 1); });
+    error = Raised([&] { registry->KeyValue(Hive::CurrentUser, c.key, c.name, 1); });
     EXPECT_EQ(error.Number(), 0x80040406u);
     EXPECT_EQ(error.Description(), "Error " + std::to_string(c.code) + " writing registry.");
   }
