@@ -73,12 +73,16 @@ TEST_F(SynchronizerTest, OneWayRunCopiesNewAndDifferentFilesAndLeavesExtraItems)
   Put("dst/same.txt", "same");
   Put("src/sub/deep.txt", "deep");
   Put("dst/extra.txt", "extra");
+  tree_.MakeLink("src/link", "abcd");
+  tree_.SetTime("src/link", kT0);
+  Put("dst/link", "abcd");  // same size as the link text, same time: still replaced
 
   EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
 
   EXPECT_EQ(tree_.ReadFile("dst/new.txt"), "new");
   EXPECT_EQ(tree_.ReadFile("dst/changed.txt"), "fresh");
   EXPECT_EQ(tree_.ReadFile("dst/sub/deep.txt"), "deep");
+  EXPECT_EQ(tree_.ReadLink("dst/link"), "abcd");
   EXPECT_TRUE(tree_.Exists("dst/extra.txt"));
   EXPECT_TRUE(run_.HasAction(testing::kCopied, Dst("new.txt"))) << run_.AllLines();
   EXPECT_TRUE(run_.HasAction(testing::kReplaced, Dst("changed.txt")));
@@ -87,8 +91,8 @@ TEST_F(SynchronizerTest, OneWayRunCopiesNewAndDifferentFilesAndLeavesExtraItems)
       run_.LinesStartingWith(std::string(testing::kReplaced) + "\t\"" + Dst("same.txt")).empty());
   EXPECT_TRUE(run_.HasLine("Synchronization completed."));
   EXPECT_EQ(run_.Counters().FilesCopiedToTarget, 2);
-  EXPECT_EQ(run_.Counters().FilesReplacedInTarget, 1);
-  EXPECT_EQ(run_.Counters().BytesReplacedInTarget, 5);
+  EXPECT_EQ(run_.Counters().FilesReplacedInTarget, 2);  // changed.txt and the link
+  EXPECT_EQ(run_.Counters().BytesReplacedInTarget, 5 + 4);
   EXPECT_EQ(run_.Counters().SizeChangeInTarget, -9);
   EXPECT_EQ(run_.Counters().FoldersCreatedInTarget, 1);
 
@@ -646,15 +650,6 @@ TEST_F(SynchronizerTest, ReadOnlyFolderIsFilledByAnUnprivilegedUserAndKeepsItsMo
   EXPECT_EQ(st.st_mode & 07777, 0555u);
   ASSERT_EQ(stat(Dst("ro/inner").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0555u);
-}
-
-TEST_F(SynchronizerTest, LinkReplacesARegularFileOfTheSameNameAndSize) {
-  tree_.MakeLink("src/l", "abcd");
-  tree_.SetTime("src/l", kT0);
-  Put("dst/l", "abcd");  // same size as the link text, same time
-
-  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
-  EXPECT_EQ(tree_.ReadLink("dst/l"), "abcd");
 }
 
 TEST_F(SynchronizerTest, ReportInsideSourceIsNeverCopiedAsAnItemButCopiedAtTheEnd) {
