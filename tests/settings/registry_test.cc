@@ -243,11 +243,14 @@ TEST_F(RegistryTest, MissingStoresAndUnknownHivesReadAsMarkersAndRefuseWrites) {
             EACCES);
   EXPECT_FALSE(tree_.Exists("etc"));
   EXPECT_FALSE(tree_.Exists("config")) << "reading never creates the store";
-
-  registry->KeyValue(Hive::CurrentUser, kKey, "v", 1);
   EXPECT_EQ(registry->KeyValue(classes_root, kKey, "v").FailureCode(), kFailKeyValue);
   EXPECT_EQ(Raised([&] { registry->KeyValue(classes_root, kKey, "v", 1); }).SystemCode(), EBADF);
   EXPECT_EQ(Raised([&] { registry->DeleteValue(classes_root, kKey, "v"); }).SystemCode(), EBADF);
+
+  // A user store that cannot be created raises the system's code.
+  tree_.WriteFile("config", "a file where the folder should be");
+  EXPECT_EQ(Raised([&] { registry->KeyValue(Hive::CurrentUser, kKey, "v", 1); }).Description(),
+            "Error " + std::to_string(ENOTDIR) + " writing registry.");
 }
 
 TEST_F(RegistryTest, MachineStoreIsReadButNeverWritten) {
@@ -266,13 +269,6 @@ TEST_F(RegistryTest, MachineStoreIsReadButNeverWritten) {
   // The user's hive is a different store.
   EXPECT_TRUE(
       registry->KeyValue(Hive::CurrentUser, "SOFTWARE\\Uninstall", "DisplayName").IsFailure());
-}
-
-TEST_F(RegistryTest, StoreThatCannotBeCreatedRaisesTheSystemCode) {
-  tree_.WriteFile("config", "a file where the folder should be");
-  auto registry = Open();
-  EXPECT_EQ(Raised([&] { registry->KeyValue(Hive::CurrentUser, kKey, "v", 1); }).Description(),
-            "Error " + std::to_string(ENOTDIR) + " writing registry.");
 }
 
 TEST_F(RegistryTest, DamagedOrForeignFileIsMovedAsideAndAFreshStoreStarted) {
