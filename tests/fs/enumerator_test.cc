@@ -126,27 +126,10 @@ TEST_F(MemoryWalk, FolderErrorsAreReportedOnceAndEndOnlyThatFoldersWalk) {
   EXPECT_THAT(recorder.files, IsEmpty());
 }
 
-TEST(EnumeratorShortNames, ShortFormPathsUseTheAlias) {
-  MemoryFileSystemOptions options;
-  options.short_names = true;
-  options.case_insensitive = true;
-  MemoryFileSystem fs(options);
-  ASSERT_EQ(fs.AddFile("/s/Long Name.txt", "1"), 0);
-  ASSERT_EQ(fs.AddFile("/t/Long Name.txt", "1"), 0);
-  EnumeratorContext context{&fs};
-  testing::RunOn(context, "/s/", "Long Name.txt", [](FilesEnumerator& e) {
-    EXPECT_EQ(e.ShortFormPath(), "/s/LONGNA~1.TXT");
-    EXPECT_EQ(e.OtherShortFormPath("/t/long name.TXT"), "/t/LONGNA~1.TXT");
-    EXPECT_EQ(e.OtherShortFormPath("/t/none"), "");
-  });
-}
-
 // ---- counterpart cache -------------------------------------------------------
 
-TEST(EnumeratorCounterpart, OneLookupServesRepeatedQuestionsAboutOnePath) {
-  MemoryFileSystemOptions options;
-  options.case_insensitive = true;
-  MemoryFileSystem fs(options);
+TEST(EnumeratorCounterpart, OneLookupServesRepeatedQuestionsAndShortFormsUseTheAlias) {
+  MemoryFileSystem fs(MemoryFileSystemOptions{.case_insensitive = true, .short_names = true});
   ASSERT_EQ(fs.AddFile("/t/Name", "12345"), 0);
   EnumeratorContext context{&fs};
   FilesEnumerator e(context);
@@ -163,6 +146,14 @@ TEST(EnumeratorCounterpart, OneLookupServesRepeatedQuestionsAboutOnePath) {
   EXPECT_EQ(e.OtherSize("/t/missing"), 0u);
   EXPECT_FALSE(e.IsOtherCached("/t/missing"));
   EXPECT_EQ(e.FindOther("/t/missing"), kErrNotFound);
+
+  ASSERT_EQ(fs.AddFile("/s/Long Name.txt", "1"), 0);
+  ASSERT_EQ(fs.AddFile("/t/Long Name.txt", "1"), 0);
+  testing::RunOn(context, "/s/", "Long Name.txt", [](FilesEnumerator& item) {
+    EXPECT_EQ(item.ShortFormPath(), "/s/LONGNA~1.TXT");
+    EXPECT_EQ(item.OtherShortFormPath("/t/long name.TXT"), "/t/LONGNA~1.TXT");
+    EXPECT_EQ(item.OtherShortFormPath("/t/none"), "");
+  });
 }
 
 // ---- real folders --------------------------------------------------------------
