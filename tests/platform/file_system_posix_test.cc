@@ -382,7 +382,7 @@ TEST_F(TmpfsTarget, DiskFullLeavesOldFileAndReturnsNoSpace) {
   }
 }
 
-TEST_P(PosixFileSystemTest, RenameRefusesOrReplacesAsAsked) {
+TEST_P(PosixFileSystemTest, RenameDeleteAndRemoveDoAsAskedAndNeverTouchALinkTarget) {
   tree.WriteFile("a", "A");
   tree.WriteFile("b", "B");
   EXPECT_EQ(fs->Rename(tree.Path("a"), tree.Path("b"), RenameMode::NoReplace), kErrAlreadyExists);
@@ -390,6 +390,16 @@ TEST_P(PosixFileSystemTest, RenameRefusesOrReplacesAsAsked) {
   EXPECT_EQ(fs->Rename(tree.Path("a"), tree.Path("b"), RenameMode::Replace), 0);
   EXPECT_EQ(tree.ReadFile("b"), "A");
   EXPECT_EQ(fs->Rename(tree.Path("b"), tree.Path("c"), RenameMode::NoReplace), 0);
+  EXPECT_THAT(tree.List(""), ElementsAre("c"));
+
+  tree.MakeFolder("folder");
+  tree.WriteFile("folder/inside", "x");
+  tree.MakeLink("link", "folder");
+  EXPECT_EQ(fs->DeleteFile(tree.Path("link")), 0);
+  EXPECT_EQ(fs->RemoveFolder(tree.Path("folder")), kErrNotEmpty);
+  EXPECT_EQ(tree.ReadFile("folder/inside"), "x");
+  EXPECT_EQ(fs->DeleteFile(tree.Path("folder/inside")), 0);
+  EXPECT_EQ(fs->RemoveFolder(tree.Path("folder")), 0);
   EXPECT_THAT(tree.List(""), ElementsAre("c"));
 }
 
@@ -419,18 +429,6 @@ TEST_P(PosixFileSystemTest, ModeAndTimesActOnTheLinkItselfNeverOnItsTarget) {
   ASSERT_EQ(fs->ReadLink(tree.Path("link"), text), 0);
   EXPECT_EQ(text, "file");
   EXPECT_EQ(fs->ReadLink(tree.Path("file"), text), EINVAL);
-}
-
-TEST_P(PosixFileSystemTest, DeleteAndRemoveNeverTouchALinkTarget) {
-  tree.MakeFolder("folder");
-  tree.WriteFile("folder/inside", "x");
-  tree.MakeLink("link", "folder");
-  EXPECT_EQ(fs->DeleteFile(tree.Path("link")), 0);
-  EXPECT_EQ(fs->RemoveFolder(tree.Path("folder")), kErrNotEmpty);
-  EXPECT_EQ(tree.ReadFile("folder/inside"), "x");
-  EXPECT_EQ(fs->DeleteFile(tree.Path("folder/inside")), 0);
-  EXPECT_EQ(fs->RemoveFolder(tree.Path("folder")), 0);
-  EXPECT_THAT(tree.List(""), IsEmpty());
 }
 
 // ---- security (root) ---------------------------------------------------------
@@ -642,26 +640,6 @@ TEST_F(VfatFolder, LookupUnderAnotherCaseGivesTheStoredName) {
   // A new name that differs only in letter case is taken.
   EXPECT_EQ(fs->CreateNewFile(tree.Path("mnt/mixedcase.txt")), kErrAlreadyExists);
   EXPECT_FALSE(fs->KeepsSecurity(tree.Path("mnt")));
-}
-
-// No mode can be changed there: a copy keeps contents and times all the same.
-TEST_F(VfatFolder, CopyKeepsContentsAndTimesWhereNoModeCanBeSet) {
-  auto fs = CreatePlatformFileSystem();
-  fs->SetConfinedRoots({tree.Folder("mnt")});
-  const VolumeAbilities abilities = fs->Abilities(tree.Path("mnt/x"));
-  EXPECT_EQ(abilities.kept_mode_bits, 0u);
-  EXPECT_FALSE(abilities.sets_link_times);
-  tree.WriteFile("read-only", "contents");
-  tree.SetMode("read-only", 0444);
-  tree.SetTime("read-only", 1700000000);
-  ASSERT_EQ(fs->CopyFile(tree.Path("read-only"), tree.Path("mnt/copy"), {}), 0);
-  ASSERT_EQ(fs->CreateFolder(tree.Path("mnt/folder")), 0);
-  EXPECT_EQ(fs->SetMode(tree.Path("mnt/folder"), 0555), 0);
-  EXPECT_EQ(tree.ReadFile("mnt/copy"), "contents");
-  ItemInfo info;
-  ASSERT_EQ(fs->Lookup(tree.Path("mnt/copy"), info), 0);
-  EXPECT_EQ(info.modify_time.ns, int64_t{1700000000} * 1000000000);
-  EXPECT_THAT(ListNames(*fs, tree.Folder("mnt")), ElementsAre("copy", "folder"));
 }
 
 // ---- read-ahead of walks -------------------------------------------------------
