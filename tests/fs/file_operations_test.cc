@@ -10,7 +10,6 @@
 #include "fs/enum_probe.h"
 #include "platform/memory_file_system.h"
 #include "platform/temporary_names.h"
-#include "support/temp_tree.h"
 
 namespace twinmere {
 namespace {
@@ -165,44 +164,6 @@ TEST_F(MemoryOperations, AttributeAndTimeSettersTakeOnlyPermissionBitsAndReturnE
   ASSERT_EQ(fs.Lookup("/t/f", info), 0);
   EXPECT_EQ(info.mode, 0777u);
   EXPECT_EQ(info.modify_time.ns, 42);
-}
-
-// ---- real folders ---------------------------------------------------------------
-
-class DiskOperations : public ::testing::Test {
- protected:
-  void SetUp() override {
-    context.fs = fs.get();
-    fs->SetConfinedRoots({tree.Folder("s"), tree.Folder("t")});
-  }
-  testing::TempTree tree;
-  std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
-  EnumeratorContext context;
-};
-
-TEST_F(DiskOperations, FolderCopyAndDeletionOnDisk) {
-  tree.MakeFolder("s/d");
-  tree.SetMode("s/d", 0750);
-  tree.SetTime("s/d", 6000000, 1);
-  tree.MakeFolder("t");
-  RunOn(context, tree.Folder("s"), "d", [&](FilesEnumerator& e) {
-    ASSERT_EQ(e.FindOther(tree.Path("t/d")), kErrNotFound);
-    EXPECT_EQ(e.CopyTo(tree.Path("t/d")), 0);
-    EXPECT_FALSE(e.IsOtherCached(tree.Path("t/d")));
-  });
-  ItemInfo info;
-  ASSERT_EQ(fs->Lookup(tree.Path("t/d"), info), 0);
-  EXPECT_EQ(info.mode, 0750u);
-  EXPECT_EQ(info.modify_time.ns, 6000000000000001);
-  tree.WriteFile("t/ro", "x");
-  tree.SetMode("t/ro", 0444);
-  RunOn(context, tree.Folder("s"), "d", [&](FilesEnumerator& e) {
-    EXPECT_EQ(e.DeleteOther(tree.Path("t/ro")), 0);
-    EXPECT_EQ(e.DeleteOther(tree.Path("t/d")), 0);
-    EXPECT_EQ(e.DeleteItem(), 0);
-  });
-  EXPECT_TRUE(tree.List("t").empty());
-  EXPECT_TRUE(tree.List("s").empty());
 }
 
 }  // namespace
