@@ -204,8 +204,6 @@ void MainWindowTest::ControlStatesFollowTheRunAndCloseIsRefusedOnlyFromTheCloseC
   auto* source = Control<QLineEdit>(*window, "txtSource");
   auto* target = Control<QLineEdit>(*window, "txtTarget");
   const auto action = [&](const char* name) { return Control<QAction>(*window, name); };
-  QCOMPARE(start->accessibleName(), QString("Start"));
-  QCOMPARE(source->accessibleName(), QString("Source folder"));
 
   // The fields feed the options; an empty one disables Start.
   source->setText("  " + QString::fromStdString(program.Path("src")) + " ");
@@ -384,7 +382,6 @@ void MainWindowTest::ViewReportStartsTheViewerOfTheSettingsOrSaysWhy() {
   program.registry.KeyValue(Hive::CurrentUser, kSettingsKey, "Viewer", program.Path("viewer"));
   auto window = program.Window("-r \"" + program.Path("my report.txt") + "\"");
   auto* report = Control<QPushButton>(*window, "cmdReport");
-  QCOMPARE(report->toolTip(), "View Report (F4)");
   MessageAnswers answers;
   report->click();
   QCOMPARE(answers.texts, QStringList{"The Report file doesn't exist."});
