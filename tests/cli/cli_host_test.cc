@@ -32,7 +32,7 @@ class CliHostTest : public ::testing::Test {
   Terminal terminal;
 };
 
-TEST_F(CliHostTest, StatusIsThrottledButNeverLost) {
+TEST_F(CliHostTest, StatusIsThrottledButNeverLostAndNeverWraps) {
   CliHost host = MakeHost();
   host.EnterRunningState(false);
   host.ShowStatus("Searching files to copy to Target ...   ", "", 0);
@@ -53,6 +53,13 @@ TEST_F(CliHostTest, StatusIsThrottledButNeverLost) {
   // Interval 0 shows at once, however recent the last change.
   host.ShowStatus("Deleting ...   ", "/dst/old", 0);
   EXPECT_EQ(host.StatusText(), "Deleting ...   ");
+
+  // A narrow terminal's line never wraps.
+  terminal.columns = 30;
+  host.ShowStatus("Copying to Target ...   ", "/very/long/path/to/some/file.bin", 0);
+  const std::string line = terminal.Last().substr(4);  // after the erase sequence
+  EXPECT_TRUE(line.starts_with("Copying")) << line;
+  EXPECT_LT(DisplayWidth(line), 30u) << line;
 }
 
 TEST_F(CliHostTest, PercentProgressWithEstimateAndHalfPercentStepsOrBytesUnderQuickStart) {
@@ -132,15 +139,6 @@ TEST_F(CliHostTest, LineIsClearedAroundMessageLinesAndAtTheEnd) {
   terminal.log.clear();
   display.ShowImmediate("Synchronization completed.");
   EXPECT_EQ(terminal.log, std::vector<std::string>{"now:Synchronization completed."});
-}
-
-TEST_F(CliHostTest, NarrowTerminalNeverWraps) {
-  terminal.columns = 30;
-  CliHost host = MakeHost();
-  host.EnterRunningState(false);
-  host.ShowStatus("Copying to Target ...   ", "/very/long/path/to/some/file.bin", 0);
-  std::string line = terminal.Last().substr(4);  // after the erase sequence
-  EXPECT_LT(DisplayWidth(line), 30u) << line;
 }
 
 // Which signals stop a run is decided end to end in twinmere_cli_test
