@@ -57,27 +57,35 @@ TEST(ReadCommandLineIntoDialog, BidiWinsOverDeleteInEitherOrder) {
   EXPECT_TRUE(plain.chkDelete.enabled);
 }
 
-TEST(ReadCommandLineIntoDialog, RestrictionTextAndBox) {
+TEST(ReadCommandLineIntoDialog, RestrictionTextAndBoxAndReportLevel) {
   struct Case {
     const char* args;
     const char* text;
     bool checked;
     bool text_enabled;
+    int32_t level;
   };
   const Case cases[] = {
-      {"-r /r.txt -rr 12", "12", true, true},
-      {"-r /r.txt -rr 0", "0", false, false},
-      {"-r /r.txt -rr abc", "abc", false, false},
-      {"-r /r.txt -rr 0.4", "0.4", true, true},
-      {"-r /r.txt -rr -5", "-5", false, false},
-      {"-r /r.txt -rr 7kb", "7kb", true, true},  // leading numeric value
-      {"-rr 12", "12", true, false},             // no report: the box is disabled
+      {"-r /r.txt -rr 12", "12", true, true, kLevel},
+      {"-r /r.txt -rr 0", "0", false, false, kLevel},
+      {"-r /r.txt -rr abc", "abc", false, false, kLevel},
+      {"-r /r.txt -rr 0.4", "0.4", true, true, kLevel},
+      {"-r /r.txt -rr -5", "-5", false, false, kLevel},
+      {"-r /r.txt -rr 7kb", "7kb", true, true, kLevel},  // leading numeric value
+      {"-rr 12", "12", true, false, kLevel},             // no report: the box is disabled
+      {"-rl 9", "500", false, false, 9},
+      {"-rl 2.5", "500", false, false, 2},
+      {"-rl abc", "500", false, false, kLevel},
+      {"-rl 9 -rl abc", "500", false, false, 9},      // unconvertible: left as it was
+      {"-rl 9 -rl -3", "500", false, false, kLevel},  // negative: the default
+      {"-rl 9 -rl 99999999999", "500", false, false, 9},
   };
   for (const Case& c : cases) {
     const OptionsDialogState state = Read(c.args);
     EXPECT_EQ(state.txtRestrict, c.text) << c.args;
     EXPECT_EQ(state.chkRestrict.checked, c.checked) << c.args;
     EXPECT_EQ(state.txtRestrictEnabled, c.text_enabled) << c.args;
+    EXPECT_EQ(state.ReportLevel, c.level) << c.args;
   }
 }
 
@@ -90,15 +98,6 @@ TEST(RestrictionValue, LeadingNumberRoundedHalfToEvenAndKeptInRange) {
                                                    {"", 0},
                                                    {"99999999999", INT32_MAX}};
   for (const auto& [text, value] : cases) EXPECT_EQ(RestrictionValue(text), value) << text;
-}
-
-TEST(ReadCommandLineIntoDialog, ReportLevelValues) {
-  EXPECT_EQ(Read("-rl 9").ReportLevel, 9);
-  EXPECT_EQ(Read("-rl 2.5").ReportLevel, 2);
-  EXPECT_EQ(Read("-rl abc").ReportLevel, kLevel);
-  EXPECT_EQ(Read("-rl 9 -rl abc").ReportLevel, 9);      // unconvertible: left as it was
-  EXPECT_EQ(Read("-rl 9 -rl -3").ReportLevel, kLevel);  // negative: the default
-  EXPECT_EQ(Read("-rl 9 -rl 99999999999").ReportLevel, 9);
 }
 
 TEST(ReadCommandLineIntoDialog, BadQuoteEndsTheReadingKeepingEarlierItems) {

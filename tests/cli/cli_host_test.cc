@@ -32,7 +32,7 @@ class CliHostTest : public ::testing::Test {
   Terminal terminal;
 };
 
-TEST_F(CliHostTest, StatusIsThrottledButNeverLost) {
+TEST_F(CliHostTest, StatusIsThrottledButNeverLostAndNeverWraps) {
   CliHost host = MakeHost();
   host.EnterRunningState(false);
   host.ShowStatus("Searching files to copy to Target ...   ", "", 0);
@@ -53,9 +53,16 @@ TEST_F(CliHostTest, StatusIsThrottledButNeverLost) {
   // Interval 0 shows at once, however recent the last change.
   host.ShowStatus("Deleting ...   ", "/dst/old", 0);
   EXPECT_EQ(host.StatusText(), "Deleting ...   ");
+
+  // A narrow terminal's line never wraps.
+  terminal.columns = 30;
+  host.ShowStatus("Copying to Target ...   ", "/very/long/path/to/some/file.bin", 0);
+  const std::string line = terminal.Last().substr(4);  // after the erase sequence
+  EXPECT_TRUE(line.starts_with("Copying")) << line;
+  EXPECT_LT(DisplayWidth(line), 30u) << line;
 }
 
-TEST_F(CliHostTest, PercentProgressWithEstimateAndHalfPercentSteps) {
+TEST_F(CliHostTest, PercentProgressWithEstimateAndHalfPercentStepsOrBytesUnderQuickStart) {
   CliHost host = MakeHost();
   host.EnterRunningState(false);
   session.CopyStartTime = clock.now;
@@ -93,16 +100,15 @@ TEST_F(CliHostTest, PercentProgressWithEstimateAndHalfPercentSteps) {
   clock.timer += 0.6;
   host.UpdateProgress(session, 0);
   EXPECT_EQ(host.ProgressText(), "100%");
-}
 
-TEST_F(CliHostTest, QuickStartCountsBytesProcessed) {
+  // Quick start counts bytes, without an estimate.
   options.QuickStart = true;
-  CliHost host = MakeHost();
-  host.EnterRunningState(false);
+  CliHost quick = MakeHost();
+  quick.EnterRunningState(false);
   session.WorkDone = 123.4567;  // work units of 10,000 bytes
-  host.UpdateProgress(session, 0.5);
-  EXPECT_EQ(host.ProgressText(), "1,239,567 bytes processed");
-  EXPECT_EQ(host.EtaText(), "");
+  quick.UpdateProgress(session, 0.5);
+  EXPECT_EQ(quick.ProgressText(), "1,239,567 bytes processed");
+  EXPECT_EQ(quick.EtaText(), "");
 }
 
 TEST_F(CliHostTest, LineIsClearedAroundMessageLinesAndAtTheEnd) {
@@ -133,15 +139,6 @@ TEST_F(CliHostTest, LineIsClearedAroundMessageLinesAndAtTheEnd) {
   terminal.log.clear();
   display.ShowImmediate("Synchronization completed.");
   EXPECT_EQ(terminal.log, std::vector<std::string>{"now:Synchronization completed."});
-}
-
-TEST_F(CliHostTest, NarrowTerminalNeverWraps) {
-  terminal.columns = 30;
-  CliHost host = MakeHost();
-  host.EnterRunningState(false);
-  host.ShowStatus("Copying to Target ...   ", "/very/long/path/to/some/file.bin", 0);
-  std::string line = terminal.Last().substr(4);  // after the erase sequence
-  EXPECT_LT(DisplayWidth(line), 30u) << line;
 }
 
 // Which signals stop a run is decided end to end in twinmere_cli_test

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 
-#include <cerrno>
-#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -13,17 +11,20 @@
 namespace twinmere {
 namespace {
 
+// A link or a bind mount shows a folder under a path whose ancestors are not
+// its own: a Target there is still nested with a Source that holds the folder.
 TEST(SameOrNestedFoldersTest, TellsNestingByIdentityNotBySpelling) {
   testing::TempTree tree;
   tree.MakeFolder("Data/Sub/Deep");
   tree.MakeFolder("Data2");
   tree.MakeLink("alias", tree.Path("Data/Sub"));
-  const auto fs = CreatePlatformFileSystem();
+  tree.MakeFolder("mnt/sub view");  // a blank: escaped in the mount table
+  tree.MakeFolder("mnt/all");
   struct Case {
     std::string a, b;
     bool nested;
   };
-  const Case cases[] = {
+  std::vector<Case> cases = {
       {tree.Folder("Data"), tree.Folder("Data"), true},
       {tree.Folder("Data"), tree.Path("Data"), true},
       {tree.Folder("Data"), tree.Folder("Data/Sub"), true},
@@ -39,53 +40,38 @@ TEST(SameOrNestedFoldersTest, TellsNestingByIdentityNotBySpelling) {
       {tree.Folder("Data/Sub"), tree.Folder("Missing/Data"), false},
       {tree.Folder("alias"), tree.Folder("Data/Sub/New"), true},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(SameOrNestedFolders(*fs, c.a, c.b), c.nested) << c.a << " vs " << c.b;
-    EXPECT_EQ(SameOrNestedFolders(*fs, c.b, c.a), c.nested) << c.b << " vs " << c.a;
-  }
-}
-
-// A bind mount of a folder shows it under a path whose ancestors are not its
-// own: a Target there is still nested with a Source that holds the folder.
-TEST(SameOrNestedFoldersTest, ABindMountIsTheFolderItShows) {
-  if (!testing::IsRoot()) GTEST_SKIP() << "bind mounts need root";
-  testing::TempTree tree;
-  tree.MakeFolder("Data/Sub/Deep");
-  tree.MakeFolder("Data2");
-  tree.MakeFolder("mnt/sub view");  // a blank: escaped in the mount table
-  tree.MakeFolder("mnt/all");
   struct Unmount {
     std::vector<std::string> points;
     ~Unmount() {
       for (const std::string& point : points) umount2(point.c_str(), MNT_DETACH);
     }
   } mounted;
+  bool bound = testing::IsRoot();  // bind mounts need root
   for (const auto& [from, to] : {std::pair{"Data/Sub", "mnt/sub view"}, {"Data", "mnt/all"}}) {
-    if (mount(tree.Path(from).c_str(), tree.Path(to).c_str(), nullptr, MS_BIND, nullptr) != 0) {
-      GTEST_SKIP() << "cannot bind-mount: " << std::strerror(errno);
-    }
-    mounted.points.push_back(tree.Path(to));
+    bound = bound &&
+            mount(tree.Path(from).c_str(), tree.Path(to).c_str(), nullptr, MS_BIND, nullptr) == 0;
+    if (bound) mounted.points.push_back(tree.Path(to));
+  }
+  if (bound) {
+    cases.insert(cases.end(),
+                 {
+                     {tree.Folder("Data"), tree.Folder("mnt/sub view"), true},
+                     {tree.Folder("Data/Sub"), tree.Folder("mnt/sub view"), true},
+                     {tree.Folder("mnt/sub view/Deep"), tree.Folder("Data/Sub"), true},
+                     {tree.Folder("mnt/all/Sub"), tree.Folder("Data"), true},
+                     {tree.Folder("mnt/all"), tree.Folder("mnt/sub view"), true},
+                     {tree.Folder("Data"), tree.Folder("mnt/sub view/New"), true},
+                     {tree.Folder("Data2"), tree.Folder("mnt/sub view"), false},
+                     {tree.Folder("mnt/all/Sub/Deep"), tree.Folder("Data2/New"), false},
+                     {tree.Folder("mnt/sub view/New"), tree.Folder("Data/Sub/Newer"), false},
+                 });
   }
   const auto fs = CreatePlatformFileSystem();
-  struct Case {
-    std::string a, b;
-    bool nested;
-  };
-  const Case cases[] = {
-      {tree.Folder("Data"), tree.Folder("mnt/sub view"), true},
-      {tree.Folder("Data/Sub"), tree.Folder("mnt/sub view"), true},
-      {tree.Folder("mnt/sub view/Deep"), tree.Folder("Data/Sub"), true},
-      {tree.Folder("mnt/all/Sub"), tree.Folder("Data"), true},
-      {tree.Folder("mnt/all"), tree.Folder("mnt/sub view"), true},
-      {tree.Folder("Data"), tree.Folder("mnt/sub view/New"), true},
-      {tree.Folder("Data2"), tree.Folder("mnt/sub view"), false},
-      {tree.Folder("mnt/all/Sub/Deep"), tree.Folder("Data2/New"), false},
-      {tree.Folder("mnt/sub view/New"), tree.Folder("Data/Sub/Newer"), false},
-  };
   for (const Case& c : cases) {
     EXPECT_EQ(SameOrNestedFolders(*fs, c.a, c.b), c.nested) << c.a << " vs " << c.b;
     EXPECT_EQ(SameOrNestedFolders(*fs, c.b, c.a), c.nested) << c.b << " vs " << c.a;
   }
+  if (!bound) GTEST_SKIP() << "no bind mounts here: only links were checked";
 }
 
 }  // namespace

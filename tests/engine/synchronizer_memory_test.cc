@@ -28,42 +28,38 @@ class SynchronizerMemoryTest : public ::testing::Test {
   EngineHarness run_;
 };
 
-TEST_F(SynchronizerMemoryTest, CaseOnlyDifferenceRenamesTheTargetInsteadOfCopying) {
-  fs_.AddFile("/src/Readme.TXT", "same", kT0);
-  fs_.AddFile("/dst/README.txt", "same", kT0);
-  run_.options.Case = true;
-
-  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
-
-  EXPECT_EQ(fs_.Names("/dst"), std::vector<std::string>{"Readme.TXT"});
-  EXPECT_EQ(fs_.BytesCopied(), 0u);
-  EXPECT_TRUE(run_.HasAction(testing::kFileNameCase, "/dst/Readme.TXT")) << run_.AllLines();
-  EXPECT_EQ(run_.Counters().FileCaseInTarget, 1);
-}
-
-TEST_F(SynchronizerMemoryTest, CaseDifferenceIsIgnoredWithoutTheCaseOptionOrWithOnlyNewer) {
-  for (const bool newer_only : {false, true}) {
+// Only the Case option without New brings the Target name's letter case in
+// line: by a rename when the file is the same, with the copy when it is not.
+TEST_F(SynchronizerMemoryTest, LetterCaseOfTheTargetFollowsTheCaseOptionWithoutOnlyNewer) {
+  const struct {
+    bool case_option, newer_only;
+    int64_t later_s;  // how much newer Source is
+    const char* name;
+  } cases[] = {{true, false, 0, "Readme.TXT"},
+               {false, false, 0, "README.txt"},
+               {true, true, 0, "README.txt"},
+               {true, false, 100, "Readme.TXT"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.case_option << c.newer_only << c.later_s);
     MemoryFileSystem fs(MemoryFileSystemOptions{.case_insensitive = true});
-    fs.AddFile("/src/Readme.TXT", "same", kT0);
+    const std::string contents = c.later_s ? "new contents" : "same";
+    fs.AddFile("/src/Readme.TXT", contents, FileTime{kT0.ns + c.later_s * 1'000'000'000});
     fs.AddFile("/dst/README.txt", "same", kT0);
     EngineHarness run(fs);
     run.options.Source = "/src/";
     run.options.Target = "/dst/";
-    run.options.Case = newer_only;  // Case on only matters without New
-    run.options.New = newer_only;
-    EXPECT_EQ(run.Run(), 0);
-    EXPECT_EQ(fs.Names("/dst"), std::vector<std::string>{"README.txt"});
+    run.options.Case = c.case_option;
+    run.options.New = c.newer_only;
+    EXPECT_EQ(run.Run(), 0) << run.AllLines();
+    EXPECT_EQ(fs.Names("/dst"), std::vector<std::string>{c.name});
+    EXPECT_EQ(fs.ReadContents("/dst/Readme.TXT"), contents);
+    if (c.later_s == 0) {
+      const bool renamed = std::string(c.name) == "Readme.TXT";
+      EXPECT_EQ(fs.BytesCopied(), 0u);
+      EXPECT_EQ(run.HasAction(testing::kFileNameCase, "/dst/Readme.TXT"), renamed);
+      EXPECT_EQ(run.Counters().FileCaseInTarget, renamed ? 1 : 0);
+    }
   }
-}
-
-TEST_F(SynchronizerMemoryTest, CopyOverADifferentlyCasedTargetAlsoFixesTheCase) {
-  fs_.AddFile("/src/Data.bin", "new contents", FileTime{kT0.ns + 100'000'000'000});
-  fs_.AddFile("/dst/DATA.BIN", "old", kT0);
-  run_.options.Case = true;
-
-  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
-  EXPECT_EQ(fs_.Names("/dst"), std::vector<std::string>{"Data.bin"});
-  EXPECT_EQ(fs_.ReadContents("/dst/Data.bin"), "new contents");
 }
 
 // A Source file is named like the alias of another Target file: that file

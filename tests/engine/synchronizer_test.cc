@@ -29,6 +29,7 @@ using testing::EngineHarness;
 using testing::TempTree;
 
 constexpr int64_t kT0 = 1'700'000'000;  // a fixed modification time, in seconds
+const std::vector<std::string> kQuietRun = {"Synchronization completed."};  // nothing to do
 
 class SynchronizerTest : public ::testing::Test {
  protected:
@@ -48,9 +49,20 @@ class SynchronizerTest : public ::testing::Test {
   std::string Src(const std::string& rel) const { return tree_.Path("src/" + rel); }
   std::string Dst(const std::string& rel) const { return tree_.Path("dst/" + rel); }
 
+  // A further run with the same options and facts, the options changed by `change`.
+  EngineHarness& Again(const std::function<void(SyncOptions&)>& change = nullptr) {
+    again_ = std::make_unique<EngineHarness>(*fs_);
+    again_->options = run_.options;
+    again_->facts = run_.facts;
+    if (change) change(again_->options);
+    again_->Run();
+    return *again_;
+  }
+
   TempTree tree_;
   std::unique_ptr<FileSystem> fs_;
   EngineHarness run_;
+  std::unique_ptr<EngineHarness> again_;
 };
 
 TEST_F(SynchronizerTest, OneWayRunCopiesNewAndDifferentFilesAndLeavesExtraItems) {
@@ -61,12 +73,16 @@ TEST_F(SynchronizerTest, OneWayRunCopiesNewAndDifferentFilesAndLeavesExtraItems)
   Put("dst/same.txt", "same");
   Put("src/sub/deep.txt", "deep");
   Put("dst/extra.txt", "extra");
+  tree_.MakeLink("src/link", "abcd");
+  tree_.SetTime("src/link", kT0);
+  Put("dst/link", "abcd");  // same size as the link text, same time: still replaced
 
   EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
 
   EXPECT_EQ(tree_.ReadFile("dst/new.txt"), "new");
   EXPECT_EQ(tree_.ReadFile("dst/changed.txt"), "fresh");
   EXPECT_EQ(tree_.ReadFile("dst/sub/deep.txt"), "deep");
+  EXPECT_EQ(tree_.ReadLink("dst/link"), "abcd");
   EXPECT_TRUE(tree_.Exists("dst/extra.txt"));
   EXPECT_TRUE(run_.HasAction(testing::kCopied, Dst("new.txt"))) << run_.AllLines();
   EXPECT_TRUE(run_.HasAction(testing::kReplaced, Dst("changed.txt")));
@@ -75,8 +91,8 @@ TEST_F(SynchronizerTest, OneWayRunCopiesNewAndDifferentFilesAndLeavesExtraItems)
       run_.LinesStartingWith(std::string(testing::kReplaced) + "\t\"" + Dst("same.txt")).empty());
   EXPECT_TRUE(run_.HasLine("Synchronization completed."));
   EXPECT_EQ(run_.Counters().FilesCopiedToTarget, 2);
-  EXPECT_EQ(run_.Counters().FilesReplacedInTarget, 1);
-  EXPECT_EQ(run_.Counters().BytesReplacedInTarget, 5);
+  EXPECT_EQ(run_.Counters().FilesReplacedInTarget, 2);  // changed.txt and the link
+  EXPECT_EQ(run_.Counters().BytesReplacedInTarget, 5 + 4);
   EXPECT_EQ(run_.Counters().SizeChangeInTarget, -9);
   EXPECT_EQ(run_.Counters().FoldersCreatedInTarget, 1);
 
@@ -224,10 +240,7 @@ TEST_F(SynchronizerTest, TreeSixThousandFoldersDeepSyncsAndTheNextRunIsQuiet) {
   EXPECT_EQ(text, tree_.Root());
   close(fd);
 
-  EngineHarness again(*fs_);
-  again.options = run_.options;
-  EXPECT_EQ(again.Run(), 0);
-  EXPECT_EQ(again.display.lines, std::vector<std::string>{"Synchronization completed."});
+  EXPECT_EQ(Again().display.lines, kQuietRun);
 }
 
 // Only a name of the whole temporary pattern is a copy's leftover: never an
@@ -265,13 +278,6 @@ class SynchronizerVfatTest : public SynchronizerTest {
     if (!vfat_.SkipReason().empty()) GTEST_SKIP() << vfat_.SkipReason();
     run_.options.Target = tree_.Folder("vfat");
   }
-  // A second run with the same options; its lines.
-  std::vector<std::string> Again() {
-    EngineHarness again(*fs_);
-    again.options = run_.options;
-    again.Run();
-    return again.display.lines;
-  }
   testing::VfatMount vfat_{tree_, "vfat"};
 };
 
@@ -286,7 +292,7 @@ TEST_F(SynchronizerVfatTest, TargetReceivesContentsAndTimesAndTheNextRunIsQuiet)
   EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
   EXPECT_EQ(tree_.ReadFile("vfat/read-only.txt"), "r");
   EXPECT_EQ(tree_.ReadFile("vfat/closed/inner.txt"), "i");
-  EXPECT_EQ(Again(), std::vector<std::string>{"Synchronization completed."});
+  EXPECT_EQ(Again().display.lines, kQuietRun);
 }
 
 TEST_F(SynchronizerVfatTest, LetterCaseIsSynchronizedAndNamesEqualIgnoringCaseClash) {
@@ -316,7 +322,7 @@ TEST_F(SynchronizerVfatTest, LetterCaseIsSynchronizedAndNamesEqualIgnoringCaseCl
 
   std::vector<std::string> expected = errors;
   expected.push_back("Synchronization completed.");
-  EXPECT_EQ(Again(), expected);
+  EXPECT_EQ(Again().display.lines, expected);
   std::vector<std::string> names = {dir_second ? "Dir" : "dir", "File.txt",
                                     name_second ? "Name.txt" : "name.txt"};
   std::sort(names.begin(), names.end());
@@ -337,10 +343,7 @@ TEST_F(SynchronizerTest, LinksOnSshfsAreNeverWrittenThroughAndCompareByText) {
   EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
   EXPECT_EQ(tree_.ReadLink("remote/link"), "file");
   EXPECT_EQ(tree_.ReadLink("remote/dangling"), "nowhere");
-  EngineHarness again(*fs_);
-  again.options = run_.options;
-  EXPECT_EQ(again.Run(), 0);
-  EXPECT_EQ(again.display.lines, std::vector<std::string>{"Synchronization completed."});
+  EXPECT_EQ(Again().display.lines, kQuietRun);
   struct stat st;
   ASSERT_EQ(stat(tree_.Path("remote/file").c_str(), &st), 0);
   EXPECT_EQ(st.st_mtime, kT0);
@@ -492,10 +495,7 @@ TEST_F(SynchronizerTest, OnlyNewerLeavesANewerTargetCompletelyAlone) {
   ASSERT_EQ(stat(Dst("f.txt").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0600u);  // not even the attributes
 
-  EngineHarness all(*fs_);
-  all.options = run_.options;
-  all.options.New = false;
-  EXPECT_EQ(all.Run(), 0);
+  Again([](SyncOptions& o) { o.New = false; });
   EXPECT_EQ(tree_.ReadFile("dst/f.txt"), "source, longer");
 }
 
@@ -592,12 +592,6 @@ TEST_F(SynchronizerTest, FoldersTheRunChangedGetTheirCounterpartsTimesBack) {
   auto stamp = [&](const std::string& rel, int64_t seconds) {
     tree_.SetTime(rel, kT0 + seconds, 7);
   };
-  auto again = [&](auto&& set_options) {
-    EngineHarness run(*fs_);
-    run.options = run_.options;
-    set_options(run.options);
-    EXPECT_EQ(run.Run(), 0) << run.AllLines();
-  };
   Put("src/a/b/f.txt", "f");
   Put("src/a/g.txt", "g");
   tree_.MakeFolder("src/e");
@@ -615,7 +609,7 @@ TEST_F(SynchronizerTest, FoldersTheRunChangedGetTheirCounterpartsTimesBack) {
   ASSERT_EQ(unlink(Src("a/g.txt").c_str()), 0);
   stamp("src/a", 70);
   stamp("dst/e", 50);
-  again([](SyncOptions& o) { o.Delete = true; });
+  Again([](SyncOptions& o) { o.Delete = true; });
   EXPECT_EQ(modified(Dst("a/b")), (kT0 + 60) * 1'000'000'000 + 7);
   EXPECT_EQ(modified(Dst("a")), (kT0 + 70) * 1'000'000'000 + 7);
   EXPECT_EQ(modified(Dst("e")), (kT0 + 50) * 1'000'000'000 + 7);
@@ -624,7 +618,7 @@ TEST_F(SynchronizerTest, FoldersTheRunChangedGetTheirCounterpartsTimesBack) {
   // Both ways: the Source folder that the backward phase filled.
   Put("dst/a/b/back.txt", "b", 100);
   stamp("dst/a/b", 80);
-  again([](SyncOptions& o) { o.Bidi = o.New = true; });
+  Again([](SyncOptions& o) { o.Bidi = o.New = true; });
   EXPECT_EQ(tree_.ReadFile("src/a/b/back.txt"), "b");
   EXPECT_EQ(modified(Src("a/b")), (kT0 + 80) * 1'000'000'000 + 7);
   EXPECT_EQ(modified(Src("a")), (kT0 + 70) * 1'000'000'000 + 7);
@@ -656,15 +650,6 @@ TEST_F(SynchronizerTest, ReadOnlyFolderIsFilledByAnUnprivilegedUserAndKeepsItsMo
   EXPECT_EQ(st.st_mode & 07777, 0555u);
   ASSERT_EQ(stat(Dst("ro/inner").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0555u);
-}
-
-TEST_F(SynchronizerTest, LinkReplacesARegularFileOfTheSameNameAndSize) {
-  tree_.MakeLink("src/l", "abcd");
-  tree_.SetTime("src/l", kT0);
-  Put("dst/l", "abcd");  // same size as the link text, same time
-
-  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
-  EXPECT_EQ(tree_.ReadLink("dst/l"), "abcd");
 }
 
 TEST_F(SynchronizerTest, ReportInsideSourceIsNeverCopiedAsAnItemButCopiedAtTheEnd) {
@@ -840,15 +825,6 @@ class SynchronizerSecurityTest : public SynchronizerTest {
     if (n < 0) return std::nullopt;
     return std::string(value, static_cast<size_t>(n));
   }
-  // A second run over the same folders.
-  EngineHarness& Again() {
-    again_ = std::make_unique<EngineHarness>(*fs_);
-    again_->options = run_.options;
-    again_->facts.IsAdmin = true;
-    EXPECT_EQ(again_->Run(), 0) << again_->AllLines();
-    return *again_;
-  }
-  std::unique_ptr<EngineHarness> again_;
 };
 
 TEST_F(SynchronizerSecurityTest, RootRunCopiesOwnersGroupsAclsAndCapabilities) {
@@ -895,7 +871,8 @@ TEST_F(SynchronizerSecurityTest, NoSecurityCopiesContentsButNeitherOwnersNorAcls
     EXPECT_FALSE(copied.has_access_acl) << item;
   }
   // Owners differ but are not compared: a second run does nothing.
-  EXPECT_EQ(Again().Counters().FileSecurityInTarget + again_->Counters().FolderSecurityInTarget, 0);
+  const SessionCounters& again = Again().Counters();
+  EXPECT_EQ(again.FileSecurityInTarget + again.FolderSecurityInTarget, 0);
   EXPECT_EQ(Of(Dst("f.txt")).uid, 0u);
 }
 

@@ -54,6 +54,12 @@ TEST_F(MemoryWalk, EachModeHandsFoldersInItsOwnOrder) {
               ElementsAre("/s/a", "/s/d", "/s/d/x", "/s/d/e", "/s/d/e/y", "/s/z", "/s/link"));
   recorder.files.clear();
   EXPECT_THAT(Walk(EnumMode::FolderFirst, "z"), ElementsAre("/s/z"));
+  // A stop ends the subfolder's walk at once; the parent goes on until the
+  // callback stops it too.
+  recorder.files.clear();
+  stop_at = "/s/d/x";
+  EXPECT_THAT(Walk(EnumMode::FolderFirst),
+              ElementsAre("/s/a", "/s/d", "/s/d/x", "/s/z", "/s/link"));
 }
 
 // Counts the announced walks; a callback may start a walk of its own.
@@ -101,58 +107,29 @@ TEST(EnumeratorAnnouncement, OnlyTheOutermostWalkOfAWholeTreeIsAnnounced) {
   }
 }
 
-TEST_F(MemoryWalk, StopEndsOnlyTheEnumeratorHandedToTheCallback) {
-  stop_at = "/s/d/x";
-  // The subfolder's walk ends at once; the parent goes on until the callback
-  // stops it too.
-  EXPECT_THAT(Walk(EnumMode::FolderFirst),
-              ElementsAre("/s/a", "/s/d", "/s/d/x", "/s/z", "/s/link"));
-}
-
-TEST_F(MemoryWalk, UnopenableFolderGivesOneAccessErrorWithTheMask) {
+TEST_F(MemoryWalk, FolderErrorsAreReportedOnceAndEndOnlyThatFoldersWalk) {
   fs.FailNext(MemoryOp::OpenFolder, EACCES, "/s/d/");
   EXPECT_THAT(Walk(EnumMode::FolderFirst), ElementsAre("/s/a", "/s/d", "/s/z", "/s/link"));
-  EXPECT_THAT(recorder.errors, ElementsAre("/s/d/* 13"));
-}
-
-TEST_F(MemoryWalk, ListingErrorIsReportedWithTheFolderAndEndsThatWalkOnly) {
+  recorder.files.clear();
   fs.FailNext(MemoryOp::ReadFolder, EIO, "/s/d/");
   EXPECT_THAT(Walk(EnumMode::ContentsFirst), ElementsAre("/s/a", "/s/d", "/s/z", "/s/link"));
-  EXPECT_THAT(recorder.errors, ElementsAre("/s/d/ 5"));
+  EXPECT_THAT(recorder.errors, ElementsAre("/s/d/* 13", "/s/d/ 5"));  // the mask: not opened
 
   fs.FailNext(MemoryOp::ReadFolder, EIO, "/s/");
   EXPECT_EQ(testing::Walk(context, "/s/", recorder), EIO);
-}
-
-TEST_F(MemoryWalk, MissingFolderIsAnAccessErrorAndEmptyFolderCallsNothing) {
+  recorder.errors.clear();
   EXPECT_EQ(testing::Walk(context, "/none/", recorder, EnumMode::FolderFirst), kErrNotFound);
   EXPECT_THAT(recorder.errors, ElementsAre("/none/* 2"));
+  recorder.files.clear();
   ASSERT_EQ(fs.AddFolder("/empty"), 0);
   EXPECT_EQ(testing::Walk(context, "/empty/", recorder, EnumMode::FolderFirst), 0);
   EXPECT_THAT(recorder.files, IsEmpty());
 }
 
-TEST(EnumeratorShortNames, ShortFormPathsUseTheAlias) {
-  MemoryFileSystemOptions options;
-  options.short_names = true;
-  options.case_insensitive = true;
-  MemoryFileSystem fs(options);
-  ASSERT_EQ(fs.AddFile("/s/Long Name.txt", "1"), 0);
-  ASSERT_EQ(fs.AddFile("/t/Long Name.txt", "1"), 0);
-  EnumeratorContext context{&fs};
-  testing::RunOn(context, "/s/", "Long Name.txt", [](FilesEnumerator& e) {
-    EXPECT_EQ(e.ShortFormPath(), "/s/LONGNA~1.TXT");
-    EXPECT_EQ(e.OtherShortFormPath("/t/long name.TXT"), "/t/LONGNA~1.TXT");
-    EXPECT_EQ(e.OtherShortFormPath("/t/none"), "");
-  });
-}
-
 // ---- counterpart cache -------------------------------------------------------
 
-TEST(EnumeratorCounterpart, OneLookupServesRepeatedQuestionsAboutOnePath) {
-  MemoryFileSystemOptions options;
-  options.case_insensitive = true;
-  MemoryFileSystem fs(options);
+TEST(EnumeratorCounterpart, OneLookupServesRepeatedQuestionsAndShortFormsUseTheAlias) {
+  MemoryFileSystem fs(MemoryFileSystemOptions{.case_insensitive = true, .short_names = true});
   ASSERT_EQ(fs.AddFile("/t/Name", "12345"), 0);
   EnumeratorContext context{&fs};
   FilesEnumerator e(context);
@@ -169,6 +146,14 @@ TEST(EnumeratorCounterpart, OneLookupServesRepeatedQuestionsAboutOnePath) {
   EXPECT_EQ(e.OtherSize("/t/missing"), 0u);
   EXPECT_FALSE(e.IsOtherCached("/t/missing"));
   EXPECT_EQ(e.FindOther("/t/missing"), kErrNotFound);
+
+  ASSERT_EQ(fs.AddFile("/s/Long Name.txt", "1"), 0);
+  ASSERT_EQ(fs.AddFile("/t/Long Name.txt", "1"), 0);
+  testing::RunOn(context, "/s/", "Long Name.txt", [](FilesEnumerator& item) {
+    EXPECT_EQ(item.ShortFormPath(), "/s/LONGNA~1.TXT");
+    EXPECT_EQ(item.OtherShortFormPath("/t/long name.TXT"), "/t/LONGNA~1.TXT");
+    EXPECT_EQ(item.OtherShortFormPath("/t/none"), "");
+  });
 }
 
 // ---- real folders --------------------------------------------------------------

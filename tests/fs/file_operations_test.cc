@@ -10,7 +10,6 @@
 #include "fs/enum_probe.h"
 #include "platform/memory_file_system.h"
 #include "platform/temporary_names.h"
-#include "support/temp_tree.h"
 
 namespace twinmere {
 namespace {
@@ -36,14 +35,20 @@ TEST_F(MemoryOperations, CopyToAnExistingReadOnlyFolderClearsTheBitThenTakesTheS
   EXPECT_EQ(info.mode, 0755u);
 }
 
-TEST_F(MemoryOperations, FailedCopyOverReadOnlyFilePutsTheModeBack) {
-  ASSERT_EQ(fs.AddFile("/s/f", "new contents", FileTime{5}, 0644), 0);
+TEST_F(MemoryOperations, FailedCopyOrDeletePutsTheReadOnlyModeBack) {
+  ASSERT_EQ(fs.AddFile("/s/f", "new contents", FileTime{5}, 0444), 0);
   ASSERT_EQ(fs.AddFile("/t/f", "old", FileTime{1}, 0444), 0);
   fs.SetByteBudget(3);
-  RunOn(context, "/s/", "f", [](FilesEnumerator& e) { EXPECT_EQ(e.CopyTo("/t/f"), kErrNoSpace); });
-  ItemInfo info;
-  ASSERT_EQ(fs.Lookup("/t/f", info), 0);
-  EXPECT_EQ(info.mode, 0444u);
+  RunOn(context, "/s/", "f", [&](FilesEnumerator& e) {
+    EXPECT_EQ(e.CopyTo("/t/f"), kErrNoSpace);
+    fs.FailNext(MemoryOp::DeleteFile, EBUSY);
+    EXPECT_EQ(e.DeleteItem(), EBUSY);
+  });
+  for (const char* path : {"/s/f", "/t/f"}) {
+    ItemInfo info;
+    ASSERT_EQ(fs.Lookup(path, info), 0);
+    EXPECT_EQ(info.mode, 0444u) << path;
+  }
   EXPECT_EQ(*fs.ReadContents("/t/f"), "old");
 }
 
@@ -145,15 +150,6 @@ TEST_F(MemoryOperations, DeleteItemAndDeleteOtherClearReadOnlyOnTheOneItem) {
   EXPECT_FALSE(fs.Exists("/t/f"));
 }
 
-TEST_F(MemoryOperations, FailedDeletePutsTheReadOnlyModeBack) {
-  ASSERT_EQ(fs.AddFile("/s/f", "x", FileTime{}, 0444), 0);
-  fs.FailNext(MemoryOp::DeleteFile, EBUSY);
-  RunOn(context, "/s/", "f", [](FilesEnumerator& e) { EXPECT_EQ(e.DeleteItem(), EBUSY); });
-  ItemInfo info;
-  ASSERT_EQ(fs.Lookup("/s/f", info), 0);
-  EXPECT_EQ(info.mode, 0444u);
-}
-
 TEST_F(MemoryOperations, AttributeAndTimeSettersTakeOnlyPermissionBitsAndReturnErrors) {
   ASSERT_EQ(fs.AddFile("/s/f", "x", FileTime{42}, 0600), 0);
   ASSERT_EQ(fs.AddFolder("/t/f"), 0);
@@ -168,44 +164,6 @@ TEST_F(MemoryOperations, AttributeAndTimeSettersTakeOnlyPermissionBitsAndReturnE
   ASSERT_EQ(fs.Lookup("/t/f", info), 0);
   EXPECT_EQ(info.mode, 0777u);
   EXPECT_EQ(info.modify_time.ns, 42);
-}
-
-// ---- real folders ---------------------------------------------------------------
-
-class DiskOperations : public ::testing::Test {
- protected:
-  void SetUp() override {
-    context.fs = fs.get();
-    fs->SetConfinedRoots({tree.Folder("s"), tree.Folder("t")});
-  }
-  testing::TempTree tree;
-  std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
-  EnumeratorContext context;
-};
-
-TEST_F(DiskOperations, FolderCopyAndDeletionOnDisk) {
-  tree.MakeFolder("s/d");
-  tree.SetMode("s/d", 0750);
-  tree.SetTime("s/d", 6000000, 1);
-  tree.MakeFolder("t");
-  RunOn(context, tree.Folder("s"), "d", [&](FilesEnumerator& e) {
-    ASSERT_EQ(e.FindOther(tree.Path("t/d")), kErrNotFound);
-    EXPECT_EQ(e.CopyTo(tree.Path("t/d")), 0);
-    EXPECT_FALSE(e.IsOtherCached(tree.Path("t/d")));
-  });
-  ItemInfo info;
-  ASSERT_EQ(fs->Lookup(tree.Path("t/d"), info), 0);
-  EXPECT_EQ(info.mode, 0750u);
-  EXPECT_EQ(info.modify_time.ns, 6000000000000001);
-  tree.WriteFile("t/ro", "x");
-  tree.SetMode("t/ro", 0444);
-  RunOn(context, tree.Folder("s"), "d", [&](FilesEnumerator& e) {
-    EXPECT_EQ(e.DeleteOther(tree.Path("t/ro")), 0);
-    EXPECT_EQ(e.DeleteOther(tree.Path("t/d")), 0);
-    EXPECT_EQ(e.DeleteItem(), 0);
-  });
-  EXPECT_TRUE(tree.List("t").empty());
-  EXPECT_TRUE(tree.List("s").empty());
 }
 
 }  // namespace

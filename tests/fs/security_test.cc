@@ -138,41 +138,5 @@ TEST(EnablePrivilegesTest, SucceedsForRootAndFailsForAnUnprivilegedUser) {
   EXPECT_EQ(status, 0);
 }
 
-// Owner, group, access and default ACLs copied between real folders.
-TEST(DiskSecurity, CopiedSecurityComparesEqual) {
-  if (!testing::IsRoot()) GTEST_SKIP() << "setting owners needs root";
-  testing::TempTree tree;
-  auto fs = CreatePlatformFileSystem();
-  if (!VolumeSupportsAcls(*fs, tree.Root())) GTEST_SKIP() << "the temporary folder keeps no ACLs";
-  tree.WriteFile("s/f", "x");
-  tree.MakeFolder("s/d");
-  tree.WriteFile("t/f", "x");
-  tree.MakeFolder("t/d");
-  Security file = WithAcl({{ACL_USER_OBJ, 0, 6},
-                           {ACL_USER, 4242, 4},
-                           {ACL_GROUP_OBJ, 0, 4},
-                           {ACL_MASK, 0, 4},
-                           {ACL_OTHER, 0, 0}});
-  file.uid = 4242;
-  file.gid = 4343;
-  Security folder = file;
-  folder.has_default_acl = true;
-  folder.default_acl = {{ACL_USER_OBJ, 0, 7}, {ACL_GROUP_OBJ, 0, 5}, {ACL_OTHER, 0, 5}};
-  ASSERT_EQ(fs->WriteSecurity(tree.Path("s/f"), file), 0);
-  ASSERT_EQ(fs->WriteSecurity(tree.Path("s/d"), folder), 0);
-  EnumeratorContext context{fs.get(), true};
-  Probe callback([&](FilesEnumerator& e) {
-    const std::string counterpart = tree.Path("t/" + e.Item().name);
-    EXPECT_EQ(e.CompareSecurity(counterpart), kSecurityDiffers) << counterpart;
-    EXPECT_EQ(e.CopySecurityTo(counterpart), 0) << counterpart;
-    EXPECT_EQ(e.CompareSecurity(counterpart), 0) << counterpart;
-  });
-  ASSERT_EQ(testing::Walk(context, tree.Folder("s"), callback), 0);
-  EXPECT_THAT(callback.security_errors, IsEmpty());
-  Security read;
-  ASSERT_EQ(fs->ReadSecurity(tree.Path("t/d"), read), 0);
-  EXPECT_EQ(read, folder);
-}
-
 }  // namespace
 }  // namespace twinmere

@@ -97,26 +97,5 @@ TEST(MemoryFileSystemTest, LinksAreNeverFollowedAndRemovalRules) {
   EXPECT_FALSE(fs.Exists("/d"));
 }
 
-TEST(MemoryFileSystemTest, SecurityKeepsEntryOrderAndFolderDefaults) {
-  MemoryFileSystem fs;
-  ASSERT_EQ(fs.AddFile("/f", "x"), 0);
-  ASSERT_EQ(fs.AddFolder("/d"), 0);
-  Security s;
-  s.uid = 5;
-  s.gid = 6;
-  s.has_access_acl = true;
-  s.access_acl = {{8, 2, 7}, {2, 1, 5}};  // deliberately not in canonical order
-  s.has_default_acl = true;
-  s.default_acl = {{1, 0, 7}};
-  ASSERT_EQ(fs.WriteSecurity("/d", s), 0);
-  ASSERT_EQ(fs.WriteSecurity("/f", s), 0);
-  Security read;
-  ASSERT_EQ(fs.ReadSecurity("/d", read), 0);
-  EXPECT_EQ(read, s);
-  ASSERT_EQ(fs.ReadSecurity("/f", read), 0);
-  EXPECT_EQ(read.access_acl, s.access_acl);
-  EXPECT_FALSE(read.has_default_acl);  // files have no default ACL
-}
-
 }  // namespace
 }  // namespace twinmere

@@ -27,13 +27,11 @@ TEST(OsRelease, PrettyNameWithShellQuotingUndone) {
   for (const Case& c : cases) EXPECT_EQ(posix::PrettyNameFromOsRelease(c.contents), c.pretty);
 }
 
-TEST(OsRelease, OsTextLeavesOutAMissingDistributionName) {
+TEST(OsRelease, OsTextIsTheKernelReleaseAndTheDistributionNameIfAny) {
   EXPECT_EQ(posix::FormatOsText("Linux", "6.1.0-18-amd64", "Debian GNU/Linux 12 (bookworm)"),
             "Linux 6.1.0-18-amd64 (Debian GNU/Linux 12 (bookworm))");
   EXPECT_EQ(posix::FormatOsText("Linux", "6.1.0", ""), "Linux 6.1.0");
-}
-
-TEST(DetectPlatformFacts, OsTextBeginsWithTheKernelRelease) {
+  // The detected text begins with the kernel release.
   const PlatformFacts facts = DetectPlatformFacts();
   struct utsname names {};
   ASSERT_EQ(uname(&names), 0);

@@ -99,15 +99,13 @@ TEST(ActionLinesTest, UnknownCodeUsesTheQuestionMarkRowAndCountsNothing) {
   }
 }
 
-TEST(ActionLinesTest, EnumeratorErrorLinesNameTheirKind) {
+TEST(ActionLinesTest, EnumeratorErrorLinesNameTheirKindAndPathsThatWouldBreakALineAreEscaped) {
   EXPECT_EQ(AccessErrorLine("/s/locked", EACCES),
             "Error 13 accessing \"/s/locked\". " + std::string(std::strerror(EACCES)));
   EXPECT_EQ(
       SecurityErrorLine("/s/f", EPERM),
       "Error 1 accessing security information of \"/s/f\". " + std::string(std::strerror(EPERM)));
-}
-
-TEST(ActionLinesTest, PathsThatWouldBreakTheLineAreEscaped) {
+  // Paths that would break the line are escaped.
   EXPECT_EQ(ActionSuccessLine(kActionCopy, "/t/a\nb", 1, 0, kDefaults),
             "Copied:            \t\"/t/a\\x0Ab\"  1 bytes.");
 }

@@ -5,31 +5,24 @@
 namespace twinmere {
 namespace {
 
-TEST(MessageBoxTextTest, BatchesGoAboveTheImmediateLines) {
+TEST(MessageBoxTextTest, BatchesGoAboveTheImmediateLinesUntilANewRun) {
   MessageBoxText box;
+  box.ShowBatch("");  // empty texts change nothing
+  box.ShowImmediate("");
+  EXPECT_EQ(box.Text(), "");
   box.ShowBatch("one\ntwo");
   box.ShowImmediate("Error writing report");
   box.ShowBatch("three");
   box.ShowImmediate("second message");
   box.ShowBatch("four");
-  EXPECT_EQ(box.Text(), "\none\ntwo\nthree\nfour\nError writing report\nsecond message");
+  const std::string text = "\none\ntwo\nthree\nfour\nError writing report\nsecond message";
+  EXPECT_EQ(box.Text(), text);
   EXPECT_EQ(box.ImmediateLength(), std::string("\nError writing report\nsecond message").size());
-}
-
-TEST(MessageBoxTextTest, ANewRunTurnsImmediateLinesIntoOrdinaryText) {
-  MessageBoxText box;
-  box.ShowImmediate("old message");
+  // A new run turns the immediate lines into ordinary text.
   box.BeginRun();
   box.ShowBatch("new run");
-  EXPECT_EQ(box.Text(), "\nold message\nnew run");
+  EXPECT_EQ(box.Text(), text + "\nnew run");
   EXPECT_EQ(box.ImmediateLength(), 0u);
-}
-
-TEST(MessageBoxTextTest, EmptyTextsChangeNothing) {
-  MessageBoxText box;
-  box.ShowBatch("");
-  box.ShowImmediate("");
-  EXPECT_EQ(box.Text(), "");
 }
 
 TEST(MessageBoxTextTest, StaysWithinTheBoundByKeepingTwoThirdsOfTheRoomLeft) {

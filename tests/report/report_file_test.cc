@@ -17,7 +17,7 @@ TEST(TemporaryFolderForTest, UsesTheReportsFolderTheRootOrTheCurrentDirectory) {
   EXPECT_EQ(TemporaryFolderFor("logs/r.txt"), "logs");
 }
 
-TEST(CutReportFileTest, KeepsWholeLinesThatEndAfterTheCut) {
+TEST(CutReportFileTest, KeepsWholeLinesThatEndAfterTheCutAndTheReportsPermissions) {
   TempTree tree;
   tree.WriteFile("r.txt", "aaaa\nbbbb\ncccc\ndddd");  // lines end at 5, 10, 15, 20
   const struct {
@@ -31,19 +31,13 @@ TEST(CutReportFileTest, KeepsWholeLinesThatEndAfterTheCut) {
                {20, ""}};
   for (const auto& c : cases) {
     tree.WriteFile("r.txt", "aaaa\nbbbb\ncccc\ndddd");
-    ASSERT_EQ(CutReportFile(tree.Path("r.txt"), c.cut, "--- cut", 0644), 0);
+    ASSERT_EQ(CutReportFile(tree.Path("r.txt"), c.cut, "--- cut", 0640), 0);
     EXPECT_EQ(tree.ReadFile("r.txt"), std::string("--- cut\n") + c.kept) << c.cut;
     EXPECT_EQ(tree.List(), std::vector<std::string>{"r.txt"}) << "no temporary file remains";
+    struct stat st;
+    ASSERT_EQ(stat(tree.Path("r.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
   }
-}
-
-TEST(CutReportFileTest, TheCutReportKeepsItsPermissions) {
-  TempTree tree;
-  tree.WriteFile("r.txt", "x\ny\n");
-  ASSERT_EQ(CutReportFile(tree.Path("r.txt"), 1, "cut", 0640), 0);
-  struct stat st;
-  ASSERT_EQ(stat(tree.Path("r.txt").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
 TEST(CutReportFileTest, AFailureLeavesNoTemporaryFile) {

@@ -102,7 +102,7 @@ TEST_F(ProgramSettingsTest, GroupNameComesFromTheMatchingUninstallEntry) {
   EXPECT_EQ(ProgramGroupName(*user_), "Twinmere");
 }
 
-TEST_F(ProgramSettingsTest, WindowSizeIsStoredOnlyWhenItChanged) {
+TEST_F(ProgramSettingsTest, WindowSizeIsStoredOnlyWhenItChangedAndAFailureIsReturned) {
   const struct {
     const char* what;
     WindowState loaded, now;
@@ -129,9 +129,8 @@ TEST_F(ProgramSettingsTest, WindowSizeIsStoredOnlyWhenItChanged) {
     EXPECT_EQ(Stored("Height"), c.height);
     EXPECT_EQ(Stored("Width"), c.width);
   }
-}
-
-TEST_F(ProgramSettingsTest, FailedWindowSizeSavingIsReturnedNotRaised) {
+  // A failure is returned, not raised.
+  testing::RemoveTree(tree_.Path("config"));
   tree_.WriteFile("config", "not a folder");
   const auto error = SaveWindowSize(*user_, {6000, 7000, false}, {6100, 7100, false});
   ASSERT_TRUE(error.has_value());
