@@ -70,9 +70,10 @@ std::string EscapeValue(std::string_view value) {
   return out;
 }
 
-// Characters an Exec argument may hold without quotes. The Desktop Entry
-// Specification reserves fewer, but some desktops hand a line that holds other
-// shell characters (globs such as "[") to a shell; quoting is always allowed.
+// Characters an Exec argument may hold without quotes. The freedesktop
+// Desktop Entry Specification reserves fewer, but some desktops hand a line
+// that holds other shell characters (globs such as "[") to a shell; quoting
+// is always allowed.
 bool SafeUnquoted(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
          std::string_view("-_./,:+=@%").find(c) != std::string_view::npos;
@@ -102,8 +103,9 @@ bool Reserved(char c) {
   return std::string_view(" \t\n\r\"'\\><~|&;$*?#()`").find(c) != std::string_view::npos;
 }
 
-// Splits an unescaped Exec value into the program's arguments as the Desktop
-// Entry Specification says, refusing what it leaves undefined.
+// Splits an unescaped Exec value into the program's arguments as the
+// freedesktop Desktop Entry Specification says, refusing what it leaves
+// undefined.
 bool SplitExec(std::string_view exec, std::vector<std::string>& argv, std::string& why) {
   size_t i = 0;
   const size_t n = exec.size();

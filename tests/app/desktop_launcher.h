@@ -1,5 +1,5 @@
-// What a desktop does with a desktop entry, written from the Desktop Entry
-// Specification without the program's own reader: the checks of
+// What a desktop does with a desktop entry, written from the freedesktop
+// Desktop Entry Specification without the program's own reader: the checks of
 // desktop-file-validate, Exec split into a program's argv, and starting it
 // without a shell.
 #pragma once

@@ -10,6 +10,7 @@
 #include "app/desktop_entry.h"
 #include "app/desktop_launcher.h"
 #include "support/temp_tree.h"
+#include "support/every_flag.h"
 
 namespace twinmere {
 namespace {
@@ -68,13 +69,7 @@ class ShortcutsTest : public ::testing::Test {
 };
 
 TEST_F(ShortcutsTest, OptionsComeBackThroughASavedEntryForEverySwitch) {
-  SyncOptions all;
-  for (bool SyncOptions::*flag :
-       {&SyncOptions::ExcludeSubfolders, &SyncOptions::Bidi, &SyncOptions::New, &SyncOptions::Case,
-        &SyncOptions::NoDaylight, &SyncOptions::NoSecurity, &SyncOptions::AllowDecryption,
-        &SyncOptions::Start, &SyncOptions::Minimized, &SyncOptions::Quiet, &SyncOptions::QuickStart,
-        &SyncOptions::DisallowStop, &SyncOptions::Append})
-    all.*flag = true;
+  SyncOptions all = testing::EveryFlagButDelete();
   all.Report = "/my docs/report $HOME `id` 100%.txt";
   all.Restriction = 500;
   all.ReportLevel = 7;

@@ -14,6 +14,7 @@
 
 #include "dialog_fixture.h"
 #include "dialogs/shortcut_dialog.h"
+#include "support/every_flag.h"
 
 namespace twinmere::ui {
 namespace {
@@ -29,13 +30,7 @@ class OptionsDialogTest : public QObject {
 void OptionsDialogTest::ValuesComeBackThroughASavedLauncherAndBytesThroughTheDialog() {
   DialogFixture f;
   QVERIFY(QDir().mkpath(QString::fromStdString(f.Path("apps/folder"))));
-  SyncOptions all;
-  for (bool SyncOptions::*flag :
-       {&SyncOptions::ExcludeSubfolders, &SyncOptions::Bidi, &SyncOptions::New, &SyncOptions::Case,
-        &SyncOptions::NoDaylight, &SyncOptions::NoSecurity, &SyncOptions::AllowDecryption,
-        &SyncOptions::Start, &SyncOptions::Minimized, &SyncOptions::Quiet, &SyncOptions::QuickStart,
-        &SyncOptions::DisallowStop, &SyncOptions::Append})
-    all.*flag = true;
+  SyncOptions all = testing::EveryFlagButDelete();
   all.Source = f.Path("src 'a' $HOME `id` 100%/");
   all.Target = f.Path("q\"uote/");
   all.Report = f.Path("my report.txt");
