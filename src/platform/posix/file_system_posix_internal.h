@@ -87,8 +87,9 @@ ErrorCode WriteAccessAcl(int fd, const Security& security);
 // (its owner and kind are taken from it), or null: the item is stat'ed here.
 // With `known`, kErrChangedMeanwhile when another item took its name before
 // the ACLs were read through a descriptor (without getxattrat).
+// `use_getxattrat` is cleared for good where the kernel lacks the call.
 ErrorCode ReadSecurityAt(int dir, const std::string& name, const ItemInfo* known,
-                         bool use_getxattrat, Security& security);
+                         std::atomic<bool>& use_getxattrat, Security& security);
 
 // ASCII letters compared ignoring case, all other bytes as they are.
 bool EqualIgnoringCase(std::string_view a, std::string_view b);
@@ -287,6 +288,10 @@ class PosixFileSystem : public FileSystem {
   std::vector<std::thread> lookup_threads_;  // the read-ahead's lookup pool
   // Changes made through the file system (see ChangeScope).
   std::shared_ptr<std::atomic<uint64_t>> changes_ = std::make_shared<std::atomic<uint64_t>>(0);
+  // Whether ACLs are read with getxattrat: asked for, and not refused by the
+  // kernel yet (shared with the read-ahead's threads).
+  std::shared_ptr<std::atomic<bool>> use_getxattrat_ =
+      std::make_shared<std::atomic<bool>>(options_.use_getxattrat);
   std::vector<std::string> roots_;
   std::vector<Fd> root_fds_;  // opened when first needed
   std::array<CachedFolder, 2> folders_;

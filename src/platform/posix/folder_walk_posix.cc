@@ -262,18 +262,19 @@ struct LookupJob {
 };
 
 struct ReadAheadState {
-  explicit ReadAheadState(const WalkPlan& walk_plan, std::string walked_prefix, bool getxattrat,
+  explicit ReadAheadState(const WalkPlan& walk_plan, std::string walked_prefix,
+                          std::shared_ptr<std::atomic<bool>> getxattrat,
                           std::shared_ptr<std::atomic<uint64_t>> change_count)
       : plan(walk_plan),
         prefix(std::move(walked_prefix)),
-        use_getxattrat(getxattrat),
+        use_getxattrat(std::move(getxattrat)),
         changes(std::move(change_count)) {}
 
   const WalkPlan plan;
   // The walked folder followed by "/": a folder's path below it names its
   // counterpart folder below plan.counterpart_root.
   const std::string prefix;
-  const bool use_getxattrat;
+  const std::shared_ptr<std::atomic<bool>> use_getxattrat;
   const std::shared_ptr<std::atomic<uint64_t>> changes;
 
   std::mutex mutex;
@@ -400,7 +401,7 @@ void FillItems(const ReadAheadState& state, Batch& batch, size_t begin, size_t e
     if (stats && !a.stated && !a.gone && a.code == 0) StatItem(dir, a);
     if (!state.plan.item_security || !a.stated || a.gone) continue;
     auto read = std::make_unique<AheadSecurity>();
-    read->code = ReadSecurityAt(dir, a.item.name, &a.item, state.use_getxattrat, read->security);
+    read->code = ReadSecurityAt(dir, a.item.name, &a.item, *state.use_getxattrat, read->security);
     if (read->code != kErrChangedMeanwhile) a.item_security = std::move(read);
   }
 }
@@ -432,7 +433,7 @@ void FillCounterparts(const ReadAheadState& state, Batch& batch, size_t begin, s
     a.other_stated = true;
     if (!state.plan.counterpart_security) continue;
     auto read = std::make_unique<AheadSecurity>();
-    read->code = ReadSecurityAt(dir, name, &a.other, state.use_getxattrat, read->security);
+    read->code = ReadSecurityAt(dir, name, &a.other, *state.use_getxattrat, read->security);
     if (read->code != kErrChangedMeanwhile) a.other_security = std::move(read);
   }
 }
@@ -948,7 +949,7 @@ void PosixFileSystem::StartReadAhead(const std::string& folder, const WalkPlan& 
                       : forced                                        ? options_.lookup_threads
                       : local_items && local_counterparts && !lookups ? 1
                                                                       : kRemoteLookupThreads;
-  read_ahead_ = std::make_shared<ReadAheadState>(used, prefix, options_.use_getxattrat, changes_);
+  read_ahead_ = std::make_shared<ReadAheadState>(used, prefix, use_getxattrat_, changes_);
   read_ahead_root_ = root;
   read_ahead_prefix_ = prefix;
   read_ahead_plan_ = plan;

@@ -27,8 +27,6 @@ struct XattrArgs {
   uint32_t flags;
 };
 
-std::atomic<bool> g_getxattrat_missing{false};
-
 // An ACL attribute as the kernel keeps it: a version word, then entries of a
 // 16-bit tag, 16-bit permissions and a 32-bit id, in the kernel's order.
 constexpr uint32_t kAclXattrVersion = 2;
@@ -187,10 +185,10 @@ ErrorCode WriteAccessAcl(int fd, const Security& security) {
 }
 
 ErrorCode ReadSecurityAt(int dir, const std::string& name, const ItemInfo* known,
-                         bool use_getxattrat, Security& security) {
+                         std::atomic<bool>& use_getxattrat, Security& security) {
   security = Security{};
   ItemInfo stated;
-  if (known == nullptr && (!use_getxattrat || g_getxattrat_missing.load())) {
+  if (known == nullptr && !use_getxattrat.load()) {
     // Through a descriptor of the item: its stat and its ACLs are one item's.
     Fd fd(openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     if (!fd.valid()) return errno;
@@ -211,10 +209,10 @@ ErrorCode ReadSecurityAt(int dir, const std::string& name, const ItemInfo* known
   security.uid = known->uid;
   security.gid = known->gid;
   if (known->kind == ItemKind::Link) return 0;
-  if (use_getxattrat && !g_getxattrat_missing.load()) {
+  if (use_getxattrat.load()) {
     const ErrorCode code = ReadAclsAt(dir, name.c_str(), known->IsFolder(), security);
     if (code != ENOSYS) return code;
-    g_getxattrat_missing.store(true);  // an older kernel
+    use_getxattrat.store(false);  // an older kernel
   }
   Fd fd(openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
   if (!fd.valid()) return errno;
@@ -259,7 +257,7 @@ ErrorCode PosixFileSystem::ReadSecurity(const std::string& path, Security& secur
   std::string name;
   if (const ErrorCode code = ResolveParent(path, folder, name, ParentUse::Lookup); code != 0)
     return code;
-  return ReadSecurityAt(folder->fd.get(), name, nullptr, options_.use_getxattrat, security);
+  return ReadSecurityAt(folder->fd.get(), name, nullptr, *use_getxattrat_, security);
 }
 
 ErrorCode PosixFileSystem::WriteSecurity(const std::string& path, const Security& security) {
