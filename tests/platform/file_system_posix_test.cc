@@ -51,24 +51,18 @@ bool HasTemporaryLeftover(const TempTree& tree, const std::string& folder) {
   return false;
 }
 
-// Stops the copy once the first chunk has arrived.
-class StopAfterFirstChunk : public IProgress {
+// Records the progress calls; stops the copy at the first when given a flag.
+class RecordProgress : public IProgress {
  public:
-  explicit StopAfterFirstChunk(std::atomic<int>& stop) : stop_(stop) {}
+  explicit RecordProgress(std::atomic<int>* stop = nullptr) : stop_(stop) {}
   void SetProgress(uint64_t bytes) override {
     calls.push_back(bytes);
-    stop_ = 1;
+    if (stop_ != nullptr) *stop_ = 1;
   }
   std::vector<uint64_t> calls;
 
  private:
-  std::atomic<int>& stop_;
-};
-
-class RecordProgress : public IProgress {
- public:
-  void SetProgress(uint64_t bytes) override { calls.push_back(bytes); }
-  std::vector<uint64_t> calls;
+  std::atomic<int>* stop_;
 };
 
 // Every case runs with the preferred calls (openat2, O_TMPFILE), with the
@@ -303,7 +297,7 @@ TEST_P(PosixFileSystemTest, StopDuringReplacementLeavesOldFileAndNoTemporary) {
   tree.SetTime("dst", 4000000);
   tree.WriteFile("src", std::string(16 * 1024 * 1024, 'n'));
   std::atomic<int> stop{0};
-  StopAfterFirstChunk progress(stop);
+  RecordProgress progress(&stop);
   CopyOptions options;
   options.progress = &progress;
   options.stop = &stop;
