@@ -119,14 +119,10 @@ TEST_F(RegistryTest, EveryKindIsStoredInTheDocumentedFormatAndReadBack) {
   EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "Flag"), RegistryValue(int32_t{-1}));
   EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "List"),
             RegistryValue(RegistryList{"a", "bc"}));
-}
 
-// The decoding itself is covered by DecodeStoredValue; this is the path from the file.
-TEST_F(RegistryTest, ValuesEditedByHandReadAsTheRegistryReadsThem) {
-  Open()->KeyValue(Hive::CurrentUser, kKey, "x", 1);
+  // Values edited by hand (their decoding is DecodeStoredValue's) read as the registry reads them.
   Sql(user_, std::string("INSERT INTO vals VALUES('") + kKey + "', 'Empty', 1, '');" +
                  "INSERT INTO vals VALUES('" + kKey + "', 'Null', 1, NULL);");
-  auto registry = Open();
   EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "Empty"), RegistryValue(std::string()));
   EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "Null").FailureCode(), kFailKeyValue);
 }
@@ -271,7 +267,7 @@ TEST_F(RegistryTest, MachineStoreIsReadButNeverWritten) {
       registry->KeyValue(Hive::CurrentUser, "SOFTWARE\\Uninstall", "DisplayName").IsFailure());
 }
 
-TEST_F(RegistryTest, DamagedOrForeignFileIsMovedAsideAndAFreshStoreStarted) {
+TEST_F(RegistryTest, DamagedOrForeignFileIsMovedAsideAndAFreshStoreStartedAnEmptyOneIsTaken) {
   const struct {
     const char* what;
     std::function<void()> make;
@@ -325,6 +321,14 @@ TEST_F(RegistryTest, DamagedOrForeignFileIsMovedAsideAndAFreshStoreStarted) {
     EXPECT_THAT(aside[0], StartsWith("registry.sqlite3.corrupt-20"));
     EXPECT_EQ(tree_.ReadFile("config/twinmere/" + aside[0]), original);  // nothing lost
   }
+  // An empty file simply becomes a store.
+  testing::RemoveTree(tree_.Path("config"));
+  notices_.clear();
+  tree_.WriteFile("config/twinmere/registry.sqlite3", "");
+  Open()->KeyValue(Hive::CurrentUser, kKey, "v", 1);
+  EXPECT_THAT(notices_, IsEmpty());
+  EXPECT_THAT(tree_.List("config/twinmere"),
+              ::testing::Not(::testing::Contains(HasSubstr("corrupt"))));
 }
 
 TEST_F(RegistryTest, StoreLinkedFromElsewhereIsWrittenThroughAndNeverReplaced) {
@@ -340,14 +344,6 @@ TEST_F(RegistryTest, StoreLinkedFromElsewhereIsWrittenThroughAndNeverReplaced) {
   EXPECT_EQ(tree_.ReadFile("dotfiles/registry.sqlite3"), std::string(5000, 'J'));
   EXPECT_THAT(notices_, SizeIs(1));
   EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "v"), RegistryValue(int32_t{8}));
-}
-
-TEST_F(RegistryTest, EmptyFileBecomesAStoreWithoutBeingMovedAside) {
-  tree_.WriteFile("config/twinmere/registry.sqlite3", "");
-  Open()->KeyValue(Hive::CurrentUser, kKey, "v", 1);
-  EXPECT_THAT(notices_, IsEmpty());
-  EXPECT_THAT(tree_.List("config/twinmere"),
-              ::testing::Not(::testing::Contains(HasSubstr("corrupt"))));
 }
 
 TEST_F(RegistryTest, StoreRemovedWhileInUseIsNotWrittenIntoTheVoid) {
