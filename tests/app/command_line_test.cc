@@ -268,7 +268,7 @@ constexpr bool SyncOptions::*kFlags[] = {&SyncOptions::ExcludeSubfolders,
                                          &SyncOptions::DisallowStop,
                                          &SyncOptions::Append};
 
-TEST(BuildCommandLine, WritesPiecesInTheFixedOrder) {
+TEST(BuildCommandLine, WritesPiecesInTheFixedOrderAndQuotesWhatNeedsIt) {
   SyncOptions all;
   for (bool SyncOptions::*flag : kFlags) all.*flag = true;
   all.Start = true;
@@ -284,9 +284,8 @@ TEST(BuildCommandLine, WritesPiecesInTheFixedOrder) {
   some.ReportLevel = 215;
   EXPECT_EQ(BuildCommandLine(some, 215), " -d -new");
   EXPECT_EQ(BuildCommandLine(SyncOptions{}, 215), "");
-}
 
-TEST(BuildCommandLine, LauncherLineQuotesPathsWithBlanksAndKeepsFolderPositions) {
+  // The launcher line quotes paths with blanks and keeps the folders' positions.
   SyncOptions options;
   options.Start = true;
   options.Source = "/my data/";
