@@ -1,7 +1,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -186,27 +185,6 @@ TEST_F(DiskWalk, WalkSkipsTemporaryLeftoversFifosAndNeverDescendsThroughLinks) {
   const auto sub = std::find(recorder.files.begin(), recorder.files.end(), tree.Path("s/sub"));
   EXPECT_LT(inner, sub);
   EXPECT_THAT(recorder.errors, IsEmpty());
-}
-
-TEST_F(DiskWalk, UnreadableFolderIsReportedOnceToAnUnprivilegedUser) {
-  if (!testing::IsRoot()) GTEST_SKIP() << "needs root to switch to an unprivileged user";
-  tree.WriteFile("s/open/a", "1");
-  tree.WriteFile("s/closed/b", "2");
-  tree.SetMode("s/closed", 0700);
-  ASSERT_EQ(chmod(tree.Root().c_str(), 0755), 0);
-  const std::string folder = tree.Folder("s");
-  const int status = testing::RunAsUnprivileged([&folder]() {
-    auto fs = CreatePlatformFileSystem();
-    EnumeratorContext context{fs.get()};
-    Probe recorder;
-    if (testing::Walk(context, folder, recorder, EnumMode::FolderFirst) != 0) return 1;
-    if (recorder.errors != std::vector<std::string>{folder + "closed/* 13"}) return 2;
-    if (recorder.files.size() != 3) return 3;  // open, open/a, closed
-    if (testing::Walk(context, folder + "closed/", recorder) != EACCES) return 4;
-    return 0;
-  });
-  if (status < 0) GTEST_SKIP() << "cannot switch to an unprivileged user";
-  EXPECT_EQ(status, 0);
 }
 
 }  // namespace
