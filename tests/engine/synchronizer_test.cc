@@ -535,22 +535,6 @@ TEST_F(SynchronizerTest, ExcludeSubfoldersProcessesOnlyTheTopFiles) {
   EXPECT_EQ(tree_.List("dst"), (std::vector<std::string>{"old", "top.txt"}));
 }
 
-TEST_F(SynchronizerTest, AttributeOnlyDifferenceUpdatesTheModeWithoutCopying) {
-  Put("src/f.txt", "same");
-  Put("dst/f.txt", "same");
-  tree_.SetMode("src/f.txt", 0640);
-  tree_.SetMode("dst/f.txt", 0644);
-  struct stat before;
-  ASSERT_EQ(stat(Dst("f.txt").c_str(), &before), 0);
-
-  EXPECT_EQ(run_.Run(), 0);
-  struct stat after;
-  ASSERT_EQ(stat(Dst("f.txt").c_str(), &after), 0);
-  EXPECT_EQ(after.st_mode & 07777, 0640u);
-  EXPECT_EQ(after.st_ino, before.st_ino);  // same file, not a copy
-  EXPECT_TRUE(run_.HasAction(testing::kFileAttributes, Dst("f.txt")));
-}
-
 // Filling or emptying a folder changes its time: the folders that a run
 // changed get their counterpart's times back, the others keep theirs.
 TEST_F(SynchronizerTest, FoldersTheRunChangedGetTheirCounterpartsTimesBack) {
