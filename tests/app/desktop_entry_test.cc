@@ -189,7 +189,6 @@ TEST_F(DesktopEntryTest, RefusesMalformedEntriesAndWhatIsNoFile) {
       head + "Exec=x\nX-Twinmere-IconIndex=99999999999\n",  //
       head + "Exec=x\nComment=\x01\n",                      // a control character
   };
-  tree_.WriteFile("entry.desktop", "");
   for (const std::string& text : cases) {
     SCOPED_TRACE(text);
     tree_.WriteFile("entry.desktop", text);
