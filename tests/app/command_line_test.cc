@@ -16,14 +16,17 @@ constexpr int32_t kSettingsLevel = 31;  // not the built-in default, to catch mi
 
 class CommandLineTest : public ::testing::Test {
  protected:
-  CommandLineTest() : context_{fs_, kState, kSettingsLevel} { base_.ReportLevel = kSettingsLevel; }
+  CommandLineTest() : context_{fs_, kState, kSettingsLevel} {
+    base_.ReportLevel = kSettingsLevel;
+    fs_.AddFolder("/Media/Photos");
+  }
 
   ParseResult Parse(const std::string& args) {
     options_ = base_;
     return ParseCommandLine(args, options_, context_);
   }
 
-  MemoryFileSystem fs_;
+  MemoryFileSystem fs_{MemoryFileSystemOptions{.case_insensitive = true}};
   CommandLineContext context_;
   SyncOptions base_;
   SyncOptions options_;
@@ -158,7 +161,7 @@ TEST_F(CommandLineTest, ReportPathsQuotedBareAndPlacedInTheStateFolder) {
   EXPECT_EQ(Parse("-r /x.txt -r \"\"").view_report_enabled, false);
 }
 
-TEST_F(CommandLineTest, FoldersAreQuotedOrBareGetASeparatorAndStoredNames) {
+TEST_F(CommandLineTest, FoldersAreQuotedOrBareGetASeparatorAndTheLetterCaseStoredOnDisk) {
   struct Case {
     const char* args;
     const char* source;
@@ -178,6 +181,7 @@ TEST_F(CommandLineTest, FoldersAreQuotedOrBareGetASeparatorAndStoredNames) {
       // ... unless it begins with a quote: a doubled quote inside the Target,
       // the one reading that differs from the time before the escape.
       {"/a \"/b\"\"junk\"", "/a/", "/b\"junk/"},
+      {"/media/PHOTOS /MEDIA/new/sub", "/Media/Photos/", "/Media/new/sub/"},  // as stored on disk
   };
   for (const Case& c : cases) {
     ASSERT_TRUE(Parse(c.args).valid) << c.args;
@@ -189,16 +193,6 @@ TEST_F(CommandLineTest, FoldersAreQuotedOrBareGetASeparatorAndStoredNames) {
   base_.Source = "/kept/";
   ASSERT_TRUE(Parse("-q").valid);
   EXPECT_EQ(options_.Source, "/kept/");
-}
-
-TEST_F(CommandLineTest, FoldersTakeTheLetterCaseStoredOnDisk) {
-  MemoryFileSystem insensitive(MemoryFileSystemOptions{.case_insensitive = true});
-  ASSERT_EQ(insensitive.AddFolder("/Media/Photos"), 0);
-  CommandLineContext context{insensitive, kState, kSettingsLevel};
-  SyncOptions options;
-  ASSERT_TRUE(ParseCommandLine("/media/PHOTOS /MEDIA/new/sub", options, context).valid);
-  EXPECT_EQ(options.Source, "/Media/Photos/");
-  EXPECT_EQ(options.Target, "/Media/new/sub/");
 }
 
 TEST(StartupCommandLine, DefaultReportOnlyForAnEmptyLineAndAnInvalidLineNeitherRunsNorExits) {
@@ -236,18 +230,16 @@ TEST(StartupCommandLine, DefaultReportOnlyForAnEmptyLineAndAnInvalidLineNeitherR
   EXPECT_TRUE(invalid.Minimized);
 }
 
-TEST(JoinArguments, QuotesWhatNeedsItAndEveryArgumentReadsBack) {
+TEST_F(CommandLineTest, JoinArgumentsQuotesWhatNeedsItAndEveryArgumentReadsBack) {
   const char* argv[] = {"/usr/bin/twinmere", "-r", "/my \"docs\"/r.txt", "", "\"odd", nullptr};
   const std::string joined = JoinArguments(5, argv);
   EXPECT_EQ(joined, "-r \"/my \"\"docs\"\"/r.txt\" \"\" \"\"\"odd\"");
   EXPECT_EQ(JoinArguments(1, argv), "");
 
-  MemoryFileSystem fs;
-  SyncOptions options;
-  ASSERT_TRUE(ParseCommandLine(joined, options, CommandLineContext{fs, kState, 0}).valid);
-  EXPECT_EQ(options.Report, "/my \"docs\"/r.txt");
-  EXPECT_EQ(options.Source, "");
-  EXPECT_EQ(options.Target, "\"odd/");
+  ASSERT_TRUE(Parse(joined).valid);
+  EXPECT_EQ(options_.Report, "/my \"docs\"/r.txt");
+  EXPECT_EQ(options_.Source, "");
+  EXPECT_EQ(options_.Target, "\"odd/");
 }
 
 // Every switch flag but Start, which needs both folders.
