@@ -32,6 +32,7 @@ class MemoryWalk : public ::testing::Test {
     context.fs = &fs;
   }
   std::vector<std::string> Walk(EnumMode mode, std::string_view mask = "*") {
+    recorder.files.clear();
     EXPECT_EQ(testing::Walk(context, "/s/", recorder, mode, mask), 0);
     return recorder.files;
   }
@@ -45,17 +46,13 @@ class MemoryWalk : public ::testing::Test {
 
 TEST_F(MemoryWalk, EachModeHandsFoldersInItsOwnOrder) {
   EXPECT_THAT(Walk(EnumMode::NoRecursion), ElementsAre("/s/a", "/s/d", "/s/z", "/s/link"));
-  recorder.files.clear();
   EXPECT_THAT(Walk(EnumMode::ContentsFirst),
               ElementsAre("/s/a", "/s/d/x", "/s/d/e/y", "/s/d/e", "/s/d", "/s/z", "/s/link"));
-  recorder.files.clear();
   EXPECT_THAT(Walk(EnumMode::FolderFirst),
               ElementsAre("/s/a", "/s/d", "/s/d/x", "/s/d/e", "/s/d/e/y", "/s/z", "/s/link"));
-  recorder.files.clear();
   EXPECT_THAT(Walk(EnumMode::FolderFirst, "z"), ElementsAre("/s/z"));
   // A stop ends the subfolder's walk at once; the parent goes on until the
   // callback stops it too.
-  recorder.files.clear();
   stop_at = "/s/d/x";
   EXPECT_THAT(Walk(EnumMode::FolderFirst),
               ElementsAre("/s/a", "/s/d", "/s/d/x", "/s/z", "/s/link"));
@@ -109,7 +106,6 @@ TEST(EnumeratorAnnouncement, OnlyTheOutermostWalkOfAWholeTreeIsAnnounced) {
 TEST_F(MemoryWalk, FolderErrorsAreReportedOnceAndEndOnlyThatFoldersWalk) {
   fs.FailNext(MemoryOp::OpenFolder, EACCES, "/s/d/");
   EXPECT_THAT(Walk(EnumMode::FolderFirst), ElementsAre("/s/a", "/s/d", "/s/z", "/s/link"));
-  recorder.files.clear();
   fs.FailNext(MemoryOp::ReadFolder, EIO, "/s/d/");
   EXPECT_THAT(Walk(EnumMode::ContentsFirst), ElementsAre("/s/a", "/s/d", "/s/z", "/s/link"));
   EXPECT_THAT(recorder.errors, ElementsAre("/s/d/* 13", "/s/d/ 5"));  // the mask: not opened
