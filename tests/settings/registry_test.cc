@@ -249,24 +249,6 @@ TEST_F(RegistryTest, MissingStoresAndUnknownHivesReadAsMarkersAndRefuseWrites) {
             "Error " + std::to_string(ENOTDIR) + " writing registry.");
 }
 
-TEST_F(RegistryTest, MachineStoreIsReadButNeverWritten) {
-  tree_.MakeFolder("etc/twinmere");
-  Sql(machine_,
-      std::string(kSchema) +
-          "INSERT INTO keys VALUES('SOFTWARE'), ('SOFTWARE\\Uninstall');"
-          "INSERT INTO vals VALUES('SOFTWARE\\Uninstall', 'DisplayName', 1, 'Twinmere');");
-  auto registry = Open();
-  EXPECT_EQ(registry->EnumKeys(Hive::LocalMachine, "software"),
-            RegistryValue(RegistryList{"Uninstall"}));
-  EXPECT_EQ(registry->KeyValue(Hive::LocalMachine, "SOFTWARE\\Uninstall", "displayname"),
-            RegistryValue("Twinmere"));
-  Raised([&] { registry->DeleteValue(Hive::LocalMachine, "SOFTWARE\\Uninstall", "DisplayName"); });
-  EXPECT_THAT(Sql(machine_, "SELECT count(*) FROM vals"), ElementsAre("1"));
-  // The user's hive is a different store.
-  EXPECT_TRUE(
-      registry->KeyValue(Hive::CurrentUser, "SOFTWARE\\Uninstall", "DisplayName").IsFailure());
-}
-
 TEST_F(RegistryTest, DamagedOrForeignFileIsMovedAsideAndAFreshStoreStartedAnEmptyOneIsTaken) {
   const struct {
     const char* what;
@@ -356,15 +338,26 @@ TEST_F(RegistryTest, StoreRemovedWhileInUseIsNotWrittenIntoTheVoid) {
 }
 
 // The machine store belongs to root and may have been left in WAL mode by
-// whoever wrote it; an ordinary user still reads it, and reads a store of
-// their own that they may not write, where writes raise.
-TEST_F(RegistryTest, StoresAUserCannotWriteAreStillReadAndWritesRaise) {
+// whoever wrote it: it is read, never written, and is not the user's store.
+// An ordinary user still reads it, and reads a store of their own that they
+// may not write, where writes raise.
+TEST_F(RegistryTest, MachineStoreAndStoresAUserCannotWriteAreReadAndWritesRaise) {
   tree_.MakeFolder("etc/twinmere");
   {
     Registry writer(RegistryPaths{machine_, ""});  // leaves the file in WAL mode
     writer.KeyValue(Hive::CurrentUser, kKey, "v", 42);
   }
-  Open()->KeyValue(Hive::CurrentUser, kKey, "v", 42);
+  {
+    auto registry = Open();
+    EXPECT_EQ(registry->EnumKeys(Hive::LocalMachine, "software\\brevald"),
+              RegistryValue(RegistryList{"Twinmere"}));
+    EXPECT_EQ(registry->KeyValue(Hive::LocalMachine, "SOFTWARE\\brevald\\TWINMERE", "V"),
+              RegistryValue(int32_t{42}));
+    Raised([&] { registry->DeleteValue(Hive::LocalMachine, kKey, "v"); });
+    EXPECT_TRUE(registry->KeyValue(Hive::CurrentUser, kKey, "v").IsFailure());
+    registry->KeyValue(Hive::CurrentUser, kKey, "v", 42);
+  }
+  EXPECT_THAT(Sql(machine_, "SELECT count(*) FROM vals"), ElementsAre("1"));
   OpenToOthers("etc");
   OpenToOthers("config");
   const int status = testing::RunAsUnprivileged([&] {
