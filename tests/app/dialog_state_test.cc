@@ -23,24 +23,42 @@ TEST(ReadCommandLineIntoDialog, EmptyLineGivesTheClearedDialog) {
   EXPECT_FALSE(state.txtRestrictEnabled);
 }
 
-TEST(ReadCommandLineIntoDialog, SkipsWhatTheStrictReaderRefuses) {
+// What the strict reader refuses is skipped; a bad quote ends the reading
+// and keeps what came before it; paths are taken as written.
+TEST(ReadCommandLineIntoDialog, SkipsRefusedItemsStopsAtABadQuoteAndKeepsPathsAsWritten) {
   struct Case {
-    const char* args;
-    bool quiet;
-    const char* source;
+    std::string args;
+    bool quiet, minimized;
+    const char *report, *source, *target;
   };
   const Case cases[] = {
-      {"-x -q /a", true, "/a/"},                         // unknown switch
-      {"-q -rr", true, ""},                              // missing value
-      {"-q -rl", true, ""},        {"-s -q", true, ""},  // start without folders
-      {"-q-zz-s /a", true, "/a/"},
+      {"-x -q /a", true, false, "", "/a/", ""},  // unknown switch
+      {"-q -rr", true, false, "", "", ""},       // missing value
+      {"-q -rl", true, false, "", "", ""},
+      {"-s -q", true, false, "", "", ""},  // start without folders
+      {"-q-zz-s /a", true, false, "", "/a/", ""},
+      {"-q -r \"/a b\"x -m /src /dst", true, false, "", "", ""},
+      {"-q \"/a b\"x /dst", true, false, "", "", ""},
+      {"-m -r r.txt \"/My Data\" /BACKUP/ /third", false, true, "/state/twinmere/r.txt",
+       "/My Data/", "/BACKUP/"},
+      // A doubled quote inside quotes is one quote of the path.
+      {"-r \"/my \"\"r\"\".txt\" \"/My \"\"Best\"\" Data\" \"/BACKUP \"\"2\"\"/\"", false, false,
+       "/my \"r\".txt", "/My \"Best\" Data/", "/BACKUP \"2\"/"},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
     const OptionsDialogState state = Read(c.args);
-    EXPECT_EQ(state.chkQuiet.checked, c.quiet) << c.args;
-    EXPECT_EQ(state.txtSource, c.source) << c.args;
+    EXPECT_EQ(state.chkQuiet.checked, c.quiet);
+    EXPECT_EQ(state.chkMinimized.checked, c.minimized);
+    EXPECT_EQ(state.txtReport, c.report);
+    EXPECT_EQ(state.txtSource, c.source);
+    EXPECT_EQ(state.txtTarget, c.target);
   }
   EXPECT_TRUE(Read("-s").chkStart.checked);
+  const OptionsDialogState report = Read("-r r.txt -a");
+  EXPECT_TRUE(report.chkAppend.checked);
+  EXPECT_TRUE(report.chkAppend.enabled);
+  EXPECT_TRUE(report.reportLevelEnabled);
 }
 
 TEST(ReadCommandLineIntoDialog, BidiWinsOverDeleteInEitherOrder) {
@@ -98,36 +116,6 @@ TEST(RestrictionValue, LeadingNumberRoundedHalfToEvenAndKeptInRange) {
                                                    {"", 0},
                                                    {"99999999999", INT32_MAX}};
   for (const auto& [text, value] : cases) EXPECT_EQ(RestrictionValue(text), value) << text;
-}
-
-TEST(ReadCommandLineIntoDialog, BadQuoteEndsTheReadingKeepingEarlierItems) {
-  const OptionsDialogState report = Read("-q -r \"/a b\"x -m /src /dst");
-  EXPECT_TRUE(report.chkQuiet.checked);
-  EXPECT_EQ(report.txtReport, "");
-  EXPECT_FALSE(report.chkMinimized.checked);
-  EXPECT_EQ(report.txtSource, "");
-
-  const OptionsDialogState folder = Read("-q \"/a b\"x /dst");
-  EXPECT_TRUE(folder.chkQuiet.checked);
-  EXPECT_EQ(folder.txtSource, "");
-  EXPECT_EQ(folder.txtTarget, "");
-}
-
-TEST(ReadCommandLineIntoDialog, ReportAndFoldersAsWrittenWithSeparators) {
-  const OptionsDialogState state = Read("-r r.txt -a \"/My Data\" /BACKUP/ /third");
-  EXPECT_EQ(state.txtReport, "/state/twinmere/r.txt");
-  EXPECT_TRUE(state.chkAppend.checked);
-  EXPECT_TRUE(state.chkAppend.enabled);
-  EXPECT_TRUE(state.reportLevelEnabled);
-  EXPECT_EQ(state.txtSource, "/My Data/");
-  EXPECT_EQ(state.txtTarget, "/BACKUP/");
-
-  // A doubled quote inside quotes is one quote of the path.
-  const OptionsDialogState quotes =
-      Read("-r \"/my \"\"r\"\".txt\" \"/My \"\"Best\"\" Data\" \"/BACKUP \"\"2\"\"/\"");
-  EXPECT_EQ(quotes.txtReport, "/my \"r\".txt");
-  EXPECT_EQ(quotes.txtSource, "/My \"Best\" Data/");
-  EXPECT_EQ(quotes.txtTarget, "/BACKUP \"2\"/");
 }
 
 }  // namespace

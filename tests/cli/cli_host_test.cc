@@ -142,9 +142,10 @@ TEST_F(CliHostTest, LineIsClearedAroundMessageLinesAndAtTheEnd) {
 }
 
 // Which signals stop a run is decided end to end in twinmere_cli_test
-// (StopSignalsDuringALargeReplacement); here only what no process test sees.
-TEST_F(CliHostTest, HangupIgnoredAtStartStaysIgnored) {
-  // Started under nohup.
+// (StopSignalsDuringALargeReplacement); here only what no process test sees:
+// a hangup ignored at start (under nohup) stays ignored, and a refused
+// interrupt leaves the run going with one note.
+TEST_F(CliHostTest, IgnoredHangupAndRefusedInterruptLeaveTheRunGoing) {
   signal(SIGHUP, SIG_IGN);
   {
     StopSignalGuard guard(session.StopRequested, InterruptPolicy::Stop);
@@ -152,9 +153,7 @@ TEST_F(CliHostTest, HangupIgnoredAtStartStaysIgnored) {
     EXPECT_EQ(session.StopRequested.load(), 0);
   }
   signal(SIGHUP, SIG_DFL);
-}
 
-TEST_F(CliHostTest, RefusedInterruptLeavesTheRunGoingWithOneNote) {
   StopSignalGuard guard(session.StopRequested, InterruptPolicy::Refuse);
   CliHost host = MakeHost(/*live=*/false, &guard);
   host.EnterRunningState(true);

@@ -84,6 +84,7 @@ TEST_F(MemoryOperations, RenameOtherToItemNameChangesOnlyTheLetterCase) {
 }
 
 // Source ABCDEF~1.TXT meets a Target item that holds that short name as its alias.
+// (A successful release is decided by the synchronizer's ShortNameClashIsReleasedBeforeTheCopy.)
 class ShortNameClash : public MemoryOperations {
  protected:
   void SetUp() override {
@@ -111,14 +112,6 @@ class ShortNameClash : public MemoryOperations {
   }
   std::string other_path;
 };
-
-TEST_F(ShortNameClash, FreeShortNameMovesTheAliasAwayFromTheOtherItem) {
-  ASSERT_EQ(FreeShortName(), 0);
-  EXPECT_EQ(other_path, "/t/abcdefghij.txt");
-  EXPECT_EQ(ShortNameOfHolder(), "ABCDEF~2.TXT");
-  EXPECT_EQ(*fs.ReadContents("/t/abcdefghij.txt"), "holder");
-  EXPECT_EQ(*fs.ReadContents("/t/ABCDEF~1.TXT"), "source");
-}
 
 TEST_F(ShortNameClash, FailsWithAlreadyExistsWhenAllTenTemporaryNamesAreTaken) {
   for (int n = 0; n <= 9; ++n)

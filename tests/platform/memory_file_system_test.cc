@@ -8,15 +8,10 @@ namespace {
 
 using ::testing::ElementsAre;
 
-MemoryFileSystemOptions Windowsish() {
-  MemoryFileSystemOptions options;
-  options.case_insensitive = true;
-  options.short_names = true;
-  return options;
-}
+constexpr MemoryFileSystemOptions kWindowsish{.case_insensitive = true, .short_names = true};
 
 TEST(MemoryFileSystemTest, ShortNamesFollowTheWindowsPattern) {
-  MemoryFileSystem fs(Windowsish());
+  MemoryFileSystem fs(kWindowsish);
   struct Case {
     std::string name;
     std::string short_name;
@@ -46,7 +41,7 @@ TEST(MemoryFileSystemTest, ShortNamesFollowTheWindowsPattern) {
 }
 
 TEST(MemoryFileSystemTest, CaseInsensitiveLookupGivesStoredNameAndCreationClashes) {
-  MemoryFileSystem fs(Windowsish());
+  MemoryFileSystem fs(kWindowsish);
   ASSERT_EQ(fs.AddFolder("/Data"), 0);
   ASSERT_EQ(fs.AddFile("/Data/Report.TXT", "r"), 0);
   ItemInfo info;
@@ -66,7 +61,7 @@ TEST(MemoryFileSystemTest, CaseInsensitiveLookupGivesStoredNameAndCreationClashe
 }
 
 TEST(MemoryFileSystemTest, RenameGivesANewShortName) {
-  MemoryFileSystem fs(Windowsish());
+  MemoryFileSystem fs(kWindowsish);
   ASSERT_EQ(fs.AddFile("/abcdefghij.txt", "x"), 0);
   ASSERT_EQ(fs.AddFile("/ABCDEF~2.TXT", "y"), 0);  // a long name that looks like an alias
   ItemInfo info;

@@ -26,10 +26,8 @@ class RecordingDisplay final : public ReportDisplay {
  public:
   void ShowBatch(std::string_view lines) override { batches.emplace_back(lines); }
   void ShowImmediate(std::string_view line) override { immediates.emplace_back(line); }
-  void BeginRun() override { ++runs; }
   std::vector<std::string> batches;
   std::vector<std::string> immediates;
-  int runs = 0;
 };
 
 }  // namespace twinmere::testing

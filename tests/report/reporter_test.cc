@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <sstream>
 
@@ -27,15 +26,11 @@ using testing::UtcZone;
 
 const double kStart = UtcTime(2026, 12, 5, 14, 3, 9);
 
-// Calls a function for each self-synchronization.
+// Records each self-synchronization.
 class SelfSyncProbe final : public ReportSelfSync {
  public:
-  void SyncReportFile(bool towards) override {
-    calls.push_back(towards);
-    if (on_call) on_call(towards);
-  }
+  void SyncReportFile(bool towards) override { calls.push_back(towards); }
   std::vector<bool> calls;
-  std::function<void(bool)> on_call;
 };
 
 std::vector<std::string> SplitLines(const std::string& text) {
@@ -231,12 +226,10 @@ TEST_F(ReporterTest, ALongDisplayBufferIsShownEarly) {
   EXPECT_FALSE(tree_.Exists("report.txt"));
 }
 
-TEST_F(ReporterTest, ASecondRunReplacesTheReportUnlessAppending) {
+// (That a second run replaces the report, the golden reports show.)
+TEST_F(ReporterTest, AnAppendingRunKeepsTheEarlierReport) {
   ScriptedRun();
   const std::string first = Report();
-  clock_.now = kStart;
-  ScriptedRun();
-  EXPECT_EQ(Report(), first);
   options_.Append = true;
   clock_.now = kStart;
   ScriptedRun();

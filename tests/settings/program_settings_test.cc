@@ -49,7 +49,7 @@ TEST_F(ProgramSettingsTest, EmptyStoresGiveTheBuiltInDefaults) {
   EXPECT_EQ(ReadProgramSettings(*user_, folders_).shortcut_dir, "") << "never at the root";
 }
 
-TEST_F(ProgramSettingsTest, StoredValuesOfTheWrongKindFallBackToDefaults) {
+TEST_F(ProgramSettingsTest, StoredValuesAreTakenUnlessOfTheWrongKind) {
   const ProgramSettings defaults = ReadProgramSettings(*user_, folders_);
   Store("ReportLevel", "200");
   Store("Viewer", "");
@@ -57,16 +57,14 @@ TEST_F(ProgramSettingsTest, StoredValuesOfTheWrongKindFallBackToDefaults) {
   Store("Width", RegistryBytes{1});
   Store("Report", int32_t{3});
   Store("ShortcutDir", int32_t{3});
-  const ProgramSettings s = ReadProgramSettings(*user_, folders_);
-  EXPECT_EQ(s.default_report_level, 215);
-  EXPECT_EQ(s.viewer, defaults.viewer);
-  EXPECT_EQ(s.height, defaults.height);
-  EXPECT_EQ(s.width, defaults.width);
-  EXPECT_EQ(s.default_report, "");
-  EXPECT_EQ(s.shortcut_dir, s.program_group_folder);
-}
+  const ProgramSettings wrong = ReadProgramSettings(*user_, folders_);
+  EXPECT_EQ(wrong.default_report_level, 215);
+  EXPECT_EQ(wrong.viewer, defaults.viewer);
+  EXPECT_EQ(wrong.height, defaults.height);
+  EXPECT_EQ(wrong.width, defaults.width);
+  EXPECT_EQ(wrong.default_report, "");
+  EXPECT_EQ(wrong.shortcut_dir, wrong.program_group_folder);
 
-TEST_F(ProgramSettingsTest, StoredValuesAreTaken) {
   Store("ReportLevel", int32_t{3});
   Store("Viewer", "mousepad");
   Store("Report", "/var/log/sync.txt");

@@ -119,14 +119,10 @@ TEST_F(RegistryTest, EveryKindIsStoredInTheDocumentedFormatAndReadBack) {
   EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "Flag"), RegistryValue(int32_t{-1}));
   EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "List"),
             RegistryValue(RegistryList{"a", "bc"}));
-}
 
-// The decoding itself is covered by DecodeStoredValue; this is the path from the file.
-TEST_F(RegistryTest, ValuesEditedByHandReadAsTheRegistryReadsThem) {
-  Open()->KeyValue(Hive::CurrentUser, kKey, "x", 1);
+  // Values edited by hand (their decoding is DecodeStoredValue's) read as the registry reads them.
   Sql(user_, std::string("INSERT INTO vals VALUES('") + kKey + "', 'Empty', 1, '');" +
                  "INSERT INTO vals VALUES('" + kKey + "', 'Null', 1, NULL);");
-  auto registry = Open();
   EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "Empty"), RegistryValue(std::string()));
   EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "Null").FailureCode(), kFailKeyValue);
 }
@@ -253,25 +249,7 @@ TEST_F(RegistryTest, MissingStoresAndUnknownHivesReadAsMarkersAndRefuseWrites) {
             "Error " + std::to_string(ENOTDIR) + " writing registry.");
 }
 
-TEST_F(RegistryTest, MachineStoreIsReadButNeverWritten) {
-  tree_.MakeFolder("etc/twinmere");
-  Sql(machine_,
-      std::string(kSchema) +
-          "INSERT INTO keys VALUES('SOFTWARE'), ('SOFTWARE\\Uninstall');"
-          "INSERT INTO vals VALUES('SOFTWARE\\Uninstall', 'DisplayName', 1, 'Twinmere');");
-  auto registry = Open();
-  EXPECT_EQ(registry->EnumKeys(Hive::LocalMachine, "software"),
-            RegistryValue(RegistryList{"Uninstall"}));
-  EXPECT_EQ(registry->KeyValue(Hive::LocalMachine, "SOFTWARE\\Uninstall", "displayname"),
-            RegistryValue("Twinmere"));
-  Raised([&] { registry->DeleteValue(Hive::LocalMachine, "SOFTWARE\\Uninstall", "DisplayName"); });
-  EXPECT_THAT(Sql(machine_, "SELECT count(*) FROM vals"), ElementsAre("1"));
-  // The user's hive is a different store.
-  EXPECT_TRUE(
-      registry->KeyValue(Hive::CurrentUser, "SOFTWARE\\Uninstall", "DisplayName").IsFailure());
-}
-
-TEST_F(RegistryTest, DamagedOrForeignFileIsMovedAsideAndAFreshStoreStarted) {
+TEST_F(RegistryTest, DamagedOrForeignFileIsMovedAsideAndAFreshStoreStartedAnEmptyOneIsTaken) {
   const struct {
     const char* what;
     std::function<void()> make;
@@ -325,6 +303,14 @@ TEST_F(RegistryTest, DamagedOrForeignFileIsMovedAsideAndAFreshStoreStarted) {
     EXPECT_THAT(aside[0], StartsWith("registry.sqlite3.corrupt-20"));
     EXPECT_EQ(tree_.ReadFile("config/twinmere/" + aside[0]), original);  // nothing lost
   }
+  // An empty file simply becomes a store.
+  testing::RemoveTree(tree_.Path("config"));
+  notices_.clear();
+  tree_.WriteFile("config/twinmere/registry.sqlite3", "");
+  Open()->KeyValue(Hive::CurrentUser, kKey, "v", 1);
+  EXPECT_THAT(notices_, IsEmpty());
+  EXPECT_THAT(tree_.List("config/twinmere"),
+              ::testing::Not(::testing::Contains(HasSubstr("corrupt"))));
 }
 
 TEST_F(RegistryTest, StoreLinkedFromElsewhereIsWrittenThroughAndNeverReplaced) {
@@ -342,14 +328,6 @@ TEST_F(RegistryTest, StoreLinkedFromElsewhereIsWrittenThroughAndNeverReplaced) {
   EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, kKey, "v"), RegistryValue(int32_t{8}));
 }
 
-TEST_F(RegistryTest, EmptyFileBecomesAStoreWithoutBeingMovedAside) {
-  tree_.WriteFile("config/twinmere/registry.sqlite3", "");
-  Open()->KeyValue(Hive::CurrentUser, kKey, "v", 1);
-  EXPECT_THAT(notices_, IsEmpty());
-  EXPECT_THAT(tree_.List("config/twinmere"),
-              ::testing::Not(::testing::Contains(HasSubstr("corrupt"))));
-}
-
 TEST_F(RegistryTest, StoreRemovedWhileInUseIsNotWrittenIntoTheVoid) {
   auto registry = Open();
   registry->KeyValue(Hive::CurrentUser, kKey, "old", 1);
@@ -360,15 +338,26 @@ TEST_F(RegistryTest, StoreRemovedWhileInUseIsNotWrittenIntoTheVoid) {
 }
 
 // The machine store belongs to root and may have been left in WAL mode by
-// whoever wrote it; an ordinary user still reads it, and reads a store of
-// their own that they may not write, where writes raise.
-TEST_F(RegistryTest, StoresAUserCannotWriteAreStillReadAndWritesRaise) {
+// whoever wrote it: it is read, never written, and is not the user's store.
+// An ordinary user still reads it, and reads a store of their own that they
+// may not write, where writes raise.
+TEST_F(RegistryTest, MachineStoreAndStoresAUserCannotWriteAreReadAndWritesRaise) {
   tree_.MakeFolder("etc/twinmere");
   {
     Registry writer(RegistryPaths{machine_, ""});  // leaves the file in WAL mode
     writer.KeyValue(Hive::CurrentUser, kKey, "v", 42);
   }
-  Open()->KeyValue(Hive::CurrentUser, kKey, "v", 42);
+  {
+    auto registry = Open();
+    EXPECT_EQ(registry->EnumKeys(Hive::LocalMachine, "software\\brevald"),
+              RegistryValue(RegistryList{"Twinmere"}));
+    EXPECT_EQ(registry->KeyValue(Hive::LocalMachine, "SOFTWARE\\brevald\\TWINMERE", "V"),
+              RegistryValue(int32_t{42}));
+    Raised([&] { registry->DeleteValue(Hive::LocalMachine, kKey, "v"); });
+    EXPECT_TRUE(registry->KeyValue(Hive::CurrentUser, kKey, "v").IsFailure());
+    registry->KeyValue(Hive::CurrentUser, kKey, "v", 42);
+  }
+  EXPECT_THAT(Sql(machine_, "SELECT count(*) FROM vals"), ElementsAre("1"));
   OpenToOthers("etc");
   OpenToOthers("config");
   const int status = testing::RunAsUnprivileged([&] {

@@ -85,11 +85,10 @@ class MainWindowTest : public QObject {
  private slots:
   void RunsFromTheWindowStopKeepingTheOldTargetAndStayResponsive();
   void ProgramStartedWithStartAndQuietExitsWithTheRunsCode();
-  void ControlStatesFollowTheRunAndCloseIsRefusedOnlyFromTheCloseCommand();
+  void ControlStatesFollowTheRunDropsFillTheFieldsAndCloseIsRefusedOnlyFromTheCloseCommand();
   void StatusLineCompactsThePathToThePane();
   void ProgressShowsCaptionBarSegmentsAndBytesUnderQuickStart();
   void WindowSizeRoundTripsWithTheMaximizedBitAndTheMinimum();
-  void DroppingAFolderSetsTheFieldAndAFileIsRefused();
   void ViewReportStartsTheViewerOfTheSettingsOrSaysWhy();
 };
 
@@ -194,7 +193,7 @@ void MainWindowTest::ProgramStartedWithStartAndQuietExitsWithTheRunsCode() {
   QVERIFY(!QFileInfo::exists(QString::fromStdString(program.Path("d2"))));
 }
 
-void MainWindowTest::ControlStatesFollowTheRunAndCloseIsRefusedOnlyFromTheCloseCommand() {
+void MainWindowTest::ControlStatesFollowTheRunDropsFillTheFieldsAndCloseIsRefusedOnlyFromTheCloseCommand() {
   Program program;
   QDir().mkpath(QString::fromStdString(program.Path("src")));
   auto window = program.Window("-ds " + program.Path("src/") + " " + program.Path("dst/"));
@@ -212,6 +211,17 @@ void MainWindowTest::ControlStatesFollowTheRunAndCloseIsRefusedOnlyFromTheCloseC
   QVERIFY(!start->isEnabled() && !action("mnuStart")->isEnabled());
   target->setText(QString::fromStdString(program.Path("dst")));
   QVERIFY(start->isEnabled() && action("mnuStart")->isEnabled());
+
+  // A dropped folder fills the field; a file or a missing item is refused.
+  program.WriteFile("file.txt", "x");
+  QVERIFY(!Drop(source, program.Path("file.txt")));
+  QVERIFY(!Drop(Control<QWidget>(*window, "cmdSource"), program.Path("missing")));
+  QCOMPARE(window->Options().Source, program.Path("src/"));
+  QDir().mkpath(QString::fromStdString(program.Path("folder")));
+  QVERIFY(Drop(source, program.Path("folder")));
+  QCOMPARE(window->Options().Source, program.Path("folder/"));
+  QVERIFY(Drop(Control<QWidget>(*window, "lblTarget"), program.Path("folder")));
+  QCOMPARE(target->text(), QString::fromStdString(program.Path("folder/")));
 
   const auto expect_running = [&](bool running) {
     QCoreApplication::processEvents();
@@ -353,25 +363,6 @@ void MainWindowTest::WindowSizeRoundTripsWithTheMaximizedBitAndTheMinimum() {
     QVERIFY(WaitFor([&] { return window->isMinimized(); }, 5));
     QVERIFY(!window->isMaximized());
   }
-}
-
-void MainWindowTest::DroppingAFolderSetsTheFieldAndAFileIsRefused() {
-  Program program;
-  QDir().mkpath(QString::fromStdString(program.Path("folder")));
-  program.WriteFile("file.txt", "x");
-  auto window = program.Window("");
-  window->show();
-  const auto drag = [&](const char* control, const std::string& item) {
-    return Drop(Control<QWidget>(*window, control), item);
-  };
-  QVERIFY(!drag("txtSource", program.Path("file.txt")));
-  QVERIFY(!drag("cmdSource", program.Path("missing")));
-  QCOMPARE(window->Options().Source, std::string());
-  QVERIFY(drag("txtSource", program.Path("folder")));
-  QCOMPARE(window->Options().Source, program.Path("folder/"));
-  QVERIFY(drag("lblTarget", program.Path("folder")));
-  QCOMPARE(Control<QLineEdit>(*window, "txtTarget")->text(),
-           QString::fromStdString(program.Path("folder/")));
 }
 
 void MainWindowTest::ViewReportStartsTheViewerOfTheSettingsOrSaysWhy() {
