@@ -11,7 +11,8 @@
 // begin with "-" ends the switch list; anything after the Target folder is
 // ignored. A path or folder holding blanks is enclosed in double quotes;
 // inside the quotes a doubled quote ("") stands for one double quote, the only
-// escape there is. (Since what follows the Target is ignored, a quoted Target
+// escape there is. A path is taken to the byte as it stands: blanks inside the
+// quotes, at its ends too, belong to the name ("dst " is not "dst"). (Since what follows the Target is ignored, a quoted Target
 // followed at once by a double quote, as in "/b""x", is the one place where
 // such a pair could also be read as the Target's end: it is read as a quote
 // of the Target, "/b"x".)
@@ -45,8 +46,7 @@ struct ParseResult {
 // The argument string of a process: argv[1..] joined by blanks, an argument
 // that contains a blank, is empty or begins with a double quote enclosed in
 // double quotes with its own double quotes doubled, so that the readers give
-// every argument back (but for blanks at the ends of a quoted one). argv[0] is
-// skipped. Never fails.
+// every argument back byte for byte. argv[0] is skipped. Never fails.
 std::string JoinArguments(int argc, const char* const* argv);
 
 // Reads `args` into `options`. Only what the switches and folders name is

@@ -184,7 +184,7 @@ PathStatus ReadPath(std::string_view text, size_t p, std::string& path, size_t& 
       return PathStatus::Ok;
     }
     if (close + 1 < text.size() && text[close + 1] != ' ') return PathStatus::BadQuote;
-    path = TrimBlanks(quoted);
+    path = std::move(quoted);
     next = close + 1;
     return PathStatus::Ok;
   }
@@ -204,7 +204,7 @@ void ReadFolder(std::string_view text, size_t p, std::string& folder, size_t& ne
       next = text.size();
       return;
     }
-    folder = TrimBlanks(quoted);
+    folder = std::move(quoted);
     next = close + 1;
     return;
   }

@@ -74,9 +74,8 @@ bool ReadQuoted(std::string_view text, size_t open, std::string& item, size_t& c
 // it back.
 std::string Quoted(std::string_view item);
 
-// `item` as an argument that reads back as written: bare unless it is empty,
-// holds a blank or begins with a double quote, else Quoted. (Leading and
-// trailing blanks of a quoted path are trimmed when it is read.)
+// `item` as an argument that reads back as written, byte for byte: bare unless
+// it is empty, holds a blank or begins with a double quote, else Quoted.
 std::string QuoteIfNeeded(std::string_view item);
 
 enum class PathStatus {
@@ -86,15 +85,15 @@ enum class PathStatus {
 };
 
 // The path of -r: blanks skipped from `p`; a quoted path is read by
-// ReadQuoted (no closing quote: empty path, reading ends) and trimmed;
-// otherwise the path runs to the next blank or the end. `next` is the position
-// after it.
+// ReadQuoted (no closing quote: empty path, reading ends) and kept as it
+// stands, blanks at its ends included (they belong to the name); otherwise the
+// path runs to the next blank or the end. `next` is the position after it.
 PathStatus ReadPath(std::string_view text, size_t p, std::string& path, size_t& next);
 
 // One folder of the positional part, read from `p` (not a blank): a quoted
 // folder is read by ReadQuoted (no closing quote: empty folder, reading ends)
-// and trimmed; otherwise the text up to the next blank. `next` is the position
-// after it (after the closing quote).
+// and kept as it stands, blanks at its ends included; otherwise the text up to
+// the next blank. `next` is the position after it (after the closing quote).
 void ReadFolder(std::string_view text, size_t p, std::string& folder, size_t& next);
 
 }  // namespace twinmere::command_line

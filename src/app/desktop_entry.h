@@ -32,8 +32,8 @@
 // characters other than tab, newline and carriage return, "=" in the
 // executable, an item whose written form is not the one JoinArguments gives it
 // (a closing quote followed by something other than a blank, a quoted item
-// without a blank, blanks at either end inside quotes ...). Runs of blanks
-// between items count as one: the program reads them alike.
+// without a blank ...). Blanks at either end inside quotes belong to the item.
+// Runs of blanks between items count as one: the program reads them alike.
 #pragma once
 
 #include <cstdint>

@@ -62,8 +62,9 @@ void ApplyOptionsDialogRules(OptionsDialogState& state);
 // other: with chkBidi checked at the end, chkDelete is cleared and chkNew
 // checked. A quoted report path or folder followed by something other than a
 // blank ends the reading; that item is not taken, what was read before stays.
-// -s without folders is accepted. A bare report name goes into `state_folder`;
-// folders get a trailing "/" but no lookup. Finally ApplyOptionsDialogRules.
+// -s without folders is accepted. Paths are taken as written, blanks at their
+// ends included. A bare report name goes into `state_folder`; folders get a
+// trailing "/" but no lookup. Finally ApplyOptionsDialogRules.
 // Never fails.
 OptionsDialogState ReadCommandLineIntoDialog(const std::string& args,
                                              const std::string& state_folder,

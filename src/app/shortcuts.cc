@@ -52,6 +52,10 @@ std::optional<DialogMessage> ReadShortcutOptions(const std::string& shortcut_pat
 
   OptionsDialogState read = ReadCommandLineIntoDialog(fields.arguments, context.state_folder,
                                                       context.default_report_level);
+  // The launcher starts the program in its working folder: relative paths
+  // name what they name from there.
+  for (std::string* path : {&read.txtSource, &read.txtTarget, &read.txtReport})
+    *path = AbsolutePath(*path, fields.working_directory);
   read.chkNoSecurity.enabled = state.chkNoSecurity.enabled;
   read.chkAllowDecryption.enabled = state.chkAllowDecryption.enabled;
   state = read;
@@ -90,8 +94,16 @@ void SplitShortcutPath(const std::string& path, ShortcutDialogFields& fields) {
   fields.txtFilename = stem.substr(fields.txtPath.size());
 }
 
-ShortcutDialogFields LoadShortcutDialog(const SyncOptions& options, const ShortcutMemory& memory,
+ShortcutDialogFields LoadShortcutDialog(const SyncOptions& dialog_options,
+                                        const ShortcutMemory& memory,
                                         const ShortcutDialogContext& context) {
+  // A launcher is started from another folder than this process's: its
+  // paths must not depend on where it starts.
+  SyncOptions options = dialog_options;
+  const std::string here = WorkingFolder();
+  for (std::string* path : {&options.Source, &options.Target, &options.Report})
+    *path = AbsolutePath(*path, here);
+
   ShortcutDialogFields fields;
   if (memory.LastShortcutFile.empty()) {
     fields.txtTitle = DefaultShortcutComment(options);
@@ -168,6 +180,12 @@ SaveOutcome SaveShortcut(const ShortcutDialogFields& fields, const ShortcutDialo
   entry.arguments = arguments;
   entry.description = comment;
   entry.show_command = kShowShow;
+  // Relative paths typed into the command line mean what they mean here, in
+  // this process's working folder: the launcher starts the program there.
+  const OptionsDialogState named = ReadCommandLineIntoDialog(arguments, "", kDefaultReportLevel);
+  for (const std::string* path : {&named.txtSource, &named.txtTarget, &named.txtReport}) {
+    if (!path->empty() && !path->starts_with(kSeparator)) entry.working_directory = WorkingFolder();
+  }
   std::string text;
   if (const ShortcutStatus status = FormatDesktopEntry(name, entry, text); !status.ok())
     return stop("Error creating shortcut.\n\n" + status.text, kHelpShortcutDialog);

@@ -54,7 +54,9 @@ struct ShortcutOptionsContext {
 // `program_name`, letter case included; its folder plays no part), replaces
 // `state` with what ReadCommandLineIntoDialog reads from its arguments (the
 // enabled states of chkNoSecurity and chkAllowDecryption, which depend on the
-// system, are kept) and sets LastShortcutFile and LastShortcutComment. Returns
+// system, are kept; relative folders and report path are taken from the
+// launcher's working folder, Path, when it has one: AbsolutePath) and sets
+// LastShortcutFile and LastShortcutComment. Returns
 // nothing then. Otherwise returns the message to show, help topic 2050, and
 // changes nothing: "Error reading shortcut file." with two line breaks and the
 // error's description, or "Wrong shortcut file.".
@@ -107,10 +109,11 @@ std::string DefaultShortcutFile(FileSystem& fs, const std::string& folder);
 void SplitShortcutPath(const std::string& path, ShortcutDialogFields& fields);
 
 // The boxes when the dialog opens for `options` (the options dialog's current
-// values): after a launcher was read or saved in this process its path and
-// comment, else DefaultShortcutFile in the default folder and
-// DefaultShortcutComment; the command line is BuildLauncherCommandLine of the
-// program's path.
+// values), whose relative folders and report path are first made absolute
+// from the working folder (WorkingFolder, AbsolutePath): after a launcher was
+// read or saved in this process its path and comment, else
+// DefaultShortcutFile in the default folder and DefaultShortcutComment; the
+// command line is BuildLauncherCommandLine of the program's path.
 ShortcutDialogFields LoadShortcutDialog(const SyncOptions& options, const ShortcutMemory& memory,
                                         const ShortcutDialogContext& context);
 
@@ -164,8 +167,10 @@ enum class SaveOutcome : uint8_t {
 //    and its parents are made first); failing, "Error <errno> creating folder
 //    "<folder>"." with two line breaks and the system's text (6000) stops.
 // 11. CreateShortcut with the executable, the arguments, the comment and show
-//    command 5; a failure shows "Error creating shortcut." with two line
-//    breaks and the description (6000). The dialog closes either way.
+//    command 5, and the working folder (WorkingFolder) as Path when the
+//    arguments name a relative folder or report path; a failure shows "Error
+//    creating shortcut." with two line breaks and the description (6000).
+//    The dialog closes either way.
 SaveOutcome SaveShortcut(const ShortcutDialogFields& fields, const ShortcutDialogContext& context,
                          ShortcutMemory& memory, ShortcutSaveQuestions& questions);
 

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <vector>
 
 namespace twinmere {
@@ -123,6 +124,24 @@ std::string GetInstallFolder() {
     if (buffer.size() >= (1u << 20)) return {};
     buffer.resize(buffer.size() * 2);
   }
+}
+
+std::string WorkingFolder() {
+  std::vector<char> buffer(256);
+  while (true) {
+    if (getcwd(buffer.data(), buffer.size()) != nullptr) {
+      const std::string folder(buffer.data());
+      // Linux marks a folder outside the process's root as "(unreachable)".
+      return folder.starts_with(kSeparator) ? folder : std::string();
+    }
+    if (errno != ERANGE || buffer.size() >= (1u << 20)) return {};
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+std::string AbsolutePath(const std::string& path, const std::string& folder) {
+  if (path.empty() || path.front() == kSeparator || folder.empty()) return path;
+  return AddSeparator(folder) + path;
 }
 
 }  // namespace twinmere

@@ -93,4 +93,14 @@ std::string QualifyName(const std::string& name, const std::string& program_fold
 // trailing "/", or an empty text when it cannot be read.
 std::string GetInstallFolder();
 
+// The process's working folder (getcwd), without a trailing "/" (the root
+// keeps it), or an empty text when it cannot be read (removed, too long).
+std::string WorkingFolder();
+
+// `path` as an absolute path: unchanged when it is empty or begins with "/",
+// else `folder` with a "/" added and `path` after it, byte for byte (nothing
+// resolved or removed: "." and ".." stay). Unchanged when `folder` is empty.
+// Never fails.
+std::string AbsolutePath(const std::string& path, const std::string& folder);
+
 }  // namespace twinmere

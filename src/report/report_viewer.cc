@@ -12,7 +12,8 @@ std::optional<DialogMessage> ViewReport(FileSystem& fs, const std::string& repor
     return DialogMessage{"The Report file doesn't exist.", MessageIcon::Exclamation,
                          kHelpReportMissing};
   if (viewer.empty()) return std::nullopt;
-  const std::string argument = report.starts_with('-') ? "./" + report : report;
+  std::string argument = AbsolutePath(report, WorkingFolder());
+  if (!argument.starts_with(kSeparator)) argument = "./" + argument;
   if (const ErrorCode code = StartProgram(viewer, argument); code != kSuccess)
     return DialogMessage{"Unable to start Report Viewer. " + SystemErrorText(code),
                          MessageIcon::Exclamation, kHelpPreferences};

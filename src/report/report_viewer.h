@@ -13,13 +13,16 @@ namespace twinmere {
 
 // Starts `viewer` (a path, or a bare name searched along PATH) with the
 // report path as its one argument (StartProgram: no shell, not waited for)
-// and returns nothing. A path that begins with "-" is passed as "./" and the
-// path, so that no viewer takes it for an option. Returns the message to show
-// instead: "The Report file doesn't exist." (topic 5000) when `report` names
-// nothing or a folder (a link is not followed: the viewer follows it and
-// says what it finds); "Unable to start Report Viewer. " and the system's
-// text (topic 7000) when the viewer cannot be started. An empty `viewer` starts nothing and shows
-// nothing.
+// and returns nothing. The argument is always an absolute path, so that no
+// viewer takes it for a web address ("http://host/x" names the folder
+// "http:" below the working folder) or an option: a relative report is made
+// absolute from the working folder byte for byte (WorkingFolder,
+// AbsolutePath); should that folder be unknown, "./" is put before it.
+// Returns the message to show instead: "The Report file doesn't exist."
+// (topic 5000) when `report` names nothing or a folder (a link is not
+// followed: the viewer follows it and says what it finds); "Unable to start
+// Report Viewer. " and the system's text (topic 7000) when the viewer cannot
+// be started. An empty `viewer` starts nothing and shows nothing.
 std::optional<DialogMessage> ViewReport(FileSystem& fs, const std::string& report,
                                         const std::string& viewer);
 

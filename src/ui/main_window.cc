@@ -390,8 +390,14 @@ void MainWindow::EnableIdleControls(bool enabled) {
 }
 
 void MainWindow::SetFieldPath(FolderField& field, const std::string& path) {
-  field.bytes.Set(path);
+  // A folder the program puts into the field (command line, options dialog,
+  // browser, drop) is taken to the byte: trimming is for typed text only.
+  // (`path` may be the option itself, which the field's change rewrites.)
+  const std::string folder = path;
+  field.bytes.Set(folder);
   FieldTextChanged(field);
+  *field.option = LongFolderForm(*field_fs_, folder);
+  UpdateStartState();
 }
 
 void MainWindow::FieldTextChanged(FolderField& field) {

@@ -136,7 +136,9 @@ TEST_F(CommandLineTest, ReportPathsQuotedBareAndPlacedInTheStateFolder) {
       {"-r \"my report.txt\"", "/home/u/.local/state/twinmere/my report.txt"},
       {"-r /var/log/r.txt", "/var/log/r.txt"},
       {"-r logs/r.txt", "logs/r.txt"},                     // relative, kept as written
-      {"-r \"  /my docs/r.txt  \" -q", "/my docs/r.txt"},  // trimmed inside the quotes
+      // Blanks inside the quotes belong to the name: "notes.txt " is not notes.txt.
+      {"-r \"  /my docs/r.txt  \" -q", "  /my docs/r.txt  "},
+      {"-r \"notes.txt \"", "/home/u/.local/state/twinmere/notes.txt "},
       {"-r \"/no/closing", ""},
       {"-r \"/my \"\"best\"\" r.txt\"", "/my \"best\" r.txt"},  // "" inside quotes is one quote
       {"-r \"\" /a", ""},
@@ -166,7 +168,8 @@ TEST_F(CommandLineTest, FoldersAreQuotedOrBareGetASeparatorAndTheLetterCaseStore
   };
   const Case cases[] = {
       {"\"/my data/\" /backup", "/my data/", "/backup/"},
-      {"\" /my data \"   \"/a b\"", "/my data/", "/a b/"},
+      {"\" /my data \"   \"/a b\"", " /my data /", "/a b/"},  // blanks in quotes are the name's
+      {"\"src \" \"dst \"", "src /", "dst /"},
       {"/a", "/a/", ""},
       {"/a/ /b/ /ignored", "/a/", "/b/"},
       {"/a -s", "/a/", "-s/"},  // a folder ends the switch list
@@ -237,6 +240,13 @@ TEST_F(CommandLineTest, JoinArgumentsQuotesWhatNeedsItAndEveryArgumentReadsBack)
   EXPECT_EQ(options_.Report, "/my \"docs\"/r.txt");
   EXPECT_EQ(options_.Source, "");
   EXPECT_EQ(options_.Target, "\"odd/");
+
+  // Blanks at the ends of an argument are part of the name, bare names too.
+  const char* blanks[] = {"twinmere", "-d", "-r", "notes.txt ", " src", "dst "};
+  ASSERT_TRUE(Parse(JoinArguments(6, blanks)).valid);
+  EXPECT_EQ(options_.Report, std::string(kState) + "/notes.txt ");
+  EXPECT_EQ(options_.Source, " src/");
+  EXPECT_EQ(options_.Target, "dst /");
 }
 
 // Every switch flag but Start, which needs both folders.
@@ -296,10 +306,12 @@ TEST_F(CommandLineTest, RandomRecordsSurviveBuildThenParse) {
   std::mt19937 random(20241206);
   const std::vector<std::string> reports = {
       "",       "r.txt",     "my report.txt", "/var/log/r.txt", "/my docs/a b.txt",
-      "logs/x", "-dash.txt", "/a\"b",         "\"r.txt",        "/my \"r\" \"\".txt"};
+      "logs/x", "-dash.txt", "/a\"b",         "\"r.txt",        "/my \"r\" \"\".txt",
+      " r.txt ", "/tmp/r.txt "};
   const std::vector<std::string> folders = {
       "",  "/a/",        "/my data/", "/x/y z/", "-dash/", "rel/",
-      "/", "/\xff\xfe/", "/q\"uote/", "\"/",     "\"x y/", "/My \"Best\" Photos/\"/"};
+      "/", "/\xff\xfe/", "/q\"uote/", "\"/",     "\"x y/", "/My \"Best\" Photos/\"/",
+      " lead/", "trail /"};
   auto coin = [&] { return random() % 2 == 1; };
   for (int i = 0; i < 3000; ++i) {
     SyncOptions record;

@@ -44,6 +44,7 @@ TEST_F(DesktopEntryTest, HostileArgumentsComeBackAsWrittenAndAddNothing) {
       "\"/new\nline\tand tab/\" /cr\r/",
       "-q-s -r/tmp/x \"\" \"/é ü/\" /a\"b/ #not-a-comment",
       "/x\n[Desktop Entry]\nExec=/bin/sh -c id",
+      "-d -r \"notes.txt \" \" src\" \"dst \"",  // blanks at the ends belong to the names
   };
   for (const std::string& arguments : cases) {
     SCOPED_TRACE(arguments);
@@ -159,6 +160,17 @@ TEST_F(DesktopEntryTest, ReadsEntriesOfOtherToolsWithoutCuttingAnything) {
   EXPECT_TRUE(read.working_directory.empty());
 }
 
+TEST_F(DesktopEntryTest, NamesWithBlanksAtTheirEndsAreReadBackExactly) {
+  tree_.WriteFile("other.desktop",
+                  "[Desktop Entry]\nType=Application\nName=x\n"
+                  "Exec=twinmere -d -r \"notes.txt \" \" src\" \"dst \"\nPath=\\s/work \n");
+  ShortcutFields read;
+  const ShortcutStatus status = ReadShortcut(tree_.Path("other.desktop"), read);
+  ASSERT_TRUE(status.ok()) << status.text;
+  EXPECT_EQ(read.arguments, "-d -r \"notes.txt \" \" src\" \"dst \"");
+  EXPECT_EQ(read.working_directory, " /work ");
+}
+
 TEST_F(DesktopEntryTest, RefusesMalformedEntriesAndWhatIsNoFile) {
   const std::string head = "[Desktop Entry]\nType=Application\n";
   const std::string cases[] = {
@@ -181,7 +193,6 @@ TEST_F(DesktopEntryTest, RefusesMalformedEntriesAndWhatIsNoFile) {
       head + "Exec=x \"a\"b\n",                             //
       head + "Exec=x %f\n",                                 // a field code
       head + "Exec=/opt/a=b/twinmere\n",                    //
-      head + "Exec=x \" a\"\n",                             // the command line drops the blank
       head + "Exec=x\nX-Twinmere-ShowCommand=5x\n",         //
       head + "Exec=x\nX-Twinmere-IconIndex=99999999999\n",  //
       head + "Exec=x\nComment=\x01\n",                      // a control character

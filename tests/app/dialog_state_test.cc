@@ -44,6 +44,9 @@ TEST(ReadCommandLineIntoDialog, SkipsRefusedItemsStopsAtABadQuoteAndKeepsPathsAs
       // A doubled quote inside quotes is one quote of the path.
       {"-r \"/my \"\"r\"\".txt\" \"/My \"\"Best\"\" Data\" \"/BACKUP \"\"2\"\"/\"", false, false,
        "/my \"r\".txt", "/My \"Best\" Data/", "/BACKUP \"2\"/"},
+      // Blanks inside the quotes belong to the names.
+      {"-r \"notes.txt \" \" src\" \"dst \"", false, false, "/state/twinmere/notes.txt ", " src/",
+       "dst /"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args);

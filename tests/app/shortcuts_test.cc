@@ -9,8 +9,10 @@
 #include "app/command_line.h"
 #include "app/desktop_entry.h"
 #include "app/desktop_launcher.h"
+#include "fs/paths.h"
 #include "support/temp_tree.h"
 #include "support/every_flag.h"
+#include "support/working_folder.h"
 
 namespace twinmere {
 namespace {
@@ -252,7 +254,8 @@ TEST_F(ShortcutsTest, SaveAsksBeforeReplacingCreatesTheInnermostFolderAndClosesA
   EXPECT_EQ(memory.LastShortcutFile, tree_.Path("apps/new/Name.DESKTOP"));
   ShortcutFields read;
   ASSERT_TRUE(ReadShortcut(tree_.Path("apps/new/Name.DESKTOP"), read).ok());
-  EXPECT_EQ(read, (ShortcutFields{exe, "", arguments, "c", "", 0, kShowShow}));
+  // (A relative folder: the working folder goes with it.)
+  EXPECT_EQ(read, (ShortcutFields{exe, WorkingFolder(), arguments, "c", "", 0, kShowShow}));
 
   // Below the desktop's applications folder, that folder is made first.
   EXPECT_EQ(SaveShortcut({tree_.Path("share/applications/group"), "n", "", exe}, Context(), memory,
@@ -283,6 +286,52 @@ TEST_F(ShortcutsTest, SaveAsksBeforeReplacingCreatesTheInnermostFolderAndClosesA
   EXPECT_EQ(answers.shown, (std::vector<DialogMessage>{{"Error creating shortcut.\n\nFile name "
                                                         "too long",
                                                         MessageIcon::Exclamation, 6000}}));
+}
+
+// A launcher starts in another folder than the dialog's process: relative
+// folders and report are saved absolute, or with the folder they were typed
+// in as Path, which reading applies.
+TEST_F(ShortcutsTest, RelativePathsComeBackFromTheFolderTheyWereNamedIn) {
+  SyncOptions options;
+  options.ReportLevel = kLevel;
+  options.Source = " src/";
+  options.Target = "dst /";
+  options.Report = "logs/notes.txt ";
+  std::string here;
+  Answers answers;
+  ShortcutMemory memory;
+  {
+    testing::ScopedWorkingFolder in_tree(tree_.Root());
+    here = WorkingFolder();
+    SyncOptions absolute = options;
+    absolute.Source = here + "/ src/";
+    absolute.Target = here + "/dst /";
+    absolute.Report = here + "/logs/notes.txt ";
+    ShortcutDialogFields fields = LoadShortcutDialog(options, memory, Context());
+    EXPECT_EQ(fields.txtCmdline,
+              BuildLauncherCommandLine(tree_.Path("my bin/twinmere"), absolute, kLevel));
+    EXPECT_EQ(fields.txtTitle, DefaultShortcutComment(absolute));
+    fields.txtFilename = "proposed";
+    ASSERT_EQ(SaveShortcut(fields, Context(), memory, answers), SaveOutcome::Close);
+    fields.txtFilename = "typed";
+    fields.txtCmdline = "twinmere -r \"logs/notes.txt \" \" src/\" \"dst /\"";
+    ASSERT_EQ(SaveShortcut(fields, Context(), memory, answers), SaveOutcome::Close);
+    ASSERT_TRUE(answers.shown.empty()) << answers.shown.front().text;
+  }
+  EXPECT_EQ(EntryValue(tree_.ReadFile("apps/proposed.desktop"), "Path"), "");
+  EXPECT_EQ(EntryValue(tree_.ReadFile("apps/typed.desktop"), "Path"), here);
+
+  testing::ScopedWorkingFolder elsewhere("/");
+  for (const char* name : {"proposed", "typed"}) {
+    SCOPED_TRACE(name);
+    OptionsDialogState state;
+    ASSERT_FALSE(ReadShortcutOptions(tree_.Path("apps/" + std::string(name) + ".desktop"),
+                                     ShortcutOptionsContext{"/state", kLevel}, state, memory)
+                     .has_value());
+    EXPECT_EQ(state.txtSource, here + "/ src/");
+    EXPECT_EQ(state.txtTarget, here + "/dst /");
+    EXPECT_EQ(state.txtReport, here + "/logs/notes.txt ");
+  }
 }
 
 TEST_F(ShortcutsTest, SavedEntryStartedAsADesktopStartsItRunsItsSync) {

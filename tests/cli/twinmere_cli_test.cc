@@ -85,6 +85,7 @@ class TwinmereCliTest : public ::testing::Test {
       int out = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       int err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       if (out < 0 || err < 0) _exit(127);
+      if (!folder_.empty() && chdir(folder_.c_str()) != 0) _exit(127);
       dup2(launch.out_fd >= 0 ? launch.out_fd : out, STDOUT_FILENO);
       dup2(err, STDERR_FILENO);
       execvpe(argv[0], argv.data(), env.data());
@@ -172,6 +173,7 @@ class TwinmereCliTest : public ::testing::Test {
 
   TempTree tree_;
   int count_ = 0;
+  std::string folder_;  // the working folder of started processes; empty: this process's
 };
 
 TEST_F(TwinmereCliTest, HelpAndVersionAnswerAloneAnInvalidLinePrintsItselfAndRunsNothing) {
@@ -200,6 +202,44 @@ TEST_F(TwinmereCliTest, HelpAndVersionAnswerAloneAnInvalidLinePrintsItselfAndRun
         << r.out;
     EXPECT_FALSE(tree_.Exists("dst")) << joined;
   }
+}
+
+// An argument names its item to the byte: a blank at either end never makes
+// it name a neighbour.
+TEST_F(TwinmereCliTest, BlanksAtTheEndsOfAnArgumentBelongToTheName) {
+  tree_.WriteFile("src/s.txt", "plain src");
+  tree_.WriteFile("src /t.txt", "src with a blank");
+  tree_.WriteFile(" src/l.txt", "src after a blank");
+  tree_.WriteFile("dst/precious.txt", "P");
+  tree_.MakeFolder("dst ");
+  tree_.WriteFile("home/state/twinmere/notes.txt", "older notes");
+  tree_.WriteFile("logs/notes.txt", "older notes");
+  folder_ = tree_.Root();
+
+  EXPECT_EQ(Run({"-d", "src", "dst "}).code, 0);
+  EXPECT_EQ(tree_.List("dst "), std::vector<std::string>{"s.txt"});
+  EXPECT_EQ(tree_.List("dst"), std::vector<std::string>{"precious.txt"});
+
+  EXPECT_EQ(Run({"src ", "copy"}).code, 0);
+  EXPECT_EQ(tree_.List("copy"), std::vector<std::string>{"t.txt"});
+  EXPECT_EQ(Run({" src", "lead"}).code, 0);
+  EXPECT_EQ(tree_.List("lead"), std::vector<std::string>{"l.txt"});
+
+  // A bare report name goes to the state folder, blank and all.
+  EXPECT_EQ(Run({"-r", "notes.txt ", "src", "r1"}).code, 0);
+  EXPECT_EQ(Run({"-r", "logs/notes.txt ", "src", "r2"}).code, 0);
+  EXPECT_EQ(tree_.ReadFile("home/state/twinmere/notes.txt"), "older notes");
+  EXPECT_EQ(tree_.ReadFile("logs/notes.txt"), "older notes");
+  EXPECT_NE(tree_.ReadFile("home/state/twinmere/notes.txt ").find("Synchronization completed."),
+            std::string::npos);
+  EXPECT_NE(tree_.ReadFile("logs/notes.txt ").find("Synchronization completed."),
+            std::string::npos);
+
+  // An invalid line shows the argument string as it was joined.
+  const Result invalid = Run({"-x", "dst "});
+  EXPECT_EQ(invalid.code, 17);
+  EXPECT_NE(invalid.out.find("Invalid command line: \"-x \"dst \"\"\n"), std::string::npos)
+      << invalid.out;
 }
 
 TEST_F(TwinmereCliTest, StoredDefaultsApplyBeforeTheCommandLine) {

@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
+#include <utility>
 
 #include "platform/file_system.h"
 #include "platform/memory_file_system.h"
 #include "support/temp_tree.h"
+#include "support/working_folder.h"
 
 namespace twinmere {
 namespace {
@@ -131,6 +134,45 @@ TEST(GetInstallFolder, IsTheAbsoluteFolderOfTheRunningProgram) {
   struct stat st {};
   ASSERT_EQ(stat((folder + "/" + program_invocation_short_name).c_str(), &st), 0);
   EXPECT_TRUE(S_ISREG(st.st_mode));
+}
+
+TEST(AbsolutePath, PutsTheFolderBeforeARelativePathKeepingEveryByte) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"notes.txt ", "/work dir/notes.txt "},
+      {" src/", "/work dir/ src/"},
+      {"http://example.invalid/rep", "/work dir/http://example.invalid/rep"},
+      {"./../x", "/work dir/./../x"},
+      {"/abs/x", "/abs/x"},
+      {"", ""},
+  };
+  for (const auto& [path, absolute] : cases) {
+    EXPECT_EQ(AbsolutePath(path, "/work dir"), absolute) << path;
+    EXPECT_EQ(AbsolutePath(path, "/work dir/"), absolute) << path;
+  }
+  EXPECT_EQ(AbsolutePath("x", "/"), "/x");
+  EXPECT_EQ(AbsolutePath("x", ""), "x");  // no folder known
+}
+
+TEST(WorkingFolder, IsTheAbsoluteWorkingFolderAndEmptyOnceItIsGone) {
+  testing::TempTree tree;
+  tree.MakeFolder("a b /gone");
+  struct stat expected {};
+  ASSERT_EQ(stat(tree.Path("a b ").c_str(), &expected), 0);
+  {
+    testing::ScopedWorkingFolder here(tree.Path("a b "));
+    const std::string folder = WorkingFolder();
+    struct stat st {};
+    ASSERT_EQ(stat(folder.c_str(), &st), 0) << folder;
+    EXPECT_EQ(st.st_ino, expected.st_ino) << folder;
+    EXPECT_TRUE(folder.ends_with("/a b ")) << folder;
+  }
+  {
+    testing::ScopedWorkingFolder gone(tree.Path("a b /gone"));
+    ASSERT_EQ(rmdir(tree.Path("a b /gone").c_str()), 0);
+    EXPECT_EQ(WorkingFolder(), "");
+  }
+  testing::ScopedWorkingFolder root("/");
+  EXPECT_EQ(WorkingFolder(), "/");
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // View Report with real viewer programs: the report path reaches the viewer
-// as its one argument whatever it holds, the viewer leaves no zombie, and
-// each failure gives its message and starts nothing.
+// as its one argument whatever it holds, always absolute, the viewer leaves
+// no zombie, and each failure gives its message and starts nothing.
 #include "report/report_viewer.h"
 
 #include <dirent.h>
@@ -16,7 +16,9 @@
 #include <sstream>
 #include <thread>
 
+#include "fs/paths.h"
 #include "support/temp_tree.h"
+#include "support/working_folder.h"
 
 namespace twinmere {
 
@@ -87,6 +89,20 @@ TEST_F(ReportViewerTest, ViewerGetsThePathAsItsOneArgumentAndLeavesNoZombie) {
   }
   setenv("PATH", path_variable.c_str(), 1);
   EXPECT_TRUE(Eventually([] { return !HasZombieChild(); }));
+}
+
+// A relative report is handed over as an absolute path from the working
+// folder, byte for byte: never as a web address or an option.
+TEST_F(ReportViewerTest, RelativeReportReachesTheViewerAsAnAbsolutePath) {
+  tree_.WriteFile("http:/example.invalid/rep", "report");
+  tree_.WriteFile("-dash.txt", "report");
+  tree_.WriteFile("notes.txt ", "report");
+  testing::ScopedWorkingFolder here(tree_.Root());
+  const std::string folder = WorkingFolder();
+  for (const std::string name : {"http://example.invalid/rep", "-dash.txt", "notes.txt "}) {
+    EXPECT_EQ(ViewReport(*fs_, name, tree_.Path("bin/viewer")), std::nullopt) << name;
+    EXPECT_EQ(Received(), "1\n" + folder + "/" + name + "\n") << name;
+  }
 }
 
 TEST_F(ReportViewerTest, MissingReportOrViewerGiveTheirMessageAndStartNothing) {

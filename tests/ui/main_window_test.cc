@@ -23,6 +23,7 @@
 #include <memory>
 #include <string>
 
+#include "app/command_line.h"
 #include "report/report_fakes.h"
 #include "ui/gui_fixture.h"
 #include "ui/status_strip.h"
@@ -90,6 +91,7 @@ class MainWindowTest : public QObject {
   void ProgressShowsCaptionBarSegmentsAndBytesUnderQuickStart();
   void WindowSizeRoundTripsWithTheMaximizedBitAndTheMinimum();
   void ViewReportStartsTheViewerOfTheSettingsOrSaysWhy();
+  void StartUpTakesEveryArgumentToTheByte();
 };
 
 void MainWindowTest::RunsFromTheWindowStopKeepingTheOldTargetAndStayResponsive() {
@@ -379,6 +381,17 @@ void MainWindowTest::ViewReportStartsTheViewerOfTheSettingsOrSaysWhy() {
   program.WriteFile("my report.txt", "report");
   report->click();
   QVERIFY(WaitFor([&] { return program.ReadFile("viewer.got") == program.Path("my report.txt"); }));
+}
+
+// Blanks at the ends of an argument belong to the name, as in twinmere-cli:
+// the window reads the same joined argument string.
+void MainWindowTest::StartUpTakesEveryArgumentToTheByte() {
+  Program program;
+  const char* argv[] = {"twinmere", "-r", "notes.txt ", " src", "dst "};
+  auto window = program.Window(JoinArguments(5, argv));
+  QCOMPARE(window->Options().Report, program.Path("state/twinmere/notes.txt "));
+  QCOMPARE(window->Options().Source, std::string(" src/"));
+  QCOMPARE(window->Options().Target, std::string("dst /"));
 }
 
 }  // namespace
