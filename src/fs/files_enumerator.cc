@@ -102,16 +102,26 @@ void FilesEnumerator::WalkSubfolder(EnumMode mode) {
   sub->Enumerate(*callback_, mode, "*");
 }
 
-// The current item is a copy's temporary file or link. One whose process has
-// ended (killed, as a stopped copy removes its own) is removed where the run
-// writes, so that it cannot keep its folder from being removed; one of a
-// process still running, a second run on the same folders, is left alone.
+// The current item is a copy's temporary file or link. One that no live copy
+// can own (its process killed, as a stopped copy removes its own) is removed
+// where the run writes, so that it cannot keep its folder from being
+// removed; one that may be another run's, on this machine or another one
+// writing to the same share, is left alone.
 void FilesEnumerator::RemoveLeftover() {
   for (const std::string& root : context_.leftover_roots) {
-    if (folder_path_.starts_with(root)) {
-      if (IsLeftoverOfEndedProcess(item_.name)) context_.fs->DeleteFile(folder_path_ + item_.name);
-      return;
-    }
+    if (!folder_path_.starts_with(root)) continue;
+    const std::string path = folder_path_ + item_.name;
+    FileSystem& fs = *context_.fs;
+    const bool remove = MayRemoveLeftover(item_.name, [&](LeftoverTimes& times) {
+      ItemInfo item, folder;
+      if (fs.Lookup(path, item) != kSuccess || (fs.Lookup(folder_path_ + ".", folder) != kSuccess &&
+                                                fs.Lookup(folder_path_, folder) != kSuccess))
+        return false;
+      times = {item.change_time, item.modify_time, folder.modify_time};
+      return true;
+    });
+    if (remove) fs.DeleteFile(path);
+    return;
   }
 }
 

@@ -50,8 +50,8 @@ struct EnumeratorContext {
   // Walks begun and not yet over: a walk started while one runs is nested.
   int walks_running = 0;
   // Folders (ending in "/") of the trees the run writes to: a temporary item
-  // left there by a copy whose process has ended is removed when a walk
-  // meets it. Elsewhere it is only passed over.
+  // left there by a copy that cannot be live (MayRemoveLeftover) is removed
+  // when a walk meets it. Elsewhere it is only passed over.
   std::vector<std::string> leftover_roots{};
   // What the next outermost walk will ask of its items (FileSystem::ExpectWalk).
   WalkPlan plan{};
@@ -79,8 +79,8 @@ class FilesEnumerator : public IEnumFile {
   // and its code as result; an error while listing gives
   // AccessError(FolderPath, code). A subfolder's errors do not end the walk.
   // The temporary items of copies (platform/temporary_names.h) are never
-  // handed over; those of ended processes below context.leftover_roots are
-  // removed, silently.
+  // handed over; those that cannot belong to a live copy are removed,
+  // silently, below context.leftover_roots.
   // An outermost recursive walk of every entry is announced to the file
   // system first (FileSystem::ExpectWalk with context.plan), so that it may
   // read ahead; what it read ahead serves the item's details, the first

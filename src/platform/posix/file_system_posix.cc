@@ -47,6 +47,7 @@ bool FillInfo(const struct stat& st, ItemInfo& info) {
   info.size = info.kind == ItemKind::Folder ? 0 : static_cast<uint64_t>(st.st_size);
   info.access_time = ToFileTime(st.st_atim);
   info.modify_time = ToFileTime(st.st_mtim);
+  info.change_time = ToFileTime(st.st_ctim);
   info.uid = st.st_uid;
   info.gid = st.st_gid;
   info.device = st.st_dev;

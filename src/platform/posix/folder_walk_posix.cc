@@ -524,6 +524,7 @@ class QueuedFolderReader : public FolderReader {
     info.size = other.size;
     info.access_time = other.access_time;
     info.modify_time = other.modify_time;
+    info.change_time = other.change_time;
     info.uid = other.uid;
     info.gid = other.gid;
     info.device = other.device;
