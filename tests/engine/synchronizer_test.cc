@@ -397,6 +397,26 @@ TEST_F(SynchronizerTest, ARunOnAnotherMachineLeavesALiveCopysTemporaryFileAlone)
   EXPECT_TRUE(tree_.ReadFile("remote/big") == contents);
 }
 
+// A Source named through the Target's path ("dst/../src") lies outside the
+// Target all the same: a one-way run removes no leftover there (the
+// Target's go), nor takes a report there for one in the Target.
+TEST_F(SynchronizerTest, ASourceNamedThroughTheTargetsPathIsOnlyRead) {
+  const std::string dead = TemporaryName(EndedProcess(), "123", 1);
+  Put("src/" + dead, "left in a Source that is only read");
+  Put("src/sub/" + dead, "left in a Source that is only read");
+  Put("dst/" + dead, "partial");
+  Put("src/a.txt", "a");
+  run_.options.Source = tree_.Path("dst/../src");
+  run_.options.Report = tree_.Path("dst/../src/report.txt");
+  run_.options.Delete = true;
+
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+  EXPECT_TRUE(tree_.Exists("src/" + dead));
+  EXPECT_TRUE(tree_.Exists("src/sub/" + dead));
+  EXPECT_FALSE(tree_.Exists("dst/" + dead));
+  EXPECT_EQ(tree_.List("dst"), (std::vector<std::string>{"a.txt", "report.txt", "sub"}));
+}
+
 // vfat through FUSE: no modes, no links, names equal ignoring case, and a
 // rename gives a file the time of the rename.
 class SynchronizerVfatTest : public SynchronizerTest {
