@@ -56,7 +56,7 @@ bool FillInfo(const struct stat& st, ItemInfo& info) {
 }
 
 ChangeScope::ChangeScope(PosixFileSystem& fs, const std::string& path) {
-  if (fs.read_ahead_ != nullptr && path.starts_with(fs.read_ahead_prefix_)) return;
+  if (fs.InWalkedTree(path)) return;
   counter_ = fs.changes_.get();
   counter_->fetch_add(1);
 }
