@@ -123,4 +123,12 @@ bool SameOrNestedFolders(FileSystem& fs, const std::string& a, const std::string
          WithinByPlace(fs, chain_a, chain_b) || WithinByPlace(fs, chain_b, chain_a);
 }
 
+bool FolderLiesWithin(FileSystem& fs, const std::string& inner, const std::string& outer) {
+  const Chain chain_inner = IdentityChain(fs, inner);
+  const Chain chain_outer = IdentityChain(fs, outer);
+  if (chain_inner.ids.empty() || !chain_outer.exists) return false;
+  return Contains(chain_inner.ids, chain_outer.ids.front()) ||
+         WithinByPlace(fs, chain_inner, chain_outer);
+}
+
 }  // namespace twinmere

@@ -20,6 +20,10 @@ namespace twinmere {
 // each lies; where it cannot, the identities alone decide.
 bool SameOrNestedFolders(FileSystem& fs, const std::string& a, const std::string& b);
 
+// True when the folder `inner` is the existing folder `outer` or lies
+// inside it, told as SameOrNestedFolders tells it.
+bool FolderLiesWithin(FileSystem& fs, const std::string& inner, const std::string& outer);
+
 // Looks up the folder `folder` names, following it when it is a link (a
 // folder given by the user is taken as written). Fills `info` and returns
 // true when it exists; it may be a file.

@@ -106,8 +106,17 @@ void Synchronizer::Impl::LocateReport() {
     run.ReportInSource = FolderPart(report) == options.Source;
     run.ReportInTarget = FolderPart(report) == options.Target;
   } else {
-    run.ReportInSource = report.starts_with(options.Source);
-    run.ReportInTarget = report.starts_with(options.Target);
+    // The report is found among the items by its path as the walk spells
+    // it; its folder must also be one of the tree's, not one the path
+    // reaches by leaving it ("/x/dst/../src/" is no folder of "/x/dst/").
+    // No path leaves a folder that is not there yet.
+    const std::string folder = FolderPart(report);
+    const auto holds_report = [&](const std::string& root) {
+      return report.starts_with(root) &&
+             (!FolderExists(root) || FolderLiesWithin(fs, folder, root));
+    };
+    run.ReportInSource = holds_report(options.Source);
+    run.ReportInTarget = holds_report(options.Target);
   }
 }
 
@@ -256,8 +265,12 @@ void Synchronizer::Impl::Synchronize() {
     return Refuse("Invalid Target Path: \"" + options.Target + "\".", kExitInvalidTarget);
   }
   fs.SetConfinedRoots({options.Source, options.Target});
-  context.leftover_roots = {options.Target};
-  if (options.Bidi) context.leftover_roots.push_back(options.Source);
+  context.leftover_roots.clear();
+  for (const std::string* root : {&options.Target, &options.Source}) {
+    if (root == &options.Source && !options.Bidi) continue;  // only read
+    ItemInfo info;
+    if (LookupFolder(fs, *root, info)) context.leftover_roots.push_back({info.device, info.inode});
+  }
   DecideSecurity();
 
   host.EnterRunningState(options.DisallowStop);

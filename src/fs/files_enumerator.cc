@@ -1,5 +1,8 @@
 #include "fs/files_enumerator.h"
 
+#include <algorithm>
+#include <optional>
+
 #include "fs/paths.h"
 #include "platform/privileges.h"
 #include "platform/temporary_names.h"
@@ -11,6 +14,52 @@ bool Matches(std::string_view mask, const std::string& name) {
   return mask == "*" || mask == name;
 }
 
+// The folder `folder` (ending in "/") names, never through a final link.
+bool LookupFolderId(FileSystem& fs, const std::string& folder, FolderId& id) {
+  ItemInfo info;
+  // "folder/." is the folder itself; file systems that do not know "." are
+  // asked for the folder as written.
+  if ((fs.Lookup(folder + ".", info) != kSuccess && fs.Lookup(folder, info) != kSuccess) ||
+      !info.IsFolder())
+    return false;
+  id = {info.device, info.inode};
+  return true;
+}
+
+// The folder above `folder` (ending in "/") as a path of the same kind, where
+// the path says it: nothing for a folder named "." or "..", or the root.
+std::optional<std::string> PathAbove(const std::string& folder) {
+  const size_t end = folder.find_last_not_of('/');
+  if (end == std::string::npos) return std::nullopt;
+  const size_t slash = folder.rfind('/', end);
+  const std::string_view name = std::string_view(folder).substr(slash + 1, end - slash);
+  if (name == "." || name == ".." || slash == std::string::npos) return std::nullopt;
+  return folder.substr(0, slash + 1);
+}
+
+// Whether `folder` (ending in "/") is one of `roots` or lies below one. The
+// way up goes by identity: each folder's ".." must be the folder that the
+// shorter path names, or the path may not be trusted further (a link, a
+// ".." in it): there the answer is no.
+bool LiesInAny(FileSystem& fs, std::string folder, const std::vector<FolderId>& roots) {
+  constexpr int kMaxDepth = 4096;
+  FolderId id;
+  if (roots.empty() || !LookupFolderId(fs, folder, id)) return false;
+  for (int depth = 0; depth < kMaxDepth; ++depth) {
+    if (std::find(roots.begin(), roots.end(), id) != roots.end()) return true;
+    ItemInfo up;
+    const std::optional<std::string> above = PathAbove(folder);
+    FolderId above_id;
+    if (!above || fs.Lookup(folder + "..", up) != kSuccess ||
+        !LookupFolderId(fs, *above, above_id) || above_id != FolderId{up.device, up.inode} ||
+        above_id == id)
+      return false;
+    folder = *above;
+    id = above_id;
+  }
+  return false;
+}
+
 }  // namespace
 
 FilesEnumerator::FilesEnumerator(EnumeratorContext& context) : context_(context) {}
@@ -19,6 +68,7 @@ FilesEnumerator::~FilesEnumerator() = default;
 
 void FilesEnumerator::SetFolder(std::string path) {
   folder_path_ = std::move(path);
+  in_leftover_tree_ = InTree::Unknown;
 }
 
 void FilesEnumerator::Stop() {
@@ -99,20 +149,38 @@ void FilesEnumerator::WalkSubfolder(EnumMode mode) {
   std::string().swap(missing_path_);
   auto sub = std::make_unique<FilesEnumerator>(context_);
   sub->SetFolder(full_path_ + "/");
+  sub->parent_ = this;
   sub->Enumerate(*callback_, mode, "*");
 }
 
-// The current item is a copy's temporary file or link. One whose process has
-// ended (killed, as a stopped copy removes its own) is removed where the run
-// writes, so that it cannot keep its folder from being removed; one of a
-// process still running, a second run on the same folders, is left alone.
+// The current item is a copy's temporary file or link. One that no live copy
+// can own (its process killed, as a stopped copy removes its own) is removed
+// where the run writes, so that it cannot keep its folder from being
+// removed; one that may be another run's, on this machine or another one
+// writing to the same share, is left alone.
 void FilesEnumerator::RemoveLeftover() {
-  for (const std::string& root : context_.leftover_roots) {
-    if (folder_path_.starts_with(root)) {
-      if (IsLeftoverOfEndedProcess(item_.name)) context_.fs->DeleteFile(folder_path_ + item_.name);
-      return;
-    }
+  if (!InLeftoverTree()) return;
+  const std::string path = folder_path_ + item_.name;
+  FileSystem& fs = *context_.fs;
+  const bool remove = MayRemoveLeftover(item_.name, [&](LeftoverTimes& times) {
+    ItemInfo item, folder;
+    if (fs.Lookup(path, item) != kSuccess || (fs.Lookup(folder_path_ + ".", folder) != kSuccess &&
+                                              fs.Lookup(folder_path_, folder) != kSuccess))
+      return false;
+    times = {item.change_time, item.modify_time, folder.modify_time};
+    return true;
+  });
+  if (remove) fs.DeleteFile(path);
+}
+
+bool FilesEnumerator::InLeftoverTree() {
+  if (in_leftover_tree_ == InTree::Unknown) {
+    const bool in = parent_ != nullptr
+                        ? parent_->InLeftoverTree()
+                        : LiesInAny(*context_.fs, folder_path_, context_.leftover_roots);
+    in_leftover_tree_ = in ? InTree::Yes : InTree::No;
   }
+  return in_leftover_tree_ == InTree::Yes;
 }
 
 std::string FilesEnumerator::ShortFormPath() const {

@@ -26,6 +26,13 @@ namespace twinmere {
 
 class FilesEnumerator;
 
+// A folder told by what it is, not by how a path names it.
+struct FolderId {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator==(const FolderId&) const = default;
+};
+
 enum class EnumMode : int {
   NoRecursion = 0,    // only the folder's own items
   ContentsFirst = 1,  // a subfolder's contents before the subfolder itself
@@ -49,10 +56,12 @@ struct EnumeratorContext {
   const std::atomic<int>* stop = nullptr;  // StopRequested: cancels a running copy
   // Walks begun and not yet over: a walk started while one runs is nested.
   int walks_running = 0;
-  // Folders (ending in "/") of the trees the run writes to: a temporary item
-  // left there by a copy whose process has ended is removed when a walk
-  // meets it. Elsewhere it is only passed over.
-  std::vector<std::string> leftover_roots{};
+  // The top folders of the trees the run writes to: a temporary item left
+  // in them by a copy that cannot be live (MayRemoveLeftover) is removed
+  // when a walk meets it. Elsewhere it is only passed over. Whether a
+  // walked folder lies in one of them is told by the identities of the
+  // folder and of those above it, whatever path names it.
+  std::vector<FolderId> leftover_roots{};
   // What the next outermost walk will ask of its items (FileSystem::ExpectWalk).
   WalkPlan plan{};
 };
@@ -79,8 +88,8 @@ class FilesEnumerator : public IEnumFile {
   // and its code as result; an error while listing gives
   // AccessError(FolderPath, code). A subfolder's errors do not end the walk.
   // The temporary items of copies (platform/temporary_names.h) are never
-  // handed over; those of ended processes below context.leftover_roots are
-  // removed, silently.
+  // handed over; those that cannot belong to a live copy are removed,
+  // silently, where they lie in a tree of context.leftover_roots.
   // An outermost recursive walk of every entry is announced to the file
   // system first (FileSystem::ExpectWalk with context.plan), so that it may
   // read ahead; what it read ahead serves the item's details, the first
@@ -160,6 +169,7 @@ class FilesEnumerator : public IEnumFile {
  private:
   void OtherChanged();
   void RemoveLeftover();
+  bool InLeftoverTree();
   void WalkSubfolder(EnumMode mode);
 
   // The cached answer for `path`, else a fresh FindOther; `detailed`: with
@@ -175,6 +185,11 @@ class FilesEnumerator : public IEnumFile {
   mutable bool item_detailed_ = true;
   IEnumFile* callback_ = nullptr;
   bool stop_ = false;
+  // Whether FolderPath lies in a tree of context.leftover_roots: asked the
+  // walk of the folder above (a walk never leaves its tree), else found out
+  // when first needed.
+  FilesEnumerator* parent_ = nullptr;
+  enum class InTree : uint8_t { Unknown, Yes, No } in_leftover_tree_ = InTree::Unknown;
   // The open listing, and which of what it read ahead for the current item
   // is still to be used (each once).
   std::unique_ptr<FolderReader> reader_;

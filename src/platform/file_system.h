@@ -55,6 +55,9 @@ struct ItemInfo {
   uint64_t size = 0;  // bytes; a link's size is the length of its text
   FileTime access_time;
   FileTime modify_time;
+  // When the item itself last changed (contents, times, mode, name); where a
+  // file system keeps no such time, its modification time.
+  FileTime change_time;
   uint32_t uid = 0;
   uint32_t gid = 0;
   uint64_t device = 0;  // device and inode identify the item

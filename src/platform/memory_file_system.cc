@@ -225,6 +225,7 @@ void MemoryFileSystem::FillInfo(const Node& node, ItemInfo& info) const {
   info.size = node.kind == ItemKind::Folder ? 0 : node.data.size();
   info.access_time = node.access_time;
   info.modify_time = node.modify_time;
+  info.change_time = node.modify_time;  // kept by none of the items here
   info.uid = node.uid;
   info.gid = node.gid;
   info.device = node.volume->device;

@@ -6,7 +6,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/capability.h>
+#include <sched.h>
 #include <sys/acl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -236,31 +238,183 @@ TEST_F(SynchronizerTest, TreeSixThousandFoldersDeepSyncsAndTheNextRunIsQuiet) {
   EXPECT_EQ(Again().display.lines, kQuietRun);
 }
 
-// Only a name of the whole temporary pattern is a copy's leftover: never an
-// item, and removed where the run writes once its process has ended, so
-// that a killed run's leftovers never keep a folder from being removed.
-TEST_F(SynchronizerTest, OnlyWholeLeftoverNamesArePassedOverAndThoseOfEndedRunsGo) {
+// A process that has ended, and whose id is free for the moment.
+pid_t EndedProcess() {
   const pid_t ended = fork();
   if (ended == 0) _exit(0);
-  ASSERT_EQ(waitpid(ended, nullptr, 0), ended);
+  EXPECT_EQ(waitpid(ended, nullptr, 0), ended);
+  return ended;
+}
+
+constexpr std::string_view kForeignOrigin = "0123456789abcdef";  // another machine's
+
+// Only a name of the whole temporary pattern is a copy's leftover: never an
+// item. Where the run writes, one goes once no live copy can own it: made
+// in this boot and pid namespace by a process that has ended. One of
+// another origin (a second machine writing to the same share), of a process
+// that runs (pid 1 stands for an id taken again since), or without origin
+// stays, with its folder, until nothing has changed it for a day: its old
+// modification time is what a live copy gives its file before the rename.
+TEST_F(SynchronizerTest, OnlyLeftoversNoLiveCopyCanOwnAreRemovedOthersKeepTheirFolders) {
+  const pid_t ended = EndedProcess();
   const std::string dead = TemporaryName(ended, "123", 1);
-  const std::string live = TemporaryName(getpid(), "456", 2);
   const std::string lookalikes[] = {".twinmere-tmp-notes.txt", dead + ".txt", dead + "-4"};
   for (const std::string& name : lookalikes) Put("src/" + name, "mine");
   Put("src/" + dead, "left in a Source that is only read");
   Put("dst/gone/" + dead, "partial");
-  Put("dst/" + live, "being written");
+  const std::string kept[] = {
+      TemporaryName(getpid(), "456", 2),
+      TemporaryName(1, "456", 3),
+      ComposeTemporaryName(kForeignOrigin, ended, "456", 4),
+      ComposeTemporaryName("", ended, "456", 5),
+  };
+  for (const std::string& name : kept) Put("dst/kept/" + name, "partial");
   run_.options.Delete = true;
 
-  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+  EXPECT_EQ(run_.Run(), 4) << run_.AllLines();
+  EXPECT_EQ(run_.LinesStartingWith("Error 39 removing folder").size(), 1u) << run_.AllLines();
   for (const std::string& name : lookalikes) EXPECT_EQ(tree_.ReadFile("dst/" + name), "mine");
   EXPECT_FALSE(tree_.Exists("dst/gone"));
-  EXPECT_TRUE(tree_.Exists("dst/" + live));
+  std::vector<std::string> expected(std::begin(kept), std::end(kept));
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(tree_.List("dst/kept"), expected);
   EXPECT_TRUE(tree_.Exists("src/" + dead));
   EXPECT_FALSE(tree_.Exists("dst/" + dead));
   EXPECT_EQ(run_.Counters().FilesCopiedToTarget, 3);
   EXPECT_EQ(run_.Counters().FoldersRemovedInTarget, 1);
   EXPECT_EQ(run_.Counters().FilesDeletedInTarget, 0);
+}
+
+// sftp carries no change time: sshfs shows the modification time in its
+// place. A leftover there is old when it and its folder have not changed for
+// a day, whoever made it; -d then removes its folder. The folder of one
+// made a moment ago has changed, whatever times the file was given.
+TEST_F(SynchronizerTest, OldLeftoversOnSshfsGoWithTheirFoldersAndAYoungOneStays) {
+  testing::SshfsMount sshfs(tree_, "remote", "sshfs");
+  if (!sshfs.SkipReason().empty()) GTEST_SKIP() << sshfs.SkipReason();
+  const std::string names[] = {
+      TemporaryName(1, "7", 1),
+      ComposeTemporaryName(kForeignOrigin, 1, "7", 2),
+      ComposeTemporaryName("", 1, "7", 3),
+  };
+  for (size_t i = 0; i < std::size(names); ++i) {
+    const std::string folder = "remote/old" + std::to_string(i);
+    Put(folder + "/" + names[i], "partial");
+    tree_.SetTime(folder, kT0);
+  }
+  Put("remote/young/" + names[1], "partial");
+  struct stat st;
+  ASSERT_EQ(stat(tree_.Path("sshfs/young/" + names[1]).c_str(), &st), 0);
+  ASSERT_EQ(st.st_ctim.tv_sec, st.st_mtim.tv_sec) << "sshfs shows a change time of its own";
+  run_.options.Target = tree_.Folder("sshfs");
+  run_.options.Delete = true;
+
+  EXPECT_EQ(run_.Run(), 4) << run_.AllLines();
+  EXPECT_EQ(run_.LinesStartingWith("Error 39 removing folder").size(), 1u) << run_.AllLines();
+  EXPECT_EQ(tree_.List("remote"), std::vector<std::string>{"young"});
+  EXPECT_EQ(tree_.List("remote/young"), std::vector<std::string>{names[1]});
+  EXPECT_EQ(run_.Counters().FoldersRemovedInTarget, 3);
+}
+
+// Runs `body` as pid 1 of a pid namespace of its own, with its own /proc:
+// a process on another machine. Returns its exit status, or -1 when no
+// namespace can be made.
+int RunInOwnPidNamespace(const std::function<int()>& body) {
+  const pid_t outer = fork();
+  if (outer == 0) {
+    if (unshare(CLONE_NEWPID | CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+      _exit(125);
+    const pid_t inner = fork();
+    if (inner == 0) {
+      if (mount("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr) != 0)
+        _exit(125);
+      _exit(body());
+    }
+    int status = 0;
+    if (inner < 0 || waitpid(inner, &status, 0) != inner || !WIFEXITED(status)) _exit(126);
+    _exit(WEXITSTATUS(status));
+  }
+  int status = 0;
+  if (outer < 0 || waitpid(outer, &status, 0) != outer || !WIFEXITED(status)) return 126;
+  return WEXITSTATUS(status) == 125 ? -1 : WEXITSTATUS(status);
+}
+
+// Two machines write to one share: each mounts it through sshfs, and the
+// second runs in a pid namespace of its own, where the first one's process
+// id means nothing. Its run meets the temporary file of a copy that the
+// first one is making and leaves it alone; the copy then takes its name.
+TEST_F(SynchronizerTest, ARunOnAnotherMachineLeavesALiveCopysTemporaryFileAlone) {
+  testing::SshfsMount host_a(tree_, "remote", "host-a");
+  if (!host_a.SkipReason().empty()) GTEST_SKIP() << host_a.SkipReason();
+  testing::SshfsMount host_b(tree_, "remote", "host-b");
+  if (!host_b.SkipReason().empty()) GTEST_SKIP() << host_b.SkipReason();
+  const std::string contents(3 << 20, 'c');
+  Put("src/big", contents);
+  tree_.MakeFolder("empty");
+
+  int ready[2], go[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(go), 0);
+  const pid_t copier = fork();
+  if (copier == 0) {
+    // Pauses after the first chunk, until told to go on.
+    struct Pause final : IProgress {
+      int ready = -1, go = -1;
+      bool paused = false;
+      void SetProgress(uint64_t) override {
+        char c = 'x';
+        if (!paused && write(ready, &c, 1) == 1) paused = read(go, &c, 1) >= 0;
+      }
+    } pause;
+    pause.ready = ready[1];
+    pause.go = go[0];
+    CopyOptions options;
+    options.progress = &pause;
+    _exit(CreatePlatformFileSystem()->CopyFile(Src("big"), tree_.Path("host-a/big"), options));
+  }
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  const std::vector<std::string> during = tree_.List("remote");
+  const int other_run = RunInOwnPidNamespace([&] {
+    std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
+    EngineHarness run(*fs);
+    run.options.Source = tree_.Folder("empty");
+    run.options.Target = tree_.Folder("host-b");
+    run.options.Delete = true;
+    return run.Run();
+  });
+  ASSERT_EQ(write(go[1], &c, 1), 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(copier, &status, 0), copier);
+  if (other_run == -1) GTEST_SKIP() << "cannot make a pid namespace";
+  ASSERT_EQ(during.size(), 1u);
+  EXPECT_TRUE(IsTemporaryName(during[0])) << during[0];
+  EXPECT_EQ(other_run, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the copy failed";
+  EXPECT_EQ(tree_.List("remote"), std::vector<std::string>{"big"});
+  EXPECT_TRUE(tree_.ReadFile("remote/big") == contents);
+}
+
+// A Source named through the Target's path ("dst/../src") lies outside the
+// Target all the same: a one-way run removes no leftover there (the
+// Target's go), nor takes a report there for one in the Target.
+TEST_F(SynchronizerTest, ASourceNamedThroughTheTargetsPathIsOnlyRead) {
+  const std::string dead = TemporaryName(EndedProcess(), "123", 1);
+  Put("src/" + dead, "left in a Source that is only read");
+  Put("src/sub/" + dead, "left in a Source that is only read");
+  Put("dst/" + dead, "partial");
+  Put("src/a.txt", "a");
+  run_.options.Source = tree_.Path("dst/../src");
+  run_.options.Report = tree_.Path("dst/../src/report.txt");
+  run_.options.Delete = true;
+
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+  EXPECT_TRUE(tree_.Exists("src/" + dead));
+  EXPECT_TRUE(tree_.Exists("src/sub/" + dead));
+  EXPECT_FALSE(tree_.Exists("dst/" + dead));
+  EXPECT_EQ(tree_.List("dst"), (std::vector<std::string>{"a.txt", "report.txt", "sub"}));
 }
 
 // vfat through FUSE: no modes, no links, names equal ignoring case, and a

@@ -930,6 +930,43 @@ TEST_F(ReadAheadTest, PlannedWalkAnswersAsLookupsWouldWhenAsked) {
   }
 }
 
+// The other tree named through the walked folder's path (with "..", or as a
+// root that is a link in the walked folder) is the other tree all the same:
+// a change to it makes what was read ahead of it stale.
+TEST_F(ReadAheadTest, ChangesToTheOtherTreeNamedThroughTheWalkedOneAreNoticed) {
+  for (int i = 0; i < 10; ++i) {
+    tree.WriteFile("s/" + std::to_string(i), "s");
+    tree.WriteFile("t/" + std::to_string(i), "t");
+  }
+  tree.MakeLink("s/t", "../t");
+  int64_t time = 0;
+  for (const std::string& other : {tree.Folder("s") + "../t/", tree.Folder("s") + "t/"}) {
+    SCOPED_TRACE(other);
+    auto fs = CreatePosixFileSystem({});
+    fs->SetConfinedRoots({tree.Folder("s"), other});
+    WalkPlan plan;
+    plan.counterpart_root = other;
+    fs->ExpectWalk(tree.Folder("s"), plan);
+    std::unique_ptr<FolderReader> reader;
+    ASSERT_EQ(fs->OpenFolder(tree.Folder("s"), reader), 0);
+    ItemInfo item;
+    bool changed = false;
+    while (reader->Next(item) == 0) {
+      // The first item comes with its batch's counterparts read.
+      if (!changed) ++time;
+      for (int i = 0; i < 10 && !changed; ++i)
+        ASSERT_EQ(fs->SetTimes(other + std::to_string(i), {}, {time}), 0);
+      changed = true;
+      ItemInfo ahead;
+      bool detailed = false;
+      if (reader->AheadCounterpart(other + item.name, ahead, detailed) && detailed) {
+        EXPECT_EQ(ahead.modify_time.ns, time) << item.name;
+      }
+    }
+    EXPECT_TRUE(changed);
+  }
+}
+
 TEST_F(ReadAheadTest, NoDescriptorOrThreadOutlivesAReadAhead) {
   MakeMixedTree("s");
   MakeHugeTree("s");

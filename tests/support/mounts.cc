@@ -114,17 +114,18 @@ std::string SshfsMount::Start(TempTree& tree, const std::string& remote) {
   } else if (errno != EEXIST) {
     return "cannot make /run/sshd";
   }
-  const std::string work = tree.Path(".ssh-test");
-  tree.MakeFolder(".ssh-test");
+  const std::string work_folder = ".ssh-" + mount_point_.substr(tree.Root().size() + 1);
+  const std::string work = tree.Path(work_folder);
+  tree.MakeFolder(work_folder);
   tree.MakeFolder(remote);
   tree.MakeFolder(mount_point_.substr(tree.Root().size() + 1));
   if (!Shell("ssh-keygen -q -t ed25519 -N '' -f '" + work + "/host'") ||
       !Shell("ssh-keygen -q -t ed25519 -N '' -f '" + work + "/user'"))
     return "ssh-keygen failed";
-  tree.WriteFile(".ssh-test/authorized_keys", tree.ReadFile(".ssh-test/user.pub"));
+  tree.WriteFile(work_folder + "/authorized_keys", tree.ReadFile(work_folder + "/user.pub"));
   const int port = FreePort();
   if (port < 0) return "no free port on 127.0.0.1";
-  tree.WriteFile(".ssh-test/sshd_config",
+  tree.WriteFile(work_folder + "/sshd_config",
                  "Port " + std::to_string(port) + "\nListenAddress 127.0.0.1\nHostKey " + work +
                      "/host\nAuthorizedKeysFile " + work +
                      "/authorized_keys\nPidFile none\nStrictModes no\nUsePAM no\n"
@@ -148,14 +149,14 @@ std::string SshfsMount::Start(TempTree& tree, const std::string& remote) {
   for (int i = 0; i < 500 && !Accepts(port); ++i) {
     if (waitpid(sshd_, nullptr, WNOHANG) == sshd_) {
       sshd_ = -1;
-      return "sshd did not start: " + tree.ReadFile(".ssh-test/sshd.log");
+      return "sshd did not start: " + tree.ReadFile(work_folder + "/sshd.log");
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   if (!Shell("sshfs -o IdentityFile='" + work + "/user',StrictHostKeyChecking=no," +
              "UserKnownHostsFile=/dev/null,BatchMode=yes,port=" + std::to_string(port) +
              " 'root@127.0.0.1:" + tree.Path(remote) + "' '" + mount_point_ + "'"))
-    return "sshfs cannot mount: " + tree.ReadFile(".ssh-test/sshd.log");
+    return "sshfs cannot mount: " + tree.ReadFile(work_folder + "/sshd.log");
   mounted_ = true;
   return "";
 }

@@ -46,7 +46,8 @@ class TmpfsMount {
 class SshfsMount {
  public:
   // tree.Path(remote) (created) mounted on tree.Path(folder); the keys, the
-  // configuration and the log of the sshd go to tree.Path(".ssh-test").
+  // configuration and the log of the sshd go to tree.Path(".ssh-" + folder).
+  // One remote folder may be mounted more than once, as two machines do.
   SshfsMount(TempTree& tree, const std::string& remote, const std::string& folder);
   ~SshfsMount();
   SshfsMount(const SshfsMount&) = delete;

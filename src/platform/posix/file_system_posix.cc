@@ -47,6 +47,7 @@ bool FillInfo(const struct stat& st, ItemInfo& info) {
   info.size = info.kind == ItemKind::Folder ? 0 : static_cast<uint64_t>(st.st_size);
   info.access_time = ToFileTime(st.st_atim);
   info.modify_time = ToFileTime(st.st_mtim);
+  info.change_time = ToFileTime(st.st_ctim);
   info.uid = st.st_uid;
   info.gid = st.st_gid;
   info.device = st.st_dev;
@@ -55,7 +56,7 @@ bool FillInfo(const struct stat& st, ItemInfo& info) {
 }
 
 ChangeScope::ChangeScope(PosixFileSystem& fs, const std::string& path) {
-  if (fs.read_ahead_ != nullptr && path.starts_with(fs.read_ahead_prefix_)) return;
+  if (fs.InWalkedTree(path)) return;
   counter_ = fs.changes_.get();
   counter_->fetch_add(1);
 }

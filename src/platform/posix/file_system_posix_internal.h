@@ -237,6 +237,7 @@ class PosixFileSystem : public FileSystem {
   void StartReadAhead(const std::string& folder, const WalkPlan& plan);
   void StopReadAhead();
   std::shared_ptr<QueuedFolder> TakeQueued(const std::string& path, const std::string& folder);
+  bool InWalkedTree(const std::string& path) const;
 
   // confined_lookup_posix.cc
   const std::string* RootOf(const std::string& path, bool& equal) const;
@@ -284,6 +285,9 @@ class PosixFileSystem : public FileSystem {
   std::string read_ahead_root_;                 // its folder, trimmed
   std::string read_ahead_prefix_;               // the start of the paths below it
   WalkPlan read_ahead_plan_;                    // for its folder
+  // The identities (device, inode) of the confined roots while it runs, in
+  // the order of roots_; {0, 0} for one that cannot be looked up.
+  std::vector<std::pair<uint64_t, uint64_t>> read_ahead_root_ids_;
   std::thread read_ahead_thread_;
   std::vector<std::thread> lookup_threads_;  // the read-ahead's lookup pool
   // Changes made through the file system (see ChangeScope).

@@ -524,6 +524,7 @@ class QueuedFolderReader : public FolderReader {
     info.size = other.size;
     info.access_time = other.access_time;
     info.modify_time = other.modify_time;
+    info.change_time = other.change_time;
     info.uid = other.uid;
     info.gid = other.gid;
     info.device = other.device;
@@ -897,7 +898,7 @@ ErrorCode PosixFileSystem::OpenFolder(const std::string& folder,
                                       std::unique_ptr<FolderReader>& reader) {
   if (read_ahead_ != nullptr) {
     const std::string path = Trimmed(folder);
-    if (path == read_ahead_root_ || path.starts_with(read_ahead_prefix_)) {
+    if (path == read_ahead_root_ || InWalkedTree(path)) {
       if (std::shared_ptr<QueuedFolder> queued = TakeQueued(path, folder); queued != nullptr) {
         if (!queued->direct) {
           reader = std::make_unique<QueuedFolderReader>(read_ahead_, std::move(queued));
@@ -952,6 +953,13 @@ void PosixFileSystem::StartReadAhead(const std::string& folder, const WalkPlan& 
   read_ahead_ = std::make_shared<ReadAheadState>(used, prefix, use_getxattrat_, changes_);
   read_ahead_root_ = root;
   read_ahead_prefix_ = prefix;
+  read_ahead_root_ids_.clear();
+  for (const std::string& confined : roots_) {
+    struct stat st;
+    read_ahead_root_ids_.push_back(stat(confined.c_str(), &st) == 0 && S_ISDIR(st.st_mode)
+                                       ? std::pair<uint64_t, uint64_t>(st.st_dev, st.st_ino)
+                                       : std::pair<uint64_t, uint64_t>(0, 0));
+  }
   read_ahead_plan_ = plan;
   if (!plan.counterpart_root.empty() && plan.counterpart_root.back() != '/')
     read_ahead_plan_.counterpart_root += '/';
@@ -978,6 +986,33 @@ void PosixFileSystem::StartReadAhead(const std::string& folder, const WalkPlan& 
     read_ahead_.reset();
   }
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+// Whether `path` lies in the tree the read-ahead walks. Its text must go on
+// from the walked folder's with plain names (no "." or ".."); and below a
+// confined root, where no link is followed, it must lie below the walked
+// folder's root, told by identity: another root may be named through the
+// walked folder's path ("/t/../s" while "/t" is walked; a link "/t/s" that
+// is the root "/t/s") and still be another tree.
+bool PosixFileSystem::InWalkedTree(const std::string& path) const {
+  if (read_ahead_ == nullptr || !path.starts_with(read_ahead_prefix_)) return false;
+  const std::string_view below = std::string_view(path).substr(read_ahead_prefix_.size());
+  for (size_t start = 0; start <= below.size();) {
+    size_t end = below.find('/', start);
+    if (end == std::string_view::npos) end = below.size();
+    const std::string_view name = below.substr(start, end - start);
+    if ((name.empty() && end < below.size()) || name == "." || name == "..") return false;
+    start = end + 1;
+  }
+  bool equal = false;
+  const std::string* root = RootOf(Trimmed(path), equal);
+  const std::string* walked_root = RootOf(read_ahead_root_, equal);
+  if (root == nullptr || walked_root == nullptr) return root == walked_root;
+  const auto& ids = read_ahead_root_ids_;
+  const size_t a = static_cast<size_t>(root - roots_.data());
+  const size_t b = static_cast<size_t>(walked_root - roots_.data());
+  return a < ids.size() && b < ids.size() && ids[a] != std::pair<uint64_t, uint64_t>(0, 0) &&
+         ids[a] == ids[b];
 }
 
 // Ends the walker and the lookups and drops what they queued. Readers
