@@ -69,8 +69,10 @@ void Synchronizer::SetProgress(uint64_t bytes_copied) {
   host.PumpEvents();
 }
 
-void Synchronizer::Impl::Refuse(const std::string& line, int exit_code) {
-  reporter.AddReportLine(line, ReportLineKind::Error, 0, LineFlush::Final);
+void Synchronizer::Impl::Refuse(const std::string& line, int exit_code, const std::string& reason) {
+  if (!reason.empty()) reporter.AddReportLine(line, ReportLineKind::Error, 0, LineFlush::Throttled);
+  reporter.AddReportLine(reason.empty() ? line : reason, ReportLineKind::Error, 0,
+                         LineFlush::Final);
   session.ExitCode = exit_code;
   session.Running = false;
   if (options.Quiet) host.CloseProgram(exit_code);
@@ -245,9 +247,19 @@ void Synchronizer::Impl::Synchronize() {
   if (!FolderExists(options.Source)) {
     return Refuse("Invalid Source Path: \"" + options.Source + "\".", kExitInvalidSource);
   }
-  if (SameOrNestedFolders(fs, options.Source, options.Target)) {
+  if (const Nesting nesting = CheckNesting(fs, options.Source, options.Target); nesting.nested) {
+    // Where a bind mount could hide the nesting, the line after says why
+    // the folders were not told apart.
+    std::string reason;
+    if (!nesting.unplaced.empty()) {
+      reason = "Where \"" + nesting.unplaced +
+               "\" lies inside its file system cannot be told, so a bind mount may show one "
+               "folder inside the other: Error " +
+               std::to_string(nesting.unplaced_error) + ". " +
+               SystemErrorText(nesting.unplaced_error);
+    }
     return Refuse("Source Path and Target Path are the same or included one into other.",
-                  kExitNestedFolders);
+                  kExitNestedFolders, reason);
   }
   LocateReport();
   target_created = !FolderExists(options.Target);

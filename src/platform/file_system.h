@@ -309,9 +309,11 @@ class FileSystem {
   virtual bool KeepsSecurity(const std::string& path) = 0;
 
   // Where the folder `folder` lies inside its file system, links followed
-  // (the folder as the user names it). Fails with the error of opening the
-  // folder, or kErrNotSupported where the place cannot be told (the default:
-  // a file system without mounts).
+  // (the folder as the user names it). kErrNotSupported only from a file
+  // system without mounts (the default), where the identities of folders
+  // tell all; a file system with mounts that cannot tell the place fails
+  // with the error that kept it from knowing (of opening the folder, of
+  // reading the mount table ...), never with kErrNotSupported.
   virtual ErrorCode LocateFolder(const std::string& folder, FolderPlace& place) {
     (void)folder;
     (void)place;

@@ -39,8 +39,8 @@ std::unique_ptr<FileSystem> CreatePosixFileSystem(const PosixFileSystemOptions& 
 // FileSystem::LocateFolder of this machine: the folder's mount from
 // /proc/self/mountinfo, that mount's root joined with the folder's path below
 // the mount point, on the mount's device. Fails with the errno of opening the
-// folder or of reading the mount table, or kErrNotSupported when the kernel
-// does not tell a descriptor's mount.
+// folder or of reading /proc (ENOENT where /proc is not mounted), or ENODATA
+// where the kernel or the mount table does not tell the folder's mount.
 ErrorCode LocateMountedFolder(const std::string& folder, FolderPlace& place);
 
 }  // namespace twinmere
