@@ -3,6 +3,7 @@
 // the removal of a Target item that is in the way of a Source item).
 #include "engine/synchronizer.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "app/exit_codes.h"
@@ -169,14 +170,26 @@ void Synchronizer::Impl::RestoreDeferredModes() {
 }
 
 // A run that says it completed survives a power cut: what it wrote is on
-// the disk before the line. A write-back error is an error of the run.
+// the disk before the line. That is the receiving folders' file systems
+// and every other one the run wrote to (a file system mounted inside
+// Target), each synced once. A write-back error is an error of the run.
 void Synchronizer::Impl::SyncToDisk() {
-  auto sync = [this](const std::string& folder) {
+  std::vector<uint64_t> synced;  // devices
+  const auto sync = [this, &synced](const std::string& folder, const uint64_t* device) {
+    if (device != nullptr) {
+      if (std::find(synced.begin(), synced.end(), *device) != synced.end()) return;
+      synced.push_back(*device);
+    }
     if (const ErrorCode code = fs.SyncFileSystem(folder); code != kSuccess)
       reporter.AccessError(folder, code);
   };
-  sync(options.Target);
-  if (options.Bidi) sync(options.Source);
+  for (const std::string* folder : {&options.Target, options.Bidi ? &options.Source : nullptr}) {
+    ItemInfo info;
+    // A folder whose device cannot be told is synced all the same.
+    if (folder != nullptr) sync(*folder, LookupFolder(fs, *folder, info) ? &info.device : nullptr);
+  }
+  for (const WrittenFileSystem& written : fs.WrittenFileSystems())
+    sync(written.folder, &written.device);
 }
 
 // The exploring, copying and deleting phases in order; a stop skips every

@@ -96,6 +96,13 @@ struct FolderPlace {
   std::string path;          // from the file system's own root: "/" or "/a/b"
 };
 
+// A file system that was written to, and the folder of it written to first
+// (or, for a change to a folder that is a mount point, that folder).
+struct WrittenFileSystem {
+  uint64_t device = 0;
+  std::string folder;
+};
+
 // What one volume can keep of what a copy gives it. Found out by trying it
 // (FileSystem::Abilities), since the type of a file system does not tell:
 // FUSE and network file systems differ among themselves.
@@ -219,6 +226,10 @@ class FileSystem {
 
   // Paths below these folders are resolved without following any link below
   // them (the roots themselves are resolved as written). Replaces earlier roots.
+  // A run sets the roots at its start and clears them at its end: between
+  // those calls the file system may keep folders open; with no roots set it
+  // keeps nothing open between calls, so that an idle program keeps no
+  // volume busy (a removable Target can be unmounted).
   virtual void SetConfinedRoots(const std::vector<std::string>& roots) = 0;
 
   // A walk of the whole tree below `folder` follows: the folder is opened,
@@ -324,6 +335,13 @@ class FileSystem {
   // `path` to its disk (syncfs). Fails with the error of the open, or with
   // the write-back error (EIO, ENOSPC ...) that the file system met since.
   virtual ErrorCode SyncFileSystem(const std::string& path) = 0;
+
+  // Every file system written to through this object since the confined
+  // roots were last set, once each, in the order first written: a Target
+  // may hold mounts of other file systems. Items created, removed, renamed
+  // or copied count for the file system of their folder; modes, times,
+  // owners, ACLs and attributes for that of the item.
+  virtual std::vector<WrittenFileSystem> WrittenFileSystems() const = 0;
 };
 
 // The file system of this machine. A walk keeps one folder open per level

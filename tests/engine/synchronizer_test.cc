@@ -7,16 +7,23 @@
 #include <gtest/gtest.h>
 #include <linux/capability.h>
 #include <sys/acl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <optional>
 
+#include "app/command_line.h"
+#include "app/exit_codes.h"
+#include "app/folder_fields.h"
 #include "engine/engine_harness.h"
+#include "fs/paths.h"
 #include "platform/posix/file_system_posix.h"
 #include "platform/temporary_names.h"
 #include "support/mounts.h"
@@ -725,6 +732,68 @@ TEST(SynchronizerReadAheadTest, ReadingAheadChangesNoLineAndNoTarget) {
     ASSERT_GT(expected.size(), 600u);
     EXPECT_EQ(run(PosixFileSystemOptions{}, bidi), expected) << "bidi " << bidi;
     EXPECT_EQ(run(pooled, bidi), expected) << "bidi " << bidi;
+  }
+}
+
+// An idle program keeps no volume busy. The window keeps one file system
+// object for its whole life: after each thing it does with it (reading its
+// command line, checking its folder fields, a run that could not begin, a
+// run) no descriptor stays on the Target's file system, which can then be
+// unmounted (not lazily).
+TEST(SynchronizerIdleTest, TargetVolumeUnmountsAfterAnyUseOfALongLivedFileSystem) {
+  TempTree tree;
+  tree.WriteFile("src/sub/file", "x");
+  tree.MakeFolder("mnt");
+  if (!testing::IsRoot()) GTEST_SKIP() << "mounting a tmpfs needs root";
+  const std::string mount_point = tree.Path("mnt");
+  const std::string target = tree.Folder("mnt/backup");
+  const std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
+  const auto run = [&fs, &tree](const std::string& target, bool bidi) {
+    EngineHarness harness(*fs);
+    harness.options.Source = tree.Folder("src");
+    harness.options.Target = target;
+    harness.options.Bidi = bidi;
+    return harness.Run();
+  };
+  const std::vector<std::pair<std::string, std::function<void()>>> uses = {
+      {"command line",
+       [&] {
+         SyncOptions read;
+         EXPECT_TRUE(ParseCommandLine(tree.Folder("src") + " " + target + "new/", read,
+                                      CommandLineContext{*fs, ""})
+                         .valid);
+       }},
+      {"folder fields",
+       [&] {
+         EXPECT_EQ(FolderFieldPath(*fs, target + "new/"), target + "new/");
+         EXPECT_TRUE(NamesExistingFolder(*fs, target));
+         EXPECT_EQ(BrowseStartFolder(*fs, target + "new"), RemoveSeparator(target));
+       }},
+      {"nested folders refused",
+       [&] {
+         EngineHarness nested(*fs);
+         nested.options.Source = target;
+         nested.options.Target = target + "inner/";
+         EXPECT_EQ(nested.Run(), kExitNestedFolders);
+       }},
+      {"invalid Target refused",
+       [&] {
+         tree.WriteFile("mnt/backup/file", "x");
+         EXPECT_EQ(run(target + "file/t/", false), kExitInvalidTarget);
+       }},
+      {"one-way run", [&] { EXPECT_EQ(run(target, false), 0); }},
+      {"run both ways", [&] { EXPECT_EQ(run(target, true), 0); }},
+  };
+  for (const auto& [name, use] : uses) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ(mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=4m"), 0)
+        << "cannot mount a tmpfs: " << std::strerror(errno);
+    ASSERT_EQ(mkdir(target.c_str(), 0755), 0);
+    use();
+    if (umount2(mount_point.c_str(), 0) != 0) {
+      ADD_FAILURE() << "the Target's volume is busy: " << std::strerror(errno);
+      ASSERT_EQ(umount2(mount_point.c_str(), MNT_DETACH), 0);
+    }
   }
 }
 

@@ -203,7 +203,9 @@ TEST_P(PosixFileSystemTest, LookupSeesChangesMadeThroughTheFileSystem) {
 
 size_t CountEntries(const char* folder);  // with the read-ahead tests below
 
-TEST_P(PosixFileSystemTest, ClearingTheRootsClosesEveryKeptFolder) {
+// Folders stay open between calls during a run only: an idle program
+// keeps no volume busy.
+TEST_P(PosixFileSystemTest, FoldersStayOpenOnlyWhileRootsAreSet) {
   tree.WriteFile("s/a/f", "x");
   tree.WriteFile("t/b/f", "x");
   const size_t before = CountEntries("/proc/self/fd");
@@ -213,6 +215,13 @@ TEST_P(PosixFileSystemTest, ClearingTheRootsClosesEveryKeptFolder) {
   ASSERT_EQ(fs->Lookup(tree.Path("t/b/f"), info), 0);
   EXPECT_GT(CountEntries("/proc/self/fd"), before);
   fs->SetConfinedRoots({});
+  EXPECT_EQ(CountEntries("/proc/self/fd"), before);
+
+  Security security;
+  ASSERT_EQ(fs->Lookup(tree.Path("s/a/f"), info), 0);
+  ASSERT_EQ(fs->CopyFile(tree.Path("s/a/f"), tree.Path("t/b/g"), {}), 0);
+  ASSERT_EQ(fs->SetMode(tree.Path("t/b/g"), 0600), 0);
+  ASSERT_EQ(fs->ReadSecurity(tree.Path("t/b/g"), security), 0);
   EXPECT_EQ(CountEntries("/proc/self/fd"), before);
 }
 
@@ -360,6 +369,38 @@ TEST_F(TmpfsTarget, DiskFullLeavesOldFileAndReturnsNoSpace) {
     EXPECT_EQ(fs->CopyFile(tree.Path("big"), tree.Path("mnt/other"), {}), kErrNoSpace);
     EXPECT_THAT(tree.List("mnt"), ElementsAre("file"));
   }
+}
+
+// What a run must flush at its end: each file system written to once, the
+// one mounted inside the root too; a change of the mount point itself is a
+// change of the mounted file system only.
+TEST_F(TmpfsTarget, EachFileSystemWrittenToIsToldOnceUntilTheRootsChange) {
+  tree.WriteFile("source", "x");
+  struct stat root, mounted;
+  ASSERT_EQ(stat(tree.Root().c_str(), &root), 0);
+  ASSERT_EQ(stat(tree.Path("mnt").c_str(), &mounted), 0);
+  const auto written = [](const FileSystem& fs) {
+    std::vector<std::pair<uint64_t, std::string>> out;
+    for (const WrittenFileSystem& w : fs.WrittenFileSystems()) out.emplace_back(w.device, w.folder);
+    return out;
+  };
+  const auto fs = CreatePlatformFileSystem();
+  fs->SetConfinedRoots({tree.Root()});
+  ItemInfo info;
+  ASSERT_EQ(fs->Lookup(tree.Path("mnt/none"), info), ENOENT);
+  EXPECT_THAT(written(*fs), IsEmpty());
+  ASSERT_EQ(fs->CopyFile(tree.Path("source"), tree.Path("copy"), {}), 0);
+  ASSERT_EQ(fs->CopyFile(tree.Path("source"), tree.Path("mnt/copy"), {}), 0);
+  ASSERT_EQ(fs->CreateFolder(tree.Path("mnt/folder")), 0);
+  ASSERT_EQ(fs->SetMode(tree.Path("copy"), 0600), 0);
+  EXPECT_THAT(written(*fs), ElementsAre(std::pair{root.st_dev, tree.Root()},
+                                        std::pair{mounted.st_dev, tree.Path("mnt")}));
+
+  fs->SetConfinedRoots({tree.Root()});
+  EXPECT_THAT(written(*fs), IsEmpty());
+  ASSERT_EQ(fs->SetMode(tree.Path("mnt"), 0700), 0);
+  ASSERT_EQ(fs->SetTimes(tree.Path("mnt"), {}, {}), 0);
+  EXPECT_THAT(written(*fs), ElementsAre(std::pair{mounted.st_dev, tree.Path("mnt")}));
 }
 
 TEST_P(PosixFileSystemTest, RenameDeleteAndRemoveDoAsAskedAndNeverTouchALinkTarget) {

@@ -30,10 +30,11 @@ struct PosixFileSystemOptions {
 
 // CreatePlatformFileSystem() is CreatePosixFileSystem({}).
 //
-// The file system keeps the two folders used last and the confined roots open
-// between calls, so that lookups in one folder cost one fstatat each. Any
-// SetConfinedRoots call closes them all: call it with an empty list when a run
-// ends, so that a removable Target can be unmounted.
+// While confined roots are set (during a run), the file system keeps the two
+// folders used last and the roots open between calls, so that lookups in one
+// folder cost one fstatat each. Any SetConfinedRoots call closes them all;
+// with no roots set, nothing stays open after a call returns: call it with
+// an empty list when a run ends, so that a removable Target can be unmounted.
 std::unique_ptr<FileSystem> CreatePosixFileSystem(const PosixFileSystemOptions& options);
 
 // FileSystem::LocateFolder of this machine: the folder's mount from

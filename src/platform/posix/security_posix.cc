@@ -253,6 +253,7 @@ ErrorCode PosixFileSystem::OpenItemPath(const std::string& path, Fd& fd, struct 
 }
 
 ErrorCode PosixFileSystem::ReadSecurity(const std::string& path, Security& security) {
+  const Call call(*this);
   CachedFolder* folder = nullptr;
   std::string name;
   if (const ErrorCode code = ResolveParent(path, folder, name, ParentUse::Lookup); code != 0)
@@ -261,10 +262,12 @@ ErrorCode PosixFileSystem::ReadSecurity(const std::string& path, Security& secur
 }
 
 ErrorCode PosixFileSystem::WriteSecurity(const std::string& path, const Security& security) {
+  const Call call(*this);
   ChangeScope change(*this, path);
   Fd fd;
   struct stat st;
   if (const ErrorCode code = OpenItemPath(path, fd, st); code != 0) return code;
+  NoteWritten(st.st_dev, Trimmed(path));
   if ((st.st_uid != security.uid || st.st_gid != security.gid) &&
       fchownat(fd.get(), "", security.uid, security.gid, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) != 0)
     return errno;
