@@ -813,8 +813,10 @@ class SynchronizerSecurityTest : public SynchronizerTest {
                    {ACL_MASK, 0, 4},
                    {ACL_OTHER, 0, 0}},
                   false,
+                  {},
+                  false,
                   {}};
-    Security folder{1235, 5679, false, {}, true, {}};
+    Security folder{1235, 5679, false, {}, true, {}, false, {}};
     folder.default_acl = {{ACL_USER_OBJ, 0, 7},
                           {ACL_GROUP_OBJ, 0, 5},
                           {ACL_GROUP, 4321, 5},
@@ -856,13 +858,24 @@ TEST_F(SynchronizerSecurityTest, RootRunCopiesOwnersGroupsAclsAndCapabilities) {
   EXPECT_EQ(Attribute(Dst("f.txt"), "security.capability"),
             Attribute(Src("f.txt"), "security.capability"));
 
-  // Only the owner differs now: the security-only plan, not a copy.
+  // Only the owner differs now (its change dropped the capability): the
+  // security-only plan, not a copy, and the capability comes back after the
+  // owner.
   ASSERT_EQ(lchown(Dst("f.txt").c_str(), 0, 0), 0);
   const EngineHarness& again = Again();
   EXPECT_EQ(Of(Dst("f.txt")).uid, 1234u);
   EXPECT_TRUE(again.HasAction(testing::kFileSecurity, Dst("f.txt"))) << again.AllLines();
   EXPECT_EQ(again.Counters().FileSecurityInTarget, 1);
   EXPECT_EQ(again.Counters().FilesReplacedInTarget, 0);
+  EXPECT_EQ(Attribute(Dst("f.txt"), "security.capability"),
+            Attribute(Src("f.txt"), "security.capability"));
+
+  // A capability lost alone is a difference of security, and is repaired.
+  ASSERT_EQ(removexattr(Dst("f.txt").c_str(), "security.capability"), 0);
+  const EngineHarness& stripped = Again();
+  EXPECT_TRUE(stripped.HasAction(testing::kFileSecurity, Dst("f.txt"))) << stripped.AllLines();
+  EXPECT_EQ(Attribute(Dst("f.txt"), "security.capability"),
+            Attribute(Src("f.txt"), "security.capability"));
 
   // The mode differs too: an attribute change, still nothing copied or counted as copied.
   ASSERT_EQ(lchown(Dst("f.txt").c_str(), 0, 0), 0);

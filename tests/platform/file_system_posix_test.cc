@@ -471,11 +471,18 @@ Security SampleSecurity(bool folder) {
                      {ACL_GROUP, 65534, 7},
                      {ACL_MASK, 0, 7},
                      {ACL_OTHER, 0, 1}};
+  } else {
+    vfs_cap_data cap{};
+    cap.magic_etc = VFS_CAP_REVISION_2 | VFS_CAP_FLAGS_EFFECTIVE;
+    cap.data[0].permitted = 1u << CAP_NET_BIND_SERVICE;
+    s.capability_known = true;
+    s.capability.assign(reinterpret_cast<const char*>(&cap), sizeof cap);
   }
   return s;
 }
 
-TEST_P(PosixFileSystemTest, SecurityRoundTripsOwnerGroupAndAcls) {
+// A file's capabilities go after its owner, whose change drops them.
+TEST_P(PosixFileSystemTest, SecurityRoundTripsOwnerGroupAclsAndCapabilities) {
   if (!testing::IsRoot()) GTEST_SKIP() << "setting owners needs root";
   if (!fs->KeepsSecurity(tree.Root())) GTEST_SKIP() << "the temporary folder keeps no ACLs";
   tree.WriteFile("file", "x");
@@ -488,10 +495,19 @@ TEST_P(PosixFileSystemTest, SecurityRoundTripsOwnerGroupAndAcls) {
     Security read;
     ASSERT_EQ(fs->ReadSecurity(tree.Path(name), read), 0);
     EXPECT_EQ(read, wanted);
-    // Removing the ACLs leaves only owner and group.
+    // Removing the ACLs leaves only owner and group; a file whose new
+    // capabilities are unknown keeps its own across the change of owner.
     Security plain;
     plain.uid = 7;
     plain.gid = 8;
+    ASSERT_EQ(fs->WriteSecurity(tree.Path(name), plain), 0);
+    ASSERT_EQ(fs->ReadSecurity(tree.Path(name), read), 0);
+    Security kept = plain;
+    kept.capability_known = wanted.capability_known;
+    kept.capability = wanted.capability;
+    EXPECT_EQ(read, kept);
+    // Known to be none: they go.
+    plain.capability_known = !folder;
     ASSERT_EQ(fs->WriteSecurity(tree.Path(name), plain), 0);
     ASSERT_EQ(fs->ReadSecurity(tree.Path(name), read), 0);
     EXPECT_EQ(read, plain);

@@ -100,38 +100,70 @@ const char* AclName(bool access) {
   return access ? "system.posix_acl_access" : "system.posix_acl_default";
 }
 
-// The access ACL, and for a folder the default ACL, of `name` in `dir`.
+constexpr const char* kCapabilityName = "security.capability";
+
+// Reads a file's capabilities with `read(buffer, size)`, which answers like
+// getxattr. None set is known; a file system that keeps no such attribute
+// leaves them unknown.
+template <typename Read>
+ErrorCode ReadCapabilityWith(Read read, Security& security) {
+  security.capability_known = false;
+  security.capability.clear();
+  char buffer[64];  // the largest form, with a namespace's root, takes 24 bytes
+  const ssize_t n = read(buffer, sizeof buffer);
+  if (n < 0) {
+    if (errno == ENODATA) {
+      security.capability_known = true;
+      return 0;
+    }
+    if (errno == ENOTSUP || errno == ERANGE) return 0;  // none kept, or none of ours
+    return errno;
+  }
+  security.capability.assign(buffer, static_cast<size_t>(n));
+  security.capability_known = true;
+  return 0;
+}
+
+// The access ACL, and for a folder the default ACL, of `name` in `dir`;
+// for a file its capabilities.
 ErrorCode ReadAclsAt(int dir, const char* name, bool folder, Security& security) {
+  const auto reader = [dir, name](const char* attribute) {
+    return [dir, name, attribute](void* buffer, size_t size) -> ssize_t {
+      XattrArgs args{reinterpret_cast<uintptr_t>(buffer), static_cast<uint32_t>(size), 0};
+      return syscall(SYS_getxattrat, dir, name, AT_SYMLINK_NOFOLLOW, attribute, &args, sizeof args);
+    };
+  };
   for (const bool access : {true, false}) {
     if (!access && !folder) break;
-    const auto read = [dir, name, access](unsigned char* buffer, size_t size) -> ssize_t {
-      XattrArgs args{reinterpret_cast<uintptr_t>(buffer), static_cast<uint32_t>(size), 0};
-      return syscall(SYS_getxattrat, dir, name, AT_SYMLINK_NOFOLLOW, AclName(access), &args,
-                     sizeof args);
-    };
+    const auto read = reader(AclName(access));
     const ErrorCode code =
         access ? ReadAclWith(read, true, security.has_access_acl, security.access_acl)
                : ReadAclWith(read, false, security.has_default_acl, security.default_acl);
     if (code != 0) return code;
   }
-  return 0;
+  return folder ? 0 : ReadCapabilityWith(reader(kCapabilityName), security);
 }
 
 // The same through a descriptor of the item itself, by its /proc path
 // (an O_PATH descriptor takes no fgetxattr).
 ErrorCode ReadAclsOf(int fd, bool folder, Security& security) {
   const std::string proc = ProcPath(fd);
+  const auto reader = [&proc](const char* attribute) {
+    return [&proc, attribute](void* buffer, size_t size) -> ssize_t {
+      return getxattr(proc.c_str(), attribute, buffer, size);
+    };
+  };
   for (const bool access : {true, false}) {
     if (!access && !folder) break;
-    const auto read = [&proc, access](unsigned char* buffer, size_t size) -> ssize_t {
-      return getxattr(proc.c_str(), AclName(access), buffer, size);
-    };
+    const auto read = reader(AclName(access));
     const ErrorCode code =
         access ? ReadAclWith(read, true, security.has_access_acl, security.access_acl)
                : ReadAclWith(read, false, security.has_default_acl, security.default_acl);
     if (code != 0 && code != ENOSYS) return code;
   }
-  return 0;
+  if (folder) return 0;
+  const ErrorCode code = ReadCapabilityWith(reader(kCapabilityName), security);
+  return code == ENOSYS ? 0 : code;
 }
 
 // Builds the ACL of `entries` and gives it with `set(acl)`, which answers
@@ -268,18 +300,46 @@ ErrorCode PosixFileSystem::WriteSecurity(const std::string& path, const Security
   struct stat st;
   if (const ErrorCode code = OpenItemPath(path, fd, st); code != 0) return code;
   NoteWritten(st.st_dev, Trimmed(path));
-  if ((st.st_uid != security.uid || st.st_gid != security.gid) &&
+  const std::string proc = ProcPath(fd.get());
+  const bool owner_changes = st.st_uid != security.uid || st.st_gid != security.gid;
+  // A change of owner drops a file's capabilities: it gets those of the
+  // item it takes its security from, or where they are unknown its own back.
+  Security capabilities;
+  if (S_ISREG(st.st_mode)) {
+    if (security.capability_known) {
+      capabilities.capability_known = true;
+      capabilities.capability = security.capability;
+    } else if (owner_changes) {
+      ReadCapabilityWith(
+          [&proc](void* buffer, size_t size) {
+            return getxattr(proc.c_str(), kCapabilityName, buffer, size);
+          },
+          capabilities);
+      capabilities.capability_known = !capabilities.capability.empty();
+    }
+  }
+  if (owner_changes &&
       fchownat(fd.get(), "", security.uid, security.gid, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) != 0)
     return errno;
   if (S_ISLNK(st.st_mode)) return 0;
   if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return kErrNotSupported;
-  const std::string proc = ProcPath(fd.get());
   if (security.has_access_acl) {
     if (const ErrorCode code = WriteAcl(proc, ACL_TYPE_ACCESS, security.access_acl); code != 0)
       return code;
   } else if (removexattr(proc.c_str(), "system.posix_acl_access") != 0 && errno != ENODATA &&
              errno != ENOTSUP) {
     return errno;
+  }
+  if (capabilities.capability_known) {
+    const std::string& value = capabilities.capability;
+    if (!value.empty()) {
+      if (setxattr(proc.c_str(), kCapabilityName, value.data(), value.size(), 0) != 0 &&
+          errno != ENOTSUP)
+        return errno;
+    } else if (removexattr(proc.c_str(), kCapabilityName) != 0 && errno != ENODATA &&
+               errno != ENOTSUP) {
+      return errno;
+    }
   }
   if (!S_ISDIR(st.st_mode)) return 0;
   if (security.has_default_acl) return WriteAcl(proc, ACL_TYPE_DEFAULT, security.default_acl);
