@@ -85,10 +85,11 @@ struct Security {
   std::vector<AclEntry> access_acl;
   bool has_default_acl = false;  // folders only
   std::vector<AclEntry> default_acl;
-  // A file's capabilities: its security.capability attribute as stored,
-  // empty when it has none. Known only where its file system answered for
-  // it (files on file systems that keep such attributes): where either
-  // side's is unknown, capabilities are neither compared nor written.
+  // A program's capabilities: its security.capability attribute as stored,
+  // empty when it has none. Known only where they were read: for files with
+  // an execute bit (the kernel uses them only to run a program) on file
+  // systems that keep such attributes. Where either side's are unknown they
+  // are neither compared nor written (a change of owner keeps a file's own).
   bool capability_known = false;
   std::string capability;
   bool operator==(const Security&) const = default;

@@ -831,8 +831,10 @@ class SynchronizerSecurityTest : public SynchronizerTest {
     EXPECT_EQ(fs_->ReadSecurity(path, security), 0) << path;
     return security;
   }
-  // A user attribute and a capability (set after the owner: chown drops it).
+  // A user attribute and a capability (set after the owner: chown drops it)
+  // of a program.
   static void SetAttributes(const std::string& path) {
+    ASSERT_EQ(chmod(path.c_str(), 0755), 0);
     vfs_cap_data cap{};
     cap.magic_etc = VFS_CAP_REVISION_2 | VFS_CAP_FLAGS_EFFECTIVE;
     cap.data[0].permitted = 1u << CAP_NET_BIND_SERVICE;

@@ -454,6 +454,8 @@ TEST_P(PosixFileSystemTest, ModeAndTimesActOnTheLinkItselfNeverOnItsTarget) {
 
 // ---- security (root) ---------------------------------------------------------
 
+std::optional<std::string> Attribute(const std::string& path, const char* name);
+
 Security SampleSecurity(bool folder) {
   Security s;
   s.uid = 1234;
@@ -481,11 +483,12 @@ Security SampleSecurity(bool folder) {
   return s;
 }
 
-// A file's capabilities go after its owner, whose change drops them.
+// A program's capabilities go after its owner, whose change drops them.
 TEST_P(PosixFileSystemTest, SecurityRoundTripsOwnerGroupAclsAndCapabilities) {
   if (!testing::IsRoot()) GTEST_SKIP() << "setting owners needs root";
   if (!fs->KeepsSecurity(tree.Root())) GTEST_SKIP() << "the temporary folder keeps no ACLs";
   tree.WriteFile("file", "x");
+  tree.SetMode("file", 0755);
   tree.MakeFolder("folder");
   tree.MakeLink("link", "file");
   for (const auto& [name, folder] : {std::pair{"file", false}, std::pair{"folder", true}}) {
@@ -512,6 +515,18 @@ TEST_P(PosixFileSystemTest, SecurityRoundTripsOwnerGroupAclsAndCapabilities) {
     ASSERT_EQ(fs->ReadSecurity(tree.Path(name), read), 0);
     EXPECT_EQ(read, plain);
   }
+  // Those of a file without an execute bit, which no one can run, are not
+  // read, and stay through a change of owner.
+  tree.WriteFile("data", "x");
+  const std::string capability = SampleSecurity(false).capability;
+  ASSERT_EQ(setxattr(tree.Path("data").c_str(), "security.capability", capability.data(),
+                     capability.size(), 0),
+            0);
+  Security read_data;
+  ASSERT_EQ(fs->WriteSecurity(tree.Path("data"), Security{}), 0);
+  ASSERT_EQ(fs->ReadSecurity(tree.Path("data"), read_data), 0);
+  EXPECT_EQ(read_data, Security{});
+  EXPECT_EQ(Attribute(tree.Path("data"), "security.capability"), capability);
   // A link gets an owner, never ACLs, and its target is left alone.
   Security read_file;
   ASSERT_EQ(fs->ReadSecurity(tree.Path("file"), read_file), 0);

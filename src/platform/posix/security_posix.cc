@@ -124,9 +124,18 @@ ErrorCode ReadCapabilityWith(Read read, Security& security) {
   return 0;
 }
 
-// The access ACL, and for a folder the default ACL, of `name` in `dir`;
-// for a file its capabilities.
-ErrorCode ReadAclsAt(int dir, const char* name, bool folder, Security& security) {
+// Whether the capabilities of `item` are read with its security. The kernel
+// gives them to a program only when the file is executed, which needs an
+// execute bit: a file without one is spared the call (its capabilities are
+// unknown, and WriteSecurity keeps its own through a change of owner).
+bool ReadsCapabilities(const ItemInfo& item) {
+  return item.kind == ItemKind::File && (item.mode & 0111) != 0;
+}
+
+// The access ACL, and for a folder the default ACL, of `name` in `dir`,
+// which is `item`; the capabilities of a file that ReadsCapabilities.
+ErrorCode ReadAclsAt(int dir, const char* name, const ItemInfo& item, Security& security) {
+  const bool folder = item.IsFolder();
   const auto reader = [dir, name](const char* attribute) {
     return [dir, name, attribute](void* buffer, size_t size) -> ssize_t {
       XattrArgs args{reinterpret_cast<uintptr_t>(buffer), static_cast<uint32_t>(size), 0};
@@ -141,13 +150,14 @@ ErrorCode ReadAclsAt(int dir, const char* name, bool folder, Security& security)
                : ReadAclWith(read, false, security.has_default_acl, security.default_acl);
     if (code != 0) return code;
   }
-  return folder ? 0 : ReadCapabilityWith(reader(kCapabilityName), security);
+  return ReadsCapabilities(item) ? ReadCapabilityWith(reader(kCapabilityName), security) : 0;
 }
 
 // The same through a descriptor of the item itself, by its /proc path
 // (an O_PATH descriptor takes no fgetxattr).
-ErrorCode ReadAclsOf(int fd, bool folder, Security& security) {
+ErrorCode ReadAclsOf(int fd, const ItemInfo& item, Security& security) {
   const std::string proc = ProcPath(fd);
+  const bool folder = item.IsFolder();
   const auto reader = [&proc](const char* attribute) {
     return [&proc, attribute](void* buffer, size_t size) -> ssize_t {
       return getxattr(proc.c_str(), attribute, buffer, size);
@@ -161,7 +171,7 @@ ErrorCode ReadAclsOf(int fd, bool folder, Security& security) {
                : ReadAclWith(read, false, security.has_default_acl, security.default_acl);
     if (code != 0 && code != ENOSYS) return code;
   }
-  if (folder) return 0;
+  if (!ReadsCapabilities(item)) return 0;
   const ErrorCode code = ReadCapabilityWith(reader(kCapabilityName), security);
   return code == ENOSYS ? 0 : code;
 }
@@ -230,7 +240,7 @@ ErrorCode ReadSecurityAt(int dir, const std::string& name, const ItemInfo* known
     security.uid = stated.uid;
     security.gid = stated.gid;
     if (stated.kind == ItemKind::Link) return 0;  // a link has no ACLs
-    return ReadAclsOf(fd.get(), stated.IsFolder(), security);
+    return ReadAclsOf(fd.get(), stated, security);
   }
   if (known == nullptr) {
     struct stat st;
@@ -242,7 +252,7 @@ ErrorCode ReadSecurityAt(int dir, const std::string& name, const ItemInfo* known
   security.gid = known->gid;
   if (known->kind == ItemKind::Link) return 0;
   if (use_getxattrat.load()) {
-    const ErrorCode code = ReadAclsAt(dir, name.c_str(), known->IsFolder(), security);
+    const ErrorCode code = ReadAclsAt(dir, name.c_str(), *known, security);
     if (code != ENOSYS) return code;
     use_getxattrat.store(false);  // an older kernel
   }
@@ -251,7 +261,7 @@ ErrorCode ReadSecurityAt(int dir, const std::string& name, const ItemInfo* known
   struct stat st;
   if (fstat(fd.get(), &st) != 0) return errno;
   if (st.st_ino != known->inode || st.st_dev != known->device) return kErrChangedMeanwhile;
-  return ReadAclsOf(fd.get(), known->IsFolder(), security);
+  return ReadAclsOf(fd.get(), *known, security);
 }
 
 bool PosixFileSystem::KeepsSecurity(const std::string& path) {
