@@ -39,9 +39,11 @@ bool LookupFolder(FileSystem& fs, const std::string& folder, ItemInfo& info) {
 
 namespace {
 
+// Only a folder can hold another: a file named as a folder is passed over
+// like a missing folder.
 bool Identify(FileSystem& fs, const std::string& path, Identity& id) {
   ItemInfo info;
-  if (!LookupFolder(fs, path, info)) return false;
+  if (!LookupFolder(fs, path, info) || !info.IsFolder()) return false;
   id = {info.device, info.inode};
   return true;
 }
@@ -100,27 +102,34 @@ bool Within(const FolderPlace& inner, const FolderPlace& outer) {
   return inner.path.starts_with(outer.path) && inner.path[outer.path.size()] == '/';
 }
 
-// Whether `inner` (found, or its nearest existing ancestor) lies in `outer`,
-// told by where the two lie inside their file system: a bind mount shows a
-// subfolder under another path whose ancestors are not the subfolder's own.
-bool WithinByPlace(FileSystem& fs, const Chain& inner, const Chain& outer) {
-  FolderPlace inner_place;
-  FolderPlace outer_place;
-  return outer.exists && fs.LocateFolder(inner.found, inner_place) == kSuccess &&
-         fs.LocateFolder(outer.found, outer_place) == kSuccess && Within(inner_place, outer_place);
-}
-
 }  // namespace
 
-bool SameOrNestedFolders(FileSystem& fs, const std::string& a, const std::string& b) {
+Nesting CheckNesting(FileSystem& fs, const std::string& a, const std::string& b) {
+  Nesting nesting;
   const Chain chain_a = IdentityChain(fs, a);
   const Chain chain_b = IdentityChain(fs, b);
-  if (chain_a.ids.empty() || chain_b.ids.empty()) return false;
+  if (chain_a.ids.empty() || chain_b.ids.empty()) return nesting;
   // A folder that does not exist yet lies inside the other when its nearest
   // existing ancestor does; it never holds the other.
-  return (chain_b.exists && Contains(chain_a.ids, chain_b.ids.front())) ||
-         (chain_a.exists && Contains(chain_b.ids, chain_a.ids.front())) ||
-         WithinByPlace(fs, chain_a, chain_b) || WithinByPlace(fs, chain_b, chain_a);
+  nesting.nested = (chain_b.exists && Contains(chain_a.ids, chain_b.ids.front())) ||
+                   (chain_a.exists && Contains(chain_b.ids, chain_a.ids.front()));
+  if (nesting.nested || (!chain_a.exists && !chain_b.exists)) return nesting;
+  // A bind mount shows a subfolder under another path whose ancestors are
+  // not the subfolder's own: where each lies inside its file system tells.
+  FolderPlace place_a;
+  FolderPlace place_b;
+  const ErrorCode error_a = fs.LocateFolder(chain_a.found, place_a);
+  const ErrorCode error_b = fs.LocateFolder(chain_b.found, place_b);
+  if (error_a == kErrNotSupported || error_b == kErrNotSupported) return nesting;  // no mounts
+  if (error_a != kSuccess || error_b != kSuccess) {
+    nesting.nested = true;
+    nesting.unplaced = error_a != kSuccess ? a : b;
+    nesting.unplaced_error = error_a != kSuccess ? error_a : error_b;
+    return nesting;
+  }
+  nesting.nested =
+      (chain_b.exists && Within(place_a, place_b)) || (chain_a.exists && Within(place_b, place_a));
+  return nesting;
 }
 
 bool FolderLiesWithin(FileSystem& fs, const std::string& inner, const std::string& outer) {

@@ -10,15 +10,30 @@
 
 namespace twinmere {
 
-// True when `a` and `b` are the same folder or one lies inside the other. A
+// What the nesting test found for two folders.
+struct Nesting {
+  // The same folder, one inside the other, or not known to be apart.
+  bool nested = false;
+  // Where nesting could not be ruled out: the folder (as given) whose place
+  // inside its file system is unknown, and the error that hid it.
+  std::string unplaced;
+  ErrorCode unplaced_error = kSuccess;
+};
+
+// Whether `a` and `b` are the same folder or one lies inside the other. A
 // folder that does not exist yet is represented by its nearest existing
 // ancestor (it would be created there). Paths may end in "/". Links in the
 // paths are followed, since the folders themselves are named through them.
 // When a lookup fails the walk up ends there; a path none of whose ancestors
 // can be looked up is taken as unrelated. A bind mount of a folder (or of its
 // parent) counts as that folder: the file system's LocateFolder tells where
-// each lies; where it cannot, the identities alone decide.
-bool SameOrNestedFolders(FileSystem& fs, const std::string& a, const std::string& b);
+// each lies. Where it cannot tell (on this machine: /proc is not mounted), a
+// bind mount could hide the nesting, and the folders count as nested; only
+// a file system without mounts leaves it to the identities alone.
+Nesting CheckNesting(FileSystem& fs, const std::string& a, const std::string& b);
+inline bool SameOrNestedFolders(FileSystem& fs, const std::string& a, const std::string& b) {
+  return CheckNesting(fs, a, b).nested;
+}
 
 // True when the folder `inner` is the existing folder `outer` or lies
 // inside it, told as SameOrNestedFolders tells it.

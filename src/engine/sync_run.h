@@ -66,8 +66,9 @@ struct Synchronizer::Impl {
 
   // --- run driver (synchronizer.cc) ---
   void Synchronize();
-  // Ends a run that cannot begin: the line, the exit code, automatic exit.
-  void Refuse(const std::string& line, int exit_code);
+  // Ends a run that cannot begin: the line (and the one giving its reason,
+  // where there is one), the exit code, automatic exit.
+  void Refuse(const std::string& line, int exit_code, const std::string& reason = {});
   bool FolderExists(const std::string& path);
   void DecideSecurity();
   void LocateReport();

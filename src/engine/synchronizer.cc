@@ -3,6 +3,7 @@
 // the removal of a Target item that is in the way of a Source item).
 #include "engine/synchronizer.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "app/exit_codes.h"
@@ -69,8 +70,10 @@ void Synchronizer::SetProgress(uint64_t bytes_copied) {
   host.PumpEvents();
 }
 
-void Synchronizer::Impl::Refuse(const std::string& line, int exit_code) {
-  reporter.AddReportLine(line, ReportLineKind::Error, 0, LineFlush::Final);
+void Synchronizer::Impl::Refuse(const std::string& line, int exit_code, const std::string& reason) {
+  if (!reason.empty()) reporter.AddReportLine(line, ReportLineKind::Error, 0, LineFlush::Throttled);
+  reporter.AddReportLine(reason.empty() ? line : reason, ReportLineKind::Error, 0,
+                         LineFlush::Final);
   session.ExitCode = exit_code;
   session.Running = false;
   if (options.Quiet) host.CloseProgram(exit_code);
@@ -176,14 +179,26 @@ void Synchronizer::Impl::RestoreDeferredModes() {
 }
 
 // A run that says it completed survives a power cut: what it wrote is on
-// the disk before the line. A write-back error is an error of the run.
+// the disk before the line. That is the receiving folders' file systems
+// and every other one the run wrote to (a file system mounted inside
+// Target), each synced once. A write-back error is an error of the run.
 void Synchronizer::Impl::SyncToDisk() {
-  auto sync = [this](const std::string& folder) {
+  std::vector<uint64_t> synced;  // devices
+  const auto sync = [this, &synced](const std::string& folder, const uint64_t* device) {
+    if (device != nullptr) {
+      if (std::find(synced.begin(), synced.end(), *device) != synced.end()) return;
+      synced.push_back(*device);
+    }
     if (const ErrorCode code = fs.SyncFileSystem(folder); code != kSuccess)
       reporter.AccessError(folder, code);
   };
-  sync(options.Target);
-  if (options.Bidi) sync(options.Source);
+  for (const std::string* folder : {&options.Target, options.Bidi ? &options.Source : nullptr}) {
+    ItemInfo info;
+    // A folder whose device cannot be told is synced all the same.
+    if (folder != nullptr) sync(*folder, LookupFolder(fs, *folder, info) ? &info.device : nullptr);
+  }
+  for (const WrittenFileSystem& written : fs.WrittenFileSystems())
+    sync(written.folder, &written.device);
 }
 
 // The exploring, copying and deleting phases in order; a stop skips every
@@ -254,9 +269,19 @@ void Synchronizer::Impl::Synchronize() {
   if (!FolderExists(options.Source)) {
     return Refuse("Invalid Source Path: \"" + options.Source + "\".", kExitInvalidSource);
   }
-  if (SameOrNestedFolders(fs, options.Source, options.Target)) {
+  if (const Nesting nesting = CheckNesting(fs, options.Source, options.Target); nesting.nested) {
+    // Where a bind mount could hide the nesting, the line after says why
+    // the folders were not told apart.
+    std::string reason;
+    if (!nesting.unplaced.empty()) {
+      reason = "Where \"" + nesting.unplaced +
+               "\" lies inside its file system cannot be told, so a bind mount may show one "
+               "folder inside the other: Error " +
+               std::to_string(nesting.unplaced_error) + ". " +
+               SystemErrorText(nesting.unplaced_error);
+    }
     return Refuse("Source Path and Target Path are the same or included one into other.",
-                  kExitNestedFolders);
+                  kExitNestedFolders, reason);
   }
   LocateReport();
   target_created = !FolderExists(options.Target);

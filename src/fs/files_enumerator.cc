@@ -454,9 +454,14 @@ int FilesEnumerator::CompareSecurity(const std::string& path) {
     if (has_a != has_b) return false;
     return SameAcl(list_a, list_b);
   };
+  // A change of owner drops a file's capabilities: a copy that lost them
+  // differs, where both sides keep them.
+  const bool capabilities_differ =
+      a.capability_known && b.capability_known && a.capability != b.capability;
   if (a.uid != b.uid || a.gid != b.gid ||
       !same_list(a.has_access_acl, a.access_acl, b.has_access_acl, b.access_acl) ||
-      !same_list(a.has_default_acl, a.default_acl, b.has_default_acl, b.default_acl))
+      !same_list(a.has_default_acl, a.default_acl, b.has_default_acl, b.default_acl) ||
+      capabilities_differ)
     return kSecurityDiffers;
   return 0;
 }

@@ -88,6 +88,13 @@ struct Security {
   std::vector<AclEntry> access_acl;
   bool has_default_acl = false;  // folders only
   std::vector<AclEntry> default_acl;
+  // A program's capabilities: its security.capability attribute as stored,
+  // empty when it has none. Known only where they were read: for files with
+  // an execute bit (the kernel uses them only to run a program) on file
+  // systems that keep such attributes. Where either side's are unknown they
+  // are neither compared nor written (a change of owner keeps a file's own).
+  bool capability_known = false;
+  std::string capability;
   bool operator==(const Security&) const = default;
 };
 
@@ -97,6 +104,13 @@ struct Security {
 struct FolderPlace {
   uint64_t file_system = 0;  // the device of the file system
   std::string path;          // from the file system's own root: "/" or "/a/b"
+};
+
+// A file system that was written to, and the folder of it written to first
+// (or, for a change to a folder that is a mount point, that folder).
+struct WrittenFileSystem {
+  uint64_t device = 0;
+  std::string folder;
 };
 
 // What one volume can keep of what a copy gives it. Found out by trying it
@@ -222,6 +236,10 @@ class FileSystem {
 
   // Paths below these folders are resolved without following any link below
   // them (the roots themselves are resolved as written). Replaces earlier roots.
+  // A run sets the roots at its start and clears them at its end: between
+  // those calls the file system may keep folders open; with no roots set it
+  // keeps nothing open between calls, so that an idle program keeps no
+  // volume busy (a removable Target can be unmounted).
   virtual void SetConfinedRoots(const std::vector<std::string>& roots) = 0;
 
   // A walk of the whole tree below `folder` follows: the folder is opened,
@@ -312,9 +330,11 @@ class FileSystem {
   virtual bool KeepsSecurity(const std::string& path) = 0;
 
   // Where the folder `folder` lies inside its file system, links followed
-  // (the folder as the user names it). Fails with the error of opening the
-  // folder, or kErrNotSupported where the place cannot be told (the default:
-  // a file system without mounts).
+  // (the folder as the user names it). kErrNotSupported only from a file
+  // system without mounts (the default), where the identities of folders
+  // tell all; a file system with mounts that cannot tell the place fails
+  // with the error that kept it from knowing (of opening the folder, of
+  // reading the mount table ...), never with kErrNotSupported.
   virtual ErrorCode LocateFolder(const std::string& folder, FolderPlace& place) {
     (void)folder;
     (void)place;
@@ -325,6 +345,13 @@ class FileSystem {
   // `path` to its disk (syncfs). Fails with the error of the open, or with
   // the write-back error (EIO, ENOSPC ...) that the file system met since.
   virtual ErrorCode SyncFileSystem(const std::string& path) = 0;
+
+  // Every file system written to through this object since the confined
+  // roots were last set, once each, in the order first written: a Target
+  // may hold mounts of other file systems. Items created, removed, renamed
+  // or copied count for the file system of their folder; modes, times,
+  // owners, ACLs and attributes for that of the item.
+  virtual std::vector<WrittenFileSystem> WrittenFileSystems() const = 0;
 };
 
 // The file system of this machine. A walk keeps one folder open per level

@@ -101,6 +101,25 @@ MemoryFileSystem::~MemoryFileSystem() = default;
 
 void MemoryFileSystem::SetConfinedRoots(const std::vector<std::string>&) {
   // Links are never followed anywhere here.
+  written_.clear();
+}
+
+std::vector<WrittenFileSystem> MemoryFileSystem::WrittenFileSystems() const {
+  return written_;
+}
+
+void MemoryFileSystem::NoteWritten(const Volume& volume, const std::string& folder) {
+  for (const WrittenFileSystem& written : written_)
+    if (written.device == volume.device) return;
+  written_.push_back({volume.device, folder});
+}
+
+// The folder of an item created, removed or renamed at `path`.
+void MemoryFileSystem::NoteEntryWritten(const std::string& path) {
+  const size_t end = path.find_last_not_of('/');
+  const size_t slash = end == std::string::npos ? 0 : path.rfind('/', end);
+  const std::string folder = slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
+  NoteWritten(VolumeOf(folder), folder);
 }
 
 ErrorCode MemoryFileSystem::Injected(MemoryOp op, const std::string& path) {
@@ -341,7 +360,9 @@ ErrorCode MemoryFileSystem::CreateFolder(const std::string& path) {
   node->mode = 0755;
   node->uid = uid_;
   node->gid = gid_;
-  return AddNode(path, std::move(node), false);
+  const ErrorCode code = AddNode(path, std::move(node), false);
+  if (code == 0) NoteEntryWritten(path);
+  return code;
 }
 
 ErrorCode MemoryFileSystem::CreateNewFile(const std::string& path) {
@@ -351,7 +372,9 @@ ErrorCode MemoryFileSystem::CreateNewFile(const std::string& path) {
   node->mode = 0644;
   node->uid = uid_;
   node->gid = gid_;
-  return AddNode(path, std::move(node), false);
+  const ErrorCode code = AddNode(path, std::move(node), false);
+  if (code == 0) NoteEntryWritten(path);
+  return code;
 }
 
 ErrorCode MemoryFileSystem::RemoveFolder(const std::string& path) {
@@ -363,6 +386,7 @@ ErrorCode MemoryFileSystem::RemoveFolder(const std::string& path) {
   if (node->kind != ItemKind::Folder) return ENOTDIR;
   if (!node->children.empty()) return kErrNotEmpty;
   std::erase_if(parent->children, [node](const auto& child) { return child.get() == node; });
+  NoteEntryWritten(path);
   return 0;
 }
 
@@ -373,6 +397,7 @@ ErrorCode MemoryFileSystem::DeleteFile(const std::string& path) {
   if (const ErrorCode code = Resolve(path, node, &parent); code != 0) return code;
   if (parent == nullptr || node->kind == ItemKind::Folder) return EISDIR;
   std::erase_if(parent->children, [node](const auto& child) { return child.get() == node; });
+  NoteEntryWritten(path);
   return 0;
 }
 
@@ -409,6 +434,7 @@ ErrorCode MemoryFileSystem::Rename(const std::string& from, const std::string& t
   moving->name = to_name;
   AssignShortName(*to_parent, *moving);
   to_parent->children.push_back(std::move(moving));
+  NoteEntryWritten(to);
   return 0;
 }
 
@@ -426,6 +452,7 @@ ErrorCode MemoryFileSystem::SetMode(const std::string& path, uint32_t mode) {
   if (const ErrorCode code = Resolve(path, node); code != 0) return code;
   if (node->kind != ItemKind::Link)
     node->mode = ModeOnVolume(mode, node->mode, node->volume->options.kept_mode_bits);
+  NoteWritten(*node->volume, path);
   return 0;
 }
 
@@ -435,6 +462,7 @@ ErrorCode MemoryFileSystem::SetTimes(const std::string& path, FileTime access, F
   if (const ErrorCode code = Resolve(path, node); code != 0) return code;
   node->access_time = access;
   node->modify_time = modify;
+  NoteWritten(*node->volume, path);
   return 0;
 }
 
@@ -486,6 +514,7 @@ ErrorCode MemoryFileSystem::CopyFile(const std::string& from, const std::string&
     AssignShortName(*to_parent, *copy);
     to_parent->children.push_back(std::move(copy));
   }
+  NoteEntryWritten(to);
   return 0;
 }
 
@@ -519,6 +548,7 @@ ErrorCode MemoryFileSystem::WriteSecurity(const std::string& path, const Securit
   if (const ErrorCode code = Resolve(path, node); code != 0) return code;
   node->uid = security.uid;
   node->gid = security.gid;
+  NoteWritten(*node->volume, path);
   if (node->kind == ItemKind::Link) return 0;
   node->acls = security;
   if (node->kind != ItemKind::Folder) {

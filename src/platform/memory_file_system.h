@@ -81,6 +81,7 @@ class MemoryFileSystem : public FileSystem {
   ErrorCode WriteSecurity(const std::string& path, const Security& security) override;
   bool KeepsSecurity(const std::string& path) override;
   ErrorCode SyncFileSystem(const std::string& path) override;
+  std::vector<WrittenFileSystem> WrittenFileSystems() const override;
   VolumeAbilities Abilities(const std::string& path) override;
   ErrorCode ReadLink(const std::string& path, std::string& text) override;
 
@@ -145,6 +146,8 @@ class MemoryFileSystem : public FileSystem {
   void FillInfo(const Node& node, ItemInfo& info) const;
   // The volume of the nearest existing folder of the path.
   const Volume& VolumeOf(const std::string& path) const;
+  void NoteWritten(const Volume& volume, const std::string& folder);
+  void NoteEntryWritten(const std::string& path);
 
   std::deque<Volume> volumes_;  // the first one is the root's
   std::unique_ptr<Node> root_;
@@ -156,6 +159,7 @@ class MemoryFileSystem : public FileSystem {
   uint32_t gid_ = 0;
   int lookup_count_ = 0;
   std::vector<std::string> synced_;
+  std::vector<WrittenFileSystem> written_;  // since SetConfinedRoots
 };
 
 }  // namespace twinmere

@@ -128,19 +128,25 @@ TEST_F(SynchronizerMemoryTest, InaccessibleItemsAndFailedActionsAreReportedOnceA
   EXPECT_EQ(fs_.ReadContents("/dst/a.txt"), "different");
 }
 
-// A completed run is on the disk before it says so: one sync of the Target
-// file system, of Source too after a run both ways; a write-back error is an
-// error of the run.
-TEST_F(SynchronizerMemoryTest, RunEndsWithOneSyncOfEachReceivingFileSystem) {
+// A completed run is on the disk before it says so: one sync of each file
+// system it wrote to (one mounted inside Target too) and of the receiving
+// folders' own, Source's too after a run both ways; a write-back error is
+// an error of the run.
+TEST_F(SynchronizerMemoryTest, RunEndsWithOneSyncOfEachFileSystemItWroteTo) {
+  ASSERT_EQ(fs_.SetVolume("/src", {}), 0);
+  ASSERT_EQ(fs_.SetVolume("/dst/mnt", {}), 0);
   fs_.AddFile("/src/a.txt", "a", kT0);
+  fs_.AddFile("/src/mnt/b.txt", "b", kT0);
+  fs_.AddFile("/src/mnt/c.txt", "c", kT0);
   EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
-  EXPECT_EQ(fs_.Synced(), std::vector<std::string>{"/dst/"});
+  EXPECT_EQ(fs_.ReadContents("/dst/mnt/c.txt"), "c");
+  EXPECT_EQ(fs_.Synced(), (std::vector<std::string>{"/dst/", "/dst/mnt"}));
 
   EngineHarness both(fs_);
   both.options = run_.options;
   both.options.Bidi = both.options.New = true;
   EXPECT_EQ(both.Run(), 0) << both.AllLines();
-  EXPECT_EQ(fs_.Synced(), (std::vector<std::string>{"/dst/", "/dst/", "/src/"}));
+  EXPECT_EQ(fs_.Synced(), (std::vector<std::string>{"/dst/", "/dst/mnt", "/dst/", "/src/"}));
 
   EngineHarness failed(fs_);
   failed.options = run_.options;

@@ -15,10 +15,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <optional>
 
+#include "app/command_line.h"
+#include "app/exit_codes.h"
+#include "app/folder_fields.h"
 #include "engine/engine_harness.h"
+#include "fs/paths.h"
 #include "platform/posix/file_system_posix.h"
 #include "platform/temporary_names.h"
 #include "support/mounts.h"
@@ -882,6 +888,68 @@ TEST(SynchronizerReadAheadTest, ReadingAheadChangesNoLineAndNoTarget) {
   }
 }
 
+// An idle program keeps no volume busy. The window keeps one file system
+// object for its whole life: after each thing it does with it (reading its
+// command line, checking its folder fields, a run that could not begin, a
+// run) no descriptor stays on the Target's file system, which can then be
+// unmounted (not lazily).
+TEST(SynchronizerIdleTest, TargetVolumeUnmountsAfterAnyUseOfALongLivedFileSystem) {
+  TempTree tree;
+  tree.WriteFile("src/sub/file", "x");
+  tree.MakeFolder("mnt");
+  if (!testing::IsRoot()) GTEST_SKIP() << "mounting a tmpfs needs root";
+  const std::string mount_point = tree.Path("mnt");
+  const std::string target = tree.Folder("mnt/backup");
+  const std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
+  const auto run = [&fs, &tree](const std::string& target, bool bidi) {
+    EngineHarness harness(*fs);
+    harness.options.Source = tree.Folder("src");
+    harness.options.Target = target;
+    harness.options.Bidi = bidi;
+    return harness.Run();
+  };
+  const std::vector<std::pair<std::string, std::function<void()>>> uses = {
+      {"command line",
+       [&] {
+         SyncOptions read;
+         EXPECT_TRUE(ParseCommandLine(tree.Folder("src") + " " + target + "new/", read,
+                                      CommandLineContext{*fs, ""})
+                         .valid);
+       }},
+      {"folder fields",
+       [&] {
+         EXPECT_EQ(FolderFieldPath(*fs, target + "new/"), target + "new/");
+         EXPECT_TRUE(NamesExistingFolder(*fs, target));
+         EXPECT_EQ(BrowseStartFolder(*fs, target + "new"), RemoveSeparator(target));
+       }},
+      {"nested folders refused",
+       [&] {
+         EngineHarness nested(*fs);
+         nested.options.Source = target;
+         nested.options.Target = target + "inner/";
+         EXPECT_EQ(nested.Run(), kExitNestedFolders);
+       }},
+      {"invalid Target refused",
+       [&] {
+         tree.WriteFile("mnt/backup/file", "x");
+         EXPECT_EQ(run(target + "file/t/", false), kExitInvalidTarget);
+       }},
+      {"one-way run", [&] { EXPECT_EQ(run(target, false), 0); }},
+      {"run both ways", [&] { EXPECT_EQ(run(target, true), 0); }},
+  };
+  for (const auto& [name, use] : uses) {
+    SCOPED_TRACE(name);
+    ASSERT_EQ(mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=4m"), 0)
+        << "cannot mount a tmpfs: " << std::strerror(errno);
+    ASSERT_EQ(mkdir(target.c_str(), 0755), 0);
+    use();
+    if (umount2(mount_point.c_str(), 0) != 0) {
+      ADD_FAILURE() << "the Target's volume is busy: " << std::strerror(errno);
+      ASSERT_EQ(umount2(mount_point.c_str(), MNT_DETACH), 0);
+    }
+  }
+}
+
 class SynchronizerSecurityTest : public SynchronizerTest {
  protected:
   void SetUp() override {
@@ -898,8 +966,10 @@ class SynchronizerSecurityTest : public SynchronizerTest {
                    {ACL_MASK, 0, 4},
                    {ACL_OTHER, 0, 0}},
                   false,
+                  {},
+                  false,
                   {}};
-    Security folder{1235, 5679, false, {}, true, {}};
+    Security folder{1235, 5679, false, {}, true, {}, false, {}};
     folder.default_acl = {{ACL_USER_OBJ, 0, 7},
                           {ACL_GROUP_OBJ, 0, 5},
                           {ACL_GROUP, 4321, 5},
@@ -914,8 +984,10 @@ class SynchronizerSecurityTest : public SynchronizerTest {
     EXPECT_EQ(fs_->ReadSecurity(path, security), 0) << path;
     return security;
   }
-  // A user attribute and a capability (set after the owner: chown drops it).
+  // A user attribute and a capability (set after the owner: chown drops it)
+  // of a program.
   static void SetAttributes(const std::string& path) {
+    ASSERT_EQ(chmod(path.c_str(), 0755), 0);
     vfs_cap_data cap{};
     cap.magic_etc = VFS_CAP_REVISION_2 | VFS_CAP_FLAGS_EFFECTIVE;
     cap.data[0].permitted = 1u << CAP_NET_BIND_SERVICE;
@@ -941,13 +1013,24 @@ TEST_F(SynchronizerSecurityTest, RootRunCopiesOwnersGroupsAclsAndCapabilities) {
   EXPECT_EQ(Attribute(Dst("f.txt"), "security.capability"),
             Attribute(Src("f.txt"), "security.capability"));
 
-  // Only the owner differs now: the security-only plan, not a copy.
+  // Only the owner differs now (its change dropped the capability): the
+  // security-only plan, not a copy, and the capability comes back after the
+  // owner.
   ASSERT_EQ(lchown(Dst("f.txt").c_str(), 0, 0), 0);
   const EngineHarness& again = Again();
   EXPECT_EQ(Of(Dst("f.txt")).uid, 1234u);
   EXPECT_TRUE(again.HasAction(testing::kFileSecurity, Dst("f.txt"))) << again.AllLines();
   EXPECT_EQ(again.Counters().FileSecurityInTarget, 1);
   EXPECT_EQ(again.Counters().FilesReplacedInTarget, 0);
+  EXPECT_EQ(Attribute(Dst("f.txt"), "security.capability"),
+            Attribute(Src("f.txt"), "security.capability"));
+
+  // A capability lost alone is a difference of security, and is repaired.
+  ASSERT_EQ(removexattr(Dst("f.txt").c_str(), "security.capability"), 0);
+  const EngineHarness& stripped = Again();
+  EXPECT_TRUE(stripped.HasAction(testing::kFileSecurity, Dst("f.txt"))) << stripped.AllLines();
+  EXPECT_EQ(Attribute(Dst("f.txt"), "security.capability"),
+            Attribute(Src("f.txt"), "security.capability"));
 
   // The mode differs too: an attribute change, still nothing copied or counted as copied.
   ASSERT_EQ(lchown(Dst("f.txt").c_str(), 0, 0), 0);

@@ -1,4 +1,4 @@
-// Comparison and copy of owner, group and ACLs between an item and its counterpart.
+// Comparison and copy of owner, group, ACLs and capabilities between an item and its counterpart.
 #include <acl/libacl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -61,6 +61,12 @@ TEST_F(MemorySecurity, CompareSecurityTable) {
   other_owner.uid = 11;
   Security other_group = plain;
   other_group.gid = 21;
+  const auto with_capability = [&plain](bool known, std::string capability) {
+    Security s = plain;
+    s.capability_known = known;
+    s.capability = std::move(capability);
+    return s;
+  };
   const Case cases[] = {
       {"no ACL on either side", plain, plain, 0},
       {"owner differs", plain, other_owner, kSecurityDiffers},
@@ -71,6 +77,11 @@ TEST_F(MemorySecurity, CompareSecurityTable) {
       {"ACL on one side only", WithAcl({owner, user, other}), plain, kSecurityDiffers},
       {"permission differs", WithAcl({owner, user, other}),
        WithAcl({owner, AclEntry{ACL_USER, 7, 6}, other}), kSecurityDiffers},
+      {"capabilities lost", with_capability(true, "cap"), with_capability(true, ""),
+       kSecurityDiffers},
+      {"capabilities differ", with_capability(true, "cap"), with_capability(true, "cap2"),
+       kSecurityDiffers},
+      {"capabilities unknown on one side", with_capability(true, "cap"), plain, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

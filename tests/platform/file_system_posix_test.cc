@@ -203,7 +203,9 @@ TEST_P(PosixFileSystemTest, LookupSeesChangesMadeThroughTheFileSystem) {
 
 size_t CountEntries(const char* folder);  // with the read-ahead tests below
 
-TEST_P(PosixFileSystemTest, ClearingTheRootsClosesEveryKeptFolder) {
+// Folders stay open between calls during a run only: an idle program
+// keeps no volume busy.
+TEST_P(PosixFileSystemTest, FoldersStayOpenOnlyWhileRootsAreSet) {
   tree.WriteFile("s/a/f", "x");
   tree.WriteFile("t/b/f", "x");
   const size_t before = CountEntries("/proc/self/fd");
@@ -213,6 +215,13 @@ TEST_P(PosixFileSystemTest, ClearingTheRootsClosesEveryKeptFolder) {
   ASSERT_EQ(fs->Lookup(tree.Path("t/b/f"), info), 0);
   EXPECT_GT(CountEntries("/proc/self/fd"), before);
   fs->SetConfinedRoots({});
+  EXPECT_EQ(CountEntries("/proc/self/fd"), before);
+
+  Security security;
+  ASSERT_EQ(fs->Lookup(tree.Path("s/a/f"), info), 0);
+  ASSERT_EQ(fs->CopyFile(tree.Path("s/a/f"), tree.Path("t/b/g"), {}), 0);
+  ASSERT_EQ(fs->SetMode(tree.Path("t/b/g"), 0600), 0);
+  ASSERT_EQ(fs->ReadSecurity(tree.Path("t/b/g"), security), 0);
   EXPECT_EQ(CountEntries("/proc/self/fd"), before);
 }
 
@@ -362,6 +371,38 @@ TEST_F(TmpfsTarget, DiskFullLeavesOldFileAndReturnsNoSpace) {
   }
 }
 
+// What a run must flush at its end: each file system written to once, the
+// one mounted inside the root too; a change of the mount point itself is a
+// change of the mounted file system only.
+TEST_F(TmpfsTarget, EachFileSystemWrittenToIsToldOnceUntilTheRootsChange) {
+  tree.WriteFile("source", "x");
+  struct stat root, mounted;
+  ASSERT_EQ(stat(tree.Root().c_str(), &root), 0);
+  ASSERT_EQ(stat(tree.Path("mnt").c_str(), &mounted), 0);
+  const auto written = [](const FileSystem& fs) {
+    std::vector<std::pair<uint64_t, std::string>> out;
+    for (const WrittenFileSystem& w : fs.WrittenFileSystems()) out.emplace_back(w.device, w.folder);
+    return out;
+  };
+  const auto fs = CreatePlatformFileSystem();
+  fs->SetConfinedRoots({tree.Root()});
+  ItemInfo info;
+  ASSERT_EQ(fs->Lookup(tree.Path("mnt/none"), info), ENOENT);
+  EXPECT_THAT(written(*fs), IsEmpty());
+  ASSERT_EQ(fs->CopyFile(tree.Path("source"), tree.Path("copy"), {}), 0);
+  ASSERT_EQ(fs->CopyFile(tree.Path("source"), tree.Path("mnt/copy"), {}), 0);
+  ASSERT_EQ(fs->CreateFolder(tree.Path("mnt/folder")), 0);
+  ASSERT_EQ(fs->SetMode(tree.Path("copy"), 0600), 0);
+  EXPECT_THAT(written(*fs), ElementsAre(std::pair{root.st_dev, tree.Root()},
+                                        std::pair{mounted.st_dev, tree.Path("mnt")}));
+
+  fs->SetConfinedRoots({tree.Root()});
+  EXPECT_THAT(written(*fs), IsEmpty());
+  ASSERT_EQ(fs->SetMode(tree.Path("mnt"), 0700), 0);
+  ASSERT_EQ(fs->SetTimes(tree.Path("mnt"), {}, {}), 0);
+  EXPECT_THAT(written(*fs), ElementsAre(std::pair{mounted.st_dev, tree.Path("mnt")}));
+}
+
 TEST_P(PosixFileSystemTest, RenameDeleteAndRemoveDoAsAskedAndNeverTouchALinkTarget) {
   tree.WriteFile("a", "A");
   tree.WriteFile("b", "B");
@@ -413,6 +454,8 @@ TEST_P(PosixFileSystemTest, ModeAndTimesActOnTheLinkItselfNeverOnItsTarget) {
 
 // ---- security (root) ---------------------------------------------------------
 
+std::optional<std::string> Attribute(const std::string& path, const char* name);
+
 Security SampleSecurity(bool folder) {
   Security s;
   s.uid = 1234;
@@ -430,14 +473,22 @@ Security SampleSecurity(bool folder) {
                      {ACL_GROUP, 65534, 7},
                      {ACL_MASK, 0, 7},
                      {ACL_OTHER, 0, 1}};
+  } else {
+    vfs_cap_data cap{};
+    cap.magic_etc = VFS_CAP_REVISION_2 | VFS_CAP_FLAGS_EFFECTIVE;
+    cap.data[0].permitted = 1u << CAP_NET_BIND_SERVICE;
+    s.capability_known = true;
+    s.capability.assign(reinterpret_cast<const char*>(&cap), sizeof cap);
   }
   return s;
 }
 
-TEST_P(PosixFileSystemTest, SecurityRoundTripsOwnerGroupAndAcls) {
+// A program's capabilities go after its owner, whose change drops them.
+TEST_P(PosixFileSystemTest, SecurityRoundTripsOwnerGroupAclsAndCapabilities) {
   if (!testing::IsRoot()) GTEST_SKIP() << "setting owners needs root";
   if (!fs->KeepsSecurity(tree.Root())) GTEST_SKIP() << "the temporary folder keeps no ACLs";
   tree.WriteFile("file", "x");
+  tree.SetMode("file", 0755);
   tree.MakeFolder("folder");
   tree.MakeLink("link", "file");
   for (const auto& [name, folder] : {std::pair{"file", false}, std::pair{"folder", true}}) {
@@ -447,14 +498,35 @@ TEST_P(PosixFileSystemTest, SecurityRoundTripsOwnerGroupAndAcls) {
     Security read;
     ASSERT_EQ(fs->ReadSecurity(tree.Path(name), read), 0);
     EXPECT_EQ(read, wanted);
-    // Removing the ACLs leaves only owner and group.
+    // Removing the ACLs leaves only owner and group; a file whose new
+    // capabilities are unknown keeps its own across the change of owner.
     Security plain;
     plain.uid = 7;
     plain.gid = 8;
     ASSERT_EQ(fs->WriteSecurity(tree.Path(name), plain), 0);
     ASSERT_EQ(fs->ReadSecurity(tree.Path(name), read), 0);
+    Security kept = plain;
+    kept.capability_known = wanted.capability_known;
+    kept.capability = wanted.capability;
+    EXPECT_EQ(read, kept);
+    // Known to be none: they go.
+    plain.capability_known = !folder;
+    ASSERT_EQ(fs->WriteSecurity(tree.Path(name), plain), 0);
+    ASSERT_EQ(fs->ReadSecurity(tree.Path(name), read), 0);
     EXPECT_EQ(read, plain);
   }
+  // Those of a file without an execute bit, which no one can run, are not
+  // read, and stay through a change of owner.
+  tree.WriteFile("data", "x");
+  const std::string capability = SampleSecurity(false).capability;
+  ASSERT_EQ(setxattr(tree.Path("data").c_str(), "security.capability", capability.data(),
+                     capability.size(), 0),
+            0);
+  Security read_data;
+  ASSERT_EQ(fs->WriteSecurity(tree.Path("data"), Security{}), 0);
+  ASSERT_EQ(fs->ReadSecurity(tree.Path("data"), read_data), 0);
+  EXPECT_EQ(read_data, Security{});
+  EXPECT_EQ(Attribute(tree.Path("data"), "security.capability"), capability);
   // A link gets an owner, never ACLs, and its target is left alone.
   Security read_file;
   ASSERT_EQ(fs->ReadSecurity(tree.Path("file"), read_file), 0);

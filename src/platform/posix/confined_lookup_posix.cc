@@ -40,6 +40,7 @@ void PosixFileSystem::SetConfinedRoots(const std::vector<std::string>& roots) {
   abilities_.clear();
   ForgetFolders();
   user_attributes_refused_.clear();
+  written_.clear();
 }
 
 // The longest confined root that `path` lies below (or equals); null if none.

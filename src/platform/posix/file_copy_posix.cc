@@ -191,6 +191,7 @@ ErrorCode PosixFileSystem::CopyLink(int from_dir, const std::string& from_name,
 
 ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& to,
                                     const CopyOptions& options) {
+  const Call call(*this);
   ChangeScope change(*this, to);
   CachedFolder* from_folder = nullptr;
   CachedFolder* to_folder = nullptr;
@@ -199,6 +200,7 @@ ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& 
   if (const ErrorCode code = ResolveParent(to, to_folder, to_name); code != 0) return code;
   to_folder->listed = false;
   to_folder->names.clear();
+  NoteWritten(*to_folder);
   // Both stay open: the cache keeps the two folders used last.
   const int from_dir = from_folder->fd.get();
   const int to_dir = to_folder->fd.get();

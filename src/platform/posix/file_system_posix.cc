@@ -62,6 +62,7 @@ ChangeScope::ChangeScope(PosixFileSystem& fs, const std::string& path) {
 }
 
 ErrorCode PosixFileSystem::Lookup(const std::string& path, ItemInfo& info) {
+  const Call call(*this);
   CachedFolder* folder = nullptr;
   std::string name;
   if (const ErrorCode code = ResolveParent(path, folder, name, ParentUse::Lookup); code != 0)
@@ -74,18 +75,37 @@ ErrorCode PosixFileSystem::Lookup(const std::string& path, ItemInfo& info) {
   return 0;
 }
 
-// Runs call(dirfd, name) on the final name of `path`; the listing of its
-// folder is forgotten since the call may change it.
-template <typename Call>
-ErrorCode PosixFileSystem::AtCall(const std::string& path, Call call) {
+// Runs at(dirfd, name) on the final name of `path`, which adds, removes or
+// renames an item there: the listing of its folder is forgotten, and its
+// file system is written to.
+template <typename At>
+ErrorCode PosixFileSystem::AtCall(const std::string& path, At at) {
+  const Call call(*this);
   ChangeScope change(*this, path);
   CachedFolder* folder = nullptr;
   std::string name;
   if (const ErrorCode code = ResolveParent(path, folder, name); code != 0) return code;
   folder->listed = false;
   folder->names.clear();
-  if (call(folder->fd.get(), name.c_str()) != 0) return errno;
+  if (at(folder->fd.get(), name.c_str()) != 0) return errno;
+  NoteWritten(*folder);
   return 0;
+}
+
+void PosixFileSystem::NoteWritten(uint64_t device, const std::string& folder) {
+  for (const WrittenFileSystem& written : written_)
+    if (written.device == device) return;
+  written_.push_back({device, folder});
+}
+
+void PosixFileSystem::NoteWritten(CachedFolder& folder) {
+  if (!folder.device_known) {
+    struct stat st;
+    if (fstat(folder.fd.get(), &st) != 0) return;
+    folder.device = st.st_dev;
+    folder.device_known = true;
+  }
+  NoteWritten(folder.device, folder.path);
 }
 
 ErrorCode PosixFileSystem::CreateFolder(const std::string& path) {
@@ -105,6 +125,7 @@ ErrorCode PosixFileSystem::DeleteFile(const std::string& path) {
 }
 
 ErrorCode PosixFileSystem::Rename(const std::string& from, const std::string& to, RenameMode mode) {
+  const Call call(*this);
   ChangeScope change_from(*this, from);
   ChangeScope change_to(*this, to);
   CachedFolder* from_folder = nullptr;
@@ -136,6 +157,7 @@ ErrorCode PosixFileSystem::Rename(const std::string& from, const std::string& to
     const timespec times[2] = {before.st_atim, before.st_mtim};
     utimensat(to_dir, to_name.c_str(), times, AT_SYMLINK_NOFOLLOW);
   }
+  if (code == 0) NoteWritten(*to_folder);
   ForgetFolders();
   return code;
 }
@@ -157,6 +179,7 @@ ErrorCode PosixFileSystem::SyncFileSystem(const std::string& path) {
 }
 
 ErrorCode PosixFileSystem::SetMode(const std::string& path, uint32_t mode) {
+  const Call call(*this);
   ChangeScope change(*this, path);
   CachedFolder* folder = nullptr;
   std::string name;
@@ -169,6 +192,7 @@ ErrorCode PosixFileSystem::SetMode(const std::string& path, uint32_t mode) {
   if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return kErrNotSupported;
   const uint32_t wanted = ModeOnVolume(mode, st.st_mode, AbilitiesOf(*folder).kept_mode_bits);
   if (wanted == (st.st_mode & 07777)) return 0;
+  NoteWritten(st.st_dev, Trimmed(path));
   Fd fd(openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (!fd.valid()) {
     if (errno != EACCES) return errno;
@@ -182,13 +206,23 @@ ErrorCode PosixFileSystem::SetMode(const std::string& path, uint32_t mode) {
 }
 
 ErrorCode PosixFileSystem::SetTimes(const std::string& path, FileTime access, FileTime modify) {
+  const Call call(*this);
+  ChangeScope change(*this, path);
+  CachedFolder* folder = nullptr;
+  std::string name;
+  if (const ErrorCode code = ResolveParent(path, folder, name); code != 0) return code;
   const timespec times[2] = {ToTimespec(access), ToTimespec(modify)};
-  return AtCall(path, [&times](int dir, const char* name) {
-    return utimensat(dir, name, times, AT_SYMLINK_NOFOLLOW);
-  });
+  if (utimensat(folder->fd.get(), name.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  // The times are the item's own: those of a mount point are the mounted
+  // file system's.
+  struct stat st;
+  if (fstatat(folder->fd.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+    NoteWritten(st.st_dev, Trimmed(path));
+  return 0;
 }
 
 ErrorCode PosixFileSystem::ReadLink(const std::string& path, std::string& text) {
+  const Call call(*this);
   CachedFolder* folder = nullptr;
   std::string name;
   if (const ErrorCode code = ResolveParent(path, folder, name, ParentUse::Lookup); code != 0)

@@ -30,17 +30,18 @@ struct PosixFileSystemOptions {
 
 // CreatePlatformFileSystem() is CreatePosixFileSystem({}).
 //
-// The file system keeps the two folders used last and the confined roots open
-// between calls, so that lookups in one folder cost one fstatat each. Any
-// SetConfinedRoots call closes them all: call it with an empty list when a run
-// ends, so that a removable Target can be unmounted.
+// While confined roots are set (during a run), the file system keeps the two
+// folders used last and the roots open between calls, so that lookups in one
+// folder cost one fstatat each. Any SetConfinedRoots call closes them all;
+// with no roots set, nothing stays open after a call returns: call it with
+// an empty list when a run ends, so that a removable Target can be unmounted.
 std::unique_ptr<FileSystem> CreatePosixFileSystem(const PosixFileSystemOptions& options);
 
 // FileSystem::LocateFolder of this machine: the folder's mount from
 // /proc/self/mountinfo, that mount's root joined with the folder's path below
 // the mount point, on the mount's device. Fails with the errno of opening the
-// folder or of reading the mount table, or kErrNotSupported when the kernel
-// does not tell a descriptor's mount.
+// folder or of reading /proc (ENOENT where /proc is not mounted), or ENODATA
+// where the kernel or the mount table does not tell the folder's mount.
 ErrorCode LocateMountedFolder(const std::string& folder, FolderPlace& place);
 
 }  // namespace twinmere

@@ -225,6 +225,7 @@ class PosixFileSystem : public FileSystem {
   ErrorCode LocateFolder(const std::string& folder, FolderPlace& place) override {
     return LocateMountedFolder(folder, place);
   }
+  std::vector<WrittenFileSystem> WrittenFileSystems() const override { return written_; }
 
   // case_folding_posix.cc
   // 1 when the folder `fd` compares names ignoring case, else 0.
@@ -238,6 +239,27 @@ class PosixFileSystem : public FileSystem {
   void StopReadAhead();
   std::shared_ptr<QueuedFolder> TakeQueued(const std::string& path, const std::string& folder);
   bool InWalkedTree(const std::string& path) const;
+
+  // Brackets one call of the interface that may keep folders open (see
+  // SetConfinedRoots): when the outermost call ends while no roots are set,
+  // every folder it kept is closed again.
+  class Call {
+   public:
+    explicit Call(PosixFileSystem& fs) : fs_(fs) { ++fs_.calls_running_; }
+    ~Call() {
+      if (--fs_.calls_running_ == 0 && fs_.roots_.empty()) fs_.ForgetFolders();
+    }
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+
+   private:
+    PosixFileSystem& fs_;
+  };
+
+  // Notes a change on the file system of `device` (see WrittenFileSystems);
+  // the folder form takes the device of the cached folder.
+  void NoteWritten(uint64_t device, const std::string& folder);
+  void NoteWritten(CachedFolder& folder);
 
   // confined_lookup_posix.cc
   const std::string* RootOf(const std::string& path, bool& equal) const;
@@ -256,8 +278,8 @@ class PosixFileSystem : public FileSystem {
   static bool FindStoredName(const CachedFolder& folder, const struct stat& st, std::string& name);
 
   // file_system_posix.cc
-  template <typename Call>
-  ErrorCode AtCall(const std::string& path, Call call);
+  template <typename At>
+  ErrorCode AtCall(const std::string& path, At at);
   static ErrorCode RenameAt(int from_dir, const std::string& from, int to_dir,
                             const std::string& to, RenameMode mode);
   ErrorCode RenameThroughTemporary(int from_dir, const std::string& from, int to_dir,
@@ -299,6 +321,9 @@ class PosixFileSystem : public FileSystem {
   std::vector<std::string> roots_;
   std::vector<Fd> root_fds_;  // opened when first needed
   std::array<CachedFolder, 2> folders_;
+  int calls_running_ = 0;  // see Call
+  // The file systems changed since the roots were last set.
+  std::vector<WrittenFileSystem> written_;
   std::string missing_folder_;  // the folder whose lookup failed last (see ResolveParent)
   ErrorCode missing_folder_code_ = 0;
   uint64_t clock_ = 0;

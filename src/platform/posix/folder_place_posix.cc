@@ -62,21 +62,39 @@ bool ParseNumber(std::string_view text, uint64_t& value) {
   return error == std::errc() && end == text.data() + text.size() && !text.empty();
 }
 
+// What a place that cannot be told fails with when no call failed: the
+// kernel or the mount table does not say ("No data available").
+constexpr ErrorCode kNotTold = ENODATA;
+
+// Opens a file of /proc for reading; the errno of the open where it fails
+// (ENOENT where /proc is not mounted).
+ErrorCode OpenProcFile(const std::string& path, std::ifstream& file) {
+  const Descriptor probe(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (probe.get() < 0) return errno;
+  file.open(path);
+  return file ? kSuccess : kNotTold;
+}
+
 // The mount id of an open descriptor.
-bool MountIdOf(int fd, uint64_t& id) {
+ErrorCode MountIdOf(int fd, uint64_t& id) {
   struct statx stx {};
   if (::statx(fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &stx) == 0 && (stx.stx_mask & STATX_MNT_ID)) {
     id = stx.stx_mnt_id;
-    return true;
+    return kSuccess;
   }
   // Kernels before 5.8 tell it only here.
-  std::ifstream info("/proc/self/fdinfo/" + std::to_string(fd));
+  std::ifstream info;
+  if (const ErrorCode code = OpenProcFile("/proc/self/fdinfo/" + std::to_string(fd), info);
+      code != kSuccess)
+    return code;
   for (std::string line; std::getline(info, line);) {
     if (!line.starts_with("mnt_id:")) continue;
     const size_t digits = line.find_first_not_of(" \t", 7);
-    return digits != std::string::npos && ParseNumber(std::string_view(line).substr(digits), id);
+    return digits != std::string::npos && ParseNumber(std::string_view(line).substr(digits), id)
+               ? kSuccess
+               : kNotTold;
   }
-  return false;
+  return kNotTold;
 }
 
 // "/" for the empty text, else the text without trailing "/".
@@ -92,7 +110,7 @@ ErrorCode LocateMountedFolder(const std::string& folder, FolderPlace& place) {
       ::open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   if (fd.get() < 0) return errno;
   uint64_t mount_id = 0;
-  if (!MountIdOf(fd.get(), mount_id)) return kErrNotSupported;
+  if (const ErrorCode code = MountIdOf(fd.get(), mount_id); code != kSuccess) return code;
 
   // The folder's path as this process sees it, in the same namespace and
   // below the same root as the mount points of the table.
@@ -107,10 +125,11 @@ ErrorCode LocateMountedFolder(const std::string& folder, FolderPlace& place) {
     }
     seen.resize(seen.size() * 2);
   }
-  if (seen.empty() || seen.front() != '/') return kErrNotSupported;  // outside our root
+  if (seen.empty() || seen.front() != '/') return kNotTold;  // outside our root
 
-  std::ifstream table("/proc/self/mountinfo");
-  if (!table) return errno != 0 ? errno : kErrNotSupported;
+  std::ifstream table;
+  if (const ErrorCode code = OpenProcFile("/proc/self/mountinfo", table); code != kSuccess)
+    return code;
   // Fields: mount id, parent id, major:minor, root, mount point, ...
   for (std::string line; std::getline(table, line);) {
     size_t p = 0;
@@ -125,7 +144,7 @@ ErrorCode LocateMountedFolder(const std::string& folder, FolderPlace& place) {
     uint64_t minor_number = 0;
     if (colon == std::string_view::npos || !ParseNumber(device.substr(0, colon), major_number) ||
         !ParseNumber(device.substr(colon + 1), minor_number))
-      return kErrNotSupported;
+      return kNotTold;
     std::string below;  // the folder's path below the mount point: "" or "/a/b"
     if (mount_point == "/") {
       below = seen;
@@ -133,14 +152,14 @@ ErrorCode LocateMountedFolder(const std::string& folder, FolderPlace& place) {
                (seen.size() == mount_point.size() || seen[mount_point.size()] == '/')) {
       below = seen.substr(mount_point.size());
     } else {
-      return kErrNotSupported;  // the folder is not where its mount says
+      return kNotTold;  // the folder is not where its mount says
     }
     place.file_system =
         makedev(static_cast<unsigned>(major_number), static_cast<unsigned>(minor_number));
     place.path = Normalized((root == "/" ? std::string() : root) + below);
     return kSuccess;
   }
-  return kErrNotSupported;
+  return kNotTold;
 }
 
 }  // namespace twinmere

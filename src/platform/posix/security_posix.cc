@@ -100,38 +100,80 @@ const char* AclName(bool access) {
   return access ? "system.posix_acl_access" : "system.posix_acl_default";
 }
 
-// The access ACL, and for a folder the default ACL, of `name` in `dir`.
-ErrorCode ReadAclsAt(int dir, const char* name, bool folder, Security& security) {
+constexpr const char* kCapabilityName = "security.capability";
+
+// Reads a file's capabilities with `read(buffer, size)`, which answers like
+// getxattr. None set is known; a file system that keeps no such attribute
+// leaves them unknown.
+template <typename Read>
+ErrorCode ReadCapabilityWith(Read read, Security& security) {
+  security.capability_known = false;
+  security.capability.clear();
+  char buffer[64];  // the largest form, with a namespace's root, takes 24 bytes
+  const ssize_t n = read(buffer, sizeof buffer);
+  if (n < 0) {
+    if (errno == ENODATA) {
+      security.capability_known = true;
+      return 0;
+    }
+    if (errno == ENOTSUP || errno == ERANGE) return 0;  // none kept, or none of ours
+    return errno;
+  }
+  security.capability.assign(buffer, static_cast<size_t>(n));
+  security.capability_known = true;
+  return 0;
+}
+
+// Whether the capabilities of `item` are read with its security. The kernel
+// gives them to a program only when the file is executed, which needs an
+// execute bit: a file without one is spared the call (its capabilities are
+// unknown, and WriteSecurity keeps its own through a change of owner).
+bool ReadsCapabilities(const ItemInfo& item) {
+  return item.kind == ItemKind::File && (item.mode & 0111) != 0;
+}
+
+// The access ACL, and for a folder the default ACL, of `name` in `dir`,
+// which is `item`; the capabilities of a file that ReadsCapabilities.
+ErrorCode ReadAclsAt(int dir, const char* name, const ItemInfo& item, Security& security) {
+  const bool folder = item.IsFolder();
+  const auto reader = [dir, name](const char* attribute) {
+    return [dir, name, attribute](void* buffer, size_t size) -> ssize_t {
+      XattrArgs args{reinterpret_cast<uintptr_t>(buffer), static_cast<uint32_t>(size), 0};
+      return syscall(SYS_getxattrat, dir, name, AT_SYMLINK_NOFOLLOW, attribute, &args, sizeof args);
+    };
+  };
   for (const bool access : {true, false}) {
     if (!access && !folder) break;
-    const auto read = [dir, name, access](unsigned char* buffer, size_t size) -> ssize_t {
-      XattrArgs args{reinterpret_cast<uintptr_t>(buffer), static_cast<uint32_t>(size), 0};
-      return syscall(SYS_getxattrat, dir, name, AT_SYMLINK_NOFOLLOW, AclName(access), &args,
-                     sizeof args);
-    };
+    const auto read = reader(AclName(access));
     const ErrorCode code =
         access ? ReadAclWith(read, true, security.has_access_acl, security.access_acl)
                : ReadAclWith(read, false, security.has_default_acl, security.default_acl);
     if (code != 0) return code;
   }
-  return 0;
+  return ReadsCapabilities(item) ? ReadCapabilityWith(reader(kCapabilityName), security) : 0;
 }
 
 // The same through a descriptor of the item itself, by its /proc path
 // (an O_PATH descriptor takes no fgetxattr).
-ErrorCode ReadAclsOf(int fd, bool folder, Security& security) {
+ErrorCode ReadAclsOf(int fd, const ItemInfo& item, Security& security) {
   const std::string proc = ProcPath(fd);
+  const bool folder = item.IsFolder();
+  const auto reader = [&proc](const char* attribute) {
+    return [&proc, attribute](void* buffer, size_t size) -> ssize_t {
+      return getxattr(proc.c_str(), attribute, buffer, size);
+    };
+  };
   for (const bool access : {true, false}) {
     if (!access && !folder) break;
-    const auto read = [&proc, access](unsigned char* buffer, size_t size) -> ssize_t {
-      return getxattr(proc.c_str(), AclName(access), buffer, size);
-    };
+    const auto read = reader(AclName(access));
     const ErrorCode code =
         access ? ReadAclWith(read, true, security.has_access_acl, security.access_acl)
                : ReadAclWith(read, false, security.has_default_acl, security.default_acl);
     if (code != 0 && code != ENOSYS) return code;
   }
-  return 0;
+  if (!ReadsCapabilities(item)) return 0;
+  const ErrorCode code = ReadCapabilityWith(reader(kCapabilityName), security);
+  return code == ENOSYS ? 0 : code;
 }
 
 // Builds the ACL of `entries` and gives it with `set(acl)`, which answers
@@ -198,7 +240,7 @@ ErrorCode ReadSecurityAt(int dir, const std::string& name, const ItemInfo* known
     security.uid = stated.uid;
     security.gid = stated.gid;
     if (stated.kind == ItemKind::Link) return 0;  // a link has no ACLs
-    return ReadAclsOf(fd.get(), stated.IsFolder(), security);
+    return ReadAclsOf(fd.get(), stated, security);
   }
   if (known == nullptr) {
     struct stat st;
@@ -210,7 +252,7 @@ ErrorCode ReadSecurityAt(int dir, const std::string& name, const ItemInfo* known
   security.gid = known->gid;
   if (known->kind == ItemKind::Link) return 0;
   if (use_getxattrat.load()) {
-    const ErrorCode code = ReadAclsAt(dir, name.c_str(), known->IsFolder(), security);
+    const ErrorCode code = ReadAclsAt(dir, name.c_str(), *known, security);
     if (code != ENOSYS) return code;
     use_getxattrat.store(false);  // an older kernel
   }
@@ -219,7 +261,7 @@ ErrorCode ReadSecurityAt(int dir, const std::string& name, const ItemInfo* known
   struct stat st;
   if (fstat(fd.get(), &st) != 0) return errno;
   if (st.st_ino != known->inode || st.st_dev != known->device) return kErrChangedMeanwhile;
-  return ReadAclsOf(fd.get(), known->IsFolder(), security);
+  return ReadAclsOf(fd.get(), *known, security);
 }
 
 bool PosixFileSystem::KeepsSecurity(const std::string& path) {
@@ -253,6 +295,7 @@ ErrorCode PosixFileSystem::OpenItemPath(const std::string& path, Fd& fd, struct 
 }
 
 ErrorCode PosixFileSystem::ReadSecurity(const std::string& path, Security& security) {
+  const Call call(*this);
   CachedFolder* folder = nullptr;
   std::string name;
   if (const ErrorCode code = ResolveParent(path, folder, name, ParentUse::Lookup); code != 0)
@@ -261,22 +304,52 @@ ErrorCode PosixFileSystem::ReadSecurity(const std::string& path, Security& secur
 }
 
 ErrorCode PosixFileSystem::WriteSecurity(const std::string& path, const Security& security) {
+  const Call call(*this);
   ChangeScope change(*this, path);
   Fd fd;
   struct stat st;
   if (const ErrorCode code = OpenItemPath(path, fd, st); code != 0) return code;
-  if ((st.st_uid != security.uid || st.st_gid != security.gid) &&
+  NoteWritten(st.st_dev, Trimmed(path));
+  const std::string proc = ProcPath(fd.get());
+  const bool owner_changes = st.st_uid != security.uid || st.st_gid != security.gid;
+  // A change of owner drops a file's capabilities: it gets those of the
+  // item it takes its security from, or where they are unknown its own back.
+  Security capabilities;
+  if (S_ISREG(st.st_mode)) {
+    if (security.capability_known) {
+      capabilities.capability_known = true;
+      capabilities.capability = security.capability;
+    } else if (owner_changes) {
+      ReadCapabilityWith(
+          [&proc](void* buffer, size_t size) {
+            return getxattr(proc.c_str(), kCapabilityName, buffer, size);
+          },
+          capabilities);
+      capabilities.capability_known = !capabilities.capability.empty();
+    }
+  }
+  if (owner_changes &&
       fchownat(fd.get(), "", security.uid, security.gid, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) != 0)
     return errno;
   if (S_ISLNK(st.st_mode)) return 0;
   if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return kErrNotSupported;
-  const std::string proc = ProcPath(fd.get());
   if (security.has_access_acl) {
     if (const ErrorCode code = WriteAcl(proc, ACL_TYPE_ACCESS, security.access_acl); code != 0)
       return code;
   } else if (removexattr(proc.c_str(), "system.posix_acl_access") != 0 && errno != ENODATA &&
              errno != ENOTSUP) {
     return errno;
+  }
+  if (capabilities.capability_known) {
+    const std::string& value = capabilities.capability;
+    if (!value.empty()) {
+      if (setxattr(proc.c_str(), kCapabilityName, value.data(), value.size(), 0) != 0 &&
+          errno != ENOTSUP)
+        return errno;
+    } else if (removexattr(proc.c_str(), kCapabilityName) != 0 && errno != ENODATA &&
+               errno != ENOTSUP) {
+      return errno;
+    }
   }
   if (!S_ISDIR(st.st_mode)) return 0;
   if (security.has_default_acl) return WriteAcl(proc, ACL_TYPE_DEFAULT, security.default_acl);

@@ -24,6 +24,7 @@ bool RefusesModes(ErrorCode code) {
 }  // namespace
 
 VolumeAbilities PosixFileSystem::Abilities(const std::string& path) {
+  const Call call(*this);
   CachedFolder* folder = nullptr;
   std::string name;
   if (ResolveParent(path, folder, name, ParentUse::Lookup) != 0) return kCareful;

@@ -91,6 +91,8 @@ ErrorCode PosixFileSystem::CopyFolderAttributes(const std::string& from, const s
   constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NONBLOCK;
   if (const ErrorCode code = OpenPath(Trimmed(from), kFlags, true, source); code != 0) return code;
   if (const ErrorCode code = OpenPath(Trimmed(to), kFlags, true, target); code != 0) return code;
+  struct stat st;
+  if (fstat(target.get(), &st) == 0) NoteWritten(st.st_dev, Trimmed(to));
   CopyExtendedAttributes(source.get(), target.get(), options);
   return 0;
 }
