@@ -136,8 +136,14 @@ bool FolderLiesWithin(FileSystem& fs, const std::string& inner, const std::strin
   const Chain chain_inner = IdentityChain(fs, inner);
   const Chain chain_outer = IdentityChain(fs, outer);
   if (chain_inner.ids.empty() || !chain_outer.exists) return false;
-  return Contains(chain_inner.ids, chain_outer.ids.front()) ||
-         WithinByPlace(fs, chain_inner, chain_outer);
+  if (Contains(chain_inner.ids, chain_outer.ids.front())) return true;
+  // A bind mount of `outer` seen under another path: where each lies tells.
+  // Where that cannot be learned the answer is no; callers act only on a yes.
+  FolderPlace place_inner;
+  FolderPlace place_outer;
+  return fs.LocateFolder(chain_inner.found, place_inner) == kSuccess &&
+         fs.LocateFolder(chain_outer.found, place_outer) == kSuccess &&
+         Within(place_inner, place_outer);
 }
 
 }  // namespace twinmere

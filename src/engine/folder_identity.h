@@ -35,8 +35,9 @@ inline bool SameOrNestedFolders(FileSystem& fs, const std::string& a, const std:
   return CheckNesting(fs, a, b).nested;
 }
 
-// True when the folder `inner` is the existing folder `outer` or lies
-// inside it, told as SameOrNestedFolders tells it.
+// True when the folder `inner` is the existing folder `outer` or lies inside
+// it: by the identities of `inner` and its ancestors, or by where each lies
+// inside its file system. Where neither can tell, false.
 bool FolderLiesWithin(FileSystem& fs, const std::string& inner, const std::string& outer);
 
 // Looks up the folder `folder` names, following it when it is a link (a
