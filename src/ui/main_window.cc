@@ -37,6 +37,7 @@
 #include "ui/about_dialog.h"
 #include "ui/choosers.h"
 #include "ui/status_strip.h"
+#include "ui/text_fields.h"
 
 namespace twinmere::ui {
 namespace {
@@ -457,7 +458,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
       // While a folder field has the focus, Enter opens its browser.
       if (watched == field->edit) {
         field->browse->setToolTip(field->browse_tip + tr(" (Enter)"));
-        QTimer::singleShot(0, field->edit, &QLineEdit::selectAll);
+        SelectAllOnFocus(*field->edit, *static_cast<QFocusEvent*>(event));
       }
       break;
     case QEvent::FocusOut:

@@ -90,6 +90,7 @@ class MainWindowTest : public QObject {
   void ProgressShowsCaptionBarSegmentsAndBytesUnderQuickStart();
   void WindowSizeRoundTripsWithTheMaximizedBitAndTheMinimum();
   void ViewReportStartsTheViewerOfTheSettingsOrSaysWhy();
+  void PathsTypedKeyByKeyStayAsTyped();
 };
 
 void MainWindowTest::RunsFromTheWindowStopKeepingTheOldTargetAndStayResponsive() {
@@ -193,7 +194,8 @@ void MainWindowTest::ProgramStartedWithStartAndQuietExitsWithTheRunsCode() {
   QVERIFY(!QFileInfo::exists(QString::fromStdString(program.Path("d2"))));
 }
 
-void MainWindowTest::ControlStatesFollowTheRunDropsFillTheFieldsAndCloseIsRefusedOnlyFromTheCloseCommand() {
+void MainWindowTest::
+    ControlStatesFollowTheRunDropsFillTheFieldsAndCloseIsRefusedOnlyFromTheCloseCommand() {
   Program program;
   QDir().mkpath(QString::fromStdString(program.Path("src")));
   auto window = program.Window("-ds " + program.Path("src/") + " " + program.Path("dst/"));
@@ -211,6 +213,10 @@ void MainWindowTest::ControlStatesFollowTheRunDropsFillTheFieldsAndCloseIsRefuse
   QVERIFY(!start->isEnabled() && !action("mnuStart")->isEnabled());
   target->setText(QString::fromStdString(program.Path("dst")));
   QVERIFY(start->isEnabled() && action("mnuStart")->isEnabled());
+  // A blank at the end stays where a folder has it in its name.
+  QDir().mkpath(QString::fromStdString(program.Path("dst ")));
+  target->setText(QString::fromStdString(program.Path("dst ")));
+  QCOMPARE(window->Options().Target, program.Path("dst /"));
 
   // A dropped folder fills the field; a file or a missing item is refused.
   program.WriteFile("file.txt", "x");
@@ -379,6 +385,17 @@ void MainWindowTest::ViewReportStartsTheViewerOfTheSettingsOrSaysWhy() {
   program.WriteFile("my report.txt", "report");
   report->click();
   QVERIFY(WaitFor([&] { return program.ReadFile("viewer.got") == program.Path("my report.txt"); }));
+}
+
+void MainWindowTest::PathsTypedKeyByKeyStayAsTyped() {
+  Program program;
+  auto window = program.Window("");
+  window->show();
+  for (const char* name : {"txtSource", "txtTarget"}) {
+    auto* field = Control<QLineEdit>(*window, name);
+    ExpectTypedPathKept(field, QString::fromStdString(program.Path(name)));
+    if (QTest::currentTestFailed()) return;
+  }
 }
 
 }  // namespace
