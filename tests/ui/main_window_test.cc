@@ -5,6 +5,7 @@
 #include "ui/main_window.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -158,13 +159,21 @@ void MainWindowTest::ProgramStartedWithStartAndQuietExitsWithTheRunsCode() {
   QDir().mkpath(QString::fromStdString(program.Path("clash/x")));
   program.WriteFile("src/sub/a.txt", "a");
   program.WriteFile("src/x", "a file where the Target has a folder");
-  const auto start = [&](const QStringList& arguments) {
+  // The lock file that tells that the program runs: a FIFO in its place in
+  // the runtime folder does not hold up the start; without a runtime folder
+  // it lies in a folder of the user's own in the temp folder.
+  QVERIFY(QDir().mkpath(QString::fromStdString(program.Path("tmp"))));
+  QCOMPARE(chmod(program.Path("tmp").c_str(), 01777), 0);  // as /tmp
+  QCOMPARE(mkfifo(program.Path("TwinmereMutex").c_str(), 0600), 0);
+  const auto start = [&](const QStringList& arguments, bool runtime = true) {
     auto process = std::make_unique<QProcess>();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("XDG_CONFIG_HOME", QString::fromStdString(program.Path("config")));
     environment.insert("XDG_STATE_HOME", QString::fromStdString(program.Path("state")));
-    environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(program.Path("")));
+    environment.insert("TMPDIR", QString::fromStdString(program.Path("tmp")));
+    environment.remove("XDG_RUNTIME_DIR");
+    if (runtime) environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(program.Path("")));
     process->setProcessEnvironment(environment);
     process->start(TWINMERE_GUI_PATH, arguments);
     return process;
@@ -174,15 +183,21 @@ void MainWindowTest::ProgramStartedWithStartAndQuietExitsWithTheRunsCode() {
   const struct {
     const char* target;
     int code;
-  } runs[] = {{"new/dst/", 0}, {"clash/", 4}};
+    bool runtime;
+  } runs[] = {{"new/dst/", 0, true}, {"clash/", 4, false}};
   for (const auto& run : runs) {
-    auto process = start({"-s", "-q", src, QString::fromStdString(program.Path(run.target))});
+    auto process =
+        start({"-s", "-q", src, QString::fromStdString(program.Path(run.target))}, run.runtime);
     QVERIFY(process->waitForFinished(60000));
     QCOMPARE(process->exitStatus(), QProcess::NormalExit);
     QCOMPARE(process->exitCode(), run.code);
   }
   QCOMPARE(program.ReadFile("new/dst/sub/a.txt"), std::string("a"));
-  QVERIFY(QFileInfo::exists(QString::fromStdString(program.Path("TwinmereMutex"))));
+  const std::string own = "tmp/twinmere-" + std::to_string(geteuid());
+  QVERIFY(QFileInfo::exists(QString::fromStdString(program.Path(own + "/TwinmereMutex"))));
+  QCOMPARE(QFileInfo(QString::fromStdString(program.Path(own))).permissions(),
+           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser |
+               QFile::WriteUser | QFile::ExeUser);
 
   // An invalid command line cancels -s and -q: the window stays until closed.
   auto invalid = start({"-s", "-q", "-nosuch", src, QString::fromStdString(program.Path("d2/"))});
