@@ -6,17 +6,54 @@
 
 namespace twinmere::ui {
 
-WindowHost::WindowHost(QObject& window, RunView& view, const SyncOptions& options,
-                       const SyncSession& session, Reporter& reporter, const Clock& clock)
-    : window_(window),
-      view_(view),
+// Takes the wake-ups of the window thread. Woken by the name of its slot, so
+// that the queued call carries nothing the run's thread made: everything
+// the calls need passes through the host's mutex.
+class PostedCallsReceiver final : public QObject {
+  Q_OBJECT
+ public:
+  explicit PostedCallsReceiver(WindowHost& host) : host_(host) {}
+
+ public slots:
+  void RunPostedCalls() { host_.RunPostedCalls(); }
+
+ private:
+  WindowHost& host_;
+};
+
+WindowHost::WindowHost(RunView& view, const SyncOptions& options, const SyncSession& session,
+                       Reporter& reporter, const Clock& clock)
+    : view_(view),
       options_(options),
       session_(session),
       reporter_(reporter),
-      shown_(clock, LocaleClockStyle(), ProcessSeparators().thousands) {}
+      shown_(clock, LocaleClockStyle(), ProcessSeparators().thousands),
+      receiver_(std::make_unique<PostedCallsReceiver>(*this)) {}
+
+WindowHost::~WindowHost() = default;
 
 void WindowHost::Post(std::function<void()> call) {
-  QMetaObject::invokeMethod(&window_, std::move(call), Qt::QueuedConnection);
+  bool wake_up = false;
+  {
+    std::lock_guard lock(posted_mutex_);
+    posted_.push_back(std::move(call));
+    wake_up = !std::exchange(wake_up_due_, true);
+  }
+  if (wake_up) QMetaObject::invokeMethod(receiver_.get(), "RunPostedCalls", Qt::QueuedConnection);
+}
+
+void WindowHost::RunPostedCalls() {
+  std::vector<std::function<void()>> calls;
+  {
+    std::lock_guard lock(posted_mutex_);
+    calls.swap(posted_);
+    wake_up_due_ = false;
+  }
+  for (const std::function<void()>& call : calls) call();
+}
+
+void WindowHost::RunThreadEnds() {
+  Post([this] { view_.ApplyRunThreadEnds(); });
 }
 
 void WindowHost::PostView() {
@@ -89,3 +126,5 @@ void WindowHost::TimerTick() {
 }
 
 }  // namespace twinmere::ui
+
+#include "window_host.moc"

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -58,6 +59,15 @@ bool HoldsOpen(const std::string& path) {
   return found;
 }
 
+// A file of `mebibytes` MiB of data that a copy has to move, not holes.
+void WriteBigFile(const std::string& path, int mebibytes) {
+  std::ofstream big(path, std::ios::binary);
+  std::string chunk(1 << 20, '\0');
+  for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<char>(i * 7 + i / 251);
+  for (int i = 0; i < mebibytes; ++i)
+    big.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+}
+
 // Everything start-up hands a window, in a temporary home.
 struct Program : TempHome {
   explicit Program(const Clock& clock = system_clock) : clock(clock) {}
@@ -92,6 +102,7 @@ class MainWindowTest : public QObject {
   void WindowSizeRoundTripsWithTheMaximizedBitAndTheMinimum();
   void ViewReportStartsTheViewerOfTheSettingsOrSaysWhy();
   void PathsTypedKeyByKeyStayAsTyped();
+  void EditsDuringARunAreForTheNextRun();
 };
 
 void MainWindowTest::RunsFromTheWindowStopKeepingTheOldTargetAndStayResponsive() {
@@ -100,14 +111,7 @@ void MainWindowTest::RunsFromTheWindowStopKeepingTheOldTargetAndStayResponsive()
   QVERIFY(QDir().mkpath(QString::fromStdString(program.Path("dst"))));
   program.WriteFile("src/small.txt", "small");
   program.WriteFile("dst/big.bin", "the older contents");
-  {
-    // A gibibyte of data that a copy has to move, not holes.
-    std::ofstream big(program.Path("src/big.bin"), std::ios::binary);
-    std::string chunk(1 << 20, '\0');
-    for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<char>(i * 7 + i / 251);
-    for (int i = 0; i < 1024; ++i)
-      big.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-  }
+  WriteBigFile(program.Path("src/big.bin"), 1024);
   auto window = program.Window("-ns " + program.Path("src/") + " " + program.Path("dst/"));
   window->show();
   auto* stop = Control<QToolButton>(*window, "cmdStop");
@@ -411,6 +415,47 @@ void MainWindowTest::PathsTypedKeyByKeyStayAsTyped() {
     ExpectTypedPathKept(field, QString::fromStdString(program.Path(name)));
     if (QTest::currentTestFailed()) return;
   }
+}
+
+void MainWindowTest::EditsDuringARunAreForTheNextRun() {
+  Program program;
+  for (const char* folder : {"src", "dst", "other"}) {
+    QVERIFY(QDir().mkpath(QString::fromStdString(program.Path(folder))));
+  }
+  WriteBigFile(program.Path("src/big.bin"), 256);
+  program.WriteFile("other/keep.txt", "not in Source");
+  auto window = program.Window("-d " + program.Path("src/") + " " + program.Path("dst/"));
+  window->show();
+  auto* source = Control<QLineEdit>(*window, "txtSource");
+  auto* target = Control<QLineEdit>(*window, "txtTarget");
+  const QString other = QString::fromStdString(program.Path("other/"));
+
+  // Start, and at once the fields and the options dialog point elsewhere:
+  // the run has begun and goes on with what it was started with.
+  Control<QToolButton>(*window, "cmdStart")->click();
+  target->setText(other);
+  QTimer::singleShot(0, window.get(), [&] {
+    auto* dialog = window->findChild<QDialog*>("OptionsDialog");
+    QVERIFY(dialog != nullptr);
+    Control<QLineEdit>(*dialog, "txtSource")->setText(other);
+    Control<QPushButton>(*dialog, "cmdOK")->click();
+  });
+  window->ShowOptionsDialog();
+  QCOMPARE(window->Options().Source, program.Path("other/"));
+  // While it runs, its fields are disabled; text put into them all the same
+  // changes only the next run's options.
+  source->setText(QString::fromStdString(program.Path("src")));
+  target->setText(other + "sub");
+
+  QVERIFY(WaitFor([&] { return StatusOf(*window) == "Completed." && !window->Running(); }));
+  QCOMPARE(window->ExitCode(), 0);
+  QCOMPARE(QFileInfo(QString::fromStdString(program.Path("dst/big.bin"))).size(),
+           qint64{256} << 20);
+  // Nothing of the run reached the folder the fields named meanwhile.
+  QCOMPARE(program.ReadFile("other/keep.txt"), std::string("not in Source"));
+  QVERIFY(!QFileInfo::exists(other + "big.bin"));
+  QCOMPARE(window->Options().Source, program.Path("src/"));
+  QCOMPARE(window->Options().Target, program.Path("other/sub/"));
 }
 
 }  // namespace
