@@ -6,16 +6,17 @@
 
 namespace twinmere::ui {
 
-// Takes the wake-ups of the window thread. Woken by the name of its slot, so
-// that the queued call carries nothing the run's thread made: everything
-// the calls need passes through the host's mutex.
+// Runs the posted calls on the window thread, one for each wake-up. Woken
+// by the name of its slot, so that the queued call carries nothing the
+// run's thread made: everything the calls need passes through the host's
+// mutex.
 class PostedCallsReceiver final : public QObject {
   Q_OBJECT
  public:
   explicit PostedCallsReceiver(WindowHost& host) : host_(host) {}
 
  public slots:
-  void RunPostedCalls() { host_.RunPostedCalls(); }
+  void RunPostedCall() { host_.RunPostedCall(); }
 
  private:
   WindowHost& host_;
@@ -33,23 +34,22 @@ WindowHost::WindowHost(RunView& view, const SyncOptions& options, const SyncSess
 WindowHost::~WindowHost() = default;
 
 void WindowHost::Post(std::function<void()> call) {
-  bool wake_up = false;
   {
     std::lock_guard lock(posted_mutex_);
     posted_.push_back(std::move(call));
-    wake_up = !std::exchange(wake_up_due_, true);
   }
-  if (wake_up) QMetaObject::invokeMethod(receiver_.get(), "RunPostedCalls", Qt::QueuedConnection);
+  QMetaObject::invokeMethod(receiver_.get(), "RunPostedCall", Qt::QueuedConnection);
 }
 
-void WindowHost::RunPostedCalls() {
-  std::vector<std::function<void()>> calls;
+void WindowHost::RunPostedCall() {
+  std::function<void()> call;
   {
     std::lock_guard lock(posted_mutex_);
-    calls.swap(posted_);
-    wake_up_due_ = false;
+    if (posted_.empty()) return;
+    call = std::move(posted_.front());
+    posted_.pop_front();
   }
-  for (const std::function<void()>& call : calls) call();
+  call();
 }
 
 void WindowHost::RunThreadEnds() {

@@ -8,12 +8,12 @@
 
 #include <QObject>
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "app/status_progress.h"
 #include "app/sync_options.h"
@@ -73,8 +73,8 @@ class WindowHost final : public SyncHost, public ReportDisplay {
   // The last call of the run's thread: ApplyRunThreadEnds follows.
   void RunThreadEnds();
 
-  // Runs the calls posted so far (window thread).
-  void RunPostedCalls();
+  // Runs the oldest posted call (window thread).
+  void RunPostedCall();
 
  private:
   // Posts `call` to the window thread.
@@ -92,12 +92,11 @@ class WindowHost final : public SyncHost, public ReportDisplay {
   std::string session_figure_;  // the session's own progress text; guarded by mutex_
   std::atomic<bool> flush_due_{false};
 
-  // The posted calls wait here until the window thread takes them; the
-  // mutex hands their data over. One wake-up at a time goes to `receiver_`,
-  // which lives on the window thread.
+  // The posted calls wait here, in order, until the window thread takes
+  // them; the mutex hands their data over. Each comes with a wake-up of
+  // `receiver_`, which lives on the window thread.
   std::mutex posted_mutex_;
-  std::vector<std::function<void()>> posted_;  // guarded by posted_mutex_
-  bool wake_up_due_ = false;                   // guarded by posted_mutex_
+  std::deque<std::function<void()>> posted_;  // guarded by posted_mutex_
   std::unique_ptr<QObject> receiver_;
 };
 
