@@ -10,12 +10,23 @@ constexpr std::string_view kBlanks = " \t\r\n";
 
 }  // namespace
 
-std::string FolderFieldPath(FileSystem& fs, std::string_view text) {
+std::string FolderFieldText(FileSystem& fs, std::string_view text) {
   const size_t first = text.find_first_not_of(kBlanks);
   if (first == std::string_view::npos) return {};
-  const size_t last = text.find_last_not_of(kBlanks);
-  const std::string trimmed(text.substr(first, last - first + 1));
-  return LongFolderForm(fs, AddSeparator(trimmed));
+  const size_t end = text.find_last_not_of(kBlanks) + 1;
+  // As typed, then without the blanks of one end, then of the other.
+  for (const std::string_view candidate : {text, text.substr(first), text.substr(0, end)}) {
+    if (candidate.size() == end - first) break;  // nothing left to trim
+    if (GetAttributes(fs, std::string(candidate)) != kInvalidAttributes) {
+      return std::string(candidate);
+    }
+  }
+  return std::string(text.substr(first, end - first));
+}
+
+std::string FolderFieldPath(FileSystem& fs, std::string_view text) {
+  const std::string path = FolderFieldText(fs, text);
+  return path.empty() ? path : LongFolderForm(fs, AddSeparator(path));
 }
 
 bool NamesExistingFolder(FileSystem& fs, const std::string& path) {

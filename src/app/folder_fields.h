@@ -10,12 +10,20 @@
 
 namespace twinmere {
 
-// The folder a field's text names, as the options hold it: the text without
-// leading and trailing blanks (spaces, tabs, line ends), ending in "/", with
-// every component that exists written as stored on disk (LongFolderForm, so
-// a case-insensitive folder gets its stored letter case). Empty for a blank
-// text. Lookups never follow a final link; missing components stay as
-// written. Never fails.
+// The path a field's text means: the text without leading and trailing
+// blanks (spaces, tabs, line ends), which were most likely typed or pasted
+// by accident, unless an item has the name with those blanks: the text as
+// typed, or without the blanks of one end only, when an item of exactly
+// that name exists (in that order), so that a folder "dst " beside "dst"
+// can be chosen. A blank text gives an empty path. The final component is
+// looked up without following a link. Never fails.
+std::string FolderFieldText(FileSystem& fs, std::string_view text);
+
+// The folder a field's text names, as the options hold it: FolderFieldText
+// ending in "/", with every component that exists written as stored on disk
+// (LongFolderForm, so a case-insensitive folder gets its stored letter case).
+// Empty for a blank text. Lookups never follow a final link; missing
+// components stay as written. Never fails.
 std::string FolderFieldPath(FileSystem& fs, std::string_view text);
 
 // True when `path` names an existing folder, or a link to one, as a run

@@ -1,15 +1,15 @@
 #include "dialogs/dialog_support.h"
 
-#include <QEvent>
+#include <QFocusEvent>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTimer>
 
 #include "app/command_line_tokens.h"
 #include "app/folder_fields.h"
 #include "fs/paths.h"
 #include "ui/byte_text.h"
 #include "ui/choosers.h"
+#include "ui/text_fields.h"
 
 namespace twinmere::ui {
 namespace {
@@ -30,8 +30,7 @@ class FieldAssist final : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override {
     switch (event->type()) {
       case QEvent::FocusIn:
-        // After the mouse press that brought the focus has placed the caret.
-        QTimer::singleShot(0, field_, &QLineEdit::selectAll);
+        SelectAllOnFocus(*field_, *static_cast<QFocusEvent*>(event));
         if (browse_ != nullptr) {
           browse_->setDefault(true);
           browse_->setToolTip(tip_ + QObject::tr(" (Enter)"));

@@ -20,11 +20,10 @@ namespace twinmere::ui {
 class ByteText;
 
 // Gives a dialog's text field its common behaviour: its whole text is
-// selected when it gets the focus, and its tool tip shows the text while it
-// is wider than the field. With `browse`, that button is the dialog's
-// default button while the field has the focus (its tool tip then ends in
-// " (Enter)") and `default_button` becomes the default again when the
-// field loses it.
+// selected when the user moves the focus into it (SelectAllOnFocus), and its tool tip shows the
+// text while it is wider than the field. With `browse`, that button is the dialog's default button
+// while the field has the focus (its tool tip then ends in " (Enter)") and `default_button` becomes
+// the default again when the field loses it.
 void AssistTextField(QLineEdit* field, QPushButton* browse = nullptr,
                      QPushButton* default_button = nullptr);
 

@@ -578,6 +578,9 @@ void OptionsDialog::accept() {
     return;
   }
   accepted_ = AcceptedDialogOptions(State(), StateFolder());
+  // A folder whose name ends in a blank keeps it, as in the main window.
+  accepted_.Source = AddSeparator(FolderFieldText(context_.fs, source_.Get()));
+  accepted_.Target = AddSeparator(FolderFieldText(context_.fs, target_.Get()));
   QDialog::accept();
 }
 

@@ -1,9 +1,11 @@
 #include "ui/choosers.h"
 
+#include <QAbstractItemView>
 #include <QCompleter>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileSystemModel>
+#include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QStringList>
 
@@ -70,6 +72,11 @@ void CompletePaths(QLineEdit* field, QFileSystemModel* model) {
   auto* completer = new QCompleter(model, field);
   completer->setCompletionMode(QCompleter::PopupCompletion);
   field->setCompleter(completer);
+  // The field would take every entry highlighted in the list as its text:
+  // the list's moves are not passed on as highlights (Enter and a click
+  // still pick the current entry).
+  QObject::disconnect(completer->popup()->selectionModel(), &QItemSelectionModel::selectionChanged,
+                      completer, nullptr);
 }
 
 }  // namespace twinmere::ui

@@ -60,7 +60,9 @@ enum class PathKinds : uint8_t { Folders, FoldersAndFiles };
 // a child of `owner`. One model may serve several fields.
 QFileSystemModel* DiskModel(QObject* owner, PathKinds kinds);
 
-// Completes what is typed into `field` from `model`, in a popup list.
+// Offers completions of what is typed into `field` from `model`, in a popup
+// list. The field's text changes only when the user picks an entry (Enter or
+// a click): moving through the list leaves what was typed as it is.
 void CompletePaths(QLineEdit* field, QFileSystemModel* model);
 
 }  // namespace twinmere::ui

@@ -70,7 +70,7 @@ int Main(int argc, char** argv) {
 
   const PlatformFacts facts = DetectPlatformFacts();
   const UserFolders folders = UserFoldersFromEnvironment();
-  const InstanceMarker marker(folders.runtime);
+  const InstanceMarker marker(folders);
   Registry registry(DefaultRegistryPaths(folders));
   const ProgramSettings settings = ReadProgramSettings(registry, folders);
   const std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();

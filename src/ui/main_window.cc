@@ -37,6 +37,7 @@
 #include "ui/about_dialog.h"
 #include "ui/choosers.h"
 #include "ui/status_strip.h"
+#include "ui/text_fields.h"
 
 namespace twinmere::ui {
 namespace {
@@ -81,6 +82,19 @@ QIcon GlyphIcon(const QWidget& widget, const char* theme_name, Glyph glyph) {
   return icon;
 }
 
+// What a run changed in its options stays for the next runs, unless the
+// window changed the same option meanwhile: the folders as the run wrote
+// them (with their trailing "/"), and Quiet, which a report that could not
+// be written clears so that the program stays open to show why.
+void TakeRunChanges(const SyncOptions& given, const SyncOptions& ended, SyncOptions& options) {
+  const auto take = [](const auto& before, const auto& after, auto& now) {
+    if (after != before && now == before) now = after;
+  };
+  take(given.Source, ended.Source, options.Source);
+  take(given.Target, ended.Target, options.Target);
+  take(given.Quiet, ended.Quiet, options.Quiet);
+}
+
 }  // namespace
 
 MainWindow::MainWindow(ProgramContext context, QWidget* parent)
@@ -89,8 +103,8 @@ MainWindow::MainWindow(ProgramContext context, QWidget* parent)
       settings_(context_.settings),
       field_fs_(CreatePlatformFileSystem()),
       services_(KeyboardCuesFromStyle(), FindHelpFolder(*field_fs_)),
-      host_(*this, *this, options_, session_, reporter_, context_.clock),
-      reporter_(options_, context_.facts, context_.fs, host_, context_.clock) {
+      host_(*this, run_options_, session_, reporter_, context_.clock),
+      reporter_(run_options_, context_.facts, context_.fs, host_, context_.clock) {
   setObjectName("MainWindow");
   setWindowTitle(QString::fromLatin1(kProgramTitle));
   hooks_.InstallHooks();
@@ -343,6 +357,7 @@ void MainWindow::Load() {
   const StartupCommandLine line = ReadStartupCommandLine(
       context_.arguments, settings.default_report, command_context, options_);
   reporter_.SetArgumentString(context_.arguments);
+  run_options_ = options_;  // no run goes on yet: the reporter reads these
   if (!line.valid) {
     session_.ExitCode = line.exit_code;
     reporter_.AddReportLine(line.error_line, ReportLineKind::Error, 0, LineFlush::Throttled);
@@ -463,7 +478,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
       // While a folder field has the focus, Enter opens its browser.
       if (watched == field->edit) {
         field->browse->setToolTip(field->browse_tip + tr(" (Enter)"));
-        QTimer::singleShot(0, field->edit, &QLineEdit::selectAll);
+        SelectAllOnFocus(*field->edit, *static_cast<QFocusEvent*>(event));
       }
       break;
     case QEvent::FocusOut:
@@ -530,12 +545,15 @@ void MainWindow::Synchronize() {
     return;
   }
   run_active_ = true;
-  synchronizer_ = std::make_unique<Synchronizer>(options_, session_, context_.facts, context_.fs,
-                                                 reporter_, host_);
+  // The run gets its own options: what the fields and dialogs change from
+  // now on is for the next run, and the run's changes come back at its end.
+  run_options_ = options_;
+  run_given_ = options_;
+  synchronizer_ = std::make_unique<Synchronizer>(run_options_, session_, context_.facts,
+                                                 context_.fs, reporter_, host_);
   worker_ = std::thread([this] {
     synchronizer_->Synchronize();
-    QMetaObject::invokeMethod(
-        this, [this] { RunEnded(); }, Qt::QueuedConnection);
+    host_.RunThreadEnds();
   });
 }
 
@@ -543,6 +561,7 @@ void MainWindow::RunEnded() {
   if (worker_.joinable()) worker_.join();
   synchronizer_.reset();
   run_active_ = false;
+  TakeRunChanges(run_given_, run_options_, options_);
   if (start_pending_ && !closing_) {
     start_pending_ = false;
     Synchronize();

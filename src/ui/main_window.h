@@ -92,6 +92,7 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
   // Start enabled exactly when both folders are set.
   void UpdateStartState();
 
+  // The options of the next run (a running run has its own copy).
   const SyncOptions& Options() const { return options_; }
   // The run's host; a test may drive it as a run would.
   WindowHost& Host() { return host_; }
@@ -168,6 +169,7 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
   void ApplyMessageBatch(const std::string& lines) override;
   void ApplyMessageImmediate(const std::string& line) override;
   void ApplyMessageRunBegins() override;
+  void ApplyRunThreadEnds() override { RunEnded(); }
 
  private:
   // Controls, by their design names (also their object names).
@@ -215,7 +217,12 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
   // unloading; and what every form shares (KeyboardCues, the help window).
   InputHooks hooks_;
   FormServices services_;
+  // The options that the fields and dialogs edit, for the next run; and the
+  // run's own copy, taken at Start, that the reporter, the host and the run
+  // read (and the run changes) on the run's thread while it goes on.
   SyncOptions options_;
+  SyncOptions run_options_;
+  SyncOptions run_given_;  // run_options_ as the run was given them
   SyncSession session_;
   MessageBoxText box_;
   WindowHost host_;

@@ -1,12 +1,14 @@
 #include "ui/text_fields.h"
 
 #include <QDropEvent>
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QTimer>
 
 namespace twinmere::ui {
 namespace {
@@ -98,6 +100,17 @@ bool FilterTextBox(QWidget& field, QEvent& event) {
     event.ignore();  // the drag shows that nothing can be dropped here
   }
   return true;
+}
+
+void SelectAllOnFocus(QLineEdit& field, const QFocusEvent& event) {
+  switch (event.reason()) {
+    case Qt::PopupFocusReason:
+    case Qt::ActiveWindowFocusReason:
+    case Qt::MenuBarFocusReason:
+      return;
+    default:
+      QTimer::singleShot(0, &field, &QLineEdit::selectAll);
+  }
 }
 
 TextFieldState FieldState(const QWidget& field) {

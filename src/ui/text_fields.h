@@ -4,6 +4,8 @@
 #pragma once
 
 class QEvent;
+class QFocusEvent;
+class QLineEdit;
 class QWidget;
 
 namespace twinmere::ui {
@@ -21,6 +23,14 @@ bool IsReadOnlyField(const QWidget& field);
 //   button that pastes the selection, and dragging or dropping anything.
 // Everything else goes on to the field. Never fails.
 bool FilterTextBox(QWidget& field, QEvent& event);
+
+// A field's whole text is selected when the user moves the focus into it (a
+// click, Tab, an access key, the program), once the click has placed the
+// caret. Not when the focus only comes back to it: from the completion list
+// that opens while a path is typed, from a menu, or with the window's
+// activation; the next key would then replace what was typed. Call on every
+// focus-in event of `field`.
+void SelectAllOnFocus(QLineEdit& field, const QFocusEvent& event);
 
 // What the context menu needs to know about a field.
 struct TextFieldState {

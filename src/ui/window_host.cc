@@ -6,17 +6,54 @@
 
 namespace twinmere::ui {
 
-WindowHost::WindowHost(QObject& window, RunView& view, const SyncOptions& options,
-                       const SyncSession& session, Reporter& reporter, const Clock& clock)
-    : window_(window),
-      view_(view),
+// Runs the posted calls on the window thread, one for each wake-up. Woken
+// by the name of its slot, so that the queued call carries nothing the
+// run's thread made: everything the calls need passes through the host's
+// mutex.
+class PostedCallsReceiver final : public QObject {
+  Q_OBJECT
+ public:
+  explicit PostedCallsReceiver(WindowHost& host) : host_(host) {}
+
+ public slots:
+  void RunPostedCall() { host_.RunPostedCall(); }
+
+ private:
+  WindowHost& host_;
+};
+
+WindowHost::WindowHost(RunView& view, const SyncOptions& options, const SyncSession& session,
+                       Reporter& reporter, const Clock& clock)
+    : view_(view),
       options_(options),
       session_(session),
       reporter_(reporter),
-      shown_(clock, LocaleClockStyle(), ProcessSeparators().thousands) {}
+      shown_(clock, LocaleClockStyle(), ProcessSeparators().thousands),
+      receiver_(std::make_unique<PostedCallsReceiver>(*this)) {}
+
+WindowHost::~WindowHost() = default;
 
 void WindowHost::Post(std::function<void()> call) {
-  QMetaObject::invokeMethod(&window_, std::move(call), Qt::QueuedConnection);
+  {
+    std::lock_guard lock(posted_mutex_);
+    posted_.push_back(std::move(call));
+  }
+  QMetaObject::invokeMethod(receiver_.get(), "RunPostedCall", Qt::QueuedConnection);
+}
+
+void WindowHost::RunPostedCall() {
+  std::function<void()> call;
+  {
+    std::lock_guard lock(posted_mutex_);
+    if (posted_.empty()) return;
+    call = std::move(posted_.front());
+    posted_.pop_front();
+  }
+  call();
+}
+
+void WindowHost::RunThreadEnds() {
+  Post([this] { view_.ApplyRunThreadEnds(); });
 }
 
 void WindowHost::PostView() {
@@ -89,3 +126,5 @@ void WindowHost::TimerTick() {
 }
 
 }  // namespace twinmere::ui
+
+#include "window_host.moc"

@@ -1,13 +1,16 @@
 // The run's side of the desktop window. The engine runs on a worker thread
 // and calls the SyncHost and the ReportDisplay here; what they report reaches
 // the window thread only as queued calls of RunView, so neither thread ever
-// waits for the other. The throttling of the status line and the progress
-// figure happens here (StatusProgress), so that only changes are posted.
+// waits for the other (but for the moment it takes to queue or take a call).
+// The throttling of the status line and the progress figure happens here
+// (StatusProgress), so that only changes are posted.
 #pragma once
 
 #include <QObject>
 #include <atomic>
+#include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -35,16 +38,19 @@ class RunView {
   virtual void ApplyMessageBatch(const std::string& lines) = 0;
   virtual void ApplyMessageImmediate(const std::string& line) = 0;
   virtual void ApplyMessageRunBegins() = 0;
+  // The run's thread has done all its work and ends.
+  virtual void ApplyRunThreadEnds() = 0;
 };
 
 class WindowHost final : public SyncHost, public ReportDisplay {
  public:
-  // `window` is the receiver whose thread runs the RunView calls; posted
-  // calls still waiting when it is destroyed are dropped. `options` and
+  // Made on the window thread, which runs the RunView calls; posted calls
+  // still waiting when the host is destroyed are dropped. `options` and
   // `session` are read on the run's thread only; `reporter` gets the update
   // timer's flush on that thread.
-  WindowHost(QObject& window, RunView& view, const SyncOptions& options, const SyncSession& session,
+  WindowHost(RunView& view, const SyncOptions& options, const SyncSession& session,
              Reporter& reporter, const Clock& clock);
+  ~WindowHost() override;
 
   // SyncHost, called on the run's thread.
   void ShowStatus(std::string_view text, std::string_view path, double interval) override;
@@ -64,13 +70,18 @@ class WindowHost final : public SyncHost, public ReportDisplay {
   // run to flush its throttled message lines at its next event pump.
   void TimerTick();
 
+  // The last call of the run's thread: ApplyRunThreadEnds follows.
+  void RunThreadEnds();
+
+  // Runs the oldest posted call (window thread).
+  void RunPostedCall();
+
  private:
   // Posts `call` to the window thread.
   void Post(std::function<void()> call);
   // Posts the current view; the mutex is held, so views arrive in order.
   void PostView();
 
-  QObject& window_;
   RunView& view_;
   const SyncOptions& options_;
   const SyncSession& session_;
@@ -80,6 +91,13 @@ class WindowHost final : public SyncHost, public ReportDisplay {
   StatusProgress shown_;        // guarded by mutex_
   std::string session_figure_;  // the session's own progress text; guarded by mutex_
   std::atomic<bool> flush_due_{false};
+
+  // The posted calls wait here, in order, until the window thread takes
+  // them; the mutex hands their data over. Each comes with a wake-up of
+  // `receiver_`, which lives on the window thread.
+  std::mutex posted_mutex_;
+  std::deque<std::function<void()>> posted_;  // guarded by posted_mutex_
+  std::unique_ptr<QObject> receiver_;
 };
 
 }  // namespace twinmere::ui

@@ -16,10 +16,24 @@ TEST(FolderFieldsTest, FieldTextBecomesTheOptionsFolderAndTheBrowserStart) {
   tree.MakeLink("to-data", "data");
   std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
 
-  // Blanks around the text go; the folder path ends in "/"; blank is empty.
-  EXPECT_EQ(FolderFieldPath(*fs, "  " + tree.Path("data") + " \t"), tree.Folder("data"));
-  EXPECT_EQ(FolderFieldPath(*fs, tree.Folder("new")), tree.Folder("new"));
-  EXPECT_EQ(FolderFieldPath(*fs, "  \n"), "");
+  // Blanks around the text go, unless an item has exactly the typed name;
+  // the folder path ends in "/"; blank is empty.
+  tree.MakeFolder("dst ");
+  tree.MakeFolder("dst");
+  tree.MakeFolder("only");
+  const struct {
+    std::string text;
+    std::string folder;
+  } cases[] = {
+      {"  " + tree.Path("data") + " \t", tree.Folder("data")},
+      {tree.Path("dst "), tree.Folder("dst ")},
+      {" " + tree.Path("dst "), tree.Folder("dst ")},
+      {tree.Path("only "), tree.Folder("only")},
+      {tree.Path("new") + " ", tree.Folder("new")},
+      {tree.Folder("new"), tree.Folder("new")},
+      {"  \n", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(FolderFieldPath(*fs, c.text), c.folder) << c.text;
 
   // A dropped item must be a folder (a link to one will do).
   EXPECT_TRUE(NamesExistingFolder(*fs, tree.Path("data")));

@@ -3,8 +3,12 @@
 // dropping items, answering message boxes, and the offscreen main().
 #pragma once
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QCompleter>
+#include <QDir>
 #include <QDropEvent>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
@@ -75,6 +79,39 @@ inline bool Drop(QWidget* target, const std::string& path) {
                   Qt::NoModifier);
   QCoreApplication::sendEvent(target, &drop);
   return drop.isAccepted() && drop.dropAction() == Qt::CopyAction;
+}
+
+// Types a path into `field`, a path field whose completion list offers the
+// folders of `tree`, key by key at a brisk typist's pace (70 ms a key), with the list opening
+// and changing under the keys: the field keeps exactly what was typed, also
+// while the list's entries are gone through; picking an entry takes it.
+// Reports a failure of the running test (QTest::currentTestFailed).
+inline void ExpectTypedPathKept(QLineEdit* field, const QString& tree) {
+  for (const char* folder :
+       {"alpha/beta/gamma", "alpha/beta/gt9", "alpha/bx", "alphabet", "other", "own"}) {
+    QVERIFY(QDir().mkpath(tree + "/" + folder));
+  }
+  field->activateWindow();
+  QTRY_VERIFY(field->isActiveWindow());
+  QTest::mouseClick(field, Qt::LeftButton);
+  QTRY_VERIFY(field->hasFocus());
+  const QString typed = tree + "/alpha/beta/gt9";
+  QTest::keyClicks(field, typed, Qt::NoModifier, 35);
+  QCOMPARE(field->text(), typed);
+
+  // The list offers the names that go on what is left; going through it
+  // changes nothing, Enter takes the highlighted entry.
+  QTest::keyClick(field, Qt::Key_Backspace, Qt::NoModifier, 35);
+  QTest::keyClick(field, Qt::Key_Backspace, Qt::NoModifier, 35);
+  QAbstractItemView* list = field->completer()->popup();
+  QTRY_VERIFY(list->isVisible());
+  QTest::keyClick(list, Qt::Key_Down);
+  QVERIFY(list->currentIndex().isValid());
+  QCOMPARE(field->text(), tree + "/alpha/beta/g");
+  QTest::keyClick(list, Qt::Key_Return);
+  QVERIFY2(field->text() == tree + "/alpha/beta/gamma" || field->text() == typed,
+           qPrintable(field->text()));
+  QTRY_VERIFY(!list->isVisible());
 }
 
 // Answers every message box that opens while it lives, with OK or Cancel,

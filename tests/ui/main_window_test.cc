@@ -5,9 +5,11 @@
 #include "ui/main_window.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -58,6 +60,15 @@ bool HoldsOpen(const std::string& path) {
   return found;
 }
 
+// A file of `mebibytes` MiB of data that a copy has to move, not holes.
+void WriteBigFile(const std::string& path, int mebibytes) {
+  std::ofstream big(path, std::ios::binary);
+  std::string chunk(1 << 20, '\0');
+  for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<char>(i * 7 + i / 251);
+  for (int i = 0; i < mebibytes; ++i)
+    big.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+}
+
 // Everything start-up hands a window, in a temporary home.
 struct Program : TempHome {
   explicit Program(const Clock& clock = system_clock) : clock(clock) {}
@@ -92,6 +103,8 @@ class MainWindowTest : public QObject {
   void WindowSizeRoundTripsWithTheMaximizedBitAndTheMinimum();
   void ViewReportStartsTheViewerOfTheSettingsOrSaysWhy();
   void StartUpTakesEveryArgumentToTheByte();
+  void PathsTypedKeyByKeyStayAsTyped();
+  void EditsDuringARunAreForTheNextRun();
 };
 
 void MainWindowTest::RunsFromTheWindowStopKeepingTheOldTargetAndStayResponsive() {
@@ -100,14 +113,7 @@ void MainWindowTest::RunsFromTheWindowStopKeepingTheOldTargetAndStayResponsive()
   QVERIFY(QDir().mkpath(QString::fromStdString(program.Path("dst"))));
   program.WriteFile("src/small.txt", "small");
   program.WriteFile("dst/big.bin", "the older contents");
-  {
-    // A gibibyte of data that a copy has to move, not holes.
-    std::ofstream big(program.Path("src/big.bin"), std::ios::binary);
-    std::string chunk(1 << 20, '\0');
-    for (size_t i = 0; i < chunk.size(); ++i) chunk[i] = static_cast<char>(i * 7 + i / 251);
-    for (int i = 0; i < 1024; ++i)
-      big.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-  }
+  WriteBigFile(program.Path("src/big.bin"), 1024);
   auto window = program.Window("-ns " + program.Path("src/") + " " + program.Path("dst/"));
   window->show();
   auto* stop = Control<QToolButton>(*window, "cmdStop");
@@ -159,13 +165,21 @@ void MainWindowTest::ProgramStartedWithStartAndQuietExitsWithTheRunsCode() {
   QDir().mkpath(QString::fromStdString(program.Path("clash/x")));
   program.WriteFile("src/sub/a.txt", "a");
   program.WriteFile("src/x", "a file where the Target has a folder");
-  const auto start = [&](const QStringList& arguments) {
+  // The lock file that tells that the program runs: a FIFO in its place in
+  // the runtime folder does not hold up the start; without a runtime folder
+  // it lies in a folder of the user's own in the temp folder.
+  QVERIFY(QDir().mkpath(QString::fromStdString(program.Path("tmp"))));
+  QCOMPARE(chmod(program.Path("tmp").c_str(), 01777), 0);  // as /tmp
+  QCOMPARE(mkfifo(program.Path("TwinmereMutex").c_str(), 0600), 0);
+  const auto start = [&](const QStringList& arguments, bool runtime = true) {
     auto process = std::make_unique<QProcess>();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("XDG_CONFIG_HOME", QString::fromStdString(program.Path("config")));
     environment.insert("XDG_STATE_HOME", QString::fromStdString(program.Path("state")));
-    environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(program.Path("")));
+    environment.insert("TMPDIR", QString::fromStdString(program.Path("tmp")));
+    environment.remove("XDG_RUNTIME_DIR");
+    if (runtime) environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(program.Path("")));
     process->setProcessEnvironment(environment);
     process->start(TWINMERE_GUI_PATH, arguments);
     return process;
@@ -175,15 +189,21 @@ void MainWindowTest::ProgramStartedWithStartAndQuietExitsWithTheRunsCode() {
   const struct {
     const char* target;
     int code;
-  } runs[] = {{"new/dst/", 0}, {"clash/", 4}};
+    bool runtime;
+  } runs[] = {{"new/dst/", 0, true}, {"clash/", 4, false}};
   for (const auto& run : runs) {
-    auto process = start({"-s", "-q", src, QString::fromStdString(program.Path(run.target))});
+    auto process =
+        start({"-s", "-q", src, QString::fromStdString(program.Path(run.target))}, run.runtime);
     QVERIFY(process->waitForFinished(60000));
     QCOMPARE(process->exitStatus(), QProcess::NormalExit);
     QCOMPARE(process->exitCode(), run.code);
   }
   QCOMPARE(program.ReadFile("new/dst/sub/a.txt"), std::string("a"));
-  QVERIFY(QFileInfo::exists(QString::fromStdString(program.Path("TwinmereMutex"))));
+  const std::string own = "tmp/twinmere-" + std::to_string(geteuid());
+  QVERIFY(QFileInfo::exists(QString::fromStdString(program.Path(own + "/TwinmereMutex"))));
+  QCOMPARE(QFileInfo(QString::fromStdString(program.Path(own))).permissions(),
+           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser |
+               QFile::WriteUser | QFile::ExeUser);
 
   // An invalid command line cancels -s and -q: the window stays until closed.
   auto invalid = start({"-s", "-q", "-nosuch", src, QString::fromStdString(program.Path("d2/"))});
@@ -195,7 +215,8 @@ void MainWindowTest::ProgramStartedWithStartAndQuietExitsWithTheRunsCode() {
   QVERIFY(!QFileInfo::exists(QString::fromStdString(program.Path("d2"))));
 }
 
-void MainWindowTest::ControlStatesFollowTheRunDropsFillTheFieldsAndCloseIsRefusedOnlyFromTheCloseCommand() {
+void MainWindowTest::
+    ControlStatesFollowTheRunDropsFillTheFieldsAndCloseIsRefusedOnlyFromTheCloseCommand() {
   Program program;
   QDir().mkpath(QString::fromStdString(program.Path("src")));
   auto window = program.Window("-ds " + program.Path("src/") + " " + program.Path("dst/"));
@@ -213,6 +234,10 @@ void MainWindowTest::ControlStatesFollowTheRunDropsFillTheFieldsAndCloseIsRefuse
   QVERIFY(!start->isEnabled() && !action("mnuStart")->isEnabled());
   target->setText(QString::fromStdString(program.Path("dst")));
   QVERIFY(start->isEnabled() && action("mnuStart")->isEnabled());
+  // A blank at the end stays where a folder has it in its name.
+  QDir().mkpath(QString::fromStdString(program.Path("dst ")));
+  target->setText(QString::fromStdString(program.Path("dst ")));
+  QCOMPARE(window->Options().Target, program.Path("dst /"));
 
   // A dropped folder fills the field; a file or a missing item is refused.
   program.WriteFile("file.txt", "x");
@@ -392,6 +417,58 @@ void MainWindowTest::StartUpTakesEveryArgumentToTheByte() {
   QCOMPARE(window->Options().Report, program.Path("state/twinmere/notes.txt "));
   QCOMPARE(window->Options().Source, std::string(" src/"));
   QCOMPARE(window->Options().Target, std::string("dst /"));
+}
+
+void MainWindowTest::PathsTypedKeyByKeyStayAsTyped() {
+  Program program;
+  auto window = program.Window("");
+  window->show();
+  for (const char* name : {"txtSource", "txtTarget"}) {
+    auto* field = Control<QLineEdit>(*window, name);
+    ExpectTypedPathKept(field, QString::fromStdString(program.Path(name)));
+    if (QTest::currentTestFailed()) return;
+  }
+}
+
+void MainWindowTest::EditsDuringARunAreForTheNextRun() {
+  Program program;
+  for (const char* folder : {"src", "dst", "other"}) {
+    QVERIFY(QDir().mkpath(QString::fromStdString(program.Path(folder))));
+  }
+  WriteBigFile(program.Path("src/big.bin"), 256);
+  program.WriteFile("other/keep.txt", "not in Source");
+  auto window = program.Window("-d " + program.Path("src/") + " " + program.Path("dst/"));
+  window->show();
+  auto* source = Control<QLineEdit>(*window, "txtSource");
+  auto* target = Control<QLineEdit>(*window, "txtTarget");
+  const QString other = QString::fromStdString(program.Path("other/"));
+
+  // Start, and at once the fields and the options dialog point elsewhere:
+  // the run has begun and goes on with what it was started with.
+  Control<QToolButton>(*window, "cmdStart")->click();
+  target->setText(other);
+  QTimer::singleShot(0, window.get(), [&] {
+    auto* dialog = window->findChild<QDialog*>("OptionsDialog");
+    QVERIFY(dialog != nullptr);
+    Control<QLineEdit>(*dialog, "txtSource")->setText(other);
+    Control<QPushButton>(*dialog, "cmdOK")->click();
+  });
+  window->ShowOptionsDialog();
+  QCOMPARE(window->Options().Source, program.Path("other/"));
+  // While it runs, its fields are disabled; text put into them all the same
+  // changes only the next run's options.
+  source->setText(QString::fromStdString(program.Path("src")));
+  target->setText(other + "sub");
+
+  QVERIFY(WaitFor([&] { return StatusOf(*window) == "Completed." && !window->Running(); }));
+  QCOMPARE(window->ExitCode(), 0);
+  QCOMPARE(QFileInfo(QString::fromStdString(program.Path("dst/big.bin"))).size(),
+           qint64{256} << 20);
+  // Nothing of the run reached the folder the fields named meanwhile.
+  QCOMPARE(program.ReadFile("other/keep.txt"), std::string("not in Source"));
+  QVERIFY(!QFileInfo::exists(other + "big.bin"));
+  QCOMPARE(window->Options().Source, program.Path("src/"));
+  QCOMPARE(window->Options().Target, program.Path("other/sub/"));
 }
 
 }  // namespace
