@@ -159,20 +159,12 @@ OptionsDialogState LoadOptionsDialog(const SyncOptions& options, const PlatformF
 
 SyncOptions DialogOptions(const OptionsDialogState& state, const std::string& state_folder) {
   SyncOptions o;
-  o.Source = command_line::TrimBlanks(state.txtSource);
-  o.Target = command_line::TrimBlanks(state.txtTarget);
+  o.Source = state.txtSource;
+  o.Target = state.txtTarget;
   for (const auto& [box, flag] : kFlagBoxes) o.*flag = (state.*box).checked;
-  o.Report = QualifyName(command_line::TrimBlanks(state.txtReport), state_folder);
+  o.Report = QualifyName(state.txtReport, state_folder);
   o.Restriction = state.chkRestrict.checked ? RestrictionValue(state.txtRestrict) : 0;
   o.ReportLevel = state.ReportLevel;
-  return o;
-}
-
-SyncOptions AcceptedDialogOptions(const OptionsDialogState& state,
-                                  const std::string& state_folder) {
-  SyncOptions o = DialogOptions(state, state_folder);
-  o.Source = AddSeparator(o.Source);
-  o.Target = AddSeparator(o.Target);
   return o;
 }
 

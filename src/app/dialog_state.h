@@ -79,15 +79,12 @@ OptionsDialogState ReadCommandLineIntoDialog(const std::string& args,
 OptionsDialogState LoadOptionsDialog(const SyncOptions& options, const PlatformFacts& facts);
 
 // The dialog's values (what the shortcut dialog takes): every flag from its
-// check box, the folders and the report trimmed of blanks, a bare report name
-// placed in `state_folder` (QualifyName), the restriction RestrictionValue of
+// check box, the folders and the report as the fields hold them (the dialog
+// decides what blanks typed around a name mean), a bare report name placed in
+// `state_folder` (QualifyName), the restriction RestrictionValue of
 // txtRestrict when chkRestrict is checked (else 0), the edited level. The
 // folders get no "/" here. Never fails.
 SyncOptions DialogOptions(const OptionsDialogState& state, const std::string& state_folder);
-
-// What OK gives the options: DialogOptions with each folder that is not
-// empty ending in "/". Nothing is checked here; the run checks the folders.
-SyncOptions AcceptedDialogOptions(const OptionsDialogState& state, const std::string& state_folder);
 
 // The leading numeric value of a restriction text (blanks, sign, digits, "."
 // and digits; anything after is ignored), rounded to a whole number with

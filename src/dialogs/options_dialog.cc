@@ -33,6 +33,7 @@ OptionsDialog::OptionsDialog(const SyncOptions& options, const OptionsDialogCont
   CreateControls();
   UpdateUI();
   SetState(LoadOptionsDialog(options, context_.facts));
+  RememberPlacedPaths();
   SetUpForm(*this, context_.services, kHelpOptionsDialog,
             {txtSource, txtTarget, txtReport, txtRestrict});
 }
@@ -355,8 +356,26 @@ void OptionsDialog::ShowLevel(int32_t level) {
   lblReportLevel->setAccessibleName(WithoutAccessKey(lblReportLevel->text()));
 }
 
+void OptionsDialog::RememberPlacedPaths() {
+  placed_source_ = source_.Get();
+  placed_target_ = target_.Get();
+  placed_report_ = report_.Get();
+}
+
+// A path the program put into the field (the options, a launcher read back)
+// is taken to the byte; text the user changed loses blanks typed around it,
+// unless a name with them exists (FolderFieldText).
+std::string OptionsDialog::FieldPath(const ByteText& field, const std::string& placed) const {
+  const std::string text = field.Get();
+  return text == placed ? text : FolderFieldText(context_.fs, text);
+}
+
 SyncOptions OptionsDialog::GetOptions() const {
-  return DialogOptions(State(), StateFolder());
+  SyncOptions options = DialogOptions(State(), StateFolder());
+  options.Source = FieldPath(source_, placed_source_);
+  options.Target = FieldPath(target_, placed_target_);
+  options.Report = QualifyName(FieldPath(report_, placed_report_), StateFolder());
+  return options;
 }
 
 std::string OptionsDialog::StateFolder() const {
@@ -372,6 +391,7 @@ void OptionsDialog::ReadShortcutOptions(const std::string& path) {
     return;
   }
   SetState(state);
+  RememberPlacedPaths();
 }
 
 void OptionsDialog::GetShortcut() {
@@ -577,10 +597,9 @@ void OptionsDialog::accept() {
     CloseLevelList();
     return;
   }
-  accepted_ = AcceptedDialogOptions(State(), StateFolder());
-  // A folder whose name ends in a blank keeps it, as in the main window.
-  accepted_.Source = AddSeparator(FolderFieldText(context_.fs, source_.Get()));
-  accepted_.Target = AddSeparator(FolderFieldText(context_.fs, target_.Get()));
+  accepted_ = GetOptions();
+  accepted_.Source = AddSeparator(accepted_.Source);
+  accepted_.Target = AddSeparator(accepted_.Target);
   QDialog::accept();
 }
 

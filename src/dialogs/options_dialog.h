@@ -94,6 +94,8 @@ class OptionsDialog final : public QDialog, public Form {
   bool LevelButtonEvent(QEvent* event);
   bool DropEvent(DropKind kind, QEvent* event);
   std::string StateFolder() const;
+  void RememberPlacedPaths();
+  std::string FieldPath(const ByteText& field, const std::string& placed) const;
 
   // Controls, by their design names.
   QLabel* lblSource = nullptr;
@@ -139,6 +141,10 @@ class OptionsDialog final : public QDialog, public Form {
   ByteText source_;
   ByteText target_;
   ByteText report_;
+  // The paths as the program last put them into the fields (see FieldPath).
+  std::string placed_source_;
+  std::string placed_target_;
+  std::string placed_report_;
   std::vector<std::pair<QCheckBox*, CheckBoxState OptionsDialogState::*>> boxes_;
   std::vector<std::pair<QWidget*, DropKind>> drop_targets_;
   DropVerdict folder_drop_;

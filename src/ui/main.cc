@@ -60,10 +60,15 @@ int Main(int argc, char** argv) {
     Print(std::string(kProgramTitle) + " " + kVersion + " (twinmere)\n" + kCopyright + "\n");
     return 0;
   }
-  // Numbers and times follow the user's locale. Qt takes its own options
-  // (-style, -platform ...) out of argv; the rest is the command line.
+  // Numbers and times follow the user's locale.
   std::setlocale(LC_ALL, "");
-  QApplication application(argc, argv);
+  // The command line is the program's own, to the byte: Qt would take its
+  // options (-style, -platform ... and their values) out of it wherever they
+  // stand, folders named so included. Qt is configured through its
+  // environment variables instead (QT_QPA_PLATFORM, QT_STYLE_OVERRIDE ...).
+  int qt_argc = 1;
+  char* qt_argv[] = {argv[0], nullptr};
+  QApplication application(qt_argc, qt_argv);
   QApplication::setApplicationName("twinmere");
   // The desktop matches the window with the menu entry and its icon.
   QGuiApplication::setDesktopFileName(kAppId);

@@ -34,7 +34,8 @@ void OptionsDialogTest::ValuesComeBackThroughASavedLauncherAndBytesThroughTheDia
   SyncOptions all = testing::EveryFlagButDelete();
   all.Source = f.Path("src 'a' $HOME `id` 100%/");
   all.Target = f.Path("q\"uote/");
-  all.Report = f.Path("my report.txt");
+  // A launcher's names come back to the byte, blanks at their ends included.
+  all.Report = f.Path("my report.txt ");
   all.Restriction = 750;
   all.ReportLevel = 7;
   {
@@ -217,8 +218,11 @@ void OptionsDialogTest::PathsTypedKeyByKeyStayAsTyped() {
   QVERIFY(QDir().mkpath(QString::fromStdString(f.Path("dst "))));
   QVERIFY(QDir().mkpath(QString::fromStdString(f.Path("dst"))));
   Control<QLineEdit>(dialog, "txtTarget")->setText(QString::fromStdString(f.Path("dst ")));
+  // Blanks typed around a name that does not exist are dropped.
+  Control<QLineEdit>(dialog, "txtReport")->setText(QString::fromStdString(f.Path("new.txt ")));
   dialog.accept();
   QCOMPARE(dialog.AcceptedOptions().Target, f.Path("dst /"));
+  QCOMPARE(dialog.AcceptedOptions().Report, f.Path("new.txt"));
 }
 
 }  // namespace

@@ -149,7 +149,9 @@ void MainWindowTest::RunsFromTheWindowStopKeepingTheOldTargetAndStayResponsive()
       },
       300));
   probe.stop();
-  QVERIFY2(longest_gap < 100, qPrintable(QString::number(longest_gap)));
+  // A window thread that waited for the copy would miss the timer for
+  // seconds; the bound leaves room for a loaded or sanitized test machine.
+  QVERIFY2(longest_gap < 1000, qPrintable(QString::number(longest_gap)));
   QCOMPARE(window->ExitCode(), 0);
   QCOMPARE(QFileInfo(QString::fromStdString(program.Path("dst/big.bin"))).size(), qint64{1} << 30);
   QCOMPARE(program.ReadFile("dst/small.txt"), std::string("small"));
@@ -181,6 +183,7 @@ void MainWindowTest::ProgramStartedWithStartAndQuietExitsWithTheRunsCode() {
     environment.remove("XDG_RUNTIME_DIR");
     if (runtime) environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(program.Path("")));
     process->setProcessEnvironment(environment);
+    process->setWorkingDirectory(QString::fromStdString(program.Path("")));
     process->start(TWINMERE_GUI_PATH, arguments);
     return process;
   };
@@ -190,15 +193,17 @@ void MainWindowTest::ProgramStartedWithStartAndQuietExitsWithTheRunsCode() {
     const char* target;
     int code;
     bool runtime;
-  } runs[] = {{"new/dst/", 0, true}, {"clash/", 4, false}};
+  } runs[] = {{"new/dst/", 0, true}, {"clash/", 4, false}, {"-reverse", 0, true}};
   for (const auto& run : runs) {
-    auto process =
-        start({"-s", "-q", src, QString::fromStdString(program.Path(run.target))}, run.runtime);
+    // A relative Target named as one of Qt's own options is a folder too.
+    const std::string target = run.target[0] == '-' ? run.target : program.Path(run.target);
+    auto process = start({"-s", "-q", src, QString::fromStdString(target)}, run.runtime);
     QVERIFY(process->waitForFinished(60000));
     QCOMPARE(process->exitStatus(), QProcess::NormalExit);
     QCOMPARE(process->exitCode(), run.code);
   }
   QCOMPARE(program.ReadFile("new/dst/sub/a.txt"), std::string("a"));
+  QCOMPARE(program.ReadFile("-reverse/sub/a.txt"), std::string("a"));
   const std::string own = "tmp/twinmere-" + std::to_string(geteuid());
   QVERIFY(QFileInfo::exists(QString::fromStdString(program.Path(own + "/TwinmereMutex"))));
   QCOMPARE(QFileInfo(QString::fromStdString(program.Path(own))).permissions(),
