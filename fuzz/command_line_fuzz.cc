@@ -11,7 +11,7 @@
 
 #include "app/command_line.h"
 #include "fs/paths.h"
-#include "platform/memory_file_system.h"
+#include "support/memory_file_system.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "app/command_line.h"
 
 #include "app/command_line_tokens.h"
-#include "app/exit_codes.h"
+#include "base/exit_codes.h"
 #include "fs/paths.h"
 
 namespace twinmere {
@@ -37,7 +37,7 @@ bool ReadNonNegative(const std::string& text, size_t p, int32_t& value, size_t& 
 ParseResult ParseCommandLine(const std::string& args, SyncOptions& options,
                              const CommandLineContext& context) {
   ParseResult result;
-  const std::string text = command_line::TrimBlanks(args);
+  const std::string text = TrimBlanks(args);
   size_t p = 0;
   Switch which = Switch::Unknown;
   while (command_line::NextSwitch(text, p, which)) {
@@ -105,7 +105,7 @@ ParseResult ParseCommandLine(const std::string& args, SyncOptions& options,
     }
   }
 
-  const std::string rest = command_line::TrimBlanks(std::string_view(text).substr(p));
+  const std::string rest = TrimBlanks(std::string_view(text).substr(p));
   if (rest.empty()) {
     result.valid = !options.Start;
     return result;
@@ -116,7 +116,7 @@ ParseResult ParseCommandLine(const std::string& args, SyncOptions& options,
   command_line::ReadFolder(rest, 0, source, next);
   if (next < rest.size()) {
     if (rest[next] != ' ') return result;
-    const std::string second = command_line::TrimBlanks(std::string_view(rest).substr(next + 1));
+    const std::string second = TrimBlanks(std::string_view(rest).substr(next + 1));
     command_line::ReadFolder(second, 0, target, next);
   }
   if (options.Start && (source.empty() || target.empty())) return result;

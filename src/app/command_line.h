@@ -22,7 +22,7 @@
 #include <optional>
 #include <string>
 
-#include "app/sync_options.h"
+#include "base/sync_options.h"
 #include "platform/file_system.h"
 
 namespace twinmere {

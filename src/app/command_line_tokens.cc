@@ -5,13 +5,6 @@
 
 namespace twinmere::command_line {
 
-std::string TrimBlanks(std::string_view text) {
-  const size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  const size_t last = text.find_last_not_of(' ');
-  return std::string(text.substr(first, last - first + 1));
-}
-
 size_t SkipBlanks(std::string_view text, size_t p) {
   while (p < text.size() && text[p] == ' ') ++p;
   return p;

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/text.h"
+
 namespace twinmere::command_line {
 
 // The switches; Unknown for any other name.
@@ -30,9 +32,6 @@ enum class Switch {
   DisallowStop,
   ReportLevel,
 };
-
-// Leading and trailing blanks (spaces only) removed.
-std::string TrimBlanks(std::string_view text);
 
 // The first position at or after `p` that is not a blank (text.size() at the end).
 size_t SkipBlanks(std::string_view text, size_t p);

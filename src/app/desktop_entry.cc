@@ -183,7 +183,7 @@ ShortcutStatus SplitArguments(std::string_view arguments, std::string_view fault
                               std::vector<std::string>& items) {
   if (ShortcutStatus status = CheckText("The argument string", arguments); !status.ok())
     return status;
-  const std::string text = command_line::TrimBlanks(arguments);
+  const std::string text = TrimBlanks(arguments);
   size_t p = command_line::SkipBlanks(text, 0);
   while (p < text.size()) {
     std::string item;

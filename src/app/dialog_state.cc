@@ -20,12 +20,12 @@ void ApplyOptionsDialogRules(OptionsDialogState& state) {
   state.chkNew.enabled = !state.chkBidi.checked;
   state.chkDelete.enabled = !state.chkBidi.checked;
 
-  const bool has_report = !command_line::TrimBlanks(state.txtReport).empty();
+  const bool has_report = !TrimBlanks(state.txtReport).empty();
   state.chkAppend.enabled = has_report;
   state.chkRestrict.enabled = has_report;
   state.reportLevelEnabled = has_report;
   state.txtRestrictEnabled = state.chkRestrict.enabled && state.chkRestrict.checked;
-  if (state.txtRestrictEnabled && command_line::TrimBlanks(state.txtRestrict).empty())
+  if (state.txtRestrictEnabled && TrimBlanks(state.txtRestrict).empty())
     state.txtRestrict = "500";
 }
 
@@ -69,7 +69,7 @@ CheckBoxState* BoxOf(OptionsDialogState& state, Switch which) {
 // Reads switches and folders into `state`; returns early where the reading ends.
 void ReadInto(const std::string& args, const std::string& state_folder,
               int32_t default_report_level, OptionsDialogState& state) {
-  const std::string text = command_line::TrimBlanks(args);
+  const std::string text = TrimBlanks(args);
   size_t p = 0;
   Switch which = Switch::Unknown;
   while (command_line::NextSwitch(text, p, which)) {
@@ -105,7 +105,7 @@ void ReadInto(const std::string& args, const std::string& state_folder,
     }
   }
 
-  const std::string rest = command_line::TrimBlanks(std::string_view(text).substr(p));
+  const std::string rest = TrimBlanks(std::string_view(text).substr(p));
   if (rest.empty()) return;
   std::string folder;
   size_t next = 0;
@@ -113,7 +113,7 @@ void ReadInto(const std::string& args, const std::string& state_folder,
   if (next < rest.size() && rest[next] != ' ') return;
   state.txtSource = AddSeparator(folder);
   if (next >= rest.size()) return;
-  const std::string second = command_line::TrimBlanks(std::string_view(rest).substr(next + 1));
+  const std::string second = TrimBlanks(std::string_view(rest).substr(next + 1));
   command_line::ReadFolder(second, 0, folder, next);
   state.txtTarget = AddSeparator(folder);
 }
@@ -193,12 +193,12 @@ int32_t RestrictionValue(std::string_view text) {
 }
 
 bool CheckRestrictionText(std::string& text, int32_t& last_valid) {
-  if (command_line::TrimBlanks(text).empty()) {
+  if (TrimBlanks(text).empty()) {
     last_valid = 0;
     return false;
   }
   int32_t value = 0;
-  if (command_line::ParseNumber(command_line::TrimBlanks(text), value) == NumberStatus::Ok &&
+  if (command_line::ParseNumber(TrimBlanks(text), value) == NumberStatus::Ok &&
       value >= 1) {
     last_valid = value;
     return false;

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/sync_options.h"
+#include "base/sync_options.h"
 #include "platform/platform_facts.h"
 
 namespace twinmere {

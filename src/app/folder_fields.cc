@@ -29,11 +29,6 @@ std::string FolderFieldPath(FileSystem& fs, std::string_view text) {
   return path.empty() ? path : LongFolderForm(fs, AddSeparator(path));
 }
 
-bool NamesExistingFolder(FileSystem& fs, const std::string& path) {
-  ItemInfo info;
-  return !path.empty() && LookupFolder(fs, path, info) && info.IsFolder();
-}
-
 bool NamesExistingNonFolder(FileSystem& fs, const std::string& path) {
   return GetAttributes(fs, path) != kInvalidAttributes && !NamesExistingFolder(fs, path);
 }

@@ -26,11 +26,6 @@ std::string FolderFieldText(FileSystem& fs, std::string_view text);
 // components stay as written. Never fails.
 std::string FolderFieldPath(FileSystem& fs, std::string_view text);
 
-// True when `path` names an existing folder, or a link to one, as a run
-// accepts for Source and Target (what a dropped item must be). Never fails:
-// a failed lookup gives false.
-bool NamesExistingFolder(FileSystem& fs, const std::string& path);
-
 // True when `path` names an existing item that is neither a folder nor a link
 // to one (what a dropped report file must be). Never fails: a failed lookup
 // gives false.

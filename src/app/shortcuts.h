@@ -14,7 +14,7 @@
 
 #include "app/dialog_message.h"
 #include "app/dialog_state.h"
-#include "app/sync_options.h"
+#include "base/sync_options.h"
 #include "platform/file_system.h"
 
 namespace twinmere {

@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "app/status_progress.h"
-#include "app/sync_options.h"
+#include "base/sync_options.h"
 #include "cli/progress_line.h"
 #include "engine/sync_host.h"
 #include "engine/sync_session.h"

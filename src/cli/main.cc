@@ -13,9 +13,9 @@
 #include <string_view>
 
 #include "app/command_line.h"
-#include "app/exit_codes.h"
-#include "app/sync_options.h"
-#include "app/version.h"
+#include "base/exit_codes.h"
+#include "base/sync_options.h"
+#include "base/version.h"
 #include "cli/cli_host.h"
 #include "engine/sync_session.h"
 #include "engine/synchronizer.h"

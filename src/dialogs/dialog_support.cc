@@ -4,12 +4,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/command_line_tokens.h"
+#include "base/text.h"
 #include "app/folder_fields.h"
 #include "fs/paths.h"
-#include "ui/byte_text.h"
-#include "ui/choosers.h"
-#include "ui/text_fields.h"
+#include "widgets/byte_text.h"
+#include "widgets/choosers.h"
+#include "widgets/text_fields.h"
 
 namespace twinmere::ui {
 namespace {
@@ -82,7 +82,7 @@ void BrowseIntoField(QWidget* owner, FileSystem& fs, ByteText& field, const QStr
 std::optional<std::string> ChooseReportFile(QWidget* owner, const QString& title,
                                             const std::string& text, const std::string& documents,
                                             ReportFolderText folder_text) {
-  std::string proposal = command_line::TrimBlanks(text);
+  std::string proposal = TrimBlanks(text);
   if (proposal.empty()) {
     proposal = AddSeparator(documents.empty() ? GetInstallFolder() : documents) + kReportFileName;
   } else if (folder_text == ReportFolderText::ReportFileInIt && proposal.back() == kSeparator) {

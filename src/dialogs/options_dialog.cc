@@ -17,12 +17,13 @@
 #include <algorithm>
 
 #include "app/folder_fields.h"
+#include "engine/folder_identity.h"
 #include "app/help_topics.h"
 #include "dialogs/dialog_support.h"
 #include "dialogs/report_level_list.h"
 #include "dialogs/shortcut_dialog.h"
 #include "fs/paths.h"
-#include "ui/choosers.h"
+#include "widgets/choosers.h"
 
 namespace twinmere::ui {
 OptionsDialog::OptionsDialog(const SyncOptions& options, const OptionsDialogContext& context,

@@ -12,13 +12,13 @@
 
 #include "app/dialog_state.h"
 #include "app/shortcuts.h"
-#include "app/sync_options.h"
+#include "base/sync_options.h"
 #include "platform/file_system.h"
 #include "platform/platform_facts.h"
 #include "platform/user_folders.h"
 #include "settings/program_settings.h"
-#include "ui/byte_text.h"
-#include "ui/form.h"
+#include "widgets/byte_text.h"
+#include "widgets/form.h"
 
 class QCheckBox;
 class QFrame;

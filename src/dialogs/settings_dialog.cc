@@ -12,14 +12,15 @@
 #include <functional>
 #include <utility>
 
-#include "app/command_line_tokens.h"
+#include "base/text.h"
 #include "app/folder_fields.h"
+#include "engine/folder_identity.h"
 #include "app/help_topics.h"
 #include "dialogs/dialog_support.h"
 #include "dialogs/report_level_list.h"
 #include "fs/paths.h"
 #include "platform/program_start.h"
-#include "ui/choosers.h"
+#include "widgets/choosers.h"
 
 namespace twinmere::ui {
 SettingsDialog::SettingsDialog(const SettingsDialogContext& context, QWidget* parent)
@@ -165,7 +166,7 @@ void SettingsDialog::ChooseReport() {
 // The chooser opens where the viewer is: a bare name is looked up along
 // PATH, as starting it would.
 void SettingsDialog::ChooseViewer() {
-  std::string proposal = command_line::TrimBlanks(viewer_.Get());
+  std::string proposal = TrimBlanks(viewer_.Get());
   if (proposal.empty()) proposal = kDefaultViewer;
   if (proposal.find(kSeparator) == std::string::npos) {
     const QString found = QStandardPaths::findExecutable(BytesToText(proposal));

@@ -11,8 +11,8 @@
 #include "platform/user_folders.h"
 #include "settings/program_settings.h"
 #include "settings/registry.h"
-#include "ui/byte_text.h"
-#include "ui/form.h"
+#include "widgets/byte_text.h"
+#include "widgets/form.h"
 
 class QLabel;
 class QLineEdit;

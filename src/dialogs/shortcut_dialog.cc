@@ -13,7 +13,7 @@
 
 #include "dialogs/dialog_support.h"
 #include "fs/paths.h"
-#include "ui/choosers.h"
+#include "widgets/choosers.h"
 
 namespace twinmere::ui {
 

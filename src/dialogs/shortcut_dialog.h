@@ -8,9 +8,9 @@
 #include <string>
 
 #include "app/shortcuts.h"
-#include "app/sync_options.h"
-#include "ui/byte_text.h"
-#include "ui/form.h"
+#include "base/sync_options.h"
+#include "widgets/byte_text.h"
+#include "widgets/form.h"
 
 class QGroupBox;
 class QLabel;

@@ -69,7 +69,6 @@ struct Synchronizer::Impl {
   // Ends a run that cannot begin: the line (and the one giving its reason,
   // where there is one), the exit code, automatic exit.
   void Refuse(const std::string& line, int exit_code, const std::string& reason = {});
-  bool FolderExists(const std::string& path);
   void DecideSecurity();
   void LocateReport();
   void RunPhases();

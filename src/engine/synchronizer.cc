@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "app/exit_codes.h"
+#include "base/exit_codes.h"
 #include "engine/action_codes.h"
 #include "engine/folder_identity.h"
 #include "engine/sync_run.h"
@@ -79,11 +79,6 @@ void Synchronizer::Impl::Refuse(const std::string& line, int exit_code, const st
   if (options.Quiet) host.CloseProgram(exit_code);
 }
 
-bool Synchronizer::Impl::FolderExists(const std::string& path) {
-  ItemInfo info;
-  return LookupFolder(fs, path, info) && info.IsFolder();
-}
-
 // Security is compared and copied only by a privileged user, without
 // NoSecurity, on file systems that keep owners and ACLs on both sides.
 void Synchronizer::Impl::DecideSecurity() {
@@ -116,7 +111,7 @@ void Synchronizer::Impl::LocateReport() {
     const std::string folder = FolderPart(report);
     const auto holds_report = [&](const std::string& root) {
       return report.starts_with(root) &&
-             (!FolderExists(root) || FolderLiesWithin(fs, folder, root));
+             (!NamesExistingFolder(fs, root) || FolderLiesWithin(fs, folder, root));
     };
     run.ReportInSource = holds_report(options.Source);
     run.ReportInTarget = holds_report(options.Target);
@@ -266,7 +261,7 @@ void Synchronizer::Impl::Synchronize() {
   if (options.Target.empty()) return Refuse("Target Path not set.", kExitTargetNotSet);
   options.Source = AddSeparator(options.Source);
   options.Target = AddSeparator(options.Target);
-  if (!FolderExists(options.Source)) {
+  if (!NamesExistingFolder(fs, options.Source)) {
     return Refuse("Invalid Source Path: \"" + options.Source + "\".", kExitInvalidSource);
   }
   if (const Nesting nesting = CheckNesting(fs, options.Source, options.Target); nesting.nested) {
@@ -284,9 +279,9 @@ void Synchronizer::Impl::Synchronize() {
                   kExitNestedFolders, reason);
   }
   LocateReport();
-  target_created = !FolderExists(options.Target);
+  target_created = !NamesExistingFolder(fs, options.Target);
   reporter.CreateReportFolder(options.Target);
-  if (!FolderExists(options.Target)) {
+  if (!NamesExistingFolder(fs, options.Target)) {
     return Refuse("Invalid Target Path: \"" + options.Target + "\".", kExitInvalidTarget);
   }
   fs.SetConfinedRoots({options.Source, options.Target});

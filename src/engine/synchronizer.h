@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "app/sync_options.h"
+#include "base/sync_options.h"
 #include "engine/sync_host.h"
 #include "engine/sync_session.h"
 #include "fs/files_enumerator.h"

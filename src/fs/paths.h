@@ -45,7 +45,8 @@ std::string RemoveSeparator(const std::string& path);
 uint32_t GetAttributes(FileSystem& fs, const std::string& path);
 
 // True for an existing folder (empty path: false). Lookup failures give false.
-// A final link is not followed, so a link to a folder gives false.
+// A final link is not followed, so a link to a folder gives false (see
+// NamesExistingFolder in engine/folder_identity.h for the run's own test).
 bool FolderExists(FileSystem& fs, const std::string& path);
 
 // True when `path` names a network share itself. Network file systems appear

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "app/version.h"
+#include "base/version.h"
 
 namespace twinmere {
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/sync_options.h"
+#include "base/sync_options.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
 #include "platform/platform_facts.h"

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/sync_options.h"
+#include "base/sync_options.h"
 #include "platform/platform_facts.h"
 #include "report/formats.h"
 #include "report/session_counters.h"

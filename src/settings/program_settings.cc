@@ -2,8 +2,8 @@
 
 #include <cerrno>
 
-#include "app/command_line_tokens.h"
-#include "app/version.h"
+#include "base/text.h"
+#include "base/version.h"
 #include "fs/paths.h"
 
 namespace twinmere {
@@ -116,7 +116,6 @@ void StoreOrDeleteSetting(Registry& registry, std::string_view name, const Regis
 ProgramSettings EditedSettings(ProgramSettings settings, std::string_view shortcut_dir,
                                std::string_view default_report, std::string_view viewer,
                                int32_t default_report_level) {
-  using command_line::TrimBlanks;
   settings.shortcut_dir = AddSeparator(TrimBlanks(shortcut_dir));
   if (settings.shortcut_dir.empty()) settings.shortcut_dir = settings.program_group_folder;
   settings.default_report = TrimBlanks(default_report);

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/sync_options.h"
+#include "base/sync_options.h"
 #include "platform/user_folders.h"
 #include "settings/registry.h"
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/version.h"
+#include "base/version.h"
 #include "settings/hive_store.h"
 
 namespace twinmere {

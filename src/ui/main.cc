@@ -14,7 +14,7 @@
 
 #include "app/command_line.h"
 #include "app/program_data.h"
-#include "app/version.h"
+#include "base/version.h"
 #include "fs/paths.h"
 #include "platform/file_system.h"
 #include "platform/instance_marker.h"

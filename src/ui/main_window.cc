@@ -28,16 +28,17 @@
 #include "app/command_line.h"
 #include "app/folder_fields.h"
 #include "app/help_topics.h"
-#include "app/version.h"
+#include "base/version.h"
 #include "dialogs/options_dialog.h"
 #include "dialogs/settings_dialog.h"
+#include "engine/folder_identity.h"
 #include "engine/synchronizer.h"
 #include "fs/paths.h"
-#include "report/report_viewer.h"
-#include "ui/about_dialog.h"
-#include "ui/choosers.h"
+#include "app/report_viewer.h"
+#include "dialogs/about_dialog.h"
+#include "widgets/choosers.h"
 #include "ui/status_strip.h"
-#include "ui/text_fields.h"
+#include "widgets/text_fields.h"
 
 namespace twinmere::ui {
 namespace {

@@ -15,7 +15,7 @@
 
 #include "app/shortcuts.h"
 #include "app/status_progress.h"
-#include "app/sync_options.h"
+#include "base/sync_options.h"
 #include "engine/sync_session.h"
 #include "platform/file_system.h"
 #include "platform/platform_facts.h"
@@ -25,9 +25,9 @@
 #include "report/reporter.h"
 #include "settings/program_settings.h"
 #include "settings/registry.h"
-#include "ui/byte_text.h"
-#include "ui/form.h"
-#include "ui/keyboard_cues.h"
+#include "widgets/byte_text.h"
+#include "widgets/form.h"
+#include "widgets/keyboard_cues.h"
 #include "ui/window_host.h"
 
 class QAction;

@@ -11,7 +11,7 @@
 #include <cmath>
 
 #include "report/formats.h"
-#include "ui/byte_text.h"
+#include "widgets/byte_text.h"
 
 namespace twinmere::ui {
 namespace {

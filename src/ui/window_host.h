@@ -16,7 +16,7 @@
 #include <string_view>
 
 #include "app/status_progress.h"
-#include "app/sync_options.h"
+#include "base/sync_options.h"
 #include "engine/sync_host.h"
 #include "engine/sync_session.h"
 #include "report/report_display.h"

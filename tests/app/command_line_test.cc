@@ -4,9 +4,9 @@
 
 #include <random>
 
-#include "app/exit_codes.h"
+#include "base/exit_codes.h"
 #include "fs/paths.h"
-#include "platform/memory_file_system.h"
+#include "support/memory_file_system.h"
 
 namespace twinmere {
 namespace {

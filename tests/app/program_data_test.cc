@@ -6,7 +6,7 @@
 #include <string>
 
 #include "fs/paths.h"
-#include "platform/memory_file_system.h"
+#include "support/memory_file_system.h"
 
 namespace twinmere {
 namespace {

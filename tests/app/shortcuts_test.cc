@@ -10,6 +10,7 @@
 #include "app/desktop_entry.h"
 #include "app/desktop_launcher.h"
 #include "fs/paths.h"
+#include "app/dialog_message_printer.h"
 #include "support/temp_tree.h"
 #include "support/every_flag.h"
 #include "support/working_folder.h"
@@ -27,9 +28,6 @@ constexpr int32_t kLevel = 31;
 
 }  // namespace
 
-void PrintTo(const DialogMessage& message, std::ostream* os) {
-  *os << "{\"" << message.text << "\", " << message.help_topic << "}";
-}
 void PrintTo(const ShortcutDialogFields& f, std::ostream* os) {
   *os << "{" << f.txtPath << " | " << f.txtFilename << " | " << f.txtTitle << " | " << f.txtCmdline
       << "}";

@@ -4,7 +4,7 @@
 
 #include "app/shortcuts.h"
 #include "dialogs/options_dialog.h"
-#include "ui/form.h"
+#include "widgets/form.h"
 #include "ui/gui_fixture.h"
 
 namespace twinmere::ui {

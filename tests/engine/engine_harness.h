@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/sync_options.h"
+#include "base/sync_options.h"
 #include "engine/sync_host.h"
 #include "engine/sync_session.h"
 #include "engine/synchronizer.h"

@@ -5,7 +5,7 @@
 
 #include "engine/engine_harness.h"
 #include "engine/synchronizer.h"
-#include "platform/memory_file_system.h"
+#include "support/memory_file_system.h"
 
 namespace twinmere {
 namespace {

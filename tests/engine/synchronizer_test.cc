@@ -21,8 +21,9 @@
 #include <optional>
 
 #include "app/command_line.h"
-#include "app/exit_codes.h"
+#include "base/exit_codes.h"
 #include "app/folder_fields.h"
+#include "engine/folder_identity.h"
 #include "engine/engine_harness.h"
 #include "fs/paths.h"
 #include "platform/posix/file_system_posix.h"

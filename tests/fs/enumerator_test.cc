@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fs/enum_probe.h"
-#include "platform/memory_file_system.h"
+#include "support/memory_file_system.h"
 #include "support/temp_tree.h"
 
 namespace twinmere {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "fs/enum_probe.h"
-#include "platform/memory_file_system.h"
+#include "support/memory_file_system.h"
 #include "platform/temporary_names.h"
 
 namespace twinmere {

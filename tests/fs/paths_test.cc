@@ -8,7 +8,7 @@
 #include <utility>
 
 #include "platform/file_system.h"
-#include "platform/memory_file_system.h"
+#include "support/memory_file_system.h"
 #include "support/temp_tree.h"
 #include "support/working_folder.h"
 

@@ -1,4 +1,4 @@
-#include "platform/memory_file_system.h"
+#include "support/memory_file_system.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

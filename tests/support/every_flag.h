@@ -1,7 +1,7 @@
 // Options with every flag a launcher or the options dialog carries set at once.
 #pragma once
 
-#include "app/sync_options.h"
+#include "base/sync_options.h"
 
 namespace twinmere::testing {
 

@@ -1,4 +1,4 @@
-#include "ui/routing.h"
+#include "widgets/routing.h"
 
 namespace twinmere::ui {
 

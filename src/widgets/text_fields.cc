@@ -1,4 +1,4 @@
-#include "ui/text_fields.h"
+#include "widgets/text_fields.h"
 
 #include <QDropEvent>
 #include <QFocusEvent>

@@ -1,4 +1,4 @@
-#include "ui/byte_text.h"
+#include "widgets/byte_text.h"
 
 #include <QDropEvent>
 #include <QFile>

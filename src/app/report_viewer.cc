@@ -1,4 +1,4 @@
-#include "report/report_viewer.h"
+#include "app/report_viewer.h"
 
 #include "fs/paths.h"
 #include "platform/program_start.h"

@@ -7,7 +7,7 @@
 #include <QDialog>
 
 #include "platform/platform_facts.h"
-#include "ui/form.h"
+#include "widgets/form.h"
 
 class QLabel;
 class QPushButton;

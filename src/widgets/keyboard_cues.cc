@@ -1,4 +1,4 @@
-#include "ui/keyboard_cues.h"
+#include "widgets/keyboard_cues.h"
 
 #include <QApplication>
 #include <QEvent>

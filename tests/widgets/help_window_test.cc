@@ -1,20 +1,15 @@
-// The help pages as the program finds them beside its build folder, and the
-// about box. Offscreen.
+// The help pages as the program finds them beside its build folder.
+// Offscreen.
 
-#include "ui/help_window.h"
+#include "widgets/help_window.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QLabel>
-#include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
 #include <QTextBrowser>
 
-#include "platform/platform_facts.h"
-#include "report/formats.h"
-#include "ui/about_dialog.h"
 #include "ui/gui_fixture.h"
 
 namespace twinmere::ui {
@@ -30,7 +25,6 @@ class HelpWindowTest : public QObject {
   Q_OBJECT
  private slots:
   void EveryTopicHasAPageAndEveryLinkResolves();
-  void AboutBoxShowsTheFacts();
 };
 
 void HelpWindowTest::EveryTopicHasAPageAndEveryLinkResolves() {
@@ -64,23 +58,6 @@ void HelpWindowTest::EveryTopicHasAPageAndEveryLinkResolves() {
   HelpWindow nowhere("");
   nowhere.ShowHelpTopic(kHelpAbout);
   QVERIFY(nowhere.Window()->Browser()->toPlainText().contains("8000.html"));
-}
-
-void HelpWindowTest::AboutBoxShowsTheFacts() {
-  FormServices services(true, "");
-  for (const bool admin : {true, false}) {
-    const PlatformFacts facts{8, "Linux 6.1.0-18-amd64 (Debian GNU/Linux 12 (bookworm))", true,
-                              admin};
-    AboutDialog about(facts, services, nullptr);
-    const auto text = [&](const char* name) { return about.findChild<QLabel*>(name)->text(); };
-    QCOMPARE(text("lblVersion"), "Version " + QString::fromStdString(VersionText()));
-    QCOMPARE(text("lblOs"), QString::fromStdString(facts.OsText));
-    QCOMPARE(text("lblAdmin"), admin ? QString("Administrative privileges: Granted.")
-                                     : QString("Administrative privileges: Not granted."));
-    about.show();
-    about.findChild<QPushButton*>("cmdOK")->click();
-    QCOMPARE(about.result(), int{QDialog::Accepted});
-  }
 }
 
 }  // namespace

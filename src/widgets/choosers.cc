@@ -1,4 +1,4 @@
-#include "ui/choosers.h"
+#include "widgets/choosers.h"
 
 #include <QAbstractItemView>
 #include <QCompleter>
@@ -9,7 +9,7 @@
 #include <QLineEdit>
 #include <QStringList>
 
-#include "ui/byte_text.h"
+#include "widgets/byte_text.h"
 
 namespace twinmere::ui {
 

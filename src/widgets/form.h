@@ -46,9 +46,9 @@
 #include <utility>
 #include <vector>
 
-#include "ui/help_window.h"
-#include "ui/keyboard_cues.h"
-#include "ui/routing.h"
+#include "widgets/help_window.h"
+#include "widgets/keyboard_cues.h"
+#include "widgets/routing.h"
 
 class QAction;
 class QMenu;

@@ -1,4 +1,4 @@
-#include "ui/form.h"
+#include "widgets/form.h"
 
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
@@ -17,7 +17,7 @@
 #include <QWidget>
 #include <algorithm>
 
-#include "ui/text_fields.h"
+#include "widgets/text_fields.h"
 
 namespace twinmere::ui {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/help_window.h"
+#include "widgets/help_window.h"
 
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "app/program_data.h"
-#include "app/version.h"
+#include "base/version.h"
 #include "fs/paths.h"
 
 namespace twinmere::ui {

@@ -2,7 +2,7 @@
 // are: stacked routings, the text-field filter, the shared context menu and
 // the keyboard cues. Offscreen.
 
-#include "ui/form.h"
+#include "widgets/form.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -25,8 +25,8 @@
 #include "app/help_topics.h"
 #include "app/shortcuts.h"
 #include "ui/gui_fixture.h"
-#include "ui/keyboard_cues.h"
-#include "ui/routing.h"
+#include "widgets/keyboard_cues.h"
+#include "widgets/routing.h"
 
 namespace twinmere::ui {
 namespace {

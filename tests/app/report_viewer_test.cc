@@ -1,7 +1,7 @@
 // View Report with real viewer programs: the report path reaches the viewer
 // as its one argument whatever it holds, always absolute, the viewer leaves
 // no zombie, and each failure gives its message and starts nothing.
-#include "report/report_viewer.h"
+#include "app/report_viewer.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -17,14 +17,12 @@
 #include <thread>
 
 #include "fs/paths.h"
+#include "app/dialog_message_printer.h"
 #include "support/temp_tree.h"
 #include "support/working_folder.h"
 
 namespace twinmere {
 
-void PrintTo(const DialogMessage& message, std::ostream* os) {
-  *os << "{\"" << message.text << "\", " << message.help_topic << "}";
-}
 
 namespace {
 

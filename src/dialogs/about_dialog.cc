@@ -1,4 +1,4 @@
-#include "ui/about_dialog.h"
+#include "dialogs/about_dialog.h"
 
 #include <QApplication>
 #include <QGridLayout>
@@ -8,7 +8,7 @@
 #include <QStyle>
 
 #include "app/help_topics.h"
-#include "app/version.h"
+#include "base/version.h"
 #include "report/formats.h"
 
 namespace twinmere::ui {
