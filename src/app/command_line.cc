@@ -8,7 +8,6 @@ namespace twinmere {
 
 using command_line::NumberStatus;
 using command_line::PathStatus;
-using command_line::Switch;
 
 std::string JoinArguments(int argc, const char* const* argv) {
   std::string joined;
@@ -39,69 +38,30 @@ ParseResult ParseCommandLine(const std::string& args, SyncOptions& options,
   ParseResult result;
   const std::string text = TrimBlanks(args);
   size_t p = 0;
-  Switch which = Switch::Unknown;
-  while (command_line::NextSwitch(text, p, which)) {
-    switch (which) {
-      case Switch::Unknown:
-        return result;
-      case Switch::Quiet:
-        options.Quiet = true;
+  const SwitchSpec* spec = nullptr;
+  while (command_line::NextSwitch(text, p, spec)) {
+    if (spec == nullptr) return result;
+    switch (spec->value) {
+      case SwitchValue::None:
+        options.*spec->flag = true;
         break;
-      case Switch::Start:
-        options.Start = true;
+      case SwitchValue::Number:
+        if (!ReadNonNegative(text, p, options.*spec->number, p)) return result;
         break;
-      case Switch::Minimized:
-        options.Minimized = true;
-        break;
-      case Switch::Append:
-        options.Append = true;
-        break;
-      case Switch::Bidi:
-        options.Bidi = true;
-        options.New = true;
-        if (options.Delete) return result;
-        break;
-      case Switch::Delete:
-        options.Delete = true;
-        if (options.Bidi) return result;
-        break;
-      case Switch::New:
-        options.New = true;
-        break;
-      case Switch::NoSecurity:
-        options.NoSecurity = true;
-        break;
-      case Switch::NoDaylight:
-        options.NoDaylight = true;
-        break;
-      case Switch::AllowDecryption:
-        options.AllowDecryption = true;
-        break;
-      case Switch::Case:
-        options.Case = true;
-        break;
-      case Switch::ExcludeSubfolders:
-        options.ExcludeSubfolders = true;
-        break;
-      case Switch::QuickStart:
-        options.QuickStart = true;
-        break;
-      case Switch::DisallowStop:
-        options.DisallowStop = true;
-        break;
-      case Switch::Restriction:
-        if (!ReadNonNegative(text, p, options.Restriction, p)) return result;
-        break;
-      case Switch::ReportLevel:
-        if (!ReadNonNegative(text, p, options.ReportLevel, p)) return result;
-        break;
-      case Switch::Report: {
+      case SwitchValue::Path: {
         std::string path;
         if (command_line::ReadPath(text, p, path, p) != PathStatus::Ok) return result;
-        options.Report = QualifyName(path, context.state_folder);
-        result.view_report_enabled = !options.Report.empty();
+        options.*spec->path = QualifyName(path, context.state_folder);
+        result.view_report_enabled = !(options.*spec->path).empty();
         break;
       }
+    }
+    // -bi brings -new with it, and -bi and -d exclude each other in either order.
+    if (spec->which == Switch::Bidi) {
+      options.New = true;
+      if (options.Delete) return result;
+    } else if (spec->which == Switch::Delete && options.Bidi) {
+      return result;
     }
   }
 
@@ -156,29 +116,45 @@ StartupCommandLine ReadStartupCommandLine(const std::string& args,
   return startup;
 }
 
+namespace {
+
+// Whether BuildCommandLine writes `spec` for `options`: a flag when set, except
+// that -bi stands in for -d (which it excludes) and -new (which it implies); a
+// path when not empty; the size limit above 0; the report level when it
+// differs from the default.
+bool IsWritten(const SwitchSpec& spec, const SyncOptions& options, int32_t default_report_level) {
+  switch (spec.value) {
+    case SwitchValue::None:
+      if (options.Bidi && (spec.which == Switch::Delete || spec.which == Switch::New)) return false;
+      return options.*spec.flag;
+    case SwitchValue::Path:
+      return !(options.*spec.path).empty();
+    case SwitchValue::Number:
+      if (spec.which == Switch::ReportLevel) return options.ReportLevel != default_report_level;
+      return options.*spec.number > 0;
+  }
+  return false;
+}
+
+}  // namespace
+
 std::string BuildCommandLine(const SyncOptions& options, int32_t default_report_level) {
   std::string args;
-  if (options.Start) args += " -s";
-  if (options.Quiet) args += " -q";
-  if (options.Minimized) args += " -m";
-  if (options.DisallowStop) args += " -ds";
-  if (options.QuickStart) args += " -qs";
-  if (options.ExcludeSubfolders) args += " -xs";
-  if (options.Delete && !options.Bidi) args += " -d";
-  if (options.Bidi) {
-    args += " -bi";
-  } else if (options.New) {
-    args += " -new";
+  for (const SwitchSpec* spec : SwitchesInWriteOrder()) {
+    if (!IsWritten(*spec, options, default_report_level)) continue;
+    args += " -";
+    args += spec->name;
+    switch (spec->value) {
+      case SwitchValue::None:
+        break;
+      case SwitchValue::Path:
+        args += ' ' + command_line::QuoteIfNeeded(options.*spec->path);
+        break;
+      case SwitchValue::Number:
+        args += ' ' + std::to_string(options.*spec->number);
+        break;
+    }
   }
-  if (options.NoSecurity) args += " -ns";
-  if (options.Case) args += " -c";
-  if (options.NoDaylight) args += " -ndl";
-  if (options.AllowDecryption) args += " -ad";
-  if (!options.Report.empty()) args += " -r " + command_line::QuoteIfNeeded(options.Report);
-  if (options.Append) args += " -a";
-  if (options.Restriction > 0) args += " -rr " + std::to_string(options.Restriction);
-  if (options.ReportLevel != default_report_level)
-    args += " -rl " + std::to_string(options.ReportLevel);
   return args;
 }
 

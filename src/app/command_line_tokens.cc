@@ -1,6 +1,5 @@
 #include "app/command_line_tokens.h"
 
-#include <array>
 #include <utility>
 
 namespace twinmere::command_line {
@@ -15,43 +14,13 @@ size_t SwitchNameEnd(std::string_view text, size_t p) {
   return end == std::string_view::npos ? text.size() : end;
 }
 
-bool NextSwitch(std::string_view text, size_t& p, Switch& which) {
+bool NextSwitch(std::string_view text, size_t& p, const SwitchSpec*& spec) {
   p = SkipBlanks(text, p);
   if (p >= text.size() || text[p] != '-') return false;
   const size_t end = SwitchNameEnd(text, p);
-  which = LookupSwitch(text.substr(p + 1, end - p - 1));
+  spec = LookupSwitch(text.substr(p + 1, end - p - 1));
   p = end;
   return true;
-}
-
-Switch LookupSwitch(std::string_view name) {
-  static constexpr std::array<std::pair<std::string_view, Switch>, 17> kSwitches = {{
-      {"Q", Switch::Quiet},
-      {"S", Switch::Start},
-      {"M", Switch::Minimized},
-      {"R", Switch::Report},
-      {"A", Switch::Append},
-      {"RR", Switch::Restriction},
-      {"BI", Switch::Bidi},
-      {"D", Switch::Delete},
-      {"NEW", Switch::New},
-      {"NS", Switch::NoSecurity},
-      {"NDL", Switch::NoDaylight},
-      {"AD", Switch::AllowDecryption},
-      {"C", Switch::Case},
-      {"XS", Switch::ExcludeSubfolders},
-      {"QS", Switch::QuickStart},
-      {"DS", Switch::DisallowStop},
-      {"RL", Switch::ReportLevel},
-  }};
-  std::string upper(name);
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  for (const auto& [switch_name, which] : kSwitches) {
-    if (upper == switch_name) return which;
-  }
-  return Switch::Unknown;
 }
 
 namespace {

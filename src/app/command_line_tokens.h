@@ -7,31 +7,10 @@
 #include <string>
 #include <string_view>
 
+#include "app/switch_table.h"
 #include "base/text.h"
 
 namespace twinmere::command_line {
-
-// The switches; Unknown for any other name.
-enum class Switch {
-  Unknown,
-  Quiet,
-  Start,
-  Minimized,
-  Report,
-  Append,
-  Restriction,
-  Bidi,
-  Delete,
-  New,
-  NoSecurity,
-  NoDaylight,
-  AllowDecryption,
-  Case,
-  ExcludeSubfolders,
-  QuickStart,
-  DisallowStop,
-  ReportLevel,
-};
 
 // The first position at or after `p` that is not a blank (text.size() at the end).
 size_t SkipBlanks(std::string_view text, size_t p);
@@ -39,13 +18,11 @@ size_t SkipBlanks(std::string_view text, size_t p);
 // The position of the first blank, "/" or "-" after `p`, or text.size().
 size_t SwitchNameEnd(std::string_view text, size_t p);
 
-// The switch of a name, compared ignoring ASCII letter case.
-Switch LookupSwitch(std::string_view name);
-
 // Reads the switch that begins at or after `p` (after blanks) and moves `p`
-// to the character that ended its name. False when the switch list is over:
-// the end of the text, or a token that does not begin with "-".
-bool NextSwitch(std::string_view text, size_t& p, Switch& which);
+// to the character that ended its name; `spec` is its entry in kSwitches, or
+// nullptr for an unknown name. False when the switch list is over: the end of
+// the text, or a token that does not begin with "-".
+bool NextSwitch(std::string_view text, size_t& p, const SwitchSpec*& spec);
 
 enum class NumberStatus { Ok, NotANumber, OutOfRange };
 

@@ -10,7 +10,6 @@ namespace twinmere {
 
 using command_line::NumberStatus;
 using command_line::PathStatus;
-using command_line::Switch;
 
 void ApplyOptionsDialogRules(OptionsDialogState& state) {
   if (state.chkBidi.checked) {
@@ -31,53 +30,56 @@ void ApplyOptionsDialogRules(OptionsDialogState& state) {
 
 namespace {
 
-CheckBoxState* BoxOf(OptionsDialogState& state, Switch which) {
-  switch (which) {
-    case Switch::Quiet:
-      return &state.chkQuiet;
-    case Switch::Start:
-      return &state.chkStart;
-    case Switch::Minimized:
-      return &state.chkMinimized;
-    case Switch::Append:
-      return &state.chkAppend;
-    case Switch::Bidi:
-      return &state.chkBidi;
-    case Switch::Delete:
-      return &state.chkDelete;
-    case Switch::New:
-      return &state.chkNew;
-    case Switch::NoSecurity:
-      return &state.chkNoSecurity;
-    case Switch::NoDaylight:
-      return &state.chkNoDaylight;
-    case Switch::AllowDecryption:
-      return &state.chkAllowDecryption;
-    case Switch::Case:
-      return &state.chkCase;
-    case Switch::ExcludeSubfolders:
-      return &state.chkSubfolders;
-    case Switch::QuickStart:
-      return &state.chkQuickStart;
-    case Switch::DisallowStop:
-      return &state.chkDisallowStop;
-    default:
-      return nullptr;
+// Each check box that shows one flag of the options, with that flag.
+constexpr std::pair<CheckBoxState OptionsDialogState::*, bool SyncOptions::*> kFlagBoxes[] = {
+    {&OptionsDialogState::chkBidi, &SyncOptions::Bidi},
+    {&OptionsDialogState::chkNew, &SyncOptions::New},
+    {&OptionsDialogState::chkDelete, &SyncOptions::Delete},
+    {&OptionsDialogState::chkNoSecurity, &SyncOptions::NoSecurity},
+    {&OptionsDialogState::chkNoDaylight, &SyncOptions::NoDaylight},
+    {&OptionsDialogState::chkAllowDecryption, &SyncOptions::AllowDecryption},
+    {&OptionsDialogState::chkCase, &SyncOptions::Case},
+    {&OptionsDialogState::chkSubfolders, &SyncOptions::ExcludeSubfolders},
+    {&OptionsDialogState::chkStart, &SyncOptions::Start},
+    {&OptionsDialogState::chkMinimized, &SyncOptions::Minimized},
+    {&OptionsDialogState::chkQuiet, &SyncOptions::Quiet},
+    {&OptionsDialogState::chkQuickStart, &SyncOptions::QuickStart},
+    {&OptionsDialogState::chkDisallowStop, &SyncOptions::DisallowStop},
+    {&OptionsDialogState::chkAppend, &SyncOptions::Append},
+};
+
+// The check box of a flag switch.
+CheckBoxState& BoxOf(OptionsDialogState& state, bool SyncOptions::*flag) {
+  for (const auto& [box, box_flag] : kFlagBoxes) {
+    if (box_flag == flag) return state.*box;
   }
+  return state.chkQuiet;  // not reached: every flag switch has a box (checked below)
 }
+
+constexpr bool EveryFlagSwitchHasABox() {
+  for (const SwitchSpec& spec : kSwitches) {
+    if (spec.value != SwitchValue::None) continue;
+    bool found = false;
+    for (const auto& entry : kFlagBoxes) found = found || entry.second == spec.flag;
+    if (!found) return false;
+  }
+  return true;
+}
+static_assert(EveryFlagSwitchHasABox());
 
 // Reads switches and folders into `state`; returns early where the reading ends.
 void ReadInto(const std::string& args, const std::string& state_folder,
               int32_t default_report_level, OptionsDialogState& state) {
   const std::string text = TrimBlanks(args);
   size_t p = 0;
-  Switch which = Switch::Unknown;
-  while (command_line::NextSwitch(text, p, which)) {
-    if (CheckBoxState* box = BoxOf(state, which)) {
-      box->checked = true;
+  const SwitchSpec* spec = nullptr;
+  while (command_line::NextSwitch(text, p, spec)) {
+    if (spec == nullptr) continue;  // unknown switches are skipped
+    if (spec->value == SwitchValue::None) {
+      BoxOf(state, spec->flag).checked = true;
       continue;
     }
-    switch (which) {
+    switch (spec->which) {
       case Switch::Restriction: {
         std::string token;
         if (!command_line::ReadValueToken(text, p, token, p)) break;
@@ -100,7 +102,7 @@ void ReadInto(const std::string& args, const std::string& state_folder,
         if (status == PathStatus::Ok) state.txtReport = QualifyName(path, state_folder);
         break;
       }
-      default:  // unknown switches are skipped
+      default:
         break;
     }
   }
@@ -117,28 +119,6 @@ void ReadInto(const std::string& args, const std::string& state_folder,
   command_line::ReadFolder(second, 0, folder, next);
   state.txtTarget = AddSeparator(folder);
 }
-
-}  // namespace
-
-namespace {
-
-// Each check box that shows one flag of the options, with that flag.
-constexpr std::pair<CheckBoxState OptionsDialogState::*, bool SyncOptions::*> kFlagBoxes[] = {
-    {&OptionsDialogState::chkBidi, &SyncOptions::Bidi},
-    {&OptionsDialogState::chkNew, &SyncOptions::New},
-    {&OptionsDialogState::chkDelete, &SyncOptions::Delete},
-    {&OptionsDialogState::chkNoSecurity, &SyncOptions::NoSecurity},
-    {&OptionsDialogState::chkNoDaylight, &SyncOptions::NoDaylight},
-    {&OptionsDialogState::chkAllowDecryption, &SyncOptions::AllowDecryption},
-    {&OptionsDialogState::chkCase, &SyncOptions::Case},
-    {&OptionsDialogState::chkSubfolders, &SyncOptions::ExcludeSubfolders},
-    {&OptionsDialogState::chkStart, &SyncOptions::Start},
-    {&OptionsDialogState::chkMinimized, &SyncOptions::Minimized},
-    {&OptionsDialogState::chkQuiet, &SyncOptions::Quiet},
-    {&OptionsDialogState::chkQuickStart, &SyncOptions::QuickStart},
-    {&OptionsDialogState::chkDisallowStop, &SyncOptions::DisallowStop},
-    {&OptionsDialogState::chkAppend, &SyncOptions::Append},
-};
 
 }  // namespace
 

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "app/command_line.h"
+#include "app/switch_table.h"
 #include "base/exit_codes.h"
 #include "base/sync_options.h"
 #include "base/version.h"
@@ -31,7 +32,8 @@
 namespace twinmere::cli {
 namespace {
 
-constexpr std::string_view kHelp =
+// The help text before the switches of the table.
+constexpr std::string_view kHelpHead =
     R"(Usage: twinmere-cli [SWITCHES] [SOURCE [TARGET]]
 
 Keeps the folder TARGET in step with the folder SOURCE. The run starts at once,
@@ -39,28 +41,11 @@ whether or not -s is given; every message line goes to standard output, a
 progress line to standard error when it is a terminal, and the exit code tells
 how the run ended. Switches come before the folders, in any letter case.
 
-  -s          start the run (always done here); with -s both folders are needed
-  -q          exit when the run is over (always done here)
-  -m          minimized window (no effect here)
-  -bi         bidirectional: also copy from Target to Source; implies -new
-  -d          delete Target items that Source lacks (not with -bi)
-  -new        copy only newer files instead of every different one
-  -c          synchronize the letter case of names
-  -ndl        no allowance for a one-hour daylight-saving shift in file times
-  -ns         do not copy owners, ACLs, capabilities and the other security.*
-              and trusted.* attributes
-  -ad         allow copying an encrypted file where it is stored decrypted
-  -xs         exclude subfolders: only the items directly in the two folders
-  -qs         quick start: no exploring; progress in bytes instead of percent
-  -ds         disallow stop: Ctrl+C does not stop the run (SIGTERM still does)
-  -r FILE     write a report to FILE (a bare name goes to the state folder)
-  -a          append to the report instead of replacing it
-  -rr KB      limit the report to KB kilobytes (0: no limit)
-  -rl LEVEL   report level, the sum of: 1 successful operations, 2 errors,
-              4 options, 8 command line, 16 summary, 32 zero values in the
-              summary, 64 OS version and privileges, 128 Source and Target
-              folders (default: the stored default level, else 215)
-  --help      show this help and exit
+)";
+
+// After the switches of the table.
+constexpr std::string_view kHelpTail =
+    R"(  --help      show this help and exit
   --version   show the version and exit
 
 A copied file carries its extended attributes (user.* always, the others as
@@ -94,7 +79,7 @@ int Main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   if (argc == 2 && std::string_view(argv[1]) == "--help") {
-    Print(kHelp);
+    Print(std::string(kHelpHead) + SwitchHelp() + std::string(kHelpTail));
     return kExitSuccess;
   }
   if (argc == 2 && std::string_view(argv[1]) == "--version") {

@@ -1,0 +1,97 @@
+#include "app/switch_table.h"
+
+namespace twinmere {
+namespace {
+
+constexpr size_t kTermColumn = 12;  // the width of the term in --help
+
+constexpr bool IsWellFormed(const SwitchSpec& spec) {
+  const bool is_flag = spec.flag != nullptr;
+  const bool is_path = spec.path != nullptr;
+  const bool is_number = spec.number != nullptr;
+  if (int{is_flag} + int{is_path} + int{is_number} != 1) return false;
+  switch (spec.value) {
+    case SwitchValue::None:
+      if (!is_flag || !spec.value_name.empty()) return false;
+      break;
+    case SwitchValue::Path:
+      if (!is_path || spec.value_name.empty()) return false;
+      break;
+    case SwitchValue::Number:
+      if (!is_number || spec.value_name.empty()) return false;
+      break;
+  }
+  for (const char c : spec.name) {
+    if (c < 'a' || c > 'z') return false;  // lower case; never "/" or "-", which end a name
+  }
+  const size_t term =
+      1 + spec.name.size() + (spec.value_name.empty() ? 0 : 1 + spec.value_name.size());
+  return !spec.name.empty() && term < kTermColumn && !spec.help.empty();
+}
+
+constexpr bool TableIsWellFormed() {
+  for (size_t i = 0; i < kSwitches.size(); ++i) {
+    if (!IsWellFormed(kSwitches[i])) return false;
+    bool order_taken = false;  // write_order runs over 1 .. size, each once
+    for (size_t j = 0; j < kSwitches.size(); ++j) {
+      if (j == i) continue;
+      if (kSwitches[j].name == kSwitches[i].name || kSwitches[j].which == kSwitches[i].which)
+        return false;
+      order_taken = order_taken || kSwitches[j].write_order == kSwitches[i].write_order;
+    }
+    if (order_taken || kSwitches[i].write_order < 1 ||
+        kSwitches[i].write_order > static_cast<int>(kSwitches.size()))
+      return false;
+  }
+  return true;
+}
+static_assert(TableIsWellFormed(), "every switch once, with one option and one write position");
+
+}  // namespace
+
+const SwitchSpec* LookupSwitch(std::string_view name) {
+  for (const SwitchSpec& spec : kSwitches) {
+    if (spec.name.size() != name.size()) continue;
+    bool same = true;
+    for (size_t i = 0; i < name.size() && same; ++i) {
+      char c = name[i];
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      same = c == spec.name[i];
+    }
+    if (same) return &spec;
+  }
+  return nullptr;
+}
+
+const std::array<const SwitchSpec*, kSwitches.size()>& SwitchesInWriteOrder() {
+  static constexpr std::array<const SwitchSpec*, kSwitches.size()> kOrder = [] {
+    std::array<const SwitchSpec*, kSwitches.size()> order{};
+    for (const SwitchSpec& spec : kSwitches) order[spec.write_order - 1] = &spec;
+    return order;
+  }();
+  return kOrder;
+}
+
+std::string SwitchTerm(const SwitchSpec& spec) {
+  std::string term = "-" + std::string(spec.name);
+  if (!spec.value_name.empty()) term += " " + std::string(spec.value_name);
+  return term;
+}
+
+std::string SwitchHelp() {
+  const std::string indent(2 + kTermColumn, ' ');
+  std::string text;
+  for (const SwitchSpec& spec : kSwitches) {
+    std::string term = SwitchTerm(spec);
+    term.resize(kTermColumn, ' ');
+    text += "  " + term;
+    for (const char c : spec.help) {
+      text += c;
+      if (c == '\n') text += indent;
+    }
+    text += '\n';
+  }
+  return text;
+}
+
+}  // namespace twinmere
