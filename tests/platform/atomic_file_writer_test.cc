@@ -2,18 +2,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <linux/filter.h>
-#include <linux/seccomp.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstddef>
-#include <functional>
-
 #include "platform/temporary_names.h"
+#include "support/failing_calls.h"
 #include "support/mounts.h"
 #include "support/temp_tree.h"
 #include "support/working_folder.h"
@@ -26,30 +20,6 @@ using testing::TempTree;
 uint32_t ModeOf(const std::string& path) {
   struct stat st;
   return lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0xFFFFFFFF;
-}
-
-// Runs `body` in a child process in which every call of the system call
-// `number` fails with EIO; returns its exit status, or -1 when the filter
-// cannot be set up.
-int RunWithFailingCall(long number, const std::function<int()>& body) {
-  const pid_t pid = fork();
-  if (pid < 0) return -1;
-  if (pid == 0) {
-    sock_filter filter[] = {
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<uint32_t>(number), 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-    };
-    sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
-    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
-        prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
-      _exit(125);
-    _exit(body());
-  }
-  int status = 0;
-  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status) == 125 ? -1 : WEXITSTATUS(status);
 }
 
 TEST(AtomicFileWriter, ReplacesTheFileAtOnceUnderATemporaryNameOfThePattern) {
@@ -208,9 +178,9 @@ TEST(AtomicFileWriter, FlushesTheFileAndTheFolderAsAsked) {
   const char* names[] = {"none", "data", "data and folder"};
   for (const auto& c : cases) {
     const char* bytes = names[static_cast<int>(c.flush)];
-    const int status = RunWithFailingCall(c.failing_call, [&] {
-      return WriteWholeFile(path, bytes, {.flush = c.flush}) == c.error ? 0 : 1;
-    });
+    const int status = testing::RunWithFailingCalls(
+        {c.failing_call}, testing::CallFault::FailsWithEio,
+        [&] { return WriteWholeFile(path, bytes, {.flush = c.flush}) == c.error ? 0 : 1; });
     if (status < 0) GTEST_SKIP() << "cannot set a system call filter";
     EXPECT_EQ(status, 0) << bytes << " with a failing " << c.failing_call;
     EXPECT_EQ(tree.ReadFile("f"), c.after) << bytes;

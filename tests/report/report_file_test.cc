@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 
+#include "platform/temporary_names.h"
+#include "support/failing_calls.h"
 #include "support/temp_tree.h"
 
 namespace twinmere {
@@ -50,6 +53,25 @@ TEST(CutReportFileTest, AFailureLeavesNoTemporaryFile) {
   tree.MakeFolder("logs/r.txt");
   EXPECT_NE(CutReportFile(tree.Path("logs/r.txt"), 1, "cut", 0644), 0);
   EXPECT_EQ(tree.List("logs"), std::vector<std::string>{"r.txt"});
+}
+
+// A run that syncs the report's folder must know what a killed cut leaves
+// for a leftover: never copy it, and remove it later.
+TEST(CutReportFileTest, ACutKilledBeforeItsRenameLeavesALeftoverThatRunsRecognise) {
+  TempTree tree;
+  tree.WriteFile("r.txt", "aaaa\nbbbb\n");
+  const std::string report = tree.Path("r.txt");
+  const int status = testing::RunWithFailingCalls({SYS_rename, SYS_renameat, SYS_renameat2},
+                                                  testing::CallFault::KillsProcess, [&] {
+                                                    CutReportFile(report, 5, "cut", 0644);
+                                                    return 0;
+                                                  });
+  if (status < 0) GTEST_SKIP() << "cannot set a system call filter";
+  ASSERT_EQ(status, testing::kKilledByFault);
+  const std::vector<std::string> names = tree.List();
+  ASSERT_EQ(names.size(), 2u);
+  EXPECT_TRUE(IsTemporaryName(names[0])) << names[0];
+  EXPECT_EQ(tree.ReadFile("r.txt"), "aaaa\nbbbb\n");
 }
 
 }  // namespace
