@@ -98,15 +98,14 @@ ShortcutStatus FormatDesktopEntry(std::string_view name, const ShortcutFields& f
 ShortcutStatus ParseDesktopEntry(std::string_view text, ShortcutFields& fields);
 
 // Writes `fields` as the desktop entry `shortcut_path` (Name: the file's name
-// without ".desktop"). The entry goes to a new temporary file in the same
-// folder (".twinmere-tmp-<pid>-<random>"), is flushed to disk and renamed
-// over the name, so a failure leaves an existing file as it was and no partial
-// one; the temporary file is removed on failure. A new entry gets mode 0644
-// (no execute bit, in any folder: a desktop that asks before starting an
-// untrusted launcher keeps asking); an existing regular file keeps its
-// permission mode. A link at `shortcut_path` is replaced, never written
-// through. Fails with EINVAL for an empty path or executable, with the errors
-// of FormatDesktopEntry, or with the errno of the first failing call.
+// without ".desktop") through WriteWholeFile: a temporary file in the same
+// folder, flushed to disk and renamed over the name, so a failure leaves an
+// existing file as it was and no partial one, nor the temporary file. A new
+// entry gets mode 0644 (no execute bit, in any folder: a desktop that asks
+// before starting an untrusted launcher keeps asking); an existing regular
+// file keeps its permission mode. A link at `shortcut_path` is replaced,
+// never written through. Fails with EINVAL for an empty path or executable,
+// with the errors of FormatDesktopEntry, or with those of WriteWholeFile.
 ShortcutStatus CreateShortcut(const std::string& shortcut_path, const ShortcutFields& fields);
 
 // Reads the desktop entry `shortcut_path` (a link is followed) into `fields`.

@@ -4,12 +4,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "app/desktop_entry.h"
-#include "platform/temporary_names.h"
+#include "platform/atomic_file_writer.h"
 
 namespace twinmere {
 
@@ -20,19 +19,6 @@ constexpr size_t kMaxEntrySize = size_t{1} << 20;
 
 ShortcutStatus SystemFailure(ErrorCode number) {
   return ShortcutStatus{number, SystemErrorText(number)};
-}
-
-ErrorCode WriteAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t n = ::write(fd, text.data(), text.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (n == 0) return ENOSPC;
-    text.remove_prefix(static_cast<size_t>(n));
-  }
-  return kSuccess;
 }
 
 }  // namespace
@@ -47,35 +33,13 @@ ShortcutStatus CreateShortcut(const std::string& shortcut_path, const ShortcutFi
 
   // A file that is there already keeps its permissions (a launcher the user
   // made trusted or private stays so); anything else is replaced by a new file.
-  mode_t mode = 0644;
-  struct stat st;
-  if (::lstat(shortcut_path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) mode = st.st_mode & 07777;
-
-  const size_t slash = shortcut_path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "" : shortcut_path.substr(0, slash + 1);
-  // A temporary name of the whole pattern that runs recognise: should the
-  // save be killed in a synchronized tree, the leftover is never copied as an
-  // item and a later run removes it.
-  std::string temporary;
-  int fd = -1;
-  const std::string random = std::to_string(std::random_device{}() % 1000000000u);
-  for (uint64_t counter = 1; fd < 0 && counter <= 100; ++counter) {
-    temporary = folder + TemporaryName(::getpid(), random, counter);
-    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) return SystemFailure(errno);
-
-  ErrorCode error = WriteAll(fd, text);
-  if (error == kSuccess && ::fchmod(fd, mode) != 0) error = errno;
-  if (error == kSuccess && ::fsync(fd) != 0) error = errno;
-  if (::close(fd) != 0 && error == kSuccess && errno != EINTR) error = errno;
-  if (error == kSuccess && ::rename(temporary.c_str(), shortcut_path.c_str()) != 0) error = errno;
-  if (error != kSuccess) {
-    ::unlink(temporary.c_str());
-    return SystemFailure(error);
-  }
-  return {};
+  // Its temporary name is of the pattern that runs recognise: should the save
+  // be killed in a synchronized tree, the leftover is never copied as an item
+  // and a later run removes it.
+  const ErrorCode error =
+      WriteWholeFile(shortcut_path, text,
+                     {.mode = 0644, .mode_source = ModeSource::Existing, .flush = FileFlush::Data});
+  return error == kSuccess ? ShortcutStatus{} : SystemFailure(error);
 }
 
 ShortcutStatus ReadShortcut(const std::string& shortcut_path, ShortcutFields& fields) {

@@ -1,5 +1,5 @@
-// Names of the temporary files and links that a file copy writes next to its
-// target: the prefix, the origin of the process, its id, a random part and a
+// Names of the temporary files and links that this program writes next to
+// their target (a file copy, a whole file written at once): the prefix, the origin of the process, its id, a random part and a
 // counter, joined by "-" (".twinmere-tmp-3f09c2a1d4e5b678-4711-839201137-12").
 //
 // The origin is 16 lowercase hexadecimal digits, a hash of the boot of this
@@ -51,6 +51,12 @@ std::string ThisOrigin();
 
 // ComposeTemporaryName with this process's origin.
 std::string TemporaryName(int64_t pid, std::string_view random, uint64_t counter);
+
+// A temporary name that this process has not given before: its own id, a
+// random part drawn once per process and a counter that every name of the
+// process, on any thread, moves on. Every temporary item the program makes
+// takes its name from here.
+std::string NewTemporaryName();
 
 struct TemporaryNameParts {
   std::string_view origin;  // empty: a name without origin

@@ -7,7 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
+
+#include "platform/atomic_file_writer.h"
 
 namespace twinmere {
 
@@ -71,42 +72,21 @@ ErrorCode ReportFileWriter::Close() {
   return result != 0 && errno != EINTR ? errno : kSuccess;
 }
 
-std::string TemporaryFolderFor(const std::string& report_path) {
-  const size_t slash = report_path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return report_path.substr(0, slash);
-}
-
 ErrorCode CutReportFile(const std::string& report_path, uint64_t cut, std::string_view first_line,
                         uint32_t mode) {
-  std::string folder = TemporaryFolderFor(report_path);
-  if (folder.back() != '/') folder += '/';
-  std::string name = folder + "TwrXXXXXX";
-  std::vector<char> buffer(name.begin(), name.end());
-  buffer.push_back('\0');
-  const int fd = ::mkstemp(buffer.data());
-  if (fd < 0) return errno;
-  name = buffer.data();
-  ::fchmod(fd, mode & 07777);  // best effort: the cut report keeps its permissions
-
-  ErrorCode error = kSuccess;
-  std::FILE* out = ::fdopen(fd, "wb");
-  if (out == nullptr) {
-    error = errno;
-    ::close(fd);
-    ::unlink(name.c_str());
-    return error;
-  }
+  // Best effort for the mode: the cut report keeps its permissions where it can.
+  AtomicFileWriter writer;
+  ErrorCode error = writer.Begin(
+      report_path,
+      {.mode = mode & 07777, .mode_failure = ModeFailure::Ignored, .flush = FileFlush::None});
+  if (error != kSuccess) return error;
   std::FILE* in = std::fopen(report_path.c_str(), "rbe");
-  if (in == nullptr) error = errno;
+  if (in == nullptr) return errno;
 
-  if (error == kSuccess) {
-    if (std::fwrite(first_line.data(), 1, first_line.size(), out) != first_line.size() ||
-        std::fputc('\n', out) == EOF) {
-      error = errno ? errno : EIO;
-    }
-  }
+  // The kept lines go to the writer in pieces of this size or more.
+  constexpr size_t kPiece = 64 * 1024;
+  std::string piece(first_line);
+  piece += '\n';
   char* line = nullptr;
   size_t capacity = 0;
   uint64_t total = 0;
@@ -120,14 +100,16 @@ ErrorCode CutReportFile(const std::string& report_path, uint64_t cut, std::strin
     // The running total is the offset just past the line's end.
     const size_t length = static_cast<size_t>(n);
     total += line[length - 1] == '\n' ? length : length + 1;
-    if (total > cut && std::fwrite(line, 1, length, out) != length) error = errno ? errno : EIO;
+    if (total > cut) piece.append(line, length);
+    if (piece.size() >= kPiece) {
+      error = writer.Append(piece);
+      piece.clear();
+    }
   }
   std::free(line);
-  if (in != nullptr) std::fclose(in);
-  if (std::fclose(out) != 0 && error == kSuccess) error = errno ? errno : EIO;
-
-  if (error == kSuccess && ::rename(name.c_str(), report_path.c_str()) != 0) error = errno;
-  if (error != kSuccess) ::unlink(name.c_str());
+  std::fclose(in);
+  if (error == kSuccess) error = writer.Append(piece);
+  if (error == kSuccess) error = writer.Commit();
   return error;
 }
 

@@ -44,15 +44,11 @@ class ReportFileWriter {
   int fd_ = -1;
 };
 
-// The folder that holds the cut's temporary file: the report's own folder,
-// "/" for a report in the root, "." (the current directory) for a bare name.
-std::string TemporaryFolderFor(const std::string& report_path);
-
-// Cuts the report at line boundaries: a temporary file "Twr..." in the
-// report's folder receives `first_line` and every line of the report that
-// ends after byte offset `cut`, then replaces the report (getting `mode`'s
-// permission bits). Returns 0, or the error of the first failing step; on
-// failure the report is left as it was and the temporary file is removed.
+// Cuts the report at line boundaries: the report is replaced (through
+// AtomicFileWriter, without a flush) by `first_line` and every line of it that
+// ends after byte offset `cut`; the new file gets `mode`'s permission bits
+// where it can. Returns 0, or the error of the first failing step; on failure
+// the report is left as it was and no temporary file remains.
 ErrorCode CutReportFile(const std::string& report_path, uint64_t cut, std::string_view first_line,
                         uint32_t mode);
 

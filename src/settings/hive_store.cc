@@ -11,6 +11,8 @@
 #include <ctime>
 #include <functional>
 
+#include "settings/sqlite_statement.h"
+
 namespace twinmere {
 namespace {
 
@@ -22,80 +24,6 @@ constexpr char kCreateSchema[] =
     "CREATE TABLE IF NOT EXISTS vals(path TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL "
     "COLLATE NOCASE, type INTEGER NOT NULL, data, PRIMARY KEY(path, name));"
     "PRAGMA user_version = 1;";
-
-// A prepared statement that finalizes itself.
-class Statement {
- public:
-  Statement(sqlite3* db, const char* sql) {
-    rc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr);
-  }
-  ~Statement() { sqlite3_finalize(stmt_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-
-  int PrepareResult() const { return rc_; }
-  void BindText(int index, std::string_view text) {
-    sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-  }
-  void BindData(int index, const StoredData& data) {
-    switch (data.storage) {
-      case StoredData::Storage::kInteger:
-        sqlite3_bind_int64(stmt_, index, data.integer);
-        break;
-      case StoredData::Storage::kText:
-        BindText(index, data.bytes);
-        break;
-      case StoredData::Storage::kBlob:
-        if (data.bytes.empty()) {
-          sqlite3_bind_zeroblob(stmt_, index, 0);
-        } else {
-          sqlite3_bind_blob(stmt_, index, data.bytes.data(), static_cast<int>(data.bytes.size()),
-                            SQLITE_TRANSIENT);
-        }
-        break;
-      default:
-        sqlite3_bind_null(stmt_, index);
-    }
-  }
-  void BindInt(int index, int64_t value) { sqlite3_bind_int64(stmt_, index, value); }
-  int Step() { return rc_ == SQLITE_OK ? sqlite3_step(stmt_) : rc_; }
-  std::string ColumnText(int column) {
-    const auto* text = static_cast<const char*>(sqlite3_column_blob(stmt_, column));
-    const int size = sqlite3_column_bytes(stmt_, column);
-    return text == nullptr ? std::string() : std::string(text, static_cast<size_t>(size));
-  }
-  int64_t ColumnInt(int column) { return sqlite3_column_int64(stmt_, column); }
-  StoredData ColumnData(int column) {
-    StoredData data;
-    switch (sqlite3_column_type(stmt_, column)) {
-      case SQLITE_INTEGER:
-        data.storage = StoredData::Storage::kInteger;
-        data.integer = sqlite3_column_int64(stmt_, column);
-        break;
-      case SQLITE_FLOAT: {
-        data.storage = StoredData::Storage::kReal;
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
-        if (text != nullptr) data.bytes = text;
-        break;
-      }
-      case SQLITE_TEXT:
-        data.storage = StoredData::Storage::kText;
-        data.bytes = ColumnText(column);
-        break;
-      case SQLITE_BLOB:
-        data.storage = StoredData::Storage::kBlob;
-        data.bytes = ColumnText(column);
-        break;
-      default:
-        break;
-    }
-    return data;
-  }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-  int rc_ = SQLITE_OK;
-};
 
 // The upper end of the range of a key's descendants: every path that begins
 // with key_path + "\" sorts (ignoring case) at or after the prefix and before
@@ -301,13 +229,13 @@ int HiveStore::CheckSchema(Schema* schema) {
   auto damaged = [](int rc) {
     return (rc & 0xff) == SQLITE_NOTADB || (rc & 0xff) == SQLITE_CORRUPT;
   };
-  Statement version(db_, "PRAGMA user_version");
+  SqliteStatement version(db_, "PRAGMA user_version");
   int rc = version.Step();
   if (damaged(rc)) return EBADMSG;
   if (rc != SQLITE_ROW) return ErrnoOf(rc);
   const int64_t user_version = version.ColumnInt(0);
 
-  Statement objects(db_, "SELECT count(*) FROM sqlite_master");
+  SqliteStatement objects(db_, "SELECT count(*) FROM sqlite_master");
   rc = objects.Step();
   if (damaged(rc)) return EBADMSG;
   if (rc != SQLITE_ROW) return ErrnoOf(rc);
@@ -320,7 +248,7 @@ int HiveStore::CheckSchema(Schema* schema) {
     return 0;
   }
   auto columns_of = [&](const char* sql, std::string* names) {
-    Statement info(db_, sql);
+    SqliteStatement info(db_, sql);
     int step;
     while ((step = info.Step()) == SQLITE_ROW) *names += info.ColumnText(1) + ",";
     return step == SQLITE_DONE ? SQLITE_OK : step;
@@ -334,7 +262,7 @@ int HiveStore::CheckSchema(Schema* schema) {
   if (*schema != Schema::kValid) return 0;
   // The store is small: a damaged page anywhere is found now, before it
   // makes single values vanish later.
-  Statement check(db_, "PRAGMA quick_check(1)");
+  SqliteStatement check(db_, "PRAGMA quick_check(1)");
   rc = check.Step();
   if (damaged(rc) || (rc == SQLITE_ROW && check.ColumnText(0) != "ok")) return EBADMSG;
   return rc == SQLITE_ROW ? 0 : ErrnoOf(rc);
@@ -405,7 +333,7 @@ int HiveStore::KeyExists(const std::string& key_path, bool* exists) {
     *exists = true;
     return 0;
   }
-  Statement query(db_, "SELECT 1 FROM keys WHERE path = ?1");
+  SqliteStatement query(db_, "SELECT 1 FROM keys WHERE path = ?1");
   query.BindText(1, key_path);
   const int rc = query.Step();
   if (rc != SQLITE_ROW && rc != SQLITE_DONE) return ErrnoOf(rc);
@@ -414,9 +342,9 @@ int HiveStore::KeyExists(const std::string& key_path, bool* exists) {
 }
 
 int HiveStore::HasSubkeys(const std::string& key_path, bool* any) {
-  Statement query(db_, key_path.empty()
-                           ? "SELECT 1 FROM keys WHERE path <> '' LIMIT 1"
-                           : "SELECT 1 FROM keys WHERE path > ?1 AND path < ?2 LIMIT 1");
+  SqliteStatement query(db_, key_path.empty()
+                                 ? "SELECT 1 FROM keys WHERE path <> '' LIMIT 1"
+                                 : "SELECT 1 FROM keys WHERE path > ?1 AND path < ?2 LIMIT 1");
   if (!key_path.empty()) {
     query.BindText(1, key_path + "\\");
     query.BindText(2, DescendantsEnd(key_path));
@@ -431,9 +359,9 @@ int HiveStore::ListSubkeys(const std::string& key_path, std::vector<std::string>
   int rc = OpenExistingKey(key_path);
   if (rc != 0) return rc;
   const std::string prefix = key_path.empty() ? std::string() : key_path + "\\";
-  Statement query(db_, key_path.empty()
-                           ? "SELECT path FROM keys WHERE path <> '' ORDER BY path"
-                           : "SELECT path FROM keys WHERE path > ?1 AND path < ?2 ORDER BY path");
+  SqliteStatement query(
+      db_, key_path.empty() ? "SELECT path FROM keys WHERE path <> '' ORDER BY path"
+                            : "SELECT path FROM keys WHERE path > ?1 AND path < ?2 ORDER BY path");
   if (!key_path.empty()) {
     query.BindText(1, prefix);
     query.BindText(2, DescendantsEnd(key_path));
@@ -450,7 +378,7 @@ int HiveStore::ListSubkeys(const std::string& key_path, std::vector<std::string>
 int HiveStore::ListValues(const std::string& key_path, std::vector<std::string>* names) {
   int rc = OpenExistingKey(key_path);
   if (rc != 0) return rc;
-  Statement query(db_, "SELECT name FROM vals WHERE path = ?1 ORDER BY name");
+  SqliteStatement query(db_, "SELECT name FROM vals WHERE path = ?1 ORDER BY name");
   query.BindText(1, key_path);
   while ((rc = query.Step()) == SQLITE_ROW) names->push_back(query.ColumnText(0));
   return rc == SQLITE_DONE ? 0 : ErrnoOf(rc);
@@ -460,7 +388,7 @@ int HiveStore::ReadValue(const std::string& key_path, std::string_view name, int
                          StoredData* data) {
   int rc = OpenExistingKey(key_path);
   if (rc != 0) return rc;
-  Statement query(db_, "SELECT type, data FROM vals WHERE path = ?1 AND name = ?2");
+  SqliteStatement query(db_, "SELECT type, data FROM vals WHERE path = ?1 AND name = ?2");
   query.BindText(1, key_path);
   query.BindText(2, name);
   rc = query.Step();
@@ -512,20 +440,20 @@ int HiveStore::WriteValue(const std::vector<std::string>& levels, std::string_vi
     std::string stored_path;
     for (const std::string& level : levels) {
       const std::string path = stored_path.empty() ? level : stored_path + '\\' + level;
-      Statement insert(db_, "INSERT OR IGNORE INTO keys(path) VALUES(?1)");
+      SqliteStatement insert(db_, "INSERT OR IGNORE INTO keys(path) VALUES(?1)");
       insert.BindText(1, path);
       int step = insert.Step();
       if (step != SQLITE_DONE) return ErrnoOf(step);
-      Statement query(db_, "SELECT path FROM keys WHERE path = ?1");
+      SqliteStatement query(db_, "SELECT path FROM keys WHERE path = ?1");
       query.BindText(1, path);
       step = query.Step();
       if (step != SQLITE_ROW) return step == SQLITE_DONE ? EIO : ErrnoOf(step);
       stored_path = query.ColumnText(0);
     }
-    Statement upsert(db_,
-                     "INSERT INTO vals(path, name, type, data) VALUES(?1, ?2, ?3, ?4) "
-                     "ON CONFLICT(path, name) DO UPDATE SET type = excluded.type, "
-                     "data = excluded.data");
+    SqliteStatement upsert(db_,
+                           "INSERT INTO vals(path, name, type, data) VALUES(?1, ?2, ?3, ?4) "
+                           "ON CONFLICT(path, name) DO UPDATE SET type = excluded.type, "
+                           "data = excluded.data");
     upsert.BindText(1, stored_path);
     upsert.BindText(2, name);
     upsert.BindInt(3, static_cast<int64_t>(value.type));
@@ -550,7 +478,7 @@ int HiveStore::DeleteKey(const std::string& key_path) {
     if (any) return ENOTEMPTY;
     for (const char* sql :
          {"DELETE FROM vals WHERE path = ?1", "DELETE FROM keys WHERE path = ?1"}) {
-      Statement remove(db_, sql);
+      SqliteStatement remove(db_, sql);
       remove.BindText(1, key_path);
       const int step = remove.Step();
       if (step != SQLITE_DONE) return ErrnoOf(step);
@@ -566,7 +494,7 @@ int HiveStore::DeleteValue(const std::string& key_path, std::string_view name) {
     const int code = KeyExists(key_path, &exists);
     if (code != 0) return code;
     if (!exists) return ENOENT;
-    Statement remove(db_, "DELETE FROM vals WHERE path = ?1 AND name = ?2");
+    SqliteStatement remove(db_, "DELETE FROM vals WHERE path = ?1 AND name = ?2");
     remove.BindText(1, key_path);
     remove.BindText(2, name);
     const int step = remove.Step();

@@ -37,9 +37,11 @@ TEST(TemporaryNames, OnlyWholeNamesWithOrWithoutOriginAreTemporary) {
     EXPECT_EQ(parts->origin, c.origin) << c.name;
     EXPECT_EQ(parts->pid, c.pid) << c.name;
   }
-  const std::string mine = TemporaryName(getpid(), "1", 2);
+  const std::string mine = NewTemporaryName();
   ASSERT_TRUE(IsTemporaryName(mine)) << mine;
   EXPECT_EQ(ParseTemporaryName(mine)->origin, ThisOrigin());
+  EXPECT_EQ(ParseTemporaryName(mine)->pid, getpid());
+  EXPECT_NE(NewTemporaryName(), mine);
   EXPECT_EQ(ThisOrigin().size(), kOriginDigits) << "no boot id or pid namespace to be read";
 }
 

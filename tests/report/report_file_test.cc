@@ -2,20 +2,16 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 
+#include "platform/temporary_names.h"
+#include "support/failing_calls.h"
 #include "support/temp_tree.h"
 
 namespace twinmere {
 namespace {
 
 using testing::TempTree;
-
-TEST(TemporaryFolderForTest, UsesTheReportsFolderTheRootOrTheCurrentDirectory) {
-  EXPECT_EQ(TemporaryFolderFor("/var/log/r.txt"), "/var/log");
-  EXPECT_EQ(TemporaryFolderFor("/r.txt"), "/");
-  EXPECT_EQ(TemporaryFolderFor("r.txt"), ".");
-  EXPECT_EQ(TemporaryFolderFor("logs/r.txt"), "logs");
-}
 
 TEST(CutReportFileTest, KeepsWholeLinesThatEndAfterTheCutAndTheReportsPermissions) {
   TempTree tree;
@@ -38,6 +34,14 @@ TEST(CutReportFileTest, KeepsWholeLinesThatEndAfterTheCutAndTheReportsPermission
     ASSERT_EQ(stat(tree.Path("r.txt").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
   }
+  // A report far larger than one piece of the writing.
+  std::string lines;
+  for (int i = 0; i < 40000; ++i) lines += std::to_string(i) + " a line of the report\n";
+  tree.WriteFile("r.txt", lines);
+  const size_t cut = lines.size() / 4;
+  ASSERT_EQ(CutReportFile(tree.Path("r.txt"), cut, "--- cut", 0640), 0);
+  // (A diff of texts this long would take gtest minutes.)
+  EXPECT_TRUE(tree.ReadFile("r.txt") == "--- cut\n" + lines.substr(lines.rfind('\n', cut - 1) + 1));
 }
 
 TEST(CutReportFileTest, AFailureLeavesNoTemporaryFile) {
@@ -49,6 +53,25 @@ TEST(CutReportFileTest, AFailureLeavesNoTemporaryFile) {
   tree.MakeFolder("logs/r.txt");
   EXPECT_NE(CutReportFile(tree.Path("logs/r.txt"), 1, "cut", 0644), 0);
   EXPECT_EQ(tree.List("logs"), std::vector<std::string>{"r.txt"});
+}
+
+// A run that syncs the report's folder must know what a killed cut leaves
+// for a leftover: never copy it, and remove it later.
+TEST(CutReportFileTest, ACutKilledBeforeItsRenameLeavesALeftoverThatRunsRecognise) {
+  TempTree tree;
+  tree.WriteFile("r.txt", "aaaa\nbbbb\n");
+  const std::string report = tree.Path("r.txt");
+  const int status = testing::RunWithFailingCalls({SYS_renameat, SYS_renameat2},
+                                                  testing::CallFault::KillsProcess, [&] {
+                                                    CutReportFile(report, 5, "cut", 0644);
+                                                    return 0;
+                                                  });
+  if (status < 0) GTEST_SKIP() << "cannot set a system call filter";
+  ASSERT_EQ(status, testing::kKilledByFault);
+  const std::vector<std::string> names = tree.List();
+  ASSERT_EQ(names.size(), 2u);
+  EXPECT_TRUE(IsTemporaryName(names[0])) << names[0];
+  EXPECT_EQ(tree.ReadFile("r.txt"), "aaaa\nbbbb\n");
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/posix/file_system_posix_internal.h"
+#include "platform/temporary_names.h"
 
 namespace twinmere::posix {
 namespace {
@@ -169,7 +170,7 @@ ErrorCode PosixFileSystem::CopyLink(int from_dir, const std::string& from_name,
   if (st.st_size > 0 ? n != st.st_size : static_cast<size_t>(n) == text.size())
     return kErrChangedMeanwhile;  // another link took its place
   text.resize(static_cast<size_t>(n));
-  const std::string temporary = TemporaryName();
+  const std::string temporary = NewTemporaryName();
   if (symlinkat(text.c_str(), to_dir, temporary.c_str()) != 0) return errno;
   ErrorCode code = 0;
   if (options.carry_owner &&
@@ -231,7 +232,7 @@ ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& 
   if (options_.use_tmpfile)
     target.Reset(openat(to_dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
   if (!target.valid()) {
-    temporary = TemporaryName();
+    temporary = NewTemporaryName();
     target.Reset(openat(to_dir, temporary.c_str(),
                         O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!target.valid()) return errno;
@@ -274,7 +275,7 @@ ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& 
     if (LinkUnnamed(target.get(), to_dir, to_name) == 0) return 0;
     if (errno != EEXIST) return fail(errno);
     if (size > kFlushBeforeReplaceBytes && fdatasync(target.get()) != 0) return fail(errno);
-    temporary = TemporaryName();
+    temporary = NewTemporaryName();
     if (LinkUnnamed(target.get(), to_dir, temporary) != 0) {
       temporary.clear();
       return fail(errno);

@@ -1,5 +1,5 @@
 // The file system's simple operations: lookups, new and removed items,
-// renames, permissions and times, and the temporary names.
+// renames, permissions and times.
 #include "platform/posix/file_system_posix.h"
 
 #include <fcntl.h>
@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <random>
 
 #include "platform/posix/file_system_posix_internal.h"
 #include "platform/temporary_names.h"
@@ -258,21 +257,13 @@ ErrorCode PosixFileSystem::RenameAt(int from_dir, const std::string& from, int t
 ErrorCode PosixFileSystem::RenameThroughTemporary(int from_dir, const std::string& from, int to_dir,
                                                   const std::string& to) {
   const std::string temporary =
-      ".twinmere-rename-" + TemporaryName().substr(kTemporaryNamePrefix.size());
+      ".twinmere-rename-" + NewTemporaryName().substr(kTemporaryNamePrefix.size());
   if (const ErrorCode code = RenameAt(from_dir, from, from_dir, temporary, RenameMode::NoReplace);
       code != 0)
     return code;
   const ErrorCode code = RenameAt(from_dir, temporary, to_dir, to, RenameMode::NoReplace);
   if (code != 0) RenameAt(from_dir, temporary, from_dir, from, RenameMode::NoReplace);
   return code;
-}
-
-std::string PosixFileSystem::TemporaryName() {
-  if (random_.empty()) {
-    std::random_device device;
-    random_ = std::to_string(device() % 1000000000u);
-  }
-  return twinmere::TemporaryName(getpid(), random_, ++temporary_count_);
 }
 
 }  // namespace twinmere::posix

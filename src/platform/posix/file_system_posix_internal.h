@@ -284,7 +284,6 @@ class PosixFileSystem : public FileSystem {
                             const std::string& to, RenameMode mode);
   ErrorCode RenameThroughTemporary(int from_dir, const std::string& from, int to_dir,
                                    const std::string& to);
-  std::string TemporaryName();
 
   // volume_abilities_posix.cc
   VolumeAbilities AbilitiesOf(CachedFolder& folder);
@@ -328,8 +327,6 @@ class PosixFileSystem : public FileSystem {
   ErrorCode missing_folder_code_ = 0;
   uint64_t clock_ = 0;
   bool openat2_missing_ = false;
-  std::string random_;
-  uint64_t temporary_count_ = 0;
   // Devices that refused user attributes since the roots were last set.
   std::vector<uint64_t> user_attributes_refused_;
   // What each volume met in this run keeps, by device (see Abilities).

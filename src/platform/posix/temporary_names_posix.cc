@@ -4,11 +4,13 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
+#include <random>
 
 #include "platform/temporary_names.h"
 
@@ -63,6 +65,13 @@ std::string ThisOrigin() {
 
 std::string TemporaryName(int64_t pid, std::string_view random, uint64_t counter) {
   return ComposeTemporaryName(ThisOrigin(), pid, random, counter);
+}
+
+std::string NewTemporaryName() {
+  // A forked child keeps both; its own id keeps its names apart.
+  static const std::string random = std::to_string(std::random_device{}() % 1000000000u);
+  static std::atomic<uint64_t> counter{0};
+  return TemporaryName(getpid(), random, counter.fetch_add(1, std::memory_order_relaxed) + 1);
 }
 
 bool ProcessEnded(int64_t pid) {

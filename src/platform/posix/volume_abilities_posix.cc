@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "platform/posix/file_system_posix_internal.h"
+#include "platform/temporary_names.h"
 
 namespace twinmere::posix {
 namespace {
@@ -67,7 +68,7 @@ VolumeAbilities PosixFileSystem::AbilitiesOf(CachedFolder& folder) {
 // call failed for another reason.
 VolumeAbilities PosixFileSystem::ProbeVolume(int dir, bool& tried) {
   tried = false;
-  const std::string file = TemporaryName();
+  const std::string file = NewTemporaryName();
   Fd fd(openat(dir, file.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!fd.valid()) return kCareful;
   VolumeAbilities abilities;
@@ -90,7 +91,7 @@ VolumeAbilities PosixFileSystem::ProbeVolume(int dir, bool& tried) {
   std::string name = file;
   if (tried && futimens(fd.get(), times) == 0) {
     fd.Reset();
-    const std::string renamed = TemporaryName();
+    const std::string renamed = NewTemporaryName();
     if (renameat(dir, file.c_str(), dir, renamed.c_str()) == 0) {
       name = renamed;
       abilities.rename_keeps_times = fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
@@ -105,7 +106,7 @@ VolumeAbilities PosixFileSystem::ProbeVolume(int dir, bool& tried) {
   unlinkat(dir, name.c_str(), 0);
   if (!tried) return kCareful;
 
-  const std::string link = TemporaryName();
+  const std::string link = NewTemporaryName();
   abilities.sets_link_times = false;  // also where no link can be made at all
   if (symlinkat((link + "/none").c_str(), dir, link.c_str()) == 0) {
     struct stat ls;
