@@ -6,8 +6,6 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/action_codes.h"
-
 namespace twinmere {
 namespace {
 

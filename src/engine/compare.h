@@ -1,4 +1,5 @@
-// The comparison of the enumerator's current item with a counterpart path.
+// The comparison of the enumerator's current item with a counterpart path and
+// the codes of its result.
 #pragma once
 
 #include <string>
@@ -7,6 +8,19 @@
 #include "fs/files_enumerator.h"
 
 namespace twinmere {
+
+// CompareResult: three exclusive codes, otherwise a bit set (0 = equal).
+inline constexpr int kOtherMissing = 3;       // the counterpart does not exist
+inline constexpr int kOtherInaccessible = 4;  // its lookup failed; AccessError was raised
+inline constexpr int kShortNameClash = 5;     // the name found belongs to another item
+inline constexpr int kItemNewer = 1;
+inline constexpr int kOtherNewer = 2;
+inline constexpr int kSizeDiffers = 16;
+inline constexpr int kKindDiffers = 32;  // a folder against a file
+inline constexpr int kAttributesDiffer = 64;
+inline constexpr int kCaseDiffers = 128;
+// kSecurityDiffers (256), kOtherSecurityUnreadable (512) and
+// kItemSecurityUnreadable (1024) come from the enumerator.
 
 struct CompareRules {
   bool check_case = false;   // names that differ only in letter case set 128
@@ -29,7 +43,7 @@ inline constexpr int64_t kHourLowNs = 3'596'000'000'000;
 inline constexpr int64_t kHourHighNs = 3'604'000'000'000;
 
 // Compares e's current item with the item at `other_path` and returns the
-// CompareResult (engine/action_codes.h): 3 when the counterpart is missing
+// CompareResult (above): 3 when the counterpart is missing
 // (also when a folder of its path is a file or a link, never followed);
 // 4 when its lookup failed otherwise (callback.AccessError is raised once);
 // 5 when the lookup found an item whose name is not the requested name even

@@ -3,9 +3,9 @@
 // carries it out, and the progress accounting.
 #include <algorithm>
 
-#include "engine/action_codes.h"
 #include "engine/compare.h"
 #include "engine/sync_run.h"
+#include "report/action_lines.h"
 
 namespace twinmere {
 namespace {
@@ -28,6 +28,28 @@ bool NewerOrMissing(int result) {
 
 bool IsMissingOrClash(int result) {
   return result == kOtherMissing || result == kShortNameClash;
+}
+
+// The ActionCode for a comparison value r, the item's attribute word and
+// whether the item is being deleted: 128 when r is exactly a case
+// difference; 32 (in place) unless the counterpart was missing; one of
+// 2 (delete), 4 (attributes, r = 64), 8 (security, r = 256) or 1 (copy);
+// 16 for a folder.
+constexpr int ActionCodeFor(int r, uint32_t attrs, bool deleting) {
+  int code = 0;
+  if (r == kCaseDiffers) code |= 128;
+  if (r != kOtherMissing) code |= 32;
+  if (deleting) {
+    code |= 2;
+  } else if (r == kAttributesDiffer) {
+    code |= 4;
+  } else if (r == kSecurityDiffers) {
+    code |= 8;
+  } else {
+    code |= 1;
+  }
+  if (attrs & kAttrFolder) code |= 16;
+  return code;
 }
 
 }  // namespace

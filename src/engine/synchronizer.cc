@@ -7,10 +7,10 @@
 #include <chrono>
 
 #include "base/exit_codes.h"
-#include "engine/action_codes.h"
 #include "engine/folder_identity.h"
 #include "engine/sync_run.h"
 #include "fs/paths.h"
+#include "report/action_lines.h"
 
 namespace twinmere {
 namespace {
@@ -413,9 +413,8 @@ ErrorCode Synchronizer::Impl::RemoveConflict(const std::string& target_path,
     error = source.DeleteOther(target_path);
     ContentsChanged(target_path);
   }
-  reporter.ReportAction(error, target_path,
-                        other_is_folder ? kActionRemoveFolder : kActionDeleteFile, size,
-                        Side::Target, 0);
+  reporter.ReportAction(error, target_path, other_is_folder ? kActionRemoveFolder : kActionDelete,
+                        size, Side::Target, 0);
   if (!options.QuickStart) session.WorkDone += static_cast<double>(size) / kBytesPerWorkUnit;
   return error;
 }

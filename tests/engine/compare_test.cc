@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/action_codes.h"
-
 namespace twinmere {
 namespace {
 

@@ -9,9 +9,10 @@
 //
 // Internal to the posix platform layer: the class and what its files share.
 // Each concern has a file of its own beside this one: the walk and its
-// read-ahead, the lookups beneath the confined roots, case-insensitive
-// folders, the copy, extended attributes and security; file_system_posix.cc
-// holds the rest.
+// read-ahead (the state its threads share in folder_walk_posix_internal.h,
+// its lookup pool apart), the lookups beneath the confined roots,
+// case-insensitive folders, the copy, extended attributes and security;
+// file_system_posix.cc holds the rest.
 #pragma once
 
 #include <sys/stat.h>
@@ -157,7 +158,7 @@ struct CachedFolder {
   std::vector<std::pair<uint64_t, std::string>> names;  // inode and stored name
 };
 
-// Defined with the walk.
+// Defined in folder_walk_posix_internal.h.
 struct ReadAheadState;
 struct QueuedFolder;
 class PosixFileSystem;

@@ -1,7 +1,8 @@
-// Folder listings, and the read-ahead of a planned walk: a walker thread lists
-// the walked tree in the walk's order, and a pool of lookup threads reads what
-// the walk will ask of each item (its stat and security, and its counterpart's
-// in the other tree) while the walk works on the items before it.
+// Folder listings, and the walk's side of the read-ahead of a planned walk
+// (folder_walk_posix_internal.h): the walker thread that lists the walked
+// tree ahead of the walk, the readers that hand its queued listings over,
+// and the file system's calls that start, serve and stop it. The lookup
+// pool is in folder_lookups_posix.cc.
 #include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -18,31 +19,10 @@
 #include <string_view>
 #include <system_error>
 
-#include "platform/posix/file_system_posix_internal.h"
+#include "platform/posix/folder_walk_posix_internal.h"
 
 namespace twinmere::posix {
 namespace {
-
-bool SkippedType(unsigned char type) {
-  return type == DT_FIFO || type == DT_SOCK || type == DT_CHR || type == DT_BLK;
-}
-
-// The kind a listing entry's type tells; false when it tells none.
-bool KindOfType(unsigned char type, ItemKind& kind) {
-  switch (type) {
-    case DT_REG:
-      kind = ItemKind::File;
-      return true;
-    case DT_DIR:
-      kind = ItemKind::Folder;
-      return true;
-    case DT_LNK:
-      kind = ItemKind::Link;
-      return true;
-    default:
-      return false;
-  }
-}
 
 // The next item of a folder listing: "." and "..", FIFOs, sockets, devices
 // and entries gone since the listing was read are skipped. 0 with an item,
@@ -73,395 +53,6 @@ class PosixFolderReader : public FolderReader {
   Fd fd_;
   DirentStream stream_;
 };
-
-// ---- read-ahead --------------------------------------------------------------
-//
-// After ExpectWalk a walker thread lists the tree in the order the walk opens
-// its folders (pre-order, subfolders in listing order) and queues each
-// folder's items in batches. Lookup threads fill a batch with what the plan
-// asks for: the items' stats and security (on a local file system the walker
-// does this itself), their counterparts' stats and security. OpenFolder then
-// serves the next queued listing instead of reading the disk, and its reader
-// hands the items over in listing order once their batch is filled. The
-// queue is bounded; should the walk wait for a listing while the queue is
-// full of items the walk still holds (a huge folder), the walker hands the
-// open folder over to the walk, which reads the rest itself, and ends.
-//
-// A counterpart is answered only where it was found under exactly the name
-// asked for; one that is missing, and every case of doubt, is left to the
-// walk's own lookup. Where the plan needs no more than the kind, or the
-// counterpart's folder compares names ignoring case, its names are listed
-// once and the answers come from that listing.
-
-// The queued items stay below both bounds.
-constexpr size_t kReadAheadMaxItems = 4096;
-constexpr size_t kReadAheadMaxBytes = size_t{4} << 20;
-// Items are queued in batches, so that the lock is taken rarely.
-constexpr size_t kReadAheadBatch = 128;
-// A counterpart folder keeps at most this many listed names; the names of a
-// larger one are looked up one by one.
-constexpr size_t kMaxListedNames = 16384;
-// On a file system where every lookup is a round trip (network, FUSE) this
-// many lookups are in flight at once, in jobs of a few items each.
-constexpr int kRemoteLookupThreads = 16;
-constexpr size_t kRemoteJobItems = 4;
-// A thread waiting for another is woken once this many items are ready for
-// it (or nothing more is coming soon), not for every batch: each wake-up
-// costs two context switches, which the items of one small folder do not
-// pay for.
-constexpr size_t kWakeItems = 512;
-// Item lists kept for reuse (see ReadAheadState::spare).
-constexpr size_t kSpareBatches = 32;
-
-// File systems whose lookups stay on this machine: one thread, working
-// through a whole batch at a time, keeps up with the walk.
-bool IsLocal(int fd) {
-  struct statfs sfs;
-  if (fstatfs(fd, &sfs) != 0) return false;
-  switch (static_cast<uint64_t>(sfs.f_type)) {
-    case kExt4Magic:
-    case kXfsMagic:
-    case kBtrfsMagic:
-    case kTmpfsMagic:
-    case kF2fsMagic:
-    case kMsdosMagic:
-    case kExfatMagic:
-    case kNtfs3Magic:
-    case 0x858458f6:  // ramfs
-    case 0x2FC12FC1:  // zfs
-    case 0xca451a4e:  // bcachefs
-    case 0x794c7630:  // overlayfs
-      return true;
-    default:
-      return false;
-  }
-}
-
-}  // namespace
-
-// The file system holds these across calls: not in the anonymous namespace.
-
-// An open folder shared by the batches and lookups that read in it.
-struct SharedFolder {
-  Fd fd;
-};
-
-// The folder in the other tree that holds the counterparts of a walked
-// folder's items. The first lookup thread that needs it prepares it (how it
-// compares names, and its names where the answers come from them); the
-// fields below `prepared` are set once, then only read.
-struct CounterpartFolder {
-  std::shared_ptr<SharedFolder> folder;
-  std::once_flag prepared;
-  bool case_insensitive = false;
-  // The folder's names and entry types, sorted by name, with the change
-  // count read before they were listed; `listed` only when complete.
-  bool listed = false;
-  std::vector<std::pair<std::string, unsigned char>> names;
-  uint64_t listed_at = 0;
-
-  void Prepare(const WalkPlan& plan, const std::atomic<uint64_t>& changes) {
-    std::call_once(prepared, [&] {
-      const int fd = folder->fd.get();
-      // Names listed as asked for answer on any file system: how this one
-      // compares names matters only where they do not.
-      if (plan.counterparts == ItemDetail::Full) {
-        case_insensitive = PosixFileSystem::DetectCaseInsensitive(fd) > 0;
-        if (!case_insensitive) return;
-      }
-      listed_at = changes.load();
-      // A descriptor that cannot list (O_PATH) fails here: nothing is listed.
-      DirentStream stream(fd);
-      const linux_dirent64_record* entry = nullptr;
-      ErrorCode code = 0;
-      while ((code = stream.Next(entry)) == 0 && names.size() < kMaxListedNames) {
-        if (!IsDots(entry->d_name)) names.emplace_back(entry->d_name, entry->d_type);
-      }
-      if (code == kErrNoMoreEntries) {
-        std::sort(names.begin(), names.end());
-        listed = true;
-        return;
-      }
-      std::vector<std::pair<std::string, unsigned char>>().swap(names);
-      if (plan.counterparts == ItemDetail::Kind)
-        case_insensitive = PosixFileSystem::DetectCaseInsensitive(fd) > 0;
-    });
-  }
-
-  // The entry type listed for `name`; false when not listed.
-  bool Find(const std::string& name, unsigned char& type) const {
-    const auto it = std::lower_bound(
-        names.begin(), names.end(), name,
-        [](const auto& entry, const std::string& key) { return entry.first < key; });
-    if (it == names.end() || it->first != name) return false;
-    type = it->second;
-    return true;
-  }
-};
-
-struct AheadSecurity {
-  ErrorCode code = 0;
-  Security security;
-};
-
-// What was read ahead for one listed item.
-struct AheadItem {
-  ItemInfo item;                    // the name; the rest as far as `stated`
-  unsigned char type = DT_UNKNOWN;  // from the listing
-  bool stated = false;              // `item` holds the item's stat
-  bool kind_known = false;
-  bool gone = false;   // vanished, or of a kind never handed over: skipped
-  ErrorCode code = 0;  // its stat failed otherwise: the listing ends here
-  // The counterpart under the same name: its kind, and its stat too when
-  // `other_stated`.
-  bool other_found = false;
-  bool other_stated = false;
-  ItemInfo other;
-  // Security read ahead, with the result of the read (rare to be needed:
-  // kept apart so that the items stay small).
-  std::unique_ptr<AheadSecurity> item_security;
-  std::unique_ptr<AheadSecurity> other_security;
-};
-
-// Listed items of one folder, filled by the lookup jobs counted in `pending`.
-struct Batch {
-  std::vector<AheadItem> items;
-  std::shared_ptr<SharedFolder> folder;
-  std::shared_ptr<CounterpartFolder> counterpart;  // null: none planned or none there
-  std::atomic<int> pending{0};
-  uint64_t read_at = 0;  // the change count before any counterpart was read
-  size_t bytes = 0;
-};
-
-// The rest of a folder the walker gave up: the walk reads it itself.
-struct FolderRest {
-  std::shared_ptr<SharedFolder> folder;
-  DirentStream stream;
-  FolderRest(std::shared_ptr<SharedFolder> open, DirentStream rest)
-      : folder(std::move(open)), stream(std::move(rest)) {}
-};
-
-// One folder of the read-ahead stream. Guarded by ReadAheadState::mutex.
-struct QueuedFolder {
-  std::string path;                            // as OpenFolder receives it, trimmed
-  bool direct = false;                         // the walker could not open it: OpenFolder does
-  std::deque<std::shared_ptr<Batch>> batches;  // not yet taken by the reader
-  size_t count = 0;                            // items in `batches`
-  size_t bytes = 0;                            // and their bytes
-  bool complete = false;                       // no more batches will come from the walker
-  ErrorCode end = kErrNoMoreEntries;           // what the listing ended with
-  std::unique_ptr<FolderRest> rest;            // with complete: the items after `batches`
-  bool abandoned = false;                      // its reader is gone (or it was skipped)
-};
-
-struct LookupJob {
-  std::shared_ptr<Batch> batch;
-  size_t begin = 0;
-  size_t end = 0;
-  bool counterparts = false;  // else the items themselves
-};
-
-struct ReadAheadState {
-  explicit ReadAheadState(const WalkPlan& walk_plan, std::string walked_prefix,
-                          std::shared_ptr<std::atomic<bool>> getxattrat,
-                          std::shared_ptr<std::atomic<uint64_t>> change_count)
-      : plan(walk_plan),
-        prefix(std::move(walked_prefix)),
-        use_getxattrat(std::move(getxattrat)),
-        changes(std::move(change_count)) {}
-
-  const WalkPlan plan;
-  // The walked folder followed by "/": a folder's path below it names its
-  // counterpart folder below plan.counterpart_root.
-  const std::string prefix;
-  const std::shared_ptr<std::atomic<bool>> use_getxattrat;
-  const std::shared_ptr<std::atomic<uint64_t>> changes;
-
-  std::mutex mutex;
-  std::condition_variable produced;  // the walk waits on it
-  std::condition_variable consumed;  // the walker waits on it
-  std::deque<std::shared_ptr<QueuedFolder>> queue;
-  size_t items = 0;  // queued items and folders, not yet taken by a reader
-  size_t bytes = 0;
-  size_t published = 0;         // items and folders ever queued
-  bool finished = false;        // the walker queues nothing more
-  bool walk_waiting = false;    // the walk waits for the walker
-  size_t walk_wait_from = 0;    // `published` when it began to wait
-  bool walker_waiting = false;  // the walker waits for room
-
-  // The lookup pool's jobs, and what the walk waits for of them.
-  std::mutex jobs_mutex;
-  std::condition_variable jobs_added;
-  std::deque<LookupJob> jobs;
-  size_t jobs_unannounced = 0;            // items of jobs queued since the pool was last woken
-  std::atomic<size_t> jobs_in_flight{0};  // queued or running
-  std::atomic<size_t> looked_up{0};       // items of jobs done
-  std::atomic<bool> walk_waiting_for_lookups{false};
-  std::atomic<size_t> lookups_wait_from{0};  // `looked_up` when the walk began to wait
-  std::atomic<bool> stop{false};
-
-  // Item lists of batches the walk is done with, for the walker's next
-  // batches: a long walk then reuses the same memory instead of scattering
-  // new blocks over the heap.
-  std::mutex spare_mutex;
-  std::vector<std::vector<AheadItem>> spare;
-
-  std::vector<AheadItem> TakeSpare() {
-    std::lock_guard<std::mutex> lock(spare_mutex);
-    if (spare.empty()) return {};
-    std::vector<AheadItem> items = std::move(spare.back());
-    spare.pop_back();
-    return items;
-  }
-  // Called with the items of a batch whose lookups are done: the lists of
-  // small folders are let go (they were made to measure).
-  void GiveBack(std::vector<AheadItem>&& items) {
-    std::vector<AheadItem> list = std::move(items);
-    if (list.capacity() < kReadAheadBatch) return;
-    list.clear();
-    std::lock_guard<std::mutex> lock(spare_mutex);
-    if (spare.size() < kSpareBatches) spare.push_back(std::move(list));
-  }
-
-  bool Full() const { return items >= kReadAheadMaxItems || bytes >= kReadAheadMaxBytes; }
-  // A full queue waits until half of it is taken, so that the two threads
-  // do not wake each other for every batch.
-  bool HalfEmpty() const {
-    return items < kReadAheadMaxItems / 2 && bytes < kReadAheadMaxBytes / 2;
-  }
-  // Called by the walk after it took items: wakes a walker waiting for room.
-  void Taken() {
-    if (walker_waiting && HalfEmpty()) consumed.notify_one();
-  }
-  // Called by the walk before it waits: a walker waiting for room must hear
-  // of it, or both would wait for each other.
-  void WalkWaits() {
-    walk_waiting = true;
-    walk_wait_from = published;
-    if (walker_waiting) consumed.notify_one();
-  }
-  // Called by the walker after it queued `count` items or folders, or
-  // (with 0) ended a folder or the walk: a waiting walk is woken once
-  // enough is there for it, or when nothing more comes.
-  void Queued(size_t count) {
-    published += count;
-    if (walk_waiting && (finished || published - walk_wait_from >= kWakeItems))
-      produced.notify_all();
-  }
-  // Called by a lookup thread after a job of `count` items: a waiting walk
-  // is woken once enough is done, or when no job is left.
-  void JobDone(Batch& batch, size_t count) {
-    batch.pending.fetch_sub(1);
-    const size_t done = looked_up.fetch_add(count) + count;
-    const bool idle = jobs_in_flight.fetch_sub(1) == 1;
-    if (walk_waiting_for_lookups.load() &&
-        (idle || done - lookups_wait_from.load() >= kWakeItems)) {
-      std::lock_guard<std::mutex> lock(mutex);
-      produced.notify_all();
-    }
-  }
-  // Wakes the lookup threads for the jobs queued so far.
-  void AnnounceJobs() {
-    std::lock_guard<std::mutex> lock(jobs_mutex);
-    jobs_unannounced = 0;
-    jobs_added.notify_all();
-  }
-};
-
-namespace {
-
-size_t ItemBytes(const AheadItem& item) {
-  return sizeof(AheadItem) + (item.item.name.size() >= 16 ? item.item.name.capacity() + 1 : 0);
-}
-
-// Stats a listed item in the open folder `dir`. False when it is gone.
-void StatItem(int dir, AheadItem& a) {
-  struct stat st;
-  if (fstatat(dir, a.item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    if (errno == ENOENT) {
-      a.gone = true;
-    } else {
-      a.code = errno;
-    }
-    return;
-  }
-  // (FillInfo leaves the name alone: the counterpart's lookup may read it
-  // at the same time.)
-  if (!FillInfo(st, a.item)) a.gone = true;  // a FIFO put in its place
-  a.stated = true;
-  a.kind_known = true;
-}
-
-// The items' own part of a batch.
-void FillItems(const ReadAheadState& state, Batch& batch, size_t begin, size_t end) {
-  const int dir = batch.folder->fd.get();
-  const bool stats = state.plan.items == ItemDetail::Full || state.plan.item_security;
-  for (size_t i = begin; i < end; ++i) {
-    AheadItem& a = batch.items[i];
-    if (stats && !a.stated && !a.gone && a.code == 0) StatItem(dir, a);
-    if (!state.plan.item_security || !a.stated || a.gone) continue;
-    auto read = std::make_unique<AheadSecurity>();
-    read->code = ReadSecurityAt(dir, a.item.name, &a.item, *state.use_getxattrat, read->security);
-    if (read->code != kErrChangedMeanwhile) a.item_security = std::move(read);
-  }
-}
-
-// The counterparts' part of a batch.
-void FillCounterparts(const ReadAheadState& state, Batch& batch, size_t begin, size_t end) {
-  CounterpartFolder& folder = *batch.counterpart;
-  folder.Prepare(state.plan, *state.changes);
-  const int dir = folder.folder->fd.get();
-  const bool full = state.plan.counterparts == ItemDetail::Full;
-  for (size_t i = begin; i < end; ++i) {
-    AheadItem& a = batch.items[i];
-    const std::string& name = a.item.name;
-    unsigned char type = DT_UNKNOWN;
-    const bool listed = folder.listed && folder.Find(name, type);
-    // A folder that compares names ignoring case answers only for names
-    // listed as they are written; one too large to list, for none.
-    if (folder.case_insensitive && !listed) continue;
-    if (folder.listed && !listed) continue;  // missing: the walk's lookup says so
-    if (listed && SkippedType(type)) continue;
-    if (!full && listed && KindOfType(type, a.other.kind)) {
-      a.other_found = true;
-      continue;
-    }
-    struct stat st;
-    if (fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !FillInfo(st, a.other))
-      continue;
-    a.other_found = true;
-    a.other_stated = true;
-    if (!state.plan.counterpart_security) continue;
-    auto read = std::make_unique<AheadSecurity>();
-    read->code = ReadSecurityAt(dir, name, &a.other, *state.use_getxattrat, read->security);
-    if (read->code != kErrChangedMeanwhile) a.other_security = std::move(read);
-  }
-}
-
-void RunJob(const ReadAheadState& state, const LookupJob& job) {
-  if (job.counterparts) {
-    FillCounterparts(state, *job.batch, job.begin, job.end);
-  } else {
-    FillItems(state, *job.batch, job.begin, job.end);
-  }
-}
-
-// A lookup thread: runs jobs until the read-ahead stops, then skips the
-// jobs left (their batches are finished by the walk itself).
-void RunLookups(const std::shared_ptr<ReadAheadState>& state) {
-  for (;;) {
-    LookupJob job;
-    {
-      std::unique_lock<std::mutex> lock(state->jobs_mutex);
-      state->jobs_added.wait(lock, [&] { return !state->jobs.empty() || state->stop.load(); });
-      if (state->jobs.empty()) return;
-      job = std::move(state->jobs.front());
-      state->jobs.pop_front();
-    }
-    if (!state->stop.load(std::memory_order_relaxed)) RunJob(*state, job);
-    state->JobDone(*job.batch, job.end - job.begin);
-  }
-}
 
 // Serves one queued listing, then the rest the walker handed over.
 class QueuedFolderReader : public FolderReader {
@@ -635,6 +226,40 @@ class QueuedFolderReader : public FolderReader {
   bool done_ = false;
   ErrorCode end_ = kErrNoMoreEntries;
 };
+
+// On a file system where every lookup is a round trip (network, FUSE) this
+// many lookups are in flight at once, in jobs of a few items each.
+constexpr int kRemoteLookupThreads = 16;
+constexpr size_t kRemoteJobItems = 4;
+
+// File systems whose lookups stay on this machine: one thread, working
+// through a whole batch at a time, keeps up with the walk.
+bool IsLocal(int fd) {
+  struct statfs sfs;
+  if (fstatfs(fd, &sfs) != 0) return false;
+  switch (static_cast<uint64_t>(sfs.f_type)) {
+    case kExt4Magic:
+    case kXfsMagic:
+    case kBtrfsMagic:
+    case kTmpfsMagic:
+    case kF2fsMagic:
+    case kMsdosMagic:
+    case kExfatMagic:
+    case kNtfs3Magic:
+    case 0x858458f6:  // ramfs
+    case 0x2FC12FC1:  // zfs
+    case 0xca451a4e:  // bcachefs
+    case 0x794c7630:  // overlayfs
+      return true;
+    default:
+      return false;
+  }
+}
+
+// What a queued item counts against kReadAheadMaxBytes.
+size_t ItemBytes(const AheadItem& item) {
+  return sizeof(AheadItem) + (item.item.name.size() >= 16 ? item.item.name.capacity() + 1 : 0);
+}
 
 // The walker thread's work: lists `root` and every folder below it.
 class ReadAheadWalker {
@@ -816,13 +441,13 @@ class ReadAheadWalker {
     const bool item_jobs = state.plan.items == ItemDetail::Full || state.plan.item_security;
     if (item_jobs && local_items_) FillItems(state, *batch, 0, n);
     std::vector<LookupJob> jobs;
-    const auto add_jobs = [&](bool counterparts, bool local) {
+    const auto add_jobs = [&](LookupPart part, bool local) {
       const size_t step = local ? n : kRemoteJobItems;
       for (size_t begin = 0; begin < n; begin += step)
-        jobs.push_back(LookupJob{batch, begin, std::min(n, begin + step), counterparts});
+        jobs.push_back(LookupJob{batch, begin, std::min(n, begin + step), part});
     };
-    if (item_jobs && !local_items_) add_jobs(false, false);
-    if (batch->counterpart != nullptr) add_jobs(true, local_counterparts_);
+    if (item_jobs && !local_items_) add_jobs(LookupPart::Items, false);
+    if (batch->counterpart != nullptr) add_jobs(LookupPart::Counterparts, local_counterparts_);
     batch->pending.store(static_cast<int>(jobs.size()));
 
     std::unique_lock<std::mutex> lock(state_->mutex);
