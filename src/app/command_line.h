@@ -12,10 +12,10 @@
 // ignored. A path or folder holding blanks is enclosed in double quotes;
 // inside the quotes a doubled quote ("") stands for one double quote, the only
 // escape there is. A path is taken to the byte as it stands: blanks inside the
-// quotes, at its ends too, belong to the name ("dst " is not "dst"). (Since what follows the Target is ignored, a quoted Target
-// followed at once by a double quote, as in "/b""x", is the one place where
-// such a pair could also be read as the Target's end: it is read as a quote
-// of the Target, "/b"x".)
+// quotes, at its ends too, belong to the name ("dst " is not "dst"). (Since
+// what follows the Target is ignored, a quoted Target followed at once by a
+// double quote, as in "/b""x", is the one place where such a pair could also
+// be read as the Target's end: it is read as a quote of the Target, "/b"x".)
 #pragma once
 
 #include <cstdint>

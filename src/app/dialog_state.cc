@@ -24,8 +24,7 @@ void ApplyOptionsDialogRules(OptionsDialogState& state) {
   state.chkRestrict.enabled = has_report;
   state.reportLevelEnabled = has_report;
   state.txtRestrictEnabled = state.chkRestrict.enabled && state.chkRestrict.checked;
-  if (state.txtRestrictEnabled && TrimBlanks(state.txtRestrict).empty())
-    state.txtRestrict = "500";
+  if (state.txtRestrictEnabled && TrimBlanks(state.txtRestrict).empty()) state.txtRestrict = "500";
 }
 
 namespace {
@@ -178,8 +177,7 @@ bool CheckRestrictionText(std::string& text, int32_t& last_valid) {
     return false;
   }
   int32_t value = 0;
-  if (command_line::ParseNumber(TrimBlanks(text), value) == NumberStatus::Ok &&
-      value >= 1) {
+  if (command_line::ParseNumber(TrimBlanks(text), value) == NumberStatus::Ok && value >= 1) {
     last_valid = value;
     return false;
   }

@@ -11,7 +11,6 @@ namespace twinmere {
 
 namespace {
 
-
 DialogMessage Warning(std::string text, int help_topic) {
   return DialogMessage{std::move(text), MessageIcon::Exclamation, help_topic};
 }

@@ -4,9 +4,9 @@
 namespace twinmere {
 
 enum ExitCode : int {
-  kExitSuccess = 0,            // completed without stop and errors, or no run
-  kExitStopped = 1,            // stopped by the user (bit)
-  kExitErrors = 4,             // at least one error (bit); 5 = stopped with errors
+  kExitSuccess = 0,  // completed without stop and errors, or no run
+  kExitStopped = 1,  // stopped by the user (bit)
+  kExitErrors = 4,   // at least one error (bit); 5 = stopped with errors
   kExitInvalidCommandLine = 17,
   kExitSourceNotSet = 18,
   kExitTargetNotSet = 19,

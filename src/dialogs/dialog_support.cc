@@ -4,8 +4,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "base/text.h"
 #include "app/folder_fields.h"
+#include "base/text.h"
 #include "fs/paths.h"
 #include "widgets/byte_text.h"
 #include "widgets/choosers.h"

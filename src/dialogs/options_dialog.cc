@@ -17,11 +17,11 @@
 #include <algorithm>
 
 #include "app/folder_fields.h"
-#include "engine/folder_identity.h"
 #include "app/help_topics.h"
 #include "dialogs/dialog_support.h"
 #include "dialogs/report_level_list.h"
 #include "dialogs/shortcut_dialog.h"
+#include "engine/folder_identity.h"
 #include "fs/paths.h"
 #include "widgets/choosers.h"
 

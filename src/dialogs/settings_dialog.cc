@@ -12,12 +12,12 @@
 #include <functional>
 #include <utility>
 
-#include "base/text.h"
 #include "app/folder_fields.h"
-#include "engine/folder_identity.h"
 #include "app/help_topics.h"
+#include "base/text.h"
 #include "dialogs/dialog_support.h"
 #include "dialogs/report_level_list.h"
+#include "engine/folder_identity.h"
 #include "fs/paths.h"
 #include "platform/program_start.h"
 #include "widgets/choosers.h"

@@ -13,11 +13,11 @@ namespace twinmere {
 using ErrorCode = int;
 
 inline constexpr ErrorCode kSuccess = 0;
-inline constexpr ErrorCode kErrNotFound = ENOENT;        // no such item
-inline constexpr ErrorCode kErrPathNotFound = ENOTDIR;   // a folder of the path is missing or a file
+inline constexpr ErrorCode kErrNotFound = ENOENT;       // no such item
+inline constexpr ErrorCode kErrPathNotFound = ENOTDIR;  // a folder of the path is missing or a file
 inline constexpr ErrorCode kErrNoMoreEntries = ENODATA;  // end of a folder listing
 inline constexpr ErrorCode kErrAlreadyExists = EEXIST;
-inline constexpr ErrorCode kErrCancelled = ECANCELED;    // a copy stopped on request; never reported
+inline constexpr ErrorCode kErrCancelled = ECANCELED;  // a copy stopped on request; never reported
 inline constexpr ErrorCode kErrAccessDenied = EACCES;
 inline constexpr ErrorCode kErrNoSpace = ENOSPC;
 inline constexpr ErrorCode kErrNotEmpty = ENOTEMPTY;

@@ -8,10 +8,10 @@
 namespace twinmere {
 
 struct PlatformFacts {
-  int32_t OsIndex = 8;  // version class; 8 is the newest, every feature enabled
-  std::string OsText;   // "Linux 6.1.0-18-amd64 (Debian GNU/Linux 12 (bookworm))"
-  bool IsNT = true;     // always: one path type, no ANSI variant
-  bool IsAdmin = false; // effective uid 0, or CAP_CHOWN and CAP_FOWNER effective
+  int32_t OsIndex = 8;   // version class; 8 is the newest, every feature enabled
+  std::string OsText;    // "Linux 6.1.0-18-amd64 (Debian GNU/Linux 12 (bookworm))"
+  bool IsNT = true;      // always: one path type, no ANSI variant
+  bool IsAdmin = false;  // effective uid 0, or CAP_CHOWN and CAP_FOWNER effective
 };
 
 // Reads uname, /etc/os-release and the process capabilities. Never fails: an

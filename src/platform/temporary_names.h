@@ -1,6 +1,7 @@
 // Names of the temporary files and links that this program writes next to
-// their target (a file copy, a whole file written at once): the prefix, the origin of the process, its id, a random part and a
-// counter, joined by "-" (".twinmere-tmp-3f09c2a1d4e5b678-4711-839201137-12").
+// their target (a file copy, a whole file written at once): the prefix, the
+// origin of the process, its id, a random part and a counter, joined by "-"
+// (".twinmere-tmp-3f09c2a1d4e5b678-4711-839201137-12").
 //
 // The origin is 16 lowercase hexadecimal digits, a hash of the boot of this
 // machine and of the process-id namespace the process runs in: a process

@@ -50,18 +50,18 @@ class ReportSelfSync {
 struct ReportRunState {
   bool ReportInSource = false;
   bool ReportInTarget = false;
-  std::string ReportShortPath;                    // recorded at the first opening
-  bool SecuritySupport = false;                   // for the summary
+  std::string ReportShortPath;   // recorded at the first opening
+  bool SecuritySupport = false;  // for the summary
   const std::atomic<int>* StopRequested = nullptr;
-  std::atomic<bool> Closing{false};               // the main window is closing (window thread)
+  std::atomic<bool> Closing{false};  // the main window is closing (window thread)
 };
 
 class Reporter {
  public:
   // `options` is read at every call (Report, Append, Restriction, ReportLevel,
   // Bidi, Source, Target ...) and its Quiet is cleared on a write failure.
-  Reporter(SyncOptions& options, const PlatformFacts& facts, FileSystem& fs,
-           ReportDisplay& display, const Clock& clock);
+  Reporter(SyncOptions& options, const PlatformFacts& facts, FileSystem& fs, ReportDisplay& display,
+           const Clock& clock);
 
   void SetSelfSync(ReportSelfSync* self_sync) { self_sync_ = self_sync; }
   // The argument string printed by the summary's command-line row.
@@ -134,10 +134,10 @@ class Reporter {
   ReportRunState run_;
   Separators seps_;
   double last_flush_time_ = 0;
-  std::string display_buffer_;  // lines waiting for the display, "\n" between them
-  std::string report_buffer_;   // lines waiting for the report file
-  bool report_opened_ = false;  // holds this run's start line
-  bool report_failed_ = false;  // no more writes in this run
+  std::string display_buffer_;     // lines waiting for the display, "\n" between them
+  std::string report_buffer_;      // lines waiting for the report file
+  bool report_opened_ = false;     // holds this run's start line
+  bool report_failed_ = false;     // no more writes in this run
   bool report_self_sync_ = false;  // flushes wait (own synchronization, folder creation)
   double start_time_ = 0;
 };

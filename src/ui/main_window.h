@@ -25,10 +25,10 @@
 #include "report/reporter.h"
 #include "settings/program_settings.h"
 #include "settings/registry.h"
+#include "ui/window_host.h"
 #include "widgets/byte_text.h"
 #include "widgets/form.h"
 #include "widgets/keyboard_cues.h"
-#include "ui/window_host.h"
 
 class QAction;
 class QCompleter;

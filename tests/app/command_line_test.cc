@@ -135,7 +135,7 @@ TEST_F(CommandLineTest, ReportPathsQuotedBareAndPlacedInTheStateFolder) {
       {"-r report.txt", "/home/u/.local/state/twinmere/report.txt"},
       {"-r \"my report.txt\"", "/home/u/.local/state/twinmere/my report.txt"},
       {"-r /var/log/r.txt", "/var/log/r.txt"},
-      {"-r logs/r.txt", "logs/r.txt"},                     // relative, kept as written
+      {"-r logs/r.txt", "logs/r.txt"},  // relative, kept as written
       // Blanks inside the quotes belong to the name: "notes.txt " is not notes.txt.
       {"-r \"  /my docs/r.txt  \" -q", "  /my docs/r.txt  "},
       {"-r \"notes.txt \"", "/home/u/.local/state/twinmere/notes.txt "},
@@ -305,12 +305,12 @@ TEST(BuildCommandLine, WritesPiecesInTheFixedOrderAndQuotesWhatNeedsIt) {
 TEST_F(CommandLineTest, RandomRecordsSurviveBuildThenParse) {
   std::mt19937 random(20241206);
   const std::vector<std::string> reports = {
-      "",       "r.txt",     "my report.txt", "/var/log/r.txt", "/my docs/a b.txt",
-      "logs/x", "-dash.txt", "/a\"b",         "\"r.txt",        "/my \"r\" \"\".txt",
+      "",        "r.txt",      "my report.txt", "/var/log/r.txt", "/my docs/a b.txt",
+      "logs/x",  "-dash.txt",  "/a\"b",         "\"r.txt",        "/my \"r\" \"\".txt",
       " r.txt ", "/tmp/r.txt "};
   const std::vector<std::string> folders = {
-      "",  "/a/",        "/my data/", "/x/y z/", "-dash/", "rel/",
-      "/", "/\xff\xfe/", "/q\"uote/", "\"/",     "\"x y/", "/My \"Best\" Photos/\"/",
+      "",       "/a/",        "/my data/", "/x/y z/", "-dash/", "rel/",
+      "/",      "/\xff\xfe/", "/q\"uote/", "\"/",     "\"x y/", "/My \"Best\" Photos/\"/",
       " lead/", "trail /"};
   auto coin = [&] { return random() % 2 == 1; };
   for (int i = 0; i < 3000; ++i) {

@@ -16,13 +16,12 @@
 #include <sstream>
 #include <thread>
 
-#include "fs/paths.h"
 #include "app/dialog_message_printer.h"
+#include "fs/paths.h"
 #include "support/temp_tree.h"
 #include "support/working_folder.h"
 
 namespace twinmere {
-
 
 namespace {
 

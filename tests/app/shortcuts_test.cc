@@ -9,10 +9,10 @@
 #include "app/command_line.h"
 #include "app/desktop_entry.h"
 #include "app/desktop_launcher.h"
-#include "fs/paths.h"
 #include "app/dialog_message_printer.h"
-#include "support/temp_tree.h"
+#include "fs/paths.h"
 #include "support/every_flag.h"
+#include "support/temp_tree.h"
 #include "support/working_folder.h"
 
 namespace twinmere {

@@ -4,8 +4,8 @@
 
 #include "app/shortcuts.h"
 #include "dialogs/options_dialog.h"
-#include "widgets/form.h"
 #include "ui/gui_fixture.h"
+#include "widgets/form.h"
 
 namespace twinmere::ui {
 

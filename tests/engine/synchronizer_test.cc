@@ -21,10 +21,10 @@
 #include <optional>
 
 #include "app/command_line.h"
-#include "base/exit_codes.h"
 #include "app/folder_fields.h"
-#include "engine/folder_identity.h"
+#include "base/exit_codes.h"
 #include "engine/engine_harness.h"
+#include "engine/folder_identity.h"
 #include "fs/paths.h"
 #include "platform/posix/file_system_posix.h"
 #include "platform/temporary_names.h"
@@ -436,7 +436,8 @@ class SynchronizerVfatTest : public SynchronizerTest {
 };
 
 // Modes that vfat keeps only in part leave the next run quiet but for the clashes.
-TEST_F(SynchronizerVfatTest, LetterCaseIsSynchronizedNamesEqualIgnoringCaseClashAndTheNextRunIsQuiet) {
+TEST_F(SynchronizerVfatTest,
+       LetterCaseIsSynchronizedNamesEqualIgnoringCaseClashAndTheNextRunIsQuiet) {
   Put("src/read-only.txt", "r", 1);
   tree_.SetMode("src/read-only.txt", 0444);
   Put("src/script", "#!/bin/sh", 3);
@@ -472,9 +473,12 @@ TEST_F(SynchronizerVfatTest, LetterCaseIsSynchronizedNamesEqualIgnoringCaseClash
   std::vector<std::string> expected = errors;
   expected.push_back("Synchronization completed.");
   EXPECT_EQ(Again().display.lines, expected);
-  std::vector<std::string> names = {dir_second ? "Dir" : "dir", "File.txt",
-                                    name_second ? "Name.txt" : "name.txt", "closed",
-                                    "read-only.txt", "script"};
+  std::vector<std::string> names = {dir_second ? "Dir" : "dir",
+                                    "File.txt",
+                                    name_second ? "Name.txt" : "name.txt",
+                                    "closed",
+                                    "read-only.txt",
+                                    "script"};
   std::sort(names.begin(), names.end());
   EXPECT_EQ(tree_.List("vfat"), names);
 }

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "fs/enum_probe.h"
-#include "support/memory_file_system.h"
 #include "platform/temporary_names.h"
+#include "support/memory_file_system.h"
 
 namespace twinmere {
 namespace {

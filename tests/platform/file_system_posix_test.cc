@@ -282,8 +282,8 @@ TEST_P(PosixFileSystemTest, CopyOfALinkMakesALinkAndNeverWritesThroughATargetLin
   ASSERT_EQ(fs->CopyFile(tree.Path("source_link"), tree.Path("target_link2"), {}), 0);
   EXPECT_EQ(tree.ReadLink("target_link2"), "some/where");
   EXPECT_EQ(outside.ReadFile("victim"), "untouched");
-  EXPECT_THAT(tree.List(""), ElementsAre("copy", "source_file", "source_link", "target_link",
-                                         "target_link2"));
+  EXPECT_THAT(tree.List(""),
+              ElementsAre("copy", "source_file", "source_link", "target_link", "target_link2"));
 }
 
 TEST_P(PosixFileSystemTest, StopDuringReplacementLeavesOldFileAndNoTemporary) {

@@ -53,7 +53,9 @@ std::string TempTree::Path(const std::string& relative) const {
   return relative.empty() ? root_ : root_ + "/" + relative;
 }
 
-std::string TempTree::Folder(const std::string& relative) const { return Path(relative) + "/"; }
+std::string TempTree::Folder(const std::string& relative) const {
+  return Path(relative) + "/";
+}
 
 void TempTree::MakeFolder(const std::string& relative) {
   const std::string path = Path(relative);
@@ -181,6 +183,8 @@ int RunAsUnprivileged(const std::function<int()>& body) {
   return WEXITSTATUS(status) == 125 ? -1 : WEXITSTATUS(status);
 }
 
-bool IsRoot() { return geteuid() == 0; }
+bool IsRoot() {
+  return geteuid() == 0;
+}
 
 }  // namespace twinmere::testing

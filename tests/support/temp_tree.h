@@ -1,12 +1,12 @@
 // Real folder trees in a temporary directory, for tests that touch the disk.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace twinmere::testing {
 

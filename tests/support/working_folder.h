@@ -1,11 +1,10 @@
 // Runs a scope in another working folder of the process.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "fs/paths.h"
 
