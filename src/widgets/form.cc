@@ -243,7 +243,10 @@ void Form::CreateContextMenu() {
 
 QMenu* Form::PrepareContextMenu(QWidget& control) {
   if (mnuPopup == nullptr) CreateContextMenu();
+  // The control takes the focus first, with what that does to its
+  // selection; the entries follow from the state it is left in.
   if (control.focusPolicy() != Qt::NoFocus) control.setFocus(Qt::PopupFocusReason);
+  FinishFocusChange(control);
   const bool field = IsTextField(control);
   for (QAction* action : {mnuContextUndo, mnuSep6, mnuContextCut, mnuContextCopy, mnuContextPaste,
                           mnuContextClear, mnuSep7, mnuContextSelectAll, mnuSep8}) {

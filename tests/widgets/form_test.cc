@@ -27,6 +27,7 @@
 #include "ui/gui_fixture.h"
 #include "widgets/keyboard_cues.h"
 #include "widgets/routing.h"
+#include "widgets/text_fields.h"
 
 namespace twinmere::ui {
 namespace {
@@ -52,8 +53,16 @@ class TestDialog final : public QDialog, public Form {
       layout->addWidget(control);
     }
     SetUpForm(*this, services, kHelpOptionsDialog, {txtName, txtLog});
+    txtName->installEventFilter(this);
   }
   void UpdateUI() override {}
+  // The name field selects its text when it gets the focus, as the
+  // program's fields do.
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == txtName && event->type() == QEvent::FocusIn)
+      SelectAllOnFocus(*txtName, *static_cast<QFocusEvent*>(event));
+    return QDialog::eventFilter(watched, event);
+  }
 
   QLabel* lblName;
   QLineEdit* txtName;
@@ -99,6 +108,7 @@ class FormTest : public QObject {
   void RoutingsStackAndComeOffInEitherOrder();
   void ReadOnlyFieldRefusesEveryPasteWhileAnEditableOneAccepts();
   void ContextMenuOffersWhatTheControlAllows();
+  void RightClickThatFocusesAFieldOffersWhatItsSelectionAllows();
   void CuesShowOnAKeyAndHideWhenTheMouseMovesMoreThan31Pixels();
 };
 
@@ -244,6 +254,29 @@ void FormTest::ContextMenuOffersWhatTheControlAllows() {
   dialog.findChild<QAction*>("mnuContextPaste")->trigger();
   QCOMPARE(dialog.txtName->text(), QString("abcclip"));
   services.help.CloseHelpWindow();
+}
+
+// The click gives the field the focus, which selects its text; the menu
+// offers Cut and Copy for that selection, and no Select All.
+void FormTest::RightClickThatFocusesAFieldOffersWhatItsSelectionAllows() {
+  FormServices services(true, "");
+  TestDialog dialog(services);
+  dialog.show();
+  dialog.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&dialog));
+  dialog.txtName->setText("abc");
+  dialog.cmdGo->setFocus();
+  QTest::mouseClick(dialog.txtName, Qt::RightButton, {}, QPoint(4, 4));
+  auto* menu = dialog.findChild<QMenu*>("mnuPopup");
+  QVERIFY(menu != nullptr && menu->isVisible());
+  QVERIFY(dialog.txtName->hasFocus());
+  QCOMPARE(dialog.txtName->selectedText(), QString("abc"));
+  for (const char* name : {"mnuContextCut", "mnuContextCopy"})
+    QVERIFY2(menu->findChild<QAction*>(name)->isEnabled(), name);
+  QVERIFY(!menu->findChild<QAction*>("mnuContextSelectAll")->isEnabled());
+  menu->hide();
+  QCoreApplication::processEvents();
+  QCOMPARE(dialog.txtName->selectedText(), QString("abc"));
 }
 
 void FormTest::CuesShowOnAKeyAndHideWhenTheMouseMovesMoreThan31Pixels() {
