@@ -353,7 +353,7 @@ void OptionsDialog::RestrictionEdited() {
 }
 
 void OptionsDialog::ShowLevel(int32_t level) {
-  lblReportLevel->setText(tr("&Level:") + u' ' + QString::number(level));
+  lblReportLevel->setText(tr("Le&vel:") + u' ' + QString::number(level));
   lblReportLevel->setAccessibleName(WithoutAccessKey(lblReportLevel->text()));
 }
 

@@ -240,7 +240,8 @@ void MainWindow::CreateMenus() {
   mnuTarget = add(mnuFile, tr("&Target..."), "mnuTarget");
   mnuFile->addSeparator();
   mnuStart = add(mnuFile, tr("&Start"), "mnuStart");
-  mnuStop = add(mnuFile, tr("&Stop"), "mnuStop");
+  // Start and Stop share this menu: Stop takes its own key.
+  mnuStop = add(mnuFile, tr("Sto&p"), "mnuStop");
   mnuFile->addSeparator();
   mnuExit = add(mnuFile, tr("&Exit"), "mnuExit");
   source_.menu = mnuSource;
@@ -257,9 +258,13 @@ void MainWindow::CreateMenus() {
   mnuViewReport = add(mnuEdit, tr("&View Report"), "mnuViewReport", Qt::Key_F4);
 
   mnuHelp = Named(menuBar()->addMenu(tr("&Help")), "mnuHelp");
-  // F1 and Shift+F1 belong to every form (SetUpForm); the menu names them.
-  mnuHelpContents = add(mnuHelp, tr("&Contents...\tF1"), "mnuHelpContents");
-  mnuHelpWhat = add(mnuHelp, tr("&What's This?\tShift+F1"), "mnuHelpWhat");
+  // F1 (the focused control's page) and Shift+F1 belong to every form
+  // (SetUpForm). The menu shows Shift+F1 as What's This's key; the key works
+  // through the form, the entry's own shortcut only while the menu is open,
+  // so that the two never compete.
+  mnuHelpContents = add(mnuHelp, tr("&Contents..."), "mnuHelpContents");
+  mnuHelpWhat = add(mnuHelp, tr("&What's This?"), "mnuHelpWhat", Qt::SHIFT | Qt::Key_F1);
+  mnuHelpWhat->setShortcutContext(Qt::WidgetShortcut);
   mnuHelp->addSeparator();
   mnuAbout = add(mnuHelp, tr("&About..."), "mnuAbout");
 

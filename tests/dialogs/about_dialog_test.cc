@@ -25,6 +25,7 @@ void AboutDialogTest::AboutBoxShowsTheFacts() {
     const PlatformFacts facts{8, "Linux 6.1.0-18-amd64 (Debian GNU/Linux 12 (bookworm))", true,
                               admin};
     AboutDialog about(facts, services, nullptr);
+    VERIFY_KEYS_AND_NAMES(about);
     const auto text = [&](const char* name) { return about.findChild<QLabel*>(name)->text(); };
     QCOMPARE(text("lblVersion"), "Version " + QString::fromStdString(VersionText()));
     QCOMPARE(text("lblOs"), QString::fromStdString(facts.OsText));

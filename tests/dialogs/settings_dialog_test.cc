@@ -37,6 +37,7 @@ void SettingsDialogTest::PreferencesRoundTripDeletingDefaultsAndCancelKeepsThem(
   };
   {
     SettingsDialog dialog({f.registry, f.settings, f.folders, *f.fs, f.services});
+    VERIFY_KEYS_AND_NAMES(dialog);
     auto* viewer = Control<QLineEdit>(dialog, "txtViewer");
     auto* shortcuts = Control<QLineEdit>(dialog, "txtShortcuts");
     QCOMPARE(viewer->text(), "xdg-open");

@@ -31,6 +31,7 @@ void ShortcutDialogTest::SaveMakesTheMissingFolderOrSaysWhyAndStaysOpen() {
                                 kDefaultReportLevel, AddSeparator(ProgramsFolder(f.folders))};
   ShortcutDialog dialog(options, context, f.memory, f.services);
   dialog.show();
+  VERIFY_KEYS_AND_NAMES(dialog);
   auto* path = Control<QLineEdit>(dialog, "txtPath");
   auto* name = Control<QLineEdit>(dialog, "txtFilename");
   QVERIFY(Drop(name, f.Path("links/old.desktop")));

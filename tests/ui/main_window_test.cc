@@ -270,6 +270,7 @@ void MainWindowTest::
     QVERIFY(!action("mnuStop")->isEnabled());
     QVERIFY(!action("mnuViewReport")->isEnabled());  // no report file
     QCOMPARE(Control<QTimer>(*window, "tmrUpdate")->isActive(), running);
+    VERIFY_KEYS_AND_NAMES(*window);
   };
   expect_running(false);
   window->Host().EnterRunningState(/*disallow_stop=*/true);

@@ -43,6 +43,7 @@ class TestDialog final : public QDialog, public Form {
     cmdGo = Named(new QPushButton("&Go", this), "cmdGo");
     lblName->setBuddy(txtName);
     txtLog->setReadOnly(true);
+    txtLog->setAccessibleName("Log");
     txtName->setWhatsThis("The name.");
     txtLog->setWhatsThis("The log.");
     cmdGo->setWhatsThis("Goes.");
@@ -249,6 +250,7 @@ void FormTest::ContextMenuOffersWhatTheControlAllows() {
     QTextBrowser* browser = services.help.Window()->Browser();
     QCOMPARE(browser->source().fileName(), HelpPageName(c.more_info_topic));
   }
+  VERIFY_KEYS_AND_NAMES(dialog);
   // The menu's Paste reaches the field it was opened on.
   QTest::mouseRelease(dialog.txtName, Qt::RightButton, {}, QPoint(4, 4));
   dialog.findChild<QAction*>("mnuContextPaste")->trigger();
