@@ -181,7 +181,6 @@ void MainWindow::CreateControls() {
   outer->addWidget(txtReport, 1);
 
   lblInfo = new StatusStrip(central);
-  lblInfo->setAccessibleName(tr("Status"));
   outer->addWidget(lblInfo);
   setCentralWidget(central);
 

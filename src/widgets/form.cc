@@ -2,6 +2,8 @@
 
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -64,6 +66,47 @@ void GiveAccessibleNames(QWidget& form) {
   }
 }
 
+// A form as assistive technology sees it: its window with its controls and,
+// while it is open, the shared context menu. A pop-up menu belongs to no
+// window of its own, so nothing else would list it.
+class FormAccessible final : public QAccessibleWidget {
+ public:
+  using QAccessibleWidget::QAccessibleWidget;
+  int childCount() const override {
+    return QAccessibleWidget::childCount() + (OpenMenu() != nullptr ? 1 : 0);
+  }
+  QAccessibleInterface* child(int index) const override {
+    QMenu* menu = OpenMenu();
+    if (menu != nullptr && index == QAccessibleWidget::childCount())
+      return QAccessible::queryAccessibleInterface(menu);
+    return QAccessibleWidget::child(index);
+  }
+  int indexOfChild(const QAccessibleInterface* child) const override {
+    QMenu* menu = OpenMenu();
+    if (menu != nullptr && child != nullptr && child->object() == menu)
+      return QAccessibleWidget::childCount();
+    return QAccessibleWidget::indexOfChild(child);
+  }
+
+ private:
+  QMenu* OpenMenu() const {
+    auto* menu =
+        widget()->findChild<QMenu*>(QStringLiteral("mnuPopup"), Qt::FindDirectChildrenOnly);
+    return menu != nullptr && menu->isVisible() ? menu : nullptr;
+  }
+};
+
+// Forms (their most derived class, once it is one) get FormAccessible.
+QAccessibleInterface* FormInterface(const QString& class_name, QObject* object) {
+  if (!object->isWidgetType() || class_name != QLatin1String(object->metaObject()->className()))
+    return nullptr;
+  auto* widget = static_cast<QWidget*>(object);
+  if (!widget->isWindow() || dynamic_cast<Form*>(widget) == nullptr) return nullptr;
+  return new FormAccessible(widget, qobject_cast<QDialog*>(widget) != nullptr
+                                        ? QAccessible::Dialog
+                                        : QAccessible::Window);
+}
+
 }  // namespace
 
 void SetHelpTopic(QWidget& control, int topic) {
@@ -107,6 +150,11 @@ Form::~Form() {
 
 void Form::SetUpForm(QWidget& self, FormServices& services, int help_topic,
                      std::initializer_list<QWidget*> routed) {
+  static const bool interface_known = [] {
+    QAccessible::installFactory(FormInterface);
+    return true;
+  }();
+  (void)interface_known;
   self_ = &self;
   services_ = &services;
   help_topic_ = help_topic;
@@ -185,6 +233,14 @@ bool Form::WndProc(QObject& watched, QEvent& event) {
     const auto& request = static_cast<const QContextMenuEvent&>(event);
     if (request.reason() == QContextMenuEvent::Keyboard && control->isEnabled()) {
       ShowContextMenu(*control, request.globalPos());
+      // From the keyboard the first entry is chosen at once, as the next
+      // key would choose it; a screen reader says it.
+      for (QAction* action : mnuPopup->actions()) {
+        if (action->isVisible() && action->isEnabled() && !action->isSeparator()) {
+          mnuPopup->setActiveAction(action);
+          break;
+        }
+      }
     }
     return true;
   }

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAccessible>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QElapsedTimer>
@@ -337,6 +338,15 @@ void MainWindowTest::ProgressShowsCaptionBarSegmentsAndBytesUnderQuickStart() {
   QCOMPARE(window->windowTitle(), QString("25% synchronized"));
   QCOMPARE(info->ProgressText(), QString("25%"));
   QVERIFY(info->toolTip().startsWith("Estimated End Time: "));
+  // A screen reader finds it all in the status bar: the status with its
+  // whole path as the name, the figure and the estimate as the description.
+  QAccessibleInterface* strip = QAccessible::queryAccessibleInterface(info);
+  QCOMPARE(strip->role(), QAccessible::StatusBar);
+  QCOMPARE(strip->text(QAccessible::Description), "25%, " + info->toolTip());
+  const std::string path = "/home/ann/" + std::string(300, 'x') + "/a.txt";
+  window->Host().ShowStatus("Copying to Target ...   ", path, 0);
+  QCoreApplication::processEvents();
+  QCOMPARE(strip->text(QAccessible::Name), "Copying to Target ... " + QString::fromStdString(path));
 
   // A file in progress is a second segment of the bar. (Which changes are
   // shown at all is StatusProgress's rule, tested with twinmere-cli's host.)

@@ -4,8 +4,10 @@
 
 #include "widgets/form.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QDialog>
 #include <QDropEvent>
 #include <QLabel>
@@ -253,8 +255,35 @@ void FormTest::ContextMenuOffersWhatTheControlAllows() {
   VERIFY_KEYS_AND_NAMES(dialog);
   // The menu's Paste reaches the field it was opened on.
   QTest::mouseRelease(dialog.txtName, Qt::RightButton, {}, QPoint(4, 4));
+  // While it is open, assistive technology finds the menu among the form's
+  // children, with its entries by their names and states.
+  auto* menu = dialog.findChild<QMenu*>("mnuPopup");
+  QAccessibleInterface* form = QAccessible::queryAccessibleInterface(&dialog);
+  QCOMPARE(form->role(), QAccessible::Dialog);
+  QAccessibleInterface* listed = form->child(form->childCount() - 1);
+  QVERIFY(listed != nullptr && listed->object() == menu);
+  QCOMPARE(listed->role(), QAccessible::PopupMenu);
+  QCOMPARE(form->indexOfChild(listed), form->childCount() - 1);
+  QStringList entries;
+  for (int i = 0; i < listed->childCount(); ++i) {
+    QAccessibleInterface* entry = listed->child(i);
+    if (entry->role() == QAccessible::MenuItem && !entry->state().disabled &&
+        !entry->state().invisible)
+      entries << entry->text(QAccessible::Name);
+  }
+  QCOMPARE(entries,
+           QStringList({"Undo", "Paste", "Clear", "Select All", "What's This?", "More Info..."}));
   dialog.findChild<QAction*>("mnuContextPaste")->trigger();
   QCOMPARE(dialog.txtName->text(), QString("abcclip"));
+  menu->hide();
+  QCOMPARE(form->child(form->childCount() - 1)->object() == menu, false);
+  // The menu key opens it with its first entry chosen.
+  QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(4, 4),
+                        dialog.txtName->mapToGlobal(QPoint(4, 4)));
+  QCoreApplication::sendEvent(dialog.txtName, &key);
+  QVERIFY(menu->isVisible());
+  QCOMPARE(menu->activeAction(), dialog.findChild<QAction*>("mnuContextUndo"));
+  menu->hide();
   services.help.CloseHelpWindow();
 }
 
