@@ -24,6 +24,7 @@
 #include <QVBoxLayout>
 #include <QWhatsThis>
 #include <algorithm>
+#include <cmath>
 
 #include "app/command_line.h"
 #include "app/folder_fields.h"
@@ -36,6 +37,7 @@
 #include "engine/folder_identity.h"
 #include "engine/synchronizer.h"
 #include "fs/paths.h"
+#include "report/action_lines.h"
 #include "ui/status_strip.h"
 #include "widgets/choosers.h"
 #include "widgets/text_fields.h"
@@ -339,6 +341,14 @@ void MainWindow::UpdateUI() {
   cmdStart->setIcon(GlyphIcon(*cmdStart, "media-playback-start", Glyph::Start));
   cmdStop->setIcon(GlyphIcon(*cmdStop, "media-playback-stop", Glyph::Stop));
   lblInfo->UpdateUI();
+  // Action lines put a tab after their padded label: the tab stop lies just
+  // past the widest label, so that every path starts there, close to its
+  // label, and not at a far stop of the font's own.
+  const QFontMetricsF metrics(txtReport->font());
+  qreal widest = 0;
+  for (const ActionRow& row : ActionRows())
+    widest = std::max(widest, metrics.horizontalAdvance(QString::fromLatin1(row.label)));
+  txtReport->setTabStopDistance(std::ceil(widest + metrics.horizontalAdvance(u' ')));
   ApplyMinimumSize();
 }
 

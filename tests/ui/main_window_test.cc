@@ -19,6 +19,8 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTimer>
 #include <QToolButton>
 #include <fstream>
@@ -106,6 +108,7 @@ class MainWindowTest : public QObject {
   void StartUpTakesEveryArgumentToTheByte();
   void PathsTypedKeyByKeyStayAsTyped();
   void EditsDuringARunAreForTheNextRun();
+  void PathsOfActionLinesStartRightAfterTheWidestLabel();
 };
 
 void MainWindowTest::RunsFromTheWindowStopKeepingTheOldTargetAndStayResponsive() {
@@ -492,6 +495,34 @@ void MainWindowTest::EditsDuringARunAreForTheNextRun() {
   QVERIFY(!QFileInfo::exists(other + "big.bin"));
   QCOMPARE(window->Options().Source, program.Path("src/"));
   QCOMPARE(window->Options().Target, program.Path("other/sub/"));
+}
+
+// An action line is a padded label, a tab and the path: the path starts
+// right after the widest label, in every line at the same place.
+void MainWindowTest::PathsOfActionLinesStartRightAfterTheWidestLabel() {
+  Program program;
+  auto window = program.Window("");
+  window->show();
+  window->Host().ShowBatch(
+      "Copied:            \t\"/a\"  5 bytes.\nFolder short name:  \t\"/b\".\n"
+      "File attributes:   \t\"/c\".");
+  QCoreApplication::processEvents();
+  auto* box = Control<QPlainTextEdit>(*window, "txtReport");
+  const QFontMetricsF metrics(box->font());
+  const qreal widest = metrics.horizontalAdvance("Folder short name:  ");
+  QList<int> starts;
+  for (int line = 0; line < 3; ++line) {
+    QTextCursor cursor(box->document()->findBlockByNumber(line));
+    cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::MoveAnchor,
+                        cursor.block().text().indexOf('"'));
+    starts << box->cursorRect(cursor).left();
+  }
+  QCOMPARE(starts[1], starts[0]);
+  QCOMPARE(starts[2], starts[0]);
+  const int left = box->cursorRect(QTextCursor(box->document())).left();
+  QVERIFY2(
+      starts[0] - left >= widest && starts[0] - left <= widest + 2 * metrics.averageCharWidth(),
+      qPrintable(QString("path at %1, widest label %2").arg(starts[0] - left).arg(widest)));
 }
 
 }  // namespace
