@@ -144,8 +144,13 @@ void SettingsDialog::CreateControls() {
   for (const auto& [widget, text] : help) widget->setWhatsThis(tr(text));
 }
 
+// The three choosers alike: a folder for the folder, an open file for the
+// two files.
 void SettingsDialog::UpdateUI() {
   cmdShortcuts->setIcon(FolderIcon(*this));
+  const QIcon file = ThemeIcon(*this, "document-open", QStyle::SP_DialogOpenButton);
+  cmdReport->setIcon(file);
+  cmdViewer->setIcon(file);
 }
 
 void SettingsDialog::ShowLevel() {
