@@ -109,6 +109,8 @@ void ShortcutDialog::CreateControls() {
   connect(cmdCancel, &QPushButton::clicked, this, &ShortcutDialog::reject);
   connect(cmdHelp, &QPushButton::clicked, this, [this] { ShowFormHelp(); });
   SetHelpTopic(*cmdSave, kHelpShortcutLimits);
+  SetHelpSection(*fraShortcut, QStringLiteral("file"));
+  SetHelpSection(*fraData, QStringLiteral("data"));
 
   for (QWidget* target : std::initializer_list<QWidget*>{fraShortcut, lblPath, lblFilename, txtPath,
                                                          txtFilename, cmdShortcut}) {

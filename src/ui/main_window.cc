@@ -330,6 +330,16 @@ void MainWindow::DescribeControls() {
   lblInfo->setWhatsThis(
       tr("What the run is doing now and how far it has come; its tool tip tells when the run "
          "is expected to end."));
+
+  // F1 opens the part of the window's page that explains the control.
+  const std::pair<QWidget*, const char*> sections[] = {
+      {lblSource, "folders"}, {txtSource, "folders"}, {cmdSource, "folders"},
+      {lblTarget, "folders"}, {txtTarget, "folders"}, {cmdTarget, "folders"},
+      {cmdStart, "start"},    {cmdStop, "start"},     {txtReport, "messages"},
+      {lblInfo, "messages"},  {cmdReport, "buttons"}};
+  for (const auto& [control, section] : sections)
+    SetHelpSection(*control, QString::fromLatin1(section));
+  SetHelpTopic(*cmdOptions, kHelpOptionsDialog);
 }
 
 void MainWindow::UpdateUI() {

@@ -25,6 +25,7 @@ namespace twinmere::ui {
 namespace {
 
 constexpr char kHelpTopicProperty[] = "helpTopic";
+constexpr char kHelpSectionProperty[] = "helpSection";
 
 // The controls of `form` that take part in the context menu: its labels,
 // fields, buttons, check boxes, frames and every other control with a What's
@@ -115,6 +116,14 @@ void SetHelpTopic(QWidget& control, int topic) {
 
 int HelpTopicOf(const QWidget& control) {
   return control.property(kHelpTopicProperty).toInt();
+}
+
+void SetHelpSection(QWidget& control, const QString& section) {
+  control.setProperty(kHelpSectionProperty, section);
+}
+
+QString HelpSectionOf(const QWidget& control) {
+  return control.property(kHelpSectionProperty).toString();
 }
 
 QString WithoutAccessKey(const QString& caption) {
@@ -339,13 +348,16 @@ void Form::ShowContextMenu(QWidget& control, const QPoint& position) {
 
 void Form::ShowHelpFor(const QWidget* control) {
   if (services_ == nullptr) return;
-  // A part of a control (the field of a spin box) has the control's topic.
+  // A part of a control (the field of a spin box) has the control's topic,
+  // a control in a frame the frame's section.
   int topic = 0;
-  for (const QWidget* widget = control; widget != nullptr && widget != self_ && topic == 0;
+  QString section;
+  for (const QWidget* widget = control; widget != nullptr && widget != self_;
        widget = widget->parentWidget()) {
-    topic = HelpTopicOf(*widget);
+    if (topic == 0) topic = HelpTopicOf(*widget);
+    if (section.isEmpty()) section = HelpSectionOf(*widget);
   }
-  services_->help.ShowHelpTopic(topic != 0 ? topic : help_topic_);
+  services_->help.ShowHelpTopic(topic != 0 ? topic : help_topic_, section);
 }
 
 void Form::ShowFormHelp() {

@@ -73,10 +73,12 @@ HelpBrowser::HelpBrowser(QString folder) : folder_(std::move(folder)) {
   ShowTitle();
 }
 
-void HelpBrowser::ShowPage(const QString& page_name) {
+void HelpBrowser::ShowPage(const QString& page_name, const QString& section) {
   const QString path = folder_ + QLatin1Char('/') + page_name;
   if (!folder_.isEmpty() && QFileInfo(path).isFile()) {
-    browser_->setSource(QUrl::fromLocalFile(path));
+    QUrl page = QUrl::fromLocalFile(path);
+    page.setFragment(section);
+    browser_->setSource(page);
     return;
   }
   const QString where = folder_.isEmpty() ? tr("no help folder was found beside the program "
@@ -104,9 +106,9 @@ HelpWindow::~HelpWindow() {
   delete window_.data();
 }
 
-void HelpWindow::ShowHelpTopic(int topic) {
+void HelpWindow::ShowHelpTopic(int topic, const QString& section) {
   if (window_ == nullptr) window_ = new HelpBrowser(QString::fromStdString(folder_));
-  window_->ShowPage(HelpPageName(topic));
+  window_->ShowPage(HelpPageName(topic), section);
   window_->show();
   window_->raise();
   window_->activateWindow();

@@ -50,6 +50,7 @@ void OptionsDialogTest::ValuesComeBackThroughASavedLauncherAndBytesThroughTheDia
   }
   OptionsDialog second(SyncOptions{}, f.OptionsContext());
   VERIFY_KEYS_AND_NAMES(second);
+  VERIFY_HELP_PLACES(second, second, {"cmdOK", "cmdCancel", "cmdHelp"});
   QVERIFY(Drop(Control<QPushButton>(second, "cmdGet"), f.Path("apps/trip.desktop")));
   second.accept();
   QVERIFY(second.AcceptedOptions() == all);

@@ -39,6 +39,7 @@ void SettingsDialogTest::PreferencesRoundTripDeletingDefaultsAndCancelKeepsThem(
   {
     SettingsDialog dialog({f.registry, f.settings, f.folders, *f.fs, f.services});
     VERIFY_KEYS_AND_NAMES(dialog);
+    VERIFY_HELP_PLACES(dialog, dialog, {"cmdOK", "cmdCancel", "cmdHelp"});
     for (const char* chooser : {"cmdShortcuts", "cmdReport", "cmdViewer"})
       QVERIFY2(!Control<QPushButton>(dialog, chooser)->icon().isNull(), chooser);
     auto* viewer = Control<QLineEdit>(dialog, "txtViewer");

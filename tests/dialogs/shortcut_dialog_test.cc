@@ -34,6 +34,7 @@ void ShortcutDialogTest::SaveMakesTheMissingFolderOrSaysWhyAndStaysOpen() {
   ShortcutDialog dialog(options, context, f.memory, f.services);
   dialog.show();
   VERIFY_KEYS_AND_NAMES(dialog);
+  VERIFY_HELP_PLACES(dialog, dialog, {"cmdCancel", "cmdHelp"});
   auto* path = Control<QLineEdit>(dialog, "txtPath");
   auto* name = Control<QLineEdit>(dialog, "txtFilename");
   QVERIFY(Drop(name, f.Path("links/old.desktop")));

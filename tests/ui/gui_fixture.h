@@ -10,6 +10,7 @@
 #include <QCompleter>
 #include <QDir>
 #include <QDropEvent>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QUrl>
 #include <fstream>
@@ -32,6 +34,7 @@
 #include "platform/user_folders.h"
 #include "settings/program_settings.h"
 #include "settings/registry.h"
+#include "widgets/form.h"
 
 namespace twinmere::ui {
 
@@ -204,6 +207,39 @@ inline QStringList UnnamedForScreenReaders(QWidget& form) {
     QVERIFY2(clashes.isEmpty(), qPrintable(clashes.join("; ")));               \
     const QStringList unnamed = ::twinmere::ui::UnnamedForScreenReaders(form); \
     QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join("; ")));               \
+  } while (false)
+
+// Where F1 takes the user from the controls of `window` (the widget of
+// `form`) that can have the focus, where that is wrong: a page that is not
+// there, a section its page does not have, or the top of the form's own page
+// for a control not listed in `page_top` ("txtSource -> 1000.html#nowhere").
+// The form's help folder must hold the pages.
+inline QStringList MisplacedHelp(QWidget& window, Form& form, const QStringList& page_top) {
+  QStringList misplaced;
+  HelpWindow& help = form.Services().help;
+  for (QWidget* control : window.findChildren<QWidget*>()) {
+    const QString name = control->objectName();
+    if (control->window() != &window || !control->isVisibleTo(&window) ||
+        control->focusPolicy() == Qt::NoFocus || name.isEmpty() || name.startsWith("qt_"))
+      continue;
+    form.ShowHelpFor(control);
+    const QUrl shown = help.Window()->Browser()->source();
+    QFile file(QString::fromStdString(help.Folder()) + "/" + shown.fileName());
+    const QString page = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : "";
+    const bool form_top = shown.fileName() == HelpPageName(form.FormHelpTopic()) &&
+                          shown.fragment().isEmpty() && !page_top.contains(name);
+    if (page.isEmpty() || form_top ||
+        (!shown.fragment().isEmpty() && !page.contains("id=\"" + shown.fragment() + "\"")))
+      misplaced << name + " -> " + shown.fileName() + "#" + shown.fragment();
+  }
+  help.CloseHelpWindow();
+  return misplaced;
+}
+
+#define VERIFY_HELP_PLACES(window, form, ...)                                               \
+  do {                                                                                      \
+    const QStringList misplaced = ::twinmere::ui::MisplacedHelp(window, form, __VA_ARGS__); \
+    QVERIFY2(misplaced.isEmpty(), qPrintable(misplaced.join("; ")));                        \
   } while (false)
 
 // Answers every message box that opens while it lives, with OK or Cancel,

@@ -23,6 +23,7 @@
 #include <QTextCursor>
 #include <QTimer>
 #include <QToolButton>
+#include <QWhatsThis>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -235,6 +236,23 @@ void MainWindowTest::
   auto* source = Control<QLineEdit>(*window, "txtSource");
   auto* target = Control<QLineEdit>(*window, "txtTarget");
   const auto action = [&](const char* name) { return Control<QAction>(*window, name); };
+  VERIFY_HELP_PLACES(*window, *window, {});
+  // F1 opens the focused control's part of the page; Shift+F1, which the
+  // Help menu names, What's This.
+  window->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(window.get()));
+  target->setFocus();
+  QTest::keyClick(target, Qt::Key_F1);
+  QCOMPARE(window->Services().help.Window()->Browser()->source().fileName() + "#" +
+               window->Services().help.Window()->Browser()->source().fragment(),
+           QString("1000.html#folders"));
+  window->Services().help.CloseHelpWindow();
+  window->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(window.get()));
+  QTest::keyClick(target, Qt::Key_F1, Qt::ShiftModifier);
+  QVERIFY(QWhatsThis::inWhatsThisMode());
+  QWhatsThis::leaveWhatsThisMode();
+  QCOMPARE(action("mnuHelpWhat")->shortcut(), QKeySequence(Qt::SHIFT | Qt::Key_F1));
 
   // The fields feed the options; an empty one disables Start.
   source->setText("  " + QString::fromStdString(program.Path("src")) + " ");
