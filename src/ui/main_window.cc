@@ -666,6 +666,17 @@ void MainWindow::ApplyRunningState(bool disallow_stop, bool bytes_mode) {
   mnuExit->setEnabled(!disallow_stop);
   SetCloseCommand(!disallow_stop);
   EnableIdleControls(false);
+  // A disabled field keeps neither the focus nor a selection: the focus goes
+  // where the run can be followed or stopped.
+  for (QLineEdit* field : {txtSource, txtTarget}) field->deselect();
+  QWidget* focus = focusWidget();
+  if (focus == nullptr || !focus->isEnabled()) {
+    if (cmdStop->isEnabled()) {
+      cmdStop->setFocus(Qt::OtherFocusReason);
+    } else {
+      txtReport->setFocus(Qt::OtherFocusReason);
+    }
+  }
 }
 
 void MainWindow::ApplyIdleState() {

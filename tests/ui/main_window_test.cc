@@ -295,8 +295,21 @@ void MainWindowTest::
     VERIFY_KEYS_AND_NAMES(*window);
   };
   expect_running(false);
+  // The field with the focus and its whole text selected gives both up,
+  // also while another window is active.
+  window->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(window.get()));
+  target->setFocus();
+  target->selectAll();
+  QWidget elsewhere;
+  elsewhere.show();
+  elsewhere.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&elsewhere));
   window->Host().EnterRunningState(/*disallow_stop=*/true);
   expect_running(true);
+  QVERIFY(!target->hasSelectedText());
+  QCOMPARE(window->focusWidget(), Control<QWidget>(*window, "txtReport"));
+  elsewhere.close();
   QVERIFY(!window->close());  // the window's Close command
   QVERIFY(window->isVisible());
   window->Host().EnterIdleState();
