@@ -3,6 +3,7 @@
 #include "app/command_line.h"
 #include "app/command_line_tokens.h"
 #include "app/desktop_entry.h"
+#include "base/version.h"
 #include "fs/paths.h"
 #include "platform/errors.h"
 #include "report/formats.h"
@@ -178,6 +179,8 @@ SaveOutcome SaveShortcut(const ShortcutDialogFields& fields, const ShortcutDialo
   entry.arguments = arguments;
   entry.description = comment;
   entry.show_command = kShowShow;
+  // The menus show the launcher with the program's own icon.
+  entry.icon_file = kIconName;
   // Relative paths typed into the command line mean what they mean here, in
   // this process's working folder: the launcher starts the program there.
   const OptionsDialogState named = ReadCommandLineIntoDialog(arguments, "", kDefaultReportLevel);

@@ -213,6 +213,14 @@ void OptionsDialog::CreateControls() {
   connect(cmdHelp, &QPushButton::clicked, this, [this] { ShowFormHelp(); });
   SetHelpTopic(*cmdGet, kHelpReadShortcut);
   SetHelpTopic(*cmdShortcut, kHelpShortcutDialog);
+  // F1 opens the part of the page that explains the control (or its frame).
+  for (QWidget* folder : std::initializer_list<QWidget*>{lblSource, txtSource, cmdSource, lblTarget,
+                                                         txtTarget, cmdTarget})
+    SetHelpSection(*folder, QStringLiteral("folders"));
+  SetHelpSection(*fraSync, QStringLiteral("sync"));
+  SetHelpSection(*fraApp, QStringLiteral("program"));
+  SetHelpSection(*fraReport, QStringLiteral("report"));
+  SetHelpSection(*lstReportLevel, QStringLiteral("report"));
 
   for (QObject* watched :
        std::initializer_list<QObject*>{lstReportLevel, cmdReportLevel, cmdOK, cmdCancel,
@@ -353,7 +361,7 @@ void OptionsDialog::RestrictionEdited() {
 }
 
 void OptionsDialog::ShowLevel(int32_t level) {
-  lblReportLevel->setText(tr("&Level:") + u' ' + QString::number(level));
+  lblReportLevel->setText(tr("Le&vel:") + u' ' + QString::number(level));
   lblReportLevel->setAccessibleName(WithoutAccessKey(lblReportLevel->text()));
 }
 

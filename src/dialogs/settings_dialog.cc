@@ -118,6 +118,14 @@ void SettingsDialog::CreateControls() {
   connect(cmdOK, &QPushButton::clicked, this, &SettingsDialog::accept);
   connect(cmdCancel, &QPushButton::clicked, this, &SettingsDialog::reject);
   connect(cmdHelp, &QPushButton::clicked, this, [this] { ShowFormHelp(); });
+  // F1 opens the part of the page that explains the control.
+  const std::pair<QWidget*, const char*> sections[] = {
+      {lblShortcuts, "shortcuts"},  {txtShortcuts, "shortcuts"},  {cmdShortcuts, "shortcuts"},
+      {lblReport, "report-file"},   {txtReport, "report-file"},   {cmdReport, "report-file"},
+      {lblViewer, "report-viewer"}, {txtViewer, "report-viewer"}, {cmdViewer, "report-viewer"},
+      {lblLevel, "level"},          {lblLevelValue, "level"},     {lstReportLevel, "level"}};
+  for (const auto& [control, section] : sections)
+    SetHelpSection(*control, QString::fromLatin1(section));
 
   const std::pair<QWidget*, const char*> help[] = {
       {txtShortcuts,
@@ -144,8 +152,13 @@ void SettingsDialog::CreateControls() {
   for (const auto& [widget, text] : help) widget->setWhatsThis(tr(text));
 }
 
+// The three choosers alike: a folder for the folder, an open file for the
+// two files.
 void SettingsDialog::UpdateUI() {
   cmdShortcuts->setIcon(FolderIcon(*this));
+  const QIcon file = ThemeIcon(*this, "document-open", QStyle::SP_DialogOpenButton);
+  cmdReport->setIcon(file);
+  cmdViewer->setIcon(file);
 }
 
 void SettingsDialog::ShowLevel() {

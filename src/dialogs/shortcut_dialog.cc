@@ -7,7 +7,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <initializer_list>
 #include <utility>
 
@@ -30,6 +32,7 @@ ShortcutDialog::ShortcutDialog(const SyncOptions& options, const ShortcutDialogC
   title_.Set(fields.txtTitle);
   cmdline_.Set(fields.txtCmdline);
   for (QLineEdit* field : {txtFilename, txtPath, txtCmdline, txtTitle}) field->setCursorPosition(0);
+  FitCommandLine();
   SetUpForm(*this, services, kHelpShortcutDialog, {txtFilename, txtPath, txtCmdline, txtTitle});
 }
 
@@ -61,9 +64,18 @@ void ShortcutDialog::CreateControls() {
   lblCmdline->setBuddy(txtCmdline);
   auto* data = new QGridLayout(fraData);
   data->addWidget(lblComment, 0, 0);
-  data->addWidget(txtTitle, 0, 1);
+  data->addWidget(txtTitle, 0, 1, 1, 2);
   data->addWidget(lblCmdline, 1, 0);
-  data->addWidget(txtCmdline, 1, 1);
+  data->addWidget(txtCmdline, 1, 1, 1, 2);
+  // The fields of both frames start at one x and end at one x.
+  int labels = 0;
+  for (QLabel* label : {lblPath, lblFilename, lblComment, lblCmdline})
+    labels = std::max(labels, label->sizeHint().width());
+  for (QGridLayout* grid : {file, data}) {
+    grid->setColumnMinimumWidth(0, labels);
+    grid->setColumnMinimumWidth(2, cmdShortcut->sizeHint().width());
+    grid->setColumnStretch(1, 1);
+  }
 
   cmdSave = Named(new QPushButton(tr("Save"), this), "cmdSave");
   cmdCancel = Named(new QPushButton(tr("Cancel"), this), "cmdCancel");
@@ -97,6 +109,8 @@ void ShortcutDialog::CreateControls() {
   connect(cmdCancel, &QPushButton::clicked, this, &ShortcutDialog::reject);
   connect(cmdHelp, &QPushButton::clicked, this, [this] { ShowFormHelp(); });
   SetHelpTopic(*cmdSave, kHelpShortcutLimits);
+  SetHelpSection(*fraShortcut, QStringLiteral("file"));
+  SetHelpSection(*fraData, QStringLiteral("data"));
 
   for (QWidget* target : std::initializer_list<QWidget*>{fraShortcut, lblPath, lblFilename, txtPath,
                                                          txtFilename, cmdShortcut}) {
@@ -122,6 +136,17 @@ void ShortcutDialog::CreateControls() {
       {cmdCancel, "Closes the dialog without saving."},
       {cmdHelp, "Opens the help page of this dialog."}};
   for (const auto& [widget, text] : help) widget->setWhatsThis(tr(text));
+}
+
+// As wide as the command line needs to be read whole, up to most of the
+// screen's width.
+void ShortcutDialog::FitCommandLine() {
+  const QFontMetrics metrics = txtCmdline->fontMetrics();
+  const int text = metrics.horizontalAdvance(txtCmdline->text()) + 2 * metrics.averageCharWidth();
+  const int needed = sizeHint().width() + std::max(0, text - txtCmdline->sizeHint().width());
+  const QScreen* place = screen();
+  const int room = place != nullptr ? place->availableGeometry().width() * 9 / 10 : needed;
+  resize(std::max(minimumWidth(), std::min(needed, room)), sizeHint().height());
 }
 
 void ShortcutDialog::UpdateUI() {

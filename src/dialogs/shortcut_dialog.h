@@ -40,6 +40,7 @@ class ShortcutDialog final : public QDialog, public Form, private ShortcutSaveQu
 
  private:
   void CreateControls();
+  void FitCommandLine();
   void ChooseShortcutFile();
   // ShortcutSaveQuestions.
   void Show(const DialogMessage& message) override;

@@ -235,9 +235,18 @@ void Synchronizer::Impl::CopyToSourcePhase(FilesEnumerator& e, const std::string
   MainPlan(e, path, result, Side::Source);
 }
 
+// The item's work counts as done once its plan has run, whatever became of
+// it: while its file is copied, the copy's progress stands for the share done
+// so far, on top of the work of the items before it.
 void Synchronizer::Impl::MainPlan(FilesEnumerator& e, const std::string& path, int result,
                                   Side side) {
-  AddWorkDone(kActionUnits, e.Size());
+  const uint64_t size = e.Size();
+  ActOnMainPlan(e, path, result, side);
+  AddWorkDone(kActionUnits, size);
+}
+
+void Synchronizer::Impl::ActOnMainPlan(FilesEnumerator& e, const std::string& path, int result,
+                                       Side side) {
   if (result & kKindDiffers) {
     if (side == Side::Source || !options.Delete) {
       KindConflictLine(e, path);

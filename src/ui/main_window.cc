@@ -24,6 +24,7 @@
 #include <QVBoxLayout>
 #include <QWhatsThis>
 #include <algorithm>
+#include <cmath>
 
 #include "app/command_line.h"
 #include "app/folder_fields.h"
@@ -36,6 +37,7 @@
 #include "engine/folder_identity.h"
 #include "engine/synchronizer.h"
 #include "fs/paths.h"
+#include "report/action_lines.h"
 #include "ui/status_strip.h"
 #include "widgets/choosers.h"
 #include "widgets/text_fields.h"
@@ -181,7 +183,6 @@ void MainWindow::CreateControls() {
   outer->addWidget(txtReport, 1);
 
   lblInfo = new StatusStrip(central);
-  lblInfo->setAccessibleName(tr("Status"));
   outer->addWidget(lblInfo);
   setCentralWidget(central);
 
@@ -240,7 +241,8 @@ void MainWindow::CreateMenus() {
   mnuTarget = add(mnuFile, tr("&Target..."), "mnuTarget");
   mnuFile->addSeparator();
   mnuStart = add(mnuFile, tr("&Start"), "mnuStart");
-  mnuStop = add(mnuFile, tr("&Stop"), "mnuStop");
+  // Start and Stop share this menu: Stop takes its own key.
+  mnuStop = add(mnuFile, tr("Sto&p"), "mnuStop");
   mnuFile->addSeparator();
   mnuExit = add(mnuFile, tr("&Exit"), "mnuExit");
   source_.menu = mnuSource;
@@ -257,9 +259,13 @@ void MainWindow::CreateMenus() {
   mnuViewReport = add(mnuEdit, tr("&View Report"), "mnuViewReport", Qt::Key_F4);
 
   mnuHelp = Named(menuBar()->addMenu(tr("&Help")), "mnuHelp");
-  // F1 and Shift+F1 belong to every form (SetUpForm); the menu names them.
-  mnuHelpContents = add(mnuHelp, tr("&Contents...\tF1"), "mnuHelpContents");
-  mnuHelpWhat = add(mnuHelp, tr("&What's This?\tShift+F1"), "mnuHelpWhat");
+  // F1 (the focused control's page) and Shift+F1 belong to every form
+  // (SetUpForm). The menu shows Shift+F1 as What's This's key; the key works
+  // through the form, the entry's own shortcut only while the menu is open,
+  // so that the two never compete.
+  mnuHelpContents = add(mnuHelp, tr("&Contents..."), "mnuHelpContents");
+  mnuHelpWhat = add(mnuHelp, tr("&What's This?"), "mnuHelpWhat", Qt::SHIFT | Qt::Key_F1);
+  mnuHelpWhat->setShortcutContext(Qt::WidgetShortcut);
   mnuHelp->addSeparator();
   mnuAbout = add(mnuHelp, tr("&About..."), "mnuAbout");
 
@@ -324,6 +330,16 @@ void MainWindow::DescribeControls() {
   lblInfo->setWhatsThis(
       tr("What the run is doing now and how far it has come; its tool tip tells when the run "
          "is expected to end."));
+
+  // F1 opens the part of the window's page that explains the control.
+  const std::pair<QWidget*, const char*> sections[] = {
+      {lblSource, "folders"}, {txtSource, "folders"}, {cmdSource, "folders"},
+      {lblTarget, "folders"}, {txtTarget, "folders"}, {cmdTarget, "folders"},
+      {cmdStart, "start"},    {cmdStop, "start"},     {txtReport, "messages"},
+      {lblInfo, "messages"},  {cmdReport, "buttons"}};
+  for (const auto& [control, section] : sections)
+    SetHelpSection(*control, QString::fromLatin1(section));
+  SetHelpTopic(*cmdOptions, kHelpOptionsDialog);
 }
 
 void MainWindow::UpdateUI() {
@@ -335,6 +351,14 @@ void MainWindow::UpdateUI() {
   cmdStart->setIcon(GlyphIcon(*cmdStart, "media-playback-start", Glyph::Start));
   cmdStop->setIcon(GlyphIcon(*cmdStop, "media-playback-stop", Glyph::Stop));
   lblInfo->UpdateUI();
+  // Action lines put a tab after their padded label: the tab stop lies just
+  // past the widest label, so that every path starts there, close to its
+  // label, and not at a far stop of the font's own.
+  const QFontMetricsF metrics(txtReport->font());
+  qreal widest = 0;
+  for (const ActionRow& row : ActionRows())
+    widest = std::max(widest, metrics.horizontalAdvance(QString::fromLatin1(row.label)));
+  txtReport->setTabStopDistance(std::ceil(widest + metrics.horizontalAdvance(u' ')));
   ApplyMinimumSize();
 }
 
@@ -642,6 +666,17 @@ void MainWindow::ApplyRunningState(bool disallow_stop, bool bytes_mode) {
   mnuExit->setEnabled(!disallow_stop);
   SetCloseCommand(!disallow_stop);
   EnableIdleControls(false);
+  // A disabled field keeps neither the focus nor a selection: the focus goes
+  // where the run can be followed or stopped.
+  for (QLineEdit* field : {txtSource, txtTarget}) field->deselect();
+  QWidget* focus = focusWidget();
+  if (focus == nullptr || !focus->isEnabled()) {
+    if (cmdStop->isEnabled()) {
+      cmdStop->setFocus(Qt::OtherFocusReason);
+    } else {
+      txtReport->setFocus(Qt::OtherFocusReason);
+    }
+  }
 }
 
 void MainWindow::ApplyIdleState() {

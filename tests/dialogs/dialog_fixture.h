@@ -15,7 +15,7 @@ struct DialogFixture : TempHome {
   }
 
   ShortcutMemory memory;
-  FormServices services{true, ""};
+  FormServices services{true, FindHelpFolder(*fs)};
 };
 
 }  // namespace twinmere::ui

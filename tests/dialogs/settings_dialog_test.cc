@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTest>
 
 #include "dialog_fixture.h"
@@ -37,6 +38,10 @@ void SettingsDialogTest::PreferencesRoundTripDeletingDefaultsAndCancelKeepsThem(
   };
   {
     SettingsDialog dialog({f.registry, f.settings, f.folders, *f.fs, f.services});
+    VERIFY_KEYS_AND_NAMES(dialog);
+    VERIFY_HELP_PLACES(dialog, dialog, {"cmdOK", "cmdCancel", "cmdHelp"});
+    for (const char* chooser : {"cmdShortcuts", "cmdReport", "cmdViewer"})
+      QVERIFY2(!Control<QPushButton>(dialog, chooser)->icon().isNull(), chooser);
     auto* viewer = Control<QLineEdit>(dialog, "txtViewer");
     auto* shortcuts = Control<QLineEdit>(dialog, "txtShortcuts");
     QCOMPARE(viewer->text(), "xdg-open");
