@@ -52,7 +52,7 @@ std::optional<DialogMessage> ReadShortcutOptions(const std::string& shortcut_pat
                                                       context.default_report_level);
   // The launcher starts the program in its working folder: relative paths
   // name what they name from there.
-  for (std::string* path : {&read.txtSource, &read.txtTarget, &read.txtReport})
+  for (std::string* path : {&read.txtSource, &read.txtTarget, &read.txtReport, &read.txtJson})
     *path = AbsolutePath(*path, fields.working_directory);
   read.chkNoSecurity.enabled = state.chkNoSecurity.enabled;
   read.chkAllowDecryption.enabled = state.chkAllowDecryption.enabled;
@@ -99,7 +99,8 @@ ShortcutDialogFields LoadShortcutDialog(const SyncOptions& dialog_options,
   // paths must not depend on where it starts.
   SyncOptions options = dialog_options;
   const std::string here = WorkingFolder();
-  for (std::string* path : {&options.Source, &options.Target, &options.Report})
+  for (std::string* path :
+       {&options.Source, &options.Target, &options.Report, &options.JsonSummary})
     *path = AbsolutePath(*path, here);
 
   ShortcutDialogFields fields;
@@ -181,7 +182,8 @@ SaveOutcome SaveShortcut(const ShortcutDialogFields& fields, const ShortcutDialo
   // Relative paths typed into the command line mean what they mean here, in
   // this process's working folder: the launcher starts the program there.
   const OptionsDialogState named = ReadCommandLineIntoDialog(arguments, "", kDefaultReportLevel);
-  for (const std::string* path : {&named.txtSource, &named.txtTarget, &named.txtReport}) {
+  for (const std::string* path :
+       {&named.txtSource, &named.txtTarget, &named.txtReport, &named.txtJson}) {
     if (!path->empty() && !path->starts_with(kSeparator)) entry.working_directory = WorkingFolder();
   }
   std::string text;

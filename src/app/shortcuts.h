@@ -54,7 +54,7 @@ struct ShortcutOptionsContext {
 // `program_name`, letter case included; its folder plays no part), replaces
 // `state` with what ReadCommandLineIntoDialog reads from its arguments (the
 // enabled states of chkNoSecurity and chkAllowDecryption, which depend on the
-// system, are kept; relative folders and report path are taken from the
+// system, are kept; relative folders, report and JSON summary paths are taken from the
 // launcher's working folder, Path, when it has one: AbsolutePath) and sets
 // LastShortcutFile and LastShortcutComment. Returns
 // nothing then. Otherwise returns the message to show, help topic 2050, and
@@ -109,7 +109,7 @@ std::string DefaultShortcutFile(FileSystem& fs, const std::string& folder);
 void SplitShortcutPath(const std::string& path, ShortcutDialogFields& fields);
 
 // The boxes when the dialog opens for `options` (the options dialog's current
-// values), whose relative folders and report path are first made absolute
+// values), whose relative folders, report and JSON summary paths are first made absolute
 // from the working folder (WorkingFolder, AbsolutePath): after a launcher was
 // read or saved in this process its path and comment, else
 // DefaultShortcutFile in the default folder and DefaultShortcutComment; the
@@ -168,7 +168,7 @@ enum class SaveOutcome : uint8_t {
 //    "<folder>"." with two line breaks and the system's text (6000) stops.
 // 11. CreateShortcut with the executable, the arguments, the comment and show
 //    command 5, and the working folder (WorkingFolder) as Path when the
-//    arguments name a relative folder or report path; a failure shows "Error
+//    arguments name a relative folder or file path; a failure shows "Error
 //    creating shortcut." with two line breaks and the description (6000).
 //    The dialog closes either way.
 SaveOutcome SaveShortcut(const ShortcutDialogFields& fields, const ShortcutDialogContext& context,

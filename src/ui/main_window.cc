@@ -358,10 +358,14 @@ void MainWindow::Load() {
   const StartupCommandLine line = ReadStartupCommandLine(
       context_.arguments, settings.default_report, command_context, options_);
   reporter_.SetArgumentString(context_.arguments);
+  reporter_.SetCommandLineWriter([level = settings.default_report_level](const SyncOptions& o) {
+    return BuildArguments(o, level);
+  });
   run_options_ = options_;  // no run goes on yet: the reporter reads these
   if (!line.valid) {
     session_.ExitCode = line.exit_code;
     reporter_.AddReportLine(line.error_line, ReportLineKind::Error, 0, LineFlush::Throttled);
+    reporter_.EndRun(line.exit_code, line.error_line);
   }
   ShowOptions();
 
@@ -550,6 +554,9 @@ void MainWindow::Synchronize() {
   // now on is for the next run, and the run's changes come back at its end.
   run_options_ = options_;
   run_given_ = options_;
+  reporter_.SetCommandLineWriter([level = settings_.default_report_level](const SyncOptions& o) {
+    return BuildArguments(o, level);
+  });
   synchronizer_ = std::make_unique<Synchronizer>(run_options_, session_, context_.facts,
                                                  context_.fs, reporter_, host_);
   worker_ = std::thread([this] {
