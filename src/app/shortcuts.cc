@@ -113,7 +113,14 @@ ShortcutDialogFields LoadShortcutDialog(const SyncOptions& dialog_options,
   }
   fields.txtCmdline =
       BuildLauncherCommandLine(context.program_path, options, context.default_report_level);
+  fields.cboSchedule = ShownSchedule(fields, context);
   return fields;
+}
+
+RunSchedule ShownSchedule(const ShortcutDialogFields& fields,
+                          const ShortcutDialogContext& context) {
+  if (context.schedule == nullptr) return RunSchedule::Never;
+  return ScheduleOfLauncher(context.schedule->unit_folder, ProposedShortcutFile(fields, context));
 }
 
 std::string ProposedShortcutFile(const ShortcutDialogFields& fields,
@@ -190,6 +197,14 @@ SaveOutcome SaveShortcut(const ShortcutDialogFields& fields, const ShortcutDialo
   if (const ShortcutStatus status = FormatDesktopEntry(name, entry, text); !status.ok())
     return stop("Error creating shortcut.\n\n" + status.text, kHelpShortcutDialog);
 
+  ScheduleRequest schedule{path, arguments, FolderPart(context.program_path) + kCliExecutableName,
+                           fields.cboSchedule};
+  if (context.schedule != nullptr) {
+    if (const std::optional<DialogMessage> refused =
+            CheckSchedule(schedule, context.file_system, *context.schedule))
+      return stop(refused->text, refused->help_topic);
+  }
+
   const std::string folder = path.substr(0, path.rfind(kSeparator));
   const std::string programs = RemoveSeparator(context.programs_folder);
   if (!programs.empty() && programs != "/" && (folder + "/").starts_with(programs + "/"))
@@ -201,8 +216,13 @@ SaveOutcome SaveShortcut(const ShortcutDialogFields& fields, const ShortcutDialo
                   kHelpShortcutDialog);
   }
 
-  if (const ShortcutStatus status = CreateShortcut(path, entry); !status.ok())
+  if (const ShortcutStatus status = CreateShortcut(path, entry); !status.ok()) {
     questions.Show(Warning("Error creating shortcut.\n\n" + status.text, kHelpShortcutDialog));
+  } else if (context.schedule != nullptr) {
+    if (const std::optional<DialogMessage> message =
+            ApplySchedule(schedule, context.file_system, *context.schedule))
+      questions.Show(*message);
+  }
   return SaveOutcome::Close;
 }
 

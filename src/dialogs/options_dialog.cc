@@ -438,9 +438,12 @@ void OptionsDialog::GetShortcut() {
 }
 
 void OptionsDialog::MakeShortcut() {
-  const ShortcutDialogContext shortcut{
-      context_.fs, context_.program_path, context_.settings.shortcut_dir,
-      context_.settings.default_report_level, AddSeparator(ProgramsFolder(context_.folders))};
+  const ShortcutDialogContext shortcut{context_.fs,
+                                       context_.program_path,
+                                       context_.settings.shortcut_dir,
+                                       context_.settings.default_report_level,
+                                       AddSeparator(ProgramsFolder(context_.folders)),
+                                       context_.schedule};
   ShortcutDialog dialog(GetOptions(), shortcut, context_.memory, Services(), this);
   dialog.setWindowModality(Qt::WindowModal);
   dialog.exec();

@@ -34,13 +34,14 @@ class ReportLevelList;
 
 // What the dialog needs besides the options; everything outlives it.
 struct OptionsDialogContext {
-  const PlatformFacts& facts;       // IsAdmin enables chkNoSecurity
-  const UserFolders& folders;       // state folder, documents
-  const ProgramSettings& settings;  // default level, default shortcut folder
-  FileSystem& fs;                   // the window thread's own
-  ShortcutMemory& memory;           // the last launcher read or saved
-  std::string program_path;         // the executable that launchers start
-  FormServices& services;           // help window and keyboard cues
+  const PlatformFacts& facts;                 // IsAdmin enables chkNoSecurity
+  const UserFolders& folders;                 // state folder, documents
+  const ProgramSettings& settings;            // default level, default shortcut folder
+  FileSystem& fs;                             // the window thread's own
+  ShortcutMemory& memory;                     // the last launcher read or saved
+  std::string program_path;                   // the executable that launchers start
+  FormServices& services;                     // help window and keyboard cues
+  const ScheduleContext* schedule = nullptr;  // scheduled runs; null: none offered
 };
 
 class OptionsDialog final : public QDialog, public Form {

@@ -102,6 +102,7 @@ MainWindow::MainWindow(ProgramContext context, QWidget* parent)
     : QMainWindow(parent),
       context_(std::move(context)),
       settings_(context_.settings),
+      schedule_{UserUnitFolder(context_.folders), user_manager_},
       field_fs_(CreatePlatformFileSystem()),
       services_(KeyboardCuesFromStyle(), FindHelpFolder(*field_fs_)),
       host_(*this, run_options_, session_, reporter_, context_.clock),
@@ -585,7 +586,7 @@ void MainWindow::ShowOptionsDialog() {
   const OptionsDialogContext dialog_context{context_.facts,   context_.folders,
                                             settings_,        *field_fs_,
                                             shortcut_memory_, ProgramPath(GetInstallFolder()),
-                                            services_};
+                                            services_,        &schedule_};
   OptionsDialog dialog(options_, dialog_context, this);
   dialog.setWindowModality(Qt::WindowModal);
   if (dialog.exec() != QDialog::Accepted) return;
@@ -594,8 +595,8 @@ void MainWindow::ShowOptionsDialog() {
 }
 
 void MainWindow::ShowSettingsDialog() {
-  SettingsDialog dialog({context_.registry, settings_, context_.folders, *field_fs_, services_},
-                        this);
+  SettingsDialog dialog(
+      {context_.registry, settings_, context_.folders, *field_fs_, services_, &schedule_}, this);
   dialog.setWindowModality(Qt::WindowModal);
   dialog.exec();
 }
