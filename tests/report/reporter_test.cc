@@ -421,6 +421,7 @@ TEST_F(ReporterTest, TheJsonSummaryListsTheRunsErrorsAndIsReplacedByTheNextRun) 
   // The next run starts with no errors kept; the document is replaced.
   reporter_.BeginRun();
   reporter_.EndRun(0);
+  ASSERT_TRUE(testing::MatchesRunSummarySchema(options_.JsonSummary));
   doc = nlohmann::json::parse(tree_.ReadFile("json/run.json"));
   EXPECT_EQ(doc["errors"].size(), 0u);
   EXPECT_EQ(doc["exit_code"], 0);
@@ -435,6 +436,7 @@ TEST_F(ReporterTest, TheJsonSummaryListsTheFirstErrorsAndCountsTheRest) {
   for (size_t i = 0; i < kRunSummaryErrorLimit + 3; ++i)
     reporter_.AccessError("/data/src/f" + std::to_string(i), EIO);
   reporter_.EndRun(4);
+  ASSERT_TRUE(testing::MatchesRunSummarySchema(options_.JsonSummary));
   const nlohmann::json doc = nlohmann::json::parse(tree_.ReadFile("run.json"));
   EXPECT_EQ(doc["errors"].size(), kRunSummaryErrorLimit);
   EXPECT_EQ(doc["errors"].back()["path"], "/data/src/f9999");

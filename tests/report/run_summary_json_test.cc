@@ -53,15 +53,24 @@ TEST(RunSummaryJson, TimesAreLocalWithTheZonesOffset) {
 
 class RunSummaryDocument : public ::testing::Test {
  protected:
+  // Writes the document to a file of its own, read back; the test's files
+  // are checked against the schema at its end, all at once.
   Json Write(const RunSummary& summary) {
     std::string text;
     EXPECT_EQ(FormatRunSummary(summary, text), 0);
     EXPECT_TRUE(text.ends_with("}\n"));
-    const std::string path = tree_.Path("out/summary.json");
-    EXPECT_EQ(WriteRunSummary(path, text), 0);
-    EXPECT_TRUE(MatchesRunSummarySchema(path));
-    return Json::parse(tree_.ReadFile("out/summary.json"));
+    const std::string name = "out/summary" + std::to_string(written_.size()) + ".json";
+    written_.push_back(tree_.Path(name));
+    EXPECT_EQ(WriteRunSummary(written_.back(), text), 0);
+    return Json::parse(tree_.ReadFile(name));
   }
+  void TearDown() override {
+    if (!written_.empty()) {
+      EXPECT_TRUE(MatchesRunSummarySchema(written_));
+    }
+  }
+
+  std::vector<std::string> written_;
 
   testing::UtcZone utc_;
   TempTree tree_;
@@ -179,20 +188,36 @@ TEST_F(RunSummaryDocument, ARefusedRunOrInvalidLineSaysWhy) {
 // The file is replaced as a whole: the old one stays until the new one is
 // complete, keeps its permissions, and the folders on the way are made.
 TEST_F(RunSummaryDocument, WritingReplacesTheFileAtOnceAndMakesItsFolders) {
-  EXPECT_EQ(WriteRunSummary(tree_.Path("a/b/c.json"), "{}\n"), 0);
-  EXPECT_EQ(tree_.ReadFile("a/b/c.json"), "{}\n");
+  std::string first, second;
+  ASSERT_EQ(FormatRunSummary({.options = options_,
+                              .facts = facts_,
+                              .counters = counters_,
+                              .exit_code = 0,
+                              .errors = errors_},
+                             first),
+            0);
+  ASSERT_EQ(FormatRunSummary({.options = options_,
+                              .facts = facts_,
+                              .counters = counters_,
+                              .exit_code = 1,
+                              .errors = errors_},
+                             second),
+            0);
+  EXPECT_EQ(WriteRunSummary(tree_.Path("a/b/c.json"), first), 0);
+  EXPECT_EQ(tree_.ReadFile("a/b/c.json"), first);
   tree_.SetMode("a/b/c.json", 0600);
-  EXPECT_EQ(WriteRunSummary(tree_.Path("a/b/c.json"), "{\"x\": 1}\n"), 0);
-  EXPECT_EQ(tree_.ReadFile("a/b/c.json"), "{\"x\": 1}\n");
+  EXPECT_EQ(WriteRunSummary(tree_.Path("a/b/c.json"), second), 0);
+  EXPECT_EQ(tree_.ReadFile("a/b/c.json"), second);
+  EXPECT_TRUE(MatchesRunSummarySchema(tree_.Path("a/b/c.json")));
   struct stat st {};
   ASSERT_EQ(stat(tree_.Path("a/b/c.json").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0600u);
   EXPECT_EQ(tree_.List("a/b"), std::vector<std::string>{"c.json"});
 
   tree_.MakeFolder("taken.json");
-  EXPECT_EQ(WriteRunSummary(tree_.Path("taken.json"), "{}\n"), EISDIR);
+  EXPECT_EQ(WriteRunSummary(tree_.Path("taken.json"), first), EISDIR);
   tree_.WriteFile("file", "");
-  EXPECT_EQ(WriteRunSummary(tree_.Path("file/x.json"), "{}\n"), ENOTDIR);
+  EXPECT_EQ(WriteRunSummary(tree_.Path("file/x.json"), first), ENOTDIR);
 }
 
 }  // namespace

@@ -13,9 +13,15 @@ extern char** environ;
 namespace twinmere::testing {
 
 ::testing::AssertionResult MatchesRunSummarySchema(const std::string& path) {
+  return MatchesRunSummarySchema(std::vector<std::string>{path});
+}
+
+::testing::AssertionResult MatchesRunSummarySchema(const std::vector<std::string>& paths) {
   const std::string source = TWINMERE_SOURCE_DIR;
   std::vector<std::string> args = {"python3", source + "/tests/support/validate_run_summary.py",
-                                   source + "/packaging/run-summary.schema.json", path};
+                                   source + "/packaging/run-summary.schema.json"};
+  args.insert(args.end(), paths.begin(), paths.end());
+  const std::string path = paths.size() == 1 ? paths[0] : "a summary";
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);

@@ -7,11 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace twinmere::testing {
 
 // Success when the file at `path` is a JSON summary that the schema accepts;
 // else the validator's findings (or why it could not run).
 ::testing::AssertionResult MatchesRunSummarySchema(const std::string& path);
+// The same for several files at once (one start of the validator).
+::testing::AssertionResult MatchesRunSummarySchema(const std::vector<std::string>& paths);
 
 }  // namespace twinmere::testing
