@@ -31,6 +31,7 @@ enum class Switch {
   QuickStart,
   DisallowStop,
   ReportLevel,
+  JsonSummary,
 };
 
 // What follows a switch's name.
@@ -57,7 +58,7 @@ struct SwitchSpec {
 };
 
 // In the order of --help and of the manual pages.
-inline constexpr std::array<SwitchSpec, 17> kSwitches = {{
+inline constexpr std::array<SwitchSpec, 18> kSwitches = {{
     {.name = "s",
      .which = Switch::Start,
      .flag = &SyncOptions::Start,
@@ -153,6 +154,15 @@ inline constexpr std::array<SwitchSpec, 17> kSwitches = {{
              "4 options, 8 command line, 16 summary, 32 zero values in the\n"
              "summary, 64 OS version and privileges, 128 Source and Target\n"
              "folders (default: the stored default level, else 215)"},
+    {.name = "rj",
+     .which = Switch::JsonSummary,
+     .value = SwitchValue::Path,
+     .value_name = "FILE",
+     .path = &SyncOptions::JsonSummary,
+     .write_order = 18,
+     .help = "at the end of the run, also a stopped or refused one, write its\n"
+             "summary and errors as JSON to FILE (a bare name goes to the state\n"
+             "folder); see JSON SUMMARY in the manual"},
 }};
 
 // The switch of a name (without the "-"), compared ignoring ASCII letter
