@@ -91,8 +91,7 @@ void SettingsDialogTest::ScheduledRunsAreListedAndOkRemovesThoseTakenOut() {
   const ScheduleContext schedule{UserUnitFolder(f.folders), manager};
   for (const char* name : {"a b", "c"}) {
     const ScheduleRequest request{f.Path(std::string("links/") + name + ".desktop"),
-                                  "-d /src/ /dst/", cli,
-                                  RunSchedule::Weekly};
+                                  "-d /src/ /dst/", cli, RunSchedule::Weekly};
     QVERIFY(!ApplySchedule(request, *f.fs, schedule).has_value());
   }
   const auto list = [](SettingsDialog& dialog) {
