@@ -2,10 +2,12 @@
 // (synchronizer.cc) and the item handler with its plans (item_handler.cc).
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/synchronizer.h"
+#include "platform/folder_set.h"
 
 namespace twinmere {
 
@@ -64,6 +66,27 @@ struct Synchronizer::Impl {
   // The Target folder did not exist before the run.
   bool target_created = false;
 
+  // The folders whose every item an exploring phase found equal to its
+  // counterpart, by the tree walked: the phase that walks the same tree
+  // again passes over their files (see File). Sealed when their phase ends;
+  // null without an exploring phase, and outside the phases.
+  std::shared_ptr<FolderSet> clean_in_source;
+  std::shared_ptr<FolderSet> clean_in_target;
+  // While exploring: the set being filled, and the folders of the walk not
+  // yet left, outermost first, with what their items showed so far.
+  std::shared_ptr<FolderSet> exploring_into;
+  struct ExploredFolder {
+    std::string folder;  // ends in "/"
+    bool clean = true;
+    bool has_files = false;
+  };
+  std::vector<ExploredFolder> explored;
+  // The folder of the last item of an acting phase, whether the set of
+  // `passing_set` holds it.
+  std::string passing_folder;
+  const FolderSet* passing_set = nullptr;
+  bool passing = false;
+
   // --- run driver (synchronizer.cc) ---
   void Synchronize();
   // Ends a run that cannot begin: the line (and the one giving its reason,
@@ -97,6 +120,19 @@ struct Synchronizer::Impl {
   }
   void SyncReportFile(bool towards);
   ErrorCode RemoveConflict(const std::string& target_path, FilesEnumerator& source);
+
+  // --- what the exploring phases found equal (item_handler.cc) ---
+  void BeginExploring(const std::string& folder);
+  void EndExploring();
+  // An item of an exploring walk and its comparison's result.
+  void NoteExplored(FilesEnumerator& e, int result);
+  void LeaveExplored();
+  // An error met while exploring: the folders of the walk not yet left are
+  // not clean.
+  void ExploringError();
+  // The set whose folders' files the running phase passes over, or null.
+  std::shared_ptr<FolderSet> PassedOverOfPhase() const;
+  bool FilesPassedOver(const std::string& folder);
 
   // --- item handler and plans (item_handler.cc) ---
   void File(FilesEnumerator& e);

@@ -57,10 +57,12 @@ void Synchronizer::File(FilesEnumerator& e) {
 // What the exploring phases meet, the phase that acts on the same tree
 // meets again: it is reported there, once.
 void Synchronizer::AccessError(const std::string& path, ErrorCode code) {
-  if (!impl_->Exploring()) impl_->reporter.AccessError(path, code);
+  if (impl_->Exploring()) return impl_->ExploringError();
+  impl_->reporter.AccessError(path, code);
 }
 void Synchronizer::SecurityError(const std::string& path, ErrorCode code) {
-  if (!impl_->Exploring()) impl_->reporter.SecurityError(path, code);
+  if (impl_->Exploring()) return impl_->ExploringError();
+  impl_->reporter.SecurityError(path, code);
 }
 
 void Synchronizer::SetProgress(uint64_t bytes_copied) {
@@ -122,10 +124,13 @@ void Synchronizer::Impl::Walk(FilesEnumerator& e, const std::string& folder, Enu
   blocked_folders.clear();
   const bool acting = session.CurrentPhase >= Phase::CopyToTarget;
   if (acting) BeginFolderTimes();
+  passing_set = nullptr;
+  if (Exploring()) BeginExploring(folder);
   context.plan = PlanOfPhase();
   e.SetFolder(folder);
   e.Enumerate(self, mode, "*");
   context.plan = WalkPlan{};
+  if (Exploring()) EndExploring();
   if (acting) EndFolderTimes();
   RestoreDeferredModes();
 }
@@ -144,6 +149,7 @@ WalkPlan Synchronizer::Impl::PlanOfPhase() const {
   plan.counterpart_root = from_source ? options.Target : options.Source;
   plan.counterparts = detail;
   plan.counterpart_security = security;
+  plan.passed_over = PassedOverOfPhase();
   return plan;
 }
 
@@ -253,6 +259,8 @@ void Synchronizer::Impl::Synchronize() {
   session.Running = true;
   session.WorkTotal = 0;
   session.WorkDone = 0;
+  clean_in_source.reset();
+  clean_in_target.reset();
   reporter.BeginRun();
   reporter.Run().StopRequested = &session.StopRequested;
   reporter.SetSelfSync(&self);
@@ -298,6 +306,8 @@ void Synchronizer::Impl::Synchronize() {
 
   context.progress = &self;
   RunPhases();
+  clean_in_source.reset();
+  clean_in_target.reset();
   check_case = options.Case;
   SyncToDisk();
 

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/folder_set.h"
 
 namespace twinmere {
 
@@ -186,6 +187,10 @@ struct WalkPlan {
   std::string counterpart_root;
   ItemDetail counterparts = ItemDetail::Full;
   bool counterpart_security = false;  // ReadSecurity of each counterpart found
+  // Folders whose files (every item but a folder) the walk hands over by
+  // name and kind alone, asking nothing more of them or of their
+  // counterparts; their subfolders are asked about as planned. Null: none.
+  std::shared_ptr<const FolderSet> passed_over;
 };
 
 // Reads the entries of one open folder.

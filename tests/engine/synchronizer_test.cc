@@ -19,6 +19,7 @@
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <utility>
 
 #include "app/command_line.h"
 #include "app/folder_fields.h"
@@ -112,6 +113,44 @@ TEST_F(SynchronizerTest, OneWayRunCopiesNewAndDifferentFilesAndLeavesExtraItems)
   EXPECT_FALSE(host.SawStatus("Exploring Target files ...   "));
   EXPECT_EQ(host.statuses.back(), "Completed.");
   EXPECT_FALSE(run_.session.Running);
+}
+
+// Files the exploring phase found equal, in folders where all was equal,
+// are not compared again: a change made after the exploring phase is left
+// for the next run, while a folder with a difference is compared again in
+// full. Also a file removed from Source before the deleting phase.
+TEST_F(SynchronizerTest, ChangesAfterExploringAreLeftForTheNextRunInFoldersFoundEqual) {
+  for (const char* side : {"src/", "dst/"}) {
+    Put(std::string(side) + "equal/a", "a");
+    Put(std::string(side) + "equal/b", "b");
+    Put(std::string(side) + "equal/gone", "g");
+    Put(std::string(side) + "differs/d", "d");
+  }
+  Put("src/differs/c", "new c", 100);
+  Put("dst/differs/c", "old c");
+  run_.options.Delete = true;
+  bool changed = false;
+  run_.host.on_status = [&](std::string_view text) {
+    if (text != "Searching files to copy to Target ...   " || std::exchange(changed, true)) return;
+    Put("src/equal/a", "changed a", 200);
+    Put("src/differs/d", "changed d", 200);
+    ASSERT_EQ(unlink(Src("equal/gone").c_str()), 0);
+  };
+
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+  EXPECT_TRUE(run_.HasAction(testing::kReplaced, Dst("differs/c"))) << run_.AllLines();
+  EXPECT_TRUE(run_.HasAction(testing::kReplaced, Dst("differs/d")));
+  EXPECT_EQ(run_.Counters().FilesReplacedInTarget, 2);
+  EXPECT_EQ(run_.Counters().FilesDeletedInTarget, 0);
+  EXPECT_EQ(tree_.ReadFile("dst/equal/a"), "a");
+
+  run_.host.on_status = nullptr;
+  const EngineHarness& next = Again();
+  EXPECT_EQ(next.session.ExitCode, 0) << next.AllLines();
+  EXPECT_TRUE(next.HasAction(testing::kReplaced, Dst("equal/a"))) << next.AllLines();
+  EXPECT_TRUE(next.HasAction(testing::kDeleted, Dst("equal/gone")));
+  EXPECT_EQ(next.Counters().FilesReplacedInTarget, 1);
+  EXPECT_EQ(tree_.ReadFile("dst/equal/a"), "changed a");
 }
 
 TEST_F(SynchronizerTest, RunsThatCannotBeginSetTheirExitCodeAndLine) {

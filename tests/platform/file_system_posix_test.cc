@@ -17,12 +17,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/folder_set.h"
 #include "platform/temporary_names.h"
 #include "support/mounts.h"
 #include "support/temp_tree.h"
@@ -999,6 +1001,47 @@ TEST_F(ReadAheadTest, PlannedWalkAnswersAsLookupsWouldWhenAsked) {
       EXPECT_GT(items, 300u);
       EXPECT_GT(answered, 0u);
     }
+  }
+}
+
+// The files of a folder the plan passes over come with their name and kind
+// alone, nothing read ahead for them or their counterparts; its subfolders,
+// and the files of other folders, as planned.
+TEST_F(ReadAheadTest, PlannedWalkReadsNothingForTheFilesOfFoldersPassedOver) {
+  MakeMixedTree("s");
+  MakeMixedTree("t");
+  for (const int threads : {0, 4}) {
+    SCOPED_TRACE(threads);
+    PosixFileSystemOptions options;
+    options.lookup_threads = threads;
+    auto fs = CreatePosixFileSystem(options);
+    fs->SetConfinedRoots({tree.Root()});
+    auto passed_over = std::make_shared<FolderSet>(tree.Folder("s"));
+    passed_over->Add(tree.Folder("s") + "many");
+    passed_over->Seal();
+    WalkPlan plan;
+    plan.counterpart_root = tree.Folder("t");
+    plan.passed_over = passed_over;
+    fs->ExpectWalk(tree.Folder("s"), plan);
+    std::map<std::string, std::string> seen;  // by folder: "d" detailed, "c" counterpart
+    std::function<void(const std::string&)> walk = [&](const std::string& below) {
+      std::unique_ptr<FolderReader> reader;
+      ASSERT_EQ(fs->OpenFolder(tree.Folder("s") + below, reader), 0);
+      ItemInfo item, other;
+      while (reader->Next(item) == 0) {
+        bool detailed = false;
+        const bool answered =
+            reader->AheadCounterpart(tree.Folder("t") + below + item.name, other, detailed);
+        const std::string kind = item.IsFolder() ? "folder " : "file ";
+        seen[kind + below] += std::string(reader->Detailed() ? "d" : "-") + (answered ? "c" : "-");
+        if (item.IsFolder()) walk(below + item.name + "/");
+      }
+    };
+    walk("");
+    EXPECT_EQ(seen["file many/"], std::string(300 * 2, '-'));
+    EXPECT_EQ(seen["folder many/"], "dc");
+    EXPECT_EQ(seen["file d/"], "dc");
+    EXPECT_EQ(seen["file d/e/"], "dc");  // the dangling link
   }
 }
 

@@ -125,6 +125,10 @@ void MemoryFileSystem::NoteEntryWritten(const std::string& path) {
 ErrorCode MemoryFileSystem::Injected(MemoryOp op, const std::string& path) {
   for (auto it = faults_.begin(); it != faults_.end(); ++it) {
     if (it->op != op || (!it->path.empty() && it->path != path)) continue;
+    if (it->after > 0) {
+      --it->after;
+      return 0;
+    }
     const ErrorCode code = it->code;
     if (--it->count <= 0) faults_.erase(it);
     return code;
@@ -132,8 +136,9 @@ ErrorCode MemoryFileSystem::Injected(MemoryOp op, const std::string& path) {
   return 0;
 }
 
-void MemoryFileSystem::FailNext(MemoryOp op, ErrorCode code, const std::string& path, int count) {
-  faults_.push_back(Fault{op, code, path, count});
+void MemoryFileSystem::FailNext(MemoryOp op, ErrorCode code, const std::string& path, int count,
+                                int after) {
+  faults_.push_back(Fault{op, code, path, count, after});
 }
 
 void MemoryFileSystem::SetByteBudget(uint64_t bytes) {

@@ -166,7 +166,7 @@ class QueuedFolderReader : public FolderReader {
   // What the plan needs that the lookups did not get to (the read-ahead
   // stopped before their job ran): read here.
   void Finish(AheadItem& a) {
-    if (a.gone || a.code != 0) return;
+    if (a.gone || a.code != 0 || a.passed_over) return;
     if (!a.kind_known || (state_->plan.items == ItemDetail::Full && !a.stated))
       StatItem(batch_->folder->fd.get(), a);
   }
@@ -381,6 +381,8 @@ class ReadAheadWalker {
   bool List(const std::shared_ptr<SharedFolder>& folder, std::string path,
             const std::shared_ptr<SharedFolder>& counterpart_folder,
             std::vector<std::string>& subfolders) {
+    const bool pass_over_files =
+        state_->plan.passed_over != nullptr && state_->plan.passed_over->Contains(path);
     if (!Queue(std::move(path), false)) return false;
     std::shared_ptr<CounterpartFolder> counterpart;
     if (counterpart_folder != nullptr) {
@@ -414,6 +416,8 @@ class ReadAheadWalker {
         if (!a.kind_known) StatItem(fd, a);
         if (a.gone) continue;
         if (a.code == 0 && a.item.IsFolder()) subfolders.push_back(a.item.name);
+        a.passed_over = pass_over_files && a.code == 0 && !a.item.IsFolder();
+        if (!a.passed_over) ++batch->asked;
         batch->bytes += ItemBytes(a);
         batch->items.push_back(std::move(a));
         if (batch->items.back().code != 0) {
@@ -438,7 +442,8 @@ class ReadAheadWalker {
                std::shared_ptr<Batch>& batch) {
     const ReadAheadState& state = *state_;
     const size_t n = batch->items.size();
-    const bool item_jobs = state.plan.items == ItemDetail::Full || state.plan.item_security;
+    const bool item_jobs =
+        (state.plan.items == ItemDetail::Full || state.plan.item_security) && batch->asked != 0;
     if (item_jobs && local_items_) FillItems(state, *batch, 0, n);
     std::vector<LookupJob> jobs;
     const auto add_jobs = [&](LookupPart part, bool local) {
@@ -447,7 +452,8 @@ class ReadAheadWalker {
         jobs.push_back(LookupJob{batch, begin, std::min(n, begin + step), part});
     };
     if (item_jobs && !local_items_) add_jobs(LookupPart::Items, false);
-    if (batch->counterpart != nullptr) add_jobs(LookupPart::Counterparts, local_counterparts_);
+    if (batch->counterpart != nullptr && batch->asked != 0)
+      add_jobs(LookupPart::Counterparts, local_counterparts_);
     batch->pending.store(static_cast<int>(jobs.size()));
 
     std::unique_lock<std::mutex> lock(state_->mutex);
