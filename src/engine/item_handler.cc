@@ -97,6 +97,7 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
     e.Stop();
     return;
   }
+  if (copy_pool != nullptr) CollectCopies(CopyWait::None);
   const Phase phase = session.CurrentPhase;
   const bool is_folder = e.IsFolder();
   if (is_folder && options.ExcludeSubfolders && removing_conflict == 0) return;
@@ -130,17 +131,25 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
     // Found equal while exploring, with the same name: nothing to do.
     if (phase != Phase::DeleteInTarget) e.MatchedNames().push_back(e.Name());
     AddWorkDone(kItemUnits, 0);
-    host.UpdateProgress(session, 0);
+    host.UpdateProgress(session, RunningCopyUnits());
     host.PumpEvents();
     return;
   }
 
   const bool with_security =
       phase != Phase::DeleteInTarget && !(phase == Phase::ExploreTarget && options.Delete);
-  const int result = CompareItem(e, path, with_security);
+  const bool fills_folder = phase == Phase::CopyToTarget || phase == Phase::CopyToSource;
+  int result = kOtherMissing;
+  if (copy_pool != nullptr && fills_folder) AwaitCopiesOfName(path);
+  if (copy_pool != nullptr && fills_folder && !is_folder && InFolderCreatedHere(path)) {
+    // Nothing is there but what this walk copied, whose copies take only
+    // free names: no need to look.
+    e.NoteOtherMissing(path);
+  } else {
+    result = CompareItem(e, path, with_security);
+  }
 
   copying_shown = false;
-  const bool fills_folder = phase == Phase::CopyToTarget || phase == Phase::CopyToSource;
   const bool clash = fills_folder && !ClaimCounterpart(e, result);
   switch (phase) {
     case Phase::ExploreSource:
@@ -170,7 +179,7 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
   if (acting) {
     AddWorkDone(kItemUnits, 0);
     if (copying_shown) host.ShowStatus(session.SearchingText, "", 2);
-    host.UpdateProgress(session, 0);
+    host.UpdateProgress(session, RunningCopyUnits());
   }
   host.PumpEvents();
 }
@@ -399,8 +408,13 @@ void Synchronizer::Impl::CopyPlan(FilesEnumerator& e, const std::string& path, i
                                   Side side) {
   ShowCopying(path);
   const uint64_t old_size = result == kOtherMissing ? 0 : e.OtherSize(path);
+  // A file's copy may run beside the walk; one that renames (a case
+  // difference) runs here.
+  if (copy_pool != nullptr && !e.IsFolder() && !(result & kCaseDiffers))
+    return StartCopy(e, path, ActionCodeFor(result, e.Attributes(), false), side, old_size);
   const ErrorCode error = e.CopyTo(path);
   ContentsChanged(path);
+  if (error == kSuccess && result == kOtherMissing && e.IsFolder()) FolderCreated(path);
   if (error == kSuccess) {
     // Follow-up steps whose failures are not reported.
     if (result & kCaseDiffers) e.RenameOtherToItemName(path);

@@ -126,11 +126,18 @@ void Synchronizer::Impl::Walk(FilesEnumerator& e, const std::string& folder, Enu
   if (acting) BeginFolderTimes();
   passing_set = nullptr;
   if (Exploring()) BeginExploring(folder);
+  const Phase phase = session.CurrentPhase;
+  if (phase == Phase::CopyToTarget || phase == Phase::CopyToSource)
+    copy_pool = fs.ParallelCopies(phase == Phase::CopyToTarget ? options.Target : options.Source);
   context.plan = PlanOfPhase();
   e.SetFolder(folder);
   e.Enumerate(self, mode, "*");
   context.plan = WalkPlan{};
   if (Exploring()) EndExploring();
+  if (copy_pool != nullptr) {
+    CollectCopies(CopyWait::All);
+    copy_pool.reset();
+  }
   if (acting) EndFolderTimes();
   RestoreDeferredModes();
 }

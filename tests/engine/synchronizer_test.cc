@@ -847,13 +847,16 @@ TEST_F(SynchronizerTest, AppendedReportInTargetIsFirstBroughtUpToDateFromSource)
   EXPECT_EQ(tree_.ReadFile("src/report.txt"), "kept in source\n");  // one-way: not copied back
 }
 
-// What a walk reads ahead changes nothing a run says or does: the same
-// trees give the same lines and the same Target with the lookups on one
-// thread, on a pool, and without reading ahead, in a mirror (every phase)
-// and both ways.
-TEST(SynchronizerReadAheadTest, ReadingAheadChangesNoLineAndNoTarget) {
+// What a walk reads ahead, and copies that run several at once, change
+// nothing a run says or does: the same trees give the same lines (in the
+// same order) and the same Target, folder times included, with the lookups
+// on one thread, on a pool, and without reading ahead, with copies one at a
+// time and four at once, in a mirror (every phase) and both ways.
+TEST(SynchronizerReadAheadTest, ReadingAheadOrCopyingInParallelChangesNoLineAndNoTarget) {
   const auto make = [](TempTree& tree) {
     for (int i = 0; i < 300; ++i) tree.WriteFile("src/many/" + std::to_string(i), "x");
+    for (int i = 0; i < 40; ++i) tree.WriteFile("src/new/" + std::to_string(i), "n");
+    tree.MakeLink("src/new/link", "0");
     tree.WriteFile("src/same", "same");
     tree.WriteFile("dst/same", "same");
     tree.SetTime("src/same", kT0);
@@ -922,13 +925,17 @@ TEST(SynchronizerReadAheadTest, ReadingAheadChangesNoLineAndNoTarget) {
     return out;
   };
   for (const bool bidi : {false, true}) {
-    PosixFileSystemOptions direct, pooled;
+    PosixFileSystemOptions direct, pooled, parallel;
     direct.read_ahead = false;
     pooled.lookup_threads = 4;
+    // As on a network file system: lookups on a pool, copies four at once.
+    parallel.lookup_threads = 4;
+    parallel.copy_threads = 4;
     const std::vector<std::string> expected = run(direct, bidi);
     ASSERT_GT(expected.size(), 600u);
     EXPECT_EQ(run(PosixFileSystemOptions{}, bidi), expected) << "bidi " << bidi;
     EXPECT_EQ(run(pooled, bidi), expected) << "bidi " << bidi;
+    EXPECT_EQ(run(parallel, bidi), expected) << "bidi " << bidi;
   }
 }
 

@@ -483,6 +483,7 @@ ErrorCode MemoryFileSystem::CopyFile(const std::string& from, const std::string&
   if (to_parent == nullptr) return EISDIR;
   Node* existing = FindChild(*to_parent, to_name);
   if (existing != nullptr && existing->kind == ItemKind::Folder) return EISDIR;
+  if (existing != nullptr && options.no_replace) return kErrAlreadyExists;
 
   const uint64_t size = source->data.size();
   uint64_t done = 0;

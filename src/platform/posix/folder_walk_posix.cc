@@ -232,9 +232,11 @@ class QueuedFolderReader : public FolderReader {
 constexpr int kRemoteLookupThreads = 16;
 constexpr size_t kRemoteJobItems = 4;
 
+}  // namespace
+
 // File systems whose lookups stay on this machine: one thread, working
 // through a whole batch at a time, keeps up with the walk.
-bool IsLocal(int fd) {
+bool IsLocalFileSystem(int fd) {
   struct statfs sfs;
   if (fstatfs(fd, &sfs) != 0) return false;
   switch (static_cast<uint64_t>(sfs.f_type)) {
@@ -255,6 +257,8 @@ bool IsLocal(int fd) {
       return false;
   }
 }
+
+namespace {
 
 // What a queued item counts against kReadAheadMaxBytes.
 size_t ItemBytes(const AheadItem& item) {
@@ -573,8 +577,9 @@ void PosixFileSystem::StartReadAhead(const std::string& folder, const WalkPlan& 
   if (!used.counterpart_root.empty() && used.counterpart_root.back() != '/')
     used.counterpart_root += '/';
   const bool forced = options_.lookup_threads > 1;
-  const bool local_items = !forced && IsLocal(fd.get());
-  const bool local_counterparts = !forced && (!counterpart.valid() || IsLocal(counterpart.get()));
+  const bool local_items = !forced && IsLocalFileSystem(fd.get());
+  const bool local_counterparts =
+      !forced && (!counterpart.valid() || IsLocalFileSystem(counterpart.get()));
   const bool lookups = (used.items == ItemDetail::Full || used.item_security) && !local_items;
   const bool counterpart_lookups = counterpart.valid();
   const int threads = !lookups && !counterpart_lookups                ? 0
