@@ -8,7 +8,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
-#include <vector>
+#include <memory>
 
 #include "platform/posix/file_system_posix_internal.h"
 #include "platform/temporary_names.h"
@@ -89,15 +89,20 @@ class ChunkCopy {
         }
       }
       if (!use_range_) {
-        if (buffer_.empty()) buffer_.resize(kChunkBytes);
-        n = pread(source_, buffer_.data(), want, static_cast<off_t>(pos));
+        // As large as the chunk, or the file when it is smaller: a small
+        // file's copy neither allocates nor clears a whole chunk.
+        if (buffer_size_ < want) {
+          buffer_.reset(new char[want]);
+          buffer_size_ = want;
+        }
+        n = pread(source_, buffer_.get(), want, static_cast<off_t>(pos));
         if (n < 0) {
           if (errno == EINTR) continue;
           return errno;
         }
         for (ssize_t written = 0; written < n;) {
           const ssize_t w =
-              pwrite(target_, buffer_.data() + written, static_cast<size_t>(n - written),
+              pwrite(target_, buffer_.get() + written, static_cast<size_t>(n - written),
                      static_cast<off_t>(pos) + written);
           if (w < 0) {
             if (errno == EINTR && !Stopped()) continue;
@@ -120,7 +125,8 @@ class ChunkCopy {
   int target_;
   const CopyOptions& options_;
   bool use_range_ = true;
-  std::vector<char> buffer_;
+  std::unique_ptr<char[]> buffer_;
+  size_t buffer_size_ = 0;
 };
 
 // The contents of the source, of `st.st_size` bytes (0: a file whose size
