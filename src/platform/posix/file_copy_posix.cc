@@ -165,31 +165,18 @@ ErrorCode CopyData(int source, int target, const struct stat& st, const CopyOpti
 }
 
 // Ways of TakeFreeName, tried in this order.
-enum NoReplaceWay : int { kRenameNoReplace = 0, kHardLink = 1, kLookThenRename = 2 };
-
-bool Unsupported(ErrorCode code) {
-  return code == EINVAL || code == ENOSYS || code == EOPNOTSUPP || code == EPERM;
-}
+enum NoReplaceWay : int { kRenameNoReplace = 0, kLookThenRename = 1 };
 
 }  // namespace
 
 ErrorCode TakeFreeName(int dir, const std::string& temporary, const std::string& name,
                        std::atomic<int>* way) {
-  int tried = way != nullptr ? way->load(std::memory_order_relaxed) : kRenameNoReplace;
-  if (tried == kRenameNoReplace) {
+  if (way == nullptr || way->load(std::memory_order_relaxed) == kRenameNoReplace) {
     if (renameat2(dir, temporary.c_str(), dir, name.c_str(), RENAME_NOREPLACE) == 0) return 0;
-    if (!Unsupported(errno)) return errno;
-    tried = kHardLink;
+    const ErrorCode code = errno;
+    if (code != EINVAL && code != ENOSYS && code != EOPNOTSUPP) return code;
+    if (way != nullptr) way->store(kLookThenRename, std::memory_order_relaxed);
   }
-  if (tried == kHardLink) {
-    if (linkat(dir, temporary.c_str(), dir, name.c_str(), 0) == 0) {
-      if (way != nullptr) way->store(kHardLink, std::memory_order_relaxed);
-      unlinkat(dir, temporary.c_str(), 0);  // a leftover at worst, removed by a later run
-      return 0;
-    }
-    if (!Unsupported(errno) && errno != EMLINK) return errno;
-  }
-  if (way != nullptr) way->store(kLookThenRename, std::memory_order_relaxed);
   struct stat st;
   if (fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
   if (errno != ENOENT) return errno;

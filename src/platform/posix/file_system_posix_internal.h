@@ -120,9 +120,12 @@ struct CopyPlaces {
 // Gives the complete temporary item `temporary` in the folder `dir` the
 // name `name`, only where the name is free: 0, or EEXIST (the temporary
 // item stays) or the error of the call that failed. By a rename that
-// replaces nothing; where the file system refuses such renames, by a hard
-// link and the removal of the temporary name; where it has no hard links
-// either, by a rename after a look at the name. `way` keeps which one works.
+// replaces nothing; where the file system refuses such renames (FUSE and
+// sftp servers often do), by a rename right after a look at the name,
+// which leaves to chance only a name taken between the two by another
+// writer, or by a copy of this run to a name that the file system takes
+// for the same but the run does not (the run waits for the copies to names
+// equal ignoring letter case). `way` keeps which one works.
 ErrorCode TakeFreeName(int dir, const std::string& temporary, const std::string& name,
                        std::atomic<int>* way);
 
