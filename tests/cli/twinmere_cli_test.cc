@@ -635,7 +635,7 @@ TEST_F(TwinmereCliSshfsTest, StoppedOrKilledWhileCopiesRunAtOnceLeavesOnlyComple
   RemoveTree(tree_.Path("src/big"));
 
   // Killed at the second call of one kind in any of the copies' threads.
-  for (const char* call : {"pwrite64", "fchmod", "linkat", "unlinkat"}) {
+  for (const char* call : {"pwrite64", "fchmod", "renameat", "unlinkat"}) {
     SCOPED_TRACE(call);
     // Through the mount, whose caches would not know of it otherwise.
     for (const std::string& name : tree_.List("remote")) RemoveTree(tree_.Path("dst/" + name));
