@@ -57,10 +57,12 @@ void Synchronizer::File(FilesEnumerator& e) {
 // What the exploring phases meet, the phase that acts on the same tree
 // meets again: it is reported there, once.
 void Synchronizer::AccessError(const std::string& path, ErrorCode code) {
-  if (!impl_->Exploring()) impl_->reporter.AccessError(path, code);
+  if (impl_->Exploring()) return impl_->ExploringError();
+  impl_->reporter.AccessError(path, code);
 }
 void Synchronizer::SecurityError(const std::string& path, ErrorCode code) {
-  if (!impl_->Exploring()) impl_->reporter.SecurityError(path, code);
+  if (impl_->Exploring()) return impl_->ExploringError();
+  impl_->reporter.SecurityError(path, code);
 }
 
 void Synchronizer::SetProgress(uint64_t bytes_copied) {
@@ -123,10 +125,20 @@ void Synchronizer::Impl::Walk(FilesEnumerator& e, const std::string& folder, Enu
   blocked_folders.clear();
   const bool acting = session.CurrentPhase >= Phase::CopyToTarget;
   if (acting) BeginFolderTimes();
+  passing_set = nullptr;
+  if (Exploring()) BeginExploring(folder);
+  const Phase phase = session.CurrentPhase;
+  if (phase == Phase::CopyToTarget || phase == Phase::CopyToSource)
+    copy_pool = fs.ParallelCopies(phase == Phase::CopyToTarget ? options.Target : options.Source);
   context.plan = PlanOfPhase();
   e.SetFolder(folder);
   e.Enumerate(self, mode, "*");
   context.plan = WalkPlan{};
+  if (Exploring()) EndExploring();
+  if (copy_pool != nullptr) {
+    CollectCopies(CopyWait::All);
+    copy_pool.reset();
+  }
   if (acting) EndFolderTimes();
   RestoreDeferredModes();
 }
@@ -145,6 +157,7 @@ WalkPlan Synchronizer::Impl::PlanOfPhase() const {
   plan.counterpart_root = from_source ? options.Target : options.Source;
   plan.counterparts = detail;
   plan.counterpart_security = security;
+  plan.passed_over = PassedOverOfPhase();
   return plan;
 }
 
@@ -254,6 +267,8 @@ void Synchronizer::Impl::Synchronize() {
   session.Running = true;
   session.WorkTotal = 0;
   session.WorkDone = 0;
+  clean_in_source.reset();
+  clean_in_target.reset();
   reporter.BeginRun();
   reporter.Run().StopRequested = &session.StopRequested;
   reporter.SetSelfSync(&self);
@@ -299,6 +314,8 @@ void Synchronizer::Impl::Synchronize() {
 
   context.progress = &self;
   RunPhases();
+  clean_in_source.reset();
+  clean_in_target.reset();
   check_case = options.Case;
   SyncToDisk();
 
