@@ -31,6 +31,8 @@ enum class Switch {
   QuickStart,
   DisallowStop,
   ReportLevel,
+  Preview,
+  ForceDelete,
 };
 
 // What follows a switch's name.
@@ -57,7 +59,7 @@ struct SwitchSpec {
 };
 
 // In the order of --help and of the manual pages.
-inline constexpr std::array<SwitchSpec, 17> kSwitches = {{
+inline constexpr std::array<SwitchSpec, 19> kSwitches = {{
     {.name = "s",
      .which = Switch::Start,
      .flag = &SyncOptions::Start,
@@ -73,6 +75,12 @@ inline constexpr std::array<SwitchSpec, 17> kSwitches = {{
      .flag = &SyncOptions::Minimized,
      .write_order = 3,
      .help = "minimized window (no effect here)"},
+    {.name = "n",
+     .which = Switch::Preview,
+     .flag = &SyncOptions::Preview,
+     .write_order = 18,
+     .help = "preview: show the lines the run would write and change nothing\n"
+             "in Source or Target"},
     {.name = "bi",
      .which = Switch::Bidi,
      .flag = &SyncOptions::Bidi,
@@ -83,6 +91,12 @@ inline constexpr std::array<SwitchSpec, 17> kSwitches = {{
      .flag = &SyncOptions::Delete,
      .write_order = 7,
      .help = "delete Target items that Source lacks (not with -bi)"},
+    {.name = "fd",
+     .which = Switch::ForceDelete,
+     .flag = &SyncOptions::ForceDelete,
+     .write_order = 19,
+     .help = "with -d, delete even what the deletion guard stops: an empty\n"
+             "Source, or more than the guard's share of Target's items"},
     {.name = "new",
      .which = Switch::New,
      .flag = &SyncOptions::New,
