@@ -123,6 +123,7 @@ int Main(int argc, char** argv) {
   }
 
   Synchronizer synchronizer(options, session, facts, *fs, reporter, host);
+  synchronizer.SetDeletionGuard({.percent = settings.deletion_guard_percent});
   reporter.SetSelfSync(&synchronizer);
   synchronizer.Synchronize();
   host.ClearLine();

@@ -50,7 +50,10 @@ class ReportSelfSync {
 struct ReportRunState {
   bool ReportInSource = false;
   bool ReportInTarget = false;
-  std::string ReportShortPath;   // recorded at the first opening
+  std::string ReportShortPath;  // recorded at the first opening
+  // A preview's report that lies inside Source or Target: it is never
+  // written (nor its folders made); its lines go to the display alone.
+  bool ReportSuppressed = false;
   bool SecuritySupport = false;  // for the summary
   const std::atomic<int>* StopRequested = nullptr;
   std::atomic<bool> Closing{false};  // the main window is closing (window thread)
@@ -68,7 +71,8 @@ class Reporter {
   void SetArgumentString(std::string arguments) { arguments_ = std::move(arguments); }
 
   // Start of a run: counters, ErrorCount and the immediate length to zero,
-  // ReportInSource/ReportInTarget cleared, ReportShortPath emptied.
+  // ReportInSource/ReportInTarget/ReportSuppressed cleared, ReportShortPath
+  // emptied.
   void BeginRun();
 
   // The one sink for every line: `text` goes to the display and, when the
@@ -107,6 +111,9 @@ class Reporter {
   // Returns 0 or the error of the folder that could not be created. A link
   // on the way counts as an existing folder and is not replaced.
   ErrorCode CreateReportFolder(const std::string& folder);
+  // The same through `fs` (the Target folder of a preview: through the
+  // file system that writes nothing).
+  ErrorCode CreateReportFolder(const std::string& folder, FileSystem& fs);
 
   SessionCounters& Counters() { return counters_; }
   const SessionCounters& Counters() const { return counters_; }

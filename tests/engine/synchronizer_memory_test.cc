@@ -62,6 +62,40 @@ TEST_F(SynchronizerMemoryTest, LetterCaseOfTheTargetFollowsTheCaseOptionWithoutO
   }
 }
 
+// A Target that ignores letter case may hold a Source item under another
+// case: that item is its counterpart. It is neither deleted as an extra
+// item nor copied back to Source as a new one beside it.
+TEST_F(SynchronizerMemoryTest, AnItemOfTargetInAnotherCaseIsTheCounterpartNotAnExtraItem) {
+  for (const bool both_ways : {false, true}) {
+    SCOPED_TRACE(both_ways ? "both ways" : "delete");
+    MemoryFileSystem fs;
+    fs.SetVolume("/dst", MemoryFileSystemOptions{.case_insensitive = true});
+    fs.AddFile("/src/foo", "source", kT0);
+    fs.AddFile("/src/Dir/x.txt", "x", kT0);
+    fs.AddFile("/dst/Foo", "target, newer", FileTime{kT0.ns + 100'000'000'000});
+    fs.AddFile("/dst/DIR/x.txt", "x", kT0);
+    fs.AddFile("/dst/DIR/gone.txt", "g", kT0);
+    EngineHarness run(fs);
+    run.options.Source = "/src/";
+    run.options.Target = "/dst/";
+    run.options.Delete = !both_ways;
+    run.options.Bidi = run.options.New = both_ways;
+    EXPECT_EQ(run.Run(), 0) << run.AllLines();
+    EXPECT_EQ(fs.Names("/src"), (std::vector<std::string>{"foo", "Dir"}));
+    EXPECT_EQ(fs.Names("/dst"), (std::vector<std::string>{"Foo", "DIR"}));
+    // Without -new the older Source file replaces it; both ways the newer one wins.
+    EXPECT_EQ(fs.ReadContents("/dst/Foo"), both_ways ? "target, newer" : "source");
+    if (both_ways) {
+      EXPECT_EQ(fs.ReadContents("/src/foo"), "target, newer");
+      EXPECT_EQ(fs.Names("/src/Dir"), (std::vector<std::string>{"x.txt", "gone.txt"}));
+      EXPECT_EQ(run.Counters().FilesReplacedInSource, 1);
+    } else {
+      EXPECT_EQ(fs.Names("/dst/DIR"), std::vector<std::string>{"x.txt"});
+      EXPECT_EQ(run.Counters().FilesDeletedInTarget, 1);
+    }
+  }
+}
+
 // A Source file is named like the alias of another Target file: that file
 // gets a new alias first (its line names it), then the Source file is copied.
 TEST_F(SynchronizerMemoryTest, ShortNameClashIsReleasedBeforeTheCopy) {
