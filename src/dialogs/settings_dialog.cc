@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QVBoxLayout>
 #include <functional>
@@ -36,6 +37,7 @@ SettingsDialog::SettingsDialog(const SettingsDialogContext& context, QWidget* pa
   viewer_.Set(settings.viewer);
   lstReportLevel->SetLevel(level_);
   ShowLevel();
+  spnGuard->setValue(settings.deletion_guard_percent);
   SetUpForm(*this, context_.services, kHelpPreferences, {txtViewer, txtShortcuts, txtReport});
 }
 
@@ -55,6 +57,12 @@ void SettingsDialog::CreateControls() {
   lstReportLevel->setSelectionMode(QAbstractItemView::NoSelection);
   lstReportLevel->setFixedHeight(lstReportLevel->FullHeight());
   lstReportLevel->setAccessibleName(tr("Default report level"));
+  lblGuard = Named(new QLabel(tr("Deletion &guard: stop deleting more than"), this), "lblGuard");
+  spnGuard = Named(new QSpinBox(this), "spnGuard");
+  spnGuard->setRange(0, 100);
+  spnGuard->setSuffix(tr(" % of Target"));
+  spnGuard->setAccessibleName(tr("Deletion guard"));
+  lblGuard->setBuddy(spnGuard);
   lblShortcuts->setBuddy(txtShortcuts);
   lblReport->setBuddy(txtReport);
   lblViewer->setBuddy(txtViewer);
@@ -78,6 +86,11 @@ void SettingsDialog::CreateControls() {
   level->addWidget(lblLevelValue, 1);
   grid->addLayout(level, row++, 0, 1, 2);
   grid->addWidget(lstReportLevel, row++, 0, 1, 2);
+  auto* guard = new QHBoxLayout;
+  guard->addWidget(lblGuard);
+  guard->addWidget(spnGuard);
+  guard->addStretch();
+  grid->addLayout(guard, row++, 0, 1, 2);
   grid->setColumnStretch(0, 1);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
@@ -136,6 +149,12 @@ void SettingsDialog::CreateControls() {
       {lstReportLevel,
        "What reports include unless the command line says otherwise. The number is the sum of "
        "the checked items."},
+      {spnGuard,
+       "Before a run deletes extra items in the Target folder, it counts them. When they are "
+       "at least 20 and more than this share of the Target folder's items, or the Source "
+       "folder is empty, nothing is deleted: the window asks first, a run that exits by itself "
+       "or the command line stops the deletions. The option Lift deletion guard (-fd) lets one "
+       "run delete them all the same."},
       {cmdOK,
        "Stores the preferences. A value equal to its default is removed from the settings "
        "instead."},
@@ -185,8 +204,9 @@ void SettingsDialog::ChooseViewer() {
 }
 
 void SettingsDialog::accept() {
-  const ProgramSettings edited =
+  ProgramSettings edited =
       EditedSettings(context_.settings, shortcuts_.Get(), report_.Get(), viewer_.Get(), level_);
+  edited.deletion_guard_percent = spnGuard->value();
   const std::optional<RegistryError> refused = StoreDialogSettings(context_.registry, edited);
   context_.settings = edited;
   if (refused) {
