@@ -61,7 +61,6 @@ void SettingsDialog::CreateControls() {
   spnGuard = Named(new QSpinBox(this), "spnGuard");
   spnGuard->setRange(0, 100);
   spnGuard->setSuffix(tr(" % of Target"));
-  spnGuard->setAccessibleName(tr("Deletion guard"));
   lblGuard->setBuddy(spnGuard);
   lblShortcuts->setBuddy(txtShortcuts);
   lblReport->setBuddy(txtReport);
