@@ -218,7 +218,8 @@ std::string PreviewFileSystem::RealPath(const Node& node) const {
 
 // The node of `name` in `folder`: the one of exactly that name unless it is
 // gone; in a folder that compares names ignoring case, one whose name is
-// equal ignoring case and that is there.
+// equal ignoring case and that is there; else a gone one (the item is not
+// there any more), or none.
 static Node* FindChild(PreviewFileSystem::Node& folder, std::string_view name, bool ignore_case) {
   if (!folder.children) return nullptr;
   Node* hit = ExactChild(folder, name);
@@ -227,6 +228,7 @@ static Node* FindChild(PreviewFileSystem::Node& folder, std::string_view name, b
     const auto range = folder.children->folded.equal_range(Folded(name));
     for (auto it = range.first; it != range.second; ++it) {
       if (it->second->state != Node::State::Gone) return it->second;
+      if (hit == nullptr) hit = it->second;
     }
   }
   return hit;
@@ -253,7 +255,6 @@ ErrorCode PreviewFileSystem::Resolve(const std::string& path, bool make, Found& 
   found = Found{};
   Node* root = RootOf(path, make);
   const std::vector<std::string_view> parts = Components(path);
-  const bool trailing = !path.empty() && path.back() == '/';
   // Nothing was changed on this side of the root: the real file system answers.
   if (root == nullptr || (!make && !root->children) || parts.empty()) {
     found.real = path;
@@ -334,8 +335,6 @@ ErrorCode PreviewFileSystem::Resolve(const std::string& path, bool make, Found& 
     frames.push_back({nullptr, real_path, info});
   }
   const Frame& item = frames.back();
-  if (trailing && item.info.kind != ItemKind::Folder && item.node != nullptr)
-    return kErrPathNotFound;
   found.node = item.node;
   found.info = item.info;
   if (item.node == nullptr || !item.node->made) found.real = moved || dots ? item.real : path;
@@ -364,7 +363,8 @@ ErrorCode PreviewFileSystem::ParentOf(const std::string& path, Node*& folder, st
 }
 
 // Whether what the real file system read ahead for `path` is still what the
-// preview shows there: no node on the way is anything but real.
+// preview shows there: the folders on the way are where they were (a folder
+// whose own mode or times changed still is), and the item itself is as real.
 bool PreviewFileSystem::Untouched(const std::string& path) const {
   const bool absolute = !path.empty() && path.front() == '/';
   Node* node = absolute ? absolute_root_.get() : relative_root_.get();
@@ -373,10 +373,10 @@ bool PreviewFileSystem::Untouched(const std::string& path) const {
     if (IsDots(part)) return false;
     Node* child = FindChild(*node, part, node->ignore_case > 0);
     if (child == nullptr) return true;
-    if (child->state != Node::State::Real) return false;
+    if (child->state == Node::State::Gone || child->made || child->moved_from) return false;
     node = child;
   }
-  return true;
+  return node->state == Node::State::Real;
 }
 
 // Items were added to, removed from or renamed in `folder`: its times change.
@@ -387,12 +387,10 @@ void PreviewFileSystem::Touch(Node& folder) {
 }
 
 void PreviewFileSystem::Change(Node& node) {
-  if (node.state != Node::State::Changed) ++changed_;
   node.state = Node::State::Changed;
 }
 
 void PreviewFileSystem::Remove(Node& node) {
-  ++changed_;
   node.state = Node::State::Gone;
   node.children.reset();
   node.link_text.reset();

@@ -66,9 +66,6 @@ class PreviewFileSystem final : public FileSystem {
   // Always empty.
   std::vector<WrittenFileSystem> WrittenFileSystems() const override;
 
-  // The number of items changed, made or removed so far.
-  size_t ChangedItems() const { return changed_; }
-
   struct Node;
 
  private:
@@ -97,7 +94,6 @@ class PreviewFileSystem final : public FileSystem {
   std::unique_ptr<Node> relative_root_;
   uint64_t next_inode_;
   uint64_t next_append_ = 1;
-  size_t changed_ = 0;
 };
 
 }  // namespace twinmere

@@ -131,6 +131,7 @@ void Synchronizer::Impl::LocateReport() {
 void Synchronizer::Impl::Walk(FilesEnumerator& e, const std::string& folder, EnumMode mode) {
   blocked_folders.clear();
   source_listings.clear();
+  case_folder.clear();
   const bool acting = session.CurrentPhase >= Phase::CopyToTarget;
   if (acting) BeginFolderTimes();
   context.plan = PlanOfPhase();
@@ -383,6 +384,7 @@ void Synchronizer::Impl::CountDeletions() {
   counting_deletions = true;
   blocked_folders.clear();
   source_listings.clear();
+  case_folder.clear();
   context.plan = PlanOfPhase();
   FilesEnumerator walker(context);
   walker.SetFolder(options.Target);
