@@ -138,6 +138,7 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
         break;
       case 1:
         path = std::move(variant);
+        if (acting && !blocked_folders.empty() && InBlockedFolder(path)) return;
         result = CompareItem(e, path, with_security);
         break;
       default:  // several: the copying phase met the clash and said so
@@ -261,11 +262,14 @@ int Synchronizer::Impl::SourceCaseVariant(FilesEnumerator& e, const std::string&
           match = candidate;
         }
       }
-      // An item missing in a folder found under another case is missing
-      // there: it is copied, or deleted, as such.
-      if (matches == 0 && end < path.size()) return 0;
+      // A name missing there is missing in the folder found under another
+      // case: the rest of the path goes on from that folder as it stands.
+      if (matches == 0) {
+        found.append(path, start);
+        break;
+      }
       several = several || matches > 1;
-      found += matches == 0 ? name : match;
+      found += match;
     } else {
       found += name;
     }

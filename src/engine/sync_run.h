@@ -142,8 +142,8 @@ struct Synchronizer::Impl {
   void CountForDeletion(int result, FilesEnumerator& e, bool is_folder);
   // The counterpart in Source of a Target item whose own name found none,
   // on a Target that compares names ignoring case: the Source item whose
-  // path is equal ignoring case (where only its last name is missing, the
-  // path in the folder found). 0 none, 1 one (`variant`), 2 several.
+  // path is equal ignoring case (from the first name missing there on, the
+  // path goes on as it stands). 0 none, 1 one (`variant`), 2 several.
   int SourceCaseVariant(FilesEnumerator& e, const std::string& path, std::string& variant);
   // Only whether each counterpart is there counts in `phase`: the deleting
   // phase, and exploring Target for it.
