@@ -537,6 +537,7 @@ ErrorCode PreviewFileSystem::Rename(const std::string& from, const std::string& 
   for (const Node* above = folder; above != nullptr; above = above->parent) {
     if (above == source) return EINVAL;  // into itself
   }
+  if (source->info.device != folder->info.device) return EXDEV;
   Found existing;
   if (Resolve(to, false, existing) == 0) {
     const bool same = existing.node == source;

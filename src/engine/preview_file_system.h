@@ -1,5 +1,8 @@
 // A file system that writes nothing: the one a preview runs on.
 //
+// Every operation of FileSystem that changes anything is kept here; one
+// added to FileSystem needs its own override here, or a preview would write.
+//
 // It stands in front of the real file system. Reads go through to it; every
 // change (a folder created, a file copied, deleted or renamed, a mode, time
 // or security given) is kept in memory instead, as what the item now is, and

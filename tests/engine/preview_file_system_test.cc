@@ -56,6 +56,7 @@ TEST(PreviewFileSystem, ChangesAreSeenByLaterReadsAndNeverReachTheRealFileSystem
   real.AddFile("/t/old/inner.txt", "i", kT0);
   real.AddFile("/s/new.txt", "new", kT0, 0600);
   real.AddLink("/s/link", "somewhere", kT0);
+  real.SetVolume("/other", {});
   PreviewFileSystem fs(real);
 
   ASSERT_EQ(fs.CreateFolder("/t/made"), 0);
@@ -63,6 +64,7 @@ TEST(PreviewFileSystem, ChangesAreSeenByLaterReadsAndNeverReachTheRealFileSystem
   ASSERT_EQ(fs.CopyFile("/s/new.txt", "/t/made/new.txt", {}), 0);
   ASSERT_EQ(fs.CopyFile("/s/link", "/t/link", {}), 0);
   ASSERT_EQ(fs.Rename("/t/old", "/t/moved", RenameMode::NoReplace), 0);
+  EXPECT_EQ(fs.Rename("/t/moved", "/other/moved", RenameMode::NoReplace), EXDEV);
   ASSERT_EQ(fs.SetMode("/t/keep.txt", 0400), 0);
   EXPECT_EQ(fs.RemoveFolder("/t/moved"), kErrNotEmpty);
   ASSERT_EQ(fs.DeleteFile("/t/moved/inner.txt"), 0);
