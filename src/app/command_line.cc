@@ -52,7 +52,7 @@ ParseResult ParseCommandLine(const std::string& args, SyncOptions& options,
         std::string path;
         if (command_line::ReadPath(text, p, path, p) != PathStatus::Ok) return result;
         options.*spec->path = QualifyName(path, context.state_folder);
-        result.view_report_enabled = !(options.*spec->path).empty();
+        if (spec->which == Switch::Report) result.view_report_enabled = !options.Report.empty();
         break;
       }
     }

@@ -2,7 +2,7 @@
 // SyncOptions, and writing options back as an argument string for a launcher.
 //
 // Syntax: optional blanks; switches, each "-" and a name (compared ignoring
-// letter case) and, for -r, -rr and -rl, a value; then up to two folders,
+// letter case) and, for -r, -rj, -rr and -rl, a value; then up to two folders,
 // Source and Target. A blank is the space character only. A switch name ends at
 // the first blank, "/" or "-" after its "-", so "-q-s" and "-q -s" both hold two
 // switches; since no switch name contains "/", ending a name there only keeps
@@ -56,7 +56,8 @@ std::string JoinArguments(int argc, const char* const* argv);
 // rounding (halves to even) or negative; -bi together with -d in either
 // order; -s without both folders; -r with a quoted path not followed by a blank
 // or the end; a quoted first folder followed by something other than a blank.
-// A bare report name is placed in the state folder (QualifyName). Folders get a
+// A bare report or JSON summary name is placed in the state folder
+// (QualifyName). Folders get a
 // trailing "/" and the names stored on disk (the lookups never follow a final
 // link; missing components are kept as written); the folders are stored
 // whenever any positional text is present, also when only one is given. Never
@@ -92,11 +93,11 @@ StartupCommandLine ReadStartupCommandLine(const std::string& args,
 // blank, in a fixed order: " -s", " -q", " -m", " -ds", " -qs", " -xs", " -d"
 // (not with Bidi), " -bi" or else " -new", " -ns", " -c", " -ndl", " -ad",
 // " -r <report>", " -a", " -rr <n>" (when above 0), " -rl <n>" (when it differs
-// from `default_report_level`), " -n", " -fd" (only with Delete, not with
-// Bidi). A report path is quoted as JoinArguments quotes an argument. Reading
-// it back gives the same options, except that Delete and ForceDelete are not
-// written with Bidi (nor ForceDelete without Delete) and New comes back set
-// whenever Bidi is.
+// from `default_report_level`), " -rj <file>", " -n", " -fd" (only with
+// Delete, not with Bidi). A path is quoted as JoinArguments quotes an
+// argument. Reading it back gives the same options, except that Delete and
+// ForceDelete are not written with Bidi (nor ForceDelete without Delete) and
+// New comes back set whenever Bidi is.
 // Never fails.
 std::string BuildCommandLine(const SyncOptions& options, int32_t default_report_level);
 

@@ -2,6 +2,7 @@
 
 #include "fs/paths.h"
 #include "platform/program_start.h"
+#include "report/formats.h"
 
 namespace twinmere {
 
@@ -15,7 +16,8 @@ std::optional<DialogMessage> ViewReport(FileSystem& fs, const std::string& repor
   std::string argument = AbsolutePath(report, WorkingFolder());
   if (!argument.starts_with(kSeparator)) argument = "./" + argument;
   if (const ErrorCode code = StartProgram(viewer, argument); code != kSuccess)
-    return DialogMessage{"Unable to start Report Viewer. " + SystemErrorText(code),
+    return DialogMessage{"Unable to start Report Viewer. " + SystemErrorText(code) + ": \"" +
+                             DisplayPath(viewer) + "\".",
                          MessageIcon::Exclamation, kHelpPreferences};
   return std::nullopt;
 }

@@ -21,8 +21,9 @@ namespace twinmere {
 // Returns the message to show instead: "The Report file doesn't exist."
 // (topic 5000) when `report` names nothing or a folder (a link is not
 // followed: the viewer follows it and says what it finds); "Unable to start
-// Report Viewer. " and the system's text (topic 7000) when the viewer cannot
-// be started. An empty `viewer` starts nothing and shows nothing.
+// Report Viewer. ", the system's text and the viewer as it was tried
+// (topic 7000) when the viewer cannot be started. The report is looked up
+// afresh on every call. An empty `viewer` starts nothing and shows nothing.
 std::optional<DialogMessage> ViewReport(FileSystem& fs, const std::string& report,
                                         const std::string& viewer);
 

@@ -31,6 +31,7 @@ enum class Switch {
   QuickStart,
   DisallowStop,
   ReportLevel,
+  JsonSummary,
   Preview,
   ForceDelete,
 };
@@ -59,7 +60,7 @@ struct SwitchSpec {
 };
 
 // In the order of --help and of the manual pages.
-inline constexpr std::array<SwitchSpec, 19> kSwitches = {{
+inline constexpr std::array<SwitchSpec, 20> kSwitches = {{
     {.name = "s",
      .which = Switch::Start,
      .flag = &SyncOptions::Start,
@@ -78,7 +79,7 @@ inline constexpr std::array<SwitchSpec, 19> kSwitches = {{
     {.name = "n",
      .which = Switch::Preview,
      .flag = &SyncOptions::Preview,
-     .write_order = 18,
+     .write_order = 19,
      .help = "preview: show the lines the run would write and change nothing\n"
              "in Source or Target"},
     {.name = "bi",
@@ -94,7 +95,7 @@ inline constexpr std::array<SwitchSpec, 19> kSwitches = {{
     {.name = "fd",
      .which = Switch::ForceDelete,
      .flag = &SyncOptions::ForceDelete,
-     .write_order = 19,
+     .write_order = 20,
      .help = "with -d, delete even what the deletion guard stops: an empty\n"
              "Source, or more than the guard's share of Target's items"},
     {.name = "new",
@@ -167,6 +168,15 @@ inline constexpr std::array<SwitchSpec, 19> kSwitches = {{
              "4 options, 8 command line, 16 summary, 32 zero values in the\n"
              "summary, 64 OS version and privileges, 128 Source and Target\n"
              "folders (default: the stored default level, else 215)"},
+    {.name = "rj",
+     .which = Switch::JsonSummary,
+     .value = SwitchValue::Path,
+     .value_name = "FILE",
+     .path = &SyncOptions::JsonSummary,
+     .write_order = 18,
+     .help = "at the end of the run, also a stopped or refused one, write its\n"
+             "summary and errors as JSON to FILE (a bare name goes to the state\n"
+             "folder); see JSON SUMMARY in the manual"},
 }};
 
 // The switch of a name (without the "-"), compared ignoring ASCII letter

@@ -53,6 +53,7 @@ struct SyncOptions {
   bool Append = false;
   int32_t Restriction = 0;  // report size limit in KB, 0 = none
   int32_t ReportLevel = kDefaultReportLevel;
+  std::string JsonSummary;  // JSON summary file written at the end of each run; empty: none
 
   bool operator==(const SyncOptions&) const = default;
 };

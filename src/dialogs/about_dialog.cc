@@ -19,8 +19,12 @@ AboutDialog::AboutDialog(const PlatformFacts& facts, FormServices& services, QWi
   setWindowTitle(tr("About %1").arg(QString::fromLatin1(kProgramTitle)));
   imgIcon = Named(new QLabel(QString(), this), "imgIcon");
   lblTitle = Named(new QLabel(QString::fromLatin1(kProgramTitle), this), "lblTitle");
-  lblVersion =
-      Named(new QLabel(tr("Version ") + QString::fromStdString(VersionText()), this), "lblVersion");
+  // The version as the reports write it, and beside it as the packages and
+  // --version do.
+  lblVersion = Named(new QLabel(tr("Version ") + QString::fromStdString(VersionText()) + " (" +
+                                    QString::fromLatin1(kVersion) + ")",
+                                this),
+                     "lblVersion");
   lblOs = Named(new QLabel(QString::fromStdString(facts.OsText), this), "lblOs");
   lblAdmin = Named(new QLabel(tr("Administrative privileges: ") +
                                   (facts.IsAdmin ? tr("Granted.") : tr("Not granted.")),
@@ -36,8 +40,9 @@ AboutDialog::AboutDialog(const PlatformFacts& facts, FormServices& services, QWi
       tr("The name of this program, which keeps a Target folder in step "
          "with a Source folder."));
   lblVersion->setWhatsThis(
-      tr("The version of the program, written as the first and last lines of every report "
-         "write it. Quote it when you report a problem."));
+      tr("The version of the program as the first and last lines of every report write it, "
+         "and in brackets as the package and twinmere-cli --version give it. Quote it when you "
+         "report a problem."));
   lblOs->setWhatsThis(
       tr("The operating system the program runs on: the kernel's name and "
          "release, and the distribution's name."));

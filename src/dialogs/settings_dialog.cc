@@ -6,13 +6,16 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QVBoxLayout>
 #include <functional>
+#include <initializer_list>
 #include <utility>
 
+#include "app/desktop_entry.h"
 #include "app/folder_fields.h"
 #include "app/help_topics.h"
 #include "base/text.h"
@@ -38,6 +41,7 @@ SettingsDialog::SettingsDialog(const SettingsDialogContext& context, QWidget* pa
   lstReportLevel->SetLevel(level_);
   ShowLevel();
   spnGuard->setValue(settings.deletion_guard_percent);
+  ShowScheduledRuns();
   SetUpForm(*this, context_.services, kHelpPreferences, {txtViewer, txtShortcuts, txtReport});
 }
 
@@ -61,11 +65,24 @@ void SettingsDialog::CreateControls() {
   spnGuard = Named(new QSpinBox(this), "spnGuard");
   spnGuard->setRange(0, 100);
   spnGuard->setSuffix(tr(" % of Target"));
+  // The box's own field is what a screen reader meets.
+  spnGuard->setAccessibleName(tr("Deletion guard: stop deleting more than"));
+  if (auto* field = spnGuard->findChild<QLineEdit*>())
+    field->setAccessibleName(spnGuard->accessibleName());
   lblGuard->setBuddy(spnGuard);
   lblShortcuts->setBuddy(txtShortcuts);
   lblReport->setBuddy(txtReport);
   lblViewer->setBuddy(txtViewer);
   lblLevel->setBuddy(lstReportLevel);
+  lblScheduled = Named(new QLabel(tr("Sch&eduled runs:"), this), "lblScheduled");
+  lstScheduled = Named(new QListWidget(this), "lstScheduled");
+  lstScheduled->setAccessibleName(tr("Scheduled runs"));
+  lstScheduled->setFixedHeight(lstScheduled->fontMetrics().height() * 5);
+  lblScheduled->setBuddy(lstScheduled);
+  cmdRemove = Named(new QPushButton(tr("Re&move"), this), "cmdRemove");
+  const bool scheduling = context_.schedule != nullptr;
+  for (QWidget* control : std::initializer_list<QWidget*>{lblScheduled, lstScheduled, cmdRemove})
+    control->setVisible(scheduling);
   cmdOK = Named(new QPushButton(tr("OK"), this), "cmdOK");
   cmdCancel = Named(new QPushButton(tr("Cancel"), this), "cmdCancel");
   cmdHelp = Named(new QPushButton(tr("&Help"), this), "cmdHelp");
@@ -90,6 +107,9 @@ void SettingsDialog::CreateControls() {
   guard->addWidget(spnGuard);
   guard->addStretch();
   grid->addLayout(guard, row++, 0, 1, 2);
+  grid->addWidget(lblScheduled, row++, 0, 1, 2);
+  grid->addWidget(lstScheduled, row, 0);
+  grid->addWidget(cmdRemove, row++, 1, Qt::AlignTop);
   grid->setColumnStretch(0, 1);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
@@ -127,9 +147,21 @@ void SettingsDialog::CreateControls() {
   });
   connect(cmdReport, &QPushButton::clicked, this, &SettingsDialog::ChooseReport);
   connect(cmdViewer, &QPushButton::clicked, this, &SettingsDialog::ChooseViewer);
+  connect(cmdRemove, &QPushButton::clicked, this, &SettingsDialog::RemoveScheduledRun);
+  connect(lstScheduled, &QListWidget::currentRowChanged, this,
+          [this](int row) { cmdRemove->setEnabled(row >= 0); });
   connect(cmdOK, &QPushButton::clicked, this, &SettingsDialog::accept);
   connect(cmdCancel, &QPushButton::clicked, this, &SettingsDialog::reject);
   connect(cmdHelp, &QPushButton::clicked, this, [this] { ShowFormHelp(); });
+  // F1 opens the part of the page that explains the control.
+  const std::pair<QWidget*, const char*> sections[] = {
+      {lblShortcuts, "shortcuts"},  {txtShortcuts, "shortcuts"},  {cmdShortcuts, "shortcuts"},
+      {lblReport, "report-file"},   {txtReport, "report-file"},   {cmdReport, "report-file"},
+      {lblViewer, "report-viewer"}, {txtViewer, "report-viewer"}, {cmdViewer, "report-viewer"},
+      {lblLevel, "level"},          {lblLevelValue, "level"},     {lstReportLevel, "level"},
+      {lblGuard, "guard"},          {spnGuard, "guard"}};
+  for (const auto& [control, section] : sections)
+    SetHelpSection(*control, QString::fromLatin1(section));
 
   const std::pair<QWidget*, const char*> help[] = {
       {txtShortcuts,
@@ -154,6 +186,12 @@ void SettingsDialog::CreateControls() {
        "folder is empty, nothing is deleted: the window asks first, a run that exits by itself "
        "or the command line stops the deletions. The option Lift deletion guard (-fd) lets one "
        "run delete them all the same."},
+      {lstScheduled,
+       "The launchers whose synchronization runs by itself (Run automatically in the shortcut "
+       "dialog), each with its launcher and how often it runs."},
+      {cmdRemove,
+       "Takes the chosen scheduled run out of the list; OK then stops its timer and removes "
+       "it. The launcher itself stays."},
       {cmdOK,
        "Stores the preferences. A value equal to its default is removed from the settings "
        "instead."},
@@ -162,13 +200,41 @@ void SettingsDialog::CreateControls() {
   for (const auto& [widget, text] : help) widget->setWhatsThis(tr(text));
 }
 
+// The three choosers alike: a folder for the folder, an open file for the
+// two files.
 void SettingsDialog::UpdateUI() {
   cmdShortcuts->setIcon(FolderIcon(*this));
+  const QIcon file = ThemeIcon(*this, "document-open", QStyle::SP_DialogOpenButton);
+  cmdReport->setIcon(file);
+  cmdViewer->setIcon(file);
 }
 
 void SettingsDialog::ShowLevel() {
   lblLevelValue->setText(QString::number(level_));
   lblLevelValue->setAccessibleName(lblLevelValue->text());
+}
+
+void SettingsDialog::ShowScheduledRuns() {
+  if (context_.schedule != nullptr) scheduled_ = ListScheduledRuns(context_.schedule->unit_folder);
+  lstScheduled->clear();
+  for (const ScheduledRun& run : scheduled_) {
+    const std::string file = run.launcher.substr(run.launcher.rfind('/') + 1);
+    auto* item = new QListWidgetItem(BytesToText(WithoutDesktopEntryExtension(file)) +
+                                         QStringLiteral(" \u2014 ") +
+                                         QString::fromLatin1(ScheduleName(run.schedule)),
+                                     lstScheduled);
+    item->setToolTip(BytesToText(run.launcher));
+  }
+  cmdRemove->setEnabled(false);
+}
+
+void SettingsDialog::RemoveScheduledRun() {
+  const int row = lstScheduled->currentRow();
+  if (row < 0 || row >= static_cast<int>(scheduled_.size())) return;
+  removed_.push_back(scheduled_[static_cast<size_t>(row)]);
+  scheduled_.erase(scheduled_.begin() + row);
+  delete lstScheduled->takeItem(row);
+  cmdRemove->setEnabled(lstScheduled->currentRow() >= 0);
 }
 
 void SettingsDialog::ChooseReport() {
@@ -208,6 +274,12 @@ void SettingsDialog::accept() {
   edited.deletion_guard_percent = spnGuard->value();
   const std::optional<RegistryError> refused = StoreDialogSettings(context_.registry, edited);
   context_.settings = edited;
+  for (const ScheduledRun& run : removed_) {
+    if (const std::optional<DialogMessage> message =
+            twinmere::RemoveScheduledRun(run, *context_.schedule))
+      ShowDialogMessage(this, *message, Services().help);
+  }
+  removed_.clear();
   if (refused) {
     ShowDialogMessage(
         this,

@@ -7,7 +7,9 @@
 
 #include <QDialog>
 #include <cstdint>
+#include <vector>
 
+#include "app/scheduled_runs.h"
 #include "platform/file_system.h"
 #include "platform/user_folders.h"
 #include "settings/program_settings.h"
@@ -16,6 +18,7 @@
 #include "widgets/form.h"
 
 class QLabel;
+class QListWidget;
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
@@ -31,6 +34,8 @@ struct SettingsDialogContext {
   const UserFolders& folders;
   FileSystem& fs;          // the window thread's own
   FormServices& services;  // help window and keyboard cues
+  // The scheduled launchers, listed and removed here; null: no list.
+  const ScheduleContext* schedule = nullptr;
 };
 
 class SettingsDialog final : public QDialog, public Form {
@@ -52,6 +57,8 @@ class SettingsDialog final : public QDialog, public Form {
   void ChooseReport();
   void ChooseViewer();
   void ShowLevel();
+  void ShowScheduledRuns();
+  void RemoveScheduledRun();
 
   QLabel* lblShortcuts = nullptr;
   QLineEdit* txtShortcuts = nullptr;
@@ -67,6 +74,9 @@ class SettingsDialog final : public QDialog, public Form {
   ReportLevelList* lstReportLevel = nullptr;
   QLabel* lblGuard = nullptr;
   QSpinBox* spnGuard = nullptr;  // the deletion guard's share of Target's items
+  QLabel* lblScheduled = nullptr;
+  QListWidget* lstScheduled = nullptr;
+  QPushButton* cmdRemove = nullptr;
   QPushButton* cmdOK = nullptr;
   QPushButton* cmdCancel = nullptr;
   QPushButton* cmdHelp = nullptr;
@@ -79,6 +89,10 @@ class SettingsDialog final : public QDialog, public Form {
   DropVerdict report_drop_;
   DropVerdict viewer_drop_;
   int32_t level_ = 0;  // the working level
+  // The scheduled runs as listed, and those Remove took out of the list:
+  // OK removes them.
+  std::vector<ScheduledRun> scheduled_;
+  std::vector<ScheduledRun> removed_;
 };
 
 }  // namespace twinmere::ui

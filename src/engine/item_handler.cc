@@ -323,9 +323,18 @@ void Synchronizer::Impl::CopyToSourcePhase(FilesEnumerator& e, const std::string
   MainPlan(e, path, result, Side::Source);
 }
 
+// The item's work counts as done once its plan has run, whatever became of
+// it: while its file is copied, the copy's progress stands for the share done
+// so far, on top of the work of the items before it.
 void Synchronizer::Impl::MainPlan(FilesEnumerator& e, const std::string& path, int result,
                                   Side side) {
-  AddWorkDone(kActionUnits, e.Size());
+  const uint64_t size = e.Size();
+  ActOnMainPlan(e, path, result, side);
+  AddWorkDone(kActionUnits, size);
+}
+
+void Synchronizer::Impl::ActOnMainPlan(FilesEnumerator& e, const std::string& path, int result,
+                                       Side side) {
   if (result & kKindDiffers) {
     if (side == Side::Source || !options.Delete) {
       KindConflictLine(e, path);
@@ -384,7 +393,9 @@ void Synchronizer::Impl::KindConflictLine(FilesEnumerator& e, const std::string&
                          : "Can't copy file because the folder with this name already exists: ";
   reporter.AddReportLine(std::string(text) + "\"" + path + "\".", ReportLineKind::Error, 0.5,
                          LineFlush::Throttled);
-  reporter.Counters().ErrorCount += 1;
+  // For the JSON summary: what stands in the way, as the system would say it.
+  reporter.CountError(e.IsFolder() ? EEXIST : EISDIR,
+                      e.IsFolder() ? kActionCreateFolder : kActionCopy, path);
 }
 
 void Synchronizer::Impl::ShowCopying(const std::string& path) {

@@ -157,6 +157,7 @@ struct Synchronizer::Impl {
   // The main plan: a kind conflict, a short-name release, then the folder
   // update or the copy.
   void MainPlan(FilesEnumerator& e, const std::string& path, int result, Side side);
+  void ActOnMainPlan(FilesEnumerator& e, const std::string& path, int result, Side side);
   void KindConflictLine(FilesEnumerator& e, const std::string& path);
   bool ClaimCounterpart(FilesEnumerator& e, int result);
   void CaseClash(FilesEnumerator& e, const std::string& path, Side side);

@@ -85,6 +85,7 @@ void Synchronizer::Impl::Refuse(const std::string& line, int exit_code, const st
   reporter.AddReportLine(reason.empty() ? line : reason, ReportLineKind::Error, 0,
                          LineFlush::Final);
   session.ExitCode = exit_code;
+  reporter.EndRun(exit_code, reason.empty() ? line : line + "\n" + reason);
   session.Running = false;
   if (options.Quiet) host.CloseProgram(exit_code);
 }
@@ -288,14 +289,19 @@ void Synchronizer::Impl::Run() {
   reporter.Run().StopRequested = &session.StopRequested;
   reporter.SetSelfSync(&self);
   if (options.Preview) {
-    // Its report is written only where it lies outside both folders.
-    const auto inside = [this](const std::string& root) {
-      const std::string folder = FolderPart(options.Report);
-      return !root.empty() && !options.Report.empty() &&
-             (options.Report.starts_with(AddSeparator(root)) ||
+    // Its report and its JSON summary are written only where they lie
+    // outside both folders.
+    const auto inside = [this](const std::string& file, const std::string& root) {
+      const std::string folder = FolderPart(file);
+      return !root.empty() && !file.empty() &&
+             (file.starts_with(AddSeparator(root)) ||
               FolderLiesWithin(real_fs, folder.empty() ? "./" : folder, root));
     };
-    reporter.Run().ReportSuppressed = inside(options.Source) || inside(options.Target);
+    const auto inside_either = [&](const std::string& file) {
+      return inside(file, options.Source) || inside(file, options.Target);
+    };
+    reporter.Run().ReportSuppressed = inside_either(options.Report);
+    reporter.Run().SummarySuppressed = inside_either(options.JsonSummary);
     reporter.AddReportLine(kPreviewBegins, ReportLineKind::Action, 0, LineFlush::Throttled);
   }
 
@@ -351,6 +357,7 @@ void Synchronizer::Impl::Run() {
   reporter.AddReportLine("", ReportLineKind::Action, 0, LineFlush::Throttled);
   session.ExitCode =
       (stopped ? kExitStopped : 0) | (reporter.Counters().ErrorCount != 0 ? kExitErrors : 0);
+  reporter.EndRun(session.ExitCode);
 
   context.progress = nullptr;
   context.leftover_roots.clear();

@@ -33,10 +33,11 @@ class Synchronizer final : public IEnumFile, public IProgress, public ReportSelf
                FileSystem& fs, Reporter& reporter, SyncHost& host);
   ~Synchronizer() override;
 
-  // One whole run. Sets session.ExitCode (0, 1, 4, 5, or 18 to 22). With
-  // options.Preview nothing is written to Source or Target: the run works
-  // on a PreviewFileSystem in front of the file system and shows the lines
-  // it would write, between a first and a last line that say so.
+  // One whole run. Sets session.ExitCode (0, 1, 4, 5, or 18 to 22) and then
+  // writes the JSON summary when the options ask for one (Reporter::EndRun).
+  // With options.Preview nothing is written to Source or Target: the run
+  // works on a PreviewFileSystem in front of the file system and shows the
+  // lines it would write, between a first and a last line that say so.
   void Synchronize();
   // The deletion guard of the next runs.
   void SetDeletionGuard(const DeletionGuard& guard);

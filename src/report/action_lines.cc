@@ -72,6 +72,10 @@ std::string ErrorLine(ErrorCode code, std::string_view verb, std::string_view pa
 
 }  // namespace
 
+std::span<const ActionRow> ActionRows() {
+  return kRows;
+}
+
 const ActionRow& FindActionRow(int code) {
   for (const ActionRow& row : kRows) {
     if (row.code == code) return row;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -55,6 +56,8 @@ struct ActionRow {
 
 // The row of `code`; the "???" row (counting nothing) for an unknown code.
 const ActionRow& FindActionRow(int code);
+// Every row of the table (the display lines paths up past the widest label).
+std::span<const ActionRow> ActionRows();
 
 // The system's text for an error code with one trailing line end removed.
 // Never fails.

@@ -87,7 +87,7 @@ int Main(int argc, char** argv) {
     const std::string path = FindProgramData(*fs, item, GetInstallFolder());
     if (!path.empty()) shipped.addFile(QFile::decodeName(path.c_str()));
   }
-  QApplication::setWindowIcon(QIcon::fromTheme("twinmere", shipped));
+  QApplication::setWindowIcon(QIcon::fromTheme(kIconName, shipped));
 
   MainWindow window(
       ProgramContext{facts, folders, registry, settings, *fs, clock, JoinArguments(argc, argv)});

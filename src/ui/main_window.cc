@@ -25,6 +25,7 @@
 #include <QVBoxLayout>
 #include <QWhatsThis>
 #include <algorithm>
+#include <cmath>
 
 #include "app/command_line.h"
 #include "app/folder_fields.h"
@@ -37,6 +38,7 @@
 #include "engine/folder_identity.h"
 #include "engine/synchronizer.h"
 #include "fs/paths.h"
+#include "report/action_lines.h"
 #include "ui/status_strip.h"
 #include "widgets/choosers.h"
 #include "widgets/text_fields.h"
@@ -103,6 +105,7 @@ MainWindow::MainWindow(ProgramContext context, QWidget* parent)
     : QMainWindow(parent),
       context_(std::move(context)),
       settings_(context_.settings),
+      schedule_{UserUnitFolder(context_.folders), user_manager_},
       field_fs_(CreatePlatformFileSystem()),
       services_(KeyboardCuesFromStyle(), FindHelpFolder(*field_fs_)),
       host_(*this, run_options_, session_, reporter_, context_.clock),
@@ -187,7 +190,6 @@ void MainWindow::CreateControls() {
   outer->addWidget(txtReport, 1);
 
   lblInfo = new StatusStrip(central);
-  lblInfo->setAccessibleName(tr("Status"));
   outer->addWidget(lblInfo);
   setCentralWidget(central);
 
@@ -247,7 +249,8 @@ void MainWindow::CreateMenus() {
   mnuTarget = add(mnuFile, tr("&Target..."), "mnuTarget");
   mnuFile->addSeparator();
   mnuStart = add(mnuFile, tr("&Start"), "mnuStart");
-  mnuStop = add(mnuFile, tr("&Stop"), "mnuStop");
+  // Start and Stop share this menu: Stop takes its own key.
+  mnuStop = add(mnuFile, tr("Sto&p"), "mnuStop");
   mnuPreview = add(mnuFile, tr("Pre&view"), "mnuPreview");
   mnuFile->addSeparator();
   mnuExit = add(mnuFile, tr("&Exit"), "mnuExit");
@@ -265,9 +268,13 @@ void MainWindow::CreateMenus() {
   mnuViewReport = add(mnuEdit, tr("&View Report"), "mnuViewReport", Qt::Key_F4);
 
   mnuHelp = Named(menuBar()->addMenu(tr("&Help")), "mnuHelp");
-  // F1 and Shift+F1 belong to every form (SetUpForm); the menu names them.
-  mnuHelpContents = add(mnuHelp, tr("&Contents...\tF1"), "mnuHelpContents");
-  mnuHelpWhat = add(mnuHelp, tr("&What's This?\tShift+F1"), "mnuHelpWhat");
+  // F1 (the focused control's page) and Shift+F1 belong to every form
+  // (SetUpForm). The menu shows Shift+F1 as What's This's key; the key works
+  // through the form, the entry's own shortcut only while the menu is open,
+  // so that the two never compete.
+  mnuHelpContents = add(mnuHelp, tr("&Contents..."), "mnuHelpContents");
+  mnuHelpWhat = add(mnuHelp, tr("&What's This?"), "mnuHelpWhat", Qt::SHIFT | Qt::Key_F1);
+  mnuHelpWhat->setShortcutContext(Qt::WidgetShortcut);
   mnuHelp->addSeparator();
   mnuAbout = add(mnuHelp, tr("&About..."), "mnuAbout");
 
@@ -336,6 +343,16 @@ void MainWindow::DescribeControls() {
   lblInfo->setWhatsThis(
       tr("What the run is doing now and how far it has come; its tool tip tells when the run "
          "is expected to end."));
+
+  // F1 opens the part of the window's page that explains the control.
+  const std::pair<QWidget*, const char*> sections[] = {
+      {lblSource, "folders"},  {txtSource, "folders"}, {cmdSource, "folders"},
+      {lblTarget, "folders"},  {txtTarget, "folders"}, {cmdTarget, "folders"},
+      {cmdStart, "start"},     {cmdStop, "start"},     {cmdPreview, "start"},
+      {txtReport, "messages"}, {lblInfo, "messages"},  {cmdReport, "buttons"}};
+  for (const auto& [control, section] : sections)
+    SetHelpSection(*control, QString::fromLatin1(section));
+  SetHelpTopic(*cmdOptions, kHelpOptionsDialog);
 }
 
 void MainWindow::UpdateUI() {
@@ -348,6 +365,14 @@ void MainWindow::UpdateUI() {
   cmdStop->setIcon(GlyphIcon(*cmdStop, "media-playback-stop", Glyph::Stop));
   cmdPreview->setIcon(ThemeIcon(*this, "document-print-preview", QStyle::SP_FileDialogInfoView));
   lblInfo->UpdateUI();
+  // Action lines put a tab after their padded label: the tab stop lies just
+  // past the widest label, so that every path starts there, close to its
+  // label, and not at a far stop of the font's own.
+  const QFontMetricsF metrics(txtReport->font());
+  qreal widest = 0;
+  for (const ActionRow& row : ActionRows())
+    widest = std::max(widest, metrics.horizontalAdvance(QString::fromLatin1(row.label)));
+  txtReport->setTabStopDistance(std::ceil(widest + metrics.horizontalAdvance(u' ')));
   ApplyMinimumSize();
 }
 
@@ -371,10 +396,14 @@ void MainWindow::Load() {
   const StartupCommandLine line = ReadStartupCommandLine(
       context_.arguments, settings.default_report, command_context, options_);
   reporter_.SetArgumentString(context_.arguments);
+  reporter_.SetCommandLineWriter([level = settings.default_report_level](const SyncOptions& o) {
+    return BuildArguments(o, level);
+  });
   run_options_ = options_;  // no run goes on yet: the reporter reads these
   if (!line.valid) {
     session_.ExitCode = line.exit_code;
     reporter_.AddReportLine(line.error_line, ReportLineKind::Error, 0, LineFlush::Throttled);
+    reporter_.EndRun(line.exit_code, line.error_line);
   }
   ShowOptions();
 
@@ -576,6 +605,9 @@ void MainWindow::StartRun(bool preview) {
   run_options_.Preview = run_options_.Preview || preview;
   run_given_ = run_options_;
   preview_running_ = run_options_.Preview;
+  reporter_.SetCommandLineWriter([level = settings_.default_report_level](const SyncOptions& o) {
+    return BuildArguments(o, level);
+  });
   synchronizer_ = std::make_unique<Synchronizer>(run_options_, session_, context_.facts,
                                                  context_.fs, reporter_, host_);
   synchronizer_->SetDeletionGuard({.percent = settings_.deletion_guard_percent});
@@ -605,7 +637,7 @@ void MainWindow::ShowOptionsDialog() {
   const OptionsDialogContext dialog_context{context_.facts,   context_.folders,
                                             settings_,        *field_fs_,
                                             shortcut_memory_, ProgramPath(GetInstallFolder()),
-                                            services_};
+                                            services_,        &schedule_};
   OptionsDialog dialog(options_, dialog_context, this);
   dialog.setWindowModality(Qt::WindowModal);
   if (dialog.exec() != QDialog::Accepted) return;
@@ -614,8 +646,8 @@ void MainWindow::ShowOptionsDialog() {
 }
 
 void MainWindow::ShowSettingsDialog() {
-  SettingsDialog dialog({context_.registry, settings_, context_.folders, *field_fs_, services_},
-                        this);
+  SettingsDialog dialog(
+      {context_.registry, settings_, context_.folders, *field_fs_, services_, &schedule_}, this);
   dialog.setWindowModality(Qt::WindowModal);
   dialog.exec();
 }
@@ -672,6 +704,17 @@ void MainWindow::ApplyRunningState(bool disallow_stop, bool bytes_mode) {
   mnuExit->setEnabled(!disallow_stop);
   SetCloseCommand(!disallow_stop);
   EnableIdleControls(false);
+  // A disabled field keeps neither the focus nor a selection: the focus goes
+  // where the run can be followed or stopped.
+  for (QLineEdit* field : {txtSource, txtTarget}) field->deselect();
+  QWidget* focus = focusWidget();
+  if (focus == nullptr || !focus->isEnabled()) {
+    if (cmdStop->isEnabled()) {
+      cmdStop->setFocus(Qt::OtherFocusReason);
+    } else {
+      txtReport->setFocus(Qt::OtherFocusReason);
+    }
+  }
 }
 
 void MainWindow::ApplyIdleState() {

@@ -2,6 +2,8 @@
 
 #include <qdrawutil.h>
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QEvent>
 #include <QPainter>
 #include <QSizeGrip>
@@ -24,6 +26,35 @@ constexpr int kStatusMarginTwips = 60;
 // Pixels between the pane edge and the texts, and between texts and the bar.
 constexpr int kInset = 5;
 
+// The strip as assistive technology sees it: a status bar whose name is the
+// status and whose description is the progress.
+class StatusStripAccessible final : public QAccessibleWidget {
+ public:
+  explicit StatusStripAccessible(StatusStrip* strip)
+      : QAccessibleWidget(strip, QAccessible::StatusBar) {}
+  QString text(QAccessible::Text kind) const override {
+    const auto* strip = static_cast<const StatusStrip*>(widget());
+    switch (kind) {
+      case QAccessible::Name:
+        return strip->SpokenStatus();
+      case QAccessible::Description:
+        return strip->SpokenProgress();
+      default:
+        return QAccessibleWidget::text(kind);
+    }
+  }
+};
+
+QAccessibleInterface* StatusStripInterface(const QString& class_name, QObject* object) {
+  if (class_name != QLatin1String(StatusStrip::staticMetaObject.className())) return nullptr;
+  return new StatusStripAccessible(static_cast<StatusStrip*>(object));
+}
+
+void Announce(QObject* strip, QAccessible::Event change) {
+  QAccessibleEvent event(strip, change);
+  QAccessible::updateAccessibility(&event);
+}
+
 }  // namespace
 
 int TwipsToPixels(int twips, int dpi) {
@@ -37,6 +68,11 @@ int PixelsToTwips(int pixels, int dpi) {
 }
 
 StatusStrip::StatusStrip(QWidget* parent) : QWidget(parent), grip_(new QSizeGrip(this)) {
+  static const bool interface_known = [] {
+    QAccessible::installFactory(StatusStripInterface);
+    return true;
+  }();
+  (void)interface_known;
   setObjectName("lblInfo");
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   setAttribute(Qt::WA_OpaquePaintEvent);
@@ -66,10 +102,28 @@ int StatusStrip::StatusTextRoom() const {
 void StatusStrip::SetView(const StatusProgressView& view) {
   const bool status_changed =
       view.status_text != view_.status_text || view.status_path != view_.status_path;
+  const bool progress_changed =
+      view.progress_text != view_.progress_text || view.eta_text != view_.eta_text;
   view_ = view;
   progress_text_ = BytesToText(view.progress_text);
   if (status_changed) ComposeStatusLine();
   update();
+  if (status_changed) Announce(this, QAccessible::NameChanged);
+  if (progress_changed) Announce(this, QAccessible::DescriptionChanged);
+}
+
+QString StatusStrip::SpokenStatus() const {
+  QString status = BytesToText(view_.status_text).trimmed();
+  if (!view_.status_path.empty())
+    status += QLatin1Char(' ') + BytesToText(DisplayPath(view_.status_path));
+  return status.isEmpty() ? tr("Status") : status;
+}
+
+QString StatusStrip::SpokenProgress() const {
+  QStringList parts;
+  for (const std::string* part : {&view_.progress_text, &view_.eta_text})
+    if (!part->empty()) parts << BytesToText(*part);
+  return parts.join(QStringLiteral(", "));
 }
 
 void StatusStrip::SetBytesMode(bool bytes_mode) {

@@ -35,6 +35,13 @@ class StatusStrip final : public QWidget {
 
   // The status text followed by the compacted path, as painted.
   const QString& StatusLine() const { return status_line_; }
+  // What a screen reader says of the strip: its name is the status with the
+  // whole path ("Copying to Target ... /home/ann/a.txt", "Completed."), or
+  // "Status" before the first; its description the progress figure and the
+  // estimated end ("42%, Estimated End Time: 21:05"). Both are announced when
+  // they change.
+  QString SpokenStatus() const;
+  QString SpokenProgress() const;
   const QString& ProgressText() const { return progress_text_; }
   const StatusProgressView& View() const { return view_; }
   // Pixels the status text may take: the status pane less its margins.

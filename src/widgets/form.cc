@@ -2,6 +2,8 @@
 
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -23,6 +25,7 @@ namespace twinmere::ui {
 namespace {
 
 constexpr char kHelpTopicProperty[] = "helpTopic";
+constexpr char kHelpSectionProperty[] = "helpSection";
 
 // The controls of `form` that take part in the context menu: its labels,
 // fields, buttons, check boxes, frames and every other control with a What's
@@ -64,6 +67,47 @@ void GiveAccessibleNames(QWidget& form) {
   }
 }
 
+// A form as assistive technology sees it: its window with its controls and,
+// while it is open, the shared context menu. A pop-up menu belongs to no
+// window of its own, so nothing else would list it.
+class FormAccessible final : public QAccessibleWidget {
+ public:
+  using QAccessibleWidget::QAccessibleWidget;
+  int childCount() const override {
+    return QAccessibleWidget::childCount() + (OpenMenu() != nullptr ? 1 : 0);
+  }
+  QAccessibleInterface* child(int index) const override {
+    QMenu* menu = OpenMenu();
+    if (menu != nullptr && index == QAccessibleWidget::childCount())
+      return QAccessible::queryAccessibleInterface(menu);
+    return QAccessibleWidget::child(index);
+  }
+  int indexOfChild(const QAccessibleInterface* child) const override {
+    QMenu* menu = OpenMenu();
+    if (menu != nullptr && child != nullptr && child->object() == menu)
+      return QAccessibleWidget::childCount();
+    return QAccessibleWidget::indexOfChild(child);
+  }
+
+ private:
+  QMenu* OpenMenu() const {
+    auto* menu =
+        widget()->findChild<QMenu*>(QStringLiteral("mnuPopup"), Qt::FindDirectChildrenOnly);
+    return menu != nullptr && menu->isVisible() ? menu : nullptr;
+  }
+};
+
+// Forms (their most derived class, once it is one) get FormAccessible.
+QAccessibleInterface* FormInterface(const QString& class_name, QObject* object) {
+  if (!object->isWidgetType() || class_name != QLatin1String(object->metaObject()->className()))
+    return nullptr;
+  auto* widget = static_cast<QWidget*>(object);
+  if (!widget->isWindow() || dynamic_cast<Form*>(widget) == nullptr) return nullptr;
+  return new FormAccessible(widget, qobject_cast<QDialog*>(widget) != nullptr
+                                        ? QAccessible::Dialog
+                                        : QAccessible::Window);
+}
+
 }  // namespace
 
 void SetHelpTopic(QWidget& control, int topic) {
@@ -72,6 +116,14 @@ void SetHelpTopic(QWidget& control, int topic) {
 
 int HelpTopicOf(const QWidget& control) {
   return control.property(kHelpTopicProperty).toInt();
+}
+
+void SetHelpSection(QWidget& control, const QString& section) {
+  control.setProperty(kHelpSectionProperty, section);
+}
+
+QString HelpSectionOf(const QWidget& control) {
+  return control.property(kHelpSectionProperty).toString();
 }
 
 QString WithoutAccessKey(const QString& caption) {
@@ -107,6 +159,11 @@ Form::~Form() {
 
 void Form::SetUpForm(QWidget& self, FormServices& services, int help_topic,
                      std::initializer_list<QWidget*> routed) {
+  static const bool interface_known = [] {
+    QAccessible::installFactory(FormInterface);
+    return true;
+  }();
+  (void)interface_known;
   self_ = &self;
   services_ = &services;
   help_topic_ = help_topic;
@@ -185,6 +242,14 @@ bool Form::WndProc(QObject& watched, QEvent& event) {
     const auto& request = static_cast<const QContextMenuEvent&>(event);
     if (request.reason() == QContextMenuEvent::Keyboard && control->isEnabled()) {
       ShowContextMenu(*control, request.globalPos());
+      // From the keyboard the first entry is chosen at once, as the next
+      // key would choose it; a screen reader says it.
+      for (QAction* action : mnuPopup->actions()) {
+        if (action->isVisible() && action->isEnabled() && !action->isSeparator()) {
+          mnuPopup->setActiveAction(action);
+          break;
+        }
+      }
     }
     return true;
   }
@@ -243,7 +308,10 @@ void Form::CreateContextMenu() {
 
 QMenu* Form::PrepareContextMenu(QWidget& control) {
   if (mnuPopup == nullptr) CreateContextMenu();
+  // The control takes the focus first, with what that does to its
+  // selection; the entries follow from the state it is left in.
   if (control.focusPolicy() != Qt::NoFocus) control.setFocus(Qt::PopupFocusReason);
+  FinishFocusChange(control);
   const bool field = IsTextField(control);
   for (QAction* action : {mnuContextUndo, mnuSep6, mnuContextCut, mnuContextCopy, mnuContextPaste,
                           mnuContextClear, mnuSep7, mnuContextSelectAll, mnuSep8}) {
@@ -280,13 +348,16 @@ void Form::ShowContextMenu(QWidget& control, const QPoint& position) {
 
 void Form::ShowHelpFor(const QWidget* control) {
   if (services_ == nullptr) return;
-  // A part of a control (the field of a spin box) has the control's topic.
+  // A part of a control (the field of a spin box) has the control's topic,
+  // a control in a frame the frame's section.
   int topic = 0;
-  for (const QWidget* widget = control; widget != nullptr && widget != self_ && topic == 0;
+  QString section;
+  for (const QWidget* widget = control; widget != nullptr && widget != self_;
        widget = widget->parentWidget()) {
-    topic = HelpTopicOf(*widget);
+    if (topic == 0) topic = HelpTopicOf(*widget);
+    if (section.isEmpty()) section = HelpSectionOf(*widget);
   }
-  services_->help.ShowHelpTopic(topic != 0 ? topic : help_topic_);
+  services_->help.ShowHelpTopic(topic != 0 ? topic : help_topic_, section);
 }
 
 void Form::ShowFormHelp() {

@@ -10,8 +10,10 @@
 //   1. Create the controls with their design names as object names
 //      (txtSource, chkBidi, fraReport ...). Give every control a What's This
 //      text (setWhatsThis: what it does, in one or two sentences); a label
-//      without one takes its buddy's. A control with a page or section of
-//      its own gets SetHelpTopic(*control, topic); the others use the form's.
+//      without one takes its buddy's. A control with a page of its own gets
+//      SetHelpTopic(*control, topic); the others use the form's. A control
+//      (or a frame, for the controls in it) that a section of its page
+//      explains gets SetHelpSection(*control, "id"): F1 opens the page there.
 //   2. At the end of loading call, with the routed text fields in the order
 //      they are routed:
 //        SetUpForm(*this, services, kHelpOptionsDialog,
@@ -70,6 +72,11 @@ struct FormServices {
 // The help topic of one control for More Info and F1 (0: the form's).
 void SetHelpTopic(QWidget& control, int topic);
 int HelpTopicOf(const QWidget& control);
+// The section of its page that explains a control, by the id of an element
+// of the page (empty: the page's top). A control without one takes that of
+// the nearest control around it that has one (its frame).
+void SetHelpSection(QWidget& control, const QString& section);
+QString HelpSectionOf(const QWidget& control);
 
 class Form : public IRedirect, public ICue {
  public:
@@ -107,8 +114,9 @@ class Form : public IRedirect, public ICue {
   // Copy and Select All of them. What's This? and More Info... always show.
   QMenu* PrepareContextMenu(QWidget& control);
 
-  // The help of `control` (its own topic, else the form's); the form's when
-  // null.
+  // The help of `control`: its page (its own topic, else the form's) at its
+  // section, each taken from the control or the nearest control around it
+  // that has one; the form's page when null.
   void ShowHelpFor(const QWidget* control);
   void ShowFormHelp();
   int FormHelpTopic() const { return help_topic_; }

@@ -1,5 +1,7 @@
 #include "widgets/help_window.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QMessageBox>
@@ -15,6 +17,15 @@
 #include "fs/paths.h"
 
 namespace twinmere::ui {
+namespace {
+
+// The help window is a window to assistive technology, not a bare panel.
+QAccessibleInterface* HelpWindowInterface(const QString& class_name, QObject* object) {
+  if (class_name != QLatin1String(HelpBrowser::staticMetaObject.className())) return nullptr;
+  return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+}
+
+}  // namespace
 
 QString HelpPageName(int topic) {
   return topic == kHelpContents ? QStringLiteral("index.html")
@@ -26,6 +37,11 @@ std::string FindHelpFolder(FileSystem& fs) {
 }
 
 HelpBrowser::HelpBrowser(QString folder) : folder_(std::move(folder)) {
+  static const bool interface_known = [] {
+    QAccessible::installFactory(HelpWindowInterface);
+    return true;
+  }();
+  (void)interface_known;
   setObjectName("HelpWindow");
   setAttribute(Qt::WA_DeleteOnClose);
   auto* layout = new QVBoxLayout(this);
@@ -57,10 +73,12 @@ HelpBrowser::HelpBrowser(QString folder) : folder_(std::move(folder)) {
   ShowTitle();
 }
 
-void HelpBrowser::ShowPage(const QString& page_name) {
+void HelpBrowser::ShowPage(const QString& page_name, const QString& section) {
   const QString path = folder_ + QLatin1Char('/') + page_name;
   if (!folder_.isEmpty() && QFileInfo(path).isFile()) {
-    browser_->setSource(QUrl::fromLocalFile(path));
+    QUrl page = QUrl::fromLocalFile(path);
+    page.setFragment(section);
+    browser_->setSource(page);
     return;
   }
   const QString where = folder_.isEmpty() ? tr("no help folder was found beside the program "
@@ -71,10 +89,15 @@ void HelpBrowser::ShowPage(const QString& page_name) {
   ShowTitle();
 }
 
+// The caption names the page and the help ("Options - Twinmere Help"); the
+// contents page, whose title is the help's own, only once. The page is named
+// by its title for screen readers.
 void HelpBrowser::ShowTitle() {
   const QString program = QString::fromLatin1(kProgramTitle) + tr(" Help");
   const QString title = browser_->documentTitle();
-  setWindowTitle(title.isEmpty() ? program : title + QStringLiteral(" - ") + program);
+  const bool own = title.isEmpty() || title == program;
+  setWindowTitle(own ? program : title + QStringLiteral(" - ") + program);
+  browser_->setAccessibleName(own ? program : title);
 }
 
 HelpWindow::HelpWindow(std::string folder) : folder_(std::move(folder)) {}
@@ -83,9 +106,9 @@ HelpWindow::~HelpWindow() {
   delete window_.data();
 }
 
-void HelpWindow::ShowHelpTopic(int topic) {
+void HelpWindow::ShowHelpTopic(int topic, const QString& section) {
   if (window_ == nullptr) window_ = new HelpBrowser(QString::fromStdString(folder_));
-  window_->ShowPage(HelpPageName(topic));
+  window_->ShowPage(HelpPageName(topic), section);
   window_->show();
   window_->raise();
   window_->activateWindow();

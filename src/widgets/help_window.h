@@ -49,10 +49,11 @@ class HelpWindow final {
   HelpWindow(const HelpWindow&) = delete;
   HelpWindow& operator=(const HelpWindow&) = delete;
 
-  // Shows the page of `topic`, opening the window or bringing it to the
-  // front. A page that is not installed shows a note saying where it was
-  // looked for. Never fails.
-  void ShowHelpTopic(int topic);
+  // Shows the page of `topic` at `section` (the id of one of its elements;
+  // empty: its top), opening the window or bringing it to the front. A page
+  // that is not installed shows a note saying where it was looked for. Never
+  // fails.
+  void ShowHelpTopic(int topic, const QString& section = {});
   // Closes the window when it is open (at program end).
   void CloseHelpWindow();
   // The open window, or null.
@@ -71,7 +72,7 @@ class HelpBrowser final : public QWidget {
   Q_OBJECT
  public:
   explicit HelpBrowser(QString folder);
-  void ShowPage(const QString& page_name);
+  void ShowPage(const QString& page_name, const QString& section = {});
   QTextBrowser* Browser() const { return browser_; }
 
  private:

@@ -13,6 +13,10 @@
 namespace twinmere::ui {
 namespace {
 
+// A field whose whole text is to be selected once the event that gave it the
+// focus is over.
+constexpr char kSelectAllPending[] = "selectAllPending";
+
 // QPlainTextEdit and QTextEdit share these calls without a common base.
 template <typename Edit>
 TextFieldState DocumentState(const Edit& edit) {
@@ -109,8 +113,16 @@ void SelectAllOnFocus(QLineEdit& field, const QFocusEvent& event) {
     case Qt::MenuBarFocusReason:
       return;
     default:
-      QTimer::singleShot(0, &field, &QLineEdit::selectAll);
+      field.setProperty(kSelectAllPending, true);
+      QTimer::singleShot(0, &field, [&field] { FinishFocusChange(field); });
   }
+}
+
+void FinishFocusChange(QWidget& field) {
+  auto* line = qobject_cast<QLineEdit*>(&field);
+  if (line == nullptr || !line->property(kSelectAllPending).toBool()) return;
+  line->setProperty(kSelectAllPending, false);
+  line->selectAll();
 }
 
 TextFieldState FieldState(const QWidget& field) {

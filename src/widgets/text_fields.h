@@ -31,6 +31,9 @@ bool FilterTextBox(QWidget& field, QEvent& event);
 // activation; the next key would then replace what was typed. Call on every
 // focus-in event of `field`.
 void SelectAllOnFocus(QLineEdit& field, const QFocusEvent& event);
+// Does at once what SelectAllOnFocus left for later, so that the field's
+// selection is final (the context menu decides its entries from it).
+void FinishFocusChange(QWidget& field);
 
 // What the context menu needs to know about a field.
 struct TextFieldState {

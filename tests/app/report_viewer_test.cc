@@ -107,9 +107,10 @@ TEST_F(ReportViewerTest, MissingReportOrViewerGiveTheirMessageAndStartNothing) {
   tree_.MakeFolder("folder");
   tree_.WriteFile("bin/not-executable", "#!/bin/sh\n");
   const DialogMessage missing{"The Report file doesn't exist.", MessageIcon::Exclamation, 5000};
-  const auto unable = [](const char* text) {
-    return DialogMessage{std::string("Unable to start Report Viewer. ") + text,
-                         MessageIcon::Exclamation, 7000};
+  const auto unable = [](const char* text, const std::string& viewer) {
+    return DialogMessage{
+        std::string("Unable to start Report Viewer. ") + text + ": \"" + viewer + "\".",
+        MessageIcon::Exclamation, 7000};
   };
   const struct {
     std::string report;
@@ -119,14 +120,29 @@ TEST_F(ReportViewerTest, MissingReportOrViewerGiveTheirMessageAndStartNothing) {
       {tree_.Path("missing.txt"), tree_.Path("bin/viewer"), missing},
       {tree_.Path("folder"), tree_.Path("bin/viewer"), missing},
       {"", tree_.Path("bin/viewer"), missing},
-      {tree_.Path("r.txt"), tree_.Path("bin/no-such-viewer"), unable("No such file or directory")},
-      {tree_.Path("r.txt"), "twinmere-no-such-viewer", unable("No such file or directory")},
-      {tree_.Path("r.txt"), tree_.Path("bin/not-executable"), unable("Permission denied")},
+      {tree_.Path("r.txt"), tree_.Path("bin/no-such-viewer"),
+       unable("No such file or directory", tree_.Path("bin/no-such-viewer"))},
+      {tree_.Path("r.txt"), "twinmere-no-such-viewer",
+       unable("No such file or directory", "twinmere-no-such-viewer")},
+      {tree_.Path("r.txt"), tree_.Path("bin/not-executable"),
+       unable("Permission denied", tree_.Path("bin/not-executable"))},
       {tree_.Path("r.txt"), "", std::nullopt},
   };
   for (const auto& c : cases) EXPECT_EQ(ViewReport(*fs_, c.report, c.viewer), c.shown) << c.viewer;
   EXPECT_FALSE(tree_.Exists("bin/viewer.out"));
   EXPECT_FALSE(HasZombieChild());
+}
+
+// A run creates the report, often with its folder, after View Report was
+// asked for it: the next request finds it.
+TEST_F(ReportViewerTest, ReportCreatedAfterAnEarlierRequestIsFound) {
+  const std::string viewer = tree_.Path("bin/viewer");
+  for (const std::string name : {"later.txt", "new folder/later.txt"}) {
+    EXPECT_NE(ViewReport(*fs_, tree_.Path(name), viewer), std::nullopt) << name;
+    tree_.WriteFile(name, "report");
+    EXPECT_EQ(ViewReport(*fs_, tree_.Path(name), viewer), std::nullopt) << name;
+    EXPECT_EQ(Received(), "1\n" + tree_.Path(name) + "\n") << name;
+  }
 }
 
 }  // namespace

@@ -252,8 +252,9 @@ TEST_F(ShortcutsTest, SaveAsksBeforeReplacingCreatesTheInnermostFolderAndClosesA
   EXPECT_EQ(memory.LastShortcutFile, tree_.Path("apps/new/Name.DESKTOP"));
   ShortcutFields read;
   ASSERT_TRUE(ReadShortcut(tree_.Path("apps/new/Name.DESKTOP"), read).ok());
-  // (A relative folder: the working folder goes with it.)
-  EXPECT_EQ(read, (ShortcutFields{exe, WorkingFolder(), arguments, "c", "", 0, kShowShow}));
+  // (A relative folder: the working folder goes with it; the program's icon
+  // shows it in the menus.)
+  EXPECT_EQ(read, (ShortcutFields{exe, WorkingFolder(), arguments, "c", "twinmere", 0, kShowShow}));
 
   // Below the desktop's applications folder, that folder is made first.
   EXPECT_EQ(SaveShortcut({tree_.Path("share/applications/group"), "n", "", exe}, Context(), memory,

@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "base/version.h"
 #include "platform/platform_facts.h"
 #include "report/formats.h"
 #include "ui/gui_fixture.h"
@@ -25,8 +26,10 @@ void AboutDialogTest::AboutBoxShowsTheFacts() {
     const PlatformFacts facts{8, "Linux 6.1.0-18-amd64 (Debian GNU/Linux 12 (bookworm))", true,
                               admin};
     AboutDialog about(facts, services, nullptr);
+    VERIFY_KEYS_AND_NAMES(about);
     const auto text = [&](const char* name) { return about.findChild<QLabel*>(name)->text(); };
-    QCOMPARE(text("lblVersion"), "Version " + QString::fromStdString(VersionText()));
+    QCOMPARE(text("lblVersion"),
+             "Version " + QString::fromStdString(VersionText()) + " (" + kVersion + ")");
     QCOMPARE(text("lblOs"), QString::fromStdString(facts.OsText));
     QCOMPARE(text("lblAdmin"), admin ? QString("Administrative privileges: Granted.")
                                      : QString("Administrative privileges: Not granted."));

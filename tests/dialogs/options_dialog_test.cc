@@ -38,6 +38,7 @@ void OptionsDialogTest::ValuesComeBackThroughASavedLauncherAndBytesThroughTheDia
   all.Report = f.Path("my report.txt ");
   all.Restriction = 750;
   all.ReportLevel = 7;
+  all.JsonSummary = f.Path("j 1");
   {
     OptionsDialog first(all, f.OptionsContext());
     QTimer::singleShot(0, &first, [&] {
@@ -49,6 +50,8 @@ void OptionsDialogTest::ValuesComeBackThroughASavedLauncherAndBytesThroughTheDia
     Control<QPushButton>(first, "cmdShortcut")->click();
   }
   OptionsDialog second(SyncOptions{}, f.OptionsContext());
+  VERIFY_KEYS_AND_NAMES(second);
+  VERIFY_HELP_PLACES(second, second, {"cmdOK", "cmdCancel", "cmdHelp"});
   QVERIFY(Drop(Control<QPushButton>(second, "cmdGet"), f.Path("apps/trip.desktop")));
   second.accept();
   QVERIFY(second.AcceptedOptions() == all);
@@ -183,7 +186,7 @@ void OptionsDialogTest::LevelListOpensAndClosesByItsKeysMouseAndFocus() {
   QTest::mouseMove(list->viewport(), fourth);
   QCOMPARE(list->currentRow(), 3);
   QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, fourth);
-  QCOMPARE(Control<QLabel>(dialog, "lblReportLevel")->text(), "&Level: 223");
+  QCOMPARE(Control<QLabel>(dialog, "lblReportLevel")->text(), "Le&vel: 223");
 
   // OK (clicked or Enter) and Cancel only close the open list, as do another
   // control taking the focus, a click on a frame and the dialog losing

@@ -29,9 +29,13 @@ class RecordingHost final : public SyncHost {
     if (!text.empty()) statuses.emplace_back(text);
     if (on_status) on_status(text);
   }
-  void UpdateProgress(const SyncSession& session, double) override {
+  void UpdateProgress(const SyncSession& session, double current_file_work) override {
     last_progress_text = session.ProgressText;
     last_percent_mode = session.PercentMode;
+    if (session.PercentMode && session.WorkTotal > 0) {
+      progress.push_back(
+          {(session.WorkDone + current_file_work) / session.WorkTotal, current_file_work > 0});
+    }
   }
   void EnterRunningState(bool) override { ++running_calls; }
   void EnterIdleState() override { ++idle_calls; }
@@ -48,6 +52,13 @@ class RecordingHost final : public SyncHost {
     return std::find(statuses.begin(), statuses.end(), text) != statuses.end();
   }
 
+  // What the progress display would show: the fraction of the work done,
+  // the file being copied included, and whether a copy was under way.
+  struct ProgressSample {
+    double fraction;
+    bool copying;
+  };
+  std::vector<ProgressSample> progress;
   std::vector<std::string> statuses;
   std::string last_progress_text;
   bool last_percent_mode = false;

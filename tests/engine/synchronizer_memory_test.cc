@@ -3,6 +3,8 @@
 // clashes, injected failures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "engine/engine_harness.h"
 #include "engine/synchronizer.h"
 #include "support/memory_file_system.h"
@@ -242,6 +244,37 @@ TEST_F(SynchronizerMemoryTest, StoppedCopyLeavesNoErrorLine) {
   EXPECT_EQ(run_.Counters().ErrorCount, 0);
   EXPECT_FALSE(fs_.Exists("/dst/big.bin"));
   EXPECT_TRUE(run_.HasLine("Synchronization stopped."));
+}
+
+// The progress the front ends show: an item counts as done once its copy is
+// over, and the file being copied adds its share as its chunks arrive.
+TEST_F(SynchronizerMemoryTest, ProgressRisesThroughEachCopyAndIsCompleteOnlyAtTheEnd) {
+  constexpr int kFiles = 5;
+  for (int i = 0; i < kFiles; ++i)
+    fs_.AddFile("/src/big" + std::to_string(i) + ".bin", std::string(4 << 20, 'x'), kT0);
+
+  ASSERT_EQ(run_.Run(), 0) << run_.AllLines();
+  const auto& samples = run_.host.progress;
+  ASSERT_FALSE(samples.empty());
+  double before = 0;
+  int copying = 0;
+  for (const auto& sample : samples) {
+    EXPECT_GE(sample.fraction, before);
+    if (sample.copying) {
+      ++copying;
+      EXPECT_LT(sample.fraction, 1.0) << "the estimate would lie in the past";
+    }
+    before = sample.fraction;
+  }
+  EXPECT_EQ(copying, kFiles * 4);  // one sample for each 1 MiB chunk
+  // Each whole copy is a fifth of the work; the first chunk shows a part of
+  // the first fifth.
+  const auto first_copy = std::find_if(samples.begin(), samples.end(),
+                                       [](const auto& sample) { return sample.copying; });
+  EXPECT_GT(first_copy->fraction, 0.0);
+  EXPECT_LT(first_copy->fraction, 1.0 / kFiles);
+  EXPECT_NEAR(first_copy[3].fraction, 1.0 / kFiles, 0.01);
+  EXPECT_NEAR(samples.back().fraction, 1.0, 1e-9);
 }
 
 }  // namespace

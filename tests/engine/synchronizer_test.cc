@@ -913,7 +913,8 @@ TEST_F(SynchronizerTest, ReportInsideTargetSurvivesDeleteAndIsNotCopiedBack) {
 }
 
 // A preview says so in its first and last lines, and in its report's; a
-// report that lies inside Source or Target it does not write at all.
+// report or JSON summary that lies inside Source or Target it does not write
+// at all.
 TEST_F(SynchronizerTest, PreviewFramesItsLinesAndWritesAReportOnlyOutsideBothFolders) {
   Put("src/a.txt", "a");
   Put("dst/old.txt", "o");
@@ -924,8 +925,10 @@ TEST_F(SynchronizerTest, PreviewFramesItsLinesAndWritesAReportOnlyOutsideBothFol
     preview.options = run_.options;
     preview.options.Delete = true;
     preview.options.Report = report;
+    preview.options.JsonSummary = inside ? Src("run.json") : tree_.Path("run.json");
     preview.options.Preview = true;
     EXPECT_EQ(preview.Run(), 0) << preview.AllLines();
+    EXPECT_EQ(tree_.List("src"), std::vector<std::string>{"a.txt"});
     EXPECT_EQ(preview.display.lines,
               (std::vector<std::string>{
                   "Preview: nothing in Source or Target will be changed.",
@@ -943,6 +946,7 @@ TEST_F(SynchronizerTest, PreviewFramesItsLinesAndWritesAReportOnlyOutsideBothFol
                 std::string::npos)
           << text;
       EXPECT_NE(text.find(" preview ended, nothing was changed. ="), std::string::npos) << text;
+      EXPECT_NE(tree_.ReadFile("run.json").find("\"Preview\": true"), std::string::npos);
     }
   }
 }

@@ -3,20 +3,29 @@
 // dropping items, answering message boxes, and the offscreen main().
 #pragma once
 
+#include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QCompleter>
 #include <QDir>
 #include <QDropEvent>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QUrl>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -25,6 +34,7 @@
 #include "platform/user_folders.h"
 #include "settings/program_settings.h"
 #include "settings/registry.h"
+#include "widgets/form.h"
 
 namespace twinmere::ui {
 
@@ -113,6 +123,124 @@ inline void ExpectTypedPathKept(QLineEdit* field, const QString& tree) {
            qPrintable(field->text()));
   QTRY_VERIFY(!list->isVisible());
 }
+
+// The access key of a caption ("Disa&llow Stop" gives 'l'), in lower case;
+// null when it has none ("&&" is a plain "&").
+inline QChar AccessKey(const QString& caption) {
+  for (qsizetype i = 0; i + 1 < caption.size(); ++i) {
+    if (caption[i] != u'&') continue;
+    if (caption[i + 1] != u'&') return caption[i + 1].toLower();
+    ++i;
+  }
+  return {};
+}
+
+// Access keys that two visible captions of `form` share, one entry per clash
+// ("l: Disa&llow Stop | &Level: 215"). A form's captions are those of its
+// labels, buttons, check boxes, frames and menu bar titles; each menu of the
+// form (the menu bar's menus, the context menu once made) is a group of its
+// own. Empty when every key belongs to one caption.
+inline QStringList AccessKeyClashes(QWidget& form) {
+  QStringList clashes;
+  const auto check = [&clashes](const QStringList& captions) {
+    std::map<QChar, QString> owner;
+    for (const QString& caption : captions) {
+      const QChar key = AccessKey(caption);
+      if (key.isNull()) continue;
+      const auto [found, fresh] = owner.emplace(key, caption);
+      if (!fresh) clashes << QString(key) + ": " + found->second + " | " + caption;
+    }
+  };
+  QStringList captions;
+  for (QWidget* widget : form.findChildren<QWidget*>()) {
+    if (widget->window() != &form || !widget->isVisibleTo(&form)) continue;
+    if (auto* label = qobject_cast<QLabel*>(widget)) captions << label->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(widget)) captions << button->text();
+    if (auto* frame = qobject_cast<QGroupBox*>(widget)) captions << frame->title();
+    if (auto* bar = qobject_cast<QMenuBar*>(widget)) {
+      for (QAction* action : bar->actions())
+        if (action->isVisible()) captions << action->text();
+    }
+  }
+  check(captions);
+  for (QMenu* menu : form.findChildren<QMenu*>()) {
+    QStringList entries;
+    for (QAction* action : menu->actions())
+      if (action->isVisible() && !action->isSeparator()) entries << action->text();
+    check(entries);
+  }
+  return clashes;
+}
+
+// What a screen reader cannot tell of `form`: visible controls that take the
+// focus without an accessible name, and menu entries (of the menu bar and of
+// the context menu once made) whose name is empty or carries more than the
+// entry's words (a tab and its key).
+inline QStringList UnnamedForScreenReaders(QWidget& form) {
+  QStringList unnamed;
+  for (QWidget* widget : form.findChildren<QWidget*>()) {
+    if (widget->window() != &form || !widget->isVisibleTo(&form) ||
+        widget->focusPolicy() == Qt::NoFocus)
+      continue;
+    QAccessibleInterface* control = QAccessible::queryAccessibleInterface(widget);
+    if (control == nullptr || control->text(QAccessible::Name).trimmed().isEmpty())
+      unnamed << widget->objectName() + " (" + widget->metaObject()->className() + ")";
+  }
+  for (QMenu* menu : form.findChildren<QMenu*>()) {
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(menu);
+    for (int i = 0; list != nullptr && i < list->childCount(); ++i) {
+      QAccessibleInterface* entry = list->child(i);
+      if (entry->role() == QAccessible::Separator) continue;
+      const QString name = entry->text(QAccessible::Name);
+      if (name.trimmed().isEmpty() || name.contains(u'\t'))
+        unnamed << menu->objectName() + ": \"" + name + "\"";
+    }
+  }
+  return unnamed;
+}
+
+// Fails the running test when `form` has a shared access key or something a
+// screen reader cannot name (AccessKeyClashes, UnnamedForScreenReaders).
+#define VERIFY_KEYS_AND_NAMES(form)                                            \
+  do {                                                                         \
+    const QStringList clashes = ::twinmere::ui::AccessKeyClashes(form);        \
+    QVERIFY2(clashes.isEmpty(), qPrintable(clashes.join("; ")));               \
+    const QStringList unnamed = ::twinmere::ui::UnnamedForScreenReaders(form); \
+    QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join("; ")));               \
+  } while (false)
+
+// Where F1 takes the user from the controls of `window` (the widget of
+// `form`) that can have the focus, where that is wrong: a page that is not
+// there, a section its page does not have, or the top of the form's own page
+// for a control not listed in `page_top` ("txtSource -> 1000.html#nowhere").
+// The form's help folder must hold the pages.
+inline QStringList MisplacedHelp(QWidget& window, Form& form, const QStringList& page_top) {
+  QStringList misplaced;
+  HelpWindow& help = form.Services().help;
+  for (QWidget* control : window.findChildren<QWidget*>()) {
+    const QString name = control->objectName();
+    if (control->window() != &window || !control->isVisibleTo(&window) ||
+        control->focusPolicy() == Qt::NoFocus || name.isEmpty() || name.startsWith("qt_"))
+      continue;
+    form.ShowHelpFor(control);
+    const QUrl shown = help.Window()->Browser()->source();
+    QFile file(QString::fromStdString(help.Folder()) + "/" + shown.fileName());
+    const QString page = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : "";
+    const bool form_top = shown.fileName() == HelpPageName(form.FormHelpTopic()) &&
+                          shown.fragment().isEmpty() && !page_top.contains(name);
+    if (page.isEmpty() || form_top ||
+        (!shown.fragment().isEmpty() && !page.contains("id=\"" + shown.fragment() + "\"")))
+      misplaced << name + " -> " + shown.fileName() + "#" + shown.fragment();
+  }
+  help.CloseHelpWindow();
+  return misplaced;
+}
+
+#define VERIFY_HELP_PLACES(window, form, ...)                                               \
+  do {                                                                                      \
+    const QStringList misplaced = ::twinmere::ui::MisplacedHelp(window, form, __VA_ARGS__); \
+    QVERIFY2(misplaced.isEmpty(), qPrintable(misplaced.join("; ")));                        \
+  } while (false)
 
 // Answers every message box that opens while it lives, with OK or Cancel,
 // and keeps the texts.

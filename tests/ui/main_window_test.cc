@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAccessible>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QElapsedTimer>
@@ -19,8 +20,11 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTimer>
 #include <QToolButton>
+#include <QWhatsThis>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -108,6 +112,7 @@ class MainWindowTest : public QObject {
   void EditsDuringARunAreForTheNextRun();
   void PreviewShowsTheRunsLinesAndChangesNothing();
   void DeletionGuardAsksWithNoAsTheDefault();
+  void PathsOfActionLinesStartRightAfterTheWidestLabel();
 };
 
 void MainWindowTest::RunsFromTheWindowStopKeepingTheOldTargetAndStayResponsive() {
@@ -234,6 +239,23 @@ void MainWindowTest::
   auto* source = Control<QLineEdit>(*window, "txtSource");
   auto* target = Control<QLineEdit>(*window, "txtTarget");
   const auto action = [&](const char* name) { return Control<QAction>(*window, name); };
+  VERIFY_HELP_PLACES(*window, *window, {});
+  // F1 opens the focused control's part of the page; Shift+F1, which the
+  // Help menu names, What's This.
+  window->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(window.get()));
+  target->setFocus();
+  QTest::keyClick(target, Qt::Key_F1);
+  QCOMPARE(window->Services().help.Window()->Browser()->source().fileName() + "#" +
+               window->Services().help.Window()->Browser()->source().fragment(),
+           QString("1000.html#folders"));
+  window->Services().help.CloseHelpWindow();
+  window->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(window.get()));
+  QTest::keyClick(target, Qt::Key_F1, Qt::ShiftModifier);
+  QVERIFY(QWhatsThis::inWhatsThisMode());
+  QWhatsThis::leaveWhatsThisMode();
+  QCOMPARE(action("mnuHelpWhat")->shortcut(), QKeySequence(Qt::SHIFT | Qt::Key_F1));
 
   // The fields feed the options; an empty one disables Start.
   source->setText("  " + QString::fromStdString(program.Path("src")) + " ");
@@ -277,10 +299,24 @@ void MainWindowTest::
     QVERIFY(!action("mnuStop")->isEnabled());
     QVERIFY(!action("mnuViewReport")->isEnabled());  // no report file
     QCOMPARE(Control<QTimer>(*window, "tmrUpdate")->isActive(), running);
+    VERIFY_KEYS_AND_NAMES(*window);
   };
   expect_running(false);
+  // The field with the focus and its whole text selected gives both up,
+  // also while another window is active.
+  window->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(window.get()));
+  target->setFocus();
+  target->selectAll();
+  QWidget elsewhere;
+  elsewhere.show();
+  elsewhere.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&elsewhere));
   window->Host().EnterRunningState(/*disallow_stop=*/true);
   expect_running(true);
+  QVERIFY(!target->hasSelectedText());
+  QCOMPARE(window->focusWidget(), Control<QWidget>(*window, "txtReport"));
+  elsewhere.close();
   QVERIFY(!window->close());  // the window's Close command
   QVERIFY(window->isVisible());
   window->Host().EnterIdleState();
@@ -343,6 +379,15 @@ void MainWindowTest::ProgressShowsCaptionBarSegmentsAndBytesUnderQuickStart() {
   QCOMPARE(window->windowTitle(), QString("25% synchronized"));
   QCOMPARE(info->ProgressText(), QString("25%"));
   QVERIFY(info->toolTip().startsWith("Estimated End Time: "));
+  // A screen reader finds it all in the status bar: the status with its
+  // whole path as the name, the figure and the estimate as the description.
+  QAccessibleInterface* strip = QAccessible::queryAccessibleInterface(info);
+  QCOMPARE(strip->role(), QAccessible::StatusBar);
+  QCOMPARE(strip->text(QAccessible::Description), "25%, " + info->toolTip());
+  const std::string path = "/home/ann/" + std::string(300, 'x') + "/a.txt";
+  window->Host().ShowStatus("Copying to Target ...   ", path, 0);
+  QCoreApplication::processEvents();
+  QCOMPARE(strip->text(QAccessible::Name), "Copying to Target ... " + QString::fromStdString(path));
 
   // A file in progress is a second segment of the bar. (Which changes are
   // shown at all is StatusProgress's rule, tested with twinmere-cli's host.)
@@ -410,14 +455,21 @@ void MainWindowTest::ViewReportStartsTheViewerOfTheSettingsOrSaysWhy() {
   QFile::setPermissions(QString::fromStdString(program.Path("viewer")),
                         QFile::ExeOwner | QFile::ReadOwner);
   program.registry.KeyValue(Hive::CurrentUser, kSettingsKey, "Viewer", program.Path("viewer"));
-  auto window = program.Window("-r \"" + program.Path("my report.txt") + "\"");
+  QVERIFY(QDir().mkpath(QString::fromStdString(program.Path("src"))));
+  const std::string report_path = program.Path("reports/my report.txt");
+  auto window = program.Window("-r \"" + report_path + "\" " + program.Path("src/") + " " +
+                               program.Path("dst/"));
+  window->show();
   auto* report = Control<QPushButton>(*window, "cmdReport");
   MessageAnswers answers;
   report->click();
   QCOMPARE(answers.texts, QStringList{"The Report file doesn't exist."});
-  program.WriteFile("my report.txt", "report");
+  // The run writes the report, its folder too; asking again finds it.
+  Control<QToolButton>(*window, "cmdStart")->click();
+  QVERIFY(WaitFor([&] { return StatusOf(*window) == "Completed." && !window->Running(); }));
   report->click();
-  QVERIFY(WaitFor([&] { return program.ReadFile("viewer.got") == program.Path("my report.txt"); }));
+  QVERIFY(WaitFor([&] { return program.ReadFile("viewer.got") == report_path; }));
+  QCOMPARE(answers.texts, QStringList{"The Report file doesn't exist."});
 }
 
 // Blanks at the ends of an argument belong to the name, as in twinmere-cli:
@@ -563,6 +615,34 @@ void MainWindowTest::DeletionGuardAsksWithNoAsTheDefault() {
   QCOMPARE(answer(true), "Delete 25 of 26 items from Target?");
   QCOMPARE(window->ExitCode(), 0);
   QCOMPARE(target.entryList(QDir::Files), QStringList{"kept.txt"});
+}
+
+// An action line is a padded label, a tab and the path: the path starts
+// right after the widest label, in every line at the same place.
+void MainWindowTest::PathsOfActionLinesStartRightAfterTheWidestLabel() {
+  Program program;
+  auto window = program.Window("");
+  window->show();
+  window->Host().ShowBatch(
+      "Copied:            \t\"/a\"  5 bytes.\nFolder short name:  \t\"/b\".\n"
+      "File attributes:   \t\"/c\".");
+  QCoreApplication::processEvents();
+  auto* box = Control<QPlainTextEdit>(*window, "txtReport");
+  const QFontMetricsF metrics(box->font());
+  const qreal widest = metrics.horizontalAdvance("Folder short name:  ");
+  QList<int> starts;
+  for (int line = 0; line < 3; ++line) {
+    QTextCursor cursor(box->document()->findBlockByNumber(line));
+    cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::MoveAnchor,
+                        cursor.block().text().indexOf('"'));
+    starts << box->cursorRect(cursor).left();
+  }
+  QCOMPARE(starts[1], starts[0]);
+  QCOMPARE(starts[2], starts[0]);
+  const int left = box->cursorRect(QTextCursor(box->document())).left();
+  QVERIFY2(
+      starts[0] - left >= widest && starts[0] - left <= widest + 2 * metrics.averageCharWidth(),
+      qPrintable(QString("path at %1, widest label %2").arg(starts[0] - left).arg(widest)));
 }
 
 }  // namespace

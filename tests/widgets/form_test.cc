@@ -4,8 +4,10 @@
 
 #include "widgets/form.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QDialog>
 #include <QDropEvent>
 #include <QLabel>
@@ -27,6 +29,7 @@
 #include "ui/gui_fixture.h"
 #include "widgets/keyboard_cues.h"
 #include "widgets/routing.h"
+#include "widgets/text_fields.h"
 
 namespace twinmere::ui {
 namespace {
@@ -42,6 +45,7 @@ class TestDialog final : public QDialog, public Form {
     cmdGo = Named(new QPushButton("&Go", this), "cmdGo");
     lblName->setBuddy(txtName);
     txtLog->setReadOnly(true);
+    txtLog->setAccessibleName("Log");
     txtName->setWhatsThis("The name.");
     txtLog->setWhatsThis("The log.");
     cmdGo->setWhatsThis("Goes.");
@@ -52,8 +56,16 @@ class TestDialog final : public QDialog, public Form {
       layout->addWidget(control);
     }
     SetUpForm(*this, services, kHelpOptionsDialog, {txtName, txtLog});
+    txtName->installEventFilter(this);
   }
   void UpdateUI() override {}
+  // The name field selects its text when it gets the focus, as the
+  // program's fields do.
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == txtName && event->type() == QEvent::FocusIn)
+      SelectAllOnFocus(*txtName, *static_cast<QFocusEvent*>(event));
+    return QDialog::eventFilter(watched, event);
+  }
 
   QLabel* lblName;
   QLineEdit* txtName;
@@ -99,6 +111,7 @@ class FormTest : public QObject {
   void RoutingsStackAndComeOffInEitherOrder();
   void ReadOnlyFieldRefusesEveryPasteWhileAnEditableOneAccepts();
   void ContextMenuOffersWhatTheControlAllows();
+  void RightClickThatFocusesAFieldOffersWhatItsSelectionAllows();
   void CuesShowOnAKeyAndHideWhenTheMouseMovesMoreThan31Pixels();
 };
 
@@ -239,11 +252,62 @@ void FormTest::ContextMenuOffersWhatTheControlAllows() {
     QTextBrowser* browser = services.help.Window()->Browser();
     QCOMPARE(browser->source().fileName(), HelpPageName(c.more_info_topic));
   }
+  VERIFY_KEYS_AND_NAMES(dialog);
   // The menu's Paste reaches the field it was opened on.
   QTest::mouseRelease(dialog.txtName, Qt::RightButton, {}, QPoint(4, 4));
+  // While it is open, assistive technology finds the menu among the form's
+  // children, with its entries by their names and states.
+  auto* menu = dialog.findChild<QMenu*>("mnuPopup");
+  QAccessibleInterface* form = QAccessible::queryAccessibleInterface(&dialog);
+  QCOMPARE(form->role(), QAccessible::Dialog);
+  QAccessibleInterface* listed = form->child(form->childCount() - 1);
+  QVERIFY(listed != nullptr && listed->object() == menu);
+  QCOMPARE(listed->role(), QAccessible::PopupMenu);
+  QCOMPARE(form->indexOfChild(listed), form->childCount() - 1);
+  QStringList entries;
+  for (int i = 0; i < listed->childCount(); ++i) {
+    QAccessibleInterface* entry = listed->child(i);
+    if (entry->role() == QAccessible::MenuItem && !entry->state().disabled &&
+        !entry->state().invisible)
+      entries << entry->text(QAccessible::Name);
+  }
+  QCOMPARE(entries,
+           QStringList({"Undo", "Paste", "Clear", "Select All", "What's This?", "More Info..."}));
   dialog.findChild<QAction*>("mnuContextPaste")->trigger();
   QCOMPARE(dialog.txtName->text(), QString("abcclip"));
+  menu->hide();
+  QCOMPARE(form->child(form->childCount() - 1)->object() == menu, false);
+  // The menu key opens it with its first entry chosen.
+  QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(4, 4),
+                        dialog.txtName->mapToGlobal(QPoint(4, 4)));
+  QCoreApplication::sendEvent(dialog.txtName, &key);
+  QVERIFY(menu->isVisible());
+  QCOMPARE(menu->activeAction(), dialog.findChild<QAction*>("mnuContextUndo"));
+  menu->hide();
   services.help.CloseHelpWindow();
+}
+
+// The click gives the field the focus, which selects its text; the menu
+// offers Cut and Copy for that selection, and no Select All.
+void FormTest::RightClickThatFocusesAFieldOffersWhatItsSelectionAllows() {
+  FormServices services(true, "");
+  TestDialog dialog(services);
+  dialog.show();
+  dialog.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&dialog));
+  dialog.txtName->setText("abc");
+  dialog.cmdGo->setFocus();
+  QTest::mouseClick(dialog.txtName, Qt::RightButton, {}, QPoint(4, 4));
+  auto* menu = dialog.findChild<QMenu*>("mnuPopup");
+  QVERIFY(menu != nullptr && menu->isVisible());
+  QVERIFY(dialog.txtName->hasFocus());
+  QCOMPARE(dialog.txtName->selectedText(), QString("abc"));
+  for (const char* name : {"mnuContextCut", "mnuContextCopy"})
+    QVERIFY2(menu->findChild<QAction*>(name)->isEnabled(), name);
+  QVERIFY(!menu->findChild<QAction*>("mnuContextSelectAll")->isEnabled());
+  menu->hide();
+  QCoreApplication::processEvents();
+  QCOMPARE(dialog.txtName->selectedText(), QString("abc"));
 }
 
 void FormTest::CuesShowOnAKeyAndHideWhenTheMouseMovesMoreThan31Pixels() {

@@ -3,6 +3,7 @@
 
 #include "widgets/help_window.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -55,6 +56,24 @@ void HelpWindowTest::EveryTopicHasAPageAndEveryLinkResolves() {
   HelpWindow help(folder.toStdString());
   help.ShowHelpTopic(kHelpOptionsDialog);
   QCOMPARE(help.Window()->Browser()->documentTitle(), QString("Options"));
+  // Its caption and what a screen reader finds: a window named as its
+  // caption, holding the page under the page's title.
+  const struct {
+    int topic;
+    const char* caption;
+    const char* page;
+  } captions[] = {{kHelpContents, "Twinmere Help", "Twinmere Help"},
+                  {kHelpOptionsDialog, "Options - Twinmere Help", "Options"}};
+  for (const auto& c : captions) {
+    help.ShowHelpTopic(c.topic);
+    QCOMPARE(help.Window()->windowTitle(), QString(c.caption));
+    QAccessibleInterface* window = QAccessible::queryAccessibleInterface(help.Window());
+    QCOMPARE(window->role(), QAccessible::Window);
+    QCOMPARE(window->text(QAccessible::Name), QString(c.caption));
+    QCOMPARE(
+        QAccessible::queryAccessibleInterface(help.Window()->Browser())->text(QAccessible::Name),
+        QString(c.page));
+  }
   HelpWindow nowhere("");
   nowhere.ShowHelpTopic(kHelpAbout);
   QVERIFY(nowhere.Window()->Browser()->toPlainText().contains("8000.html"));
