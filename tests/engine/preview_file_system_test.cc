@@ -304,16 +304,23 @@ class TreeMaker {
   bool owners_;
 };
 
-SyncOptions RandomOptions(Random& random) {
+// The trees go through every combination of these in turn: -bi, -d or
+// neither; -new; -xs; -c; security compared or not (-ns). The other options
+// are drawn at random. A tree's seed picks its combination, so that the
+// seed alone repeats a case.
+constexpr int kCombinations = 3 * 2 * 2 * 2 * 2;
+
+SyncOptions RandomOptions(Random& random, int combination) {
   SyncOptions o;
-  o.Bidi = random.Chance(25);
-  o.New = o.Bidi || random.Chance(30);
-  o.Delete = !o.Bidi && random.Chance(55);
+  const int mode = combination % 3;
+  o.Bidi = mode == 1;
+  o.Delete = mode == 2;
+  o.New = o.Bidi || (combination / 3) % 2 != 0;
+  o.ExcludeSubfolders = (combination / 6) % 2 != 0;
+  o.Case = (combination / 12) % 2 != 0;
+  o.NoSecurity = (combination / 24) % 2 != 0;
   o.ForceDelete = o.Delete && random.Chance(35);
-  o.ExcludeSubfolders = random.Chance(15);
-  o.Case = random.Chance(30);
   o.NoDaylight = random.Chance(20);
-  o.NoSecurity = random.Chance(50);
   o.QuickStart = random.Chance(30);
   o.ReportLevel = random.Chance(30) ? 255 : kDefaultReportLevel;
   return o;
@@ -502,8 +509,8 @@ TEST(PreviewRun, ShowsExactlyTheLinesOfTheRunAndChangesNothingOnRandomRealTrees)
   for (int i = 0; i < trees; ++i) {
     const uint64_t seed = first + static_cast<uint64_t>(i);
     Random random(seed);
+    SyncOptions options = RandomOptions(random, static_cast<int>(seed % kCombinations));
     const TreeSpec spec = TreeMaker(random, root).Make();
-    SyncOptions options = RandomOptions(random);
     const std::string top = base + "t" + std::to_string(i);
     Build(tree, top + "/src", spec.source);
     if (!spec.target_missing) Build(tree, top + "/dst", spec.target);
@@ -614,10 +621,12 @@ TEST(PreviewRun, ShowsExactlyTheLinesOfTheRunOnRandomTreesWithATargetIgnoringCas
   for (int i = 0; i < trees; ++i) {
     const uint64_t seed = first + static_cast<uint64_t>(i);
     Random random(seed);
-    const bool security = random.Chance(50);
+    SyncOptions options = RandomOptions(random, static_cast<int>(seed % kCombinations));
+    // Owners and ACLs in the trees, and a privileged user; with -ns too
+    // at times, which must then leave them alone.
+    const bool security = !options.NoSecurity || random.Chance(50);
     TreeSpec spec = TreeMaker(random, security).Make();
     KeepAliasesToTheTarget(spec);
-    SyncOptions options = RandomOptions(random);
     MemoryFileSystem fs;
     fs.SetVolume("/src", {});
     fs.SetVolume("/dst", MemoryFileSystemOptions{.case_insensitive = true, .short_names = true});
