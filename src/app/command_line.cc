@@ -119,18 +119,14 @@ StartupCommandLine ReadStartupCommandLine(const std::string& args,
 namespace {
 
 // Whether BuildCommandLine writes `spec` for `options`: a flag when set, except
-// that -bi stands in for -d (which it excludes) and -new (which it implies),
-// and -fd goes only with -d; a
+// that -bi stands in for -d (which it excludes) and -new (which it implies); a
 // path when not empty; the size limit above 0; the report level when it
-// differs from the default.
+// differs from the default. -fd is written whenever it is set, also where it
+// does nothing (without -d), so that every line reads back to its options.
 bool IsWritten(const SwitchSpec& spec, const SyncOptions& options, int32_t default_report_level) {
   switch (spec.value) {
     case SwitchValue::None:
-      if (options.Bidi && (spec.which == Switch::Delete || spec.which == Switch::New ||
-                           spec.which == Switch::ForceDelete))
-        return false;
-      // The deletion guard is lifted only where something is deleted.
-      if (spec.which == Switch::ForceDelete && !options.Delete) return false;
+      if (options.Bidi && (spec.which == Switch::Delete || spec.which == Switch::New)) return false;
       return options.*spec.flag;
     case SwitchValue::Path:
       return !(options.*spec.path).empty();

@@ -282,9 +282,9 @@ TEST(BuildCommandLine, WritesPiecesInTheFixedOrderAndQuotesWhatNeedsIt) {
   all.Restriction = 500;
   all.ReportLevel = 7;
   all.JsonSummary = "/my docs/run.json";
-  EXPECT_EQ(BuildCommandLine(all, 215),  // no -fd: it goes only with -d
+  EXPECT_EQ(BuildCommandLine(all, 215),
             " -s -q -m -ds -qs -xs -bi -ns -c -ndl -ad -r \"/my docs/r.txt\" -a -rr 500 -rl 7"
-            " -rj \"/my docs/run.json\" -n");
+            " -rj \"/my docs/run.json\" -n -fd");
 
   SyncOptions some;
   some.Delete = some.New = true;
@@ -347,7 +347,6 @@ TEST_F(CommandLineTest, RandomRecordsSurviveBuildThenParse) {
       expected.Delete = false;
       expected.New = true;
     }
-    expected.ForceDelete = expected.ForceDelete && expected.Delete;
     expected.Report = QualifyName(record.Report, kState);
     expected.JsonSummary = QualifyName(record.JsonSummary, kState);
     EXPECT_EQ(options_, expected) << args;
