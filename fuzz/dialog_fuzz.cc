@@ -55,6 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             state.chkQuiet.checked == options.Quiet &&
             state.chkQuickStart.checked == options.QuickStart &&
             state.chkDisallowStop.checked == options.DisallowStop &&
+            state.chkPreview.checked == options.Preview &&
+            state.chkForceDelete.checked == options.ForceDelete &&
             state.chkAppend.checked == options.Append,
         "check boxes differ from the strict reading", args);
   Check(state.txtReport == options.Report, "report differs", args);

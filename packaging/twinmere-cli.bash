@@ -28,8 +28,8 @@ _twinmere_cli()
     done
 
     if ((folders == 0)) && [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '-s -q -m -bi -d -new -c -ndl -ns -ad -xs -qs
-            -ds -r -a -rr -rl -rj --help --version' -- "$cur"))
+        COMPREPLY=($(compgen -W '-s -q -m -n -bi -d -fd -new -c -ndl -ns -ad -xs
+            -qs -ds -r -a -rr -rl -rj --help --version' -- "$cur"))
     elif ((folders < 2)); then
         _filedir -d
     fi

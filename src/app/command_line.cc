@@ -121,7 +121,8 @@ namespace {
 // Whether BuildCommandLine writes `spec` for `options`: a flag when set, except
 // that -bi stands in for -d (which it excludes) and -new (which it implies); a
 // path when not empty; the size limit above 0; the report level when it
-// differs from the default.
+// differs from the default. -fd is written whenever it is set, also where it
+// does nothing (without -d), so that every line reads back to its options.
 bool IsWritten(const SwitchSpec& spec, const SyncOptions& options, int32_t default_report_level) {
   switch (spec.value) {
     case SwitchValue::None:

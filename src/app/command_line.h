@@ -93,9 +93,10 @@ StartupCommandLine ReadStartupCommandLine(const std::string& args,
 // blank, in a fixed order: " -s", " -q", " -m", " -ds", " -qs", " -xs", " -d"
 // (not with Bidi), " -bi" or else " -new", " -ns", " -c", " -ndl", " -ad",
 // " -r <report>", " -a", " -rr <n>" (when above 0), " -rl <n>" (when it differs
-// from `default_report_level`), " -rj <file>". A path is quoted as
-// JoinArguments quotes an argument. Reading it back gives the same options, except that
-// Delete is not written with Bidi and New comes back set whenever Bidi is.
+// from `default_report_level`), " -rj <file>", " -n", " -fd". A path is
+// quoted as JoinArguments quotes an argument. Reading it back gives the same
+// options, except that Delete is not written with Bidi and New comes back set
+// whenever Bidi is.
 // Never fails.
 std::string BuildCommandLine(const SyncOptions& options, int32_t default_report_level);
 

@@ -18,6 +18,7 @@ void ApplyOptionsDialogRules(OptionsDialogState& state) {
   }
   state.chkNew.enabled = !state.chkBidi.checked;
   state.chkDelete.enabled = !state.chkBidi.checked;
+  state.chkForceDelete.enabled = state.chkDelete.enabled && state.chkDelete.checked;
 
   const bool has_report = !TrimBlanks(state.txtReport).empty();
   state.chkAppend.enabled = has_report;
@@ -45,6 +46,8 @@ constexpr std::pair<CheckBoxState OptionsDialogState::*, bool SyncOptions::*> kF
     {&OptionsDialogState::chkQuickStart, &SyncOptions::QuickStart},
     {&OptionsDialogState::chkDisallowStop, &SyncOptions::DisallowStop},
     {&OptionsDialogState::chkAppend, &SyncOptions::Append},
+    {&OptionsDialogState::chkPreview, &SyncOptions::Preview},
+    {&OptionsDialogState::chkForceDelete, &SyncOptions::ForceDelete},
 };
 
 // The check box of a flag switch.

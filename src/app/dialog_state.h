@@ -33,6 +33,8 @@ struct OptionsDialogState {
   CheckBoxState chkQuiet;
   CheckBoxState chkQuickStart;
   CheckBoxState chkDisallowStop;
+  CheckBoxState chkPreview;
+  CheckBoxState chkForceDelete;  // the deletion guard lifted
   CheckBoxState chkAppend;
   CheckBoxState chkRestrict;
   std::string txtRestrict = "500";
@@ -48,8 +50,9 @@ struct OptionsDialogState {
 
 // The dialog's rules that tie controls together, applied once to `state`:
 // with chkBidi checked, chkNew is checked and chkDelete cleared and both are
-// disabled, else both are enabled; with a non-blank report text, chkAppend,
-// chkRestrict and the level controls are enabled, else disabled; txtRestrict is
+// disabled, else both are enabled; chkForceDelete is enabled exactly when
+// chkDelete is enabled and checked (it keeps its check mark otherwise); with a non-blank report
+// text, chkAppend, chkRestrict and the level controls are enabled, else disabled; txtRestrict is
 // enabled only when chkRestrict is enabled and checked, and becomes "500" when
 // it is enabled with a blank text. Never fails.
 void ApplyOptionsDialogRules(OptionsDialogState& state);

@@ -32,6 +32,8 @@ enum class Switch {
   DisallowStop,
   ReportLevel,
   JsonSummary,
+  Preview,
+  ForceDelete,
 };
 
 // What follows a switch's name.
@@ -58,7 +60,7 @@ struct SwitchSpec {
 };
 
 // In the order of --help and of the manual pages.
-inline constexpr std::array<SwitchSpec, 18> kSwitches = {{
+inline constexpr std::array<SwitchSpec, 20> kSwitches = {{
     {.name = "s",
      .which = Switch::Start,
      .flag = &SyncOptions::Start,
@@ -74,6 +76,12 @@ inline constexpr std::array<SwitchSpec, 18> kSwitches = {{
      .flag = &SyncOptions::Minimized,
      .write_order = 3,
      .help = "minimized window (no effect here)"},
+    {.name = "n",
+     .which = Switch::Preview,
+     .flag = &SyncOptions::Preview,
+     .write_order = 19,
+     .help = "preview: show the lines the run would write and change nothing\n"
+             "in Source or Target"},
     {.name = "bi",
      .which = Switch::Bidi,
      .flag = &SyncOptions::Bidi,
@@ -84,6 +92,12 @@ inline constexpr std::array<SwitchSpec, 18> kSwitches = {{
      .flag = &SyncOptions::Delete,
      .write_order = 7,
      .help = "delete Target items that Source lacks (not with -bi)"},
+    {.name = "fd",
+     .which = Switch::ForceDelete,
+     .flag = &SyncOptions::ForceDelete,
+     .write_order = 20,
+     .help = "with -d, delete even what the deletion guard stops: an empty\n"
+             "Source, or more than the guard's share of Target's items"},
     {.name = "new",
      .which = Switch::New,
      .flag = &SyncOptions::New,

@@ -10,6 +10,10 @@ namespace twinmere {
 // summary, OS version and privileges, folders (1 + 2 + 4 + 16 + 64 + 128).
 inline constexpr int32_t kDefaultReportLevel = 215;
 
+// The default share of Target's items, in percent, above which the deletion
+// guard stops a run's deletions (a program setting).
+inline constexpr int32_t kDefaultDeletionGuardPercent = 50;
+
 // Bits of SyncOptions::ReportLevel.
 enum ReportLevelBit : int32_t {
   kLevelActions = 1,
@@ -40,6 +44,11 @@ struct SyncOptions {
   bool Quiet = false;
   bool QuickStart = false;
   bool DisallowStop = false;
+  // Walk, compare and plan as the run would and show its lines, but change
+  // nothing in Source or Target.
+  bool Preview = false;
+  // Lift the guard against mass deletion (Delete) for this run.
+  bool ForceDelete = false;
   std::string Report;
   bool Append = false;
   int32_t Restriction = 0;  // report size limit in KB, 0 = none

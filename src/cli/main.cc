@@ -52,6 +52,14 @@ A copied file carries its extended attributes (user.* always, the others as
 -ns says), but a change of attributes alone does not make a file different.
 Hard links are copied as separate files.
 
+With -n nothing in SOURCE or TARGET is changed: the lines are those the run
+would write, between a first and a last line that say it is a preview. With -d
+the deletion guard counts, before anything is deleted, the items the run would
+delete (N) and TARGET's items (M, each item counted, also inside a folder that
+goes as a whole): when SOURCE is empty, or N is at least 20 and more than 50 %
+of M (the share is a setting of the preferences), nothing is deleted, one line
+says so and the exit code is 4; -fd lifts the guard.
+
 Ctrl+C, SIGTERM and SIGHUP stop the run after the current step; a file being
 copied is left as it was. Without a command line the stored default report
 file (if any) is appended to.
@@ -128,6 +136,7 @@ int Main(int argc, char** argv) {
   }
 
   Synchronizer synchronizer(options, session, facts, *fs, reporter, host);
+  synchronizer.SetDeletionGuard({.percent = settings.deletion_guard_percent});
   reporter.SetSelfSync(&synchronizer);
   synchronizer.Synchronize();
   host.ClearLine();

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QStyle>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -125,6 +126,8 @@ void OptionsDialog::CreateControls() {
   chkNew = NewCheckBox(tr("Copy only ne&wer files"), "chkNew", fraSync, &S::chkNew);
   chkDelete =
       NewCheckBox(tr("&Delete extra files and folders"), "chkDelete", fraSync, &S::chkDelete);
+  chkForceDelete =
+      NewCheckBox(tr("L&ift deletion guard"), "chkForceDelete", fraSync, &S::chkForceDelete);
   chkNoSecurity = NewCheckBox(tr("Don't copy sec&urity attributes"), "chkNoSecurity", fraSync,
                               &S::chkNoSecurity);
   chkNoDaylight = NewCheckBox(tr("Don't ta&ke into account daylight saving time difference"),
@@ -135,9 +138,11 @@ void OptionsDialog::CreateControls() {
   chkSubfolders =
       NewCheckBox(tr("Exclude sub&folders"), "chkSubfolders", fraSync, &S::chkSubfolders);
   auto* sync = new QVBoxLayout(fraSync);
-  for (QCheckBox* box : {chkBidi, chkNew, chkDelete, chkNoSecurity, chkNoDaylight,
+  for (QCheckBox* box : {chkBidi, chkNew, chkDelete, chkForceDelete, chkNoSecurity, chkNoDaylight,
                          chkAllowDecryption, chkCase, chkSubfolders})
     sync->addWidget(box);
+  // The guard belongs to the deletions: indented below them.
+  chkForceDelete->setContentsMargins(style()->pixelMetric(QStyle::PM_IndicatorWidth), 0, 0, 0);
   sync->addStretch();
 
   fraApp = Named(new QGroupBox(tr("Program options"), this), "fraApp");
@@ -147,8 +152,10 @@ void OptionsDialog::CreateControls() {
   chkQuickStart = NewCheckBox(tr("&Quick start"), "chkQuickStart", fraApp, &S::chkQuickStart);
   chkDisallowStop =
       NewCheckBox(tr("Disa&llow Stop"), "chkDisallowStop", fraApp, &S::chkDisallowStop);
+  chkPreview = NewCheckBox(tr("&Preview only"), "chkPreview", fraApp, &S::chkPreview);
   auto* app = new QVBoxLayout(fraApp);
-  for (QCheckBox* box : {chkStart, chkMinimized, chkQuiet, chkQuickStart, chkDisallowStop})
+  for (QCheckBox* box :
+       {chkStart, chkMinimized, chkQuiet, chkQuickStart, chkDisallowStop, chkPreview})
     app->addWidget(box);
   app->addStretch();
 
@@ -204,6 +211,7 @@ void OptionsDialog::CreateControls() {
   CompletePaths(txtJson, file_paths);
 
   connect(chkBidi, &QCheckBox::toggled, this, &OptionsDialog::BidiClicked);
+  connect(chkDelete, &QCheckBox::toggled, this, &OptionsDialog::ApplyRules);
   connect(chkSubfolders, &QCheckBox::toggled, this, [this](bool excluded) {
     chkDelete->setText(excluded ? tr("&Delete extra files")
                                 : tr("&Delete extra files and folders"));
@@ -269,6 +277,10 @@ void OptionsDialog::CreateControls() {
        "folders end up with the newest files. Nothing is deleted then."},
       {chkNew, "Copies a file only when the Source file is newer, not whenever the two differ."},
       {chkDelete, "Deletes the items in the Target folder that the Source folder does not have."},
+      {chkForceDelete,
+       "Deletes even what the deletion guard would keep: every extra item when the Source "
+       "folder is empty, or more than the guard's share of the Target folder's items (see the "
+       "preferences). For this run only; the guard asks first, or stops the deletions."},
       {chkNoSecurity,
        "Leaves the owner, group and access lists of Target items as they are. Copying them needs "
        "administrative rights, so the box can be changed only with them."},
@@ -288,6 +300,9 @@ void OptionsDialog::CreateControls() {
        "Starts copying without exploring the folders first. Progress is then shown in bytes, "
        "since the amount of work is not known."},
       {chkDisallowStop, "Disables Stop and closing the window while a run is going."},
+      {chkPreview,
+       "Runs a preview: it shows every line the run would write, and changes nothing in the "
+       "Source or Target folder."},
       {fraReport, "Where each run writes its report, and what the report holds."},
       {txtReport,
        "The file each run writes its report to; empty for none. A bare name is placed in the "

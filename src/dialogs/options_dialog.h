@@ -110,6 +110,7 @@ class OptionsDialog final : public QDialog, public Form {
   QCheckBox* chkBidi = nullptr;
   QCheckBox* chkNew = nullptr;
   QCheckBox* chkDelete = nullptr;
+  QCheckBox* chkForceDelete = nullptr;
   QCheckBox* chkNoSecurity = nullptr;
   QCheckBox* chkNoDaylight = nullptr;
   QCheckBox* chkAllowDecryption = nullptr;
@@ -121,6 +122,7 @@ class OptionsDialog final : public QDialog, public Form {
   QCheckBox* chkQuiet = nullptr;
   QCheckBox* chkQuickStart = nullptr;
   QCheckBox* chkDisallowStop = nullptr;
+  QCheckBox* chkPreview = nullptr;
   QGroupBox* fraReport = nullptr;
   QLineEdit* txtReport = nullptr;
   QPushButton* cmdReport = nullptr;

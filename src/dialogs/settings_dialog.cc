@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QVBoxLayout>
 #include <functional>
@@ -39,6 +40,7 @@ SettingsDialog::SettingsDialog(const SettingsDialogContext& context, QWidget* pa
   viewer_.Set(settings.viewer);
   lstReportLevel->SetLevel(level_);
   ShowLevel();
+  spnGuard->setValue(settings.deletion_guard_percent);
   ShowScheduledRuns();
   SetUpForm(*this, context_.services, kHelpPreferences, {txtViewer, txtShortcuts, txtReport});
 }
@@ -59,6 +61,15 @@ void SettingsDialog::CreateControls() {
   lstReportLevel->setSelectionMode(QAbstractItemView::NoSelection);
   lstReportLevel->setFixedHeight(lstReportLevel->FullHeight());
   lstReportLevel->setAccessibleName(tr("Default report level"));
+  lblGuard = Named(new QLabel(tr("Deletion &guard: stop deleting more than"), this), "lblGuard");
+  spnGuard = Named(new QSpinBox(this), "spnGuard");
+  spnGuard->setRange(0, 100);
+  spnGuard->setSuffix(tr(" % of Target"));
+  // The box's own field is what a screen reader meets.
+  spnGuard->setAccessibleName(tr("Deletion guard: stop deleting more than"));
+  if (auto* field = spnGuard->findChild<QLineEdit*>())
+    field->setAccessibleName(spnGuard->accessibleName());
+  lblGuard->setBuddy(spnGuard);
   lblShortcuts->setBuddy(txtShortcuts);
   lblReport->setBuddy(txtReport);
   lblViewer->setBuddy(txtViewer);
@@ -91,6 +102,11 @@ void SettingsDialog::CreateControls() {
   level->addWidget(lblLevelValue, 1);
   grid->addLayout(level, row++, 0, 1, 2);
   grid->addWidget(lstReportLevel, row++, 0, 1, 2);
+  auto* guard = new QHBoxLayout;
+  guard->addWidget(lblGuard);
+  guard->addWidget(spnGuard);
+  guard->addStretch();
+  grid->addLayout(guard, row++, 0, 1, 2);
   grid->addWidget(lblScheduled, row++, 0, 1, 2);
   grid->addWidget(lstScheduled, row, 0);
   grid->addWidget(cmdRemove, row++, 1, Qt::AlignTop);
@@ -142,7 +158,8 @@ void SettingsDialog::CreateControls() {
       {lblShortcuts, "shortcuts"},  {txtShortcuts, "shortcuts"},  {cmdShortcuts, "shortcuts"},
       {lblReport, "report-file"},   {txtReport, "report-file"},   {cmdReport, "report-file"},
       {lblViewer, "report-viewer"}, {txtViewer, "report-viewer"}, {cmdViewer, "report-viewer"},
-      {lblLevel, "level"},          {lblLevelValue, "level"},     {lstReportLevel, "level"}};
+      {lblLevel, "level"},          {lblLevelValue, "level"},     {lstReportLevel, "level"},
+      {lblGuard, "guard"},          {spnGuard, "guard"}};
   for (const auto& [control, section] : sections)
     SetHelpSection(*control, QString::fromLatin1(section));
 
@@ -163,6 +180,12 @@ void SettingsDialog::CreateControls() {
       {lstReportLevel,
        "What reports include unless the command line says otherwise. The number is the sum of "
        "the checked items."},
+      {spnGuard,
+       "Before a run deletes extra items in the Target folder, it counts them. When they are "
+       "at least 20 and more than this share of the Target folder's items, or the Source "
+       "folder is empty, nothing is deleted: the window asks first, a run that exits by itself "
+       "or the command line stops the deletions. The option Lift deletion guard (-fd) lets one "
+       "run delete them all the same."},
       {lstScheduled,
        "The launchers whose synchronization runs by itself (Run automatically in the shortcut "
        "dialog), each with its launcher and how often it runs."},
@@ -246,8 +269,9 @@ void SettingsDialog::ChooseViewer() {
 }
 
 void SettingsDialog::accept() {
-  const ProgramSettings edited =
+  ProgramSettings edited =
       EditedSettings(context_.settings, shortcuts_.Get(), report_.Get(), viewer_.Get(), level_);
+  edited.deletion_guard_percent = spnGuard->value();
   const std::optional<RegistryError> refused = StoreDialogSettings(context_.registry, edited);
   context_.settings = edited;
   for (const ScheduledRun& run : removed_) {

@@ -1,5 +1,6 @@
 // The preferences dialog: edits the default shortcuts folder, the default
-// report file, the report viewer and the default report level. OK stores them
+// report file, the report viewer, the default report level and the deletion
+// guard's share. OK stores them
 // through the settings layer (values equal to their defaults are deleted) and
 // makes them the program-wide values; Cancel discards the edits.
 #pragma once
@@ -20,6 +21,7 @@ class QLabel;
 class QListWidget;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 
 namespace twinmere::ui {
 
@@ -70,6 +72,8 @@ class SettingsDialog final : public QDialog, public Form {
   QLabel* lblLevel = nullptr;
   QLabel* lblLevelValue = nullptr;
   ReportLevelList* lstReportLevel = nullptr;
+  QLabel* lblGuard = nullptr;
+  QSpinBox* spnGuard = nullptr;  // the deletion guard's share of Target's items
   QLabel* lblScheduled = nullptr;
   QListWidget* lstScheduled = nullptr;
   QPushButton* cmdRemove = nullptr;

@@ -81,15 +81,15 @@ void Synchronizer::Impl::RestoreFolderTimes(const std::string& left) {
   if (!left.starts_with(root)) return;
   ItemInfo counterpart, folder;
   const std::string path = RemoveSeparator(left);
-  if (fs.Lookup(RemoveSeparator(other_root + left.substr(root.size())), counterpart) != kSuccess ||
-      !counterpart.IsFolder() || fs.Lookup(path, folder) != kSuccess)
+  if (fs->Lookup(RemoveSeparator(other_root + left.substr(root.size())), counterpart) != kSuccess ||
+      !counterpart.IsFolder() || fs->Lookup(path, folder) != kSuccess)
     return;  // a folder deleted as an extra item, or one that met a file
   // A folder whose time is the epoch keeps none (the root of a FAT file
   // system); asking it to keep one fails, and some FUSE servers die of it.
   if (folder.modify_time.ns == 0 || (folder.modify_time == counterpart.modify_time &&
                                      folder.access_time == counterpart.access_time))
     return;
-  fs.SetTimes(path, counterpart.access_time, counterpart.modify_time);
+  fs->SetTimes(path, counterpart.access_time, counterpart.modify_time);
 }
 
 }  // namespace twinmere

@@ -78,7 +78,7 @@ bool Synchronizer::Impl::InBlockedFolder(const std::string& path) const {
 
 void Synchronizer::Impl::BlockIfStillInTheWay(const std::string& path) {
   ItemInfo info;
-  if (fs.Lookup(path, info) == kSuccess && !info.IsFolder()) blocked_folders.push_back(path);
+  if (fs->Lookup(path, info) == kSuccess && !info.IsFolder()) blocked_folders.push_back(path);
 }
 
 int Synchronizer::Impl::CompareItem(FilesEnumerator& e, const std::string& other_path,
@@ -140,13 +140,38 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
       phase != Phase::DeleteInTarget && !(phase == Phase::ExploreTarget && options.Delete);
   const bool fills_folder = phase == Phase::CopyToTarget || phase == Phase::CopyToSource;
   int result = kOtherMissing;
+  bool known_missing = false;
   if (copy_pool != nullptr && fills_folder) AwaitCopiesOfName(path);
   if (copy_pool != nullptr && fills_folder && !is_folder && InFolderCreatedHere(path)) {
     // Nothing is there but what this walk copied, whose copies take only
     // free names: no need to look.
     e.NoteOtherMissing(path);
+    known_missing = true;
   } else {
     result = CompareItem(e, path, with_security);
+  }
+  // A Target that compares names ignoring case may hold the item under
+  // another case than Source: that is its counterpart, never an extra item.
+  if (result == kOtherMissing && !known_missing && phase != Phase::ExploreSource &&
+      phase != Phase::CopyToTarget) {
+    std::string variant;
+    switch (SourceCaseVariant(e, path, variant)) {
+      case 0:
+        break;
+      case 1:
+        path = std::move(variant);
+        if (acting && !blocked_folders.empty() && InBlockedFolder(path)) return;
+        result = CompareItem(e, path, with_security);
+        break;
+      default:  // several: the copying phase met the clash and said so
+        result = 0;
+        break;
+    }
+  }
+  if (phase == Phase::ExploreTarget || counting_deletions) CountForDeletion(result, e, is_folder);
+  if (counting_deletions) {
+    host.PumpEvents();
+    return;
   }
 
   copying_shown = false;
@@ -292,6 +317,72 @@ void Synchronizer::Impl::Estimate(int result, FilesEnumerator& e) {
     units = kPlanUnits;
   }
   session.WorkTotal += units;
+}
+
+void Synchronizer::Impl::CountForDeletion(int result, FilesEnumerator& e, bool is_folder) {
+  if (!options.Delete || options.Bidi) return;
+  // What the deleting phase passes over is not counted either: the report
+  // file, the folder that holds it, the counterpart of one in Source.
+  const ReportRunState& run = reporter.Run();
+  if (run.ReportInTarget && !is_folder && IsReportFile(e.ShortFormPath())) return;
+  if (run.ReportInTarget && is_folder && HoldsReportFile(e.FullPath())) return;
+  deletions.items += 1;
+  if (IsMissingOrClash(result)) deletions.extra += 1;
+}
+
+int Synchronizer::Impl::SourceCaseVariant(FilesEnumerator& e, const std::string& path,
+                                          std::string& variant) {
+  if (e.FolderPath() != case_folder) {
+    case_folder = e.FolderPath();
+    case_folder_ignores = fs->NamesIgnoreCase(case_folder) && !fs->NamesIgnoreCase(options.Source);
+  }
+  if (!case_folder_ignores || !path.starts_with(options.Source)) return 0;
+  // Below Source, name by name: the name itself where it is there, else
+  // the one name of the folder equal to it ignoring case.
+  std::string found = options.Source;
+  size_t start = options.Source.size();
+  bool several = false;
+  while (start < path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string name = path.substr(start, end - start);
+    ItemInfo info;
+    if (fs->Lookup(found + name, info) != kSuccess || info.name != name) {
+      auto listing = source_listings.find(found);
+      if (listing == source_listings.end()) {
+        std::vector<std::string> names;
+        std::unique_ptr<FolderReader> reader;
+        if (fs->OpenFolder(found, reader) == kSuccess) {
+          for (ItemInfo item; reader->Next(item) == kSuccess;) names.push_back(item.name);
+        }
+        listing = source_listings.emplace(found, std::move(names)).first;
+      }
+      int matches = 0;
+      std::string match;
+      for (const std::string& candidate : listing->second) {
+        if (NamesEqualIgnoringCase(candidate, name)) {
+          ++matches;
+          match = candidate;
+        }
+      }
+      // A name missing there is missing in the folder found under another
+      // case: the rest of the path goes on from that folder as it stands.
+      if (matches == 0) {
+        found.append(path, start);
+        break;
+      }
+      several = several || matches > 1;
+      found += match;
+    } else {
+      found += name;
+    }
+    if (end < path.size()) found += '/';
+    start = end + 1;
+  }
+  if (several) return 2;
+  if (found == path) return 0;
+  variant = std::move(found);
+  return 1;
 }
 
 void Synchronizer::Impl::AddWorkDone(double fixed_units, uint64_t size) {

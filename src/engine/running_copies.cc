@@ -87,11 +87,11 @@ bool Synchronizer::Impl::CollectOne(double seconds) {
 // it, and the line.
 void Synchronizer::Impl::EndCopy(RunningCopy& running, ErrorCode error) {
   StartedCopy& copy = running.copy;
-  error = FilesEnumerator::EndCopy(fs, copy, error);
+  error = FilesEnumerator::EndCopy(*fs, copy, error);
   if (error == kSuccess && context.security_support && !copy.security_given) {
-    if (copy.security_read || fs.ReadSecurity(copy.from, copy.security) == kSuccess)
-      fs.WriteSecurity(copy.to, copy.security);
-    fs.SetMode(copy.to, copy.mode & 07777);
+    if (copy.security_read || fs->ReadSecurity(copy.from, copy.security) == kSuccess)
+      fs->WriteSecurity(copy.to, copy.security);
+    fs->SetMode(copy.to, copy.mode & 07777);
   }
   const int64_t change =
       static_cast<int64_t>(running.size) - static_cast<int64_t>(running.old_size);

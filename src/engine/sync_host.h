@@ -4,11 +4,26 @@
 // implement it; the engine never calls a GUI directly.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 #include "engine/sync_session.h"
 
 namespace twinmere {
+
+// What the deletion guard found before the deleting phase.
+struct DeletionQuestion {
+  int64_t extra = 0;          // the items the phase would delete
+  int64_t items = 0;          // the items of Target it looks at
+  bool source_empty = false;  // Source holds nothing at all
+  int32_t percent = 0;        // the guard's share of Target's items
+};
+
+enum class DeletionAnswer : uint8_t {
+  NotAsked,  // no one can be asked: the guard stops the deletions
+  Delete,    // delete them all the same
+  Keep,      // delete nothing
+};
 
 class SyncHost {
  public:
@@ -27,6 +42,13 @@ class SyncHost {
   virtual void CloseProgram(int exit_code) = 0;
   // Lets pending events run once (a stop request reaches the session here).
   virtual void PumpEvents() = 0;
+  // The deletion guard would stop the deleting phase: asks whether to
+  // delete all the same. Only a run that may ask (not Quiet, no preview)
+  // calls it; by default no one is asked.
+  virtual DeletionAnswer AskDeletion(const DeletionQuestion& question) {
+    (void)question;
+    return DeletionAnswer::NotAsked;
+  }
 };
 
 }  // namespace twinmere

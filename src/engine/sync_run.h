@@ -4,8 +4,10 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "engine/preview_file_system.h"
 #include "engine/synchronizer.h"
 #include "platform/folder_set.h"
 
@@ -18,7 +20,8 @@ struct Synchronizer::Impl {
         options(options),
         session(session),
         facts(facts),
-        fs(fs),
+        real_fs(fs),
+        fs(&fs),
         reporter(reporter),
         host(host) {}
 
@@ -26,9 +29,14 @@ struct Synchronizer::Impl {
   SyncOptions& options;
   SyncSession& session;
   const PlatformFacts& facts;
-  FileSystem& fs;
+  FileSystem& real_fs;
+  // The file system the run works on: real_fs, or for a preview the
+  // PreviewFileSystem in front of it, which writes nothing.
+  FileSystem* fs;
+  std::unique_ptr<PreviewFileSystem> preview;
   Reporter& reporter;
   SyncHost& host;
+  DeletionGuard guard;
 
   EnumeratorContext context;
   // The Case option as it applies to the running phase: off while exploring
@@ -113,8 +121,31 @@ struct Synchronizer::Impl {
   const FolderSet* passing_set = nullptr;
   bool passing = false;
 
+  // What the deleting phase would delete, counted before it deletes
+  // anything: while exploring Target, or by a counting walk of its own
+  // (quick start). Items are those the deleting phase looks at.
+  struct DeletionCount {
+    bool counted = false;
+    int64_t items = 0;  // Target's items
+    int64_t extra = 0;  // of them, those without a counterpart in Source
+  };
+  DeletionCount deletions;
+  bool counting_deletions = false;  // the counting walk runs
+
+  // A Target that compares names ignoring letter case may hold an item
+  // under another case than Source: its counterpart is found by listing
+  // Source's folders (names by folder, for the walk of one phase).
+  std::unordered_map<std::string, std::vector<std::string>> source_listings;
+  std::string case_folder;  // the last Target folder asked about, and its answer
+  bool case_folder_ignores = false;
+
   // --- run driver (synchronizer.cc) ---
   void Synchronize();
+  void Run();
+  // Before the deleting phase: whether it may delete what it would.
+  bool DeletionAllowed();
+  void CountDeletions();
+  bool SourceIsEmpty();
   // Ends a run that cannot begin: the line (and the one giving its reason,
   // where there is one), the exit code, automatic exit.
   void Refuse(const std::string& line, int exit_code, const std::string& reason = {});
@@ -174,6 +205,13 @@ struct Synchronizer::Impl {
   bool InBlockedFolder(const std::string& path) const;
   void BlockIfStillInTheWay(const std::string& path);
   void Estimate(int result, FilesEnumerator& e);
+  // Counts the item for the deletion guard where the phase does.
+  void CountForDeletion(int result, FilesEnumerator& e, bool is_folder);
+  // The counterpart in Source of a Target item whose own name found none,
+  // on a Target that compares names ignoring case: the Source item whose
+  // path is equal ignoring case (from the first name missing there on, the
+  // path goes on as it stands). 0 none, 1 one (`variant`), 2 several.
+  int SourceCaseVariant(FilesEnumerator& e, const std::string& path, std::string& variant);
   // Only whether each counterpart is there counts in `phase`: the deleting
   // phase, and exploring Target for it.
   bool PresenceOnly(Phase phase) const {

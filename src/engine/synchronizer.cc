@@ -10,6 +10,7 @@
 #include "engine/folder_identity.h"
 #include "engine/sync_run.h"
 #include "fs/paths.h"
+#include "platform/temporary_names.h"
 #include "report/action_lines.h"
 
 namespace twinmere {
@@ -23,6 +24,12 @@ constexpr const char* kSearchingSource = "Searching files to copy to Source ... 
 constexpr const char* kCopyingSource = "Copying to Source ...   ";
 constexpr const char* kSearchingDelete = "Searching files to delete ...   ";
 constexpr const char* kDeleting = "Deleting ...   ";
+constexpr const char* kCountingDeletions = "Counting items to delete ...   ";
+
+// The first and the last line of a preview.
+constexpr const char* kPreviewBegins = "Preview: nothing in Source or Target will be changed.";
+constexpr const char* kPreviewCompleted = "Preview completed. Nothing was changed.";
+constexpr const char* kPreviewStopped = "Preview stopped. Nothing was changed.";
 
 double SecondsSinceEpoch() {
   return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -44,6 +51,9 @@ Synchronizer::~Synchronizer() {
 
 void Synchronizer::Synchronize() {
   impl_->Synchronize();
+}
+void Synchronizer::SetDeletionGuard(const DeletionGuard& guard) {
+  impl_->guard = guard;
 }
 void Synchronizer::SyncReportFile(bool towards) {
   impl_->SyncReportFile(towards);
@@ -85,8 +95,8 @@ void Synchronizer::Impl::Refuse(const std::string& line, int exit_code, const st
 // Security is compared and copied only by a privileged user, without
 // NoSecurity, on file systems that keep owners and ACLs on both sides.
 void Synchronizer::Impl::DecideSecurity() {
-  bool support = facts.IsAdmin && !options.NoSecurity && VolumeSupportsAcls(fs, options.Source) &&
-                 VolumeSupportsAcls(fs, options.Target);
+  bool support = facts.IsAdmin && !options.NoSecurity && VolumeSupportsAcls(*fs, options.Source) &&
+                 VolumeSupportsAcls(*fs, options.Target);
   if (support && EnablePrivileges() != kSuccess) {
     reporter.AddReportLine(
         "Insufficient User Rights to modify Security. Security attributes would not be copied.",
@@ -114,7 +124,7 @@ void Synchronizer::Impl::LocateReport() {
     const std::string folder = FolderPart(report);
     const auto holds_report = [&](const std::string& root) {
       return report.starts_with(root) &&
-             (!NamesExistingFolder(fs, root) || FolderLiesWithin(fs, folder, root));
+             (!NamesExistingFolder(*fs, root) || FolderLiesWithin(*fs, folder, root));
     };
     run.ReportInSource = holds_report(options.Source);
     run.ReportInTarget = holds_report(options.Target);
@@ -123,13 +133,15 @@ void Synchronizer::Impl::LocateReport() {
 
 void Synchronizer::Impl::Walk(FilesEnumerator& e, const std::string& folder, EnumMode mode) {
   blocked_folders.clear();
+  source_listings.clear();
+  case_folder.clear();
   const bool acting = session.CurrentPhase >= Phase::CopyToTarget;
   if (acting) BeginFolderTimes();
   passing_set = nullptr;
   if (Exploring()) BeginExploring(folder);
   const Phase phase = session.CurrentPhase;
   if (phase == Phase::CopyToTarget || phase == Phase::CopyToSource)
-    copy_pool = fs.ParallelCopies(phase == Phase::CopyToTarget ? options.Target : options.Source);
+    copy_pool = fs->ParallelCopies(phase == Phase::CopyToTarget ? options.Target : options.Source);
   context.plan = PlanOfPhase();
   e.SetFolder(folder);
   e.Enumerate(self, mode, "*");
@@ -170,19 +182,19 @@ void Synchronizer::Impl::OpenForFilling(FilesEnumerator& e, const std::string& f
   ItemInfo info;
   if (e.IsOtherCached(folder_path)) {
     info = e.Other();
-  } else if (fs.Lookup(folder_path, info) != kSuccess) {
+  } else if (fs->Lookup(folder_path, info) != kSuccess) {
     return;
   }
   if (!info.IsFolder()) return;
   if ((info.mode & kOwnerWriteSearch) == kOwnerWriteSearch) return;
-  if (fs.SetMode(folder_path, info.mode | kOwnerWriteSearch) == kSuccess) {
+  if (fs->SetMode(folder_path, info.mode | kOwnerWriteSearch) == kSuccess) {
     deferred_modes.push_back({folder_path, info.mode});
   }
 }
 
 void Synchronizer::Impl::RestoreDeferredModes() {
   for (auto it = deferred_modes.rbegin(); it != deferred_modes.rend(); ++it) {
-    fs.SetMode(it->path, it->mode);
+    fs->SetMode(it->path, it->mode);
   }
   deferred_modes.clear();
 }
@@ -198,15 +210,15 @@ void Synchronizer::Impl::SyncToDisk() {
       if (std::find(synced.begin(), synced.end(), *device) != synced.end()) return;
       synced.push_back(*device);
     }
-    if (const ErrorCode code = fs.SyncFileSystem(folder); code != kSuccess)
+    if (const ErrorCode code = fs->SyncFileSystem(folder); code != kSuccess)
       reporter.AccessError(folder, code);
   };
   for (const std::string* folder : {&options.Target, options.Bidi ? &options.Source : nullptr}) {
     ItemInfo info;
     // A folder whose device cannot be told is synced all the same.
-    if (folder != nullptr) sync(*folder, LookupFolder(fs, *folder, info) ? &info.device : nullptr);
+    if (folder != nullptr) sync(*folder, LookupFolder(*fs, *folder, info) ? &info.device : nullptr);
   }
-  for (const WrittenFileSystem& written : fs.WrittenFileSystems())
+  for (const WrittenFileSystem& written : fs->WrittenFileSystems())
     sync(written.folder, &written.device);
 }
 
@@ -219,6 +231,7 @@ void Synchronizer::Impl::RunPhases() {
   const EnumMode delete_mode =
       options.ExcludeSubfolders ? EnumMode::NoRecursion : EnumMode::ContentsFirst;
 
+  deletions = DeletionCount{};
   if (options.QuickStart) {
     session.ProgressText = "0 bytes processed";
     session.PercentMode = false;
@@ -233,6 +246,7 @@ void Synchronizer::Impl::RunPhases() {
       session.CurrentPhase = Phase::ExploreTarget;
       Walk(walker, options.Target, walk_mode);
       if (Stopped()) return;
+      deletions.counted = options.Delete && !options.Bidi;
     }
     session.ProgressText = "0%";
     session.PercentMode = true;
@@ -255,6 +269,7 @@ void Synchronizer::Impl::RunPhases() {
     Walk(walker, options.Target, walk_mode);
   } else if (options.Delete) {
     check_case = false;
+    if (!options.ForceDelete && !DeletionAllowed()) return;
     session.SearchingText = kSearchingDelete;
     session.CopyingText = kDeleting;
     host.ShowStatus(session.SearchingText, "", 0);
@@ -263,7 +278,23 @@ void Synchronizer::Impl::RunPhases() {
   }
 }
 
+// A preview runs on a file system that keeps every change in memory; its
+// first and last lines say that nothing is changed.
 void Synchronizer::Impl::Synchronize() {
+  preview.reset();
+  fs = &real_fs;
+  if (options.Preview) {
+    preview = std::make_unique<PreviewFileSystem>(real_fs);
+    fs = preview.get();
+  }
+  context.fs = fs;
+  Run();
+  context.fs = &real_fs;
+  fs = &real_fs;
+  preview.reset();
+}
+
+void Synchronizer::Impl::Run() {
   session.Running = true;
   session.WorkTotal = 0;
   session.WorkDone = 0;
@@ -272,15 +303,31 @@ void Synchronizer::Impl::Synchronize() {
   reporter.BeginRun();
   reporter.Run().StopRequested = &session.StopRequested;
   reporter.SetSelfSync(&self);
+  if (options.Preview) {
+    // Its report and its JSON summary are written only where they lie
+    // outside both folders.
+    const auto inside = [this](const std::string& file, const std::string& root) {
+      const std::string folder = FolderPart(file);
+      return !root.empty() && !file.empty() &&
+             (file.starts_with(AddSeparator(root)) ||
+              FolderLiesWithin(real_fs, folder.empty() ? "./" : folder, root));
+    };
+    const auto inside_either = [&](const std::string& file) {
+      return inside(file, options.Source) || inside(file, options.Target);
+    };
+    reporter.Run().ReportSuppressed = inside_either(options.Report);
+    reporter.Run().SummarySuppressed = inside_either(options.JsonSummary);
+    reporter.AddReportLine(kPreviewBegins, ReportLineKind::Action, 0, LineFlush::Throttled);
+  }
 
   if (options.Source.empty()) return Refuse("Source Path not set.", kExitSourceNotSet);
   if (options.Target.empty()) return Refuse("Target Path not set.", kExitTargetNotSet);
   options.Source = AddSeparator(options.Source);
   options.Target = AddSeparator(options.Target);
-  if (!NamesExistingFolder(fs, options.Source)) {
+  if (!NamesExistingFolder(*fs, options.Source)) {
     return Refuse("Invalid Source Path: \"" + options.Source + "\".", kExitInvalidSource);
   }
-  if (const Nesting nesting = CheckNesting(fs, options.Source, options.Target); nesting.nested) {
+  if (const Nesting nesting = CheckNesting(*fs, options.Source, options.Target); nesting.nested) {
     // Where a bind mount could hide the nesting, the line after says why
     // the folders were not told apart.
     std::string reason;
@@ -295,17 +342,17 @@ void Synchronizer::Impl::Synchronize() {
                   kExitNestedFolders, reason);
   }
   LocateReport();
-  target_created = !NamesExistingFolder(fs, options.Target);
-  reporter.CreateReportFolder(options.Target);
-  if (!NamesExistingFolder(fs, options.Target)) {
+  target_created = !NamesExistingFolder(*fs, options.Target);
+  reporter.CreateReportFolder(options.Target, *fs);
+  if (!NamesExistingFolder(*fs, options.Target)) {
     return Refuse("Invalid Target Path: \"" + options.Target + "\".", kExitInvalidTarget);
   }
-  fs.SetConfinedRoots({options.Source, options.Target});
+  fs->SetConfinedRoots({options.Source, options.Target});
   context.leftover_roots.clear();
   for (const std::string* root : {&options.Target, &options.Source}) {
     if (root == &options.Source && !options.Bidi) continue;  // only read
     ItemInfo info;
-    if (LookupFolder(fs, *root, info)) context.leftover_roots.push_back({info.device, info.inode});
+    if (LookupFolder(*fs, *root, info)) context.leftover_roots.push_back({info.device, info.inode});
   }
   DecideSecurity();
 
@@ -317,11 +364,13 @@ void Synchronizer::Impl::Synchronize() {
   clean_in_source.reset();
   clean_in_target.reset();
   check_case = options.Case;
-  SyncToDisk();
+  if (!options.Preview) SyncToDisk();
 
   const bool stopped = Stopped();
-  reporter.AddReportLine(std::string("Synchronization ") + (stopped ? "stopped." : "completed."),
-                         ReportLineKind::Action, 0, LineFlush::Final);
+  const std::string last_line =
+      options.Preview ? (stopped ? kPreviewStopped : kPreviewCompleted)
+                      : std::string("Synchronization ") + (stopped ? "stopped." : "completed.");
+  reporter.AddReportLine(last_line, ReportLineKind::Action, 0, LineFlush::Final);
   reporter.AddReportLine("", ReportLineKind::Action, 0, LineFlush::Throttled);
   session.ExitCode =
       (stopped ? kExitStopped : 0) | (reporter.Counters().ErrorCount != 0 ? kExitErrors : 0);
@@ -329,14 +378,16 @@ void Synchronizer::Impl::Synchronize() {
 
   context.progress = nullptr;
   context.leftover_roots.clear();
-  fs.SetConfinedRoots({});
+  fs->SetConfinedRoots({});
   if (!reporter.Run().Closing) {
     if (options.Quiet && !stopped) {
       session.Running = false;
       host.CloseProgram(session.ExitCode);
       return;
     }
-    host.ShowStatus(stopped ? "Stopped." : "Completed.", "", 0);
+    host.ShowStatus(options.Preview ? (stopped ? "Preview stopped." : "Preview completed.")
+                                    : (stopped ? "Stopped." : "Completed."),
+                    "", 0);
     session.PercentMode = false;
     session.ProgressText.clear();
     host.EnterIdleState();
@@ -345,6 +396,84 @@ void Synchronizer::Impl::Synchronize() {
     session.WorkDone = 0;
   }
   session.Running = false;
+}
+
+// The items of Target that the deleting phase looks at, and those it would
+// delete, as a walk of that phase meets them without acting.
+void Synchronizer::Impl::CountDeletions() {
+  deletions = DeletionCount{};
+  const Phase saved_phase = session.CurrentPhase;
+  host.ShowStatus(kCountingDeletions, "", 0);
+  session.CurrentPhase = Phase::DeleteInTarget;
+  counting_deletions = true;
+  blocked_folders.clear();
+  source_listings.clear();
+  case_folder.clear();
+  context.plan = PlanOfPhase();
+  FilesEnumerator walker(context);
+  walker.SetFolder(options.Target);
+  walker.Enumerate(
+      self, options.ExcludeSubfolders ? EnumMode::NoRecursion : EnumMode::ContentsFirst, "*");
+  context.plan = WalkPlan{};
+  counting_deletions = false;
+  session.CurrentPhase = saved_phase;
+  deletions.counted = true;
+}
+
+// Nothing at all in the Source folder (an empty mount point looks so).
+bool Synchronizer::Impl::SourceIsEmpty() {
+  std::unique_ptr<FolderReader> reader;
+  if (fs->OpenFolder(options.Source, reader) != kSuccess) return false;
+  ItemInfo item;
+  while (reader->Next(item) == kSuccess) {
+    if (item.IsFolder() || !IsTemporaryName(item.name)) return false;
+  }
+  return true;
+}
+
+// The guard lets the deletions go on, or writes why it stops them (one
+// error line) and the deleting phase is skipped. In the window, unless the
+// program exits by itself, the user is asked instead; a preview never asks.
+bool Synchronizer::Impl::DeletionAllowed() {
+  if (!deletions.counted) {
+    CountDeletions();
+    if (Stopped()) return false;
+  }
+  DeletionQuestion question;
+  question.extra = deletions.extra;
+  question.items = deletions.items;
+  question.percent = guard.percent;
+  if (question.extra == 0) return true;
+  question.source_empty = SourceIsEmpty();
+  const bool too_many = question.extra >= guard.minimum_items &&
+                        question.extra * 100 > int64_t{guard.percent} * question.items;
+  if (!question.source_empty && !too_many) return true;
+
+  const std::string counts =
+      std::to_string(question.extra) + " of " + std::to_string(question.items) + " items in Target";
+  std::string line;
+  const DeletionAnswer answer =
+      options.Preview || options.Quiet ? DeletionAnswer::NotAsked : host.AskDeletion(question);
+  switch (answer) {
+    case DeletionAnswer::Delete:
+      return true;
+    case DeletionAnswer::Keep:
+      line = "Nothing deleted: deleting " + counts + " was declined.";
+      break;
+    case DeletionAnswer::NotAsked:
+      line = question.source_empty
+                 ? "Nothing deleted: Source is empty, and " + counts +
+                       " would be deleted. Check that Source is the right folder (not an "
+                       "empty mount point); to delete them, run again with -fd (Lift deletion "
+                       "guard)."
+                 : "Nothing deleted: " + counts + " would be deleted, more than " +
+                       std::to_string(guard.percent) +
+                       " %. To delete them, run again with -fd (Lift deletion guard).";
+      break;
+  }
+  reporter.AddReportLine(line, ReportLineKind::Error, 0.5, LineFlush::Throttled);
+  reporter.Counters().ErrorCount += 1;
+  return false;
 }
 
 // The report file alone, with the ordinary item handler: towards = true

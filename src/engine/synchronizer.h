@@ -14,6 +14,16 @@
 
 namespace twinmere {
 
+// The guard against mass deletion of a run with Delete: before the deleting
+// phase removes anything, it counts what it would delete. When Source is
+// empty while that is not nothing, or when it is at least `minimum_items`
+// items and more than `percent` % of Target's items, nothing is deleted
+// (unless the host's question allows it, or ForceDelete lifts the guard).
+struct DeletionGuard {
+  int32_t percent = kDefaultDeletionGuardPercent;
+  int64_t minimum_items = 20;
+};
+
 // Runs on the caller's thread. The front end owns the options, the reporter
 // and the session and keeps them alive while a run goes on; another thread
 // may only raise session.StopRequested.
@@ -25,7 +35,12 @@ class Synchronizer final : public IEnumFile, public IProgress, public ReportSelf
 
   // One whole run. Sets session.ExitCode (0, 1, 4, 5, or 18 to 22) and then
   // writes the JSON summary when the options ask for one (Reporter::EndRun).
+  // With options.Preview nothing is written to Source or Target: the run
+  // works on a PreviewFileSystem in front of the file system and shows the
+  // lines it would write, between a first and a last line that say so.
   void Synchronize();
+  // The deletion guard of the next runs.
+  void SetDeletionGuard(const DeletionGuard& guard);
 
   // ReportSelfSync: synchronizes the report file alone.
   void SyncReportFile(bool towards) override;

@@ -361,6 +361,25 @@ class FileSystem {
   // careful one: modes count, link times are never set, times are set again
   // after a rename.
   virtual VolumeAbilities Abilities(const std::string& path) = 0;
+  // What Abilities(path) would answer where that is known without trying
+  // anything (a volume that keeps everything, or one tried already since
+  // the confined roots were set): true and the abilities. False where only
+  // a trial would tell; nothing is written either way.
+  virtual bool KnownAbilities(const std::string& path, VolumeAbilities& abilities) {
+    (void)path;
+    (void)abilities;
+    return false;
+  }
+
+  // Whether the names in the folder `folder` compare ignoring letter case
+  // (vfat, exfat, a casefolded ext4 folder ...). Where the type of the file
+  // system does not tell (FUSE), a lookup of one of its names in another
+  // case decides; an empty folder there counts as one that ignores case.
+  // Nothing is written. False by default.
+  virtual bool NamesIgnoreCase(const std::string& folder) {
+    (void)folder;
+    return false;
+  }
 
   // Reads the text of the link `path`. EINVAL when it is no link.
   virtual ErrorCode ReadLink(const std::string& path, std::string& text) = 0;

@@ -155,10 +155,12 @@ std::string FramedLine(std::string_view lead, char fill, std::string_view text) 
   return line;
 }
 
-std::string StartLine(double epoch_seconds, int32_t report_level, const Separators& seps) {
-  const std::string text = FormatReportTime(epoch_seconds, seps) + " " + kProgramTitle + " " +
-                           VersionText() +
-                           " started. Report level: " + std::to_string(report_level) + ". ";
+std::string StartLine(double epoch_seconds, int32_t report_level, const Separators& seps,
+                      RunKind kind) {
+  const std::string text =
+      FormatReportTime(epoch_seconds, seps) + " " + kProgramTitle + " " + VersionText() +
+      (kind == RunKind::Preview ? " preview started, nothing will be changed." : " started.") +
+      " Report level: " + std::to_string(report_level) + ". ";
   return FramedLine("========== ", '=', text);
 }
 
@@ -168,9 +170,10 @@ std::string RestrictedLine(double epoch_seconds, const Separators& seps) {
   return FramedLine("---------- ", '-', text);
 }
 
-std::string EndLine(double epoch_seconds, const Separators& seps) {
-  const std::string text = FormatReportTime(epoch_seconds, seps) + " " + kProgramTitle + " " +
-                           VersionText() + " ended. ";
+std::string EndLine(double epoch_seconds, const Separators& seps, RunKind kind) {
+  const std::string text =
+      FormatReportTime(epoch_seconds, seps) + " " + kProgramTitle + " " + VersionText() +
+      (kind == RunKind::Preview ? " preview ended, nothing was changed. " : " ended. ");
   return FramedLine("========== ", '=', text);
 }
 

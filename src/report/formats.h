@@ -56,10 +56,16 @@ std::string VersionText(int major, int minor, int revision);
 // `fill` up to a total of 90 bytes ("========== ... ====").
 std::string FramedLine(std::string_view lead, char fill, std::string_view text);
 
+// What a report's block belongs to: a synchronization, or a preview that
+// changes nothing (its start and end lines say so).
+enum class RunKind : uint8_t { Synchronization, Preview };
+
 // The start, restricted and end lines of the report (without a line end).
-std::string StartLine(double epoch_seconds, int32_t report_level, const Separators& seps);
+std::string StartLine(double epoch_seconds, int32_t report_level, const Separators& seps,
+                      RunKind kind = RunKind::Synchronization);
 std::string RestrictedLine(double epoch_seconds, const Separators& seps);
-std::string EndLine(double epoch_seconds, const Separators& seps);
+std::string EndLine(double epoch_seconds, const Separators& seps,
+                    RunKind kind = RunKind::Synchronization);
 
 // A path or name as a report line shows it: valid UTF-8 passes unchanged;
 // control characters and bytes that are not part of valid UTF-8 are written

@@ -37,6 +37,8 @@ void Reporter::BeginRun() {
   display_.BeginRun();
   run_.ReportInSource = false;
   run_.ReportInTarget = false;
+  run_.ReportSuppressed = false;
+  run_.SummarySuppressed = false;
   run_.ReportShortPath.clear();
   seps_ = ProcessSeparators();
   errors_.clear();
@@ -61,7 +63,7 @@ void Reporter::EndRun(int exit_code, std::string_view message) {
   const uint64_t omitted = errors_omitted_;
   errors_omitted_ = 0;
   const std::string path = options_.JsonSummary;
-  if (path.empty()) return;
+  if (path.empty() || run_.SummarySuppressed) return;
 
   const std::string command_line =
       command_line_writer_ ? TrimBlanks(command_line_writer_(options_)) : std::string();
@@ -214,6 +216,10 @@ void Reporter::SecurityError(const std::string& path, ErrorCode code) {
 }
 
 ErrorCode Reporter::CreateReportFolder(const std::string& folder) {
+  return CreateReportFolder(folder, fs_);
+}
+
+ErrorCode Reporter::CreateReportFolder(const std::string& folder, FileSystem& fs) {
   // Every prefix that ends before a "/" (the root itself excluded), and the
   // whole text when it does not end in "/".
   for (size_t end = folder.find('/', 1);; end = folder.find('/', end + 1)) {
@@ -224,8 +230,8 @@ ErrorCode Reporter::CreateReportFolder(const std::string& folder) {
     const std::string prefix = folder.substr(0, end);
     if (!prefix.empty() && prefix.back() != '/') {
       ItemInfo info;
-      if (IsMissingError(fs_.Lookup(prefix, info))) {
-        const ErrorCode error = fs_.CreateFolder(prefix);
+      if (IsMissingError(fs.Lookup(prefix, info))) {
+        const ErrorCode error = fs.CreateFolder(prefix);
         ReportAction(error, prefix, kActionCreateFolder, 0, Side::Target, 0);
         if (error != kSuccess) return error;
       }
@@ -257,6 +263,17 @@ void Reporter::FlushReport(bool final) {
     return true;
   };
   if (failed_return()) return;
+  if (run_.ReportSuppressed) {
+    // Still recorded, so that the run tells the report file from its items.
+    if (!report_opened_) {
+      report_opened_ = true;
+      run_.ReportShortPath = options_.Report;
+      start_time_ = clock_.Now();
+    }
+    report_buffer_.clear();
+    if (final) report_opened_ = false;
+    return;
+  }
 
   const std::string report = options_.Report;
   if (!report_opened_) {
@@ -291,7 +308,9 @@ void Reporter::FlushReport(bool final) {
     start_time_ = clock_.Now();
     error = file.Open(report, options_.Append ? OpenMode::Append : OpenMode::Replace);
     if (error == kSuccess) {
-      error = file.Write(StartLine(start_time_, options_.ReportLevel, seps_) + "\n");
+      error = file.Write(StartLine(start_time_, options_.ReportLevel, seps_,
+                                   options_.Preview ? RunKind::Preview : RunKind::Synchronization) +
+                         "\n");
     }
   }
   if (error == kSuccess && !report_buffer_.empty()) {

@@ -55,7 +55,12 @@ class ReportSelfSync {
 struct ReportRunState {
   bool ReportInSource = false;
   bool ReportInTarget = false;
-  std::string ReportShortPath;   // recorded at the first opening
+  std::string ReportShortPath;  // recorded at the first opening
+  // A preview's report that lies inside Source or Target: it is never
+  // written (nor its folders made); its lines go to the display alone.
+  bool ReportSuppressed = false;
+  // The same for its JSON summary: EndRun writes none.
+  bool SummarySuppressed = false;
   bool SecuritySupport = false;  // for the summary
   const std::atomic<int>* StopRequested = nullptr;
   std::atomic<bool> Closing{false};  // the main window is closing (window thread)
@@ -79,8 +84,9 @@ class Reporter {
   void SetCommandLineWriter(CommandLineWriter writer) { command_line_writer_ = std::move(writer); }
 
   // Start of a run: counters, ErrorCount and the immediate length to zero,
-  // ReportInSource/ReportInTarget cleared, ReportShortPath emptied, the kept
-  // errors dropped and the run's start time taken for the JSON summary.
+  // ReportInSource/ReportInTarget/ReportSuppressed/SummarySuppressed
+  // cleared, ReportShortPath emptied, the kept errors dropped and the run's
+  // start time taken for the JSON summary.
   void BeginRun();
 
   // End of a run whose exit code is known, also of one that was refused
@@ -140,6 +146,9 @@ class Reporter {
   // Returns 0 or the error of the folder that could not be created. A link
   // on the way counts as an existing folder and is not replaced.
   ErrorCode CreateReportFolder(const std::string& folder);
+  // The same through `fs` (the Target folder of a preview: through the
+  // file system that writes nothing).
+  ErrorCode CreateReportFolder(const std::string& folder, FileSystem& fs);
 
   SessionCounters& Counters() { return counters_; }
   const SessionCounters& Counters() const { return counters_; }

@@ -80,7 +80,7 @@ std::string_view Outcome(int exit_code) {
 // Every field of the options record, under its own name. A field added to
 // the record belongs here too (and in the schema's "options").
 Json Options(const SyncOptions& o) {
-  static_assert(FieldCount<SyncOptions>() == 20,
+  static_assert(FieldCount<SyncOptions>() == 22,
                 "a new field of SyncOptions needs its place in the JSON summary and its schema");
   return Json{
       {"Source", Bytes(o.Source)},
@@ -98,6 +98,8 @@ Json Options(const SyncOptions& o) {
       {"Quiet", o.Quiet},
       {"QuickStart", o.QuickStart},
       {"DisallowStop", o.DisallowStop},
+      {"Preview", o.Preview},
+      {"ForceDelete", o.ForceDelete},
       {"Report", Bytes(o.Report)},
       {"Append", o.Append},
       {"Restriction", o.Restriction},

@@ -50,8 +50,11 @@ std::string BuildSummary(const SummaryInput& in) {
   if (level & kLevelOptions) {
     lines.Add("Include subfolders:        ", o.ExcludeSubfolders ? "No." : "Yes.");
     lines.Add("Synchronization options:   ",
-              std::string(o.Bidi ? "Bidirectional" : "Unidirectional") +
-                  (o.Delete ? ", Delete extra files" : ", Don't delete files") +
+              std::string(o.Preview ? "Preview only, " : "") +
+                  (o.Bidi ? "Bidirectional" : "Unidirectional") +
+                  (o.Delete ? (o.ForceDelete && !o.Bidi ? ", Delete extra files without guard"
+                                                        : ", Delete extra files")
+                            : ", Don't delete files") +
                   (o.New ? ", Copy only newer files" : ", Copy all different files") + ",");
     std::string row6 = std::string(o.Case ? "Synchronize case, " : "Ignore case difference, ") +
                        (o.NoDaylight ? "Don't t" : "T") + "ake into account daylight saving";
@@ -148,7 +151,7 @@ std::string BuildSummary(const SummaryInput& in) {
       lines.Add("Administrative privileges: ", in.facts.IsAdmin ? "Granted." : "Not granted.");
     }
   }
-  lines.AddRaw(EndLine(in.now, in.seps));
+  lines.AddRaw(EndLine(in.now, in.seps, o.Preview ? RunKind::Preview : RunKind::Synchronization));
   return lines.Take();
 }
 

@@ -66,6 +66,9 @@ ProgramSettings ReadProgramSettings(const Registry& registry, const UserFolders&
     s.shortcut_dir = s.program_group_folder;
   }
 
+  const int32_t guard = IntegerOr(read("DeletionGuard"), kDefaultDeletionGuardPercent);
+  s.deletion_guard_percent = guard >= 0 && guard <= 100 ? guard : kDefaultDeletionGuardPercent;
+
   const RegistryValue report = read("Report");
   if (report.Text() != nullptr) s.default_report = *report.Text();
 
@@ -142,6 +145,8 @@ std::optional<RegistryError> StoreDialogSettings(Registry& registry,
   store("Report", settings.default_report, settings.default_report.empty());
   store("ShortcutDir", settings.shortcut_dir,
         settings.shortcut_dir.empty() || settings.shortcut_dir == settings.program_group_folder);
+  store("DeletionGuard", settings.deletion_guard_percent,
+        settings.deletion_guard_percent == kDefaultDeletionGuardPercent);
   return first_error;
 }
 

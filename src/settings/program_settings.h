@@ -34,6 +34,8 @@ struct ProgramSettings {
   std::string program_group_folder;  // Programs folder, "/", group name, "/"; empty when unknown
   std::string shortcut_dir;          // ends in "/" unless empty
   std::string default_report;        // empty: no default report
+  // The deletion guard's share of Target's items, in percent (0 to 100).
+  int32_t deletion_guard_percent = kDefaultDeletionGuardPercent;
   int32_t height = kDefaultWindowHeight;  // restored height in twips, without kMaximizedFlag
   int32_t width = kDefaultWindowWidth;    // restored width in twips
   bool maximized = false;                 // the window was maximized when last closed
@@ -50,7 +52,7 @@ std::string ProgramGroupName(const Registry& registry);
 
 // Reads every setting, each falling back to its built-in default when it is
 // missing, unreadable or of another kind ("ReportLevel" stored as a text gives
-// 215). Never fails and never writes.
+// 215; "DeletionGuard" also outside 0 to 100). Never fails and never writes.
 ProgramSettings ReadProgramSettings(const Registry& registry, const UserFolders& folders);
 
 // Whether the main window starts maximized: the stored flag counts unless the
@@ -88,10 +90,10 @@ ProgramSettings EditedSettings(ProgramSettings settings, std::string_view shortc
                                std::string_view default_report, std::string_view viewer,
                                int32_t default_report_level);
 
-// Writes the four values that the preferences dialog edits, each deleted when
+// Writes the five values that the preferences dialog edits, each deleted when
 // it equals its default: "ReportLevel" when 215, "Viewer" when empty or
 // "xdg-open" ignoring case, "Report" when empty, "ShortcutDir" when empty or
-// exactly the program group folder. Every value is tried, also after a
+// exactly the program group folder, "DeletionGuard" when 50. Every value is tried, also after a
 // refusal; returns the first refusal, or nothing. Never raises.
 std::optional<RegistryError> StoreDialogSettings(Registry& registry,
                                                  const ProgramSettings& settings);

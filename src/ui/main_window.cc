@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -122,6 +123,7 @@ MainWindow::MainWindow(ProgramContext context, QWidget* parent)
 
 MainWindow::~MainWindow() {
   if (worker_.joinable()) {
+    host_.CloseQuestions();
     session_.StopRequested = 1;
     reporter_.Run().Closing = true;
     worker_.join();
@@ -146,11 +148,12 @@ void MainWindow::CreateControls() {
   cmdReport = Named(new QPushButton(top), "cmdReport");
   cmdStart = Named(new QToolButton(top), "cmdStart");
   cmdStop = Named(new QToolButton(top), "cmdStop");
+  cmdPreview = Named(new QToolButton(top), "cmdPreview");
   lblSource->setBuddy(txtSource);
   lblTarget->setBuddy(txtTarget);
   cmdOptions->setToolTip(tr("Options"));
   cmdReport->setToolTip(tr("View Report (F4)"));
-  for (QToolButton* button : {cmdStart, cmdStop}) {
+  for (QToolButton* button : {cmdStart, cmdStop, cmdPreview}) {
     button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     button->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
     button->setFocusPolicy(Qt::StrongFocus);
@@ -160,6 +163,8 @@ void MainWindow::CreateControls() {
   cmdStart->setText(tr("&Start"));
   cmdStop->setText(tr("&Stop"));
   cmdStop->hide();
+  cmdPreview->setText(tr("Pre&view"));
+  cmdPreview->setToolTip(tr("Shows what Start would do, and changes nothing"));
   for (QPushButton* button : {cmdSource, cmdTarget, cmdOptions, cmdReport}) {
     button->setAutoDefault(false);
   }
@@ -174,6 +179,7 @@ void MainWindow::CreateControls() {
   grid->addWidget(cmdReport, 3, 2);
   grid->addWidget(cmdStart, 1, 3, 3, 1);
   grid->addWidget(cmdStop, 1, 3, 3, 1);
+  grid->addWidget(cmdPreview, 1, 4, 3, 1);
   grid->setColumnStretch(0, 1);
   outer->addWidget(top);
 
@@ -226,6 +232,7 @@ void MainWindow::CreateControls() {
 
   connect(cmdStart, &QToolButton::clicked, this, &MainWindow::Synchronize);
   connect(cmdStop, &QToolButton::clicked, this, &MainWindow::RequestStop);
+  connect(cmdPreview, &QToolButton::clicked, this, &MainWindow::Preview);
   connect(cmdOptions, &QPushButton::clicked, this, &MainWindow::ShowOptionsDialog);
   connect(cmdReport, &QPushButton::clicked, this, &MainWindow::ViewReport);
 }
@@ -244,6 +251,7 @@ void MainWindow::CreateMenus() {
   mnuStart = add(mnuFile, tr("&Start"), "mnuStart");
   // Start and Stop share this menu: Stop takes its own key.
   mnuStop = add(mnuFile, tr("Sto&p"), "mnuStop");
+  mnuPreview = add(mnuFile, tr("Pre&view"), "mnuPreview");
   mnuFile->addSeparator();
   mnuExit = add(mnuFile, tr("&Exit"), "mnuExit");
   source_.menu = mnuSource;
@@ -274,6 +282,7 @@ void MainWindow::CreateMenus() {
   connect(mnuTarget, &QAction::triggered, this, &MainWindow::BrowseTarget);
   connect(mnuStart, &QAction::triggered, this, &MainWindow::Synchronize);
   connect(mnuStop, &QAction::triggered, this, &MainWindow::RequestStop);
+  connect(mnuPreview, &QAction::triggered, this, &MainWindow::Preview);
   connect(mnuExit, &QAction::triggered, this, [this] { CloseFor(CloseReason::ExitCommand); });
   connect(mnuSelectAll, &QAction::triggered, this, [this] {
     txtReport->selectAll();
@@ -322,6 +331,9 @@ void MainWindow::DescribeControls() {
   cmdStart->setWhatsThis(
       tr("Starts the run: the Target folder is brought in step with the Source folder. "
          "Available when both folders are set."));
+  cmdPreview->setWhatsThis(
+      tr("Shows every line that Start would write, in the same order, and changes nothing in "
+         "the Source or Target folder. Available when both folders are set."));
   cmdStop->setWhatsThis(
       tr("Stops the run after the current step; a file that is being copied keeps its old "
          "contents in the Target folder."));
@@ -334,10 +346,10 @@ void MainWindow::DescribeControls() {
 
   // F1 opens the part of the window's page that explains the control.
   const std::pair<QWidget*, const char*> sections[] = {
-      {lblSource, "folders"}, {txtSource, "folders"}, {cmdSource, "folders"},
-      {lblTarget, "folders"}, {txtTarget, "folders"}, {cmdTarget, "folders"},
-      {cmdStart, "start"},    {cmdStop, "start"},     {txtReport, "messages"},
-      {lblInfo, "messages"},  {cmdReport, "buttons"}};
+      {lblSource, "folders"},  {txtSource, "folders"}, {cmdSource, "folders"},
+      {lblTarget, "folders"},  {txtTarget, "folders"}, {cmdTarget, "folders"},
+      {cmdStart, "start"},     {cmdStop, "start"},     {cmdPreview, "start"},
+      {txtReport, "messages"}, {lblInfo, "messages"},  {cmdReport, "buttons"}};
   for (const auto& [control, section] : sections)
     SetHelpSection(*control, QString::fromLatin1(section));
   SetHelpTopic(*cmdOptions, kHelpOptionsDialog);
@@ -351,6 +363,7 @@ void MainWindow::UpdateUI() {
   cmdReport->setIcon(ThemeIcon(*this, "text-x-generic", QStyle::SP_FileDialogContentsView));
   cmdStart->setIcon(GlyphIcon(*cmdStart, "media-playback-start", Glyph::Start));
   cmdStop->setIcon(GlyphIcon(*cmdStop, "media-playback-stop", Glyph::Stop));
+  cmdPreview->setIcon(ThemeIcon(*this, "document-print-preview", QStyle::SP_FileDialogInfoView));
   lblInfo->UpdateUI();
   // Action lines put a tab after their padded label: the tab stop lies just
   // past the widest label, so that every path starts there, close to its
@@ -462,6 +475,8 @@ void MainWindow::UpdateStartState() {
   const bool ready = !options_.Source.empty() && !options_.Target.empty();
   mnuStart->setEnabled(ready && !running_state_);
   cmdStart->setEnabled(ready);
+  mnuPreview->setEnabled(ready && !running_state_);
+  cmdPreview->setEnabled(ready && !running_state_);
 }
 
 void MainWindow::Browse(FolderField& field) {
@@ -568,22 +583,34 @@ bool MainWindow::WndProc(QObject& watched, QEvent& event) {
 }
 
 void MainWindow::Synchronize() {
+  StartRun(false);
+}
+
+void MainWindow::Preview() {
+  StartRun(true);
+}
+
+void MainWindow::StartRun(bool preview) {
   if (closing_) return;
   if (run_active_) {
     // The last run is between its idle state and its end: start right after.
     start_pending_ = !running_state_;
+    pending_preview_ = preview;
     return;
   }
   run_active_ = true;
   // The run gets its own options: what the fields and dialogs change from
   // now on is for the next run, and the run's changes come back at its end.
   run_options_ = options_;
-  run_given_ = options_;
+  run_options_.Preview = run_options_.Preview || preview;
+  run_given_ = run_options_;
+  preview_running_ = run_options_.Preview;
   reporter_.SetCommandLineWriter([level = settings_.default_report_level](const SyncOptions& o) {
     return BuildArguments(o, level);
   });
   synchronizer_ = std::make_unique<Synchronizer>(run_options_, session_, context_.facts,
                                                  context_.fs, reporter_, host_);
+  synchronizer_->SetDeletionGuard({.percent = settings_.deletion_guard_percent});
   worker_ = std::thread([this] {
     synchronizer_->Synchronize();
     host_.RunThreadEnds();
@@ -597,7 +624,7 @@ void MainWindow::RunEnded() {
   TakeRunChanges(run_given_, run_options_, options_);
   if (start_pending_ && !closing_) {
     start_pending_ = false;
-    Synchronize();
+    StartRun(pending_preview_);
   }
 }
 
@@ -650,7 +677,8 @@ void MainWindow::ApplyStatus(const StatusProgressView& view) {
   if (closing_) return;
   lblInfo->SetView(view);
   if (running_state_ && view.percent_shown) {
-    setWindowTitle(BytesToText(view.progress_text) + tr(" synchronized"));
+    setWindowTitle(BytesToText(view.progress_text) +
+                   (preview_running_ ? tr(" previewed") : tr(" synchronized")));
   }
   if (!view.eta_text.empty() && view.eta_text != eta_text_) {
     eta_text_ = view.eta_text;
@@ -660,7 +688,7 @@ void MainWindow::ApplyStatus(const StatusProgressView& view) {
 
 void MainWindow::ApplyRunningState(bool disallow_stop, bool bytes_mode) {
   if (closing_) return;
-  const bool had_focus = cmdStart->hasFocus();
+  const bool had_focus = cmdStart->hasFocus() || cmdPreview->hasFocus();
   running_state_ = true;
   tmrUpdate->start();
   lblInfo->SetBytesMode(bytes_mode);
@@ -670,6 +698,8 @@ void MainWindow::ApplyRunningState(bool disallow_stop, bool bytes_mode) {
   cmdStop->setEnabled(!disallow_stop);
   if (had_focus && !disallow_stop) cmdStop->setFocus();
   mnuStart->setEnabled(false);
+  mnuPreview->setEnabled(false);
+  cmdPreview->setEnabled(false);
   mnuStop->setEnabled(!disallow_stop);
   mnuExit->setEnabled(!disallow_stop);
   SetCloseCommand(!disallow_stop);
@@ -705,6 +735,27 @@ void MainWindow::ApplyIdleState() {
   mnuSelectAll->setEnabled(true);
   mnuClear->setEnabled(true);
   UpdateStartState();
+}
+
+// The guard's question: the counts, why the guard stopped, and No as the
+// default answer (Escape too).
+DeletionAnswer MainWindow::ApplyDeletionQuestion(const DeletionQuestion& question) {
+  if (closing_) return DeletionAnswer::Keep;
+  QMessageBox box(QMessageBox::Question, QString::fromLatin1(kProgramTitle),
+                  tr("Delete %1 of %2 items from Target?").arg(question.extra).arg(question.items),
+                  QMessageBox::Yes | QMessageBox::No, this);
+  box.setObjectName("DeletionQuestion");
+  box.setInformativeText(
+      question.source_empty
+          ? tr("The Source folder is empty. If it is a drive that is not mounted, answer No.")
+          : tr("That is more than the deletion guard's %1 % of the Target folder's items.")
+                .arg(question.percent));
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
+  question_ = &box;
+  const bool yes = box.exec() == QMessageBox::Yes;
+  question_ = nullptr;
+  return yes && !closing_ ? DeletionAnswer::Delete : DeletionAnswer::Keep;
 }
 
 void MainWindow::ApplyCloseProgram(int /*exit_code*/) {
@@ -773,6 +824,9 @@ void MainWindow::Unload() {
   reporter_.Run().Closing = true;
   closing_ = true;
   tmrUpdate->stop();
+  // A run waiting for the guard's question deletes nothing and goes on.
+  host_.CloseQuestions();
+  if (question_ != nullptr) question_->reject();
   // The run stops at its next check: between items, or between two chunks
   // of the file being copied.
   if (worker_.joinable()) worker_.join();

@@ -36,6 +36,7 @@ class QCompleter;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QMessageBox;
 class QPlainTextEdit;
 class QPushButton;
 class QTimer;
@@ -90,7 +91,8 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
   // the font or the theme calls UpdateUI of every open form.
   bool WndProc(QObject& watched, QEvent& event) override;
 
-  // Start enabled exactly when both folders are set.
+  // Start and Preview enabled exactly when both folders are set (Preview,
+  // like Start's menu entry, not while a run goes on).
   void UpdateStartState();
 
   // The options of the next run (a running run has its own copy).
@@ -102,6 +104,8 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
  public slots:
   // A run on the worker thread; ignored while one is going.
   void Synchronize();
+  // A preview of that run: the same lines, nothing changed (-n).
+  void Preview();
   // Stop button and Stop menu entry.
   void RequestStop();
   void BrowseSource();
@@ -171,6 +175,9 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
   void ApplyMessageImmediate(const std::string& line) override;
   void ApplyMessageRunBegins() override;
   void ApplyRunThreadEnds() override { RunEnded(); }
+  DeletionAnswer ApplyDeletionQuestion(const DeletionQuestion& question) override;
+  // Starts a run, or a preview of one, with the options of the next run.
+  void StartRun(bool preview);
 
  private:
   // Controls, by their design names (also their object names).
@@ -182,6 +189,7 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
   QPushButton* cmdTarget = nullptr;
   QToolButton* cmdStart = nullptr;
   QToolButton* cmdStop = nullptr;
+  QToolButton* cmdPreview = nullptr;
   QPushButton* cmdOptions = nullptr;
   QPushButton* cmdReport = nullptr;
   QPlainTextEdit* txtReport = nullptr;
@@ -193,6 +201,7 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
   QAction* mnuTarget = nullptr;
   QAction* mnuStart = nullptr;
   QAction* mnuStop = nullptr;
+  QAction* mnuPreview = nullptr;
   QAction* mnuExit = nullptr;
   QMenu* mnuEdit = nullptr;
   QAction* mnuSelectAll = nullptr;
@@ -240,9 +249,12 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
   std::string shown_report_;  // txtReport's text as last set
   DropVerdict folder_drop_;   // whether the item dragged over a field is a folder
 
-  bool run_active_ = false;     // a worker thread exists
-  bool start_pending_ = false;  // Start came while the last run was finishing
-  bool running_state_ = false;  // the controls are in the running state (Stop shown)
+  bool run_active_ = false;          // a worker thread exists
+  bool start_pending_ = false;       // Start came while the last run was finishing
+  bool pending_preview_ = false;     // ... and it was Preview
+  bool preview_running_ = false;     // the run going on is a preview
+  QMessageBox* question_ = nullptr;  // the deletion guard's question while it is open
+  bool running_state_ = false;       // the controls are in the running state (Stop shown)
   bool close_command_enabled_ = true;
   bool closing_ = false;
   CloseReason close_reason_ = CloseReason::CloseCommand;

@@ -105,6 +105,28 @@ void WindowHost::PumpEvents() {
   }
 }
 
+DeletionAnswer WindowHost::AskDeletion(const DeletionQuestion& question) {
+  std::unique_lock lock(question_mutex_);
+  if (questions_closed_) return DeletionAnswer::Keep;
+  const uint64_t number = ++question_;
+  answer_.reset();
+  Post([this, question, number] {
+    const DeletionAnswer answer = view_.ApplyDeletionQuestion(question);
+    std::lock_guard answered(question_mutex_);
+    if (number != question_ || answer_) return;
+    answer_ = answer;
+    answered_.notify_all();
+  });
+  answered_.wait(lock, [this] { return answer_.has_value() || questions_closed_; });
+  return answer_.value_or(DeletionAnswer::Keep);
+}
+
+void WindowHost::CloseQuestions() {
+  std::lock_guard lock(question_mutex_);
+  questions_closed_ = true;
+  answered_.notify_all();
+}
+
 void WindowHost::ShowBatch(std::string_view lines) {
   Post([this, lines = std::string(lines)] { view_.ApplyMessageBatch(lines); });
 }

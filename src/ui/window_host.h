@@ -8,10 +8,13 @@
 
 #include <QObject>
 #include <atomic>
+#include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -40,6 +43,8 @@ class RunView {
   virtual void ApplyMessageRunBegins() = 0;
   // The run's thread has done all its work and ends.
   virtual void ApplyRunThreadEnds() = 0;
+  // The deletion guard asks whether to delete all the same (the run waits).
+  virtual DeletionAnswer ApplyDeletionQuestion(const DeletionQuestion& question) = 0;
 };
 
 class WindowHost final : public SyncHost, public ReportDisplay {
@@ -60,6 +65,13 @@ class WindowHost final : public SyncHost, public ReportDisplay {
   void CloseProgram(int exit_code) override;
   // Serves the update timer's pending request: flushes throttled message lines.
   void PumpEvents() override;
+  // Asks the window and waits for the answer; Keep once the questions are
+  // closed.
+  DeletionAnswer AskDeletion(const DeletionQuestion& question) override;
+
+  // The window closes (window thread): a question the run waits for is
+  // answered Keep, and so is every later one.
+  void CloseQuestions();
 
   // ReportDisplay, called by the reporter on whatever thread runs it.
   void ShowBatch(std::string_view lines) override;
@@ -98,6 +110,13 @@ class WindowHost final : public SyncHost, public ReportDisplay {
   std::mutex posted_mutex_;
   std::deque<std::function<void()>> posted_;  // guarded by posted_mutex_
   std::unique_ptr<QObject> receiver_;
+
+  // The deletion question the run waits for.
+  std::mutex question_mutex_;
+  std::condition_variable answered_;
+  uint64_t question_ = 0;                 // the number of the last one asked
+  std::optional<DeletionAnswer> answer_;  // its answer, once given
+  bool questions_closed_ = false;
 };
 
 }  // namespace twinmere::ui

@@ -61,8 +61,9 @@ TEST_F(CommandLineTest, ValidityOfSwitchAndFolderCombinations) {
 }
 
 TEST_F(CommandLineTest, SwitchesSetTheirOptionsIgnoringCase) {
-  ASSERT_TRUE(Parse("-Q -S -m -DS -qs -Xs -New -ns -C -NDL -ad -A /a /b").valid);
+  ASSERT_TRUE(Parse("-Q -S -m -DS -qs -Xs -New -ns -C -NDL -ad -A -N -Fd /a /b").valid);
   SyncOptions expected = base_;
+  expected.Preview = expected.ForceDelete = true;
   expected.Quiet = expected.Start = expected.Minimized = expected.DisallowStop = true;
   expected.QuickStart = expected.ExcludeSubfolders = expected.New = expected.NoSecurity = true;
   expected.Case = expected.NoDaylight = expected.AllowDecryption = expected.Append = true;
@@ -269,7 +270,9 @@ constexpr bool SyncOptions::*kFlags[] = {&SyncOptions::ExcludeSubfolders,
                                          &SyncOptions::Quiet,
                                          &SyncOptions::QuickStart,
                                          &SyncOptions::DisallowStop,
-                                         &SyncOptions::Append};
+                                         &SyncOptions::Append,
+                                         &SyncOptions::Preview,
+                                         &SyncOptions::ForceDelete};
 
 TEST(BuildCommandLine, WritesPiecesInTheFixedOrderAndQuotesWhatNeedsIt) {
   SyncOptions all;
@@ -281,13 +284,15 @@ TEST(BuildCommandLine, WritesPiecesInTheFixedOrderAndQuotesWhatNeedsIt) {
   all.JsonSummary = "/my docs/run.json";
   EXPECT_EQ(BuildCommandLine(all, 215),
             " -s -q -m -ds -qs -xs -bi -ns -c -ndl -ad -r \"/my docs/r.txt\" -a -rr 500 -rl 7"
-            " -rj \"/my docs/run.json\"");
+            " -rj \"/my docs/run.json\" -n -fd");
 
   SyncOptions some;
   some.Delete = some.New = true;
   some.Restriction = -3;  // never written unless above 0
   some.ReportLevel = 215;
   EXPECT_EQ(BuildCommandLine(some, 215), " -d -new");
+  some.ForceDelete = true;
+  EXPECT_EQ(BuildCommandLine(some, 215), " -d -new -fd");
   EXPECT_EQ(BuildCommandLine(SyncOptions{}, 215), "");
 
   // The launcher line quotes paths with blanks and keeps the folders' positions.

@@ -18,6 +18,7 @@ TEST(ReadCommandLineIntoDialog, EmptyLineGivesTheClearedDialog) {
   expected.ReportLevel = kLevel;
   expected.chkAppend.enabled = false;  // no report file
   expected.chkRestrict.enabled = false;
+  expected.chkForceDelete.enabled = false;  // nothing deleted
   EXPECT_EQ(state, expected);
   EXPECT_EQ(state.txtRestrict, "500");
   EXPECT_FALSE(state.txtRestrictEnabled);
@@ -68,18 +69,25 @@ TEST(ReadCommandLineIntoDialog, SkipsRefusedItemsStopsAtABadQuoteAndKeepsPathsAs
   EXPECT_TRUE(report.reportLevelEnabled);
 }
 
+// The deletion guard can be lifted only where something is deleted; its box
+// keeps its mark while it is disabled.
 TEST(ReadCommandLineIntoDialog, BidiWinsOverDeleteInEitherOrder) {
-  for (const char* args : {"-bi -d", "-d -bi"}) {
+  for (const char* args : {"-bi -d -fd", "-fd -d -bi"}) {
     const OptionsDialogState state = Read(args);
     EXPECT_TRUE(state.chkBidi.checked) << args;
     EXPECT_FALSE(state.chkDelete.checked) << args;
     EXPECT_TRUE(state.chkNew.checked) << args;
     EXPECT_FALSE(state.chkDelete.enabled) << args;
     EXPECT_FALSE(state.chkNew.enabled) << args;
+    EXPECT_TRUE(state.chkForceDelete.checked) << args;
+    EXPECT_FALSE(state.chkForceDelete.enabled) << args;
   }
-  const OptionsDialogState plain = Read("-d");
+  const OptionsDialogState plain = Read("-d -fd -n");
   EXPECT_TRUE(plain.chkDelete.checked);
   EXPECT_TRUE(plain.chkDelete.enabled);
+  EXPECT_TRUE(plain.chkForceDelete.checked);
+  EXPECT_TRUE(plain.chkForceDelete.enabled);
+  EXPECT_TRUE(plain.chkPreview.checked);
 }
 
 TEST(ReadCommandLineIntoDialog, RestrictionTextAndBoxAndReportLevel) {

@@ -247,6 +247,37 @@ TEST_F(TwinmereCliTest, BlanksAtTheEndsOfAnArgumentBelongToTheName) {
       << invalid.out;
 }
 
+// A preview prints the run's lines between two of its own and changes
+// nothing; the run after it stops short of a mass deletion (exit code 4),
+// unless -fd or a larger stored share lets it go on.
+TEST_F(TwinmereCliTest, PreviewChangesNothingAndTheGuardStopsAMassDeletion) {
+  tree_.WriteFile("src/new.txt", "new");
+  for (int i = 0; i < 30; ++i) tree_.WriteFile("dst/x" + std::to_string(i), "extra");
+  const std::string src = tree_.Folder("src"), dst = tree_.Folder("dst");
+  const std::string copied = "Copied:            \t\"" + dst + "new.txt\"  3 bytes.\n";
+  const std::string stopped =
+      "Nothing deleted: 30 of 30 items in Target would be deleted, more than 50 %. To delete "
+      "them, run again with -fd (Lift deletion guard).\n";
+
+  const Result preview = Run({"-n", "-d", src, dst});
+  EXPECT_EQ(preview.code, 4);
+  EXPECT_EQ(preview.out, "Preview: nothing in Source or Target will be changed.\n" + copied +
+                             stopped + "Preview completed. Nothing was changed.\n");
+  EXPECT_EQ(tree_.List("dst").size(), 30u);
+
+  const Result run = Run({"-d", src, dst});
+  EXPECT_EQ(run.code, 4);
+  EXPECT_EQ(run.out, copied + stopped + "Synchronization completed.\n");
+  EXPECT_EQ(tree_.List("dst").size(), 31u);
+
+  StoreSetting("DeletionGuard", int32_t{100});
+  EXPECT_EQ(Run({"-n", "-d", src, dst}).code, 0);
+  EXPECT_EQ(tree_.List("dst").size(), 31u);
+  StoreSetting("DeletionGuard", int32_t{50});
+  EXPECT_EQ(Run({"-d", "-fd", src, dst}).code, 0);
+  EXPECT_EQ(tree_.List("dst"), std::vector<std::string>{"new.txt"});
+}
+
 TEST_F(TwinmereCliTest, StoredDefaultsApplyBeforeTheCommandLine) {
   StoreSetting("Report", tree_.Path("default-report.txt"));
   StoreSetting("ReportLevel", int32_t{2});  // errors only

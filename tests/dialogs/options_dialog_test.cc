@@ -119,10 +119,17 @@ void OptionsDialogTest::RulesTieTheControlsAndTheRestrictionBoxPutsBackItsCaret(
   auto* bidi = Control<QCheckBox>(dialog, "chkBidi");
   auto* newer = Control<QCheckBox>(dialog, "chkNew");
   auto* del = Control<QCheckBox>(dialog, "chkDelete");
+  auto* force = Control<QCheckBox>(dialog, "chkForceDelete");
+  QVERIFY(force->isEnabled());  // the guard is lifted only where something is deleted
+  force->click();
   bidi->click();
   QVERIFY(newer->isChecked() && !newer->isEnabled() && !del->isChecked() && !del->isEnabled());
+  QVERIFY(!force->isEnabled());
   bidi->click();
   QVERIFY(!newer->isChecked() && newer->isEnabled() && !del->isChecked() && del->isEnabled());
+  QVERIFY(!force->isEnabled());
+  del->click();
+  QVERIFY(force->isEnabled() && force->isChecked());
   Control<QCheckBox>(dialog, "chkSubfolders")->click();
   QCOMPARE(del->text(), "&Delete extra files");
 
@@ -133,6 +140,7 @@ void OptionsDialogTest::RulesTieTheControlsAndTheRestrictionBoxPutsBackItsCaret(
   report->setText("bare.txt");
   QVERIFY(restriction->isEnabled());
   dialog.accept();
+  QVERIFY(dialog.AcceptedOptions().Delete && dialog.AcceptedOptions().ForceDelete);
   QCOMPARE(dialog.AcceptedOptions().Restriction, 42);
   QCOMPARE(dialog.AcceptedOptions().Report, f.Path("state") + "/twinmere/bare.txt");
 }

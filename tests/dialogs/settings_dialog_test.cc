@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 
 #include "dialog_fixture.h"
@@ -54,9 +55,14 @@ void SettingsDialogTest::PreferencesRoundTripDeletingDefaultsAndCancelKeepsThem(
     Control<QLineEdit>(dialog, "txtReport")->setText(" /r.txt ");
     toggle_first(dialog);
     QCOMPARE(Control<QLabel>(dialog, "lblLevelValue")->text(), "214");
+    auto* guard = Control<QSpinBox>(dialog, "spnGuard");
+    QCOMPARE(guard->value(), 50);
+    guard->setValue(80);
     dialog.accept();
   }
-  QCOMPARE(stored(), RegistryValue(RegistryList{"Report", "ReportLevel", "ShortcutDir", "Viewer"}));
+  QCOMPARE(stored(), RegistryValue(RegistryList{"DeletionGuard", "Report", "ReportLevel",
+                                                "ShortcutDir", "Viewer"}));
+  QCOMPARE(f.settings.deletion_guard_percent, 80);
   QCOMPARE(f.settings.viewer, f.Path("viewer"));
   QCOMPARE(f.settings.shortcut_dir, f.Path("links/"));
   QCOMPARE(f.settings.default_report, "/r.txt");
@@ -69,6 +75,8 @@ void SettingsDialogTest::PreferencesRoundTripDeletingDefaultsAndCancelKeepsThem(
     Control<QLineEdit>(dialog, "txtReport")->clear();
     Control<QLineEdit>(dialog, "txtShortcuts")->clear();
     toggle_first(dialog);
+    QCOMPARE(Control<QSpinBox>(dialog, "spnGuard")->value(), 80);
+    Control<QSpinBox>(dialog, "spnGuard")->setValue(50);
     dialog.accept();
   }
   QCOMPARE(stored(), RegistryValue(RegistryList{}));

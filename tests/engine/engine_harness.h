@@ -43,6 +43,10 @@ class RecordingHost final : public SyncHost {
   void PumpEvents() override {
     if (on_pump) on_pump();
   }
+  DeletionAnswer AskDeletion(const DeletionQuestion& question) override {
+    questions.push_back(question);
+    return on_ask ? on_ask(question) : DeletionAnswer::NotAsked;
+  }
 
   bool SawStatus(std::string_view text) const {
     return std::find(statuses.begin(), statuses.end(), text) != statuses.end();
@@ -63,6 +67,8 @@ class RecordingHost final : public SyncHost {
   std::optional<int> closed_with;
   std::function<void()> on_pump;
   std::function<void(std::string_view)> on_status;
+  std::function<DeletionAnswer(const DeletionQuestion&)> on_ask;
+  std::vector<DeletionQuestion> questions;
 };
 
 class RecordingDisplay final : public ReportDisplay {

@@ -64,6 +64,49 @@ TEST_F(SynchronizerMemoryTest, LetterCaseOfTheTargetFollowsTheCaseOptionWithoutO
   }
 }
 
+// A Target that ignores letter case may hold a Source item under another
+// case: that item is its counterpart. It is neither deleted as an extra
+// item nor copied back to Source as a new one beside it.
+TEST_F(SynchronizerMemoryTest, AnItemOfTargetInAnotherCaseIsTheCounterpartNotAnExtraItem) {
+  for (const bool both_ways : {false, true}) {
+    SCOPED_TRACE(both_ways ? "both ways" : "delete");
+    MemoryFileSystem fs;
+    fs.SetVolume("/dst", MemoryFileSystemOptions{.case_insensitive = true});
+    fs.AddFile("/src/foo", "source", kT0);
+    fs.AddFile("/src/Dir/x.txt", "x", kT0);
+    fs.AddFile("/dst/Foo", "target, newer", FileTime{kT0.ns + 100'000'000'000});
+    fs.AddFile("/dst/DIR/x.txt", "x", kT0);
+    fs.AddFile("/dst/DIR/gone.txt", "g", kT0);
+    if (both_ways) {  // a file against a folder: one line, nothing put into it either way
+      fs.AddFile("/src/Note", "a file", kT0);
+      fs.AddFile("/dst/NOTE/inner/a.txt", "a", kT0);
+    }
+    EngineHarness run(fs);
+    run.options.Source = "/src/";
+    run.options.Target = "/dst/";
+    run.options.Delete = !both_ways;
+    run.options.Bidi = run.options.New = both_ways;
+    EXPECT_EQ(run.Run(), both_ways ? 4 : 0) << run.AllLines();
+    EXPECT_EQ(fs.Names("/src"), both_ways ? (std::vector<std::string>{"foo", "Dir", "Note"})
+                                          : (std::vector<std::string>{"foo", "Dir"}));
+    EXPECT_EQ(fs.Names("/dst")[0], "Foo");
+    EXPECT_EQ(fs.Names("/dst")[1], "DIR");
+    // Without -new the older Source file replaces it; both ways the newer one wins.
+    EXPECT_EQ(fs.ReadContents("/dst/Foo"), both_ways ? "target, newer" : "source");
+    if (both_ways) {
+      EXPECT_EQ(fs.ReadContents("/src/foo"), "target, newer");
+      EXPECT_EQ(fs.Names("/src/Dir"), (std::vector<std::string>{"x.txt", "gone.txt"}));
+      EXPECT_EQ(run.Counters().FilesReplacedInSource, 1);
+      EXPECT_EQ(run.Counters().ErrorCount, 1) << run.AllLines();
+      EXPECT_TRUE(run.HasLine(
+          "Can't copy file because the folder with this name already exists: \"/dst/Note\"."));
+    } else {
+      EXPECT_EQ(fs.Names("/dst/DIR"), std::vector<std::string>{"x.txt"});
+      EXPECT_EQ(run.Counters().FilesDeletedInTarget, 1);
+    }
+  }
+}
+
 // A Source file is named like the alias of another Target file: that file
 // gets a new alias first (its line names it), then the Source file is copied.
 TEST_F(SynchronizerMemoryTest, ShortNameClashIsReleasedBeforeTheCopy) {

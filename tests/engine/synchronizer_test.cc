@@ -354,6 +354,7 @@ TEST_F(SynchronizerTest, OldLeftoversOnSshfsGoWithTheirFoldersAndAYoungOneStays)
   ASSERT_EQ(st.st_ctim.tv_sec, st.st_mtim.tv_sec) << "sshfs shows a change time of its own";
   run_.options.Target = tree_.Folder("sshfs");
   run_.options.Delete = true;
+  run_.options.ForceDelete = true;  // Source is empty
 
   EXPECT_EQ(run_.Run(), 4) << run_.AllLines();
   EXPECT_EQ(run_.LinesStartingWith("Error 39 removing folder").size(), 1u) << run_.AllLines();
@@ -629,6 +630,123 @@ TEST_F(SynchronizerTest, DeleteRemovesExtraItemsContentsBeforeTheirFolder) {
   EXPECT_EQ(run_.Counters().FoldersRemovedInTarget, 4);
 }
 
+// Before anything is deleted the guard counts what would be: every item
+// (also inside a folder that goes as a whole) against Target's items. An
+// empty Source, or at least 20 items and more than the share, keeps them
+// all; the copies still happen and one error line tells how to go on.
+TEST_F(SynchronizerTest, DeletionGuardKeepsTargetWhenSourceIsEmptyOrTooMuchWouldGo) {
+  struct Case {
+    const char* what;
+    int matched;        // files on both sides
+    int extra;          // extra files in Target
+    int extra_in_old;   // files in the extra folder "old" (itself one item more)
+    bool empty_source;  // Source holds nothing at all (no new file either)
+    std::function<void(SyncOptions&)> options;
+    int32_t percent;   // the guard's share
+    const char* line;  // the guard's line, or nullptr when it lets the deletions go
+  };
+  const std::string fd = " To delete them, run again with -fd (Lift deletion guard).";
+  const Case cases[] = {
+      {"an empty mount point", 0, 6, 0, true, nullptr, 50,
+       "Nothing deleted: Source is empty, and 6 of 6 items in Target would be deleted. Check "
+       "that Source is the right folder (not an empty mount point); to delete them, run again "
+       "with -fd (Lift deletion guard)."},
+      {"49 %", 51, 49, 0, false, nullptr, 50, nullptr},
+      {"51 %", 49, 51, 0, false, nullptr, 50,
+       "Nothing deleted: 51 of 100 items in Target would be deleted, more than 50 %."},
+      {"51 % counted just before the deletions", 49, 51, 0, false,
+       [](SyncOptions& o) { o.QuickStart = true; }, 50,
+       "Nothing deleted: 51 of 101 items in Target would be deleted, more than 50 %."},
+      {"51 % with a share of 60", 49, 51, 0, false, nullptr, 60, nullptr},
+      {"19 of 19 extra", 1, 19, 0, false, nullptr, 50, nullptr},
+      {"inside a folder deleted as a whole", 10, 0, 29, false, nullptr, 50,
+       "Nothing deleted: 30 of 40 items in Target would be deleted, more than 50 %."},
+      {"subfolders excluded: the top files", 10, 12, 29, false,
+       [](SyncOptions& o) { o.ExcludeSubfolders = true; }, 50, nullptr},
+      {"lifted", 49, 51, 0, false, [](SyncOptions& o) { o.ForceDelete = true; }, 50, nullptr},
+      {"lifted for an empty Source", 0, 6, 0, true, [](SyncOptions& o) { o.ForceDelete = true; },
+       50, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempTree tree;
+    tree.MakeFolder("src");
+    for (int i = 0; i < c.matched; ++i) {
+      const std::string name = "m" + std::to_string(i);
+      for (const char* side : {"src/", "dst/"}) {
+        tree.WriteFile(side + name, "same");
+        tree.SetTime(side + name, kT0);
+      }
+    }
+    for (int i = 0; i < c.extra; ++i) tree.WriteFile("dst/x" + std::to_string(i), "extra");
+    for (int i = 0; i < c.extra_in_old; ++i) tree.WriteFile("dst/old/x" + std::to_string(i), "x");
+    if (!c.empty_source) tree.WriteFile("src/new.txt", "new");
+    EngineHarness run(*fs_);
+    run.options.Source = tree.Folder("src");
+    run.options.Target = tree.Folder("dst");
+    run.options.Delete = true;
+    if (c.options) c.options(run.options);
+    run.sync.SetDeletionGuard({.percent = c.percent});
+    const size_t before = tree.List("dst").size();
+
+    EXPECT_EQ(run.Run(), c.line ? 4 : 0) << run.AllLines();
+    if (c.line != nullptr) {
+      const std::string line = c.empty_source ? std::string(c.line) : std::string(c.line) + fd;
+      EXPECT_TRUE(run.HasLine(line)) << run.AllLines();
+      EXPECT_EQ(run.Counters().FilesDeletedInTarget, 0);
+      EXPECT_EQ(tree.List("dst").size(), before + (c.empty_source ? 0 : 1));
+    } else {
+      EXPECT_EQ(run.LinesStartingWith("Nothing deleted").size(), 0u) << run.AllLines();
+      EXPECT_EQ(run.Counters().FilesDeletedInTarget,
+                c.options && run.options.ExcludeSubfolders ? c.extra : c.extra + c.extra_in_old);
+    }
+    EXPECT_EQ(tree.Exists("dst/new.txt"), !c.empty_source);  // copies go on
+    EXPECT_EQ(run.host.questions.size(), c.line ? 1u : 0u);  // a host that cannot answer
+  }
+}
+
+// The window asks instead (No keeps everything, and says so); a run that
+// exits by itself, and a preview, do not ask.
+TEST_F(SynchronizerTest, DeletionGuardAsksTheWindowUnlessTheRunExitsByItselfOrPreviews) {
+  const struct {
+    const char* what;
+    bool quiet, preview;
+    DeletionAnswer answer;
+    bool asked, deleted;
+    int exit_code;
+  } cases[] = {
+      {"yes", false, false, DeletionAnswer::Delete, true, true, 0},
+      {"no", false, false, DeletionAnswer::Keep, true, false, 4},
+      {"exits by itself", true, false, DeletionAnswer::Delete, false, false, 4},
+      {"preview", false, true, DeletionAnswer::Delete, false, false, 4},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempTree tree;
+    tree.WriteFile("src/kept.txt", "k");
+    for (int i = 0; i < 25; ++i) tree.WriteFile("dst/x" + std::to_string(i), "extra");
+    EngineHarness run(*fs_);
+    run.options.Source = tree.Folder("src");
+    run.options.Target = tree.Folder("dst");
+    run.options.Delete = true;
+    run.options.Quiet = c.quiet;
+    run.options.Preview = c.preview;
+    run.host.on_ask = [&](const DeletionQuestion&) { return c.answer; };
+
+    EXPECT_EQ(run.Run(), c.exit_code) << run.AllLines();
+    ASSERT_EQ(run.host.questions.size(), c.asked ? 1u : 0u);
+    if (c.asked) {
+      EXPECT_EQ(run.host.questions[0].extra, 25);
+      EXPECT_EQ(run.host.questions[0].items, 25);
+      EXPECT_FALSE(run.host.questions[0].source_empty);
+      EXPECT_EQ(run.host.questions[0].percent, 50);
+    }
+    EXPECT_EQ(tree.List("dst").size(), c.deleted ? 1u : (c.preview ? 25u : 26u));
+    EXPECT_EQ(run.HasLine("Nothing deleted: deleting 25 of 25 items in Target was declined."),
+              c.asked && !c.deleted);
+  }
+}
+
 TEST_F(SynchronizerTest, StopDuringCopyToTargetSkipsTheRestAndKeepsTheProgramOpen) {
   for (int i = 0; i < 10; ++i) Put("src/f" + std::to_string(i) + ".txt", "x");
   Put("dst/only-dst.txt", "d");
@@ -831,6 +949,45 @@ TEST_F(SynchronizerTest, ReportInsideTargetSurvivesDeleteAndIsNotCopiedBack) {
   EXPECT_TRUE(tree_.Exists("dst/logs/report.txt"));
   EXPECT_FALSE(tree_.Exists("src/logs"));
   EXPECT_EQ(tree_.ReadFile("dst/logs/report.txt").find("Would be"), std::string::npos);
+}
+
+// A preview says so in its first and last lines, and in its report's; a
+// report or JSON summary that lies inside Source or Target it does not write
+// at all.
+TEST_F(SynchronizerTest, PreviewFramesItsLinesAndWritesAReportOnlyOutsideBothFolders) {
+  Put("src/a.txt", "a");
+  Put("dst/old.txt", "o");
+  for (const bool inside : {true, false}) {
+    SCOPED_TRACE(inside ? "inside Target" : "outside");
+    const std::string report = inside ? Dst("logs/report.txt") : tree_.Path("report.txt");
+    EngineHarness preview(*fs_);
+    preview.options = run_.options;
+    preview.options.Delete = true;
+    preview.options.Report = report;
+    preview.options.JsonSummary = inside ? Src("run.json") : tree_.Path("run.json");
+    preview.options.Preview = true;
+    EXPECT_EQ(preview.Run(), 0) << preview.AllLines();
+    EXPECT_EQ(tree_.List("src"), std::vector<std::string>{"a.txt"});
+    EXPECT_EQ(preview.display.lines,
+              (std::vector<std::string>{
+                  "Preview: nothing in Source or Target will be changed.",
+                  std::string(testing::kCopied) + "\t\"" + Dst("a.txt") + "\"  1 bytes.",
+                  std::string(testing::kDeleted) + "\t\"" + Dst("old.txt") + "\"  1 bytes.",
+                  "Preview completed. Nothing was changed."}));
+    EXPECT_EQ(tree_.List("dst"), std::vector<std::string>{"old.txt"});
+    EXPECT_EQ(preview.host.statuses.back(), "Preview completed.");
+    if (!inside) {
+      const std::string text = tree_.ReadFile("report.txt");
+      EXPECT_NE(text.find(" preview started, nothing will be changed. Report level: 215. "),
+                std::string::npos)
+          << text;
+      EXPECT_NE(text.find("Synchronization options:   \tPreview only, Unidirectional, Delete"),
+                std::string::npos)
+          << text;
+      EXPECT_NE(text.find(" preview ended, nothing was changed. ="), std::string::npos) << text;
+      EXPECT_NE(tree_.ReadFile("run.json").find("\"Preview\": true"), std::string::npos);
+    }
+  }
 }
 
 TEST_F(SynchronizerTest, AppendedReportInTargetIsFirstBroughtUpToDateFromSource) {

@@ -124,6 +124,12 @@ TEST(FramedLineTest, StartRestrictedAndEndLinesCarryTimeTitleAndVersion) {
   EXPECT_EQ(RestrictedLine(t, kDefaults),
             FramedLine("---------- ", '-', head + ". Report restricted. "));
   EXPECT_EQ(EndLine(t, kDefaults), FramedLine("========== ", '=', head + " ended. "));
+  // A preview's lines say that nothing is or was changed.
+  EXPECT_EQ(StartLine(t, 215, kDefaults, RunKind::Preview),
+            FramedLine("========== ", '=',
+                       head + " preview started, nothing will be changed. Report level: 215. "));
+  EXPECT_EQ(EndLine(t, kDefaults, RunKind::Preview),
+            FramedLine("========== ", '=', head + " preview ended, nothing was changed. "));
 
   // Long separators push the text past 80 characters: no fill at all.
   Separators seps;

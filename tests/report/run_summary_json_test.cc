@@ -143,7 +143,7 @@ TEST_F(RunSummaryDocument, StatesEveryOptionEveryCounterAndEachErrorsAction) {
   EXPECT_FALSE(doc.contains("message"));  // only refusals say why
   EXPECT_EQ(doc["command_line"], "-q -ds -bi /s/ /t/");
   EXPECT_EQ(doc["operating_system"], "Linux 6.1 (Test)");
-  EXPECT_EQ(doc["options"].size(), 20u);
+  EXPECT_EQ(doc["options"].size(), 22u);
   EXPECT_EQ(doc["options"]["Bidi"], true);
   EXPECT_EQ(doc["options"]["Delete"], false);
   EXPECT_EQ(doc["options"]["Restriction"], 500);

@@ -26,7 +26,9 @@ class SummaryTest : public ::testing::Test {
   std::string Body() {
     const std::string text = Build();
     const size_t last = text.rfind('\n');
-    EXPECT_EQ(text.substr(last + 1), EndLine(start_ + 3725, seps_));
+    EXPECT_EQ(text.substr(last + 1),
+              EndLine(start_ + 3725, seps_,
+                      options_.Preview ? RunKind::Preview : RunKind::Synchronization));
     return text.substr(0, last + 1);
   }
 
@@ -116,6 +118,17 @@ TEST_F(SummaryTest, OptionRowsDescribeEveryOption) {
             "Kbytes.\n"
             "Security support:          \tYes.\n"
             "Elapsed time:              \t1:02:05.\n");
+
+  // A preview, and deletions with the guard lifted (not with Bidi).
+  options_.ReportLevel = kLevelOptions;
+  options_.Preview = options_.ForceDelete = true;
+  EXPECT_NE(Body().find("\tPreview only, Bidirectional, Delete extra files, Copy only newer"),
+            std::string::npos)
+      << Body();
+  options_.Bidi = false;
+  EXPECT_NE(Body().find("\tPreview only, Unidirectional, Delete extra files without guard, "),
+            std::string::npos)
+      << Body();
 }
 
 TEST_F(SummaryTest, TheSystemDecidesTheDecryptionOptionAndThePrivilegesRow) {

@@ -57,7 +57,9 @@ TEST_F(ProgramSettingsTest, StoredValuesAreTakenUnlessOfTheWrongKind) {
   Store("Width", RegistryBytes{1});
   Store("Report", int32_t{3});
   Store("ShortcutDir", int32_t{3});
+  Store("DeletionGuard", int32_t{101});
   const ProgramSettings wrong = ReadProgramSettings(*user_, folders_);
+  EXPECT_EQ(wrong.deletion_guard_percent, 50);
   EXPECT_EQ(wrong.default_report_level, 215);
   EXPECT_EQ(wrong.viewer, defaults.viewer);
   EXPECT_EQ(wrong.height, defaults.height);
@@ -71,7 +73,9 @@ TEST_F(ProgramSettingsTest, StoredValuesAreTakenUnlessOfTheWrongKind) {
   Store("ShortcutDir", "/home/ada/links");
   Store("Height", kMaximizedFlag + 8000);
   Store("Width", int32_t{9000});
+  Store("DeletionGuard", int32_t{0});
   const ProgramSettings s = ReadProgramSettings(*user_, folders_);
+  EXPECT_EQ(s.deletion_guard_percent, 0);
   EXPECT_EQ(s.default_report_level, 3);
   EXPECT_EQ(s.viewer, "mousepad");
   EXPECT_EQ(s.default_report, "/var/log/sync.txt");
@@ -141,15 +145,18 @@ TEST_F(ProgramSettingsTest, DialogDeletesValuesEqualToTheirDefaults) {
   s.viewer = "mousepad";
   s.default_report = "/tmp/r.txt";
   s.shortcut_dir = "/home/ada/links/";
+  s.deletion_guard_percent = 80;
   StoreDialogSettings(*user_, s);
   EXPECT_EQ(user_->EnumValues(Hive::CurrentUser, kSettingsKey),
-            RegistryValue(RegistryList{"Report", "ReportLevel", "ShortcutDir", "Viewer"}));
+            RegistryValue(
+                RegistryList{"DeletionGuard", "Report", "ReportLevel", "ShortcutDir", "Viewer"}));
   EXPECT_EQ(ReadProgramSettings(*user_, folders_).viewer, "mousepad");
 
   s.default_report_level = 215;
   s.viewer = "XDG-Open";
   s.default_report = "";
   s.shortcut_dir = s.program_group_folder;
+  s.deletion_guard_percent = 50;
   StoreDialogSettings(*user_, s);
   EXPECT_EQ(user_->EnumValues(Hive::CurrentUser, kSettingsKey), RegistryValue(RegistryList{}));
   EXPECT_FALSE(StoreDialogSettings(*user_, s));  // deleting what is already missing is no failure

@@ -587,6 +587,15 @@ VolumeAbilities MemoryFileSystem::Abilities(const std::string& path) {
   return VolumeAbilities{options.kept_mode_bits, options.sets_link_times, true};
 }
 
+bool MemoryFileSystem::KnownAbilities(const std::string& path, VolumeAbilities& abilities) {
+  abilities = Abilities(path);
+  return true;
+}
+
+bool MemoryFileSystem::NamesIgnoreCase(const std::string& folder) {
+  return VolumeOf(folder).options.case_insensitive;
+}
+
 ErrorCode MemoryFileSystem::ReadLink(const std::string& path, std::string& text) {
   Node* node = nullptr;
   if (const ErrorCode code = Resolve(path, node); code != 0) return code;

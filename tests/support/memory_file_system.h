@@ -83,6 +83,9 @@ class MemoryFileSystem : public FileSystem {
   ErrorCode SyncFileSystem(const std::string& path) override;
   std::vector<WrittenFileSystem> WrittenFileSystems() const override;
   VolumeAbilities Abilities(const std::string& path) override;
+  // Abilities never tries anything here.
+  bool KnownAbilities(const std::string& path, VolumeAbilities& abilities) override;
+  bool NamesIgnoreCase(const std::string& folder) override;
   ErrorCode ReadLink(const std::string& path, std::string& text) override;
 
   // Building trees. Missing parent folders are created (mode 0755). Each

@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -109,6 +110,8 @@ class MainWindowTest : public QObject {
   void StartUpTakesEveryArgumentToTheByte();
   void PathsTypedKeyByKeyStayAsTyped();
   void EditsDuringARunAreForTheNextRun();
+  void PreviewShowsTheRunsLinesAndChangesNothing();
+  void DeletionGuardAsksWithNoAsTheDefault();
   void PathsOfActionLinesStartRightAfterTheWidestLabel();
 };
 
@@ -259,8 +262,11 @@ void MainWindowTest::
   QCOMPARE(window->Options().Source, program.Path("src/"));
   target->clear();
   QVERIFY(!start->isEnabled() && !action("mnuStart")->isEnabled());
+  QVERIFY(!Control<QWidget>(*window, "cmdPreview")->isEnabled());
+  QVERIFY(!action("mnuPreview")->isEnabled());
   target->setText(QString::fromStdString(program.Path("dst")));
   QVERIFY(start->isEnabled() && action("mnuStart")->isEnabled());
+  QVERIFY(Control<QWidget>(*window, "cmdPreview")->isEnabled());
   // A blank at the end stays where a folder has it in its name.
   QDir().mkpath(QString::fromStdString(program.Path("dst ")));
   target->setText(QString::fromStdString(program.Path("dst ")));
@@ -282,11 +288,12 @@ void MainWindowTest::
     QCOMPARE(start->isVisible(), !running);
     QCOMPARE(stop->isVisible(), running);
     if (running) QVERIFY(!stop->isEnabled());  // -ds: Stop is shown but cannot be used
-    for (const char* name :
-         {"txtSource", "txtTarget", "cmdSource", "cmdTarget", "lblSource", "cmdOptions"}) {
+    for (const char* name : {"txtSource", "txtTarget", "cmdSource", "cmdTarget", "lblSource",
+                             "cmdOptions", "cmdPreview"}) {
       QCOMPARE(Control<QWidget>(*window, name)->isEnabled(), !running);
     }
-    for (const char* name : {"mnuSource", "mnuTarget", "mnuStart", "mnuOptions", "mnuExit"}) {
+    for (const char* name :
+         {"mnuSource", "mnuTarget", "mnuStart", "mnuPreview", "mnuOptions", "mnuExit"}) {
       QCOMPARE(action(name)->isEnabled(), !running);
     }
     QVERIFY(!action("mnuStop")->isEnabled());
@@ -526,6 +533,88 @@ void MainWindowTest::EditsDuringARunAreForTheNextRun() {
   QVERIFY(!QFileInfo::exists(other + "big.bin"));
   QCOMPARE(window->Options().Source, program.Path("src/"));
   QCOMPARE(window->Options().Target, program.Path("other/sub/"));
+}
+
+// Preview runs what Start would and shows its lines between two that say
+// so; both folders stay as they were, and Start does the same for real.
+void MainWindowTest::PreviewShowsTheRunsLinesAndChangesNothing() {
+  Program program;
+  for (const char* folder : {"src", "dst"})
+    QVERIFY(QDir().mkpath(QString::fromStdString(program.Path(folder))));
+  program.WriteFile("src/new.txt", "new");
+  program.WriteFile("dst/old.txt", "old");
+  auto window = program.Window("-d " + program.Path("src/") + " " + program.Path("dst/"));
+  window->show();
+  auto* box = Control<QPlainTextEdit>(*window, "txtReport");
+  const QString copied =
+      "Copied:            \t\"" + QString::fromStdString(program.Path("dst/new.txt"));
+  const QString deleted =
+      "Deleted:           \t\"" + QString::fromStdString(program.Path("dst/old.txt"));
+
+  Control<QToolButton>(*window, "cmdPreview")->click();
+  QVERIFY(WaitFor([&] { return StatusOf(*window) == "Preview completed." && !window->Running(); }));
+  const QStringList lines = box->toPlainText().split('\n');
+  QCOMPARE(lines.size(), 4);
+  QCOMPARE(lines[0], "Preview: nothing in Source or Target will be changed.");
+  QVERIFY2(lines[1].startsWith(copied), qPrintable(lines[1]));
+  QVERIFY2(lines[2].startsWith(deleted), qPrintable(lines[2]));
+  QCOMPARE(lines[3], "Preview completed. Nothing was changed.");
+  QCOMPARE(window->ExitCode(), 0);
+  QVERIFY(!QFileInfo::exists(QString::fromStdString(program.Path("dst/new.txt"))));
+  QCOMPARE(program.ReadFile("dst/old.txt"), std::string("old"));
+  QVERIFY(!window->Options().Preview);  // the next Start is a run
+
+  Control<QAction>(*window, "mnuStart")->trigger();
+  QVERIFY(WaitFor([&] { return StatusOf(*window) == "Completed." && !window->Running(); }));
+  QVERIFY(box->toPlainText().endsWith(lines[1] + "\n" + lines[2] + "\nSynchronization completed."));
+  QCOMPARE(program.ReadFile("dst/new.txt"), std::string("new"));
+  QVERIFY(!QFileInfo::exists(QString::fromStdString(program.Path("dst/old.txt"))));
+}
+
+// Mass deletion: the window asks, No is the default answer and Escape gives
+// it; No keeps every Target item, Yes deletes them.
+void MainWindowTest::DeletionGuardAsksWithNoAsTheDefault() {
+  Program program;
+  for (const char* folder : {"src", "dst"})
+    QVERIFY(QDir().mkpath(QString::fromStdString(program.Path(folder))));
+  program.WriteFile("src/kept.txt", "k");
+  for (int i = 0; i < 25; ++i) program.WriteFile("dst/x" + std::to_string(i), "extra");
+  auto window = program.Window("-d " + program.Path("src/") + " " + program.Path("dst/"));
+  window->show();
+  const QDir target(QString::fromStdString(program.Path("dst")));
+  const auto answer = [&](bool yes) {
+    QString text;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+      auto* question = window->findChild<QMessageBox*>("DeletionQuestion");
+      if (question == nullptr || !question->isVisible()) return;
+      text = question->text();
+      QCOMPARE(question->defaultButton(), question->button(QMessageBox::No));
+      if (yes) {
+        question->button(QMessageBox::Yes)->click();
+      } else {
+        QTest::keyClick(question, Qt::Key_Escape);
+      }
+    });
+    timer.start(5);
+    auto* box = Control<QPlainTextEdit>(*window, "txtReport");
+    const auto runs = [&] { return box->toPlainText().count("Synchronization completed."); };
+    const int before = runs();
+    Control<QToolButton>(*window, "cmdStart")->click();
+    WaitFor([&] { return runs() > before && !window->Running(); });
+    return text;
+  };
+
+  QCOMPARE(answer(false), "Delete 25 of 25 items from Target?");
+  QCOMPARE(window->ExitCode(), 4);
+  QCOMPARE(target.entryList(QDir::Files).size(), 26);  // kept.txt copied, nothing deleted
+  QVERIFY(Control<QPlainTextEdit>(*window, "txtReport")
+              ->toPlainText()
+              .contains("Nothing deleted: deleting 25 of 25 items in Target was declined."));
+
+  QCOMPARE(answer(true), "Delete 25 of 26 items from Target?");
+  QCOMPARE(window->ExitCode(), 0);
+  QCOMPARE(target.entryList(QDir::Files), QStringList{"kept.txt"});
 }
 
 // An action line is a padded label, a tab and the path: the path starts

@@ -46,6 +46,39 @@ int PosixFileSystem::DetectCaseInsensitive(int fd) {
   return (flags & FS_CASEFOLD_FL) ? 1 : 0;
 }
 
+// The type of the file system tells, except for FUSE: there a name of the
+// folder that holds a letter is looked up in the other case.
+bool PosixFileSystem::NamesIgnoreCase(const std::string& folder) {
+  const Call call(*this);
+  CachedFolder* cached = nullptr;
+  std::string name;
+  std::string inside = folder;
+  if (inside.empty() || inside.back() != '/') inside += '/';
+  if (ResolveParent(inside + ".", cached, name, ParentUse::Lookup) != 0) return false;
+  if (!IsCaseInsensitive(*cached)) return false;
+  struct statfs sfs;
+  if (fstatfs(cached->fd.get(), &sfs) != 0 || static_cast<uint64_t>(sfs.f_type) != kFuseMagic)
+    return true;
+  if (!cached->listed && !ListFolder(*cached)) return true;
+  for (const auto& [inode, stored] : cached->names) {
+    std::string other = stored;
+    for (char& c : other) {
+      if (c >= 'a' && c <= 'z') {
+        c = static_cast<char>(c - 'a' + 'A');
+      } else if (c >= 'A' && c <= 'Z') {
+        c = static_cast<char>(c - 'A' + 'a');
+      }
+    }
+    if (other == stored) continue;
+    struct stat a, b;
+    if (fstatat(cached->fd.get(), stored.c_str(), &a, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (fstatat(cached->fd.get(), other.c_str(), &b, AT_SYMLINK_NOFOLLOW) != 0)
+      return errno != ENOENT;
+    return a.st_ino == b.st_ino && a.st_dev == b.st_dev;
+  }
+  return true;
+}
+
 // Replaces `name` with the name stored on disk for the item `st` of a
 // case-insensitive folder. Left unchanged when the listing fails.
 void PosixFileSystem::StoredName(CachedFolder& folder, const struct stat& st, std::string& name) {

@@ -245,6 +245,7 @@ class PosixFileSystem : public FileSystem {
 
   // volume_abilities_posix.cc
   VolumeAbilities Abilities(const std::string& path) override;
+  bool KnownAbilities(const std::string& path, VolumeAbilities& abilities) override;
 
   // file_copy_posix.cc
   ErrorCode CopyFile(const std::string& from, const std::string& to,
@@ -279,6 +280,7 @@ class PosixFileSystem : public FileSystem {
   // case_folding_posix.cc
   // 1 when the folder `fd` compares names ignoring case, else 0.
   static int DetectCaseInsensitive(int fd);
+  bool NamesIgnoreCase(const std::string& folder) override;
 
  private:
   friend class ChangeScope;
@@ -336,6 +338,8 @@ class PosixFileSystem : public FileSystem {
 
   // volume_abilities_posix.cc
   VolumeAbilities AbilitiesOf(CachedFolder& folder);
+  // AbilitiesOf where no trial is needed; false where one is.
+  bool KnownAbilitiesOf(CachedFolder& folder, VolumeAbilities& abilities);
   VolumeAbilities ProbeVolume(int dir, bool& tried);
 
   // file_copy_posix.cc

@@ -32,15 +32,27 @@ VolumeAbilities PosixFileSystem::Abilities(const std::string& path) {
   return AbilitiesOf(*folder);
 }
 
-VolumeAbilities PosixFileSystem::AbilitiesOf(CachedFolder& folder) {
+bool PosixFileSystem::KnownAbilities(const std::string& path, VolumeAbilities& abilities) {
+  const Call call(*this);
+  CachedFolder* folder = nullptr;
+  std::string name;
+  if (ResolveParent(path, folder, name, ParentUse::Lookup) != 0) return false;
+  return KnownAbilitiesOf(*folder, abilities);
+}
+
+bool PosixFileSystem::KnownAbilitiesOf(CachedFolder& folder, VolumeAbilities& abilities) {
   if (!folder.device_known) {
     struct stat st;
-    if (fstat(folder.fd.get(), &st) != 0) return kCareful;
+    if (fstat(folder.fd.get(), &st) != 0) return false;
     folder.device = st.st_dev;
     folder.device_known = true;
   }
-  for (const auto& [device, abilities] : abilities_)
-    if (device == folder.device) return abilities;
+  for (const auto& [device, known] : abilities_) {
+    if (device == folder.device) {
+      abilities = known;
+      return true;
+    }
+  }
   // The local file systems of Linux keep everything: nothing to try there.
   struct statfs sfs;
   if (fstatfs(folder.fd.get(), &sfs) == 0) {
@@ -48,9 +60,17 @@ VolumeAbilities PosixFileSystem::AbilitiesOf(CachedFolder& folder) {
     if (type == kExt4Magic || type == kXfsMagic || type == kBtrfsMagic || type == kTmpfsMagic ||
         type == kF2fsMagic) {
       abilities_.emplace_back(folder.device, VolumeAbilities{});
-      return VolumeAbilities{};
+      abilities = VolumeAbilities{};
+      return true;
     }
   }
+  return false;
+}
+
+VolumeAbilities PosixFileSystem::AbilitiesOf(CachedFolder& folder) {
+  VolumeAbilities known;
+  if (KnownAbilitiesOf(folder, known)) return known;
+  if (!folder.device_known) return kCareful;
   bool tried = false;
   ChangeScope change(*this, std::string());  // the probe's items come and go
   const VolumeAbilities abilities = ProbeVolume(folder.fd.get(), tried);
