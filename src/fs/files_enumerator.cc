@@ -111,6 +111,7 @@ ErrorCode FilesEnumerator::Enumerate(IEnumFile& callback, EnumMode mode, std::st
     full_path_.clear();
     full_path_.reserve(folder_path_.size() + item_.name.size());
     full_path_.append(folder_path_).append(item_.name);
+    if (!context_.left_out.empty() && IsLeftOut()) continue;
     item_security_read_ = false;
     ahead_other_ = true;
     ahead_item_security_ = true;
@@ -123,6 +124,11 @@ ErrorCode FilesEnumerator::Enumerate(IEnumFile& callback, EnumMode mode, std::st
   reader_.reset();
   callback_ = nullptr;
   return result;
+}
+
+bool FilesEnumerator::IsLeftOut() const {
+  return std::find(context_.left_out.begin(), context_.left_out.end(), full_path_) !=
+         context_.left_out.end();
 }
 
 const ItemInfo& FilesEnumerator::Item() const {
@@ -288,12 +294,27 @@ ErrorCode FilesEnumerator::CopyTo(const std::string& path) {
   // The copy replaces the old file through a rename, but a file system that
   // refuses to replace a read-only file needs the bit cleared first. It is
   // put back when the copy fails, so that a failed copy changes nothing.
+  // The old file or link goes to the keeper's place as the copy replaces it.
+  KeepPlace place;
+  bool kept = false;
+  ItemKeeper* keeper = exists && other.kind != ItemKind::Folder ? context_.keeper : nullptr;
+  if (keeper != nullptr) {
+    if (const ErrorCode code = keeper->Prepare(path, other, KeepReason::Replace, place); code != 0)
+      return code;
+  }
   const bool cleared =
       exists && other.kind == ItemKind::File && (other.Attributes() & kAttrReadOnly);
   if (cleared) {
-    if (const ErrorCode code = SetFileAttributesOf(path, other.mode | 0200); code != 0) return code;
+    if (const ErrorCode code = SetFileAttributesOf(path, other.mode | 0200); code != 0) {
+      if (keeper != nullptr) keeper->Finish(place, false);
+      return code;
+    }
   }
   CopyOptions options;
+  if (keeper != nullptr) {
+    options.keep_old_as = &place.path;
+    options.old_kept = &kept;
+  }
   options.progress = context_.progress;
   options.stop = context_.stop;
   options.carry_owner = context_.security_support;
@@ -306,6 +327,11 @@ ErrorCode FilesEnumerator::CopyTo(const std::string& path) {
     options.security_given = &security_given;
   }
   const ErrorCode code = context_.fs->CopyFile(full_path_, path, options);
+  if (keeper != nullptr) {
+    keeper->Finish(place, kept);
+    // A hard link shares the mode that was changed for the copy.
+    if (kept && cleared) context_.fs->SetMode(place.path, other.mode);
+  }
   if (code != 0) {
     if (cleared) context_.fs->SetMode(path, other.mode);
     return code;
@@ -373,33 +399,75 @@ ErrorCode FilesEnumerator::FreeShortName(const std::string& path, std::string& o
 }
 
 ErrorCode FilesEnumerator::DeleteItem() {
-  const ItemInfo& item = Item();
-  const bool read_only = item.kind != ItemKind::Link && (item.Attributes() & kAttrReadOnly);
-  if (read_only) {
-    if (const ErrorCode code = context_.fs->SetMode(full_path_, item.mode | 0200); code != 0)
-      return code;
-  }
-  const ErrorCode code =
-      item.IsFolder() ? context_.fs->RemoveFolder(full_path_) : context_.fs->DeleteFile(full_path_);
-  if (code != 0 && read_only) context_.fs->SetMode(full_path_, item.mode);
-  return code;
+  const ItemInfo item = Item();
+  return Remove(full_path_, item);
 }
 
 ErrorCode FilesEnumerator::DeleteOther(const std::string& path) {
   if (const ErrorCode code = LookupOther(path); code != 0) return code;
   const ItemInfo other = other_;
-  const bool read_only = other.kind != ItemKind::Link && (other.Attributes() & kAttrReadOnly);
+  const ErrorCode code = Remove(path, other);
+  if (code == 0) OtherChanged();
+  return code;
+}
+
+ErrorCode FilesEnumerator::Remove(const std::string& path, const ItemInfo& item) {
+  FileSystem& fs = *context_.fs;
+  const bool read_only = item.kind != ItemKind::Link && (item.Attributes() & kAttrReadOnly);
   if (read_only) {
-    if (const ErrorCode code = SetFileAttributesOf(path, other.mode | 0200); code != 0) return code;
+    if (const ErrorCode code = fs.SetMode(path, item.mode | 0200); code != 0) return code;
+    OtherChanged();
   }
-  const ErrorCode code =
-      other.IsFolder() ? context_.fs->RemoveFolder(path) : context_.fs->DeleteFile(path);
-  if (code != 0) {
-    if (read_only) context_.fs->SetMode(path, other.mode);
+  ErrorCode code = 0;
+  if (context_.keeper != nullptr) {
+    code = MoveToKeeper(path, item);
+  } else {
+    code = item.IsFolder() ? fs.RemoveFolder(path) : fs.DeleteFile(path);
+  }
+  if (code != 0 && read_only) fs.SetMode(path, item.mode);
+  return code;
+}
+
+// A file or link is renamed to its place, or where that is on another file
+// system copied there before it is deleted. A folder's contents went before
+// it (a walk removes them first): its place is made, a folder with its mode
+// and times, before it is removed.
+ErrorCode FilesEnumerator::MoveToKeeper(const std::string& path, const ItemInfo& item) {
+  FileSystem& fs = *context_.fs;
+  ItemKeeper& keeper = *context_.keeper;
+  KeepPlace place;
+  if (const ErrorCode code = keeper.Prepare(path, item, KeepReason::Delete, place); code != 0)
     return code;
+  ErrorCode code = 0;
+  if (item.IsFolder()) {
+    code = fs.CreateFolder(place.path);
+    ItemInfo there;
+    if (code == kErrAlreadyExists && fs.Lookup(place.path, there) == 0 && there.IsFolder())
+      code = 0;
+    if (code == 0) code = fs.RemoveFolder(path);
+    if (code == 0) {
+      fs.SetMode(place.path, item.mode);
+      fs.SetTimes(place.path, item.access_time, item.modify_time);
+    }
+  } else {
+    code = fs.Rename(path, place.path, RenameMode::NoReplace);
+    if (code == EXDEV) {
+      CopyOptions options;
+      options.stop = context_.stop;
+      options.carry_owner = context_.security_support;
+      options.carry_security_attributes = context_.security_support;
+      code = fs.CopyFile(path, place.path, options);
+      if (code == 0) {
+        code = fs.DeleteFile(path);
+        if (code != 0) fs.DeleteFile(place.path);
+      }
+    }
+    // The read-only bit was cleared for the move only.
+    if (code == 0 && item.kind == ItemKind::File && (item.Attributes() & kAttrReadOnly))
+      fs.SetMode(place.path, item.mode);
   }
-  OtherChanged();
-  return 0;
+  keeper.Finish(place, code == 0);
+  return code;
 }
 
 // ---- security ----------------------------------------------------------------

@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fs/item_keeper.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
 
@@ -64,6 +65,11 @@ struct EnumeratorContext {
   std::vector<FolderId> leftover_roots{};
   // What the next outermost walk will ask of its items (FileSystem::ExpectWalk).
   WalkPlan plan{};
+  // Where deleted and replaced items go first; null: they vanish.
+  ItemKeeper* keeper = nullptr;
+  // Items that every walk leaves out, neither handed over nor entered: their
+  // paths as the walks spell them, without a trailing "/".
+  std::vector<std::string> left_out{};
 };
 
 // Result codes of CompareSecurity.
@@ -87,8 +93,8 @@ class FilesEnumerator : public IEnumFile {
   // cannot be opened gives one callback.AccessError(FolderPath + mask, code)
   // and its code as result; an error while listing gives
   // AccessError(FolderPath, code). A subfolder's errors do not end the walk.
-  // The temporary items of copies (platform/temporary_names.h) are never
-  // handed over; those that cannot belong to a live copy are removed,
+  // The items of context.left_out and the temporary items of copies
+  // (platform/temporary_names.h) are never handed over; those that cannot belong to a live copy are removed,
   // silently, where they lie in a tree of context.leftover_roots.
   // An outermost recursive walk of every entry is announced to the file
   // system first (FileSystem::ExpectWalk with context.plan), so that it may
@@ -129,7 +135,11 @@ class FilesEnumerator : public IEnumFile {
   // name, or its long name when it has none; empty when it does not exist.
   std::string OtherShortFormPath(const std::string& path);
 
-  // Operations that change the disk (each resets the counterpart cache on success).
+  // Operations that change the disk (each resets the counterpart cache on
+  // success). With a keeper in the context, a file or link that CopyTo
+  // replaces and an item that DeleteItem or DeleteOther deletes go to their
+  // place first: the old item is kept before it leaves its name, and stays
+  // where it is when it cannot be kept (the keeper's error is returned).
   ErrorCode CopyTo(const std::string& path);  // copy the file / create the folder
   // After CopyTo copied a file while security is handled: the copy was
   // given the item's security and then its mode on its way
@@ -168,6 +178,11 @@ class FilesEnumerator : public IEnumFile {
 
  private:
   void OtherChanged();
+  // Deletes the item at `path`, described by `item`, or moves it to the
+  // keeper's place: the read-only bit cleared first and given back on failure.
+  ErrorCode Remove(const std::string& path, const ItemInfo& item);
+  ErrorCode MoveToKeeper(const std::string& path, const ItemInfo& item);
+  bool IsLeftOut() const;
   void RemoveLeftover();
   bool InLeftoverTree();
   void WalkSubfolder(EnumMode mode);

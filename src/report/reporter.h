@@ -54,6 +54,9 @@ struct ReportRunState {
   bool SecuritySupport = false;  // for the summary
   const std::atomic<int>* StopRequested = nullptr;
   std::atomic<bool> Closing{false};  // the main window is closing (window thread)
+  // The folder of the versions folder where this run keeps what it deletes
+  // or replaces (ending in "/"), once made; else empty.
+  std::string KeptIn;
 };
 
 class Reporter {
@@ -94,7 +97,8 @@ class Reporter {
   // One action's line and counters. error 0: the success line of `code` and
   // its counters (side chooses Target or Source counters); kErrCancelled, or
   // EINTR once a stop is requested (the stop signal interrupted the call):
-  // nothing; any other error: the error line and ErrorCount + 1.
+  // nothing; kErrNoPlaceToKeep (the reason was shown once): nothing; any
+  // other error: the error line and ErrorCount + 1.
   void ReportAction(ErrorCode error, const std::string& path, int code, uint64_t size, Side side,
                     int64_t size_change);
   // "Error N accessing "path". text" / "... accessing security information of ...";
@@ -107,6 +111,9 @@ class Reporter {
   // Returns 0 or the error of the folder that could not be created. A link
   // on the way counts as an existing folder and is not replaced.
   ErrorCode CreateReportFolder(const std::string& folder);
+
+  // The clock the run's times come from.
+  const Clock& RunClock() const { return clock_; }
 
   SessionCounters& Counters() { return counters_; }
   const SessionCounters& Counters() const { return counters_; }
