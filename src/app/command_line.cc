@@ -51,16 +51,24 @@ ParseResult ParseCommandLine(const std::string& args, SyncOptions& options,
       case SwitchValue::Path: {
         std::string path;
         if (command_line::ReadPath(text, p, path, p) != PathStatus::Ok) return result;
-        options.*spec->path = QualifyName(path, context.state_folder);
-        result.view_report_enabled = !(options.*spec->path).empty();
+        if (spec->which == Switch::Report) {
+          options.Report = QualifyName(path, context.state_folder);
+          result.view_report_enabled = !options.Report.empty();
+        } else {
+          options.*spec->path = AddSeparator(path);
+        }
         break;
       }
     }
-    // -bi brings -new with it, and -bi and -d exclude each other in either order.
+    // -bi brings -new with it, and -bi and -d exclude each other in either
+    // order, as do -v and -tr.
     if (spec->which == Switch::Bidi) {
       options.New = true;
       if (options.Delete) return result;
     } else if (spec->which == Switch::Delete && options.Bidi) {
+      return result;
+    } else if ((spec->which == Switch::Versions || spec->which == Switch::Trash) &&
+               options.Trash && !options.Versions.empty()) {
       return result;
     }
   }
@@ -103,6 +111,7 @@ StartupCommandLine ReadStartupCommandLine(const std::string& args,
                                           const CommandLineContext& context, SyncOptions& options) {
   StartupCommandLine startup;
   options.ReportLevel = context.default_report_level;
+  options.VersionsKeep = context.default_versions_keep;
   ApplyDefaultReport(args, default_report_file, options);
   const ParseResult parsed = ParseCommandLine(args, options, context);
   startup.valid = parsed.valid;
@@ -122,7 +131,8 @@ namespace {
 // that -bi stands in for -d (which it excludes) and -new (which it implies); a
 // path when not empty; the size limit above 0; the report level when it
 // differs from the default.
-bool IsWritten(const SwitchSpec& spec, const SyncOptions& options, int32_t default_report_level) {
+bool IsWritten(const SwitchSpec& spec, const SyncOptions& options, int32_t default_report_level,
+               int32_t default_versions_keep) {
   switch (spec.value) {
     case SwitchValue::None:
       if (options.Bidi && (spec.which == Switch::Delete || spec.which == Switch::New)) return false;
@@ -131,6 +141,8 @@ bool IsWritten(const SwitchSpec& spec, const SyncOptions& options, int32_t defau
       return !(options.*spec.path).empty();
     case SwitchValue::Number:
       if (spec.which == Switch::ReportLevel) return options.ReportLevel != default_report_level;
+      if (spec.which == Switch::VersionsKeep)
+        return !options.Versions.empty() && options.VersionsKeep != default_versions_keep;
       return options.*spec.number > 0;
   }
   return false;
@@ -138,10 +150,11 @@ bool IsWritten(const SwitchSpec& spec, const SyncOptions& options, int32_t defau
 
 }  // namespace
 
-std::string BuildCommandLine(const SyncOptions& options, int32_t default_report_level) {
+std::string BuildCommandLine(const SyncOptions& options, int32_t default_report_level,
+                             int32_t default_versions_keep) {
   std::string args;
   for (const SwitchSpec* spec : SwitchesInWriteOrder()) {
-    if (!IsWritten(*spec, options, default_report_level)) continue;
+    if (!IsWritten(*spec, options, default_report_level, default_versions_keep)) continue;
     args += " -";
     args += spec->name;
     switch (spec->value) {
@@ -170,8 +183,9 @@ std::string SourceArgument(const std::string& folder) {
 
 }  // namespace
 
-std::string BuildArguments(const SyncOptions& options, int32_t default_report_level) {
-  std::string args = BuildCommandLine(options, default_report_level);
+std::string BuildArguments(const SyncOptions& options, int32_t default_report_level,
+                           int32_t default_versions_keep) {
+  std::string args = BuildCommandLine(options, default_report_level, default_versions_keep);
   if (!options.Source.empty() || !options.Target.empty())
     args += ' ' + SourceArgument(options.Source);
   if (!options.Target.empty()) args += ' ' + command_line::QuoteIfNeeded(options.Target);
@@ -179,8 +193,9 @@ std::string BuildArguments(const SyncOptions& options, int32_t default_report_le
 }
 
 std::string BuildLauncherCommandLine(const std::string& program_path, const SyncOptions& options,
-                                     int32_t default_report_level) {
-  return command_line::QuoteIfNeeded(program_path) + BuildArguments(options, default_report_level);
+                                     int32_t default_report_level, int32_t default_versions_keep) {
+  return command_line::QuoteIfNeeded(program_path) +
+         BuildArguments(options, default_report_level, default_versions_keep);
 }
 
 }  // namespace twinmere

@@ -25,6 +25,7 @@ void ApplyOptionsDialogRules(OptionsDialogState& state) {
   state.reportLevelEnabled = has_report;
   state.txtRestrictEnabled = state.chkRestrict.enabled && state.chkRestrict.checked;
   if (state.txtRestrictEnabled && TrimBlanks(state.txtRestrict).empty()) state.txtRestrict = "500";
+  state.versionsEnabled = !state.chkTrash.checked;
 }
 
 namespace {
@@ -45,6 +46,7 @@ constexpr std::pair<CheckBoxState OptionsDialogState::*, bool SyncOptions::*> kF
     {&OptionsDialogState::chkQuickStart, &SyncOptions::QuickStart},
     {&OptionsDialogState::chkDisallowStop, &SyncOptions::DisallowStop},
     {&OptionsDialogState::chkAppend, &SyncOptions::Append},
+    {&OptionsDialogState::chkTrash, &SyncOptions::Trash},
 };
 
 // The check box of a flag switch.
@@ -94,11 +96,25 @@ void ReadInto(const std::string& args, const std::string& state_folder,
         state.ReportLevel = level < 0 ? default_report_level : level;
         break;
       }
-      case Switch::Report: {
+      case Switch::Report:
+      case Switch::Versions: {
         std::string path;
         const PathStatus status = command_line::ReadPath(text, p, path, p);
         if (status == PathStatus::BadQuote) return;
-        if (status == PathStatus::Ok) state.txtReport = QualifyName(path, state_folder);
+        if (status != PathStatus::Ok) break;
+        if (spec->which == Switch::Report) {
+          state.txtReport = QualifyName(path, state_folder);
+        } else {
+          state.txtVersions = AddSeparator(path);
+        }
+        break;
+      }
+      case Switch::VersionsKeep: {
+        std::string token;
+        if (!command_line::ReadValueToken(text, p, token, p)) break;
+        int32_t keep = 0;
+        if (command_line::ParseNumber(token, keep) == NumberStatus::Ok && keep >= 0)
+          state.VersionsKeep = keep;
         break;
       }
       default:
@@ -131,6 +147,8 @@ OptionsDialogState LoadOptionsDialog(const SyncOptions& options, const PlatformF
   state.txtReport = options.Report;
   state.txtSource = options.Source;
   state.txtTarget = options.Target;
+  state.txtVersions = options.Versions;
+  state.VersionsKeep = options.VersionsKeep;
   state.ReportLevel = options.ReportLevel;
   ApplyOptionsDialogRules(state);
   return state;
@@ -144,6 +162,9 @@ SyncOptions DialogOptions(const OptionsDialogState& state, const std::string& st
   o.Report = QualifyName(state.txtReport, state_folder);
   o.Restriction = state.chkRestrict.checked ? RestrictionValue(state.txtRestrict) : 0;
   o.ReportLevel = state.ReportLevel;
+  if (!state.chkTrash.checked && !TrimBlanks(state.txtVersions).empty())
+    o.Versions = state.txtVersions;
+  o.VersionsKeep = state.VersionsKeep;
   return o;
 }
 
@@ -187,9 +208,11 @@ bool CheckRestrictionText(std::string& text, int32_t& last_valid) {
 
 OptionsDialogState ReadCommandLineIntoDialog(const std::string& args,
                                              const std::string& state_folder,
-                                             int32_t default_report_level) {
+                                             int32_t default_report_level,
+                                             int32_t default_versions_keep) {
   OptionsDialogState state;
   state.ReportLevel = default_report_level;
+  state.VersionsKeep = default_versions_keep;
   ReadInto(args, state_folder, default_report_level, state);
   if (state.chkBidi.checked) {
     state.chkDelete.checked = false;

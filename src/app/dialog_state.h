@@ -35,13 +35,17 @@ struct OptionsDialogState {
   CheckBoxState chkDisallowStop;
   CheckBoxState chkAppend;
   CheckBoxState chkRestrict;
+  CheckBoxState chkTrash;
   std::string txtRestrict = "500";
   bool txtRestrictEnabled = false;  // also the "Kbytes" label
   bool reportLevelEnabled = false;  // the level label and its drop-down button
   std::string txtReport;
   std::string txtSource;
   std::string txtTarget;
-  int32_t ReportLevel = 0;  // the edited report level
+  std::string txtVersions;
+  int32_t VersionsKeep = 0;     // the number of newest versions-folder runs kept
+  bool versionsEnabled = true;  // the versions folder, its chooser and the number
+  int32_t ReportLevel = 0;      // the edited report level
   bool operator==(const OptionsDialogState&) const = default;
 };
 
@@ -50,7 +54,8 @@ struct OptionsDialogState {
 // disabled, else both are enabled; with a non-blank report text, chkAppend,
 // chkRestrict and the level controls are enabled, else disabled; txtRestrict is
 // enabled only when chkRestrict is enabled and checked, and becomes "500" when
-// it is enabled with a blank text. Never fails.
+// it is enabled with a blank text; with chkTrash checked the versions folder
+// and its number are disabled. Never fails.
 void ApplyOptionsDialogRules(OptionsDialogState& state);
 
 // Reads a launcher's argument string the lenient way. Every check box starts
@@ -63,12 +68,14 @@ void ApplyOptionsDialogRules(OptionsDialogState& state);
 // checked. A quoted report path or folder followed by something other than a
 // blank ends the reading; that item is not taken, what was read before stays.
 // -s without folders is accepted. Paths are taken as written, blanks at their
-// ends included. A bare report name goes into `state_folder`; folders get a
-// trailing "/" but no lookup. Finally ApplyOptionsDialogRules.
-// Never fails.
+// ends included. A bare report name goes into `state_folder`; folders (the
+// -v one too) get a trailing "/" but no lookup. VersionsKeep starts as
+// `default_versions_keep`; a -vk value that is no number or negative leaves
+// it. Finally ApplyOptionsDialogRules. Never fails.
 OptionsDialogState ReadCommandLineIntoDialog(const std::string& args,
                                              const std::string& state_folder,
-                                             int32_t default_report_level);
+                                             int32_t default_report_level,
+                                             int32_t default_versions_keep = 0);
 
 // The dialog as it opens on `options`: every check box from its option, the
 // report, the folders and the edited level as they are; with a restriction
@@ -82,8 +89,9 @@ OptionsDialogState LoadOptionsDialog(const SyncOptions& options, const PlatformF
 // check box, the folders and the report as the fields hold them (the dialog
 // decides what blanks typed around a name mean), a bare report name placed in
 // `state_folder` (QualifyName), the restriction RestrictionValue of
-// txtRestrict when chkRestrict is checked (else 0), the edited level. The
-// folders get no "/" here. Never fails.
+// txtRestrict when chkRestrict is checked (else 0), the edited level, the
+// versions folder unless chkTrash is checked (a blank one is none) and its
+// number. The folders get no "/" here. Never fails.
 SyncOptions DialogOptions(const OptionsDialogState& state, const std::string& state_folder);
 
 // The leading numeric value of a restriction text (blanks, sign, digits, "."

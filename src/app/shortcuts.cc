@@ -49,11 +49,12 @@ std::optional<DialogMessage> ReadShortcutOptions(const std::string& shortcut_pat
   const std::string executable = fields.target_path.substr(fields.target_path.rfind('/') + 1);
   if (executable != context.program_name) return Warning("Wrong shortcut file.", kHelpReadShortcut);
 
-  OptionsDialogState read = ReadCommandLineIntoDialog(fields.arguments, context.state_folder,
-                                                      context.default_report_level);
+  OptionsDialogState read =
+      ReadCommandLineIntoDialog(fields.arguments, context.state_folder,
+                                context.default_report_level, context.default_versions_keep);
   // The launcher starts the program in its working folder: relative paths
   // name what they name from there.
-  for (std::string* path : {&read.txtSource, &read.txtTarget, &read.txtReport})
+  for (std::string* path : {&read.txtSource, &read.txtTarget, &read.txtReport, &read.txtVersions})
     *path = AbsolutePath(*path, fields.working_directory);
   read.chkNoSecurity.enabled = state.chkNoSecurity.enabled;
   read.chkAllowDecryption.enabled = state.chkAllowDecryption.enabled;
@@ -100,7 +101,7 @@ ShortcutDialogFields LoadShortcutDialog(const SyncOptions& dialog_options,
   // paths must not depend on where it starts.
   SyncOptions options = dialog_options;
   const std::string here = WorkingFolder();
-  for (std::string* path : {&options.Source, &options.Target, &options.Report})
+  for (std::string* path : {&options.Source, &options.Target, &options.Report, &options.Versions})
     *path = AbsolutePath(*path, here);
 
   ShortcutDialogFields fields;
@@ -111,8 +112,9 @@ ShortcutDialogFields LoadShortcutDialog(const SyncOptions& dialog_options,
     fields.txtTitle = memory.LastShortcutComment;
     SplitShortcutPath(memory.LastShortcutFile, fields);
   }
-  fields.txtCmdline =
-      BuildLauncherCommandLine(context.program_path, options, context.default_report_level);
+  fields.txtCmdline = BuildLauncherCommandLine(context.program_path, options,
+                                               context.default_report_level,
+                                               context.default_versions_keep);
   return fields;
 }
 

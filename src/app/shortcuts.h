@@ -46,6 +46,7 @@ struct ShortcutMemory {
 struct ShortcutOptionsContext {
   std::string state_folder;  // where a bare report name goes
   int32_t default_report_level = kDefaultReportLevel;
+  int32_t default_versions_keep = 0;
   std::string program_name = kProgramExecutableName;
 };
 
@@ -54,7 +55,7 @@ struct ShortcutOptionsContext {
 // `program_name`, letter case included; its folder plays no part), replaces
 // `state` with what ReadCommandLineIntoDialog reads from its arguments (the
 // enabled states of chkNoSecurity and chkAllowDecryption, which depend on the
-// system, are kept; relative folders and report path are taken from the
+// system, are kept; relative folders, versions folder and report path are taken from the
 // launcher's working folder, Path, when it has one: AbsolutePath) and sets
 // LastShortcutFile and LastShortcutComment. Returns
 // nothing then. Otherwise returns the message to show, help topic 2050, and
@@ -87,6 +88,7 @@ struct ShortcutDialogContext {
   // system folder it is taken to be there: Save makes it and its missing
   // parents for a launcher below it, as the XDG rules ask of a writer.
   std::string programs_folder;
+  int32_t default_versions_keep = 0;
 };
 
 // The program's own executable: `install_folder` (GetInstallFolder), a "/"
@@ -109,7 +111,7 @@ std::string DefaultShortcutFile(FileSystem& fs, const std::string& folder);
 void SplitShortcutPath(const std::string& path, ShortcutDialogFields& fields);
 
 // The boxes when the dialog opens for `options` (the options dialog's current
-// values), whose relative folders and report path are first made absolute
+// values), whose relative folders (the versions folder too) and report path are first made absolute
 // from the working folder (WorkingFolder, AbsolutePath): after a launcher was
 // read or saved in this process its path and comment, else
 // DefaultShortcutFile in the default folder and DefaultShortcutComment; the

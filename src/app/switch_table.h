@@ -31,6 +31,9 @@ enum class Switch {
   QuickStart,
   DisallowStop,
   ReportLevel,
+  Versions,
+  VersionsKeep,
+  Trash,
 };
 
 // What follows a switch's name.
@@ -57,7 +60,7 @@ struct SwitchSpec {
 };
 
 // In the order of --help and of the manual pages.
-inline constexpr std::array<SwitchSpec, 17> kSwitches = {{
+inline constexpr std::array<SwitchSpec, 20> kSwitches = {{
     {.name = "s",
      .which = Switch::Start,
      .flag = &SyncOptions::Start,
@@ -153,6 +156,30 @@ inline constexpr std::array<SwitchSpec, 17> kSwitches = {{
              "4 options, 8 command line, 16 summary, 32 zero values in the\n"
              "summary, 64 OS version and privileges, 128 Source and Target\n"
              "folders (default: the stored default level, else 215)"},
+    {.name = "v",
+     .which = Switch::Versions,
+     .value = SwitchValue::Path,
+     .value_name = "FOLDER",
+     .path = &SyncOptions::Versions,
+     .write_order = 18,
+     .help = "keep every Target item the run deletes or replaces (with -bi\n"
+             "also Source items) in FOLDER, in a folder named for the run's\n"
+             "start: YYYY-MM-DD HHMMSS/path; not inside Source (exit 21),\n"
+             "left out of the run inside Target; not with -tr"},
+    {.name = "vk",
+     .which = Switch::VersionsKeep,
+     .value = SwitchValue::Number,
+     .value_name = "N",
+     .number = &SyncOptions::VersionsKeep,
+     .write_order = 19,
+     .help = "keep only the newest N run folders of -v, removing the oldest\n"
+             "at the end of a run (0: all; default: the stored setting, else 0)"},
+    {.name = "tr",
+     .which = Switch::Trash,
+     .flag = &SyncOptions::Trash,
+     .write_order = 20,
+     .help = "move deleted and replaced items to the desktop's Trash; where\n"
+             "a file system has none, they stay (error, exit 4); not with -v"},
 }};
 
 // The switch of a name (without the "-"), compared ignoring ASCII letter
