@@ -7,7 +7,7 @@ _twinmere_cli()
     _init_completion || return
 
     case $prev in
-        -[rR])
+        -[rR] | -[rR][jJ])
             _filedir
             return
             ;;
@@ -21,7 +21,7 @@ _twinmere_cli()
     local i folders=0
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            -[rR] | -[rR][rRlL]) ((i++)) ;;
+            -[rR] | -[rR][rRlLjJ]) ((i++)) ;;
             -*) ((folders == 0)) || ((folders++)) ;;
             *) ((folders++)) ;;
         esac
@@ -29,7 +29,7 @@ _twinmere_cli()
 
     if ((folders == 0)) && [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '-s -q -m -bi -d -new -c -ndl -ns -ad -xs -qs
-            -ds -r -a -rr -rl --help --version' -- "$cur"))
+            -ds -r -a -rr -rl -rj --help --version' -- "$cur"))
     elif ((folders < 2)); then
         _filedir -d
     fi

@@ -51,12 +51,12 @@ ParseResult ParseCommandLine(const std::string& args, SyncOptions& options,
       case SwitchValue::Path: {
         std::string path;
         if (command_line::ReadPath(text, p, path, p) != PathStatus::Ok) return result;
-        if (spec->which == Switch::Report) {
-          options.Report = QualifyName(path, context.state_folder);
-          result.view_report_enabled = !options.Report.empty();
+        if (spec->which == Switch::Versions) {
+          options.Versions = AddSeparator(path);
         } else {
-          options.*spec->path = AddSeparator(path);
+          options.*spec->path = QualifyName(path, context.state_folder);
         }
+        if (spec->which == Switch::Report) result.view_report_enabled = !options.Report.empty();
         break;
       }
     }

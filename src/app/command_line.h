@@ -2,7 +2,7 @@
 // SyncOptions, and writing options back as an argument string for a launcher.
 //
 // Syntax: optional blanks; switches, each "-" and a name (compared ignoring
-// letter case) and, for -r, -rr, -rl, -v and -vk, a value; then up to two folders,
+// letter case) and, for -r, -rj, -rr, -rl, -v and -vk, a value; then up to two folders,
 // Source and Target. A blank is the space character only. A switch name ends at
 // the first blank, "/" or "-" after its "-", so "-q-s" and "-q -s" both hold two
 // switches; since no switch name contains "/", ending a name there only keeps
@@ -58,10 +58,11 @@ std::string JoinArguments(int argc, const char* const* argv);
 // with a value that is not a decimal number, out of the signed 32-bit range
 // after rounding (halves to even) or negative; -bi together with -d, or -v
 // (with a folder) together with -tr, in either order; -s without both
-// folders; -r or -v with a quoted path not followed by a blank or the end; a
-// quoted first folder followed by something other than a blank. A bare
-// report name is placed in the state folder (QualifyName); the -v folder is
-// taken as written, with a trailing "/" added. Folders get a
+// folders; -r, -rj or -v with a quoted path not followed by a blank or the
+// end; a quoted first folder followed by something other than a blank. A
+// bare report or JSON summary name is placed in the state folder
+// (QualifyName); the -v folder is taken as written, with a trailing "/"
+// added. Folders get a
 // trailing "/" and the names stored on disk (the lookups never follow a final
 // link; missing components are kept as written); the folders are stored
 // whenever any positional text is present, also when only one is given. Never
@@ -97,11 +98,11 @@ StartupCommandLine ReadStartupCommandLine(const std::string& args,
 // blank, in a fixed order: " -s", " -q", " -m", " -ds", " -qs", " -xs", " -d"
 // (not with Bidi), " -bi" or else " -new", " -ns", " -c", " -ndl", " -ad",
 // " -r <report>", " -a", " -rr <n>" (when above 0), " -rl <n>" (when it differs
-// from `default_report_level`), " -tr", " -v <folder>", " -vk <n>" (with a
-// versions folder, when it differs from `default_versions_keep`). A path is
-// quoted as JoinArguments quotes an argument. Reading it back gives the same
-// options, except that Delete is not written with Bidi and New comes back set
-// whenever Bidi is. Never fails.
+// from `default_report_level`), " -rj <file>", " -tr", " -v <folder>",
+// " -vk <n>" (with a versions folder, when it differs from
+// `default_versions_keep`). A path is quoted as JoinArguments quotes an
+// argument. Reading it back gives the same options, except that Delete is not
+// written with Bidi and New comes back set whenever Bidi is. Never fails.
 std::string BuildCommandLine(const SyncOptions& options, int32_t default_report_level,
                              int32_t default_versions_keep = 0);
 

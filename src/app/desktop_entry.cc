@@ -294,6 +294,13 @@ bool ParseInt(std::string_view text, int32_t& value) {
 
 }  // namespace
 
+ShortcutStatus SplitLauncherArguments(std::string_view arguments, std::vector<std::string>& items) {
+  std::vector<std::string> split;
+  ShortcutStatus status = SplitArguments(arguments, "The argument string cannot be carried", split);
+  if (status.ok()) items = std::move(split);
+  return status;
+}
+
 bool HasDesktopEntryExtension(std::string_view name) {
   const std::string_view extension = kDesktopEntryExtension;
   if (name.size() < extension.size()) return false;

@@ -39,6 +39,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/errors.h"
 
@@ -96,6 +97,12 @@ ShortcutStatus FormatDesktopEntry(std::string_view name, const ShortcutFields& f
 // `fields` is untouched. Whatever it accepts, FormatDesktopEntry writes back
 // to a text that reads to the same fields.
 ShortcutStatus ParseDesktopEntry(std::string_view text, ShortcutFields& fields);
+
+// A launcher's argument string as the arguments the started program gets
+// (argv[1] on), split as a desktop entry's Exec carries them: the program
+// joins them back (JoinArguments) to the same string, runs of blanks aside.
+// Fails as FormatDesktopEntry does for an argument string it cannot carry.
+ShortcutStatus SplitLauncherArguments(std::string_view arguments, std::vector<std::string>& items);
 
 // Writes `fields` as the desktop entry `shortcut_path` (Name: the file's name
 // without ".desktop") through WriteWholeFile: a temporary file in the same

@@ -97,15 +97,17 @@ void ReadInto(const std::string& args, const std::string& state_folder,
         break;
       }
       case Switch::Report:
+      case Switch::JsonSummary:
       case Switch::Versions: {
         std::string path;
         const PathStatus status = command_line::ReadPath(text, p, path, p);
         if (status == PathStatus::BadQuote) return;
         if (status != PathStatus::Ok) break;
-        if (spec->which == Switch::Report) {
-          state.txtReport = QualifyName(path, state_folder);
-        } else {
+        if (spec->which == Switch::Versions) {
           state.txtVersions = AddSeparator(path);
+        } else {
+          (spec->which == Switch::Report ? state.txtReport : state.txtJson) =
+              QualifyName(path, state_folder);
         }
         break;
       }
@@ -145,6 +147,7 @@ OptionsDialogState LoadOptionsDialog(const SyncOptions& options, const PlatformF
   state.chkRestrict.checked = options.Restriction != 0;
   if (options.Restriction != 0) state.txtRestrict = std::to_string(options.Restriction);
   state.txtReport = options.Report;
+  state.txtJson = options.JsonSummary;
   state.txtSource = options.Source;
   state.txtTarget = options.Target;
   state.txtVersions = options.Versions;
@@ -160,6 +163,7 @@ SyncOptions DialogOptions(const OptionsDialogState& state, const std::string& st
   o.Target = state.txtTarget;
   for (const auto& [box, flag] : kFlagBoxes) o.*flag = (state.*box).checked;
   o.Report = QualifyName(state.txtReport, state_folder);
+  o.JsonSummary = QualifyName(state.txtJson, state_folder);
   o.Restriction = state.chkRestrict.checked ? RestrictionValue(state.txtRestrict) : 0;
   o.ReportLevel = state.ReportLevel;
   if (!state.chkTrash.checked && !TrimBlanks(state.txtVersions).empty())

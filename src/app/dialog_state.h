@@ -40,6 +40,7 @@ struct OptionsDialogState {
   bool txtRestrictEnabled = false;  // also the "Kbytes" label
   bool reportLevelEnabled = false;  // the level label and its drop-down button
   std::string txtReport;
+  std::string txtJson;  // the JSON summary file
   std::string txtSource;
   std::string txtTarget;
   std::string txtVersions;
@@ -68,17 +69,17 @@ void ApplyOptionsDialogRules(OptionsDialogState& state);
 // checked. A quoted report path or folder followed by something other than a
 // blank ends the reading; that item is not taken, what was read before stays.
 // -s without folders is accepted. Paths are taken as written, blanks at their
-// ends included. A bare report name goes into `state_folder`; folders (the
-// -v one too) get a trailing "/" but no lookup. VersionsKeep starts as
-// `default_versions_keep`; a -vk value that is no number or negative leaves
-// it. Finally ApplyOptionsDialogRules. Never fails.
+// ends included. A bare report or JSON summary name goes into `state_folder`;
+// folders (the -v one too) get a trailing "/" but no lookup. VersionsKeep
+// starts as `default_versions_keep`; a -vk value that is no number or
+// negative leaves it. Finally ApplyOptionsDialogRules. Never fails.
 OptionsDialogState ReadCommandLineIntoDialog(const std::string& args,
                                              const std::string& state_folder,
                                              int32_t default_report_level,
                                              int32_t default_versions_keep = 0);
 
 // The dialog as it opens on `options`: every check box from its option, the
-// report, the folders and the edited level as they are; with a restriction
+// report, the JSON summary file, the folders and the edited level as they are; with a restriction
 // the box is checked and txtRestrict shows the number, else "500" with the box
 // cleared; chkNoSecurity enabled only for an administrator (facts.IsAdmin),
 // chkAllowDecryption only from system class 6 on; then ApplyOptionsDialogRules.
@@ -86,11 +87,11 @@ OptionsDialogState ReadCommandLineIntoDialog(const std::string& args,
 OptionsDialogState LoadOptionsDialog(const SyncOptions& options, const PlatformFacts& facts);
 
 // The dialog's values (what the shortcut dialog takes): every flag from its
-// check box, the folders and the report as the fields hold them (the dialog
-// decides what blanks typed around a name mean), a bare report name placed in
-// `state_folder` (QualifyName), the restriction RestrictionValue of
-// txtRestrict when chkRestrict is checked (else 0), the edited level, the
-// versions folder unless chkTrash is checked (a blank one is none) and its
+// check box, the folders, the report and the JSON summary file as the fields
+// hold them (the dialog decides what blanks typed around a name mean), a bare
+// report or JSON summary name placed in `state_folder` (QualifyName), the restriction
+// RestrictionValue of txtRestrict when chkRestrict is checked (else 0), the edited level,
+// the versions folder unless chkTrash is checked (a blank one is none) and its
 // number. The folders get no "/" here. Never fails.
 SyncOptions DialogOptions(const OptionsDialogState& state, const std::string& state_folder);
 

@@ -54,7 +54,8 @@ std::optional<DialogMessage> ReadShortcutOptions(const std::string& shortcut_pat
                                 context.default_report_level, context.default_versions_keep);
   // The launcher starts the program in its working folder: relative paths
   // name what they name from there.
-  for (std::string* path : {&read.txtSource, &read.txtTarget, &read.txtReport, &read.txtVersions})
+  for (std::string* path :
+       {&read.txtSource, &read.txtTarget, &read.txtReport, &read.txtJson, &read.txtVersions})
     *path = AbsolutePath(*path, fields.working_directory);
   read.chkNoSecurity.enabled = state.chkNoSecurity.enabled;
   read.chkAllowDecryption.enabled = state.chkAllowDecryption.enabled;
@@ -101,7 +102,8 @@ ShortcutDialogFields LoadShortcutDialog(const SyncOptions& dialog_options,
   // paths must not depend on where it starts.
   SyncOptions options = dialog_options;
   const std::string here = WorkingFolder();
-  for (std::string* path : {&options.Source, &options.Target, &options.Report, &options.Versions})
+  for (std::string* path : {&options.Source, &options.Target, &options.Report,
+                            &options.JsonSummary, &options.Versions})
     *path = AbsolutePath(*path, here);
 
   ShortcutDialogFields fields;
@@ -115,7 +117,14 @@ ShortcutDialogFields LoadShortcutDialog(const SyncOptions& dialog_options,
   fields.txtCmdline = BuildLauncherCommandLine(context.program_path, options,
                                                context.default_report_level,
                                                context.default_versions_keep);
+  fields.cboSchedule = ShownSchedule(fields, context);
   return fields;
+}
+
+RunSchedule ShownSchedule(const ShortcutDialogFields& fields,
+                          const ShortcutDialogContext& context) {
+  if (context.schedule == nullptr) return RunSchedule::Never;
+  return ScheduleOfLauncher(context.schedule->unit_folder, ProposedShortcutFile(fields, context));
 }
 
 std::string ProposedShortcutFile(const ShortcutDialogFields& fields,
@@ -186,12 +195,21 @@ SaveOutcome SaveShortcut(const ShortcutDialogFields& fields, const ShortcutDialo
   // Relative paths typed into the command line mean what they mean here, in
   // this process's working folder: the launcher starts the program there.
   const OptionsDialogState named = ReadCommandLineIntoDialog(arguments, "", kDefaultReportLevel);
-  for (const std::string* path : {&named.txtSource, &named.txtTarget, &named.txtReport}) {
+  for (const std::string* path :
+       {&named.txtSource, &named.txtTarget, &named.txtReport, &named.txtJson}) {
     if (!path->empty() && !path->starts_with(kSeparator)) entry.working_directory = WorkingFolder();
   }
   std::string text;
   if (const ShortcutStatus status = FormatDesktopEntry(name, entry, text); !status.ok())
     return stop("Error creating shortcut.\n\n" + status.text, kHelpShortcutDialog);
+
+  ScheduleRequest schedule{path, arguments, FolderPart(context.program_path) + kCliExecutableName,
+                           fields.cboSchedule};
+  if (context.schedule != nullptr) {
+    if (const std::optional<DialogMessage> refused =
+            CheckSchedule(schedule, context.file_system, *context.schedule))
+      return stop(refused->text, refused->help_topic);
+  }
 
   const std::string folder = path.substr(0, path.rfind(kSeparator));
   const std::string programs = RemoveSeparator(context.programs_folder);
@@ -204,8 +222,13 @@ SaveOutcome SaveShortcut(const ShortcutDialogFields& fields, const ShortcutDialo
                   kHelpShortcutDialog);
   }
 
-  if (const ShortcutStatus status = CreateShortcut(path, entry); !status.ok())
+  if (const ShortcutStatus status = CreateShortcut(path, entry); !status.ok()) {
     questions.Show(Warning("Error creating shortcut.\n\n" + status.text, kHelpShortcutDialog));
+  } else if (context.schedule != nullptr) {
+    if (const std::optional<DialogMessage> message =
+            ApplySchedule(schedule, context.file_system, *context.schedule))
+      questions.Show(*message);
+  }
   return SaveOutcome::Close;
 }
 

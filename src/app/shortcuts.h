@@ -14,6 +14,7 @@
 
 #include "app/dialog_message.h"
 #include "app/dialog_state.h"
+#include "app/scheduled_runs.h"
 #include "base/sync_options.h"
 #include "platform/file_system.h"
 
@@ -55,7 +56,7 @@ struct ShortcutOptionsContext {
 // `program_name`, letter case included; its folder plays no part), replaces
 // `state` with what ReadCommandLineIntoDialog reads from its arguments (the
 // enabled states of chkNoSecurity and chkAllowDecryption, which depend on the
-// system, are kept; relative folders, versions folder and report path are taken from the
+// system, are kept; relative folders, the versions folder, report and JSON summary paths are taken from the
 // launcher's working folder, Path, when it has one: AbsolutePath) and sets
 // LastShortcutFile and LastShortcutComment. Returns
 // nothing then. Otherwise returns the message to show, help topic 2050, and
@@ -72,10 +73,11 @@ bool IsShortcutDrop(FileSystem& fs, const std::string& path);
 
 // The text boxes of the shortcut dialog.
 struct ShortcutDialogFields {
-  std::string txtPath;      // the folder, ending in "/"
-  std::string txtFilename;  // the name without ".desktop"
-  std::string txtTitle;     // the comment
-  std::string txtCmdline;   // the executable and its arguments
+  std::string txtPath;                           // the folder, ending in "/"
+  std::string txtFilename;                       // the name without ".desktop"
+  std::string txtTitle;                          // the comment
+  std::string txtCmdline;                        // the executable and its arguments
+  RunSchedule cboSchedule = RunSchedule::Never;  // "Run automatically:"
   bool operator==(const ShortcutDialogFields&) const = default;
 };
 
@@ -88,6 +90,8 @@ struct ShortcutDialogContext {
   // system folder it is taken to be there: Save makes it and its missing
   // parents for a launcher below it, as the XDG rules ask of a writer.
   std::string programs_folder;
+  // Where scheduled runs go; null: launchers are saved without one.
+  const ScheduleContext* schedule = nullptr;
   int32_t default_versions_keep = 0;
 };
 
@@ -111,13 +115,18 @@ std::string DefaultShortcutFile(FileSystem& fs, const std::string& folder);
 void SplitShortcutPath(const std::string& path, ShortcutDialogFields& fields);
 
 // The boxes when the dialog opens for `options` (the options dialog's current
-// values), whose relative folders (the versions folder too) and report path are first made absolute
+// values), whose relative folders (the versions folder too), report and JSON summary paths are first made absolute
 // from the working folder (WorkingFolder, AbsolutePath): after a launcher was
 // read or saved in this process its path and comment, else
 // DefaultShortcutFile in the default folder and DefaultShortcutComment; the
-// command line is BuildLauncherCommandLine of the program's path.
+// command line is BuildLauncherCommandLine of the program's path; the schedule
+// is ShownSchedule.
 ShortcutDialogFields LoadShortcutDialog(const SyncOptions& options, const ShortcutMemory& memory,
                                         const ShortcutDialogContext& context);
+
+// The schedule shown for the launcher the boxes name (ProposedShortcutFile):
+// its timer's, else Never. Never without a schedule context.
+RunSchedule ShownSchedule(const ShortcutDialogFields& fields, const ShortcutDialogContext& context);
 
 // The file proposed to the file chooser: the folder box (the default folder
 // when blank) and the name box with ".desktop" added when missing, or
@@ -164,15 +173,19 @@ enum class SaveOutcome : uint8_t {
 //    comment string exceeds allowable maximum of 259 symbols." (6001).
 // 9. Fields that a desktop entry cannot carry unchanged (FormatDesktopEntry)
 //    stop with "Error creating shortcut." and the description (6000).
+// 9a. With a schedule other than never, CheckSchedule's refusals stop (the
+//    units would run twinmere-cli beside the program, ProgramPath's folder).
 // 10. A missing folder of the path is created, the innermost one only (a link
 //    to a folder counts as a folder; below the programs folder, that folder
 //    and its parents are made first); failing, "Error <errno> creating folder
 //    "<folder>"." with two line breaks and the system's text (6000) stops.
 // 11. CreateShortcut with the executable, the arguments, the comment and show
 //    command 5, and the working folder (WorkingFolder) as Path when the
-//    arguments name a relative folder or report path; a failure shows "Error
+//    arguments name a relative folder or file path; a failure shows "Error
 //    creating shortcut." with two line breaks and the description (6000).
 //    The dialog closes either way.
+// 12. Once the launcher is written, ApplySchedule with the schedule (never
+//    removes units the launcher had); its message, if any, is shown.
 SaveOutcome SaveShortcut(const ShortcutDialogFields& fields, const ShortcutDialogContext& context,
                          ShortcutMemory& memory, ShortcutSaveQuestions& questions);
 

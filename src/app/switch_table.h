@@ -34,6 +34,7 @@ enum class Switch {
   Versions,
   VersionsKeep,
   Trash,
+  JsonSummary,
 };
 
 // What follows a switch's name.
@@ -60,7 +61,7 @@ struct SwitchSpec {
 };
 
 // In the order of --help and of the manual pages.
-inline constexpr std::array<SwitchSpec, 20> kSwitches = {{
+inline constexpr std::array<SwitchSpec, 21> kSwitches = {{
     {.name = "s",
      .which = Switch::Start,
      .flag = &SyncOptions::Start,
@@ -156,12 +157,21 @@ inline constexpr std::array<SwitchSpec, 20> kSwitches = {{
              "4 options, 8 command line, 16 summary, 32 zero values in the\n"
              "summary, 64 OS version and privileges, 128 Source and Target\n"
              "folders (default: the stored default level, else 215)"},
+    {.name = "rj",
+     .which = Switch::JsonSummary,
+     .value = SwitchValue::Path,
+     .value_name = "FILE",
+     .path = &SyncOptions::JsonSummary,
+     .write_order = 18,
+     .help = "at the end of the run, also a stopped or refused one, write its\n"
+             "summary and errors as JSON to FILE (a bare name goes to the state\n"
+             "folder); see JSON SUMMARY in the manual"},
     {.name = "v",
      .which = Switch::Versions,
      .value = SwitchValue::Path,
      .value_name = "FOLDER",
      .path = &SyncOptions::Versions,
-     .write_order = 18,
+     .write_order = 20,
      .help = "keep every Target item the run deletes or replaces (with -bi\n"
              "also Source items) in FOLDER, in a folder named for the run's\n"
              "start: YYYY-MM-DD HHMMSS/path; not inside Source (exit 21),\n"
@@ -171,13 +181,13 @@ inline constexpr std::array<SwitchSpec, 20> kSwitches = {{
      .value = SwitchValue::Number,
      .value_name = "N",
      .number = &SyncOptions::VersionsKeep,
-     .write_order = 19,
+     .write_order = 21,
      .help = "keep only the newest N run folders of -v, removing the oldest\n"
              "at the end of a run (0: all; default: the stored setting, else 0)"},
     {.name = "tr",
      .which = Switch::Trash,
      .flag = &SyncOptions::Trash,
-     .write_order = 20,
+     .write_order = 19,
      .help = "move deleted and replaced items to the desktop's Trash; where\n"
              "a file system has none, they stay (error, exit 4); not with -v"},
 }};

@@ -114,11 +114,16 @@ int Main(int argc, char** argv) {
   LineKeepingDisplay display(stdout_display, host);
   Reporter reporter(options, facts, *fs, display, clock);
   reporter.SetArgumentString(arguments);
+  reporter.SetCommandLineWriter([level = settings.default_report_level](const SyncOptions& o) {
+    return BuildArguments(o, level);
+  });
 
   if (!command_line.valid) {
     // Shown through the message log like every other line, so that it also
-    // reaches a report file named before the fault; nothing is run.
+    // reaches a report file and a JSON summary named before the fault;
+    // nothing is run.
     reporter.AddReportLine(command_line.error_line, ReportLineKind::Error, 0, LineFlush::Throttled);
+    reporter.EndRun(command_line.exit_code, command_line.error_line);
     return command_line.exit_code;
   }
 

@@ -18,6 +18,7 @@
 
 #include "app/folder_fields.h"
 #include "app/help_topics.h"
+#include "base/text.h"
 #include "dialogs/dialog_support.h"
 #include "dialogs/report_level_list.h"
 #include "dialogs/shortcut_dialog.h"
@@ -36,7 +37,7 @@ OptionsDialog::OptionsDialog(const SyncOptions& options, const OptionsDialogCont
   SetState(LoadOptionsDialog(options, context_.facts));
   RememberPlacedPaths();
   SetUpForm(*this, context_.services, kHelpOptionsDialog,
-            {txtSource, txtTarget, txtReport, txtRestrict});
+            {txtSource, txtTarget, txtReport, txtRestrict, txtJson});
 }
 
 QCheckBox* OptionsDialog::NewCheckBox(const QString& caption, const char* name, QWidget* parent,
@@ -97,6 +98,16 @@ void OptionsDialog::CreateControls() {
   auto* report_path = new QHBoxLayout;
   report_path->addWidget(txtReport, 1);
   report_path->addWidget(cmdReport);
+  // The JSON summary: a file of its own, written at the end of each run.
+  lblJson = Named(new QLabel(tr("&JSON summary:"), fraReport), "lblJson");
+  txtJson = Named(new QLineEdit(fraReport), "txtJson");
+  txtJson->setAccessibleName(tr("JSON summary"));
+  cmdJson = Named(new QPushButton(fraReport), "cmdJson");
+  lblJson->setBuddy(txtJson);
+  auto* json_path = new QHBoxLayout;
+  json_path->addWidget(lblJson);
+  json_path->addWidget(txtJson, 1);
+  json_path->addWidget(cmdJson);
   auto* report_options = new QHBoxLayout;
   for (QWidget* control :
        std::initializer_list<QWidget*>{chkAppend, chkRestrict, txtRestrict, lblKb})
@@ -106,6 +117,7 @@ void OptionsDialog::CreateControls() {
   auto* report = new QVBoxLayout(fraReport);
   report->addLayout(report_path);
   report->addLayout(report_options);
+  report->addLayout(json_path);
   layout->addWidget(fraReport);
 
   fraSync = Named(new QGroupBox(tr("Synchronization options"), this), "fraSync");
@@ -169,21 +181,27 @@ void OptionsDialog::CreateControls() {
   source_ = ByteText(txtSource);
   target_ = ByteText(txtTarget);
   report_ = ByteText(txtReport);
-  for (QPushButton* browse : {cmdSource, cmdTarget, cmdReport}) {
+  json_ = ByteText(txtJson);
+  for (QPushButton* browse : {cmdSource, cmdTarget, cmdReport, cmdJson}) {
     browse->setToolTip(tr("Choose folder..."));
     // No tab stop and no focus: Enter in the field presses it, and the focus
     // stays in the field.
     browse->setFocusPolicy(Qt::NoFocus);
   }
   cmdReport->setToolTip(tr("Choose file..."));
+  cmdJson->setToolTip(tr("Choose file..."));
+  cmdJson->setAccessibleName(tr("Choose JSON summary file"));
   AssistTextField(txtSource, cmdSource, cmdOK);
   AssistTextField(txtTarget, cmdTarget, cmdOK);
   AssistTextField(txtReport, cmdReport, cmdOK);
   AssistTextField(txtRestrict);
+  AssistTextField(txtJson, cmdJson, cmdOK);
   QFileSystemModel* folder_paths = DiskModel(this, PathKinds::Folders);
   CompletePaths(txtSource, folder_paths);
   CompletePaths(txtTarget, folder_paths);
-  CompletePaths(txtReport, DiskModel(this, PathKinds::FoldersAndFiles));
+  QFileSystemModel* file_paths = DiskModel(this, PathKinds::FoldersAndFiles);
+  CompletePaths(txtReport, file_paths);
+  CompletePaths(txtJson, file_paths);
 
   connect(chkBidi, &QCheckBox::toggled, this, &OptionsDialog::BidiClicked);
   connect(chkSubfolders, &QCheckBox::toggled, this, [this](bool excluded) {
@@ -206,6 +224,7 @@ void OptionsDialog::CreateControls() {
   connect(cmdTarget, &QPushButton::clicked, this,
           [this] { BrowseIntoField(this, context_.fs, target_, tr("Select Target folder:")); });
   connect(cmdReport, &QPushButton::clicked, this, &OptionsDialog::BrowseReport);
+  connect(cmdJson, &QPushButton::clicked, this, &OptionsDialog::BrowseJson);
   connect(cmdGet, &QPushButton::clicked, this, &OptionsDialog::GetShortcut);
   connect(cmdShortcut, &QPushButton::clicked, this, &OptionsDialog::MakeShortcut);
   connect(cmdOK, &QPushButton::clicked, this, &OptionsDialog::accept);
@@ -274,6 +293,11 @@ void OptionsDialog::CreateControls() {
        "The file each run writes its report to; empty for none. A bare name is placed in the "
        "program's state folder."},
       {cmdReport, "Chooses the report file in a file chooser."},
+      {txtJson,
+       "A file that each run ends by writing a JSON summary to, also a stopped or refused "
+       "run: its options, counters, exit code and errors, for scripts and monitoring. Empty for "
+       "none; a bare name is placed in the program's state folder."},
+      {cmdJson, "Chooses the JSON summary file in a file chooser."},
       {chkAppend, "Adds each run's report to the end of the file instead of replacing it."},
       {chkRestrict,
        "Keeps the report file within the size in the box by dropping its oldest lines."},
@@ -294,7 +318,8 @@ void OptionsDialog::CreateControls() {
 
 void OptionsDialog::UpdateUI() {
   const QIcon folder = FolderIcon(*this);
-  for (QPushButton* browse : {cmdSource, cmdTarget, cmdReport, cmdGet}) browse->setIcon(folder);
+  for (QPushButton* browse : {cmdSource, cmdTarget, cmdReport, cmdJson, cmdGet})
+    browse->setIcon(folder);
   cmdShortcut->setIcon(ThemeIcon(*this, "insert-link", QStyle::SP_FileLinkIcon));
 }
 
@@ -305,6 +330,7 @@ OptionsDialogState OptionsDialog::State() const {
   state.txtRestrictEnabled = txtRestrict->isEnabled();
   state.reportLevelEnabled = cmdReportLevel->isEnabled();
   state.txtReport = report_.Get();
+  state.txtJson = json_.Get();
   state.txtSource = source_.Get();
   state.txtTarget = target_.Get();
   state.ReportLevel = level_;
@@ -327,6 +353,7 @@ void OptionsDialog::SetState(const OptionsDialogState& state) {
   lblReportLevel->setEnabled(state.reportLevelEnabled);
   cmdReportLevel->setEnabled(state.reportLevelEnabled);
   report_.Set(state.txtReport);
+  json_.Set(state.txtJson);
   source_.Set(state.txtSource);
   target_.Set(state.txtTarget);
   level_ = state.ReportLevel;
@@ -369,6 +396,7 @@ void OptionsDialog::RememberPlacedPaths() {
   placed_source_ = source_.Get();
   placed_target_ = target_.Get();
   placed_report_ = report_.Get();
+  placed_json_ = json_.Get();
 }
 
 // A path the program put into the field (the options, a launcher read back)
@@ -384,6 +412,7 @@ SyncOptions OptionsDialog::GetOptions() const {
   options.Source = FieldPath(source_, placed_source_);
   options.Target = FieldPath(target_, placed_target_);
   options.Report = QualifyName(FieldPath(report_, placed_report_), StateFolder());
+  options.JsonSummary = QualifyName(FieldPath(json_, placed_json_), StateFolder());
   return options;
 }
 
@@ -417,9 +446,12 @@ void OptionsDialog::GetShortcut() {
 }
 
 void OptionsDialog::MakeShortcut() {
-  const ShortcutDialogContext shortcut{
-      context_.fs, context_.program_path, context_.settings.shortcut_dir,
-      context_.settings.default_report_level, AddSeparator(ProgramsFolder(context_.folders))};
+  const ShortcutDialogContext shortcut{context_.fs,
+                                       context_.program_path,
+                                       context_.settings.shortcut_dir,
+                                       context_.settings.default_report_level,
+                                       AddSeparator(ProgramsFolder(context_.folders)),
+                                       context_.schedule};
   ShortcutDialog dialog(GetOptions(), shortcut, context_.memory, Services(), this);
   dialog.setWindowModality(Qt::WindowModal);
   dialog.exec();
@@ -433,6 +465,22 @@ void OptionsDialog::BrowseReport() {
     txtReport->selectAll();
   }
   txtReport->setFocus();
+}
+
+void OptionsDialog::BrowseJson() {
+  std::string proposal = TrimBlanks(json_.Get());
+  if (proposal.empty()) proposal = AddSeparator(context_.folders.documents) + "twinmere-run.json";
+  FileRequest request;
+  request.title = tr("Choose file to save JSON summary in");
+  request.filter = QStringLiteral("JSON files (*.json)|*.json|All files (*)|*");
+  request.default_extension = QStringLiteral("json");
+  request.file_name = proposal;
+  request.initial_folder = FolderPart(proposal);
+  if (ChooseFile(this, request)) {
+    json_.Set(request.file_name);
+    txtJson->selectAll();
+  }
+  txtJson->setFocus();
 }
 
 bool OptionsDialog::LevelListOpen() const {

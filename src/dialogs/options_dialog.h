@@ -34,13 +34,14 @@ class ReportLevelList;
 
 // What the dialog needs besides the options; everything outlives it.
 struct OptionsDialogContext {
-  const PlatformFacts& facts;       // IsAdmin enables chkNoSecurity
-  const UserFolders& folders;       // state folder, documents
-  const ProgramSettings& settings;  // default level, default shortcut folder
-  FileSystem& fs;                   // the window thread's own
-  ShortcutMemory& memory;           // the last launcher read or saved
-  std::string program_path;         // the executable that launchers start
-  FormServices& services;           // help window and keyboard cues
+  const PlatformFacts& facts;                 // IsAdmin enables chkNoSecurity
+  const UserFolders& folders;                 // state folder, documents
+  const ProgramSettings& settings;            // default level, default shortcut folder
+  FileSystem& fs;                             // the window thread's own
+  ShortcutMemory& memory;                     // the last launcher read or saved
+  std::string program_path;                   // the executable that launchers start
+  FormServices& services;                     // help window and keyboard cues
+  const ScheduleContext* schedule = nullptr;  // scheduled runs; null: none offered
 };
 
 class OptionsDialog final : public QDialog, public Form {
@@ -88,6 +89,7 @@ class OptionsDialog final : public QDialog, public Form {
   void RestrictionEdited();
   void ShowLevel(int32_t level);
   void BrowseReport();
+  void BrowseJson();
   void GetShortcut();
   void MakeShortcut();
   bool LevelListEvent(QEvent* event);
@@ -122,6 +124,9 @@ class OptionsDialog final : public QDialog, public Form {
   QGroupBox* fraReport = nullptr;
   QLineEdit* txtReport = nullptr;
   QPushButton* cmdReport = nullptr;
+  QLabel* lblJson = nullptr;
+  QLineEdit* txtJson = nullptr;
+  QPushButton* cmdJson = nullptr;
   QCheckBox* chkAppend = nullptr;
   QCheckBox* chkRestrict = nullptr;
   QLineEdit* txtRestrict = nullptr;
@@ -141,10 +146,12 @@ class OptionsDialog final : public QDialog, public Form {
   ByteText source_;
   ByteText target_;
   ByteText report_;
+  ByteText json_;
   // The paths as the program last put them into the fields (see FieldPath).
   std::string placed_source_;
   std::string placed_target_;
   std::string placed_report_;
+  std::string placed_json_;
   std::vector<std::pair<QCheckBox*, CheckBoxState OptionsDialogState::*>> boxes_;
   std::vector<std::pair<QWidget*, DropKind>> drop_targets_;
   DropVerdict folder_drop_;

@@ -6,12 +6,15 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QVBoxLayout>
 #include <functional>
+#include <initializer_list>
 #include <utility>
 
+#include "app/desktop_entry.h"
 #include "app/folder_fields.h"
 #include "app/help_topics.h"
 #include "base/text.h"
@@ -36,6 +39,7 @@ SettingsDialog::SettingsDialog(const SettingsDialogContext& context, QWidget* pa
   viewer_.Set(settings.viewer);
   lstReportLevel->SetLevel(level_);
   ShowLevel();
+  ShowScheduledRuns();
   SetUpForm(*this, context_.services, kHelpPreferences, {txtViewer, txtShortcuts, txtReport});
 }
 
@@ -59,6 +63,15 @@ void SettingsDialog::CreateControls() {
   lblReport->setBuddy(txtReport);
   lblViewer->setBuddy(txtViewer);
   lblLevel->setBuddy(lstReportLevel);
+  lblScheduled = Named(new QLabel(tr("Sch&eduled runs:"), this), "lblScheduled");
+  lstScheduled = Named(new QListWidget(this), "lstScheduled");
+  lstScheduled->setAccessibleName(tr("Scheduled runs"));
+  lstScheduled->setFixedHeight(lstScheduled->fontMetrics().height() * 5);
+  lblScheduled->setBuddy(lstScheduled);
+  cmdRemove = Named(new QPushButton(tr("Re&move"), this), "cmdRemove");
+  const bool scheduling = context_.schedule != nullptr;
+  for (QWidget* control : std::initializer_list<QWidget*>{lblScheduled, lstScheduled, cmdRemove})
+    control->setVisible(scheduling);
   cmdOK = Named(new QPushButton(tr("OK"), this), "cmdOK");
   cmdCancel = Named(new QPushButton(tr("Cancel"), this), "cmdCancel");
   cmdHelp = Named(new QPushButton(tr("&Help"), this), "cmdHelp");
@@ -78,6 +91,9 @@ void SettingsDialog::CreateControls() {
   level->addWidget(lblLevelValue, 1);
   grid->addLayout(level, row++, 0, 1, 2);
   grid->addWidget(lstReportLevel, row++, 0, 1, 2);
+  grid->addWidget(lblScheduled, row++, 0, 1, 2);
+  grid->addWidget(lstScheduled, row, 0);
+  grid->addWidget(cmdRemove, row++, 1, Qt::AlignTop);
   grid->setColumnStretch(0, 1);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
@@ -115,6 +131,9 @@ void SettingsDialog::CreateControls() {
   });
   connect(cmdReport, &QPushButton::clicked, this, &SettingsDialog::ChooseReport);
   connect(cmdViewer, &QPushButton::clicked, this, &SettingsDialog::ChooseViewer);
+  connect(cmdRemove, &QPushButton::clicked, this, &SettingsDialog::RemoveScheduledRun);
+  connect(lstScheduled, &QListWidget::currentRowChanged, this,
+          [this](int row) { cmdRemove->setEnabled(row >= 0); });
   connect(cmdOK, &QPushButton::clicked, this, &SettingsDialog::accept);
   connect(cmdCancel, &QPushButton::clicked, this, &SettingsDialog::reject);
   connect(cmdHelp, &QPushButton::clicked, this, [this] { ShowFormHelp(); });
@@ -144,6 +163,12 @@ void SettingsDialog::CreateControls() {
       {lstReportLevel,
        "What reports include unless the command line says otherwise. The number is the sum of "
        "the checked items."},
+      {lstScheduled,
+       "The launchers whose synchronization runs by itself (Run automatically in the shortcut "
+       "dialog), each with its launcher and how often it runs."},
+      {cmdRemove,
+       "Takes the chosen scheduled run out of the list; OK then stops its timer and removes "
+       "it. The launcher itself stays."},
       {cmdOK,
        "Stores the preferences. A value equal to its default is removed from the settings "
        "instead."},
@@ -164,6 +189,29 @@ void SettingsDialog::UpdateUI() {
 void SettingsDialog::ShowLevel() {
   lblLevelValue->setText(QString::number(level_));
   lblLevelValue->setAccessibleName(lblLevelValue->text());
+}
+
+void SettingsDialog::ShowScheduledRuns() {
+  if (context_.schedule != nullptr) scheduled_ = ListScheduledRuns(context_.schedule->unit_folder);
+  lstScheduled->clear();
+  for (const ScheduledRun& run : scheduled_) {
+    const std::string file = run.launcher.substr(run.launcher.rfind('/') + 1);
+    auto* item = new QListWidgetItem(BytesToText(WithoutDesktopEntryExtension(file)) +
+                                         QStringLiteral(" \u2014 ") +
+                                         QString::fromLatin1(ScheduleName(run.schedule)),
+                                     lstScheduled);
+    item->setToolTip(BytesToText(run.launcher));
+  }
+  cmdRemove->setEnabled(false);
+}
+
+void SettingsDialog::RemoveScheduledRun() {
+  const int row = lstScheduled->currentRow();
+  if (row < 0 || row >= static_cast<int>(scheduled_.size())) return;
+  removed_.push_back(scheduled_[static_cast<size_t>(row)]);
+  scheduled_.erase(scheduled_.begin() + row);
+  delete lstScheduled->takeItem(row);
+  cmdRemove->setEnabled(lstScheduled->currentRow() >= 0);
 }
 
 void SettingsDialog::ChooseReport() {
@@ -202,6 +250,12 @@ void SettingsDialog::accept() {
       EditedSettings(context_.settings, shortcuts_.Get(), report_.Get(), viewer_.Get(), level_);
   const std::optional<RegistryError> refused = StoreDialogSettings(context_.registry, edited);
   context_.settings = edited;
+  for (const ScheduledRun& run : removed_) {
+    if (const std::optional<DialogMessage> message =
+            twinmere::RemoveScheduledRun(run, *context_.schedule))
+      ShowDialogMessage(this, *message, Services().help);
+  }
+  removed_.clear();
   if (refused) {
     ShowDialogMessage(
         this,

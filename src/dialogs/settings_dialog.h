@@ -6,7 +6,9 @@
 
 #include <QDialog>
 #include <cstdint>
+#include <vector>
 
+#include "app/scheduled_runs.h"
 #include "platform/file_system.h"
 #include "platform/user_folders.h"
 #include "settings/program_settings.h"
@@ -15,6 +17,7 @@
 #include "widgets/form.h"
 
 class QLabel;
+class QListWidget;
 class QLineEdit;
 class QPushButton;
 
@@ -29,6 +32,8 @@ struct SettingsDialogContext {
   const UserFolders& folders;
   FileSystem& fs;          // the window thread's own
   FormServices& services;  // help window and keyboard cues
+  // The scheduled launchers, listed and removed here; null: no list.
+  const ScheduleContext* schedule = nullptr;
 };
 
 class SettingsDialog final : public QDialog, public Form {
@@ -50,6 +55,8 @@ class SettingsDialog final : public QDialog, public Form {
   void ChooseReport();
   void ChooseViewer();
   void ShowLevel();
+  void ShowScheduledRuns();
+  void RemoveScheduledRun();
 
   QLabel* lblShortcuts = nullptr;
   QLineEdit* txtShortcuts = nullptr;
@@ -63,6 +70,9 @@ class SettingsDialog final : public QDialog, public Form {
   QLabel* lblLevel = nullptr;
   QLabel* lblLevelValue = nullptr;
   ReportLevelList* lstReportLevel = nullptr;
+  QLabel* lblScheduled = nullptr;
+  QListWidget* lstScheduled = nullptr;
+  QPushButton* cmdRemove = nullptr;
   QPushButton* cmdOK = nullptr;
   QPushButton* cmdCancel = nullptr;
   QPushButton* cmdHelp = nullptr;
@@ -75,6 +85,10 @@ class SettingsDialog final : public QDialog, public Form {
   DropVerdict report_drop_;
   DropVerdict viewer_drop_;
   int32_t level_ = 0;  // the working level
+  // The scheduled runs as listed, and those Remove took out of the list:
+  // OK removes them.
+  std::vector<ScheduledRun> scheduled_;
+  std::vector<ScheduledRun> removed_;
 };
 
 }  // namespace twinmere::ui

@@ -1,5 +1,6 @@
 #include "dialogs/shortcut_dialog.h"
 
+#include <QComboBox>
 #include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -31,6 +32,7 @@ ShortcutDialog::ShortcutDialog(const SyncOptions& options, const ShortcutDialogC
   filename_.Set(fields.txtFilename);
   title_.Set(fields.txtTitle);
   cmdline_.Set(fields.txtCmdline);
+  cboSchedule->setCurrentIndex(static_cast<int>(fields.cboSchedule));
   for (QLineEdit* field : {txtFilename, txtPath, txtCmdline, txtTitle}) field->setCursorPosition(0);
   FitCommandLine();
   SetUpForm(*this, services, kHelpShortcutDialog, {txtFilename, txtPath, txtCmdline, txtTitle});
@@ -62,14 +64,25 @@ void ShortcutDialog::CreateControls() {
   txtCmdline = Named(new QLineEdit(fraData), "txtCmdline");
   lblComment->setBuddy(txtTitle);
   lblCmdline->setBuddy(txtCmdline);
+  lblSchedule = Named(new QLabel(tr("&Run automatically:"), fraData), "lblSchedule");
+  cboSchedule = Named(new QComboBox(fraData), "cboSchedule");
+  for (const RunSchedule schedule : kRunSchedules)
+    cboSchedule->addItem(QString::fromLatin1(ScheduleName(schedule)));
+  cboSchedule->setAccessibleName(tr("Run automatically"));
+  lblSchedule->setBuddy(cboSchedule);
   auto* data = new QGridLayout(fraData);
   data->addWidget(lblComment, 0, 0);
   data->addWidget(txtTitle, 0, 1, 1, 2);
   data->addWidget(lblCmdline, 1, 0);
   data->addWidget(txtCmdline, 1, 1, 1, 2);
+  data->addWidget(lblSchedule, 2, 0);
+  data->addWidget(cboSchedule, 2, 1, Qt::AlignLeft);
+  // Scheduled runs need somewhere to put their units.
+  lblSchedule->setVisible(context_.schedule != nullptr);
+  cboSchedule->setVisible(context_.schedule != nullptr);
   // The fields of both frames start at one x and end at one x.
   int labels = 0;
-  for (QLabel* label : {lblPath, lblFilename, lblComment, lblCmdline})
+  for (QLabel* label : {lblPath, lblFilename, lblComment, lblCmdline, lblSchedule})
     labels = std::max(labels, label->sizeHint().width());
   for (QGridLayout* grid : {file, data}) {
     grid->setColumnMinimumWidth(0, labels);
@@ -132,6 +145,10 @@ void ShortcutDialog::CreateControls() {
       {txtCmdline,
        "The program and the arguments that the launcher starts: the options of the Options "
        "dialog and the two folders."},
+      {cboSchedule,
+       "Runs the launcher's synchronization by itself every hour, day or week, with "
+       "twinmere-cli, through a systemd user timer; a run missed while the computer was off "
+       "happens at the next login. Preferences lists the scheduled launchers."},
       {cmdSave, "Saves the launcher and closes the dialog."},
       {cmdCancel, "Closes the dialog without saving."},
       {cmdHelp, "Opens the help page of this dialog."}};
@@ -154,7 +171,8 @@ void ShortcutDialog::UpdateUI() {
 }
 
 ShortcutDialogFields ShortcutDialog::Fields() const {
-  return ShortcutDialogFields{path_.Get(), filename_.Get(), title_.Get(), cmdline_.Get()};
+  return ShortcutDialogFields{path_.Get(), filename_.Get(), title_.Get(), cmdline_.Get(),
+                              kRunSchedules[std::max(0, cboSchedule->currentIndex())]};
 }
 
 void ShortcutDialog::SetShortcutFile(const std::string& path) {
@@ -162,6 +180,7 @@ void ShortcutDialog::SetShortcutFile(const std::string& path) {
   SplitShortcutPath(path, fields);
   path_.Set(fields.txtPath);
   filename_.Set(fields.txtFilename);
+  cboSchedule->setCurrentIndex(static_cast<int>(ShownSchedule(fields, context_)));
 }
 
 void ShortcutDialog::ChooseShortcutFile() {

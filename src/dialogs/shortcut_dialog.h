@@ -12,6 +12,7 @@
 #include "widgets/byte_text.h"
 #include "widgets/form.h"
 
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -27,7 +28,8 @@ class ShortcutDialog final : public QDialog, public Form, private ShortcutSaveQu
                  ShortcutMemory& memory, FormServices& services, QWidget* parent = nullptr);
 
   ShortcutDialogFields Fields() const;
-  // Puts a launcher's path into the folder and name boxes.
+  // Puts a launcher's path into the folder and name boxes, and shows its
+  // schedule.
   void SetShortcutFile(const std::string& path);
   // Save: closes the dialog once the writing step is reached.
   void Save();
@@ -57,6 +59,8 @@ class ShortcutDialog final : public QDialog, public Form, private ShortcutSaveQu
   QLineEdit* txtTitle = nullptr;
   QLabel* lblCmdline = nullptr;
   QLineEdit* txtCmdline = nullptr;
+  QLabel* lblSchedule = nullptr;
+  QComboBox* cboSchedule = nullptr;
   QPushButton* cmdSave = nullptr;
   QPushButton* cmdCancel = nullptr;
   QPushButton* cmdHelp = nullptr;

@@ -316,7 +316,9 @@ void Synchronizer::Impl::KindConflictLine(FilesEnumerator& e, const std::string&
                          : "Can't copy file because the folder with this name already exists: ";
   reporter.AddReportLine(std::string(text) + "\"" + path + "\".", ReportLineKind::Error, 0.5,
                          LineFlush::Throttled);
-  reporter.Counters().ErrorCount += 1;
+  // For the JSON summary: what stands in the way, as the system would say it.
+  reporter.CountError(e.IsFolder() ? EEXIST : EISDIR,
+                      e.IsFolder() ? kActionCreateFolder : kActionCopy, path);
 }
 
 void Synchronizer::Impl::ShowCopying(const std::string& path) {

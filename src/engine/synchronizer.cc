@@ -77,6 +77,7 @@ void Synchronizer::Impl::Refuse(const std::string& line, int exit_code, const st
   reporter.AddReportLine(reason.empty() ? line : reason, ReportLineKind::Error, 0,
                          LineFlush::Final);
   session.ExitCode = exit_code;
+  reporter.EndRun(exit_code, reason.empty() ? line : line + "\n" + reason);
   session.Running = false;
   if (options.Quiet) host.CloseProgram(exit_code);
 }
@@ -382,6 +383,7 @@ void Synchronizer::Impl::Synchronize() {
   reporter.AddReportLine("", ReportLineKind::Action, 0, LineFlush::Throttled);
   session.ExitCode =
       (stopped ? kExitStopped : 0) | (reporter.Counters().ErrorCount != 0 ? kExitErrors : 0);
+  reporter.EndRun(session.ExitCode);
 
   context.progress = nullptr;
   context.leftover_roots.clear();

@@ -23,7 +23,8 @@ class Synchronizer final : public IEnumFile, public IProgress, public ReportSelf
                FileSystem& fs, Reporter& reporter, SyncHost& host);
   ~Synchronizer() override;
 
-  // One whole run. Sets session.ExitCode (0, 1, 4, 5, or 18 to 22).
+  // One whole run. Sets session.ExitCode (0, 1, 4, 5, or 18 to 22) and then
+  // writes the JSON summary when the options ask for one (Reporter::EndRun).
   void Synchronize();
 
   // ReportSelfSync: synchronizes the report file alone.

@@ -1,8 +1,9 @@
 // Starting another program for the user (the report viewer) without waiting
-// for it.
+// for it, and running a helper program (systemctl) to its end.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/errors.h"
 
@@ -20,6 +21,20 @@ namespace twinmere {
 // the program is not found, EACCES when it may not be run ...); nothing is
 // left running then.
 ErrorCode StartProgram(const std::string& program, const std::string& argument);
+
+// What a program run to its end did.
+struct ProgramResult {
+  int exit_status = -1;  // its exit code; -1 when a signal ended it
+  std::string output;    // its standard output and error together, the first 64 KiB
+};
+
+// Runs argv[0] (a bare name is searched along PATH) with `argv` and waits for
+// its end, with standard input from /dev/null, standard output and error
+// into `result.output`, every signal at its default action and no other
+// descriptor of this process. No shell is involved. Returns 0, or the errno
+// of a failed start (ENOENT when the program is not found ...); `result` then
+// stays as it was.
+ErrorCode RunProgram(const std::vector<std::string>& argv, ProgramResult& result);
 
 // True when `path` names a regular file (a link to one counts) that this
 // process may execute: what may be chosen as a viewer. Never fails: a failed

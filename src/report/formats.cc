@@ -174,6 +174,40 @@ std::string EndLine(double epoch_seconds, const Separators& seps) {
   return FramedLine("========== ", '=', text);
 }
 
+size_t Utf8SequenceAt(std::string_view text, size_t i) {
+  if (i >= text.size()) return 0;
+  const auto c = static_cast<unsigned char>(text[i]);
+  if (c < 0x80) return 1;
+  // Length and lowest value of a well-formed UTF-8 sequence starting with c.
+  size_t length = 0;
+  uint32_t min = 0;
+  if (c >= 0xC2 && c <= 0xDF) {
+    length = 2, min = 0x80;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    length = 3, min = 0x800;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    length = 4, min = 0x10000;
+  }
+  if (length == 0 || i + length > text.size()) return 0;
+  uint32_t code = length == 2 ? (c & 0x1F) : length == 3 ? (c & 0x0F) : (c & 0x07);
+  for (size_t k = 1; k < length; ++k) {
+    const auto d = static_cast<unsigned char>(text[i + k]);
+    if ((d & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (d & 0x3F);
+  }
+  if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return length;
+}
+
+bool IsValidUtf8(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    const size_t length = Utf8SequenceAt(text, i);
+    if (length == 0) return false;
+    i += length;
+  }
+  return true;
+}
+
 std::string DisplayPath(std::string_view path) {
   std::string out;
   out.reserve(path.size());
@@ -202,26 +236,8 @@ std::string DisplayPath(std::string_view path) {
       i = end;
       continue;
     }
-    // Length and lowest value of a well-formed UTF-8 sequence starting with c.
-    size_t length = 0;
-    uint32_t min = 0;
-    if (c >= 0xC2 && c <= 0xDF) {
-      length = 2, min = 0x80;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      length = 3, min = 0x800;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      length = 4, min = 0x10000;
-    }
-    bool valid = length > 0 && i + length <= path.size();
-    uint32_t code = length == 2 ? (c & 0x1F) : length == 3 ? (c & 0x0F) : (c & 0x07);
-    for (size_t k = 1; valid && k < length; ++k) {
-      const auto d = static_cast<unsigned char>(path[i + k]);
-      if ((d & 0xC0) != 0x80) valid = false;
-      code = (code << 6) | (d & 0x3F);
-    }
-    if (valid && (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))) {
-      valid = false;
-    }
+    const size_t length = Utf8SequenceAt(path, i);
+    const bool valid = length > 0;
     if (valid) {
       out.append(path.substr(i, length));
       i += length;

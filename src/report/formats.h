@@ -66,6 +66,14 @@ std::string EndLine(double epoch_seconds, const Separators& seps);
 // as "\xNN", so that a name never breaks a line of the report.
 std::string DisplayPath(std::string_view path);
 
+// The length of the well-formed UTF-8 sequence that begins at text[i] (1 for
+// an ASCII byte), or 0 when none does: a stray or missing continuation byte,
+// an overlong form, a surrogate or a value above U+10FFFF.
+size_t Utf8SequenceAt(std::string_view text, size_t i);
+
+// Whether all of `text` is well-formed UTF-8.
+bool IsValidUtf8(std::string_view text);
+
 // Whether `c` continues a UTF-8 sequence (a byte 10xxxxxx).
 inline bool IsUtf8Continuation(char c) {
   return (static_cast<unsigned char>(c) & 0xC0) == 0x80;

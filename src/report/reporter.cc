@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/text.h"
 #include "report/action_lines.h"
 #include "report/report_file.h"
 #include "report/summary.h"
@@ -37,6 +38,52 @@ void Reporter::BeginRun() {
   run_.ReportShortPath.clear();
   run_.KeptIn.clear();
   seps_ = ProcessSeparators();
+  errors_.clear();
+  errors_omitted_ = 0;
+  run_start_time_ = clock_.Now();
+}
+
+void Reporter::KeepError(ErrorCode code, int action, const std::string& path) {
+  if (options_.JsonSummary.empty()) return;
+  if (errors_.size() >= kRunSummaryErrorLimit) {
+    ++errors_omitted_;
+    return;
+  }
+  errors_.push_back(RunError{code, action, path});
+}
+
+void Reporter::EndRun(int exit_code, std::string_view message) {
+  const double start = run_start_time_.value_or(clock_.Now());
+  run_start_time_.reset();
+  std::vector<RunError> errors = std::move(errors_);
+  errors_.clear();
+  const uint64_t omitted = errors_omitted_;
+  errors_omitted_ = 0;
+  const std::string path = options_.JsonSummary;
+  if (path.empty()) return;
+
+  const std::string command_line =
+      command_line_writer_ ? TrimBlanks(command_line_writer_(options_)) : std::string();
+  const RunSummary summary{.options = options_,
+                           .facts = facts_,
+                           .counters = counters_,
+                           .security_support = run_.SecuritySupport,
+                           .arguments = arguments_,
+                           .command_line = command_line,
+                           .start_time = start,
+                           .end_time = clock_.Now(),
+                           .exit_code = exit_code,
+                           .message = message,
+                           .errors = errors,
+                           .errors_omitted = omitted};
+  std::string text;
+  ErrorCode error = FormatRunSummary(summary, text);
+  if (error == kSuccess) error = WriteRunSummary(path, text);
+  if (error == kSuccess) return;
+  options_.Quiet = false;  // the program stays open to show the message
+  AddReportLine("Error writing JSON summary to file \"" + DisplayPath(path) + "\". " +
+                    GetSystemErrorText(error),
+                ReportLineKind::Error, 0, LineFlush::Immediate);
 }
 
 bool Reporter::Admits(ReportLineKind kind) const {
@@ -90,6 +137,7 @@ void Reporter::ReportAction(ErrorCode error, const std::string& path, int code, 
   if (error != kSuccess) {
     if (CancelledByStop(error) || error == kErrNoPlaceToKeep) return;
     counters_.ErrorCount += 1;
+    KeepError(error, code, path);
     AddReportLine(ActionErrorLine(error, code, path), ReportLineKind::Error, 0.5,
                   LineFlush::Throttled);
     return;
@@ -100,15 +148,22 @@ void Reporter::ReportAction(ErrorCode error, const std::string& path, int code, 
                 0.5, LineFlush::Throttled);
 }
 
+void Reporter::CountError(ErrorCode code, int action, const std::string& path) {
+  counters_.ErrorCount += 1;
+  KeepError(code, action, path);
+}
+
 void Reporter::AccessError(const std::string& path, ErrorCode code) {
   if (CancelledByStop(code)) return;
   counters_.ErrorCount += 1;
+  KeepError(code, kAccessErrorAction, path);
   AddReportLine(AccessErrorLine(path, code), ReportLineKind::Error, 0.5, LineFlush::Throttled);
 }
 
 void Reporter::SecurityError(const std::string& path, ErrorCode code) {
   if (CancelledByStop(code)) return;
   counters_.ErrorCount += 1;
+  KeepError(code, kSecurityErrorAction, path);
   AddReportLine(SecurityErrorLine(path, code), ReportLineKind::Error, 0.5, LineFlush::Throttled);
 }
 

@@ -10,8 +10,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/sync_options.h"
 #include "platform/errors.h"
@@ -20,6 +23,7 @@
 #include "report/clock.h"
 #include "report/formats.h"
 #include "report/report_display.h"
+#include "report/run_summary_json.h"
 #include "report/session_counters.h"
 
 namespace twinmere {
@@ -59,6 +63,11 @@ struct ReportRunState {
   std::string KeptIn;
 };
 
+// The options as a launcher's argument string (the JSON summary's
+// "command_line"); the front end supplies it, since the command line is
+// written above this layer.
+using CommandLineWriter = std::function<std::string(const SyncOptions&)>;
+
 class Reporter {
  public:
   // `options` is read at every call (Report, Append, Restriction, ReportLevel,
@@ -69,10 +78,20 @@ class Reporter {
   void SetSelfSync(ReportSelfSync* self_sync) { self_sync_ = self_sync; }
   // The argument string printed by the summary's command-line row.
   void SetArgumentString(std::string arguments) { arguments_ = std::move(arguments); }
+  void SetCommandLineWriter(CommandLineWriter writer) { command_line_writer_ = std::move(writer); }
 
   // Start of a run: counters, ErrorCount and the immediate length to zero,
-  // ReportInSource/ReportInTarget cleared, ReportShortPath emptied.
+  // ReportInSource/ReportInTarget cleared, ReportShortPath emptied, the kept
+  // errors dropped and the run's start time taken for the JSON summary.
   void BeginRun();
+
+  // End of a run whose exit code is known, also of one that was refused
+  // (`message`: the line that refused it) or never began (an invalid command
+  // line; the start time is then now): writes the JSON summary when
+  // JsonSummary is set. A failure shows "Error writing JSON summary to file
+  // "...". ..." as an immediate line and clears Quiet, as a report write
+  // failure does; the exit code stays.
+  void EndRun(int exit_code, std::string_view message = {});
 
   // The one sink for every line: `text` goes to the display and, when the
   // report level admits `kind` and a report path is set, to the report
@@ -101,6 +120,9 @@ class Reporter {
   // other error: the error line and ErrorCount + 1.
   void ReportAction(ErrorCode error, const std::string& path, int code, uint64_t size, Side side,
                     int64_t size_change);
+  // An error whose line the caller writes itself: ErrorCount + 1, and the
+  // error kept for the JSON summary.
+  void CountError(ErrorCode code, int action, const std::string& path);
   // "Error N accessing "path". text" / "... accessing security information of ...";
   // nothing for an error that is part of a stop, as above.
   void AccessError(const std::string& path, ErrorCode code);
@@ -121,6 +143,8 @@ class Reporter {
 
  private:
   bool Admits(ReportLineKind kind) const;
+  // Keeps an error line's code, action and path for the JSON summary.
+  void KeepError(ErrorCode code, int action, const std::string& path);
   bool Stopped() const;
   bool CancelledByStop(ErrorCode error) const;
   // Cuts the report file to the size limit; failures leave it as it was.
@@ -147,6 +171,11 @@ class Reporter {
   bool report_failed_ = false;     // no more writes in this run
   bool report_self_sync_ = false;  // flushes wait (own synchronization, folder creation)
   double start_time_ = 0;
+  // For the JSON summary.
+  CommandLineWriter command_line_writer_;
+  std::optional<double> run_start_time_;
+  std::vector<RunError> errors_;
+  uint64_t errors_omitted_ = 0;
 };
 
 }  // namespace twinmere

@@ -104,6 +104,7 @@ MainWindow::MainWindow(ProgramContext context, QWidget* parent)
     : QMainWindow(parent),
       context_(std::move(context)),
       settings_(context_.settings),
+      schedule_{UserUnitFolder(context_.folders), user_manager_},
       field_fs_(CreatePlatformFileSystem()),
       services_(KeyboardCuesFromStyle(), FindHelpFolder(*field_fs_)),
       host_(*this, run_options_, session_, reporter_, context_.clock),
@@ -382,10 +383,14 @@ void MainWindow::Load() {
   const StartupCommandLine line = ReadStartupCommandLine(
       context_.arguments, settings.default_report, command_context, options_);
   reporter_.SetArgumentString(context_.arguments);
+  reporter_.SetCommandLineWriter([level = settings.default_report_level](const SyncOptions& o) {
+    return BuildArguments(o, level);
+  });
   run_options_ = options_;  // no run goes on yet: the reporter reads these
   if (!line.valid) {
     session_.ExitCode = line.exit_code;
     reporter_.AddReportLine(line.error_line, ReportLineKind::Error, 0, LineFlush::Throttled);
+    reporter_.EndRun(line.exit_code, line.error_line);
   }
   ShowOptions();
 
@@ -574,6 +579,9 @@ void MainWindow::Synchronize() {
   // now on is for the next run, and the run's changes come back at its end.
   run_options_ = options_;
   run_given_ = options_;
+  reporter_.SetCommandLineWriter([level = settings_.default_report_level](const SyncOptions& o) {
+    return BuildArguments(o, level);
+  });
   synchronizer_ = std::make_unique<Synchronizer>(run_options_, session_, context_.facts,
                                                  context_.fs, reporter_, host_);
   worker_ = std::thread([this] {
@@ -602,7 +610,7 @@ void MainWindow::ShowOptionsDialog() {
   const OptionsDialogContext dialog_context{context_.facts,   context_.folders,
                                             settings_,        *field_fs_,
                                             shortcut_memory_, ProgramPath(GetInstallFolder()),
-                                            services_};
+                                            services_,        &schedule_};
   OptionsDialog dialog(options_, dialog_context, this);
   dialog.setWindowModality(Qt::WindowModal);
   if (dialog.exec() != QDialog::Accepted) return;
@@ -611,8 +619,8 @@ void MainWindow::ShowOptionsDialog() {
 }
 
 void MainWindow::ShowSettingsDialog() {
-  SettingsDialog dialog({context_.registry, settings_, context_.folders, *field_fs_, services_},
-                        this);
+  SettingsDialog dialog(
+      {context_.registry, settings_, context_.folders, *field_fs_, services_, &schedule_}, this);
   dialog.setWindowModality(Qt::WindowModal);
   dialog.exec();
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "app/scheduled_runs.h"
 #include "app/shortcuts.h"
 #include "app/status_progress.h"
 #include "base/sync_options.h"
@@ -210,6 +211,9 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
   ProgramSettings settings_;
   // The last launcher read or saved, for both dialogs.
   ShortcutMemory shortcut_memory_;
+  // Scheduled runs: the user's unit folder and systemctl --user.
+  SystemctlUserManager user_manager_;
+  ScheduleContext schedule_;
   // The window thread's own file system, for the fields and drops, so that
   // it never shares one with a run.
   std::unique_ptr<FileSystem> field_fs_;

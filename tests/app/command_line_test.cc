@@ -149,6 +149,12 @@ TEST_F(CommandLineTest, ReportPathsQuotedBareAndPlacedInTheStateFolder) {
   for (const Case& c : cases) {
     ASSERT_TRUE(Parse(c.args).valid) << c.args;
     EXPECT_EQ(options_.Report, c.report) << c.args;
+    // The JSON summary's path is read and placed the same way.
+    std::string json_args = c.args;
+    json_args.insert(2, "j");
+    ASSERT_TRUE(Parse(json_args).valid) << json_args;
+    EXPECT_EQ(options_.JsonSummary, c.report) << json_args;
+    EXPECT_EQ(options_.Report, "") << json_args;
   }
 
   context_.state_folder.clear();
@@ -158,6 +164,7 @@ TEST_F(CommandLineTest, ReportPathsQuotedBareAndPlacedInTheStateFolder) {
   EXPECT_FALSE(Parse("-q").view_report_enabled.has_value());
   EXPECT_EQ(Parse("-r /x.txt").view_report_enabled, true);
   EXPECT_EQ(Parse("-r /x.txt -r \"\"").view_report_enabled, false);
+  EXPECT_EQ(Parse("-r /x.txt -rj \"\"").view_report_enabled, true);  // -rj is no report
 }
 
 TEST_F(CommandLineTest, FoldersAreQuotedOrBareGetASeparatorAndTheLetterCaseStoredOnDisk) {
@@ -271,8 +278,10 @@ TEST(BuildCommandLine, WritesPiecesInTheFixedOrderAndQuotesWhatNeedsIt) {
   all.Report = "/my docs/r.txt";
   all.Restriction = 500;
   all.ReportLevel = 7;
+  all.JsonSummary = "/my docs/run.json";
   EXPECT_EQ(BuildCommandLine(all, 215),
-            " -s -q -m -ds -qs -xs -bi -ns -c -ndl -ad -r \"/my docs/r.txt\" -a -rr 500 -rl 7");
+            " -s -q -m -ds -qs -xs -bi -ns -c -ndl -ad -r \"/my docs/r.txt\" -a -rr 500 -rl 7"
+            " -rj \"/my docs/run.json\"");
 
   SyncOptions some;
   some.Delete = some.New = true;
@@ -317,6 +326,7 @@ TEST_F(CommandLineTest, RandomRecordsSurviveBuildThenParse) {
     SyncOptions record;
     for (bool SyncOptions::*flag : kFlags) record.*flag = coin();
     record.Report = reports[random() % reports.size()];
+    record.JsonSummary = reports[random() % reports.size()];
     record.Source = folders[random() % folders.size()];
     record.Target = folders[random() % folders.size()];
     record.Start = coin() && !record.Source.empty() && !record.Target.empty();
@@ -333,6 +343,7 @@ TEST_F(CommandLineTest, RandomRecordsSurviveBuildThenParse) {
       expected.New = true;
     }
     expected.Report = QualifyName(record.Report, kState);
+    expected.JsonSummary = QualifyName(record.JsonSummary, kState);
     EXPECT_EQ(options_, expected) << args;
   }
 }

@@ -58,6 +58,10 @@ TEST(ReadCommandLineIntoDialog, SkipsRefusedItemsStopsAtABadQuoteAndKeepsPathsAs
     EXPECT_EQ(state.txtTarget, c.target);
   }
   EXPECT_TRUE(Read("-s").chkStart.checked);
+  const OptionsDialogState json = Read("-rj \"run 1.json\" -q -rj \"/a\"x /src");
+  EXPECT_EQ(json.txtJson, "/state/twinmere/run 1.json");  // the bad second one ends the reading
+  EXPECT_EQ(json.txtReport, "");
+  EXPECT_EQ(json.txtSource, "");
   const OptionsDialogState report = Read("-r r.txt -a");
   EXPECT_TRUE(report.chkAppend.checked);
   EXPECT_TRUE(report.chkAppend.enabled);

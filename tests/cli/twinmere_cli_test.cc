@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "platform/user_folders.h"
 #include "settings/program_settings.h"
 #include "settings/registry.h"
+#include "support/run_summary_check.h"
 #include "support/temp_tree.h"
 
 extern char** environ;
@@ -290,6 +292,55 @@ TEST_F(TwinmereCliTest, RealSyncCopiesTheTreeAndWritesTheReport) {
   EXPECT_EQ(r.err, "");
 }
 
+// -rj writes the JSON summary at the end of every run, however it ended;
+// a bare name goes to the state folder, as a report's does.
+TEST_F(TwinmereCliTest, TheJsonSummaryStatesHowEachRunEnded) {
+  const std::string src = tree_.Folder("src\xff");  // not UTF-8: base64 in the summary
+  tree_.WriteFile("src\xff/x/inner.txt", "inner");
+  tree_.WriteFile("src\xff/top.txt", "top");
+  tree_.WriteFile("dst/x", "a file where Source has a folder");
+  const std::string dst = tree_.Folder("dst");
+  const std::string json = tree_.Path("json/run.json");
+  const struct {
+    std::vector<std::string> args;
+    std::string file;  // where the summary goes
+    int code;
+    const char* outcome;
+    const char* message;  // the start of the refusing line
+  } cases[] = {
+      {{"-rj", json, src, dst}, "json/run.json", 4, "completed", ""},
+      {{"-rj", "run.json", tree_.Folder("none"), dst},
+       "home/state/twinmere/run.json",
+       20,
+       "refused",
+       "Invalid Source Path: "},
+      {{"-rj", json, "-x", dst},
+       "json/run.json",
+       17,
+       "invalid_command_line",
+       "Invalid command line: "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file + " " + c.outcome);
+    const Result r = Run(c.args);
+    EXPECT_EQ(r.code, c.code) << r.out << r.err;
+    ASSERT_TRUE(testing::MatchesRunSummarySchema(tree_.Path(c.file)));
+    const nlohmann::json doc = nlohmann::json::parse(tree_.ReadFile(c.file));
+    EXPECT_EQ(doc["exit_code"], c.code);
+    EXPECT_EQ(doc["outcome"], c.outcome);
+    if (c.code >= 17) {
+      EXPECT_TRUE(doc["message"].get<std::string>().starts_with(c.message)) << doc["message"];
+      continue;
+    }
+    EXPECT_TRUE(doc["options"]["Source"].contains("base64")) << doc["options"];
+    EXPECT_EQ(doc["counters"]["FilesCopiedToTarget"], 1);
+    ASSERT_EQ(doc["errors"].size(), 1u);
+    EXPECT_EQ(doc["errors"][0]["action"], "create_folder");
+    EXPECT_EQ(doc["errors"][0]["code"], EEXIST);
+    EXPECT_EQ(doc["errors"][0]["path"], dst + "x");
+  }
+}
+
 // The report ends with the run's last line and the end line of its summary.
 void ExpectReportEndsWith(const std::string& report, const std::string& last_line) {
   const size_t at = report.rfind(last_line + "\n");
@@ -318,7 +369,8 @@ TEST_F(TwinmereCliTest, StopSignalsDuringALargeReplacement) {
     MakeLargeReplacement(300);
     const std::string report = tree_.Path("report.txt");
     const std::string src = tree_.Folder("src"), dst = tree_.Folder("dst");
-    std::vector<std::string> args{"-s", "-q", "-ns", "-r", report, src, dst};
+    const std::string json = tree_.Path("run.json");
+    std::vector<std::string> args{"-s", "-q", "-ns", "-r", report, "-rj", json, src, dst};
     if (c.disallow_stop) args.insert(args.begin(), "-ds");
     Process p = Start(args);
     ASSERT_TRUE(WaitUntilOpen(p.pid, tree_.Path("src/big.bin")));
@@ -330,6 +382,9 @@ TEST_F(TwinmereCliTest, StopSignalsDuringALargeReplacement) {
     EXPECT_NE(out.find(c.line), std::string::npos) << out;
     ExpectReportEndsWith(tree_.ReadFile("report.txt"), c.line);
     EXPECT_EQ(err.find("cannot be stopped") != std::string::npos, c.code == 0) << err;
+    ASSERT_TRUE(testing::MatchesRunSummarySchema(json));
+    EXPECT_EQ(nlohmann::json::parse(tree_.ReadFile("run.json"))["outcome"],
+              c.code == 0 ? "completed" : "stopped");
     if (c.code == 0) {
       struct stat st {};
       ASSERT_EQ(lstat(tree_.Path("dst/big.bin").c_str(), &st), 0);

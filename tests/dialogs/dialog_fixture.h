@@ -2,6 +2,7 @@
 // rest of what the dialogs are given.
 #pragma once
 
+#include "app/scheduled_runs.h"
 #include "app/shortcuts.h"
 #include "dialogs/options_dialog.h"
 #include "ui/gui_fixture.h"
@@ -16,6 +17,16 @@ struct DialogFixture : TempHome {
 
   ShortcutMemory memory;
   FormServices services{true, FindHelpFolder(*fs)};
+};
+
+// Stands in for systemctl --user: records the calls, answers yes.
+class RecordingManager final : public UserServiceManager {
+ public:
+  Answer Systemctl(const std::vector<std::string>& arguments) override {
+    calls.push_back(arguments);
+    return {true, ""};
+  }
+  std::vector<std::vector<std::string>> calls;
 };
 
 }  // namespace twinmere::ui

@@ -38,6 +38,7 @@ void OptionsDialogTest::ValuesComeBackThroughASavedLauncherAndBytesThroughTheDia
   all.Report = f.Path("my report.txt ");
   all.Restriction = 750;
   all.ReportLevel = 7;
+  all.JsonSummary = f.Path("j 1");
   {
     OptionsDialog first(all, f.OptionsContext());
     QTimer::singleShot(0, &first, [&] {

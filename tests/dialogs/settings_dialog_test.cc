@@ -22,6 +22,7 @@ class SettingsDialogTest : public QObject {
   Q_OBJECT
  private slots:
   void PreferencesRoundTripDeletingDefaultsAndCancelKeepsThem();
+  void ScheduledRunsAreListedAndOkRemovesThoseTakenOut();
 };
 
 void SettingsDialogTest::PreferencesRoundTripDeletingDefaultsAndCancelKeepsThem() {
@@ -81,6 +82,51 @@ void SettingsDialogTest::PreferencesRoundTripDeletingDefaultsAndCancelKeepsThem(
   QCOMPARE(f.settings.viewer, "XDG-Open");
   QCOMPARE(f.settings.default_report_level, kDefaultReportLevel);
   QCOMPARE(stored(), RegistryValue(RegistryList{}));
+}
+
+void SettingsDialogTest::ScheduledRunsAreListedAndOkRemovesThoseTakenOut() {
+  DialogFixture f;
+  QVERIFY(QDir().mkpath(QString::fromStdString(f.Path("bin"))));
+  f.WriteFile("bin/twinmere-cli", "#!/bin/sh\n");
+  QCOMPARE(chmod(f.Path("bin/twinmere-cli").c_str(), 0755), 0);
+  RecordingManager manager;
+  const ScheduleContext schedule{UserUnitFolder(f.folders), manager};
+  for (const char* name : {"a b", "c"}) {
+    const ScheduleRequest request{f.Path(std::string("links/") + name + ".desktop"),
+                                  "-d /src/ /dst/", f.Path("bin/twinmere-cli"),
+                                  RunSchedule::Weekly};
+    QVERIFY(!ApplySchedule(request, *f.fs, schedule).has_value());
+  }
+  const auto list = [](SettingsDialog& dialog) {
+    QStringList texts;
+    auto* runs = Control<QListWidget>(dialog, "lstScheduled");
+    for (int i = 0; i < runs->count(); ++i) texts << runs->item(i)->text();
+    return texts;
+  };
+  const auto remove_first = [](SettingsDialog& dialog) {
+    auto* runs = Control<QListWidget>(dialog, "lstScheduled");
+    auto* remove = Control<QPushButton>(dialog, "cmdRemove");
+    QVERIFY(!remove->isEnabled());
+    runs->setCurrentRow(0);
+    QVERIFY(remove->isEnabled());
+    remove->click();
+  };
+  {
+    SettingsDialog dialog({f.registry, f.settings, f.folders, *f.fs, f.services, &schedule});
+    QCOMPARE(list(dialog), (QStringList{u"a b \u2014 weekly"_qs, u"c \u2014 weekly"_qs}));
+    remove_first(dialog);
+    QCOMPARE(list(dialog), QStringList{u"c \u2014 weekly"_qs});
+    dialog.reject();  // Cancel removes nothing
+  }
+  QCOMPARE(ListScheduledRuns(schedule.unit_folder).size(), size_t{2});
+  manager.calls.clear();
+  SettingsDialog dialog({f.registry, f.settings, f.folders, *f.fs, f.services, &schedule});
+  remove_first(dialog);
+  dialog.accept();
+  QCOMPARE(ListScheduledRuns(schedule.unit_folder).size(), size_t{1});
+  QCOMPARE(ListScheduledRuns(schedule.unit_folder)[0].launcher, f.Path("links/c.desktop"));
+  QCOMPARE(manager.calls.front(),
+           (std::vector<std::string>{"disable", "--now", "twinmere-a\\x20b.timer"}));
 }
 
 }  // namespace

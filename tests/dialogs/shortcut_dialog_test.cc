@@ -3,6 +3,9 @@
 
 #include "dialogs/shortcut_dialog.h"
 
+#include <sys/stat.h>
+
+#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -20,6 +23,7 @@ class ShortcutDialogTest : public QObject {
  private slots:
   void SaveMakesTheMissingFolderOrSaysWhyAndStaysOpen();
   void FieldsLineUpAndTheCommandLineCanBeReadWhole();
+  void RunAutomaticallyWritesTheUnitsAndShowsTheLaunchersSchedule();
 };
 
 void ShortcutDialogTest::SaveMakesTheMissingFolderOrSaysWhyAndStaysOpen() {
@@ -81,6 +85,62 @@ void ShortcutDialogTest::FieldsLineUpAndTheCommandLineCanBeReadWhole() {
                           .arg(text)
                           .arg(dialog.width())
                           .arg(screen)));
+}
+
+void ShortcutDialogTest::RunAutomaticallyWritesTheUnitsAndShowsTheLaunchersSchedule() {
+  DialogFixture f;
+  QVERIFY(QDir().mkpath(QString::fromStdString(f.Path("bin"))));
+  f.WriteFile("bin/twinmere-cli", "#!/bin/sh\n");
+  QCOMPARE(chmod(f.Path("bin/twinmere-cli").c_str(), 0755), 0);
+  RecordingManager manager;
+  const ScheduleContext schedule{UserUnitFolder(f.folders), manager};
+  SyncOptions options;
+  options.Source = f.Path("a/");
+  options.Target = f.Path("b/");
+  ShortcutDialogContext context{*f.fs,
+                                f.Path("bin/twinmere"),
+                                f.Path("links/"),
+                                kDefaultReportLevel,
+                                AddSeparator(ProgramsFolder(f.folders)),
+                                &schedule};
+  const std::string launcher = f.Path("links/nightly.desktop");
+  {
+    ShortcutDialog dialog(options, context, f.memory, f.services);
+    dialog.show();
+    auto* when = Control<QComboBox>(dialog, "cboSchedule");
+    QCOMPARE(when->currentText(), "never");
+    Control<QLineEdit>(dialog, "txtFilename")->setText("nightly");
+    when->setCurrentIndex(when->findText("daily"));
+    dialog.Save();
+    QVERIFY(!dialog.isVisible());
+  }
+  QCOMPARE(ListScheduledRuns(schedule.unit_folder).size(), size_t{1});
+  QCOMPARE(ListScheduledRuns(schedule.unit_folder)[0].launcher, launcher);
+  QCOMPARE(ScheduleOfLauncher(schedule.unit_folder, launcher), RunSchedule::Daily);
+  QCOMPARE(manager.calls.back(),
+           (std::vector<std::string>{"enable", "--now", "twinmere-nightly.timer"}));
+
+  // Opened again for the same launcher, the dialog shows its schedule; a
+  // command line that a timer could not run keeps it open and says why.
+  MessageAnswers answers;
+  ShortcutDialog again(options, context, f.memory, f.services);
+  again.show();
+  auto* when = Control<QComboBox>(again, "cboSchedule");
+  QCOMPARE(when->currentText(), "daily");
+  auto* command = Control<QLineEdit>(again, "txtCmdline");
+  const QString written = command->text();
+  command->setText(QStringLiteral("twinmere -d src/ /b/"));
+  again.Save();
+  QVERIFY(again.isVisible());
+  QCOMPARE(answers.texts.size(), 2);  // the overwrite question, then the refusal
+  QVERIFY2(answers.texts[1].contains("needs its full path"), qPrintable(answers.texts[1]));
+  // Never removes the units; the launcher stays.
+  command->setText(written);
+  when->setCurrentIndex(when->findText("never"));
+  again.Save();
+  QVERIFY(!again.isVisible());
+  QCOMPARE(ListScheduledRuns(schedule.unit_folder).size(), size_t{0});
+  QVERIFY(QFileInfo::exists(QString::fromStdString(launcher)));
 }
 
 }  // namespace

@@ -7,12 +7,14 @@
 
 #include <cstring>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "platform/file_system.h"
 #include "report/action_lines.h"
 #include "report/report_fakes.h"
 #include "support/mounts.h"
+#include "support/run_summary_check.h"
 #include "support/temp_tree.h"
 
 namespace twinmere {
@@ -389,6 +391,78 @@ TEST_F(ReporterTest, AnErrorBeforeTheRunOpensTheBlockTheRunContinues) {
             0u)
       << report;
   EXPECT_NE(report.find("Elapsed time:              \t1:03:05."), std::string::npos);
+}
+
+// The JSON summary states the run as the report does, with each error line's
+// code, action and path, once the exit code is known.
+TEST_F(ReporterTest, TheJsonSummaryListsTheRunsErrorsAndIsReplacedByTheNextRun) {
+  options_.JsonSummary = tree_.Path("json/run.json");
+  reporter_.SetCommandLineWriter([](const SyncOptions& o) { return " -rl 3 " + o.Source; });
+  clock_.now = kStart;
+  ScriptedRun();
+  EXPECT_FALSE(tree_.Exists("json/run.json"));  // not before the exit code is known
+  reporter_.EndRun(4);
+  ASSERT_TRUE(testing::MatchesRunSummarySchema(options_.JsonSummary));
+  nlohmann::json doc = nlohmann::json::parse(tree_.ReadFile("json/run.json"));
+  EXPECT_EQ(doc["start_time"], "2026-12-05T14:03:09+00:00");
+  EXPECT_EQ(doc["end_time"], "2026-12-05T15:05:14+00:00");
+  EXPECT_EQ(doc["exit_code"], 4);
+  EXPECT_EQ(doc["arguments"], "-s /data/src/ -t /data/dst/");
+  EXPECT_EQ(doc["command_line"], "-rl 3 /data/src/");
+  EXPECT_EQ(doc["counters"]["ErrorCount"], 2);
+  EXPECT_EQ(doc["counters"]["FilesCopiedToTarget"], 1);
+  ASSERT_EQ(doc["errors"].size(), 2u);
+  EXPECT_EQ(doc["errors"][0]["path"], "/data/dst/b.txt");
+  EXPECT_EQ(doc["errors"][0]["action"], "copy");
+  EXPECT_EQ(doc["errors"][1]["path"], "/data/src/locked");
+  EXPECT_EQ(doc["errors"][1]["action"], "access");
+  EXPECT_EQ(doc["errors"][1]["code"], EACCES);
+
+  // The next run starts with no errors kept; the document is replaced.
+  reporter_.BeginRun();
+  reporter_.EndRun(0);
+  ASSERT_TRUE(testing::MatchesRunSummarySchema(options_.JsonSummary));
+  doc = nlohmann::json::parse(tree_.ReadFile("json/run.json"));
+  EXPECT_EQ(doc["errors"].size(), 0u);
+  EXPECT_EQ(doc["exit_code"], 0);
+}
+
+// A run with more errors than the document lists keeps only the first ones
+// in memory and counts the rest.
+TEST_F(ReporterTest, TheJsonSummaryListsTheFirstErrorsAndCountsTheRest) {
+  options_.Report.clear();
+  options_.JsonSummary = tree_.Path("run.json");
+  reporter_.BeginRun();
+  for (size_t i = 0; i < kRunSummaryErrorLimit + 3; ++i)
+    reporter_.AccessError("/data/src/f" + std::to_string(i), EIO);
+  reporter_.EndRun(4);
+  ASSERT_TRUE(testing::MatchesRunSummarySchema(options_.JsonSummary));
+  const nlohmann::json doc = nlohmann::json::parse(tree_.ReadFile("run.json"));
+  EXPECT_EQ(doc["errors"].size(), kRunSummaryErrorLimit);
+  EXPECT_EQ(doc["errors"].back()["path"], "/data/src/f9999");
+  EXPECT_EQ(doc["errors_omitted"], 3);
+  EXPECT_EQ(doc["counters"]["ErrorCount"], kRunSummaryErrorLimit + 3);
+}
+
+// A summary that cannot be written is said once, like a report that cannot
+// be written, and the program stays open to show it; the exit code stays.
+TEST_F(ReporterTest, AJsonSummaryThatCannotBeWrittenShowsOneMessage) {
+  options_.Report.clear();
+  options_.Quiet = true;
+  tree_.MakeFolder("taken.json");
+  options_.JsonSummary = tree_.Path("taken.json");
+  reporter_.BeginRun();
+  reporter_.EndRun(0);
+  ASSERT_EQ(display_.immediates.size(), 1u);
+  EXPECT_EQ(display_.immediates[0], "Error writing JSON summary to file \"" + options_.JsonSummary +
+                                        "\". " + std::strerror(EISDIR));
+  EXPECT_FALSE(options_.Quiet);
+
+  // Without -rj nothing is written and nothing said.
+  options_.JsonSummary.clear();
+  reporter_.BeginRun();
+  reporter_.EndRun(0);
+  EXPECT_EQ(display_.immediates.size(), 1u);
 }
 
 // The report lies in Source (or in Target of a bidirectional run): at the
