@@ -266,7 +266,7 @@ std::vector<std::string> TrashKeeper::TrashFolders(const std::string& folder) {
   if (!places_.home_trash.empty()) folders.push_back(places_.home_trash);
   ItemInfo info;
   if (!LookupFolder(fs_, folder, info)) return folders;
-  std::string top = TopFolder(folder, info.device);
+  std::string top = TopFolder(AbsolutePath(folder, WorkingFolder()), info.device);
   if (top != "/") top += "/";
   folders.push_back(top + ".Trash");
   folders.push_back(top + ".Trash-" + std::to_string(places_.uid));
@@ -331,7 +331,7 @@ ErrorCode TrashKeeper::FindTrash(const std::string& path, uint64_t device, Trash
     }
   }
 
-  std::string top = TopFolder(FolderPart(path), device);
+  std::string top = TopFolder(FolderPart(AbsolutePath(path, WorkingFolder())), device);
   trash.topdir = top;
   if (top != "/") top += "/";
   // A shared .Trash is used only as the specification allows: a folder, not
@@ -385,10 +385,12 @@ std::string TrashKeeper::OutermostDeleted(const std::string& path, uint64_t devi
 }
 
 ErrorCode TrashKeeper::NewEntry(const Trash& trash, const std::string& root, Entry& entry) {
-  std::string original = root;
+  // The Path of a .trashinfo is absolute, or relative to the top folder of
+  // the trash's own file system.
+  std::string original = AbsolutePath(root, WorkingFolder());
   if (!trash.topdir.empty()) {
     const size_t skip = trash.topdir == "/" ? 1 : trash.topdir.size() + 1;
-    original = root.size() > skip ? root.substr(skip) : root;
+    if (original.size() > skip) original.erase(0, skip);
   }
   const std::string text = TrashInfoText(original, reporter_.RunClock().Now());
   const std::string base = BaseName(root);

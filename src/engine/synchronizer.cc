@@ -255,8 +255,11 @@ void Synchronizer::Impl::RunPhases() {
 void Synchronizer::Impl::LeaveOut(const std::string& folder) {
   const std::string path = RemoveSeparator(folder);
   for (const std::string* root : {&options.Target, &options.Source}) {
-    if (path.size() <= root->size() || !path.starts_with(*root)) continue;
-    const std::string rel = path.substr(root->size());
+    // The folder may be spelled from the root, relative or absolute.
+    const std::string absolute = AddSeparator(AbsolutePath(*root, WorkingFolder()));
+    const std::string& from = path.starts_with(*root) ? *root : absolute;
+    if (path.size() <= from.size() || !path.starts_with(from)) continue;
+    const std::string rel = path.substr(from.size());
     for (const std::string* side : {&options.Target, &options.Source}) {
       const std::string spelled = *side + rel;
       if (std::find(context.left_out.begin(), context.left_out.end(), spelled) ==

@@ -457,10 +457,10 @@ ErrorCode FilesEnumerator::MoveToKeeper(const std::string& path, const ItemInfo&
       options.carry_owner = context_.security_support;
       options.carry_security_attributes = context_.security_support;
       code = fs.CopyFile(path, place.path, options);
-      if (code == 0) {
-        code = fs.DeleteFile(path);
-        if (code != 0) fs.DeleteFile(place.path);
-      }
+      // The copy is on its disk before the item leaves its own.
+      if (code == 0) code = fs.SyncFileSystem(FolderPart(place.path));
+      if (code == 0) code = fs.DeleteFile(path);
+      if (code != 0) fs.DeleteFile(place.path);
     }
     // The read-only bit was cleared for the move only.
     if (code == 0 && item.kind == ItemKind::File && (item.Attributes() & kAttrReadOnly))
