@@ -1,5 +1,7 @@
 #include "settings/program_settings.h"
 
+#include <algorithm>
+
 #include <cerrno>
 
 #include "base/text.h"
@@ -68,6 +70,7 @@ ProgramSettings ReadProgramSettings(const Registry& registry, const UserFolders&
 
   const RegistryValue report = read("Report");
   if (report.Text() != nullptr) s.default_report = *report.Text();
+  s.versions_keep = std::max(IntegerOr(read("VersionsKeep"), 0), 0);
 
   const int32_t height = IntegerOr(read("Height"), kDefaultWindowHeight);
   s.height = height & ~kMaximizedFlag;
@@ -142,6 +145,7 @@ std::optional<RegistryError> StoreDialogSettings(Registry& registry,
   store("Report", settings.default_report, settings.default_report.empty());
   store("ShortcutDir", settings.shortcut_dir,
         settings.shortcut_dir.empty() || settings.shortcut_dir == settings.program_group_folder);
+  store("VersionsKeep", settings.versions_keep, settings.versions_keep == 0);
   return first_error;
 }
 

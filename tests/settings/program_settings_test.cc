@@ -57,6 +57,7 @@ TEST_F(ProgramSettingsTest, StoredValuesAreTakenUnlessOfTheWrongKind) {
   Store("Width", RegistryBytes{1});
   Store("Report", int32_t{3});
   Store("ShortcutDir", int32_t{3});
+  Store("VersionsKeep", "4");
   const ProgramSettings wrong = ReadProgramSettings(*user_, folders_);
   EXPECT_EQ(wrong.default_report_level, 215);
   EXPECT_EQ(wrong.viewer, defaults.viewer);
@@ -64,6 +65,7 @@ TEST_F(ProgramSettingsTest, StoredValuesAreTakenUnlessOfTheWrongKind) {
   EXPECT_EQ(wrong.width, defaults.width);
   EXPECT_EQ(wrong.default_report, "");
   EXPECT_EQ(wrong.shortcut_dir, wrong.program_group_folder);
+  EXPECT_EQ(wrong.versions_keep, 0);
 
   Store("ReportLevel", int32_t{3});
   Store("Viewer", "mousepad");
@@ -71,6 +73,7 @@ TEST_F(ProgramSettingsTest, StoredValuesAreTakenUnlessOfTheWrongKind) {
   Store("ShortcutDir", "/home/ada/links");
   Store("Height", kMaximizedFlag + 8000);
   Store("Width", int32_t{9000});
+  Store("VersionsKeep", int32_t{4});
   const ProgramSettings s = ReadProgramSettings(*user_, folders_);
   EXPECT_EQ(s.default_report_level, 3);
   EXPECT_EQ(s.viewer, "mousepad");
@@ -78,6 +81,7 @@ TEST_F(ProgramSettingsTest, StoredValuesAreTakenUnlessOfTheWrongKind) {
   EXPECT_EQ(s.shortcut_dir, "/home/ada/links/");
   EXPECT_EQ(s.height, 8000);
   EXPECT_EQ(s.width, 9000);
+  EXPECT_EQ(s.versions_keep, 4);
   EXPECT_TRUE(s.maximized);
   EXPECT_TRUE(StartsMaximized(s, /*start_minimized=*/false));
   EXPECT_FALSE(StartsMaximized(s, /*start_minimized=*/true));
@@ -141,15 +145,18 @@ TEST_F(ProgramSettingsTest, DialogDeletesValuesEqualToTheirDefaults) {
   s.viewer = "mousepad";
   s.default_report = "/tmp/r.txt";
   s.shortcut_dir = "/home/ada/links/";
+  s.versions_keep = 3;
   StoreDialogSettings(*user_, s);
   EXPECT_EQ(user_->EnumValues(Hive::CurrentUser, kSettingsKey),
-            RegistryValue(RegistryList{"Report", "ReportLevel", "ShortcutDir", "Viewer"}));
+            RegistryValue(RegistryList{"Report", "ReportLevel", "ShortcutDir", "VersionsKeep",
+                                       "Viewer"}));
   EXPECT_EQ(ReadProgramSettings(*user_, folders_).viewer, "mousepad");
 
   s.default_report_level = 215;
   s.viewer = "XDG-Open";
   s.default_report = "";
   s.shortcut_dir = s.program_group_folder;
+  s.versions_keep = 0;
   StoreDialogSettings(*user_, s);
   EXPECT_EQ(user_->EnumValues(Hive::CurrentUser, kSettingsKey), RegistryValue(RegistryList{}));
   EXPECT_FALSE(StoreDialogSettings(*user_, s));  // deleting what is already missing is no failure
