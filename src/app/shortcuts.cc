@@ -196,7 +196,7 @@ SaveOutcome SaveShortcut(const ShortcutDialogFields& fields, const ShortcutDialo
   // this process's working folder: the launcher starts the program there.
   const OptionsDialogState named = ReadCommandLineIntoDialog(arguments, "", kDefaultReportLevel);
   for (const std::string* path :
-       {&named.txtSource, &named.txtTarget, &named.txtReport, &named.txtJson}) {
+       {&named.txtSource, &named.txtTarget, &named.txtReport, &named.txtJson, &named.txtVersions}) {
     if (!path->empty() && !path->starts_with(kSeparator)) entry.working_directory = WorkingFolder();
   }
   std::string text;

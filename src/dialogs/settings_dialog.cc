@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStandardPaths>
 #include <QVBoxLayout>
 #include <functional>
@@ -38,6 +39,7 @@ SettingsDialog::SettingsDialog(const SettingsDialogContext& context, QWidget* pa
   report_.Set(settings.default_report);
   viewer_.Set(settings.viewer);
   lstReportLevel->SetLevel(level_);
+  spnVersionsKeep->setValue(settings.versions_keep);
   ShowLevel();
   ShowScheduledRuns();
   SetUpForm(*this, context_.services, kHelpPreferences, {txtViewer, txtShortcuts, txtReport});
@@ -63,6 +65,17 @@ void SettingsDialog::CreateControls() {
   lblReport->setBuddy(txtReport);
   lblViewer->setBuddy(txtViewer);
   lblLevel->setBuddy(lstReportLevel);
+  lblVersionsKeep =
+      Named(new QLabel(tr("Versions folders &keep the newest:"), this), "lblVersionsKeep");
+  spnVersionsKeep = Named(new QSpinBox(this), "spnVersionsKeep");
+  spnVersionsKeep->setRange(0, 9999);
+  spnVersionsKeep->setSpecialValueText(tr("all runs"));
+  spnVersionsKeep->setSuffix(tr(" runs"));
+  spnVersionsKeep->setAccessibleName(tr("Versions folders keep the newest"));
+  // Its text field takes the focus and is what a screen reader names.
+  for (QLineEdit* text : spnVersionsKeep->findChildren<QLineEdit*>())
+    text->setAccessibleName(spnVersionsKeep->accessibleName());
+  lblVersionsKeep->setBuddy(spnVersionsKeep);
   lblScheduled = Named(new QLabel(tr("Sch&eduled runs:"), this), "lblScheduled");
   lstScheduled = Named(new QListWidget(this), "lstScheduled");
   lstScheduled->setAccessibleName(tr("Scheduled runs"));
@@ -91,6 +104,11 @@ void SettingsDialog::CreateControls() {
   level->addWidget(lblLevelValue, 1);
   grid->addLayout(level, row++, 0, 1, 2);
   grid->addWidget(lstReportLevel, row++, 0, 1, 2);
+  auto* versions = new QHBoxLayout;
+  versions->addWidget(lblVersionsKeep);
+  versions->addWidget(spnVersionsKeep);
+  versions->addStretch();
+  grid->addLayout(versions, row++, 0, 1, 2);
   grid->addWidget(lblScheduled, row++, 0, 1, 2);
   grid->addWidget(lstScheduled, row, 0);
   grid->addWidget(cmdRemove, row++, 1, Qt::AlignTop);
@@ -142,7 +160,8 @@ void SettingsDialog::CreateControls() {
       {lblShortcuts, "shortcuts"},  {txtShortcuts, "shortcuts"},  {cmdShortcuts, "shortcuts"},
       {lblReport, "report-file"},   {txtReport, "report-file"},   {cmdReport, "report-file"},
       {lblViewer, "report-viewer"}, {txtViewer, "report-viewer"}, {cmdViewer, "report-viewer"},
-      {lblLevel, "level"},          {lblLevelValue, "level"},     {lstReportLevel, "level"}};
+      {lblLevel, "level"},          {lblLevelValue, "level"},     {lstReportLevel, "level"},
+      {lblVersionsKeep, "versions"}, {spnVersionsKeep, "versions"}};
   for (const auto& [control, section] : sections)
     SetHelpSection(*control, QString::fromLatin1(section));
 
@@ -163,6 +182,9 @@ void SettingsDialog::CreateControls() {
       {lstReportLevel,
        "What reports include unless the command line says otherwise. The number is the sum of "
        "the checked items."},
+      {spnVersionsKeep,
+       "How many run folders a versions folder keeps when the command line does not say (-vk); "
+       "the oldest go at the end of a run."},
       {lstScheduled,
        "The launchers whose synchronization runs by itself (Run automatically in the shortcut "
        "dialog), each with its launcher and how often it runs."},
@@ -246,8 +268,9 @@ void SettingsDialog::ChooseViewer() {
 }
 
 void SettingsDialog::accept() {
-  const ProgramSettings edited =
+  ProgramSettings edited =
       EditedSettings(context_.settings, shortcuts_.Get(), report_.Get(), viewer_.Get(), level_);
+  edited.versions_keep = spnVersionsKeep->value();
   const std::optional<RegistryError> refused = StoreDialogSettings(context_.registry, edited);
   context_.settings = edited;
   for (const ScheduledRun& run : removed_) {

@@ -20,6 +20,7 @@ class QLabel;
 class QListWidget;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 
 namespace twinmere::ui {
 
@@ -70,6 +71,8 @@ class SettingsDialog final : public QDialog, public Form {
   QLabel* lblLevel = nullptr;
   QLabel* lblLevelValue = nullptr;
   ReportLevelList* lstReportLevel = nullptr;
+  QLabel* lblVersionsKeep = nullptr;
+  QSpinBox* spnVersionsKeep = nullptr;
   QLabel* lblScheduled = nullptr;
   QListWidget* lstScheduled = nullptr;
   QPushButton* cmdRemove = nullptr;

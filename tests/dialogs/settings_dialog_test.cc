@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 
 #include "dialog_fixture.h"
@@ -54,9 +55,12 @@ void SettingsDialogTest::PreferencesRoundTripDeletingDefaultsAndCancelKeepsThem(
     Control<QLineEdit>(dialog, "txtReport")->setText(" /r.txt ");
     toggle_first(dialog);
     QCOMPARE(Control<QLabel>(dialog, "lblLevelValue")->text(), "214");
+    Control<QSpinBox>(dialog, "spnVersionsKeep")->setValue(5);
     dialog.accept();
   }
-  QCOMPARE(stored(), RegistryValue(RegistryList{"Report", "ReportLevel", "ShortcutDir", "Viewer"}));
+  QCOMPARE(stored(), RegistryValue(RegistryList{"Report", "ReportLevel", "ShortcutDir",
+                                                "VersionsKeep", "Viewer"}));
+  QCOMPARE(f.settings.versions_keep, 5);
   QCOMPARE(f.settings.viewer, f.Path("viewer"));
   QCOMPARE(f.settings.shortcut_dir, f.Path("links/"));
   QCOMPARE(f.settings.default_report, "/r.txt");
@@ -65,6 +69,7 @@ void SettingsDialogTest::PreferencesRoundTripDeletingDefaultsAndCancelKeepsThem(
   {
     SettingsDialog dialog({f.registry, f.settings, f.folders, *f.fs, f.services});
     QCOMPARE(Control<QLineEdit>(dialog, "txtReport")->text(), "/r.txt");
+    Control<QSpinBox>(dialog, "spnVersionsKeep")->setValue(0);
     Control<QLineEdit>(dialog, "txtViewer")->setText("XDG-Open");
     Control<QLineEdit>(dialog, "txtReport")->clear();
     Control<QLineEdit>(dialog, "txtShortcuts")->clear();
