@@ -129,8 +129,8 @@ namespace {
 
 // Whether BuildCommandLine writes `spec` for `options`: a flag when set, except
 // that -bi stands in for -d (which it excludes) and -new (which it implies); a
-// path when not empty; the size limit above 0; the report level when it
-// differs from the default.
+// path when not empty; the size limit above 0; the report level and the
+// number of versions-folder runs kept when they differ from their defaults.
 bool IsWritten(const SwitchSpec& spec, const SyncOptions& options, int32_t default_report_level,
                int32_t default_versions_keep) {
   switch (spec.value) {
@@ -141,8 +141,7 @@ bool IsWritten(const SwitchSpec& spec, const SyncOptions& options, int32_t defau
       return !(options.*spec.path).empty();
     case SwitchValue::Number:
       if (spec.which == Switch::ReportLevel) return options.ReportLevel != default_report_level;
-      if (spec.which == Switch::VersionsKeep)
-        return !options.Versions.empty() && options.VersionsKeep != default_versions_keep;
+      if (spec.which == Switch::VersionsKeep) return options.VersionsKeep != default_versions_keep;
       return options.*spec.number > 0;
   }
   return false;

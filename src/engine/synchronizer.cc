@@ -301,7 +301,8 @@ bool Synchronizer::Impl::PrepareKeeping(double start_time) {
   } else if (FolderLiesWithin(fs, options.Target, folder)) {
     fault = shown + " is the Target folder or holds it.";
   } else if (FolderLiesWithin(fs, folder, options.Target)) {
-    if (!folder.starts_with(options.Target)) {
+    if (!folder.starts_with(options.Target) &&
+        !folder.starts_with(AddSeparator(AbsolutePath(options.Target, WorkingFolder())))) {
       fault = shown + " lies inside the Target folder: name it by a path inside \"" +
               DisplayPath(options.Target) + "\".";
     } else {

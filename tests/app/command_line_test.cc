@@ -292,8 +292,7 @@ TEST(BuildCommandLine, WritesPiecesInTheFixedOrderAndQuotesWhatNeedsIt) {
             " -rj \"/my docs/run.json\" -v \"/old ones/\" -vk 4");
   all.VersionsKeep = 2;  // the stored number goes without saying
   EXPECT_TRUE(BuildCommandLine(all, 215, 2).ends_with(" -v \"/old ones/\""));
-  all.Versions.clear();  // and means nothing without a versions folder
-  all.VersionsKeep = 4;
+  all.Versions.clear();
   all.Trash = true;
   EXPECT_TRUE(BuildCommandLine(all, 215, 2).ends_with(" -rj \"/my docs/run.json\" -tr"));
 
@@ -347,7 +346,7 @@ TEST_F(CommandLineTest, RandomRecordsSurviveBuildThenParse) {
     record.Restriction = coin() ? 0 : static_cast<int32_t>(random() % 0x80000000u);
     record.ReportLevel = coin() ? kSettingsLevel : static_cast<int32_t>(random() % 0x80000000u);
     record.Versions = coin() ? "" : folders[random() % folders.size()];
-    record.VersionsKeep = record.Versions.empty() ? 0 : static_cast<int32_t>(random() % 100);
+    record.VersionsKeep = coin() ? 0 : static_cast<int32_t>(random() % 100);
     record.Trash = record.Versions.empty() && coin();
 
     const std::string args = BuildArguments(record, kSettingsLevel);

@@ -571,6 +571,17 @@ TEST_F(TwinmereCliTest, AVersionsFolderInsideSourceIsRefusedAndInsideTargetLeftO
   EXPECT_EQ(r.code, 0) << r.out;
   EXPECT_EQ(Kept("dst/ver"), (std::map<std::string, std::string>{{"x", "earlier"}, {"a", "old"}}));
   EXPECT_EQ(tree_.List("src"), std::vector<std::string>{"a"});
+
+  // Named relative to the working folder, and not made yet: the folders
+  // around it stay too.
+  folder_ = tree_.Root();
+  testing::RemoveTree(tree_.Path("dst/ver"));
+  tree_.WriteFile("dst/a", "older");
+  tree_.SetTime("dst/a", 1000000000);
+  r = Run({"-s", "-q", "-d", "-v", "dst/new/ver", "src", "dst"});
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(Kept("dst/new/ver"), (std::map<std::string, std::string>{{"a", "older"}}));
+  EXPECT_EQ(tree_.ReadFile("dst/a"), "new");
 }
 
 // -vk N keeps the newest N run folders (a second run in one second sorts
