@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 #include <utility>
 
 #include "engine/folder_identity.h"
@@ -187,6 +188,7 @@ ErrorCode VersionsKeeper::MakeFolders(const std::string& folder) {
 
 ErrorCode VersionsKeeper::Prepare(const std::string& path, const ItemInfo& item, KeepReason reason,
                                   KeepPlace& place) {
+  const std::lock_guard lock(mutex_);
   (void)item;
   (void)reason;
   const bool in_target = path.starts_with(sides_.target);
@@ -203,6 +205,7 @@ ErrorCode VersionsKeeper::Prepare(const std::string& path, const ItemInfo& item,
 }
 
 void VersionsKeeper::Finish(const KeepPlace& place, bool kept) {
+  const std::lock_guard lock(mutex_);
   (void)place;
   if (kept) reporter_.Counters().ItemsKept += 1;
 }
@@ -417,6 +420,7 @@ ErrorCode TrashKeeper::NewEntry(const Trash& trash, const std::string& root, Ent
 
 ErrorCode TrashKeeper::Prepare(const std::string& path, const ItemInfo& item, KeepReason reason,
                                KeepPlace& place) {
+  const std::lock_guard lock(mutex_);
   const Trash& trash = TrashFor(path, item.device);
   if (!trash.usable) return kErrNoPlaceToKeep;
   // A trash's own items are never trashed into it.
@@ -457,6 +461,7 @@ ErrorCode TrashKeeper::Prepare(const std::string& path, const ItemInfo& item, Ke
 }
 
 void TrashKeeper::Finish(const KeepPlace& place, bool kept) {
+  const std::lock_guard lock(mutex_);
   if (kept) {
     reporter_.Counters().ItemsKept += 1;
     if (entry_ != nullptr && place.path == entry_->files) entry_.reset();  // the folder itself

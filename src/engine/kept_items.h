@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -86,6 +87,7 @@ class VersionsKeeper final : public ItemKeeper {
   double start_time_;
   std::string run_folder_;
   std::unordered_set<std::string> made_;  // folders below the run folder known to exist
+  std::mutex mutex_;  // copies may replace items on several threads
 };
 
 // Removes the oldest run folders in `folder` (ending in "/") so that `keep`
@@ -147,6 +149,7 @@ class TrashKeeper final : public ItemKeeper {
   std::unique_ptr<Entry> entry_;  // the deleted folder being filled
   // Target folders known to stay: the other side has a folder of the name.
   std::unordered_set<std::string> staying_;
+  std::mutex mutex_;  // copies may replace items on several threads
 };
 
 }  // namespace twinmere

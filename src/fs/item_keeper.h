@@ -28,6 +28,7 @@ struct KeepPlace {
   std::string companion;
 };
 
+// Prepare and Finish may be called from several threads at once.
 class ItemKeeper {
  public:
   virtual ~ItemKeeper() = default;
