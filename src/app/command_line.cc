@@ -67,8 +67,8 @@ ParseResult ParseCommandLine(const std::string& args, SyncOptions& options,
       if (options.Delete) return result;
     } else if (spec->which == Switch::Delete && options.Bidi) {
       return result;
-    } else if ((spec->which == Switch::Versions || spec->which == Switch::Trash) &&
-               options.Trash && !options.Versions.empty()) {
+    } else if ((spec->which == Switch::Versions || spec->which == Switch::Trash) && options.Trash &&
+               !options.Versions.empty()) {
       return result;
     }
   }

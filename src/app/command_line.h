@@ -99,9 +99,9 @@ StartupCommandLine ReadStartupCommandLine(const std::string& args,
 // (not with Bidi), " -bi" or else " -new", " -ns", " -c", " -ndl", " -ad",
 // " -r <report>", " -a", " -rr <n>" (when above 0), " -rl <n>" (when it differs
 // from `default_report_level`), " -rj <file>", " -tr", " -v <folder>",
-// " -vk <n>" (when it differs from `default_versions_keep`). A path is quoted as JoinArguments quotes an
-// argument. Reading it back gives the same options, except that Delete is not
-// written with Bidi and New comes back set whenever Bidi is. Never fails.
+// " -vk <n>" (when it differs from `default_versions_keep`). A path is quoted as JoinArguments
+// quotes an argument. Reading it back gives the same options, except that Delete is not written
+// with Bidi and New comes back set whenever Bidi is. Never fails.
 std::string BuildCommandLine(const SyncOptions& options, int32_t default_report_level,
                              int32_t default_versions_keep = 0);
 

@@ -102,8 +102,8 @@ ShortcutDialogFields LoadShortcutDialog(const SyncOptions& dialog_options,
   // paths must not depend on where it starts.
   SyncOptions options = dialog_options;
   const std::string here = WorkingFolder();
-  for (std::string* path : {&options.Source, &options.Target, &options.Report,
-                            &options.JsonSummary, &options.Versions})
+  for (std::string* path :
+       {&options.Source, &options.Target, &options.Report, &options.JsonSummary, &options.Versions})
     *path = AbsolutePath(*path, here);
 
   ShortcutDialogFields fields;
@@ -114,9 +114,8 @@ ShortcutDialogFields LoadShortcutDialog(const SyncOptions& dialog_options,
     fields.txtTitle = memory.LastShortcutComment;
     SplitShortcutPath(memory.LastShortcutFile, fields);
   }
-  fields.txtCmdline = BuildLauncherCommandLine(context.program_path, options,
-                                               context.default_report_level,
-                                               context.default_versions_keep);
+  fields.txtCmdline = BuildLauncherCommandLine(
+      context.program_path, options, context.default_report_level, context.default_versions_keep);
   fields.cboSchedule = ShownSchedule(fields, context);
   return fields;
 }

@@ -116,10 +116,10 @@ int Main(int argc, char** argv) {
   LineKeepingDisplay display(stdout_display, host);
   Reporter reporter(options, facts, *fs, display, clock);
   reporter.SetArgumentString(arguments);
-  reporter.SetCommandLineWriter([level = settings.default_report_level,
-                                  keep = settings.versions_keep](const SyncOptions& o) {
-    return BuildArguments(o, level, keep);
-  });
+  reporter.SetCommandLineWriter(
+      [level = settings.default_report_level, keep = settings.versions_keep](const SyncOptions& o) {
+        return BuildArguments(o, level, keep);
+      });
 
   if (!command_line.valid) {
     // Shown through the message log like every other line, so that it also

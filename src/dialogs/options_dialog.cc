@@ -254,9 +254,8 @@ void OptionsDialog::CreateControls() {
           [this] { BrowseIntoField(this, context_.fs, target_, tr("Select Target folder:")); });
   connect(cmdReport, &QPushButton::clicked, this, &OptionsDialog::BrowseReport);
   connect(cmdJson, &QPushButton::clicked, this, &OptionsDialog::BrowseJson);
-  connect(cmdVersions, &QPushButton::clicked, this, [this] {
-    BrowseIntoField(this, context_.fs, versions_, tr("Select versions folder:"));
-  });
+  connect(cmdVersions, &QPushButton::clicked, this,
+          [this] { BrowseIntoField(this, context_.fs, versions_, tr("Select versions folder:")); });
   connect(cmdGet, &QPushButton::clicked, this, &OptionsDialog::GetShortcut);
   connect(cmdShortcut, &QPushButton::clicked, this, &OptionsDialog::MakeShortcut);
   connect(cmdOK, &QPushButton::clicked, this, &OptionsDialog::accept);

@@ -157,10 +157,10 @@ void SettingsDialog::CreateControls() {
   connect(cmdHelp, &QPushButton::clicked, this, [this] { ShowFormHelp(); });
   // F1 opens the part of the page that explains the control.
   const std::pair<QWidget*, const char*> sections[] = {
-      {lblShortcuts, "shortcuts"},  {txtShortcuts, "shortcuts"},  {cmdShortcuts, "shortcuts"},
-      {lblReport, "report-file"},   {txtReport, "report-file"},   {cmdReport, "report-file"},
-      {lblViewer, "report-viewer"}, {txtViewer, "report-viewer"}, {cmdViewer, "report-viewer"},
-      {lblLevel, "level"},          {lblLevelValue, "level"},     {lstReportLevel, "level"},
+      {lblShortcuts, "shortcuts"},   {txtShortcuts, "shortcuts"},  {cmdShortcuts, "shortcuts"},
+      {lblReport, "report-file"},    {txtReport, "report-file"},   {cmdReport, "report-file"},
+      {lblViewer, "report-viewer"},  {txtViewer, "report-viewer"}, {cmdViewer, "report-viewer"},
+      {lblLevel, "level"},           {lblLevelValue, "level"},     {lstReportLevel, "level"},
       {lblVersionsKeep, "versions"}, {spnVersionsKeep, "versions"}};
   for (const auto& [control, section] : sections)
     SetHelpSection(*control, QString::fromLatin1(section));

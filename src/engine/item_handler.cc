@@ -68,8 +68,8 @@ bool Synchronizer::Impl::HoldsReportFile(const std::string& folder_path) const {
 
 bool Synchronizer::Impl::HoldsLeftOut(const std::string& folder_path) const {
   for (const std::string& path : context.left_out) {
-    if (path.size() > folder_path.size() + 1 && path.compare(0, folder_path.size(), folder_path) == 0 &&
-        path[folder_path.size()] == '/')
+    if (path.size() > folder_path.size() + 1 &&
+        path.compare(0, folder_path.size(), folder_path) == 0 && path[folder_path.size()] == '/')
       return true;
   }
   return false;

@@ -117,8 +117,7 @@ std::string PercentDecode(std::string_view text) {
   };
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 &&
-        hex(text[i + 2]) >= 0) {
+    if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0) {
       out += static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
       i += 2;
     } else {
@@ -327,8 +326,7 @@ ErrorCode TrashKeeper::FindTrash(const std::string& path, uint64_t device, Trash
     if (!probe.empty() && info.device == device) {
       for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
         const ErrorCode code = *it == home ? UserFolder(*it) : fs_.CreateFolder(*it);
-        if (code != kSuccess && code != kErrAlreadyExists)
-          return say(code, "creating folder", *it);
+        if (code != kSuccess && code != kErrAlreadyExists) return say(code, "creating folder", *it);
       }
       return make_parts(home);
     }
@@ -430,7 +428,8 @@ ErrorCode TrashKeeper::Prepare(const std::string& path, const ItemInfo& item, Ke
                         (path == entry_->root || path.starts_with(entry_->root + "/")) &&
                         entry_->files.starts_with(trash.folder + "/");
   if (!in_entry) {
-    const std::string root = reason == KeepReason::Delete ? OutermostDeleted(path, item.device) : path;
+    const std::string root =
+        reason == KeepReason::Delete ? OutermostDeleted(path, item.device) : path;
     auto entry = std::make_unique<Entry>();
     if (const ErrorCode code = NewEntry(trash, root, *entry); code != kSuccess) return code;
     if (root == path) {

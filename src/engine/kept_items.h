@@ -87,7 +87,7 @@ class VersionsKeeper final : public ItemKeeper {
   double start_time_;
   std::string run_folder_;
   std::unordered_set<std::string> made_;  // folders below the run folder known to exist
-  std::mutex mutex_;  // copies may replace items on several threads
+  std::mutex mutex_;                      // copies may replace items on several threads
 };
 
 // Removes the oldest run folders in `folder` (ending in "/") so that `keep`
@@ -126,9 +126,9 @@ class TrashKeeper final : public ItemKeeper {
     bool usable = false;
   };
   struct Entry {
-    std::string root;   // the deleted item the entry stands for
-    std::string files;  // its place in files/
-    std::string info;   // its .trashinfo
+    std::string root;                      // the deleted item the entry stands for
+    std::string files;                     // its place in files/
+    std::string info;                      // its .trashinfo
     std::unordered_set<std::string> made;  // folders made inside it
   };
 
@@ -145,7 +145,7 @@ class TrashKeeper final : public ItemKeeper {
   Reporter& reporter_;
   KeptSides sides_;
   TrashPlaces places_;
-  std::vector<Trash> trashes_;  // by device
+  std::vector<Trash> trashes_;    // by device
   std::unique_ptr<Entry> entry_;  // the deleted folder being filled
   // Target folders known to stay: the other side has a folder of the name.
   std::unordered_set<std::string> staying_;

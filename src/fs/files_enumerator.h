@@ -94,13 +94,12 @@ class FilesEnumerator : public IEnumFile {
   // and its code as result; an error while listing gives
   // AccessError(FolderPath, code). A subfolder's errors do not end the walk.
   // The items of context.left_out and the temporary items of copies
-  // (platform/temporary_names.h) are never handed over; those that cannot belong to a live copy are removed,
-  // silently, where they lie in a tree of context.leftover_roots.
-  // An outermost recursive walk of every entry is announced to the file
-  // system first (FileSystem::ExpectWalk with context.plan), so that it may
-  // read ahead; what it read ahead serves the item's details, the first
-  // lookup of its counterpart and the first reads of both's security.
-  // Returns 0 when done or stopped. Never descends through a link.
+  // (platform/temporary_names.h) are never handed over; those that cannot belong to a live copy are
+  // removed, silently, where they lie in a tree of context.leftover_roots. An outermost recursive
+  // walk of every entry is announced to the file system first (FileSystem::ExpectWalk with
+  // context.plan), so that it may read ahead; what it read ahead serves the item's details, the
+  // first lookup of its counterpart and the first reads of both's security. Returns 0 when done or
+  // stopped. Never descends through a link.
   ErrorCode Enumerate(IEnumFile& callback, EnumMode mode, std::string_view mask);
 
   // The walk of this enumerator ends before its next entry.

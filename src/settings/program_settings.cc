@@ -1,7 +1,6 @@
 #include "settings/program_settings.h"
 
 #include <algorithm>
-
 #include <cerrno>
 
 #include "base/text.h"

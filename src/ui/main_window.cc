@@ -383,10 +383,10 @@ void MainWindow::Load() {
   const StartupCommandLine line = ReadStartupCommandLine(
       context_.arguments, settings.default_report, command_context, options_);
   reporter_.SetArgumentString(context_.arguments);
-  reporter_.SetCommandLineWriter([level = settings.default_report_level,
-                                   keep = settings.versions_keep](const SyncOptions& o) {
-    return BuildArguments(o, level, keep);
-  });
+  reporter_.SetCommandLineWriter(
+      [level = settings.default_report_level, keep = settings.versions_keep](const SyncOptions& o) {
+        return BuildArguments(o, level, keep);
+      });
   run_options_ = options_;  // no run goes on yet: the reporter reads these
   if (!line.valid) {
     session_.ExitCode = line.exit_code;
@@ -581,7 +581,7 @@ void MainWindow::Synchronize() {
   run_options_ = options_;
   run_given_ = options_;
   reporter_.SetCommandLineWriter([level = settings_.default_report_level,
-                                   keep = settings_.versions_keep](const SyncOptions& o) {
+                                  keep = settings_.versions_keep](const SyncOptions& o) {
     return BuildArguments(o, level, keep);
   });
   synchronizer_ = std::make_unique<Synchronizer>(run_options_, session_, context_.facts,

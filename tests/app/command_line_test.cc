@@ -55,7 +55,7 @@ TEST_F(CommandLineTest, ValidityOfSwitchAndFolderCombinations) {
       {"-m-q", true},  // joined switches at the very end
       {"-r", false},
       {"-r \"/a b/r.txt\"x", false},
-      {"\"/a\"x /b", false},  // a quoted folder must be followed by a blank
+      {"\"/a\"x /b", false},       // a quoted folder must be followed by a blank
       {"-v /k -tr /a /b", false},  // a versions folder or the Trash, in either order
       {"-tr -v /k /a /b", false},
       {"-tr -vk 3 /a /b", true},

@@ -14,8 +14,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -502,8 +502,17 @@ TEST_F(TwinmereCliTest, AVersionsFolderKeepsEveryDeletedAndReplacedItem) {
   tree_.MakeLink("dst/link", "a");
   for (const char* name : {"dst/a", "dst/sub/b"}) tree_.SetTime(name, 1000000000);
   const std::string ver = tree_.Path("ver");
-  const std::vector<std::string> args = {"-s", "-q", "-d", "-r", tree_.Path("report.txt"), "-v",
-                                         ver, "-vk", "3", tree_.Folder("src"), tree_.Folder("dst")};
+  const std::vector<std::string> args = {"-s",
+                                         "-q",
+                                         "-d",
+                                         "-r",
+                                         tree_.Path("report.txt"),
+                                         "-v",
+                                         ver,
+                                         "-vk",
+                                         "3",
+                                         tree_.Folder("src"),
+                                         tree_.Folder("dst")};
   Result r = Run(args);
   EXPECT_EQ(r.code, 0) << r.out;
   std::vector<std::string> runs;
@@ -521,8 +530,9 @@ TEST_F(TwinmereCliTest, AVersionsFolderKeepsEveryDeletedAndReplacedItem) {
                                                       {"link", "-> a"}}));
   EXPECT_EQ(Contents("dst"), Contents("src"));
   std::string report = tree_.ReadFile("report.txt");
-  EXPECT_NE(report.find("Deleted and replaced:      \tKept in \"" + ver + "/\", the newest 3 runs."),
-            std::string::npos)
+  EXPECT_NE(
+      report.find("Deleted and replaced:      \tKept in \"" + ver + "/\", the newest 3 runs."),
+      std::string::npos)
       << report;
   EXPECT_NE(report.find("Versions kept in:          \t\"" + ver + "/" + runs[0] + "/\"."),
             std::string::npos)
@@ -542,10 +552,9 @@ TEST_F(TwinmereCliTest, AVersionsFolderKeepsEveryDeletedAndReplacedItem) {
   tree_.SetTime("dst/t", 1000000000);
   r = Run({"-s", "-q", "-bi", "-v", ver, tree_.Folder("src"), tree_.Folder("dst")});
   EXPECT_EQ(r.code, 0) << r.out;
-  EXPECT_EQ(Kept("ver"), (std::map<std::string, std::string>{{"Source/", ""},
-                                                             {"Source/s", "old s"},
-                                                             {"Target/", ""},
-                                                             {"Target/t", "old t"}}));
+  EXPECT_EQ(Kept("ver"),
+            (std::map<std::string, std::string>{
+                {"Source/", ""}, {"Source/s", "old s"}, {"Target/", ""}, {"Target/t", "old t"}}));
   EXPECT_EQ(tree_.ReadFile("src/s"), "new s");
 }
 
@@ -555,19 +564,20 @@ TEST_F(TwinmereCliTest, AVersionsFolderInsideSourceIsRefusedAndInsideTargetLeftO
   tree_.WriteFile("src/a", "new");
   tree_.WriteFile("dst/a", "old");
   tree_.SetTime("dst/a", 1000000000);
-  Result r = Run({"-s", "-q", "-d", "-v", tree_.Path("src/ver"), tree_.Folder("src"),
-                  tree_.Folder("dst")});
+  Result r = Run(
+      {"-s", "-q", "-d", "-v", tree_.Path("src/ver"), tree_.Folder("src"), tree_.Folder("dst")});
   EXPECT_EQ(r.code, 21);
-  EXPECT_NE((r.out + r.err).find("The versions folder \"" + tree_.Path("src/ver") +
-                                 "/\" lies inside the Source folder."),
+  EXPECT_NE((r.out + r.err)
+                .find("The versions folder \"" + tree_.Path("src/ver") +
+                      "/\" lies inside the Source folder."),
             std::string::npos)
       << r.out << r.err;
   EXPECT_FALSE(tree_.Exists("src/ver"));
   EXPECT_EQ(tree_.ReadFile("dst/a"), "old");
 
   tree_.WriteFile("dst/ver/2020-01-01 000000/x", "earlier");
-  r = Run({"-s", "-q", "-d", "-v", tree_.Path("dst/ver"), tree_.Folder("src"),
-           tree_.Folder("dst")});
+  r = Run(
+      {"-s", "-q", "-d", "-v", tree_.Path("dst/ver"), tree_.Folder("src"), tree_.Folder("dst")});
   EXPECT_EQ(r.code, 0) << r.out;
   EXPECT_EQ(Kept("dst/ver"), (std::map<std::string, std::string>{{"x", "earlier"}, {"a", "old"}}));
   EXPECT_EQ(tree_.List("src"), std::vector<std::string>{"a"});
@@ -597,8 +607,8 @@ TEST_F(TwinmereCliTest, OnlyTheNewestRunFoldersStay) {
     tree_.SetTime("dst/a", 1000000000);
   };
   replace();
-  Result r = Run({"-s", "-q", "-v", tree_.Path("ver"), "-vk", "2", tree_.Folder("src"),
-                  tree_.Folder("dst")});
+  Result r = Run(
+      {"-s", "-q", "-v", tree_.Path("ver"), "-vk", "2", tree_.Folder("src"), tree_.Folder("dst")});
   EXPECT_EQ(r.code, 0) << r.out;
   std::vector<std::string> left = tree_.List("ver");
   ASSERT_EQ(left.size(), 3u);
@@ -650,9 +660,10 @@ TEST_F(TwinmereCliTest, TheHomeTrashGetsEveryDeletedAndReplacedItemWithItsInfo) 
   Result r = Run({"-s", "-q", "-d", "-tr", "src", "dst"});
   EXPECT_EQ(r.code, 0) << r.out << r.err;
   EXPECT_EQ(Contents("dst"), Contents("src"));
-  EXPECT_EQ(Contents("home/data/Trash/files"),
-            (std::map<std::string, std::string>{
-                {"a", "old a"}, {odd, "odd"}, {"gone/", ""}, {"gone/deep/", ""}, {"gone/deep/c", "c"}}));
+  EXPECT_EQ(
+      Contents("home/data/Trash/files"),
+      (std::map<std::string, std::string>{
+          {"a", "old a"}, {odd, "odd"}, {"gone/", ""}, {"gone/deep/", ""}, {"gone/deep/c", "c"}}));
   EXPECT_EQ(tree_.List("home/data/Trash/info"),
             (std::vector<std::string>{"a.trashinfo", "gone.trashinfo", odd + ".trashinfo"}));
   for (const std::string name : {"a", "gone", odd.c_str()}) {
@@ -661,11 +672,13 @@ TEST_F(TwinmereCliTest, TheHomeTrashGetsEveryDeletedAndReplacedItemWithItsInfo) 
     EXPECT_TRUE(info.starts_with("[Trash Info]\nPath=/")) << info;
     EXPECT_EQ(DecodedTrashPath(info), tree_.Path("dst/" + name));
     EXPECT_TRUE(std::regex_search(
-        info, std::regex("\nDeletionDate=20[0-9]{2}-[01][0-9]-[0-3][0-9]T[0-9]{2}:[0-9]{2}:[0-9]{2}\n")))
+        info,
+        std::regex("\nDeletionDate=20[0-9]{2}-[01][0-9]-[0-3][0-9]T[0-9]{2}:[0-9]{2}:[0-9]{2}\n")))
         << info;
   }
-  EXPECT_NE(tree_.ReadFile("home/data/Trash/info/" + odd + ".trashinfo").find("odd%20name%20%25%FF"),
-            std::string::npos);
+  EXPECT_NE(
+      tree_.ReadFile("home/data/Trash/info/" + odd + ".trashinfo").find("odd%20name%20%25%FF"),
+      std::string::npos);
 }
 
 // On another file system the items go to its own .Trash-UID, with paths
@@ -699,8 +712,8 @@ TEST_F(TwinmereCliTest, OnAnotherFileSystemItsOwnTrashOrNothingIsDeleted) {
   EXPECT_NE(line, std::string::npos) << r.out;
   EXPECT_EQ(line, r.out.rfind("No Trash can be used")) << r.out;
   EXPECT_EQ(r.out.find("Error "), std::string::npos) << r.out;
-  EXPECT_EQ(Contents("vol/dst"), (std::map<std::string, std::string>{
-                                     {"a", "old a"}, {"y", "y"}, {"z", "z"}}));
+  EXPECT_EQ(Contents("vol/dst"),
+            (std::map<std::string, std::string>{{"a", "old a"}, {"y", "y"}, {"z", "z"}}));
 }
 
 // ---- a kill or a failure at exactly one system call (strace) -------------------
@@ -788,10 +801,10 @@ TEST_F(TwinmereCliFaultTest, KilledAtAnyStepWithAVersionsFolderEveryOldItemIsInT
   if (other.SkipReason().empty()) folders.push_back("other/ver");
   int kills = 0;
   for (const std::string& ver : folders) {
-    const std::vector<std::string> args = {"-s", "-q", "-d", "-v", tree_.Path(ver),
-                                           tree_.Folder("src"), tree_.Folder("dst")};
-    for (const char* syscall : {"copy_file_range", "fdatasync", "linkat", "renameat", "mkdirat",
-                                "unlinkat"}) {
+    const std::vector<std::string> args = {
+        "-s", "-q", "-d", "-v", tree_.Path(ver), tree_.Folder("src"), tree_.Folder("dst")};
+    for (const char* syscall :
+         {"copy_file_range", "fdatasync", "linkat", "renameat", "mkdirat", "unlinkat"}) {
       for (int n = 1;; ++n) {
         SCOPED_TRACE(ver + " " + syscall + " #" + std::to_string(n));
         MakeTarget();

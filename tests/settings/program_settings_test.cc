@@ -148,8 +148,8 @@ TEST_F(ProgramSettingsTest, DialogDeletesValuesEqualToTheirDefaults) {
   s.versions_keep = 3;
   StoreDialogSettings(*user_, s);
   EXPECT_EQ(user_->EnumValues(Hive::CurrentUser, kSettingsKey),
-            RegistryValue(RegistryList{"Report", "ReportLevel", "ShortcutDir", "VersionsKeep",
-                                       "Viewer"}));
+            RegistryValue(
+                RegistryList{"Report", "ReportLevel", "ShortcutDir", "VersionsKeep", "Viewer"}));
   EXPECT_EQ(ReadProgramSettings(*user_, folders_).viewer, "mousepad");
 
   s.default_report_level = 215;

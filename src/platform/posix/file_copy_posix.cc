@@ -315,12 +315,13 @@ ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& 
 ErrorCode PosixFileSystem::KeepOld(int dir, const std::string& name, const CopyOptions& options) {
   struct stat st;
   if (fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-    return errno == ENOENT ? 0 : errno;  // nothing to keep
+    return errno == ENOENT ? 0 : errno;                        // nothing to keep
   if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return 0;  // the rename fails on it
   const std::string keep = Trimmed(*options.keep_old_as);
   const size_t slash = keep.rfind('/');
-  const std::string keep_folder =
-      slash == std::string::npos ? "." : slash == 0 ? "/" : keep.substr(0, slash);
+  const std::string keep_folder = slash == std::string::npos ? "."
+                                  : slash == 0               ? "/"
+                                                             : keep.substr(0, slash);
   const std::string keep_name = slash == std::string::npos ? keep : keep.substr(slash + 1);
   // Its own descriptor: the copy holds the cached folders' ones.
   Fd keep_dir;
@@ -399,7 +400,8 @@ ErrorCode PosixFileSystem::CopyToKeep(int dir, const std::string& name, const st
     return 0;
   }
   if (close(target.Release()) != 0) return fail(errno);
-  if (const ErrorCode code = RenameAt(keep_dir, temporary, keep_dir, keep_name, RenameMode::NoReplace);
+  if (const ErrorCode code =
+          RenameAt(keep_dir, temporary, keep_dir, keep_name, RenameMode::NoReplace);
       code != 0)
     return fail(code);
   return 0;
