@@ -3,6 +3,7 @@
 #include <locale.h>
 #include <wctype.h>
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -61,6 +62,45 @@ bool NamesEqualIgnoringCase(std::string_view a, std::string_view b) {
   }
   freelocale(utf8);
   return equal;
+}
+
+std::string NameIgnoringCase(std::string_view name) {
+  std::vector<char32_t> points;
+  std::string key;
+  key.reserve(name.size());
+  const bool ascii = std::all_of(name.begin(), name.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (ascii || !DecodeUtf8(name, points)) {
+    for (const char c : name) key += FoldAscii(c);
+    return key;
+  }
+  const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  for (const char32_t point : points) {
+    char32_t lower = point;
+    if (point < 0x80) {
+      lower = static_cast<char32_t>(FoldAscii(static_cast<char>(point)));
+    } else if (utf8 != static_cast<locale_t>(nullptr)) {
+      lower = static_cast<char32_t>(towlower_l(static_cast<wint_t>(point), utf8));
+    }
+    // As UTF-8 again.
+    if (lower < 0x80) {
+      key += static_cast<char>(lower);
+    } else if (lower < 0x800) {
+      key += static_cast<char>(0xC0 | (lower >> 6));
+      key += static_cast<char>(0x80 | (lower & 0x3F));
+    } else if (lower < 0x10000) {
+      key += static_cast<char>(0xE0 | (lower >> 12));
+      key += static_cast<char>(0x80 | ((lower >> 6) & 0x3F));
+      key += static_cast<char>(0x80 | (lower & 0x3F));
+    } else {
+      key += static_cast<char>(0xF0 | ((lower >> 18) & 0x07));
+      key += static_cast<char>(0x80 | ((lower >> 12) & 0x3F));
+      key += static_cast<char>(0x80 | ((lower >> 6) & 0x3F));
+      key += static_cast<char>(0x80 | (lower & 0x3F));
+    }
+  }
+  if (utf8 != static_cast<locale_t>(nullptr)) freelocale(utf8);
+  return key;
 }
 
 namespace {

@@ -61,6 +61,9 @@ int Compare(FilesEnumerator& e, const std::string& other_path, bool with_securit
 // ASCII letters always, other letters when both names are valid UTF-8
 // (simple case mapping of the C.UTF-8 locale). All other bytes must match.
 bool NamesEqualIgnoringCase(std::string_view a, std::string_view b);
+// A key of a name under that rule: two names are equal ignoring case
+// exactly when their keys are equal.
+std::string NameIgnoringCase(std::string_view name);
 
 // The bits of the time comparison alone: 1 when `item` is newer beyond the
 // tolerance, 2 when `other` is, 0 when they count as equal.

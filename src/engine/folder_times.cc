@@ -12,8 +12,8 @@ namespace twinmere {
 void Synchronizer::Impl::BeginFolderTimes() {
   const bool into_source = session.CurrentPhase == Phase::CopyToSource;
   open_folders.clear();
-  open_folders.push_back({into_source ? options.Source : options.Target,
-                          session.CurrentPhase == Phase::CopyToTarget && target_created});
+  const bool created = session.CurrentPhase == Phase::CopyToTarget && target_created;
+  open_folders.push_back({into_source ? options.Source : options.Target, created, created});
   keeping_folder_times = true;
 }
 
@@ -47,18 +47,41 @@ void Synchronizer::Impl::ContentsChanged(const std::string& path) {
   open_folders.push_back({folder, true});
 }
 
+void Synchronizer::Impl::FolderCreated(const std::string& path) {
+  if (!keeping_folder_times || removing_conflict != 0 || open_folders.empty()) return;
+  OpenFolder& folder = open_folders.back();
+  if (folder.folder.size() == path.size() + 1 && folder.folder.starts_with(path))
+    folder.created = true;
+}
+
+bool Synchronizer::Impl::InFolderCreatedHere(const std::string& path) const {
+  if (!keeping_folder_times || removing_conflict != 0 || open_folders.empty()) return false;
+  const OpenFolder& folder = open_folders.back();
+  return folder.created && path.size() > folder.folder.size() && path.starts_with(folder.folder) &&
+         path.find('/', folder.folder.size()) == std::string::npos;
+}
+
+// A folder that copies running beside the walk still fill gets its times
+// once they are over.
 void Synchronizer::Impl::LeaveFolder() {
   const OpenFolder left = std::move(open_folders.back());
   open_folders.pop_back();
   if (!left.changed) return;
+  if (CopiesRunningInto(left.folder)) {
+    folders_awaiting_times.push_back(left.folder);
+    return;
+  }
+  RestoreFolderTimes(left.folder);
+}
+
+void Synchronizer::Impl::RestoreFolderTimes(const std::string& left) {
   const bool into_source = session.CurrentPhase == Phase::CopyToSource;
   const std::string& root = into_source ? options.Source : options.Target;
   const std::string& other_root = into_source ? options.Target : options.Source;
-  if (!left.folder.starts_with(root)) return;
+  if (!left.starts_with(root)) return;
   ItemInfo counterpart, folder;
-  const std::string path = RemoveSeparator(left.folder);
-  if (fs.Lookup(RemoveSeparator(other_root + left.folder.substr(root.size())), counterpart) !=
-          kSuccess ||
+  const std::string path = RemoveSeparator(left);
+  if (fs.Lookup(RemoveSeparator(other_root + left.substr(root.size())), counterpart) != kSuccess ||
       !counterpart.IsFolder() || fs.Lookup(path, folder) != kSuccess)
     return;  // a folder deleted as an extra item, or one that met a file
   // A folder whose time is the epoch keeps none (the root of a FAT file

@@ -106,6 +106,7 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
     e.Stop();
     return;
   }
+  if (copy_pool != nullptr) CollectCopies(CopyWait::None);
   const Phase phase = session.CurrentPhase;
   const bool is_folder = e.IsFolder();
   if (is_folder && options.ExcludeSubfolders && removing_conflict == 0) return;
@@ -137,17 +138,35 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
   if (acting && !is_folder && report_there && IsReportFile(e.OtherShortFormPath(path))) return;
   if (acting && !blocked_folders.empty() && InBlockedFolder(path)) return;
 
+  if (acting && !is_folder && FilesPassedOver(e.FolderPath())) {
+    // Found equal while exploring, with the same name: nothing to do.
+    if (phase != Phase::DeleteInTarget) e.MatchedNames().push_back(e.Name());
+    AddWorkDone(kItemUnits, 0);
+    host.UpdateProgress(session, RunningCopyUnits());
+    host.PumpEvents();
+    return;
+  }
+
   const bool with_security =
       phase != Phase::DeleteInTarget && !(phase == Phase::ExploreTarget && options.Delete);
-  const int result = CompareItem(e, path, with_security);
+  const bool fills_folder = phase == Phase::CopyToTarget || phase == Phase::CopyToSource;
+  int result = kOtherMissing;
+  if (copy_pool != nullptr && fills_folder) AwaitCopiesOfName(path);
+  if (copy_pool != nullptr && fills_folder && !is_folder && InFolderCreatedHere(path)) {
+    // Nothing is there but what this walk copied, whose copies take only
+    // free names: no need to look.
+    e.NoteOtherMissing(path);
+  } else {
+    result = CompareItem(e, path, with_security);
+  }
 
   copying_shown = false;
-  const bool fills_folder = phase == Phase::CopyToTarget || phase == Phase::CopyToSource;
   const bool clash = fills_folder && !ClaimCounterpart(e, result);
   switch (phase) {
     case Phase::ExploreSource:
     case Phase::ExploreTarget:
       Estimate(result, e);
+      NoteExplored(e, result);
       break;
     case Phase::CopyToTarget:
     case Phase::CopyToSource:
@@ -171,9 +190,90 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
   if (acting) {
     AddWorkDone(kItemUnits, 0);
     if (copying_shown) host.ShowStatus(session.SearchingText, "", 2);
-    host.UpdateProgress(session, 0);
+    host.UpdateProgress(session, RunningCopyUnits());
   }
   host.PumpEvents();
+}
+
+// ---- what the exploring phases found equal ----------------------------------
+//
+// A folder is clean when the exploring phase found every item in it equal to
+// its counterpart, under the very same name, and met no error on the way
+// (not even one of reading the folder). The phase that walks the same tree
+// again (phase 2 after phase 0; phase 3 or 4 after phase 1) takes those
+// files as found: it does not compare them again, and the walk does not read
+// ahead what it would need for them. Folders are always compared, and their
+// own times, mode or security may differ without making the folder above
+// unclean. What phase 2 writes into a clean folder of Target is new there
+// and equal to its Source counterpart, which phases 3 and 4 pass over
+// anyway. A file that changes after the exploring phase compared it is
+// thus left for the next run, as it would be had it changed after the
+// phase that acts on it.
+
+void Synchronizer::Impl::BeginExploring(const std::string& folder) {
+  exploring_into = std::make_shared<FolderSet>(folder);
+  explored.clear();
+}
+
+void Synchronizer::Impl::EndExploring() {
+  while (!explored.empty()) LeaveExplored();
+  exploring_into->Seal();
+  (session.CurrentPhase == Phase::ExploreSource ? clean_in_source : clean_in_target) =
+      std::move(exploring_into);
+  exploring_into.reset();
+}
+
+void Synchronizer::Impl::NoteExplored(FilesEnumerator& e, int result) {
+  const std::string& folder = e.FolderPath();
+  // A folder whose items are over is left (the walk goes down in order).
+  while (!explored.empty() && !folder.starts_with(explored.back().folder)) LeaveExplored();
+  if (explored.empty() || explored.back().folder != folder) explored.push_back({folder});
+  ExploredFolder& here = explored.back();
+  const bool is_folder = e.IsFolder();
+  if (!is_folder) here.has_files = true;
+  if (!here.clean) return;
+  // A folder's own differences are met again when it is compared anew.
+  constexpr int kFolderOwn = kItemNewer | kOtherNewer | kAttributesDiffer | kSecurityDiffers;
+  const bool found =
+      result != kOtherMissing && result != kOtherInaccessible && result != kShortNameClash;
+  here.clean =
+      found && e.OtherName() == e.Name() && (is_folder ? (result & ~kFolderOwn) == 0 : result == 0);
+}
+
+void Synchronizer::Impl::LeaveExplored() {
+  const ExploredFolder& left = explored.back();
+  if (left.clean && left.has_files) exploring_into->Add(left.folder);
+  explored.pop_back();
+}
+
+void Synchronizer::Impl::ExploringError() {
+  for (ExploredFolder& folder : explored) folder.clean = false;
+}
+
+std::shared_ptr<FolderSet> Synchronizer::Impl::PassedOverOfPhase() const {
+  if (removing_conflict != 0) return nullptr;
+  switch (session.CurrentPhase) {
+    case Phase::CopyToTarget:
+      return clean_in_source;
+    case Phase::CopyToSource:
+    case Phase::DeleteInTarget:
+      return clean_in_target;
+    default:
+      return nullptr;
+  }
+}
+
+bool Synchronizer::Impl::FilesPassedOver(const std::string& folder) {
+  if (removing_conflict != 0) return false;
+  const FolderSet* set =
+      session.CurrentPhase == Phase::CopyToTarget ? clean_in_source.get() : clean_in_target.get();
+  if (set == nullptr) return false;
+  if (set != passing_set || folder != passing_folder) {
+    passing_set = set;
+    passing_folder = folder;
+    passing = set->Contains(folder);
+  }
+  return passing;
 }
 
 // Phases 0 and 1 only estimate the work of the phases that follow. The
@@ -330,8 +430,13 @@ void Synchronizer::Impl::CopyPlan(FilesEnumerator& e, const std::string& path, i
                                   Side side) {
   ShowCopying(path);
   const uint64_t old_size = result == kOtherMissing ? 0 : e.OtherSize(path);
+  // A file's copy may run beside the walk; one that renames (a case
+  // difference) runs here.
+  if (copy_pool != nullptr && !e.IsFolder() && !(result & kCaseDiffers))
+    return StartCopy(e, path, ActionCodeFor(result, e.Attributes(), false), side, old_size);
   const ErrorCode error = e.CopyTo(path);
   ContentsChanged(path);
+  if (error == kSuccess && result == kOtherMissing && e.IsFolder()) FolderCreated(path);
   if (error == kSuccess) {
     // Follow-up steps whose failures are not reported.
     if (result & kCaseDiffers) e.RenameOtherToItemName(path);

@@ -8,6 +8,7 @@
 
 #include "engine/synchronizer.h"
 #include "fs/item_keeper.h"
+#include "platform/folder_set.h"
 
 namespace twinmere {
 
@@ -60,6 +61,9 @@ struct Synchronizer::Impl {
   struct OpenFolder {
     std::string folder;  // ends in "/"
     bool changed = false;
+    // Made by this walk (or, the top one, by this run): it holds nothing
+    // but what the walk put there.
+    bool created = false;
   };
   std::vector<OpenFolder> open_folders;
   bool keeping_folder_times = false;
@@ -70,6 +74,50 @@ struct Synchronizer::Impl {
   // in "/"; empty without one).
   std::unique_ptr<ItemKeeper> keeper;
   std::string versions_folder;
+
+  // The folders whose every item an exploring phase found equal to its
+  // counterpart, by the tree walked: the phase that walks the same tree
+  // again passes over their files (see File). Sealed when their phase ends;
+  // null without an exploring phase, and outside the phases.
+  std::shared_ptr<FolderSet> clean_in_source;
+  std::shared_ptr<FolderSet> clean_in_target;
+  // While exploring: the set being filled, and the folders of the walk not
+  // yet left, outermost first, with what their items showed so far.
+  std::shared_ptr<FolderSet> exploring_into;
+  struct ExploredFolder {
+    std::string folder;  // ends in "/"
+    bool clean = true;
+    bool has_files = false;
+  };
+  std::vector<ExploredFolder> explored;
+  // Copies of files running beside the walk of phase 2 or 3 where the
+  // receiving file system makes every request a round trip (null: one copy
+  // at a time, on the walk's thread), in the order started. Their lines
+  // keep their places (Reporter::ReservePlace); the walk collects them
+  // between items, and all of them before it ends.
+  std::unique_ptr<CopyPool> copy_pool;
+  struct RunningCopy {
+    uint64_t tag = 0;
+    StartedCopy copy;
+    std::string folder;  // of copy.to, ending in "/"
+    std::string name;    // of copy.to, as NameIgnoringCase gives it
+    int action = 0;      // the action code of its line
+    uint64_t size = 0;
+    uint64_t old_size = 0;  // of the file it replaces
+    Side side = Side::Target;
+    uint64_t place = 0;
+  };
+  std::vector<std::unique_ptr<RunningCopy>> running_copies;
+  uint64_t copy_tags = 0;
+  // Folders the walk has left that get their times back once the copies
+  // into them are over.
+  std::vector<std::string> folders_awaiting_times;
+
+  // The folder of the last item of an acting phase, whether the set of
+  // `passing_set` holds it.
+  std::string passing_folder;
+  const FolderSet* passing_set = nullptr;
+  bool passing = false;
 
   // --- run driver (synchronizer.cc) ---
   void Synchronize();
@@ -104,7 +152,13 @@ struct Synchronizer::Impl {
   void ReachFolderTimesItem(const std::string& receiving_path, bool is_folder);
   // Items were added to, removed from or renamed in the folder of `path`.
   void ContentsChanged(const std::string& path);
+  // The walk created the receiving folder `path` (OpenFolder::created).
+  void FolderCreated(const std::string& path);
+  // `path` is a name in a receiving folder the walk created.
+  bool InFolderCreatedHere(const std::string& path) const;
   void LeaveFolder();
+  // Gives a receiving folder the times of its counterpart again.
+  void RestoreFolderTimes(const std::string& folder);
   bool Stopped() const { return session.StopRequested.load() != 0; }
   bool Exploring() const {
     return session.CurrentPhase == Phase::ExploreSource ||
@@ -112,6 +166,19 @@ struct Synchronizer::Impl {
   }
   void SyncReportFile(bool towards);
   ErrorCode RemoveConflict(const std::string& target_path, FilesEnumerator& source);
+
+  // --- what the exploring phases found equal (item_handler.cc) ---
+  void BeginExploring(const std::string& folder);
+  void EndExploring();
+  // An item of an exploring walk and its comparison's result.
+  void NoteExplored(FilesEnumerator& e, int result);
+  void LeaveExplored();
+  // An error met while exploring: the folders of the walk not yet left are
+  // not clean.
+  void ExploringError();
+  // The set whose folders' files the running phase passes over, or null.
+  std::shared_ptr<FolderSet> PassedOverOfPhase() const;
+  bool FilesPassedOver(const std::string& folder);
 
   // --- item handler and plans (item_handler.cc) ---
   void File(FilesEnumerator& e);
@@ -140,6 +207,25 @@ struct Synchronizer::Impl {
   bool ClaimCounterpart(FilesEnumerator& e, int result);
   void CaseClash(FilesEnumerator& e, const std::string& path, Side side);
   void CopyPlan(FilesEnumerator& e, const std::string& path, int result, Side side);
+  // The copy plan of a file whose copy runs beside the walk; `action` is
+  // the code of its line.
+  void StartCopy(FilesEnumerator& e, const std::string& path, int action, Side side,
+                 uint64_t old_size);
+  // Takes the copies that ended; with `wait`, first waits until another may
+  // start (Room) or until none runs (All).
+  enum class CopyWait : uint8_t { None, Room, All };
+  void CollectCopies(CopyWait wait);
+  // The rest of the copy plan once the copy ended with `error`.
+  void EndCopy(RunningCopy& running, ErrorCode error);
+  bool CopiesRunningInto(const std::string& folder) const;
+  // Waits for the copies running to a name in the folder of `path` that is
+  // equal to its name ignoring letter case: what such a copy leaves there
+  // may be the counterpart the item is compared with.
+  void AwaitCopiesOfName(const std::string& path);
+  // Takes one copy that ended, waiting up to `seconds`; false when none did.
+  bool CollectOne(double seconds);
+  // Work units of the copies running, as far as they got.
+  double RunningCopyUnits() const;
   void FolderUpdate(FilesEnumerator& e, const std::string& path, int result, Side side);
   void SecurityUpdate(FilesEnumerator& e, const std::string& path, Side side);
   void CaseRename(FilesEnumerator& e, const std::string& path);

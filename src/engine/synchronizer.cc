@@ -59,10 +59,12 @@ void Synchronizer::File(FilesEnumerator& e) {
 // What the exploring phases meet, the phase that acts on the same tree
 // meets again: it is reported there, once.
 void Synchronizer::AccessError(const std::string& path, ErrorCode code) {
-  if (!impl_->Exploring()) impl_->reporter.AccessError(path, code);
+  if (impl_->Exploring()) return impl_->ExploringError();
+  impl_->reporter.AccessError(path, code);
 }
 void Synchronizer::SecurityError(const std::string& path, ErrorCode code) {
-  if (!impl_->Exploring()) impl_->reporter.SecurityError(path, code);
+  if (impl_->Exploring()) return impl_->ExploringError();
+  impl_->reporter.SecurityError(path, code);
 }
 
 void Synchronizer::SetProgress(uint64_t bytes_copied) {
@@ -125,10 +127,21 @@ void Synchronizer::Impl::Walk(FilesEnumerator& e, const std::string& folder, Enu
   blocked_folders.clear();
   const bool acting = session.CurrentPhase >= Phase::CopyToTarget;
   if (acting) BeginFolderTimes();
+  passing_set = nullptr;
+  if (Exploring()) BeginExploring(folder);
+  const Phase phase = session.CurrentPhase;
+  // Copies that keep what they replace run one at a time.
+  if ((phase == Phase::CopyToTarget || phase == Phase::CopyToSource) && context.keeper == nullptr)
+    copy_pool = fs.ParallelCopies(phase == Phase::CopyToTarget ? options.Target : options.Source);
   context.plan = PlanOfPhase();
   e.SetFolder(folder);
   e.Enumerate(self, mode, "*");
   context.plan = WalkPlan{};
+  if (Exploring()) EndExploring();
+  if (copy_pool != nullptr) {
+    CollectCopies(CopyWait::All);
+    copy_pool.reset();
+  }
   if (acting) EndFolderTimes();
   RestoreDeferredModes();
 }
@@ -147,6 +160,7 @@ WalkPlan Synchronizer::Impl::PlanOfPhase() const {
   plan.counterpart_root = from_source ? options.Target : options.Source;
   plan.counterparts = detail;
   plan.counterpart_security = security;
+  plan.passed_over = PassedOverOfPhase();
   return plan;
 }
 
@@ -327,6 +341,8 @@ void Synchronizer::Impl::Synchronize() {
   session.Running = true;
   session.WorkTotal = 0;
   session.WorkDone = 0;
+  clean_in_source.reset();
+  clean_in_target.reset();
   reporter.BeginRun();
   const double start_time = reporter.RunClock().Now();
   reporter.Run().StopRequested = &session.StopRequested;
@@ -377,6 +393,8 @@ void Synchronizer::Impl::Synchronize() {
 
   context.progress = &self;
   RunPhases();
+  clean_in_source.reset();
+  clean_in_target.reset();
   check_case = options.Case;
   FinishKeeping();
   SyncToDisk();

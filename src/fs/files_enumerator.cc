@@ -244,6 +244,13 @@ bool FilesEnumerator::IsOtherCached(const std::string& path) const {
   return other_cached_ && other_path_ == path;
 }
 
+void FilesEnumerator::NoteOtherMissing(const std::string& path) {
+  ResetOtherCache();
+  ahead_other_ = false;
+  missing_path_ = path;
+  missing_code_ = kErrNotFound;
+}
+
 void FilesEnumerator::ResetOtherCache() {
   other_cached_ = false;
   other_path_.clear();
@@ -274,9 +281,9 @@ void FilesEnumerator::OtherChanged() {
 
 ErrorCode FilesEnumerator::CopyTo(const std::string& path) {
   copy_carried_security_ = false;
-  const bool exists = LookupOther(path) == 0;
-  const ItemInfo other = other_;
   if (item_.IsFolder()) {
+    const bool exists = LookupOther(path) == 0;
+    const ItemInfo other = other_;
     if (!exists) {
       if (const ErrorCode code = context_.fs->CreateFolder(path); code != 0) return code;
       OtherChanged();
@@ -291,53 +298,84 @@ ErrorCode FilesEnumerator::CopyTo(const std::string& path) {
     SetAttributesOn(path);
     return 0;
   }
-  // The copy replaces the old file through a rename, but a file system that
-  // refuses to replace a read-only file needs the bit cleared first. It is
-  // put back when the copy fails, so that a failed copy changes nothing.
   // The old file or link goes to the keeper's place as the copy replaces it.
+  ItemKeeper* keeper = nullptr;
   KeepPlace place;
+  if (context_.keeper != nullptr && LookupOther(path) == 0 && other_.kind != ItemKind::Folder) {
+    keeper = context_.keeper;
+    const ItemInfo old = other_;
+    if (const ErrorCode code = keeper->Prepare(path, old, KeepReason::Replace, place); code != 0)
+      return code;
+  }
+  StartedCopy copy;
+  if (const ErrorCode code = PrepareFileCopy(path, copy, false); code != 0) {
+    if (keeper != nullptr) keeper->Finish(place, false);
+    return code;
+  }
   bool kept = false;
-  ItemKeeper* keeper = exists && other.kind != ItemKind::Folder ? context_.keeper : nullptr;
   if (keeper != nullptr) {
-    if (const ErrorCode code = keeper->Prepare(path, other, KeepReason::Replace, place); code != 0)
-      return code;
+    copy.options.keep_old_as = &place.path;
+    copy.options.old_kept = &kept;
   }
-  const bool cleared =
-      exists && other.kind == ItemKind::File && (other.Attributes() & kAttrReadOnly);
-  if (cleared) {
-    if (const ErrorCode code = SetFileAttributesOf(path, other.mode | 0200); code != 0) {
-      if (keeper != nullptr) keeper->Finish(place, false);
-      return code;
-    }
-  }
-  CopyOptions options;
+  copy.options.progress = context_.progress;
+  const ErrorCode code = context_.fs->CopyFile(full_path_, path, copy.options);
   if (keeper != nullptr) {
-    options.keep_old_as = &place.path;
-    options.old_kept = &kept;
+    keeper->Finish(place, kept);
+    // A hard link shares the mode that was changed for the copy.
+    if (kept && copy.cleared) context_.fs->SetMode(place.path, copy.old_mode);
   }
-  options.progress = context_.progress;
+  if (code != 0) return EndCopy(*context_.fs, copy, code);
+  copy_carried_security_ = copy.security_given;
+  OtherChanged();
+  return 0;
+}
+
+ErrorCode FilesEnumerator::StartCopyTo(const std::string& path, CopyPool& pool, uint64_t tag,
+                                       StartedCopy& copy) {
+  copy_carried_security_ = false;
+  if (const ErrorCode code = PrepareFileCopy(path, copy, true); code != 0) return code;
+  copy.options.progress = &copy.progress;
+  copy.options.no_replace = copy.name_free;
+  // The counterpart is as good as changed: the copy may end at any time.
+  OtherChanged();
+  if (const ErrorCode code = pool.Start(tag, full_path_, path, copy.options); code != 0)
+    return EndCopy(*context_.fs, copy, code);
+  return 0;
+}
+
+ErrorCode FilesEnumerator::EndCopy(FileSystem& fs, const StartedCopy& copy, ErrorCode code) {
+  if (code != 0 && copy.cleared) fs.SetMode(copy.to, copy.old_mode);
+  return code;
+}
+
+// The copy replaces the old file through a rename, but a file system that
+// refuses to replace a read-only file needs the bit cleared first. It is put
+// back when the copy fails, so that a failed copy changes nothing.
+ErrorCode FilesEnumerator::PrepareFileCopy(const std::string& path, StartedCopy& copy,
+                                           bool keep_security) {
+  const bool exists = LookupOther(path) == 0;
+  copy.name_free = !exists;
+  if (exists && other_.kind == ItemKind::File && (other_.Attributes() & kAttrReadOnly)) {
+    const uint32_t old_mode = other_.mode;
+    if (const ErrorCode code = SetFileAttributesOf(path, old_mode | 0200); code != 0) return code;
+    copy.cleared = true;
+    copy.old_mode = old_mode;
+  }
+  copy.from = full_path_;
+  copy.to = path;
+  copy.mode = Item().mode;
+  CopyOptions& options = copy.options;
   options.stop = context_.stop;
   options.carry_owner = context_.security_support;
   options.carry_security_attributes = context_.security_support;
   // The security goes with the copy where it can, through its descriptor.
-  bool security_given = false;
   if (context_.security_support && (item_security_read_ || ReadItemSecurity() == kSuccess)) {
-    options.security = &item_security_;
-    options.security_mode = Item().mode;
-    options.security_given = &security_given;
+    copy.security_read = true;
+    if (keep_security) copy.security = item_security_;
+    options.security = keep_security ? &copy.security : &item_security_;
+    options.security_mode = copy.mode;
+    options.security_given = &copy.security_given;
   }
-  const ErrorCode code = context_.fs->CopyFile(full_path_, path, options);
-  if (keeper != nullptr) {
-    keeper->Finish(place, kept);
-    // A hard link shares the mode that was changed for the copy.
-    if (kept && cleared) context_.fs->SetMode(place.path, other.mode);
-  }
-  if (code != 0) {
-    if (cleared) context_.fs->SetMode(path, other.mode);
-    return code;
-  }
-  copy_carried_security_ = security_given;
-  OtherChanged();
   return 0;
 }
 

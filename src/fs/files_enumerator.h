@@ -72,6 +72,37 @@ struct EnumeratorContext {
   std::vector<std::string> left_out{};
 };
 
+// The progress of a copy that runs on another thread: the bytes it has
+// copied so far, read by the walk's thread.
+class CopyProgress final : public IProgress {
+ public:
+  void SetProgress(uint64_t bytes_copied) override {
+    bytes_.store(bytes_copied, std::memory_order_relaxed);
+  }
+  uint64_t Bytes() const { return bytes_.load(std::memory_order_relaxed); }
+
+ private:
+  std::atomic<uint64_t> bytes_{0};
+};
+
+// A copy of a file made on behalf of an enumerator's item (CopyTo), or
+// running beside the walk (StartCopyTo): what it needs and tells until it
+// ends, when the walk has long gone on.
+struct StartedCopy {
+  std::string from;   // the item
+  std::string to;     // the counterpart
+  uint32_t mode = 0;  // the item's permission mode
+  CopyOptions options;
+  CopyProgress progress;  // of a copy running beside the walk
+  Security security;      // the item's, given with the copy, where read
+  bool security_read = false;
+  bool security_given = false;  // the copy gave it (CopyOptions::security_given)
+  // The counterpart's read-only bit was cleared for the copy; its mode before.
+  bool cleared = false;
+  uint32_t old_mode = 0;
+  bool name_free = false;  // no counterpart was there
+};
+
 // Result codes of CompareSecurity.
 inline constexpr int kSecurityDiffers = 256;
 inline constexpr int kOtherSecurityUnreadable = 512;
@@ -125,6 +156,9 @@ class FilesEnumerator : public IEnumFile {
   ErrorCode FindOther(const std::string& path);
   bool IsOtherCached(const std::string& path) const;  // exact, case-sensitive
   void ResetOtherCache();
+  // The caller knows that no counterpart is at `path` (kErrNotFound) without
+  // a lookup: the operations after it take it as missing.
+  void NoteOtherMissing(const std::string& path);
   // Valid while cached.
   const std::string& OtherName() const { return other_.name; }
   bool OtherIsFolder() const { return other_.IsFolder(); }
@@ -140,6 +174,16 @@ class FilesEnumerator : public IEnumFile {
   // place first: the old item is kept before it leaves its name, and stays
   // where it is when it cannot be kept (the keeper's error is returned).
   ErrorCode CopyTo(const std::string& path);  // copy the file / create the folder
+  // CopyTo of a file, started in `pool` under `tag` (CopyPool::Start) and
+  // left to run: 0 when it runs. `copy` stays where it is until EndCopy
+  // after the pool gave its result, or at once when it did not start. A
+  // copy to a name that was free takes it only while it still is
+  // (CopyOptions::no_replace): copies running at once never replace each
+  // other's, whatever names the file system takes for the same.
+  ErrorCode StartCopyTo(const std::string& path, CopyPool& pool, uint64_t tag, StartedCopy& copy);
+  // After a copy of a file ended with `code`: a failed copy gives the
+  // counterpart back the read-only bit it had. Returns `code`.
+  static ErrorCode EndCopy(FileSystem& fs, const StartedCopy& copy, ErrorCode code);
   // After CopyTo copied a file while security is handled: the copy was
   // given the item's security and then its mode on its way
   // (CopySecurityTo and SetAttributesOn have nothing to add).
@@ -182,6 +226,11 @@ class FilesEnumerator : public IEnumFile {
   ErrorCode Remove(const std::string& path, const ItemInfo& item);
   ErrorCode MoveToKeeper(const std::string& path, const ItemInfo& item);
   bool IsLeftOut() const;
+  // Readies a copy of the current file to `path`: the counterpart's
+  // read-only bit cleared (a file system may refuse to replace such a file),
+  // the options, and the item's security given with the copy, kept in
+  // `copy` or (`keep_security` false) referred to in this enumerator.
+  ErrorCode PrepareFileCopy(const std::string& path, StartedCopy& copy, bool keep_security);
   void RemoveLeftover();
   bool InLeftoverTree();
   void WalkSubfolder(EnumMode mode);

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/folder_set.h"
 
 namespace twinmere {
 
@@ -174,6 +175,11 @@ struct CopyOptions {
   // `*old_kept` (may be null) tells whether an old item was kept.
   const std::string* keep_old_as = nullptr;
   bool* old_kept = nullptr;
+  // The name was free when the caller looked: the copy takes it only where
+  // it still is, and fails with kErrAlreadyExists otherwise (leaving what
+  // holds it as it was), also where the file system takes the name for
+  // another one that is there (letter case).
+  bool no_replace = false;
 };
 
 enum class RenameMode : uint8_t {
@@ -197,6 +203,10 @@ struct WalkPlan {
   std::string counterpart_root;
   ItemDetail counterparts = ItemDetail::Full;
   bool counterpart_security = false;  // ReadSecurity of each counterpart found
+  // Folders whose files (every item but a folder) the walk hands over by
+  // name and kind alone, asking nothing more of them or of their
+  // counterparts; their subfolders are asked about as planned. Null: none.
+  std::shared_ptr<const FolderSet> passed_over;
 };
 
 // Reads the entries of one open folder.
@@ -239,6 +249,28 @@ class FolderReader {
     (void)code;
     return false;
   }
+};
+
+// Copies of files that run on threads of the file system, several at once
+// (FileSystem::ParallelCopies). Used from one thread: the one that made it.
+class CopyPool {
+ public:
+  // Collect every started copy first: one still running is waited for.
+  virtual ~CopyPool() = default;
+  // How many copies may run at once, and how many were started and not yet
+  // collected.
+  virtual size_t Capacity() const = 0;
+  virtual size_t Running() const = 0;
+  // Starts CopyFile(from, to, options) and returns at once: 0 when it runs
+  // (Collect gives its result), else the error that kept it from starting,
+  // before it changed anything. `options` and what it points to stay
+  // valid until the copy is collected; its progress receiver is called on
+  // the copy's thread. Only while Running() < Capacity().
+  virtual ErrorCode Start(uint64_t tag, const std::string& from, const std::string& to,
+                          const CopyOptions& options) = 0;
+  // Waits up to `seconds` for a started copy to end. True with the tag and
+  // the result (as CopyFile's) of one that ended, each given once.
+  virtual bool Collect(double seconds, uint64_t& tag, ErrorCode& result) = 0;
 };
 
 class FileSystem {
@@ -316,6 +348,16 @@ class FileSystem {
   // takes the name.
   virtual ErrorCode CopyFile(const std::string& from, const std::string& to,
                              const CopyOptions& options) = 0;
+
+  // Copies into the folder `folder` and below it that run several at once
+  // where that is faster: on a file system where every request is a round
+  // trip (network, FUSE), the same that the read-ahead asks with a pool.
+  // Null where one copy at a time is as fast (the default): CopyFile then.
+  // The pool goes before the file system does, and before its roots change.
+  virtual std::unique_ptr<CopyPool> ParallelCopies(const std::string& folder) {
+    (void)folder;
+    return nullptr;
+  }
 
   // Gives the folder `to` the extended attributes of the folder `from`, as
   // CopyFile gives a file's to its copy (options.carry_security_attributes

@@ -32,6 +32,8 @@ Reporter::Reporter(SyncOptions& options, const PlatformFacts& facts, FileSystem&
 
 void Reporter::BeginRun() {
   counters_ = SessionCounters{};
+  places_.clear();
+  filling_ = nullptr;
   display_.BeginRun();
   run_.ReportInSource = false;
   run_.ReportInTarget = false;
@@ -101,6 +103,51 @@ bool Reporter::CancelledByStop(ErrorCode error) const {
 
 void Reporter::AddReportLine(std::string_view text, ReportLineKind kind, double interval,
                              LineFlush flush) {
+  if (filling_ != nullptr) {
+    filling_->own.push_back({std::string(text), kind, interval, flush});
+    return;
+  }
+  if (!places_.empty()) {
+    if (flush != LineFlush::Final) {
+      places_.back().after.push_back({std::string(text), kind, interval, flush});
+      return;
+    }
+    // The run's end: a place still open has no line to come.
+    for (Place& place : places_) place.filled = true;
+    ReleasePlaces();
+  }
+  ShowLine(text, kind, interval, flush);
+}
+
+uint64_t Reporter::ReservePlace() {
+  Place& place = places_.emplace_back();
+  place.id = ++next_place_;
+  return place.id;
+}
+
+void Reporter::ReportActionAt(uint64_t place, ErrorCode error, const std::string& path, int code,
+                              uint64_t size, Side side, int64_t size_change) {
+  const auto it = std::find_if(places_.begin(), places_.end(),
+                               [place](const Place& p) { return p.id == place; });
+  if (it == places_.end()) return ReportAction(error, path, code, size, side, size_change);
+  filling_ = &*it;
+  ReportAction(error, path, code, size, side, size_change);
+  filling_ = nullptr;
+  it->filled = true;
+  ReleasePlaces();
+}
+
+void Reporter::ReleasePlaces() {
+  while (!places_.empty() && places_.front().filled) {
+    const Place place = std::move(places_.front());
+    places_.pop_front();
+    for (const std::vector<HeldLine>* lines : {&place.own, &place.after})
+      for (const HeldLine& line : *lines) ShowLine(line.text, line.kind, line.interval, line.flush);
+  }
+}
+
+void Reporter::ShowLine(std::string_view text, ReportLineKind kind, double interval,
+                        LineFlush flush) {
   const bool immediate = flush == LineFlush::Immediate;
   const bool final = flush == LineFlush::Final;
   const bool due = std::fabs(clock_.Timer() - last_flush_time_) >= interval;
@@ -111,7 +158,7 @@ void Reporter::AddReportLine(std::string_view text, ReportLineKind kind, double 
   if (!text.empty()) {
     if (!immediate) {
       if (display_buffer_.size() > kDisplayBufferLimit) {
-        AddReportLine({}, ReportLineKind::Action, 0, LineFlush::Throttled);
+        ShowLine({}, ReportLineKind::Action, 0, LineFlush::Throttled);
       }
       AppendLine(display_buffer_, text);
     }

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
@@ -123,6 +124,16 @@ class Reporter {
   // An error whose line the caller writes itself: ErrorCount + 1, and the
   // error kept for the JSON summary.
   void CountError(ErrorCode code, int action, const std::string& path);
+  // A place among the lines for those of an action that ends later (a copy
+  // running beside the walk): the lines added meanwhile wait behind it, so
+  // that every line keeps the place of its item in the walk.
+  uint64_t ReservePlace();
+  // The line and counters of the action of `place` (as ReportAction); then
+  // the lines that waited for it go out, as far as no earlier place is
+  // still open. Before the run's final line every place is filled.
+  void ReportActionAt(uint64_t place, ErrorCode error, const std::string& path, int code,
+                      uint64_t size, Side side, int64_t size_change);
+
   // "Error N accessing "path". text" / "... accessing security information of ...";
   // nothing for an error that is part of a stop, as above.
   void AccessError(const std::string& path, ErrorCode code);
@@ -142,6 +153,10 @@ class Reporter {
   ReportRunState& Run() { return run_; }
 
  private:
+  // AddReportLine, past the places (ReservePlace).
+  void ShowLine(std::string_view text, ReportLineKind kind, double interval, LineFlush flush);
+  // Shows what the filled places at the front, and the lines after them, hold.
+  void ReleasePlaces();
   bool Admits(ReportLineKind kind) const;
   // Keeps an error line's code, action and path for the JSON summary.
   void KeepError(ErrorCode code, int action, const std::string& path);
@@ -176,6 +191,23 @@ class Reporter {
   std::optional<double> run_start_time_;
   std::vector<RunError> errors_;
   uint64_t errors_omitted_ = 0;
+  // Places of actions that end later, in the order reserved, with their own
+  // lines and the lines added after them.
+  struct HeldLine {
+    std::string text;
+    ReportLineKind kind;
+    double interval;
+    LineFlush flush;
+  };
+  struct Place {
+    uint64_t id = 0;
+    bool filled = false;
+    std::vector<HeldLine> own;
+    std::vector<HeldLine> after;
+  };
+  std::deque<Place> places_;
+  Place* filling_ = nullptr;  // the place ReportActionAt fills
+  uint64_t next_place_ = 0;
 };
 
 }  // namespace twinmere

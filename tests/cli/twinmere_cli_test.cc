@@ -13,7 +13,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <string>
@@ -869,6 +871,135 @@ TEST_F(TwinmereCliFaultTest, FailureAtAnyStepOfAReplacementKeepsTheOldFile) {
     EXPECT_EQ(r.out.find("Error "), r.out.rfind("Error ")) << r.out;
     EXPECT_EQ(tree_.ReadFile("dst/file"), "old");
     EXPECT_EQ(tree_.List("dst"), std::vector<std::string>{"file"});
+  }
+}
+
+// ---- copies running at once onto a FUSE Target (sshfs) --------------------------
+
+class TwinmereCliSshfsTest : public TwinmereCliFaultTest {
+ protected:
+  void SetUp() override {
+    TwinmereCliFaultTest::SetUp();
+    if (IsSkipped()) return;
+    sshfs_ = std::make_unique<testing::SshfsMount>(tree_, "remote", "dst");
+    if (!sshfs_->SkipReason().empty()) GTEST_SKIP() << sshfs_->SkipReason();
+    for (const char* folder : {"a", "b/c", "d"}) {
+      for (int i = 0; i < 24; ++i)
+        tree_.WriteFile(std::string("src/") + folder + "/" + std::to_string(i),
+                        std::string(1000 + i * 997, static_cast<char>('a' + i)));
+    }
+    tree_.MakeLink("src/a/link", "0");
+    tree_.WriteFile("src/top", "top");
+  }
+  void TearDown() override { sshfs_.reset(); }
+
+  // The lines of a run with the Target's path replaced by "TARGET".
+  std::string Relative(std::string out, const std::string& target) {
+    for (size_t at; (at = out.find(target)) != std::string::npos;)
+      out.replace(at, target.size(), "TARGET/");
+    return out;
+  }
+  // Every item below `folder` is the Source's own, complete; nothing else
+  // (a killed run leaves its temporary items for the next one).
+  enum class Leftovers : uint8_t { None, Allowed };
+  void ExpectCompleteOrMissing(const std::string& folder, Leftovers leftovers = Leftovers::None) {
+    const std::map<std::string, std::string> source = Contents("src");
+    for (const auto& [name, text] : Contents(folder)) {
+      const auto it = source.find(name);
+      EXPECT_TRUE(it != source.end() && it->second == text) << name;
+    }
+    if (leftovers == Leftovers::Allowed) return;
+    std::function<void(const std::string&)> no_temporary = [&](const std::string& below) {
+      for (const std::string& name : tree_.List(below)) {
+        EXPECT_FALSE(IsTemporaryName(name)) << below << "/" << name;
+        struct stat st;
+        if (lstat(tree_.Path(below + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+          no_temporary(below + "/" + name);
+      }
+    };
+    no_temporary(folder);
+  }
+
+  std::unique_ptr<testing::SshfsMount> sshfs_;
+};
+
+// Onto a FUSE Target the copies run at once, and the lines come in the order
+// of the walk, as a run onto a local folder gives them.
+TEST_F(TwinmereCliSshfsTest, CopiesRunningAtOnceGiveTheLinesOfCopiesOneAtATime) {
+  tree_.MakeFolder("local");
+  const Result local = Run({"-s", "-q", tree_.Folder("src"), tree_.Folder("local")});
+  const Result fuse = Run({"-s", "-q", tree_.Folder("src"), tree_.Folder("dst")});
+  EXPECT_EQ(fuse.code, 0) << fuse.out;
+  EXPECT_EQ(Relative(fuse.out, tree_.Folder("dst")), Relative(local.out, tree_.Folder("local")));
+  EXPECT_EQ(Contents("remote"), Contents("src"));
+}
+
+// A copy that fails among those running at once is one error line in the
+// place of its item; the others go on.
+TEST_F(TwinmereCliSshfsTest, AFailedCopyAmongThoseRunningAtOnceIsOneErrorInItsPlace) {
+  const std::vector<std::string> args = {"-s", "-q", tree_.Folder("src"), tree_.Folder("dst")};
+  const Result first = Run(args);
+  ASSERT_EQ(first.code, 0) << first.out;
+  // The paths of the lines about a/, in order.
+  const auto paths_in_a = [this](const std::string& out) {
+    std::vector<std::string> paths;
+    const std::string folder = "\"" + tree_.Path("dst/a/");
+    for (size_t at = 0; (at = out.find(folder, at)) != std::string::npos; ++at)
+      paths.push_back(out.substr(at + folder.size(), out.find('"', at + 1) - at - folder.size()));
+    return paths;
+  };
+  // Every file of a/ newer in Source; the server refuses to replace a/5.
+  for (const std::string& name : tree_.List("src/a")) tree_.SetTime("src/a/" + name, 2000000000);
+  const std::string stuck = tree_.Path("remote/a/5");
+  if (system(("chattr +i '" + stuck + "' 2>/dev/null").c_str()) != 0)
+    GTEST_SKIP() << "no immutable files in " << tree_.Root();
+  const Result r = Run(args);
+  EXPECT_EQ(system(("chattr -i '" + stuck + "'").c_str()), 0);
+  EXPECT_EQ(r.code, 4) << r.out;
+  std::vector<std::string> files = paths_in_a(first.out);
+  std::erase(files, "link");  // the same as before
+  EXPECT_EQ(paths_in_a(r.out), files) << r.out;
+  EXPECT_EQ(r.out.find("Error "), r.out.rfind("Error ")) << r.out;
+  const size_t error = r.out.find(" replacing \"" + tree_.Path("dst/a/5") + "\". ");
+  ASSERT_NE(error, std::string::npos) << r.out;
+  EXPECT_EQ(r.out.rfind("\nError ", error) + 1, r.out.find("Error ")) << r.out;
+  EXPECT_EQ(Run(args).code, 0);
+  EXPECT_EQ(Contents("remote"), Contents("src"));
+}
+
+// Stopped or killed while copies run at once, the Target holds complete
+// copies and nothing else; a stop ends the run as stopped, and the next run
+// completes the work and removes what a killed one left.
+TEST_F(TwinmereCliSshfsTest, StoppedOrKilledWhileCopiesRunAtOnceLeavesOnlyCompleteFiles) {
+  for (int i = 0; i < 40; ++i)
+    tree_.WriteFile("src/big/" + std::to_string(i), std::string(3 << 20, 'B'));
+  // With -d the next run walks the Target, where it meets the leftovers.
+  const std::vector<std::string> args = {"-s", "-q", "-d", tree_.Folder("src"),
+                                         tree_.Folder("dst")};
+  Process p = Start(args);
+  // Stopped once copies into big/ have begun.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!(tree_.Exists("remote/big") && !tree_.List("remote/big").empty()) &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  kill(p.pid, SIGTERM);
+  EXPECT_EQ(Wait(p), 1);
+  EXPECT_NE(tree_.ReadFile(p.out_path).find("Synchronization stopped."), std::string::npos);
+  ExpectCompleteOrMissing("remote");
+  RemoveTree(tree_.Path("src/big"));
+
+  // Killed at the second call of one kind in any of the copies' threads.
+  for (const char* call : {"pwrite64", "fchmod", "renameat", "unlinkat"}) {
+    SCOPED_TRACE(call);
+    // Through the mount, whose caches would not know of it otherwise.
+    for (const std::string& name : tree_.List("remote")) RemoveTree(tree_.Path("dst/" + name));
+    const Result killed = Run(args, Strace(call, "signal=KILL:when=2"));
+    EXPECT_EQ(killed.code, -1) << killed.out;
+    ExpectCompleteOrMissing("remote", Leftovers::Allowed);
+    const Result after = Run(args);
+    EXPECT_EQ(after.code, 0) << after.out;
+    EXPECT_EQ(Contents("remote"), Contents("src"));
+    ExpectCompleteOrMissing("remote");
   }
 }
 

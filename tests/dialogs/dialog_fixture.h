@@ -2,6 +2,9 @@
 // rest of what the dialogs are given.
 #pragma once
 
+#include <filesystem>
+#include <string>
+
 #include "app/scheduled_runs.h"
 #include "app/shortcuts.h"
 #include "dialogs/options_dialog.h"
@@ -13,6 +16,14 @@ namespace twinmere::ui {
 struct DialogFixture : TempHome {
   OptionsDialogContext OptionsContext() {
     return {facts, folders, settings, *fs, memory, "/usr/bin/twinmere", services};
+  }
+
+  // An executable twinmere-cli under bin/ for scheduled runs to name; its path.
+  std::string FakeCliProgram() {
+    std::filesystem::create_directories(Path("bin"));
+    WriteFile("bin/twinmere-cli", "#!/bin/sh\n");
+    std::filesystem::permissions(Path("bin/twinmere-cli"), std::filesystem::perms(0755));
+    return Path("bin/twinmere-cli");
   }
 
   ShortcutMemory memory;

@@ -91,15 +91,12 @@ void SettingsDialogTest::PreferencesRoundTripDeletingDefaultsAndCancelKeepsThem(
 
 void SettingsDialogTest::ScheduledRunsAreListedAndOkRemovesThoseTakenOut() {
   DialogFixture f;
-  QVERIFY(QDir().mkpath(QString::fromStdString(f.Path("bin"))));
-  f.WriteFile("bin/twinmere-cli", "#!/bin/sh\n");
-  QCOMPARE(chmod(f.Path("bin/twinmere-cli").c_str(), 0755), 0);
+  const std::string cli = f.FakeCliProgram();
   RecordingManager manager;
   const ScheduleContext schedule{UserUnitFolder(f.folders), manager};
   for (const char* name : {"a b", "c"}) {
     const ScheduleRequest request{f.Path(std::string("links/") + name + ".desktop"),
-                                  "-d /src/ /dst/", f.Path("bin/twinmere-cli"),
-                                  RunSchedule::Weekly};
+                                  "-d /src/ /dst/", cli, RunSchedule::Weekly};
     QVERIFY(!ApplySchedule(request, *f.fs, schedule).has_value());
   }
   const auto list = [](SettingsDialog& dialog) {

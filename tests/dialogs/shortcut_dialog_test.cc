@@ -89,9 +89,7 @@ void ShortcutDialogTest::FieldsLineUpAndTheCommandLineCanBeReadWhole() {
 
 void ShortcutDialogTest::RunAutomaticallyWritesTheUnitsAndShowsTheLaunchersSchedule() {
   DialogFixture f;
-  QVERIFY(QDir().mkpath(QString::fromStdString(f.Path("bin"))));
-  f.WriteFile("bin/twinmere-cli", "#!/bin/sh\n");
-  QCOMPARE(chmod(f.Path("bin/twinmere-cli").c_str(), 0755), 0);
+  f.FakeCliProgram();  // beside bin/twinmere, which the units name
   RecordingManager manager;
   const ScheduleContext schedule{UserUnitFolder(f.folders), manager};
   SyncOptions options;

@@ -234,5 +234,61 @@ TEST_F(SynchronizerMemoryTest, ProgressRisesThroughEachCopyAndIsCompleteOnlyAtTh
   EXPECT_NEAR(samples.back().fraction, 1.0, 1e-9);
 }
 
+// Where the exploring phase found a folder's items equal, the next phase
+// takes its files as found; the lines are those of a run that compares every
+// item again (a quick start), also where exploring met errors the later
+// phases do not meet (a listing that ended early, a lookup that failed),
+// names differing in letter case, and two Source names for one Target item.
+TEST(SynchronizerExploredTest, FoldersFoundEqualGiveTheLinesOfAFullComparison) {
+  const auto build = [](MemoryFileSystem& fs, bool exploring_errors) {
+    fs.AddFolder("/src", 0755, kT0);
+    fs.SetVolume("/dst", MemoryFileSystemOptions{.case_insensitive = true});
+    for (const std::string side : {"/src/", "/dst/"}) {
+      for (const char* name : {"equal/one", "equal/two", "listing/a", "lookup/x", "lookup/y"})
+        fs.AddFile(side + name, name, kT0);
+      fs.AddFile(side + "clash/File", "f", kT0);
+    }
+    fs.AddFile("/src/clash/file", "f", kT0);
+    fs.AddFile("/src/listing/b", "newer", FileTime{kT0.ns + 100'000'000'000});
+    fs.AddFile("/dst/listing/b", "older", kT0);
+    fs.AddFile("/src/case/Name", "n", kT0);
+    fs.AddFile("/dst/case/NAME", "n", kT0);
+    fs.AddFile("/src/new/file", "new", kT0);
+    fs.AddFile("/dst/extra/file", "extra", kT0);
+    if (exploring_errors) {
+      // The listing of /src/listing/ ends after its first item, and one
+      // lookup fails: both only while exploring (the first of their calls).
+      fs.FailNext(MemoryOp::ReadFolder, EIO, "/src/listing/", 1, 1);
+      fs.FailNext(MemoryOp::Lookup, EIO, "/dst/lookup/y");
+    }
+  };
+  const struct {
+    const char* what;
+    void (*set)(SyncOptions&);
+  } cases[] = {
+      {"one way", [](SyncOptions&) {}},
+      {"only newer", [](SyncOptions& o) { o.New = true; }},
+      {"case", [](SyncOptions& o) { o.Case = true; }},
+      {"both ways", [](SyncOptions& o) { o.Bidi = o.New = true; }},
+      {"delete", [](SyncOptions& o) { o.Delete = true; }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> lines[2];
+    for (const bool quick : {true, false}) {
+      MemoryFileSystem fs;
+      build(fs, !quick);
+      EngineHarness run(fs);
+      run.options.Source = "/src/";
+      run.options.Target = "/dst/";
+      c.set(run.options);
+      run.options.QuickStart = quick;
+      lines[quick] = {"exit " + std::to_string(run.Run())};
+      lines[quick].insert(lines[quick].end(), run.display.lines.begin(), run.display.lines.end());
+    }
+    EXPECT_EQ(lines[false], lines[true]);
+    EXPECT_GT(lines[false].size(), 3u);
+  }
+}
 }  // namespace
 }  // namespace twinmere

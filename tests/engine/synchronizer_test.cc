@@ -19,6 +19,7 @@
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <utility>
 
 #include "app/command_line.h"
 #include "app/folder_fields.h"
@@ -112,6 +113,44 @@ TEST_F(SynchronizerTest, OneWayRunCopiesNewAndDifferentFilesAndLeavesExtraItems)
   EXPECT_FALSE(host.SawStatus("Exploring Target files ...   "));
   EXPECT_EQ(host.statuses.back(), "Completed.");
   EXPECT_FALSE(run_.session.Running);
+}
+
+// Files the exploring phase found equal, in folders where all was equal,
+// are not compared again: a change made after the exploring phase is left
+// for the next run, while a folder with a difference is compared again in
+// full. Also a file removed from Source before the deleting phase.
+TEST_F(SynchronizerTest, ChangesAfterExploringAreLeftForTheNextRunInFoldersFoundEqual) {
+  for (const char* side : {"src/", "dst/"}) {
+    Put(std::string(side) + "equal/a", "a");
+    Put(std::string(side) + "equal/b", "b");
+    Put(std::string(side) + "equal/gone", "g");
+    Put(std::string(side) + "differs/d", "d");
+  }
+  Put("src/differs/c", "new c", 100);
+  Put("dst/differs/c", "old c");
+  run_.options.Delete = true;
+  bool changed = false;
+  run_.host.on_status = [&](std::string_view text) {
+    if (text != "Searching files to copy to Target ...   " || std::exchange(changed, true)) return;
+    Put("src/equal/a", "changed a", 200);
+    Put("src/differs/d", "changed d", 200);
+    ASSERT_EQ(unlink(Src("equal/gone").c_str()), 0);
+  };
+
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+  EXPECT_TRUE(run_.HasAction(testing::kReplaced, Dst("differs/c"))) << run_.AllLines();
+  EXPECT_TRUE(run_.HasAction(testing::kReplaced, Dst("differs/d")));
+  EXPECT_EQ(run_.Counters().FilesReplacedInTarget, 2);
+  EXPECT_EQ(run_.Counters().FilesDeletedInTarget, 0);
+  EXPECT_EQ(tree_.ReadFile("dst/equal/a"), "a");
+
+  run_.host.on_status = nullptr;
+  const EngineHarness& next = Again();
+  EXPECT_EQ(next.session.ExitCode, 0) << next.AllLines();
+  EXPECT_TRUE(next.HasAction(testing::kReplaced, Dst("equal/a"))) << next.AllLines();
+  EXPECT_TRUE(next.HasAction(testing::kDeleted, Dst("equal/gone")));
+  EXPECT_EQ(next.Counters().FilesReplacedInTarget, 1);
+  EXPECT_EQ(tree_.ReadFile("dst/equal/a"), "changed a");
 }
 
 TEST_F(SynchronizerTest, RunsThatCannotBeginSetTheirExitCodeAndLine) {
@@ -808,13 +847,16 @@ TEST_F(SynchronizerTest, AppendedReportInTargetIsFirstBroughtUpToDateFromSource)
   EXPECT_EQ(tree_.ReadFile("src/report.txt"), "kept in source\n");  // one-way: not copied back
 }
 
-// What a walk reads ahead changes nothing a run says or does: the same
-// trees give the same lines and the same Target with the lookups on one
-// thread, on a pool, and without reading ahead, in a mirror (every phase)
-// and both ways.
-TEST(SynchronizerReadAheadTest, ReadingAheadChangesNoLineAndNoTarget) {
+// What a walk reads ahead, and copies that run several at once, change
+// nothing a run says or does: the same trees give the same lines (in the
+// same order) and the same Target, folder times included, with the lookups
+// on one thread, on a pool, and without reading ahead, with copies one at a
+// time and four at once, in a mirror (every phase) and both ways.
+TEST(SynchronizerReadAheadTest, ReadingAheadOrCopyingInParallelChangesNoLineAndNoTarget) {
   const auto make = [](TempTree& tree) {
     for (int i = 0; i < 300; ++i) tree.WriteFile("src/many/" + std::to_string(i), "x");
+    for (int i = 0; i < 40; ++i) tree.WriteFile("src/new/" + std::to_string(i), "n");
+    tree.MakeLink("src/new/link", "0");
     tree.WriteFile("src/same", "same");
     tree.WriteFile("dst/same", "same");
     tree.SetTime("src/same", kT0);
@@ -883,13 +925,17 @@ TEST(SynchronizerReadAheadTest, ReadingAheadChangesNoLineAndNoTarget) {
     return out;
   };
   for (const bool bidi : {false, true}) {
-    PosixFileSystemOptions direct, pooled;
+    PosixFileSystemOptions direct, pooled, parallel;
     direct.read_ahead = false;
     pooled.lookup_threads = 4;
+    // As on a network file system: lookups on a pool, copies four at once.
+    parallel.lookup_threads = 4;
+    parallel.copy_threads = 4;
     const std::vector<std::string> expected = run(direct, bidi);
     ASSERT_GT(expected.size(), 600u);
     EXPECT_EQ(run(PosixFileSystemOptions{}, bidi), expected) << "bidi " << bidi;
     EXPECT_EQ(run(pooled, bidi), expected) << "bidi " << bidi;
+    EXPECT_EQ(run(parallel, bidi), expected) << "bidi " << bidi;
   }
 }
 

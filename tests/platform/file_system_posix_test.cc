@@ -17,12 +17,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/folder_set.h"
 #include "platform/temporary_names.h"
 #include "support/mounts.h"
 #include "support/temp_tree.h"
@@ -306,6 +308,117 @@ TEST_P(PosixFileSystemTest, StopDuringReplacementLeavesOldFileAndNoTemporary) {
   // A stop before the first chunk leaves no new file either.
   EXPECT_EQ(fs->CopyFile(tree.Path("src"), tree.Path("new"), options), kErrCancelled);
   EXPECT_FALSE(tree.Exists("new"));
+}
+
+// A copy to a name that was free takes it only while it is, a file as well
+// as a link: one taken meanwhile keeps what it holds, and nothing is left
+// beside it.
+TEST_P(PosixFileSystemTest, CopyToAFreeNameNeverReplacesWhatTookItMeanwhile) {
+  tree.WriteFile("src", "new");
+  tree.MakeLink("link", "somewhere");
+  tree.WriteFile("dst/taken", "old");
+  tree.MakeLink("dst/taken-link", "old");
+  CopyOptions options;
+  options.no_replace = true;
+  EXPECT_EQ(fs->CopyFile(tree.Path("src"), tree.Path("dst/taken"), options), kErrAlreadyExists);
+  EXPECT_EQ(fs->CopyFile(tree.Path("link"), tree.Path("dst/taken-link"), options),
+            kErrAlreadyExists);
+  ASSERT_EQ(fs->CopyFile(tree.Path("src"), tree.Path("dst/free"), options), 0);
+  ASSERT_EQ(fs->CopyFile(tree.Path("link"), tree.Path("dst/free-link"), options), 0);
+  EXPECT_EQ(tree.ReadFile("dst/taken"), "old");
+  EXPECT_EQ(tree.ReadLink("dst/taken-link"), "old");
+  EXPECT_EQ(tree.ReadFile("dst/free"), "new");
+  EXPECT_EQ(tree.ReadLink("dst/free-link"), "somewhere");
+  EXPECT_THAT(tree.List("dst"), ElementsAre("free", "free-link", "taken", "taken-link"));
+}
+
+// Copies of a pool run at once, each as CopyFile makes it: every one is
+// collected once with its result, a failure of one stops no other, a stop
+// ends those still running, and no temporary item is left.
+TEST_P(PosixFileSystemTest, CopiesOfAPoolRunAtOnceAndEndEachWithItsOwnResult) {
+  PosixFileSystemOptions pooled = GetParam();
+  pooled.copy_threads = 4;
+  auto pool_fs = CreatePosixFileSystem(pooled);
+  pool_fs->SetConfinedRoots({tree.Root()});
+  EXPECT_EQ(fs->ParallelCopies(tree.Root()), nullptr);  // a local file system: one at a time
+  std::unique_ptr<CopyPool> pool = pool_fs->ParallelCopies(tree.Folder("dst"));
+  ASSERT_NE(pool, nullptr);
+  ASSERT_EQ(pool->Capacity(), 4u);
+  constexpr int kCopies = 12;
+  for (int i = 0; i < kCopies; ++i) tree.WriteFile("src/" + std::to_string(i), std::string(i, 'x'));
+  tree.WriteFile("src/big", std::string(3 * 1024 * 1024 + 1, 'b'));
+  tree.MakeFolder("dst");
+  tree.WriteFile("dst/taken", "old");
+  struct Started {
+    std::string from, to;
+    CopyOptions options;
+    RecordProgress progress;
+    std::optional<ErrorCode> result;
+  };
+  std::vector<std::unique_ptr<Started>> copies;
+  const auto add = [&copies](const std::string& from, const std::string& to) {
+    copies.push_back(std::make_unique<Started>());
+    copies.back()->from = from;
+    copies.back()->to = to;
+  };
+  for (int i = 0; i < kCopies; ++i) add("src/" + std::to_string(i), "dst/" + std::to_string(i));
+  add("src/missing", "dst/missing");
+  add("src/big", "dst/taken");
+  copies.back()->options.no_replace = true;
+  add("src/big", "dst/big");
+  const auto collect = [&](double seconds) {
+    uint64_t tag = 0;
+    ErrorCode result = 0;
+    if (!pool->Collect(seconds, tag, result)) return false;
+    EXPECT_LT(tag, copies.size());
+    EXPECT_FALSE(copies[tag]->result.has_value()) << "collected twice: " << tag;
+    copies[tag]->result = result;
+    return true;
+  };
+  for (uint64_t tag = 0; tag < copies.size(); ++tag) {
+    while (pool->Running() == pool->Capacity()) collect(10);
+    Started& copy = *copies[tag];
+    copy.options.progress = &copy.progress;
+    ASSERT_EQ(pool->Start(tag, tree.Path(copy.from), tree.Path(copy.to), copy.options), 0);
+  }
+  while (pool->Running() != 0) collect(10);
+  EXPECT_FALSE(collect(0));
+  for (const auto& copy : copies) {
+    SCOPED_TRACE(copy->to);
+    ASSERT_TRUE(copy->result.has_value());
+    if (copy->to == "dst/missing") {
+      EXPECT_TRUE(IsMissingError(*copy->result));
+    } else if (copy->to == "dst/taken") {
+      EXPECT_EQ(*copy->result, kErrAlreadyExists);
+      EXPECT_EQ(tree.ReadFile("dst/taken"), "old");
+    } else {
+      EXPECT_EQ(*copy->result, 0);
+      EXPECT_EQ(tree.ReadFile(copy->to), tree.ReadFile(copy->from));
+    }
+  }
+  EXPECT_EQ(copies.back()->progress.calls.back(), 3u * 1024 * 1024 + 1);
+  EXPECT_EQ(tree.List("dst").size(), kCopies + 2u);
+
+  // Stopped: each ends, cancelled or complete, and nothing else is there.
+  std::atomic<int> stop{0};
+  std::vector<std::unique_ptr<CopyOptions>> stopped;
+  for (uint64_t tag = 0; tag < 4; ++tag) {
+    stopped.push_back(std::make_unique<CopyOptions>());
+    stopped.back()->stop = &stop;
+    ASSERT_EQ(pool->Start(tag, tree.Path("src/big"), tree.Path("dst/s" + std::to_string(tag)),
+                          *stopped.back()),
+              0);
+  }
+  stop = 1;
+  for (int ended = 0; ended < 4;) {
+    uint64_t tag = 0;
+    ErrorCode result = 0;
+    ASSERT_TRUE(pool->Collect(10, tag, result));
+    EXPECT_TRUE(result == 0 || result == kErrCancelled) << result;
+    EXPECT_EQ(tree.Exists("dst/s" + std::to_string(tag)), result == 0);
+    ++ended;
+  }
+  for (const std::string& name : tree.List("dst")) EXPECT_FALSE(IsTemporaryName(name)) << name;
 }
 
 // A Source that changes under the copy gave no version it ever had.
@@ -999,6 +1112,47 @@ TEST_F(ReadAheadTest, PlannedWalkAnswersAsLookupsWouldWhenAsked) {
       EXPECT_GT(items, 300u);
       EXPECT_GT(answered, 0u);
     }
+  }
+}
+
+// The files of a folder the plan passes over come with their name and kind
+// alone, nothing read ahead for them or their counterparts; its subfolders,
+// and the files of other folders, as planned.
+TEST_F(ReadAheadTest, PlannedWalkReadsNothingForTheFilesOfFoldersPassedOver) {
+  MakeMixedTree("s");
+  MakeMixedTree("t");
+  for (const int threads : {0, 4}) {
+    SCOPED_TRACE(threads);
+    PosixFileSystemOptions options;
+    options.lookup_threads = threads;
+    auto fs = CreatePosixFileSystem(options);
+    fs->SetConfinedRoots({tree.Root()});
+    auto passed_over = std::make_shared<FolderSet>(tree.Folder("s"));
+    passed_over->Add(tree.Folder("s") + "many");
+    passed_over->Seal();
+    WalkPlan plan;
+    plan.counterpart_root = tree.Folder("t");
+    plan.passed_over = passed_over;
+    fs->ExpectWalk(tree.Folder("s"), plan);
+    std::map<std::string, std::string> seen;  // by folder: "d" detailed, "c" counterpart
+    std::function<void(const std::string&)> walk = [&](const std::string& below) {
+      std::unique_ptr<FolderReader> reader;
+      ASSERT_EQ(fs->OpenFolder(tree.Folder("s") + below, reader), 0);
+      ItemInfo item, other;
+      while (reader->Next(item) == 0) {
+        bool detailed = false;
+        const bool answered =
+            reader->AheadCounterpart(tree.Folder("t") + below + item.name, other, detailed);
+        const std::string kind = item.IsFolder() ? "folder " : "file ";
+        seen[kind + below] += std::string(reader->Detailed() ? "d" : "-") + (answered ? "c" : "-");
+        if (item.IsFolder()) walk(below + item.name + "/");
+      }
+    };
+    walk("");
+    EXPECT_EQ(seen["file many/"], std::string(300 * 2, '-'));
+    EXPECT_EQ(seen["folder many/"], "dc");
+    EXPECT_EQ(seen["file d/"], "dc");
+    EXPECT_EQ(seen["file d/e/"], "dc");  // the dangling link
   }
 }
 

@@ -228,6 +228,44 @@ TEST_F(ReporterTest, ALongDisplayBufferIsShownEarly) {
   EXPECT_FALSE(tree_.Exists("report.txt"));
 }
 
+// Lines of actions that end later keep the places of their actions: what
+// comes meanwhile waits, in order, until every earlier place is filled; a
+// cancelled action fills its place with nothing; the run's final line comes
+// last whatever is still open.
+TEST_F(ReporterTest, LinesKeepThePlacesOfActionsThatEndLater) {
+  options_.Report.clear();
+  reporter_.BeginRun();
+  const auto shown = [this] {
+    std::vector<std::string> lines;
+    for (const std::string& batch : display_.batches)
+      for (const std::string& line : SplitLines(batch)) lines.push_back(line.substr(0, 25));
+    return lines;
+  };
+  Line("before");
+  const uint64_t a = reporter_.ReservePlace();
+  Line("after a");
+  const uint64_t b = reporter_.ReservePlace();
+  const uint64_t c = reporter_.ReservePlace();
+  reporter_.AccessError("/data/src/locked", EACCES);
+  reporter_.ReportActionAt(b, 0, "/data/dst/b", kActionCopy, 1, Side::Target, 0);
+  reporter_.ReportActionAt(c, kErrCancelled, "/data/dst/c", kActionCopy, 1, Side::Target, 0);
+  clock_.timer += 1;
+  Line("");
+  EXPECT_EQ(shown(), std::vector<std::string>{"before"});
+  EXPECT_EQ(reporter_.Counters().FilesCopiedToTarget, 1);  // counted at once
+  reporter_.ReportActionAt(a, EACCES, "/data/dst/a", kActionCopy, 1, Side::Target, 0);
+  Line("after all");
+  const uint64_t d = reporter_.ReservePlace();
+  Line("waits for d");
+  (void)d;
+  Line("Synchronization completed.", ReportLineKind::Action, LineFlush::Final, 0);
+  EXPECT_EQ(shown(),
+            (std::vector<std::string>{"before", "Error 13 copying \"/data/d", "after a",
+                                      "Copied:            \t\"/dat", "Error 13 accessing \"/data",
+                                      "after all", "waits for d", "Synchronization completed"}));
+  EXPECT_EQ(reporter_.Counters().ErrorCount, 2);
+}
+
 // (That a second run replaces the report, the golden reports show.)
 TEST_F(ReporterTest, AnAppendingRunKeepsTheEarlierReport) {
   ScriptedRun();

@@ -125,6 +125,10 @@ void MemoryFileSystem::NoteEntryWritten(const std::string& path) {
 ErrorCode MemoryFileSystem::Injected(MemoryOp op, const std::string& path) {
   for (auto it = faults_.begin(); it != faults_.end(); ++it) {
     if (it->op != op || (!it->path.empty() && it->path != path)) continue;
+    if (it->after > 0) {
+      --it->after;
+      return 0;
+    }
     const ErrorCode code = it->code;
     if (--it->count <= 0) faults_.erase(it);
     return code;
@@ -132,8 +136,9 @@ ErrorCode MemoryFileSystem::Injected(MemoryOp op, const std::string& path) {
   return 0;
 }
 
-void MemoryFileSystem::FailNext(MemoryOp op, ErrorCode code, const std::string& path, int count) {
-  faults_.push_back(Fault{op, code, path, count});
+void MemoryFileSystem::FailNext(MemoryOp op, ErrorCode code, const std::string& path, int count,
+                                int after) {
+  faults_.push_back(Fault{op, code, path, count, after});
 }
 
 void MemoryFileSystem::SetByteBudget(uint64_t bytes) {
@@ -491,6 +496,7 @@ ErrorCode MemoryFileSystem::CopyFile(const std::string& from, const std::string&
   if (to_parent == nullptr) return EISDIR;
   Node* existing = FindChild(*to_parent, to_name);
   if (existing != nullptr && existing->kind == ItemKind::Folder) return EISDIR;
+  if (existing != nullptr && options.no_replace) return kErrAlreadyExists;
 
   const uint64_t size = source->data.size();
   uint64_t done = 0;

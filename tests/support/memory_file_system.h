@@ -101,10 +101,12 @@ class MemoryFileSystem : public FileSystem {
   std::vector<std::string> Names(const std::string& folder) const;
 
   // Fault injection: the next `count` calls of `op` fail with `code` and
-  // change nothing. With a `path`, only calls given exactly that path count
-  // (the source path for Rename and CopyFile, the folder as passed to
-  // OpenFolder for OpenFolder and ReadFolder).
-  void FailNext(MemoryOp op, ErrorCode code, const std::string& path = {}, int count = 1);
+  // change nothing, once `after` such calls went through. With a `path`,
+  // only calls given exactly that path count (the source path for Rename and
+  // CopyFile, the folder as passed to OpenFolder for OpenFolder and
+  // ReadFolder).
+  void FailNext(MemoryOp op, ErrorCode code, const std::string& path = {}, int count = 1,
+                int after = 0);
   // Copies may write this many more bytes in all; a copy that would exceed the
   // budget fails with ENOSPC and leaves the target as it was. Unlimited by default.
   void SetByteBudget(uint64_t bytes);
@@ -133,6 +135,7 @@ class MemoryFileSystem : public FileSystem {
     ErrorCode code;
     std::string path;
     int count;
+    int after;
   };
   friend class MemoryFolderReader;
 

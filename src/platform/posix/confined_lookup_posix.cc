@@ -39,7 +39,10 @@ void PosixFileSystem::SetConfinedRoots(const std::vector<std::string>& roots) {
   root_fds_.resize(roots_.size());
   abilities_.clear();
   ForgetFolders();
-  user_attributes_refused_.clear();
+  {
+    const std::lock_guard<std::mutex> lock(user_attributes_mutex_);
+    user_attributes_refused_.clear();
+  }
   written_.clear();
 }
 

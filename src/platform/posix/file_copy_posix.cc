@@ -8,7 +8,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
-#include <vector>
+#include <memory>
 
 #include "platform/posix/file_system_posix_internal.h"
 #include "platform/temporary_names.h"
@@ -89,15 +89,20 @@ class ChunkCopy {
         }
       }
       if (!use_range_) {
-        if (buffer_.empty()) buffer_.resize(kChunkBytes);
-        n = pread(source_, buffer_.data(), want, static_cast<off_t>(pos));
+        // As large as the chunk, or the file when it is smaller: a small
+        // file's copy neither allocates nor clears a whole chunk.
+        if (buffer_size_ < want) {
+          buffer_.reset(new char[want]);
+          buffer_size_ = want;
+        }
+        n = pread(source_, buffer_.get(), want, static_cast<off_t>(pos));
         if (n < 0) {
           if (errno == EINTR) continue;
           return errno;
         }
         for (ssize_t written = 0; written < n;) {
           const ssize_t w =
-              pwrite(target_, buffer_.data() + written, static_cast<size_t>(n - written),
+              pwrite(target_, buffer_.get() + written, static_cast<size_t>(n - written),
                      static_cast<off_t>(pos) + written);
           if (w < 0) {
             if (errno == EINTR && !Stopped()) continue;
@@ -120,7 +125,8 @@ class ChunkCopy {
   int target_;
   const CopyOptions& options_;
   bool use_range_ = true;
-  std::vector<char> buffer_;
+  std::unique_ptr<char[]> buffer_;
+  size_t buffer_size_ = 0;
 };
 
 // The contents of the source, of `st.st_size` bytes (0: a file whose size
@@ -158,11 +164,29 @@ ErrorCode CopyData(int source, int target, const struct stat& st, const CopyOpti
   return copy.Copy(size, end == 0 ? ChunkCopy::kToTheEnd : end);
 }
 
+// Ways of TakeFreeName, tried in this order.
+enum NoReplaceWay : int { kRenameNoReplace = 0, kLookThenRename = 1 };
+
 }  // namespace
+
+ErrorCode TakeFreeName(int dir, const std::string& temporary, const std::string& name,
+                       std::atomic<int>* way) {
+  if (way == nullptr || way->load(std::memory_order_relaxed) == kRenameNoReplace) {
+    if (renameat2(dir, temporary.c_str(), dir, name.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    const ErrorCode code = errno;
+    if (code != EINVAL && code != ENOSYS && code != EOPNOTSUPP) return code;
+    if (way != nullptr) way->store(kLookThenRename, std::memory_order_relaxed);
+  }
+  struct stat st;
+  if (fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
+  if (errno != ENOENT) return errno;
+  return renameat(dir, temporary.c_str(), dir, name.c_str()) == 0 ? 0 : errno;
+}
 
 ErrorCode PosixFileSystem::CopyLink(int from_dir, const std::string& from_name,
                                     const struct stat& st, int to_dir, const std::string& to_name,
-                                    const VolumeAbilities& volume, const CopyOptions& options) {
+                                    const CopyPlaces& places, const CopyOptions& options) {
+  const VolumeAbilities volume = places.volume();
   // A file system that gives links no size gets a buffer of the longest path.
   std::string text(st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : PATH_MAX, '\0');
   const ssize_t n = readlinkat(from_dir, from_name.c_str(), text.data(), text.size());
@@ -183,7 +207,13 @@ ErrorCode PosixFileSystem::CopyLink(int from_dir, const std::string& from_name,
       utimensat(to_dir, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
     code = errno;
   if (code == 0 && options.keep_old_as != nullptr) code = KeepOld(to_dir, to_name, options);
-  if (code == 0 && renameat(to_dir, temporary.c_str(), to_dir, to_name.c_str()) != 0) code = errno;
+  if (code == 0) {
+    if (options.no_replace) {
+      code = TakeFreeName(to_dir, temporary, to_name, places.no_replace_way);
+    } else if (renameat(to_dir, temporary.c_str(), to_dir, to_name.c_str()) != 0) {
+      code = errno;
+    }
+  }
   if (code != 0) unlinkat(to_dir, temporary.c_str(), 0);
   if (code == 0 && volume.sets_link_times && !volume.rename_keeps_times)
     utimensat(to_dir, to_name.c_str(), times, AT_SYMLINK_NOFOLLOW);
@@ -205,8 +235,16 @@ ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& 
   to_folder->names.clear();
   NoteWritten(*to_folder);
   // Both stay open: the cache keeps the two folders used last.
-  const int from_dir = from_folder->fd.get();
-  const int to_dir = to_folder->fd.get();
+  const CopyPlaces places{from_folder->fd.get(), from_name, to_folder->fd.get(), to_name,
+                          [this, to_folder] { return AbilitiesOf(*to_folder); }};
+  return CopyBetween(places, options);
+}
+
+ErrorCode PosixFileSystem::CopyBetween(const CopyPlaces& places, const CopyOptions& options) {
+  const int from_dir = places.from_dir;
+  const int to_dir = places.to_dir;
+  const std::string& from_name = places.from_name;
+  const std::string& to_name = places.to_name;
 
   // The walk saw a regular file or a link here. A link fails the open
   // (O_NOFOLLOW) and is copied as a link; O_NONBLOCK keeps a FIFO put in
@@ -220,7 +258,7 @@ ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& 
     if (fstatat(from_dir, from_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
     if (!S_ISLNK(st.st_mode)) return code;
     if (options.stop != nullptr && options.stop->load() != 0) return kErrCancelled;
-    return CopyLink(from_dir, from_name, st, to_dir, to_name, AbilitiesOf(*to_folder), options);
+    return CopyLink(from_dir, from_name, st, to_dir, to_name, places, options);
   }
   if (fstat(source.get(), &st) != 0) return errno;
   if (S_ISDIR(st.st_mode)) return EISDIR;
@@ -264,7 +302,7 @@ ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& 
   // would give them; where it cannot be given, they follow as before.
   const bool given = security != nullptr && WriteAccessAcl(target.get(), *security) == 0;
   if (const ErrorCode code =
-          GiveMode(target.get(), given ? options.security_mode : st.st_mode, *to_folder);
+          GiveMode(target.get(), given ? options.security_mode : st.st_mode, places.volume);
       code != 0)
     return fail(code);
   if (given && options.security_given != nullptr) *options.security_given = true;
@@ -276,6 +314,7 @@ ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& 
     // A new name takes the file directly; linkat never replaces.
     if (LinkUnnamed(target.get(), to_dir, to_name) == 0) return 0;
     if (errno != EEXIST) return fail(errno);
+    if (options.no_replace) return fail(EEXIST);
     if (size > kFlushBeforeReplaceBytes && fdatasync(target.get()) != 0) return fail(errno);
     temporary = NewTemporaryName();
     if (LinkUnnamed(target.get(), to_dir, temporary) != 0) {
@@ -301,13 +340,19 @@ ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& 
       return code;
     }
   }
-  if (renameat(to_dir, temporary.c_str(), to_dir, to_name.c_str()) != 0) {
+  if (options.no_replace) {
+    if (const ErrorCode code = TakeFreeName(to_dir, temporary, to_name, places.no_replace_way);
+        code != 0) {
+      unlinkat(to_dir, temporary.c_str(), 0);
+      return code;
+    }
+  } else if (renameat(to_dir, temporary.c_str(), to_dir, to_name.c_str()) != 0) {
     const ErrorCode code = errno;
     unlinkat(to_dir, temporary.c_str(), 0);
     return code;
   }
   // The copy is in place; should the times fail here, the next run copies again.
-  if (!AbilitiesOf(*to_folder).rename_keeps_times)
+  if (!places.volume().rename_keeps_times)
     utimensat(to_dir, to_name.c_str(), times, AT_SYMLINK_NOFOLLOW);
   return 0;
 }

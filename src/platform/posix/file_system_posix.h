@@ -26,6 +26,10 @@ struct PosixFileSystemOptions {
   // (one where both trees are local, several where every lookup is a round
   // trip); more than one runs every lookup as on a network file system.
   int lookup_threads = 0;
+  // Copies that run at once (FileSystem::ParallelCopies): 0 chooses by the
+  // file system (one where the Target is local, several where every
+  // request is a round trip); more than one runs that many on any.
+  int copy_threads = 0;
 };
 
 // CreatePlatformFileSystem() is CreatePosixFileSystem({}).

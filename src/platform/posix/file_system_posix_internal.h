@@ -23,7 +23,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -91,6 +93,41 @@ ErrorCode WriteAccessAcl(int fd, const Security& security);
 // `use_getxattrat` is cleared for good where the kernel lacks the call.
 ErrorCode ReadSecurityAt(int dir, const std::string& name, const ItemInfo* known,
                          std::atomic<bool>& use_getxattrat, Security& security);
+
+// Gives the open file `fd` the mode `mode` as far as its volume keeps modes;
+// `volume` is asked only when the volume refuses the mode.
+ErrorCode GiveMode(int fd, uint32_t mode, const std::function<VolumeAbilities()>& volume);
+
+// File systems whose requests stay on this machine (ext4, tmpfs ...): one
+// thread keeps up with them. Network and FUSE file systems are not.
+bool IsLocalFileSystem(int fd);
+
+// Where a copy reads and writes: the open folders and the names in them,
+// and what the receiving volume keeps (asked when first needed, on the
+// copy's thread).
+struct CopyPlaces {
+  int from_dir = -1;
+  std::string from_name;
+  int to_dir = -1;
+  std::string to_name;
+  std::function<VolumeAbilities()> volume;
+  // How a copy with CopyOptions::no_replace takes its name on this volume,
+  // learned by the first copy that tried (see TakeFreeName); null: each
+  // copy tries anew.
+  std::atomic<int>* no_replace_way = nullptr;
+};
+
+// Gives the complete temporary item `temporary` in the folder `dir` the
+// name `name`, only where the name is free: 0, or EEXIST (the temporary
+// item stays) or the error of the call that failed. By a rename that
+// replaces nothing; where the file system refuses such renames (FUSE and
+// sftp servers often do), by a rename right after a look at the name,
+// which leaves to chance only a name taken between the two by another
+// writer, or by a copy of this run to a name that the file system takes
+// for the same but the run does not (the run waits for the copies to names
+// equal ignoring letter case). `way` keeps which one works.
+ErrorCode TakeFreeName(int dir, const std::string& temporary, const std::string& name,
+                       std::atomic<int>* way);
 
 // ASCII letters compared ignoring case, all other bytes as they are.
 bool EqualIgnoringCase(std::string_view a, std::string_view b);
@@ -213,6 +250,17 @@ class PosixFileSystem : public FileSystem {
   ErrorCode CopyFile(const std::string& from, const std::string& to,
                      const CopyOptions& options) override;
   ErrorCode WriteNewFile(const std::string& path, std::string_view contents) override;
+  // The copy itself, once its folders are open. Touches nothing of this
+  // object but what is safe from any thread: copies of a CopyPool run it
+  // at once.
+  ErrorCode CopyBetween(const CopyPlaces& places, const CopyOptions& options);
+
+  // parallel_copies_posix.cc
+  std::unique_ptr<CopyPool> ParallelCopies(const std::string& folder) override;
+  // Resolves the folders of a copy that another thread will make, as
+  // CopyFile resolves them, and opens them anew for it (`from_dir` and
+  // `to_dir` then belong to the caller).
+  ErrorCode DetachCopyPlaces(const std::string& from, const std::string& to, CopyPlaces& places);
 
   // xattr_posix.cc
   ErrorCode CopyFolderAttributes(const std::string& from, const std::string& to,
@@ -290,12 +338,10 @@ class PosixFileSystem : public FileSystem {
   // volume_abilities_posix.cc
   VolumeAbilities AbilitiesOf(CachedFolder& folder);
   VolumeAbilities ProbeVolume(int dir, bool& tried);
-  // Gives the open file `fd` in `folder` the mode `mode` as far as the volume keeps modes.
-  ErrorCode GiveMode(int fd, uint32_t mode, CachedFolder& folder);
 
   // file_copy_posix.cc
   ErrorCode CopyLink(int from_dir, const std::string& from_name, const struct stat& st, int to_dir,
-                     const std::string& to_name, const VolumeAbilities& volume,
+                     const std::string& to_name, const CopyPlaces& places,
                      const CopyOptions& options);
   // Gives the file or link `name` of the folder `dir`, which a copy is about
   // to replace, the further name options.keep_old_as (see CopyOptions).
@@ -306,7 +352,7 @@ class PosixFileSystem : public FileSystem {
 
   // xattr_posix.cc
   // Gives `target` the extended attributes of `source` that the options
-  // carry. Failures are silent.
+  // carry. Failures are silent. Safe from any thread.
   void CopyExtendedAttributes(int source, int target, const CopyOptions& options);
 
   PosixFileSystemOptions options_;
@@ -335,7 +381,9 @@ class PosixFileSystem : public FileSystem {
   ErrorCode missing_folder_code_ = 0;
   uint64_t clock_ = 0;
   bool openat2_missing_ = false;
-  // Devices that refused user attributes since the roots were last set.
+  // Devices that refused user attributes since the roots were last set
+  // (copies on several threads ask and add).
+  std::mutex user_attributes_mutex_;
   std::vector<uint64_t> user_attributes_refused_;
   // What each volume met in this run keeps, by device (see Abilities).
   std::vector<std::pair<uint64_t, VolumeAbilities>> abilities_;

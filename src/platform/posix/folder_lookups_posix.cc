@@ -87,6 +87,7 @@ void FillItems(const ReadAheadState& state, Batch& batch, size_t begin, size_t e
   const bool stats = state.plan.items == ItemDetail::Full || state.plan.item_security;
   for (size_t i = begin; i < end; ++i) {
     AheadItem& a = batch.items[i];
+    if (a.passed_over) continue;
     if (stats && !a.stated && !a.gone && a.code == 0) StatItem(dir, a);
     if (!state.plan.item_security || !a.stated || a.gone) continue;
     auto read = std::make_unique<AheadSecurity>();
@@ -105,6 +106,7 @@ void FillCounterparts(const ReadAheadState& state, Batch& batch, size_t begin, s
   const bool full = state.plan.counterparts == ItemDetail::Full;
   for (size_t i = begin; i < end; ++i) {
     AheadItem& a = batch.items[i];
+    if (a.passed_over) continue;
     const std::string& name = a.item.name;
     unsigned char type = DT_UNKNOWN;
     const bool listed = folder.listed && folder.Find(name, type);

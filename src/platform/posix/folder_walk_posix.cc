@@ -166,7 +166,7 @@ class QueuedFolderReader : public FolderReader {
   // What the plan needs that the lookups did not get to (the read-ahead
   // stopped before their job ran): read here.
   void Finish(AheadItem& a) {
-    if (a.gone || a.code != 0) return;
+    if (a.gone || a.code != 0 || a.passed_over) return;
     if (!a.kind_known || (state_->plan.items == ItemDetail::Full && !a.stated))
       StatItem(batch_->folder->fd.get(), a);
   }
@@ -232,9 +232,11 @@ class QueuedFolderReader : public FolderReader {
 constexpr int kRemoteLookupThreads = 16;
 constexpr size_t kRemoteJobItems = 4;
 
+}  // namespace
+
 // File systems whose lookups stay on this machine: one thread, working
 // through a whole batch at a time, keeps up with the walk.
-bool IsLocal(int fd) {
+bool IsLocalFileSystem(int fd) {
   struct statfs sfs;
   if (fstatfs(fd, &sfs) != 0) return false;
   switch (static_cast<uint64_t>(sfs.f_type)) {
@@ -255,6 +257,8 @@ bool IsLocal(int fd) {
       return false;
   }
 }
+
+namespace {
 
 // What a queued item counts against kReadAheadMaxBytes.
 size_t ItemBytes(const AheadItem& item) {
@@ -381,6 +385,8 @@ class ReadAheadWalker {
   bool List(const std::shared_ptr<SharedFolder>& folder, std::string path,
             const std::shared_ptr<SharedFolder>& counterpart_folder,
             std::vector<std::string>& subfolders) {
+    const bool pass_over_files =
+        state_->plan.passed_over != nullptr && state_->plan.passed_over->Contains(path);
     if (!Queue(std::move(path), false)) return false;
     std::shared_ptr<CounterpartFolder> counterpart;
     if (counterpart_folder != nullptr) {
@@ -414,6 +420,8 @@ class ReadAheadWalker {
         if (!a.kind_known) StatItem(fd, a);
         if (a.gone) continue;
         if (a.code == 0 && a.item.IsFolder()) subfolders.push_back(a.item.name);
+        a.passed_over = pass_over_files && a.code == 0 && !a.item.IsFolder();
+        if (!a.passed_over) ++batch->asked;
         batch->bytes += ItemBytes(a);
         batch->items.push_back(std::move(a));
         if (batch->items.back().code != 0) {
@@ -438,7 +446,8 @@ class ReadAheadWalker {
                std::shared_ptr<Batch>& batch) {
     const ReadAheadState& state = *state_;
     const size_t n = batch->items.size();
-    const bool item_jobs = state.plan.items == ItemDetail::Full || state.plan.item_security;
+    const bool item_jobs =
+        (state.plan.items == ItemDetail::Full || state.plan.item_security) && batch->asked != 0;
     if (item_jobs && local_items_) FillItems(state, *batch, 0, n);
     std::vector<LookupJob> jobs;
     const auto add_jobs = [&](LookupPart part, bool local) {
@@ -447,7 +456,8 @@ class ReadAheadWalker {
         jobs.push_back(LookupJob{batch, begin, std::min(n, begin + step), part});
     };
     if (item_jobs && !local_items_) add_jobs(LookupPart::Items, false);
-    if (batch->counterpart != nullptr) add_jobs(LookupPart::Counterparts, local_counterparts_);
+    if (batch->counterpart != nullptr && batch->asked != 0)
+      add_jobs(LookupPart::Counterparts, local_counterparts_);
     batch->pending.store(static_cast<int>(jobs.size()));
 
     std::unique_lock<std::mutex> lock(state_->mutex);
@@ -567,8 +577,9 @@ void PosixFileSystem::StartReadAhead(const std::string& folder, const WalkPlan& 
   if (!used.counterpart_root.empty() && used.counterpart_root.back() != '/')
     used.counterpart_root += '/';
   const bool forced = options_.lookup_threads > 1;
-  const bool local_items = !forced && IsLocal(fd.get());
-  const bool local_counterparts = !forced && (!counterpart.valid() || IsLocal(counterpart.get()));
+  const bool local_items = !forced && IsLocalFileSystem(fd.get());
+  const bool local_counterparts =
+      !forced && (!counterpart.valid() || IsLocalFileSystem(counterpart.get()));
   const bool lookups = (used.items == ItemDetail::Full || used.item_security) && !local_items;
   const bool counterpart_lookups = counterpart.valid();
   const int threads = !lookups && !counterpart_lookups                ? 0

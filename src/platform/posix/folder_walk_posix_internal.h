@@ -14,6 +14,9 @@
 // full of items the walk still holds (a huge folder), the walker hands the
 // open folder over to the walk, which reads the rest itself, and ends.
 //
+// The files of a folder the plan passes over (WalkPlan::passed_over) are
+// handed over with their name and kind from the listing alone.
+//
 // A counterpart is answered only where it was found under exactly the name
 // asked for; one that is missing, and every case of doubt, is left to the
 // walk's own lookup. Where the plan needs no more than the kind, or the
@@ -114,6 +117,8 @@ struct AheadItem {
   bool kind_known = false;
   bool gone = false;   // vanished, or of a kind never handed over: skipped
   ErrorCode code = 0;  // its stat failed otherwise: the listing ends here
+  // A file of a folder the plan passes over: nothing is read for it.
+  bool passed_over = false;
   // The counterpart under the same name: its kind, and its stat too when
   // `other_stated`.
   bool other_found = false;
@@ -133,6 +138,7 @@ struct Batch {
   std::atomic<int> pending{0};
   uint64_t read_at = 0;  // the change count before any counterpart was read
   size_t bytes = 0;
+  size_t asked = 0;  // items not passed over
 };
 
 // The rest of a folder the walker gave up: the walk reads it itself.

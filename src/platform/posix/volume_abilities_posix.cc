@@ -120,11 +120,11 @@ VolumeAbilities PosixFileSystem::ProbeVolume(int dir, bool& tried) {
 
 // Modes are given at once; only a refusal asks what the volume keeps, so
 // that a volume keeping all of them is never probed for a copy.
-ErrorCode PosixFileSystem::GiveMode(int fd, uint32_t mode, CachedFolder& folder) {
+ErrorCode GiveMode(int fd, uint32_t mode, const std::function<VolumeAbilities()>& volume) {
   if (fchmod(fd, mode & 07777) == 0) return 0;
   const ErrorCode code = errno;
   if (!RefusesModes(code)) return code;
-  const uint32_t kept = AbilitiesOf(folder).kept_mode_bits;
+  const uint32_t kept = volume().kept_mode_bits;
   if (kept == 07777) return code;
   struct stat st;
   if (fstat(fd, &st) != 0) return errno;

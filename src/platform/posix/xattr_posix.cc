@@ -51,11 +51,16 @@ void PosixFileSystem::CopyExtendedAttributes(int source, int target, const CopyO
   // it is asked once per run (the confined roots are set anew for each run).
   bool users_refused = false;
   uint64_t device = 0;
-  if (!user_attributes_refused_.empty()) {
-    struct stat st;
-    if (fstat(target, &st) == 0) device = st.st_dev;
-    users_refused = std::find(user_attributes_refused_.begin(), user_attributes_refused_.end(),
-                              device) != user_attributes_refused_.end();
+  {
+    std::unique_lock<std::mutex> lock(user_attributes_mutex_);
+    if (!user_attributes_refused_.empty()) {
+      lock.unlock();
+      struct stat st;
+      if (fstat(target, &st) == 0) device = st.st_dev;
+      lock.lock();
+      users_refused = std::find(user_attributes_refused_.begin(), user_attributes_refused_.end(),
+                                device) != user_attributes_refused_.end();
+    }
   }
 
   std::vector<char> value(256);
@@ -80,6 +85,7 @@ void PosixFileSystem::CopyExtendedAttributes(int source, int target, const CopyO
     users_refused = true;
     struct stat st;
     if (device == 0 && fstat(target, &st) == 0) device = st.st_dev;
+    const std::lock_guard<std::mutex> lock(user_attributes_mutex_);
     user_attributes_refused_.push_back(device);
   }
 }
