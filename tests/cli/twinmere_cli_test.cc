@@ -936,6 +936,26 @@ TEST_F(TwinmereCliSshfsTest, CopiesRunningAtOnceGiveTheLinesOfCopiesOneAtATime) 
 
 // A copy that fails among those running at once is one error line in the
 // place of its item; the others go on.
+// Onto a FUSE Target, where copies run at once, a run with a versions folder
+// still keeps every file that its copies replace.
+TEST_F(TwinmereCliSshfsTest, AVersionsFolderKeepsEveryFileThatTheCopiesReplace) {
+  ASSERT_EQ(Run({"-s", "-q", tree_.Folder("src"), tree_.Folder("dst")}).code, 0);
+  const std::map<std::string, std::string> old_items = Contents("remote");
+  std::map<std::string, std::string> replaced;
+  for (const auto& [name, text] : old_items) {
+    if (name.ends_with('/') || text.starts_with("-> ")) continue;
+    tree_.WriteFile("src/" + name, "new " + name);
+    replaced[name] = text;
+  }
+  const Result r =
+      Run({"-s", "-q", "-v", tree_.Path("ver"), tree_.Folder("src"), tree_.Folder("dst")});
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(Contents("remote"), Contents("src"));
+  std::map<std::string, std::string> kept = Kept("ver");
+  std::erase_if(kept, [](const auto& item) { return item.first.ends_with('/'); });
+  EXPECT_EQ(kept, replaced);
+}
+
 TEST_F(TwinmereCliSshfsTest, AFailedCopyAmongThoseRunningAtOnceIsOneErrorInItsPlace) {
   const std::vector<std::string> args = {"-s", "-q", tree_.Folder("src"), tree_.Folder("dst")};
   const Result first = Run(args);
