@@ -11,7 +11,11 @@ _twinmere_cli()
             _filedir
             return
             ;;
-        -[rR][rRlL])
+        -[vV])
+            _filedir -d
+            return
+            ;;
+        -[rR][rRlL] | -[vV][kK])
             return # a number
             ;;
     esac
@@ -21,7 +25,7 @@ _twinmere_cli()
     local i folders=0
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            -[rR] | -[rR][rRlLjJ]) ((i++)) ;;
+            -[rR] | -[rR][rRlLjJ] | -[vV] | -[vV][kK]) ((i++)) ;;
             -*) ((folders == 0)) || ((folders++)) ;;
             *) ((folders++)) ;;
         esac
@@ -29,7 +33,7 @@ _twinmere_cli()
 
     if ((folders == 0)) && [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W '-s -q -m -n -bi -d -fd -new -c -ndl -ns -ad -xs
-            -qs -ds -r -a -rr -rl -rj --help --version' -- "$cur"))
+            -qs -ds -r -a -rr -rl -rj -v -vk -tr --help --version' -- "$cur"))
     elif ((folders < 2)); then
         _filedir -d
     fi

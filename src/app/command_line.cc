@@ -51,16 +51,24 @@ ParseResult ParseCommandLine(const std::string& args, SyncOptions& options,
       case SwitchValue::Path: {
         std::string path;
         if (command_line::ReadPath(text, p, path, p) != PathStatus::Ok) return result;
-        options.*spec->path = QualifyName(path, context.state_folder);
+        if (spec->which == Switch::Versions) {
+          options.Versions = AddSeparator(path);
+        } else {
+          options.*spec->path = QualifyName(path, context.state_folder);
+        }
         if (spec->which == Switch::Report) result.view_report_enabled = !options.Report.empty();
         break;
       }
     }
-    // -bi brings -new with it, and -bi and -d exclude each other in either order.
+    // -bi brings -new with it, and -bi and -d exclude each other in either
+    // order, as do -v and -tr.
     if (spec->which == Switch::Bidi) {
       options.New = true;
       if (options.Delete) return result;
     } else if (spec->which == Switch::Delete && options.Bidi) {
+      return result;
+    } else if ((spec->which == Switch::Versions || spec->which == Switch::Trash) && options.Trash &&
+               !options.Versions.empty()) {
       return result;
     }
   }
@@ -103,6 +111,7 @@ StartupCommandLine ReadStartupCommandLine(const std::string& args,
                                           const CommandLineContext& context, SyncOptions& options) {
   StartupCommandLine startup;
   options.ReportLevel = context.default_report_level;
+  options.VersionsKeep = context.default_versions_keep;
   ApplyDefaultReport(args, default_report_file, options);
   const ParseResult parsed = ParseCommandLine(args, options, context);
   startup.valid = parsed.valid;
@@ -120,10 +129,12 @@ namespace {
 
 // Whether BuildCommandLine writes `spec` for `options`: a flag when set, except
 // that -bi stands in for -d (which it excludes) and -new (which it implies); a
-// path when not empty; the size limit above 0; the report level when it
-// differs from the default. -fd is written whenever it is set, also where it
-// does nothing (without -d), so that every line reads back to its options.
-bool IsWritten(const SwitchSpec& spec, const SyncOptions& options, int32_t default_report_level) {
+// path when not empty; the size limit above 0; the report level and the
+// number of versions-folder runs kept when they differ from their defaults.
+// -fd is written whenever it is set, also where it does nothing (without -d),
+// so that every line reads back to its options.
+bool IsWritten(const SwitchSpec& spec, const SyncOptions& options, int32_t default_report_level,
+               int32_t default_versions_keep) {
   switch (spec.value) {
     case SwitchValue::None:
       if (options.Bidi && (spec.which == Switch::Delete || spec.which == Switch::New)) return false;
@@ -132,6 +143,7 @@ bool IsWritten(const SwitchSpec& spec, const SyncOptions& options, int32_t defau
       return !(options.*spec.path).empty();
     case SwitchValue::Number:
       if (spec.which == Switch::ReportLevel) return options.ReportLevel != default_report_level;
+      if (spec.which == Switch::VersionsKeep) return options.VersionsKeep != default_versions_keep;
       return options.*spec.number > 0;
   }
   return false;
@@ -139,10 +151,11 @@ bool IsWritten(const SwitchSpec& spec, const SyncOptions& options, int32_t defau
 
 }  // namespace
 
-std::string BuildCommandLine(const SyncOptions& options, int32_t default_report_level) {
+std::string BuildCommandLine(const SyncOptions& options, int32_t default_report_level,
+                             int32_t default_versions_keep) {
   std::string args;
   for (const SwitchSpec* spec : SwitchesInWriteOrder()) {
-    if (!IsWritten(*spec, options, default_report_level)) continue;
+    if (!IsWritten(*spec, options, default_report_level, default_versions_keep)) continue;
     args += " -";
     args += spec->name;
     switch (spec->value) {
@@ -171,8 +184,9 @@ std::string SourceArgument(const std::string& folder) {
 
 }  // namespace
 
-std::string BuildArguments(const SyncOptions& options, int32_t default_report_level) {
-  std::string args = BuildCommandLine(options, default_report_level);
+std::string BuildArguments(const SyncOptions& options, int32_t default_report_level,
+                           int32_t default_versions_keep) {
+  std::string args = BuildCommandLine(options, default_report_level, default_versions_keep);
   if (!options.Source.empty() || !options.Target.empty())
     args += ' ' + SourceArgument(options.Source);
   if (!options.Target.empty()) args += ' ' + command_line::QuoteIfNeeded(options.Target);
@@ -180,8 +194,9 @@ std::string BuildArguments(const SyncOptions& options, int32_t default_report_le
 }
 
 std::string BuildLauncherCommandLine(const std::string& program_path, const SyncOptions& options,
-                                     int32_t default_report_level) {
-  return command_line::QuoteIfNeeded(program_path) + BuildArguments(options, default_report_level);
+                                     int32_t default_report_level, int32_t default_versions_keep) {
+  return command_line::QuoteIfNeeded(program_path) +
+         BuildArguments(options, default_report_level, default_versions_keep);
 }
 
 }  // namespace twinmere

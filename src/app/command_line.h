@@ -2,7 +2,7 @@
 // SyncOptions, and writing options back as an argument string for a launcher.
 //
 // Syntax: optional blanks; switches, each "-" and a name (compared ignoring
-// letter case) and, for -r, -rj, -rr and -rl, a value; then up to two folders,
+// letter case) and, for -r, -rj, -rr, -rl, -v and -vk, a value; then up to two folders,
 // Source and Target. A blank is the space character only. A switch name ends at
 // the first blank, "/" or "-" after its "-", so "-q-s" and "-q -s" both hold two
 // switches; since no switch name contains "/", ending a name there only keeps
@@ -34,6 +34,9 @@ struct CommandLineContext {
   // The settings' default report level; start-up gives it to ReportLevel
   // before reading the line.
   int32_t default_report_level = kDefaultReportLevel;
+  // The settings' number of versions-folder runs to keep; start-up gives it
+  // to VersionsKeep before reading the line.
+  int32_t default_versions_keep = 0;
 };
 
 struct ParseResult {
@@ -51,13 +54,15 @@ std::string JoinArguments(int argc, const char* const* argv);
 
 // Reads `args` into `options`. Only what the switches and folders name is
 // changed; on a fault the reading stops at once and what was set before the
-// fault stays. Faults: an unknown switch; -rr or -rl without a value, with a
-// value that is not a decimal number, out of the signed 32-bit range after
-// rounding (halves to even) or negative; -bi together with -d in either
-// order; -s without both folders; -r with a quoted path not followed by a blank
-// or the end; a quoted first folder followed by something other than a blank.
-// A bare report or JSON summary name is placed in the state folder
-// (QualifyName). Folders get a
+// fault stays. Faults: an unknown switch; -rr, -rl or -vk without a value,
+// with a value that is not a decimal number, out of the signed 32-bit range
+// after rounding (halves to even) or negative; -bi together with -d, or -v
+// (with a folder) together with -tr, in either order; -s without both
+// folders; -r, -rj or -v with a quoted path not followed by a blank or the
+// end; a quoted first folder followed by something other than a blank. A
+// bare report or JSON summary name is placed in the state folder
+// (QualifyName); the -v folder is taken as written, with a trailing "/"
+// added. Folders get a
 // trailing "/" and the names stored on disk (the lookups never follow a final
 // link; missing components are kept as written); the folders are stored
 // whenever any positional text is present, also when only one is given. Never
@@ -75,8 +80,8 @@ bool ApplyDefaultReport(const std::string& args, const std::string& default_repo
 // Invalid command line: "<args>"
 std::string InvalidCommandLineMessage(const std::string& args);
 
-// What start-up does with its argument string, in one step: ReportLevel from
-// the settings' default, ParseCommandLine,
+// What start-up does with its argument string, in one step: ReportLevel and
+// VersionsKeep from the settings' defaults, ParseCommandLine,
 // the default report rule, and on a fault the message, exit code 17 and Start
 // and Quiet cleared (so that the program neither runs nor exits by itself).
 struct StartupCommandLine {
@@ -93,23 +98,26 @@ StartupCommandLine ReadStartupCommandLine(const std::string& args,
 // blank, in a fixed order: " -s", " -q", " -m", " -ds", " -qs", " -xs", " -d"
 // (not with Bidi), " -bi" or else " -new", " -ns", " -c", " -ndl", " -ad",
 // " -r <report>", " -a", " -rr <n>" (when above 0), " -rl <n>" (when it differs
-// from `default_report_level`), " -rj <file>", " -n", " -fd". A path is
-// quoted as JoinArguments quotes an argument. Reading it back gives the same
-// options, except that Delete is not written with Bidi and New comes back set
-// whenever Bidi is.
-// Never fails.
-std::string BuildCommandLine(const SyncOptions& options, int32_t default_report_level);
+// from `default_report_level`), " -rj <file>", " -tr", " -v <folder>",
+// " -vk <n>" (when it differs from `default_versions_keep`), " -n", " -fd". A
+// path is quoted as JoinArguments quotes an argument. Reading it back gives
+// the same options, except that Delete is not written with Bidi and New comes
+// back set whenever Bidi is. Never fails.
+std::string BuildCommandLine(const SyncOptions& options, int32_t default_report_level,
+                             int32_t default_versions_keep = 0);
 
 // BuildCommandLine followed by the folders: a blank and Source when it is not
 // empty, then a blank and Target when it is not empty. Folders are quoted as
 // JoinArguments quotes an argument, and so is a Source that begins with "-"
 // (it would read as a switch); an empty Source before a Target is written as
 // "" so that the Target stays the second folder. Never fails.
-std::string BuildArguments(const SyncOptions& options, int32_t default_report_level);
+std::string BuildArguments(const SyncOptions& options, int32_t default_report_level,
+                           int32_t default_versions_keep = 0);
 
 // The full command line of a saved launcher: the program path (quoted as
 // JoinArguments quotes an argument) followed by BuildArguments. Never fails.
 std::string BuildLauncherCommandLine(const std::string& program_path, const SyncOptions& options,
-                                     int32_t default_report_level);
+                                     int32_t default_report_level,
+                                     int32_t default_versions_keep = 0);
 
 }  // namespace twinmere

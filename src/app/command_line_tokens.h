@@ -35,7 +35,7 @@ NumberStatus ParseNumber(std::string_view token, int32_t& value);
 // digits; anything after is ignored; none counts as 0) is greater than 0.
 bool LeadingValueIsPositive(std::string_view text);
 
-// The value token of -rr or -rl: blanks skipped from `p`, then up to the next
+// The value token of -rr, -rl or -vk: blanks skipped from `p`, then up to the next
 // blank or the end. False when only blanks remain. `next` is the position after
 // the token.
 bool ReadValueToken(std::string_view text, size_t p, std::string& token, size_t& next);
@@ -60,7 +60,7 @@ enum class PathStatus {
   BadQuote,  // a closing quote followed by something other than a blank
 };
 
-// The path of -r: blanks skipped from `p`; a quoted path is read by
+// The path of -r or -v: blanks skipped from `p`; a quoted path is read by
 // ReadQuoted (no closing quote: empty path, reading ends) and kept as it
 // stands, blanks at its ends included (they belong to the name); otherwise the
 // path runs to the next blank or the end. `next` is the position after it.

@@ -26,6 +26,7 @@ void ApplyOptionsDialogRules(OptionsDialogState& state) {
   state.reportLevelEnabled = has_report;
   state.txtRestrictEnabled = state.chkRestrict.enabled && state.chkRestrict.checked;
   if (state.txtRestrictEnabled && TrimBlanks(state.txtRestrict).empty()) state.txtRestrict = "500";
+  state.versionsEnabled = !state.chkTrash.checked;
 }
 
 namespace {
@@ -48,6 +49,7 @@ constexpr std::pair<CheckBoxState OptionsDialogState::*, bool SyncOptions::*> kF
     {&OptionsDialogState::chkAppend, &SyncOptions::Append},
     {&OptionsDialogState::chkPreview, &SyncOptions::Preview},
     {&OptionsDialogState::chkForceDelete, &SyncOptions::ForceDelete},
+    {&OptionsDialogState::chkTrash, &SyncOptions::Trash},
 };
 
 // The check box of a flag switch.
@@ -98,14 +100,26 @@ void ReadInto(const std::string& args, const std::string& state_folder,
         break;
       }
       case Switch::Report:
-      case Switch::JsonSummary: {
+      case Switch::JsonSummary:
+      case Switch::Versions: {
         std::string path;
         const PathStatus status = command_line::ReadPath(text, p, path, p);
         if (status == PathStatus::BadQuote) return;
-        if (status == PathStatus::Ok) {
+        if (status != PathStatus::Ok) break;
+        if (spec->which == Switch::Versions) {
+          state.txtVersions = AddSeparator(path);
+        } else {
           (spec->which == Switch::Report ? state.txtReport : state.txtJson) =
               QualifyName(path, state_folder);
         }
+        break;
+      }
+      case Switch::VersionsKeep: {
+        std::string token;
+        if (!command_line::ReadValueToken(text, p, token, p)) break;
+        int32_t keep = 0;
+        if (command_line::ParseNumber(token, keep) == NumberStatus::Ok && keep >= 0)
+          state.VersionsKeep = keep;
         break;
       }
       default:
@@ -139,6 +153,8 @@ OptionsDialogState LoadOptionsDialog(const SyncOptions& options, const PlatformF
   state.txtJson = options.JsonSummary;
   state.txtSource = options.Source;
   state.txtTarget = options.Target;
+  state.txtVersions = options.Versions;
+  state.VersionsKeep = options.VersionsKeep;
   state.ReportLevel = options.ReportLevel;
   ApplyOptionsDialogRules(state);
   return state;
@@ -153,6 +169,9 @@ SyncOptions DialogOptions(const OptionsDialogState& state, const std::string& st
   o.JsonSummary = QualifyName(state.txtJson, state_folder);
   o.Restriction = state.chkRestrict.checked ? RestrictionValue(state.txtRestrict) : 0;
   o.ReportLevel = state.ReportLevel;
+  if (!state.chkTrash.checked && !TrimBlanks(state.txtVersions).empty())
+    o.Versions = state.txtVersions;
+  o.VersionsKeep = state.VersionsKeep;
   return o;
 }
 
@@ -196,9 +215,11 @@ bool CheckRestrictionText(std::string& text, int32_t& last_valid) {
 
 OptionsDialogState ReadCommandLineIntoDialog(const std::string& args,
                                              const std::string& state_folder,
-                                             int32_t default_report_level) {
+                                             int32_t default_report_level,
+                                             int32_t default_versions_keep) {
   OptionsDialogState state;
   state.ReportLevel = default_report_level;
+  state.VersionsKeep = default_versions_keep;
   ReadInto(args, state_folder, default_report_level, state);
   if (state.chkBidi.checked) {
     state.chkDelete.checked = false;

@@ -37,6 +37,7 @@ struct OptionsDialogState {
   CheckBoxState chkForceDelete;  // the deletion guard lifted
   CheckBoxState chkAppend;
   CheckBoxState chkRestrict;
+  CheckBoxState chkTrash;
   std::string txtRestrict = "500";
   bool txtRestrictEnabled = false;  // also the "Kbytes" label
   bool reportLevelEnabled = false;  // the level label and its drop-down button
@@ -44,7 +45,10 @@ struct OptionsDialogState {
   std::string txtJson;  // the JSON summary file
   std::string txtSource;
   std::string txtTarget;
-  int32_t ReportLevel = 0;  // the edited report level
+  std::string txtVersions;
+  int32_t VersionsKeep = 0;     // the number of newest versions-folder runs kept
+  bool versionsEnabled = true;  // the versions folder, its chooser and the number
+  int32_t ReportLevel = 0;      // the edited report level
   bool operator==(const OptionsDialogState&) const = default;
 };
 
@@ -54,7 +58,8 @@ struct OptionsDialogState {
 // chkDelete is enabled and checked (it keeps its check mark otherwise); with a non-blank report
 // text, chkAppend, chkRestrict and the level controls are enabled, else disabled; txtRestrict is
 // enabled only when chkRestrict is enabled and checked, and becomes "500" when
-// it is enabled with a blank text. Never fails.
+// it is enabled with a blank text; with chkTrash checked the versions folder
+// and its number are disabled. Never fails.
 void ApplyOptionsDialogRules(OptionsDialogState& state);
 
 // Reads a launcher's argument string the lenient way. Every check box starts
@@ -67,12 +72,14 @@ void ApplyOptionsDialogRules(OptionsDialogState& state);
 // checked. A quoted report path or folder followed by something other than a
 // blank ends the reading; that item is not taken, what was read before stays.
 // -s without folders is accepted. Paths are taken as written, blanks at their
-// ends included. A bare report or JSON summary name goes into `state_folder`; folders get a
-// trailing "/" but no lookup. Finally ApplyOptionsDialogRules.
-// Never fails.
+// ends included. A bare report or JSON summary name goes into `state_folder`;
+// folders (the -v one too) get a trailing "/" but no lookup. VersionsKeep
+// starts as `default_versions_keep`; a -vk value that is no number or
+// negative leaves it. Finally ApplyOptionsDialogRules. Never fails.
 OptionsDialogState ReadCommandLineIntoDialog(const std::string& args,
                                              const std::string& state_folder,
-                                             int32_t default_report_level);
+                                             int32_t default_report_level,
+                                             int32_t default_versions_keep = 0);
 
 // The dialog as it opens on `options`: every check box from its option, the
 // report, the JSON summary file, the folders and the edited level as they are; with a restriction
@@ -86,8 +93,9 @@ OptionsDialogState LoadOptionsDialog(const SyncOptions& options, const PlatformF
 // check box, the folders, the report and the JSON summary file as the fields
 // hold them (the dialog decides what blanks typed around a name mean), a bare
 // report or JSON summary name placed in `state_folder` (QualifyName), the restriction
-// RestrictionValue of txtRestrict when chkRestrict is checked (else 0), the edited level. The
-// folders get no "/" here. Never fails.
+// RestrictionValue of txtRestrict when chkRestrict is checked (else 0), the edited level,
+// the versions folder unless chkTrash is checked (a blank one is none) and its
+// number. The folders get no "/" here. Never fails.
 SyncOptions DialogOptions(const OptionsDialogState& state, const std::string& state_folder);
 
 // The leading numeric value of a restriction text (blanks, sign, digits, "."

@@ -49,11 +49,13 @@ std::optional<DialogMessage> ReadShortcutOptions(const std::string& shortcut_pat
   const std::string executable = fields.target_path.substr(fields.target_path.rfind('/') + 1);
   if (executable != context.program_name) return Warning("Wrong shortcut file.", kHelpReadShortcut);
 
-  OptionsDialogState read = ReadCommandLineIntoDialog(fields.arguments, context.state_folder,
-                                                      context.default_report_level);
+  OptionsDialogState read =
+      ReadCommandLineIntoDialog(fields.arguments, context.state_folder,
+                                context.default_report_level, context.default_versions_keep);
   // The launcher starts the program in its working folder: relative paths
   // name what they name from there.
-  for (std::string* path : {&read.txtSource, &read.txtTarget, &read.txtReport, &read.txtJson})
+  for (std::string* path :
+       {&read.txtSource, &read.txtTarget, &read.txtReport, &read.txtJson, &read.txtVersions})
     *path = AbsolutePath(*path, fields.working_directory);
   read.chkNoSecurity.enabled = state.chkNoSecurity.enabled;
   read.chkAllowDecryption.enabled = state.chkAllowDecryption.enabled;
@@ -101,7 +103,7 @@ ShortcutDialogFields LoadShortcutDialog(const SyncOptions& dialog_options,
   SyncOptions options = dialog_options;
   const std::string here = WorkingFolder();
   for (std::string* path :
-       {&options.Source, &options.Target, &options.Report, &options.JsonSummary})
+       {&options.Source, &options.Target, &options.Report, &options.JsonSummary, &options.Versions})
     *path = AbsolutePath(*path, here);
 
   ShortcutDialogFields fields;
@@ -112,8 +114,8 @@ ShortcutDialogFields LoadShortcutDialog(const SyncOptions& dialog_options,
     fields.txtTitle = memory.LastShortcutComment;
     SplitShortcutPath(memory.LastShortcutFile, fields);
   }
-  fields.txtCmdline =
-      BuildLauncherCommandLine(context.program_path, options, context.default_report_level);
+  fields.txtCmdline = BuildLauncherCommandLine(
+      context.program_path, options, context.default_report_level, context.default_versions_keep);
   fields.cboSchedule = ShownSchedule(fields, context);
   return fields;
 }
@@ -193,7 +195,7 @@ SaveOutcome SaveShortcut(const ShortcutDialogFields& fields, const ShortcutDialo
   // this process's working folder: the launcher starts the program there.
   const OptionsDialogState named = ReadCommandLineIntoDialog(arguments, "", kDefaultReportLevel);
   for (const std::string* path :
-       {&named.txtSource, &named.txtTarget, &named.txtReport, &named.txtJson}) {
+       {&named.txtSource, &named.txtTarget, &named.txtReport, &named.txtJson, &named.txtVersions}) {
     if (!path->empty() && !path->starts_with(kSeparator)) entry.working_directory = WorkingFolder();
   }
   std::string text;

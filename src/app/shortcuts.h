@@ -47,6 +47,7 @@ struct ShortcutMemory {
 struct ShortcutOptionsContext {
   std::string state_folder;  // where a bare report name goes
   int32_t default_report_level = kDefaultReportLevel;
+  int32_t default_versions_keep = 0;
   std::string program_name = kProgramExecutableName;
 };
 
@@ -55,8 +56,8 @@ struct ShortcutOptionsContext {
 // `program_name`, letter case included; its folder plays no part), replaces
 // `state` with what ReadCommandLineIntoDialog reads from its arguments (the
 // enabled states of chkNoSecurity and chkAllowDecryption, which depend on the
-// system, are kept; relative folders, report and JSON summary paths are taken from the
-// launcher's working folder, Path, when it has one: AbsolutePath) and sets
+// system, are kept; relative folders, the versions folder, report and JSON summary paths are taken
+// from the launcher's working folder, Path, when it has one: AbsolutePath) and sets
 // LastShortcutFile and LastShortcutComment. Returns
 // nothing then. Otherwise returns the message to show, help topic 2050, and
 // changes nothing: "Error reading shortcut file." with two line breaks and the
@@ -91,6 +92,7 @@ struct ShortcutDialogContext {
   std::string programs_folder;
   // Where scheduled runs go; null: launchers are saved without one.
   const ScheduleContext* schedule = nullptr;
+  int32_t default_versions_keep = 0;
 };
 
 // The program's own executable: `install_folder` (GetInstallFolder), a "/"
@@ -113,8 +115,8 @@ std::string DefaultShortcutFile(FileSystem& fs, const std::string& folder);
 void SplitShortcutPath(const std::string& path, ShortcutDialogFields& fields);
 
 // The boxes when the dialog opens for `options` (the options dialog's current
-// values), whose relative folders, report and JSON summary paths are first made absolute
-// from the working folder (WorkingFolder, AbsolutePath): after a launcher was
+// values), whose relative folders (the versions folder too), report and JSON summary paths are
+// first made absolute from the working folder (WorkingFolder, AbsolutePath): after a launcher was
 // read or saved in this process its path and comment, else
 // DefaultShortcutFile in the default folder and DefaultShortcutComment; the
 // command line is BuildLauncherCommandLine of the program's path; the schedule

@@ -31,6 +31,9 @@ enum class Switch {
   QuickStart,
   DisallowStop,
   ReportLevel,
+  Versions,
+  VersionsKeep,
+  Trash,
   JsonSummary,
   Preview,
   ForceDelete,
@@ -60,7 +63,7 @@ struct SwitchSpec {
 };
 
 // In the order of --help and of the manual pages.
-inline constexpr std::array<SwitchSpec, 20> kSwitches = {{
+inline constexpr std::array<SwitchSpec, 23> kSwitches = {{
     {.name = "s",
      .which = Switch::Start,
      .flag = &SyncOptions::Start,
@@ -79,7 +82,7 @@ inline constexpr std::array<SwitchSpec, 20> kSwitches = {{
     {.name = "n",
      .which = Switch::Preview,
      .flag = &SyncOptions::Preview,
-     .write_order = 19,
+     .write_order = 22,
      .help = "preview: show the lines the run would write and change nothing\n"
              "in Source or Target"},
     {.name = "bi",
@@ -95,7 +98,7 @@ inline constexpr std::array<SwitchSpec, 20> kSwitches = {{
     {.name = "fd",
      .which = Switch::ForceDelete,
      .flag = &SyncOptions::ForceDelete,
-     .write_order = 20,
+     .write_order = 23,
      .help = "with -d, delete even what the deletion guard stops: an empty\n"
              "Source, or more than the guard's share of Target's items"},
     {.name = "new",
@@ -177,6 +180,30 @@ inline constexpr std::array<SwitchSpec, 20> kSwitches = {{
      .help = "at the end of the run, also a stopped or refused one, write its\n"
              "summary and errors as JSON to FILE (a bare name goes to the state\n"
              "folder); see JSON SUMMARY in the manual"},
+    {.name = "v",
+     .which = Switch::Versions,
+     .value = SwitchValue::Path,
+     .value_name = "FOLDER",
+     .path = &SyncOptions::Versions,
+     .write_order = 20,
+     .help = "keep every Target item the run deletes or replaces (with -bi\n"
+             "also Source items) in FOLDER, in a folder named for the run's\n"
+             "start: YYYY-MM-DD HHMMSS/path; not inside Source (exit 21),\n"
+             "left out of the run inside Target; not with -tr"},
+    {.name = "vk",
+     .which = Switch::VersionsKeep,
+     .value = SwitchValue::Number,
+     .value_name = "N",
+     .number = &SyncOptions::VersionsKeep,
+     .write_order = 21,
+     .help = "keep only the newest N run folders of -v, removing the oldest\n"
+             "at the end of a run (0: all; default: the stored setting, else 0)"},
+    {.name = "tr",
+     .which = Switch::Trash,
+     .flag = &SyncOptions::Trash,
+     .write_order = 19,
+     .help = "move deleted and replaced items to the desktop's Trash; where\n"
+             "a file system has none, they stay (error, exit 4); not with -v"},
 }};
 
 // The switch of a name (without the "-"), compared ignoring ASCII letter

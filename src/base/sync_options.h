@@ -54,6 +54,12 @@ struct SyncOptions {
   int32_t Restriction = 0;  // report size limit in KB, 0 = none
   int32_t ReportLevel = kDefaultReportLevel;
   std::string JsonSummary;  // JSON summary file written at the end of each run; empty: none
+  // Where deleted and replaced items go first: a versions folder (empty:
+  // none), in which only the newest VersionsKeep run folders are kept (0:
+  // all); or the desktop's Trash.
+  std::string Versions;
+  int32_t VersionsKeep = 0;
+  bool Trash = false;
 
   bool operator==(const SyncOptions&) const = default;
 };

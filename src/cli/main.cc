@@ -104,10 +104,12 @@ int Main(int argc, char** argv) {
 
   SyncOptions options;
   options.ReportLevel = settings.default_report_level;
+  options.VersionsKeep = settings.versions_keep;
 
   std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
   const std::string arguments = JoinArguments(argc, argv);
-  const CommandLineContext context{*fs, ProgramStateFolder(folders), settings.default_report_level};
+  const CommandLineContext context{*fs, ProgramStateFolder(folders), settings.default_report_level,
+                                   settings.versions_keep};
   // Parsing, the default report file for an empty command line, and on a
   // fault the error line with exit code 17.
   const StartupCommandLine command_line =
@@ -122,9 +124,10 @@ int Main(int argc, char** argv) {
   LineKeepingDisplay display(stdout_display, host);
   Reporter reporter(options, facts, *fs, display, clock);
   reporter.SetArgumentString(arguments);
-  reporter.SetCommandLineWriter([level = settings.default_report_level](const SyncOptions& o) {
-    return BuildArguments(o, level);
-  });
+  reporter.SetCommandLineWriter(
+      [level = settings.default_report_level, keep = settings.versions_keep](const SyncOptions& o) {
+        return BuildArguments(o, level, keep);
+      });
 
   if (!command_line.valid) {
     // Shown through the message log like every other line, so that it also

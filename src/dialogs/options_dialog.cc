@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStyle>
 #include <QTimer>
 #include <QToolButton>
@@ -126,8 +127,11 @@ void OptionsDialog::CreateControls() {
   chkNew = NewCheckBox(tr("Copy only ne&wer files"), "chkNew", fraSync, &S::chkNew);
   chkDelete =
       NewCheckBox(tr("&Delete extra files and folders"), "chkDelete", fraSync, &S::chkDelete);
+  // No access key of its own: no stray Alt combination lifts the guard; Tab
+  // reaches it right after the deletions.
   chkForceDelete =
-      NewCheckBox(tr("L&ift deletion guard"), "chkForceDelete", fraSync, &S::chkForceDelete);
+      NewCheckBox(tr("Lift deletion guard"), "chkForceDelete", fraSync, &S::chkForceDelete);
+  chkTrash = NewCheckBox(tr("Mov&e deleted items to the Trash"), "chkTrash", fraSync, &S::chkTrash);
   chkNoSecurity = NewCheckBox(tr("Don't copy sec&urity attributes"), "chkNoSecurity", fraSync,
                               &S::chkNoSecurity);
   chkNoDaylight = NewCheckBox(tr("Don't ta&ke into account daylight saving time difference"),
@@ -138,8 +142,8 @@ void OptionsDialog::CreateControls() {
   chkSubfolders =
       NewCheckBox(tr("Exclude sub&folders"), "chkSubfolders", fraSync, &S::chkSubfolders);
   auto* sync = new QVBoxLayout(fraSync);
-  for (QCheckBox* box : {chkBidi, chkNew, chkDelete, chkForceDelete, chkNoSecurity, chkNoDaylight,
-                         chkAllowDecryption, chkCase, chkSubfolders})
+  for (QCheckBox* box : {chkBidi, chkNew, chkDelete, chkForceDelete, chkTrash, chkNoSecurity,
+                         chkNoDaylight, chkAllowDecryption, chkCase, chkSubfolders})
     sync->addWidget(box);
   // The guard belongs to the deletions: indented below them.
   chkForceDelete->setContentsMargins(style()->pixelMetric(QStyle::PM_IndicatorWidth), 0, 0, 0);
@@ -163,6 +167,31 @@ void OptionsDialog::CreateControls() {
   groups->addWidget(fraSync, 1);
   groups->addWidget(fraApp);
   layout->addLayout(groups, 1);
+
+  // Where the items a run deletes or replaces are kept, and for how many runs.
+  lblVersions = Named(new QLabel(tr("Vers&ions folder:"), this), "lblVersions");
+  txtVersions = Named(new QLineEdit(this), "txtVersions");
+  txtVersions->setAccessibleName(tr("Versions folder"));
+  cmdVersions = Named(new QPushButton(this), "cmdVersions");
+  cmdVersions->setAccessibleName(tr("Choose versions folder"));
+  // Every letter is some control's access key already: Tab from the versions
+  // folder's chooser reaches the number.
+  lblVersionsKeep = Named(new QLabel(tr("Keep newest:"), this), "lblVersionsKeep");
+  spnVersionsKeep = Named(new QSpinBox(this), "spnVersionsKeep");
+  spnVersionsKeep->setRange(0, 9999);
+  spnVersionsKeep->setSpecialValueText(tr("all runs"));
+  spnVersionsKeep->setSuffix(tr(" runs"));
+  spnVersionsKeep->setAccessibleName(tr("Keep newest"));
+  // Its text field takes the focus and is what a screen reader names.
+  for (QLineEdit* text : spnVersionsKeep->findChildren<QLineEdit*>())
+    text->setAccessibleName(spnVersionsKeep->accessibleName());
+  lblVersions->setBuddy(txtVersions);
+  lblVersionsKeep->setBuddy(spnVersionsKeep);
+  auto* versions = new QHBoxLayout;
+  for (QWidget* control : std::initializer_list<QWidget*>{lblVersions, txtVersions, cmdVersions,
+                                                          lblVersionsKeep, spnVersionsKeep})
+    versions->addWidget(control, control == txtVersions ? 1 : 0);
+  layout->addLayout(versions);
 
   cmdGet = Named(new QPushButton(tr("&Get options..."), this), "cmdGet");
   cmdShortcut = Named(new QPushButton(tr("&Make shortcut..."), this), "cmdShortcut");
@@ -189,7 +218,8 @@ void OptionsDialog::CreateControls() {
   target_ = ByteText(txtTarget);
   report_ = ByteText(txtReport);
   json_ = ByteText(txtJson);
-  for (QPushButton* browse : {cmdSource, cmdTarget, cmdReport, cmdJson}) {
+  versions_ = ByteText(txtVersions);
+  for (QPushButton* browse : {cmdSource, cmdTarget, cmdReport, cmdJson, cmdVersions}) {
     browse->setToolTip(tr("Choose folder..."));
     // No tab stop and no focus: Enter in the field presses it, and the focus
     // stays in the field.
@@ -203,9 +233,11 @@ void OptionsDialog::CreateControls() {
   AssistTextField(txtReport, cmdReport, cmdOK);
   AssistTextField(txtRestrict);
   AssistTextField(txtJson, cmdJson, cmdOK);
+  AssistTextField(txtVersions, cmdVersions, cmdOK);
   QFileSystemModel* folder_paths = DiskModel(this, PathKinds::Folders);
   CompletePaths(txtSource, folder_paths);
   CompletePaths(txtTarget, folder_paths);
+  CompletePaths(txtVersions, folder_paths);
   QFileSystemModel* file_paths = DiskModel(this, PathKinds::FoldersAndFiles);
   CompletePaths(txtReport, file_paths);
   CompletePaths(txtJson, file_paths);
@@ -218,6 +250,7 @@ void OptionsDialog::CreateControls() {
     chkDelete->setAccessibleName(WithoutAccessKey(chkDelete->text()));
   });
   connect(chkRestrict, &QCheckBox::toggled, this, &OptionsDialog::ApplyRules);
+  connect(chkTrash, &QCheckBox::toggled, this, &OptionsDialog::ApplyRules);
   connect(txtReport, &QLineEdit::textChanged, this, &OptionsDialog::ApplyRules);
   connect(txtRestrict, &QLineEdit::textChanged, this, &OptionsDialog::RestrictionEdited);
   connect(lstReportLevel, &ReportLevelList::LevelChanged, this, [this](int32_t level) {
@@ -233,6 +266,8 @@ void OptionsDialog::CreateControls() {
           [this] { BrowseIntoField(this, context_.fs, target_, tr("Select Target folder:")); });
   connect(cmdReport, &QPushButton::clicked, this, &OptionsDialog::BrowseReport);
   connect(cmdJson, &QPushButton::clicked, this, &OptionsDialog::BrowseJson);
+  connect(cmdVersions, &QPushButton::clicked, this,
+          [this] { BrowseIntoField(this, context_.fs, versions_, tr("Select versions folder:")); });
   connect(cmdGet, &QPushButton::clicked, this, &OptionsDialog::GetShortcut);
   connect(cmdShortcut, &QPushButton::clicked, this, &OptionsDialog::MakeShortcut);
   connect(cmdOK, &QPushButton::clicked, this, &OptionsDialog::accept);
@@ -245,6 +280,9 @@ void OptionsDialog::CreateControls() {
                                                          txtTarget, cmdTarget})
     SetHelpSection(*folder, QStringLiteral("folders"));
   SetHelpSection(*fraSync, QStringLiteral("sync"));
+  for (QWidget* control : std::initializer_list<QWidget*>{lblVersions, txtVersions, cmdVersions,
+                                                          lblVersionsKeep, spnVersionsKeep})
+    SetHelpSection(*control, QStringLiteral("versions"));
   SetHelpSection(*fraApp, QStringLiteral("program"));
   SetHelpSection(*fraReport, QStringLiteral("report"));
   SetHelpSection(*lstReportLevel, QStringLiteral("report"));
@@ -281,6 +319,16 @@ void OptionsDialog::CreateControls() {
        "Deletes even what the deletion guard would keep: every extra item when the Source "
        "folder is empty, or more than the guard's share of the Target folder's items (see the "
        "preferences). For this run only; the guard asks first, or stops the deletions."},
+      {chkTrash,
+       "Moves every Target item that a run deletes or replaces to the desktop's Trash, where a "
+       "file manager can restore it. Where a file system has no usable Trash, nothing there is "
+       "deleted or replaced."},
+      {txtVersions,
+       "A folder where every Target item that a run deletes or replaces is kept first, in a "
+       "folder named for the run's start. Empty for none; not inside the Source folder."},
+      {cmdVersions, "Chooses the versions folder in a folder browser."},
+      {spnVersionsKeep,
+       "How many run folders the versions folder keeps; the oldest go at the end of a run."},
       {chkNoSecurity,
        "Leaves the owner, group and access lists of Target items as they are. Copying them needs "
        "administrative rights, so the box can be changed only with them."},
@@ -333,7 +381,7 @@ void OptionsDialog::CreateControls() {
 
 void OptionsDialog::UpdateUI() {
   const QIcon folder = FolderIcon(*this);
-  for (QPushButton* browse : {cmdSource, cmdTarget, cmdReport, cmdJson, cmdGet})
+  for (QPushButton* browse : {cmdSource, cmdTarget, cmdReport, cmdJson, cmdVersions, cmdGet})
     browse->setIcon(folder);
   cmdShortcut->setIcon(ThemeIcon(*this, "insert-link", QStyle::SP_FileLinkIcon));
 }
@@ -348,6 +396,9 @@ OptionsDialogState OptionsDialog::State() const {
   state.txtJson = json_.Get();
   state.txtSource = source_.Get();
   state.txtTarget = target_.Get();
+  state.txtVersions = versions_.Get();
+  state.VersionsKeep = spnVersionsKeep->value();
+  state.versionsEnabled = txtVersions->isEnabled();
   state.ReportLevel = level_;
   return state;
 }
@@ -371,6 +422,11 @@ void OptionsDialog::SetState(const OptionsDialogState& state) {
   json_.Set(state.txtJson);
   source_.Set(state.txtSource);
   target_.Set(state.txtTarget);
+  versions_.Set(state.txtVersions);
+  spnVersionsKeep->setValue(state.VersionsKeep);
+  for (QWidget* control : std::initializer_list<QWidget*>{lblVersions, txtVersions, cmdVersions,
+                                                          lblVersionsKeep, spnVersionsKeep})
+    control->setEnabled(state.versionsEnabled);
   level_ = state.ReportLevel;
   lstReportLevel->SetLevel(level_);
   ShowLevel(level_);
@@ -412,6 +468,7 @@ void OptionsDialog::RememberPlacedPaths() {
   placed_target_ = target_.Get();
   placed_report_ = report_.Get();
   placed_json_ = json_.Get();
+  placed_versions_ = versions_.Get();
 }
 
 // A path the program put into the field (the options, a launcher read back)
@@ -428,6 +485,7 @@ SyncOptions OptionsDialog::GetOptions() const {
   options.Target = FieldPath(target_, placed_target_);
   options.Report = QualifyName(FieldPath(report_, placed_report_), StateFolder());
   options.JsonSummary = QualifyName(FieldPath(json_, placed_json_), StateFolder());
+  if (!options.Versions.empty()) options.Versions = FieldPath(versions_, placed_versions_);
   return options;
 }
 
@@ -437,7 +495,8 @@ std::string OptionsDialog::StateFolder() const {
 
 void OptionsDialog::ReadShortcutOptions(const std::string& path) {
   OptionsDialogState state = State();
-  const ShortcutOptionsContext read{StateFolder(), context_.settings.default_report_level};
+  const ShortcutOptionsContext read{StateFolder(), context_.settings.default_report_level,
+                                    context_.settings.versions_keep};
   if (const std::optional<DialogMessage> message =
           twinmere::ReadShortcutOptions(path, read, state, context_.memory)) {
     ShowDialogMessage(this, *message, Services().help);
@@ -466,7 +525,8 @@ void OptionsDialog::MakeShortcut() {
                                        context_.settings.shortcut_dir,
                                        context_.settings.default_report_level,
                                        AddSeparator(ProgramsFolder(context_.folders)),
-                                       context_.schedule};
+                                       context_.schedule,
+                                       context_.settings.versions_keep};
   ShortcutDialog dialog(GetOptions(), shortcut, context_.memory, Services(), this);
   dialog.setWindowModality(Qt::WindowModal);
   dialog.exec();

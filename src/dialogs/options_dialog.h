@@ -26,6 +26,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 class QToolButton;
 
 namespace twinmere::ui {
@@ -129,6 +130,12 @@ class OptionsDialog final : public QDialog, public Form {
   QLabel* lblJson = nullptr;
   QLineEdit* txtJson = nullptr;
   QPushButton* cmdJson = nullptr;
+  QCheckBox* chkTrash = nullptr;
+  QLabel* lblVersions = nullptr;
+  QLineEdit* txtVersions = nullptr;
+  QPushButton* cmdVersions = nullptr;
+  QLabel* lblVersionsKeep = nullptr;
+  QSpinBox* spnVersionsKeep = nullptr;
   QCheckBox* chkAppend = nullptr;
   QCheckBox* chkRestrict = nullptr;
   QLineEdit* txtRestrict = nullptr;
@@ -149,11 +156,13 @@ class OptionsDialog final : public QDialog, public Form {
   ByteText target_;
   ByteText report_;
   ByteText json_;
+  ByteText versions_;
   // The paths as the program last put them into the fields (see FieldPath).
   std::string placed_source_;
   std::string placed_target_;
   std::string placed_report_;
   std::string placed_json_;
+  std::string placed_versions_;
   std::vector<std::pair<QCheckBox*, CheckBoxState OptionsDialogState::*>> boxes_;
   std::vector<std::pair<QWidget*, DropKind>> drop_targets_;
   DropVerdict folder_drop_;

@@ -39,6 +39,7 @@ SettingsDialog::SettingsDialog(const SettingsDialogContext& context, QWidget* pa
   report_.Set(settings.default_report);
   viewer_.Set(settings.viewer);
   lstReportLevel->SetLevel(level_);
+  spnVersionsKeep->setValue(settings.versions_keep);
   ShowLevel();
   spnGuard->setValue(settings.deletion_guard_percent);
   ShowScheduledRuns();
@@ -74,6 +75,17 @@ void SettingsDialog::CreateControls() {
   lblReport->setBuddy(txtReport);
   lblViewer->setBuddy(txtViewer);
   lblLevel->setBuddy(lstReportLevel);
+  lblVersionsKeep =
+      Named(new QLabel(tr("Versions folders &keep the newest:"), this), "lblVersionsKeep");
+  spnVersionsKeep = Named(new QSpinBox(this), "spnVersionsKeep");
+  spnVersionsKeep->setRange(0, 9999);
+  spnVersionsKeep->setSpecialValueText(tr("all runs"));
+  spnVersionsKeep->setSuffix(tr(" runs"));
+  spnVersionsKeep->setAccessibleName(tr("Versions folders keep the newest"));
+  // Its text field takes the focus and is what a screen reader names.
+  for (QLineEdit* text : spnVersionsKeep->findChildren<QLineEdit*>())
+    text->setAccessibleName(spnVersionsKeep->accessibleName());
+  lblVersionsKeep->setBuddy(spnVersionsKeep);
   lblScheduled = Named(new QLabel(tr("Sch&eduled runs:"), this), "lblScheduled");
   lstScheduled = Named(new QListWidget(this), "lstScheduled");
   lstScheduled->setAccessibleName(tr("Scheduled runs"));
@@ -107,6 +119,11 @@ void SettingsDialog::CreateControls() {
   guard->addWidget(spnGuard);
   guard->addStretch();
   grid->addLayout(guard, row++, 0, 1, 2);
+  auto* versions = new QHBoxLayout;
+  versions->addWidget(lblVersionsKeep);
+  versions->addWidget(spnVersionsKeep);
+  versions->addStretch();
+  grid->addLayout(versions, row++, 0, 1, 2);
   grid->addWidget(lblScheduled, row++, 0, 1, 2);
   grid->addWidget(lstScheduled, row, 0);
   grid->addWidget(cmdRemove, row++, 1, Qt::AlignTop);
@@ -155,11 +172,13 @@ void SettingsDialog::CreateControls() {
   connect(cmdHelp, &QPushButton::clicked, this, [this] { ShowFormHelp(); });
   // F1 opens the part of the page that explains the control.
   const std::pair<QWidget*, const char*> sections[] = {
-      {lblShortcuts, "shortcuts"},  {txtShortcuts, "shortcuts"},  {cmdShortcuts, "shortcuts"},
-      {lblReport, "report-file"},   {txtReport, "report-file"},   {cmdReport, "report-file"},
-      {lblViewer, "report-viewer"}, {txtViewer, "report-viewer"}, {cmdViewer, "report-viewer"},
-      {lblLevel, "level"},          {lblLevelValue, "level"},     {lstReportLevel, "level"},
-      {lblGuard, "guard"},          {spnGuard, "guard"}};
+      {lblShortcuts, "shortcuts"},   {txtShortcuts, "shortcuts"},  {cmdShortcuts, "shortcuts"},
+      {lblReport, "report-file"},    {txtReport, "report-file"},   {cmdReport, "report-file"},
+      {lblViewer, "report-viewer"},  {txtViewer, "report-viewer"}, {cmdViewer, "report-viewer"},
+      {lblLevel, "level"},           {lblLevelValue, "level"},     {lstReportLevel, "level"},
+      {lblGuard, "guard"},           {spnGuard, "guard"},
+
+      {lblVersionsKeep, "versions"}, {spnVersionsKeep, "versions"}};
   for (const auto& [control, section] : sections)
     SetHelpSection(*control, QString::fromLatin1(section));
 
@@ -186,6 +205,9 @@ void SettingsDialog::CreateControls() {
        "folder is empty, nothing is deleted: the window asks first, a run that exits by itself "
        "or the command line stops the deletions. The option Lift deletion guard (-fd) lets one "
        "run delete them all the same."},
+      {spnVersionsKeep,
+       "How many run folders a versions folder keeps when the command line does not say (-vk); "
+       "the oldest go at the end of a run."},
       {lstScheduled,
        "The launchers whose synchronization runs by itself (Run automatically in the shortcut "
        "dialog), each with its launcher and how often it runs."},
@@ -272,6 +294,7 @@ void SettingsDialog::accept() {
   ProgramSettings edited =
       EditedSettings(context_.settings, shortcuts_.Get(), report_.Get(), viewer_.Get(), level_);
   edited.deletion_guard_percent = spnGuard->value();
+  edited.versions_keep = spnVersionsKeep->value();
   const std::optional<RegistryError> refused = StoreDialogSettings(context_.registry, edited);
   context_.settings = edited;
   for (const ScheduledRun& run : removed_) {

@@ -74,6 +74,8 @@ class SettingsDialog final : public QDialog, public Form {
   ReportLevelList* lstReportLevel = nullptr;
   QLabel* lblGuard = nullptr;
   QSpinBox* spnGuard = nullptr;  // the deletion guard's share of Target's items
+  QLabel* lblVersionsKeep = nullptr;
+  QSpinBox* spnVersionsKeep = nullptr;
   QLabel* lblScheduled = nullptr;
   QListWidget* lstScheduled = nullptr;
   QPushButton* cmdRemove = nullptr;

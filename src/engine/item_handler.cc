@@ -66,6 +66,15 @@ bool Synchronizer::Impl::HoldsReportFile(const std::string& folder_path) const {
          report[folder_path.size()] == '/';
 }
 
+bool Synchronizer::Impl::HoldsLeftOut(const std::string& folder_path) const {
+  for (const std::string& path : context.left_out) {
+    if (path.size() > folder_path.size() + 1 &&
+        path.compare(0, folder_path.size(), folder_path) == 0 && path[folder_path.size()] == '/')
+      return true;
+  }
+  return false;
+}
+
 bool Synchronizer::Impl::InBlockedFolder(const std::string& path) const {
   for (const std::string& folder : blocked_folders) {
     if (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
@@ -108,9 +117,11 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
   const bool report_here = phase == Phase::CopyToTarget ? run.ReportInSource : run.ReportInTarget;
   const bool report_there = phase == Phase::CopyToTarget ? run.ReportInTarget : run.ReportInSource;
   if (acting && !is_folder && report_here && IsReportFile(e.ShortFormPath())) return;
-  // A Target folder that holds the report file cannot be removed as an extra
-  // item; trying would end every such run with an error.
-  if (phase == Phase::DeleteInTarget && is_folder && report_here && HoldsReportFile(e.FullPath())) {
+  // A Target folder that holds the report file, or a folder the walks leave
+  // out, cannot be removed as an extra item; trying would end every such run
+  // with an error.
+  if (phase == Phase::DeleteInTarget && is_folder &&
+      ((report_here && HoldsReportFile(e.FullPath())) || HoldsLeftOut(e.FullPath()))) {
     return;
   }
 

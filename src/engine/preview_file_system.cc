@@ -616,6 +616,14 @@ ErrorCode PreviewFileSystem::CreateNewFile(const std::string& path) {
   return 0;
 }
 
+ErrorCode PreviewFileSystem::WriteNewFile(const std::string& path, std::string_view contents) {
+  if (const ErrorCode code = CreateNewFile(path); code != 0) return code;
+  Node* made = nullptr;
+  if (const ErrorCode code = NodeOf(path, made); code != 0) return code;
+  made->info.size = contents.size();
+  return 0;
+}
+
 ErrorCode PreviewFileSystem::SetMode(const std::string& path, uint32_t mode) {
   Node* node = nullptr;
   if (const ErrorCode code = NodeOf(path, node); code != 0) return code;
@@ -653,6 +661,14 @@ ErrorCode PreviewFileSystem::CopyFile(const std::string& from, const std::string
   Found existing;
   const bool exists = Resolve(to, false, existing) == 0;
   if (exists && existing.info.IsFolder()) return EISDIR;
+  if (exists && options.no_replace) return kErrAlreadyExists;
+  if (options.old_kept != nullptr) *options.old_kept = false;
+  if (exists && options.keep_old_as != nullptr) {
+    // The old item gets its further name first, as a copy of what it is.
+    if (const ErrorCode code = CopyFile(to, *options.keep_old_as, CopyOptions{}); code != 0)
+      return code;
+    if (options.old_kept != nullptr) *options.old_kept = true;
+  }
   const VolumeAbilities volume = Abilities(to);
 
   ItemInfo info = source.info;

@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -50,6 +51,7 @@ class PreviewFileSystem final : public FileSystem {
   ErrorCode DeleteFile(const std::string& path) override;
   ErrorCode Rename(const std::string& from, const std::string& to, RenameMode mode) override;
   ErrorCode CreateNewFile(const std::string& path) override;
+  ErrorCode WriteNewFile(const std::string& path, std::string_view contents) override;
   ErrorCode SetMode(const std::string& path, uint32_t mode) override;
   ErrorCode SetTimes(const std::string& path, FileTime access, FileTime modify) override;
   ErrorCode CopyFile(const std::string& from, const std::string& to,

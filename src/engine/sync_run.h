@@ -9,6 +9,7 @@
 
 #include "engine/preview_file_system.h"
 #include "engine/synchronizer.h"
+#include "fs/item_keeper.h"
 #include "platform/folder_set.h"
 
 namespace twinmere {
@@ -76,6 +77,11 @@ struct Synchronizer::Impl {
   bool keeping_folder_times = false;
   // The Target folder did not exist before the run.
   bool target_created = false;
+  // Where the items the run deletes or replaces go first (null: they
+  // vanish), and the versions folder as the run names it (absolute, ending
+  // in "/"; empty without one).
+  std::unique_ptr<ItemKeeper> keeper;
+  std::string versions_folder;
 
   // The folders whose every item an exploring phase found equal to its
   // counterpart, by the tree walked: the phase that walks the same tree
@@ -150,6 +156,14 @@ struct Synchronizer::Impl {
   // where there is one), the exit code, automatic exit.
   void Refuse(const std::string& line, int exit_code, const std::string& reason = {});
   void DecideSecurity();
+  // The keeper of the run and the folders its walks leave out (a versions
+  // folder or a Trash inside Target); false when the run was refused for
+  // its versions folder. `start_time`: the run's start.
+  bool PrepareKeeping(double start_time);
+  // Leaves the given folder out of every walk, as each side spells it.
+  void LeaveOut(const std::string& folder);
+  // The newest run folders of the versions folder stay, the others go.
+  void FinishKeeping();
   void LocateReport();
   void RunPhases();
   // syncfs of the receiving file systems before the run's last line.
@@ -202,6 +216,8 @@ struct Synchronizer::Impl {
   int CompareItem(FilesEnumerator& e, const std::string& other_path, bool with_security);
   bool IsReportFile(const std::string& short_form_path) const;
   bool HoldsReportFile(const std::string& folder_path) const;
+  // The folder holds an item that the walks leave out.
+  bool HoldsLeftOut(const std::string& folder_path) const;
   bool InBlockedFolder(const std::string& path) const;
   void BlockIfStillInTheWay(const std::string& path);
   void Estimate(int result, FilesEnumerator& e);

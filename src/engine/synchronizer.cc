@@ -8,9 +8,11 @@
 
 #include "base/exit_codes.h"
 #include "engine/folder_identity.h"
+#include "engine/kept_items.h"
 #include "engine/sync_run.h"
 #include "fs/paths.h"
 #include "platform/temporary_names.h"
+#include "platform/user_folders.h"
 #include "report/action_lines.h"
 
 namespace twinmere {
@@ -140,7 +142,8 @@ void Synchronizer::Impl::Walk(FilesEnumerator& e, const std::string& folder, Enu
   passing_set = nullptr;
   if (Exploring()) BeginExploring(folder);
   const Phase phase = session.CurrentPhase;
-  if (phase == Phase::CopyToTarget || phase == Phase::CopyToSource)
+  // Copies that keep what they replace run one at a time.
+  if ((phase == Phase::CopyToTarget || phase == Phase::CopyToSource) && context.keeper == nullptr)
     copy_pool = fs->ParallelCopies(phase == Phase::CopyToTarget ? options.Target : options.Source);
   context.plan = PlanOfPhase();
   e.SetFolder(folder);
@@ -278,6 +281,77 @@ void Synchronizer::Impl::RunPhases() {
   }
 }
 
+void Synchronizer::Impl::LeaveOut(const std::string& folder) {
+  const std::string path = RemoveSeparator(folder);
+  for (const std::string* root : {&options.Target, &options.Source}) {
+    // The folder may be spelled from the root, relative or absolute.
+    const std::string absolute = AddSeparator(AbsolutePath(*root, WorkingFolder()));
+    const std::string& from = path.starts_with(*root) ? *root : absolute;
+    if (path.size() <= from.size() || !path.starts_with(from)) continue;
+    const std::string rel = path.substr(from.size());
+    for (const std::string* side : {&options.Target, &options.Source}) {
+      const std::string spelled = *side + rel;
+      if (std::find(context.left_out.begin(), context.left_out.end(), spelled) ==
+          context.left_out.end())
+        context.left_out.push_back(spelled);
+    }
+  }
+}
+
+// A versions folder must neither be, nor hold, Source or Target, nor lie
+// inside Source (the run would copy it to Target); inside Target the walks
+// leave it out. The Trash of Target's file system and the home Trash are
+// left out where they lie inside either folder.
+bool Synchronizer::Impl::PrepareKeeping(double start_time) {
+  keeper.reset();
+  versions_folder.clear();
+  context.left_out.clear();
+  const KeptSides sides{options.Source, options.Target, options.Bidi};
+  if (options.Trash) {
+    const UserFolders folders = UserFoldersFromEnvironment();
+    auto trash = std::make_unique<TrashKeeper>(
+        *fs, reporter, sides, TrashPlaces{HomeTrashFolder(folders), CurrentUserId()});
+    for (const std::string* root : {&options.Target, &options.Source})
+      for (const std::string& folder : trash->TrashFolders(*root)) LeaveOut(folder);
+    keeper = std::move(trash);
+    return true;
+  }
+  if (options.Versions.empty()) return true;
+  const std::string folder = AddSeparator(AbsolutePath(options.Versions, WorkingFolder()));
+  const std::string shown = "The versions folder \"" + DisplayPath(folder) + "\"";
+  ItemInfo info;
+  std::string fault;
+  if (LookupFolder(*fs, folder, info) && !info.IsFolder()) {
+    fault = shown + " is not a folder.";
+  } else if (FolderLiesWithin(*fs, folder, options.Source)) {
+    fault = shown + " lies inside the Source folder.";
+  } else if (FolderLiesWithin(*fs, options.Source, folder)) {
+    fault = shown + " holds the Source folder.";
+  } else if (FolderLiesWithin(*fs, options.Target, folder)) {
+    fault = shown + " is the Target folder or holds it.";
+  } else if (FolderLiesWithin(*fs, folder, options.Target)) {
+    if (!folder.starts_with(options.Target) &&
+        !folder.starts_with(AddSeparator(AbsolutePath(options.Target, WorkingFolder())))) {
+      fault = shown + " lies inside the Target folder: name it by a path inside \"" +
+              DisplayPath(options.Target) + "\".";
+    } else {
+      LeaveOut(folder);
+    }
+  }
+  if (!fault.empty()) {
+    Refuse(fault, kExitInvalidTarget);
+    return false;
+  }
+  versions_folder = folder;
+  keeper = std::make_unique<VersionsKeeper>(*fs, reporter, sides, folder, start_time);
+  return true;
+}
+
+void Synchronizer::Impl::FinishKeeping() {
+  if (!versions_folder.empty() && !Stopped())
+    RemoveOldRuns(*fs, reporter, versions_folder, options.VersionsKeep);
+}
+
 // A preview runs on a file system that keeps every change in memory; its
 // first and last lines say that nothing is changed.
 void Synchronizer::Impl::Synchronize() {
@@ -301,6 +375,7 @@ void Synchronizer::Impl::Run() {
   clean_in_source.reset();
   clean_in_target.reset();
   reporter.BeginRun();
+  const double start_time = reporter.RunClock().Now();
   reporter.Run().StopRequested = &session.StopRequested;
   reporter.SetSelfSync(&self);
   if (options.Preview) {
@@ -347,7 +422,11 @@ void Synchronizer::Impl::Run() {
   if (!NamesExistingFolder(*fs, options.Target)) {
     return Refuse("Invalid Target Path: \"" + options.Target + "\".", kExitInvalidTarget);
   }
-  fs->SetConfinedRoots({options.Source, options.Target});
+  if (!PrepareKeeping(start_time)) return;
+  std::vector<std::string> roots{options.Source, options.Target};
+  if (!versions_folder.empty()) roots.push_back(versions_folder);
+  fs->SetConfinedRoots(roots);
+  context.keeper = keeper.get();
   context.leftover_roots.clear();
   for (const std::string* root : {&options.Target, &options.Source}) {
     if (root == &options.Source && !options.Bidi) continue;  // only read
@@ -364,6 +443,7 @@ void Synchronizer::Impl::Run() {
   clean_in_source.reset();
   clean_in_target.reset();
   check_case = options.Case;
+  FinishKeeping();
   if (!options.Preview) SyncToDisk();
 
   const bool stopped = Stopped();
@@ -378,6 +458,9 @@ void Synchronizer::Impl::Run() {
 
   context.progress = nullptr;
   context.leftover_roots.clear();
+  context.keeper = nullptr;
+  context.left_out.clear();
+  keeper.reset();
   fs->SetConfinedRoots({});
   if (!reporter.Run().Closing) {
     if (options.Quiet && !stopped) {
@@ -497,6 +580,9 @@ void Synchronizer::Impl::SyncReportFile(bool towards) {
   const bool saved_copying_shown = copying_shown;
   const bool saved_keeping_folder_times = keeping_folder_times;
   keeping_folder_times = false;
+  // The report is the run's own record: its copies keep no old versions.
+  ItemKeeper* const saved_keeper = context.keeper;
+  context.keeper = nullptr;
 
   const bool into_target = towards ? in_target : !in_target;
   session.CurrentPhase = into_target ? Phase::CopyToTarget : Phase::CopyToSource;
@@ -514,6 +600,7 @@ void Synchronizer::Impl::SyncReportFile(bool towards) {
   run.ReportInTarget = saved_in_target;
   copying_shown = saved_copying_shown;
   keeping_folder_times = saved_keeping_folder_times;
+  context.keeper = saved_keeper;
 }
 
 // Deletes the Target item at target_path that is of the other kind than the

@@ -111,6 +111,7 @@ ErrorCode FilesEnumerator::Enumerate(IEnumFile& callback, EnumMode mode, std::st
     full_path_.clear();
     full_path_.reserve(folder_path_.size() + item_.name.size());
     full_path_.append(folder_path_).append(item_.name);
+    if (!context_.left_out.empty() && IsLeftOut()) continue;
     item_security_read_ = false;
     ahead_other_ = true;
     ahead_item_security_ = true;
@@ -123,6 +124,11 @@ ErrorCode FilesEnumerator::Enumerate(IEnumFile& callback, EnumMode mode, std::st
   reader_.reset();
   callback_ = nullptr;
   return result;
+}
+
+bool FilesEnumerator::IsLeftOut() const {
+  return std::find(context_.left_out.begin(), context_.left_out.end(), full_path_) !=
+         context_.left_out.end();
 }
 
 const ItemInfo& FilesEnumerator::Item() const {
@@ -292,10 +298,32 @@ ErrorCode FilesEnumerator::CopyTo(const std::string& path) {
     SetAttributesOn(path);
     return 0;
   }
+  // The old file or link goes to the keeper's place as the copy replaces it.
+  ItemKeeper* keeper = nullptr;
+  KeepPlace place;
+  if (context_.keeper != nullptr && LookupOther(path) == 0 && other_.kind != ItemKind::Folder) {
+    keeper = context_.keeper;
+    const ItemInfo old = other_;
+    if (const ErrorCode code = keeper->Prepare(path, old, KeepReason::Replace, place); code != 0)
+      return code;
+  }
   StartedCopy copy;
-  if (const ErrorCode code = PrepareFileCopy(path, copy, false); code != 0) return code;
+  if (const ErrorCode code = PrepareFileCopy(path, copy, false); code != 0) {
+    if (keeper != nullptr) keeper->Finish(place, false);
+    return code;
+  }
+  bool kept = false;
+  if (keeper != nullptr) {
+    copy.options.keep_old_as = &place.path;
+    copy.options.old_kept = &kept;
+  }
   copy.options.progress = context_.progress;
   const ErrorCode code = context_.fs->CopyFile(full_path_, path, copy.options);
+  if (keeper != nullptr) {
+    keeper->Finish(place, kept);
+    // A hard link shares the mode that was changed for the copy.
+    if (kept && copy.cleared) context_.fs->SetMode(place.path, copy.old_mode);
+  }
   if (code != 0) return EndCopy(*context_.fs, copy, code);
   copy_carried_security_ = copy.security_given;
   OtherChanged();
@@ -409,33 +437,75 @@ ErrorCode FilesEnumerator::FreeShortName(const std::string& path, std::string& o
 }
 
 ErrorCode FilesEnumerator::DeleteItem() {
-  const ItemInfo& item = Item();
-  const bool read_only = item.kind != ItemKind::Link && (item.Attributes() & kAttrReadOnly);
-  if (read_only) {
-    if (const ErrorCode code = context_.fs->SetMode(full_path_, item.mode | 0200); code != 0)
-      return code;
-  }
-  const ErrorCode code =
-      item.IsFolder() ? context_.fs->RemoveFolder(full_path_) : context_.fs->DeleteFile(full_path_);
-  if (code != 0 && read_only) context_.fs->SetMode(full_path_, item.mode);
-  return code;
+  const ItemInfo item = Item();
+  return Remove(full_path_, item);
 }
 
 ErrorCode FilesEnumerator::DeleteOther(const std::string& path) {
   if (const ErrorCode code = LookupOther(path); code != 0) return code;
   const ItemInfo other = other_;
-  const bool read_only = other.kind != ItemKind::Link && (other.Attributes() & kAttrReadOnly);
+  const ErrorCode code = Remove(path, other);
+  if (code == 0) OtherChanged();
+  return code;
+}
+
+ErrorCode FilesEnumerator::Remove(const std::string& path, const ItemInfo& item) {
+  FileSystem& fs = *context_.fs;
+  const bool read_only = item.kind != ItemKind::Link && (item.Attributes() & kAttrReadOnly);
   if (read_only) {
-    if (const ErrorCode code = SetFileAttributesOf(path, other.mode | 0200); code != 0) return code;
+    if (const ErrorCode code = fs.SetMode(path, item.mode | 0200); code != 0) return code;
+    OtherChanged();
   }
-  const ErrorCode code =
-      other.IsFolder() ? context_.fs->RemoveFolder(path) : context_.fs->DeleteFile(path);
-  if (code != 0) {
-    if (read_only) context_.fs->SetMode(path, other.mode);
+  ErrorCode code = 0;
+  if (context_.keeper != nullptr) {
+    code = MoveToKeeper(path, item);
+  } else {
+    code = item.IsFolder() ? fs.RemoveFolder(path) : fs.DeleteFile(path);
+  }
+  if (code != 0 && read_only) fs.SetMode(path, item.mode);
+  return code;
+}
+
+// A file or link is renamed to its place, or where that is on another file
+// system copied there before it is deleted. A folder's contents went before
+// it (a walk removes them first): its place is made, a folder with its mode
+// and times, before it is removed.
+ErrorCode FilesEnumerator::MoveToKeeper(const std::string& path, const ItemInfo& item) {
+  FileSystem& fs = *context_.fs;
+  ItemKeeper& keeper = *context_.keeper;
+  KeepPlace place;
+  if (const ErrorCode code = keeper.Prepare(path, item, KeepReason::Delete, place); code != 0)
     return code;
+  ErrorCode code = 0;
+  if (item.IsFolder()) {
+    code = fs.CreateFolder(place.path);
+    ItemInfo there;
+    if (code == kErrAlreadyExists && fs.Lookup(place.path, there) == 0 && there.IsFolder())
+      code = 0;
+    if (code == 0) code = fs.RemoveFolder(path);
+    if (code == 0) {
+      fs.SetMode(place.path, item.mode);
+      fs.SetTimes(place.path, item.access_time, item.modify_time);
+    }
+  } else {
+    code = fs.Rename(path, place.path, RenameMode::NoReplace);
+    if (code == EXDEV) {
+      CopyOptions options;
+      options.stop = context_.stop;
+      options.carry_owner = context_.security_support;
+      options.carry_security_attributes = context_.security_support;
+      code = fs.CopyFile(path, place.path, options);
+      // The copy is on its disk before the item leaves its own.
+      if (code == 0) code = fs.SyncFileSystem(FolderPart(place.path));
+      if (code == 0) code = fs.DeleteFile(path);
+      if (code != 0) fs.DeleteFile(place.path);
+    }
+    // The read-only bit was cleared for the move only.
+    if (code == 0 && item.kind == ItemKind::File && (item.Attributes() & kAttrReadOnly))
+      fs.SetMode(place.path, item.mode);
   }
-  OtherChanged();
-  return 0;
+  keeper.Finish(place, code == 0);
+  return code;
 }
 
 // ---- security ----------------------------------------------------------------

@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fs/item_keeper.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
 
@@ -64,6 +65,11 @@ struct EnumeratorContext {
   std::vector<FolderId> leftover_roots{};
   // What the next outermost walk will ask of its items (FileSystem::ExpectWalk).
   WalkPlan plan{};
+  // Where deleted and replaced items go first; null: they vanish.
+  ItemKeeper* keeper = nullptr;
+  // Items that every walk leaves out, neither handed over nor entered: their
+  // paths as the walks spell them, without a trailing "/".
+  std::vector<std::string> left_out{};
 };
 
 // The progress of a copy that runs on another thread: the bytes it has
@@ -118,14 +124,13 @@ class FilesEnumerator : public IEnumFile {
   // cannot be opened gives one callback.AccessError(FolderPath + mask, code)
   // and its code as result; an error while listing gives
   // AccessError(FolderPath, code). A subfolder's errors do not end the walk.
-  // The temporary items of copies (platform/temporary_names.h) are never
-  // handed over; those that cannot belong to a live copy are removed,
-  // silently, where they lie in a tree of context.leftover_roots.
-  // An outermost recursive walk of every entry is announced to the file
-  // system first (FileSystem::ExpectWalk with context.plan), so that it may
-  // read ahead; what it read ahead serves the item's details, the first
-  // lookup of its counterpart and the first reads of both's security.
-  // Returns 0 when done or stopped. Never descends through a link.
+  // The items of context.left_out and the temporary items of copies
+  // (platform/temporary_names.h) are never handed over; those that cannot belong to a live copy are
+  // removed, silently, where they lie in a tree of context.leftover_roots. An outermost recursive
+  // walk of every entry is announced to the file system first (FileSystem::ExpectWalk with
+  // context.plan), so that it may read ahead; what it read ahead serves the item's details, the
+  // first lookup of its counterpart and the first reads of both's security. Returns 0 when done or
+  // stopped. Never descends through a link.
   ErrorCode Enumerate(IEnumFile& callback, EnumMode mode, std::string_view mask);
 
   // The walk of this enumerator ends before its next entry.
@@ -163,7 +168,11 @@ class FilesEnumerator : public IEnumFile {
   // name, or its long name when it has none; empty when it does not exist.
   std::string OtherShortFormPath(const std::string& path);
 
-  // Operations that change the disk (each resets the counterpart cache on success).
+  // Operations that change the disk (each resets the counterpart cache on
+  // success). With a keeper in the context, a file or link that CopyTo
+  // replaces and an item that DeleteItem or DeleteOther deletes go to their
+  // place first: the old item is kept before it leaves its name, and stays
+  // where it is when it cannot be kept (the keeper's error is returned).
   ErrorCode CopyTo(const std::string& path);  // copy the file / create the folder
   // CopyTo of a file, started in `pool` under `tag` (CopyPool::Start) and
   // left to run: 0 when it runs. `copy` stays where it is until EndCopy
@@ -212,6 +221,11 @@ class FilesEnumerator : public IEnumFile {
 
  private:
   void OtherChanged();
+  // Deletes the item at `path`, described by `item`, or moves it to the
+  // keeper's place: the read-only bit cleared first and given back on failure.
+  ErrorCode Remove(const std::string& path, const ItemInfo& item);
+  ErrorCode MoveToKeeper(const std::string& path, const ItemInfo& item);
+  bool IsLeftOut() const;
   // Readies a copy of the current file to `path`: the counterpart's
   // read-only bit cleared (a file system may refuse to replace such a file),
   // the options, and the item's security given with the copy, kept in

@@ -26,6 +26,12 @@ inline constexpr ErrorCode kErrNotSupported = EOPNOTSUPP;
 // unavailable": a later run finds it settled).
 inline constexpr ErrorCode kErrChangedMeanwhile = EAGAIN;
 
+// An item that the run deletes or replaces could not be kept where deleted
+// items go (a volume without a usable Trash), and the run has said why
+// once: it stays as it is, and no further line is shown for it. Outside the
+// range of errno values.
+inline constexpr ErrorCode kErrNoPlaceToKeep = 0x10000;
+
 // True for the lookup errors that mean "the item is not there".
 inline bool IsMissingError(ErrorCode code) {
   return code == kErrNotFound || code == kErrPathNotFound;

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/errors.h"
@@ -164,6 +165,16 @@ struct CopyOptions {
   const Security* security = nullptr;
   uint32_t security_mode = 0;
   bool* security_given = nullptr;
+  // Where the file or link that the copy replaces is kept, or null: a free
+  // name in an existing folder. Before the copy takes the name `to` from an
+  // existing file or link, that item gets this name too: a hard link where
+  // the file system allows one (it is the item itself: contents, mode,
+  // owner and times), else a fail-safe copy (contents, mode, times, and the
+  // owner with carry_owner), on the disk before the old item leaves `to`.
+  // Should it not be kept, the copy fails and `to` stays as it was.
+  // `*old_kept` (may be null) tells whether an old item was kept.
+  const std::string* keep_old_as = nullptr;
+  bool* old_kept = nullptr;
   // The name was free when the caller looked: the copy takes it only where
   // it still is, and fails with kErrAlreadyExists otherwise (leaving what
   // holds it as it was), also where the file system takes the name for
@@ -310,6 +321,10 @@ class FileSystem {
   virtual ErrorCode Rename(const std::string& from, const std::string& to, RenameMode mode) = 0;
   // Creates a new empty file; kErrAlreadyExists when the name is taken.
   virtual ErrorCode CreateNewFile(const std::string& path) = 0;
+  // Creates a new file holding `contents` (mode 0666 less the umask), whole
+  // or not at all: the name shows it only once it is complete, and is never
+  // taken from an existing item (kErrAlreadyExists).
+  virtual ErrorCode WriteNewFile(const std::string& path, std::string_view contents) = 0;
 
   // Sets the permission bits (mode & 07777) of a file or folder, as far as
   // its volume keeps them (ModeOnVolume; a volume that keeps none succeeds

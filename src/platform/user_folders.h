@@ -1,6 +1,7 @@
 // The per-user folders of the XDG base-directory rules.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -24,6 +25,13 @@ using GetEnv = std::function<const char*(const char* name)>;
 // ignored, as the XDG rules require. Never fails.
 UserFolders UserFoldersFromEnvironment(const GetEnv& getenv_fn);
 UserFolders UserFoldersFromEnvironment();
+
+// The user's home Trash of the freedesktop.org Trash specification:
+// data + "/Trash", or empty when the data folder is unknown.
+std::string HomeTrashFolder(const UserFolders& folders);
+
+// The numeric id of the user the process acts as (its effective uid).
+uint32_t CurrentUserId();
 
 // The program's own state folder ($XDG_STATE_HOME/twinmere), where bare report
 // names are placed; empty when unknown.

@@ -40,6 +40,7 @@ void Reporter::BeginRun() {
   run_.ReportSuppressed = false;
   run_.SummarySuppressed = false;
   run_.ReportShortPath.clear();
+  run_.KeptIn.clear();
   seps_ = ProcessSeparators();
   errors_.clear();
   errors_omitted_ = 0;
@@ -183,7 +184,7 @@ void Reporter::ShowLine(std::string_view text, ReportLineKind kind, double inter
 void Reporter::ReportAction(ErrorCode error, const std::string& path, int code, uint64_t size,
                             Side side, int64_t size_change) {
   if (error != kSuccess) {
-    if (CancelledByStop(error)) return;
+    if (CancelledByStop(error) || error == kErrNoPlaceToKeep) return;
     counters_.ErrorCount += 1;
     KeepError(error, code, path);
     AddReportLine(ActionErrorLine(error, code, path), ReportLineKind::Error, 0.5,
@@ -338,7 +339,7 @@ void Reporter::FlushReport(bool final) {
 ErrorCode Reporter::WriteFinalLines(ReportFileWriter& file, bool pending_copy, double now) {
   const auto summary_of = [&](const SessionCounters& counters) {
     return BuildSummary(SummaryInput{options_, facts_, counters, run_.SecuritySupport, arguments_,
-                                     start_time_, now, seps_});
+                                     start_time_, now, seps_, run_.KeptIn});
   };
   std::string line;
   std::string summary;

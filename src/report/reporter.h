@@ -64,6 +64,9 @@ struct ReportRunState {
   bool SecuritySupport = false;  // for the summary
   const std::atomic<int>* StopRequested = nullptr;
   std::atomic<bool> Closing{false};  // the main window is closing (window thread)
+  // The folder of the versions folder where this run keeps what it deletes
+  // or replaces (ending in "/"), once made; else empty.
+  std::string KeptIn;
 };
 
 // The options as a launcher's argument string (the JSON summary's
@@ -120,7 +123,8 @@ class Reporter {
   // One action's line and counters. error 0: the success line of `code` and
   // its counters (side chooses Target or Source counters); kErrCancelled, or
   // EINTR once a stop is requested (the stop signal interrupted the call):
-  // nothing; any other error: the error line and ErrorCount + 1.
+  // nothing; kErrNoPlaceToKeep (the reason was shown once): nothing; any
+  // other error: the error line and ErrorCount + 1.
   void ReportAction(ErrorCode error, const std::string& path, int code, uint64_t size, Side side,
                     int64_t size_change);
   // An error whose line the caller writes itself: ErrorCount + 1, and the
@@ -149,6 +153,9 @@ class Reporter {
   // The same through `fs` (the Target folder of a preview: through the
   // file system that writes nothing).
   ErrorCode CreateReportFolder(const std::string& folder, FileSystem& fs);
+
+  // The clock the run's times come from.
+  const Clock& RunClock() const { return clock_; }
 
   SessionCounters& Counters() { return counters_; }
   const SessionCounters& Counters() const { return counters_; }

@@ -80,7 +80,7 @@ std::string_view Outcome(int exit_code) {
 // Every field of the options record, under its own name. A field added to
 // the record belongs here too (and in the schema's "options").
 Json Options(const SyncOptions& o) {
-  static_assert(FieldCount<SyncOptions>() == 22,
+  static_assert(FieldCount<SyncOptions>() == 25,
                 "a new field of SyncOptions needs its place in the JSON summary and its schema");
   return Json{
       {"Source", Bytes(o.Source)},
@@ -105,12 +105,15 @@ Json Options(const SyncOptions& o) {
       {"Restriction", o.Restriction},
       {"ReportLevel", o.ReportLevel},
       {"JsonSummary", Bytes(o.JsonSummary)},
+      {"Versions", Bytes(o.Versions)},
+      {"VersionsKeep", o.VersionsKeep},
+      {"Trash", o.Trash},
   };
 }
 
 // Every summary counter, under its own name.
 Json Counters(const SessionCounters& c) {
-  static_assert(FieldCount<SessionCounters>() == 34,
+  static_assert(FieldCount<SessionCounters>() == 35,
                 "a new summary counter needs its place in the JSON summary and its schema");
   return Json{
       {"FilesCopiedToTarget", c.FilesCopiedToTarget},
@@ -147,6 +150,7 @@ Json Counters(const SessionCounters& c) {
       {"FolderCaseInSource", c.FolderCaseInSource},
       {"ShortFolderNamesInSource", c.ShortFolderNamesInSource},
       {"ErrorCount", c.ErrorCount},
+      {"ItemsKept", c.ItemsKept},
   };
 }
 

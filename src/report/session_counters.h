@@ -44,6 +44,10 @@ struct SessionCounters {
 
   int32_t ErrorCount = 0;
 
+  // Items (files, links and folders) that went to the versions folder or
+  // the Trash before the run deleted or replaced them.
+  int32_t ItemsKept = 0;
+
   bool operator==(const SessionCounters&) const = default;
 };
 

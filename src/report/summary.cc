@@ -77,6 +77,15 @@ std::string BuildSummary(const SummaryInput& in) {
     }
     lines.Add("Report options:            ", report + ".");
     lines.Add("Security support:          ", in.security_support ? "Yes." : "No.");
+    if (o.Trash) {
+      lines.Add("Deleted and replaced:      ", "Moved to the Trash.");
+    } else if (!o.Versions.empty()) {
+      lines.Add("Deleted and replaced:      ",
+                "Kept in \"" + DisplayPath(o.Versions) + "\", " +
+                    (o.VersionsKeep > 0 ? "the newest " + std::to_string(o.VersionsKeep) + " runs"
+                                        : "all runs") +
+                    ".");
+    }
   }
 
   if (summary) {
@@ -140,6 +149,11 @@ std::string BuildSummary(const SummaryInput& in) {
         lines.Add("Total size change in Source: ",
                   signed_size(c.SizeChangeInSource + c.BytesCopiedToSource) + ".");
       }
+    }
+    if (!in.kept_in.empty() && c.ItemsKept != 0) {
+      lines.Add("Versions kept in:          ", quoted(std::string(in.kept_in)));
+    } else if (o.Trash) {
+      count_row(true, "Items moved to the Trash:  ", c.ItemsKept);
     }
     lines.Add("Errors:                    ", std::to_string(c.ErrorCount) + ".");
   }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "base/sync_options.h"
 #include "platform/platform_facts.h"
@@ -20,6 +21,9 @@ struct SummaryInput {
   double start_time = 0;
   double now = 0;
   const Separators& seps;
+  // The run's folder in the versions folder, where it kept items; empty
+  // when it kept none there.
+  std::string_view kept_in = {};
 };
 
 // The summary lines chosen by the report level, separated by "\n", the last

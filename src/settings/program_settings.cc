@@ -1,5 +1,6 @@
 #include "settings/program_settings.h"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "base/text.h"
@@ -71,6 +72,7 @@ ProgramSettings ReadProgramSettings(const Registry& registry, const UserFolders&
 
   const RegistryValue report = read("Report");
   if (report.Text() != nullptr) s.default_report = *report.Text();
+  s.versions_keep = std::max(IntegerOr(read("VersionsKeep"), 0), 0);
 
   const int32_t height = IntegerOr(read("Height"), kDefaultWindowHeight);
   s.height = height & ~kMaximizedFlag;
@@ -147,6 +149,7 @@ std::optional<RegistryError> StoreDialogSettings(Registry& registry,
         settings.shortcut_dir.empty() || settings.shortcut_dir == settings.program_group_folder);
   store("DeletionGuard", settings.deletion_guard_percent,
         settings.deletion_guard_percent == kDefaultDeletionGuardPercent);
+  store("VersionsKeep", settings.versions_keep, settings.versions_keep == 0);
   return first_error;
 }
 

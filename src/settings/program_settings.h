@@ -36,6 +36,7 @@ struct ProgramSettings {
   std::string default_report;        // empty: no default report
   // The deletion guard's share of Target's items, in percent (0 to 100).
   int32_t deletion_guard_percent = kDefaultDeletionGuardPercent;
+  int32_t versions_keep = 0;              // run folders a versions folder keeps; 0: all
   int32_t height = kDefaultWindowHeight;  // restored height in twips, without kMaximizedFlag
   int32_t width = kDefaultWindowWidth;    // restored width in twips
   bool maximized = false;                 // the window was maximized when last closed
@@ -90,10 +91,11 @@ ProgramSettings EditedSettings(ProgramSettings settings, std::string_view shortc
                                std::string_view default_report, std::string_view viewer,
                                int32_t default_report_level);
 
-// Writes the five values that the preferences dialog edits, each deleted when
+// Writes the values that the preferences dialog edits, each deleted when
 // it equals its default: "ReportLevel" when 215, "Viewer" when empty or
 // "xdg-open" ignoring case, "Report" when empty, "ShortcutDir" when empty or
-// exactly the program group folder, "DeletionGuard" when 50. Every value is tried, also after a
+// exactly the program group folder, "DeletionGuard" when 50, "VersionsKeep"
+// when 0. Every value is tried, also after a
 // refusal; returns the first refusal, or nothing. Never raises.
 std::optional<RegistryError> StoreDialogSettings(Registry& registry,
                                                  const ProgramSettings& settings);

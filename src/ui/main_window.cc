@@ -392,13 +392,14 @@ void MainWindow::ApplyMinimumSize() {
 void MainWindow::Load() {
   const ProgramSettings& settings = settings_;
   const CommandLineContext command_context{context_.fs, ProgramStateFolder(context_.folders),
-                                           settings.default_report_level};
+                                           settings.default_report_level, settings.versions_keep};
   const StartupCommandLine line = ReadStartupCommandLine(
       context_.arguments, settings.default_report, command_context, options_);
   reporter_.SetArgumentString(context_.arguments);
-  reporter_.SetCommandLineWriter([level = settings.default_report_level](const SyncOptions& o) {
-    return BuildArguments(o, level);
-  });
+  reporter_.SetCommandLineWriter(
+      [level = settings.default_report_level, keep = settings.versions_keep](const SyncOptions& o) {
+        return BuildArguments(o, level, keep);
+      });
   run_options_ = options_;  // no run goes on yet: the reporter reads these
   if (!line.valid) {
     session_.ExitCode = line.exit_code;
@@ -605,8 +606,9 @@ void MainWindow::StartRun(bool preview) {
   run_options_.Preview = run_options_.Preview || preview;
   run_given_ = run_options_;
   preview_running_ = run_options_.Preview;
-  reporter_.SetCommandLineWriter([level = settings_.default_report_level](const SyncOptions& o) {
-    return BuildArguments(o, level);
+  reporter_.SetCommandLineWriter([level = settings_.default_report_level,
+                                  keep = settings_.versions_keep](const SyncOptions& o) {
+    return BuildArguments(o, level, keep);
   });
   synchronizer_ = std::make_unique<Synchronizer>(run_options_, session_, context_.facts,
                                                  context_.fs, reporter_, host_);

@@ -55,7 +55,13 @@ TEST_F(CommandLineTest, ValidityOfSwitchAndFolderCombinations) {
       {"-m-q", true},  // joined switches at the very end
       {"-r", false},
       {"-r \"/a b/r.txt\"x", false},
-      {"\"/a\"x /b", false},  // a quoted folder must be followed by a blank
+      {"\"/a\"x /b", false},       // a quoted folder must be followed by a blank
+      {"-v /k -tr /a /b", false},  // a versions folder or the Trash, in either order
+      {"-tr -v /k /a /b", false},
+      {"-tr -vk 3 /a /b", true},
+      {"-v", false},
+      {"-vk", false},
+      {"-v /k -vk -1", false},
   };
   for (const Case& c : cases) EXPECT_EQ(Parse(c.args).valid, c.valid) << "[" << c.args << "]";
 }
@@ -282,9 +288,16 @@ TEST(BuildCommandLine, WritesPiecesInTheFixedOrderAndQuotesWhatNeedsIt) {
   all.Restriction = 500;
   all.ReportLevel = 7;
   all.JsonSummary = "/my docs/run.json";
-  EXPECT_EQ(BuildCommandLine(all, 215),
+  all.Versions = "/old ones/";
+  all.VersionsKeep = 4;
+  EXPECT_EQ(BuildCommandLine(all, 215, 2),
             " -s -q -m -ds -qs -xs -bi -ns -c -ndl -ad -r \"/my docs/r.txt\" -a -rr 500 -rl 7"
-            " -rj \"/my docs/run.json\" -n -fd");
+            " -rj \"/my docs/run.json\" -v \"/old ones/\" -vk 4 -n -fd");
+  all.VersionsKeep = 2;  // the stored number goes without saying
+  EXPECT_TRUE(BuildCommandLine(all, 215, 2).ends_with(" -v \"/old ones/\" -n -fd"));
+  all.Versions.clear();
+  all.Trash = true;
+  EXPECT_TRUE(BuildCommandLine(all, 215, 2).ends_with(" -rj \"/my docs/run.json\" -tr -n -fd"));
 
   SyncOptions some;
   some.Delete = some.New = true;
@@ -337,6 +350,9 @@ TEST_F(CommandLineTest, RandomRecordsSurviveBuildThenParse) {
     record.Start = coin() && !record.Source.empty() && !record.Target.empty();
     record.Restriction = coin() ? 0 : static_cast<int32_t>(random() % 0x80000000u);
     record.ReportLevel = coin() ? kSettingsLevel : static_cast<int32_t>(random() % 0x80000000u);
+    record.Versions = coin() ? "" : folders[random() % folders.size()];
+    record.VersionsKeep = coin() ? 0 : static_cast<int32_t>(random() % 100);
+    record.Trash = record.Versions.empty() && coin();
 
     const std::string args = BuildArguments(record, kSettingsLevel);
     const ParseResult result = Parse(args);
@@ -349,6 +365,7 @@ TEST_F(CommandLineTest, RandomRecordsSurviveBuildThenParse) {
     }
     expected.Report = QualifyName(record.Report, kState);
     expected.JsonSummary = QualifyName(record.JsonSummary, kState);
+    expected.Versions = AddSeparator(record.Versions);
     EXPECT_EQ(options_, expected) << args;
   }
 }

@@ -90,6 +90,24 @@ TEST(ReadCommandLineIntoDialog, BidiWinsOverDeleteInEitherOrder) {
   EXPECT_TRUE(plain.chkPreview.checked);
 }
 
+// The versions folder is taken as written with a "/"; its number starts as
+// the stored one and keeps it for a value that is no number. The Trash box
+// disables the versions controls, and then the options hold no folder.
+TEST(ReadCommandLineIntoDialog, VersionsFolderItsNumberAndTheTrash) {
+  OptionsDialogState state = ReadCommandLineIntoDialog("-v \"old ones\" -vk x", kState, kLevel, 5);
+  EXPECT_EQ(state.txtVersions, "old ones/");
+  EXPECT_EQ(state.VersionsKeep, 5);
+  EXPECT_TRUE(state.versionsEnabled);
+  EXPECT_EQ(DialogOptions(state, kState).Versions, "old ones/");
+  state = Read("-v /k -vk 3 -tr");
+  EXPECT_EQ(state.VersionsKeep, 3);
+  EXPECT_TRUE(state.chkTrash.checked);
+  EXPECT_FALSE(state.versionsEnabled);
+  const SyncOptions options = DialogOptions(state, kState);
+  EXPECT_TRUE(options.Trash);
+  EXPECT_EQ(options.Versions, "");
+}
+
 TEST(ReadCommandLineIntoDialog, RestrictionTextAndBoxAndReportLevel) {
   struct Case {
     const char* args;

@@ -12,11 +12,13 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,11 +69,14 @@ class TwinmereCliTest : public ::testing::Test {
     std::vector<std::string> env_strings;
     for (char** e = environ; *e != nullptr; ++e) {
       std::string_view entry(*e);
-      if (entry.starts_with("XDG_CONFIG_HOME=") || entry.starts_with("XDG_STATE_HOME=")) continue;
+      if (entry.starts_with("XDG_CONFIG_HOME=") || entry.starts_with("XDG_STATE_HOME=") ||
+          entry.starts_with("XDG_DATA_HOME="))
+        continue;
       env_strings.emplace_back(entry);
     }
     env_strings.push_back("XDG_CONFIG_HOME=" + tree_.Path("home/config"));
     env_strings.push_back("XDG_STATE_HOME=" + tree_.Path("home/state"));
+    env_strings.push_back("XDG_DATA_HOME=" + tree_.Path("home/data"));
     // The leak check at exit cannot trace a process that is traced already.
     if (!launch.under.empty()) env_strings.push_back("ASAN_OPTIONS=detect_leaks=0");
     std::vector<char*> env;
@@ -166,6 +171,36 @@ class TwinmereCliTest : public ::testing::Test {
     }
     tree_.WriteFile("dst/big.bin", "the older contents");
     tree_.SetTime("dst/big.bin", 1000000000);
+  }
+
+  // Every name below `folder` (links as "-> text", files by contents), not
+  // the temporary items of copies.
+  std::map<std::string, std::string> Contents(const std::string& folder) {
+    std::map<std::string, std::string> contents;
+    for (const std::string& name : tree_.List(folder)) {
+      const std::string path = folder + "/" + name;
+      struct stat st;
+      if (IsTemporaryName(name) || lstat(tree_.Path(path).c_str(), &st) != 0) continue;
+      if (S_ISDIR(st.st_mode)) {
+        contents[name + "/"] = "";
+        for (const auto& [below, text] : Contents(path)) contents[name + "/" + below] = text;
+      } else {
+        contents[name] = S_ISLNK(st.st_mode) ? "-> " + tree_.ReadLink(path) : tree_.ReadFile(path);
+      }
+    }
+    return contents;
+  }
+  // What the run folders of the versions folder `folder` hold together, and
+  // the names of those folders.
+  std::map<std::string, std::string> Kept(const std::string& folder,
+                                          std::vector<std::string>* runs = nullptr) {
+    std::map<std::string, std::string> kept;
+    if (!tree_.Exists(folder)) return kept;
+    for (const std::string& run : tree_.List(folder)) {
+      if (runs != nullptr) runs->push_back(run);
+      for (const auto& [name, text] : Contents(folder + "/" + run)) kept[name] = text;
+    }
+    return kept;
   }
 
   // Stores a value under the settings key of the fixture's own store.
@@ -485,6 +520,250 @@ TEST_F(TwinmereCliTest, AStopSignalEndsARunBlockedWhereverItWaits) {
   }
 }
 
+// ---- what a run deletes or replaces is kept ---------------------------------
+
+// Every Target item that a run deletes or replaces is in the run's folder of
+// the versions folder, at its path relative to Target, and the report names
+// that folder; a run that keeps nothing makes none. A bidirectional run keeps
+// each side's items under "Target" and "Source".
+TEST_F(TwinmereCliTest, AVersionsFolderKeepsEveryDeletedAndReplacedItem) {
+  tree_.WriteFile("src/a", "new a");
+  tree_.WriteFile("src/sub/b", "new b");
+  tree_.WriteFile("dst/a", "old a");
+  tree_.WriteFile("dst/sub/b", "old b");
+  tree_.WriteFile("dst/extra", "extra");
+  tree_.WriteFile("dst/gone/deep/c", "c");
+  tree_.MakeLink("dst/link", "a");
+  for (const char* name : {"dst/a", "dst/sub/b"}) tree_.SetTime(name, 1000000000);
+  const std::string ver = tree_.Path("ver");
+  const std::vector<std::string> args = {"-s",
+                                         "-q",
+                                         "-d",
+                                         "-r",
+                                         tree_.Path("report.txt"),
+                                         "-v",
+                                         ver,
+                                         "-vk",
+                                         "3",
+                                         tree_.Folder("src"),
+                                         tree_.Folder("dst")};
+  // A preview keeps nothing: no versions folder, Target as it was.
+  const auto before = Contents("dst");
+  std::vector<std::string> preview_args = {"-n"};
+  preview_args.insert(preview_args.end(), args.begin() + 2, args.end());
+  preview_args.erase(preview_args.begin() + 2, preview_args.begin() + 4);  // no report
+  const Result preview = Run(preview_args);
+  EXPECT_EQ(preview.code, 0) << preview.out;
+  EXPECT_EQ(Contents("dst"), before);
+  EXPECT_FALSE(std::filesystem::exists(ver));
+  Result r = Run(args);
+  EXPECT_EQ(r.code, 0) << r.out;
+  std::vector<std::string> runs;
+  const std::map<std::string, std::string> kept = Kept("ver", &runs);
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_TRUE(std::regex_match(runs[0], std::regex("20[0-9]{2}-[01][0-9]-[0-3][0-9] [0-9]{6}")))
+      << runs[0];
+  EXPECT_EQ(kept, (std::map<std::string, std::string>{{"a", "old a"},
+                                                      {"sub/", ""},
+                                                      {"sub/b", "old b"},
+                                                      {"extra", "extra"},
+                                                      {"gone/", ""},
+                                                      {"gone/deep/", ""},
+                                                      {"gone/deep/c", "c"},
+                                                      {"link", "-> a"}}));
+  EXPECT_EQ(Contents("dst"), Contents("src"));
+  std::string report = tree_.ReadFile("report.txt");
+  EXPECT_NE(
+      report.find("Deleted and replaced:      \tKept in \"" + ver + "/\", the newest 3 runs."),
+      std::string::npos)
+      << report;
+  EXPECT_NE(report.find("Versions kept in:          \t\"" + ver + "/" + runs[0] + "/\"."),
+            std::string::npos)
+      << report;
+
+  r = Run(args);  // nothing left to keep
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(tree_.List("ver"), runs);
+  EXPECT_EQ(tree_.ReadFile("report.txt").find("Versions kept in:"), std::string::npos);
+
+  testing::RemoveTree(ver);
+  tree_.WriteFile("src/s", "old s");
+  tree_.SetTime("src/s", 1000000000);
+  tree_.WriteFile("dst/s", "new s");
+  tree_.WriteFile("src/t", "new t");
+  tree_.WriteFile("dst/t", "old t");
+  tree_.SetTime("dst/t", 1000000000);
+  r = Run({"-s", "-q", "-bi", "-v", ver, tree_.Folder("src"), tree_.Folder("dst")});
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(Kept("ver"),
+            (std::map<std::string, std::string>{
+                {"Source/", ""}, {"Source/s", "old s"}, {"Target/", ""}, {"Target/t", "old t"}}));
+  EXPECT_EQ(tree_.ReadFile("src/s"), "new s");
+}
+
+// A versions folder inside Source would be copied to Target: the run is
+// refused. Inside Target the run leaves it alone, also with -d.
+TEST_F(TwinmereCliTest, AVersionsFolderInsideSourceIsRefusedAndInsideTargetLeftOut) {
+  tree_.WriteFile("src/a", "new");
+  tree_.WriteFile("dst/a", "old");
+  tree_.SetTime("dst/a", 1000000000);
+  Result r = Run(
+      {"-s", "-q", "-d", "-v", tree_.Path("src/ver"), tree_.Folder("src"), tree_.Folder("dst")});
+  EXPECT_EQ(r.code, 21);
+  EXPECT_NE((r.out + r.err)
+                .find("The versions folder \"" + tree_.Path("src/ver") +
+                      "/\" lies inside the Source folder."),
+            std::string::npos)
+      << r.out << r.err;
+  EXPECT_FALSE(tree_.Exists("src/ver"));
+  EXPECT_EQ(tree_.ReadFile("dst/a"), "old");
+
+  tree_.WriteFile("dst/ver/2020-01-01 000000/x", "earlier");
+  r = Run(
+      {"-s", "-q", "-d", "-v", tree_.Path("dst/ver"), tree_.Folder("src"), tree_.Folder("dst")});
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(Kept("dst/ver"), (std::map<std::string, std::string>{{"x", "earlier"}, {"a", "old"}}));
+  EXPECT_EQ(tree_.List("src"), std::vector<std::string>{"a"});
+
+  // Named relative to the working folder, and not made yet: the folders
+  // around it stay too.
+  folder_ = tree_.Root();
+  testing::RemoveTree(tree_.Path("dst/ver"));
+  tree_.WriteFile("dst/a", "older");
+  tree_.SetTime("dst/a", 1000000000);
+  r = Run({"-s", "-q", "-d", "-v", "dst/new/ver", "src", "dst"});
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(Kept("dst/new/ver"), (std::map<std::string, std::string>{{"a", "older"}}));
+  EXPECT_EQ(tree_.ReadFile("dst/a"), "new");
+}
+
+// -vk N keeps the newest N run folders (a second run in one second sorts
+// after the first); other folders there stay. Without -vk the stored
+// setting applies.
+TEST_F(TwinmereCliTest, OnlyTheNewestRunFoldersStay) {
+  for (const char* run : {"2020-01-01 000000", "2020-01-01 000000-2", "2021-06-30 120000"})
+    tree_.WriteFile(std::string("ver/") + run + "/f", run);
+  tree_.WriteFile("ver/notes/f", "mine");
+  const auto replace = [&] {
+    tree_.WriteFile("src/a", "new");
+    tree_.WriteFile("dst/a", "old");
+    tree_.SetTime("dst/a", 1000000000);
+  };
+  replace();
+  Result r = Run(
+      {"-s", "-q", "-v", tree_.Path("ver"), "-vk", "2", tree_.Folder("src"), tree_.Folder("dst")});
+  EXPECT_EQ(r.code, 0) << r.out;
+  std::vector<std::string> left = tree_.List("ver");
+  ASSERT_EQ(left.size(), 3u);
+  EXPECT_EQ(left[0], "2021-06-30 120000");
+  EXPECT_EQ(left[2], "notes");
+  for (const char* gone : {"2020-01-01 000000/", "2020-01-01 000000-2/"})
+    EXPECT_NE(r.out.find("Removed versions:  \t\"" + tree_.Path("ver/") + gone + "\"."),
+              std::string::npos)
+        << r.out;
+
+  StoreSetting("VersionsKeep", int32_t{1});
+  replace();
+  r = Run({"-s", "-q", "-v", tree_.Path("ver"), tree_.Folder("src"), tree_.Folder("dst")});
+  EXPECT_EQ(r.code, 0) << r.out;
+  left = tree_.List("ver");
+  ASSERT_EQ(left.size(), 2u);
+  EXPECT_GT(left[0], left[1] < left[0] ? left[1] : std::string());  // a run folder sorts first
+  EXPECT_EQ(left[1], "notes");
+}
+
+// The bytes of a .trashinfo Path value, percent escapes decoded.
+std::string DecodedTrashPath(const std::string& info) {
+  const size_t at = info.find("\nPath=");
+  if (at == std::string::npos) return {};
+  const std::string value = info.substr(at + 6, info.find('\n', at + 1) - at - 6);
+  std::string path;
+  for (size_t i = 0; i < value.size(); ++i) {
+    if (value[i] == '%' && i + 2 < value.size()) {
+      path += static_cast<char>(std::stoi(value.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      path += value[i];
+    }
+  }
+  return path;
+}
+
+// -tr moves every deleted or replaced Target item to the home Trash when it
+// lies on the same file system, with a .trashinfo that names where it was
+// (absolute, percent-encoded) and when it went; a deleted folder is one entry.
+TEST_F(TwinmereCliTest, TheHomeTrashGetsEveryDeletedAndReplacedItemWithItsInfo) {
+  const std::string odd = "odd name %\xff";
+  tree_.WriteFile("src/a", "new a");
+  tree_.WriteFile("dst/a", "old a");
+  tree_.SetTime("dst/a", 1000000000);
+  tree_.WriteFile("dst/" + odd, "odd");
+  tree_.WriteFile("dst/gone/deep/c", "c");
+  folder_ = tree_.Root();  // the info holds absolute paths also for relative folders
+  const auto before = Contents("dst");
+  const Result preview = Run({"-n", "-d", "-tr", "src", "dst"});
+  EXPECT_EQ(preview.code, 0) << preview.out << preview.err;
+  EXPECT_EQ(Contents("dst"), before);
+  EXPECT_FALSE(std::filesystem::exists(tree_.Path("home/data/Trash")));  // a preview keeps nothing
+  Result r = Run({"-s", "-q", "-d", "-tr", "src", "dst"});
+  EXPECT_EQ(r.code, 0) << r.out << r.err;
+  EXPECT_EQ(Contents("dst"), Contents("src"));
+  EXPECT_EQ(
+      Contents("home/data/Trash/files"),
+      (std::map<std::string, std::string>{
+          {"a", "old a"}, {odd, "odd"}, {"gone/", ""}, {"gone/deep/", ""}, {"gone/deep/c", "c"}}));
+  EXPECT_EQ(tree_.List("home/data/Trash/info"),
+            (std::vector<std::string>{"a.trashinfo", "gone.trashinfo", odd + ".trashinfo"}));
+  for (const std::string name : {"a", "gone", odd.c_str()}) {
+    SCOPED_TRACE(name);
+    const std::string info = tree_.ReadFile("home/data/Trash/info/" + name + ".trashinfo");
+    EXPECT_TRUE(info.starts_with("[Trash Info]\nPath=/")) << info;
+    EXPECT_EQ(DecodedTrashPath(info), tree_.Path("dst/" + name));
+    EXPECT_TRUE(std::regex_search(
+        info,
+        std::regex("\nDeletionDate=20[0-9]{2}-[01][0-9]-[0-3][0-9]T[0-9]{2}:[0-9]{2}:[0-9]{2}\n")))
+        << info;
+  }
+  EXPECT_NE(
+      tree_.ReadFile("home/data/Trash/info/" + odd + ".trashinfo").find("odd%20name%20%25%FF"),
+      std::string::npos);
+}
+
+// On another file system the items go to its own .Trash-UID, with paths
+// relative to its top folder; where that cannot be used, one line says so
+// and nothing there is deleted or replaced.
+TEST_F(TwinmereCliTest, OnAnotherFileSystemItsOwnTrashOrNothingIsDeleted) {
+  testing::TmpfsMount volume(tree_, "vol", "4m");
+  if (!volume.SkipReason().empty()) GTEST_SKIP() << volume.SkipReason();
+  const std::string trash = "vol/.Trash-" + std::to_string(geteuid());
+  tree_.WriteFile("src/a", "new a");
+  tree_.WriteFile("vol/dst/a", "old a");
+  tree_.SetTime("vol/dst/a", 1000000000);
+  tree_.WriteFile("vol/dst/x", "x");
+  Result r = Run({"-s", "-q", "-d", "-tr", tree_.Folder("src"), tree_.Folder("vol/dst")});
+  EXPECT_EQ(r.code, 0) << r.out << r.err;
+  EXPECT_EQ(Contents(trash + "/files"),
+            (std::map<std::string, std::string>{{"a", "old a"}, {"x", "x"}}));
+  const std::string info = tree_.ReadFile(trash + "/info/x.trashinfo");
+  EXPECT_TRUE(info.starts_with("[Trash Info]\nPath=dst/x\nDeletionDate=")) << info;
+  EXPECT_FALSE(tree_.Exists("home/data/Trash/files/x"));
+
+  testing::RemoveTree(tree_.Path(trash));
+  tree_.WriteFile(trash, "not a folder");
+  tree_.WriteFile("vol/dst/a", "old a");
+  tree_.SetTime("vol/dst/a", 1000000000);
+  tree_.WriteFile("vol/dst/y", "y");
+  tree_.WriteFile("vol/dst/z", "z");
+  r = Run({"-s", "-q", "-d", "-tr", tree_.Folder("src"), tree_.Folder("vol/dst")});
+  EXPECT_EQ(r.code, 4) << r.out;
+  const size_t line = r.out.find("No Trash can be used for \"");
+  EXPECT_NE(line, std::string::npos) << r.out;
+  EXPECT_EQ(line, r.out.rfind("No Trash can be used")) << r.out;
+  EXPECT_EQ(r.out.find("Error "), std::string::npos) << r.out;
+  EXPECT_EQ(Contents("vol/dst"),
+            (std::map<std::string, std::string>{{"a", "old a"}, {"y", "y"}, {"z", "z"}}));
+}
+
 // ---- a kill or a failure at exactly one system call (strace) -------------------
 
 class TwinmereCliFaultTest : public TwinmereCliTest {
@@ -501,23 +780,6 @@ class TwinmereCliFaultTest : public TwinmereCliTest {
             "-o/dev/null",
             "-etrace=" + syscall,
             "-einject=" + syscall + ":" + inject};
-  }
-  // Every name below `folder` (links as "-> text", files by contents), not
-  // the temporary items of copies.
-  std::map<std::string, std::string> Contents(const std::string& folder) {
-    std::map<std::string, std::string> contents;
-    for (const std::string& name : tree_.List(folder)) {
-      const std::string path = folder + "/" + name;
-      struct stat st;
-      if (IsTemporaryName(name) || lstat(tree_.Path(path).c_str(), &st) != 0) continue;
-      if (S_ISDIR(st.st_mode)) {
-        contents[name + "/"] = "";
-        for (const auto& [below, text] : Contents(path)) contents[name + "/" + below] = text;
-      } else {
-        contents[name] = S_ISLNK(st.st_mode) ? "-> " + tree_.ReadLink(path) : tree_.ReadFile(path);
-      }
-    }
-    return contents;
   }
   // Source with a file of several chunks, a link and a folder.
   void MakeSource() {
@@ -571,6 +833,58 @@ TEST_F(TwinmereCliFaultTest, KilledAtAnyStepEveryNameIsOldOrCompleteAndTheNextRu
     }
   }
   EXPECT_GT(kills, 20);
+}
+
+// With a versions folder, killed at any call, every Target name still holds
+// its old or its new contents, and every old item is in Target or already
+// kept; after the next run every old item is kept. On the file system of
+// Target the old items are linked or moved there, on another one copied.
+TEST_F(TwinmereCliFaultTest, KilledAtAnyStepWithAVersionsFolderEveryOldItemIsInTargetOrKept) {
+  testing::TmpfsMount other(tree_, "other", "16m");
+  MakeSource();
+  MakeTarget();
+  const std::map<std::string, std::string> old_items = Contents("dst");
+  const std::map<std::string, std::string> new_items = Contents("src");
+  std::vector<std::string> folders = {"ver"};
+  if (other.SkipReason().empty()) folders.push_back("other/ver");
+  int kills = 0;
+  for (const std::string& ver : folders) {
+    const std::vector<std::string> args = {
+        "-s", "-q", "-d", "-v", tree_.Path(ver), tree_.Folder("src"), tree_.Folder("dst")};
+    for (const char* syscall :
+         {"copy_file_range", "fdatasync", "linkat", "renameat", "mkdirat", "unlinkat"}) {
+      for (int n = 1;; ++n) {
+        SCOPED_TRACE(ver + " " + syscall + " #" + std::to_string(n));
+        MakeTarget();
+        testing::RemoveTree(tree_.Path(ver));
+        const Result killed = Run(args, Strace(syscall, "signal=KILL:when=" + std::to_string(n)));
+        const std::map<std::string, std::string> now = Contents("dst");
+        for (const auto& [name, text] : now) {
+          const auto was = old_items.find(name);
+          const auto copied = new_items.find(name);
+          EXPECT_TRUE((was != old_items.end() && was->second == text) ||
+                      (copied != new_items.end() && copied->second == text))
+              << name << " holds " << text.substr(0, 40);
+        }
+        std::map<std::string, std::string> kept = Kept(ver);
+        for (const auto& [name, text] : old_items) {
+          const auto here = now.find(name);
+          const auto there = kept.find(name);
+          EXPECT_TRUE((here != now.end() && here->second == text) ||
+                      (there != kept.end() && there->second == text))
+              << name << " is lost";
+        }
+        const Result after = Run(args);
+        EXPECT_EQ(after.code, 0) << after.out;
+        EXPECT_EQ(Contents("dst"), new_items);
+        kept = Kept(ver);
+        for (const auto& [name, text] : old_items) EXPECT_EQ(kept[name], text) << name;
+        if (killed.code != -1) break;  // no such call any more: the run went through
+        ++kills;
+      }
+    }
+  }
+  EXPECT_GT(kills, 10);
 }
 
 // A failure at any step of a replacement is one error line and exit code 4,
@@ -668,6 +982,26 @@ TEST_F(TwinmereCliSshfsTest, CopiesRunningAtOnceGiveTheLinesOfCopiesOneAtATime) 
 
 // A copy that fails among those running at once is one error line in the
 // place of its item; the others go on.
+// Onto a FUSE Target, where copies run at once, a run with a versions folder
+// still keeps every file that its copies replace.
+TEST_F(TwinmereCliSshfsTest, AVersionsFolderKeepsEveryFileThatTheCopiesReplace) {
+  ASSERT_EQ(Run({"-s", "-q", tree_.Folder("src"), tree_.Folder("dst")}).code, 0);
+  const std::map<std::string, std::string> old_items = Contents("remote");
+  std::map<std::string, std::string> replaced;
+  for (const auto& [name, text] : old_items) {
+    if (name.ends_with('/') || text.starts_with("-> ")) continue;
+    tree_.WriteFile("src/" + name, "new " + name);
+    replaced[name] = text;
+  }
+  const Result r =
+      Run({"-s", "-q", "-v", tree_.Path("ver"), tree_.Folder("src"), tree_.Folder("dst")});
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(Contents("remote"), Contents("src"));
+  std::map<std::string, std::string> kept = Kept("ver");
+  std::erase_if(kept, [](const auto& item) { return item.first.ends_with('/'); });
+  EXPECT_EQ(kept, replaced);
+}
+
 TEST_F(TwinmereCliSshfsTest, AFailedCopyAmongThoseRunningAtOnceIsOneErrorInItsPlace) {
   const std::vector<std::string> args = {"-s", "-q", tree_.Folder("src"), tree_.Folder("dst")};
   const Result first = Run(args);

@@ -57,6 +57,25 @@ void OptionsDialogTest::ValuesComeBackThroughASavedLauncherAndBytesThroughTheDia
   QVERIFY(second.AcceptedOptions() == all);
   QCOMPARE(f.memory.LastShortcutFile, f.Path("apps/trip.desktop"));
 
+  // The versions folder and its number too (a launcher of their own: the
+  // arguments of one have a length limit).
+  SyncOptions kept;
+  kept.Versions = f.Path("old ones/");
+  kept.VersionsKeep = 6;
+  {
+    OptionsDialog first(kept, f.OptionsContext());
+    QTimer::singleShot(0, &first, [&] {
+      auto* shortcut = first.findChild<ShortcutDialog*>();
+      Control<QLineEdit>(*shortcut, "txtFilename")->setText("kept");
+      shortcut->Save();
+    });
+    Control<QPushButton>(first, "cmdShortcut")->click();
+  }
+  OptionsDialog third(SyncOptions{}, f.OptionsContext());
+  QVERIFY(Drop(Control<QPushButton>(third, "cmdGet"), f.Path("apps/kept.desktop")));
+  third.accept();
+  QVERIFY(third.AcceptedOptions() == kept);
+
   // Names that are not UTF-8 come back from the dialog unchanged (Delete,
   // which excludes Bidi, with them); a launcher cannot carry them, and saving
   // says so.
@@ -139,8 +158,20 @@ void OptionsDialogTest::RulesTieTheControlsAndTheRestrictionBoxPutsBackItsCaret(
     QVERIFY2(!Control<QWidget>(dialog, name)->isEnabled(), name);
   report->setText("bare.txt");
   QVERIFY(restriction->isEnabled());
+
+  // The Trash and a versions folder exclude each other.
+  Control<QLineEdit>(dialog, "txtVersions")->setText("/kept");
+  Control<QCheckBox>(dialog, "chkTrash")->click();
+  for (const char* name : {"txtVersions", "cmdVersions", "spnVersionsKeep"})
+    QVERIFY2(!Control<QWidget>(dialog, name)->isEnabled(), name);
   dialog.accept();
   QVERIFY(dialog.AcceptedOptions().Delete && dialog.AcceptedOptions().ForceDelete);
+  QVERIFY(dialog.AcceptedOptions().Trash);
+  QCOMPARE(dialog.AcceptedOptions().Versions, "");
+  Control<QCheckBox>(dialog, "chkTrash")->click();
+  QVERIFY(Control<QWidget>(dialog, "txtVersions")->isEnabled());
+  dialog.accept();
+  QCOMPARE(dialog.AcceptedOptions().Versions, "/kept");
   QCOMPARE(dialog.AcceptedOptions().Restriction, 42);
   QCOMPARE(dialog.AcceptedOptions().Report, f.Path("state") + "/twinmere/bare.txt");
 }

@@ -58,11 +58,13 @@ void SettingsDialogTest::PreferencesRoundTripDeletingDefaultsAndCancelKeepsThem(
     auto* guard = Control<QSpinBox>(dialog, "spnGuard");
     QCOMPARE(guard->value(), 50);
     guard->setValue(80);
+    Control<QSpinBox>(dialog, "spnVersionsKeep")->setValue(5);
     dialog.accept();
   }
   QCOMPARE(stored(), RegistryValue(RegistryList{"DeletionGuard", "Report", "ReportLevel",
-                                                "ShortcutDir", "Viewer"}));
+                                                "ShortcutDir", "VersionsKeep", "Viewer"}));
   QCOMPARE(f.settings.deletion_guard_percent, 80);
+  QCOMPARE(f.settings.versions_keep, 5);
   QCOMPARE(f.settings.viewer, f.Path("viewer"));
   QCOMPARE(f.settings.shortcut_dir, f.Path("links/"));
   QCOMPARE(f.settings.default_report, "/r.txt");
@@ -71,6 +73,7 @@ void SettingsDialogTest::PreferencesRoundTripDeletingDefaultsAndCancelKeepsThem(
   {
     SettingsDialog dialog({f.registry, f.settings, f.folders, *f.fs, f.services});
     QCOMPARE(Control<QLineEdit>(dialog, "txtReport")->text(), "/r.txt");
+    Control<QSpinBox>(dialog, "spnVersionsKeep")->setValue(0);
     Control<QLineEdit>(dialog, "txtViewer")->setText("XDG-Open");
     Control<QLineEdit>(dialog, "txtReport")->clear();
     Control<QLineEdit>(dialog, "txtShortcuts")->clear();

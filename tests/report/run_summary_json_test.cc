@@ -143,12 +143,12 @@ TEST_F(RunSummaryDocument, StatesEveryOptionEveryCounterAndEachErrorsAction) {
   EXPECT_FALSE(doc.contains("message"));  // only refusals say why
   EXPECT_EQ(doc["command_line"], "-q -ds -bi /s/ /t/");
   EXPECT_EQ(doc["operating_system"], "Linux 6.1 (Test)");
-  EXPECT_EQ(doc["options"].size(), 22u);
+  EXPECT_EQ(doc["options"].size(), 25u);
   EXPECT_EQ(doc["options"]["Bidi"], true);
   EXPECT_EQ(doc["options"]["Delete"], false);
   EXPECT_EQ(doc["options"]["Restriction"], 500);
   EXPECT_EQ(doc["options"]["ReportLevel"], 255);
-  EXPECT_EQ(doc["counters"].size(), 34u);
+  EXPECT_EQ(doc["counters"].size(), 35u);
   EXPECT_EQ(doc["counters"]["BytesCopiedToTarget"], int64_t{5} << 40);
   EXPECT_EQ(doc["counters"]["SizeChangeInSource"], -300);
   EXPECT_EQ(doc["counters"]["ErrorCount"], 4);

@@ -58,6 +58,7 @@ TEST_F(ProgramSettingsTest, StoredValuesAreTakenUnlessOfTheWrongKind) {
   Store("Report", int32_t{3});
   Store("ShortcutDir", int32_t{3});
   Store("DeletionGuard", int32_t{101});
+  Store("VersionsKeep", "4");
   const ProgramSettings wrong = ReadProgramSettings(*user_, folders_);
   EXPECT_EQ(wrong.deletion_guard_percent, 50);
   EXPECT_EQ(wrong.default_report_level, 215);
@@ -66,6 +67,7 @@ TEST_F(ProgramSettingsTest, StoredValuesAreTakenUnlessOfTheWrongKind) {
   EXPECT_EQ(wrong.width, defaults.width);
   EXPECT_EQ(wrong.default_report, "");
   EXPECT_EQ(wrong.shortcut_dir, wrong.program_group_folder);
+  EXPECT_EQ(wrong.versions_keep, 0);
 
   Store("ReportLevel", int32_t{3});
   Store("Viewer", "mousepad");
@@ -74,6 +76,7 @@ TEST_F(ProgramSettingsTest, StoredValuesAreTakenUnlessOfTheWrongKind) {
   Store("Height", kMaximizedFlag + 8000);
   Store("Width", int32_t{9000});
   Store("DeletionGuard", int32_t{0});
+  Store("VersionsKeep", int32_t{4});
   const ProgramSettings s = ReadProgramSettings(*user_, folders_);
   EXPECT_EQ(s.deletion_guard_percent, 0);
   EXPECT_EQ(s.default_report_level, 3);
@@ -82,6 +85,7 @@ TEST_F(ProgramSettingsTest, StoredValuesAreTakenUnlessOfTheWrongKind) {
   EXPECT_EQ(s.shortcut_dir, "/home/ada/links/");
   EXPECT_EQ(s.height, 8000);
   EXPECT_EQ(s.width, 9000);
+  EXPECT_EQ(s.versions_keep, 4);
   EXPECT_TRUE(s.maximized);
   EXPECT_TRUE(StartsMaximized(s, /*start_minimized=*/false));
   EXPECT_FALSE(StartsMaximized(s, /*start_minimized=*/true));
@@ -146,10 +150,11 @@ TEST_F(ProgramSettingsTest, DialogDeletesValuesEqualToTheirDefaults) {
   s.default_report = "/tmp/r.txt";
   s.shortcut_dir = "/home/ada/links/";
   s.deletion_guard_percent = 80;
+  s.versions_keep = 3;
   StoreDialogSettings(*user_, s);
   EXPECT_EQ(user_->EnumValues(Hive::CurrentUser, kSettingsKey),
-            RegistryValue(
-                RegistryList{"DeletionGuard", "Report", "ReportLevel", "ShortcutDir", "Viewer"}));
+            RegistryValue(RegistryList{"DeletionGuard", "Report", "ReportLevel", "ShortcutDir",
+                                       "VersionsKeep", "Viewer"}));
   EXPECT_EQ(ReadProgramSettings(*user_, folders_).viewer, "mousepad");
 
   s.default_report_level = 215;
@@ -157,6 +162,7 @@ TEST_F(ProgramSettingsTest, DialogDeletesValuesEqualToTheirDefaults) {
   s.default_report = "";
   s.shortcut_dir = s.program_group_folder;
   s.deletion_guard_percent = 50;
+  s.versions_keep = 0;
   StoreDialogSettings(*user_, s);
   EXPECT_EQ(user_->EnumValues(Hive::CurrentUser, kSettingsKey), RegistryValue(RegistryList{}));
   EXPECT_FALSE(StoreDialogSettings(*user_, s));  // deleting what is already missing is no failure

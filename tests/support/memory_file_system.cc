@@ -382,6 +382,19 @@ ErrorCode MemoryFileSystem::CreateNewFile(const std::string& path) {
   return code;
 }
 
+ErrorCode MemoryFileSystem::WriteNewFile(const std::string& path, std::string_view contents) {
+  if (const ErrorCode code = Injected(MemoryOp::WriteNewFile, path); code != 0) return code;
+  auto node = std::make_unique<Node>();
+  node->kind = ItemKind::File;
+  node->mode = 0644;
+  node->uid = uid_;
+  node->gid = gid_;
+  node->data = std::string(contents);
+  const ErrorCode code = AddNode(path, std::move(node), false);
+  if (code == 0) NoteEntryWritten(path);
+  return code;
+}
+
 ErrorCode MemoryFileSystem::RemoveFolder(const std::string& path) {
   if (const ErrorCode code = Injected(MemoryOp::RemoveFolder, path); code != 0) return code;
   Node* node = nullptr;
@@ -496,6 +509,34 @@ ErrorCode MemoryFileSystem::CopyFile(const std::string& from, const std::string&
       options.progress->SetProgress(done);
   } while (done < size);
   bytes_copied_ += size;
+
+  if (options.old_kept != nullptr) *options.old_kept = false;
+  if (existing != nullptr && options.keep_old_as != nullptr) {
+    // A copy of the old item, as a hard link or a fail-safe copy would give.
+    Node* keep_parent = nullptr;
+    std::string keep_name;
+    if (const ErrorCode code = ResolveParent(*options.keep_old_as, keep_parent, keep_name);
+        code != 0)
+      return code;
+    if (keep_parent == nullptr || keep_parent->kind != ItemKind::Folder) return ENOTDIR;
+    if (FindChild(*keep_parent, keep_name) != nullptr) return kErrAlreadyExists;
+    auto kept = std::make_unique<Node>();
+    kept->kind = existing->kind;
+    kept->name = keep_name;
+    kept->mode = existing->mode;
+    kept->access_time = existing->access_time;
+    kept->modify_time = existing->modify_time;
+    kept->uid = existing->uid;
+    kept->gid = existing->gid;
+    kept->inode = next_inode_++;
+    kept->volume = keep_parent->volume;
+    kept->data = existing->data;
+    kept->acls = existing->acls;
+    AssignShortName(*keep_parent, *kept);
+    keep_parent->children.push_back(std::move(kept));
+    NoteEntryWritten(*options.keep_old_as);
+    if (options.old_kept != nullptr) *options.old_kept = true;
+  }
 
   const MemoryFileSystemOptions& volume = to_parent->volume->options;
   auto copy = std::make_unique<Node>();

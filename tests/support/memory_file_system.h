@@ -48,6 +48,7 @@ enum class MemoryOp : uint8_t {
   DeleteFile,
   Rename,
   CreateNewFile,
+  WriteNewFile,
   SetMode,
   SetTimes,
   CopyFile,
@@ -70,6 +71,7 @@ class MemoryFileSystem : public FileSystem {
   ErrorCode DeleteFile(const std::string& path) override;
   ErrorCode Rename(const std::string& from, const std::string& to, RenameMode mode) override;
   ErrorCode CreateNewFile(const std::string& path) override;
+  ErrorCode WriteNewFile(const std::string& path, std::string_view contents) override;
   ErrorCode SetMode(const std::string& path, uint32_t mode) override;
   ErrorCode SetTimes(const std::string& path, FileTime access, FileTime modify) override;
   ErrorCode CopyFile(const std::string& from, const std::string& to,

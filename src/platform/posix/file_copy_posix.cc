@@ -206,6 +206,7 @@ ErrorCode PosixFileSystem::CopyLink(int from_dir, const std::string& from_name,
   if (code == 0 && volume.sets_link_times &&
       utimensat(to_dir, temporary.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
     code = errno;
+  if (code == 0 && options.keep_old_as != nullptr) code = KeepOld(to_dir, to_name, options);
   if (code == 0) {
     if (options.no_replace) {
       code = TakeFreeName(to_dir, temporary, to_name, places.no_replace_way);
@@ -224,6 +225,7 @@ ErrorCode PosixFileSystem::CopyFile(const std::string& from, const std::string& 
                                     const CopyOptions& options) {
   const Call call(*this);
   ChangeScope change(*this, to);
+  if (options.old_kept != nullptr) *options.old_kept = false;
   CachedFolder* from_folder = nullptr;
   CachedFolder* to_folder = nullptr;
   std::string from_name, to_name;
@@ -330,6 +332,14 @@ ErrorCode PosixFileSystem::CopyBetween(const CopyPlaces& places, const CopyOptio
     unlinkat(to_dir, temporary.c_str(), 0);
     return code;
   }
+  // The old file is kept before the new one takes its name: at every moment
+  // it is under its own name, or kept, or both.
+  if (options.keep_old_as != nullptr) {
+    if (const ErrorCode code = KeepOld(to_dir, to_name, options); code != 0) {
+      unlinkat(to_dir, temporary.c_str(), 0);
+      return code;
+    }
+  }
   if (options.no_replace) {
     if (const ErrorCode code = TakeFreeName(to_dir, temporary, to_name, places.no_replace_way);
         code != 0) {
@@ -345,6 +355,141 @@ ErrorCode PosixFileSystem::CopyBetween(const CopyPlaces& places, const CopyOptio
   if (!places.volume().rename_keeps_times)
     utimensat(to_dir, to_name.c_str(), times, AT_SYMLINK_NOFOLLOW);
   return 0;
+}
+
+ErrorCode PosixFileSystem::KeepOld(int dir, const std::string& name, const CopyOptions& options) {
+  struct stat st;
+  if (fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+    return errno == ENOENT ? 0 : errno;                        // nothing to keep
+  if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return 0;  // the rename fails on it
+  const std::string keep = Trimmed(*options.keep_old_as);
+  const size_t slash = keep.rfind('/');
+  const std::string keep_folder = slash == std::string::npos ? "."
+                                  : slash == 0               ? "/"
+                                                             : keep.substr(0, slash);
+  const std::string keep_name = slash == std::string::npos ? keep : keep.substr(slash + 1);
+  // Its own descriptor: the copy holds the cached folders' ones.
+  Fd keep_dir;
+  if (const ErrorCode code = OpenPath(keep_folder, O_PATH | O_DIRECTORY, false, keep_dir);
+      code != 0)
+    return code;
+  ErrorCode code = 0;
+  if (linkat(dir, name.c_str(), keep_dir.get(), keep_name.c_str(), 0) != 0) {
+    code = errno;
+    // Another file system (or mount), or one without hard links.
+    if (code == EXDEV || code == EPERM || code == EMLINK || code == EOPNOTSUPP || code == ENOSYS)
+      code = CopyToKeep(dir, name, st, keep_dir.get(), keep_name, options);
+  }
+  if (code != 0) return code;
+  struct stat folder;
+  if (fstat(keep_dir.get(), &folder) == 0) NoteWritten(folder.st_dev, keep_folder);
+  if (options.old_kept != nullptr) *options.old_kept = true;
+  return 0;
+}
+
+ErrorCode PosixFileSystem::CopyToKeep(int dir, const std::string& name, const struct stat& st,
+                                      int keep_dir, const std::string& keep_name,
+                                      const CopyOptions& options) {
+  const timespec times[2] = {st.st_atim, st.st_mtim};
+  if (S_ISLNK(st.st_mode)) {
+    std::string text;
+    text.resize(st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : PATH_MAX);
+    const ssize_t n = readlinkat(dir, name.c_str(), text.data(), text.size());
+    if (n < 0) return errno;
+    text.resize(static_cast<size_t>(n));
+    // A link is made whole at once, and never over another item.
+    if (symlinkat(text.c_str(), keep_dir, keep_name.c_str()) != 0) return errno;
+    if (options.carry_owner)
+      fchownat(keep_dir, keep_name.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW);
+    utimensat(keep_dir, keep_name.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    return 0;
+  }
+  Fd source(openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!source.valid()) return errno;
+  struct stat opened;
+  if (fstat(source.get(), &opened) != 0) return errno;
+  if (opened.st_ino != st.st_ino || opened.st_dev != st.st_dev) return kErrChangedMeanwhile;
+  std::string temporary;
+  Fd target;
+  if (options_.use_tmpfile)
+    target.Reset(openat(keep_dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+  if (!target.valid()) {
+    temporary = NewTemporaryName();
+    target.Reset(openat(keep_dir, temporary.c_str(),
+                        O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!target.valid()) return errno;
+  }
+  auto fail = [&](ErrorCode code) {
+    target.Reset();
+    if (!temporary.empty()) unlinkat(keep_dir, temporary.c_str(), 0);
+    return code;
+  };
+  CopyOptions quiet;  // the progress shown is the new file's
+  quiet.stop = options.stop;
+  quiet.carry_security_attributes = options.carry_security_attributes;
+  uint64_t copied = 0;
+  if (const ErrorCode code = CopyData(source.get(), target.get(), opened, quiet, copied); code != 0)
+    return fail(code);
+  if (const ErrorCode code = CheckUnchanged(source.get(), copied, opened); code != 0)
+    return fail(code);
+  // What the volume of the kept copy cannot take does not keep it from
+  // holding the contents.
+  if (options.carry_owner) (void)!fchown(target.get(), st.st_uid, st.st_gid);
+  CopyExtendedAttributes(source.get(), target.get(), quiet);
+  (void)!fchmod(target.get(), st.st_mode & 07777);
+  if (futimens(target.get(), times) != 0) return fail(errno);
+  // On the disk before the old file leaves its name.
+  if (fdatasync(target.get()) != 0) return fail(errno);
+  if (temporary.empty()) {
+    if (LinkUnnamed(target.get(), keep_dir, keep_name) != 0) return fail(errno);
+    return 0;
+  }
+  if (close(target.Release()) != 0) return fail(errno);
+  if (const ErrorCode code =
+          RenameAt(keep_dir, temporary, keep_dir, keep_name, RenameMode::NoReplace);
+      code != 0)
+    return fail(code);
+  return 0;
+}
+
+ErrorCode PosixFileSystem::WriteNewFile(const std::string& path, std::string_view contents) {
+  const Call call(*this);
+  ChangeScope change(*this, path);
+  CachedFolder* folder = nullptr;
+  std::string name;
+  if (const ErrorCode code = ResolveParent(path, folder, name); code != 0) return code;
+  folder->listed = false;
+  folder->names.clear();
+  const int dir = folder->fd.get();
+  std::string temporary;
+  Fd file;
+  if (options_.use_tmpfile) file.Reset(openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+  if (!file.valid()) {
+    temporary = NewTemporaryName();
+    file.Reset(
+        openat(dir, temporary.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (!file.valid()) return errno;
+  }
+  ErrorCode code = 0;
+  for (size_t done = 0; done < contents.size() && code == 0;) {
+    const ssize_t n = write(file.get(), contents.data() + done, contents.size() - done);
+    if (n >= 0) {
+      done += static_cast<size_t>(n);
+    } else if (errno != EINTR) {
+      code = errno;
+    }
+  }
+  if (code == 0 && temporary.empty()) {
+    // linkat never replaces.
+    if (LinkUnnamed(file.get(), dir, name) != 0) code = errno;
+  } else if (code == 0) {
+    if (close(file.Release()) != 0) code = errno;
+    if (code == 0) code = RenameAt(dir, temporary, dir, name, RenameMode::NoReplace);
+  }
+  file.Reset();
+  if (code != 0 && !temporary.empty()) unlinkat(dir, temporary.c_str(), 0);
+  if (code == 0) NoteWritten(*folder);
+  return code;
 }
 
 }  // namespace twinmere::posix

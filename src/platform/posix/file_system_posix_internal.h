@@ -250,6 +250,7 @@ class PosixFileSystem : public FileSystem {
   // file_copy_posix.cc
   ErrorCode CopyFile(const std::string& from, const std::string& to,
                      const CopyOptions& options) override;
+  ErrorCode WriteNewFile(const std::string& path, std::string_view contents) override;
   // The copy itself, once its folders are open. Touches nothing of this
   // object but what is safe from any thread: copies of a CopyPool run it
   // at once.
@@ -346,6 +347,12 @@ class PosixFileSystem : public FileSystem {
   ErrorCode CopyLink(int from_dir, const std::string& from_name, const struct stat& st, int to_dir,
                      const std::string& to_name, const CopyPlaces& places,
                      const CopyOptions& options);
+  // Gives the file or link `name` of the folder `dir`, which a copy is about
+  // to replace, the further name options.keep_old_as (see CopyOptions).
+  ErrorCode KeepOld(int dir, const std::string& name, const CopyOptions& options);
+  // The fail-safe copy KeepOld makes where no hard link can be made.
+  ErrorCode CopyToKeep(int dir, const std::string& name, const struct stat& st, int keep_dir,
+                       const std::string& keep_name, const CopyOptions& options);
 
   // xattr_posix.cc
   // Gives `target` the extended attributes of `source` that the options

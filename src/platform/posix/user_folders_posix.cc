@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 
@@ -56,6 +58,14 @@ UserFolders UserFoldersFromEnvironment(const GetEnv& getenv_fn) {
 
 UserFolders UserFoldersFromEnvironment() {
   return UserFoldersFromEnvironment([](const char* name) { return std::getenv(name); });
+}
+
+std::string HomeTrashFolder(const UserFolders& folders) {
+  return folders.data.empty() ? std::string() : folders.data + "/Trash";
+}
+
+uint32_t CurrentUserId() {
+  return static_cast<uint32_t>(::geteuid());
 }
 
 std::string ProgramStateFolder(const UserFolders& folders) {
