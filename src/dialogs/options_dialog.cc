@@ -143,10 +143,19 @@ void OptionsDialog::CreateControls() {
       NewCheckBox(tr("Exclude sub&folders"), "chkSubfolders", fraSync, &S::chkSubfolders);
   auto* sync = new QVBoxLayout(fraSync);
   for (QCheckBox* box : {chkBidi, chkNew, chkDelete, chkForceDelete, chkTrash, chkNoSecurity,
-                         chkNoDaylight, chkAllowDecryption, chkCase, chkSubfolders})
-    sync->addWidget(box);
-  // The guard belongs to the deletions: indented below them.
-  chkForceDelete->setContentsMargins(style()->pixelMetric(QStyle::PM_IndicatorWidth), 0, 0, 0);
+                         chkNoDaylight, chkAllowDecryption, chkCase, chkSubfolders}) {
+    if (box != chkForceDelete) {
+      sync->addWidget(box);
+      continue;
+    }
+    // The guard belongs to the deletions: indented below them, its box under
+    // their caption.
+    auto* indented = new QHBoxLayout;
+    indented->addSpacing(style()->pixelMetric(QStyle::PM_IndicatorWidth) +
+                         style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing));
+    indented->addWidget(box);
+    sync->addLayout(indented);
+  }
   sync->addStretch();
 
   fraApp = Named(new QGroupBox(tr("Program options"), this), "fraApp");
