@@ -474,32 +474,10 @@ ErrorCode PreviewFileSystem::Lookup(const std::string& path, ItemInfo& info) {
 }
 
 ErrorCode PreviewFileSystem::CreateFolder(const std::string& path) {
-  Node* folder = nullptr;
-  std::string name;
-  if (const ErrorCode code = ParentOf(path, folder, name); code != 0) return code;
-  Found existing;
-  if (Resolve(path, false, existing) == 0) return kErrAlreadyExists;
-  ItemInfo info;
-  info.name = name;
-  info.kind = ItemKind::Folder;
-  info.mode = 0755;
-  info.access_time = info.modify_time = info.change_time = Now();
-  info.uid = geteuid();
-  info.gid = getegid();
-  info.device = folder->info.device;
-  info.inode = next_inode_++;
-  Node* node = ExactChild(*folder, name);
-  if (node == nullptr) {
-    node = MakeChild(*folder, info, false);
-  } else {
-    node->info = info;
-    node->made = true;
-    node->moved_from.reset();
-    node->appended = next_append_++;
-  }
-  node->ignore_case = IgnoresCase(*folder) ? 1 : 0;
-  Change(*node);
-  Touch(*folder);
+  Node* node = nullptr;
+  if (const ErrorCode code = CreateItem(path, ItemKind::Folder, 0755, 0, node); code != 0)
+    return code;
+  node->ignore_case = IgnoresCase(*node->parent) ? 1 : 0;
   return 0;
 }
 
@@ -587,7 +565,8 @@ ErrorCode PreviewFileSystem::Rename(const std::string& from, const std::string& 
   return 0;
 }
 
-ErrorCode PreviewFileSystem::CreateNewFile(const std::string& path) {
+ErrorCode PreviewFileSystem::CreateItem(const std::string& path, ItemKind kind, uint32_t mode,
+                                        uint64_t size, Node*& node) {
   Node* folder = nullptr;
   std::string name;
   if (const ErrorCode code = ParentOf(path, folder, name); code != 0) return code;
@@ -595,14 +574,15 @@ ErrorCode PreviewFileSystem::CreateNewFile(const std::string& path) {
   if (Resolve(path, false, existing) == 0) return kErrAlreadyExists;
   ItemInfo info;
   info.name = name;
-  info.kind = ItemKind::File;
-  info.mode = 0644;
+  info.kind = kind;
+  info.mode = mode;
+  info.size = size;
   info.access_time = info.modify_time = info.change_time = Now();
   info.uid = geteuid();
   info.gid = getegid();
   info.device = folder->info.device;
   info.inode = next_inode_++;
-  Node* node = ExactChild(*folder, name);
+  node = ExactChild(*folder, name);
   if (node == nullptr) {
     node = MakeChild(*folder, info, false);
   } else {
@@ -616,12 +596,14 @@ ErrorCode PreviewFileSystem::CreateNewFile(const std::string& path) {
   return 0;
 }
 
+ErrorCode PreviewFileSystem::CreateNewFile(const std::string& path) {
+  Node* node = nullptr;
+  return CreateItem(path, ItemKind::File, 0644, 0, node);
+}
+
 ErrorCode PreviewFileSystem::WriteNewFile(const std::string& path, std::string_view contents) {
-  if (const ErrorCode code = CreateNewFile(path); code != 0) return code;
-  Node* made = nullptr;
-  if (const ErrorCode code = NodeOf(path, made); code != 0) return code;
-  made->info.size = contents.size();
-  return 0;
+  Node* node = nullptr;
+  return CreateItem(path, ItemKind::File, 0644, contents.size(), node);
 }
 
 ErrorCode PreviewFileSystem::SetMode(const std::string& path, uint32_t mode) {

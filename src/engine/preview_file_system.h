@@ -88,6 +88,9 @@ class PreviewFileSystem final : public FileSystem {
   Node* MakeChild(Node& folder, const ItemInfo& info, bool real);
   // The node of an existing item, made (with the nodes above it) where needed.
   ErrorCode NodeOf(const std::string& path, Node*& node);
+  // A new item of `kind` at `path`, a name not taken: its node.
+  ErrorCode CreateItem(const std::string& path, ItemKind kind, uint32_t mode, uint64_t size,
+                       Node*& node);
   // The folder that would hold `path`, as a node, and the final name.
   ErrorCode ParentOf(const std::string& path, Node*& folder, std::string& name);
   std::string RealPath(const Node& node) const;
