@@ -288,7 +288,8 @@ ErrorCode TrashKeeper::UserFolder(const std::string& path) {
 }
 
 // The home trash where the item lies on its file system, else the top
-// folder's trashes in the order of the specification. `why` says what kept
+// folder's trashes in the freedesktop.org order ($topdir/.Trash/$uid, then
+// $topdir/.Trash-$uid). `why` says what kept
 // every one from being used.
 ErrorCode TrashKeeper::FindTrash(const std::string& path, uint64_t device, Trash& trash,
                                  std::string& why) {
@@ -335,7 +336,7 @@ ErrorCode TrashKeeper::FindTrash(const std::string& path, uint64_t device, Trash
   std::string top = TopFolder(FolderPart(AbsolutePath(path, WorkingFolder())), device);
   trash.topdir = top;
   if (top != "/") top += "/";
-  // A shared .Trash is used only as the specification allows: a folder, not
+  // A shared .Trash is used only as freedesktop.org allows: a folder, not
   // a link, with the sticky bit.
   ItemInfo shared;
   const std::string shared_path = top + ".Trash";
