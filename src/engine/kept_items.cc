@@ -289,8 +289,7 @@ ErrorCode TrashKeeper::UserFolder(const std::string& path) {
 
 // The home trash where the item lies on its file system, else the top
 // folder's trashes in the freedesktop.org order ($topdir/.Trash/$uid, then
-// $topdir/.Trash-$uid). `why` says what kept
-// every one from being used.
+// $topdir/.Trash-$uid). `why` says what kept every one from being used.
 ErrorCode TrashKeeper::FindTrash(const std::string& path, uint64_t device, Trash& trash,
                                  std::string& why) {
   trash.device = device;
