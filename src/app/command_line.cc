@@ -38,36 +38,36 @@ ParseResult ParseCommandLine(const std::string& args, SyncOptions& options,
   ParseResult result;
   const std::string text = TrimBlanks(args);
   size_t p = 0;
-  const SwitchSpec* spec = nullptr;
-  while (command_line::NextSwitch(text, p, spec)) {
-    if (spec == nullptr) return result;
-    switch (spec->value) {
+  const SwitchRow* row = nullptr;
+  while (command_line::NextSwitch(text, p, row)) {
+    if (row == nullptr) return result;
+    switch (row->value) {
       case SwitchValue::None:
-        options.*spec->flag = true;
+        options.*row->flag = true;
         break;
       case SwitchValue::Number:
-        if (!ReadNonNegative(text, p, options.*spec->number, p)) return result;
+        if (!ReadNonNegative(text, p, options.*row->number, p)) return result;
         break;
       case SwitchValue::Path: {
         std::string path;
         if (command_line::ReadPath(text, p, path, p) != PathStatus::Ok) return result;
-        if (spec->which == Switch::Versions) {
+        if (row->which == Switch::Versions) {
           options.Versions = AddSeparator(path);
         } else {
-          options.*spec->path = QualifyName(path, context.state_folder);
+          options.*row->path = QualifyName(path, context.state_folder);
         }
-        if (spec->which == Switch::Report) result.view_report_enabled = !options.Report.empty();
+        if (row->which == Switch::Report) result.view_report_enabled = !options.Report.empty();
         break;
       }
     }
     // -bi brings -new with it, and -bi and -d exclude each other in either
     // order, as do -v and -tr.
-    if (spec->which == Switch::Bidi) {
+    if (row->which == Switch::Bidi) {
       options.New = true;
       if (options.Delete) return result;
-    } else if (spec->which == Switch::Delete && options.Bidi) {
+    } else if (row->which == Switch::Delete && options.Bidi) {
       return result;
-    } else if ((spec->which == Switch::Versions || spec->which == Switch::Trash) && options.Trash &&
+    } else if ((row->which == Switch::Versions || row->which == Switch::Trash) && options.Trash &&
                !options.Versions.empty()) {
       return result;
     }
@@ -127,24 +127,24 @@ StartupCommandLine ReadStartupCommandLine(const std::string& args,
 
 namespace {
 
-// Whether BuildCommandLine writes `spec` for `options`: a flag when set, except
+// Whether BuildCommandLine writes `row` for `options`: a flag when set, except
 // that -bi stands in for -d (which it excludes) and -new (which it implies); a
 // path when not empty; the size limit above 0; the report level and the
 // number of versions-folder runs kept when they differ from their defaults.
 // -fd is written whenever it is set, also where it does nothing (without -d),
 // so that every line reads back to its options.
-bool IsWritten(const SwitchSpec& spec, const SyncOptions& options, int32_t default_report_level,
+bool IsWritten(const SwitchRow& row, const SyncOptions& options, int32_t default_report_level,
                int32_t default_versions_keep) {
-  switch (spec.value) {
+  switch (row.value) {
     case SwitchValue::None:
-      if (options.Bidi && (spec.which == Switch::Delete || spec.which == Switch::New)) return false;
-      return options.*spec.flag;
+      if (options.Bidi && (row.which == Switch::Delete || row.which == Switch::New)) return false;
+      return options.*row.flag;
     case SwitchValue::Path:
-      return !(options.*spec.path).empty();
+      return !(options.*row.path).empty();
     case SwitchValue::Number:
-      if (spec.which == Switch::ReportLevel) return options.ReportLevel != default_report_level;
-      if (spec.which == Switch::VersionsKeep) return options.VersionsKeep != default_versions_keep;
-      return options.*spec.number > 0;
+      if (row.which == Switch::ReportLevel) return options.ReportLevel != default_report_level;
+      if (row.which == Switch::VersionsKeep) return options.VersionsKeep != default_versions_keep;
+      return options.*row.number > 0;
   }
   return false;
 }
@@ -154,18 +154,18 @@ bool IsWritten(const SwitchSpec& spec, const SyncOptions& options, int32_t defau
 std::string BuildCommandLine(const SyncOptions& options, int32_t default_report_level,
                              int32_t default_versions_keep) {
   std::string args;
-  for (const SwitchSpec* spec : SwitchesInWriteOrder()) {
-    if (!IsWritten(*spec, options, default_report_level, default_versions_keep)) continue;
+  for (const SwitchRow* row : SwitchesInWriteOrder()) {
+    if (!IsWritten(*row, options, default_report_level, default_versions_keep)) continue;
     args += " -";
-    args += spec->name;
-    switch (spec->value) {
+    args += row->name;
+    switch (row->value) {
       case SwitchValue::None:
         break;
       case SwitchValue::Path:
-        args += ' ' + command_line::QuoteIfNeeded(options.*spec->path);
+        args += ' ' + command_line::QuoteIfNeeded(options.*row->path);
         break;
       case SwitchValue::Number:
-        args += ' ' + std::to_string(options.*spec->number);
+        args += ' ' + std::to_string(options.*row->number);
         break;
     }
   }

@@ -14,11 +14,11 @@ size_t SwitchNameEnd(std::string_view text, size_t p) {
   return end == std::string_view::npos ? text.size() : end;
 }
 
-bool NextSwitch(std::string_view text, size_t& p, const SwitchSpec*& spec) {
+bool NextSwitch(std::string_view text, size_t& p, const SwitchRow*& row) {
   p = SkipBlanks(text, p);
   if (p >= text.size() || text[p] != '-') return false;
   const size_t end = SwitchNameEnd(text, p);
-  spec = LookupSwitch(text.substr(p + 1, end - p - 1));
+  row = LookupSwitch(text.substr(p + 1, end - p - 1));
   p = end;
   return true;
 }

@@ -19,10 +19,10 @@ size_t SkipBlanks(std::string_view text, size_t p);
 size_t SwitchNameEnd(std::string_view text, size_t p);
 
 // Reads the switch that begins at or after `p` (after blanks) and moves `p`
-// to the character that ended its name; `spec` is its entry in kSwitches, or
+// to the character that ended its name; `row` is its entry in kSwitches, or
 // nullptr for an unknown name. False when the switch list is over: the end of
 // the text, or a token that does not begin with "-".
-bool NextSwitch(std::string_view text, size_t& p, const SwitchSpec*& spec);
+bool NextSwitch(std::string_view text, size_t& p, const SwitchRow*& row);
 
 enum class NumberStatus { Ok, NotANumber, OutOfRange };
 

@@ -61,10 +61,10 @@ CheckBoxState& BoxOf(OptionsDialogState& state, bool SyncOptions::*flag) {
 }
 
 constexpr bool EveryFlagSwitchHasABox() {
-  for (const SwitchSpec& spec : kSwitches) {
-    if (spec.value != SwitchValue::None) continue;
+  for (const SwitchRow& row : kSwitches) {
+    if (row.value != SwitchValue::None) continue;
     bool found = false;
-    for (const auto& entry : kFlagBoxes) found = found || entry.second == spec.flag;
+    for (const auto& entry : kFlagBoxes) found = found || entry.second == row.flag;
     if (!found) return false;
   }
   return true;
@@ -76,14 +76,14 @@ void ReadInto(const std::string& args, const std::string& state_folder,
               int32_t default_report_level, OptionsDialogState& state) {
   const std::string text = TrimBlanks(args);
   size_t p = 0;
-  const SwitchSpec* spec = nullptr;
-  while (command_line::NextSwitch(text, p, spec)) {
-    if (spec == nullptr) continue;  // unknown switches are skipped
-    if (spec->value == SwitchValue::None) {
-      BoxOf(state, spec->flag).checked = true;
+  const SwitchRow* row = nullptr;
+  while (command_line::NextSwitch(text, p, row)) {
+    if (row == nullptr) continue;  // unknown switches are skipped
+    if (row->value == SwitchValue::None) {
+      BoxOf(state, row->flag).checked = true;
       continue;
     }
-    switch (spec->which) {
+    switch (row->which) {
       case Switch::Restriction: {
         std::string token;
         if (!command_line::ReadValueToken(text, p, token, p)) break;
@@ -106,10 +106,10 @@ void ReadInto(const std::string& args, const std::string& state_folder,
         const PathStatus status = command_line::ReadPath(text, p, path, p);
         if (status == PathStatus::BadQuote) return;
         if (status != PathStatus::Ok) break;
-        if (spec->which == Switch::Versions) {
+        if (row->which == Switch::Versions) {
           state.txtVersions = AddSeparator(path);
         } else {
-          (spec->which == Switch::Report ? state.txtReport : state.txtJson) =
+          (row->which == Switch::Report ? state.txtReport : state.txtJson) =
               QualifyName(path, state_folder);
         }
         break;

@@ -5,28 +5,28 @@ namespace {
 
 constexpr size_t kTermColumn = 12;  // the width of the term in --help
 
-constexpr bool IsWellFormed(const SwitchSpec& spec) {
-  const bool is_flag = spec.flag != nullptr;
-  const bool is_path = spec.path != nullptr;
-  const bool is_number = spec.number != nullptr;
+constexpr bool IsWellFormed(const SwitchRow& row) {
+  const bool is_flag = row.flag != nullptr;
+  const bool is_path = row.path != nullptr;
+  const bool is_number = row.number != nullptr;
   if (int{is_flag} + int{is_path} + int{is_number} != 1) return false;
-  switch (spec.value) {
+  switch (row.value) {
     case SwitchValue::None:
-      if (!is_flag || !spec.value_name.empty()) return false;
+      if (!is_flag || !row.value_name.empty()) return false;
       break;
     case SwitchValue::Path:
-      if (!is_path || spec.value_name.empty()) return false;
+      if (!is_path || row.value_name.empty()) return false;
       break;
     case SwitchValue::Number:
-      if (!is_number || spec.value_name.empty()) return false;
+      if (!is_number || row.value_name.empty()) return false;
       break;
   }
-  for (const char c : spec.name) {
+  for (const char c : row.name) {
     if (c < 'a' || c > 'z') return false;  // lower case; never "/" or "-", which end a name
   }
   const size_t term =
-      1 + spec.name.size() + (spec.value_name.empty() ? 0 : 1 + spec.value_name.size());
-  return !spec.name.empty() && term < kTermColumn && !spec.help.empty();
+      1 + row.name.size() + (row.value_name.empty() ? 0 : 1 + row.value_name.size());
+  return !row.name.empty() && term < kTermColumn && !row.help.empty();
 }
 
 constexpr bool TableIsWellFormed() {
@@ -49,43 +49,43 @@ static_assert(TableIsWellFormed(), "every switch once, with one option and one w
 
 }  // namespace
 
-const SwitchSpec* LookupSwitch(std::string_view name) {
-  for (const SwitchSpec& spec : kSwitches) {
-    if (spec.name.size() != name.size()) continue;
+const SwitchRow* LookupSwitch(std::string_view name) {
+  for (const SwitchRow& row : kSwitches) {
+    if (row.name.size() != name.size()) continue;
     bool same = true;
     for (size_t i = 0; i < name.size() && same; ++i) {
       char c = name[i];
       if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-      same = c == spec.name[i];
+      same = c == row.name[i];
     }
-    if (same) return &spec;
+    if (same) return &row;
   }
   return nullptr;
 }
 
-const std::array<const SwitchSpec*, kSwitches.size()>& SwitchesInWriteOrder() {
-  static constexpr std::array<const SwitchSpec*, kSwitches.size()> kOrder = [] {
-    std::array<const SwitchSpec*, kSwitches.size()> order{};
-    for (const SwitchSpec& spec : kSwitches) order[spec.write_order - 1] = &spec;
+const std::array<const SwitchRow*, kSwitches.size()>& SwitchesInWriteOrder() {
+  static constexpr std::array<const SwitchRow*, kSwitches.size()> kOrder = [] {
+    std::array<const SwitchRow*, kSwitches.size()> order{};
+    for (const SwitchRow& row : kSwitches) order[row.write_order - 1] = &row;
     return order;
   }();
   return kOrder;
 }
 
-std::string SwitchTerm(const SwitchSpec& spec) {
-  std::string term = "-" + std::string(spec.name);
-  if (!spec.value_name.empty()) term += " " + std::string(spec.value_name);
+std::string SwitchTerm(const SwitchRow& row) {
+  std::string term = "-" + std::string(row.name);
+  if (!row.value_name.empty()) term += " " + std::string(row.value_name);
   return term;
 }
 
 std::string SwitchHelp() {
   const std::string indent(2 + kTermColumn, ' ');
   std::string text;
-  for (const SwitchSpec& spec : kSwitches) {
-    std::string term = SwitchTerm(spec);
+  for (const SwitchRow& row : kSwitches) {
+    std::string term = SwitchTerm(row);
     term.resize(kTermColumn, ' ');
     text += "  " + term;
-    for (const char c : spec.help) {
+    for (const char c : row.help) {
       text += c;
       if (c == '\n') text += indent;
     }

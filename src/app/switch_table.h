@@ -46,7 +46,7 @@ enum class SwitchValue {
   Number,  // a non-negative decimal number
 };
 
-struct SwitchSpec {
+struct SwitchRow {
   std::string_view name;  // as written, in lower case, without the "-"
   Switch which;
   SwitchValue value = SwitchValue::None;
@@ -63,7 +63,7 @@ struct SwitchSpec {
 };
 
 // In the order of --help and of the manual pages.
-inline constexpr std::array<SwitchSpec, 23> kSwitches = {{
+inline constexpr std::array<SwitchRow, 23> kSwitches = {{
     {.name = "s",
      .which = Switch::Start,
      .flag = &SyncOptions::Start,
@@ -208,14 +208,14 @@ inline constexpr std::array<SwitchSpec, 23> kSwitches = {{
 
 // The switch of a name (without the "-"), compared ignoring ASCII letter
 // case; nullptr for any other name.
-const SwitchSpec* LookupSwitch(std::string_view name);
+const SwitchRow* LookupSwitch(std::string_view name);
 
 // The switches in the order BuildCommandLine writes them.
-const std::array<const SwitchSpec*, kSwitches.size()>& SwitchesInWriteOrder();
+const std::array<const SwitchRow*, kSwitches.size()>& SwitchesInWriteOrder();
 
 // The term a switch is shown as: "-" and its name, then a blank and the
 // value's name when it takes one ("-r FILE").
-std::string SwitchTerm(const SwitchSpec& spec);
+std::string SwitchTerm(const SwitchRow& row);
 
 // The lines of --help that describe the switches, one entry each in table
 // order: two blanks, the term in a column of 12, the description, further

@@ -68,7 +68,7 @@ std::vector<std::string> ManualSwitchTerms(const std::string& page) {
 
 TEST(SwitchTable, ManualPagesDescribeExactlyItsSwitchesInItsOrder) {
   std::vector<std::string> expected;
-  for (const SwitchSpec& spec : kSwitches) expected.push_back(SwitchTerm(spec));
+  for (const SwitchRow& row : kSwitches) expected.push_back(SwitchTerm(row));
   for (const char* page : {"twinmere-cli.1.in", "twinmere.1.in"}) {
     EXPECT_EQ(ManualSwitchTerms(ReadPackagingFile(page)), expected) << page;
   }
@@ -109,10 +109,10 @@ bool AnyMatches(const std::vector<std::string>& patterns, const std::string& wor
 }
 
 // The switch as typed, in lower and in upper case: the programs read both.
-std::vector<std::string> TypedForms(const SwitchSpec& spec) {
-  std::string upper = "-" + std::string(spec.name);
+std::vector<std::string> TypedForms(const SwitchRow& row) {
+  std::string upper = "-" + std::string(row.name);
   std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
-  return {"-" + std::string(spec.name), upper};
+  return {"-" + std::string(row.name), upper};
 }
 
 TEST(SwitchTable, BashCompletionOffersExactlyItsSwitches) {
@@ -126,7 +126,7 @@ TEST(SwitchTable, BashCompletionOffersExactlyItsSwitches) {
        Words(script.substr(begin + head.size(), end - begin - head.size())))
     if (!word.starts_with("--")) offered.push_back(word);
   std::vector<std::string> expected;
-  for (const SwitchSpec& spec : kSwitches) expected.push_back("-" + std::string(spec.name));
+  for (const SwitchRow& row : kSwitches) expected.push_back("-" + std::string(row.name));
   std::sort(offered.begin(), offered.end());
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(offered, expected);
@@ -149,11 +149,11 @@ TEST(SwitchTable, BashCompletionExpectsAValueAfterExactlyTheSwitchesThatTakeOne)
     }
   }
   ASSERT_FALSE(takes_value.empty());
-  for (const SwitchSpec& spec : kSwitches) {
-    for (const std::string& typed : TypedForms(spec)) {
-      EXPECT_EQ(AnyMatches(takes_value, typed), spec.value != SwitchValue::None) << typed;
-      EXPECT_EQ(AnyMatches(path_value, typed), spec.value == SwitchValue::Path) << typed;
-      EXPECT_EQ(AnyMatches(number_value, typed), spec.value == SwitchValue::Number) << typed;
+  for (const SwitchRow& row : kSwitches) {
+    for (const std::string& typed : TypedForms(row)) {
+      EXPECT_EQ(AnyMatches(takes_value, typed), row.value != SwitchValue::None) << typed;
+      EXPECT_EQ(AnyMatches(path_value, typed), row.value == SwitchValue::Path) << typed;
+      EXPECT_EQ(AnyMatches(number_value, typed), row.value == SwitchValue::Number) << typed;
     }
   }
 }
