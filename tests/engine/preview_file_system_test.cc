@@ -143,7 +143,7 @@ struct Entry {
   bool acl = false;  // an access ACL entry for another user
 };
 
-struct TreeSpec {
+struct TreeShape {
   std::vector<Entry> source, target;  // parents before their contents
   bool target_missing = false;
 };
@@ -171,16 +171,16 @@ class TreeMaker {
  public:
   TreeMaker(Random& random, bool owners) : random_(random), owners_(owners) {}
 
-  TreeSpec Make() {
-    TreeSpec spec;
-    Fill(spec, "", 0, true, true);
+  TreeShape Make() {
+    TreeShape shape;
+    Fill(shape, "", 0, true, true);
     if (random_.Chance(10)) {  // many extra items: the deletion guard's case
       const int count = 18 + static_cast<int>(random_.Below(20));
-      for (int i = 0; i < count; ++i) spec.target.push_back(File("extra-" + std::to_string(i)));
+      for (int i = 0; i < count; ++i) shape.target.push_back(File("extra-" + std::to_string(i)));
     }
-    if (random_.Chance(5)) spec.source.clear();  // an empty mount point
-    spec.target_missing = random_.Chance(5);
-    return spec;
+    if (random_.Chance(5)) shape.source.clear();  // an empty mount point
+    shape.target_missing = random_.Chance(5);
+    return shape;
   }
 
  private:
@@ -264,7 +264,8 @@ class TreeMaker {
     return target;
   }
 
-  void Fill(TreeSpec& spec, const std::string& folder, int depth, bool in_source, bool in_target) {
+  void Fill(TreeShape& shape, const std::string& folder, int depth, bool in_source,
+            bool in_target) {
     const size_t count = depth == 0 ? 3 + random_.Below(6) : random_.Below(5);
     std::set<std::string> used;
     for (size_t i = 0; i < count; ++i) {
@@ -284,18 +285,18 @@ class TreeMaker {
           ItemKind other = RandomKind(depth);
           if (other == kind) other = kind == ItemKind::File ? ItemKind::Folder : ItemKind::File;
           if (other == ItemKind::Folder && depth >= 3) other = ItemKind::Link;
-          spec.source.push_back(item);
-          spec.target.push_back(Item(rel, other));
-          if (kind == ItemKind::Folder) Fill(spec, rel, depth + 1, true, false);
-          if (other == ItemKind::Folder) Fill(spec, rel, depth + 1, false, true);
+          shape.source.push_back(item);
+          shape.target.push_back(Item(rel, other));
+          if (kind == ItemKind::Folder) Fill(shape, rel, depth + 1, true, false);
+          if (other == ItemKind::Folder) Fill(shape, rel, depth + 1, false, true);
           continue;
         }
-        spec.source.push_back(item);
-        spec.target.push_back(Counterpart(item));
-        if (kind == ItemKind::Folder) Fill(spec, rel, depth + 1, true, true);
+        shape.source.push_back(item);
+        shape.target.push_back(Counterpart(item));
+        if (kind == ItemKind::Folder) Fill(shape, rel, depth + 1, true, true);
       } else {
-        (source ? spec.source : spec.target).push_back(Item(rel, kind));
-        if (kind == ItemKind::Folder) Fill(spec, rel, depth + 1, source, target);
+        (source ? shape.source : shape.target).push_back(Item(rel, kind));
+        if (kind == ItemKind::Folder) Fill(shape, rel, depth + 1, source, target);
       }
     }
   }
@@ -510,10 +511,10 @@ TEST(PreviewRun, ShowsExactlyTheLinesOfTheRunAndChangesNothingOnRandomRealTrees)
     const uint64_t seed = first + static_cast<uint64_t>(i);
     Random random(seed);
     SyncOptions options = RandomOptions(random, static_cast<int>(seed % kCombinations));
-    const TreeSpec spec = TreeMaker(random, root).Make();
+    const TreeShape shape = TreeMaker(random, root).Make();
     const std::string top = base + "t" + std::to_string(i);
-    Build(tree, top + "/src", spec.source);
-    if (!spec.target_missing) Build(tree, top + "/dst", spec.target);
+    Build(tree, top + "/src", shape.source);
+    if (!shape.target_missing) Build(tree, top + "/dst", shape.target);
     options.Source = tree.Folder(top + "/src");
     options.Target = tree.Folder(top + "/dst");
     if (random.Chance(30)) options.Report = tree.Path(top + "-report.txt");
@@ -579,14 +580,14 @@ void Build(MemoryFileSystem& fs, const std::string& top, const std::vector<Entry
 // Source meets the alias of a file copied before it, a Source folder keeps
 // the alias-shaped name without the long name it stands for. Names that meet
 // aliases Target had before the run stay.
-void KeepAliasesToTheTarget(TreeSpec& spec) {
+void KeepAliasesToTheTarget(TreeShape& shape) {
   std::set<std::string> folders;
-  for (const Entry& entry : spec.source) {
+  for (const Entry& entry : shape.source) {
     const size_t slash = entry.rel.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : entry.rel.substr(0, slash + 1);
     if (entry.rel.substr(folder.size()) == "LONGFI~1.TXT") folders.insert(folder);
   }
-  std::erase_if(spec.source, [&](const Entry& entry) {
+  std::erase_if(shape.source, [&](const Entry& entry) {
     for (const std::string& folder : folders) {
       const std::string dropped = folder + "LongFileName.txt";
       if (entry.rel == dropped || entry.rel.starts_with(dropped + "/")) return true;
@@ -625,15 +626,15 @@ TEST(PreviewRun, ShowsExactlyTheLinesOfTheRunOnRandomTreesWithATargetIgnoringCas
     // Owners and ACLs in the trees, and a privileged user; with -ns too
     // at times, which must then leave them alone.
     const bool security = !options.NoSecurity || random.Chance(50);
-    TreeSpec spec = TreeMaker(random, security).Make();
-    KeepAliasesToTheTarget(spec);
+    TreeShape shape = TreeMaker(random, security).Make();
+    KeepAliasesToTheTarget(shape);
     MemoryFileSystem fs;
     fs.SetVolume("/src", {});
     fs.SetVolume("/dst", MemoryFileSystemOptions{.case_insensitive = true, .short_names = true});
-    Build(fs, "/src", spec.source, security);
-    if (!spec.target_missing) Build(fs, "/dst", spec.target, security);
+    Build(fs, "/src", shape.source, security);
+    if (!shape.target_missing) Build(fs, "/dst", shape.target, security);
     options.Source = "/src/";
-    options.Target = spec.target_missing ? "/dst/new/" : "/dst/";
+    options.Target = shape.target_missing ? "/dst/new/" : "/dst/";
     PlatformFacts facts;
     facts.IsAdmin = security;
     SCOPED_TRACE(::testing::Message()
