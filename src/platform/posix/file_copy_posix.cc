@@ -453,43 +453,38 @@ ErrorCode PosixFileSystem::CopyToKeep(int dir, const std::string& name, const st
 }
 
 ErrorCode PosixFileSystem::WriteNewFile(const std::string& path, std::string_view contents) {
-  const Call call(*this);
-  ChangeScope change(*this, path);
-  CachedFolder* folder = nullptr;
-  std::string name;
-  if (const ErrorCode code = ResolveParent(path, folder, name); code != 0) return code;
-  folder->listed = false;
-  folder->names.clear();
-  const int dir = folder->fd.get();
-  std::string temporary;
-  Fd file;
-  if (options_.use_tmpfile) file.Reset(openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
-  if (!file.valid()) {
-    temporary = NewTemporaryName();
-    file.Reset(
-        openat(dir, temporary.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0666));
-    if (!file.valid()) return errno;
-  }
-  ErrorCode code = 0;
-  for (size_t done = 0; done < contents.size() && code == 0;) {
-    const ssize_t n = write(file.get(), contents.data() + done, contents.size() - done);
-    if (n >= 0) {
-      done += static_cast<size_t>(n);
-    } else if (errno != EINTR) {
-      code = errno;
+  return AtCall(path, [&](int dir, const char* target) {
+    const std::string name = target;
+    std::string temporary;
+    Fd file;
+    if (options_.use_tmpfile) file.Reset(openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+    if (!file.valid()) {
+      temporary = NewTemporaryName();
+      file.Reset(openat(dir, temporary.c_str(),
+                        O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0666));
+      if (!file.valid()) return -1;
     }
-  }
-  if (code == 0 && temporary.empty()) {
-    // linkat never replaces.
-    if (LinkUnnamed(file.get(), dir, name) != 0) code = errno;
-  } else if (code == 0) {
-    if (close(file.Release()) != 0) code = errno;
-    if (code == 0) code = RenameAt(dir, temporary, dir, name, RenameMode::NoReplace);
-  }
-  file.Reset();
-  if (code != 0 && !temporary.empty()) unlinkat(dir, temporary.c_str(), 0);
-  if (code == 0) NoteWritten(*folder);
-  return code;
+    ErrorCode code = 0;
+    for (size_t done = 0; done < contents.size() && code == 0;) {
+      const ssize_t n = write(file.get(), contents.data() + done, contents.size() - done);
+      if (n >= 0) {
+        done += static_cast<size_t>(n);
+      } else if (errno != EINTR) {
+        code = errno;
+      }
+    }
+    if (code == 0 && temporary.empty()) {
+      // linkat never replaces.
+      if (LinkUnnamed(file.get(), dir, name) != 0) code = errno;
+    } else if (code == 0) {
+      if (close(file.Release()) != 0) code = errno;
+      if (code == 0) code = RenameAt(dir, temporary, dir, name, RenameMode::NoReplace);
+    }
+    file.Reset();
+    if (code != 0 && !temporary.empty()) unlinkat(dir, temporary.c_str(), 0);
+    errno = code;
+    return code == 0 ? 0 : -1;
+  });
 }
 
 }  // namespace twinmere::posix

@@ -74,23 +74,6 @@ ErrorCode PosixFileSystem::Lookup(const std::string& path, ItemInfo& info) {
   return 0;
 }
 
-// Runs at(dirfd, name) on the final name of `path`, which adds, removes or
-// renames an item there: the listing of its folder is forgotten, and its
-// file system is written to.
-template <typename At>
-ErrorCode PosixFileSystem::AtCall(const std::string& path, At at) {
-  const Call call(*this);
-  ChangeScope change(*this, path);
-  CachedFolder* folder = nullptr;
-  std::string name;
-  if (const ErrorCode code = ResolveParent(path, folder, name); code != 0) return code;
-  folder->listed = false;
-  folder->names.clear();
-  if (at(folder->fd.get(), name.c_str()) != 0) return errno;
-  NoteWritten(*folder);
-  return 0;
-}
-
 void PosixFileSystem::NoteWritten(uint64_t device, const std::string& folder) {
   for (const WrittenFileSystem& written : written_)
     if (written.device == device) return;

@@ -329,7 +329,7 @@ class PosixFileSystem : public FileSystem {
   static bool ListFolder(CachedFolder& folder);
   static bool FindStoredName(const CachedFolder& folder, const struct stat& st, std::string& name);
 
-  // file_system_posix.cc
+  // file_system_posix.cc (AtCall below)
   template <typename At>
   ErrorCode AtCall(const std::string& path, At at);
   static ErrorCode RenameAt(int from_dir, const std::string& from, int to_dir,
@@ -392,5 +392,22 @@ class PosixFileSystem : public FileSystem {
   // What each volume met in this run keeps, by device (see Abilities).
   std::vector<std::pair<uint64_t, VolumeAbilities>> abilities_;
 };
+
+// Runs at(dirfd, name) on the final name of `path`, which adds, removes or
+// renames an item there: the listing of its folder is forgotten, and its
+// file system is written to.
+template <typename At>
+ErrorCode PosixFileSystem::AtCall(const std::string& path, At at) {
+  const Call call(*this);
+  ChangeScope change(*this, path);
+  CachedFolder* folder = nullptr;
+  std::string name;
+  if (const ErrorCode code = ResolveParent(path, folder, name); code != 0) return code;
+  folder->listed = false;
+  folder->names.clear();
+  if (at(folder->fd.get(), name.c_str()) != 0) return errno;
+  NoteWritten(*folder);
+  return 0;
+}
 
 }  // namespace twinmere::posix
