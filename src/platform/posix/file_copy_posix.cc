@@ -41,6 +41,20 @@ int LinkUnnamed(int fd, int dir, const std::string& name) {
   return linkat(AT_FDCWD, ProcPath(fd).c_str(), dir, name.c_str(), AT_SYMLINK_FOLLOW);
 }
 
+// A new file in `dir` that no name shows yet: without a name (O_TMPFILE)
+// where `unnamed` asks for it and the file system allows it, `temporary`
+// left empty; else under a new temporary name, given in `temporary`. -1 with
+// errno when neither can be made.
+int OpenNewFile(int dir, bool unnamed, mode_t mode, std::string& temporary) {
+  temporary.clear();
+  if (unnamed) {
+    const int fd = openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    if (fd >= 0) return fd;
+  }
+  temporary = NewTemporaryName();
+  return openat(dir, temporary.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, mode);
+}
+
 // A Source that changed while it was copied (shrunk, grown, rewritten in
 // place) gave a copy of no version it ever had: kErrChangedMeanwhile. The
 // open file must still have the size and times seen before the copy, and
@@ -268,15 +282,8 @@ ErrorCode PosixFileSystem::CopyBetween(const CopyPlaces& places, const CopyOptio
   // system allows it, else to a temporary name; the old file stays untouched
   // until the rename.
   std::string temporary;
-  Fd target;
-  if (options_.use_tmpfile)
-    target.Reset(openat(to_dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
-  if (!target.valid()) {
-    temporary = NewTemporaryName();
-    target.Reset(openat(to_dir, temporary.c_str(),
-                        O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!target.valid()) return errno;
-  }
+  Fd target(OpenNewFile(to_dir, options_.use_tmpfile, 0600, temporary));
+  if (!target.valid()) return errno;
   auto fail = [&](ErrorCode code) {
     target.Reset();
     if (!temporary.empty()) unlinkat(to_dir, temporary.c_str(), 0);
@@ -410,15 +417,8 @@ ErrorCode PosixFileSystem::CopyToKeep(int dir, const std::string& name, const st
   if (fstat(source.get(), &opened) != 0) return errno;
   if (opened.st_ino != st.st_ino || opened.st_dev != st.st_dev) return kErrChangedMeanwhile;
   std::string temporary;
-  Fd target;
-  if (options_.use_tmpfile)
-    target.Reset(openat(keep_dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
-  if (!target.valid()) {
-    temporary = NewTemporaryName();
-    target.Reset(openat(keep_dir, temporary.c_str(),
-                        O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!target.valid()) return errno;
-  }
+  Fd target(OpenNewFile(keep_dir, options_.use_tmpfile, 0600, temporary));
+  if (!target.valid()) return errno;
   auto fail = [&](ErrorCode code) {
     target.Reset();
     if (!temporary.empty()) unlinkat(keep_dir, temporary.c_str(), 0);
@@ -456,14 +456,8 @@ ErrorCode PosixFileSystem::WriteNewFile(const std::string& path, std::string_vie
   return AtCall(path, [&](int dir, const char* target) {
     const std::string name = target;
     std::string temporary;
-    Fd file;
-    if (options_.use_tmpfile) file.Reset(openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
-    if (!file.valid()) {
-      temporary = NewTemporaryName();
-      file.Reset(openat(dir, temporary.c_str(),
-                        O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0666));
-      if (!file.valid()) return -1;
-    }
+    Fd file(OpenNewFile(dir, options_.use_tmpfile, 0666, temporary));
+    if (!file.valid()) return -1;
     ErrorCode code = 0;
     for (size_t done = 0; done < contents.size() && code == 0;) {
       const ssize_t n = write(file.get(), contents.data() + done, contents.size() - done);
