@@ -939,12 +939,6 @@ class TwinmereCliSshfsTest : public TwinmereCliFaultTest {
   }
   void TearDown() override { sshfs_.reset(); }
 
-  // The lines of a run with the Target's path replaced by "TARGET".
-  std::string Relative(std::string out, const std::string& target) {
-    for (size_t at; (at = out.find(target)) != std::string::npos;)
-      out.replace(at, target.size(), "TARGET/");
-    return out;
-  }
   // Every item below `folder` is the Source's own, complete; nothing else
   // (a killed run leaves its temporary items for the next one).
   enum class Leftovers : uint8_t { None, Allowed };
@@ -969,19 +963,6 @@ class TwinmereCliSshfsTest : public TwinmereCliFaultTest {
   std::unique_ptr<testing::SshfsMount> sshfs_;
 };
 
-// Onto a FUSE Target the copies run at once, and the lines come in the order
-// of the walk, as a run onto a local folder gives them.
-TEST_F(TwinmereCliSshfsTest, CopiesRunningAtOnceGiveTheLinesOfCopiesOneAtATime) {
-  tree_.MakeFolder("local");
-  const Result local = Run({"-s", "-q", tree_.Folder("src"), tree_.Folder("local")});
-  const Result fuse = Run({"-s", "-q", tree_.Folder("src"), tree_.Folder("dst")});
-  EXPECT_EQ(fuse.code, 0) << fuse.out;
-  EXPECT_EQ(Relative(fuse.out, tree_.Folder("dst")), Relative(local.out, tree_.Folder("local")));
-  EXPECT_EQ(Contents("remote"), Contents("src"));
-}
-
-// A copy that fails among those running at once is one error line in the
-// place of its item; the others go on.
 // Onto a FUSE Target, where copies run at once, a run with a versions folder
 // still keeps every file that its copies replace.
 TEST_F(TwinmereCliSshfsTest, AVersionsFolderKeepsEveryFileThatTheCopiesReplace) {
@@ -1002,6 +983,8 @@ TEST_F(TwinmereCliSshfsTest, AVersionsFolderKeepsEveryFileThatTheCopiesReplace) 
   EXPECT_EQ(kept, replaced);
 }
 
+// A copy that fails among those running at once is one error line in the
+// place of its item; the others go on.
 TEST_F(TwinmereCliSshfsTest, AFailedCopyAmongThoseRunningAtOnceIsOneErrorInItsPlace) {
   const std::vector<std::string> args = {"-s", "-q", tree_.Folder("src"), tree_.Folder("dst")};
   const Result first = Run(args);

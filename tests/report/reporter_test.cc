@@ -266,19 +266,6 @@ TEST_F(ReporterTest, LinesKeepThePlacesOfActionsThatEndLater) {
   EXPECT_EQ(reporter_.Counters().ErrorCount, 2);
 }
 
-// (That a second run replaces the report, the golden reports show.)
-TEST_F(ReporterTest, AnAppendingRunKeepsTheEarlierReport) {
-  ScriptedRun();
-  const std::string first = Report();
-  options_.Append = true;
-  clock_.now = kStart;
-  ScriptedRun();
-  const std::string both = Report();
-  EXPECT_EQ(both.substr(0, first.size()), first);
-  EXPECT_EQ(both.substr(first.size()).find("========== 05/12/26 14:03:09 Twinmere"), 0u);
-  EXPECT_NE(both.find("Append report"), std::string::npos);
-}
-
 TEST_F(ReporterTest, FolderLinesOfTheFirstFlushFollowASingleStartLine) {
   options_.Report = tree_.Path("logs/2026/ü/report.txt");
   ScriptedRun();

@@ -145,11 +145,6 @@ void MemoryFileSystem::SetByteBudget(uint64_t bytes) {
   budget_ = bytes_copied_ + bytes;
 }
 
-void MemoryFileSystem::SetCurrentUser(uint32_t uid, uint32_t gid) {
-  uid_ = uid;
-  gid_ = gid;
-}
-
 bool MemoryFileSystem::NamesEqual(const Volume& volume, const std::string& a,
                                   const std::string& b) {
   return volume.options.case_insensitive ? UpperText(a) == UpperText(b) : a == b;
@@ -310,8 +305,6 @@ ErrorCode MemoryFileSystem::AddFolder(const std::string& path, uint32_t mode, Fi
   node->kind = ItemKind::Folder;
   node->mode = mode & 07777;
   node->access_time = node->modify_time = time;
-  node->uid = uid_;
-  node->gid = gid_;
   return AddNode(path, std::move(node), true);
 }
 
@@ -322,8 +315,6 @@ ErrorCode MemoryFileSystem::AddFile(const std::string& path, const std::string& 
   node->mode = mode & 07777;
   node->data = contents;
   node->access_time = node->modify_time = time;
-  node->uid = uid_;
-  node->gid = gid_;
   return AddNode(path, std::move(node), true);
 }
 
@@ -334,8 +325,6 @@ ErrorCode MemoryFileSystem::AddLink(const std::string& path, const std::string& 
   node->mode = 0777;
   node->data = text;
   node->access_time = node->modify_time = time;
-  node->uid = uid_;
-  node->gid = gid_;
   return AddNode(path, std::move(node), true);
 }
 
@@ -363,8 +352,6 @@ ErrorCode MemoryFileSystem::CreateFolder(const std::string& path) {
   auto node = std::make_unique<Node>();
   node->kind = ItemKind::Folder;
   node->mode = 0755;
-  node->uid = uid_;
-  node->gid = gid_;
   const ErrorCode code = AddNode(path, std::move(node), false);
   if (code == 0) NoteEntryWritten(path);
   return code;
@@ -375,8 +362,6 @@ ErrorCode MemoryFileSystem::CreateNewFile(const std::string& path) {
   auto node = std::make_unique<Node>();
   node->kind = ItemKind::File;
   node->mode = 0644;
-  node->uid = uid_;
-  node->gid = gid_;
   const ErrorCode code = AddNode(path, std::move(node), false);
   if (code == 0) NoteEntryWritten(path);
   return code;
@@ -387,8 +372,6 @@ ErrorCode MemoryFileSystem::WriteNewFile(const std::string& path, std::string_vi
   auto node = std::make_unique<Node>();
   node->kind = ItemKind::File;
   node->mode = 0644;
-  node->uid = uid_;
-  node->gid = gid_;
   node->data = std::string(contents);
   const ErrorCode code = AddNode(path, std::move(node), false);
   if (code == 0) NoteEntryWritten(path);
@@ -547,8 +530,8 @@ ErrorCode MemoryFileSystem::CopyFile(const std::string& from, const std::string&
     copy->access_time = source->access_time;
     copy->modify_time = source->modify_time;
   }
-  copy->uid = options.carry_owner ? source->uid : uid_;
-  copy->gid = options.carry_owner ? source->gid : gid_;
+  copy->uid = options.carry_owner ? source->uid : 0;
+  copy->gid = options.carry_owner ? source->gid : 0;
   copy->inode = next_inode_++;
   copy->volume = to_parent->volume;
   // The existing item keeps its stored name when it is replaced, as Windows does.

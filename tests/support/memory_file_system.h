@@ -119,8 +119,6 @@ class MemoryFileSystem : public FileSystem {
   // its own with these options and its own device number, as a mounted file
   // system would be: a rename into or out of it fails with EXDEV.
   ErrorCode SetVolume(const std::string& folder, const MemoryFileSystemOptions& options);
-  // Owner and group given to new items (the "process" user).
-  void SetCurrentUser(uint32_t uid, uint32_t gid);
   // Number of Lookup calls so far (to check that a cache saves lookups).
   int LookupCount() const { return lookup_count_; }
   // The paths of the SyncFileSystem calls that succeeded, in order.
@@ -163,8 +161,6 @@ class MemoryFileSystem : public FileSystem {
   std::optional<uint64_t> budget_;
   uint64_t bytes_copied_ = 0;
   uint64_t next_inode_ = 2;
-  uint32_t uid_ = 0;
-  uint32_t gid_ = 0;
   int lookup_count_ = 0;
   std::vector<std::string> synced_;
   std::vector<WrittenFileSystem> written_;  // since SetConfinedRoots
