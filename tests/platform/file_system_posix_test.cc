@@ -807,6 +807,35 @@ TEST_F(VfatFolder, LookupUnderAnotherCaseGivesTheStoredName) {
   EXPECT_FALSE(fs->KeepsSecurity(tree.Path("mnt")));
 }
 
+// ---- a FUSE file system with hard links (ext4 through fuse2fs) ------------------
+
+class FuseExt4Folder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!mount.SkipReason().empty()) GTEST_SKIP() << mount.SkipReason();
+    tree.MakeFolder("mnt/t");
+  }
+  TempTree tree;
+  testing::FuseExt4Mount mount{tree, "mnt"};
+  std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
+};
+
+// A stopped copy leaves nothing on FUSE, not even a file hidden there while
+// open (".fuse_hidden..."), which a removal right after the close left now
+// and then.
+TEST_F(FuseExt4Folder, StoppedCopiesLeaveNoFileNotEvenAHiddenOne) {
+  tree.WriteFile("src", std::string(1 << 16, 'n'));
+  for (int i = 0; i < 50; ++i) {
+    std::atomic<int> stop{0};
+    RecordProgress progress(&stop);
+    CopyOptions options;
+    options.progress = &progress;
+    options.stop = &stop;
+    ASSERT_EQ(fs->CopyFile(tree.Path("src"), tree.Path("mnt/t/copy"), options), kErrCancelled);
+  }
+  EXPECT_THAT(tree.List("mnt/t"), IsEmpty());
+}
+
 // ---- read-ahead of walks -------------------------------------------------------
 
 size_t CountEntries(const char* folder) {
