@@ -87,8 +87,9 @@ std::string Iso8601LocalTime(double epoch_seconds);
 // ENOMEM; `text` is then untouched.
 ErrorCode FormatRunSummary(const RunSummary& summary, std::string& text);
 
-// Writes `text` to `path` at once (a temporary file renamed over it, see
-// atomic_file_writer.h), creating missing folders on the way. A new file gets
+// Writes `text` to `path` at once through WriteWholeFile (a new file that
+// takes the name at the end; a FIFO or a device written into as it is; any
+// other kind refused), creating missing folders on the way. A new file gets
 // mode 0644, an existing one keeps its mode. Returns 0 or the errno of the
 // step that failed; the old file is then left as it was.
 ErrorCode WriteRunSummary(const std::string& path, std::string_view text);
