@@ -554,8 +554,7 @@ bool Synchronizer::Impl::DeletionAllowed() {
                        " %. To delete them, run again with -fd (Lift deletion guard).";
       break;
   }
-  reporter.AddReportLine(line, ReportLineKind::Error, 0.5, LineFlush::Throttled);
-  reporter.Counters().ErrorCount += 1;
+  reporter.ErrorLine(line, ECANCELED, kGuardErrorAction, options.Target);
   return false;
 }
 

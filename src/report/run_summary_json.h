@@ -48,6 +48,9 @@ inline constexpr size_t kRunSummaryErrorLimit = 10000;
 // The action of an error that no action line stands for.
 inline constexpr int kAccessErrorAction = -1;    // "Error N accessing ..."
 inline constexpr int kSecurityErrorAction = -2;  // "... accessing security information of ..."
+inline constexpr int kGuardErrorAction = -3;     // "Nothing deleted: ..." (the deletions cancelled)
+inline constexpr int kTrashErrorAction = -4;     // "No Trash can be used for ..."
+inline constexpr int kRemoveVersionsErrorAction = -5;  // "Error N removing versions ..."
 
 // One error line of the run: its code, its action (an action code of
 // action_lines.h, or one of the two above) and the path it names.
@@ -58,8 +61,9 @@ struct RunError {
 };
 
 // The name an error's action has in the document: "copy", "replace",
-// "delete", "create_folder", ..., "access", "access_security"; "unknown" for a
-// code outside the table.
+// "delete", "create_folder", ..., "access", "access_security",
+// "deletion_guard", "trash", "remove_versions"; "unknown" for a code outside
+// the table.
 std::string_view RunErrorActionName(int action);
 
 // Everything the document states. Times are seconds since the epoch, written

@@ -803,6 +803,41 @@ TEST_F(TwinmereCliTest, OnAnotherFileSystemItsOwnTrashOrNothingIsDeleted) {
             (std::map<std::string, std::string>{{"a", "old a"}, {"y", "y"}, {"z", "z"}}));
 }
 
+// Every error line is in the JSON summary's errors, also those that name no
+// error number of their own: the deletion guard's (the deletions
+// cancelled) and a Trash that cannot be used.
+TEST_F(TwinmereCliTest, EveryErrorLineIsListedInTheJsonSummary) {
+  testing::TmpfsMount volume(tree_, "vol", "4m");
+  tree_.WriteFile("src/a", "a");
+  for (int i = 0; i < 30; ++i) tree_.WriteFile("dst/x" + std::to_string(i), "extra");
+  const std::string json = tree_.Path("run.json");
+  const struct {
+    std::string target;
+    std::vector<std::string> options;
+    int code;
+    const char* action;
+  } cases[] = {
+      {"dst", {"-d"}, ECANCELED, "deletion_guard"},
+      {"vol/dst", {"-d", "-tr"}, ENOTDIR, "trash"},
+  };
+  tree_.WriteFile("vol/.Trash-" + std::to_string(geteuid()), "not a folder");
+  tree_.WriteFile("vol/dst/y", "y");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.action);
+    if (c.target.starts_with("vol") && !volume.SkipReason().empty()) continue;
+    std::vector<std::string> args = c.options;
+    args.insert(args.end(), {"-rj", json, tree_.Folder("src"), tree_.Folder(c.target)});
+    const Result r = Run(args);
+    EXPECT_EQ(r.code, 4) << r.out;
+    ASSERT_TRUE(testing::MatchesRunSummarySchema(json));
+    const nlohmann::json doc = nlohmann::json::parse(tree_.ReadFile("run.json"));
+    EXPECT_EQ(doc["counters"]["ErrorCount"], 1);
+    ASSERT_EQ(doc["errors"].size(), 1u) << doc.dump();
+    EXPECT_EQ(doc["errors"][0]["code"], c.code);
+    EXPECT_EQ(doc["errors"][0]["action"], c.action);
+  }
+}
+
 // ---- a kill or a failure at exactly one system call (strace) -------------------
 
 class TwinmereCliFaultTest : public TwinmereCliTest {
