@@ -26,6 +26,7 @@
 
 #include "platform/temporary_names.h"
 #include "platform/user_folders.h"
+#include "report/formats.h"
 #include "settings/program_settings.h"
 #include "settings/registry.h"
 #include "support/mounts.h"
@@ -447,6 +448,34 @@ TEST_F(TwinmereCliTest, TheJsonSummaryGoesIntoDevicesAndFifosAndReplacesNoOtherK
   EXPECT_TRUE(!root || (lstat(tree_.Path("null").c_str(), &st) == 0 && S_ISCHR(st.st_mode)));
   EXPECT_EQ(tree_.ReadLink("link"), "file");
   EXPECT_EQ(tree_.ReadFile("file"), "untouched");
+}
+
+// A name that is not UTF-8 is shown escaped in every line, a kind conflict's
+// too, so that standard output and the report stay UTF-8; a name that holds
+// the text of an escape does not print like the byte it stands for.
+TEST_F(TwinmereCliTest, EveryLineShowsNamesEscapedAndTheEscapesOwnTextApart) {
+  tree_.MakeFolder("src/bad\xFF");
+  tree_.WriteFile("dst/bad\xFF", "a file where Source has a folder");
+  tree_.WriteFile("src/text\\xFF", "a file where Target has a folder");
+  tree_.MakeFolder("dst/text\\xFF");
+  const Result r = Run({"-r", tree_.Path("report.txt"), tree_.Folder("src"), tree_.Folder("dst")});
+  EXPECT_EQ(r.code, 4) << r.out;
+  for (const std::string& text : {r.out, tree_.ReadFile("report.txt")}) {
+    EXPECT_TRUE(IsValidUtf8(text)) << text;
+    EXPECT_NE(text.find("Can't create folder because the file with this name already exists: \"" +
+                        tree_.Path("dst/bad\\xFF") + "\"."),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("Can't copy file because the folder with this name already exists: \"" +
+                        tree_.Path("dst/text\\x5CxFF") + "\"."),
+              std::string::npos)
+        << text;
+  }
+  // A refusal names the folder escaped as well.
+  const Result refused = Run({tree_.Folder("none\xFF"), tree_.Folder("dst")});
+  EXPECT_EQ(refused.code, 20);
+  EXPECT_EQ(refused.out, "Invalid Source Path: \"" + tree_.Folder("none\\xFF") + "\".\n")
+      << refused.out;
 }
 
 // The report ends with the run's last line and the end line of its summary.
