@@ -348,8 +348,8 @@ bool Synchronizer::Impl::PrepareKeeping(double start_time) {
 }
 
 void Synchronizer::Impl::FinishKeeping() {
-  if (!versions_folder.empty() && !Stopped())
-    RemoveOldRuns(*fs, reporter, versions_folder, options.VersionsKeep);
+  auto* versions = dynamic_cast<VersionsKeeper*>(keeper.get());
+  if (versions != nullptr && !Stopped()) versions->RemoveOldRuns(options.VersionsKeep);
 }
 
 // A preview runs on a file system that keeps every change in memory; its

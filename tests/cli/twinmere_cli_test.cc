@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/kept_items.h"
 #include "platform/temporary_names.h"
 #include "platform/user_folders.h"
 #include "settings/program_settings.h"
@@ -190,15 +191,16 @@ class TwinmereCliTest : public ::testing::Test {
     }
     return contents;
   }
-  // What the run folders of the versions folder `folder` hold together, and
-  // the names of those folders.
+  // What the run folders of the versions folder `folder` hold together (not
+  // their marks), and the names of those folders.
   std::map<std::string, std::string> Kept(const std::string& folder,
                                           std::vector<std::string>* runs = nullptr) {
     std::map<std::string, std::string> kept;
     if (!tree_.Exists(folder)) return kept;
     for (const std::string& run : tree_.List(folder)) {
       if (runs != nullptr) runs->push_back(run);
-      for (const auto& [name, text] : Contents(folder + "/" + run)) kept[name] = text;
+      for (const auto& [name, text] : Contents(folder + "/" + run))
+        if (name != kRunMarkName) kept[name] = text;
     }
     return kept;
   }
@@ -637,39 +639,121 @@ TEST_F(TwinmereCliTest, AVersionsFolderInsideSourceIsRefusedAndInsideTargetLeftO
   EXPECT_EQ(tree_.ReadFile("dst/a"), "new");
 }
 
-// -vk N keeps the newest N run folders (a second run in one second sorts
-// after the first); other folders there stay. Without -vk the stored
-// setting applies.
-TEST_F(TwinmereCliTest, OnlyTheNewestRunFoldersStay) {
-  for (const char* run : {"2020-01-01 000000", "2020-01-01 000000-2", "2021-06-30 120000"})
-    tree_.WriteFile(std::string("ver/") + run + "/f", run);
+// -vk N keeps the newest N run folders by their runs' start (a second run
+// in one second sorts after the first), the run's own always: local time
+// going back (another time zone, the repeated hour) never removes it.
+// Folders without a run's mark, or without a real date and time for a name,
+// stay. A preview says the same. Without -vk the stored setting applies.
+TEST_F(TwinmereCliTest, OnlyTheNewestMarkedRunFoldersStayByTheirStart) {
+  const struct {
+    const char* name;
+    double start;
+  } marked[] = {{"2020-01-01 000000", 1577836800},
+                {"2020-01-01 000000-2", 1577836800},
+                {"2021-06-30 120000", 1625054400},
+                {"2019-13-45 256199", 1546300800},
+                {"0000-00-00 000000", 1546300800}};
+  for (const auto& run : marked) {
+    tree_.WriteFile(std::string("ver/") + run.name + "/f", run.name);
+    tree_.WriteFile(std::string("ver/") + run.name + "/" + kRunMarkName, RunMarkText(run.start));
+  }
+  const std::vector<std::string> unmarked = {"0000-00-00 000000", "2019-01-01 000000",
+                                             "2019-13-45 256199", "notes"};
+  tree_.WriteFile("ver/2019-01-01 000000/f", "kept before run folders were marked");
   tree_.WriteFile("ver/notes/f", "mine");
   const auto replace = [&] {
     tree_.WriteFile("src/a", "new");
     tree_.WriteFile("dst/a", "old");
     tree_.SetTime("dst/a", 1000000000);
   };
+  const auto run_folders = [&] {
+    std::vector<std::string> runs;
+    for (const std::string& name : tree_.List("ver"))
+      if (std::find(unmarked.begin(), unmarked.end(), name) == unmarked.end()) runs.push_back(name);
+    return runs;
+  };
   replace();
-  Result r = Run(
-      {"-s", "-q", "-v", tree_.Path("ver"), "-vk", "2", tree_.Folder("src"), tree_.Folder("dst")});
+  const std::vector<std::string> args = {"-v", tree_.Path("ver"),   "-vk",
+                                         "2",  tree_.Folder("src"), tree_.Folder("dst")};
+  const Result preview = Run([&] {
+    std::vector<std::string> with = {"-n"};
+    with.insert(with.end(), args.begin(), args.end());
+    return with;
+  }());
+  EXPECT_EQ(tree_.List("ver").size(), 7u);
+  Result r = Run(args);
   EXPECT_EQ(r.code, 0) << r.out;
-  std::vector<std::string> left = tree_.List("ver");
-  ASSERT_EQ(left.size(), 3u);
-  EXPECT_EQ(left[0], "2021-06-30 120000");
-  EXPECT_EQ(left[2], "notes");
+  EXPECT_EQ(preview.out, "Preview: nothing in Source or Target will be changed.\n" +
+                             r.out.substr(0, r.out.rfind("Synchronization completed.")) +
+                             "Preview completed. Nothing was changed.\n");
+  std::vector<std::string> runs = run_folders();
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[0], "2021-06-30 120000");
   for (const char* gone : {"2020-01-01 000000/", "2020-01-01 000000-2/"})
     EXPECT_NE(r.out.find("Removed versions:  \t\"" + tree_.Path("ver/") + gone + "\"."),
               std::string::npos)
         << r.out;
 
+  // The next run's folder is named 25 hours before this one's.
   StoreSetting("VersionsKeep", int32_t{1});
   replace();
-  r = Run({"-s", "-q", "-v", tree_.Path("ver"), tree_.Folder("src"), tree_.Folder("dst")});
+  r = Run({"-s", "-q", "-v", tree_.Path("ver"), tree_.Folder("src"), tree_.Folder("dst")},
+          {"env", "TZ=UTC-14"});
   EXPECT_EQ(r.code, 0) << r.out;
-  left = tree_.List("ver");
-  ASSERT_EQ(left.size(), 2u);
-  EXPECT_GT(left[0], left[1] < left[0] ? left[1] : std::string());  // a run folder sorts first
-  EXPECT_EQ(left[1], "notes");
+  runs = run_folders();
+  ASSERT_EQ(runs.size(), 1u);
+  const std::string ahead = runs[0];
+  replace();
+  tree_.WriteFile("dst/a", "older");
+  tree_.SetTime("dst/a", 1000000000);
+  r = Run({"-s", "-q", "-v", tree_.Path("ver"), tree_.Folder("src"), tree_.Folder("dst")},
+          {"env", "TZ=UTC+11"});
+  EXPECT_EQ(r.code, 0) << r.out;
+  runs = run_folders();
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_LT(runs[0], ahead);
+  EXPECT_EQ(tree_.ReadFile("ver/" + runs[0] + "/a"), "older");
+  for (const std::string& name : unmarked) EXPECT_TRUE(tree_.Exists("ver/" + name)) << name;
+}
+
+// Two runs share a versions folder (two timers at once): the second's
+// retention leaves the first's run folder alone while the first goes on,
+// and the first ends with everything it kept there.
+TEST_F(TwinmereCliTest, RetentionNeverRemovesTheFolderOfARunStillGoing) {
+  tree_.WriteFile("src/k", "k");
+  constexpr int kExtra = 5000;
+  for (int i = 0; i < kExtra; ++i) tree_.WriteFile("dst/x" + std::to_string(i), "x");
+  tree_.WriteFile("src2/a", "new");
+  tree_.WriteFile("dst2/a", "old");
+  tree_.SetTime("dst2/a", 1000000000);
+  const std::string ver = tree_.Path("ver");
+  const Process first = Start(
+      {"-s", "-q", "-d", "-fd", "-v", ver, "-vk", "1", tree_.Folder("src"), tree_.Folder("dst")});
+  // Paused once it has kept something, with more to keep.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  const auto has_kept = [&] {
+    if (!tree_.Exists("ver")) return false;
+    for (const std::string& run : tree_.List("ver"))
+      for (const std::string& name : tree_.List("ver/" + run))
+        if (name.starts_with("x")) return true;
+    return false;
+  };
+  while (!has_kept() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+  kill(first.pid, SIGSTOP);
+  const size_t left = tree_.List("dst").size();
+  const Result second =
+      Run({"-s", "-q", "-v", ver, "-vk", "1", tree_.Folder("src2"), tree_.Folder("dst2")});
+  kill(first.pid, SIGCONT);
+  EXPECT_EQ(Wait(first), 0) << tree_.ReadFile(first.out_path).substr(0, 2000);
+  ASSERT_GT(left, 1u) << "the first run ended before it was paused";
+  EXPECT_EQ(second.code, 0) << second.out;
+  std::vector<std::string> runs;
+  const std::map<std::string, std::string> kept = Kept("ver", &runs);
+  EXPECT_EQ(runs.size(), 2u);
+  EXPECT_EQ(kept.size(), kExtra + 1u);
+  EXPECT_EQ(kept.at("a"), "old");
+  EXPECT_EQ(tree_.List("dst"), std::vector<std::string>{"k"});
 }
 
 // The bytes of a .trashinfo Path value, percent escapes decoded.
