@@ -152,6 +152,37 @@ std::optional<double> RunMarkStart(std::string_view text) {
   return seconds;
 }
 
+std::string NormalFolderPath(FileSystem& fs, const std::string& folder) {
+  const std::string path = AbsolutePath(folder, WorkingFolder());
+  const bool absolute = path.starts_with('/');
+  std::vector<std::string> parts;
+  const auto joined = [&] {
+    std::string text = absolute ? "/" : "";
+    for (const std::string& part : parts) text += part + "/";
+    return text;
+  };
+  for (size_t start = 0; start <= path.size();) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string part = path.substr(start, end - start);
+    start = end + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      if (absolute && parts.empty()) continue;  // "/.." is "/"
+      ItemInfo info;
+      // Through a link, ".." leads to the parent of what it names: kept.
+      if (!parts.empty() && parts.back() != ".." &&
+          fs.Lookup(RemoveSeparator(joined()), info) == kSuccess && info.IsFolder()) {
+        parts.pop_back();
+        continue;
+      }
+    }
+    parts.push_back(part);
+  }
+  const std::string normal = joined();
+  return normal.empty() ? "./" : normal;
+}
+
 std::string PercentEncodePath(std::string_view path) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;

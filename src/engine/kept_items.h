@@ -58,6 +58,10 @@ inline constexpr char kRunMarkName[] = ".twinmere-run";
 std::string RunMarkText(double seconds);
 std::optional<double> RunMarkStart(std::string_view text);
 
+// `folder` as one absolute spelling, ending in "/": from the working folder,
+// "//" and "." left out, and "name/.." where "name" is a folder (not a link).
+std::string NormalFolderPath(FileSystem& fs, const std::string& folder);
+
 // The text of a .trashinfo file: the original path percent-encoded (every
 // byte but letters, digits, "-", ".", "_", "~" and "/"), and the deletion
 // time in local time.

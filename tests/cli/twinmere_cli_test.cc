@@ -604,7 +604,8 @@ TEST_F(TwinmereCliTest, AVersionsFolderKeepsEveryDeletedAndReplacedItem) {
 }
 
 // A versions folder inside Source would be copied to Target: the run is
-// refused. Inside Target the run leaves it alone, also with -d.
+// refused. Inside Target the run leaves it alone, also with -d, however its
+// path is spelled; a Source item in its place is an error.
 TEST_F(TwinmereCliTest, AVersionsFolderInsideSourceIsRefusedAndInsideTargetLeftOut) {
   tree_.WriteFile("src/a", "new");
   tree_.WriteFile("dst/a", "old");
@@ -637,6 +638,29 @@ TEST_F(TwinmereCliTest, AVersionsFolderInsideSourceIsRefusedAndInsideTargetLeftO
   EXPECT_EQ(r.code, 0) << r.out;
   EXPECT_EQ(Kept("dst/new/ver"), (std::map<std::string, std::string>{{"a", "older"}}));
   EXPECT_EQ(tree_.ReadFile("dst/a"), "new");
+
+  tree_.MakeFolder("src/sub");
+  tree_.MakeFolder("dst/sub");
+  for (const std::string& ver : std::vector<std::string>{
+           "dst//ver", "dst/./ver", "dst/sub/../ver", tree_.Path("dst/ver") + "//", "./dst/ver"}) {
+    SCOPED_TRACE(ver);
+    testing::RemoveTree(tree_.Path("dst/new"));
+    testing::RemoveTree(tree_.Path("dst/ver"));
+    tree_.WriteFile("dst/a", "older");
+    tree_.SetTime("dst/a", 1000000000);
+    r = Run({"-s", "-q", "-d", "-v", ver, "src", "dst"});
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(Kept("dst/ver"), (std::map<std::string, std::string>{{"a", "older"}}));
+    EXPECT_EQ(tree_.List("dst"), (std::vector<std::string>{"a", "sub", "ver"}));
+  }
+
+  tree_.WriteFile("src/ver/notes.txt", "mine");
+  r = Run({"-s", "-q", "-bi", "-v", "dst/ver", "src", "dst"});
+  EXPECT_EQ(r.code, 4);
+  EXPECT_EQ(r.out,
+            "Not synchronized: \"src/ver\" lies where Target keeps the versions folder.\n"
+            "Synchronization completed.\n");
+  EXPECT_EQ(Kept("dst/ver"), (std::map<std::string, std::string>{{"a", "older"}}));
 }
 
 // -vk N keeps the newest N run folders by their runs' start (a second run
