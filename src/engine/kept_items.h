@@ -7,7 +7,8 @@
 // relative to Target there; a bidirectional run keeps each side's items
 // under a subfolder named "Target" or "Source". On the file system of the
 // item a file is renamed there (a replaced one hard-linked), elsewhere copied
-// there first; a folder keeps its mode and times.
+// there first; nothing kept ever takes the name of another. A folder keeps
+// its mode and times, and with security its owner, group and ACLs.
 //
 // The run folder holds the run's mark, kRunMarkName, which says when the run
 // began (in UTC) and which the run keeps locked for its life. Retention

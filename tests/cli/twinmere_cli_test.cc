@@ -536,7 +536,11 @@ TEST_F(TwinmereCliTest, AVersionsFolderKeepsEveryDeletedAndReplacedItem) {
   tree_.WriteFile("dst/extra", "extra");
   tree_.WriteFile("dst/gone/deep/c", "c");
   tree_.MakeLink("dst/link", "a");
-  for (const char* name : {"dst/a", "dst/sub/b"}) tree_.SetTime(name, 1000000000);
+  for (const char* name : {"dst/a", "dst/sub/b", "dst/gone"}) tree_.SetTime(name, 1000000000);
+  tree_.SetMode("dst/gone", 0750);
+  if (testing::IsRoot()) {
+    ASSERT_EQ(chown(tree_.Path("dst/gone").c_str(), 1234, 1234), 0);
+  }
   const std::string ver = tree_.Path("ver");
   const std::vector<std::string> args = {"-s",
                                          "-q",
@@ -574,6 +578,14 @@ TEST_F(TwinmereCliTest, AVersionsFolderKeepsEveryDeletedAndReplacedItem) {
                                                       {"gone/deep/c", "c"},
                                                       {"link", "-> a"}}));
   EXPECT_EQ(Contents("dst"), Contents("src"));
+  // A kept folder is the folder as it was.
+  struct stat gone;
+  ASSERT_EQ(lstat(tree_.Path("ver/" + runs[0] + "/gone").c_str(), &gone), 0);
+  EXPECT_EQ(gone.st_mode & 07777, 0750u);
+  EXPECT_EQ(gone.st_mtim.tv_sec, 1000000000);
+  if (testing::IsRoot()) {
+    EXPECT_EQ(gone.st_uid, 1234u);
+  }
   std::string report = tree_.ReadFile("report.txt");
   EXPECT_NE(
       report.find("Deleted and replaced:      \tKept in \"" + ver + "/\", the newest 3 runs."),
@@ -777,6 +789,34 @@ TEST_F(TwinmereCliTest, RetentionNeverRemovesTheFolderOfARunStillGoing) {
   EXPECT_EQ(runs.size(), 2u);
   EXPECT_EQ(kept.size(), kExtra + 1u);
   EXPECT_EQ(kept.at("a"), "old");
+  EXPECT_EQ(tree_.List("dst"), std::vector<std::string>{"k"});
+}
+
+// On a versions folder that ignores case a kept item never takes another's
+// name: of Target's "File" and "file" the second stays, with an error line,
+// and the next run keeps it.
+TEST_F(TwinmereCliTest, OnAVersionsFolderThatIgnoresCaseNoKeptItemTakesAnothersName) {
+  testing::VfatMount vfat(tree_, "vfat");
+  if (!vfat.SkipReason().empty()) GTEST_SKIP() << vfat.SkipReason();
+  tree_.WriteFile("src/k", "k");
+  tree_.WriteFile("dst/k", "k");
+  for (const char* name : {"src/k", "dst/k"}) tree_.SetTime(name, 1000000000);
+  tree_.WriteFile("dst/File", "upper");
+  tree_.WriteFile("dst/file", "lower");
+  const std::vector<std::string> args = {
+      "-s", "-q", "-d", "-v", tree_.Path("vfat/ver"), tree_.Folder("src"), tree_.Folder("dst")};
+  Result r = Run(args);
+  EXPECT_EQ(r.code, 4) << r.out;
+  EXPECT_NE(r.out.find("Error 17 deleting \""), std::string::npos) << r.out;
+  std::map<std::string, std::string> kept = Kept("vfat/ver");
+  ASSERT_EQ(kept.size(), 1u);
+  const auto& [name, text] = *kept.begin();
+  EXPECT_EQ(text, name == "File" ? "upper" : "lower");
+  EXPECT_EQ(tree_.List("dst").size(), 2u);
+  r = Run(args);
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(Kept("vfat/ver"),
+            (std::map<std::string, std::string>{{"File", "upper"}, {"file", "lower"}}));
   EXPECT_EQ(tree_.List("dst"), std::vector<std::string>{"k"});
 }
 
