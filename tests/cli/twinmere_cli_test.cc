@@ -19,6 +19,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -1033,6 +1034,38 @@ TEST_F(TwinmereCliFaultTest, KilledAtAnyStepWithAVersionsFolderEveryOldItemIsInT
     }
   }
   EXPECT_GT(kills, 10);
+}
+
+// A replaced file kept on another file system is on its disk, under its
+// name, before the new file takes the old one's.
+TEST_F(TwinmereCliFaultTest, AFileKeptElsewhereIsOnItsDiskBeforeItsReplacementTakesTheName) {
+  testing::TmpfsMount other(tree_, "other", "4m");
+  if (!other.SkipReason().empty()) GTEST_SKIP() << other.SkipReason();
+  tree_.WriteFile("src/a", "new");
+  tree_.WriteFile("dst/a", "old");
+  tree_.SetTime("dst/a", 1000000000);
+  const Result r =
+      Run({"-s", "-q", "-v", tree_.Path("other/ver"), tree_.Folder("src"), tree_.Folder("dst")},
+          {"/usr/bin/strace", "-f", "-qq", "-o", tree_.Path("calls"),
+           "-etrace=linkat,renameat,renameat2,fsync,fdatasync,syncfs"});
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(Kept("other/ver"), (std::map<std::string, std::string>{{"a", "old"}}));
+  // The first call that gives a file the name "a" keeps the old one, the
+  // next one replaces it.
+  const std::regex named_a(R"((linkat|renameat2?)\(\d+, "[^"]*", \d+, "a"[,)].* = 0)");
+  const std::regex flush(R"((fsync|syncfs)\(\d+\) += 0)");
+  std::istringstream calls(tree_.ReadFile("calls"));
+  int named = 0;
+  bool flushed = false;
+  for (std::string line; std::getline(calls, line) && named < 2;) {
+    if (std::regex_search(line, named_a)) {
+      ++named;
+    } else if (named == 1 && std::regex_search(line, flush)) {
+      flushed = true;
+    }
+  }
+  EXPECT_EQ(named, 2) << tree_.ReadFile("calls");
+  EXPECT_TRUE(flushed) << tree_.ReadFile("calls");
 }
 
 // A failure at any step of a replacement is one error line and exit code 4,
