@@ -87,6 +87,26 @@ int Number(std::string_view digits) {
   return n;
 }
 
+// The longest name of a Trash entry: "name.NNNNN.trashinfo" must fit the
+// 255 bytes that file systems allow.
+constexpr size_t kMaxTrashName = 255 - std::string_view(".trashinfo").size() - 6;
+
+// `name` cut to kMaxTrashName bytes, keeping a short extension, and never
+// inside a UTF-8 sequence.
+std::string TrashName(const std::string& name) {
+  if (name.size() <= kMaxTrashName) return name;
+  constexpr size_t kMaxExtension = 16;
+  const size_t dot = name.rfind('.');
+  const std::string extension =
+      dot != std::string::npos && dot > 0 && name.size() - dot <= kMaxExtension ? name.substr(dot)
+                                                                                : std::string();
+  size_t cut = kMaxTrashName - extension.size();
+  for (int back = 0; back < 3 && cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80;
+       ++back)
+    --cut;
+  return name.substr(0, cut) + extension;
+}
+
 }  // namespace
 
 std::string RunFolderName(double seconds) {
@@ -526,7 +546,7 @@ ErrorCode TrashKeeper::NewEntry(const Trash& trash, const std::string& root, Ent
     if (original.size() > skip) original.erase(0, skip);
   }
   const std::string text = TrashInfoText(original, reporter_.RunClock().Now());
-  const std::string base = BaseName(root);
+  const std::string base = TrashName(BaseName(root));
   for (int n = 1; n < 100000; ++n) {
     const std::string name = n == 1 ? base : base + "." + std::to_string(n);
     const std::string info = trash.folder + "/info/" + name + ".trashinfo";

@@ -21,11 +21,12 @@
 // Trash ($XDG_DATA_HOME/Trash) where it lies on the same one, else
 // $topdir/.Trash/$uid (a shared .Trash with its sticky bit) or
 // $topdir/.Trash-$uid. Each entry's .trashinfo is written first (its name
-// reserved, "name", "name.2", ...), then the item moved to files/; a folder
-// that the run deletes is one entry, filled item by item as the walk removes
-// its contents. Nothing is copied to a Trash on another file system: where
-// none can be used, one error line says why, and nothing there is deleted
-// or replaced.
+// reserved, "name", "name.2", ...; a name too long for that is shortened,
+// the .trashinfo keeps the original path), then the item moved to files/; a
+// folder that the run deletes is one entry, filled item by item as the walk
+// removes its contents. Nothing is copied to a Trash on another file system:
+// where none can be used, one error line says why, and nothing there is
+// deleted or replaced.
 #pragma once
 
 #include <cstdint>

@@ -841,11 +841,18 @@ std::string DecodedTrashPath(const std::string& info) {
 // -tr moves every deleted or replaced Target item to the home Trash when it
 // lies on the same file system, with a .trashinfo that names where it was
 // (absolute, percent-encoded) and when it went; a deleted folder is one entry.
+// A name too long for its .trashinfo's is shortened in the Trash. The
+// preview says what the run does.
 TEST_F(TwinmereCliTest, TheHomeTrashGetsEveryDeletedAndReplacedItemWithItsInfo) {
   const std::string odd = "odd name %\xff";
+  const std::string long_name = std::string(250, 'n') + ".txt";
+  const std::string shortened = std::string(235, 'n') + ".txt";
   tree_.WriteFile("src/a", "new a");
   tree_.WriteFile("dst/a", "old a");
-  tree_.SetTime("dst/a", 1000000000);
+  tree_.WriteFile("src/" + long_name, "new long");
+  tree_.WriteFile("dst/" + long_name, "old long");
+  for (const std::string& name : {std::string("dst/a"), "dst/" + long_name})
+    tree_.SetTime(name, 1000000000);
   tree_.WriteFile("dst/" + odd, "odd");
   tree_.WriteFile("dst/gone/deep/c", "c");
   folder_ = tree_.Root();  // the info holds absolute paths also for relative folders
@@ -856,16 +863,24 @@ TEST_F(TwinmereCliTest, TheHomeTrashGetsEveryDeletedAndReplacedItemWithItsInfo) 
   EXPECT_FALSE(std::filesystem::exists(tree_.Path("home/data/Trash")));  // a preview keeps nothing
   Result r = Run({"-s", "-q", "-d", "-tr", "src", "dst"});
   EXPECT_EQ(r.code, 0) << r.out << r.err;
+  EXPECT_EQ(preview.out, "Preview: nothing in Source or Target will be changed.\n" +
+                             r.out.substr(0, r.out.rfind("Synchronization completed.")) +
+                             "Preview completed. Nothing was changed.\n");
   EXPECT_EQ(Contents("dst"), Contents("src"));
-  EXPECT_EQ(
-      Contents("home/data/Trash/files"),
-      (std::map<std::string, std::string>{
-          {"a", "old a"}, {odd, "odd"}, {"gone/", ""}, {"gone/deep/", ""}, {"gone/deep/c", "c"}}));
+  EXPECT_EQ(Contents("home/data/Trash/files"),
+            (std::map<std::string, std::string>{{"a", "old a"},
+                                                {odd, "odd"},
+                                                {shortened, "old long"},
+                                                {"gone/", ""},
+                                                {"gone/deep/", ""},
+                                                {"gone/deep/c", "c"}}));
   EXPECT_EQ(tree_.List("home/data/Trash/info"),
-            (std::vector<std::string>{"a.trashinfo", "gone.trashinfo", odd + ".trashinfo"}));
-  for (const std::string name : {"a", "gone", odd.c_str()}) {
+            (std::vector<std::string>{"a.trashinfo", "gone.trashinfo", shortened + ".trashinfo",
+                                      odd + ".trashinfo"}));
+  for (const std::string name : {"a", "gone", odd.c_str(), long_name.c_str()}) {
     SCOPED_TRACE(name);
-    const std::string info = tree_.ReadFile("home/data/Trash/info/" + name + ".trashinfo");
+    const std::string info = tree_.ReadFile("home/data/Trash/info/" +
+                                            (name == long_name ? shortened : name) + ".trashinfo");
     EXPECT_TRUE(info.starts_with("[Trash Info]\nPath=/")) << info;
     EXPECT_EQ(DecodedTrashPath(info), tree_.Path("dst/" + name));
     EXPECT_TRUE(std::regex_search(
