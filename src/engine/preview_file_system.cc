@@ -751,6 +751,33 @@ ErrorCode PreviewFileSystem::ReadLink(const std::string& path, std::string& text
   return real_.ReadLink(found.real, text);
 }
 
+namespace {
+
+class PreviewLock final : public FileLock {};
+
+}  // namespace
+
+ErrorCode PreviewFileSystem::CreateLockedFile(const std::string& path, std::string_view contents,
+                                              std::unique_ptr<FileLock>& lock) {
+  lock.reset();
+  if (const ErrorCode code = WriteNewFile(path, contents); code != 0) return code;
+  lock = std::make_unique<PreviewLock>();
+  return 0;
+}
+
+ErrorCode PreviewFileSystem::LockFile(const std::string& path, size_t limit, std::string& contents,
+                                      std::unique_ptr<FileLock>& lock) {
+  lock.reset();
+  contents.clear();
+  Found found;
+  if (const ErrorCode code = Resolve(path, false, found); code != 0) return code;
+  if (found.info.kind != ItemKind::File) return kErrNotSupported;
+  if (found.node == nullptr || (!found.node->made && found.node->state == Node::State::Real))
+    return real_.LockFile(found.real, limit, contents, lock);
+  lock = std::make_unique<PreviewLock>();
+  return 0;
+}
+
 ErrorCode PreviewFileSystem::ReadSecurity(const std::string& path, Security& security) {
   Found found;
   if (const ErrorCode code = Resolve(path, false, found); code != 0) return code;

@@ -76,6 +76,12 @@ class PreviewFileSystem final : public FileSystem {
   ErrorCode SyncFileSystem(const std::string& path) override;
   // Always empty.
   std::vector<WrittenFileSystem> WrittenFileSystems() const override;
+  // A file made here is locked by nothing real (its contents read as
+  // empty); a real one is locked, and read, on the real file system.
+  ErrorCode CreateLockedFile(const std::string& path, std::string_view contents,
+                             std::unique_ptr<FileLock>& lock) override;
+  ErrorCode LockFile(const std::string& path, size_t limit, std::string& contents,
+                     std::unique_ptr<FileLock>& lock) override;
 
   struct Node;
 

@@ -281,14 +281,25 @@ void Synchronizer::Impl::RunPhases() {
   }
 }
 
+namespace {
+
+// The path of `folder` below `root` ("a/b/"), both spelled any way; empty
+// where it is not below it.
+std::string PathBelow(FileSystem& fs, const std::string& folder, const std::string& root) {
+  const std::string inner = NormalFolderPath(fs, folder);
+  const std::string outer = NormalFolderPath(fs, root);
+  if (inner.size() <= outer.size() || !inner.starts_with(outer)) return {};
+  return inner.substr(outer.size());
+}
+
+}  // namespace
+
+// The walks of both trees leave out the place of `folder` in either, as
+// they spell it.
 void Synchronizer::Impl::LeaveOut(const std::string& folder) {
-  const std::string path = RemoveSeparator(folder);
   for (const std::string* root : {&options.Target, &options.Source}) {
-    // The folder may be spelled from the root, relative or absolute.
-    const std::string absolute = AddSeparator(AbsolutePath(*root, WorkingFolder()));
-    const std::string& from = path.starts_with(*root) ? *root : absolute;
-    if (path.size() <= from.size() || !path.starts_with(from)) continue;
-    const std::string rel = path.substr(from.size());
+    const std::string rel = RemoveSeparator(PathBelow(*fs, folder, *root));
+    if (rel.empty()) continue;
     for (const std::string* side : {&options.Target, &options.Source}) {
       const std::string spelled = *side + rel;
       if (std::find(context.left_out.begin(), context.left_out.end(), spelled) ==
@@ -300,8 +311,9 @@ void Synchronizer::Impl::LeaveOut(const std::string& folder) {
 
 // A versions folder must neither be, nor hold, Source or Target, nor lie
 // inside Source (the run would copy it to Target); inside Target the walks
-// leave it out. The Trash of Target's file system and the home Trash are
-// left out where they lie inside either folder.
+// leave it out, and a Source item in its place is an error. The Trash of
+// Target's file system and the home Trash are left out where they lie
+// inside either folder.
 bool Synchronizer::Impl::PrepareKeeping(double start_time) {
   keeper.reset();
   versions_folder.clear();
@@ -317,7 +329,8 @@ bool Synchronizer::Impl::PrepareKeeping(double start_time) {
     return true;
   }
   if (options.Versions.empty()) return true;
-  const std::string folder = AddSeparator(AbsolutePath(options.Versions, WorkingFolder()));
+  // One spelling from here on, whichever the user gave.
+  const std::string folder = NormalFolderPath(*fs, options.Versions);
   const std::string shown = "The versions folder \"" + DisplayPath(folder) + "\"";
   ItemInfo info;
   std::string fault;
@@ -330,12 +343,21 @@ bool Synchronizer::Impl::PrepareKeeping(double start_time) {
   } else if (FolderLiesWithin(*fs, options.Target, folder)) {
     fault = shown + " is the Target folder or holds it.";
   } else if (FolderLiesWithin(*fs, folder, options.Target)) {
-    if (!folder.starts_with(options.Target) &&
-        !folder.starts_with(AddSeparator(AbsolutePath(options.Target, WorkingFolder())))) {
+    const std::string rel = RemoveSeparator(PathBelow(*fs, folder, options.Target));
+    if (rel.empty()) {
       fault = shown + " lies inside the Target folder: name it by a path inside \"" +
               DisplayPath(options.Target) + "\".";
     } else {
       LeaveOut(folder);
+      const std::string in_source = options.Source + rel;
+      ItemInfo there;
+      if ((!options.ExcludeSubfolders || rel.find('/') == std::string::npos) &&
+          fs->Lookup(in_source, there) == kSuccess) {
+        reporter.AddReportLine("Not synchronized: \"" + DisplayPath(in_source) +
+                                   "\" lies where Target keeps the versions folder.",
+                               ReportLineKind::Error, 0.5, LineFlush::Throttled);
+        reporter.Counters().ErrorCount += 1;
+      }
     }
   }
   if (!fault.empty()) {
@@ -348,8 +370,8 @@ bool Synchronizer::Impl::PrepareKeeping(double start_time) {
 }
 
 void Synchronizer::Impl::FinishKeeping() {
-  if (!versions_folder.empty() && !Stopped())
-    RemoveOldRuns(*fs, reporter, versions_folder, options.VersionsKeep);
+  auto* versions = dynamic_cast<VersionsKeeper*>(keeper.get());
+  if (versions != nullptr && !Stopped()) versions->RemoveOldRuns(options.VersionsKeep);
 }
 
 // A preview runs on a file system that keeps every change in memory; its

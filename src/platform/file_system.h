@@ -273,6 +273,13 @@ class CopyPool {
   virtual bool Collect(double seconds, uint64_t& tag, ErrorCode& result) = 0;
 };
 
+// An exclusive advisory lock on a file, which other processes can test
+// (FileSystem::LockFile), held until the object goes.
+class FileLock {
+ public:
+  virtual ~FileLock() = default;
+};
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -428,6 +435,19 @@ class FileSystem {
   // or copied count for the file system of their folder; modes, times,
   // owners, ACLs and attributes for that of the item.
   virtual std::vector<WrittenFileSystem> WrittenFileSystems() const = 0;
+
+  // Creates a new file holding `contents` as WriteNewFile does, and holds
+  // its lock in `lock` from before its name shows, so that no one else can
+  // take it first. Where the file system takes no locks, the file is made
+  // all the same and `lock` stays empty.
+  virtual ErrorCode CreateLockedFile(const std::string& path, std::string_view contents,
+                                     std::unique_ptr<FileLock>& lock) = 0;
+  // Takes the lock of the regular file `path` (never through a final link)
+  // without waiting, and reads up to `limit` bytes of it into `contents`.
+  // kErrInUse while another holder has it; any other failure (a file
+  // system without locks, a missing file) is the error that kept it.
+  virtual ErrorCode LockFile(const std::string& path, size_t limit, std::string& contents,
+                             std::unique_ptr<FileLock>& lock) = 0;
 };
 
 // The file system of this machine. A walk keeps one folder open per level

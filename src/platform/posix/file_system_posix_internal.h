@@ -11,7 +11,7 @@
 // Each concern has a file of its own beside this one: the walk and its
 // read-ahead (the state its threads share in folder_walk_posix_internal.h,
 // its lookup pool apart), the lookups beneath the confined roots,
-// case-insensitive folders, the copy, extended attributes and security;
+// case-insensitive folders, the copy, locks, extended attributes and security;
 // file_system_posix.cc holds the rest.
 #pragma once
 
@@ -255,6 +255,12 @@ class PosixFileSystem : public FileSystem {
   // object but what is safe from any thread: copies of a CopyPool run it
   // at once.
   ErrorCode CopyBetween(const CopyPlaces& places, const CopyOptions& options);
+
+  // file_lock_posix.cc
+  ErrorCode CreateLockedFile(const std::string& path, std::string_view contents,
+                             std::unique_ptr<FileLock>& lock) override;
+  ErrorCode LockFile(const std::string& path, size_t limit, std::string& contents,
+                     std::unique_ptr<FileLock>& lock) override;
 
   // parallel_copies_posix.cc
   std::unique_ptr<CopyPool> ParallelCopies(const std::string& folder) override;
