@@ -523,6 +523,37 @@ TEST_F(SynchronizerVfatTest,
   EXPECT_EQ(tree_.List("vfat"), names);
 }
 
+// On a Target that ignores case (FUSE, whose inode numbers tell nothing
+// here), an item whose name equals a Source item's ignoring case is its
+// counterpart in every walk: never deleted, nor counted as extra, nor the
+// folder it is, nor what it holds. A real extra item in such a folder goes.
+TEST_F(SynchronizerVfatTest, AnItemEqualIgnoringCaseToASourceItemIsItsCounterpartAndStays) {
+  Put("src/Report.DOC", "report");
+  Put("vfat/report.doc", "report");
+  for (int i = 0; i < 20; ++i) {
+    Put("src/photos/2023/" + std::to_string(i), "p");
+    Put("vfat/PHOTOS/2023/" + std::to_string(i), "p");
+  }
+  Put("src/photos/Cat.JPG", "cat");
+  Put("vfat/PHOTOS/cat.jpg", "cat");
+  for (const bool quick : {false, true}) {
+    SCOPED_TRACE(quick ? "counted by a walk of its own" : "explored");
+    Put("vfat/PHOTOS/extra.txt", "x");
+    EngineHarness& run = Again([&](SyncOptions& o) {
+      o.Delete = true;
+      o.QuickStart = quick;
+    });
+    EXPECT_EQ(run.session.ExitCode, 0) << run.AllLines();
+    EXPECT_EQ(run.display.lines,
+              (std::vector<std::string>{std::string(testing::kDeleted) + "\t\"" +
+                                            tree_.Path("vfat/PHOTOS/extra.txt") + "\"  1 bytes.",
+                                        "Synchronization completed."}));
+    EXPECT_EQ(tree_.List("vfat"), (std::vector<std::string>{"PHOTOS", "report.doc"}));
+    EXPECT_EQ(tree_.List("vfat/PHOTOS/2023").size(), 20u);
+    EXPECT_EQ(tree_.ReadFile("vfat/PHOTOS/cat.jpg"), "cat");
+  }
+}
+
 // Over sftp a link's times would be set on what it points to: they are not
 // set there at all, and links compare by their text.
 TEST_F(SynchronizerTest, LinksOnSshfsAreNeverWrittenThroughAndCompareByText) {
