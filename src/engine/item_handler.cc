@@ -96,8 +96,8 @@ int Synchronizer::Impl::CompareItem(FilesEnumerator& e, const std::string& other
   const bool other_receives = phase == Phase::ExploreSource || phase == Phase::CopyToTarget ||
                               phase == Phase::CopyToSource ||
                               (phase == Phase::ExploreTarget && options.Bidi);
-  const CompareRules rules{check_case, options.NoDaylight, context.security_support, other_receives,
-                           PresenceOnly(phase)};
+  const CompareRules rules{check_case,     options.NoDaylight,  context.security_support,
+                           other_receives, PresenceOnly(phase), options.Bidi};
   return Compare(e, other_path, with_security, rules, self);
 }
 
