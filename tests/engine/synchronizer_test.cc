@@ -1111,6 +1111,38 @@ TEST_F(SynchronizerTest, PreviewFramesItsLinesAndWritesAReportOnlyOutsideBothFol
   }
 }
 
+// A preview shows the copies of its report that the run makes (to the
+// other folder at the end; from it first, onto a report appended to), with
+// the size its own report would have.
+TEST_F(SynchronizerTest, APreviewShowsTheCopiesOfItsReportThatTheRunMakes) {
+  Put("src/a.txt", "a");
+  Put("src/appended.txt", "kept in source\n", 100);
+  for (const bool append : {false, true}) {
+    SCOPED_TRACE(append ? "appended to in Target" : "in Source");
+    Put("dst/appended.txt", "stale\n", 0);
+    const std::string report = append ? Dst("appended.txt") : Src("report.txt");
+    // The lines between the frames, each up to its size.
+    const auto lines = [&](bool preview) {
+      const EngineHarness& run = Again([&](SyncOptions& o) {
+        o.Report = report;
+        o.Append = append;
+        o.Preview = preview;
+      });
+      std::vector<std::string> shown;
+      for (const std::string& line : run.display.lines) {
+        if (!line.starts_with("Preview") && !line.starts_with("Synchronization"))
+          shown.push_back(line.substr(0, line.find("\"  ")));
+      }
+      return shown;
+    };
+    const std::vector<std::string> shown = lines(true);
+    EXPECT_EQ(shown, lines(false));
+    const std::string copy = std::string(append ? testing::kReplaced : testing::kCopied) + "\t\"" +
+                             (append ? report : Dst("report.txt"));
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), copy), 1) << copy;
+  }
+}
+
 TEST_F(SynchronizerTest, AppendedReportInTargetIsFirstBroughtUpToDateFromSource) {
   Put("src/report.txt", "kept in source\n", 100);
   Put("dst/report.txt", "stale\n", 0);
