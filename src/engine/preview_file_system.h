@@ -67,6 +67,7 @@ class PreviewFileSystem final : public FileSystem {
   VolumeAbilities Abilities(const std::string& path) override;
   bool KnownAbilities(const std::string& path, VolumeAbilities& abilities) override;
   bool NamesIgnoreCase(const std::string& folder) override;
+  bool HoldsUnlistedItems(const std::string& folder) override;
   ErrorCode ReadLink(const std::string& path, std::string& text) override;
   ErrorCode ReadSecurity(const std::string& path, Security& security) override;
   ErrorCode WriteSecurity(const std::string& path, const Security& security) override;

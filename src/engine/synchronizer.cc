@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 
 #include "base/exit_codes.h"
 #include "engine/folder_identity.h"
@@ -67,13 +68,16 @@ void Synchronizer::File(FilesEnumerator& e) {
   impl_->File(e);
 }
 // What the exploring phases meet, the phase that acts on the same tree
-// meets again: it is reported there, once.
+// meets again: it is reported there, once. So is what the walk that counts
+// the deletions meets.
 void Synchronizer::AccessError(const std::string& path, ErrorCode code) {
   if (impl_->Exploring()) return impl_->ExploringError();
+  if (impl_->counting_deletions) return;
   impl_->reporter.AccessError(path, code);
 }
 void Synchronizer::SecurityError(const std::string& path, ErrorCode code) {
   if (impl_->Exploring()) return impl_->ExploringError();
+  if (impl_->counting_deletions) return;
   impl_->reporter.SecurityError(path, code);
 }
 
@@ -235,6 +239,7 @@ void Synchronizer::Impl::RunPhases() {
       options.ExcludeSubfolders ? EnumMode::NoRecursion : EnumMode::ContentsFirst;
 
   deletions = DeletionCount{};
+  deletion_refused = false;
   if (options.QuickStart) {
     session.ProgressText = "0 bytes processed";
     session.PercentMode = false;
@@ -254,6 +259,13 @@ void Synchronizer::Impl::RunPhases() {
     session.ProgressText = "0%";
     session.PercentMode = true;
   }
+  // The copying phase deletes too (a Target item in the way of a Source
+  // item of another kind): the guard decides before it.
+  if (options.Delete && !options.Bidi && !options.ForceDelete) {
+    check_case = false;
+    deletion_refused = !DeletionAllowed();
+    if (Stopped()) return;
+  }
 
   check_case = options.Case;
   session.SearchingText = kSearchingTarget;
@@ -270,9 +282,8 @@ void Synchronizer::Impl::RunPhases() {
     host.ShowStatus(session.SearchingText, "", 0);
     session.CurrentPhase = Phase::CopyToSource;
     Walk(walker, options.Target, walk_mode);
-  } else if (options.Delete) {
+  } else if (Deletes()) {
     check_case = false;
-    if (!options.ForceDelete && !DeletionAllowed()) return;
     session.SearchingText = kSearchingDelete;
     session.CopyingText = kDeleting;
     host.ShowStatus(session.SearchingText, "", 0);
@@ -503,8 +514,8 @@ void Synchronizer::Impl::Run() {
   session.Running = false;
 }
 
-// The items of Target that the deleting phase looks at, and those it would
-// delete, as a walk of that phase meets them without acting.
+// The items of Target that the deleting phase looks at, and those the run
+// would delete, as a walk of that phase meets them without acting.
 void Synchronizer::Impl::CountDeletions() {
   deletions = DeletionCount{};
   const Phase saved_phase = session.CurrentPhase;
@@ -525,19 +536,49 @@ void Synchronizer::Impl::CountDeletions() {
   deletions.counted = true;
 }
 
-// Nothing at all in the Source folder (an empty mount point looks so).
+// Nothing in the Source folder (an empty mount point looks so) but what the
+// run writes itself: its report, its JSON summary (from an earlier run),
+// the temporary files of copies, folders that hold only these, and what the
+// walks leave out. The files are told by what they are, whatever path
+// names them.
 bool Synchronizer::Impl::SourceIsEmpty() {
-  std::unique_ptr<FolderReader> reader;
-  if (fs->OpenFolder(options.Source, reader) != kSuccess) return false;
-  ItemInfo item;
-  while (reader->Next(item) == kSuccess) {
-    if (item.IsFolder() || !IsTemporaryName(item.name)) return false;
+  using Identity = std::pair<uint64_t, uint64_t>;  // device, inode
+  std::vector<Identity> own;
+  for (const std::string* file : {&options.Report, &options.JsonSummary}) {
+    ItemInfo info;
+    if (!file->empty() && fs->Lookup(*file, info) == kSuccess && !info.IsFolder())
+      own.emplace_back(info.device, info.inode);
   }
-  return true;
+  enum class Held : uint8_t { Nothing, OwnOnly, Content };
+  const std::function<Held(const std::string&)> holds = [&](const std::string& folder) {
+    std::unique_ptr<FolderReader> reader;
+    if (fs->OpenFolder(folder, reader) != kSuccess) return Held::Content;
+    Held held = Held::Nothing;
+    for (ItemInfo item; reader->Next(item) == kSuccess;) {
+      const std::string path = folder + item.name;
+      if (std::find(context.left_out.begin(), context.left_out.end(), path) !=
+          context.left_out.end())
+        continue;
+      if (item.IsFolder()) {
+        // An empty folder is something; one that holds only the run's own
+        // files is not.
+        if (holds(path + "/") != Held::OwnOnly) return Held::Content;
+        held = Held::OwnOnly;
+        continue;
+      }
+      if (IsTemporaryName(item.name)) continue;
+      if (own.empty() || (!reader->Detailed() && fs->Lookup(path, item) != kSuccess) ||
+          std::find(own.begin(), own.end(), Identity(item.device, item.inode)) == own.end())
+        return Held::Content;
+      held = Held::OwnOnly;
+    }
+    return held;
+  };
+  return holds(options.Source) != Held::Content;
 }
 
 // The guard lets the deletions go on, or writes why it stops them (one
-// error line) and the deleting phase is skipped. In the window, unless the
+// error line): then nothing is deleted. In the window, unless the
 // program exits by itself, the user is asked instead; a preview never asks.
 bool Synchronizer::Impl::DeletionAllowed() {
   if (!deletions.counted) {

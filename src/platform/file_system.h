@@ -395,10 +395,19 @@ class FileSystem {
 
   // Whether the names in the folder `folder` compare ignoring letter case
   // (vfat, exfat, a casefolded ext4 folder ...). Where the type of the file
-  // system does not tell (FUSE), a lookup of one of its names in another
-  // case decides; an empty folder there counts as one that ignores case.
-  // Nothing is written. False by default.
+  // system does not tell (FUSE), a lookup of a name in another case decides:
+  // one of the folder's names, else one of a folder above it on the same
+  // file system; false where no name there holds a letter. Nothing is
+  // written. False by default.
   virtual bool NamesIgnoreCase(const std::string& folder) {
+    (void)folder;
+    return false;
+  }
+
+  // Whether the folder holds entries that listings never hand over (FIFOs,
+  // sockets, devices): such a folder cannot be removed even when its
+  // listing is empty. Nothing is written. False by default.
+  virtual bool HoldsUnlistedItems(const std::string& folder) {
     (void)folder;
     return false;
   }

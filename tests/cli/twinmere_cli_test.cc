@@ -299,13 +299,13 @@ TEST_F(TwinmereCliTest, PreviewChangesNothingAndTheGuardStopsAMassDeletion) {
 
   const Result preview = Run({"-n", "-d", src, dst});
   EXPECT_EQ(preview.code, 4);
-  EXPECT_EQ(preview.out, "Preview: nothing in Source or Target will be changed.\n" + copied +
-                             stopped + "Preview completed. Nothing was changed.\n");
+  EXPECT_EQ(preview.out, "Preview: nothing in Source or Target will be changed.\n" + stopped +
+                             copied + "Preview completed. Nothing was changed.\n");
   EXPECT_EQ(tree_.List("dst").size(), 30u);
 
   const Result run = Run({"-d", src, dst});
   EXPECT_EQ(run.code, 4);
-  EXPECT_EQ(run.out, copied + stopped + "Synchronization completed.\n");
+  EXPECT_EQ(run.out, stopped + copied + "Synchronization completed.\n");
   EXPECT_EQ(tree_.List("dst").size(), 31u);
 
   StoreSetting("DeletionGuard", int32_t{100});
@@ -314,6 +314,21 @@ TEST_F(TwinmereCliTest, PreviewChangesNothingAndTheGuardStopsAMassDeletion) {
   StoreSetting("DeletionGuard", int32_t{50});
   EXPECT_EQ(Run({"-d", "-fd", src, dst}).code, 0);
   EXPECT_EQ(tree_.List("dst"), std::vector<std::string>{"new.txt"});
+}
+
+// What the run writes itself into an empty Source (its report, its JSON
+// summary, which the next run finds there) is nothing Source holds.
+TEST_F(TwinmereCliTest, TheRunsOwnFilesInAnEmptySourceLeaveItEmptyForTheGuard) {
+  tree_.MakeFolder("src");
+  for (int i = 0; i < 3; ++i) tree_.WriteFile("dst/x" + std::to_string(i), "extra");
+  folder_ = tree_.Root();
+  for (int i = 0; i < 2; ++i) {
+    const Result r = Run({"-d", "-r", "src/sync-report.txt", "-rj", "src/sum.json", "src", "dst"});
+    EXPECT_EQ(r.code, 4) << r.out;
+    EXPECT_NE(r.out.find("Nothing deleted: Source is empty, and 3 of "), std::string::npos)
+        << r.out;
+    EXPECT_TRUE(tree_.Exists("dst/x0"));
+  }
 }
 
 TEST_F(TwinmereCliTest, StoredDefaultsApplyBeforeTheCommandLine) {

@@ -288,6 +288,8 @@ class PosixFileSystem : public FileSystem {
   // 1 when the folder `fd` compares names ignoring case, else 0.
   static int DetectCaseInsensitive(int fd);
   bool NamesIgnoreCase(const std::string& folder) override;
+  // folder_walk_posix.cc
+  bool HoldsUnlistedItems(const std::string& folder) override;
 
  private:
   friend class ChangeScope;
@@ -334,6 +336,10 @@ class PosixFileSystem : public FileSystem {
   void StoredName(CachedFolder& folder, const struct stat& st, std::string& name);
   static bool ListFolder(CachedFolder& folder);
   static bool FindStoredName(const CachedFolder& folder, const struct stat& st, std::string& name);
+  // Whether the FUSE folder `folder` compares names ignoring case, by a name
+  // of it looked up in another case: 1 or 0, -1 when none of its names
+  // holds a letter.
+  static int ProbeCase(CachedFolder& folder);
 
   // file_system_posix.cc (AtCall below)
   template <typename At>
