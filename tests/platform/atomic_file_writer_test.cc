@@ -168,22 +168,26 @@ TEST(AtomicFileWriter, WritesIntoFifosAndDevicesAndReplacesNothingButRegularFile
   close(socket_fd);
 }
 
-// Standard output sent to a file (/dev/stdout, or the file's own path):
-// the summary follows the lines already written, in the same file.
+// Standard output sent to a file (through a link like /dev/stdout, or by
+// the file's own path): the summary follows the lines already written, in
+// the same file. (A link of the tree's own: a writer that replaced it would
+// not replace the machine's /dev/stdout.)
 TEST(AtomicFileWriter, AppendsToTheFileThatStandardOutputWritesTo) {
   TempTree tree;
-  const std::string out = tree.Path("out.txt");
+  tree.MakeLink("stdout", "/proc/self/fd/1");
+  const std::string out = tree.Path("out.txt"), link = tree.Path("stdout");
   const pid_t child = fork();
   if (child == 0) {
     const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0 || write(STDOUT_FILENO, "line\n", 5) != 5) _exit(1);
-    if (WriteWholeFile("/dev/stdout", "first\n", {}) != 0) _exit(2);
+    if (WriteWholeFile(link, "first\n", {}) != 0) _exit(2);
     _exit(WriteWholeFile(out, "second\n", {}) == 0 ? 0 : 3);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(tree.ReadFile("out.txt"), "line\nfirst\nsecond\n");
+  EXPECT_EQ(tree.ReadLink("stdout"), "/proc/self/fd/1");
 }
 
 // A writer killed at any of its steps leaves the old file, and at most a
