@@ -364,10 +364,9 @@ bool Synchronizer::Impl::PrepareKeeping(double start_time) {
       ItemInfo there;
       if ((!options.ExcludeSubfolders || rel.find('/') == std::string::npos) &&
           fs->Lookup(in_source, there) == kSuccess) {
-        reporter.AddReportLine("Not synchronized: \"" + DisplayPath(in_source) +
-                                   "\" lies where Target keeps the versions folder.",
-                               ReportLineKind::Error, 0.5, LineFlush::Throttled);
-        reporter.Counters().ErrorCount += 1;
+        reporter.ErrorLine("Not synchronized: \"" + DisplayPath(in_source) +
+                               "\" lies where Target keeps the versions folder.",
+                           EEXIST, kVersionsFolderErrorAction, in_source);
       }
     }
   }

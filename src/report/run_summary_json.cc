@@ -193,6 +193,8 @@ std::string_view RunErrorActionName(int action) {
       return "trash";
     case kRemoveVersionsErrorAction:
       return "remove_versions";
+    case kVersionsFolderErrorAction:
+      return "versions_folder";
     case kActionCopy:
       return "copy";
     case kActionDelete:

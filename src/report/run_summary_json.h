@@ -51,6 +51,8 @@ inline constexpr int kSecurityErrorAction = -2;  // "... accessing security info
 inline constexpr int kGuardErrorAction = -3;     // "Nothing deleted: ..." (the deletions cancelled)
 inline constexpr int kTrashErrorAction = -4;     // "No Trash can be used for ..."
 inline constexpr int kRemoveVersionsErrorAction = -5;  // "Error N removing versions ..."
+// "Not synchronized: ... lies where Target keeps the versions folder."
+inline constexpr int kVersionsFolderErrorAction = -6;
 
 // One error line of the run: its code, its action (an action code of
 // action_lines.h, or one of the two above) and the path it names.
@@ -62,8 +64,8 @@ struct RunError {
 
 // The name an error's action has in the document: "copy", "replace",
 // "delete", "create_folder", ..., "access", "access_security",
-// "deletion_guard", "trash", "remove_versions"; "unknown" for a code outside
-// the table.
+// "deletion_guard", "trash", "remove_versions", "versions_folder"; "unknown"
+// for a code outside the table.
 std::string_view RunErrorActionName(int action);
 
 // Everything the document states. Times are seconds since the epoch, written

@@ -1013,7 +1013,8 @@ TEST_F(TwinmereCliTest, OnAnotherFileSystemItsOwnTrashOrNothingIsDeleted) {
 
 // Every error line is in the JSON summary's errors, also those that name no
 // error number of their own: the deletion guard's (the deletions
-// cancelled) and a Trash that cannot be used.
+// cancelled), a Trash that cannot be used, a Source item in the versions
+// folder's place.
 TEST_F(TwinmereCliTest, EveryErrorLineIsListedInTheJsonSummary) {
   testing::TmpfsMount volume(tree_, "vol", "4m");
   tree_.WriteFile("src/a", "a");
@@ -1027,7 +1028,9 @@ TEST_F(TwinmereCliTest, EveryErrorLineIsListedInTheJsonSummary) {
   } cases[] = {
       {"dst", {"-d"}, ECANCELED, "deletion_guard"},
       {"vol/dst", {"-d", "-tr"}, ENOTDIR, "trash"},
+      {"dst2", {"-v", tree_.Path("dst2/.vers")}, EEXIST, "versions_folder"},
   };
+  tree_.WriteFile("src/.vers/notes.txt", "where Target keeps the versions folder");
   tree_.WriteFile("vol/.Trash-" + std::to_string(geteuid()), "not a folder");
   tree_.WriteFile("vol/dst/y", "y");
   for (const auto& c : cases) {
