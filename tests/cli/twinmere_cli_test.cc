@@ -7,7 +7,6 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -428,44 +427,6 @@ TEST_F(TwinmereCliTest, TheJsonSummaryStatesHowEachRunEnded) {
     EXPECT_EQ(doc["errors"][0]["code"], EEXIST);
     EXPECT_EQ(doc["errors"][0]["path"], dst + "x");
   }
-}
-
-// -rj never replaces what is not a regular file: a device (here a node of
-// its own, the same as /dev/null) or a FIFO is written into, and a FIFO
-// without a reader is one line at once, never a wait.
-TEST_F(TwinmereCliTest, TheJsonSummaryGoesIntoDevicesAndFifosAndReplacesNoOtherKind) {
-  tree_.MakeFolder("src");
-  tree_.MakeFolder("dst");
-  ASSERT_EQ(mkfifo(tree_.Path("unread").c_str(), 0600), 0);
-  tree_.WriteFile("file", "untouched");
-  tree_.MakeLink("link", "file");
-  const bool root = testing::IsRoot();
-  if (root) {
-    ASSERT_EQ(mknod(tree_.Path("null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
-  }
-  const struct {
-    const char* name;
-    const char* line;  // the error line's end; empty: none
-  } cases[] = {
-      {"null", ""},
-      {"unread", "No such device or address"},
-      {"link", "Operation not supported"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    if (!root && std::string(c.name) == "null") continue;
-    const std::string path = tree_.Path(c.name);
-    const Result r = Run({"-rj", path, tree_.Folder("src"), tree_.Folder("dst")});
-    EXPECT_EQ(r.code, 0) << r.out;
-    const std::string line =
-        *c.line == 0 ? "" : "Error writing JSON summary to file \"" + path + "\". " + c.line;
-    EXPECT_EQ(r.out.find("Error writing"), line.empty() ? std::string::npos : r.out.find(line))
-        << r.out;
-  }
-  struct stat st;
-  EXPECT_TRUE(!root || (lstat(tree_.Path("null").c_str(), &st) == 0 && S_ISCHR(st.st_mode)));
-  EXPECT_EQ(tree_.ReadLink("link"), "file");
-  EXPECT_EQ(tree_.ReadFile("file"), "untouched");
 }
 
 // A name that is not UTF-8 is shown escaped in every line, a kind conflict's
