@@ -256,6 +256,10 @@ void OptionsDialogTest::PathsTypedKeyByKeyStayAsTyped() {
     ExpectTypedPathKept(Control<QLineEdit>(dialog, name), QString::fromStdString(f.Path(name)));
     if (QTest::currentTestFailed()) return;
   }
+  ExpectListClosesAsTheFocusLeaves(Control<QLineEdit>(dialog, "txtSource"),
+                                   Control<QLineEdit>(dialog, "txtTarget"), Qt::Key_T,
+                                   QString::fromStdString(f.Path("tree")));
+  if (QTest::currentTestFailed()) return;
   // OK keeps a blank at the end where a folder has it in its name.
   QVERIFY(QDir().mkpath(QString::fromStdString(f.Path("dst "))));
   QVERIFY(QDir().mkpath(QString::fromStdString(f.Path("dst"))));

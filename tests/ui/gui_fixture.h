@@ -24,6 +24,7 @@
 #include <QTextBrowser>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -122,6 +123,57 @@ inline void ExpectTypedPathKept(QLineEdit* field, const QString& tree) {
   QVERIFY2(field->text() == tree + "/alpha/beta/gamma" || field->text() == typed,
            qPrintable(field->text()));
   QTRY_VERIFY(!list->isVisible());
+}
+
+// The ways the focus can leave a path field while its completion list is
+// open: another field's access key, Tab, a click, and assistive technology.
+enum class FocusMove { AccessKey, Tab, Click, Accessibility };
+
+// Opens the completion list of `field` (key by key, folders of `tree`), moves
+// the focus to `next` in every way above, and types on: each time the list
+// closes, `field` keeps what was typed into it and the keys reach `next`.
+// `access_key` is `next`'s (Alt+T); Tab goes wherever the focus chain says.
+// Reports a failure of the running test.
+inline void ExpectListClosesAsTheFocusLeaves(QLineEdit* field, QLineEdit* next, Qt::Key access_key,
+                                             const QString& tree) {
+  QVERIFY(QDir().mkpath(tree + "/data/sub"));
+  QVERIFY(QDir().mkpath(tree + "/data/subtle"));
+  QWindow* window = field->window()->windowHandle();
+  for (const FocusMove move :
+       {FocusMove::AccessKey, FocusMove::Tab, FocusMove::Click, FocusMove::Accessibility}) {
+    field->clear();
+    next->clear();
+    field->setFocus();
+    QTRY_VERIFY(field->hasFocus());
+    QTest::qWait(20);  // the focus selects the (empty) text once its event is over
+    for (const QChar c : tree + "/data/s")
+      QTest::keyClick(window, c.toLatin1(), Qt::NoModifier, 20);
+    QAbstractItemView* list = field->completer()->popup();
+    QTRY_VERIFY(list->isVisible());
+    switch (move) {
+      case FocusMove::AccessKey:
+        QTest::keyClick(window, access_key, Qt::AltModifier);
+        break;
+      case FocusMove::Tab:
+        QTest::keyClick(window, Qt::Key_Tab);
+        break;
+      case FocusMove::Click:
+        QTest::mouseClick(next, Qt::LeftButton);
+        break;
+      case FocusMove::Accessibility: {
+        QAccessibleInterface* control = QAccessible::queryAccessibleInterface(next);
+        control->actionInterface()->doAction(QAccessibleActionInterface::setFocusAction());
+        break;
+      }
+    }
+    QTRY_VERIFY2(!list->isVisible(), qPrintable(QString::number(int(move))));
+    QTRY_VERIFY(!field->hasFocus());
+    QTest::qWait(20);
+    QTest::keyClick(window, Qt::Key_X);
+    QTest::keyClick(window, Qt::Key_Y);
+    QCOMPARE(field->text(), tree + "/data/s");
+    if (move != FocusMove::Tab) QCOMPARE(next->text(), QString("xy"));
+  }
 }
 
 // The access key of a caption ("Disa&llow Stop" gives 'l'), in lower case;

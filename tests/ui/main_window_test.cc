@@ -492,6 +492,9 @@ void MainWindowTest::PathsTypedKeyByKeyStayAsTyped() {
     ExpectTypedPathKept(field, QString::fromStdString(program.Path(name)));
     if (QTest::currentTestFailed()) return;
   }
+  ExpectListClosesAsTheFocusLeaves(Control<QLineEdit>(*window, "txtSource"),
+                                   Control<QLineEdit>(*window, "txtTarget"), Qt::Key_T,
+                                   QString::fromStdString(program.Path("tree")));
 }
 
 void MainWindowTest::EditsDuringARunAreForTheNextRun() {
