@@ -202,7 +202,7 @@ void MainWindow::CreateControls() {
              cmdSource,
              nullptr,
              tr("Select Source folder"),
-             tr("Select Source folder:"),
+             tr("Select Source folder"),
              &options_.Source,
              ByteText(txtSource)};
   target_ = {lblTarget,
@@ -210,7 +210,7 @@ void MainWindow::CreateControls() {
              cmdTarget,
              nullptr,
              tr("Select Target folder"),
-             tr("Select Target folder:"),
+             tr("Select Target folder"),
              &options_.Target,
              ByteText(txtTarget)};
 

@@ -140,7 +140,7 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
     QPushButton* browse = nullptr;
     QAction* menu = nullptr;
     QString browse_tip;             // the browse button's tool tip without " (Enter)"
-    QString chooser_title;          // "Select Source folder:"
+    QString chooser_title;          // "Select Source folder"
     std::string* option = nullptr;  // options_.Source or options_.Target
     ByteText bytes;
   };

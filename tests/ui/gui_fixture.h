@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -251,15 +252,53 @@ inline QStringList UnnamedForScreenReaders(QWidget& form) {
   return unnamed;
 }
 
-// Fails the running test when `form` has a shared access key or something a
-// screen reader cannot name (AccessKeyClashes, UnnamedForScreenReaders).
+// Visible buttons and check boxes of `form` that a screen reader names alike
+// ("Choose folder...: cmdSource | cmdTarget"), so that the user cannot tell
+// them apart.
+inline QStringList SharedButtonNames(QWidget& form) {
+  std::map<QString, QString> owner;
+  QStringList shared;
+  for (QAbstractButton* button : form.findChildren<QAbstractButton*>()) {
+    if (button->window() != &form || !button->isVisibleTo(&form)) continue;
+    const QString name = QAccessible::queryAccessibleInterface(button)->text(QAccessible::Name);
+    const auto [found, fresh] = owner.emplace(name, button->objectName());
+    if (!fresh) shared << name + ": " + found->second + " | " + button->objectName();
+  }
+  return shared;
+}
+
+// Fails the running test when `form` has a shared access key, something a
+// screen reader cannot name, or two buttons it names alike
+// (AccessKeyClashes, UnnamedForScreenReaders, SharedButtonNames).
 #define VERIFY_KEYS_AND_NAMES(form)                                            \
   do {                                                                         \
     const QStringList clashes = ::twinmere::ui::AccessKeyClashes(form);        \
     QVERIFY2(clashes.isEmpty(), qPrintable(clashes.join("; ")));               \
     const QStringList unnamed = ::twinmere::ui::UnnamedForScreenReaders(form); \
     QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join("; ")));               \
+    const QStringList shared = ::twinmere::ui::SharedButtonNames(form);        \
+    QVERIFY2(shared.isEmpty(), qPrintable(shared.join("; ")));                 \
   } while (false)
+
+// The file chooser or folder browser that `button` opens, as the user meets
+// it (closed again at once): its title and whether it saves.
+struct Chooser {
+  QString title;
+  bool saves = false;
+};
+inline Chooser OpenChooser(QAbstractButton* button) {
+  Chooser chooser;
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr || !dialog->isVisible()) return;
+    chooser = {dialog->windowTitle(), dialog->acceptMode() == QFileDialog::AcceptSave};
+    dialog->reject();
+  });
+  timer.start(5);
+  button->click();
+  return chooser;
+}
 
 // Where F1 takes the user from the controls of `window` (the widget of
 // `form`) that can have the focus, where that is wrong: a page that is not
