@@ -111,6 +111,7 @@ class MainWindowTest : public QObject {
   void PathsTypedKeyByKeyStayAsTyped();
   void EditsDuringARunAreForTheNextRun();
   void PreviewShowsTheRunsLinesAndChangesNothing();
+  void FocusReturnsToTheControlThatStartedTheRun();
   void DeletionGuardAsksWithNoAsTheDefault();
   void PathsOfActionLinesStartRightAfterTheWidestLabel();
 };
@@ -572,6 +573,57 @@ void MainWindowTest::PreviewShowsTheRunsLinesAndChangesNothing() {
   QVERIFY(box->toPlainText().endsWith(lines[1] + "\n" + lines[2] + "\nSynchronization completed."));
   QCOMPARE(program.ReadFile("dst/new.txt"), std::string("new"));
   QVERIFY(!QFileInfo::exists(QString::fromStdString(program.Path("dst/old.txt"))));
+}
+
+// However a run or a preview was started, by key or by mouse, the focus
+// comes back to where it was started from: after a preview never to Start,
+// so that a second Space previews again instead of running for real.
+void MainWindowTest::FocusReturnsToTheControlThatStartedTheRun() {
+  Program program;
+  for (const char* folder : {"src", "dst"})
+    QVERIFY(QDir().mkpath(QString::fromStdString(program.Path(folder))));
+  program.WriteFile("src/new.txt", "new");
+  program.WriteFile("dst/old.txt", "old");
+  auto window = program.Window("-d " + program.Path("src/") + " " + program.Path("dst/"));
+  window->show();
+  window->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(window.get()));
+  auto* preview = Control<QToolButton>(*window, "cmdPreview");
+  auto* start = Control<QToolButton>(*window, "cmdStart");
+  auto* target = Control<QLineEdit>(*window, "txtTarget");
+  auto* box = Control<QPlainTextEdit>(*window, "txtReport");
+  const auto ended = [&] {
+    return box->toPlainText().count("Preview completed.") +
+           box->toPlainText().count("Synchronization completed.");
+  };
+  const struct {
+    const char* way;
+    QWidget* focus_before;
+    std::function<void()> start;
+    QWidget* focus_after;
+  } ways[] = {
+      {"Space on Preview", preview, [&] { QTest::keyClick(preview, Qt::Key_Space); }, preview},
+      {"Space again", preview, [&] { QTest::keyClick(window->focusWidget(), Qt::Key_Space); },
+       preview},
+      {"a click on Preview", box, [&] { QTest::mouseClick(preview, Qt::LeftButton); }, preview},
+      {"Alt+V", target, [&] { QTest::keyClick(window.get(), Qt::Key_V, Qt::AltModifier); },
+       preview},
+      {"File > Preview", target, [&] { Control<QAction>(*window, "mnuPreview")->trigger(); },
+       target},
+      {"Space on Start", start, [&] { QTest::keyClick(start, Qt::Key_Space); }, start},
+  };
+  for (const auto& way : ways) {
+    const int before = ended();
+    way.focus_before->setFocus();
+    way.start();
+    QVERIFY2(WaitFor([&] { return ended() > before && !window->Running(); }), way.way);
+    QCoreApplication::processEvents();
+    QVERIFY2(window->focusWidget() == way.focus_after,
+             qPrintable(QString(way.way) + ": " + window->focusWidget()->objectName()));
+    // Only the run from Start deleted anything.
+    QCOMPARE(QFileInfo::exists(QString::fromStdString(program.Path("dst/old.txt"))),
+             way.focus_after != start);
+  }
 }
 
 // Mass deletion: the window asks, No is the default answer and Escape gives
