@@ -637,6 +637,7 @@ void MainWindowTest::DeletionGuardAsksWithNoAsTheDefault() {
   auto window = program.Window("-d " + program.Path("src/") + " " + program.Path("dst/"));
   window->show();
   const QDir target(QString::fromStdString(program.Path("dst")));
+  QString status;
   const auto answer = [&](bool yes) {
     QString text;
     QTimer timer;
@@ -644,6 +645,10 @@ void MainWindowTest::DeletionGuardAsksWithNoAsTheDefault() {
       auto* question = window->findChild<QMessageBox*>("DeletionQuestion");
       if (question == nullptr || !question->isVisible()) return;
       text = question->text();
+      // Meanwhile the status says what the run waits for, to a screen reader
+      // too.
+      status = QAccessible::queryAccessibleInterface(Control<StatusStrip>(*window, "lblInfo"))
+                   ->text(QAccessible::Name);
       QCOMPARE(question->defaultButton(), question->button(QMessageBox::No));
       if (yes) {
         question->button(QMessageBox::Yes)->click();
@@ -661,6 +666,7 @@ void MainWindowTest::DeletionGuardAsksWithNoAsTheDefault() {
   };
 
   QCOMPARE(answer(false), "Delete 25 of 25 items from Target?");
+  QCOMPARE(status, "Waiting for your answer: delete 25 of 25 items from Target?");
   QCOMPARE(window->ExitCode(), 4);
   QCOMPARE(target.entryList(QDir::Files).size(), 26);  // kept.txt copied, nothing deleted
   QVERIFY(Control<QPlainTextEdit>(*window, "txtReport")
