@@ -19,6 +19,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -416,6 +417,19 @@ void MainWindowTest::ProgressShowsCaptionBarSegmentsAndBytesUnderQuickStart() {
 
 void MainWindowTest::WindowSizeRoundTripsWithTheMaximizedBitAndTheMinimum() {
   Program program;
+  {
+    // At first the window shows a message line with a usual path whole.
+    auto window = program.Window("");
+    window->ShowAtStart();
+    window->Host().ShowBatch(
+        "Copied:            \t\"/home/ann/Documents/Projects/2026/quarterly-report-final.odt\"  "
+        "1,234,567 bytes.");
+    QVERIFY(WaitFor(
+        [&] { return !Control<QPlainTextEdit>(*window, "txtReport")->toPlainText().isEmpty(); },
+        5));
+    QCOMPARE(Control<QPlainTextEdit>(*window, "txtReport")->horizontalScrollBar()->maximum(), 0);
+    window->CloseFor(CloseReason::ExitCommand);
+  }
   program.registry.KeyValue(Hive::CurrentUser, kSettingsKey, "Height", kMaximizedFlag | 300);
   program.registry.KeyValue(Hive::CurrentUser, kSettingsKey, "Width", 9000);
   {
