@@ -324,6 +324,17 @@ void MainWindowTest::
   window->Host().EnterIdleState();
   expect_running(false);
 
+  // In the active window, the focus that the disabled fields pass on leaves
+  // neither of them selected.
+  window->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(window.get()));
+  source->setFocus();
+  window->Host().EnterRunningState(false);
+  QTest::qWait(50);
+  QVERIFY(!source->hasSelectedText() && !target->hasSelectedText());
+  window->Host().EnterIdleState();
+  expect_running(false);
+
   // Other close requests go on during such a run.
   window->Host().EnterRunningState(true);
   QCoreApplication::processEvents();
