@@ -16,6 +16,7 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
 #include <QTextCursor>
@@ -25,6 +26,7 @@
 #include <QVBoxLayout>
 #include <QWhatsThis>
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 #include "app/command_line.h"
@@ -408,10 +410,15 @@ void MainWindow::Load() {
   }
   ShowOptions();
 
-  // The stored size (in twips), never below the minimum.
+  // The stored size (in twips), never below the minimum nor, where it can
+  // be helped, beyond the screen.
   ApplyMinimumSize();
-  const int height = std::max(TwipsToPixels(settings.height, logicalDpiY()), minimumHeight());
-  const int width = std::max(TwipsToPixels(settings.width, logicalDpiX()), minimumWidth());
+  const QSize room =
+      screen() != nullptr ? screen()->availableGeometry().size() : QSize(INT_MAX, INT_MAX);
+  const int height = std::max(
+      std::min(TwipsToPixels(settings.height, logicalDpiY()), room.height()), minimumHeight());
+  const int width = std::max(std::min(TwipsToPixels(settings.width, logicalDpiX()), room.width()),
+                             minimumWidth());
   resize(width, height);
   saved_size_ = {PixelsToTwips(height, logicalDpiY()), PixelsToTwips(width, logicalDpiX()),
                  StartsMaximized(settings, options_.Minimized)};

@@ -441,6 +441,14 @@ void MainWindowTest::WindowSizeRoundTripsWithTheMaximizedBitAndTheMinimum() {
     QCOMPARE(Control<QPlainTextEdit>(*window, "txtReport")->horizontalScrollBar()->maximum(), 0);
     window->CloseFor(CloseReason::ExitCommand);
   }
+  {
+    // A size stored on a larger screen stays within this one, and stays stored.
+    program.registry.KeyValue(Hive::CurrentUser, kSettingsKey, "Width", 90000);
+    auto window = program.Window("");
+    QVERIFY(window->width() <= window->screen()->availableGeometry().width());
+    window->CloseFor(CloseReason::ExitCommand);
+    QCOMPARE(program.Stored("Width"), 90000);
+  }
   program.registry.KeyValue(Hive::CurrentUser, kSettingsKey, "Height", kMaximizedFlag | 300);
   program.registry.KeyValue(Hive::CurrentUser, kSettingsKey, "Width", 9000);
   {
