@@ -88,8 +88,9 @@ struct ScheduledUnitTexts {
 // Refused with a message (help topic 6000) when they cannot run what the
 // launcher runs: a program path systemd refuses, a launcher name too long
 // for a unit name, an argument string a launcher cannot carry, one that
-// twinmere-cli does not take or that lacks a folder, a relative folder or
-// file (a bare report or summary name is fine: it goes to the state folder).
+// twinmere-cli does not take or that lacks a folder, a relative folder
+// (versions folder included) or file (a bare report or summary name is
+// fine: it goes to the state folder).
 // `fs` gives the folders their names on disk, as the program reads them.
 std::optional<DialogMessage> FormatScheduledUnits(const ScheduleRequest& request, FileSystem& fs,
                                                   ScheduledUnitTexts& texts);

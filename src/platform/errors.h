@@ -25,6 +25,8 @@ inline constexpr ErrorCode kErrNotSupported = EOPNOTSUPP;
 // An item changed while it was being read or acted on ("Resource temporarily
 // unavailable": a later run finds it settled).
 inline constexpr ErrorCode kErrChangedMeanwhile = EAGAIN;
+// A file another holder keeps locked (FileSystem::LockFile).
+inline constexpr ErrorCode kErrInUse = EBUSY;
 
 // An item that the run deletes or replaces could not be kept where deleted
 // items go (a volume without a usable Trash), and the run has said why

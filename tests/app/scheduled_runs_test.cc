@@ -128,6 +128,7 @@ TEST_F(ScheduledUnitsTest, WhatAUnitCannotRunIsRefusedWithAReason) {
       {Request("-d /src/"), "names both folders"},
       {Request("-d src/ /dst/"), "\"src/\" needs its full path"},
       {Request("-r logs/r.txt /src/ /dst/"), "\"logs/r.txt\" needs its full path"},
+      {Request("-v ~/versions /src/ /dst/"), "\"~/versions/\" needs its full path"},
       {Request("-r \"/a b\"x /src/ /dst/"), "cannot be made of this command line"},
   };
   for (const auto& c : cases) {

@@ -116,6 +116,8 @@ TEST_P(PosixFileSystemTest, LookupAndListingReportWhatIsThereAndFollowNoLinks) {
   EXPECT_EQ(fs->Lookup(tree.Path("sub/fifo"), info), kErrNotSupported);
   EXPECT_EQ(fs->SetMode(tree.Path("sub/fifo"), 0600), kErrNotSupported);
   EXPECT_EQ(fs->CopyFile(tree.Path("sub/fifo"), tree.Path("copy"), {}), kErrNotSupported);
+  EXPECT_TRUE(fs->HoldsUnlistedItems(tree.Folder("sub")));
+  EXPECT_FALSE(fs->HoldsUnlistedItems(tree.Folder("folder")));
   ASSERT_EQ(fs->Lookup(tree.Path("sub/" + odd), info), 0);
   EXPECT_EQ(info.name, odd);
 }
@@ -805,6 +807,12 @@ TEST_F(VfatFolder, LookupUnderAnotherCaseGivesTheStoredName) {
   // A new name that differs only in letter case is taken.
   EXPECT_EQ(fs->CreateNewFile(tree.Path("mnt/mixedcase.txt")), kErrAlreadyExists);
   EXPECT_FALSE(fs->KeepsSecurity(tree.Path("mnt")));
+  // FUSE gives each name its own inode number: a name's other case tells,
+  // in a folder whose names hold no letter a name of the folder above.
+  tree.WriteFile("mnt/Photos/2023/1", "1");
+  for (const char* folder : {"mnt", "mnt/Photos/2023"})
+    EXPECT_TRUE(fs->NamesIgnoreCase(tree.Folder(folder))) << folder;
+  EXPECT_FALSE(fs->NamesIgnoreCase(tree.Root()));
 }
 
 // ---- read-ahead of walks -------------------------------------------------------

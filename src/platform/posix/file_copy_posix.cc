@@ -377,15 +377,22 @@ ErrorCode PosixFileSystem::KeepOld(int dir, const std::string& name, const CopyO
   const std::string keep_name = slash == std::string::npos ? keep : keep.substr(slash + 1);
   // Its own descriptor: the copy holds the cached folders' ones.
   Fd keep_dir;
-  if (const ErrorCode code = OpenPath(keep_folder, O_PATH | O_DIRECTORY, false, keep_dir);
+  if (const ErrorCode code = OpenPath(keep_folder, O_RDONLY | O_DIRECTORY, false, keep_dir);
       code != 0)
     return code;
   ErrorCode code = 0;
   if (linkat(dir, name.c_str(), keep_dir.get(), keep_name.c_str(), 0) != 0) {
     code = errno;
     // Another file system (or mount), or one without hard links.
-    if (code == EXDEV || code == EPERM || code == EMLINK || code == EOPNOTSUPP || code == ENOSYS)
+    if (code == EXDEV || code == EPERM || code == EMLINK || code == EOPNOTSUPP || code == ENOSYS) {
       code = CopyToKeep(dir, name, st, keep_dir.get(), keep_name, options);
+      // The copy's name, and the folders made for it, reach the disk too
+      // before the old file leaves its own.
+      if (code == 0 && syncfs(keep_dir.get()) != 0) {
+        code = errno;
+        unlinkat(keep_dir.get(), keep_name.c_str(), 0);
+      }
+    }
   }
   if (code != 0) return code;
   struct stat folder;

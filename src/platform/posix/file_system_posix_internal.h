@@ -11,7 +11,7 @@
 // Each concern has a file of its own beside this one: the walk and its
 // read-ahead (the state its threads share in folder_walk_posix_internal.h,
 // its lookup pool apart), the lookups beneath the confined roots,
-// case-insensitive folders, the copy, extended attributes and security;
+// case-insensitive folders, the copy, locks, extended attributes and security;
 // file_system_posix.cc holds the rest.
 #pragma once
 
@@ -256,6 +256,12 @@ class PosixFileSystem : public FileSystem {
   // at once.
   ErrorCode CopyBetween(const CopyPlaces& places, const CopyOptions& options);
 
+  // file_lock_posix.cc
+  ErrorCode CreateLockedFile(const std::string& path, std::string_view contents,
+                             std::unique_ptr<FileLock>& lock) override;
+  ErrorCode LockFile(const std::string& path, size_t limit, std::string& contents,
+                     std::unique_ptr<FileLock>& lock) override;
+
   // parallel_copies_posix.cc
   std::unique_ptr<CopyPool> ParallelCopies(const std::string& folder) override;
   // Resolves the folders of a copy that another thread will make, as
@@ -282,6 +288,8 @@ class PosixFileSystem : public FileSystem {
   // 1 when the folder `fd` compares names ignoring case, else 0.
   static int DetectCaseInsensitive(int fd);
   bool NamesIgnoreCase(const std::string& folder) override;
+  // folder_walk_posix.cc
+  bool HoldsUnlistedItems(const std::string& folder) override;
 
  private:
   friend class ChangeScope;
@@ -328,6 +336,10 @@ class PosixFileSystem : public FileSystem {
   void StoredName(CachedFolder& folder, const struct stat& st, std::string& name);
   static bool ListFolder(CachedFolder& folder);
   static bool FindStoredName(const CachedFolder& folder, const struct stat& st, std::string& name);
+  // Whether the FUSE folder `folder` compares names ignoring case, by a name
+  // of it looked up in another case: 1 or 0, -1 when none of its names
+  // holds a letter.
+  static int ProbeCase(CachedFolder& folder);
 
   // file_system_posix.cc (AtCall below)
   template <typename At>
