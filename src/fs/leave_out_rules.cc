@@ -237,8 +237,9 @@ bool LeaveOutList::Compile(std::string_view body, NameFold fold, Form& form) {
     part.any_parts = only_stars && stars >= 2;
     if (part.any_parts) ops.resize(part.begin);
     part.end = static_cast<uint32_t>(ops.size());
+    while (part.tail < part.end - part.begin && ops[part.end - 1 - part.tail] < 256) ++part.tail;
     form.parts.push_back(part);
-    part = Part{part.end, part.end, false};
+    part = Part{part.end, part.end};
     stars = 0;
     only_stars = true;
   };
@@ -289,7 +290,7 @@ bool LeaveOutList::Compile(std::string_view body, NameFold fold, Form& form) {
   if (form.parts.back().any_parts) {
     const auto at = static_cast<uint32_t>(ops.size());
     ops.push_back(kStar);
-    form.parts.insert(form.parts.end() - 1, Part{at, at + 1, false});
+    form.parts.insert(form.parts.end() - 1, Part{at, at + 1});
   }
   return true;
 }
@@ -299,6 +300,12 @@ bool LeaveOutList::Compile(std::string_view body, NameFold fold, Form& form) {
 bool LeaveOutList::MatchesPart(const Form& form, const Part& part, std::string_view name) const {
   const uint32_t* ops = form.ops.data() + part.begin;
   const size_t count = part.end - part.begin;
+  // Most parts end in literal bytes ("*.tmp"): a name that ends otherwise
+  // is passed over at once.
+  if (name.size() < part.tail) return false;
+  for (size_t k = 1; k <= part.tail; ++k) {
+    if (ops[count - k] != static_cast<unsigned char>(name[name.size() - k])) return false;
+  }
   size_t i = 0;
   size_t j = 0;
   size_t star_j = kNone;
@@ -414,10 +421,13 @@ bool LeaveOutRules::Decide(std::string_view path, size_t parts, bool folder) {
     const std::string_view below = path.substr(level->folder.size());
     std::string_view folded_below;
     if (list.fold_ != nullptr) folded_below = SubPath(Folded(list.fold_), level->depth, parts);
+    const std::string_view subject = list.fold_ == nullptr ? below : folded_below;
+    const std::string_view name = LastPart(subject);
     for (auto p = list.patterns_.rbegin(); p != list.patterns_.rend(); ++p) {
       if (p->folders_only && !folder) continue;
-      const std::string_view subject = list.fold_ == nullptr ? below : folded_below;
-      bool match = list.Matches(p->form, p->anchored ? subject : LastPart(subject));
+      bool match = p->anchored || p->form.parts.size() != 1
+                       ? list.Matches(p->form, p->anchored ? subject : name)
+                       : list.MatchesPart(p->form, p->form.parts[0], name);
       if (!match && p->has_ascii_form && HasHighBytes()) {
         const std::string_view ascii = SubPath(AsciiFolded(), level->depth, parts);
         match = list.Matches(p->ascii_form, p->anchored ? ascii : LastPart(ascii));

@@ -83,6 +83,7 @@ class LeaveOutList {
   struct Part {
     uint32_t begin = 0;
     uint32_t end = 0;
+    uint32_t tail = 0;  // the literal bytes it ends with
     bool any_parts = false;
   };
   struct Form {
