@@ -124,6 +124,11 @@ int Main(int argc, char** argv) {
   StdoutDisplay stdout_display(STDOUT_FILENO, &session.StopRequested);
   LineKeepingDisplay display(stdout_display, host);
   Reporter reporter(options, facts, *fs, display, clock);
+  host.SetBytesCopied([&reporter] {
+    const SessionCounters& c = reporter.Counters();
+    return static_cast<double>(c.BytesCopiedToTarget + c.BytesReplacedInTarget +
+                               c.BytesCopiedToSource + c.BytesReplacedInSource);
+  });
   reporter.SetArgumentString(arguments);
   reporter.SetCommandLineWriter(
       [level = settings.default_report_level, keep = settings.versions_keep](const SyncOptions& o) {
