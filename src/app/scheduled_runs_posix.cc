@@ -104,10 +104,14 @@ std::string SystemctlFailure(const std::vector<std::string>& arguments,
   while (!said.empty() && (said.back() == '\n' || said.back() == ' ')) said.pop_back();
   if (said.size() > 400) said = said.substr(0, 400) + " ...";
   std::replace(said.begin(), said.end(), '\n', ' ');
+  // The command stays as it would be typed (unit names are printable and
+  // hold systemd's own escapes, "\x20"); what systemctl said is shown as
+  // names are.
   std::string text = "\"" + command + "\" failed";
   if (answer.exit_code >= 0) text += " with exit code " + std::to_string(answer.exit_code);
-  text += said.empty() ? (answer.exit_code >= 0 ? " and gave no message" : "") : ": " + said;
-  return DisplayPath(text);
+  text += said.empty() ? (answer.exit_code >= 0 ? " and gave no message" : "")
+                       : ": " + DisplayPath(said);
+  return text;
 }
 
 }  // namespace

@@ -542,8 +542,8 @@ void Synchronizer::Impl::KindConflictLine(FilesEnumerator& e, const std::string&
   const char* text = e.IsFolder()
                          ? "Can't create folder because the file with this name already exists: "
                          : "Can't copy file because the folder with this name already exists: ";
-  reporter.AddReportLine(std::string(text) + "\"" + path + "\".", ReportLineKind::Error, 0.5,
-                         LineFlush::Throttled);
+  reporter.AddReportLine(std::string(text) + "\"" + DisplayPath(path) + "\".",
+                         ReportLineKind::Error, 0.5, LineFlush::Throttled);
   // For the JSON summary: what stands in the way, as the system would say it.
   reporter.CountError(e.IsFolder() ? EEXIST : EISDIR,
                       e.IsFolder() ? kActionCreateFolder : kActionCopy, path);

@@ -390,10 +390,9 @@ void VersionsKeeper::RemoveOldRuns(int32_t keep) {
       reporter_.AddReportLine("Removed versions:  \t\"" + DisplayPath(path + "/") + "\".",
                               ReportLineKind::Action, 0.5, LineFlush::Throttled);
     } else {
-      reporter_.AddReportLine("Error " + std::to_string(code) + " removing versions \"" +
-                                  DisplayPath(path + "/") + "\". " + GetSystemErrorText(code),
-                              ReportLineKind::Error, 0.5, LineFlush::Throttled);
-      reporter_.Counters().ErrorCount += 1;
+      reporter_.ErrorLine("Error " + std::to_string(code) + " removing versions \"" +
+                              DisplayPath(path + "/") + "\". " + GetSystemErrorText(code),
+                          code, kRemoveVersionsErrorAction, path + "/");
     }
   }
 }
@@ -506,12 +505,11 @@ const TrashKeeper::Trash& TrashKeeper::TrashFor(const std::string& path, uint64_
     if (trash.device == device) return trash;
   Trash trash;
   std::string why;
-  if (FindTrash(path, device, trash, why) != kSuccess) {
+  if (const ErrorCode code = FindTrash(path, device, trash, why); code != kSuccess) {
     trash.usable = false;
-    reporter_.AddReportLine("No Trash can be used for \"" + DisplayPath(path) + "\": " + why +
-                                ". Nothing on its file system is deleted or replaced.",
-                            ReportLineKind::Error, 0.5, LineFlush::Throttled);
-    reporter_.Counters().ErrorCount += 1;
+    reporter_.ErrorLine("No Trash can be used for \"" + DisplayPath(path) + "\": " + why +
+                            ". Nothing on its file system is deleted or replaced.",
+                        code, kTrashErrorAction, path);
   }
   trashes_.push_back(std::move(trash));
   return trashes_.back();

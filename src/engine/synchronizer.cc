@@ -364,10 +364,9 @@ bool Synchronizer::Impl::PrepareKeeping(double start_time) {
       ItemInfo there;
       if ((!options.ExcludeSubfolders || rel.find('/') == std::string::npos) &&
           fs->Lookup(in_source, there) == kSuccess) {
-        reporter.AddReportLine("Not synchronized: \"" + DisplayPath(in_source) +
-                                   "\" lies where Target keeps the versions folder.",
-                               ReportLineKind::Error, 0.5, LineFlush::Throttled);
-        reporter.Counters().ErrorCount += 1;
+        reporter.ErrorLine("Not synchronized: \"" + DisplayPath(in_source) +
+                               "\" lies where Target keeps the versions folder.",
+                           EEXIST, kVersionsFolderErrorAction, in_source);
       }
     }
   }
@@ -433,14 +432,15 @@ void Synchronizer::Impl::Run() {
   options.Source = AddSeparator(options.Source);
   options.Target = AddSeparator(options.Target);
   if (!NamesExistingFolder(*fs, options.Source)) {
-    return Refuse("Invalid Source Path: \"" + options.Source + "\".", kExitInvalidSource);
+    return Refuse("Invalid Source Path: \"" + DisplayPath(options.Source) + "\".",
+                  kExitInvalidSource);
   }
   if (const Nesting nesting = CheckNesting(*fs, options.Source, options.Target); nesting.nested) {
     // Where a bind mount could hide the nesting, the line after says why
     // the folders were not told apart.
     std::string reason;
     if (!nesting.unplaced.empty()) {
-      reason = "Where \"" + nesting.unplaced +
+      reason = "Where \"" + DisplayPath(nesting.unplaced) +
                "\" lies inside its file system cannot be told, so a bind mount may show one "
                "folder inside the other: Error " +
                std::to_string(nesting.unplaced_error) + ". " +
@@ -453,7 +453,8 @@ void Synchronizer::Impl::Run() {
   target_created = !NamesExistingFolder(*fs, options.Target);
   reporter.CreateReportFolder(options.Target, *fs);
   if (!NamesExistingFolder(*fs, options.Target)) {
-    return Refuse("Invalid Target Path: \"" + options.Target + "\".", kExitInvalidTarget);
+    return Refuse("Invalid Target Path: \"" + DisplayPath(options.Target) + "\".",
+                  kExitInvalidTarget);
   }
   if (!PrepareKeeping(start_time)) return;
   std::vector<std::string> roots{options.Source, options.Target};
@@ -617,8 +618,7 @@ bool Synchronizer::Impl::DeletionAllowed() {
                        " %. To delete them, run again with -fd (Lift deletion guard).";
       break;
   }
-  reporter.AddReportLine(line, ReportLineKind::Error, 0.5, LineFlush::Throttled);
-  reporter.Counters().ErrorCount += 1;
+  reporter.ErrorLine(line, ECANCELED, kGuardErrorAction, options.Target);
   return false;
 }
 

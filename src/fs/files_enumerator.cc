@@ -107,6 +107,7 @@ ErrorCode FilesEnumerator::Enumerate(IEnumFile& callback, EnumMode mode, std::st
       RemoveLeftover();
       continue;
     }
+    if (!item_.IsFolder() && IsFuseHiddenName(item_.name)) continue;
     if (!Matches(mask, item_.name)) continue;
     full_path_.clear();
     full_path_.reserve(folder_path_.size() + item_.name.size());

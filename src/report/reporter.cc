@@ -202,6 +202,12 @@ void Reporter::CountError(ErrorCode code, int action, const std::string& path) {
   KeepError(code, action, path);
 }
 
+void Reporter::ErrorLine(std::string_view line, ErrorCode code, int action,
+                         const std::string& path) {
+  CountError(code, action, path);
+  AddReportLine(line, ReportLineKind::Error, 0.5, LineFlush::Throttled);
+}
+
 void Reporter::AccessError(const std::string& path, ErrorCode code) {
   if (CancelledByStop(code)) return;
   counters_.ErrorCount += 1;

@@ -130,6 +130,12 @@ class Reporter {
   // An error whose line the caller writes itself: ErrorCount + 1, and the
   // error kept for the JSON summary.
   void CountError(ErrorCode code, int action, const std::string& path);
+  // An error line that no action stands for, in the caller's words (the
+  // deletion guard's, a Trash that cannot be used, ...): shown as
+  // AddReportLine shows an error line, counted and kept as CountError does,
+  // with the code that stands for it and one of the actions without a line
+  // of their own (run_summary_json.h).
+  void ErrorLine(std::string_view line, ErrorCode code, int action, const std::string& path);
   // A place among the lines for those of an action that ends later (a copy
   // running beside the walk): the lines added meanwhile wait behind it, so
   // that every line keeps the place of its item in the walk.

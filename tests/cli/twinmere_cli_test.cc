@@ -27,6 +27,7 @@
 #include "engine/kept_items.h"
 #include "platform/temporary_names.h"
 #include "platform/user_folders.h"
+#include "report/formats.h"
 #include "settings/program_settings.h"
 #include "settings/registry.h"
 #include "support/mounts.h"
@@ -426,6 +427,34 @@ TEST_F(TwinmereCliTest, TheJsonSummaryStatesHowEachRunEnded) {
     EXPECT_EQ(doc["errors"][0]["code"], EEXIST);
     EXPECT_EQ(doc["errors"][0]["path"], dst + "x");
   }
+}
+
+// A name that is not UTF-8 is shown escaped in every line, a kind conflict's
+// too, so that standard output and the report stay UTF-8; a name that holds
+// the text of an escape does not print like the byte it stands for.
+TEST_F(TwinmereCliTest, EveryLineShowsNamesEscapedAndTheEscapesOwnTextApart) {
+  tree_.MakeFolder("src/bad\xFF");
+  tree_.WriteFile("dst/bad\xFF", "a file where Source has a folder");
+  tree_.WriteFile("src/text\\xFF", "a file where Target has a folder");
+  tree_.MakeFolder("dst/text\\xFF");
+  const Result r = Run({"-r", tree_.Path("report.txt"), tree_.Folder("src"), tree_.Folder("dst")});
+  EXPECT_EQ(r.code, 4) << r.out;
+  for (const std::string& text : {r.out, tree_.ReadFile("report.txt")}) {
+    EXPECT_TRUE(IsValidUtf8(text)) << text;
+    EXPECT_NE(text.find("Can't create folder because the file with this name already exists: \"" +
+                        tree_.Path("dst/bad\\xFF") + "\"."),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("Can't copy file because the folder with this name already exists: \"" +
+                        tree_.Path("dst/text\\x5CxFF") + "\"."),
+              std::string::npos)
+        << text;
+  }
+  // A refusal names the folder escaped as well.
+  const Result refused = Run({tree_.Folder("none\xFF"), tree_.Folder("dst")});
+  EXPECT_EQ(refused.code, 20);
+  EXPECT_EQ(refused.out, "Invalid Source Path: \"" + tree_.Folder("none\\xFF") + "\".\n")
+      << refused.out;
 }
 
 // The report ends with the run's last line and the end line of its summary.
@@ -941,6 +970,44 @@ TEST_F(TwinmereCliTest, OnAnotherFileSystemItsOwnTrashOrNothingIsDeleted) {
   EXPECT_EQ(r.out.find("Error "), std::string::npos) << r.out;
   EXPECT_EQ(Contents("vol/dst"),
             (std::map<std::string, std::string>{{"a", "old a"}, {"y", "y"}, {"z", "z"}}));
+}
+
+// Every error line is in the JSON summary's errors, also those that name no
+// error number of their own: the deletion guard's (the deletions
+// cancelled), a Trash that cannot be used, a Source item in the versions
+// folder's place.
+TEST_F(TwinmereCliTest, EveryErrorLineIsListedInTheJsonSummary) {
+  testing::TmpfsMount volume(tree_, "vol", "4m");
+  tree_.WriteFile("src/a", "a");
+  for (int i = 0; i < 30; ++i) tree_.WriteFile("dst/x" + std::to_string(i), "extra");
+  const std::string json = tree_.Path("run.json");
+  const struct {
+    std::string target;
+    std::vector<std::string> options;
+    int code;
+    const char* action;
+  } cases[] = {
+      {"dst", {"-d"}, ECANCELED, "deletion_guard"},
+      {"vol/dst", {"-d", "-tr"}, ENOTDIR, "trash"},
+      {"dst2", {"-v", tree_.Path("dst2/.vers")}, EEXIST, "versions_folder"},
+  };
+  tree_.WriteFile("src/.vers/notes.txt", "where Target keeps the versions folder");
+  tree_.WriteFile("vol/.Trash-" + std::to_string(geteuid()), "not a folder");
+  tree_.WriteFile("vol/dst/y", "y");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.action);
+    if (c.target.starts_with("vol") && !volume.SkipReason().empty()) continue;
+    std::vector<std::string> args = c.options;
+    args.insert(args.end(), {"-rj", json, tree_.Folder("src"), tree_.Folder(c.target)});
+    const Result r = Run(args);
+    EXPECT_EQ(r.code, 4) << r.out;
+    ASSERT_TRUE(testing::MatchesRunSummarySchema(json));
+    const nlohmann::json doc = nlohmann::json::parse(tree_.ReadFile("run.json"));
+    EXPECT_EQ(doc["counters"]["ErrorCount"], 1);
+    ASSERT_EQ(doc["errors"].size(), 1u) << doc.dump();
+    EXPECT_EQ(doc["errors"][0]["code"], c.code);
+    EXPECT_EQ(doc["errors"][0]["action"], c.action);
+  }
 }
 
 // ---- a kill or a failure at exactly one system call (strace) -------------------

@@ -137,8 +137,16 @@ bool PosixFileSystem::ListFolder(CachedFolder& folder) {
 
 bool PosixFileSystem::FindStoredName(const CachedFolder& folder, const struct stat& st,
                                      std::string& name) {
+  // A name stored as it was asked for is that item's own (a FUSE folder is
+  // looked up as if it ignored case, and may well not).
+  for (const auto& [inode, stored] : folder.names)
+    if (stored == name) return true;
+  // Another name of the item is the stored spelling of this one only where
+  // the item has no other: each link of a file with hard links is a name of
+  // its own, never a short name or a case of another.
+  const bool one_name = S_ISDIR(st.st_mode) || st.st_nlink <= 1;
   for (const auto& [inode, stored] : folder.names) {
-    if (inode == st.st_ino) {
+    if (inode == st.st_ino && (one_name || EqualIgnoringCase(stored, name))) {
       name = stored;
       return true;
     }
@@ -151,6 +159,7 @@ bool PosixFileSystem::FindStoredName(const CachedFolder& folder, const struct st
       return true;
     }
   }
+  if (!one_name) return false;
   for (const auto& [inode, stored] : folder.names) {
     struct stat other;
     if (fstatat(folder.fd.get(), stored.c_str(), &other, AT_SYMLINK_NOFOLLOW) == 0 &&

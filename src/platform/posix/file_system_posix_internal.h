@@ -143,6 +143,20 @@ inline std::string ProcPath(int fd) {
   return "/proc/self/fd/" + std::to_string(fd);
 }
 
+// Gives the unnamed file `fd` (O_TMPFILE) the name `name` in the folder
+// `dir`; never replaces. 0, or -1 with errno.
+int LinkUnnamed(int fd, int dir, const std::string& name);
+
+// Removes the temporary item `name` (none when empty) of the folder `dir`
+// and closes `fd`, its descriptor or none. The file is removed while it is
+// open, through `fd` or a descriptor opened for the purpose: a FUSE file
+// system keeps a file removed while open under a hidden name
+// (".fuse_hidden...") until its release, and the release that a close
+// sends goes on its way without waiting for it, so a removal right after a
+// close may still meet the file open and leave the hidden name for good
+// (libfuse before 3.15). Open, it is hidden for sure and gone at the close.
+void DiscardTemporary(Fd& fd, int dir, const std::string& name);
+
 struct linux_dirent64_record {
   uint64_t d_ino;
   int64_t d_off;
