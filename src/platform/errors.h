@@ -27,6 +27,35 @@ inline constexpr ErrorCode kErrNotSupported = EOPNOTSUPP;
 inline constexpr ErrorCode kErrChangedMeanwhile = EAGAIN;
 // A file another holder keeps locked (FileSystem::LockFile).
 inline constexpr ErrorCode kErrInUse = EBUSY;
+// A call that a signal interrupted (a stop request): the caller looks at
+// the stop flag before it tries again.
+inline constexpr ErrorCode kErrInterrupted = EINTR;
+// An argument, a name or stored data that the operation cannot take.
+inline constexpr ErrorCode kErrInvalidArgument = EINVAL;
+// Text that is not in the encoding it must be in (UTF-8).
+inline constexpr ErrorCode kErrInvalidText = EILSEQ;
+// A folder where a file is needed.
+inline constexpr ErrorCode kErrIsAFolder = EISDIR;
+// A file where a folder is needed.
+inline constexpr ErrorCode kErrNotAFolder = ENOTDIR;
+// A file larger than the operation reads.
+inline constexpr ErrorCode kErrFileTooLarge = EFBIG;
+// A value larger than a store keeps.
+inline constexpr ErrorCode kErrValueTooLarge = E2BIG;
+inline constexpr ErrorCode kErrNameTooLong = ENAMETOOLONG;
+inline constexpr ErrorCode kErrNoMemory = ENOMEM;
+// The device failed to read or write.
+inline constexpr ErrorCode kErrIoFailed = EIO;
+// A stored file that is damaged, or not of the kind it should be.
+inline constexpr ErrorCode kErrDamaged = EBADMSG;
+// An object used while it holds nothing open.
+inline constexpr ErrorCode kErrNotOpen = EBADF;
+// A rename between two file systems.
+inline constexpr ErrorCode kErrCrossDevice = EXDEV;
+// A path whose folders include a link that is not followed.
+inline constexpr ErrorCode kErrLinkInPath = ELOOP;
+// An operation that only the item's owner, or a privileged process, may do.
+inline constexpr ErrorCode kErrNotPermitted = EPERM;
 
 // An item that the run deletes or replaces could not be kept where deleted
 // items go (a volume without a usable Trash), and the run has said why
