@@ -6,12 +6,12 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <new>
 #include <nlohmann/json.hpp>
 
 #include "base/version.h"
 #include "platform/atomic_file_writer.h"
+#include "platform/local_time.h"
 #include "report/action_lines.h"
 #include "report/formats.h"
 
@@ -231,14 +231,14 @@ std::string_view RunErrorActionName(int action) {
 }
 
 std::string Iso8601LocalTime(double epoch_seconds) {
-  const auto seconds = static_cast<time_t>(std::floor(epoch_seconds));
-  std::tm tm{};
-  if (localtime_r(&seconds, &tm) == nullptr) gmtime_r(&seconds, &tm);
-  const int offset_minutes = static_cast<int>(tm.tm_gmtoff / 60);
+  const auto seconds = static_cast<int64_t>(std::floor(epoch_seconds));
+  CalendarTime t;
+  if (!ToLocalTime(seconds, t)) ToUtcTime(seconds, t);
+  const int offset_minutes = static_cast<int>(t.utc_offset / 60);
   const int magnitude = offset_minutes < 0 ? -offset_minutes : offset_minutes;
   char text[80];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", tm.tm_year + 1900,
-                tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+  std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d%c%02d:%02d",
+                static_cast<long long>(t.year), t.month, t.day, t.hour, t.minute, t.second,
                 offset_minutes < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
   return text;
 }

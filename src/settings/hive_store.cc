@@ -7,10 +7,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
-#include <ctime>
 #include <functional>
 
+#include "platform/local_time.h"
 #include "settings/sqlite_statement.h"
 
 namespace twinmere {
@@ -46,11 +47,12 @@ int MakeFolders(const std::string& folder) {
 }
 
 std::string UtcStamp() {
-  const std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  gmtime_r(&now, &tm);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &tm);
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  CalendarTime t;
+  ToUtcTime(std::chrono::duration_cast<std::chrono::seconds>(now).count(), t);
+  char text[48];
+  std::snprintf(text, sizeof text, "%04lld%02d%02dT%02d%02d%02dZ", static_cast<long long>(t.year),
+                t.month, t.day, t.hour, t.minute, t.second);
   return text;
 }
 
