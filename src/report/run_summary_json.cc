@@ -1,9 +1,6 @@
 #include "report/run_summary_json.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <new>
@@ -12,6 +9,7 @@
 #include "base/version.h"
 #include "platform/atomic_file_writer.h"
 #include "platform/local_time.h"
+#include "platform/own_files.h"
 #include "report/action_lines.h"
 #include "report/formats.h"
 
@@ -173,9 +171,11 @@ void MakeParentFolders(const std::string& path) {
        slash = path.find('/', slash + 1)) {
     const std::string folder = path.substr(0, slash);
     if (folder.back() == '/') continue;
-    struct stat st;
-    if (::lstat(folder.c_str(), &st) == 0) continue;
-    if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) return;
+    PathFacts facts;
+    if (LookUpPath(folder, FinalLink::Itself, facts) == kSuccess) continue;
+    if (const ErrorCode code = MakeFolder(folder, 0777);
+        code != kSuccess && code != kErrAlreadyExists)
+      return;
   }
 }
 
@@ -268,10 +268,10 @@ ErrorCode FormatRunSummary(const RunSummary& s, std::string& text) {
     text = doc.dump(2) + "\n";
     return kSuccess;
   } catch (const std::bad_alloc&) {
-    return ENOMEM;
+    return kErrNoMemory;
   } catch (const nlohmann::json::exception&) {
     // Not reached: every string is checked to be UTF-8 before it goes in.
-    return EILSEQ;
+    return kErrInvalidText;
   }
 }
 
