@@ -67,10 +67,7 @@ void SettingsDialog::CreateControls() {
   spnGuard = Named(new QSpinBox(this), "spnGuard");
   spnGuard->setRange(0, 100);
   spnGuard->setSuffix(tr(" % of Target"));
-  // The box's own field is what a screen reader meets.
-  spnGuard->setAccessibleName(tr("Deletion guard: stop deleting more than"));
-  if (auto* field = spnGuard->findChild<QLineEdit*>())
-    field->setAccessibleName(spnGuard->accessibleName());
+  NameSpinBox(*spnGuard, tr("Deletion guard: stop deleting more than"));
   lblGuard->setBuddy(spnGuard);
   lblShortcuts->setBuddy(txtShortcuts);
   lblReport->setBuddy(txtReport);
@@ -78,13 +75,8 @@ void SettingsDialog::CreateControls() {
   lblLevel->setBuddy(lstReportLevel);
   lblVersionsKeep =
       Named(new QLabel(tr("Versions folders &keep the newest:"), this), "lblVersionsKeep");
-  spnVersionsKeep = Named(new QSpinBox(this), "spnVersionsKeep");
-  spnVersionsKeep->setRange(0, 9999);
-  CountRuns(*spnVersionsKeep);
-  spnVersionsKeep->setAccessibleName(tr("Versions folders keep the newest"));
-  // Its text field takes the focus and is what a screen reader names.
-  for (QLineEdit* text : spnVersionsKeep->findChildren<QLineEdit*>())
-    text->setAccessibleName(spnVersionsKeep->accessibleName());
+  spnVersionsKeep =
+      Named(NewKeptRunsBox(this, tr("Versions folders keep the newest")), "spnVersionsKeep");
   lblVersionsKeep->setBuddy(spnVersionsKeep);
   lblScheduled = Named(new QLabel(tr("Sch&eduled runs:"), this), "lblScheduled");
   lstScheduled = Named(new QListWidget(this), "lstScheduled");
