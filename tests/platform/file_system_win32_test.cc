@@ -241,7 +241,10 @@ TEST_F(WinFileSystemTest, ErrorsAreWindowsNumbersWithTheSystemsText) {
   tree_.WriteFile("file", "f");
   ItemInfo info;
   EXPECT_EQ(fs_->Lookup(tree_.Path("missing"), info), kErrNotFound);
-  EXPECT_TRUE(IsMissingError(fs_->Lookup(tree_.Path("missing/item"), info)));
+  EXPECT_EQ(fs_->Lookup(tree_.Path("missing/item"), info), kErrPathNotFound);
+  EXPECT_TRUE(IsMissingError(fs_->Lookup(tree_.Path("file/item"), info)));
+  fs_->SetConfinedRoots({tree_.Root()});
+  EXPECT_EQ(fs_->Lookup(tree_.Path("missing/deeper/item"), info), kErrPathNotFound);
   EXPECT_TRUE(IsMissingError(fs_->Lookup(tree_.Path("file/item"), info)));
   EXPECT_EQ(fs_->CreateFolder(tree_.Path("file")), kErrAlreadyExists);
   EXPECT_EQ(fs_->Lookup(tree_.Path("a*b"), info), ERROR_INVALID_NAME);

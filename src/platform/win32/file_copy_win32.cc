@@ -175,20 +175,11 @@ ErrorCode GiveAttributesAndTimes(HANDLE item, DWORD attributes, const FILE_BASIC
   return SetFileInformationByHandle(item, FileBasicInfo, &change, sizeof change) ? 0 : LastError();
 }
 
-// The attributes of kWrittenAttributes that the volume of the open item keeps.
-DWORD KeptAttributes(HANDLE item, DWORD attributes) {
-  VolumeFacts volume;
-  if (ReadVolumeFacts(item, volume) == 0 &&
-      (SameNameIgnoringCase(volume.type, L"FAT") || SameNameIgnoringCase(volume.type, L"FAT32") ||
-       SameNameIgnoringCase(volume.type, L"exFAT")))
-    return attributes & 0x27;
-  return attributes & kWrittenAttributes;
-}
-
 // A new link under a temporary name in `folder`: a file or a folder as the
-// Source link is, with its reparse data, attributes and times.
-ErrorCode MakeLink(HANDLE folder, const std::string& data, const SourceFacts& facts, Handle& link,
-                   std::wstring& name) {
+// Source link is, with its reparse data, the attributes of `kept` it has,
+// and its times.
+ErrorCode MakeLink(HANDLE folder, DWORD kept, const std::string& data, const SourceFacts& facts,
+                   Handle& link, std::wstring& name) {
   const bool folder_link = (facts.basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   if (!folder_link) {
     if (const ErrorCode code = CreateTemporaryFile(folder, 0, link, name); code != 0) return code;
@@ -209,8 +200,7 @@ ErrorCode MakeLink(HANDLE folder, const std::string& data, const SourceFacts& fa
                        static_cast<DWORD>(data.size()), nullptr, 0, &returned, nullptr))
     code = LastError();
   if (code == 0)
-    code = GiveAttributesAndTimes(
-        link.get(), KeptAttributes(link.get(), facts.basic.FileAttributes), facts.basic);
+    code = GiveAttributesAndTimes(link.get(), facts.basic.FileAttributes & kept, facts.basic);
   if (code != 0) DiscardOpen(link.get());
   return code;
 }
@@ -252,6 +242,8 @@ ErrorCode WinFileSystem::CopyFile(const std::string& from, const std::string& to
     return CopyLink(source.get(), data, *to_folder, to_name, options);
   }
   if (facts.standard.Directory) return kErrorDirectoryNotSupported;
+  const DWORD kept =
+      FolderVolume(*to_folder) ? KeptAttributes(to_folder->volume) : kWrittenAttributes;
 
   const Security* security = options.security;
   const bool with_sacl = security != nullptr && HoldsSacl(security->descriptor) && SaclAccess();
@@ -287,8 +279,7 @@ ErrorCode WinFileSystem::CopyFile(const std::string& from, const std::string& to
   }
   const DWORD attributes =
       security != nullptr ? AttributesFromMode(options.security_mode) : facts.basic.FileAttributes;
-  if (const ErrorCode code = GiveAttributesAndTimes(
-          target.get(), KeptAttributes(target.get(), attributes), facts.basic);
+  if (const ErrorCode code = GiveAttributesAndTimes(target.get(), attributes & kept, facts.basic);
       code != 0)
     return fail(code);
   if (Stopped(options)) return fail(kErrCancelled);
@@ -309,9 +300,11 @@ ErrorCode WinFileSystem::CopyLink(HANDLE source, const std::string& data, Folder
                                   const std::wstring& to_name, const CopyOptions& options) {
   SourceFacts facts;
   if (const ErrorCode code = ReadFacts(source, facts); code != 0) return code;
+  const DWORD kept =
+      FolderVolume(to_folder) ? KeptAttributes(to_folder.volume) : kWrittenAttributes;
   Handle link;
   std::wstring temporary;
-  if (const ErrorCode code = MakeLink(to_folder.handle.get(), data, facts, link, temporary);
+  if (const ErrorCode code = MakeLink(to_folder.handle.get(), kept, data, facts, link, temporary);
       code != 0)
     return code;
   ErrorCode code = 0;
@@ -362,13 +355,16 @@ ErrorCode WinFileSystem::KeepOld(Folder& folder, const std::wstring& name,
       NtSetInformationFile(old.get(), &io, link, static_cast<ULONG>(buffer.size()),
                            static_cast<FILE_INFORMATION_CLASS>(kFileLinkInformation));
   ErrorCode code = NT_SUCCESS(status) ? 0 : FromStatus(status);
+  VolumeFacts volume;
+  const bool volume_known = ReadVolumeFacts(keep_folder.get(), volume) == 0;
   // Another volume, or one without hard links: a copy.
   if (code == kErrCrossDevice || code == ERROR_INVALID_FUNCTION || code == kErrNotSupported ||
       code == ERROR_TOO_MANY_LINKS || code == ERROR_INVALID_PARAMETER)
-    code = CopyToKeep(old.get(), keep_folder.get(), keep_name, options);
+    code =
+        CopyToKeep(old.get(), keep_folder.get(),
+                   volume_known ? KeptAttributes(volume) : kWrittenAttributes, keep_name, options);
   if (code != 0) return code;
-  VolumeFacts volume;
-  if (ReadVolumeFacts(keep_folder.get(), volume) == 0 &&
+  if (volume_known &&
       std::none_of(written_.begin(), written_.end(),
                    [&](const WrittenFileSystem& w) { return w.device == volume.serial; }))
     written_.push_back({volume.serial, ShownPath(keep.Parent().text)});
@@ -379,8 +375,8 @@ ErrorCode WinFileSystem::KeepOld(Folder& folder, const std::wstring& name,
 // A fail-safe copy of the old item `old` into the keep folder, on its disk
 // before the old item leaves its name. What the volume of the kept copy
 // cannot take (an owner) does not keep it from holding the contents.
-ErrorCode WinFileSystem::CopyToKeep(HANDLE old, HANDLE keep_folder, const std::wstring& keep_name,
-                                    const CopyOptions& options) {
+ErrorCode WinFileSystem::CopyToKeep(HANDLE old, HANDLE keep_folder, DWORD kept,
+                                    const std::wstring& keep_name, const CopyOptions& options) {
   SourceFacts facts;
   if (const ErrorCode code = ReadFacts(old, facts); code != 0) return code;
   Handle target;
@@ -388,7 +384,8 @@ ErrorCode WinFileSystem::CopyToKeep(HANDLE old, HANDLE keep_folder, const std::w
   if (IsLinkTag(facts)) {
     std::string data;
     if (const ErrorCode code = ReadReparseData(old, data); code != 0) return code;
-    if (const ErrorCode code = MakeLink(keep_folder, data, facts, target, temporary); code != 0)
+    if (const ErrorCode code = MakeLink(keep_folder, kept, data, facts, target, temporary);
+        code != 0)
       return code;
   } else {
     if (const ErrorCode code = CreateTemporaryFile(
@@ -402,8 +399,7 @@ ErrorCode WinFileSystem::CopyToKeep(HANDLE old, HANDLE keep_folder, const std::w
     if (code == 0) code = CheckUnchanged(old, copied, facts);
     if (code == 0) {
       CopyNamedStreams(old, target.get(), quiet);
-      code = GiveAttributesAndTimes(
-          target.get(), KeptAttributes(target.get(), facts.basic.FileAttributes), facts.basic);
+      code = GiveAttributesAndTimes(target.get(), facts.basic.FileAttributes & kept, facts.basic);
     }
     if (code == 0 && !FlushFileBuffers(target.get())) code = LastError();
     if (code != 0) {

@@ -100,11 +100,6 @@ ErrorCode InfoOfOpenFolder(HANDLE folder, uint64_t volume, ItemInfo& info) {
   return 0;
 }
 
-bool IsFatVolume(const VolumeFacts& volume) {
-  return SameNameIgnoringCase(volume.type, L"FAT") || SameNameIgnoringCase(volume.type, L"FAT32") ||
-         SameNameIgnoringCase(volume.type, L"exFAT");
-}
-
 // Lists an open folder with GetFileInformationByHandleEx, a buffer of
 // entries at a time.
 class WinFolderReader final : public FolderReader {
@@ -217,6 +212,13 @@ bool IsPlainName(std::wstring_view name) {
   for (const wchar_t c : name)
     if (c < 0x20 || std::wcschr(L"\\/:*?\"<>|", c) != nullptr) return false;
   return true;
+}
+
+DWORD KeptAttributes(const VolumeFacts& volume) {
+  const bool fat = SameNameIgnoringCase(volume.type, L"FAT") ||
+                   SameNameIgnoringCase(volume.type, L"FAT32") ||
+                   SameNameIgnoringCase(volume.type, L"exFAT");
+  return fat ? 0x27 : kWrittenAttributes;
 }
 
 ErrorCode ReadVolumeFacts(HANDLE item, VolumeFacts& facts) {
@@ -369,7 +371,16 @@ const SystemPath* WinFileSystem::RootOf(const SystemPath& path) const {
 
 ErrorCode WinFileSystem::OpenFolderPath(const SystemPath& path, Handle& out) {
   const SystemPath* root = RootOf(path);
-  if (root == nullptr) return OpenPath(path, kFolderAccess, 0, out);
+  if (root == nullptr) {
+    Handle folder;
+    if (const ErrorCode code = OpenPath(path, kFolderAccess, 0, folder); code != 0) return code;
+    FILE_BASIC_INFO basic{};
+    if (!GetFileInformationByHandleEx(folder.get(), FileBasicInfo, &basic, sizeof basic))
+      return LastError();
+    if (!(basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return kErrNotAFolder;
+    out = std::move(folder);
+    return 0;
+  }
   // From the deepest open folder on the way, else from the root as written.
   const Folder* start = nullptr;
   for (const auto& folder : folders_)
@@ -410,9 +421,12 @@ ErrorCode WinFileSystem::OpenFolderPath(const SystemPath& path, Handle& out) {
   return 0;
 }
 
+// A folder of the path that is missing makes the path missing, as Windows
+// tells it (ERROR_PATH_NOT_FOUND).
 ErrorCode WinFileSystem::OpenParent(const SystemPath& path, Handle& folder, std::wstring& name) {
   name = path.LastName();
-  return OpenFolderPath(path.IsRoot() ? path : path.Parent(), folder);
+  const ErrorCode code = OpenFolderPath(path.IsRoot() ? path : path.Parent(), folder);
+  return code == kErrNotFound ? kErrPathNotFound : code;
 }
 
 ErrorCode WinFileSystem::ResolveParent(const std::string& path, Folder*& folder,
@@ -430,7 +444,8 @@ ErrorCode WinFileSystem::ResolveParent(const std::string& path, Folder*& folder,
   }
   auto opened = std::make_unique<Folder>();
   opened->path = parent.text;
-  if (const ErrorCode code = OpenFolderPath(parent, opened->handle); code != 0) return code;
+  if (const ErrorCode code = OpenFolderPath(parent, opened->handle); code != 0)
+    return code == kErrNotFound ? kErrPathNotFound : code;
   if (folders_.size() >= kCachedFolders) folders_.pop_back();
   folders_.insert(folders_.begin(), std::move(opened));
   folder = folders_.front().get();
@@ -730,8 +745,7 @@ ErrorCode WinFileSystem::ReadLink(const std::string& path, std::string& text) {
 
 VolumeAbilities WinFileSystem::AbilitiesOf(const VolumeFacts& volume) const {
   VolumeAbilities abilities;
-  // FAT and exFAT keep read-only, hidden, system and archive only.
-  abilities.kept_mode_bits = ModeBitsOf(IsFatVolume(volume) ? 0x27 : kComparedAttributes);
+  abilities.kept_mode_bits = ModeBitsOf(KeptAttributes(volume) & kComparedAttributes);
   abilities.sets_link_times = (volume.flags & FILE_SUPPORTS_REPARSE_POINTS) != 0;
   abilities.rename_keeps_times = true;
   return abilities;

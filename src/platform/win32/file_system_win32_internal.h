@@ -88,6 +88,9 @@ struct VolumeFacts {
   std::wstring type;  // "NTFS", "FAT32", "exFAT" ...
 };
 ErrorCode ReadVolumeFacts(HANDLE item, VolumeFacts& facts);
+// The attributes of kWrittenAttributes that the volume keeps: FAT and exFAT
+// keep read-only, hidden, system and archive only.
+DWORD KeptAttributes(const VolumeFacts& volume);
 
 // Fills `info` from one entry of a folder listing on the volume `volume`;
 // false for "." and ".." and for items that stay invisible (sockets).
@@ -167,7 +170,7 @@ class WinFileSystem final : public FileSystem {
   ErrorCode CopyLink(HANDLE source, const std::string& data, Folder& to_folder,
                      const std::wstring& to_name, const CopyOptions& options);
   ErrorCode KeepOld(Folder& folder, const std::wstring& name, const CopyOptions& options);
-  ErrorCode CopyToKeep(HANDLE old, HANDLE keep_folder, const std::wstring& keep_name,
+  ErrorCode CopyToKeep(HANDLE old, HANDLE keep_folder, DWORD kept, const std::wstring& keep_name,
                        const CopyOptions& options);
 
   // Made at the start of every call: while no roots are set, it closes the
