@@ -53,7 +53,9 @@ PlatformFacts DetectPlatformFacts() {
     version.service_pack = win32::WideToUtf8(info.szCSDVersion);
   }
   PlatformFacts facts;
-  facts.OsIndex = std::max(win32::ClassifyWindowsVersion(version), 0);
+  // A version the table does not know can only be a newer one here.
+  const int32_t index = win32::ClassifyWindowsVersion(version);
+  facts.OsIndex = index >= 0 ? index : 8;
   facts.OsText = win32::FormatWindowsVersion(version, facts.OsIndex);
   facts.IsNT = version.platform == 2;
   facts.IsAdmin = HasAdministratorRights();
