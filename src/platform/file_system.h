@@ -103,7 +103,7 @@ struct Security {
   // SID). It is held here in a self-contained form that two items share
   // exactly when their descriptors say the same (platform/win32). Empty on
   // Linux.
-  std::string descriptor;
+  std::string descriptor = {};
   bool operator==(const Security&) const = default;
 };
 

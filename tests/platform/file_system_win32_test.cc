@@ -11,6 +11,7 @@
 
 #include "platform/file_system.h"
 #include "platform/win32/attributes_win32.h"
+#include "platform/win32/file_system_win32_internal.h"
 #include "platform/win32/system_paths_win32.h"
 #include "platform/win32/text_win32.h"
 #include "platform/win32/windows_api.h"
@@ -251,6 +252,44 @@ TEST_F(WinFileSystemTest, ErrorsAreWindowsNumbersWithTheSystemsText) {
   const std::string text = SystemErrorText(kErrAccessDenied);  // "Access is denied."
   EXPECT_TRUE(text.starts_with("Access") && text.ends_with(".")) << text;
   EXPECT_EQ(SystemErrorText(0x7654321), "Unknown error 124076833");
+}
+
+// The reparse data of a link as the file system gives it: a header, the
+// names' places, for symbolic links their flags, then the names.
+std::string ReparseData(ULONG tag, std::wstring_view substitute, std::wstring_view print) {
+  std::string body;
+  const auto add = [&body](const void* bytes, size_t size) {
+    body.append(static_cast<const char*>(bytes), size);
+  };
+  const auto length = [](std::wstring_view name) {
+    return static_cast<USHORT>(name.size() * sizeof(WCHAR));
+  };
+  const win32::ReparseNames names{0, length(substitute), length(substitute), length(print)};
+  add(&names, sizeof names);
+  if (tag == IO_REPARSE_TAG_SYMLINK) {
+    const ULONG flags = win32::kSymlinkFlagRelative;
+    add(&flags, sizeof flags);
+  }
+  add(substitute.data(), length(substitute));
+  add(print.data(), length(print));
+  const win32::ReparseDataHeader header{tag, static_cast<USHORT>(body.size()), 0};
+  return std::string(reinterpret_cast<const char*>(&header), sizeof header) + body;
+}
+
+TEST(WinLinksTest, LinkTextIsTheNameTheLinkLeadsTo) {
+  std::string text;
+  ASSERT_EQ(win32::LinkText(ReparseData(IO_REPARSE_TAG_SYMLINK, L"..\\d\\\u00e9", L"x"), text), 0);
+  EXPECT_EQ(text, "..\\d\\\xc3\xa9");
+  ASSERT_EQ(
+      win32::LinkText(ReparseData(IO_REPARSE_TAG_MOUNT_POINT, L"\\??\\C:\\t", L"C:\\t"), text), 0);
+  EXPECT_EQ(text, "\\??\\C:\\t");
+  const std::string wsl = std::string("\x1d\0\0\xa0\x08\0\0\0\x02\0\0\0", 12) + "../a";
+  ASSERT_EQ(win32::LinkText(wsl, text), 0);
+  EXPECT_EQ(text, "../a");
+  std::string cut = ReparseData(IO_REPARSE_TAG_SYMLINK, L"far", L"");
+  cut.resize(cut.size() - 2);
+  EXPECT_EQ(win32::LinkText(cut, text), ERROR_INVALID_REPARSE_DATA);
+  EXPECT_EQ(win32::LinkText(ReparseData(0x80000017, L"x", L""), text), kErrNotSupported);
 }
 
 TEST(WinPathsTest, PathsTakeTheLongFormWithNamesKeptExactly) {
