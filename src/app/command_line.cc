@@ -3,6 +3,7 @@
 #include "app/command_line_tokens.h"
 #include "base/exit_codes.h"
 #include "fs/paths.h"
+#include "report/formats.h"
 
 namespace twinmere {
 
@@ -103,7 +104,7 @@ bool ApplyDefaultReport(const std::string& args, const std::string& default_repo
 }
 
 std::string InvalidCommandLineMessage(const std::string& args) {
-  return "Invalid command line: \"" + args + "\"";
+  return "Invalid command line: \"" + DisplayPath(args) + "\"";
 }
 
 StartupCommandLine ReadStartupCommandLine(const std::string& args,

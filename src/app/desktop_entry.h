@@ -110,9 +110,9 @@ ShortcutStatus SplitLauncherArguments(std::string_view arguments, std::vector<st
 // existing file as it was and no partial one, nor the temporary file. A new
 // entry gets mode 0644 (no execute bit, in any folder: a desktop that asks
 // before starting an untrusted launcher keeps asking); an existing regular
-// file keeps its permission mode. A link at `shortcut_path` is replaced,
-// never written through. Fails with EINVAL for an empty path or executable,
-// with the errors of FormatDesktopEntry, or with those of WriteWholeFile.
+// file keeps its permission mode. Nothing but a regular file is replaced:
+// a link at `shortcut_path` is refused, never written through. Fails with EINVAL for an empty path
+// or executable, with the errors of FormatDesktopEntry, or with those of WriteWholeFile.
 ShortcutStatus CreateShortcut(const std::string& shortcut_path, const ShortcutFields& fields);
 
 // Reads the desktop entry `shortcut_path` (a link is followed) into `fields`.

@@ -18,7 +18,10 @@ void ApplyOptionsDialogRules(OptionsDialogState& state) {
   }
   state.chkNew.enabled = !state.chkBidi.checked;
   state.chkDelete.enabled = !state.chkBidi.checked;
+  // An option that cannot take effect is cleared, so that no run, command
+  // line or launcher carries it unseen.
   state.chkForceDelete.enabled = state.chkDelete.enabled && state.chkDelete.checked;
+  if (!state.chkForceDelete.enabled) state.chkForceDelete.checked = false;
 
   const bool has_report = !TrimBlanks(state.txtReport).empty();
   state.chkAppend.enabled = has_report;
@@ -27,6 +30,7 @@ void ApplyOptionsDialogRules(OptionsDialogState& state) {
   state.txtRestrictEnabled = state.chkRestrict.enabled && state.chkRestrict.checked;
   if (state.txtRestrictEnabled && TrimBlanks(state.txtRestrict).empty()) state.txtRestrict = "500";
   state.versionsEnabled = !state.chkTrash.checked;
+  state.versionsKeepEnabled = state.versionsEnabled && !TrimBlanks(state.txtVersions).empty();
 }
 
 namespace {
@@ -160,7 +164,8 @@ OptionsDialogState LoadOptionsDialog(const SyncOptions& options, const PlatformF
   return state;
 }
 
-SyncOptions DialogOptions(const OptionsDialogState& state, const std::string& state_folder) {
+SyncOptions DialogOptions(const OptionsDialogState& state, const std::string& state_folder,
+                          int32_t default_versions_keep) {
   SyncOptions o;
   o.Source = state.txtSource;
   o.Target = state.txtTarget;
@@ -169,9 +174,8 @@ SyncOptions DialogOptions(const OptionsDialogState& state, const std::string& st
   o.JsonSummary = QualifyName(state.txtJson, state_folder);
   o.Restriction = state.chkRestrict.checked ? RestrictionValue(state.txtRestrict) : 0;
   o.ReportLevel = state.ReportLevel;
-  if (!state.chkTrash.checked && !TrimBlanks(state.txtVersions).empty())
-    o.Versions = state.txtVersions;
-  o.VersionsKeep = state.VersionsKeep;
+  if (state.versionsKeepEnabled) o.Versions = state.txtVersions;
+  o.VersionsKeep = state.versionsKeepEnabled ? state.VersionsKeep : default_versions_keep;
   return o;
 }
 

@@ -46,9 +46,10 @@ struct OptionsDialogState {
   std::string txtSource;
   std::string txtTarget;
   std::string txtVersions;
-  int32_t VersionsKeep = 0;     // the number of newest versions-folder runs kept
-  bool versionsEnabled = true;  // the versions folder, its chooser and the number
-  int32_t ReportLevel = 0;      // the edited report level
+  int32_t VersionsKeep = 0;          // the number of newest versions-folder runs kept
+  bool versionsEnabled = true;       // the versions folder and its chooser
+  bool versionsKeepEnabled = false;  // the number: with a versions folder in the field
+  int32_t ReportLevel = 0;           // the edited report level
   bool operator==(const OptionsDialogState&) const = default;
 };
 
@@ -94,9 +95,11 @@ OptionsDialogState LoadOptionsDialog(const SyncOptions& options, const PlatformF
 // hold them (the dialog decides what blanks typed around a name mean), a bare
 // report or JSON summary name placed in `state_folder` (QualifyName), the restriction
 // RestrictionValue of txtRestrict when chkRestrict is checked (else 0), the edited level,
-// the versions folder unless chkTrash is checked (a blank one is none) and its
-// number. The folders get no "/" here. Never fails.
-SyncOptions DialogOptions(const OptionsDialogState& state, const std::string& state_folder);
+// and, while its number is enabled, the versions folder with that number (else
+// no folder and `default_versions_keep`). The folders get no "/" here. Never
+// fails.
+SyncOptions DialogOptions(const OptionsDialogState& state, const std::string& state_folder,
+                          int32_t default_versions_keep);
 
 // The leading numeric value of a restriction text (blanks, sign, digits, "."
 // and digits; anything after is ignored), rounded to a whole number with

@@ -182,8 +182,8 @@ std::optional<DialogMessage> FormatScheduledUnits(const ScheduleRequest& request
     return Refusal(
         "A scheduled run needs a valid command line that names both folders, the Source folder "
         "and the Target folder.");
-  for (const std::string* path :
-       {&options.Source, &options.Target, &options.Report, &options.JsonSummary}) {
+  for (const std::string* path : {&options.Source, &options.Target, &options.Report,
+                                  &options.JsonSummary, &options.Versions}) {
     if (!IsAbsoluteOrEmpty(*path))
       return Refusal("A scheduled run does not start in this folder: \"" + DisplayPath(*path) +
                      "\" needs its full path, from \"/\" on.");

@@ -88,8 +88,9 @@ struct ScheduledUnitTexts {
 // Refused with a message (help topic 6000) when they cannot run what the
 // launcher runs: a program path systemd refuses, a launcher name too long
 // for a unit name, an argument string a launcher cannot carry, one that
-// twinmere-cli does not take or that lacks a folder, a relative folder or
-// file (a bare report or summary name is fine: it goes to the state folder).
+// twinmere-cli does not take or that lacks a folder, a relative folder
+// (versions folder included) or file (a bare report or summary name is
+// fine: it goes to the state folder).
 // `fs` gives the folders their names on disk, as the program reads them.
 std::optional<DialogMessage> FormatScheduledUnits(const ScheduleRequest& request, FileSystem& fs,
                                                   ScheduledUnitTexts& texts);
@@ -102,6 +103,7 @@ class UserServiceManager {
   struct Answer {
     bool ok = false;     // started and exited with 0
     std::string output;  // what it said, or why it could not start
+    int exit_code = 0;   // its exit code; -1 when it did not start or a signal ended it
   };
   virtual Answer Systemctl(const std::vector<std::string>& arguments) = 0;
 };
@@ -144,9 +146,9 @@ std::optional<DialogMessage> CheckSchedule(const ScheduleRequest& request, FileS
 // has any (RemoveScheduledRun). Else writes both units (each replaced at
 // once, mode 0644), then "systemctl --user daemon-reload" and "systemctl
 // --user enable --now <timer>". Returns the message to show: nothing when all
-// went well; when a unit cannot be written, why; when the user's service
-// manager cannot be reached or refuses, what it said and the exact commands
-// that start the timer later (the units stay written).
+// went well; when a unit cannot be written, why; when systemctl fails, the
+// command that failed with its exit code and what it said, and the exact
+// commands that start the timer later (the units stay written).
 std::optional<DialogMessage> ApplySchedule(const ScheduleRequest& request, FileSystem& fs,
                                            const ScheduleContext& context);
 
@@ -154,7 +156,7 @@ std::optional<DialogMessage> ApplySchedule(const ScheduleRequest& request, FileS
 // both units and the timer's link in timers.target.wants, and reloads the
 // manager; the launcher itself stays. Returns the message to show, as
 // ApplySchedule (help topic 7000): a file that cannot be removed, or a
-// manager that did not answer, with the commands that finish the job.
+// systemctl command that failed, with the commands that finish the job.
 std::optional<DialogMessage> RemoveScheduledRun(const ScheduledRun& run,
                                                 const ScheduleContext& context);
 

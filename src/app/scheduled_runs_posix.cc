@@ -88,11 +88,30 @@ ErrorCode MakeFolders(const std::string& folder) {
   }
 }
 
-std::string FirstLines(const std::string& output) {
-  std::string text = output;
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  if (text.size() > 400) text = text.substr(0, 400) + " ...";
-  return DisplayPath(text.empty() ? "no answer" : text);
+// "systemctl --user ARGUMENTS failed with exit code N: what it said", its
+// first 400 bytes; a program that did not start or that a signal ended has
+// no exit code to give.
+std::string SystemctlFailure(const std::vector<std::string>& arguments,
+                             const UserServiceManager::Answer& answer) {
+  std::string command = "systemctl --user";
+  for (const std::string& argument : arguments) {
+    const bool plain = argument.find_first_not_of(
+                           "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_.") ==
+                       std::string::npos;
+    command += " " + (plain ? argument : ShellWord(argument));
+  }
+  std::string said = answer.output;
+  while (!said.empty() && (said.back() == '\n' || said.back() == ' ')) said.pop_back();
+  if (said.size() > 400) said = said.substr(0, 400) + " ...";
+  std::replace(said.begin(), said.end(), '\n', ' ');
+  // The command stays as it would be typed (unit names are printable and
+  // hold systemd's own escapes, "\x20"); what systemctl said is shown as
+  // names are.
+  std::string text = "\"" + command + "\" failed";
+  if (answer.exit_code >= 0) text += " with exit code " + std::to_string(answer.exit_code);
+  text += said.empty() ? (answer.exit_code >= 0 ? " and gave no message" : "")
+                       : ": " + DisplayPath(said);
+  return text;
 }
 
 }  // namespace
@@ -103,8 +122,11 @@ UserServiceManager::Answer SystemctlUserManager::Systemctl(
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   ProgramResult result;
   if (const ErrorCode error = RunProgram(argv, result); error != kSuccess)
-    return Answer{false, "systemctl cannot be started: " + SystemErrorText(error)};
-  return Answer{result.exit_status == 0, result.output};
+    return Answer{false, "systemctl cannot be started: " + SystemErrorText(error), -1};
+  return Answer{
+      result.exit_status == 0,
+      result.exit_status >= 0 || !result.output.empty() ? result.output : "ended by a signal",
+      result.exit_status};
 }
 
 std::vector<ScheduledRun> ListScheduledRuns(const std::string& unit_folder) {
@@ -186,16 +208,19 @@ std::optional<DialogMessage> ApplySchedule(const ScheduleRequest& request, FileS
                   DisplayPath(context.unit_folder) + "\".\n\n" + SystemErrorText(error));
 
   const std::string timer_unit = texts.name + ".timer";
-  UserServiceManager::Answer answer = context.manager.Systemctl({"daemon-reload"});
-  if (answer.ok) answer = context.manager.Systemctl({"enable", "--now", timer_unit});
+  std::vector<std::string> command = {"daemon-reload"};
+  UserServiceManager::Answer answer = context.manager.Systemctl(command);
+  if (answer.ok) {
+    command = {"enable", "--now", timer_unit};
+    answer = context.manager.Systemctl(command);
+  }
   if (answer.ok) return std::nullopt;
-  return failed(
-      "The scheduled run is saved as \"" + DisplayPath(timer) +
-      "\", but the user's service manager did not start it: " + FirstLines(answer.output) +
-      "\n\nIn a session with a user service manager, start it with:\n\n"
-      "systemctl --user daemon-reload\n"
-      "systemctl --user enable --now " +
-      ShellWord(timer_unit));
+  return failed("The scheduled run is saved as \"" + DisplayPath(timer) +
+                "\", but it is not started: " + SystemctlFailure(command, answer) + "." +
+                "\n\nIn a session with a user service manager, start it with:\n\n"
+                "systemctl --user daemon-reload\n"
+                "systemctl --user enable --now " +
+                ShellWord(timer_unit));
 }
 
 std::optional<DialogMessage> RemoveScheduledRun(const ScheduledRun& run,
@@ -219,11 +244,13 @@ std::optional<DialogMessage> RemoveScheduledRun(const ScheduledRun& run,
   if (error != kSuccess)
     return failed("The scheduled run \"" + run.unit + "\" could not be removed from \"" +
                   DisplayPath(context.unit_folder) + "\".\n\n" + SystemErrorText(error));
-  const UserServiceManager::Answer reloaded = context.manager.Systemctl({"daemon-reload"});
+  const std::vector<std::string> reload = {"daemon-reload"};
+  const UserServiceManager::Answer reloaded = context.manager.Systemctl(reload);
   if (disabled.ok && reloaded.ok) return std::nullopt;
-  return failed("The scheduled run \"" + run.unit +
-                "\" is removed, but the user's service manager did not answer: " +
-                FirstLines(reloaded.ok ? disabled.output : reloaded.output) +
+  return failed("The scheduled run \"" + run.unit + "\" is removed, but " +
+                (disabled.ok ? SystemctlFailure(reload, reloaded)
+                             : SystemctlFailure({"disable", "--now", timer_unit}, disabled)) +
+                "." +
                 "\n\nIn a session with a user service manager, a timer that still runs stops "
                 "with:\n\nsystemctl --user stop " +
                 ShellWord(timer_unit) + "\nsystemctl --user daemon-reload");

@@ -4,6 +4,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -90,6 +91,7 @@ CliHost::CliHost(const SyncOptions& options, const SyncSession& session, const C
                  TerminalOutput out, StopSignalGuard* signals)
     : options_(options),
       session_(session),
+      clock_(clock),
       out_(std::move(out)),
       signals_(signals),
       shown_(clock, LocaleClockStyle(), ProcessSeparators().thousands) {}
@@ -99,14 +101,21 @@ void CliHost::ShowStatus(std::string_view text, std::string_view path, double in
   if (shown_.ShowStatus(text, path, interval)) Draw();
 }
 
+// The bytes, rate and time left move on between the steps of the
+// percentage: the line follows them at least every second.
 void CliHost::UpdateProgress(const SyncSession& session, double current_file_work) {
   WriteRefusedNote();
-  if (shown_.UpdateProgress(options_.QuickStart, session, current_file_work)) Draw();
+  current_file_work_ = current_file_work;
+  const bool changed = shown_.UpdateProgress(options_.QuickStart, session, current_file_work);
+  const double now = clock_.Now();
+  if (changed || now - last_draw_ >= 1 || now < last_draw_) Draw();
 }
 
 void CliHost::EnterRunningState(bool /*disallow_stop*/) {
   running_ = true;
   shown_.BeginRun();
+  rate_.Reset();
+  current_file_work_ = 0;
 }
 
 void CliHost::EnterIdleState() {
@@ -147,15 +156,35 @@ void CliHost::RedrawLine() {
   line_visible_ = true;
 }
 
+// The figures once the copying has begun (the percentage shows) or under
+// quick start: the bytes done with their rate, and with a percentage the
+// time left at the pace so far.
+ProgressFigures CliHost::Figures() {
+  const StatusProgressView& view = shown_.View();
+  ProgressFigures figures;
+  if (!view.percent_shown && !options_.QuickStart) return figures;
+  const double now = clock_.Now();
+  const double in_progress = current_file_work_ * kBytesPerWorkUnit;
+  figures.bytes_done = bytes_copied_ ? bytes_copied_() + in_progress
+                                     : (session_.WorkDone * kBytesPerWorkUnit) + in_progress;
+  rate_.Add(now, figures.bytes_done);
+  figures.bytes_per_second = rate_.Rate();
+  if (view.percent_shown) {
+    figures.fraction = view.fraction_done + view.fraction_current;
+    if (figures.fraction > 0 && session_.CopyStartTime > 0 && now >= session_.CopyStartTime)
+      figures.seconds_left =
+          (now - session_.CopyStartTime) * (1 - std::min(figures.fraction, 1.0)) / figures.fraction;
+  }
+  return figures;
+}
+
 void CliHost::Draw() {
   if (!out_.live || !running_) return;
   size_t columns = out_.columns ? out_.columns() : 0;
   if (columns == 0) columns = kDefaultColumns;
   const StatusProgressView& view = shown_.View();
-  ProgressLineParts parts{view.status_text, view.status_path,
-                          view.progress_text.empty() ? session_.ProgressText : view.progress_text,
-                          view.eta_text};
-  std::string line = ComposeProgressLine(parts, columns);
+  last_draw_ = clock_.Now();
+  std::string line = ComposeProgressLine({view.status_text, view.status_path, Figures()}, columns);
   if (line == drawn_ && line_visible_) return;
   drawn_ = std::move(line);
   out_.write(std::string(kEraseLine) + drawn_);

@@ -1,6 +1,6 @@
 // twinmere-cli's side of a run: the SyncHost that turns status and progress
-// into one live line on a terminal, the display decorator that keeps that line
-// out of the way of the message lines on standard output, and the signal
+// (percentage, bytes done, rate, time left) into one live line on a terminal, the display decorator
+// that keeps that line out of the way of the message lines on standard output, and the signal
 // handling that turns Ctrl+C, SIGTERM and SIGHUP into a stop request.
 #pragma once
 
@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "app/status_progress.h"
 #include "base/sync_options.h"
@@ -76,6 +77,13 @@ class CliHost final : public SyncHost {
   void CloseProgram(int exit_code) override;
   void PumpEvents() override;
 
+  // Where the bytes done come from: the bytes the run has copied, to which the
+  // host adds those of the files in progress. Without it they are the run's
+  // work done (exact under quick start).
+  void SetBytesCopied(std::function<double()> bytes_copied) {
+    bytes_copied_ = std::move(bytes_copied);
+  }
+
   // Erases the live line (before other output reaches the terminal).
   void ClearLine();
   // Draws the live line again after ClearLine.
@@ -91,15 +99,21 @@ class CliHost final : public SyncHost {
  private:
   void WriteRefusedNote();
   void Draw();
+  ProgressFigures Figures();
 
   const SyncOptions& options_;
   const SyncSession& session_;
+  const Clock& clock_;
   TerminalOutput out_;
   StopSignalGuard* signals_;
   // The status line and the progress figure, with their throttling.
   StatusProgress shown_;
   bool running_ = false;
   bool close_requested_ = false;
+  std::function<double()> bytes_copied_;
+  double current_file_work_ = 0;  // of the files in progress, in work units
+  RateMeter rate_;
+  double last_draw_ = 0;  // Clock::Now() of the last line drawn
 
   // The line as last written, and whether it is on screen.
   std::string drawn_;

@@ -56,9 +56,10 @@ With -n nothing in SOURCE or TARGET is changed: the lines are those the run
 would write, between a first and a last line that say it is a preview. With -d
 the deletion guard counts, before anything is deleted, the items the run would
 delete (N) and TARGET's items (M, each item counted, also inside a folder that
-goes as a whole): when SOURCE is empty, or N is at least 20 and more than 50 %
-of M (the share is a setting of the preferences), nothing is deleted, one line
-says so and the exit code is 4; -fd lifts the guard.
+goes as a whole or in place of a SOURCE item of another kind): when SOURCE is
+empty (but for the run's own report and JSON summary), or N is at least 20 and
+more than 50 % of M (the share is a setting of the preferences), nothing is
+deleted, one line says so and the exit code is 4; -fd lifts the guard.
 
 Ctrl+C, SIGTERM and SIGHUP stop the run after the current step; a file being
 copied is left as it was. Without a command line the stored default report
@@ -123,6 +124,11 @@ int Main(int argc, char** argv) {
   StdoutDisplay stdout_display(STDOUT_FILENO, &session.StopRequested);
   LineKeepingDisplay display(stdout_display, host);
   Reporter reporter(options, facts, *fs, display, clock);
+  host.SetBytesCopied([&reporter] {
+    const SessionCounters& c = reporter.Counters();
+    return static_cast<double>(c.BytesCopiedToTarget + c.BytesReplacedInTarget +
+                               c.BytesCopiedToSource + c.BytesReplacedInSource);
+  });
   reporter.SetArgumentString(arguments);
   reporter.SetCommandLineWriter(
       [level = settings.default_report_level, keep = settings.versions_keep](const SyncOptions& o) {

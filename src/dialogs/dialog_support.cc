@@ -3,6 +3,7 @@
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 
 #include "app/folder_fields.h"
 #include "base/text.h"
@@ -68,6 +69,15 @@ class FieldAssist final : public QObject {
 
 void AssistTextField(QLineEdit* field, QPushButton* browse, QPushButton* default_button) {
   new FieldAssist(field, browse, default_button);
+}
+
+void CountRuns(QSpinBox& box) {
+  box.setSpecialValueText(QObject::tr("all runs"));
+  const auto suffix = [&box](int runs) {
+    box.setSuffix(runs == 1 ? QObject::tr(" run") : QObject::tr(" runs"));
+  };
+  suffix(box.value());
+  QObject::connect(&box, &QSpinBox::valueChanged, &box, suffix);
 }
 
 void BrowseIntoField(QWidget* owner, FileSystem& fs, ByteText& field, const QString& title) {

@@ -9,6 +9,7 @@
 
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 class QWidget;
 
 namespace twinmere {
@@ -26,6 +27,10 @@ class ByteText;
 // the default again when the field loses it.
 void AssistTextField(QLineEdit* field, QPushButton* browse = nullptr,
                      QPushButton* default_button = nullptr);
+
+// A number of runs in `box`: "all runs" for 0, "1 run", "2 runs" ... as the
+// value changes.
+void CountRuns(QSpinBox& box);
 
 // The folder browser for a dialog's folder field, titled `title`: it opens
 // where BrowseStartFolder says for the field's text; a chosen folder is put

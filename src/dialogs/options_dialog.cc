@@ -182,14 +182,12 @@ void OptionsDialog::CreateControls() {
   txtVersions = Named(new QLineEdit(this), "txtVersions");
   txtVersions->setAccessibleName(tr("Versions folder"));
   cmdVersions = Named(new QPushButton(this), "cmdVersions");
-  cmdVersions->setAccessibleName(tr("Choose versions folder"));
   // Every letter is some control's access key already: Tab from the versions
   // folder's chooser reaches the number.
   lblVersionsKeep = Named(new QLabel(tr("Keep newest:"), this), "lblVersionsKeep");
   spnVersionsKeep = Named(new QSpinBox(this), "spnVersionsKeep");
   spnVersionsKeep->setRange(0, 9999);
-  spnVersionsKeep->setSpecialValueText(tr("all runs"));
-  spnVersionsKeep->setSuffix(tr(" runs"));
+  CountRuns(*spnVersionsKeep);
   spnVersionsKeep->setAccessibleName(tr("Keep newest"));
   // Its text field takes the focus and is what a screen reader names.
   for (QLineEdit* text : spnVersionsKeep->findChildren<QLineEdit*>())
@@ -228,15 +226,21 @@ void OptionsDialog::CreateControls() {
   report_ = ByteText(txtReport);
   json_ = ByteText(txtJson);
   versions_ = ByteText(txtVersions);
-  for (QPushButton* browse : {cmdSource, cmdTarget, cmdReport, cmdJson, cmdVersions}) {
-    browse->setToolTip(tr("Choose folder..."));
+  // Each chooser says what it chooses, in its tool tip and to a screen
+  // reader alike.
+  const std::pair<QPushButton*, QString> choosers[] = {
+      {cmdSource, tr("Choose Source folder...")},
+      {cmdTarget, tr("Choose Target folder...")},
+      {cmdReport, tr("Choose report file...")},
+      {cmdJson, tr("Choose JSON summary file...")},
+      {cmdVersions, tr("Choose versions folder...")}};
+  for (const auto& [browse, caption] : choosers) {
+    browse->setToolTip(caption);
+    browse->setAccessibleName(caption);
     // No tab stop and no focus: Enter in the field presses it, and the focus
     // stays in the field.
     browse->setFocusPolicy(Qt::NoFocus);
   }
-  cmdReport->setToolTip(tr("Choose file..."));
-  cmdJson->setToolTip(tr("Choose file..."));
-  cmdJson->setAccessibleName(tr("Choose JSON summary file"));
   AssistTextField(txtSource, cmdSource, cmdOK);
   AssistTextField(txtTarget, cmdTarget, cmdOK);
   AssistTextField(txtReport, cmdReport, cmdOK);
@@ -261,6 +265,7 @@ void OptionsDialog::CreateControls() {
   connect(chkRestrict, &QCheckBox::toggled, this, &OptionsDialog::ApplyRules);
   connect(chkTrash, &QCheckBox::toggled, this, &OptionsDialog::ApplyRules);
   connect(txtReport, &QLineEdit::textChanged, this, &OptionsDialog::ApplyRules);
+  connect(txtVersions, &QLineEdit::textChanged, this, &OptionsDialog::ApplyRules);
   connect(txtRestrict, &QLineEdit::textChanged, this, &OptionsDialog::RestrictionEdited);
   connect(lstReportLevel, &ReportLevelList::LevelChanged, this, [this](int32_t level) {
     level_ = level;
@@ -270,13 +275,13 @@ void OptionsDialog::CreateControls() {
     if (!LevelListOpen()) OpenLevelList();
   });
   connect(cmdSource, &QPushButton::clicked, this,
-          [this] { BrowseIntoField(this, context_.fs, source_, tr("Select Source folder:")); });
+          [this] { BrowseIntoField(this, context_.fs, source_, tr("Select Source folder")); });
   connect(cmdTarget, &QPushButton::clicked, this,
-          [this] { BrowseIntoField(this, context_.fs, target_, tr("Select Target folder:")); });
+          [this] { BrowseIntoField(this, context_.fs, target_, tr("Select Target folder")); });
   connect(cmdReport, &QPushButton::clicked, this, &OptionsDialog::BrowseReport);
   connect(cmdJson, &QPushButton::clicked, this, &OptionsDialog::BrowseJson);
   connect(cmdVersions, &QPushButton::clicked, this,
-          [this] { BrowseIntoField(this, context_.fs, versions_, tr("Select versions folder:")); });
+          [this] { BrowseIntoField(this, context_.fs, versions_, tr("Select versions folder")); });
   connect(cmdGet, &QPushButton::clicked, this, &OptionsDialog::GetShortcut);
   connect(cmdShortcut, &QPushButton::clicked, this, &OptionsDialog::MakeShortcut);
   connect(cmdOK, &QPushButton::clicked, this, &OptionsDialog::accept);
@@ -408,6 +413,7 @@ OptionsDialogState OptionsDialog::State() const {
   state.txtVersions = versions_.Get();
   state.VersionsKeep = spnVersionsKeep->value();
   state.versionsEnabled = txtVersions->isEnabled();
+  state.versionsKeepEnabled = spnVersionsKeep->isEnabled();
   state.ReportLevel = level_;
   return state;
 }
@@ -433,9 +439,10 @@ void OptionsDialog::SetState(const OptionsDialogState& state) {
   target_.Set(state.txtTarget);
   versions_.Set(state.txtVersions);
   spnVersionsKeep->setValue(state.VersionsKeep);
-  for (QWidget* control : std::initializer_list<QWidget*>{lblVersions, txtVersions, cmdVersions,
-                                                          lblVersionsKeep, spnVersionsKeep})
+  for (QWidget* control : std::initializer_list<QWidget*>{lblVersions, txtVersions, cmdVersions})
     control->setEnabled(state.versionsEnabled);
+  lblVersionsKeep->setEnabled(state.versionsKeepEnabled);
+  spnVersionsKeep->setEnabled(state.versionsKeepEnabled);
   level_ = state.ReportLevel;
   lstReportLevel->SetLevel(level_);
   ShowLevel(level_);
@@ -489,7 +496,7 @@ std::string OptionsDialog::FieldPath(const ByteText& field, const std::string& p
 }
 
 SyncOptions OptionsDialog::GetOptions() const {
-  SyncOptions options = DialogOptions(State(), StateFolder());
+  SyncOptions options = DialogOptions(State(), StateFolder(), context_.settings.versions_keep);
   options.Source = FieldPath(source_, placed_source_);
   options.Target = FieldPath(target_, placed_target_);
   options.Report = QualifyName(FieldPath(report_, placed_report_), StateFolder());
@@ -555,6 +562,7 @@ void OptionsDialog::BrowseJson() {
   std::string proposal = TrimBlanks(json_.Get());
   if (proposal.empty()) proposal = AddSeparator(context_.folders.documents) + "twinmere-run.json";
   FileRequest request;
+  request.mode = FileRequest::Mode::Save;
   request.title = tr("Choose file to save JSON summary in");
   request.filter = QStringLiteral("JSON files (*.json)|*.json|All files (*)|*");
   request.default_extension = QStringLiteral("json");

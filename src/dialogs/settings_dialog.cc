@@ -49,13 +49,14 @@ SettingsDialog::SettingsDialog(const SettingsDialogContext& context, QWidget* pa
 void SettingsDialog::CreateControls() {
   lblShortcuts = Named(new QLabel(tr("Default &shortcuts location:"), this), "lblShortcuts");
   txtShortcuts = Named(new QLineEdit(this), "txtShortcuts");
-  cmdShortcuts = Named(new QPushButton(tr("Choose folder..."), this), "cmdShortcuts");
+  // Each chooser says what it chooses: the three stand in one column.
+  cmdShortcuts = Named(new QPushButton(tr("Choose shortcuts folder..."), this), "cmdShortcuts");
   lblReport = Named(new QLabel(tr("Default &report file:"), this), "lblReport");
   txtReport = Named(new QLineEdit(this), "txtReport");
-  cmdReport = Named(new QPushButton(tr("Choose file..."), this), "cmdReport");
+  cmdReport = Named(new QPushButton(tr("Choose report file..."), this), "cmdReport");
   lblViewer = Named(new QLabel(tr("Report &viewer:"), this), "lblViewer");
   txtViewer = Named(new QLineEdit(this), "txtViewer");
-  cmdViewer = Named(new QPushButton(tr("Choose file..."), this), "cmdViewer");
+  cmdViewer = Named(new QPushButton(tr("Choose report viewer..."), this), "cmdViewer");
   lblLevel = Named(new QLabel(tr("Default report &level:"), this), "lblLevel");
   lblLevelValue = Named(new QLabel(this), "lblLevelValue");
   lstReportLevel = Named(new ReportLevelList(this), "lstReportLevel");
@@ -79,8 +80,7 @@ void SettingsDialog::CreateControls() {
       Named(new QLabel(tr("Versions folders &keep the newest:"), this), "lblVersionsKeep");
   spnVersionsKeep = Named(new QSpinBox(this), "spnVersionsKeep");
   spnVersionsKeep->setRange(0, 9999);
-  spnVersionsKeep->setSpecialValueText(tr("all runs"));
-  spnVersionsKeep->setSuffix(tr(" runs"));
+  CountRuns(*spnVersionsKeep);
   spnVersionsKeep->setAccessibleName(tr("Versions folders keep the newest"));
   // Its text field takes the focus and is what a screen reader names.
   for (QLineEdit* text : spnVersionsKeep->findChildren<QLineEdit*>())
@@ -160,7 +160,7 @@ void SettingsDialog::CreateControls() {
     ShowLevel();
   });
   connect(cmdShortcuts, &QPushButton::clicked, this, [this] {
-    BrowseIntoField(this, context_.fs, shortcuts_, tr("Select default shortcuts location:"));
+    BrowseIntoField(this, context_.fs, shortcuts_, tr("Select default shortcuts location"));
   });
   connect(cmdReport, &QPushButton::clicked, this, &SettingsDialog::ChooseReport);
   connect(cmdViewer, &QPushButton::clicked, this, &SettingsDialog::ChooseViewer);
@@ -245,7 +245,9 @@ void SettingsDialog::ShowScheduledRuns() {
                                          QStringLiteral(" \u2014 ") +
                                          QString::fromLatin1(ScheduleName(run.schedule)),
                                      lstScheduled);
+    // The launcher, for the mouse and for a screen reader.
     item->setToolTip(BytesToText(run.launcher));
+    item->setData(Qt::AccessibleDescriptionRole, tr("Launcher: %1").arg(BytesToText(run.launcher)));
   }
   cmdRemove->setEnabled(false);
 }

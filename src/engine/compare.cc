@@ -165,10 +165,11 @@ int Compare(FilesEnumerator& e, const std::string& other_path, bool with_securit
     if (changed & kept) result |= kAttributesDiffer;
   }
   if (item.IsFolder() != other.IsFolder()) result |= kKindDiffers;
-  if (item.kind == ItemKind::Link && other.kind == ItemKind::Link && rules.other_receives &&
-      !e.Context().fs->Abilities(other_path).sets_link_times) {
-    // The link there has the time it was made: compare what it says.
-    FileSystem& fs = *e.Context().fs;
+  FileSystem& fs = *e.Context().fs;
+  if (item.kind == ItemKind::Link && other.kind == ItemKind::Link &&
+      ((rules.other_receives && !fs.Abilities(other_path).sets_link_times) ||
+       (rules.item_receives && !fs.Abilities(e.FullPath()).sets_link_times))) {
+    // A link copied there has the time it was made: compare what they say.
     std::string text, other_text;
     if (fs.ReadLink(e.FullPath(), text) == kSuccess &&
         fs.ReadLink(other_path, other_text) == kSuccess && text == other_text) {

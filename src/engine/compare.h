@@ -34,6 +34,10 @@ struct CompareRules {
   // Only whether the counterpart is there, and of which kind, counts: the
   // result is 3, 4, 5, or 32 when one is a folder and the other not, else 0.
   bool presence_only = false;
+  // The item's side is written too (a bidirectional run): two links are
+  // also the same when their texts are where the item's volume cannot set
+  // a link's own times.
+  bool item_receives = false;
 };
 
 // Two modification times count as equal when at most this far apart.
@@ -51,9 +55,10 @@ inline constexpr int64_t kHourHighNs = 3'604'000'000'000;
 // counterpart); else the bits of the differences. With with_security and
 // rules.security_support the security comparison is added (its read failures
 // go to the enumerator's SecurityError). Links are compared as themselves:
-// their own times, size (link text length) and kind; where the counterpart's
-// volume cannot set a link's times (rules.other_receives), their texts
-// instead of their times (different texts count as a size difference).
+// their own times, size (link text length) and kind; where the volume of a
+// side that receives cannot set a link's times (rules.other_receives,
+// rules.item_receives), their texts instead of their times (different
+// texts count as a size difference).
 int Compare(FilesEnumerator& e, const std::string& other_path, bool with_security,
             const CompareRules& rules, IEnumFile& callback);
 

@@ -96,8 +96,8 @@ int Synchronizer::Impl::CompareItem(FilesEnumerator& e, const std::string& other
   const bool other_receives = phase == Phase::ExploreSource || phase == Phase::CopyToTarget ||
                               phase == Phase::CopyToSource ||
                               (phase == Phase::ExploreTarget && options.Bidi);
-  const CompareRules rules{check_case, options.NoDaylight, context.security_support, other_receives,
-                           PresenceOnly(phase)};
+  const CompareRules rules{check_case,     options.NoDaylight,  context.security_support,
+                           other_receives, PresenceOnly(phase), options.Bidi};
   return Compare(e, other_path, with_security, rules, self);
 }
 
@@ -109,7 +109,12 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
   if (copy_pool != nullptr) CollectCopies(CopyWait::None);
   const Phase phase = session.CurrentPhase;
   const bool is_folder = e.IsFolder();
-  if (is_folder && options.ExcludeSubfolders && removing_conflict == 0) return;
+  // Subfolders excluded, the walks pass over folders; only the counts of
+  // the deletion guard look at those the copying phase would remove.
+  const bool counting =
+      counting_deletions || (phase == Phase::ExploreTarget && options.Delete && !options.Bidi);
+  const bool passed_over_folder = is_folder && options.ExcludeSubfolders && removing_conflict == 0;
+  if (passed_over_folder && !counting) return;
 
   // The report file is synchronized on its own (SyncReportFile), never as an item.
   const ReportRunState& run = reporter.Run();
@@ -178,6 +183,10 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
         result = 0;
         break;
     }
+  }
+  if (passed_over_folder) {
+    if (RemovedForConflict(result, e)) CountRemovedFolder(e.FullPath());
+    return;
   }
   if (phase == Phase::ExploreTarget || counting_deletions) CountForDeletion(result, e, is_folder);
   if (counting_deletions) {
@@ -338,7 +347,35 @@ void Synchronizer::Impl::CountForDeletion(int result, FilesEnumerator& e, bool i
   if (run.ReportInTarget && !is_folder && IsReportFile(e.ShortFormPath())) return;
   if (run.ReportInTarget && is_folder && HoldsReportFile(e.FullPath())) return;
   deletions.items += 1;
-  if (IsMissingOrClash(result)) deletions.extra += 1;
+  if (IsMissingOrClash(result) || RemovedForConflict(result, e)) deletions.extra += 1;
+}
+
+// As the copying phase decides it from the Source item's side: a folder
+// goes for a file at any time, a file for a folder only where the walk
+// goes into folders; with New only for a newer Source item.
+bool Synchronizer::Impl::RemovedForConflict(int result, FilesEnumerator& e) const {
+  if (!(result & kKindDiffers) || !options.Delete || options.Bidi) return false;
+  if (!e.IsFolder() && options.ExcludeSubfolders) return false;
+  return !options.New || CompareTimes(e.Other().modify_time, e.Item().modify_time,
+                                      options.NoDaylight) == kItemNewer;
+}
+
+// The folder and everything in it, counted by a walk as the one that
+// removes them meets them.
+void Synchronizer::Impl::CountRemovedFolder(const std::string& folder) {
+  deletions.items += 1;
+  deletions.extra += 1;
+  const Phase saved_phase = session.CurrentPhase;
+  const bool saved_counting = counting_deletions;
+  session.CurrentPhase = Phase::DeleteInTarget;
+  counting_deletions = true;
+  ++removing_conflict;
+  FilesEnumerator inner(context);
+  inner.SetFolder(folder + "/");
+  inner.Enumerate(self, EnumMode::ContentsFirst, "*");
+  --removing_conflict;
+  counting_deletions = saved_counting;
+  session.CurrentPhase = saved_phase;
 }
 
 int Synchronizer::Impl::SourceCaseVariant(FilesEnumerator& e, const std::string& path,
@@ -450,7 +487,7 @@ void Synchronizer::Impl::MainPlan(FilesEnumerator& e, const std::string& path, i
 void Synchronizer::Impl::ActOnMainPlan(FilesEnumerator& e, const std::string& path, int result,
                                        Side side) {
   if (result & kKindDiffers) {
-    if (side == Side::Source || !options.Delete) {
+    if (side == Side::Source || !Deletes()) {
       KindConflictLine(e, path);
       return;
     }
@@ -505,8 +542,8 @@ void Synchronizer::Impl::KindConflictLine(FilesEnumerator& e, const std::string&
   const char* text = e.IsFolder()
                          ? "Can't create folder because the file with this name already exists: "
                          : "Can't copy file because the folder with this name already exists: ";
-  reporter.AddReportLine(std::string(text) + "\"" + path + "\".", ReportLineKind::Error, 0.5,
-                         LineFlush::Throttled);
+  reporter.AddReportLine(std::string(text) + "\"" + DisplayPath(path) + "\".",
+                         ReportLineKind::Error, 0.5, LineFlush::Throttled);
   // For the JSON summary: what stands in the way, as the system would say it.
   reporter.CountError(e.IsFolder() ? EEXIST : EISDIR,
                       e.IsFolder() ? kActionCreateFolder : kActionCopy, path);

@@ -1,9 +1,11 @@
 #include "engine/kept_items.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 #include <mutex>
 #include <utility>
 
@@ -34,31 +36,75 @@ std::string BaseName(const std::string& path) {
   return path.substr(path.rfind('/') + 1);
 }
 
-// Removes a folder with everything in it, through the file system; owner
-// write and search permission are given to folders that lack them. The
-// first error, after trying everything.
-ErrorCode RemoveTree(FileSystem& fs, const std::string& folder) {
+// What is gone already (another run removing the same folder) counts as
+// removed.
+ErrorCode Removed(ErrorCode code) {
+  return IsMissingError(code) ? kSuccess : code;
+}
+
+// Removes everything in a folder but the item named `spared` (none when
+// empty), through the file system; owner write and search permission are
+// given to folders that lack them. The first error, after trying everything.
+ErrorCode RemoveContents(FileSystem& fs, const std::string& folder, const std::string& spared) {
   ItemInfo info;
-  if (const ErrorCode code = fs.Lookup(folder, info); code != kSuccess) return code;
-  if (!info.IsFolder()) return fs.DeleteFile(folder);
+  if (const ErrorCode code = fs.Lookup(folder, info); code != kSuccess) return Removed(code);
   if ((info.mode & 0700) != 0700) fs.SetMode(folder, info.mode | 0700);
   std::vector<ItemInfo> items;
   {
     std::unique_ptr<FolderReader> reader;
-    if (const ErrorCode code = fs.OpenFolder(folder + "/", reader); code != kSuccess) return code;
+    if (const ErrorCode code = fs.OpenFolder(folder + "/", reader); code != kSuccess)
+      return Removed(code);
     ItemInfo item;
     ErrorCode code = kSuccess;
-    while ((code = reader->Next(item)) == kSuccess) items.push_back(item);
+    while ((code = reader->Next(item)) == kSuccess)
+      if (item.name != spared) items.push_back(item);
     if (code != kErrNoMoreEntries) return code;
   }
   ErrorCode first = kSuccess;
   for (const ItemInfo& item : items) {
     const std::string path = folder + "/" + item.name;
-    const ErrorCode code = item.IsFolder() ? RemoveTree(fs, path) : fs.DeleteFile(path);
+    ErrorCode code = kSuccess;
+    if (item.IsFolder()) {
+      code = RemoveContents(fs, path, "");
+      if (code == kSuccess) code = Removed(fs.RemoveFolder(path));
+    } else {
+      code = Removed(fs.DeleteFile(path));
+    }
     if (first == kSuccess) first = code;
   }
-  const ErrorCode code = fs.RemoveFolder(folder);
-  return first != kSuccess ? first : code;
+  return first;
+}
+
+int DaysInMonth(int year, int month) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+int Number(std::string_view digits) {
+  int n = 0;
+  for (const char c : digits) n = n * 10 + (c - '0');
+  return n;
+}
+
+// The longest name of a Trash entry: "name.NNNNN.trashinfo" must fit the
+// 255 bytes that file systems allow.
+constexpr size_t kMaxTrashName = 255 - std::string_view(".trashinfo").size() - 6;
+
+// `name` cut to kMaxTrashName bytes, keeping a short extension, and never
+// inside a UTF-8 sequence.
+std::string TrashName(const std::string& name) {
+  if (name.size() <= kMaxTrashName) return name;
+  constexpr size_t kMaxExtension = 16;
+  const size_t dot = name.rfind('.');
+  const std::string extension =
+      dot != std::string::npos && dot > 0 && name.size() - dot <= kMaxExtension ? name.substr(dot)
+                                                                                : std::string();
+  size_t cut = kMaxTrashName - extension.size();
+  for (int back = 0; back < 3 && cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80;
+       ++back)
+    --cut;
+  return name.substr(0, cut) + extension;
 }
 
 }  // namespace
@@ -79,6 +125,13 @@ bool IsRunFolderName(std::string_view name, uint32_t* order) {
     const bool ok = i == 4 || i == 7 ? c == '-' : i == 10 ? c == ' ' : c >= '0' && c <= '9';
     if (!ok) return false;
   }
+  const int year = Number(name.substr(0, 4));
+  const int month = Number(name.substr(5, 2));
+  const int day = Number(name.substr(8, 2));
+  if (year < 1900 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) ||
+      Number(name.substr(11, 2)) > 23 || Number(name.substr(13, 2)) > 59 ||
+      Number(name.substr(15, 2)) > 60)
+    return false;
   uint32_t n = 1;
   if (name.size() > kLength) {
     const std::string_view suffix = name.substr(kLength + 1);
@@ -89,6 +142,65 @@ bool IsRunFolderName(std::string_view name, uint32_t* order) {
   }
   if (order != nullptr) *order = n;
   return true;
+}
+
+namespace {
+constexpr std::string_view kRunMarkTitle = "[Twinmere run folder]\n";
+constexpr std::string_view kStartedKey = "\nStarted=";
+}  // namespace
+
+std::string RunMarkText(double seconds) {
+  char started[64];
+  std::snprintf(started, sizeof started, "%.6f", seconds);
+  return std::string(kRunMarkTitle) +
+         "# The run's start in seconds since 1970-01-01 00:00:00 UTC, by which\n"
+         "# retention orders run folders. While the run goes on, it keeps this\n"
+         "# file locked, and no other run removes the folder." +
+         std::string(kStartedKey) + started + "\n";
+}
+
+std::optional<double> RunMarkStart(std::string_view text) {
+  if (!text.starts_with(kRunMarkTitle)) return std::nullopt;
+  const size_t at = text.find(kStartedKey);
+  if (at == std::string_view::npos) return std::nullopt;
+  const std::string_view value = text.substr(at + kStartedKey.size());
+  double seconds = 0;
+  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+  if (error != std::errc() || end == value.data() ||
+      (end != value.data() + value.size() && *end != '\n') || !std::isfinite(seconds))
+    return std::nullopt;
+  return seconds;
+}
+
+std::string NormalFolderPath(FileSystem& fs, const std::string& folder) {
+  const std::string path = AbsolutePath(folder, WorkingFolder());
+  const bool absolute = path.starts_with('/');
+  std::vector<std::string> parts;
+  const auto joined = [&] {
+    std::string text = absolute ? "/" : "";
+    for (const std::string& part : parts) text += part + "/";
+    return text;
+  };
+  for (size_t start = 0; start <= path.size();) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string part = path.substr(start, end - start);
+    start = end + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      if (absolute && parts.empty()) continue;  // "/.." is "/"
+      ItemInfo info;
+      // Through a link, ".." leads to the parent of what it names: kept.
+      if (!parts.empty() && parts.back() != ".." &&
+          fs.Lookup(RemoveSeparator(joined()), info) == kSuccess && info.IsFolder()) {
+        parts.pop_back();
+        continue;
+      }
+    }
+    parts.push_back(part);
+  }
+  const std::string normal = joined();
+  return normal.empty() ? "./" : normal;
 }
 
 std::string PercentEncodePath(std::string_view path) {
@@ -146,7 +258,8 @@ VersionsKeeper::VersionsKeeper(FileSystem& fs, Reporter& reporter, KeptSides sid
       start_time_(start_time) {}
 
 // The versions folder and the folders above it where missing, then the
-// run's own folder: the first free name of the second the run began.
+// run's own folder: the first free name of the second the run began, with
+// its mark, locked until the keeper goes.
 ErrorCode VersionsKeeper::MakeRunFolder() {
   std::vector<std::string> missing;
   ItemInfo info;
@@ -161,11 +274,16 @@ ErrorCode VersionsKeeper::MakeRunFolder() {
   }
   const std::string name = RunFolderName(start_time_);
   for (int n = 1; n < 10000; ++n) {
-    const std::string candidate = n == 1 ? name : name + "-" + std::to_string(n);
-    const ErrorCode code = fs_.CreateFolder(folder_ + candidate);
+    const std::string candidate = folder_ + (n == 1 ? name : name + "-" + std::to_string(n));
+    ErrorCode code = fs_.CreateFolder(candidate);
     if (code == kErrAlreadyExists) continue;
     if (code != kSuccess) return code;
-    run_folder_ = folder_ + candidate + "/";
+    code = fs_.CreateLockedFile(candidate + "/" + kRunMarkName, RunMarkText(start_time_), lock_);
+    if (code != kSuccess) {
+      fs_.RemoveFolder(candidate);
+      return code;
+    }
+    run_folder_ = candidate + "/";
     reporter_.Run().KeptIn = run_folder_;
     return kSuccess;
   }
@@ -209,39 +327,72 @@ void VersionsKeeper::Finish(const KeepPlace& place, bool kept) {
   if (kept) reporter_.Counters().ItemsKept += 1;
 }
 
-void RemoveOldRuns(FileSystem& fs, Reporter& reporter, const std::string& folder, int32_t keep) {
+void VersionsKeeper::RemoveOldRuns(int32_t keep) {
   if (keep <= 0) return;
+  constexpr size_t kMarkLimit = 4096;
   struct Run {
     std::string name;
+    double start;  // a live run's, unknown, counts as the newest
     uint32_t order;
+    bool spared;  // the run's own, or a live run's
   };
   std::vector<Run> runs;
   {
     std::unique_ptr<FolderReader> reader;
-    if (fs.OpenFolder(folder, reader) != kSuccess) return;
+    if (fs_.OpenFolder(folder_, reader) != kSuccess) return;
     ItemInfo item;
     uint32_t order = 0;
     while (reader->Next(item) == kSuccess) {
-      if (item.IsFolder() && IsRunFolderName(item.name, &order)) runs.push_back({item.name, order});
+      if (item.IsFolder() && IsRunFolderName(item.name, &order))
+        runs.push_back({item.name, 0, order, false});
     }
   }
+  const std::string own = run_folder_.empty() ? "" : BaseName(RemoveSeparator(run_folder_));
+  std::erase_if(runs, [&](Run& run) {
+    if (run.name == own) {
+      run.start = start_time_;
+      run.spared = true;
+      return false;
+    }
+    std::string text;
+    std::unique_ptr<FileLock> lock;
+    const ErrorCode code =
+        fs_.LockFile(folder_ + run.name + "/" + kRunMarkName, kMarkLimit, text, lock);
+    if (code == kErrInUse) {
+      run.start = std::numeric_limits<double>::infinity();
+      run.spared = true;
+      return false;
+    }
+    const std::optional<double> start = code == kSuccess ? RunMarkStart(text) : std::nullopt;
+    if (start) run.start = *start;
+    return !start;  // no mark of a run: not a run folder of this program
+  });
   if (runs.size() <= static_cast<size_t>(keep)) return;
   std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) {
-    const int by_time = a.name.compare(0, 17, b.name, 0, 17);
-    return by_time != 0 ? by_time < 0 : a.order < b.order;
+    if (a.start != b.start) return a.start > b.start;
+    if (a.order != b.order) return a.order > b.order;
+    return a.name > b.name;
   });
-  runs.resize(runs.size() - static_cast<size_t>(keep));
-  for (const Run& run : runs) {
-    const std::string path = folder + run.name;
-    const ErrorCode code = RemoveTree(fs, path);
+  for (size_t i = static_cast<size_t>(keep); i < runs.size(); ++i) {
+    if (runs[i].spared) continue;
+    const std::string path = folder_ + runs[i].name;
+    const std::string mark = path + "/" + kRunMarkName;
+    // Held while the folder is emptied, let go before the mark itself goes
+    // (a FUSE file system would keep an open file that was deleted).
+    std::string text;
+    std::unique_ptr<FileLock> lock;
+    if (fs_.LockFile(mark, kMarkLimit, text, lock) != kSuccess || !RunMarkStart(text)) continue;
+    ErrorCode code = RemoveContents(fs_, path, kRunMarkName);
+    lock.reset();
+    if (code == kSuccess) code = Removed(fs_.DeleteFile(mark));
+    if (code == kSuccess) code = Removed(fs_.RemoveFolder(path));
     if (code == kSuccess) {
-      reporter.AddReportLine("Removed versions:  \t\"" + DisplayPath(path + "/") + "\".",
-                             ReportLineKind::Action, 0.5, LineFlush::Throttled);
+      reporter_.AddReportLine("Removed versions:  \t\"" + DisplayPath(path + "/") + "\".",
+                              ReportLineKind::Action, 0.5, LineFlush::Throttled);
     } else {
-      reporter.AddReportLine("Error " + std::to_string(code) + " removing versions \"" +
-                                 DisplayPath(path + "/") + "\". " + GetSystemErrorText(code),
-                             ReportLineKind::Error, 0.5, LineFlush::Throttled);
-      reporter.Counters().ErrorCount += 1;
+      reporter_.ErrorLine("Error " + std::to_string(code) + " removing versions \"" +
+                              DisplayPath(path + "/") + "\". " + GetSystemErrorText(code),
+                          code, kRemoveVersionsErrorAction, path + "/");
     }
   }
 }
@@ -354,12 +505,11 @@ const TrashKeeper::Trash& TrashKeeper::TrashFor(const std::string& path, uint64_
     if (trash.device == device) return trash;
   Trash trash;
   std::string why;
-  if (FindTrash(path, device, trash, why) != kSuccess) {
+  if (const ErrorCode code = FindTrash(path, device, trash, why); code != kSuccess) {
     trash.usable = false;
-    reporter_.AddReportLine("No Trash can be used for \"" + DisplayPath(path) + "\": " + why +
-                                ". Nothing on its file system is deleted or replaced.",
-                            ReportLineKind::Error, 0.5, LineFlush::Throttled);
-    reporter_.Counters().ErrorCount += 1;
+    reporter_.ErrorLine("No Trash can be used for \"" + DisplayPath(path) + "\": " + why +
+                            ". Nothing on its file system is deleted or replaced.",
+                        code, kTrashErrorAction, path);
   }
   trashes_.push_back(std::move(trash));
   return trashes_.back();
@@ -394,7 +544,7 @@ ErrorCode TrashKeeper::NewEntry(const Trash& trash, const std::string& root, Ent
     if (original.size() > skip) original.erase(0, skip);
   }
   const std::string text = TrashInfoText(original, reporter_.RunClock().Now());
-  const std::string base = BaseName(root);
+  const std::string base = TrashName(BaseName(root));
   for (int n = 1; n < 100000; ++n) {
     const std::string name = n == 1 ? base : base + "." + std::to_string(n);
     const std::string info = trash.folder + "/info/" + name + ".trashinfo";

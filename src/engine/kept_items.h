@@ -7,22 +7,32 @@
 // relative to Target there; a bidirectional run keeps each side's items
 // under a subfolder named "Target" or "Source". On the file system of the
 // item a file is renamed there (a replaced one hard-linked), elsewhere copied
-// there first; a folder keeps its mode and times.
+// there first; nothing kept ever takes the name of another. A folder keeps
+// its mode and times, and with security its owner, group and ACLs.
+//
+// The run folder holds the run's mark, kRunMarkName, which says when the run
+// began (in UTC) and which the run keeps locked for its life. Retention
+// (RemoveOldRuns) counts and removes only marked folders with valid names,
+// newest first by that time: never one whose mark is locked (a live run's),
+// never the run's own. Folders without a mark (made by the user, or by
+// versions of the program before the mark) are left alone.
 //
 // Trash: the freedesktop.org Trash of the item's file system, the user's home
 // Trash ($XDG_DATA_HOME/Trash) where it lies on the same one, else
 // $topdir/.Trash/$uid (a shared .Trash with its sticky bit) or
 // $topdir/.Trash-$uid. Each entry's .trashinfo is written first (its name
-// reserved, "name", "name.2", ...), then the item moved to files/; a folder
-// that the run deletes is one entry, filled item by item as the walk removes
-// its contents. Nothing is copied to a Trash on another file system: where
-// none can be used, one error line says why, and nothing there is deleted
-// or replaced.
+// reserved, "name", "name.2", ...; a name too long for that is shortened,
+// the .trashinfo keeps the original path), then the item moved to files/; a
+// folder that the run deletes is one entry, filled item by item as the walk
+// removes its contents. Nothing is copied to a Trash on another file system:
+// where none can be used, one error line says why, and nothing there is
+// deleted or replaced.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -39,10 +49,20 @@ namespace twinmere {
 // "YYYY-MM-DD HHMMSS".
 std::string RunFolderName(double seconds);
 
-// Whether `name` is the name of a run folder ("YYYY-MM-DD HHMMSS", optionally
-// followed by "-N" with N from 2 on, without leading zeros); `order` then
-// gives N (1 for none).
+// Whether `name` is the name of a run folder ("YYYY-MM-DD HHMMSS" of a real
+// date and time, optionally followed by "-N" with N from 2 on, without
+// leading zeros); `order` then gives N (1 for none).
 bool IsRunFolderName(std::string_view name, uint32_t* order = nullptr);
+
+// The mark in a run folder, and its text for a run that began at `seconds`
+// since the epoch; the start a mark's text gives, nothing for other text.
+inline constexpr char kRunMarkName[] = ".twinmere-run";
+std::string RunMarkText(double seconds);
+std::optional<double> RunMarkStart(std::string_view text);
+
+// `folder` as one absolute spelling, ending in "/": from the working folder,
+// "//" and "." left out, and "name/.." where "name" is a folder (not a link).
+std::string NormalFolderPath(FileSystem& fs, const std::string& folder);
 
 // The text of a .trashinfo file: the original path percent-encoded (every
 // byte but letters, digits, "-", ".", "_", "~" and "/"), and the deletion
@@ -75,6 +95,11 @@ class VersionsKeeper final : public ItemKeeper {
   // This run's folder, ending in "/"; empty while nothing was kept.
   const std::string& RunFolder() const { return run_folder_; }
 
+  // Removes the oldest marked run folders so that `keep` remain (0: all
+  // remain), each reported with a line ("Removed versions:"), a failure
+  // with an error line; see above for which are never removed.
+  void RemoveOldRuns(int32_t keep);
+
  private:
   ErrorCode MakeRunFolder();
   // Makes every missing folder of `folder` (ending in "/") below the run folder.
@@ -86,14 +111,10 @@ class VersionsKeeper final : public ItemKeeper {
   std::string folder_;
   double start_time_;
   std::string run_folder_;
+  std::unique_ptr<FileLock> lock_;        // of the run folder's mark
   std::unordered_set<std::string> made_;  // folders below the run folder known to exist
   std::mutex mutex_;                      // copies may replace items on several threads
 };
-
-// Removes the oldest run folders in `folder` (ending in "/") so that `keep`
-// remain (0: all remain), each reported with a line ("Removed versions:"),
-// a failure with an error line. Only folders named as run folders count.
-void RemoveOldRuns(FileSystem& fs, Reporter& reporter, const std::string& folder, int32_t keep);
 
 // Where the trashes are looked for.
 struct TrashPlaces {

@@ -46,6 +46,13 @@ bool IsDots(std::string_view name) {
   return name == "." || name == "..";
 }
 
+// The error of a lookup on the way to an item: a FIFO, socket or device
+// (which no lookup describes) where a folder of the path should be makes
+// the path's folder no folder, as opening it would say.
+ErrorCode NotAFolderOnTheWay(ErrorCode code, bool last) {
+  return code == kErrNotSupported && !last ? kErrPathNotFound : code;
+}
+
 // A name with its ASCII letters in one case: what folders that compare
 // names ignoring case go by here (vfat's, and the test file system's, rule).
 std::string Folded(std::string_view name) {
@@ -308,7 +315,8 @@ ErrorCode PreviewFileSystem::Resolve(const std::string& path, bool make, Found& 
           return real_.Lookup(path, found.info);
         }
         ItemInfo info;
-        if (const ErrorCode code = real_.Lookup(real_path, info); code != 0) return code;
+        if (const ErrorCode code = real_.Lookup(real_path, info); code != 0)
+          return NotAFolderOnTheWay(code, last);
         child = FindChild(folder, info.name, folder.children && IgnoresCase(folder));
         if (child == nullptr) {
           if (make) {
@@ -331,7 +339,8 @@ ErrorCode PreviewFileSystem::Resolve(const std::string& path, bool make, Found& 
     // Below the nodes: the real items, one by one.
     const std::string real_path = Join(frame.real, part);
     ItemInfo info;
-    if (const ErrorCode code = real_.Lookup(real_path, info); code != 0) return code;
+    if (const ErrorCode code = real_.Lookup(real_path, info); code != 0)
+      return NotAFolderOnTheWay(code, last);
     frames.push_back({nullptr, real_path, info});
   }
   const Frame& item = frames.back();
@@ -356,7 +365,8 @@ ErrorCode PreviewFileSystem::ParentOf(const std::string& path, Node*& folder, st
   name = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
   if (name.empty() || IsDots(name)) return EINVAL;
   const std::string above = slash == std::string::npos ? "." : trimmed.substr(0, slash + 1);
-  if (const ErrorCode code = NodeOf(above, folder); code != 0) return code;
+  if (const ErrorCode code = NodeOf(above, folder); code != 0)
+    return NotAFolderOnTheWay(code, false);
   if (folder->info.kind == ItemKind::Link) return ELOOP;
   if (folder->info.kind != ItemKind::Folder) return kErrPathNotFound;
   return 0;
@@ -488,7 +498,8 @@ ErrorCode PreviewFileSystem::RemoveFolder(const std::string& path) {
   if (node->parent == nullptr) return EBUSY;
   bool empty = true;
   if (const ErrorCode code = ListNode(*node, empty); code != 0) return code;
-  if (!empty) return kErrNotEmpty;
+  // What no listing shows (a FIFO, a socket, a device) stays there.
+  if (!empty || HoldsUnlistedItems(path)) return kErrNotEmpty;
   Remove(*node);
   Touch(*node->parent);
   return 0;
@@ -739,6 +750,13 @@ bool PreviewFileSystem::NamesIgnoreCase(const std::string& folder) {
   return real_.NamesIgnoreCase(NearestRealFolder(folder));
 }
 
+// Such items are never made, moved or removed here.
+bool PreviewFileSystem::HoldsUnlistedItems(const std::string& folder) {
+  Found found;
+  return Resolve(folder, false, found) == 0 && found.info.IsFolder() && !found.real.empty() &&
+         real_.HoldsUnlistedItems(found.real);
+}
+
 ErrorCode PreviewFileSystem::ReadLink(const std::string& path, std::string& text) {
   Found found;
   if (const ErrorCode code = Resolve(path, false, found); code != 0) return code;
@@ -749,6 +767,33 @@ ErrorCode PreviewFileSystem::ReadLink(const std::string& path, std::string& text
   }
   if (found.real.empty()) return EINVAL;
   return real_.ReadLink(found.real, text);
+}
+
+namespace {
+
+class PreviewLock final : public FileLock {};
+
+}  // namespace
+
+ErrorCode PreviewFileSystem::CreateLockedFile(const std::string& path, std::string_view contents,
+                                              std::unique_ptr<FileLock>& lock) {
+  lock.reset();
+  if (const ErrorCode code = WriteNewFile(path, contents); code != 0) return code;
+  lock = std::make_unique<PreviewLock>();
+  return 0;
+}
+
+ErrorCode PreviewFileSystem::LockFile(const std::string& path, size_t limit, std::string& contents,
+                                      std::unique_ptr<FileLock>& lock) {
+  lock.reset();
+  contents.clear();
+  Found found;
+  if (const ErrorCode code = Resolve(path, false, found); code != 0) return code;
+  if (found.info.kind != ItemKind::File) return kErrNotSupported;
+  if (found.node == nullptr || (!found.node->made && found.node->state == Node::State::Real))
+    return real_.LockFile(found.real, limit, contents, lock);
+  lock = std::make_unique<PreviewLock>();
+  return 0;
 }
 
 ErrorCode PreviewFileSystem::ReadSecurity(const std::string& path, Security& security) {

@@ -67,6 +67,7 @@ class PreviewFileSystem final : public FileSystem {
   VolumeAbilities Abilities(const std::string& path) override;
   bool KnownAbilities(const std::string& path, VolumeAbilities& abilities) override;
   bool NamesIgnoreCase(const std::string& folder) override;
+  bool HoldsUnlistedItems(const std::string& folder) override;
   ErrorCode ReadLink(const std::string& path, std::string& text) override;
   ErrorCode ReadSecurity(const std::string& path, Security& security) override;
   ErrorCode WriteSecurity(const std::string& path, const Security& security) override;
@@ -76,6 +77,12 @@ class PreviewFileSystem final : public FileSystem {
   ErrorCode SyncFileSystem(const std::string& path) override;
   // Always empty.
   std::vector<WrittenFileSystem> WrittenFileSystems() const override;
+  // A file made here is locked by nothing real (its contents read as
+  // empty); a real one is locked, and read, on the real file system.
+  ErrorCode CreateLockedFile(const std::string& path, std::string_view contents,
+                             std::unique_ptr<FileLock>& lock) override;
+  ErrorCode LockFile(const std::string& path, size_t limit, std::string& contents,
+                     std::unique_ptr<FileLock>& lock) override;
 
   struct Node;
 

@@ -127,16 +127,23 @@ struct Synchronizer::Impl {
   const FolderSet* passing_set = nullptr;
   bool passing = false;
 
-  // What the deleting phase would delete, counted before it deletes
-  // anything: while exploring Target, or by a counting walk of its own
-  // (quick start). Items are those the deleting phase looks at.
+  // What the run would delete, counted before the copying phase, whose
+  // removal of Target items in the way of Source items of another kind is
+  // the first deletion: while exploring Target, or by a counting walk of
+  // its own (quick start). Items are those the deleting phase looks at,
+  // and those the removals take with them.
   struct DeletionCount {
     bool counted = false;
     int64_t items = 0;  // Target's items
-    int64_t extra = 0;  // of them, those without a counterpart in Source
+    // Of them, those without a counterpart in Source, those of another kind
+    // than theirs that the copying phase removes, and what these hold.
+    int64_t extra = 0;
   };
   DeletionCount deletions;
   bool counting_deletions = false;  // the counting walk runs
+  // The guard (or the user) kept Target's items: nothing is deleted, not
+  // even an item in the way of a Source item of another kind.
+  bool deletion_refused = false;
 
   // A Target that compares names ignoring letter case may hold an item
   // under another case than Source: its counterpart is found by listing
@@ -148,10 +155,13 @@ struct Synchronizer::Impl {
   // --- run driver (synchronizer.cc) ---
   void Synchronize();
   void Run();
-  // Before the deleting phase: whether it may delete what it would.
+  // Before the first deletion: whether the run may delete what it would.
   bool DeletionAllowed();
   void CountDeletions();
   bool SourceIsEmpty();
+  // Whether the run deletes: with Delete, one way, unless the guard kept
+  // Target's items.
+  bool Deletes() const { return options.Delete && !options.Bidi && !deletion_refused; }
   // Ends a run that cannot begin: the line (and the one giving its reason,
   // where there is one), the exit code, automatic exit.
   void Refuse(const std::string& line, int exit_code, const std::string& reason = {});
@@ -223,6 +233,12 @@ struct Synchronizer::Impl {
   void Estimate(int result, FilesEnumerator& e);
   // Counts the item for the deletion guard where the phase does.
   void CountForDeletion(int result, FilesEnumerator& e, bool is_folder);
+  // Whether the copying phase removes the Target item `e` (of the counting
+  // walk or of exploring Target) for its counterpart of another kind.
+  bool RemovedForConflict(int result, FilesEnumerator& e) const;
+  // Counts a Target folder that the copying phase removes with all it
+  // holds, where the walk does not go into it (subfolders excluded).
+  void CountRemovedFolder(const std::string& folder);
   // The counterpart in Source of a Target item whose own name found none,
   // on a Target that compares names ignoring case: the Source item whose
   // path is equal ignoring case (from the first name missing there on, the

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 
 #include "base/exit_codes.h"
 #include "engine/folder_identity.h"
@@ -67,13 +68,16 @@ void Synchronizer::File(FilesEnumerator& e) {
   impl_->File(e);
 }
 // What the exploring phases meet, the phase that acts on the same tree
-// meets again: it is reported there, once.
+// meets again: it is reported there, once. So is what the walk that counts
+// the deletions meets.
 void Synchronizer::AccessError(const std::string& path, ErrorCode code) {
   if (impl_->Exploring()) return impl_->ExploringError();
+  if (impl_->counting_deletions) return;
   impl_->reporter.AccessError(path, code);
 }
 void Synchronizer::SecurityError(const std::string& path, ErrorCode code) {
   if (impl_->Exploring()) return impl_->ExploringError();
+  if (impl_->counting_deletions) return;
   impl_->reporter.SecurityError(path, code);
 }
 
@@ -235,6 +239,7 @@ void Synchronizer::Impl::RunPhases() {
       options.ExcludeSubfolders ? EnumMode::NoRecursion : EnumMode::ContentsFirst;
 
   deletions = DeletionCount{};
+  deletion_refused = false;
   if (options.QuickStart) {
     session.ProgressText = "0 bytes processed";
     session.PercentMode = false;
@@ -254,6 +259,13 @@ void Synchronizer::Impl::RunPhases() {
     session.ProgressText = "0%";
     session.PercentMode = true;
   }
+  // The copying phase deletes too (a Target item in the way of a Source
+  // item of another kind): the guard decides before it.
+  if (options.Delete && !options.Bidi && !options.ForceDelete) {
+    check_case = false;
+    deletion_refused = !DeletionAllowed();
+    if (Stopped()) return;
+  }
 
   check_case = options.Case;
   session.SearchingText = kSearchingTarget;
@@ -270,9 +282,8 @@ void Synchronizer::Impl::RunPhases() {
     host.ShowStatus(session.SearchingText, "", 0);
     session.CurrentPhase = Phase::CopyToSource;
     Walk(walker, options.Target, walk_mode);
-  } else if (options.Delete) {
+  } else if (Deletes()) {
     check_case = false;
-    if (!options.ForceDelete && !DeletionAllowed()) return;
     session.SearchingText = kSearchingDelete;
     session.CopyingText = kDeleting;
     host.ShowStatus(session.SearchingText, "", 0);
@@ -281,14 +292,25 @@ void Synchronizer::Impl::RunPhases() {
   }
 }
 
+namespace {
+
+// The path of `folder` below `root` ("a/b/"), both spelled any way; empty
+// where it is not below it.
+std::string PathBelow(FileSystem& fs, const std::string& folder, const std::string& root) {
+  const std::string inner = NormalFolderPath(fs, folder);
+  const std::string outer = NormalFolderPath(fs, root);
+  if (inner.size() <= outer.size() || !inner.starts_with(outer)) return {};
+  return inner.substr(outer.size());
+}
+
+}  // namespace
+
+// The walks of both trees leave out the place of `folder` in either, as
+// they spell it.
 void Synchronizer::Impl::LeaveOut(const std::string& folder) {
-  const std::string path = RemoveSeparator(folder);
   for (const std::string* root : {&options.Target, &options.Source}) {
-    // The folder may be spelled from the root, relative or absolute.
-    const std::string absolute = AddSeparator(AbsolutePath(*root, WorkingFolder()));
-    const std::string& from = path.starts_with(*root) ? *root : absolute;
-    if (path.size() <= from.size() || !path.starts_with(from)) continue;
-    const std::string rel = path.substr(from.size());
+    const std::string rel = RemoveSeparator(PathBelow(*fs, folder, *root));
+    if (rel.empty()) continue;
     for (const std::string* side : {&options.Target, &options.Source}) {
       const std::string spelled = *side + rel;
       if (std::find(context.left_out.begin(), context.left_out.end(), spelled) ==
@@ -300,8 +322,9 @@ void Synchronizer::Impl::LeaveOut(const std::string& folder) {
 
 // A versions folder must neither be, nor hold, Source or Target, nor lie
 // inside Source (the run would copy it to Target); inside Target the walks
-// leave it out. The Trash of Target's file system and the home Trash are
-// left out where they lie inside either folder.
+// leave it out, and a Source item in its place is an error. The Trash of
+// Target's file system and the home Trash are left out where they lie
+// inside either folder.
 bool Synchronizer::Impl::PrepareKeeping(double start_time) {
   keeper.reset();
   versions_folder.clear();
@@ -317,7 +340,8 @@ bool Synchronizer::Impl::PrepareKeeping(double start_time) {
     return true;
   }
   if (options.Versions.empty()) return true;
-  const std::string folder = AddSeparator(AbsolutePath(options.Versions, WorkingFolder()));
+  // One spelling from here on, whichever the user gave.
+  const std::string folder = NormalFolderPath(*fs, options.Versions);
   const std::string shown = "The versions folder \"" + DisplayPath(folder) + "\"";
   ItemInfo info;
   std::string fault;
@@ -330,12 +354,20 @@ bool Synchronizer::Impl::PrepareKeeping(double start_time) {
   } else if (FolderLiesWithin(*fs, options.Target, folder)) {
     fault = shown + " is the Target folder or holds it.";
   } else if (FolderLiesWithin(*fs, folder, options.Target)) {
-    if (!folder.starts_with(options.Target) &&
-        !folder.starts_with(AddSeparator(AbsolutePath(options.Target, WorkingFolder())))) {
+    const std::string rel = RemoveSeparator(PathBelow(*fs, folder, options.Target));
+    if (rel.empty()) {
       fault = shown + " lies inside the Target folder: name it by a path inside \"" +
               DisplayPath(options.Target) + "\".";
     } else {
       LeaveOut(folder);
+      const std::string in_source = options.Source + rel;
+      ItemInfo there;
+      if ((!options.ExcludeSubfolders || rel.find('/') == std::string::npos) &&
+          fs->Lookup(in_source, there) == kSuccess) {
+        reporter.ErrorLine("Not synchronized: \"" + DisplayPath(in_source) +
+                               "\" lies where Target keeps the versions folder.",
+                           EEXIST, kVersionsFolderErrorAction, in_source);
+      }
     }
   }
   if (!fault.empty()) {
@@ -348,8 +380,8 @@ bool Synchronizer::Impl::PrepareKeeping(double start_time) {
 }
 
 void Synchronizer::Impl::FinishKeeping() {
-  if (!versions_folder.empty() && !Stopped())
-    RemoveOldRuns(*fs, reporter, versions_folder, options.VersionsKeep);
+  auto* versions = dynamic_cast<VersionsKeeper*>(keeper.get());
+  if (versions != nullptr && !Stopped()) versions->RemoveOldRuns(options.VersionsKeep);
 }
 
 // A preview runs on a file system that keeps every change in memory; its
@@ -400,14 +432,15 @@ void Synchronizer::Impl::Run() {
   options.Source = AddSeparator(options.Source);
   options.Target = AddSeparator(options.Target);
   if (!NamesExistingFolder(*fs, options.Source)) {
-    return Refuse("Invalid Source Path: \"" + options.Source + "\".", kExitInvalidSource);
+    return Refuse("Invalid Source Path: \"" + DisplayPath(options.Source) + "\".",
+                  kExitInvalidSource);
   }
   if (const Nesting nesting = CheckNesting(*fs, options.Source, options.Target); nesting.nested) {
     // Where a bind mount could hide the nesting, the line after says why
     // the folders were not told apart.
     std::string reason;
     if (!nesting.unplaced.empty()) {
-      reason = "Where \"" + nesting.unplaced +
+      reason = "Where \"" + DisplayPath(nesting.unplaced) +
                "\" lies inside its file system cannot be told, so a bind mount may show one "
                "folder inside the other: Error " +
                std::to_string(nesting.unplaced_error) + ". " +
@@ -420,7 +453,8 @@ void Synchronizer::Impl::Run() {
   target_created = !NamesExistingFolder(*fs, options.Target);
   reporter.CreateReportFolder(options.Target, *fs);
   if (!NamesExistingFolder(*fs, options.Target)) {
-    return Refuse("Invalid Target Path: \"" + options.Target + "\".", kExitInvalidTarget);
+    return Refuse("Invalid Target Path: \"" + DisplayPath(options.Target) + "\".",
+                  kExitInvalidTarget);
   }
   if (!PrepareKeeping(start_time)) return;
   std::vector<std::string> roots{options.Source, options.Target};
@@ -481,8 +515,8 @@ void Synchronizer::Impl::Run() {
   session.Running = false;
 }
 
-// The items of Target that the deleting phase looks at, and those it would
-// delete, as a walk of that phase meets them without acting.
+// The items of Target that the deleting phase looks at, and those the run
+// would delete, as a walk of that phase meets them without acting.
 void Synchronizer::Impl::CountDeletions() {
   deletions = DeletionCount{};
   const Phase saved_phase = session.CurrentPhase;
@@ -503,19 +537,49 @@ void Synchronizer::Impl::CountDeletions() {
   deletions.counted = true;
 }
 
-// Nothing at all in the Source folder (an empty mount point looks so).
+// Nothing in the Source folder (an empty mount point looks so) but what the
+// run writes itself: its report, its JSON summary (from an earlier run),
+// the temporary files of copies, folders that hold only these, and what the
+// walks leave out. The files are told by what they are, whatever path
+// names them.
 bool Synchronizer::Impl::SourceIsEmpty() {
-  std::unique_ptr<FolderReader> reader;
-  if (fs->OpenFolder(options.Source, reader) != kSuccess) return false;
-  ItemInfo item;
-  while (reader->Next(item) == kSuccess) {
-    if (item.IsFolder() || !IsTemporaryName(item.name)) return false;
+  using Identity = std::pair<uint64_t, uint64_t>;  // device, inode
+  std::vector<Identity> own;
+  for (const std::string* file : {&options.Report, &options.JsonSummary}) {
+    ItemInfo info;
+    if (!file->empty() && fs->Lookup(*file, info) == kSuccess && !info.IsFolder())
+      own.emplace_back(info.device, info.inode);
   }
-  return true;
+  enum class Held : uint8_t { Nothing, OwnOnly, Content };
+  const std::function<Held(const std::string&)> holds = [&](const std::string& folder) {
+    std::unique_ptr<FolderReader> reader;
+    if (fs->OpenFolder(folder, reader) != kSuccess) return Held::Content;
+    Held held = Held::Nothing;
+    for (ItemInfo item; reader->Next(item) == kSuccess;) {
+      const std::string path = folder + item.name;
+      if (std::find(context.left_out.begin(), context.left_out.end(), path) !=
+          context.left_out.end())
+        continue;
+      if (item.IsFolder()) {
+        // An empty folder is something; one that holds only the run's own
+        // files is not.
+        if (holds(path + "/") != Held::OwnOnly) return Held::Content;
+        held = Held::OwnOnly;
+        continue;
+      }
+      if (IsTemporaryName(item.name)) continue;
+      if (own.empty() || (!reader->Detailed() && fs->Lookup(path, item) != kSuccess) ||
+          std::find(own.begin(), own.end(), Identity(item.device, item.inode)) == own.end())
+        return Held::Content;
+      held = Held::OwnOnly;
+    }
+    return held;
+  };
+  return holds(options.Source) != Held::Content;
 }
 
 // The guard lets the deletions go on, or writes why it stops them (one
-// error line) and the deleting phase is skipped. In the window, unless the
+// error line): then nothing is deleted. In the window, unless the
 // program exits by itself, the user is asked instead; a preview never asks.
 bool Synchronizer::Impl::DeletionAllowed() {
   if (!deletions.counted) {
@@ -554,8 +618,7 @@ bool Synchronizer::Impl::DeletionAllowed() {
                        " %. To delete them, run again with -fd (Lift deletion guard).";
       break;
   }
-  reporter.AddReportLine(line, ReportLineKind::Error, 0.5, LineFlush::Throttled);
-  reporter.Counters().ErrorCount += 1;
+  reporter.ErrorLine(line, ECANCELED, kGuardErrorAction, options.Target);
   return false;
 }
 

@@ -107,6 +107,7 @@ ErrorCode FilesEnumerator::Enumerate(IEnumFile& callback, EnumMode mode, std::st
       RemoveLeftover();
       continue;
     }
+    if (!item_.IsFolder() && IsFuseHiddenName(item_.name)) continue;
     if (!Matches(mask, item_.name)) continue;
     full_path_.clear();
     full_path_.reserve(folder_path_.size() + item_.name.size());
@@ -117,7 +118,11 @@ ErrorCode FilesEnumerator::Enumerate(IEnumFile& callback, EnumMode mode, std::st
     ahead_item_security_ = true;
     ahead_other_security_ = true;
     const bool descend = item_.IsFolder() && mode != EnumMode::NoRecursion;
-    if (descend && mode == EnumMode::ContentsFirst) WalkSubfolder(mode);
+    if (descend && mode == EnumMode::ContentsFirst) {
+      // A kept folder keeps its times of before its contents went.
+      if (context_.keeper != nullptr) Item();
+      WalkSubfolder(mode);
+    }
     callback.File(*this);
     if (descend && mode == EnumMode::FolderFirst && !stop_) WalkSubfolder(mode);
   }
@@ -467,22 +472,36 @@ ErrorCode FilesEnumerator::Remove(const std::string& path, const ItemInfo& item)
 }
 
 // A file or link is renamed to its place, or where that is on another file
-// system copied there before it is deleted. A folder's contents went before
-// it (a walk removes them first): its place is made, a folder with its mode
-// and times, before it is removed.
+// system copied there before it is deleted; it never takes the name of
+// another kept item (a versions folder that ignores case). A folder's
+// contents went before it (a walk removes them first): its place is made, a
+// folder with its extended attributes, owner, ACLs, mode and times, before
+// it is removed.
 ErrorCode FilesEnumerator::MoveToKeeper(const std::string& path, const ItemInfo& item) {
   FileSystem& fs = *context_.fs;
   ItemKeeper& keeper = *context_.keeper;
   KeepPlace place;
   if (const ErrorCode code = keeper.Prepare(path, item, KeepReason::Delete, place); code != 0)
     return code;
+  const std::string place_folder = FolderPart(place.path);
+  // Where the place's volume keeps no owners, the kept item takes what it
+  // can.
+  const bool with_owner = context_.security_support && fs.KeepsSecurity(place_folder);
   ErrorCode code = 0;
   if (item.IsFolder()) {
     code = fs.CreateFolder(place.path);
     ItemInfo there;
     if (code == kErrAlreadyExists && fs.Lookup(place.path, there) == 0 && there.IsFolder())
       code = 0;
-    if (code == 0) code = fs.RemoveFolder(path);
+    if (code == 0) {
+      CopyOptions options;
+      options.carry_security_attributes = context_.security_support;
+      fs.CopyFolderAttributes(path, place.path, options);
+      Security security;
+      if (with_owner && fs.ReadSecurity(path, security) == 0)
+        fs.WriteSecurity(place.path, security);
+      code = fs.RemoveFolder(path);
+    }
     if (code == 0) {
       fs.SetMode(place.path, item.mode);
       fs.SetTimes(place.path, item.access_time, item.modify_time);
@@ -492,13 +511,18 @@ ErrorCode FilesEnumerator::MoveToKeeper(const std::string& path, const ItemInfo&
     if (code == EXDEV) {
       CopyOptions options;
       options.stop = context_.stop;
-      options.carry_owner = context_.security_support;
+      options.carry_owner = with_owner;
       options.carry_security_attributes = context_.security_support;
+      options.no_replace = true;
       code = fs.CopyFile(path, place.path, options);
-      // The copy is on its disk before the item leaves its own.
-      if (code == 0) code = fs.SyncFileSystem(FolderPart(place.path));
-      if (code == 0) code = fs.DeleteFile(path);
-      if (code != 0) fs.DeleteFile(place.path);
+      // The copy is on its disk before the item leaves its own. Only a
+      // copy that was made is taken back: a failed one left nothing, and
+      // the name may find another item (letter case).
+      if (code == 0) {
+        code = fs.SyncFileSystem(place_folder);
+        if (code == 0) code = fs.DeleteFile(path);
+        if (code != 0) fs.DeleteFile(place.path);
+      }
     }
     // The read-only bit was cleared for the move only.
     if (code == 0 && item.kind == ItemKind::File && (item.Attributes() & kAttrReadOnly))

@@ -1,16 +1,28 @@
-// Whole files replaced at once: the new bytes go to a temporary file beside
-// the target (a name of the leftover pattern, see temporary_names.h), which
-// is flushed as asked and then renamed over the target. A reader, and a
-// crash, find the old file or the new one, never a part of either; no
-// failure leaves the temporary file behind.
+// Whole files written at once. What the path names decides how:
 //
-// The folder part of the path is followed like any path; the final name is
-// never written through: a link there is replaced by the new file (what it
-// points to stays as it is), and a folder there makes the rename fail.
-// The file gets the permission bits asked for, never its old owner.
+// - nothing, or a regular file: the new bytes go to a file beside it that
+//   has no name (O_TMPFILE) where the file system allows it, else a
+//   temporary name of the leftover pattern (temporary_names.h); the file is
+//   flushed as asked and takes the name at the end, a new name by a link
+//   that never replaces, an old file by a rename over it. A reader, and a
+//   crash, find the old file or the new one, never a part of either; no
+//   failure leaves a temporary file behind, and Begin removes the ones that
+//   killed writers of this program left in the folder (MayRemoveLeftover).
+//   The file gets the permission bits asked for, never its old owner.
+// - a FIFO or a character device (a terminal, /dev/null), also at the end
+//   of a link such as /dev/stdout: written into as it is, never replaced;
+//   no mode is given and nothing is flushed. A FIFO without a reader fails
+//   at once with ENXIO, and a reader that goes away gives EPIPE (never a
+//   SIGPIPE).
+// - the regular file that this process's standard output or error writes
+//   to (/dev/stdout, or its path, when the output goes to a file): appended
+//   to, so that the lines already there stay.
+// - anything else is refused and left as it is: a folder (EISDIR), a
+//   socket, a block device, a link that leads to anything else (a regular
+//   file, a folder, nothing) (kErrNotSupported).
 //
-// Every function returns 0 or the errno of the first call that failed;
-// nothing throws.
+// The folder part of the path is followed like any path. Every function
+// returns 0 or the errno of the first call that failed; nothing throws.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +30,8 @@
 #include <string_view>
 
 #include "platform/errors.h"
+
+struct stat;
 
 namespace twinmere {
 
@@ -47,10 +61,11 @@ struct AtomicWriteOptions {
   FileFlush flush = FileFlush::None;
 };
 
-// One replacement, written in pieces: Begin, Append as often as needed,
-// Commit. A failure of any of them removes the temporary file, leaves the
-// target as it was and makes the writer idle again; so does Abandon, and the
-// destructor of a writer that was not committed.
+// One write, in pieces: Begin, Append as often as needed, Commit. A failure
+// of any of them removes the temporary file, leaves the target as it was
+// (what was written into a FIFO or device is gone) and makes the writer idle
+// again; so does Abandon, and the destructor of a writer that was not
+// committed.
 class AtomicFileWriter {
  public:
   AtomicFileWriter() = default;
@@ -58,22 +73,26 @@ class AtomicFileWriter {
   AtomicFileWriter(const AtomicFileWriter&) = delete;
   AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
 
-  // Makes the empty temporary file beside `path` (a bare name: in the
-  // current directory) and gives it its mode. A writer that was begun is
-  // abandoned first. Fails with ENOENT for an empty path, EISDIR for one
-  // that ends in "/", or the errno of opening the folder (ENOENT, ENOTDIR,
-  // EACCES, ...), of creating the file (EACCES, EROFS, ENOSPC, EDQUOT;
-  // EEXIST when a hundred names in a row are taken), or of fchmod (with
-  // ModeFailure::Fails).
+  // Makes the empty new file beside `path` (a bare name: in the current
+  // directory) and gives it its mode, or opens what is written into as it
+  // is. A writer that was begun is abandoned first. Fails with ENOENT for an
+  // empty path, EISDIR for one that ends in "/" or names a folder,
+  // kErrNotSupported for the other kinds refused above, or the errno of
+  // opening the folder (ENOENT, ENOTDIR, EACCES, ...), of creating the file
+  // (EACCES, EROFS, ENOSPC, EDQUOT; EEXIST when a hundred names in a row are
+  // taken), of opening a FIFO or device (ENXIO: a FIFO without a reader), or
+  // of fchmod (with ModeFailure::Fails).
   ErrorCode Begin(const std::string& path, const AtomicWriteOptions& options);
   // Adds `bytes` to the file. Fails with EBADF when the writer is idle, or
-  // with the errno of write (ENOSPC or EDQUOT when the disk is full, EFBIG).
+  // with the errno of write (ENOSPC or EDQUOT when the disk is full, EFBIG,
+  // EPIPE when a FIFO's reader went away).
   ErrorCode Append(std::string_view bytes);
-  // Flushes the file as asked, closes it and renames it over the target.
+  // Flushes the file as asked, closes it and gives it the target's name.
   // Fails with EBADF when the writer is idle, or with the errno of
-  // fdatasync, close or the rename (EISDIR when the target is a folder,
-  // EPERM in a sticky folder that is not the caller's, EXDEV when a mount
-  // came between). A failure of the folder's own flush (FileFlush::
+  // fdatasync, close, the link or the rename (EPERM in a sticky folder that
+  // is not the caller's, EXDEV when a mount came between; EISDIR or
+  // kErrNotSupported when something else than a regular file took the
+  // name meanwhile). A failure of the folder's own flush (FileFlush::
   // DataAndFolder: opening it needs read permission, then fsync) comes after
   // the rename: the new file is then in place, but may not outlast a crash.
   ErrorCode Commit();
@@ -82,10 +101,17 @@ class AtomicFileWriter {
   bool IsOpen() const { return fd_ >= 0; }
 
  private:
+  // Opens what the path names, of the kind `at` (lstat), to be written into
+  // as it is, or says why it is refused.
+  ErrorCode OpenInPlace(const struct stat& at);
+  // Gives the complete new file its name; 0 or the errno.
+  ErrorCode TakeName();
+
   int folder_fd_ = -1;  // O_PATH
   int fd_ = -1;
+  bool in_place_ = false;  // fd_ is the target itself
   std::string name_;       // the target's name in the folder
-  std::string temporary_;  // the temporary file's name in the folder
+  std::string temporary_;  // the new file's temporary name in the folder; empty: none (yet)
   FileFlush flush_ = FileFlush::None;
 };
 

@@ -19,8 +19,9 @@ inline constexpr ErrorCode kSuccess = 0;
 // The Windows error numbers of the same meanings (ERROR_FILE_NOT_FOUND,
 // ERROR_PATH_NOT_FOUND, ERROR_NO_MORE_FILES, ERROR_ALREADY_EXISTS,
 // ERROR_REQUEST_ABORTED, ERROR_ACCESS_DENIED, ERROR_DISK_FULL,
-// ERROR_DIR_NOT_EMPTY, ERROR_NOT_SUPPORTED, ERROR_RETRY, ERROR_STOPPED_ON_SYMLINK,
-// ERROR_NOT_SAME_DEVICE), without the system's headers in every file.
+// ERROR_DIR_NOT_EMPTY, ERROR_NOT_SUPPORTED, ERROR_RETRY, ERROR_LOCK_VIOLATION,
+// ERROR_STOPPED_ON_SYMLINK, ERROR_NOT_SAME_DEVICE), without the system's
+// headers in every file.
 inline constexpr ErrorCode kErrNotFound = 2;
 inline constexpr ErrorCode kErrPathNotFound = 3;
 inline constexpr ErrorCode kErrNoMoreEntries = 18;
@@ -31,6 +32,7 @@ inline constexpr ErrorCode kErrNoSpace = 112;
 inline constexpr ErrorCode kErrNotEmpty = 145;
 inline constexpr ErrorCode kErrNotSupported = 50;
 inline constexpr ErrorCode kErrChangedMeanwhile = 1237;
+inline constexpr ErrorCode kErrInUse = 33;
 inline constexpr ErrorCode kErrLinkInPath = 681;
 inline constexpr ErrorCode kErrCrossDevice = 17;
 // A name of the path is a file where a folder should be (ERROR_DIRECTORY).
@@ -48,6 +50,8 @@ inline constexpr ErrorCode kErrNotSupported = EOPNOTSUPP;
 // An item changed while it was being read or acted on ("Resource temporarily
 // unavailable": a later run finds it settled).
 inline constexpr ErrorCode kErrChangedMeanwhile = EAGAIN;
+// A file another holder keeps locked (FileSystem::LockFile).
+inline constexpr ErrorCode kErrInUse = EBUSY;
 // A path whose folders include a link below a confined root (never followed).
 inline constexpr ErrorCode kErrLinkInPath = ELOOP;
 // A rename between two file systems.

@@ -280,6 +280,13 @@ class CopyPool {
   virtual bool Collect(double seconds, uint64_t& tag, ErrorCode& result) = 0;
 };
 
+// An exclusive advisory lock on a file, which other processes can test
+// (FileSystem::LockFile), held until the object goes.
+class FileLock {
+ public:
+  virtual ~FileLock() = default;
+};
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -395,10 +402,19 @@ class FileSystem {
 
   // Whether the names in the folder `folder` compare ignoring letter case
   // (vfat, exfat, a casefolded ext4 folder ...). Where the type of the file
-  // system does not tell (FUSE), a lookup of one of its names in another
-  // case decides; an empty folder there counts as one that ignores case.
-  // Nothing is written. False by default.
+  // system does not tell (FUSE), a lookup of a name in another case decides:
+  // one of the folder's names, else one of a folder above it on the same
+  // file system; false where no name there holds a letter. Nothing is
+  // written. False by default.
   virtual bool NamesIgnoreCase(const std::string& folder) {
+    (void)folder;
+    return false;
+  }
+
+  // Whether the folder holds entries that listings never hand over (FIFOs,
+  // sockets, devices): such a folder cannot be removed even when its
+  // listing is empty. Nothing is written. False by default.
+  virtual bool HoldsUnlistedItems(const std::string& folder) {
     (void)folder;
     return false;
   }
@@ -435,6 +451,19 @@ class FileSystem {
   // or copied count for the file system of their folder; modes, times,
   // owners, ACLs and attributes for that of the item.
   virtual std::vector<WrittenFileSystem> WrittenFileSystems() const = 0;
+
+  // Creates a new file holding `contents` as WriteNewFile does, and holds
+  // its lock in `lock` from before its name shows, so that no one else can
+  // take it first. Where the file system takes no locks, the file is made
+  // all the same and `lock` stays empty.
+  virtual ErrorCode CreateLockedFile(const std::string& path, std::string_view contents,
+                                     std::unique_ptr<FileLock>& lock) = 0;
+  // Takes the lock of the regular file `path` (never through a final link)
+  // without waiting, and reads up to `limit` bytes of it into `contents`.
+  // kErrInUse while another holder has it; any other failure (a file
+  // system without locks, a missing file) is the error that kept it.
+  virtual ErrorCode LockFile(const std::string& path, size_t limit, std::string& contents,
+                             std::unique_ptr<FileLock>& lock) = 0;
 };
 
 // The file system of this machine. A walk keeps one folder open per level

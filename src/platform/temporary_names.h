@@ -101,6 +101,18 @@ inline bool IsTemporaryName(std::string_view name) {
   return ParseTemporaryName(name).has_value();
 }
 
+// The name that a FUSE file system (libfuse) gives a file removed while it
+// is open, until its last close: ".fuse_hidden" and 16 hexadecimal digits.
+// It is another process's open file, or what a lost release left; never an
+// item, and never this program's to remove.
+inline bool IsFuseHiddenName(std::string_view name) {
+  constexpr std::string_view kPrefix = ".fuse_hidden";
+  if (name.size() != kPrefix.size() + 16 || !name.starts_with(kPrefix)) return false;
+  for (const char c : name.substr(kPrefix.size()))
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) return false;
+  return true;
+}
+
 // A temporary item that nothing has changed for this long is no live copy's.
 // A copy writes its file from end to end, then gives it its times and its
 // name, waiting on nothing but the disks; a day is far beyond any pause of

@@ -219,10 +219,18 @@ std::string DisplayPath(std::string_view path) {
     std::snprintf(buffer, sizeof buffer, "\\x%02X", c);
     out += buffer;
   };
+  const auto hex = [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+  };
+  // A backslash that the text of an escape follows would read as one.
+  const auto begins_escape = [&](size_t at) {
+    return path[at] == '\\' && at + 3 < path.size() &&
+           (path[at + 1] == 'x' || path[at + 1] == 'X') && hex(path[at + 2]) && hex(path[at + 3]);
+  };
   size_t i = 0;
   while (i < path.size()) {
     const auto c = static_cast<unsigned char>(path[i]);
-    if (c < 0x20 || c == 0x7F) {
+    if (c < 0x20 || c == 0x7F || begins_escape(i)) {
       escape(c);
       ++i;
       continue;
@@ -232,7 +240,7 @@ std::string DisplayPath(std::string_view path) {
       size_t end = i + 1;
       while (end < path.size()) {
         const auto next = static_cast<unsigned char>(path[end]);
-        if (next < 0x20 || next >= 0x7F) break;
+        if (next < 0x20 || next >= 0x7F || begins_escape(end)) break;
         ++end;
       }
       out.append(path.substr(i, end - i));

@@ -202,6 +202,12 @@ void Reporter::CountError(ErrorCode code, int action, const std::string& path) {
   KeepError(code, action, path);
 }
 
+void Reporter::ErrorLine(std::string_view line, ErrorCode code, int action,
+                         const std::string& path) {
+  CountError(code, action, path);
+  AddReportLine(line, ReportLineKind::Error, 0.5, LineFlush::Throttled);
+}
+
 void Reporter::AccessError(const std::string& path, ErrorCode code) {
   if (CancelledByStop(code)) return;
   counters_.ErrorCount += 1;
@@ -265,14 +271,36 @@ void Reporter::FlushReport(bool final) {
   };
   if (failed_return()) return;
   if (run_.ReportSuppressed) {
-    // Still recorded, so that the run tells the report file from its items.
+    // Still recorded, so that the run tells the report file from its items,
+    // and measured, so that the line of its own copy tells its size.
     if (!report_opened_) {
       report_opened_ = true;
       run_.ReportShortPath = options_.Report;
       start_time_ = clock_.Now();
+      ItemInfo info;
+      suppressed_size_ = options_.Append && fs_.Lookup(options_.Report, info) == kSuccess &&
+                                 info.kind == ItemKind::File
+                             ? static_cast<int64_t>(info.size)
+                             : 0;
+      suppressed_size_ += static_cast<int64_t>(
+          StartLine(start_time_, options_.ReportLevel, seps_, RunKind::Preview).size() + 1);
+      suppressed_brought_up_ = false;
     }
+    // Brought up to date from the other folder first, once its place is known.
+    if (!suppressed_brought_up_ && options_.Append && self_sync_ != nullptr &&
+        (run_.ReportInTarget || (run_.ReportInSource && options_.Bidi))) {
+      suppressed_brought_up_ = true;
+      report_self_sync_ = true;
+      self_sync_->SyncReportFile(true);
+      report_self_sync_ = false;
+    }
+    if (!report_buffer_.empty())
+      suppressed_size_ += static_cast<int64_t>(report_buffer_.size() + 1);
     report_buffer_.clear();
-    if (final) report_opened_ = false;
+    if (final) {
+      report_opened_ = false;
+      ShowSuppressedReportCopy();
+    }
     return;
   }
 
@@ -337,6 +365,27 @@ void Reporter::FlushReport(bool final) {
 }
 
 ErrorCode Reporter::WriteFinalLines(ReportFileWriter& file, bool pending_copy, double now) {
+  ErrorCode error = kSuccess;
+  const auto base = pending_copy ? static_cast<int64_t>(file.Size(error)) : 0;
+  if (error != kSuccess) return error;
+  ReportCopy copy;
+  return file.Write(FinalLines(base, pending_copy, now, copy));
+}
+
+void Reporter::ShowSuppressedReportCopy() {
+  const bool report_in_other = run_.ReportInSource || (run_.ReportInTarget && options_.Bidi);
+  if (!report_in_other || Stopped() || self_sync_ == nullptr) return;
+  ReportCopy copy;
+  FinalLines(suppressed_size_, true, clock_.Now(), copy);
+  report_self_sync_ = true;
+  ReportAction(kSuccess, copy.path, copy.replaced ? kActionReplace : kActionCopy,
+               static_cast<uint64_t>(copy.size), run_.ReportInSource ? Side::Target : Side::Source,
+               copy.size - copy.existing);
+  report_buffer_.clear();
+  report_self_sync_ = false;
+}
+
+std::string Reporter::FinalLines(int64_t base, bool pending_copy, double now, ReportCopy& copy) {
   const auto summary_of = [&](const SessionCounters& counters) {
     return BuildSummary(SummaryInput{options_, facts_, counters, run_.SecuritySupport, arguments_,
                                      start_time_, now, seps_, run_.KeptIn});
@@ -363,9 +412,6 @@ ErrorCode Reporter::WriteFinalLines(ReportFileWriter& file, bool pending_copy, d
         std::string(replaced ? "Would be replaced: " : "Would be copied:   ") + "\t\"" +
         DisplayPath(counterpart) + "\"  ";
     const bool shown = (options_.ReportLevel & kLevelActions) != 0;
-    ErrorCode error = kSuccess;
-    const auto base = static_cast<int64_t>(file.Size(error));
-    if (error != kSuccess) return error;
 
     // The file's final size depends on the texts that print it (the line and
     // the summary's counters), so the prediction is the fixed point of
@@ -405,10 +451,9 @@ ErrorCode Reporter::WriteFinalLines(ReportFileWriter& file, bool pending_copy, d
     }
     counters_ = counters;
     if (shown) line = prefix + size_text + std::string(padding, ' ') + "\n";
+    copy = ReportCopy{counterpart, replaced, predicted, existing};
   }
-  ErrorCode error = line.empty() ? kSuccess : file.Write(line);
-  if (error == kSuccess) error = file.Write(summary + "\n");
-  return error;
+  return line + summary + "\n";
 }
 
 void Reporter::WriteFailed(ErrorCode error, bool final) {

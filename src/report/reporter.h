@@ -130,6 +130,12 @@ class Reporter {
   // An error whose line the caller writes itself: ErrorCount + 1, and the
   // error kept for the JSON summary.
   void CountError(ErrorCode code, int action, const std::string& path);
+  // An error line that no action stands for, in the caller's words (the
+  // deletion guard's, a Trash that cannot be used, ...): shown as
+  // AddReportLine shows an error line, counted and kept as CountError does,
+  // with the code that stands for it and one of the actions without a line
+  // of their own (run_summary_json.h).
+  void ErrorLine(std::string_view line, ErrorCode code, int action, const std::string& path);
   // A place among the lines for those of an action that ends later (a copy
   // running beside the walk): the lines added meanwhile wait behind it, so
   // that every line keeps the place of its item in the walk.
@@ -176,6 +182,20 @@ class Reporter {
   // The report file's own pending-copy line and counters, and the summary,
   // sized so that the file ends exactly at the predicted size.
   ErrorCode WriteFinalLines(ReportFileWriter& file, bool pending_copy, double now);
+  // The copy of the report to the other folder that a pending-copy line
+  // announces.
+  struct ReportCopy {
+    std::string path;  // the counterpart
+    bool replaced = false;
+    int64_t size = 0;      // the report's, once it ends
+    int64_t existing = 0;  // the counterpart's before
+  };
+  // WriteFinalLines' text for a report of `base` bytes before it; with
+  // `copy` (the pending copy) the counters take it in.
+  std::string FinalLines(int64_t base, bool pending_copy, double now, ReportCopy& copy);
+  // The final flush of a preview's report that is not written: what the
+  // run would show for the report's own copy.
+  void ShowSuppressedReportCopy();
   void WriteFailed(ErrorCode error, bool final);
 
   SyncOptions& options_;
@@ -194,6 +214,10 @@ class Reporter {
   bool report_opened_ = false;     // holds this run's start line
   bool report_failed_ = false;     // no more writes in this run
   bool report_self_sync_ = false;  // flushes wait (own synchronization, folder creation)
+  // The size a preview's report that is not written would have so far, and
+  // whether it was brought up to date from the other folder.
+  int64_t suppressed_size_ = 0;
+  bool suppressed_brought_up_ = false;
   double start_time_ = 0;
   // For the JSON summary.
   CommandLineWriter command_line_writer_;

@@ -187,6 +187,14 @@ std::string_view RunErrorActionName(int action) {
       return "access";
     case kSecurityErrorAction:
       return "access_security";
+    case kGuardErrorAction:
+      return "deletion_guard";
+    case kTrashErrorAction:
+      return "trash";
+    case kRemoveVersionsErrorAction:
+      return "remove_versions";
+    case kVersionsFolderErrorAction:
+      return "versions_folder";
     case kActionCopy:
       return "copy";
     case kActionDelete:

@@ -48,6 +48,11 @@ inline constexpr size_t kRunSummaryErrorLimit = 10000;
 // The action of an error that no action line stands for.
 inline constexpr int kAccessErrorAction = -1;    // "Error N accessing ..."
 inline constexpr int kSecurityErrorAction = -2;  // "... accessing security information of ..."
+inline constexpr int kGuardErrorAction = -3;     // "Nothing deleted: ..." (the deletions cancelled)
+inline constexpr int kTrashErrorAction = -4;     // "No Trash can be used for ..."
+inline constexpr int kRemoveVersionsErrorAction = -5;  // "Error N removing versions ..."
+// "Not synchronized: ... lies where Target keeps the versions folder."
+inline constexpr int kVersionsFolderErrorAction = -6;
 
 // One error line of the run: its code, its action (an action code of
 // action_lines.h, or one of the two above) and the path it names.
@@ -58,8 +63,9 @@ struct RunError {
 };
 
 // The name an error's action has in the document: "copy", "replace",
-// "delete", "create_folder", ..., "access", "access_security"; "unknown" for a
-// code outside the table.
+// "delete", "create_folder", ..., "access", "access_security",
+// "deletion_guard", "trash", "remove_versions", "versions_folder"; "unknown"
+// for a code outside the table.
 std::string_view RunErrorActionName(int action);
 
 // Everything the document states. Times are seconds since the epoch, written
@@ -87,8 +93,9 @@ std::string Iso8601LocalTime(double epoch_seconds);
 // ENOMEM; `text` is then untouched.
 ErrorCode FormatRunSummary(const RunSummary& summary, std::string& text);
 
-// Writes `text` to `path` at once (a temporary file renamed over it, see
-// atomic_file_writer.h), creating missing folders on the way. A new file gets
+// Writes `text` to `path` at once through WriteWholeFile (a new file that
+// takes the name at the end; a FIFO or a device written into as it is; any
+// other kind refused), creating missing folders on the way. A new file gets
 // mode 0644, an existing one keeps its mode. Returns 0 or the errno of the
 // step that failed; the old file is then left as it was.
 ErrorCode WriteRunSummary(const std::string& path, std::string_view text);

@@ -82,8 +82,9 @@ std::string BuildSummary(const SummaryInput& in) {
     } else if (!o.Versions.empty()) {
       lines.Add("Deleted and replaced:      ",
                 "Kept in \"" + DisplayPath(o.Versions) + "\", " +
-                    (o.VersionsKeep > 0 ? "the newest " + std::to_string(o.VersionsKeep) + " runs"
-                                        : "all runs") +
+                    (o.VersionsKeep == 1  ? std::string("the newest run")
+                     : o.VersionsKeep > 0 ? "the newest " + std::to_string(o.VersionsKeep) + " runs"
+                                          : std::string("all runs")) +
                     ".");
     }
   }

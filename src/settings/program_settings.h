@@ -23,7 +23,8 @@ inline constexpr char kIconGroupValue[] = "Inno Setup: Icon Group";
 
 inline constexpr char kDefaultViewer[] = "xdg-open";
 inline constexpr int32_t kDefaultWindowHeight = 6000;  // twips
-inline constexpr int32_t kDefaultWindowWidth = 7000;   // twips
+// Wide enough for a message line with a usual path (7.5 inches).
+inline constexpr int32_t kDefaultWindowWidth = 10800;  // twips
 // Added to the stored "Height" when the window was maximized.
 inline constexpr int32_t kMaximizedFlag = 0x4000000;
 

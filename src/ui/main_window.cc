@@ -16,6 +16,7 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
 #include <QTextCursor>
@@ -25,6 +26,7 @@
 #include <QVBoxLayout>
 #include <QWhatsThis>
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 #include "app/command_line.h"
@@ -202,7 +204,7 @@ void MainWindow::CreateControls() {
              cmdSource,
              nullptr,
              tr("Select Source folder"),
-             tr("Select Source folder:"),
+             tr("Select Source folder"),
              &options_.Source,
              ByteText(txtSource)};
   target_ = {lblTarget,
@@ -210,7 +212,7 @@ void MainWindow::CreateControls() {
              cmdTarget,
              nullptr,
              tr("Select Target folder"),
-             tr("Select Target folder:"),
+             tr("Select Target folder"),
              &options_.Target,
              ByteText(txtTarget)};
 
@@ -230,9 +232,9 @@ void MainWindow::CreateControls() {
     }
   }
 
-  connect(cmdStart, &QToolButton::clicked, this, &MainWindow::Synchronize);
+  connect(cmdStart, &QToolButton::clicked, this, [this] { StartRun(false, cmdStart); });
   connect(cmdStop, &QToolButton::clicked, this, &MainWindow::RequestStop);
-  connect(cmdPreview, &QToolButton::clicked, this, &MainWindow::Preview);
+  connect(cmdPreview, &QToolButton::clicked, this, [this] { StartRun(true, cmdPreview); });
   connect(cmdOptions, &QPushButton::clicked, this, &MainWindow::ShowOptionsDialog);
   connect(cmdReport, &QPushButton::clicked, this, &MainWindow::ViewReport);
 }
@@ -408,10 +410,15 @@ void MainWindow::Load() {
   }
   ShowOptions();
 
-  // The stored size (in twips), never below the minimum.
+  // The stored size (in twips), never below the minimum nor, where it can
+  // be helped, beyond the screen.
   ApplyMinimumSize();
-  const int height = std::max(TwipsToPixels(settings.height, logicalDpiY()), minimumHeight());
-  const int width = std::max(TwipsToPixels(settings.width, logicalDpiX()), minimumWidth());
+  const QSize room =
+      screen() != nullptr ? screen()->availableGeometry().size() : QSize(INT_MAX, INT_MAX);
+  const int height = std::max(
+      std::min(TwipsToPixels(settings.height, logicalDpiY()), room.height()), minimumHeight());
+  const int width = std::max(std::min(TwipsToPixels(settings.width, logicalDpiX()), room.width()),
+                             minimumWidth());
   resize(width, height);
   saved_size_ = {PixelsToTwips(height, logicalDpiY()), PixelsToTwips(width, logicalDpiX()),
                  StartsMaximized(settings, options_.Minimized)};
@@ -591,8 +598,9 @@ void MainWindow::Preview() {
   StartRun(true);
 }
 
-void MainWindow::StartRun(bool preview) {
+void MainWindow::StartRun(bool preview, QWidget* origin) {
   if (closing_) return;
+  run_origin_ = origin != nullptr ? origin : focusWidget();
   if (run_active_) {
     // The last run is between its idle state and its end: start right after.
     start_pending_ = !running_state_;
@@ -717,6 +725,7 @@ void MainWindow::ApplyRunningState(bool disallow_stop, bool bytes_mode) {
       txtReport->setFocus(Qt::OtherFocusReason);
     }
   }
+  running_focus_ = focusWidget();
 }
 
 void MainWindow::ApplyIdleState() {
@@ -726,10 +735,14 @@ void MainWindow::ApplyIdleState() {
   setWindowTitle(QString::fromLatin1(kProgramTitle));
   lblInfo->setToolTip(QString());
   eta_text_.clear();
-  const bool had_focus = cmdStop->hasFocus();
+  // The focus goes back to the control that started the run (Preview stays
+  // Preview, so that a second key press never runs for real), unless the
+  // user put it elsewhere meanwhile.
+  QWidget* focus = focusWidget();
+  const bool back_to_origin =
+      focus == nullptr || !focus->isEnabled() || focus == cmdStop || focus == running_focus_;
   cmdStop->hide();
   cmdStart->show();
-  if (had_focus) cmdStart->setFocus();
   mnuStop->setEnabled(false);
   mnuExit->setEnabled(true);
   SetCloseCommand(true);
@@ -737,6 +750,12 @@ void MainWindow::ApplyIdleState() {
   mnuSelectAll->setEnabled(true);
   mnuClear->setEnabled(true);
   UpdateStartState();
+  if (back_to_origin) {
+    QWidget* origin = run_origin_;
+    if (origin == nullptr || !origin->isVisible() || !origin->isEnabled()) origin = cmdStart;
+    origin->setFocus(Qt::OtherFocusReason);
+  }
+  running_focus_ = nullptr;
 }
 
 // The guard's question: the counts, why the guard stopped, and No as the

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <memory>
 #include <optional>
@@ -140,7 +141,7 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
     QPushButton* browse = nullptr;
     QAction* menu = nullptr;
     QString browse_tip;             // the browse button's tool tip without " (Enter)"
-    QString chooser_title;          // "Select Source folder:"
+    QString chooser_title;          // "Select Source folder"
     std::string* option = nullptr;  // options_.Source or options_.Target
     ByteText bytes;
   };
@@ -176,8 +177,10 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
   void ApplyMessageRunBegins() override;
   void ApplyRunThreadEnds() override { RunEnded(); }
   DeletionAnswer ApplyDeletionQuestion(const DeletionQuestion& question) override;
-  // Starts a run, or a preview of one, with the options of the next run.
-  void StartRun(bool preview);
+  // Starts a run, or a preview of one, with the options of the next run;
+  // `origin` is the control that started it (null: the one with the focus),
+  // which gets the focus back when the run ends.
+  void StartRun(bool preview, QWidget* origin = nullptr);
 
  private:
   // Controls, by their design names (also their object names).
@@ -254,6 +257,8 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
   bool pending_preview_ = false;     // ... and it was Preview
   bool preview_running_ = false;     // the run going on is a preview
   QMessageBox* question_ = nullptr;  // the deletion guard's question while it is open
+  QPointer<QWidget> run_origin_;     // the control that started the run
+  QPointer<QWidget> running_focus_;  // the focus as the running state left it
   bool running_state_ = false;       // the controls are in the running state (Stop shown)
   bool close_command_enabled_ = true;
   bool closing_ = false;

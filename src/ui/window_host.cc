@@ -105,7 +105,25 @@ void WindowHost::PumpEvents() {
   }
 }
 
+// While the question is open the status says what the run waits for; the
+// status before it comes back with the answer.
 DeletionAnswer WindowHost::AskDeletion(const DeletionQuestion& question) {
+  StatusProgressView before;
+  {
+    std::lock_guard lock(mutex_);
+    before = shown_.View();
+    const std::string waiting = "Waiting for your answer: delete " +
+                                std::to_string(question.extra) + " of " +
+                                std::to_string(question.items) + " items from Target?";
+    if (shown_.ShowStatus(waiting, "", 0)) PostView();
+  }
+  const DeletionAnswer answer = WaitForDeletionAnswer(question);
+  std::lock_guard lock(mutex_);
+  if (shown_.ShowStatus(before.status_text, before.status_path, 0)) PostView();
+  return answer;
+}
+
+DeletionAnswer WindowHost::WaitForDeletionAnswer(const DeletionQuestion& question) {
   std::unique_lock lock(question_mutex_);
   if (questions_closed_) return DeletionAnswer::Keep;
   const uint64_t number = ++question_;

@@ -65,8 +65,8 @@ class WindowHost final : public SyncHost, public ReportDisplay {
   void CloseProgram(int exit_code) override;
   // Serves the update timer's pending request: flushes throttled message lines.
   void PumpEvents() override;
-  // Asks the window and waits for the answer; Keep once the questions are
-  // closed.
+  // Asks the window and waits for the answer, the status saying so
+  // meanwhile; Keep once the questions are closed.
   DeletionAnswer AskDeletion(const DeletionQuestion& question) override;
 
   // The window closes (window thread): a question the run waits for is
@@ -93,6 +93,8 @@ class WindowHost final : public SyncHost, public ReportDisplay {
   void Post(std::function<void()> call);
   // Posts the current view; the mutex is held, so views arrive in order.
   void PostView();
+  // Posts the deletion question and waits for its answer.
+  DeletionAnswer WaitForDeletionAnswer(const DeletionQuestion& question);
 
   RunView& view_;
   const SyncOptions& options_;

@@ -1,6 +1,7 @@
 #include "widgets/choosers.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QCompleter>
 #include <QDir>
 #include <QFileDialog>
@@ -77,6 +78,14 @@ void CompletePaths(QLineEdit* field, QFileSystemModel* model) {
   // still pick the current entry).
   QObject::disconnect(completer->popup()->selectionModel(), &QItemSelectionModel::selectionChanged,
                       completer, nullptr);
+  // The list belongs to its field: once the focus is elsewhere (an access
+  // key, a click, assistive technology ...), it would take the keys meant for
+  // the new place and put them into this field.
+  QObject::connect(qApp, &QApplication::focusChanged, completer,
+                   [completer, field](QWidget* /*old*/, QWidget* now) {
+                     if (now != field && completer->popup()->isVisible())
+                       completer->popup()->hide();
+                   });
 }
 
 }  // namespace twinmere::ui

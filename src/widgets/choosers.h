@@ -23,7 +23,7 @@ inline constexpr char kLauncherFilesFilter[] = "Desktop entries (*.desktop)|*.de
 // Programs carry no extension here; what may run is told by the file's mode.
 inline constexpr char kProgramFilesFilter[] = "Programs (*)|*";
 
-// Opens a folder browser titled `title` (for example "Select Source folder:")
+// Opens a folder browser titled `title` (for example "Select Source folder")
 // in `start_folder` (empty: the home folder). Returns the chosen folder as
 // bytes without a trailing "/" (the root keeps it), or an empty text when
 // the user cancels.
@@ -62,7 +62,8 @@ QFileSystemModel* DiskModel(QObject* owner, PathKinds kinds);
 
 // Offers completions of what is typed into `field` from `model`, in a popup
 // list. The field's text changes only when the user picks an entry (Enter or
-// a click): moving through the list leaves what was typed as it is.
+// a click): moving through the list leaves what was typed as it is. The list
+// closes as soon as the focus leaves the field, by whatever means.
 void CompletePaths(QLineEdit* field, QFileSystemModel* model);
 
 }  // namespace twinmere::ui

@@ -20,6 +20,7 @@
 #include <algorithm>
 
 #include "widgets/text_fields.h"
+#include "widgets/whats_this.h"
 
 namespace twinmere::ui {
 namespace {
@@ -164,6 +165,7 @@ void Form::SetUpForm(QWidget& self, FormServices& services, int help_topic,
     return true;
   }();
   (void)interface_known;
+  ShowWhatsThisAccessibly();
   self_ = &self;
   services_ = &services;
   help_topic_ = help_topic;
@@ -205,6 +207,20 @@ void Form::SetUpForm(QWidget& self, FormServices& services, int help_topic,
   auto* whats_this_key = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F1), &self);
   QObject::connect(whats_this_key, &QShortcut::activated, &self,
                    [] { QWhatsThis::enterWhatsThisMode(); });
+  // Shift+F10 opens the focused control's menu, as the menu key does.
+  auto* menu_key = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), &self);
+  QObject::connect(menu_key, &QShortcut::activated, &self, [this] { RequestMenuForFocus(); });
+}
+
+void Form::RequestMenuForFocus() {
+  QWidget* focus = self_->focusWidget();
+  if (focus == nullptr) return;
+  // At the text cursor of a field, else in the middle of the control.
+  QPoint at = focus->rect().center();
+  const QRect cursor = focus->inputMethodQuery(Qt::ImCursorRectangle).toRect();
+  if (IsTextField(*focus) && cursor.isValid()) at = cursor.center();
+  QContextMenuEvent request(QContextMenuEvent::Keyboard, at, focus->mapToGlobal(at));
+  QCoreApplication::sendEvent(focus, &request);
 }
 
 void Form::Route(QObject& routed, QWidget& control) {
@@ -300,7 +316,7 @@ void Form::CreateContextMenu() {
   mnuSep8 = separator("mnuSep8");
   mnuWhat = entry(QObject::tr("&What's This?"), "mnuWhat", [this] {
     if (rclick_control_ == nullptr) return;
-    QWhatsThis::showText(menu_position_, rclick_control_->whatsThis(), rclick_control_);
+    ShowWhatsThis(menu_position_, rclick_control_->whatsThis(), rclick_control_);
   });
   mnuMoreInfo =
       entry(QObject::tr("More &Info..."), "mnuMoreInfo", [this] { ShowHelpFor(rclick_control_); });

@@ -23,7 +23,9 @@
 //      menu on a right-button release (and for the menu key), every routed
 //      field goes through the text-field filter, the form starts with its
 //      keyboard cues hidden (unless KeyboardCues), F1 opens the help of the
-//      focused control and Shift+F1 starts What's This mode.
+//      focused control, Shift+F1 starts What's This mode (whose texts a
+//      screen reader reads, see whats_this.h) and Shift+F10 opens the
+//      focused control's menu.
 //   3. Implement UpdateUI. The main window calls it for every open form when
 //      the palette, style, font or theme change; a form needs no change
 //      handler of its own.
@@ -113,6 +115,10 @@ class Form : public IRedirect, public ICue {
   // Clear text, Paste text on the clipboard; a read-only field shows only
   // Copy and Select All of them. What's This? and More Info... always show.
   QMenu* PrepareContextMenu(QWidget& control);
+
+  // Opens the context menu of the focused control as the menu key does
+  // (Shift+F10).
+  void RequestMenuForFocus();
 
   // The help of `control`: its page (its own topic, else the form's) at its
   // section, each taken from the control or the nearest control around it

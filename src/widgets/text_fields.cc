@@ -122,7 +122,9 @@ void FinishFocusChange(QWidget& field) {
   auto* line = qobject_cast<QLineEdit*>(&field);
   if (line == nullptr || !line->property(kSelectAllPending).toBool()) return;
   line->setProperty(kSelectAllPending, false);
-  line->selectAll();
+  // The focus may have gone on meanwhile (a run disables the field it was
+  // passed to): a field without it keeps no selection.
+  if (line->isEnabled() && line->window()->focusWidget() == line) line->selectAll();
 }
 
 TextFieldState FieldState(const QWidget& field) {

@@ -69,9 +69,9 @@ TEST(ReadCommandLineIntoDialog, SkipsRefusedItemsStopsAtABadQuoteAndKeepsPathsAs
   EXPECT_TRUE(report.reportLevelEnabled);
 }
 
-// The deletion guard can be lifted only where something is deleted; its box
-// keeps its mark while it is disabled.
-TEST(ReadCommandLineIntoDialog, BidiWinsOverDeleteInEitherOrder) {
+// The deletion guard can be lifted only where something is deleted; where it
+// cannot, its box is cleared and no option carries it.
+TEST(ReadCommandLineIntoDialog, BidiWinsOverDeleteAndAnUnavailableGuardLiftIsCleared) {
   for (const char* args : {"-bi -d -fd", "-fd -d -bi"}) {
     const OptionsDialogState state = Read(args);
     EXPECT_TRUE(state.chkBidi.checked) << args;
@@ -79,33 +79,49 @@ TEST(ReadCommandLineIntoDialog, BidiWinsOverDeleteInEitherOrder) {
     EXPECT_TRUE(state.chkNew.checked) << args;
     EXPECT_FALSE(state.chkDelete.enabled) << args;
     EXPECT_FALSE(state.chkNew.enabled) << args;
-    EXPECT_TRUE(state.chkForceDelete.checked) << args;
-    EXPECT_FALSE(state.chkForceDelete.enabled) << args;
   }
-  const OptionsDialogState plain = Read("-d -fd -n");
-  EXPECT_TRUE(plain.chkDelete.checked);
-  EXPECT_TRUE(plain.chkDelete.enabled);
-  EXPECT_TRUE(plain.chkForceDelete.checked);
-  EXPECT_TRUE(plain.chkForceDelete.enabled);
-  EXPECT_TRUE(plain.chkPreview.checked);
+  const struct {
+    const char* args;
+    bool lifted;
+  } cases[] = {{"-d -fd -n", true}, {"-fd", false}, {"-bi -d -fd", false}, {"-d", false}};
+  for (const auto& c : cases) {
+    const OptionsDialogState state = Read(c.args);
+    EXPECT_EQ(state.chkForceDelete, (CheckBoxState{c.lifted, state.chkDelete.checked})) << c.args;
+    EXPECT_EQ(DialogOptions(state, kState, 0).ForceDelete, c.lifted) << c.args;
+  }
+  // Unticking Delete afterwards clears it too.
+  OptionsDialogState state = Read("-d -fd");
+  state.chkDelete.checked = false;
+  ApplyOptionsDialogRules(state);
+  EXPECT_EQ(state.chkForceDelete, (CheckBoxState{false, false}));
 }
 
 // The versions folder is taken as written with a "/"; its number starts as
-// the stored one and keeps it for a value that is no number. The Trash box
-// disables the versions controls, and then the options hold no folder.
+// the stored one and keeps it for a value that is no number. The number
+// counts only with a folder: without one (blank, or the Trash box checked,
+// which disables the folder) it is disabled and the options hold the default.
 TEST(ReadCommandLineIntoDialog, VersionsFolderItsNumberAndTheTrash) {
   OptionsDialogState state = ReadCommandLineIntoDialog("-v \"old ones\" -vk x", kState, kLevel, 5);
   EXPECT_EQ(state.txtVersions, "old ones/");
   EXPECT_EQ(state.VersionsKeep, 5);
-  EXPECT_TRUE(state.versionsEnabled);
-  EXPECT_EQ(DialogOptions(state, kState).Versions, "old ones/");
+  EXPECT_TRUE(state.versionsEnabled && state.versionsKeepEnabled);
+  EXPECT_EQ(DialogOptions(state, kState, 0).Versions, "old ones/");
+  EXPECT_EQ(DialogOptions(state, kState, 0).VersionsKeep, 5);
   state = Read("-v /k -vk 3 -tr");
   EXPECT_EQ(state.VersionsKeep, 3);
   EXPECT_TRUE(state.chkTrash.checked);
-  EXPECT_FALSE(state.versionsEnabled);
-  const SyncOptions options = DialogOptions(state, kState);
+  EXPECT_FALSE(state.versionsEnabled || state.versionsKeepEnabled);
+  SyncOptions options = DialogOptions(state, kState, 9);
   EXPECT_TRUE(options.Trash);
   EXPECT_EQ(options.Versions, "");
+  EXPECT_EQ(options.VersionsKeep, 9);
+  state = Read("-vk 3");
+  EXPECT_TRUE(state.versionsEnabled);
+  EXPECT_FALSE(state.versionsKeepEnabled);
+  EXPECT_EQ(DialogOptions(state, kState, 9).VersionsKeep, 9);
+  state.txtVersions = " ";
+  ApplyOptionsDialogRules(state);
+  EXPECT_FALSE(state.versionsKeepEnabled);
 }
 
 TEST(ReadCommandLineIntoDialog, RestrictionTextAndBoxAndReportLevel) {

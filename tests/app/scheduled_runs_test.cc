@@ -128,6 +128,7 @@ TEST_F(ScheduledUnitsTest, WhatAUnitCannotRunIsRefusedWithAReason) {
       {Request("-d /src/"), "names both folders"},
       {Request("-d src/ /dst/"), "\"src/\" needs its full path"},
       {Request("-r logs/r.txt /src/ /dst/"), "\"logs/r.txt\" needs its full path"},
+      {Request("-v ~/versions /src/ /dst/"), "\"~/versions/\" needs its full path"},
       {Request("-r \"/a b\"x /src/ /dst/"), "cannot be made of this command line"},
   };
   for (const auto& c : cases) {
@@ -189,25 +190,46 @@ TEST_F(ScheduledUnitsTest, ScheduledRunsAreEnabledListedAndRemoved) {
 }
 
 // Without a user service manager (no session bus here), the units are
-// written all the same and the message gives the commands that start them.
-TEST_F(ScheduledUnitsTest, WithoutAServiceManagerTheMessageSaysHowToStartIt) {
-  manager_.answer = {false, "Failed to connect to bus: No medium found\n"};
+// written all the same; the message names the systemctl command that failed,
+// its exit code and what it said, and gives the commands that start them.
+TEST_F(ScheduledUnitsTest, WhenSystemctlFailsTheMessageSaysHowAndHowToStartIt) {
+  manager_.answer = {false, "Failed to connect to bus: No medium found\n", 1};
   const ScheduleContext context{UnitFolder(), manager_};
   const std::optional<DialogMessage> message =
       ApplySchedule(Request("-d /src/ /dst/"), *fs_, context);
   ASSERT_TRUE(message.has_value());
-  EXPECT_NE(message->text.find("did not start it: Failed to connect to bus: No medium found\n\n"),
+  EXPECT_NE(message->text.find("it is not started: \"systemctl --user daemon-reload\" failed "
+                               "with exit code 1: Failed to connect to bus: No medium found.\n\n"),
             std::string::npos)
       << message->text;
   EXPECT_TRUE(
       message->text.ends_with("systemctl --user daemon-reload\n"
                               "systemctl --user enable --now 'twinmere-Daily\\x20backup.timer'"))
       << message->text;
+  // A systemctl that says nothing, or that a signal ends, is named all the same.
+  for (const auto& [answer, said] :
+       {std::pair{UserServiceManager::Answer{false, "", 3},
+                  "failed with exit code 3 and gave no "
+                  "message."},
+        std::pair{UserServiceManager::Answer{false, "ended by a signal", -1},
+                  "\"systemctl --user daemon-reload\" failed: ended by a signal."}}) {
+    manager_.answer = answer;
+    const std::optional<DialogMessage> failed =
+        ApplySchedule(Request("-d /src/ /dst/"), *fs_, context);
+    ASSERT_TRUE(failed.has_value());
+    EXPECT_NE(failed->text.find(said), std::string::npos) << failed->text;
+  }
   EXPECT_EQ(ListScheduledRuns(UnitFolder()).size(), 1u);
+  manager_.answer = {false, "Failed to connect to bus: No medium found\n", 1};
 
   const std::optional<DialogMessage> removed =
       RemoveScheduledRun(ListScheduledRuns(UnitFolder()).front(), context);
   ASSERT_TRUE(removed.has_value());
+  EXPECT_NE(removed->text.find("is removed, but \"systemctl --user disable --now "
+                               "'twinmere-Daily\\x20backup.timer'\" failed with exit code 1: "
+                               "Failed to connect to bus: No medium found."),
+            std::string::npos)
+      << removed->text;
   EXPECT_NE(removed->text.find("systemctl --user stop 'twinmere-Daily\\x20backup.timer'"),
             std::string::npos)
       << removed->text;

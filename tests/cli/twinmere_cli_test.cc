@@ -19,12 +19,15 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "engine/kept_items.h"
 #include "platform/temporary_names.h"
 #include "platform/user_folders.h"
+#include "report/formats.h"
 #include "settings/program_settings.h"
 #include "settings/registry.h"
 #include "support/mounts.h"
@@ -190,15 +193,16 @@ class TwinmereCliTest : public ::testing::Test {
     }
     return contents;
   }
-  // What the run folders of the versions folder `folder` hold together, and
-  // the names of those folders.
+  // What the run folders of the versions folder `folder` hold together (not
+  // their marks), and the names of those folders.
   std::map<std::string, std::string> Kept(const std::string& folder,
                                           std::vector<std::string>* runs = nullptr) {
     std::map<std::string, std::string> kept;
     if (!tree_.Exists(folder)) return kept;
     for (const std::string& run : tree_.List(folder)) {
       if (runs != nullptr) runs->push_back(run);
-      for (const auto& [name, text] : Contents(folder + "/" + run)) kept[name] = text;
+      for (const auto& [name, text] : Contents(folder + "/" + run))
+        if (name != kRunMarkName) kept[name] = text;
     }
     return kept;
   }
@@ -296,13 +300,13 @@ TEST_F(TwinmereCliTest, PreviewChangesNothingAndTheGuardStopsAMassDeletion) {
 
   const Result preview = Run({"-n", "-d", src, dst});
   EXPECT_EQ(preview.code, 4);
-  EXPECT_EQ(preview.out, "Preview: nothing in Source or Target will be changed.\n" + copied +
-                             stopped + "Preview completed. Nothing was changed.\n");
+  EXPECT_EQ(preview.out, "Preview: nothing in Source or Target will be changed.\n" + stopped +
+                             copied + "Preview completed. Nothing was changed.\n");
   EXPECT_EQ(tree_.List("dst").size(), 30u);
 
   const Result run = Run({"-d", src, dst});
   EXPECT_EQ(run.code, 4);
-  EXPECT_EQ(run.out, copied + stopped + "Synchronization completed.\n");
+  EXPECT_EQ(run.out, stopped + copied + "Synchronization completed.\n");
   EXPECT_EQ(tree_.List("dst").size(), 31u);
 
   StoreSetting("DeletionGuard", int32_t{100});
@@ -311,6 +315,21 @@ TEST_F(TwinmereCliTest, PreviewChangesNothingAndTheGuardStopsAMassDeletion) {
   StoreSetting("DeletionGuard", int32_t{50});
   EXPECT_EQ(Run({"-d", "-fd", src, dst}).code, 0);
   EXPECT_EQ(tree_.List("dst"), std::vector<std::string>{"new.txt"});
+}
+
+// What the run writes itself into an empty Source (its report, its JSON
+// summary, which the next run finds there) is nothing Source holds.
+TEST_F(TwinmereCliTest, TheRunsOwnFilesInAnEmptySourceLeaveItEmptyForTheGuard) {
+  tree_.MakeFolder("src");
+  for (int i = 0; i < 3; ++i) tree_.WriteFile("dst/x" + std::to_string(i), "extra");
+  folder_ = tree_.Root();
+  for (int i = 0; i < 2; ++i) {
+    const Result r = Run({"-d", "-r", "src/sync-report.txt", "-rj", "src/sum.json", "src", "dst"});
+    EXPECT_EQ(r.code, 4) << r.out;
+    EXPECT_NE(r.out.find("Nothing deleted: Source is empty, and 3 of "), std::string::npos)
+        << r.out;
+    EXPECT_TRUE(tree_.Exists("dst/x0"));
+  }
 }
 
 TEST_F(TwinmereCliTest, StoredDefaultsApplyBeforeTheCommandLine) {
@@ -408,6 +427,34 @@ TEST_F(TwinmereCliTest, TheJsonSummaryStatesHowEachRunEnded) {
     EXPECT_EQ(doc["errors"][0]["code"], EEXIST);
     EXPECT_EQ(doc["errors"][0]["path"], dst + "x");
   }
+}
+
+// A name that is not UTF-8 is shown escaped in every line, a kind conflict's
+// too, so that standard output and the report stay UTF-8; a name that holds
+// the text of an escape does not print like the byte it stands for.
+TEST_F(TwinmereCliTest, EveryLineShowsNamesEscapedAndTheEscapesOwnTextApart) {
+  tree_.MakeFolder("src/bad\xFF");
+  tree_.WriteFile("dst/bad\xFF", "a file where Source has a folder");
+  tree_.WriteFile("src/text\\xFF", "a file where Target has a folder");
+  tree_.MakeFolder("dst/text\\xFF");
+  const Result r = Run({"-r", tree_.Path("report.txt"), tree_.Folder("src"), tree_.Folder("dst")});
+  EXPECT_EQ(r.code, 4) << r.out;
+  for (const std::string& text : {r.out, tree_.ReadFile("report.txt")}) {
+    EXPECT_TRUE(IsValidUtf8(text)) << text;
+    EXPECT_NE(text.find("Can't create folder because the file with this name already exists: \"" +
+                        tree_.Path("dst/bad\\xFF") + "\"."),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("Can't copy file because the folder with this name already exists: \"" +
+                        tree_.Path("dst/text\\x5CxFF") + "\"."),
+              std::string::npos)
+        << text;
+  }
+  // A refusal names the folder escaped as well.
+  const Result refused = Run({tree_.Folder("none\xFF"), tree_.Folder("dst")});
+  EXPECT_EQ(refused.code, 20);
+  EXPECT_EQ(refused.out, "Invalid Source Path: \"" + tree_.Folder("none\\xFF") + "\".\n")
+      << refused.out;
 }
 
 // The report ends with the run's last line and the end line of its summary.
@@ -534,7 +581,11 @@ TEST_F(TwinmereCliTest, AVersionsFolderKeepsEveryDeletedAndReplacedItem) {
   tree_.WriteFile("dst/extra", "extra");
   tree_.WriteFile("dst/gone/deep/c", "c");
   tree_.MakeLink("dst/link", "a");
-  for (const char* name : {"dst/a", "dst/sub/b"}) tree_.SetTime(name, 1000000000);
+  for (const char* name : {"dst/a", "dst/sub/b", "dst/gone"}) tree_.SetTime(name, 1000000000);
+  tree_.SetMode("dst/gone", 0750);
+  if (testing::IsRoot()) {
+    ASSERT_EQ(chown(tree_.Path("dst/gone").c_str(), 1234, 1234), 0);
+  }
   const std::string ver = tree_.Path("ver");
   const std::vector<std::string> args = {"-s",
                                          "-q",
@@ -572,6 +623,14 @@ TEST_F(TwinmereCliTest, AVersionsFolderKeepsEveryDeletedAndReplacedItem) {
                                                       {"gone/deep/c", "c"},
                                                       {"link", "-> a"}}));
   EXPECT_EQ(Contents("dst"), Contents("src"));
+  // A kept folder is the folder as it was.
+  struct stat gone;
+  ASSERT_EQ(lstat(tree_.Path("ver/" + runs[0] + "/gone").c_str(), &gone), 0);
+  EXPECT_EQ(gone.st_mode & 07777, 0750u);
+  EXPECT_EQ(gone.st_mtim.tv_sec, 1000000000);
+  if (testing::IsRoot()) {
+    EXPECT_EQ(gone.st_uid, 1234u);
+  }
   std::string report = tree_.ReadFile("report.txt");
   EXPECT_NE(
       report.find("Deleted and replaced:      \tKept in \"" + ver + "/\", the newest 3 runs."),
@@ -602,7 +661,8 @@ TEST_F(TwinmereCliTest, AVersionsFolderKeepsEveryDeletedAndReplacedItem) {
 }
 
 // A versions folder inside Source would be copied to Target: the run is
-// refused. Inside Target the run leaves it alone, also with -d.
+// refused. Inside Target the run leaves it alone, also with -d, however its
+// path is spelled; a Source item in its place is an error.
 TEST_F(TwinmereCliTest, AVersionsFolderInsideSourceIsRefusedAndInsideTargetLeftOut) {
   tree_.WriteFile("src/a", "new");
   tree_.WriteFile("dst/a", "old");
@@ -635,41 +695,174 @@ TEST_F(TwinmereCliTest, AVersionsFolderInsideSourceIsRefusedAndInsideTargetLeftO
   EXPECT_EQ(r.code, 0) << r.out;
   EXPECT_EQ(Kept("dst/new/ver"), (std::map<std::string, std::string>{{"a", "older"}}));
   EXPECT_EQ(tree_.ReadFile("dst/a"), "new");
+
+  tree_.MakeFolder("src/sub");
+  tree_.MakeFolder("dst/sub");
+  for (const std::string& ver : std::vector<std::string>{
+           "dst//ver", "dst/./ver", "dst/sub/../ver", tree_.Path("dst/ver") + "//", "./dst/ver"}) {
+    SCOPED_TRACE(ver);
+    testing::RemoveTree(tree_.Path("dst/new"));
+    testing::RemoveTree(tree_.Path("dst/ver"));
+    tree_.WriteFile("dst/a", "older");
+    tree_.SetTime("dst/a", 1000000000);
+    r = Run({"-s", "-q", "-d", "-v", ver, "src", "dst"});
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(Kept("dst/ver"), (std::map<std::string, std::string>{{"a", "older"}}));
+    EXPECT_EQ(tree_.List("dst"), (std::vector<std::string>{"a", "sub", "ver"}));
+  }
+
+  tree_.WriteFile("src/ver/notes.txt", "mine");
+  r = Run({"-s", "-q", "-bi", "-v", "dst/ver", "src", "dst"});
+  EXPECT_EQ(r.code, 4);
+  EXPECT_EQ(r.out,
+            "Not synchronized: \"src/ver\" lies where Target keeps the versions folder.\n"
+            "Synchronization completed.\n");
+  EXPECT_EQ(Kept("dst/ver"), (std::map<std::string, std::string>{{"a", "older"}}));
 }
 
-// -vk N keeps the newest N run folders (a second run in one second sorts
-// after the first); other folders there stay. Without -vk the stored
-// setting applies.
-TEST_F(TwinmereCliTest, OnlyTheNewestRunFoldersStay) {
-  for (const char* run : {"2020-01-01 000000", "2020-01-01 000000-2", "2021-06-30 120000"})
-    tree_.WriteFile(std::string("ver/") + run + "/f", run);
+// -vk N keeps the newest N run folders by their runs' start (a second run
+// in one second sorts after the first), the run's own always: local time
+// going back (another time zone, the repeated hour) never removes it.
+// Folders without a run's mark, or without a real date and time for a name,
+// stay. A preview says the same. Without -vk the stored setting applies.
+TEST_F(TwinmereCliTest, OnlyTheNewestMarkedRunFoldersStayByTheirStart) {
+  const struct {
+    const char* name;
+    double start;
+  } marked[] = {{"2020-01-01 000000", 1577836800},
+                {"2020-01-01 000000-2", 1577836800},
+                {"2021-06-30 120000", 1625054400},
+                {"2019-13-45 256199", 1546300800},
+                {"0000-00-00 000000", 1546300800}};
+  for (const auto& run : marked) {
+    tree_.WriteFile(std::string("ver/") + run.name + "/f", run.name);
+    tree_.WriteFile(std::string("ver/") + run.name + "/" + kRunMarkName, RunMarkText(run.start));
+  }
+  const std::vector<std::string> unmarked = {"0000-00-00 000000", "2019-01-01 000000",
+                                             "2019-13-45 256199", "notes"};
+  tree_.WriteFile("ver/2019-01-01 000000/f", "kept before run folders were marked");
   tree_.WriteFile("ver/notes/f", "mine");
   const auto replace = [&] {
     tree_.WriteFile("src/a", "new");
     tree_.WriteFile("dst/a", "old");
     tree_.SetTime("dst/a", 1000000000);
   };
+  const auto run_folders = [&] {
+    std::vector<std::string> runs;
+    for (const std::string& name : tree_.List("ver"))
+      if (std::find(unmarked.begin(), unmarked.end(), name) == unmarked.end()) runs.push_back(name);
+    return runs;
+  };
   replace();
-  Result r = Run(
-      {"-s", "-q", "-v", tree_.Path("ver"), "-vk", "2", tree_.Folder("src"), tree_.Folder("dst")});
+  const std::vector<std::string> args = {"-v", tree_.Path("ver"),   "-vk",
+                                         "2",  tree_.Folder("src"), tree_.Folder("dst")};
+  const Result preview = Run([&] {
+    std::vector<std::string> with = {"-n"};
+    with.insert(with.end(), args.begin(), args.end());
+    return with;
+  }());
+  EXPECT_EQ(tree_.List("ver").size(), 7u);
+  Result r = Run(args);
   EXPECT_EQ(r.code, 0) << r.out;
-  std::vector<std::string> left = tree_.List("ver");
-  ASSERT_EQ(left.size(), 3u);
-  EXPECT_EQ(left[0], "2021-06-30 120000");
-  EXPECT_EQ(left[2], "notes");
+  EXPECT_EQ(preview.out, "Preview: nothing in Source or Target will be changed.\n" +
+                             r.out.substr(0, r.out.rfind("Synchronization completed.")) +
+                             "Preview completed. Nothing was changed.\n");
+  std::vector<std::string> runs = run_folders();
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[0], "2021-06-30 120000");
   for (const char* gone : {"2020-01-01 000000/", "2020-01-01 000000-2/"})
     EXPECT_NE(r.out.find("Removed versions:  \t\"" + tree_.Path("ver/") + gone + "\"."),
               std::string::npos)
         << r.out;
 
+  // The next run's folder is named 25 hours before this one's.
   StoreSetting("VersionsKeep", int32_t{1});
   replace();
-  r = Run({"-s", "-q", "-v", tree_.Path("ver"), tree_.Folder("src"), tree_.Folder("dst")});
+  r = Run({"-s", "-q", "-v", tree_.Path("ver"), tree_.Folder("src"), tree_.Folder("dst")},
+          {"env", "TZ=UTC-14"});
   EXPECT_EQ(r.code, 0) << r.out;
-  left = tree_.List("ver");
-  ASSERT_EQ(left.size(), 2u);
-  EXPECT_GT(left[0], left[1] < left[0] ? left[1] : std::string());  // a run folder sorts first
-  EXPECT_EQ(left[1], "notes");
+  runs = run_folders();
+  ASSERT_EQ(runs.size(), 1u);
+  const std::string ahead = runs[0];
+  replace();
+  tree_.WriteFile("dst/a", "older");
+  tree_.SetTime("dst/a", 1000000000);
+  r = Run({"-s", "-q", "-v", tree_.Path("ver"), tree_.Folder("src"), tree_.Folder("dst")},
+          {"env", "TZ=UTC+11"});
+  EXPECT_EQ(r.code, 0) << r.out;
+  runs = run_folders();
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_LT(runs[0], ahead);
+  EXPECT_EQ(tree_.ReadFile("ver/" + runs[0] + "/a"), "older");
+  for (const std::string& name : unmarked) EXPECT_TRUE(tree_.Exists("ver/" + name)) << name;
+}
+
+// Two runs share a versions folder (two timers at once): the second's
+// retention leaves the first's run folder alone while the first goes on,
+// and the first ends with everything it kept there.
+TEST_F(TwinmereCliTest, RetentionNeverRemovesTheFolderOfARunStillGoing) {
+  tree_.WriteFile("src/k", "k");
+  constexpr int kExtra = 5000;
+  for (int i = 0; i < kExtra; ++i) tree_.WriteFile("dst/x" + std::to_string(i), "x");
+  tree_.WriteFile("src2/a", "new");
+  tree_.WriteFile("dst2/a", "old");
+  tree_.SetTime("dst2/a", 1000000000);
+  const std::string ver = tree_.Path("ver");
+  const Process first = Start(
+      {"-s", "-q", "-d", "-fd", "-v", ver, "-vk", "1", tree_.Folder("src"), tree_.Folder("dst")});
+  // Paused once it has kept something, with more to keep.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  const auto has_kept = [&] {
+    if (!tree_.Exists("ver")) return false;
+    for (const std::string& run : tree_.List("ver"))
+      for (const std::string& name : tree_.List("ver/" + run))
+        if (name.starts_with("x")) return true;
+    return false;
+  };
+  while (!has_kept() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+  kill(first.pid, SIGSTOP);
+  const size_t left = tree_.List("dst").size();
+  const Result second =
+      Run({"-s", "-q", "-v", ver, "-vk", "1", tree_.Folder("src2"), tree_.Folder("dst2")});
+  kill(first.pid, SIGCONT);
+  EXPECT_EQ(Wait(first), 0) << tree_.ReadFile(first.out_path).substr(0, 2000);
+  ASSERT_GT(left, 1u) << "the first run ended before it was paused";
+  EXPECT_EQ(second.code, 0) << second.out;
+  std::vector<std::string> runs;
+  const std::map<std::string, std::string> kept = Kept("ver", &runs);
+  EXPECT_EQ(runs.size(), 2u);
+  EXPECT_EQ(kept.size(), kExtra + 1u);
+  EXPECT_EQ(kept.at("a"), "old");
+  EXPECT_EQ(tree_.List("dst"), std::vector<std::string>{"k"});
+}
+
+// On a versions folder that ignores case a kept item never takes another's
+// name: of Target's "File" and "file" the second stays, with an error line,
+// and the next run keeps it.
+TEST_F(TwinmereCliTest, OnAVersionsFolderThatIgnoresCaseNoKeptItemTakesAnothersName) {
+  testing::VfatMount vfat(tree_, "vfat");
+  if (!vfat.SkipReason().empty()) GTEST_SKIP() << vfat.SkipReason();
+  tree_.WriteFile("src/k", "k");
+  tree_.WriteFile("dst/k", "k");
+  for (const char* name : {"src/k", "dst/k"}) tree_.SetTime(name, 1000000000);
+  tree_.WriteFile("dst/File", "upper");
+  tree_.WriteFile("dst/file", "lower");
+  const std::vector<std::string> args = {
+      "-s", "-q", "-d", "-v", tree_.Path("vfat/ver"), tree_.Folder("src"), tree_.Folder("dst")};
+  Result r = Run(args);
+  EXPECT_EQ(r.code, 4) << r.out;
+  EXPECT_NE(r.out.find("Error 17 deleting \""), std::string::npos) << r.out;
+  std::map<std::string, std::string> kept = Kept("vfat/ver");
+  ASSERT_EQ(kept.size(), 1u);
+  const auto& [name, text] = *kept.begin();
+  EXPECT_EQ(text, name == "File" ? "upper" : "lower");
+  EXPECT_EQ(tree_.List("dst").size(), 2u);
+  r = Run(args);
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(Kept("vfat/ver"),
+            (std::map<std::string, std::string>{{"File", "upper"}, {"file", "lower"}}));
+  EXPECT_EQ(tree_.List("dst"), std::vector<std::string>{"k"});
 }
 
 // The bytes of a .trashinfo Path value, percent escapes decoded.
@@ -692,11 +885,18 @@ std::string DecodedTrashPath(const std::string& info) {
 // -tr moves every deleted or replaced Target item to the home Trash when it
 // lies on the same file system, with a .trashinfo that names where it was
 // (absolute, percent-encoded) and when it went; a deleted folder is one entry.
+// A name too long for its .trashinfo's is shortened in the Trash. The
+// preview says what the run does.
 TEST_F(TwinmereCliTest, TheHomeTrashGetsEveryDeletedAndReplacedItemWithItsInfo) {
   const std::string odd = "odd name %\xff";
+  const std::string long_name = std::string(250, 'n') + ".txt";
+  const std::string shortened = std::string(235, 'n') + ".txt";
   tree_.WriteFile("src/a", "new a");
   tree_.WriteFile("dst/a", "old a");
-  tree_.SetTime("dst/a", 1000000000);
+  tree_.WriteFile("src/" + long_name, "new long");
+  tree_.WriteFile("dst/" + long_name, "old long");
+  for (const std::string& name : {std::string("dst/a"), "dst/" + long_name})
+    tree_.SetTime(name, 1000000000);
   tree_.WriteFile("dst/" + odd, "odd");
   tree_.WriteFile("dst/gone/deep/c", "c");
   folder_ = tree_.Root();  // the info holds absolute paths also for relative folders
@@ -707,16 +907,24 @@ TEST_F(TwinmereCliTest, TheHomeTrashGetsEveryDeletedAndReplacedItemWithItsInfo) 
   EXPECT_FALSE(std::filesystem::exists(tree_.Path("home/data/Trash")));  // a preview keeps nothing
   Result r = Run({"-s", "-q", "-d", "-tr", "src", "dst"});
   EXPECT_EQ(r.code, 0) << r.out << r.err;
+  EXPECT_EQ(preview.out, "Preview: nothing in Source or Target will be changed.\n" +
+                             r.out.substr(0, r.out.rfind("Synchronization completed.")) +
+                             "Preview completed. Nothing was changed.\n");
   EXPECT_EQ(Contents("dst"), Contents("src"));
-  EXPECT_EQ(
-      Contents("home/data/Trash/files"),
-      (std::map<std::string, std::string>{
-          {"a", "old a"}, {odd, "odd"}, {"gone/", ""}, {"gone/deep/", ""}, {"gone/deep/c", "c"}}));
+  EXPECT_EQ(Contents("home/data/Trash/files"),
+            (std::map<std::string, std::string>{{"a", "old a"},
+                                                {odd, "odd"},
+                                                {shortened, "old long"},
+                                                {"gone/", ""},
+                                                {"gone/deep/", ""},
+                                                {"gone/deep/c", "c"}}));
   EXPECT_EQ(tree_.List("home/data/Trash/info"),
-            (std::vector<std::string>{"a.trashinfo", "gone.trashinfo", odd + ".trashinfo"}));
-  for (const std::string name : {"a", "gone", odd.c_str()}) {
+            (std::vector<std::string>{"a.trashinfo", "gone.trashinfo", shortened + ".trashinfo",
+                                      odd + ".trashinfo"}));
+  for (const std::string name : {"a", "gone", odd.c_str(), long_name.c_str()}) {
     SCOPED_TRACE(name);
-    const std::string info = tree_.ReadFile("home/data/Trash/info/" + name + ".trashinfo");
+    const std::string info = tree_.ReadFile("home/data/Trash/info/" +
+                                            (name == long_name ? shortened : name) + ".trashinfo");
     EXPECT_TRUE(info.starts_with("[Trash Info]\nPath=/")) << info;
     EXPECT_EQ(DecodedTrashPath(info), tree_.Path("dst/" + name));
     EXPECT_TRUE(std::regex_search(
@@ -762,6 +970,44 @@ TEST_F(TwinmereCliTest, OnAnotherFileSystemItsOwnTrashOrNothingIsDeleted) {
   EXPECT_EQ(r.out.find("Error "), std::string::npos) << r.out;
   EXPECT_EQ(Contents("vol/dst"),
             (std::map<std::string, std::string>{{"a", "old a"}, {"y", "y"}, {"z", "z"}}));
+}
+
+// Every error line is in the JSON summary's errors, also those that name no
+// error number of their own: the deletion guard's (the deletions
+// cancelled), a Trash that cannot be used, a Source item in the versions
+// folder's place.
+TEST_F(TwinmereCliTest, EveryErrorLineIsListedInTheJsonSummary) {
+  testing::TmpfsMount volume(tree_, "vol", "4m");
+  tree_.WriteFile("src/a", "a");
+  for (int i = 0; i < 30; ++i) tree_.WriteFile("dst/x" + std::to_string(i), "extra");
+  const std::string json = tree_.Path("run.json");
+  const struct {
+    std::string target;
+    std::vector<std::string> options;
+    int code;
+    const char* action;
+  } cases[] = {
+      {"dst", {"-d"}, ECANCELED, "deletion_guard"},
+      {"vol/dst", {"-d", "-tr"}, ENOTDIR, "trash"},
+      {"dst2", {"-v", tree_.Path("dst2/.vers")}, EEXIST, "versions_folder"},
+  };
+  tree_.WriteFile("src/.vers/notes.txt", "where Target keeps the versions folder");
+  tree_.WriteFile("vol/.Trash-" + std::to_string(geteuid()), "not a folder");
+  tree_.WriteFile("vol/dst/y", "y");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.action);
+    if (c.target.starts_with("vol") && !volume.SkipReason().empty()) continue;
+    std::vector<std::string> args = c.options;
+    args.insert(args.end(), {"-rj", json, tree_.Folder("src"), tree_.Folder(c.target)});
+    const Result r = Run(args);
+    EXPECT_EQ(r.code, 4) << r.out;
+    ASSERT_TRUE(testing::MatchesRunSummarySchema(json));
+    const nlohmann::json doc = nlohmann::json::parse(tree_.ReadFile("run.json"));
+    EXPECT_EQ(doc["counters"]["ErrorCount"], 1);
+    ASSERT_EQ(doc["errors"].size(), 1u) << doc.dump();
+    EXPECT_EQ(doc["errors"][0]["code"], c.code);
+    EXPECT_EQ(doc["errors"][0]["action"], c.action);
+  }
 }
 
 // ---- a kill or a failure at exactly one system call (strace) -------------------
@@ -885,6 +1131,38 @@ TEST_F(TwinmereCliFaultTest, KilledAtAnyStepWithAVersionsFolderEveryOldItemIsInT
     }
   }
   EXPECT_GT(kills, 10);
+}
+
+// A replaced file kept on another file system is on its disk, under its
+// name, before the new file takes the old one's.
+TEST_F(TwinmereCliFaultTest, AFileKeptElsewhereIsOnItsDiskBeforeItsReplacementTakesTheName) {
+  testing::TmpfsMount other(tree_, "other", "4m");
+  if (!other.SkipReason().empty()) GTEST_SKIP() << other.SkipReason();
+  tree_.WriteFile("src/a", "new");
+  tree_.WriteFile("dst/a", "old");
+  tree_.SetTime("dst/a", 1000000000);
+  const Result r =
+      Run({"-s", "-q", "-v", tree_.Path("other/ver"), tree_.Folder("src"), tree_.Folder("dst")},
+          {"/usr/bin/strace", "-f", "-qq", "-o", tree_.Path("calls"),
+           "-etrace=linkat,renameat,renameat2,fsync,fdatasync,syncfs"});
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_EQ(Kept("other/ver"), (std::map<std::string, std::string>{{"a", "old"}}));
+  // The first call that gives a file the name "a" keeps the old one, the
+  // next one replaces it.
+  const std::regex named_a(R"((linkat|renameat2?)\(\d+, "[^"]*", \d+, "a"[,)].* = 0)");
+  const std::regex flush(R"((fsync|syncfs)\(\d+\) += 0)");
+  std::istringstream calls(tree_.ReadFile("calls"));
+  int named = 0;
+  bool flushed = false;
+  for (std::string line; std::getline(calls, line) && named < 2;) {
+    if (std::regex_search(line, named_a)) {
+      ++named;
+    } else if (named == 1 && std::regex_search(line, flush)) {
+      flushed = true;
+    }
+  }
+  EXPECT_EQ(named, 2) << tree_.ReadFile("calls");
+  EXPECT_TRUE(flushed) << tree_.ReadFile("calls");
 }
 
 // A failure at any step of a replacement is one error line and exit code 4,

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QSpinBox>
 #include <QTest>
 #include <QToolButton>
 
@@ -24,6 +25,7 @@ class OptionsDialogTest : public QObject {
  private slots:
   void ValuesComeBackThroughASavedLauncherAndBytesThroughTheDialog();
   void RulesTieTheControlsAndTheRestrictionBoxPutsBackItsCaret();
+  void ChoosersSayWhatTheyChoose();
   void LevelListOpensAndClosesByItsKeysMouseAndFocus();
   void PathsTypedKeyByKeyStayAsTyped();
 };
@@ -139,16 +141,24 @@ void OptionsDialogTest::RulesTieTheControlsAndTheRestrictionBoxPutsBackItsCaret(
   auto* newer = Control<QCheckBox>(dialog, "chkNew");
   auto* del = Control<QCheckBox>(dialog, "chkDelete");
   auto* force = Control<QCheckBox>(dialog, "chkForceDelete");
-  QVERIFY(force->isEnabled());  // the guard is lifted only where something is deleted
-  force->click();
-  bidi->click();
+  // The guard is lifted only where something is deleted: unticking Delete,
+  // or ticking Bidirectional, clears the lift, and no launcher carries it.
+  QVERIFY(force->isEnabled());
+  for (QCheckBox* takes_it_away : {del, bidi}) {
+    if (!del->isChecked()) del->click();
+    force->click();
+    QVERIFY(force->isChecked() && dialog.GetOptions().ForceDelete);
+    takes_it_away->click();
+    QVERIFY(!force->isEnabled() && !force->isChecked());
+    QVERIFY(!dialog.GetOptions().ForceDelete);
+  }
   QVERIFY(newer->isChecked() && !newer->isEnabled() && !del->isChecked() && !del->isEnabled());
-  QVERIFY(!force->isEnabled());
   bidi->click();
   QVERIFY(!newer->isChecked() && newer->isEnabled() && !del->isChecked() && del->isEnabled());
   QVERIFY(!force->isEnabled());
   del->click();
-  QVERIFY(force->isEnabled() && force->isChecked());
+  QVERIFY(force->isEnabled() && !force->isChecked());
+  force->click();
   Control<QCheckBox>(dialog, "chkSubfolders")->click();
   QCOMPARE(del->text(), "&Delete extra files");
 
@@ -159,8 +169,12 @@ void OptionsDialogTest::RulesTieTheControlsAndTheRestrictionBoxPutsBackItsCaret(
   report->setText("bare.txt");
   QVERIFY(restriction->isEnabled());
 
-  // The Trash and a versions folder exclude each other.
-  Control<QLineEdit>(dialog, "txtVersions")->setText("/kept");
+  // The number of runs kept counts only with a versions folder, which the
+  // Trash excludes.
+  auto* keep = Control<QSpinBox>(dialog, "spnVersionsKeep");
+  QVERIFY(!keep->isEnabled());
+  QTest::keyClicks(Control<QLineEdit>(dialog, "txtVersions"), "/kept");
+  QVERIFY(keep->isEnabled());
   Control<QCheckBox>(dialog, "chkTrash")->click();
   for (const char* name : {"txtVersions", "cmdVersions", "spnVersionsKeep"})
     QVERIFY2(!Control<QWidget>(dialog, name)->isEnabled(), name);
@@ -174,6 +188,31 @@ void OptionsDialogTest::RulesTieTheControlsAndTheRestrictionBoxPutsBackItsCaret(
   QCOMPARE(dialog.AcceptedOptions().Versions, "/kept");
   QCOMPARE(dialog.AcceptedOptions().Restriction, 42);
   QCOMPARE(dialog.AcceptedOptions().Report, f.Path("state") + "/twinmere/bare.txt");
+}
+
+// Each chooser is named for what it chooses, its window's title ends
+// without a colon, and the JSON summary's is a save dialog.
+void OptionsDialogTest::ChoosersSayWhatTheyChoose() {
+  DialogFixture f;
+  OptionsDialog dialog(SyncOptions{}, f.OptionsContext());
+  dialog.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+  const struct {
+    const char* button;
+    const char* name;
+    bool saves;
+  } choosers[] = {{"cmdSource", "Choose Source folder...", false},
+                  {"cmdTarget", "Choose Target folder...", false},
+                  {"cmdReport", "Choose report file...", false},
+                  {"cmdJson", "Choose JSON summary file...", true},
+                  {"cmdVersions", "Choose versions folder...", false}};
+  for (const auto& c : choosers) {
+    auto* button = Control<QPushButton>(dialog, c.button);
+    QCOMPARE(QAccessible::queryAccessibleInterface(button)->text(QAccessible::Name), c.name);
+    const Chooser chooser = OpenChooser(button);
+    QVERIFY2(!chooser.title.isEmpty() && !chooser.title.endsWith(':'), c.button);
+    QCOMPARE(chooser.saves, c.saves);
+  }
 }
 
 void OptionsDialogTest::LevelListOpensAndClosesByItsKeysMouseAndFocus() {
@@ -256,6 +295,10 @@ void OptionsDialogTest::PathsTypedKeyByKeyStayAsTyped() {
     ExpectTypedPathKept(Control<QLineEdit>(dialog, name), QString::fromStdString(f.Path(name)));
     if (QTest::currentTestFailed()) return;
   }
+  ExpectListClosesAsTheFocusLeaves(Control<QLineEdit>(dialog, "txtSource"),
+                                   Control<QLineEdit>(dialog, "txtTarget"), Qt::Key_T,
+                                   QString::fromStdString(f.Path("tree")));
+  if (QTest::currentTestFailed()) return;
   // OK keeps a blank at the end where a folder has it in its name.
   QVERIFY(QDir().mkpath(QString::fromStdString(f.Path("dst "))));
   QVERIFY(QDir().mkpath(QString::fromStdString(f.Path("dst"))));

@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <QAccessible>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -42,8 +43,11 @@ void SettingsDialogTest::PreferencesRoundTripDeletingDefaultsAndCancelKeepsThem(
     SettingsDialog dialog({f.registry, f.settings, f.folders, *f.fs, f.services});
     VERIFY_KEYS_AND_NAMES(dialog);
     VERIFY_HELP_PLACES(dialog, dialog, {"cmdOK", "cmdCancel", "cmdHelp"});
-    for (const char* chooser : {"cmdShortcuts", "cmdReport", "cmdViewer"})
+    for (const char* chooser : {"cmdShortcuts", "cmdReport", "cmdViewer"}) {
       QVERIFY2(!Control<QPushButton>(dialog, chooser)->icon().isNull(), chooser);
+      const QString title = OpenChooser(Control<QPushButton>(dialog, chooser)).title;
+      QVERIFY2(!title.isEmpty() && !title.endsWith(':'), chooser);
+    }
     auto* viewer = Control<QLineEdit>(dialog, "txtViewer");
     auto* shortcuts = Control<QLineEdit>(dialog, "txtShortcuts");
     QCOMPARE(viewer->text(), "xdg-open");
@@ -58,7 +62,11 @@ void SettingsDialogTest::PreferencesRoundTripDeletingDefaultsAndCancelKeepsThem(
     auto* guard = Control<QSpinBox>(dialog, "spnGuard");
     QCOMPARE(guard->value(), 50);
     guard->setValue(80);
-    Control<QSpinBox>(dialog, "spnVersionsKeep")->setValue(5);
+    auto* keep = Control<QSpinBox>(dialog, "spnVersionsKeep");
+    for (const auto& [runs, text] : {std::pair{1, "1 run"}, {0, "all runs"}, {5, "5 runs"}}) {
+      keep->setValue(runs);
+      QCOMPARE(keep->text(), text);
+    }
     dialog.accept();
   }
   QCOMPARE(stored(), RegistryValue(RegistryList{"DeletionGuard", "Report", "ReportLevel",
@@ -122,6 +130,11 @@ void SettingsDialogTest::ScheduledRunsAreListedAndOkRemovesThoseTakenOut() {
   {
     SettingsDialog dialog({f.registry, f.settings, f.folders, *f.fs, f.services, &schedule});
     QCOMPARE(list(dialog), (QStringList{u"a b \u2014 weekly"_qs, u"c \u2014 weekly"_qs}));
+    // A screen reader finds each one's launcher in its description.
+    QAccessibleInterface* runs =
+        QAccessible::queryAccessibleInterface(Control<QListWidget>(dialog, "lstScheduled"));
+    QCOMPARE(runs->child(1)->text(QAccessible::Description),
+             "Launcher: " + QString::fromStdString(f.Path("links/c.desktop")));
     remove_first(dialog);
     QCOMPARE(list(dialog), QStringList{u"c \u2014 weekly"_qs});
     dialog.reject();  // Cancel removes nothing

@@ -539,6 +539,74 @@ TEST(PreviewRun, ShowsExactlyTheLinesOfTheRunAndChangesNothingOnRandomRealTrees)
               seconds);
 }
 
+// What only the real items tell (a FIFO that no listing shows, how a FUSE
+// folder compares names) the preview asks of them, so that it meets what
+// the run meets: a folder that holds a FIFO stays; a FIFO where a folder of
+// a path should be is no folder; names that differ only in case are two
+// items on a FUSE Target that keeps them apart (sshfs, empty), one on a
+// FUSE Target that does not (vfat).
+TEST(PreviewRun, ShowsTheLinesOfTheRunWhereOnlyTheRealItemsTell) {
+  testing::TempTree tree;
+  std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
+  const auto fifo = [&](const std::string& rel) {
+    tree.MakeFolder(rel.substr(0, rel.rfind('/')));
+    EXPECT_EQ(mkfifo(tree.Path(rel).c_str(), 0600), 0) << rel;
+  };
+  const auto same_as_run = [&](const std::string& src, const std::string& dst, bool bidi,
+                               bool remove) {
+    SyncOptions options;
+    options.Source = tree.Folder(src);
+    options.Target = tree.Folder(dst);
+    options.Bidi = options.New = bidi;
+    options.Delete = remove;
+    const auto snapshot = [&] {
+      std::ostringstream out;
+      Snapshot(tree.Path(src), "src", out);
+      Snapshot(tree.Path(dst), "dst", out);
+      return out.str();
+    };
+    PreviewIsTheRun(*fs, options, PlatformFacts{}, snapshot);
+  };
+  {
+    SCOPED_TRACE("a FIFO in a folder that -d removes");
+    tree.WriteFile("a/src/k", "k");
+    tree.WriteFile("a/dst/gone/f", "f");
+    fifo("a/dst/gone/p");
+    same_as_run("a/src", "a/dst", false, true);
+  }
+  {
+    SCOPED_TRACE("a FIFO where -bi fills a folder");
+    fifo("b/src/x");
+    tree.WriteFile("b/dst/x/y", "y");
+    same_as_run("b/src", "b/dst", true, false);
+  }
+  {
+    SCOPED_TRACE("a FIFO where a copy fills a folder");
+    tree.WriteFile("c/src/x/y", "y");
+    fifo("c/dst/x");
+    same_as_run("c/src", "c/dst", false, false);
+  }
+  const auto names_in_case = [&](const std::string& src) {
+    tree.WriteFile(src + "/Name.txt", "one");
+    tree.WriteFile(src + "/name.txt", "two");
+    tree.WriteFile(src + "/Sub/x", "x");
+  };
+  testing::SshfsMount sshfs(tree, "remote", "sshfs");
+  if (sshfs.SkipReason().empty()) {
+    SCOPED_TRACE("names in case onto sshfs");
+    names_in_case("d/src");
+    tree.MakeLink("d/src/link", "Name.txt");
+    same_as_run("d/src", "sshfs", true, false);
+  }
+  testing::VfatMount vfat(tree, "vfat");
+  if (vfat.SkipReason().empty()) {
+    SCOPED_TRACE("names in case onto vfat");
+    names_in_case("e/src");
+    tree.WriteFile("vfat/Old.txt", "old");
+    same_as_run("e/src", "vfat", false, false);
+  }
+}
+
 // ---- trees in memory -------------------------------------------------------------
 
 void Build(MemoryFileSystem& fs, const std::string& top, const std::vector<Entry>& entries,
@@ -651,6 +719,33 @@ TEST(PreviewRun, ShowsExactlyTheLinesOfTheRunOnRandomTreesWithATargetIgnoringCas
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   std::printf("%d trees from seed %llu in %.1f s\n", trees, static_cast<unsigned long long>(first),
               seconds);
+}
+
+// A Target whose abilities only a trial tells, as FUSE: the preview cannot
+// know that it sets a link's own times. Two links with the same text are the
+// same wherever a receiving side may not keep their times, so that a link
+// copied there comes back neither in the preview nor in the run.
+class TrialTarget final : public MemoryFileSystem {
+ public:
+  bool KnownAbilities(const std::string& path, VolumeAbilities& abilities) override {
+    return !path.starts_with("/dst") && MemoryFileSystem::KnownAbilities(path, abilities);
+  }
+};
+
+TEST(PreviewRun, ALinkCopiedBothWaysOntoAVolumeKnownByTrialComesNotBack) {
+  TrialTarget fs;
+  fs.SetVolume("/dst", {});
+  fs.AddFile("/src/file", "f", kT0);
+  fs.AddLink("/src/link", "file", kT0);
+  SyncOptions options;
+  options.Source = "/src/";
+  options.Target = "/dst/";
+  options.Bidi = options.New = true;
+  PreviewIsTheRun(fs, options, PlatformFacts{}, [&] {
+    std::ostringstream out;
+    Dump(fs, "/", out);
+    return out.str();
+  });
 }
 
 }  // namespace

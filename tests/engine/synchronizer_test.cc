@@ -523,6 +523,37 @@ TEST_F(SynchronizerVfatTest,
   EXPECT_EQ(tree_.List("vfat"), names);
 }
 
+// On a Target that ignores case (FUSE, whose inode numbers tell nothing
+// here), an item whose name equals a Source item's ignoring case is its
+// counterpart in every walk: never deleted, nor counted as extra, nor the
+// folder it is, nor what it holds. A real extra item in such a folder goes.
+TEST_F(SynchronizerVfatTest, AnItemEqualIgnoringCaseToASourceItemIsItsCounterpartAndStays) {
+  Put("src/Report.DOC", "report");
+  Put("vfat/report.doc", "report");
+  for (int i = 0; i < 20; ++i) {
+    Put("src/photos/2023/" + std::to_string(i), "p");
+    Put("vfat/PHOTOS/2023/" + std::to_string(i), "p");
+  }
+  Put("src/photos/Cat.JPG", "cat");
+  Put("vfat/PHOTOS/cat.jpg", "cat");
+  for (const bool quick : {false, true}) {
+    SCOPED_TRACE(quick ? "counted by a walk of its own" : "explored");
+    Put("vfat/PHOTOS/extra.txt", "x");
+    EngineHarness& run = Again([&](SyncOptions& o) {
+      o.Delete = true;
+      o.QuickStart = quick;
+    });
+    EXPECT_EQ(run.session.ExitCode, 0) << run.AllLines();
+    EXPECT_EQ(run.display.lines,
+              (std::vector<std::string>{std::string(testing::kDeleted) + "\t\"" +
+                                            tree_.Path("vfat/PHOTOS/extra.txt") + "\"  1 bytes.",
+                                        "Synchronization completed."}));
+    EXPECT_EQ(tree_.List("vfat"), (std::vector<std::string>{"PHOTOS", "report.doc"}));
+    EXPECT_EQ(tree_.List("vfat/PHOTOS/2023").size(), 20u);
+    EXPECT_EQ(tree_.ReadFile("vfat/PHOTOS/cat.jpg"), "cat");
+  }
+}
+
 // Over sftp a link's times would be set on what it points to: they are not
 // set there at all, and links compare by their text.
 TEST_F(SynchronizerTest, LinksOnSshfsAreNeverWrittenThroughAndCompareByText) {
@@ -654,9 +685,9 @@ TEST_F(SynchronizerTest, DeletionGuardKeepsTargetWhenSourceIsEmptyOrTooMuchWould
       {"49 %", 51, 49, 0, false, nullptr, 50, nullptr},
       {"51 %", 49, 51, 0, false, nullptr, 50,
        "Nothing deleted: 51 of 100 items in Target would be deleted, more than 50 %."},
-      {"51 % counted just before the deletions", 49, 51, 0, false,
+      {"51 % counted by a walk of its own before the copies", 49, 51, 0, false,
        [](SyncOptions& o) { o.QuickStart = true; }, 50,
-       "Nothing deleted: 51 of 101 items in Target would be deleted, more than 50 %."},
+       "Nothing deleted: 51 of 100 items in Target would be deleted, more than 50 %."},
       {"51 % with a share of 60", 49, 51, 0, false, nullptr, 60, nullptr},
       {"19 of 19 extra", 1, 19, 0, false, nullptr, 50, nullptr},
       {"inside a folder deleted as a whole", 10, 0, 29, false, nullptr, 50,
@@ -702,6 +733,96 @@ TEST_F(SynchronizerTest, DeletionGuardKeepsTargetWhenSourceIsEmptyOrTooMuchWould
     }
     EXPECT_EQ(tree.Exists("dst/new.txt"), !c.empty_source);  // copies go on
     EXPECT_EQ(run.host.questions.size(), c.line ? 1u : 0u);  // a host that cannot answer
+  }
+}
+
+// What the copying phase removes for a Source item of another kind (a file
+// where Target has a folder, with all it holds; a folder or a link where it
+// has a file) is deleted too: counted before it, and kept by the guard
+// with the line a run without Delete writes.
+TEST_F(SynchronizerTest, AGuardedRunRemovesNoItemInTheWayOfASourceItemOfAnotherKind) {
+  const std::string folder_line =
+      "Can't copy file because the folder with this name already exists";
+  const std::string file_line =
+      "Can't create folder because the file with this name already exists";
+  const std::string fd = " To delete them, run again with -fd (Lift deletion guard).";
+  const struct {
+    const char* what;
+    bool folders_for_files;  // else a file (or link) for a folder of 30 files
+    bool link;
+    std::function<void(SyncOptions&)> options;
+    DeletionAnswer answer;
+    const char* line;
+  } cases[] = {
+      {"a file for a folder", false, false, nullptr, DeletionAnswer::NotAsked,
+       "Nothing deleted: 31 of 35 items in Target would be deleted, more than 50 %."},
+      {"counted by a walk of its own", false, false, [](SyncOptions& o) { o.QuickStart = true; },
+       DeletionAnswer::NotAsked,
+       "Nothing deleted: 31 of 35 items in Target would be deleted, more than 50 %."},
+      {"subfolders excluded", false, false, [](SyncOptions& o) { o.ExcludeSubfolders = true; },
+       DeletionAnswer::NotAsked,
+       "Nothing deleted: 31 of 35 items in Target would be deleted, more than 50 %."},
+      {"a link for a folder, declined", false, true, nullptr, DeletionAnswer::Keep,
+       "Nothing deleted: deleting 31 of 35 items in Target was declined."},
+      {"folders for files", true, false, nullptr, DeletionAnswer::NotAsked,
+       "Nothing deleted: 30 of 34 items in Target would be deleted, more than 50 %."},
+      {"folders for files, counted by a walk of its own", true, false,
+       [](SyncOptions& o) { o.QuickStart = true; }, DeletionAnswer::NotAsked,
+       "Nothing deleted: 30 of 34 items in Target would be deleted, more than 50 %."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempTree tree;
+    for (int i = 0; i < 4; ++i) {
+      for (const char* side : {"src/m", "dst/m"}) {
+        tree.WriteFile(side + std::to_string(i), "same");
+        tree.SetTime(side + std::to_string(i), kT0);
+      }
+    }
+    for (int i = 0; i < 30; ++i) {
+      if (c.folders_for_files) {
+        tree.WriteFile("src/f" + std::to_string(i) + "/inner", "i");
+        tree.WriteFile("dst/f" + std::to_string(i), "a file");
+      } else {
+        tree.WriteFile("dst/photos/p" + std::to_string(i), "p");
+      }
+    }
+    if (!c.folders_for_files && c.link) tree.MakeLink("src/photos", "elsewhere");
+    if (!c.folders_for_files && !c.link) tree.WriteFile("src/photos", "a file");
+    EngineHarness run(*fs_);
+    run.options.Source = tree.Folder("src");
+    run.options.Target = tree.Folder("dst");
+    run.options.Delete = true;
+    if (c.options) c.options(run.options);
+    run.host.on_ask = [&](const DeletionQuestion&) { return c.answer; };
+
+    EXPECT_EQ(run.Run(), 4) << run.AllLines();
+    const std::string guard = c.line + std::string(c.answer == DeletionAnswer::Keep ? "" : fd);
+    EXPECT_TRUE(run.HasLine(guard)) << run.AllLines();
+    EXPECT_EQ(run.LinesStartingWith(c.folders_for_files ? file_line : folder_line).size(),
+              c.folders_for_files ? 30u : 1u);
+    EXPECT_EQ(run.Counters().FilesDeletedInTarget + run.Counters().FoldersRemovedInTarget, 0);
+    EXPECT_EQ(tree.List("dst").size(), c.folders_for_files ? 34u : 5u);
+    if (!c.folders_for_files) {
+      EXPECT_EQ(tree.List("dst/photos").size(), 30u);
+    }
+  }
+}
+
+// The walk that counts the deletions of a quick start says nothing of its
+// own: what it meets, the deleting phase meets again and reports once.
+TEST_F(SynchronizerTest, AnAccessErrorOfTheDeletingPhaseIsReportedOnce) {
+  tree_.MakeFolder("src/sub");
+  ASSERT_EQ(mkfifo(Src("sub/p").c_str(), 0600), 0);
+  Put("dst/sub/p", "a file");
+  for (const bool quick : {false, true}) {
+    SCOPED_TRACE(quick ? "quick start" : "explored");
+    EngineHarness& run = Again([&](SyncOptions& o) {
+      o.Delete = true;
+      o.QuickStart = quick;
+    });
+    EXPECT_EQ(run.LinesStartingWith("Error ").size(), 1u) << run.AllLines();
+    EXPECT_EQ(run.Counters().ErrorCount, 1);
   }
 }
 
@@ -987,6 +1108,38 @@ TEST_F(SynchronizerTest, PreviewFramesItsLinesAndWritesAReportOnlyOutsideBothFol
       EXPECT_NE(text.find(" preview ended, nothing was changed. ="), std::string::npos) << text;
       EXPECT_NE(tree_.ReadFile("run.json").find("\"Preview\": true"), std::string::npos);
     }
+  }
+}
+
+// A preview shows the copies of its report that the run makes (to the
+// other folder at the end; from it first, onto a report appended to), with
+// the size its own report would have.
+TEST_F(SynchronizerTest, APreviewShowsTheCopiesOfItsReportThatTheRunMakes) {
+  Put("src/a.txt", "a");
+  Put("src/appended.txt", "kept in source\n", 100);
+  for (const bool append : {false, true}) {
+    SCOPED_TRACE(append ? "appended to in Target" : "in Source");
+    Put("dst/appended.txt", "stale\n", 0);
+    const std::string report = append ? Dst("appended.txt") : Src("report.txt");
+    // The lines between the frames, each up to its size.
+    const auto lines = [&](bool preview) {
+      const EngineHarness& run = Again([&](SyncOptions& o) {
+        o.Report = report;
+        o.Append = append;
+        o.Preview = preview;
+      });
+      std::vector<std::string> shown;
+      for (const std::string& line : run.display.lines) {
+        if (!line.starts_with("Preview") && !line.starts_with("Synchronization"))
+          shown.push_back(line.substr(0, line.find("\"  ")));
+      }
+      return shown;
+    };
+    const std::vector<std::string> shown = lines(true);
+    EXPECT_EQ(shown, lines(false));
+    const std::string copy = std::string(append ? testing::kReplaced : testing::kCopied) + "\t\"" +
+                             (append ? report : Dst("report.txt"));
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), copy), 1) << copy;
   }
 }
 

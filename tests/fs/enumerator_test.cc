@@ -162,9 +162,12 @@ class DiskWalk : public ::testing::Test {
   Probe recorder;
 };
 
-TEST_F(DiskWalk, WalkSkipsTemporaryLeftoversFifosAndNeverDescendsThroughLinks) {
+// A file that a FUSE file system hides while it is open is no item either.
+TEST_F(DiskWalk, WalkSkipsTemporaryLeftoversHiddenFilesFifosAndNeverDescendsThroughLinks) {
   tree.WriteFile("s/file", "x");
   tree.WriteFile("s/.twinmere-tmp-123-4-5", "partial");
+  tree.WriteFile("s/.fuse_hidden0000001a00000003", "partial");
+  tree.WriteFile("s/.fuse_hidden-notes", "the user's own");
   tree.MakeLink("s/.twinmere-tmp-123-4-6", "partial link");
   tree.MakeFolder("s/.twinmere-tmp-folder");  // never made by a copy: the user's own
   tree.MakeFolder("s/sub");
@@ -174,7 +177,8 @@ TEST_F(DiskWalk, WalkSkipsTemporaryLeftoversFifosAndNeverDescendsThroughLinks) {
   ASSERT_EQ(testing::Walk(context, tree.Folder("s"), recorder, EnumMode::ContentsFirst), 0);
   EXPECT_THAT(recorder.files, UnorderedElementsAre(tree.Path("s/file"), tree.Path("s/sub/inner"),
                                                    tree.Path("s/sub"), tree.Path("s/link"),
-                                                   tree.Path("s/.twinmere-tmp-folder")));
+                                                   tree.Path("s/.twinmere-tmp-folder"),
+                                                   tree.Path("s/.fuse_hidden-notes")));
   // Contents before their folder.
   const auto inner =
       std::find(recorder.files.begin(), recorder.files.end(), tree.Path("s/sub/inner"));

@@ -116,6 +116,8 @@ TEST_P(PosixFileSystemTest, LookupAndListingReportWhatIsThereAndFollowNoLinks) {
   EXPECT_EQ(fs->Lookup(tree.Path("sub/fifo"), info), kErrNotSupported);
   EXPECT_EQ(fs->SetMode(tree.Path("sub/fifo"), 0600), kErrNotSupported);
   EXPECT_EQ(fs->CopyFile(tree.Path("sub/fifo"), tree.Path("copy"), {}), kErrNotSupported);
+  EXPECT_TRUE(fs->HoldsUnlistedItems(tree.Folder("sub")));
+  EXPECT_FALSE(fs->HoldsUnlistedItems(tree.Folder("folder")));
   ASSERT_EQ(fs->Lookup(tree.Path("sub/" + odd), info), 0);
   EXPECT_EQ(info.name, odd);
 }
@@ -805,6 +807,60 @@ TEST_F(VfatFolder, LookupUnderAnotherCaseGivesTheStoredName) {
   // A new name that differs only in letter case is taken.
   EXPECT_EQ(fs->CreateNewFile(tree.Path("mnt/mixedcase.txt")), kErrAlreadyExists);
   EXPECT_FALSE(fs->KeepsSecurity(tree.Path("mnt")));
+  // FUSE gives each name its own inode number: a name's other case tells,
+  // in a folder whose names hold no letter a name of the folder above.
+  tree.WriteFile("mnt/Photos/2023/1", "1");
+  for (const char* folder : {"mnt", "mnt/Photos/2023"})
+    EXPECT_TRUE(fs->NamesIgnoreCase(tree.Folder(folder))) << folder;
+  EXPECT_FALSE(fs->NamesIgnoreCase(tree.Root()));
+}
+
+// ---- a FUSE file system with hard links (ext4 through fuse2fs) ------------------
+
+class FuseExt4Folder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!mount.SkipReason().empty()) GTEST_SKIP() << mount.SkipReason();
+    tree.MakeFolder("mnt/t");
+  }
+  TempTree tree;
+  testing::FuseExt4Mount mount{tree, "mnt"};
+  std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
+};
+
+// FUSE folders are looked up as if they ignored case: every name that is
+// there, a link of a file with hard links too, made after the folder was
+// listed, is its own, never a short name or a case of another.
+TEST_F(FuseExt4Folder, EveryNameThatIsThereIsLookedUpAsItself) {
+  tree.WriteFile("mnt/t/xy", "data");
+  tree.WriteFile("mnt/t/Case", "1");
+  tree.WriteFile("mnt/t/case", "2");
+  fs->SetConfinedRoots({tree.Folder("mnt")});  // folders stay open, as in a run
+  ItemInfo info;
+  ASSERT_EQ(fs->Lookup(tree.Path("mnt/t/xy"), info), 0);  // the folder is listed now
+  for (const char* name : {"xy.hard", "a"})
+    ASSERT_EQ(link(tree.Path("mnt/t/xy").c_str(), tree.Path(std::string("mnt/t/") + name).c_str()),
+              0);
+  for (const char* name : {"xy.hard", "a", "xy", "case", "Case"}) {
+    ASSERT_EQ(fs->Lookup(tree.Path(std::string("mnt/t/") + name), info), 0) << name;
+    EXPECT_EQ(info.name, name);
+  }
+}
+
+// A stopped copy leaves nothing on FUSE, not even a file hidden there while
+// open (".fuse_hidden..."), which a removal right after the close left now
+// and then.
+TEST_F(FuseExt4Folder, StoppedCopiesLeaveNoFileNotEvenAHiddenOne) {
+  tree.WriteFile("src", std::string(1 << 16, 'n'));
+  for (int i = 0; i < 400; ++i) {  // the fault came now and then
+    std::atomic<int> stop{0};
+    RecordProgress progress(&stop);
+    CopyOptions options;
+    options.progress = &progress;
+    options.stop = &stop;
+    ASSERT_EQ(fs->CopyFile(tree.Path("src"), tree.Path("mnt/t/copy"), options), kErrCancelled);
+  }
+  EXPECT_THAT(tree.List("mnt/t"), IsEmpty());
 }
 
 // ---- read-ahead of walks -------------------------------------------------------

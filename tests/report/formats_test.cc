@@ -139,7 +139,7 @@ TEST(FramedLineTest, StartRestrictedAndEndLinesCarryTimeTitleAndVersion) {
   EXPECT_EQ(line.substr(line.size() - 2), ". ");
 }
 
-TEST(DisplayPathTest, EscapesControlCharactersAndInvalidBytesOnly) {
+TEST(DisplayPathTest, EscapesControlCharactersInvalidBytesAndTheirEscapesOwnText) {
   const struct {
     std::string in;
     std::string out;
@@ -152,7 +152,10 @@ TEST(DisplayPathTest, EscapesControlCharactersAndInvalidBytesOnly) {
       {"/\xC0\xAF", "/\\xC0\\xAF"},           // overlong "/"
       {"/\xED\xA0\x80", "/\\xED\\xA0\\x80"},  // surrogate
       {"/\xE2\x82", "/\\xE2\\x82"},           // cut short
-      {"/a\\x0A", "/a\\x0A"},                 // already escaped text stays as it is
+      // The text of an escape is not the byte: its backslash is escaped.
+      {"/a\\xFF", "/a\\x5CxFF"},
+      {"/\\x0a\\\xFF", "/\\x5Cx0a\\\\xFF"},
+      {"C:\\dir\\x1\\", "C:\\dir\\x1\\"},  // other backslashes stay
   };
   for (const auto& c : cases) EXPECT_EQ(DisplayPath(c.in), c.out);
 }

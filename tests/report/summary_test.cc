@@ -129,6 +129,15 @@ TEST_F(SummaryTest, OptionRowsDescribeEveryOption) {
   EXPECT_NE(Body().find("\tPreview only, Unidirectional, Delete extra files without guard, "),
             std::string::npos)
       << Body();
+
+  // The runs a versions folder keeps, one in the singular.
+  options_.Versions = "/kept/";
+  for (const auto& [keep, text] :
+       {std::pair{0, "all runs"}, {1, "the newest run"}, {3, "the newest 3 runs"}}) {
+    options_.VersionsKeep = keep;
+    EXPECT_NE(Body().find("Kept in \"/kept/\", " + std::string(text) + ".\n"), std::string::npos)
+        << Body();
+  }
 }
 
 TEST_F(SummaryTest, TheSystemDecidesTheDecryptionOptionAndThePrivilegesRow) {

@@ -628,6 +628,45 @@ ErrorCode MemoryFileSystem::ReadLink(const std::string& path, std::string& text)
   return 0;
 }
 
+namespace {
+
+class MemoryLock final : public FileLock {
+ public:
+  MemoryLock(std::set<uint64_t>& locked, uint64_t inode) : locked_(locked), inode_(inode) {
+    locked_.insert(inode_);
+  }
+  ~MemoryLock() override { locked_.erase(inode_); }
+
+ private:
+  std::set<uint64_t>& locked_;
+  uint64_t inode_;
+};
+
+}  // namespace
+
+ErrorCode MemoryFileSystem::CreateLockedFile(const std::string& path, std::string_view contents,
+                                             std::unique_ptr<FileLock>& lock) {
+  lock.reset();
+  if (const ErrorCode code = WriteNewFile(path, contents); code != 0) return code;
+  Node* node = nullptr;
+  if (const ErrorCode code = Resolve(path, node); code != 0) return code;
+  lock = std::make_unique<MemoryLock>(locked_, node->inode);
+  return 0;
+}
+
+ErrorCode MemoryFileSystem::LockFile(const std::string& path, size_t limit, std::string& contents,
+                                     std::unique_ptr<FileLock>& lock) {
+  lock.reset();
+  contents.clear();
+  Node* node = nullptr;
+  if (const ErrorCode code = Resolve(path, node); code != 0) return code;
+  if (node->kind != ItemKind::File) return kErrNotSupported;
+  if (locked_.contains(node->inode)) return kErrInUse;
+  contents = node->data.substr(0, limit);
+  lock = std::make_unique<MemoryLock>(locked_, node->inode);
+  return 0;
+}
+
 ErrorCode MemoryFileSystem::SyncFileSystem(const std::string& path) {
   if (const ErrorCode code = Injected(MemoryOp::SyncFileSystem, path); code != 0) return code;
   Node* node = nullptr;

@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,11 @@ class MemoryFileSystem : public FileSystem {
   bool KnownAbilities(const std::string& path, VolumeAbilities& abilities) override;
   bool NamesIgnoreCase(const std::string& folder) override;
   ErrorCode ReadLink(const std::string& path, std::string& text) override;
+  // Locks are held by their objects; a file's lock is one for everyone.
+  ErrorCode CreateLockedFile(const std::string& path, std::string_view contents,
+                             std::unique_ptr<FileLock>& lock) override;
+  ErrorCode LockFile(const std::string& path, size_t limit, std::string& contents,
+                     std::unique_ptr<FileLock>& lock) override;
 
   // Building trees. Missing parent folders are created (mode 0755). Each
   // fails the same way as the corresponding operation (EEXIST, ELOOP ...).
@@ -164,6 +170,7 @@ class MemoryFileSystem : public FileSystem {
   int lookup_count_ = 0;
   std::vector<std::string> synced_;
   std::vector<WrittenFileSystem> written_;  // since SetConfinedRoots
+  std::set<uint64_t> locked_;               // the inodes of locked files
 };
 
 }  // namespace twinmere

@@ -85,6 +85,25 @@ VfatMount::~VfatMount() {
   if (skip_.empty()) Unmount(mount_point_);
 }
 
+FuseExt4Mount::FuseExt4Mount(TempTree& tree, const std::string& folder, int kilobytes)
+    : mount_point_(tree.Path(folder)) {
+  skip_ = FuseMissing();
+  if (!skip_.empty()) return;
+  const std::string image = tree.Path(folder + ".img");
+  tree.MakeFolder(folder);
+  if (!Executable("/usr/bin/fuse2fs")) {
+    skip_ = "fuse2fs is not installed";
+  } else if (!Shell("mkfs.ext4 -q -F '" + image + "' " + std::to_string(kilobytes) + "k")) {
+    skip_ = "mkfs.ext4 is not available";
+  } else if (!Shell("fuse2fs '" + image + "' '" + mount_point_ + "'")) {
+    skip_ = "fuse2fs cannot mount";
+  }
+}
+
+FuseExt4Mount::~FuseExt4Mount() {
+  if (skip_.empty()) Unmount(mount_point_);
+}
+
 TmpfsMount::TmpfsMount(TempTree& tree, const std::string& folder, const std::string& size)
     : mount_point_(tree.Path(folder)) {
   tree.MakeFolder(folder);

@@ -1,6 +1,7 @@
 // Real file systems of other kinds, mounted for a test by root: vfat through
-// FUSE (case-insensitive, no modes, no links), a small tmpfs, and a folder of
-// this machine through sshfs (sftp to an sshd of the test's own on 127.0.0.1).
+// FUSE (case-insensitive, no modes, no links), ext4 through FUSE, a small
+// tmpfs, and a folder of this machine through sshfs (sftp to an sshd of the
+// test's own on 127.0.0.1).
 #pragma once
 
 #include <sys/types.h>
@@ -36,6 +37,22 @@ class TmpfsMount {
   ~TmpfsMount();
   TmpfsMount(const TmpfsMount&) = delete;
   TmpfsMount& operator=(const TmpfsMount&) = delete;
+  const std::string& SkipReason() const { return skip_; }
+
+ private:
+  std::string mount_point_;
+  std::string skip_;
+};
+
+// An ext4 image of `kilobytes` through FUSE (fuse2fs), on tree.Path(folder):
+// a FUSE file system with hard links and inode numbers of its own. Its top
+// folder holds lost+found.
+class FuseExt4Mount {
+ public:
+  FuseExt4Mount(TempTree& tree, const std::string& folder, int kilobytes = 16384);
+  ~FuseExt4Mount();
+  FuseExt4Mount(const FuseExt4Mount&) = delete;
+  FuseExt4Mount& operator=(const FuseExt4Mount&) = delete;
   const std::string& SkipReason() const { return skip_; }
 
  private:

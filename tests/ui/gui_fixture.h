@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,6 +25,7 @@
 #include <QTextBrowser>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -124,6 +126,57 @@ inline void ExpectTypedPathKept(QLineEdit* field, const QString& tree) {
   QTRY_VERIFY(!list->isVisible());
 }
 
+// The ways the focus can leave a path field while its completion list is
+// open: another field's access key, Tab, a click, and assistive technology.
+enum class FocusMove { AccessKey, Tab, Click, Accessibility };
+
+// Opens the completion list of `field` (key by key, folders of `tree`), moves
+// the focus to `next` in every way above, and types on: each time the list
+// closes, `field` keeps what was typed into it and the keys reach `next`.
+// `access_key` is `next`'s (Alt+T); Tab goes wherever the focus chain says.
+// Reports a failure of the running test.
+inline void ExpectListClosesAsTheFocusLeaves(QLineEdit* field, QLineEdit* next, Qt::Key access_key,
+                                             const QString& tree) {
+  QVERIFY(QDir().mkpath(tree + "/data/sub"));
+  QVERIFY(QDir().mkpath(tree + "/data/subtle"));
+  QWindow* window = field->window()->windowHandle();
+  for (const FocusMove move :
+       {FocusMove::AccessKey, FocusMove::Tab, FocusMove::Click, FocusMove::Accessibility}) {
+    field->clear();
+    next->clear();
+    field->setFocus();
+    QTRY_VERIFY(field->hasFocus());
+    QTest::qWait(20);  // the focus selects the (empty) text once its event is over
+    for (const QChar c : tree + "/data/s")
+      QTest::keyClick(window, c.toLatin1(), Qt::NoModifier, 20);
+    QAbstractItemView* list = field->completer()->popup();
+    QTRY_VERIFY(list->isVisible());
+    switch (move) {
+      case FocusMove::AccessKey:
+        QTest::keyClick(window, access_key, Qt::AltModifier);
+        break;
+      case FocusMove::Tab:
+        QTest::keyClick(window, Qt::Key_Tab);
+        break;
+      case FocusMove::Click:
+        QTest::mouseClick(next, Qt::LeftButton);
+        break;
+      case FocusMove::Accessibility: {
+        QAccessibleInterface* control = QAccessible::queryAccessibleInterface(next);
+        control->actionInterface()->doAction(QAccessibleActionInterface::setFocusAction());
+        break;
+      }
+    }
+    QTRY_VERIFY2(!list->isVisible(), qPrintable(QString::number(int(move))));
+    QTRY_VERIFY(!field->hasFocus());
+    QTest::qWait(20);
+    QTest::keyClick(window, Qt::Key_X);
+    QTest::keyClick(window, Qt::Key_Y);
+    QCOMPARE(field->text(), tree + "/data/s");
+    if (move != FocusMove::Tab) QCOMPARE(next->text(), QString("xy"));
+  }
+}
+
 // The access key of a caption ("Disa&llow Stop" gives 'l'), in lower case;
 // null when it has none ("&&" is a plain "&").
 inline QChar AccessKey(const QString& caption) {
@@ -199,15 +252,53 @@ inline QStringList UnnamedForScreenReaders(QWidget& form) {
   return unnamed;
 }
 
-// Fails the running test when `form` has a shared access key or something a
-// screen reader cannot name (AccessKeyClashes, UnnamedForScreenReaders).
+// Visible buttons and check boxes of `form` that a screen reader names alike
+// ("Choose folder...: cmdSource | cmdTarget"), so that the user cannot tell
+// them apart.
+inline QStringList SharedButtonNames(QWidget& form) {
+  std::map<QString, QString> owner;
+  QStringList shared;
+  for (QAbstractButton* button : form.findChildren<QAbstractButton*>()) {
+    if (button->window() != &form || !button->isVisibleTo(&form)) continue;
+    const QString name = QAccessible::queryAccessibleInterface(button)->text(QAccessible::Name);
+    const auto [found, fresh] = owner.emplace(name, button->objectName());
+    if (!fresh) shared << name + ": " + found->second + " | " + button->objectName();
+  }
+  return shared;
+}
+
+// Fails the running test when `form` has a shared access key, something a
+// screen reader cannot name, or two buttons it names alike
+// (AccessKeyClashes, UnnamedForScreenReaders, SharedButtonNames).
 #define VERIFY_KEYS_AND_NAMES(form)                                            \
   do {                                                                         \
     const QStringList clashes = ::twinmere::ui::AccessKeyClashes(form);        \
     QVERIFY2(clashes.isEmpty(), qPrintable(clashes.join("; ")));               \
     const QStringList unnamed = ::twinmere::ui::UnnamedForScreenReaders(form); \
     QVERIFY2(unnamed.isEmpty(), qPrintable(unnamed.join("; ")));               \
+    const QStringList shared = ::twinmere::ui::SharedButtonNames(form);        \
+    QVERIFY2(shared.isEmpty(), qPrintable(shared.join("; ")));                 \
   } while (false)
+
+// The file chooser or folder browser that `button` opens, as the user meets
+// it (closed again at once): its title and whether it saves.
+struct Chooser {
+  QString title;
+  bool saves = false;
+};
+inline Chooser OpenChooser(QAbstractButton* button) {
+  Chooser chooser;
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr || !dialog->isVisible()) return;
+    chooser = {dialog->windowTitle(), dialog->acceptMode() == QFileDialog::AcceptSave};
+    dialog->reject();
+  });
+  timer.start(5);
+  button->click();
+  return chooser;
+}
 
 // Where F1 takes the user from the controls of `window` (the widget of
 // `form`) that can have the focus, where that is wrong: a page that is not

@@ -19,6 +19,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -111,6 +112,7 @@ class MainWindowTest : public QObject {
   void PathsTypedKeyByKeyStayAsTyped();
   void EditsDuringARunAreForTheNextRun();
   void PreviewShowsTheRunsLinesAndChangesNothing();
+  void FocusReturnsToTheControlThatStartedTheRun();
   void DeletionGuardAsksWithNoAsTheDefault();
   void PathsOfActionLinesStartRightAfterTheWidestLabel();
 };
@@ -322,6 +324,17 @@ void MainWindowTest::
   window->Host().EnterIdleState();
   expect_running(false);
 
+  // In the active window, the focus that the disabled fields pass on leaves
+  // neither of them selected.
+  window->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(window.get()));
+  source->setFocus();
+  window->Host().EnterRunningState(false);
+  QTest::qWait(50);
+  QVERIFY(!source->hasSelectedText() && !target->hasSelectedText());
+  window->Host().EnterIdleState();
+  expect_running(false);
+
   // Other close requests go on during such a run.
   window->Host().EnterRunningState(true);
   QCoreApplication::processEvents();
@@ -415,6 +428,27 @@ void MainWindowTest::ProgressShowsCaptionBarSegmentsAndBytesUnderQuickStart() {
 
 void MainWindowTest::WindowSizeRoundTripsWithTheMaximizedBitAndTheMinimum() {
   Program program;
+  {
+    // At first the window shows a message line with a usual path whole.
+    auto window = program.Window("");
+    window->ShowAtStart();
+    window->Host().ShowBatch(
+        "Copied:            \t\"/home/ann/Documents/Projects/2026/quarterly-report-final.odt\"  "
+        "1,234,567 bytes.");
+    QVERIFY(WaitFor(
+        [&] { return !Control<QPlainTextEdit>(*window, "txtReport")->toPlainText().isEmpty(); },
+        5));
+    QCOMPARE(Control<QPlainTextEdit>(*window, "txtReport")->horizontalScrollBar()->maximum(), 0);
+    window->CloseFor(CloseReason::ExitCommand);
+  }
+  {
+    // A size stored on a larger screen stays within this one, and stays stored.
+    program.registry.KeyValue(Hive::CurrentUser, kSettingsKey, "Width", 90000);
+    auto window = program.Window("");
+    QVERIFY(window->width() <= window->screen()->availableGeometry().width());
+    window->CloseFor(CloseReason::ExitCommand);
+    QCOMPARE(program.Stored("Width"), 90000);
+  }
   program.registry.KeyValue(Hive::CurrentUser, kSettingsKey, "Height", kMaximizedFlag | 300);
   program.registry.KeyValue(Hive::CurrentUser, kSettingsKey, "Width", 9000);
   {
@@ -492,6 +526,9 @@ void MainWindowTest::PathsTypedKeyByKeyStayAsTyped() {
     ExpectTypedPathKept(field, QString::fromStdString(program.Path(name)));
     if (QTest::currentTestFailed()) return;
   }
+  ExpectListClosesAsTheFocusLeaves(Control<QLineEdit>(*window, "txtSource"),
+                                   Control<QLineEdit>(*window, "txtTarget"), Qt::Key_T,
+                                   QString::fromStdString(program.Path("tree")));
 }
 
 void MainWindowTest::EditsDuringARunAreForTheNextRun() {
@@ -571,6 +608,57 @@ void MainWindowTest::PreviewShowsTheRunsLinesAndChangesNothing() {
   QVERIFY(!QFileInfo::exists(QString::fromStdString(program.Path("dst/old.txt"))));
 }
 
+// However a run or a preview was started, by key or by mouse, the focus
+// comes back to where it was started from: after a preview never to Start,
+// so that a second Space previews again instead of running for real.
+void MainWindowTest::FocusReturnsToTheControlThatStartedTheRun() {
+  Program program;
+  for (const char* folder : {"src", "dst"})
+    QVERIFY(QDir().mkpath(QString::fromStdString(program.Path(folder))));
+  program.WriteFile("src/new.txt", "new");
+  program.WriteFile("dst/old.txt", "old");
+  auto window = program.Window("-d " + program.Path("src/") + " " + program.Path("dst/"));
+  window->show();
+  window->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(window.get()));
+  auto* preview = Control<QToolButton>(*window, "cmdPreview");
+  auto* start = Control<QToolButton>(*window, "cmdStart");
+  auto* target = Control<QLineEdit>(*window, "txtTarget");
+  auto* box = Control<QPlainTextEdit>(*window, "txtReport");
+  const auto ended = [&] {
+    return box->toPlainText().count("Preview completed.") +
+           box->toPlainText().count("Synchronization completed.");
+  };
+  const struct {
+    const char* way;
+    QWidget* focus_before;
+    std::function<void()> start;
+    QWidget* focus_after;
+  } ways[] = {
+      {"Space on Preview", preview, [&] { QTest::keyClick(preview, Qt::Key_Space); }, preview},
+      {"Space again", preview, [&] { QTest::keyClick(window->focusWidget(), Qt::Key_Space); },
+       preview},
+      {"a click on Preview", box, [&] { QTest::mouseClick(preview, Qt::LeftButton); }, preview},
+      {"Alt+V", target, [&] { QTest::keyClick(window.get(), Qt::Key_V, Qt::AltModifier); },
+       preview},
+      {"File > Preview", target, [&] { Control<QAction>(*window, "mnuPreview")->trigger(); },
+       target},
+      {"Space on Start", start, [&] { QTest::keyClick(start, Qt::Key_Space); }, start},
+  };
+  for (const auto& way : ways) {
+    const int before = ended();
+    way.focus_before->setFocus();
+    way.start();
+    QVERIFY2(WaitFor([&] { return ended() > before && !window->Running(); }), way.way);
+    QCoreApplication::processEvents();
+    QVERIFY2(window->focusWidget() == way.focus_after,
+             qPrintable(QString(way.way) + ": " + window->focusWidget()->objectName()));
+    // Only the run from Start deleted anything.
+    QCOMPARE(QFileInfo::exists(QString::fromStdString(program.Path("dst/old.txt"))),
+             way.focus_after != start);
+  }
+}
+
 // Mass deletion: the window asks, No is the default answer and Escape gives
 // it; No keeps every Target item, Yes deletes them.
 void MainWindowTest::DeletionGuardAsksWithNoAsTheDefault() {
@@ -582,6 +670,7 @@ void MainWindowTest::DeletionGuardAsksWithNoAsTheDefault() {
   auto window = program.Window("-d " + program.Path("src/") + " " + program.Path("dst/"));
   window->show();
   const QDir target(QString::fromStdString(program.Path("dst")));
+  QString status;
   const auto answer = [&](bool yes) {
     QString text;
     QTimer timer;
@@ -589,6 +678,10 @@ void MainWindowTest::DeletionGuardAsksWithNoAsTheDefault() {
       auto* question = window->findChild<QMessageBox*>("DeletionQuestion");
       if (question == nullptr || !question->isVisible()) return;
       text = question->text();
+      // Meanwhile the status says what the run waits for, to a screen reader
+      // too.
+      status = QAccessible::queryAccessibleInterface(Control<StatusStrip>(*window, "lblInfo"))
+                   ->text(QAccessible::Name);
       QCOMPARE(question->defaultButton(), question->button(QMessageBox::No));
       if (yes) {
         question->button(QMessageBox::Yes)->click();
@@ -606,6 +699,7 @@ void MainWindowTest::DeletionGuardAsksWithNoAsTheDefault() {
   };
 
   QCOMPARE(answer(false), "Delete 25 of 25 items from Target?");
+  QCOMPARE(status, "Waiting for your answer: delete 25 of 25 items from Target?");
   QCOMPARE(window->ExitCode(), 4);
   QCOMPARE(target.entryList(QDir::Files).size(), 26);  // kept.txt copied, nothing deleted
   QVERIFY(Control<QPlainTextEdit>(*window, "txtReport")

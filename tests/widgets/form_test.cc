@@ -20,6 +20,7 @@
 #include <QTest>
 #include <QTextBrowser>
 #include <QVBoxLayout>
+#include <QWhatsThis>
 #include <functional>
 #include <set>
 #include <vector>
@@ -112,6 +113,7 @@ class FormTest : public QObject {
   void ReadOnlyFieldRefusesEveryPasteWhileAnEditableOneAccepts();
   void ContextMenuOffersWhatTheControlAllows();
   void RightClickThatFocusesAFieldOffersWhatItsSelectionAllows();
+  void ShiftF10OpensTheMenuAndWhatsThisReachesScreenReaders();
   void CuesShowOnAKeyAndHideWhenTheMouseMovesMoreThan31Pixels();
 };
 
@@ -308,6 +310,47 @@ void FormTest::RightClickThatFocusesAFieldOffersWhatItsSelectionAllows() {
   menu->hide();
   QCoreApplication::processEvents();
   QCOMPARE(dialog.txtName->selectedText(), QString("abc"));
+}
+
+// Key by key: Shift+F10 opens the field's menu, W its What's This?, whose
+// text takes the focus with its words as the accessible name, so that a
+// screen reader says it; Escape gives the focus back. What's This mode
+// (Shift+F1 and a click) shows the same.
+void FormTest::ShiftF10OpensTheMenuAndWhatsThisReachesScreenReaders() {
+  FormServices services(true, "");
+  TestDialog dialog(services);
+  dialog.show();
+  dialog.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&dialog));
+  dialog.txtName->setFocus();
+  QTest::keyClick(&dialog, Qt::Key_F10, Qt::ShiftModifier);
+  auto* menu = dialog.findChild<QMenu*>("mnuPopup");
+  QVERIFY(menu != nullptr && menu->isVisible());
+  QVERIFY(menu->activeAction() != nullptr);  // the first entry, as the menu key chooses it
+  QTest::keyClick(menu, Qt::Key_W);
+  QVERIFY(!menu->isVisible());
+
+  const auto expect_read_out = [](const QString& text, QWidget* control) {
+    QWidget* shown = QApplication::focusWidget();
+    QVERIFY(shown != nullptr && shown->isVisible());
+    QAccessibleInterface* popup = QAccessible::queryAccessibleInterface(shown);
+    QCOMPARE(popup->role(), QAccessible::HelpBalloon);
+    QCOMPARE(popup->text(QAccessible::Name), text);
+    QCOMPARE(popup->text(QAccessible::Description),
+             QAccessible::queryAccessibleInterface(control)->text(QAccessible::Name));
+    QVERIFY(popup->state().focused);
+    QTest::keyClick(shown, Qt::Key_Escape);
+    QTRY_COMPARE(QApplication::focusWidget(), control);
+  };
+  expect_read_out("The name.", dialog.txtName);
+  if (QTest::currentTestFailed()) return;
+
+  dialog.cmdGo->setFocus();
+  QTest::keyClick(&dialog, Qt::Key_F1, Qt::ShiftModifier);
+  QVERIFY(QWhatsThis::inWhatsThisMode());
+  QTest::mouseClick(dialog.cmdGo, Qt::LeftButton);
+  QVERIFY(!QWhatsThis::inWhatsThisMode());
+  expect_read_out("Goes.", dialog.cmdGo);
 }
 
 void FormTest::CuesShowOnAKeyAndHideWhenTheMouseMovesMoreThan31Pixels() {

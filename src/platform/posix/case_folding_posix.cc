@@ -46,21 +46,48 @@ int PosixFileSystem::DetectCaseInsensitive(int fd) {
   return (flags & FS_CASEFOLD_FL) ? 1 : 0;
 }
 
-// The type of the file system tells, except for FUSE: there a name of the
-// folder that holds a letter is looked up in the other case.
+// The type of the file system tells, except for FUSE: there a name that
+// holds a letter is looked up in the other case, in the folder or, where
+// none of its names holds one, in the folders above it on the same file
+// system. The listing is read afresh each time.
 bool PosixFileSystem::NamesIgnoreCase(const std::string& folder) {
   const Call call(*this);
-  CachedFolder* cached = nullptr;
-  std::string name;
-  std::string inside = folder;
-  if (inside.empty() || inside.back() != '/') inside += '/';
-  if (ResolveParent(inside + ".", cached, name, ParentUse::Lookup) != 0) return false;
-  if (!IsCaseInsensitive(*cached)) return false;
-  struct statfs sfs;
-  if (fstatfs(cached->fd.get(), &sfs) != 0 || static_cast<uint64_t>(sfs.f_type) != kFuseMagic)
-    return true;
-  if (!cached->listed && !ListFolder(*cached)) return true;
-  for (const auto& [inode, stored] : cached->names) {
+  std::string path = folder;
+  if (path.empty() || path.back() != '/') path += '/';
+  uint64_t device = 0;
+  for (bool first = true;; first = false) {
+    CachedFolder* cached = nullptr;
+    std::string name;
+    if (ResolveParent(path + ".", cached, name, ParentUse::Lookup) != 0) return false;
+    struct stat st;
+    if (fstat(cached->fd.get(), &st) != 0) return false;
+    if (first) {
+      if (!IsCaseInsensitive(*cached)) return false;
+      struct statfs sfs;
+      if (fstatfs(cached->fd.get(), &sfs) != 0 || static_cast<uint64_t>(sfs.f_type) != kFuseMagic)
+        return true;
+      device = st.st_dev;
+    } else if (st.st_dev != device) {
+      return false;
+    }
+    if (const int answer = ProbeCase(*cached); answer >= 0) return answer > 0;
+    // The folder above: up to the root, never through "." or "..".
+    path.pop_back();
+    const size_t slash = path.rfind('/');
+    const std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (last.empty() || IsDots(last.c_str())) return false;
+    path.resize(slash == std::string::npos ? 0 : slash + 1);
+    if (path.empty()) path = "./";
+  }
+}
+
+// A name of the folder that holds a letter, with every letter in the other
+// case: where that finds an item while the listing holds no such name, the
+// folder ignores case. Inode numbers do not tell (FUSE may give each name
+// its own), nor do two listed names of one item (hard links).
+int PosixFileSystem::ProbeCase(CachedFolder& folder) {
+  if (!ListFolder(folder)) return -1;
+  for (const auto& [inode, stored] : folder.names) {
     std::string other = stored;
     for (char& c : other) {
       if (c >= 'a' && c <= 'z') {
@@ -70,13 +97,17 @@ bool PosixFileSystem::NamesIgnoreCase(const std::string& folder) {
       }
     }
     if (other == stored) continue;
-    struct stat a, b;
-    if (fstatat(cached->fd.get(), stored.c_str(), &a, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    if (fstatat(cached->fd.get(), other.c_str(), &b, AT_SYMLINK_NOFOLLOW) != 0)
-      return errno != ENOENT;
-    return a.st_ino == b.st_ino && a.st_dev == b.st_dev;
+    struct stat st;
+    if (fstatat(folder.fd.get(), stored.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (fstatat(folder.fd.get(), other.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno == ENOENT) return 0;
+      continue;
+    }
+    for (const auto& [unused, listed] : folder.names)
+      if (listed == other) return 0;
+    return 1;
   }
-  return true;
+  return -1;
 }
 
 // Replaces `name` with the name stored on disk for the item `st` of a
@@ -106,8 +137,16 @@ bool PosixFileSystem::ListFolder(CachedFolder& folder) {
 
 bool PosixFileSystem::FindStoredName(const CachedFolder& folder, const struct stat& st,
                                      std::string& name) {
+  // A name stored as it was asked for is that item's own (a FUSE folder is
+  // looked up as if it ignored case, and may well not).
+  for (const auto& [inode, stored] : folder.names)
+    if (stored == name) return true;
+  // Another name of the item is the stored spelling of this one only where
+  // the item has no other: each link of a file with hard links is a name of
+  // its own, never a short name or a case of another.
+  const bool one_name = S_ISDIR(st.st_mode) || st.st_nlink <= 1;
   for (const auto& [inode, stored] : folder.names) {
-    if (inode == st.st_ino) {
+    if (inode == st.st_ino && (one_name || EqualIgnoringCase(stored, name))) {
       name = stored;
       return true;
     }
@@ -120,6 +159,7 @@ bool PosixFileSystem::FindStoredName(const CachedFolder& folder, const struct st
       return true;
     }
   }
+  if (!one_name) return false;
   for (const auto& [inode, stored] : folder.names) {
     struct stat other;
     if (fstatat(folder.fd.get(), stored.c_str(), &other, AT_SYMLINK_NOFOLLOW) == 0 &&

@@ -32,15 +32,6 @@ bool HasHoles(const struct stat& st) {
   return static_cast<uint64_t>(st.st_blocks) * 512 < static_cast<uint64_t>(st.st_size);
 }
 
-// Gives the unnamed file `fd` the name `name`; never replaces. With
-// AT_EMPTY_PATH (its opener may since Linux 6.10, before only with
-// CAP_DAC_READ_SEARCH), else through /proc (any user may).
-int LinkUnnamed(int fd, int dir, const std::string& name) {
-  if (linkat(fd, "", dir, name.c_str(), AT_EMPTY_PATH) == 0) return 0;
-  if (errno != ENOENT && errno != EPERM) return -1;
-  return linkat(AT_FDCWD, ProcPath(fd).c_str(), dir, name.c_str(), AT_SYMLINK_FOLLOW);
-}
-
 // A new file in `dir` that no name shows yet: without a name (O_TMPFILE)
 // where `unnamed` asks for it and the file system allows it, `temporary`
 // left empty; else under a new temporary name, given in `temporary`. -1 with
@@ -183,6 +174,24 @@ enum NoReplaceWay : int { kRenameNoReplace = 0, kLookThenRename = 1 };
 
 }  // namespace
 
+// With AT_EMPTY_PATH (its opener may since Linux 6.10, before only with
+// CAP_DAC_READ_SEARCH), else through /proc (any user may).
+int LinkUnnamed(int fd, int dir, const std::string& name) {
+  if (linkat(fd, "", dir, name.c_str(), AT_EMPTY_PATH) == 0) return 0;
+  if (errno != ENOENT && errno != EPERM) return -1;
+  return linkat(AT_FDCWD, ProcPath(fd).c_str(), dir, name.c_str(), AT_SYMLINK_FOLLOW);
+}
+
+void DiscardTemporary(Fd& fd, int dir, const std::string& name) {
+  if (name.empty()) return fd.Reset();
+  // A link cannot be opened, nor held open.
+  if (!fd.valid())
+    fd.Reset(openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  const bool removed = unlinkat(dir, name.c_str(), 0) == 0;
+  fd.Reset();
+  if (!removed) unlinkat(dir, name.c_str(), 0);  // refused while open
+}
+
 ErrorCode TakeFreeName(int dir, const std::string& temporary, const std::string& name,
                        std::atomic<int>* way) {
   if (way == nullptr || way->load(std::memory_order_relaxed) == kRenameNoReplace) {
@@ -285,8 +294,7 @@ ErrorCode PosixFileSystem::CopyBetween(const CopyPlaces& places, const CopyOptio
   Fd target(OpenNewFile(to_dir, options_.use_tmpfile, 0600, temporary));
   if (!target.valid()) return errno;
   auto fail = [&](ErrorCode code) {
-    target.Reset();
-    if (!temporary.empty()) unlinkat(to_dir, temporary.c_str(), 0);
+    DiscardTemporary(target, to_dir, temporary);
     return code;
   };
 
@@ -334,29 +342,18 @@ ErrorCode PosixFileSystem::CopyBetween(const CopyPlaces& places, const CopyOptio
         fdatasync(target.get()) != 0)
       return fail(errno);
   }
-  if (close(target.Release()) != 0) {
-    const ErrorCode code = errno;
-    unlinkat(to_dir, temporary.c_str(), 0);
-    return code;
-  }
+  if (close(target.Release()) != 0) return fail(errno);
   // The old file is kept before the new one takes its name: at every moment
   // it is under its own name, or kept, or both.
   if (options.keep_old_as != nullptr) {
-    if (const ErrorCode code = KeepOld(to_dir, to_name, options); code != 0) {
-      unlinkat(to_dir, temporary.c_str(), 0);
-      return code;
-    }
+    if (const ErrorCode code = KeepOld(to_dir, to_name, options); code != 0) return fail(code);
   }
   if (options.no_replace) {
     if (const ErrorCode code = TakeFreeName(to_dir, temporary, to_name, places.no_replace_way);
-        code != 0) {
-      unlinkat(to_dir, temporary.c_str(), 0);
-      return code;
-    }
+        code != 0)
+      return fail(code);
   } else if (renameat(to_dir, temporary.c_str(), to_dir, to_name.c_str()) != 0) {
-    const ErrorCode code = errno;
-    unlinkat(to_dir, temporary.c_str(), 0);
-    return code;
+    return fail(errno);
   }
   // The copy is in place; should the times fail here, the next run copies again.
   if (!places.volume().rename_keeps_times)
@@ -377,15 +374,22 @@ ErrorCode PosixFileSystem::KeepOld(int dir, const std::string& name, const CopyO
   const std::string keep_name = slash == std::string::npos ? keep : keep.substr(slash + 1);
   // Its own descriptor: the copy holds the cached folders' ones.
   Fd keep_dir;
-  if (const ErrorCode code = OpenPath(keep_folder, O_PATH | O_DIRECTORY, false, keep_dir);
+  if (const ErrorCode code = OpenPath(keep_folder, O_RDONLY | O_DIRECTORY, false, keep_dir);
       code != 0)
     return code;
   ErrorCode code = 0;
   if (linkat(dir, name.c_str(), keep_dir.get(), keep_name.c_str(), 0) != 0) {
     code = errno;
     // Another file system (or mount), or one without hard links.
-    if (code == EXDEV || code == EPERM || code == EMLINK || code == EOPNOTSUPP || code == ENOSYS)
+    if (code == EXDEV || code == EPERM || code == EMLINK || code == EOPNOTSUPP || code == ENOSYS) {
       code = CopyToKeep(dir, name, st, keep_dir.get(), keep_name, options);
+      // The copy's name, and the folders made for it, reach the disk too
+      // before the old file leaves its own.
+      if (code == 0 && syncfs(keep_dir.get()) != 0) {
+        code = errno;
+        unlinkat(keep_dir.get(), keep_name.c_str(), 0);
+      }
+    }
   }
   if (code != 0) return code;
   struct stat folder;
@@ -420,8 +424,7 @@ ErrorCode PosixFileSystem::CopyToKeep(int dir, const std::string& name, const st
   Fd target(OpenNewFile(keep_dir, options_.use_tmpfile, 0600, temporary));
   if (!target.valid()) return errno;
   auto fail = [&](ErrorCode code) {
-    target.Reset();
-    if (!temporary.empty()) unlinkat(keep_dir, temporary.c_str(), 0);
+    DiscardTemporary(target, keep_dir, temporary);
     return code;
   };
   CopyOptions quiet;  // the progress shown is the new file's
@@ -474,8 +477,8 @@ ErrorCode PosixFileSystem::WriteNewFile(const std::string& path, std::string_vie
       if (close(file.Release()) != 0) code = errno;
       if (code == 0) code = RenameAt(dir, temporary, dir, name, RenameMode::NoReplace);
     }
+    if (code != 0) DiscardTemporary(file, dir, temporary);
     file.Reset();
-    if (code != 0 && !temporary.empty()) unlinkat(dir, temporary.c_str(), 0);
     errno = code;
     return code == 0 ? 0 : -1;
   });

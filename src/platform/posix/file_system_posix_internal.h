@@ -11,7 +11,7 @@
 // Each concern has a file of its own beside this one: the walk and its
 // read-ahead (the state its threads share in folder_walk_posix_internal.h,
 // its lookup pool apart), the lookups beneath the confined roots,
-// case-insensitive folders, the copy, extended attributes and security;
+// case-insensitive folders, the copy, locks, extended attributes and security;
 // file_system_posix.cc holds the rest.
 #pragma once
 
@@ -143,6 +143,20 @@ inline std::string ProcPath(int fd) {
   return "/proc/self/fd/" + std::to_string(fd);
 }
 
+// Gives the unnamed file `fd` (O_TMPFILE) the name `name` in the folder
+// `dir`; never replaces. 0, or -1 with errno.
+int LinkUnnamed(int fd, int dir, const std::string& name);
+
+// Removes the temporary item `name` (none when empty) of the folder `dir`
+// and closes `fd`, its descriptor or none. The file is removed while it is
+// open, through `fd` or a descriptor opened for the purpose: a FUSE file
+// system keeps a file removed while open under a hidden name
+// (".fuse_hidden...") until its release, and the release that a close
+// sends goes on its way without waiting for it, so a removal right after a
+// close may still meet the file open and leave the hidden name for good
+// (libfuse before 3.15). Open, it is hidden for sure and gone at the close.
+void DiscardTemporary(Fd& fd, int dir, const std::string& name);
+
 struct linux_dirent64_record {
   uint64_t d_ino;
   int64_t d_off;
@@ -256,6 +270,12 @@ class PosixFileSystem : public FileSystem {
   // at once.
   ErrorCode CopyBetween(const CopyPlaces& places, const CopyOptions& options);
 
+  // file_lock_posix.cc
+  ErrorCode CreateLockedFile(const std::string& path, std::string_view contents,
+                             std::unique_ptr<FileLock>& lock) override;
+  ErrorCode LockFile(const std::string& path, size_t limit, std::string& contents,
+                     std::unique_ptr<FileLock>& lock) override;
+
   // parallel_copies_posix.cc
   std::unique_ptr<CopyPool> ParallelCopies(const std::string& folder) override;
   // Resolves the folders of a copy that another thread will make, as
@@ -282,6 +302,8 @@ class PosixFileSystem : public FileSystem {
   // 1 when the folder `fd` compares names ignoring case, else 0.
   static int DetectCaseInsensitive(int fd);
   bool NamesIgnoreCase(const std::string& folder) override;
+  // folder_walk_posix.cc
+  bool HoldsUnlistedItems(const std::string& folder) override;
 
  private:
   friend class ChangeScope;
@@ -328,6 +350,10 @@ class PosixFileSystem : public FileSystem {
   void StoredName(CachedFolder& folder, const struct stat& st, std::string& name);
   static bool ListFolder(CachedFolder& folder);
   static bool FindStoredName(const CachedFolder& folder, const struct stat& st, std::string& name);
+  // Whether the FUSE folder `folder` compares names ignoring case, by a name
+  // of it looked up in another case: 1 or 0, -1 when none of its names
+  // holds a letter.
+  static int ProbeCase(CachedFolder& folder);
 
   // file_system_posix.cc (AtCall below)
   template <typename At>

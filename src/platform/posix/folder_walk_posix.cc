@@ -554,6 +554,23 @@ ErrorCode PosixFileSystem::OpenFolderDirectly(const std::string& folder,
   return 0;
 }
 
+bool PosixFileSystem::HoldsUnlistedItems(const std::string& folder) {
+  Fd fd;
+  if (OpenPath(Trimmed(folder), O_RDONLY | O_DIRECTORY, true, fd) != 0) return false;
+  DirentStream stream(fd.get());
+  const linux_dirent64_record* entry = nullptr;
+  while (stream.Next(entry) == 0) {
+    if (IsDots(entry->d_name)) continue;
+    if (SkippedType(entry->d_type)) return true;
+    if (entry->d_type != DT_UNKNOWN) continue;
+    struct stat st;
+    ItemInfo info;
+    if (fstatat(fd.get(), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && !FillInfo(st, info))
+      return true;
+  }
+  return false;
+}
+
 // Starts the walker on `folder`, opened as OpenFolder opens it, and the
 // counterpart folder as a lookup opens it. Without the walker (the folder
 // cannot be opened) every OpenFolder reads the disk itself.

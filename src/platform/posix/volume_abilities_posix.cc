@@ -122,8 +122,7 @@ VolumeAbilities PosixFileSystem::ProbeVolume(int dir, bool& tried) {
   } else {
     tried = false;
   }
-  fd.Reset();
-  unlinkat(dir, name.c_str(), 0);
+  DiscardTemporary(fd, dir, name);
   if (!tried) return kCareful;
 
   const std::string link = NewTemporaryName();
