@@ -28,6 +28,21 @@ namespace {
 
 using testing::TempTree;
 
+// The id of a process of this boot that has ended.
+DWORD EndedProcessId() {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  wchar_t line[] = L"cmd.exe /c exit 0";
+  if (!CreateProcessW(nullptr, line, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                      &startup, &process))
+    return 0;
+  WaitForSingleObject(process.hProcess, INFINITE);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return process.dwProcessId;
+}
+
 TEST(WinAtomicFileWriterTest, ReplacesWholeOrLeavesTheOldFileAlone) {
   TempTree tree;
   tree.WriteFile("report", "old");
@@ -52,6 +67,37 @@ TEST(WinAtomicFileWriterTest, ReplacesWholeOrLeavesTheOldFileAlone) {
   EXPECT_TRUE(IsMissingError(WriteWholeFile(tree.Path("missing/report"), "x", {})));
 }
 
+TEST(WinAtomicFileWriterTest, DevicesAreWrittenIntoAndFoldersRefused) {
+  TempTree tree;
+  tree.MakeFolder("folder");
+  const DWORD ended = EndedProcessId();
+  ASSERT_NE(ended, 0u);
+  const std::string leftover = TemporaryName(ended, "1", 1);
+  tree.WriteFile(leftover, "killed writer's");
+  EXPECT_EQ(WriteWholeFile(tree.Path("NUL"), "gone", {}), 0);
+  EXPECT_EQ(WriteWholeFile(tree.Path("nul.txt"), "gone", {}), 0);
+  EXPECT_EQ(tree.List(), (std::vector<std::string>{leftover, "folder"}));
+  EXPECT_EQ(WriteWholeFile(tree.Path("folder"), "x", {}), win32::kErrorDirectoryNotSupported);
+  // Writing a file takes away what killed writers left.
+  EXPECT_EQ(WriteWholeFile(tree.Path("report"), "new", {}), 0);
+  EXPECT_EQ(tree.List(), (std::vector<std::string>{"folder", "report"}));
+}
+
+TEST(WinFileLockTest, OneHolderAtATimeAndTheContentsStayReadable) {
+  TempTree tree;
+  std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
+  std::unique_ptr<FileLock> held, second;
+  ASSERT_EQ(fs->CreateLockedFile(tree.Path("mark"), "started", held), 0);
+  ASSERT_NE(held, nullptr);
+  std::string contents;
+  EXPECT_EQ(fs->LockFile(tree.Path("mark"), 100, contents, second), kErrInUse);
+  EXPECT_EQ(tree.ReadFile("mark"), "started");
+  held.reset();
+  ASSERT_EQ(fs->LockFile(tree.Path("mark"), 3, contents, second), 0);
+  EXPECT_EQ(contents, "sta");
+  EXPECT_EQ(fs->CreateLockedFile(tree.Path("mark"), "again", held), kErrAlreadyExists);
+}
+
 TEST(WinInstanceMarkerTest, IsANamedMutexThatNeverKeepsASecondInstanceOut) {
   {
     const InstanceMarker first(UserFolders{});
@@ -70,16 +116,7 @@ TEST(WinTemporaryNamesTest, OriginIsThisBootsAndEndedProcessesAreKnown) {
   EXPECT_EQ(origin.size(), kOriginDigits);
   EXPECT_EQ(ParseTemporaryName(NewTemporaryName())->origin, origin);
   EXPECT_FALSE(ProcessEnded(GetCurrentProcessId()));
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  wchar_t line[] = L"cmd.exe /c exit 0";
-  ASSERT_TRUE(CreateProcessW(nullptr, line, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                             nullptr, &startup, &process));
-  WaitForSingleObject(process.hProcess, INFINITE);
-  EXPECT_TRUE(ProcessEnded(process.dwProcessId));
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  EXPECT_TRUE(ProcessEnded(EndedProcessId()));
   EXPECT_GT(WallClockNow().ns, int64_t{1'700'000'000} * 1'000'000'000);
 }
 

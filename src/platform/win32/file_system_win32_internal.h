@@ -137,6 +137,11 @@ class WinFileSystem final : public FileSystem {
   bool KeepsSecurity(const std::string& path) override;
   ErrorCode SyncFileSystem(const std::string& path) override;
   std::vector<WrittenFileSystem> WrittenFileSystems() const override { return written_; }
+  bool HoldsUnlistedItems(const std::string& folder) override;
+  ErrorCode CreateLockedFile(const std::string& path, std::string_view contents,
+                             std::unique_ptr<FileLock>& lock) override;
+  ErrorCode LockFile(const std::string& path, size_t limit, std::string& contents,
+                     std::unique_ptr<FileLock>& lock) override;
 
  private:
   // An open folder of the cache, with what is known of its volume.
