@@ -9,6 +9,8 @@
 
 #include "app/command_line.h"
 #include "app/command_line_tokens.h"
+#include "platform/atomic_file_writer.h"
+#include "platform/own_files.h"
 #include "report/formats.h"
 
 namespace twinmere {
@@ -18,6 +20,9 @@ namespace {
 constexpr std::string_view kMainGroup = "Desktop Entry";
 constexpr std::string_view kIconIndexKey = "X-Twinmere-IconIndex";
 constexpr std::string_view kShowCommandKey = "X-Twinmere-ShowCommand";
+
+// Far more than any launcher holds; a larger file is not read.
+constexpr size_t kMaxEntrySize = size_t{1} << 20;
 
 ShortcutStatus Refused(ErrorCode number, std::string text) {
   return ShortcutStatus{number, std::move(text)};
@@ -35,13 +40,15 @@ ShortcutStatus CheckText(std::string_view what, std::string_view text) {
     if (c == '\t' || c == '\n' || c == '\r') {
       c = ' ';
     } else if (IsControl(static_cast<unsigned char>(c))) {
-      return Refused(EINVAL, std::string(what) +
-                                 " holds a control character, which a desktop entry cannot hold.");
+      return Refused(
+          kErrInvalidArgument,
+          std::string(what) + " holds a control character, which a desktop entry cannot hold.");
     }
   }
   // DisplayPath leaves valid UTF-8 without control characters as it is.
   if (DisplayPath(plain) != plain)
-    return Refused(EILSEQ, std::string(what) + " is not UTF-8 text, which a desktop entry needs.");
+    return Refused(kErrInvalidText,
+                   std::string(what) + " is not UTF-8 text, which a desktop entry needs.");
   return {};
 }
 
@@ -197,8 +204,9 @@ ShortcutStatus SplitArguments(std::string_view arguments, std::string_view fault
     const std::string_view written = std::string_view(text).substr(p, end - p);
     const std::string again = Join({"", item}, 1);
     if (end != next || again != written)
-      return Refused(EINVAL, std::string(fault) + ": the item " + std::string(written) +
-                                 " would reach the program as " + again + ".");
+      return Refused(kErrInvalidArgument, std::string(fault) + ": the item " +
+                                              std::string(written) +
+                                              " would reach the program as " + again + ".");
     items.push_back(std::move(item));
     p = command_line::SkipBlanks(text, end);
   }
@@ -206,9 +214,9 @@ ShortcutStatus SplitArguments(std::string_view arguments, std::string_view fault
 }
 
 ShortcutStatus CheckExecutable(std::string_view executable) {
-  if (executable.empty()) return Refused(EINVAL, "No executable was given.");
+  if (executable.empty()) return Refused(kErrInvalidArgument, "No executable was given.");
   if (executable.find('=') != std::string_view::npos)
-    return Refused(EINVAL,
+    return Refused(kErrInvalidArgument,
                    "The executable's path holds \"=\", which Exec of a desktop entry "
                    "cannot hold.");
   return CheckText("The executable", executable);
@@ -250,9 +258,10 @@ bool Unescape(const RawValue& raw, std::string& out, ShortcutStatus& status) {
         out += '\\';
         break;
       default:
-        status = Refused(EINVAL, LinePrefix(raw.line) +
-                                     "a backslash that is not one of the escapes \\s, \\n, "
-                                     "\\t, \\r or \\\\.");
+        status =
+            Refused(kErrInvalidArgument, LinePrefix(raw.line) +
+                                             "a backslash that is not one of the escapes \\s, \\n, "
+                                             "\\t, \\r or \\\\.");
         return false;
     }
     ++i;
@@ -355,7 +364,8 @@ ShortcutStatus ParseDesktopEntry(std::string_view text, ShortcutFields& fields) 
     for (char& c : plain) {
       if (IsControl(static_cast<unsigned char>(c))) c = ' ';
     }
-    if (DisplayPath(plain) != plain) return Refused(EILSEQ, "The desktop entry is not UTF-8 text.");
+    if (DisplayPath(plain) != plain)
+      return Refused(kErrInvalidText, "The desktop entry is not UTF-8 text.");
   }
 
   std::map<std::string, RawValue, std::less<>> values;  // of the main group, unlocalized
@@ -382,12 +392,12 @@ ShortcutStatus ParseDesktopEntry(std::string_view text, ShortcutFields& fields) 
           name.find_first_of("[]") != std::string_view::npos ||
           std::any_of(name.begin(), name.end(),
                       [](char c) { return IsControl(static_cast<unsigned char>(c)); }))
-        return Refused(EINVAL, LinePrefix(line_number) + "not a valid group header.");
+        return Refused(kErrInvalidArgument, LinePrefix(line_number) + "not a valid group header.");
       if (groups.empty() && name != kMainGroup)
-        return Refused(EINVAL,
+        return Refused(kErrInvalidArgument,
                        LinePrefix(line_number) + "the first group must be [Desktop Entry].");
       if (!groups.emplace(name).second)
-        return Refused(EINVAL, LinePrefix(line_number) + "the group appears twice.");
+        return Refused(kErrInvalidArgument, LinePrefix(line_number) + "the group appears twice.");
       group = name;
       keys.clear();
       continue;
@@ -395,7 +405,7 @@ ShortcutStatus ParseDesktopEntry(std::string_view text, ShortcutFields& fields) 
 
     const size_t equal = line.find('=');
     if (equal == std::string_view::npos)
-      return Refused(EINVAL,
+      return Refused(kErrInvalidArgument,
                      LinePrefix(line_number) + "neither a group header, a key nor a comment.");
     std::string_view key = line.substr(0, equal);
     while (!key.empty() && (key.back() == ' ' || key.back() == '\t')) key.remove_suffix(1);
@@ -403,35 +413,42 @@ ShortcutStatus ParseDesktopEntry(std::string_view text, ShortcutFields& fields) 
     while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
       value.remove_prefix(1);
     if (groups.empty())
-      return Refused(EINVAL, LinePrefix(line_number) + "a key before the first group.");
-    if (!ValidKey(key)) return Refused(EINVAL, LinePrefix(line_number) + "not a valid key.");
+      return Refused(kErrInvalidArgument,
+                     LinePrefix(line_number) + "a key before the first group.");
+    if (!ValidKey(key))
+      return Refused(kErrInvalidArgument, LinePrefix(line_number) + "not a valid key.");
     if (!keys.emplace(key).second)
-      return Refused(EINVAL, LinePrefix(line_number) + "the key " + std::string(key) +
-                                 " appears twice in its group.");
+      return Refused(kErrInvalidArgument, LinePrefix(line_number) + "the key " + std::string(key) +
+                                              " appears twice in its group.");
     if (group == kMainGroup && key.find('[') == std::string_view::npos)
       values.emplace(std::string(key), RawValue{std::string(value), line_number});
   }
-  if (groups.empty()) return Refused(EINVAL, "The file holds no [Desktop Entry] group.");
+  if (groups.empty())
+    return Refused(kErrInvalidArgument, "The file holds no [Desktop Entry] group.");
 
   ShortcutStatus status;
   std::string type;
   const auto type_value = values.find("Type");
-  if (type_value == values.end()) return Refused(EINVAL, "The desktop entry has no Type key.");
+  if (type_value == values.end())
+    return Refused(kErrInvalidArgument, "The desktop entry has no Type key.");
   if (!Unescape(type_value->second, type, status)) return status;
   if (type != "Application")
-    return Refused(EINVAL, "The desktop entry does not start a program (Type is not Application).");
+    return Refused(kErrInvalidArgument,
+                   "The desktop entry does not start a program (Type is not Application).");
 
   ShortcutFields read;
   const auto exec_value = values.find("Exec");
-  if (exec_value == values.end()) return Refused(EINVAL, "The desktop entry has no Exec key.");
+  if (exec_value == values.end())
+    return Refused(kErrInvalidArgument, "The desktop entry has no Exec key.");
   std::string exec;
   if (!Unescape(exec_value->second, exec, status)) return status;
   std::vector<std::string> argv;
   std::string why;
   if (!SplitExec(exec, argv, why))
-    return Refused(EINVAL,
+    return Refused(kErrInvalidArgument,
                    LinePrefix(exec_value->second.line) + "Exec cannot be read: " + why + ".");
-  if (argv.empty()) return Refused(EINVAL, "Exec of the desktop entry names no program.");
+  if (argv.empty())
+    return Refused(kErrInvalidArgument, "Exec of the desktop entry names no program.");
   if (status = CheckExecutable(argv[0]); !status.ok()) return status;
   read.target_path = argv[0];
   read.arguments = Join(argv, 1);
@@ -441,7 +458,7 @@ ShortcutStatus ParseDesktopEntry(std::string_view text, ShortcutFields& fields) 
       again);
   if (!status.ok()) return status;
   if (again != argv)
-    return Refused(EINVAL,
+    return Refused(kErrInvalidArgument,
                    "Exec holds arguments that the program's command line cannot carry "
                    "unchanged.");
 
@@ -459,11 +476,47 @@ ShortcutStatus ParseDesktopEntry(std::string_view text, ShortcutFields& fields) 
     const auto found = values.find(key);
     if (found == values.end()) continue;
     if (!ParseInt(found->second.text, *field))
-      return Refused(EINVAL,
+      return Refused(kErrInvalidArgument,
                      LinePrefix(found->second.line) + std::string(key) + " is not a whole number.");
   }
   fields = std::move(read);
   return {};
+}
+
+ShortcutStatus CreateShortcut(const std::string& shortcut_path, const ShortcutFields& fields) {
+  if (shortcut_path.empty()) return Refused(kErrInvalidArgument, "No shortcut file was given.");
+  // Menus show the file's name without ".desktop".
+  const std::string name =
+      WithoutDesktopEntryExtension(shortcut_path.substr(shortcut_path.rfind('/') + 1));
+  std::string text;
+  if (ShortcutStatus status = FormatDesktopEntry(name, fields, text); !status.ok()) return status;
+
+  // A file that is there already keeps its permissions (a launcher the user
+  // made trusted or private stays so); anything else is replaced by a new file.
+  // Its temporary name is of the pattern that runs recognise: should the save
+  // be killed in a synchronized tree, the leftover is never copied as an item
+  // and a later run removes it.
+  const ErrorCode error =
+      WriteWholeFile(shortcut_path, text,
+                     {.mode = 0644, .mode_source = ModeSource::Existing, .flush = FileFlush::Data});
+  return error == kSuccess ? ShortcutStatus{} : Refused(error, SystemErrorText(error));
+}
+
+ShortcutStatus ReadShortcut(const std::string& shortcut_path, ShortcutFields& fields) {
+  // Read without waiting: a FIFO under the name must not hang the dialog.
+  std::string text;
+  switch (const ErrorCode error =
+              ReadSmallFile(shortcut_path, kMaxEntrySize, FinalLink::Follow, text)) {
+    case kSuccess:
+      return ParseDesktopEntry(text, fields);
+    case kErrNotSupported:
+      return Refused(kErrInvalidArgument, "The shortcut file is not a regular file.");
+    case kErrFileTooLarge:
+      return Refused(kErrFileTooLarge,
+                     "The shortcut file is larger than 1 MiB, which no launcher is.");
+    default:
+      return Refused(error, SystemErrorText(error));
+  }
 }
 
 }  // namespace twinmere

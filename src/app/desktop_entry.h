@@ -69,10 +69,10 @@ struct ShortcutFields {
 };
 
 // The outcome of writing or reading a launcher: 0 and an empty text on
-// success, else an errno and a description of the fault (the system's text for
-// a failed call, a sentence of its own for a field or entry it refuses:
-// EINVAL, EILSEQ for text that is not UTF-8, EFBIG for a file too large to be a
-// launcher).
+// success, else an error code and a description of the fault (the system's
+// text for a failed call, a sentence of its own for a field or entry it
+// refuses: kErrInvalidArgument, kErrInvalidText for text that is not UTF-8,
+// kErrFileTooLarge for a file too large to be a launcher).
 struct ShortcutStatus {
   ErrorCode number = kSuccess;
   std::string text;
@@ -111,14 +111,15 @@ ShortcutStatus SplitLauncherArguments(std::string_view arguments, std::vector<st
 // entry gets mode 0644 (no execute bit, in any folder: a desktop that asks
 // before starting an untrusted launcher keeps asking); an existing regular
 // file keeps its permission mode. Nothing but a regular file is replaced:
-// a link at `shortcut_path` is refused, never written through. Fails with EINVAL for an empty path
-// or executable, with the errors of FormatDesktopEntry, or with those of WriteWholeFile.
+// a link at `shortcut_path` is refused, never written through. Fails with kErrInvalidArgument for
+// an empty path or executable, with the errors of FormatDesktopEntry, or with those of
+// WriteWholeFile.
 ShortcutStatus CreateShortcut(const std::string& shortcut_path, const ShortcutFields& fields);
 
 // Reads the desktop entry `shortcut_path` (a link is followed) into `fields`.
-// Fails with the errno of opening or reading it, EINVAL for something that is
-// not a regular file, EFBIG above 1 MiB, or the errors of ParseDesktopEntry;
-// `fields` is then untouched.
+// Fails with the error of opening or reading it, kErrInvalidArgument for
+// something that is not a regular file, kErrFileTooLarge above 1 MiB, or the
+// errors of ParseDesktopEntry; `fields` is then untouched.
 ShortcutStatus ReadShortcut(const std::string& shortcut_path, ShortcutFields& fields);
 
 }  // namespace twinmere

@@ -1,10 +1,10 @@
 #include "app/status_progress.h"
 
-#include <langinfo.h>
-
 #include <cmath>
-#include <ctime>
+#include <cstdio>
 
+#include "platform/local_time.h"
+#include "platform/locale_formats.h"
 #include "report/formats.h"
 
 namespace twinmere {
@@ -78,22 +78,23 @@ double EstimatedEndTime(double copy_start, double now, double fraction) {
 }
 
 ClockStyle LocaleClockStyle() {
-  std::string_view format = nl_langinfo(T_FMT);
-  bool twelve = format.find("%I") != std::string_view::npos ||
-                format.find("%l") != std::string_view::npos ||
-                format.find("%r") != std::string_view::npos;
-  return twelve ? ClockStyle::TwelveHour : ClockStyle::TwentyFourHour;
+  return ProcessLocaleFormats().twelve_hour ? ClockStyle::TwelveHour : ClockStyle::TwentyFourHour;
 }
 
 std::string EtaText(double end_time, ClockStyle style) {
   if (end_time == 0 || !std::isfinite(end_time)) return {};
-  std::time_t seconds = static_cast<std::time_t>(end_time);
-  std::tm local{};
-  if (localtime_r(&seconds, &local) == nullptr) return {};
+  CalendarTime local;
+  if (!ToLocalTime(static_cast<int64_t>(end_time), local)) return {};
   char buffer[64];
-  const char* format = style == ClockStyle::TwelveHour ? "%I:%M %p" : "%H:%M";
-  size_t n = std::strftime(buffer, sizeof buffer, format, &local);
-  return "Estimated End Time: " + std::string(buffer, n);
+  if (style == ClockStyle::TwelveHour) {
+    // 12 for noon and midnight, then the locale's words for before and after noon.
+    const LocaleFormats formats = ProcessLocaleFormats();
+    std::snprintf(buffer, sizeof buffer, "%02d:%02d %s", (local.hour + 11) % 12 + 1, local.minute,
+                  (local.hour < 12 ? formats.am : formats.pm).c_str());
+  } else {
+    std::snprintf(buffer, sizeof buffer, "%02d:%02d", local.hour, local.minute);
+  }
+  return "Estimated End Time: " + std::string(buffer);
 }
 
 StatusProgress::StatusProgress(const Clock& clock, ClockStyle style, std::string thousands)

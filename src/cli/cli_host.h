@@ -1,7 +1,7 @@
 // twinmere-cli's side of a run: the SyncHost that turns status and progress
-// (percentage, bytes done, rate, time left) into one live line on a terminal, the display decorator
-// that keeps that line out of the way of the message lines on standard output, and the signal
-// handling that turns Ctrl+C, SIGTERM and SIGHUP into a stop request.
+// (percentage, bytes done, rate, time left) into one live line on a terminal, and the display
+// decorator that keeps that line out of the way of the message lines on standard output. Ctrl+C,
+// SIGTERM and SIGHUP become a stop request through a StopSignalGuard (platform/stop_signals.h).
 #pragma once
 
 #include <atomic>
@@ -16,33 +16,11 @@
 #include "cli/progress_line.h"
 #include "engine/sync_host.h"
 #include "engine/sync_session.h"
+#include "platform/stop_signals.h"
 #include "report/clock.h"
 #include "report/report_display.h"
 
 namespace twinmere::cli {
-
-// Whether Ctrl+C (SIGINT) may stop the run. SIGTERM and SIGHUP always may.
-enum class InterruptPolicy : uint8_t { Stop, Refuse };
-
-// Routes SIGINT, SIGTERM and SIGHUP to a session's stop flag for its lifetime
-// and restores the previous handlers when it goes away. The handlers only
-// store into atomics; a refused Ctrl+C is remembered for the main thread to
-// report (TakeRefusedStop). A signal that stops the run interrupts the system
-// call it arrives in (EINTR, no restart), so a run blocked anywhere goes on to
-// its end; a refused Ctrl+C restarts it. A SIGHUP that was ignored when the
-// guard was made (nohup) stays ignored. Signals are process-wide, so at most
-// one guard may exist at a time (a second one aborts the program).
-// Installation cannot fail for these signals.
-class StopSignalGuard {
- public:
-  StopSignalGuard(std::atomic<int>& stop_requested, InterruptPolicy policy);
-  ~StopSignalGuard();
-  StopSignalGuard(const StopSignalGuard&) = delete;
-  StopSignalGuard& operator=(const StopSignalGuard&) = delete;
-
-  // True once for every stretch of refused Ctrl+C since the last call.
-  bool TakeRefusedStop();
-};
 
 // The short note written to standard error when Ctrl+C is refused.
 inline constexpr std::string_view kStopRefusedNote =
@@ -136,7 +114,7 @@ class LineKeepingDisplay final : public ReportDisplay {
 };
 
 // The TerminalOutput for the process's standard error: live when it is a
-// terminal whose TERM is not "dumb". Written through WriteOutput with `stop`
+// terminal whose TERM is not "dumb". Written through WriteToStream with `stop`
 // (may be null): once a stop is requested, a paused terminal is not waited for.
 TerminalOutput StandardErrorOutput(const std::atomic<int>* stop);
 

@@ -3,9 +3,6 @@
 // output, a live progress line to standard error when it is a terminal, and
 // the process ends with the run's exit code.
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <clocale>
 #include <cstdio>
 #include <memory>
@@ -22,6 +19,8 @@
 #include "engine/synchronizer.h"
 #include "platform/file_system.h"
 #include "platform/platform_facts.h"
+#include "platform/standard_streams.h"
+#include "platform/stop_signals.h"
 #include "platform/user_folders.h"
 #include "report/clock.h"
 #include "report/reporter.h"
@@ -85,7 +84,7 @@ int Main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   // A closed pipe on standard output must not kill a run half-way: the
   // writes fail instead and the run goes on to its end.
-  signal(SIGPIPE, SIG_IGN);
+  IgnoreClosedPipes();
 
   if (argc == 2 && std::string_view(argv[1]) == "--help") {
     Print(std::string(kHelpHead) + SwitchHelp() + std::string(kHelpTail));
@@ -121,7 +120,7 @@ int Main(int argc, char** argv) {
   StopSignalGuard signals(session.StopRequested,
                           options.DisallowStop ? InterruptPolicy::Refuse : InterruptPolicy::Stop);
   CliHost host(options, session, clock, StandardErrorOutput(&session.StopRequested), &signals);
-  StdoutDisplay stdout_display(STDOUT_FILENO, &session.StopRequested);
+  StdoutDisplay stdout_display(StandardStream::Output, &session.StopRequested);
   LineKeepingDisplay display(stdout_display, host);
   Reporter reporter(options, facts, *fs, display, clock);
   host.SetBytesCopied([&reporter] {

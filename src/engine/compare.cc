@@ -1,11 +1,10 @@
 #include "engine/compare.h"
 
-#include <locale.h>
-#include <wctype.h>
-
 #include <algorithm>
 #include <string_view>
 #include <vector>
+
+#include "platform/letter_case.h"
 
 namespace twinmere {
 namespace {
@@ -53,15 +52,10 @@ bool NamesEqualIgnoringCase(std::string_view a, std::string_view b) {
   if (a == b || EqualIgnoringAsciiCase(a, b)) return true;
   std::vector<char32_t> ca, cb;
   if (!DecodeUtf8(a, ca) || !DecodeUtf8(b, cb) || ca.size() != cb.size()) return false;
-  const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-  if (utf8 == static_cast<locale_t>(nullptr)) return false;
-  bool equal = true;
-  for (size_t i = 0; i < ca.size() && equal; ++i) {
-    equal = towlower_l(static_cast<wint_t>(ca[i]), utf8) ==
-            towlower_l(static_cast<wint_t>(cb[i]), utf8);
+  for (size_t i = 0; i < ca.size(); ++i) {
+    if (LowerCaseOf(ca[i]) != LowerCaseOf(cb[i])) return false;
   }
-  freelocale(utf8);
-  return equal;
+  return true;
 }
 
 std::string NameIgnoringCase(std::string_view name) {
@@ -74,14 +68,9 @@ std::string NameIgnoringCase(std::string_view name) {
     for (const char c : name) key += FoldAscii(c);
     return key;
   }
-  const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
   for (const char32_t point : points) {
-    char32_t lower = point;
-    if (point < 0x80) {
-      lower = static_cast<char32_t>(FoldAscii(static_cast<char>(point)));
-    } else if (utf8 != static_cast<locale_t>(nullptr)) {
-      lower = static_cast<char32_t>(towlower_l(static_cast<wint_t>(point), utf8));
-    }
+    const char32_t lower = point < 0x80 ? static_cast<char32_t>(FoldAscii(static_cast<char>(point)))
+                                        : LowerCaseOf(point);
     // As UTF-8 again.
     if (lower < 0x80) {
       key += static_cast<char>(lower);
@@ -99,7 +88,6 @@ std::string NameIgnoringCase(std::string_view name) {
       key += static_cast<char>(0x80 | (lower & 0x3F));
     }
   }
-  if (utf8 != static_cast<locale_t>(nullptr)) freelocale(utf8);
   return key;
 }
 

@@ -4,25 +4,21 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <limits>
 #include <mutex>
 #include <utility>
 
 #include "engine/folder_identity.h"
 #include "fs/paths.h"
+#include "platform/local_time.h"
 #include "report/action_lines.h"
 
 namespace twinmere {
 namespace {
 
-struct tm LocalTime(double seconds) {
-  const auto t = static_cast<time_t>(std::floor(seconds));
-  struct tm local {};
-  if (localtime_r(&t, &local) == nullptr) {
-    const time_t zero = 0;
-    localtime_r(&zero, &local);
-  }
+CalendarTime LocalTime(double seconds) {
+  CalendarTime local;
+  if (!ToLocalTime(static_cast<int64_t>(std::floor(seconds)), local)) ToLocalTime(0, local);
   return local;
 }
 
@@ -110,10 +106,10 @@ std::string TrashName(const std::string& name) {
 }  // namespace
 
 std::string RunFolderName(double seconds) {
-  const struct tm t = LocalTime(seconds);
+  const CalendarTime t = LocalTime(seconds);
   char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d%02d%02d", t.tm_year + 1900, t.tm_mon + 1,
-                t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+  std::snprintf(text, sizeof text, "%04lld-%02d-%02d %02d%02d%02d", static_cast<long long>(t.year),
+                t.month, t.day, t.hour, t.minute, t.second);
   return text;
 }
 
@@ -240,10 +236,10 @@ std::string PercentDecode(std::string_view text) {
 }
 
 std::string TrashInfoText(std::string_view original_path, double deletion_time) {
-  const struct tm t = LocalTime(deletion_time);
+  const CalendarTime t = LocalTime(deletion_time);
   char date[64];
-  std::snprintf(date, sizeof date, "%04d-%02d-%02dT%02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1,
-                t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+  std::snprintf(date, sizeof date, "%04lld-%02d-%02dT%02d:%02d:%02d",
+                static_cast<long long>(t.year), t.month, t.day, t.hour, t.minute, t.second);
   return "[Trash Info]\nPath=" + PercentEncodePath(original_path) + "\nDeletionDate=" + date + "\n";
 }
 

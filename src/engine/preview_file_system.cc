@@ -1,11 +1,11 @@
 #include "engine/preview_file_system.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <string_view>
 #include <unordered_map>
+
+#include "platform/user_folders.h"
 
 namespace twinmere {
 namespace {
@@ -589,7 +589,7 @@ ErrorCode PreviewFileSystem::CreateItem(const std::string& path, ItemKind kind, 
   info.mode = mode;
   info.size = size;
   info.access_time = info.modify_time = info.change_time = Now();
-  info.uid = geteuid();
+  info.uid = CurrentUserId();
   info.gid = getegid();
   info.device = folder->info.device;
   info.inode = next_inode_++;
@@ -673,7 +673,7 @@ ErrorCode PreviewFileSystem::CopyFile(const std::string& from, const std::string
   const uint32_t wanted = options.security != nullptr ? options.security_mode : source.info.mode;
   info.mode = ModeOnVolume(wanted, exists ? existing.info.mode : 0755, volume.kept_mode_bits);
   if (!options.carry_owner) {
-    info.uid = geteuid();
+    info.uid = CurrentUserId();
     info.gid = getegid();
   }
   if (info.kind == ItemKind::Link && !volume.sets_link_times) {

@@ -1,10 +1,5 @@
 #include "fs/paths.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-#include <vector>
-
 namespace twinmere {
 
 std::string LongPathForm(const std::string& path) {
@@ -112,31 +107,9 @@ std::string QualifyName(const std::string& name, const std::string& program_fold
 }
 
 std::string GetInstallFolder() {
-  std::vector<char> buffer(256);
-  while (true) {
-    const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (length < 0) return {};
-    if (static_cast<size_t>(length) < buffer.size()) {
-      const std::string exe(buffer.data(), static_cast<size_t>(length));
-      if (exe.empty() || exe.front() != kSeparator) return {};
-      return ParentFolder(exe);
-    }
-    if (buffer.size() >= (1u << 20)) return {};
-    buffer.resize(buffer.size() * 2);
-  }
-}
-
-std::string WorkingFolder() {
-  std::vector<char> buffer(256);
-  while (true) {
-    if (getcwd(buffer.data(), buffer.size()) != nullptr) {
-      const std::string folder(buffer.data());
-      // Linux marks a folder outside the process's root as "(unreachable)".
-      return folder.starts_with(kSeparator) ? folder : std::string();
-    }
-    if (errno != ERANGE || buffer.size() >= (1u << 20)) return {};
-    buffer.resize(buffer.size() * 2);
-  }
+  const std::string exe = ExecutablePath();
+  if (exe.empty()) return {};
+  return ParentFolder(exe);
 }
 
 std::string AbsolutePath(const std::string& path, const std::string& folder) {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/file_system.h"
+#include "platform/process_paths.h"
 
 namespace twinmere {
 
@@ -90,13 +91,10 @@ std::string QuoteIfBlank(const std::string& text);
 // not bare. Nothing is created here. Never fails.
 std::string QualifyName(const std::string& name, const std::string& program_folder);
 
-// The folder that holds the running executable (from /proc/self/exe), without a
-// trailing "/", or an empty text when it cannot be read.
+// The folder that holds the running executable (ExecutablePath), without a
+// trailing "/", or an empty text when it cannot be read. The working folder
+// is WorkingFolder (platform/process_paths.h).
 std::string GetInstallFolder();
-
-// The process's working folder (getcwd), without a trailing "/" (the root
-// keeps it), or an empty text when it cannot be read (removed, too long).
-std::string WorkingFolder();
 
 // `path` as an absolute path: unchanged when it is empty or begins with "/",
 // else `folder` with a "/" added and `path` after it, byte for byte (nothing

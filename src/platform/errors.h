@@ -37,6 +37,23 @@ inline constexpr ErrorCode kErrLinkInPath = 681;
 inline constexpr ErrorCode kErrCrossDevice = 17;
 // A name of the path is a file where a folder should be (ERROR_DIRECTORY).
 inline constexpr ErrorCode kErrNotAFolder = 267;
+// ERROR_OPERATION_ABORTED, ERROR_INVALID_PARAMETER, ERROR_NO_UNICODE_TRANSLATION,
+// ERROR_DIRECTORY_NOT_SUPPORTED, ERROR_FILE_TOO_LARGE (also for a value a store
+// cannot keep), ERROR_FILENAME_EXCED_RANGE, ERROR_NOT_ENOUGH_MEMORY,
+// ERROR_IO_DEVICE, ERROR_FILE_CORRUPT, ERROR_INVALID_HANDLE,
+// ERROR_PRIVILEGE_NOT_HELD.
+inline constexpr ErrorCode kErrInterrupted = 995;
+inline constexpr ErrorCode kErrInvalidArgument = 87;
+inline constexpr ErrorCode kErrInvalidText = 1113;
+inline constexpr ErrorCode kErrIsAFolder = 336;
+inline constexpr ErrorCode kErrFileTooLarge = 223;
+inline constexpr ErrorCode kErrValueTooLarge = 223;
+inline constexpr ErrorCode kErrNameTooLong = 206;
+inline constexpr ErrorCode kErrNoMemory = 8;
+inline constexpr ErrorCode kErrIoFailed = 1117;
+inline constexpr ErrorCode kErrDamaged = 1392;
+inline constexpr ErrorCode kErrNotOpen = 6;
+inline constexpr ErrorCode kErrNotPermitted = 1314;
 #else
 inline constexpr ErrorCode kErrNotFound = ENOENT;       // no such item
 inline constexpr ErrorCode kErrPathNotFound = ENOTDIR;  // a folder of the path is missing or a file
@@ -58,6 +75,29 @@ inline constexpr ErrorCode kErrLinkInPath = ELOOP;
 inline constexpr ErrorCode kErrCrossDevice = EXDEV;
 // A name of the path is a file where a folder should be.
 inline constexpr ErrorCode kErrNotAFolder = ENOTDIR;
+// A call that a signal interrupted (a stop request): the caller looks at
+// the stop flag before it tries again.
+inline constexpr ErrorCode kErrInterrupted = EINTR;
+// An argument, a name or stored data that the operation cannot take.
+inline constexpr ErrorCode kErrInvalidArgument = EINVAL;
+// Text that is not in the encoding it must be in (UTF-8).
+inline constexpr ErrorCode kErrInvalidText = EILSEQ;
+// A folder where a file is needed.
+inline constexpr ErrorCode kErrIsAFolder = EISDIR;
+// A file larger than the operation reads.
+inline constexpr ErrorCode kErrFileTooLarge = EFBIG;
+// A value larger than a store keeps.
+inline constexpr ErrorCode kErrValueTooLarge = E2BIG;
+inline constexpr ErrorCode kErrNameTooLong = ENAMETOOLONG;
+inline constexpr ErrorCode kErrNoMemory = ENOMEM;
+// The device failed to read or write.
+inline constexpr ErrorCode kErrIoFailed = EIO;
+// A stored file that is damaged, or not of the kind it should be.
+inline constexpr ErrorCode kErrDamaged = EBADMSG;
+// An object used while it holds nothing open.
+inline constexpr ErrorCode kErrNotOpen = EBADF;
+// An operation that only the item's owner, or a privileged process, may do.
+inline constexpr ErrorCode kErrNotPermitted = EPERM;
 #endif
 
 // An item that the run deletes or replaces could not be kept where deleted

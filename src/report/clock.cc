@@ -1,29 +1,47 @@
 #include "report/clock.h"
 
-#include <time.h>
+#include <chrono>
+#include <cstdint>
+
+#include "platform/local_time.h"
 
 namespace twinmere {
+namespace {
+
+// The wall clock's time in whole seconds since the epoch and nanoseconds.
+struct WallTime {
+  int64_t seconds;
+  int64_t nanoseconds;
+};
+
+WallTime ReadWallClock() {
+  const int64_t ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+  const int64_t seconds = ns >= 0 ? ns / 1'000'000'000 : (ns + 1) / 1'000'000'000 - 1;
+  return {seconds, ns - seconds * 1'000'000'000};
+}
+
+}  // namespace
 
 double SystemClock::Timer() const {
-  timespec ts{};
-  clock_gettime(CLOCK_REALTIME, &ts);
+  const WallTime now = ReadWallClock();
   // The run asks once per item; the local time of day is worked out once
   // per second (per thread: the window and the run each ask).
-  thread_local time_t second = -1;
+  thread_local int64_t second = -1;
   thread_local double second_of_day = 0;
-  if (ts.tv_sec != second) {
-    tm local{};
-    localtime_r(&ts.tv_sec, &local);
-    second = ts.tv_sec;
-    second_of_day = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec;
+  if (now.seconds != second) {
+    CalendarTime local;
+    ToLocalTime(now.seconds, local);
+    second = now.seconds;
+    second_of_day = local.hour * 3600.0 + local.minute * 60.0 + local.second;
   }
-  return second_of_day + ts.tv_nsec / 1e9;
+  return second_of_day + now.nanoseconds / 1e9;
 }
 
 double SystemClock::Now() const {
-  timespec ts{};
-  clock_gettime(CLOCK_REALTIME, &ts);
-  return static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
+  const WallTime now = ReadWallClock();
+  return static_cast<double>(now.seconds) + now.nanoseconds / 1e9;
 }
 
 }  // namespace twinmere

@@ -1,56 +1,13 @@
 #include "report/formats.h"
 
-#include <langinfo.h>
-
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 
 #include "base/version.h"
+#include "platform/local_time.h"
 
 namespace twinmere {
 namespace {
-
-// The text between the first conversion of a strftime pattern and the next
-// one ("%d.%m.%Y" gives "."); empty when there is none.
-std::string SeparatorOfPattern(std::string_view pattern) {
-  if (pattern.find("%T") != std::string_view::npos ||
-      pattern.find("%R") != std::string_view::npos) {
-    return ":";
-  }
-  if (pattern.find("%D") != std::string_view::npos) return "/";
-  const size_t first = pattern.find('%');
-  if (first == std::string_view::npos) return {};
-  size_t start = first + 2;
-  // Skip flags and modifiers such as %Ey or %Od.
-  if (first + 1 < pattern.size() && (pattern[first + 1] == 'E' || pattern[first + 1] == 'O')) {
-    ++start;
-  }
-  if (start >= pattern.size()) return {};
-  const size_t next = pattern.find('%', start);
-  if (next == std::string_view::npos) return {};
-  return std::string(pattern.substr(start, next - start));
-}
-
-Separators Complete(const char* thousands, const char* decimal, const char* date_pattern,
-                    const char* time_pattern) {
-  Separators seps;
-  if (decimal != nullptr && decimal[0] != '\0') seps.decimal = decimal;
-  if (thousands != nullptr && thousands[0] != '\0') {
-    seps.thousands = thousands;
-  } else if (seps.decimal == ",") {
-    seps.thousands = ".";  // never group with the decimal symbol
-  }
-  if (date_pattern != nullptr) {
-    std::string s = SeparatorOfPattern(date_pattern);
-    if (!s.empty()) seps.date = s;
-  }
-  if (time_pattern != nullptr) {
-    std::string s = SeparatorOfPattern(time_pattern);
-    if (!s.empty()) seps.time = s;
-  }
-  return seps;
-}
 
 std::string TwoDigits(int value) {
   char buffer[16];
@@ -71,27 +28,31 @@ std::string GroupThousands(uint64_t value, std::string_view thousands) {
   return out;
 }
 
-Separators ProcessSeparators() {
-  return Complete(nl_langinfo(THOUSEP), nl_langinfo(RADIXCHAR), nl_langinfo(D_FMT),
-                  nl_langinfo(T_FMT));
+Separators SeparatorsOf(const LocaleFormats& formats) {
+  Separators seps;
+  if (!formats.decimal.empty()) seps.decimal = formats.decimal;
+  if (!formats.thousands.empty()) {
+    seps.thousands = formats.thousands;
+  } else if (seps.decimal == ",") {
+    seps.thousands = ".";  // never group with the decimal symbol
+  }
+  if (!formats.date_separator.empty()) seps.date = formats.date_separator;
+  if (!formats.time_separator.empty()) seps.time = formats.time_separator;
+  return seps;
 }
 
-Separators SeparatorsFromLocale(locale_t locale) {
-  return Complete(nl_langinfo_l(THOUSEP, locale), nl_langinfo_l(RADIXCHAR, locale),
-                  nl_langinfo_l(D_FMT, locale), nl_langinfo_l(T_FMT, locale));
+Separators ProcessSeparators() {
+  return SeparatorsOf(ProcessLocaleFormats());
 }
 
 std::string FormatReportTime(double epoch_seconds, const Separators& seps) {
-  std::tm tm{};
-  const time_t t =
-      std::isfinite(epoch_seconds) ? static_cast<time_t>(std::floor(epoch_seconds)) : 0;
-  if (localtime_r(&t, &tm) == nullptr) {
-    const time_t zero = 0;
-    localtime_r(&zero, &tm);
-  }
-  return TwoDigits(tm.tm_mday) + seps.date + TwoDigits(tm.tm_mon + 1) + seps.date +
-         TwoDigits(((tm.tm_year % 100) + 100) % 100) + " " + TwoDigits(tm.tm_hour) + seps.time +
-         TwoDigits(tm.tm_min) + seps.time + TwoDigits(tm.tm_sec);
+  const int64_t seconds =
+      std::isfinite(epoch_seconds) ? static_cast<int64_t>(std::floor(epoch_seconds)) : 0;
+  CalendarTime t;
+  if (!ToLocalTime(seconds, t)) ToLocalTime(0, t);
+  return TwoDigits(t.day) + seps.date + TwoDigits(t.month) + seps.date +
+         TwoDigits(static_cast<int>(((t.year % 100) + 100) % 100)) + " " + TwoDigits(t.hour) +
+         seps.time + TwoDigits(t.minute) + seps.time + TwoDigits(t.second);
 }
 
 std::string FormatElapsed(double seconds, const Separators& seps) {

@@ -2,10 +2,11 @@
 // framed lines (start, restricted, end) of the report file.
 #pragma once
 
-#include <clocale>
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "platform/locale_formats.h"
 
 namespace twinmere {
 
@@ -19,11 +20,12 @@ struct Separators {
   bool operator==(const Separators&) const = default;
 };
 
-// The separators of the calling thread's current locale (LC_NUMERIC, LC_TIME).
-// Never fails: missing parts keep their defaults.
+// The separators that a locale's formats give: what they state, the
+// defaults for the rest (never a thousands separator that is the decimal
+// one). Never fails.
+Separators SeparatorsOf(const LocaleFormats& formats);
+// Those of the process's locale (ProcessLocaleFormats). Never fails.
 Separators ProcessSeparators();
-// The separators of a locale object (from newlocale). Never fails.
-Separators SeparatorsFromLocale(locale_t locale);
 
 // "dd/mm/yy hh:nn:ss" of `epoch_seconds` in local time, with the date and
 // time separators. A time that cannot be converted gives the epoch start.

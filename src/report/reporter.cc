@@ -100,7 +100,7 @@ bool Reporter::Stopped() const {
 }
 
 bool Reporter::CancelledByStop(ErrorCode error) const {
-  return error == kErrCancelled || (error == EINTR && Stopped());
+  return error == kErrCancelled || (error == kErrInterrupted && Stopped());
 }
 
 void Reporter::AddReportLine(std::string_view text, ReportLineKind kind, double interval,
@@ -326,7 +326,7 @@ void Reporter::FlushReport(bool final) {
 
   RestrictReport();
 
-  ReportFileWriter file;
+  TextFileWriter file;
   ErrorCode error = kSuccess;
   if (report_opened_) {
     error = file.Open(report, OpenMode::Append);
@@ -364,7 +364,7 @@ void Reporter::FlushReport(bool final) {
   }
 }
 
-ErrorCode Reporter::WriteFinalLines(ReportFileWriter& file, bool pending_copy, double now) {
+ErrorCode Reporter::WriteFinalLines(TextFileWriter& file, bool pending_copy, double now) {
   ErrorCode error = kSuccess;
   const auto base = pending_copy ? static_cast<int64_t>(file.Size(error)) : 0;
   if (error != kSuccess) return error;

@@ -29,7 +29,7 @@
 
 namespace twinmere {
 
-class ReportFileWriter;
+class TextFileWriter;
 
 enum class ReportLineKind : int { Action = 0, Error = -1 };
 
@@ -122,7 +122,7 @@ class Reporter {
 
   // One action's line and counters. error 0: the success line of `code` and
   // its counters (side chooses Target or Source counters); kErrCancelled, or
-  // EINTR once a stop is requested (the stop signal interrupted the call):
+  // kErrInterrupted once a stop is requested (the stop signal interrupted the call):
   // nothing; kErrNoPlaceToKeep (the reason was shown once): nothing; any
   // other error: the error line and ErrorCount + 1.
   void ReportAction(ErrorCode error, const std::string& path, int code, uint64_t size, Side side,
@@ -181,7 +181,7 @@ class Reporter {
   void RestrictReport();
   // The report file's own pending-copy line and counters, and the summary,
   // sized so that the file ends exactly at the predicted size.
-  ErrorCode WriteFinalLines(ReportFileWriter& file, bool pending_copy, double now);
+  ErrorCode WriteFinalLines(TextFileWriter& file, bool pending_copy, double now);
   // The copy of the report to the other folder that a pending-copy line
   // announces.
   struct ReportCopy {

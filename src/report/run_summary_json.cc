@@ -1,17 +1,15 @@
 #include "report/run_summary_json.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <new>
 #include <nlohmann/json.hpp>
 
 #include "base/version.h"
 #include "platform/atomic_file_writer.h"
+#include "platform/local_time.h"
+#include "platform/own_files.h"
 #include "report/action_lines.h"
 #include "report/formats.h"
 
@@ -173,9 +171,11 @@ void MakeParentFolders(const std::string& path) {
        slash = path.find('/', slash + 1)) {
     const std::string folder = path.substr(0, slash);
     if (folder.back() == '/') continue;
-    struct stat st;
-    if (::lstat(folder.c_str(), &st) == 0) continue;
-    if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) return;
+    PathFacts facts;
+    if (LookUpPath(folder, FinalLink::Itself, facts) == kSuccess) continue;
+    if (const ErrorCode code = MakeFolder(folder, 0777);
+        code != kSuccess && code != kErrAlreadyExists)
+      return;
   }
 }
 
@@ -231,14 +231,14 @@ std::string_view RunErrorActionName(int action) {
 }
 
 std::string Iso8601LocalTime(double epoch_seconds) {
-  const auto seconds = static_cast<time_t>(std::floor(epoch_seconds));
-  std::tm tm{};
-  if (localtime_r(&seconds, &tm) == nullptr) gmtime_r(&seconds, &tm);
-  const int offset_minutes = static_cast<int>(tm.tm_gmtoff / 60);
+  const auto seconds = static_cast<int64_t>(std::floor(epoch_seconds));
+  CalendarTime t;
+  if (!ToLocalTime(seconds, t)) ToUtcTime(seconds, t);
+  const int offset_minutes = static_cast<int>(t.utc_offset / 60);
   const int magnitude = offset_minutes < 0 ? -offset_minutes : offset_minutes;
   char text[80];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", tm.tm_year + 1900,
-                tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+  std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d%c%02d:%02d",
+                static_cast<long long>(t.year), t.month, t.day, t.hour, t.minute, t.second,
                 offset_minutes < 0 ? '-' : '+', magnitude / 60, magnitude % 60);
   return text;
 }
@@ -268,10 +268,10 @@ ErrorCode FormatRunSummary(const RunSummary& s, std::string& text) {
     text = doc.dump(2) + "\n";
     return kSuccess;
   } catch (const std::bad_alloc&) {
-    return ENOMEM;
+    return kErrNoMemory;
   } catch (const nlohmann::json::exception&) {
     // Not reached: every string is checked to be UTF-8 before it goes in.
-    return EILSEQ;
+    return kErrInvalidText;
   }
 }
 

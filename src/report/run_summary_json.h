@@ -90,7 +90,7 @@ struct RunSummary {
 std::string Iso8601LocalTime(double epoch_seconds);
 
 // The document's text, indented, ending in a line end. Fails only with
-// ENOMEM; `text` is then untouched.
+// kErrNoMemory; `text` is then untouched.
 ErrorCode FormatRunSummary(const RunSummary& summary, std::string& text);
 
 // Writes `text` to `path` at once through WriteWholeFile (a new file that

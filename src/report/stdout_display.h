@@ -1,29 +1,21 @@
 // The display of twinmere-cli: every line is printed once, when it is
-// flushed, to a descriptor (standard output).
+// flushed, to a standard stream (standard output).
 #pragma once
-
-#include <unistd.h>
 
 #include <atomic>
 #include <string_view>
 
+#include "platform/standard_streams.h"
 #include "report/report_display.h"
 
 namespace twinmere {
 
-// Writes all of `bytes` to `fd` (standard output or error). While `stop` is
-// null or clear, a full pipe or a paused terminal is waited for; once it is
-// set, what the descriptor cannot take at once is dropped, so that a stopped
-// run reaches its end however its output is blocked (a signal that sets the
-// flag interrupts a write already waiting). A closed pipe or any other
-// failure drops the rest. Returns false when anything was dropped.
-bool WriteOutput(int fd, std::string_view bytes, const std::atomic<int>* stop);
-
 class StdoutDisplay final : public ReportDisplay {
  public:
-  // `stop` (may be null) is the run's stop flag, see WriteOutput.
-  explicit StdoutDisplay(int fd = STDOUT_FILENO, const std::atomic<int>* stop = nullptr)
-      : fd_(fd), stop_(stop) {}
+  // `stop` (may be null) is the run's stop flag, see WriteToStream.
+  explicit StdoutDisplay(StandardStream stream = StandardStream::Output,
+                         const std::atomic<int>* stop = nullptr)
+      : stream_(stream), stop_(stop) {}
 
   // Each prints the text and a line end. Write errors (a closed pipe) are
   // ignored: the display is best effort.
@@ -32,7 +24,7 @@ class StdoutDisplay final : public ReportDisplay {
 
  private:
   void Print(std::string_view text);
-  int fd_;
+  StandardStream stream_;
   const std::atomic<int>* stop_;
 };
 

@@ -1,16 +1,14 @@
 #include "settings/hive_store.h"
 
-#include <fcntl.h>
 #include <sqlite3.h>
-#include <stdio.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
-#include <ctime>
+#include <chrono>
+#include <cstdio>
 #include <functional>
 
+#include "platform/errors.h"
+#include "platform/local_time.h"
+#include "platform/own_files.h"
 #include "settings/sqlite_statement.h"
 
 namespace twinmere {
@@ -34,34 +32,26 @@ std::string DescendantsEnd(const std::string& key_path) {
 
 int MakeFolders(const std::string& folder) {
   if (folder.empty()) return 0;
-  struct stat st;
-  if (stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+  PathFacts facts;
+  if (LookUpPath(folder, FinalLink::Follow, facts) == kSuccess)
+    return facts.kind == PathKind::Folder ? 0 : kErrNotAFolder;
   const size_t slash = folder.rfind('/');
   if (slash != std::string::npos && slash > 0) {
     const int rc = MakeFolders(folder.substr(0, slash));
     if (rc != 0) return rc;
   }
-  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return errno;
-  return 0;
+  const ErrorCode code = MakeFolder(folder, 0700);
+  return code == kErrAlreadyExists ? 0 : code;
 }
 
 std::string UtcStamp() {
-  const std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  gmtime_r(&now, &tm);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &tm);
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  CalendarTime t;
+  ToUtcTime(std::chrono::duration_cast<std::chrono::seconds>(now).count(), t);
+  char text[48];
+  std::snprintf(text, sizeof text, "%04lld%02d%02dT%02d%02d%02dZ", static_cast<long long>(t.year),
+                t.month, t.day, t.hour, t.minute, t.second);
   return text;
-}
-
-// Renames without replacing an existing file. Returns 0 or errno.
-int RenameNoReplace(const std::string& from, const std::string& to) {
-  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL && errno != ENOSYS) return errno;
-  // The file system cannot refuse to replace: check first (a narrow race).
-  struct stat st;
-  if (lstat(to.c_str(), &st) == 0) return EEXIST;
-  return rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
 // A path as the file part of an SQLite URI: "%", "?" and "#" escaped.
@@ -102,24 +92,24 @@ int HiveStore::ErrnoOf(int sqlite_code) const {
       return 0;
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-      return EBUSY;
+      return kErrInUse;
     case SQLITE_FULL:
-      return ENOSPC;
+      return kErrNoSpace;
     case SQLITE_READONLY:
     case SQLITE_PERM:
     case SQLITE_AUTH:
-      return EACCES;
+      return kErrAccessDenied;
     case SQLITE_NOMEM:
-      return ENOMEM;
+      return kErrNoMemory;
     case SQLITE_TOOBIG:
-      return E2BIG;
+      return kErrValueTooLarge;
     case SQLITE_CANTOPEN:
     case SQLITE_IOERR: {
       const int system = db_ != nullptr ? sqlite3_system_errno(db_) : 0;
-      return system != 0 ? system : EIO;
+      return system != 0 ? system : kErrIoFailed;
     }
     default:
-      return EIO;
+      return kErrIoFailed;
   }
 }
 
@@ -128,21 +118,22 @@ int HiveStore::Open(bool create) {
     // A store deleted or replaced since it was opened (a reset by hand,
     // another process moving a damaged file aside) is opened afresh, so that
     // nothing is written into a file that is no longer there.
-    struct stat st;
-    if (stat(path_.c_str(), &st) == 0 && st.st_dev == checked_dev_ && st.st_ino == checked_ino_) {
+    PathFacts facts;
+    if (LookUpPath(path_, FinalLink::Follow, facts) == kSuccess && facts.device == checked_dev_ &&
+        facts.inode == checked_ino_) {
       return 0;
     }
     Close();
   }
-  if (path_.empty()) return ENOENT;
-  if (given_up_) return EIO;
+  if (path_.empty()) return kErrNotFound;
+  if (given_up_) return kErrIoFailed;
   immutable_ = false;
   int rc = OpenFile(create);
   if (rc != 0) return rc;
 
   Schema schema = Schema::kForeign;
   rc = CheckSchema(&schema);
-  if (rc != 0 && rc != EBADMSG && rc != EBUSY && rc != ENOMEM) {
+  if (rc != 0 && rc != kErrDamaged && rc != kErrInUse && rc != kErrNoMemory) {
     // A store in WAL mode cannot be read by someone who may not write its
     // folder (the machine store, or a per-user store left by "sudo"): read it
     // as an unchanging file instead, without taking part in the locking.
@@ -154,17 +145,17 @@ int HiveStore::Open(bool create) {
     }
     return 0;
   }
-  if (rc != 0 && rc != EBADMSG) {
+  if (rc != 0 && rc != kErrDamaged) {
     Close();
     return rc;
   }
-  if (rc == EBADMSG || schema == Schema::kForeign) {
+  if (rc == kErrDamaged || schema == Schema::kForeign) {
     if (access_ == Access::kReadOnly) {
       Close();
-      return EIO;  // not ours to repair: every read gives the marker
+      return kErrIoFailed;  // not ours to repair: every read gives the marker
     }
     MoveAside();
-    if (given_up_) return EIO;
+    if (given_up_) return kErrIoFailed;
     rc = OpenFile(/*create=*/true);
     if (rc != 0) return rc;
     schema = Schema::kEmpty;
@@ -187,16 +178,16 @@ int HiveStore::Open(bool create) {
 }
 
 int HiveStore::OpenFile(bool create) {
-  struct stat st;
-  if (stat(path_.c_str(), &st) != 0) {
-    if (errno != ENOENT || !create || access_ == Access::kReadOnly) return errno;
+  PathFacts facts;
+  if (const ErrorCode code = LookUpPath(path_, FinalLink::Follow, facts); code != kSuccess) {
+    if (code != kErrNotFound || !create || access_ == Access::kReadOnly) return code;
     const size_t slash = path_.rfind('/');
     if (slash != std::string::npos && slash > 0) {
       const int rc = MakeFolders(path_.substr(0, slash));
       if (rc != 0) return rc;
     }
-  } else if (!S_ISREG(st.st_mode)) {
-    return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  } else if (facts.kind != PathKind::File) {
+    return facts.kind == PathKind::Folder ? kErrIsAFolder : kErrInvalidArgument;
   }
   int flags = SQLITE_OPEN_NOMUTEX;
   std::string name = path_;
@@ -216,28 +207,28 @@ int HiveStore::OpenFile(bool create) {
   }
   sqlite3_busy_timeout(db_, kBusyTimeoutMs);
   sqlite3_extended_result_codes(db_, 1);
-  if (stat(path_.c_str(), &st) == 0) {
-    checked_dev_ = st.st_dev;
-    checked_ino_ = st.st_ino;
+  if (LookUpPath(path_, FinalLink::Follow, facts) == kSuccess) {
+    checked_dev_ = facts.device;
+    checked_ino_ = facts.inode;
   }
   return 0;
 }
 
-// Returns 0 with the schema's state, EBADMSG when the file is no database (or
-// a damaged one), or another errno when it cannot be read now (busy, I/O).
+// Returns 0 with the schema's state, kErrDamaged when the file is no database (or
+// a damaged one), or another error code when it cannot be read now (busy, I/O).
 int HiveStore::CheckSchema(Schema* schema) {
   auto damaged = [](int rc) {
     return (rc & 0xff) == SQLITE_NOTADB || (rc & 0xff) == SQLITE_CORRUPT;
   };
   SqliteStatement version(db_, "PRAGMA user_version");
   int rc = version.Step();
-  if (damaged(rc)) return EBADMSG;
+  if (damaged(rc)) return kErrDamaged;
   if (rc != SQLITE_ROW) return ErrnoOf(rc);
   const int64_t user_version = version.ColumnInt(0);
 
   SqliteStatement objects(db_, "SELECT count(*) FROM sqlite_master");
   rc = objects.Step();
-  if (damaged(rc)) return EBADMSG;
+  if (damaged(rc)) return kErrDamaged;
   if (rc != SQLITE_ROW) return ErrnoOf(rc);
   if (objects.ColumnInt(0) == 0 && user_version == 0) {
     *schema = Schema::kEmpty;
@@ -256,7 +247,7 @@ int HiveStore::CheckSchema(Schema* schema) {
   std::string keys, vals;
   rc = columns_of("PRAGMA table_info(keys)", &keys);
   if (rc == SQLITE_OK) rc = columns_of("PRAGMA table_info(vals)", &vals);
-  if (damaged(rc)) return EBADMSG;
+  if (damaged(rc)) return kErrDamaged;
   if (rc != SQLITE_OK) return ErrnoOf(rc);
   *schema = keys == "path," && vals == "path,name,type,data," ? Schema::kValid : Schema::kForeign;
   if (*schema != Schema::kValid) return 0;
@@ -264,7 +255,7 @@ int HiveStore::CheckSchema(Schema* schema) {
   // makes single values vanish later.
   SqliteStatement check(db_, "PRAGMA quick_check(1)");
   rc = check.Step();
-  if (damaged(rc) || (rc == SQLITE_ROW && check.ColumnText(0) != "ok")) return EBADMSG;
+  if (damaged(rc) || (rc == SQLITE_ROW && check.ColumnText(0) != "ok")) return kErrDamaged;
   return rc == SQLITE_ROW ? 0 : ErrnoOf(rc);
 }
 
@@ -284,23 +275,24 @@ int HiveStore::CreateSchema() {
 
 void HiveStore::MoveAside() {
   Close();
-  struct stat st;
-  if (stat(path_.c_str(), &st) == 0 && (st.st_dev != checked_dev_ || st.st_ino != checked_ino_)) {
+  PathFacts facts;
+  if (LookUpPath(path_, FinalLink::Follow, facts) == kSuccess &&
+      (facts.device != checked_dev_ || facts.inode != checked_ino_)) {
     return;  // another process already replaced the damaged file
   }
   const std::string base = path_ + ".corrupt-" + UtcStamp();
   std::string aside = base;
-  int rc = RenameNoReplace(path_, aside);
-  for (int n = 2; rc == EEXIST && n < 100; ++n) {
+  int rc = RenameWithoutReplacing(path_, aside);
+  for (int n = 2; rc == kErrAlreadyExists && n < 100; ++n) {
     aside = base + "-" + std::to_string(n);
-    rc = RenameNoReplace(path_, aside);
+    rc = RenameWithoutReplacing(path_, aside);
   }
-  if (rc == ENOENT) return;  // moved by another process
+  if (rc == kErrNotFound) return;  // moved by another process
   if (rc != 0) {
     given_up_ = true;
     if (notice_) {
       notice_("Twinmere: the settings file \"" + path_ +
-              "\" is damaged and could not be moved aside (" + std::strerror(rc) +
+              "\" is damaged and could not be moved aside (" + SystemErrorText(rc) +
               "); settings are not saved.");
     }
     return;
@@ -309,9 +301,10 @@ void HiveStore::MoveAside() {
   // the new store does not replay them.
   for (const char* suffix : {"-wal", "-journal"}) {
     const std::string from = path_ + suffix;
-    if (access(from.c_str(), F_OK) == 0) RenameNoReplace(from, aside + suffix);
+    if (LookUpPath(from, FinalLink::Follow, facts) == kSuccess)
+      RenameWithoutReplacing(from, aside + suffix);
   }
-  unlink((path_ + "-shm").c_str());
+  RemoveFile(path_ + "-shm");
   if (notice_) {
     notice_("Twinmere: the settings file \"" + path_ +
             "\" was damaged or not a settings store; it was moved to \"" + aside +
@@ -325,7 +318,7 @@ int HiveStore::OpenExistingKey(const std::string& key_path) {
   bool exists = false;
   rc = KeyExists(key_path, &exists);
   if (rc != 0) return rc;
-  return exists ? 0 : ENOENT;
+  return exists ? 0 : kErrNotFound;
 }
 
 int HiveStore::KeyExists(const std::string& key_path, bool* exists) {
@@ -392,7 +385,7 @@ int HiveStore::ReadValue(const std::string& key_path, std::string_view name, int
   query.BindText(1, key_path);
   query.BindText(2, name);
   rc = query.Step();
-  if (rc == SQLITE_DONE) return ENOENT;
+  if (rc == SQLITE_DONE) return kErrNotFound;
   if (rc != SQLITE_ROW) return ErrnoOf(rc);
   *type = query.ColumnInt(0);
   *data = query.ColumnData(1);
@@ -402,7 +395,7 @@ int HiveStore::ReadValue(const std::string& key_path, std::string_view name, int
 namespace {
 
 // Runs `body` inside BEGIN IMMEDIATE ... COMMIT; a non-zero result of `body`
-// (an errno value) rolls everything back.
+// (an error code) rolls everything back.
 template <typename Body>
 int InTransaction(sqlite3* db, const std::function<int(int)>& errno_of, Body body) {
   int rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
@@ -421,9 +414,9 @@ int InTransaction(sqlite3* db, const std::function<int(int)>& errno_of, Body bod
 }  // namespace
 
 int HiveStore::OpenForWriting(bool create) {
-  if (access_ == Access::kReadOnly) return EACCES;
+  if (access_ == Access::kReadOnly) return kErrAccessDenied;
   if (const int rc = Open(create); rc != 0) return rc;
-  return immutable_ ? EACCES : 0;
+  return immutable_ ? kErrAccessDenied : 0;
 }
 
 std::function<int(int)> HiveStore::ErrnoMapper() const {
@@ -447,7 +440,7 @@ int HiveStore::WriteValue(const std::vector<std::string>& levels, std::string_vi
       SqliteStatement query(db_, "SELECT path FROM keys WHERE path = ?1");
       query.BindText(1, path);
       step = query.Step();
-      if (step != SQLITE_ROW) return step == SQLITE_DONE ? EIO : ErrnoOf(step);
+      if (step != SQLITE_ROW) return step == SQLITE_DONE ? kErrIoFailed : ErrnoOf(step);
       stored_path = query.ColumnText(0);
     }
     SqliteStatement upsert(db_,
@@ -464,18 +457,18 @@ int HiveStore::WriteValue(const std::vector<std::string>& levels, std::string_vi
 }
 
 int HiveStore::DeleteKey(const std::string& key_path) {
-  if (access_ == Access::kReadOnly) return EACCES;
-  if (key_path.empty()) return EINVAL;
+  if (access_ == Access::kReadOnly) return kErrAccessDenied;
+  if (key_path.empty()) return kErrInvalidArgument;
   if (const int rc = OpenForWriting(/*create=*/false); rc != 0) return rc;
   return InTransaction(db_, ErrnoMapper(), [&]() -> int {
     bool exists = false;
     int code = KeyExists(key_path, &exists);
     if (code != 0) return code;
-    if (!exists) return ENOENT;
+    if (!exists) return kErrNotFound;
     bool any = false;
     code = HasSubkeys(key_path, &any);
     if (code != 0) return code;
-    if (any) return ENOTEMPTY;
+    if (any) return kErrNotEmpty;
     for (const char* sql :
          {"DELETE FROM vals WHERE path = ?1", "DELETE FROM keys WHERE path = ?1"}) {
       SqliteStatement remove(db_, sql);
@@ -493,13 +486,13 @@ int HiveStore::DeleteValue(const std::string& key_path, std::string_view name) {
     bool exists = false;
     const int code = KeyExists(key_path, &exists);
     if (code != 0) return code;
-    if (!exists) return ENOENT;
+    if (!exists) return kErrNotFound;
     SqliteStatement remove(db_, "DELETE FROM vals WHERE path = ?1 AND name = ?2");
     remove.BindText(1, key_path);
     remove.BindText(2, name);
     const int step = remove.Step();
     if (step != SQLITE_DONE) return ErrnoOf(step);
-    return sqlite3_changes(db_) == 0 ? ENOENT : 0;
+    return sqlite3_changes(db_) == 0 ? kErrNotFound : 0;
   });
 }
 

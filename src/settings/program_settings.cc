@@ -1,11 +1,11 @@
 #include "settings/program_settings.h"
 
 #include <algorithm>
-#include <cerrno>
 
 #include "base/text.h"
 #include "base/version.h"
 #include "fs/paths.h"
+#include "platform/errors.h"
 
 namespace twinmere {
 namespace {
@@ -114,7 +114,7 @@ void StoreOrDeleteSetting(Registry& registry, std::string_view name, const Regis
   try {
     registry.DeleteValue(Hive::CurrentUser, kSettingsKey, name);
   } catch (const RegistryError& error) {
-    if (error.SystemCode() != ENOENT) throw;  // nothing stored: nothing to delete
+    if (error.SystemCode() != kErrNotFound) throw;  // nothing stored: nothing to delete
   }
 }
 

@@ -1,11 +1,11 @@
 #include "settings/registry.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 #include "base/version.h"
+#include "platform/errors.h"
 #include "settings/hive_store.h"
 
 namespace twinmere {
@@ -37,10 +37,10 @@ std::string Normalized(std::string_view key_path) {
   return Join(Levels(key_path));
 }
 
-// 0, or the errno value that refuses a name for writing.
+// 0, or the error code that refuses a name for writing.
 int CheckName(std::string_view name) {
-  if (name.size() > kMaxRegistryName) return ENAMETOOLONG;
-  if (name.find('\0') != std::string_view::npos) return EINVAL;
+  if (name.size() > kMaxRegistryName) return kErrNameTooLong;
+  if (name.find('\0') != std::string_view::npos) return kErrInvalidArgument;
   return 0;
 }
 
@@ -129,8 +129,8 @@ void Registry::KeyValue(Hive hive, std::string_view key_path, std::string_view v
     throw RegistryError(kErrUnsupportedType, SourceOf("KeyValue"), "Unsupported data type.", 0);
   }
   HiveStore* store = StoreFor(hive);
-  if (store == nullptr) RaiseWriting(EBADF);
-  if (hive == Hive::LocalMachine) RaiseWriting(EACCES);
+  if (store == nullptr) RaiseWriting(kErrNotOpen);
+  if (hive == Hive::LocalMachine) RaiseWriting(kErrAccessDenied);
   const std::vector<std::string> levels = Levels(key_path);
   for (const std::string& level : levels) {
     if (const int code = CheckName(level); code != 0) RaiseWriting(code);
@@ -145,7 +145,7 @@ void Registry::KeyValue(Hive hive, std::string_view key_path, std::string_view v
 
 void Registry::DeleteKey(Hive hive, std::string_view key_path) {
   HiveStore* store = StoreFor(hive);
-  const int code = store == nullptr ? EBADF : store->DeleteKey(Normalized(key_path));
+  const int code = store == nullptr ? kErrNotOpen : store->DeleteKey(Normalized(key_path));
   if (code != 0) {
     throw RegistryError(kErrDeletingKey, SourceOf("DeleteKey"),
                         "Error " + std::to_string(code) + " Deleting registry key.", code);
@@ -154,7 +154,8 @@ void Registry::DeleteKey(Hive hive, std::string_view key_path) {
 
 void Registry::DeleteValue(Hive hive, std::string_view key_path, std::string_view value_name) {
   HiveStore* store = StoreFor(hive);
-  const int code = store == nullptr ? EBADF : store->DeleteValue(Normalized(key_path), value_name);
+  const int code =
+      store == nullptr ? kErrNotOpen : store->DeleteValue(Normalized(key_path), value_name);
   if (code != 0) {
     throw RegistryError(kErrDeletingValue, SourceOf("DeleteValue"),
                         "Error " + std::to_string(code) + " Deleting registry value.", code);

@@ -46,7 +46,7 @@ inline constexpr size_t kMaxRegistryName = 255;
 // Raised by the writing operations. what() is the description.
 class RegistryError : public std::runtime_error {
  public:
-  // `system_code` is the errno value behind the failure (0 for an unsupported kind).
+  // `system_code` is the error code behind the failure (0 for an unsupported kind).
   RegistryError(uint32_t number, std::string source, std::string description, int system_code);
 
   uint32_t Number() const { return number_; }
@@ -63,7 +63,7 @@ class RegistryError : public std::runtime_error {
 };
 
 // The database file of each hive. An empty path means "no store": reads give
-// the marker, writes fail with ENOENT.
+// the marker, writes fail with kErrNotFound.
 struct RegistryPaths {
   std::string user;
   std::string machine;
@@ -84,7 +84,7 @@ struct RegistryContext {
 class HiveStore;
 
 // Reads never raise: they return a RegistryFailure marker. Writes and deletes
-// are each one transaction and raise RegistryError with the errno behind the
+// are each one transaction and raise RegistryError with the error code behind the
 // failure. Several processes may write the same store at once; a writer waits
 // for another (up to several seconds) rather than failing.
 //
@@ -125,20 +125,20 @@ class Registry {
   // Writing: stores the value under the key, creating the key and the missing
   // keys above it. The failure marker raises kErrUnsupportedType ("Unsupported
   // data type.") before the store is touched. Raises kErrWriting ("Error <n>
-  // writing registry.") when the store refuses: EACCES for the machine hive,
-  // ENAMETOOLONG for a name over kMaxRegistryName bytes, EINVAL for a name or
-  // list element holding a NUL byte, or the store's own failure (ENOSPC, EROFS,
-  // EIO, EBUSY...). Nothing is changed when it raises.
+  // writing registry.") when the store refuses: kErrAccessDenied for the machine hive,
+  // kErrNameTooLong for a name over kMaxRegistryName bytes, kErrInvalidArgument for a name or
+  // list element holding a NUL byte, or the store's own failure (kErrNoSpace, kErrIoFailed,
+  // kErrInUse, a read-only volume...). Nothing is changed when it raises.
   void KeyValue(Hive hive, std::string_view key_path, std::string_view value_name,
                 const RegistryValue& value);
 
   // Deletes a key and its values. Raises kErrDeletingKey ("Error <n> Deleting
-  // registry key.") with ENOENT for a missing key, ENOTEMPTY for a key with
-  // subkeys, EINVAL for the root, EACCES for the machine hive.
+  // registry key.") with kErrNotFound for a missing key, kErrNotEmpty for a key with
+  // subkeys, kErrInvalidArgument for the root, kErrAccessDenied for the machine hive.
   void DeleteKey(Hive hive, std::string_view key_path);
 
   // Deletes one value. Raises kErrDeletingValue ("Error <n> Deleting registry
-  // value.") with ENOENT for a missing key or value, EACCES for the machine hive.
+  // value.") with kErrNotFound for a missing key or value, kErrAccessDenied for the machine hive.
   void DeleteValue(Hive hive, std::string_view key_path, std::string_view value_name);
 
  private:

@@ -1,7 +1,8 @@
 #include "settings/registry_value.h"
 
-#include <cerrno>
 #include <cstring>
+
+#include "platform/errors.h"
 
 namespace twinmere {
 namespace {
@@ -105,7 +106,7 @@ int EncodeValue(const RegistryValue& value, EncodedValue* out) {
   out->data = StoredData{};
   switch (value.Kind()) {
     case ValueKind::kFailure:
-      return EINVAL;
+      return kErrInvalidArgument;
     case ValueKind::kText:
       out->type = RegistryType::kText;
       out->data.storage = Storage::kText;
@@ -125,7 +126,7 @@ int EncodeValue(const RegistryValue& value, EncodedValue* out) {
       out->type = RegistryType::kList;
       out->data.storage = Storage::kBlob;
       for (const std::string& element : *value.List()) {
-        if (element.find('\0') != std::string::npos) return EINVAL;
+        if (element.find('\0') != std::string::npos) return kErrInvalidArgument;
         out->data.bytes += element;
         out->data.bytes += '\0';
       }
@@ -136,7 +137,7 @@ int EncodeValue(const RegistryValue& value, EncodedValue* out) {
       out->data.bytes.assign(value.Bytes()->begin(), value.Bytes()->end());
       return 0;
   }
-  return EINVAL;
+  return kErrInvalidArgument;
 }
 
 }  // namespace twinmere

@@ -119,7 +119,7 @@ struct EncodedValue {
   RegistryType type = RegistryType::kText;
   StoredData data;
 };
-// Returns 0, or EINVAL (leaving `out` unspecified) for the failure marker,
+// Returns 0, or kErrInvalidArgument (leaving `out` unspecified) for the failure marker,
 // which is no storable kind, and for a list element holding a NUL byte, which
 // the list's stored form could not give back.
 int EncodeValue(const RegistryValue& value, EncodedValue* out);

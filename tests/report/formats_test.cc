@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cstdint>
 
 #include "report/report_fakes.h"
@@ -61,14 +60,24 @@ TEST(FormatTest, UsesTheGivenSeparators) {
 }
 
 TEST(SeparatorsTest, GermanLocaleGroupsWithPointsAndDatesWithPoints) {
-  locale_t de = newlocale(LC_ALL_MASK, "de_DE.UTF-8", nullptr);
-  if (de == nullptr) GTEST_SKIP() << "locale de_DE.UTF-8 is not installed (scripts/install-deps)";
-  const Separators seps = SeparatorsFromLocale(de);
-  freelocale(de);
+  LocaleFormats de;
+  if (!NamedLocaleFormats("de_DE.UTF-8", de))
+    GTEST_SKIP() << "locale de_DE.UTF-8 is not installed (scripts/install-deps)";
+  EXPECT_FALSE(de.twelve_hour);
+  const Separators seps = SeparatorsOf(de);
   EXPECT_EQ(FormatSize(1048577, SizeFormat::Plain, seps), "1,000 Mbytes");
   EXPECT_EQ(FormatSize(1048576, SizeFormat::Plain, seps), "1.024,000 Kbytes");
   UtcZone utc;
   EXPECT_EQ(FormatReportTime(UtcTime(2026, 12, 5, 14, 3, 9), seps), "05.12.26 14:03:09");
+}
+
+TEST(SeparatorsTest, WhatTheLocaleLeavesOpenKeepsTheDefaultsButNeverGroupsWithTheDecimal) {
+  EXPECT_EQ(SeparatorsOf(LocaleFormats{}), kDefaults);
+  LocaleFormats comma;
+  comma.decimal = ",";
+  const Separators seps = SeparatorsOf(comma);
+  EXPECT_EQ(seps.thousands, ".");
+  EXPECT_EQ(seps.date, "/");
 }
 
 TEST(FormatReportTimeTest, WritesDayMonthYearAndTimeWithLeadingZeros) {

@@ -132,48 +132,48 @@ bool ReadsCapabilities(const ItemInfo& item) {
   return item.kind == ItemKind::File && (item.mode & 0111) != 0;
 }
 
-// The access ACL, and for a folder the default ACL, of `name` in `dir`,
-// which is `item`; the capabilities of a file that ReadsCapabilities.
+// The access ACL, and for a folder the default ACL, of `item`, and the
+// capabilities of a file that ReadsCapabilities: each attribute is read
+// with `reader(attribute)(buffer, size)`, which answers like getxattr. The
+// error `ignored` (0: none) counts as an attribute not kept there.
+template <typename Reader>
+ErrorCode ReadAclsWith(const Reader& reader, const ItemInfo& item, ErrorCode ignored,
+                       Security& security) {
+  for (const bool access : {true, false}) {
+    if (!access && !item.IsFolder()) break;
+    const auto read = reader(AclName(access));
+    const ErrorCode code =
+        access ? ReadAclWith(read, true, security.has_access_acl, security.access_acl)
+               : ReadAclWith(read, false, security.has_default_acl, security.default_acl);
+    if (code != 0 && code != ignored) return code;
+  }
+  if (!ReadsCapabilities(item)) return 0;
+  const ErrorCode code = ReadCapabilityWith(reader(kCapabilityName), security);
+  return code == ignored ? 0 : code;
+}
+
+// Those of `name` in `dir`, which is `item`. ENOSYS where the kernel has
+// no getxattrat.
 ErrorCode ReadAclsAt(int dir, const char* name, const ItemInfo& item, Security& security) {
-  const bool folder = item.IsFolder();
   const auto reader = [dir, name](const char* attribute) {
     return [dir, name, attribute](void* buffer, size_t size) -> ssize_t {
       XattrArgs args{reinterpret_cast<uintptr_t>(buffer), static_cast<uint32_t>(size), 0};
       return syscall(SYS_getxattrat, dir, name, AT_SYMLINK_NOFOLLOW, attribute, &args, sizeof args);
     };
   };
-  for (const bool access : {true, false}) {
-    if (!access && !folder) break;
-    const auto read = reader(AclName(access));
-    const ErrorCode code =
-        access ? ReadAclWith(read, true, security.has_access_acl, security.access_acl)
-               : ReadAclWith(read, false, security.has_default_acl, security.default_acl);
-    if (code != 0) return code;
-  }
-  return ReadsCapabilities(item) ? ReadCapabilityWith(reader(kCapabilityName), security) : 0;
+  return ReadAclsWith(reader, item, 0, security);
 }
 
 // The same through a descriptor of the item itself, by its /proc path
 // (an O_PATH descriptor takes no fgetxattr).
 ErrorCode ReadAclsOf(int fd, const ItemInfo& item, Security& security) {
   const std::string proc = ProcPath(fd);
-  const bool folder = item.IsFolder();
   const auto reader = [&proc](const char* attribute) {
     return [&proc, attribute](void* buffer, size_t size) -> ssize_t {
       return getxattr(proc.c_str(), attribute, buffer, size);
     };
   };
-  for (const bool access : {true, false}) {
-    if (!access && !folder) break;
-    const auto read = reader(AclName(access));
-    const ErrorCode code =
-        access ? ReadAclWith(read, true, security.has_access_acl, security.access_acl)
-               : ReadAclWith(read, false, security.has_default_acl, security.default_acl);
-    if (code != 0 && code != ENOSYS) return code;
-  }
-  if (!ReadsCapabilities(item)) return 0;
-  const ErrorCode code = ReadCapabilityWith(reader(kCapabilityName), security);
-  return code == ENOSYS ? 0 : code;
+  return ReadAclsWith(reader, item, ENOSYS, security);
 }
 
 // Builds the ACL of `entries` and gives it with `set(acl)`, which answers

@@ -1,19 +1,14 @@
 // The scheduled runs' units on this system: written, listed and removed in
 // the user's unit folder, and the user's service manager asked through
 // systemctl.
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <sstream>
 
 #include "app/help_topics.h"
 #include "app/scheduled_runs.h"
 #include "app/shortcuts.h"
 #include "platform/atomic_file_writer.h"
+#include "platform/own_files.h"
 #include "platform/program_start.h"
 #include "report/formats.h"
 
@@ -23,24 +18,12 @@ namespace {
 // No unit of ours is larger; a larger file is not read.
 constexpr size_t kMaxUnitSize = 64 * 1024;
 
-std::string ReadSmallFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
-  if (fd < 0) return {};
+// The text of a unit file; empty when it cannot be read, is no regular file
+// (a link is not followed) or is larger than any of ours.
+std::string ReadUnitFile(const std::string& path) {
   std::string text;
-  struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-    char buffer[4096];
-    for (ssize_t n; text.size() <= kMaxUnitSize && (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        text.clear();
-        break;
-      }
-      text.append(buffer, static_cast<size_t>(n));
-    }
-  }
-  ::close(fd);
-  return text.size() > kMaxUnitSize ? std::string() : text;
+  if (ReadSmallFile(path, kMaxUnitSize, FinalLink::Itself, text) != kSuccess) return {};
+  return text;
 }
 
 // The launcher and the schedule a timer of ours states; nothing for any
@@ -83,7 +66,9 @@ std::string ShellWord(const std::string& unit) {
 ErrorCode MakeFolders(const std::string& folder) {
   for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
     const std::string part = folder.substr(0, slash);
-    if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return errno;
+    if (const ErrorCode code = MakeFolder(part, 0755);
+        code != kSuccess && code != kErrAlreadyExists)
+      return code;
     if (slash == std::string::npos) return kSuccess;
   }
 }
@@ -132,16 +117,14 @@ UserServiceManager::Answer SystemctlUserManager::Systemctl(
 std::vector<ScheduledRun> ListScheduledRuns(const std::string& unit_folder) {
   std::vector<ScheduledRun> runs;
   if (unit_folder.empty()) return runs;
-  DIR* dir = ::opendir(unit_folder.c_str());
-  if (dir == nullptr) return runs;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
+  std::vector<std::string> names;
+  ListFolderNames(unit_folder, names);  // what could be read
+  for (const std::string& name : names) {
     if (!name.starts_with(kScheduledUnitPrefix) || !name.ends_with(".timer")) continue;
     const std::string unit = name.substr(0, name.size() - std::string_view(".timer").size());
-    if (std::optional<ScheduledRun> run = ReadTimer(ReadSmallFile(unit_folder + "/" + name), unit))
+    if (std::optional<ScheduledRun> run = ReadTimer(ReadUnitFile(unit_folder + "/" + name), unit))
       runs.push_back(std::move(*run));
   }
-  ::closedir(dir);
   std::sort(runs.begin(), runs.end(), [](const ScheduledRun& a, const ScheduledRun& b) {
     return a.launcher != b.launcher ? a.launcher < b.launcher : a.unit < b.unit;
   });
@@ -152,7 +135,7 @@ RunSchedule ScheduleOfLauncher(const std::string& unit_folder, const std::string
   const std::string unit = ScheduledUnitName(launcher_path);
   if (unit.empty() || unit_folder.empty()) return RunSchedule::Never;
   const std::optional<ScheduledRun> run =
-      ReadTimer(ReadSmallFile(UnitPath(unit_folder, unit, ".timer")), unit);
+      ReadTimer(ReadUnitFile(UnitPath(unit_folder, unit, ".timer")), unit);
   return run && run->launcher == launcher_path ? run->schedule : RunSchedule::Never;
 }
 
@@ -171,7 +154,7 @@ std::optional<DialogMessage> CheckSchedule(const ScheduleRequest& request, FileS
   if (std::optional<DialogMessage> refused = FormatScheduledUnits(request, fs, texts))
     return refused;
   const std::optional<ScheduledRun> existing =
-      ReadTimer(ReadSmallFile(UnitPath(context.unit_folder, texts.name, ".timer")), texts.name);
+      ReadTimer(ReadUnitFile(UnitPath(context.unit_folder, texts.name, ".timer")), texts.name);
   if (existing && existing->launcher != request.launcher)
     return refusal("The scheduled run \"" + texts.name + "\" belongs to another launcher, \"" +
                    DisplayPath(existing->launcher) +
@@ -231,12 +214,12 @@ std::optional<DialogMessage> RemoveScheduledRun(const ScheduledRun& run,
       context.manager.Systemctl({"disable", "--now", timer_unit});
   ErrorCode error = kSuccess;
   const std::string wants = context.unit_folder + "/timers.target.wants/" + timer_unit;
-  struct stat st;
-  if (::lstat(wants.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && ::unlink(wants.c_str()) != 0)
-    error = errno;
+  PathFacts wanted;
+  if (LookUpPath(wants, FinalLink::Itself, wanted) == kSuccess && wanted.kind == PathKind::Link)
+    error = RemoveFile(wants);
   for (const char* suffix : {".timer", ".service"}) {
-    const std::string path = UnitPath(context.unit_folder, run.unit, suffix);
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT && error == kSuccess) error = errno;
+    const ErrorCode code = RemoveFile(UnitPath(context.unit_folder, run.unit, suffix));
+    if (code != kSuccess && code != kErrNotFound && error == kSuccess) error = code;
   }
   const auto failed = [](std::string text) {
     return DialogMessage{std::move(text), MessageIcon::Exclamation, kHelpPreferences};
