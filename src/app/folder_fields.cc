@@ -1,6 +1,6 @@
 #include "app/folder_fields.h"
 
-#include "engine/folder_identity.h"
+#include "fs/folder_identity.h"
 #include "fs/paths.h"
 
 namespace twinmere {

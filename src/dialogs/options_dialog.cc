@@ -24,7 +24,7 @@
 #include "dialogs/dialog_support.h"
 #include "dialogs/report_level_list.h"
 #include "dialogs/shortcut_dialog.h"
-#include "engine/folder_identity.h"
+#include "fs/folder_identity.h"
 #include "fs/paths.h"
 #include "widgets/choosers.h"
 

@@ -21,7 +21,7 @@
 #include "base/text.h"
 #include "dialogs/dialog_support.h"
 #include "dialogs/report_level_list.h"
-#include "engine/folder_identity.h"
+#include "fs/folder_identity.h"
 #include "fs/paths.h"
 #include "platform/program_start.h"
 #include "widgets/choosers.h"

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <utility>
 
-#include "engine/folder_identity.h"
+#include "fs/folder_identity.h"
 #include "fs/paths.h"
 #include "report/action_lines.h"
 

@@ -7,9 +7,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "engine/preview_file_system.h"
 #include "engine/synchronizer.h"
 #include "fs/item_keeper.h"
+#include "fs/preview_file_system.h"
 #include "platform/folder_set.h"
 
 namespace twinmere {

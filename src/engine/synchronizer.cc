@@ -8,9 +8,9 @@
 #include <functional>
 
 #include "base/exit_codes.h"
-#include "engine/folder_identity.h"
 #include "engine/kept_items.h"
 #include "engine/sync_run.h"
+#include "fs/folder_identity.h"
 #include "fs/paths.h"
 #include "platform/temporary_names.h"
 #include "platform/user_folders.h"

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "engine/folder_identity.h"
+#include "fs/folder_identity.h"
 #include "support/temp_tree.h"
 
 namespace twinmere {

@@ -1,4 +1,4 @@
-#include "engine/folder_identity.h"
+#include "fs/folder_identity.h"
 
 #include <algorithm>
 #include <utility>
