@@ -130,7 +130,7 @@ void Synchronizer::Impl::LocateReport() {
     const std::string folder = FolderPart(report);
     const auto holds_report = [&](const std::string& root) {
       return report.starts_with(root) &&
-             (!NamesExistingFolder(*fs, root) || FolderLiesWithin(*fs, folder, root));
+             (!FolderExists(*fs, root, FinalLink::Follow) || FolderLiesWithin(*fs, folder, root));
     };
     run.ReportInSource = holds_report(options.Source);
     run.ReportInTarget = holds_report(options.Target);
@@ -431,7 +431,7 @@ void Synchronizer::Impl::Run() {
   if (options.Target.empty()) return Refuse("Target Path not set.", kExitTargetNotSet);
   options.Source = AddSeparator(options.Source);
   options.Target = AddSeparator(options.Target);
-  if (!NamesExistingFolder(*fs, options.Source)) {
+  if (!FolderExists(*fs, options.Source, FinalLink::Follow)) {
     return Refuse("Invalid Source Path: \"" + DisplayPath(options.Source) + "\".",
                   kExitInvalidSource);
   }
@@ -450,9 +450,9 @@ void Synchronizer::Impl::Run() {
                   kExitNestedFolders, reason);
   }
   LocateReport();
-  target_created = !NamesExistingFolder(*fs, options.Target);
+  target_created = !FolderExists(*fs, options.Target, FinalLink::Follow);
   reporter.CreateReportFolder(options.Target, *fs);
-  if (!NamesExistingFolder(*fs, options.Target)) {
+  if (!FolderExists(*fs, options.Target, FinalLink::Follow)) {
     return Refuse("Invalid Target Path: \"" + DisplayPath(options.Target) + "\".",
                   kExitInvalidTarget);
   }

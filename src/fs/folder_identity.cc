@@ -37,11 +37,6 @@ bool LookupFolder(FileSystem& fs, const std::string& folder, ItemInfo& info) {
   return fs.Lookup(path + ".", info) == kSuccess || fs.Lookup(path, info) == kSuccess;
 }
 
-bool NamesExistingFolder(FileSystem& fs, const std::string& path) {
-  ItemInfo info;
-  return !path.empty() && LookupFolder(fs, path, info) && info.IsFolder();
-}
-
 namespace {
 
 // Only a folder can hold another: a file named as a folder is passed over

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <vector>
 
+#include "fs/folder_identity.h"
+
 namespace twinmere {
 
 std::string LongPathForm(const std::string& path) {
@@ -33,8 +35,12 @@ uint32_t GetAttributes(FileSystem& fs, const std::string& path) {
   return info.Attributes();
 }
 
-bool FolderExists(FileSystem& fs, const std::string& path) {
+bool FolderExists(FileSystem& fs, const std::string& path, FinalLink link) {
   if (path.empty()) return false;
+  if (link == FinalLink::Follow) {
+    ItemInfo info;
+    return LookupFolder(fs, path, info) && info.IsFolder();
+  }
   const uint32_t attributes = GetAttributes(fs, path);
   return attributes != kInvalidAttributes && (attributes & kAttrFolder) != 0;
 }

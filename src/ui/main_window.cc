@@ -38,7 +38,6 @@
 #include "dialogs/options_dialog.h"
 #include "dialogs/settings_dialog.h"
 #include "engine/synchronizer.h"
-#include "fs/folder_identity.h"
 #include "fs/paths.h"
 #include "report/action_lines.h"
 #include "ui/status_strip.h"
@@ -521,9 +520,10 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::DragMove:
     case QEvent::Drop: {
       // Only an existing folder (or a link to one) may be dropped.
-      const std::optional<std::string> folder = AnswerDrag(
-          *event, folder_drop_,
-          [this](const std::string& path) { return NamesExistingFolder(*field_fs_, path); });
+      const std::optional<std::string> folder =
+          AnswerDrag(*event, folder_drop_, [this](const std::string& path) {
+            return FolderExists(*field_fs_, path, FinalLink::Follow);
+          });
       if (folder && event->type() == QEvent::Drop) SetFieldPath(*field, AddSeparator(*folder));
       return true;
     }

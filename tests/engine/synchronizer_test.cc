@@ -25,7 +25,6 @@
 #include "app/folder_fields.h"
 #include "base/exit_codes.h"
 #include "engine/engine_harness.h"
-#include "fs/folder_identity.h"
 #include "fs/paths.h"
 #include "platform/posix/file_system_posix.h"
 #include "platform/temporary_names.h"
@@ -1340,7 +1339,7 @@ TEST(SynchronizerIdleTest, TargetVolumeUnmountsAfterAnyUseOfALongLivedFileSystem
       {"folder fields",
        [&] {
          EXPECT_EQ(FolderFieldPath(*fs, target + "new/"), target + "new/");
-         EXPECT_TRUE(NamesExistingFolder(*fs, target));
+         EXPECT_TRUE(FolderExists(*fs, target, FinalLink::Follow));
          EXPECT_EQ(BrowseStartFolder(*fs, target + "new"), RemoveSeparator(target));
        }},
       {"nested folders refused",
