@@ -35,7 +35,7 @@ bool IsMissingOrClash(int result) {
 // difference; 32 (in place) unless the counterpart was missing; one of
 // 2 (delete), 4 (attributes, r = 64), 8 (security, r = 256) or 1 (copy);
 // 16 for a folder.
-constexpr int ActionCodeFor(int r, uint32_t attrs, bool deleting) {
+constexpr ActionCode ActionCodeFor(int r, uint32_t attrs, bool deleting) {
   int code = 0;
   if (r == kCaseDiffers) code |= 128;
   if (r != kOtherMissing) code |= 32;
@@ -49,7 +49,7 @@ constexpr int ActionCodeFor(int r, uint32_t attrs, bool deleting) {
     code |= 1;
   }
   if (attrs & kAttrFolder) code |= 16;
-  return code;
+  return static_cast<ActionCode>(code);
 }
 
 }  // namespace
@@ -618,7 +618,7 @@ ErrorCode Synchronizer::Impl::ReleaseShortName(FilesEnumerator& e, const std::st
   std::string other_path;
   const ErrorCode error = e.FreeShortName(path, other_path);
   ContentsChanged(path);
-  const int code = e.IsFolder() ? kActionFolderShortName : kActionFileShortName;
+  const ActionCode code = e.IsFolder() ? kActionFolderShortName : kActionFileShortName;
   reporter.ReportAction(error, other_path.empty() ? path : other_path, code, 0, side, 0);
   return error;
 }

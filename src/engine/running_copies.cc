@@ -19,7 +19,7 @@ constexpr double kWaitSeconds = 0.1;
 
 }  // namespace
 
-void Synchronizer::Impl::StartCopy(FilesEnumerator& e, const std::string& path, int action,
+void Synchronizer::Impl::StartCopy(FilesEnumerator& e, const std::string& path, ActionCode action,
                                    Side side, uint64_t old_size) {
   if (copy_pool->Running() >= copy_pool->Capacity()) CollectCopies(CopyWait::Room);
   auto running = std::make_unique<RunningCopy>();

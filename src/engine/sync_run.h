@@ -11,6 +11,7 @@
 #include "fs/item_keeper.h"
 #include "fs/preview_file_system.h"
 #include "platform/folder_set.h"
+#include "report/action_lines.h"
 
 namespace twinmere {
 
@@ -107,9 +108,9 @@ struct Synchronizer::Impl {
   struct RunningCopy {
     uint64_t tag = 0;
     StartedCopy copy;
-    std::string folder;  // of copy.to, ending in "/"
-    std::string name;    // of copy.to, as NameIgnoringCase gives it
-    int action = 0;      // the action code of its line
+    std::string folder;               // of copy.to, ending in "/"
+    std::string name;                 // of copy.to, as NameIgnoringCase gives it
+    ActionCode action = kActionCopy;  // of its line
     uint64_t size = 0;
     uint64_t old_size = 0;  // of the file it replaces
     Side side = Side::Target;
@@ -263,7 +264,7 @@ struct Synchronizer::Impl {
   void CopyPlan(FilesEnumerator& e, const std::string& path, int result, Side side);
   // The copy plan of a file whose copy runs beside the walk; `action` is
   // the code of its line.
-  void StartCopy(FilesEnumerator& e, const std::string& path, int action, Side side,
+  void StartCopy(FilesEnumerator& e, const std::string& path, ActionCode action, Side side,
                  uint64_t old_size);
   // Takes the copies that ended; with `wait`, first waits until another may
   // start (Room) or until none runs (All).

@@ -47,7 +47,7 @@ void Reporter::BeginRun() {
   run_start_time_ = clock_.Now();
 }
 
-void Reporter::KeepError(ErrorCode code, int action, const std::string& path) {
+void Reporter::KeepError(ErrorCode code, ActionCode action, const std::string& path) {
   if (options_.JsonSummary.empty()) return;
   if (errors_.size() >= kRunSummaryErrorLimit) {
     ++errors_omitted_;
@@ -127,8 +127,8 @@ uint64_t Reporter::ReservePlace() {
   return place.id;
 }
 
-void Reporter::ReportActionAt(uint64_t place, ErrorCode error, const std::string& path, int code,
-                              uint64_t size, Side side, int64_t size_change) {
+void Reporter::ReportActionAt(uint64_t place, ErrorCode error, const std::string& path,
+                              ActionCode code, uint64_t size, Side side, int64_t size_change) {
   const auto it = std::find_if(places_.begin(), places_.end(),
                                [place](const Place& p) { return p.id == place; });
   if (it == places_.end()) return ReportAction(error, path, code, size, side, size_change);
@@ -181,8 +181,8 @@ void Reporter::ShowLine(std::string_view text, ReportLineKind kind, double inter
   last_flush_time_ = clock_.Timer();
 }
 
-void Reporter::ReportAction(ErrorCode error, const std::string& path, int code, uint64_t size,
-                            Side side, int64_t size_change) {
+void Reporter::ReportAction(ErrorCode error, const std::string& path, ActionCode code,
+                            uint64_t size, Side side, int64_t size_change) {
   if (error != kSuccess) {
     if (CancelledByStop(error) || error == kErrNoPlaceToKeep) return;
     counters_.ErrorCount += 1;
@@ -197,12 +197,12 @@ void Reporter::ReportAction(ErrorCode error, const std::string& path, int code, 
                 0.5, LineFlush::Throttled);
 }
 
-void Reporter::CountError(ErrorCode code, int action, const std::string& path) {
+void Reporter::CountError(ErrorCode code, ActionCode action, const std::string& path) {
   counters_.ErrorCount += 1;
   KeepError(code, action, path);
 }
 
-void Reporter::ErrorLine(std::string_view line, ErrorCode code, int action,
+void Reporter::ErrorLine(std::string_view line, ErrorCode code, ActionCode action,
                          const std::string& path) {
   CountError(code, action, path);
   AddReportLine(line, ReportLineKind::Error, 0.5, LineFlush::Throttled);

@@ -125,17 +125,17 @@ class Reporter {
   // EINTR once a stop is requested (the stop signal interrupted the call):
   // nothing; kErrNoPlaceToKeep (the reason was shown once): nothing; any
   // other error: the error line and ErrorCount + 1.
-  void ReportAction(ErrorCode error, const std::string& path, int code, uint64_t size, Side side,
-                    int64_t size_change);
+  void ReportAction(ErrorCode error, const std::string& path, ActionCode code, uint64_t size,
+                    Side side, int64_t size_change);
   // An error whose line the caller writes itself: ErrorCount + 1, and the
   // error kept for the JSON summary.
-  void CountError(ErrorCode code, int action, const std::string& path);
+  void CountError(ErrorCode code, ActionCode action, const std::string& path);
   // An error line that no action stands for, in the caller's words (the
   // deletion guard's, a Trash that cannot be used, ...): shown as
   // AddReportLine shows an error line, counted and kept as CountError does,
   // with the code that stands for it and one of the actions without a line
   // of their own (run_summary_json.h).
-  void ErrorLine(std::string_view line, ErrorCode code, int action, const std::string& path);
+  void ErrorLine(std::string_view line, ErrorCode code, ActionCode action, const std::string& path);
   // A place among the lines for those of an action that ends later (a copy
   // running beside the walk): the lines added meanwhile wait behind it, so
   // that every line keeps the place of its item in the walk.
@@ -143,7 +143,7 @@ class Reporter {
   // The line and counters of the action of `place` (as ReportAction); then
   // the lines that waited for it go out, as far as no earlier place is
   // still open. Before the run's final line every place is filled.
-  void ReportActionAt(uint64_t place, ErrorCode error, const std::string& path, int code,
+  void ReportActionAt(uint64_t place, ErrorCode error, const std::string& path, ActionCode code,
                       uint64_t size, Side side, int64_t size_change);
 
   // "Error N accessing "path". text" / "... accessing security information of ...";
@@ -174,7 +174,7 @@ class Reporter {
   void ReleasePlaces();
   bool Admits(ReportLineKind kind) const;
   // Keeps an error line's code, action and path for the JSON summary.
-  void KeepError(ErrorCode code, int action, const std::string& path);
+  void KeepError(ErrorCode code, ActionCode action, const std::string& path);
   bool Stopped() const;
   bool CancelledByStop(ErrorCode error) const;
   // Cuts the report file to the size limit; failures leave it as it was.

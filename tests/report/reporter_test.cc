@@ -95,7 +95,7 @@ class ReporterTest : public ::testing::Test {
     clock_.timer += 1;
     reporter_.AccessError("/data/src/locked", EACCES);
     reporter_.ReportAction(0, "/data/dst/old.txt", kActionDelete, 1500, Side::Target, 0);
-    reporter_.ReportAction(0, "/data/dst/x", 999, 0, Side::Target, 0);
+    reporter_.ReportAction(0, "/data/dst/x", ActionCode{999}, 0, Side::Target, 0);
     clock_.now = kStart + 3725;
     Finish();
   }
