@@ -21,29 +21,24 @@ double Units(uint64_t size) {
 
 // Newer or missing on the other side (or found only through another name):
 // the results that an only-newer copy acts on.
-bool NewerOrMissing(int result) {
-  const int low = result & 15;
-  return low == kItemNewer || low == kOtherMissing || low == kShortNameClash;
+bool NewerOrMissing(const CompareResult& result) {
+  return result.MissingOrClash() || result.Has(Difference::ItemNewer);
 }
 
-bool IsMissingOrClash(int result) {
-  return result == kOtherMissing || result == kShortNameClash;
-}
-
-// The ActionCode for a comparison value r, the item's attribute word and
+// The ActionCode for a comparison result r, the item's attribute word and
 // whether the item is being deleted: 128 when r is exactly a case
 // difference; 32 (in place) unless the counterpart was missing; one of
-// 2 (delete), 4 (attributes, r = 64), 8 (security, r = 256) or 1 (copy);
-// 16 for a folder.
-constexpr ActionCode ActionCodeFor(int r, uint32_t attrs, bool deleting) {
+// 2 (delete), 4 (attributes alone), 8 (security alone) or 1 (copy); 16 for
+// a folder.
+ActionCode ActionCodeFor(const CompareResult& r, uint32_t attrs, bool deleting) {
   int code = 0;
-  if (r == kCaseDiffers) code |= 128;
-  if (r != kOtherMissing) code |= 32;
+  if (r.Only(Difference::Case)) code |= 128;
+  if (r.counterpart != Counterpart::Missing) code |= 32;
   if (deleting) {
     code |= 2;
-  } else if (r == kAttributesDiffer) {
+  } else if (r.Only(Difference::Attributes)) {
     code |= 4;
-  } else if (r == kSecurityDiffers) {
+  } else if (r.Only(Difference::Security)) {
     code |= 8;
   } else {
     code |= 1;
@@ -90,8 +85,8 @@ void Synchronizer::Impl::BlockIfStillInTheWay(const std::string& path) {
   if (fs->Lookup(path, info) == kSuccess && !info.IsFolder()) blocked_folders.push_back(path);
 }
 
-int Synchronizer::Impl::CompareItem(FilesEnumerator& e, const std::string& other_path,
-                                    bool with_security) {
+CompareResult Synchronizer::Impl::CompareItem(FilesEnumerator& e, const std::string& other_path,
+                                              bool with_security) {
   const Phase phase = session.CurrentPhase;
   const bool other_receives = phase == Phase::ExploreSource || phase == Phase::CopyToTarget ||
                               phase == Phase::CopyToSource ||
@@ -155,7 +150,7 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
   const bool with_security =
       phase != Phase::DeleteInTarget && !(phase == Phase::ExploreTarget && options.Delete);
   const bool fills_folder = phase == Phase::CopyToTarget || phase == Phase::CopyToSource;
-  int result = kOtherMissing;
+  CompareResult result = CompareResult::Missing();
   bool known_missing = false;
   if (copy_pool != nullptr && fills_folder) AwaitCopiesOfName(path);
   if (copy_pool != nullptr && fills_folder && !is_folder && InFolderCreatedHere(path)) {
@@ -168,19 +163,19 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
   }
   // A Target that compares names ignoring case may hold the item under
   // another case than Source: that is its counterpart, never an extra item.
-  if (result == kOtherMissing && !known_missing && phase != Phase::ExploreSource &&
-      phase != Phase::CopyToTarget) {
+  if (result.counterpart == Counterpart::Missing && !known_missing &&
+      phase != Phase::ExploreSource && phase != Phase::CopyToTarget) {
     std::string variant;
     switch (SourceCaseVariant(e, path, variant)) {
-      case 0:
+      case CaseVariant::None:
         break;
-      case 1:
+      case CaseVariant::One:
         path = std::move(variant);
         if (acting && !blocked_folders.empty() && InBlockedFolder(path)) return;
         result = CompareItem(e, path, with_security);
         break;
-      default:  // several: the copying phase met the clash and said so
-        result = 0;
+      case CaseVariant::Several:  // the copying phase met the clash and said so
+        result = CompareResult{};
         break;
     }
   }
@@ -213,13 +208,13 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
       }
       break;
     case Phase::DeleteInTarget:
-      if (IsMissingOrClash(result)) {
+      if (result.MissingOrClash()) {
         DeleteExtraItem(e, result);
         AddWorkDone(kActionUnits, 0);
       }
       break;
   }
-  if (acting && is_folder && (result & kKindDiffers)) BlockIfStillInTheWay(path);
+  if (acting && is_folder && result.Has(Difference::Kind)) BlockIfStillInTheWay(path);
   if (fills_folder && is_folder && !clash && !options.ExcludeSubfolders) OpenForFilling(e, path);
   if (acting) {
     AddWorkDone(kItemUnits, 0);
@@ -257,7 +252,7 @@ void Synchronizer::Impl::EndExploring() {
   exploring_into.reset();
 }
 
-void Synchronizer::Impl::NoteExplored(FilesEnumerator& e, int result) {
+void Synchronizer::Impl::NoteExplored(FilesEnumerator& e, const CompareResult& result) {
   const std::string& folder = e.FolderPath();
   // A folder whose items are over is left (the walk goes down in order).
   while (!explored.empty() && !folder.starts_with(explored.back().folder)) LeaveExplored();
@@ -267,11 +262,11 @@ void Synchronizer::Impl::NoteExplored(FilesEnumerator& e, int result) {
   if (!is_folder) here.has_files = true;
   if (!here.clean) return;
   // A folder's own differences are met again when it is compared anew.
-  constexpr int kFolderOwn = kItemNewer | kOtherNewer | kAttributesDiffer | kSecurityDiffers;
-  const bool found =
-      result != kOtherMissing && result != kOtherInaccessible && result != kShortNameClash;
-  here.clean =
-      found && e.OtherName() == e.Name() && (is_folder ? (result & ~kFolderOwn) == 0 : result == 0);
+  const Differences folder_own = {Difference::ItemNewer, Difference::OtherNewer,
+                                  Difference::Attributes, Difference::Security};
+  const Differences differences =
+      is_folder ? result.differences.Without(folder_own) : result.differences;
+  here.clean = result.Found() && e.OtherName() == e.Name() && differences.Empty();
 }
 
 void Synchronizer::Impl::LeaveExplored() {
@@ -312,34 +307,32 @@ bool Synchronizer::Impl::FilesPassedOver(const std::string& folder) {
 
 // Phases 0 and 1 only estimate the work of the phases that follow. The
 // item's size is asked for only where it counts.
-void Synchronizer::Impl::Estimate(int result, FilesEnumerator& e) {
+void Synchronizer::Impl::Estimate(const CompareResult& result, FilesEnumerator& e) {
   double units = kItemUnits;
   if (session.CurrentPhase == Phase::ExploreSource) {
+    // As the copying phase decides: a security or an attribute update, or
+    // a copy; security that could not be read is left alone.
+    const Differences beside_security = result.differences.Without(kSecurityDifferences);
     if (options.New) {
       if (NewerOrMissing(result)) units = kPlanUnits + Units(e.Size());
+    } else if (result.counterpart == Counterpart::Inaccessible) {
+    } else if (result.Found() && beside_security.Empty()) {
+      if (result.Only(Difference::Security)) units = kPlanUnits;
+    } else if (result.Found() && beside_security == Difference::Attributes) {
+      units = kPlanUnits;
     } else {
-      switch (result & ~0xF00) {
-        case 0:
-          if (result == kSecurityDiffers) units = kPlanUnits;
-          break;
-        case kOtherInaccessible:
-          break;
-        case kAttributesDiffer:
-          units = kPlanUnits;
-          break;
-        default:
-          units = kPlanUnits + Units(e.Size());
-      }
+      units = kPlanUnits + Units(e.Size());
     }
   } else if (options.Bidi) {
     if (NewerOrMissing(result)) units = kPlanUnits + Units(e.Size());
-  } else if (IsMissingOrClash(result)) {
+  } else if (result.MissingOrClash()) {
     units = kPlanUnits;
   }
   session.WorkTotal += units;
 }
 
-void Synchronizer::Impl::CountForDeletion(int result, FilesEnumerator& e, bool is_folder) {
+void Synchronizer::Impl::CountForDeletion(const CompareResult& result, FilesEnumerator& e,
+                                          bool is_folder) {
   if (!options.Delete || options.Bidi) return;
   // What the deleting phase passes over is not counted either: the report
   // file, the folder that holds it, the counterpart of one in Source.
@@ -347,17 +340,17 @@ void Synchronizer::Impl::CountForDeletion(int result, FilesEnumerator& e, bool i
   if (run.ReportInTarget && !is_folder && IsReportFile(e.ShortFormPath())) return;
   if (run.ReportInTarget && is_folder && HoldsReportFile(e.FullPath())) return;
   deletions.items += 1;
-  if (IsMissingOrClash(result) || RemovedForConflict(result, e)) deletions.extra += 1;
+  if (result.MissingOrClash() || RemovedForConflict(result, e)) deletions.extra += 1;
 }
 
 // As the copying phase decides it from the Source item's side: a folder
 // goes for a file at any time, a file for a folder only where the walk
 // goes into folders; with New only for a newer Source item.
-bool Synchronizer::Impl::RemovedForConflict(int result, FilesEnumerator& e) const {
-  if (!(result & kKindDiffers) || !options.Delete || options.Bidi) return false;
+bool Synchronizer::Impl::RemovedForConflict(const CompareResult& result, FilesEnumerator& e) const {
+  if (!result.Has(Difference::Kind) || !options.Delete || options.Bidi) return false;
   if (!e.IsFolder() && options.ExcludeSubfolders) return false;
   return !options.New || CompareTimes(e.Other().modify_time, e.Item().modify_time,
-                                      options.NoDaylight) == kItemNewer;
+                                      options.NoDaylight) == Difference::ItemNewer;
 }
 
 // The folder and everything in it, counted by a walk as the one that
@@ -378,13 +371,13 @@ void Synchronizer::Impl::CountRemovedFolder(const std::string& folder) {
   session.CurrentPhase = saved_phase;
 }
 
-int Synchronizer::Impl::SourceCaseVariant(FilesEnumerator& e, const std::string& path,
-                                          std::string& variant) {
+CaseVariant Synchronizer::Impl::SourceCaseVariant(FilesEnumerator& e, const std::string& path,
+                                                  std::string& variant) {
   if (e.FolderPath() != case_folder) {
     case_folder = e.FolderPath();
     case_folder_ignores = fs->NamesIgnoreCase(case_folder) && !fs->NamesIgnoreCase(options.Source);
   }
-  if (!case_folder_ignores || !path.starts_with(options.Source)) return 0;
+  if (!case_folder_ignores || !path.starts_with(options.Source)) return CaseVariant::None;
   // Below Source, name by name: the name itself where it is there, else
   // the one name of the folder equal to it ignoring case.
   std::string found = options.Source;
@@ -427,10 +420,10 @@ int Synchronizer::Impl::SourceCaseVariant(FilesEnumerator& e, const std::string&
     if (end < path.size()) found += '/';
     start = end + 1;
   }
-  if (several) return 2;
-  if (found == path) return 0;
+  if (several) return CaseVariant::Several;
+  if (found == path) return CaseVariant::None;
   variant = std::move(found);
-  return 1;
+  return CaseVariant::One;
 }
 
 void Synchronizer::Impl::AddWorkDone(double fixed_units, uint64_t size) {
@@ -438,38 +431,40 @@ void Synchronizer::Impl::AddWorkDone(double fixed_units, uint64_t size) {
 }
 
 void Synchronizer::Impl::CopyToTargetPhase(FilesEnumerator& e, const std::string& path,
-                                           int result) {
+                                           const CompareResult& result) {
   if (options.New) {
     // Only newer or missing items; nothing else, not even attributes or case.
     if (NewerOrMissing(result)) MainPlan(e, path, result, Side::Target);
     return;
   }
-  const bool is_folder = e.IsFolder();
-  const int m = result & (is_folder ? 0x30 : 0x3F);
-  if (m == 0 && (result & kCaseDiffers)) {
+  // Only the name's case differs, as far as copying goes (a folder's times
+  // cause no copy): the counterpart is renamed.
+  const Differences copied = e.IsFolder()
+                                 ? Differences{Difference::Size, Difference::Kind}
+                                 : Differences{Difference::ItemNewer, Difference::OtherNewer,
+                                               Difference::Size, Difference::Kind};
+  if (result.Has(Difference::Case) && !result.differences.HasAny(copied)) {
     CaseRename(e, path);
     return;
   }
-  switch (result & ~0xF80) {
-    case 0:
-      if (result & kSecurityDiffers) {
-        SecurityUpdate(e, path, Side::Target);
-        AddWorkDone(kActionUnits, 0);
-      }
-      break;
-    case kOtherInaccessible:  // the error line is written
-      break;
-    case kAttributesDiffer:
-      FolderUpdate(e, path, result, Side::Target);
+  const Differences rest =
+      result.differences.Without(kSecurityDifferences).Without(Difference::Case);
+  if (result.counterpart == Counterpart::Inaccessible) return;  // the error line is written
+  if (result.Found() && rest.Empty()) {
+    if (result.Has(Difference::Security)) {
+      SecurityUpdate(e, path, Side::Target);
       AddWorkDone(kActionUnits, 0);
-      break;
-    default:
-      MainPlan(e, path, result, Side::Target);
+    }
+  } else if (result.Found() && rest == Difference::Attributes) {
+    FolderUpdate(e, path, result, Side::Target);
+    AddWorkDone(kActionUnits, 0);
+  } else {
+    MainPlan(e, path, result, Side::Target);
   }
 }
 
 void Synchronizer::Impl::CopyToSourcePhase(FilesEnumerator& e, const std::string& path,
-                                           int result) {
+                                           const CompareResult& result) {
   if (!NewerOrMissing(result)) return;
   MainPlan(e, path, result, Side::Source);
 }
@@ -477,16 +472,16 @@ void Synchronizer::Impl::CopyToSourcePhase(FilesEnumerator& e, const std::string
 // The item's work counts as done once its plan has run, whatever became of
 // it: while its file is copied, the copy's progress stands for the share done
 // so far, on top of the work of the items before it.
-void Synchronizer::Impl::MainPlan(FilesEnumerator& e, const std::string& path, int result,
-                                  Side side) {
+void Synchronizer::Impl::MainPlan(FilesEnumerator& e, const std::string& path,
+                                  const CompareResult& result, Side side) {
   const uint64_t size = e.Size();
   ActOnMainPlan(e, path, result, side);
   AddWorkDone(kActionUnits, size);
 }
 
-void Synchronizer::Impl::ActOnMainPlan(FilesEnumerator& e, const std::string& path, int result,
-                                       Side side) {
-  if (result & kKindDiffers) {
+void Synchronizer::Impl::ActOnMainPlan(FilesEnumerator& e, const std::string& path,
+                                       CompareResult result, Side side) {
+  if (result.Has(Difference::Kind)) {
     if (side == Side::Source || !Deletes()) {
       KindConflictLine(e, path);
       return;
@@ -494,19 +489,19 @@ void Synchronizer::Impl::ActOnMainPlan(FilesEnumerator& e, const std::string& pa
     if (RemoveConflict(path, e) != kSuccess) return;
     result = CompareItem(e, path, true);
   }
-  if (result == kShortNameClash) {
+  if (result.counterpart == Counterpart::ShortNameClash) {
     if (ReleaseShortName(e, path, side) != kSuccess) return;
     result = CompareItem(e, path, true);
-    if (result == kShortNameClash) return;
+    if (result.counterpart == Counterpart::ShortNameClash) return;
   }
   // A counterpart that cannot be looked up any more was reported by the
   // comparison; acting on it would only add a second error line.
-  if (result == kOtherInaccessible) return;
-  if (e.IsFolder() && result != kOtherMissing) {
+  if (result.counterpart == Counterpart::Inaccessible) return;
+  if (e.IsFolder() && result.counterpart != Counterpart::Missing) {
     // A folder on both sides: time differences cause no action.
-    if (result & kAttributesDiffer) {
+    if (result.Has(Difference::Attributes)) {
       FolderUpdate(e, path, result, side);
-    } else if (result & kSecurityDiffers) {
+    } else if (result.Has(Difference::Security)) {
       SecurityUpdate(e, path, side);
     }
     return;
@@ -517,10 +512,9 @@ void Synchronizer::Impl::ActOnMainPlan(FilesEnumerator& e, const std::string& pa
 // Notes the counterpart the item was matched with. False when another item
 // of its folder was matched with it before: on a side whose names compare
 // ignoring case, "File.txt" and "file.txt" both find the one item there.
-bool Synchronizer::Impl::ClaimCounterpart(FilesEnumerator& e, int result) {
+bool Synchronizer::Impl::ClaimCounterpart(FilesEnumerator& e, const CompareResult& result) {
   const std::string& name = e.Name();
-  const bool found =
-      result != kOtherMissing && result != kOtherInaccessible && result != kShortNameClash;
+  const bool found = result.Found();
   std::vector<std::string>& matched = e.MatchedNames();
   if (found && e.OtherName() != name) {
     for (const std::string& earlier : matched)
@@ -535,7 +529,7 @@ bool Synchronizer::Impl::ClaimCounterpart(FilesEnumerator& e, int result) {
 void Synchronizer::Impl::CaseClash(FilesEnumerator& e, const std::string& path, Side side) {
   if (e.IsFolder()) blocked_folders.push_back(path);
   reporter.ReportAction(kErrAlreadyExists, path,
-                        ActionCodeFor(kOtherMissing, e.Attributes(), false), 0, side, 0);
+                        ActionCodeFor(CompareResult::Missing(), e.Attributes(), false), 0, side, 0);
 }
 
 void Synchronizer::Impl::KindConflictLine(FilesEnumerator& e, const std::string& path) {
@@ -554,20 +548,21 @@ void Synchronizer::Impl::ShowCopying(const std::string& path) {
   copying_shown = true;
 }
 
-void Synchronizer::Impl::CopyPlan(FilesEnumerator& e, const std::string& path, int result,
-                                  Side side) {
+void Synchronizer::Impl::CopyPlan(FilesEnumerator& e, const std::string& path,
+                                  const CompareResult& result, Side side) {
   ShowCopying(path);
-  const uint64_t old_size = result == kOtherMissing ? 0 : e.OtherSize(path);
+  const bool missing = result.counterpart == Counterpart::Missing;
+  const uint64_t old_size = missing ? 0 : e.OtherSize(path);
   // A file's copy may run beside the walk; one that renames (a case
   // difference) runs here.
-  if (copy_pool != nullptr && !e.IsFolder() && !(result & kCaseDiffers))
+  if (copy_pool != nullptr && !e.IsFolder() && !result.Has(Difference::Case))
     return StartCopy(e, path, ActionCodeFor(result, e.Attributes(), false), side, old_size);
   const ErrorCode error = e.CopyTo(path);
   ContentsChanged(path);
-  if (error == kSuccess && result == kOtherMissing && e.IsFolder()) FolderCreated(path);
+  if (error == kSuccess && missing && e.IsFolder()) FolderCreated(path);
   if (error == kSuccess) {
     // Follow-up steps whose failures are not reported.
-    if (result & kCaseDiffers) e.RenameOtherToItemName(path);
+    if (result.Has(Difference::Case)) e.RenameOtherToItemName(path);
     // A copied file already has the item's mode (the copy carries it); only
     // a security copy, whose ACL may change the mode, needs it set again.
     if ((context.security_support || e.IsFolder()) && !e.CopyCarriedSecurity()) {
@@ -583,12 +578,13 @@ void Synchronizer::Impl::CopyPlan(FilesEnumerator& e, const std::string& path, i
 // Security, then the attributes; also the attribute plan of phase 2. On a
 // file that is an attribute change whatever security or case difference came
 // with it: nothing is copied, so nothing may be counted as copied.
-void Synchronizer::Impl::FolderUpdate(FilesEnumerator& e, const std::string& path, int result,
-                                      Side side) {
+void Synchronizer::Impl::FolderUpdate(FilesEnumerator& e, const std::string& path,
+                                      const CompareResult& result, Side side) {
   ShowCopying(path);
   e.CopySecurityTo(path);
   const ErrorCode error = e.SetAttributesOn(path);
-  const int r = e.IsFolder() ? result : kAttributesDiffer;
+  const CompareResult r =
+      e.IsFolder() ? result : CompareResult{Counterpart::Found, Difference::Attributes};
   reporter.ReportAction(error, path, ActionCodeFor(r, e.Attributes(), false), e.Size(), side, 0);
 }
 
@@ -596,8 +592,9 @@ void Synchronizer::Impl::SecurityUpdate(FilesEnumerator& e, const std::string& p
   ShowCopying(path);
   const ErrorCode error = e.CopySecurityTo(path);
   if (error == kSuccess) e.SetAttributesOn(path);
-  reporter.ReportAction(error, path, ActionCodeFor(kSecurityDiffers, e.Attributes(), false),
-                        e.Size(), side, 0);
+  reporter.ReportAction(
+      error, path, ActionCodeFor({Counterpart::Found, Difference::Security}, e.Attributes(), false),
+      e.Size(), side, 0);
 }
 
 void Synchronizer::Impl::CaseRename(FilesEnumerator& e, const std::string& path) {
@@ -606,8 +603,9 @@ void Synchronizer::Impl::CaseRename(FilesEnumerator& e, const std::string& path)
   ContentsChanged(path);
   e.CopySecurityTo(path);
   e.SetAttributesOn(path);
-  reporter.ReportAction(error, path, ActionCodeFor(kCaseDiffers, e.Attributes(), false), 0,
-                        Side::Target, 0);
+  reporter.ReportAction(
+      error, path, ActionCodeFor({Counterpart::Found, Difference::Case}, e.Attributes(), false), 0,
+      Side::Target, 0);
 }
 
 // The item at `path` answers to a name that is not its own (an 8.3 alias):
@@ -623,7 +621,7 @@ ErrorCode Synchronizer::Impl::ReleaseShortName(FilesEnumerator& e, const std::st
   return error;
 }
 
-void Synchronizer::Impl::DeleteExtraItem(FilesEnumerator& e, int result) {
+void Synchronizer::Impl::DeleteExtraItem(FilesEnumerator& e, const CompareResult& result) {
   ShowCopying(e.FullPath());
   const std::string item_path = e.FullPath();
   const uint64_t size = e.Size();

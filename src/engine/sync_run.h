@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engine/compare.h"
 #include "engine/synchronizer.h"
 #include "fs/item_keeper.h"
 #include "fs/preview_file_system.h"
@@ -14,6 +15,10 @@
 #include "report/action_lines.h"
 
 namespace twinmere {
+
+// What the search for a Target item's counterpart under another letter case
+// found in Source (Impl::SourceCaseVariant).
+enum class CaseVariant : uint8_t { None, One, Several };
 
 struct Synchronizer::Impl {
   Impl(Synchronizer& self, SyncOptions& options, SyncSession& session, const PlatformFacts& facts,
@@ -213,7 +218,7 @@ struct Synchronizer::Impl {
   void BeginExploring(const std::string& folder);
   void EndExploring();
   // An item of an exploring walk and its comparison's result.
-  void NoteExplored(FilesEnumerator& e, int result);
+  void NoteExplored(FilesEnumerator& e, const CompareResult& result);
   void LeaveExplored();
   // An error met while exploring: the folders of the walk not yet left are
   // not clean.
@@ -224,27 +229,27 @@ struct Synchronizer::Impl {
 
   // --- item handler and plans (item_handler.cc) ---
   void File(FilesEnumerator& e);
-  int CompareItem(FilesEnumerator& e, const std::string& other_path, bool with_security);
+  CompareResult CompareItem(FilesEnumerator& e, const std::string& other_path, bool with_security);
   bool IsReportFile(const std::string& short_form_path) const;
   bool HoldsReportFile(const std::string& folder_path) const;
   // The folder holds an item that the walks leave out.
   bool HoldsLeftOut(const std::string& folder_path) const;
   bool InBlockedFolder(const std::string& path) const;
   void BlockIfStillInTheWay(const std::string& path);
-  void Estimate(int result, FilesEnumerator& e);
+  void Estimate(const CompareResult& result, FilesEnumerator& e);
   // Counts the item for the deletion guard where the phase does.
-  void CountForDeletion(int result, FilesEnumerator& e, bool is_folder);
+  void CountForDeletion(const CompareResult& result, FilesEnumerator& e, bool is_folder);
   // Whether the copying phase removes the Target item `e` (of the counting
   // walk or of exploring Target) for its counterpart of another kind.
-  bool RemovedForConflict(int result, FilesEnumerator& e) const;
+  bool RemovedForConflict(const CompareResult& result, FilesEnumerator& e) const;
   // Counts a Target folder that the copying phase removes with all it
   // holds, where the walk does not go into it (subfolders excluded).
   void CountRemovedFolder(const std::string& folder);
   // The counterpart in Source of a Target item whose own name found none,
   // on a Target that compares names ignoring case: the Source item whose
   // path is equal ignoring case (from the first name missing there on, the
-  // path goes on as it stands). 0 none, 1 one (`variant`), 2 several.
-  int SourceCaseVariant(FilesEnumerator& e, const std::string& path, std::string& variant);
+  // path goes on as it stands): One fills `variant`.
+  CaseVariant SourceCaseVariant(FilesEnumerator& e, const std::string& path, std::string& variant);
   // Only whether each counterpart is there counts in `phase`: the deleting
   // phase, and exploring Target for it.
   bool PresenceOnly(Phase phase) const {
@@ -252,16 +257,18 @@ struct Synchronizer::Impl {
   }
   // What a walk of the running phase asks of its items and their counterparts.
   WalkPlan PlanOfPhase() const;
-  void CopyToTargetPhase(FilesEnumerator& e, const std::string& path, int result);
-  void CopyToSourcePhase(FilesEnumerator& e, const std::string& path, int result);
+  void CopyToTargetPhase(FilesEnumerator& e, const std::string& path, const CompareResult& result);
+  void CopyToSourcePhase(FilesEnumerator& e, const std::string& path, const CompareResult& result);
   // The main plan: a kind conflict, a short-name release, then the folder
   // update or the copy.
-  void MainPlan(FilesEnumerator& e, const std::string& path, int result, Side side);
-  void ActOnMainPlan(FilesEnumerator& e, const std::string& path, int result, Side side);
+  void MainPlan(FilesEnumerator& e, const std::string& path, const CompareResult& result,
+                Side side);
+  void ActOnMainPlan(FilesEnumerator& e, const std::string& path, CompareResult result, Side side);
   void KindConflictLine(FilesEnumerator& e, const std::string& path);
-  bool ClaimCounterpart(FilesEnumerator& e, int result);
+  bool ClaimCounterpart(FilesEnumerator& e, const CompareResult& result);
   void CaseClash(FilesEnumerator& e, const std::string& path, Side side);
-  void CopyPlan(FilesEnumerator& e, const std::string& path, int result, Side side);
+  void CopyPlan(FilesEnumerator& e, const std::string& path, const CompareResult& result,
+                Side side);
   // The copy plan of a file whose copy runs beside the walk; `action` is
   // the code of its line.
   void StartCopy(FilesEnumerator& e, const std::string& path, ActionCode action, Side side,
@@ -281,11 +288,12 @@ struct Synchronizer::Impl {
   bool CollectOne(double seconds);
   // Work units of the copies running, as far as they got.
   double RunningCopyUnits() const;
-  void FolderUpdate(FilesEnumerator& e, const std::string& path, int result, Side side);
+  void FolderUpdate(FilesEnumerator& e, const std::string& path, const CompareResult& result,
+                    Side side);
   void SecurityUpdate(FilesEnumerator& e, const std::string& path, Side side);
   void CaseRename(FilesEnumerator& e, const std::string& path);
   ErrorCode ReleaseShortName(FilesEnumerator& e, const std::string& path, Side side);
-  void DeleteExtraItem(FilesEnumerator& e, int result);
+  void DeleteExtraItem(FilesEnumerator& e, const CompareResult& result);
   void ShowCopying(const std::string& path);
   void AddWorkDone(double fixed_units, uint64_t size);
 };

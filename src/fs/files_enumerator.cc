@@ -563,17 +563,17 @@ ErrorCode FilesEnumerator::ReadOtherSecurity(const std::string& path) {
   return code;
 }
 
-int FilesEnumerator::CompareSecurity(const std::string& path) {
+SecurityMatch FilesEnumerator::CompareSecurity(const std::string& path) {
   if (!item_security_read_) {
     if (const ErrorCode code = ReadItemSecurity(); code != 0) {
       SecurityError(full_path_, code);
-      return kItemSecurityUnreadable;
+      return SecurityMatch::ItemUnreadable;
     }
   }
   if (!other_security_read_ || other_security_path_ != path) {
     if (const ErrorCode code = ReadOtherSecurity(path); code != 0) {
       SecurityError(path, code);
-      return kOtherSecurityUnreadable;
+      return SecurityMatch::OtherUnreadable;
     }
   }
   const Security& a = item_security_;
@@ -592,8 +592,8 @@ int FilesEnumerator::CompareSecurity(const std::string& path) {
       !same_list(a.has_access_acl, a.access_acl, b.has_access_acl, b.access_acl) ||
       !same_list(a.has_default_acl, a.default_acl, b.has_default_acl, b.default_acl) ||
       capabilities_differ)
-    return kSecurityDiffers;
-  return 0;
+    return SecurityMatch::Differs;
+  return SecurityMatch::Same;
 }
 
 ErrorCode FilesEnumerator::CopySecurityTo(const std::string& path) {

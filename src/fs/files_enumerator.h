@@ -103,10 +103,13 @@ struct StartedCopy {
   bool name_free = false;  // no counterpart was there
 };
 
-// Result codes of CompareSecurity.
-inline constexpr int kSecurityDiffers = 256;
-inline constexpr int kOtherSecurityUnreadable = 512;
-inline constexpr int kItemSecurityUnreadable = 1024;
+// What CompareSecurity found.
+enum class SecurityMatch : uint8_t {
+  Same,
+  Differs,
+  OtherUnreadable,  // the counterpart's could not be read (SecurityError was raised)
+  ItemUnreadable,   // the item's could not be read (SecurityError was raised)
+};
 
 class FilesEnumerator : public IEnumFile {
  public:
@@ -202,7 +205,7 @@ class FilesEnumerator : public IEnumFile {
   void ForgetItemSecurity();  // the next CompareSecurity reads the item again
   ErrorCode ReadItemSecurity();
   ErrorCode ReadOtherSecurity(const std::string& path);
-  int CompareSecurity(const std::string& path);  // 0, 256, 512 or 1024
+  SecurityMatch CompareSecurity(const std::string& path);
   ErrorCode CopySecurityTo(const std::string& path);
 
   // IEnumFile: forwards every call unchanged to this enumerator's callback,
