@@ -557,17 +557,18 @@ void Synchronizer::Impl::CopyPlan(FilesEnumerator& e, const std::string& path,
   // difference) runs here.
   if (copy_pool != nullptr && !e.IsFolder() && !result.Has(Difference::Case))
     return StartCopy(e, path, ActionCodeFor(result, e.Attributes(), false), side, old_size);
-  const ErrorCode error = e.CopyTo(path);
+  bool carried_security = false;
+  const ErrorCode error = CopyTo(e, path, &carried_security);
   ContentsChanged(path);
   if (error == kSuccess && missing && e.IsFolder()) FolderCreated(path);
   if (error == kSuccess) {
     // Follow-up steps whose failures are not reported.
-    if (result.Has(Difference::Case)) e.RenameOtherToItemName(path);
+    if (result.Has(Difference::Case)) RenameOtherToItemName(e, path);
     // A copied file already has the item's mode (the copy carries it); only
     // a security copy, whose ACL may change the mode, needs it set again.
-    if ((context.security_support || e.IsFolder()) && !e.CopyCarriedSecurity()) {
-      e.CopySecurityTo(path);
-      e.SetAttributesOn(path);
+    if ((context.security_support || e.IsFolder()) && !carried_security) {
+      CopySecurityTo(e, path);
+      SetAttributesOn(e, path);
     }
   }
   const uint64_t size = e.Size();
@@ -581,8 +582,8 @@ void Synchronizer::Impl::CopyPlan(FilesEnumerator& e, const std::string& path,
 void Synchronizer::Impl::FolderUpdate(FilesEnumerator& e, const std::string& path,
                                       const CompareResult& result, Side side) {
   ShowCopying(path);
-  e.CopySecurityTo(path);
-  const ErrorCode error = e.SetAttributesOn(path);
+  CopySecurityTo(e, path);
+  const ErrorCode error = SetAttributesOn(e, path);
   const CompareResult r =
       e.IsFolder() ? result : CompareResult{Counterpart::Found, Difference::Attributes};
   reporter.ReportAction(error, path, ActionCodeFor(r, e.Attributes(), false), e.Size(), side, 0);
@@ -590,8 +591,8 @@ void Synchronizer::Impl::FolderUpdate(FilesEnumerator& e, const std::string& pat
 
 void Synchronizer::Impl::SecurityUpdate(FilesEnumerator& e, const std::string& path, Side side) {
   ShowCopying(path);
-  const ErrorCode error = e.CopySecurityTo(path);
-  if (error == kSuccess) e.SetAttributesOn(path);
+  const ErrorCode error = CopySecurityTo(e, path);
+  if (error == kSuccess) SetAttributesOn(e, path);
   reporter.ReportAction(
       error, path, ActionCodeFor({Counterpart::Found, Difference::Security}, e.Attributes(), false),
       e.Size(), side, 0);
@@ -599,10 +600,10 @@ void Synchronizer::Impl::SecurityUpdate(FilesEnumerator& e, const std::string& p
 
 void Synchronizer::Impl::CaseRename(FilesEnumerator& e, const std::string& path) {
   ShowCopying(path);
-  const ErrorCode error = e.RenameOtherToItemName(path);
+  const ErrorCode error = RenameOtherToItemName(e, path);
   ContentsChanged(path);
-  e.CopySecurityTo(path);
-  e.SetAttributesOn(path);
+  CopySecurityTo(e, path);
+  SetAttributesOn(e, path);
   reporter.ReportAction(
       error, path, ActionCodeFor({Counterpart::Found, Difference::Case}, e.Attributes(), false), 0,
       Side::Target, 0);
@@ -614,7 +615,7 @@ ErrorCode Synchronizer::Impl::ReleaseShortName(FilesEnumerator& e, const std::st
                                                Side side) {
   ShowCopying(path);
   std::string other_path;
-  const ErrorCode error = e.FreeShortName(path, other_path);
+  const ErrorCode error = FreeShortName(e, path, other_path);
   ContentsChanged(path);
   const ActionCode code = e.IsFolder() ? kActionFolderShortName : kActionFileShortName;
   reporter.ReportAction(error, other_path.empty() ? path : other_path, code, 0, side, 0);
@@ -626,7 +627,7 @@ void Synchronizer::Impl::DeleteExtraItem(FilesEnumerator& e, const CompareResult
   const std::string item_path = e.FullPath();
   const uint64_t size = e.Size();
   const uint32_t attrs = e.Attributes();
-  const ErrorCode error = e.DeleteItem();
+  const ErrorCode error = DeleteItem(e);
   ContentsChanged(item_path);
   reporter.ReportAction(error, item_path, ActionCodeFor(result, attrs, true), size, Side::Target,
                         0);

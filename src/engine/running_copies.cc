@@ -30,7 +30,7 @@ void Synchronizer::Impl::StartCopy(FilesEnumerator& e, const std::string& path, 
   running->old_size = old_size;
   running->side = side;
   running->action = action;
-  const ErrorCode error = e.StartCopyTo(path, *copy_pool, running->tag, running->copy);
+  const ErrorCode error = StartCopyTo(e, path, *copy_pool, running->tag, running->copy);
   ContentsChanged(path);
   if (error != kSuccess) {
     EndCopy(*running, error);
@@ -87,7 +87,7 @@ bool Synchronizer::Impl::CollectOne(double seconds) {
 // it, and the line.
 void Synchronizer::Impl::EndCopy(RunningCopy& running, ErrorCode error) {
   StartedCopy& copy = running.copy;
-  error = FilesEnumerator::EndCopy(*fs, copy, error);
+  error = twinmere::EndCopy(*fs, copy, error);
   if (error == kSuccess && context.security_support && !copy.security_given) {
     if (copy.security_read || fs->ReadSecurity(copy.from, copy.security) == kSuccess)
       fs->WriteSecurity(copy.to, copy.security);

@@ -9,6 +9,7 @@
 
 #include "engine/compare.h"
 #include "engine/synchronizer.h"
+#include "fs/item_actions.h"
 #include "fs/item_keeper.h"
 #include "fs/preview_file_system.h"
 #include "platform/folder_set.h"

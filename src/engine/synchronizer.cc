@@ -708,7 +708,7 @@ ErrorCode Synchronizer::Impl::RemoveConflict(const std::string& target_path,
     other_is_folder = source.Other().IsFolder();
     size = source.Other().size;
     ShowCopying(target_path);
-    error = source.DeleteOther(target_path);
+    error = DeleteOther(source, target_path);
     ContentsChanged(target_path);
   }
   reporter.ReportAction(error, target_path, other_is_folder ? kActionRemoveFolder : kActionDelete,

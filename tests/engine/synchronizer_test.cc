@@ -25,6 +25,7 @@
 #include "app/folder_fields.h"
 #include "base/exit_codes.h"
 #include "engine/engine_harness.h"
+#include "fs/item_actions.h"
 #include "fs/paths.h"
 #include "platform/posix/file_system_posix.h"
 #include "platform/temporary_names.h"

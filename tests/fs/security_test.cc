@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fs/enum_probe.h"
+#include "fs/item_actions.h"
 #include "support/memory_file_system.h"
 #include "support/temp_tree.h"
 
@@ -126,16 +127,16 @@ TEST_F(MemorySecurity, CopySecurityToWritesOnlyWhileSecurityIsHandled) {
   const Security wanted = WithAcl({{ACL_USER_OBJ, 0, 7}, {ACL_OTHER, 0, 0}});
   ASSERT_EQ(fs.WriteSecurity("/s/f", wanted), 0);
   fs.FailNext(MemoryOp::WriteSecurity, EIO);
-  OnSourceFile([](FilesEnumerator& e) { EXPECT_EQ(e.CopySecurityTo("/t/f"), 0); });
+  OnSourceFile([](FilesEnumerator& e) { EXPECT_EQ(CopySecurityTo(e, "/t/f"), 0); });
   Security read;
   ASSERT_EQ(fs.ReadSecurity("/t/f", read), 0);
   EXPECT_NE(read, wanted);
 
   context.security_support = true;
   OnSourceFile([](FilesEnumerator& e) {
-    EXPECT_EQ(e.CopySecurityTo("/t/f"), EIO);  // the injected failure
+    EXPECT_EQ(CopySecurityTo(e, "/t/f"), EIO);  // the injected failure
     EXPECT_EQ(e.CompareSecurity("/t/f"), SecurityMatch::Differs);
-    EXPECT_EQ(e.CopySecurityTo("/t/f"), 0);
+    EXPECT_EQ(CopySecurityTo(e, "/t/f"), 0);
     // The copy made the cached counterpart security stale: it is read again.
     EXPECT_EQ(e.CompareSecurity("/t/f"), SecurityMatch::Same);
   });
