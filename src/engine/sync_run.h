@@ -22,10 +22,10 @@ namespace twinmere {
 enum class CaseVariant : uint8_t { None, One, Several };
 
 struct Synchronizer::Impl {
-  Impl(Synchronizer& self, SyncOptions& options, SyncSession& session, const PlatformFacts& facts,
-       FileSystem& fs, Reporter& reporter, SyncHost& host)
+  Impl(Synchronizer& self, const SyncOptions& options, SyncSession& session,
+       const PlatformFacts& facts, FileSystem& fs, Reporter& reporter, SyncHost& host)
       : self(self),
-        options(options),
+        given(options),
         session(session),
         facts(facts),
         real_fs(fs),
@@ -34,7 +34,10 @@ struct Synchronizer::Impl {
         host(host) {}
 
   Synchronizer& self;  // the IEnumFile callback and IProgress receiver of every walk
-  SyncOptions& options;
+  const SyncOptions& given;
+  // The run's own copy of `given`, its folders normalised; the reporter
+  // reads it while the run goes on.
+  SyncOptions options;
   SyncSession& session;
   const PlatformFacts& facts;
   FileSystem& real_fs;
@@ -160,7 +163,9 @@ struct Synchronizer::Impl {
   bool case_folder_ignores = false;
 
   // --- run driver (synchronizer.cc) ---
-  void Synchronize();
+  RunOutcome Synchronize();
+  // Quiet, unless a report or JSON summary could not be written.
+  bool Quiet() const { return options.Quiet && !reporter.Run().WriteFailed; }
   void Run();
   // Before the first deletion: whether the run may delete what it would.
   bool DeletionAllowed();

@@ -40,8 +40,9 @@ double SecondsSinceEpoch() {
 
 }  // namespace
 
-Synchronizer::Synchronizer(SyncOptions& options, SyncSession& session, const PlatformFacts& facts,
-                           FileSystem& fs, Reporter& reporter, SyncHost& host)
+Synchronizer::Synchronizer(const SyncOptions& options, SyncSession& session,
+                           const PlatformFacts& facts, FileSystem& fs, Reporter& reporter,
+                           SyncHost& host)
     : impl_(std::make_unique<Impl>(*this, options, session, facts, fs, reporter, host)) {
   impl_->context.fs = &fs;
   impl_->context.stop = &session.StopRequested;
@@ -50,10 +51,11 @@ Synchronizer::Synchronizer(SyncOptions& options, SyncSession& session, const Pla
 
 Synchronizer::~Synchronizer() {
   impl_->reporter.SetSelfSync(nullptr);
+  impl_->reporter.SetRunOptions(nullptr);
 }
 
-void Synchronizer::Synchronize() {
-  impl_->Synchronize();
+RunOutcome Synchronizer::Synchronize() {
+  return impl_->Synchronize();
 }
 void Synchronizer::SetDeletionGuard(const DeletionGuard& guard) {
   impl_->guard = guard;
@@ -95,7 +97,7 @@ void Synchronizer::Impl::Refuse(const std::string& line, int exit_code, const st
   session.ExitCode = exit_code;
   reporter.EndRun(exit_code, reason.empty() ? line : line + "\n" + reason);
   session.Running = false;
-  if (options.Quiet) host.CloseProgram(exit_code);
+  if (Quiet()) host.CloseProgram(exit_code);
 }
 
 // Security is compared and copied only by a privileged user, without
@@ -386,7 +388,9 @@ void Synchronizer::Impl::FinishKeeping() {
 
 // A preview runs on a file system that keeps every change in memory; its
 // first and last lines say that nothing is changed.
-void Synchronizer::Impl::Synchronize() {
+RunOutcome Synchronizer::Impl::Synchronize() {
+  options = given;
+  reporter.SetRunOptions(&options);
   preview.reset();
   fs = &real_fs;
   if (options.Preview) {
@@ -398,6 +402,8 @@ void Synchronizer::Impl::Synchronize() {
   context.fs = &real_fs;
   fs = &real_fs;
   preview.reset();
+  reporter.SetRunOptions(nullptr);
+  return {options.Source, options.Target, Quiet(), session.ExitCode};
 }
 
 void Synchronizer::Impl::Run() {
@@ -497,7 +503,7 @@ void Synchronizer::Impl::Run() {
   keeper.reset();
   fs->SetConfinedRoots({});
   if (!reporter.Run().Closing) {
-    if (options.Quiet && !stopped) {
+    if (Quiet() && !stopped) {
       session.Running = false;
       host.CloseProgram(session.ExitCode);
       return;
@@ -600,7 +606,7 @@ bool Synchronizer::Impl::DeletionAllowed() {
       std::to_string(question.extra) + " of " + std::to_string(question.items) + " items in Target";
   std::string line;
   const DeletionAnswer answer =
-      options.Preview || options.Quiet ? DeletionAnswer::NotAsked : host.AskDeletion(question);
+      options.Preview || Quiet() ? DeletionAnswer::NotAsked : host.AskDeletion(question);
   switch (answer) {
     case DeletionAnswer::Delete:
       return true;

@@ -24,21 +24,34 @@ struct DeletionGuard {
   int64_t minimum_items = 20;
 };
 
+// What a run gives back to its front end.
+struct RunOutcome {
+  // The folders as the run took them, ending in "/" (as given where the run
+  // refused them before).
+  std::string source;
+  std::string target;
+  // Quiet as the run ended: lifted when the report or the JSON summary could
+  // not be written, so that the program stays open to show why.
+  bool quiet = false;
+  int exit_code = 0;  // 0, 1, 4, 5, or 18 to 22 (also session.ExitCode)
+};
+
 // Runs on the caller's thread. The front end owns the options, the reporter
 // and the session and keeps them alive while a run goes on; another thread
-// may only raise session.StopRequested.
+// may only raise session.StopRequested. The options are read, never
+// written: what the run made of them comes back in its RunOutcome.
 class Synchronizer final : public IEnumFile, public IProgress, public ReportSelfSync {
  public:
-  Synchronizer(SyncOptions& options, SyncSession& session, const PlatformFacts& facts,
+  Synchronizer(const SyncOptions& options, SyncSession& session, const PlatformFacts& facts,
                FileSystem& fs, Reporter& reporter, SyncHost& host);
   ~Synchronizer() override;
 
-  // One whole run. Sets session.ExitCode (0, 1, 4, 5, or 18 to 22) and then
-  // writes the JSON summary when the options ask for one (Reporter::EndRun).
-  // With options.Preview nothing is written to Source or Target: the run
-  // works on a PreviewFileSystem in front of the file system and shows the
-  // lines it would write, between a first and a last line that say so.
-  void Synchronize();
+  // One whole run. Sets session.ExitCode and then writes the JSON summary
+  // when the options ask for one (Reporter::EndRun). With options.Preview
+  // nothing is written to Source or Target: the run works on a
+  // PreviewFileSystem in front of the file system and shows the lines it
+  // would write, between a first and a last line that say so.
+  RunOutcome Synchronize();
   // The deletion guard of the next runs.
   void SetDeletionGuard(const DeletionGuard& guard);
 

@@ -64,6 +64,9 @@ struct ReportRunState {
   bool SecuritySupport = false;  // for the summary
   const std::atomic<int>* StopRequested = nullptr;
   std::atomic<bool> Closing{false};  // the main window is closing (window thread)
+  // A report or JSON summary could not be written: the program stays open
+  // to show why, whatever Quiet says.
+  bool WriteFailed = false;
   // The folder of the versions folder where this run keeps what it deletes
   // or replaces (ending in "/"), once made; else empty.
   std::string KeptIn;
@@ -77,9 +80,14 @@ using CommandLineWriter = std::function<std::string(const SyncOptions&)>;
 class Reporter {
  public:
   // `options` is read at every call (Report, Append, Restriction, ReportLevel,
-  // Bidi, Source, Target ...) and its Quiet is cleared on a write failure.
-  Reporter(SyncOptions& options, const PlatformFacts& facts, FileSystem& fs, ReportDisplay& display,
-           const Clock& clock);
+  // Bidi, Source, Target ...) while no run has options of its own.
+  Reporter(const SyncOptions& options, const PlatformFacts& facts, FileSystem& fs,
+           ReportDisplay& display, const Clock& clock);
+
+  // The options of the run under way, its folders as the run spells them:
+  // read instead of those given above until set back to null.
+  void SetRunOptions(const SyncOptions* options) { run_options_ = options; }
+  const SyncOptions& Options() const { return run_options_ != nullptr ? *run_options_ : options_; }
 
   void SetSelfSync(ReportSelfSync* self_sync) { self_sync_ = self_sync; }
   // The argument string printed by the summary's command-line row.
@@ -88,15 +96,15 @@ class Reporter {
 
   // Start of a run: counters, ErrorCount and the immediate length to zero,
   // ReportInSource/ReportInTarget/ReportSuppressed/SummarySuppressed
-  // cleared, ReportShortPath emptied, the kept errors dropped and the run's
-  // start time taken for the JSON summary.
+  // and WriteFailed cleared, ReportShortPath emptied, the kept errors dropped
+  // and the run's start time taken for the JSON summary.
   void BeginRun();
 
   // End of a run whose exit code is known, also of one that was refused
   // (`message`: the line that refused it) or never began (an invalid command
   // line; the start time is then now): writes the JSON summary when
   // JsonSummary is set. A failure shows "Error writing JSON summary to file
-  // "...". ..." as an immediate line and clears Quiet, as a report write
+  // "...". ..." as an immediate line and sets WriteFailed, as a report write
   // failure does; the exit code stays.
   void EndRun(int exit_code, std::string_view message = {});
 
@@ -116,7 +124,7 @@ class Reporter {
   // phase so that the report starts with the run; every other flush comes
   // from AddReportLine. Does nothing while the report file synchronizes
   // itself or without a report path. A failure to open, write or close shows
-  // "Error writing report to file ..." once, clears Quiet and stops all
+  // "Error writing report to file ..." once, sets WriteFailed and stops all
   // writing for the rest of the run. The report path's final link is followed.
   void FlushReport(bool final);
 
@@ -198,7 +206,12 @@ class Reporter {
   void ShowSuppressedReportCopy();
   void WriteFailed(ErrorCode error, bool final);
 
-  SyncOptions& options_;
+  // The options as the summaries state them: without Quiet once a write
+  // failed, since the program then stays open.
+  SyncOptions StatedOptions() const;
+
+  const SyncOptions& options_;
+  const SyncOptions* run_options_ = nullptr;
   const PlatformFacts& facts_;
   FileSystem& fs_;
   ReportDisplay& display_;

@@ -928,6 +928,26 @@ TEST_F(SynchronizerTest, DeletionGuardAsksTheWindowUnlessTheRunExitsByItselfOrPr
   }
 }
 
+// The run never writes its options: what it made of them comes back, the
+// folders with their "/", and Quiet lifted by a report that cannot be
+// written (the program stays open to show why).
+TEST_F(SynchronizerTest, TheOutcomeGivesTheFoldersAsTakenAndQuietLiftedByAFailedReport) {
+  tree_.WriteFile("plain-file", "x");
+  run_.options.Source = tree_.Path("src");
+  run_.options.Quiet = true;
+  run_.options.Report = tree_.Path("plain-file/report.txt");
+  const SyncOptions given = run_.options;
+
+  const RunOutcome outcome = run_.sync.Synchronize();
+
+  EXPECT_EQ(run_.options, given);
+  EXPECT_EQ(outcome.source, tree_.Folder("src"));
+  EXPECT_EQ(outcome.target, tree_.Folder("dst"));
+  EXPECT_FALSE(outcome.quiet);
+  EXPECT_FALSE(run_.host.closed_with.has_value());
+  EXPECT_EQ(outcome.exit_code, run_.session.ExitCode);
+}
+
 TEST_F(SynchronizerTest, StopDuringCopyToTargetSkipsTheRestAndKeepsTheProgramOpen) {
   for (int i = 0; i < 10; ++i) Put("src/f" + std::to_string(i) + ".txt", "x");
   Put("dst/only-dst.txt", "d");
