@@ -7,7 +7,6 @@
 #include "base/sync_options.h"
 #include "engine/sync_host.h"
 #include "engine/sync_session.h"
-#include "fs/files_enumerator.h"
 #include "platform/file_system.h"
 #include "platform/platform_facts.h"
 #include "report/reporter.h"
@@ -40,11 +39,14 @@ struct RunOutcome {
 // and the session and keeps them alive while a run goes on; another thread
 // may only raise session.StopRequested. The options are read, never
 // written: what the run made of them comes back in its RunOutcome.
-class Synchronizer final : public IEnumFile, public IProgress, public ReportSelfSync {
+class Synchronizer final {
  public:
+  // Becomes the reporter's ReportSelfSync for its life.
   Synchronizer(const SyncOptions& options, SyncSession& session, const PlatformFacts& facts,
                FileSystem& fs, Reporter& reporter, SyncHost& host);
-  ~Synchronizer() override;
+  ~Synchronizer();
+  Synchronizer(const Synchronizer&) = delete;
+  Synchronizer& operator=(const Synchronizer&) = delete;
 
   // One whole run. Sets session.ExitCode and then writes the JSON summary
   // when the options ask for one (Reporter::EndRun). With options.Preview
@@ -54,21 +56,6 @@ class Synchronizer final : public IEnumFile, public IProgress, public ReportSelf
   RunOutcome Synchronize();
   // The deletion guard of the next runs.
   void SetDeletionGuard(const DeletionGuard& guard);
-
-  // ReportSelfSync: synchronizes the report file alone.
-  void SyncReportFile(bool towards) override;
-
-  // Removes a Target item of the other kind than the Source item `source`
-  // (a folder with all its contents). Returns 0 when it is gone.
-  ErrorCode RemoveConflict(const std::string& target_path, FilesEnumerator& source);
-
-  // IEnumFile: the item handler.
-  void File(FilesEnumerator& e) override;
-  void AccessError(const std::string& path, ErrorCode code) override;
-  void SecurityError(const std::string& path, ErrorCode code) override;
-
-  // IProgress: copy progress of the file being copied.
-  void SetProgress(uint64_t bytes_copied) override;
 
  private:
   struct Impl;
