@@ -71,13 +71,22 @@ void AssistTextField(QLineEdit* field, QPushButton* browse, QPushButton* default
   new FieldAssist(field, browse, default_button);
 }
 
-void CountRuns(QSpinBox& box) {
-  box.setSpecialValueText(QObject::tr("all runs"));
-  const auto suffix = [&box](int runs) {
-    box.setSuffix(runs == 1 ? QObject::tr(" run") : QObject::tr(" runs"));
+void NameSpinBox(QSpinBox& box, const QString& name) {
+  box.setAccessibleName(name);
+  for (QLineEdit* text : box.findChildren<QLineEdit*>()) text->setAccessibleName(name);
+}
+
+QSpinBox* NewKeptRunsBox(QWidget* parent, const QString& name) {
+  auto* box = new QSpinBox(parent);
+  box->setRange(0, 9999);
+  box->setSpecialValueText(QObject::tr("all runs"));
+  const auto suffix = [box](int runs) {
+    box->setSuffix(runs == 1 ? QObject::tr(" run") : QObject::tr(" runs"));
   };
-  suffix(box.value());
-  QObject::connect(&box, &QSpinBox::valueChanged, &box, suffix);
+  suffix(box->value());
+  QObject::connect(box, &QSpinBox::valueChanged, box, suffix);
+  NameSpinBox(*box, name);
+  return box;
 }
 
 void BrowseIntoField(QWidget* owner, FileSystem& fs, ByteText& field, const QString& title) {

@@ -28,9 +28,13 @@ class ByteText;
 void AssistTextField(QLineEdit* field, QPushButton* browse = nullptr,
                      QPushButton* default_button = nullptr);
 
-// A number of runs in `box`: "all runs" for 0, "1 run", "2 runs" ... as the
-// value changes.
-void CountRuns(QSpinBox& box);
+// Gives `box` the accessible name `name`, and its text field too: the field
+// takes the focus and is what a screen reader meets.
+void NameSpinBox(QSpinBox& box, const QString& name);
+
+// A box for a number of runs to keep, from 0 to 9999, named `name`: it shows
+// "all runs" for 0, "1 run", "2 runs" ... as the value changes.
+QSpinBox* NewKeptRunsBox(QWidget* parent, const QString& name);
 
 // The folder browser for a dialog's folder field, titled `title`: it opens
 // where BrowseStartFolder says for the field's text; a chosen folder is put

@@ -28,6 +28,28 @@
 #include "widgets/choosers.h"
 
 namespace twinmere::ui {
+namespace {
+
+// A chooser beside a path field. It says what it chooses, in its tool tip
+// and to a screen reader alike, and has no tab stop and no focus: Enter in
+// the field presses it, and the focus stays in the field.
+QPushButton* NewChooser(QWidget* parent, const char* name, const QString& chooses) {
+  auto* chooser = Named(new QPushButton(parent), name);
+  chooser->setToolTip(chooses);
+  chooser->setAccessibleName(chooses);
+  chooser->setFocusPolicy(Qt::NoFocus);
+  return chooser;
+}
+
+// `controls` side by side; `wide` (one of them, or none) takes the room left.
+QHBoxLayout* NewRow(std::initializer_list<QWidget*> controls, QWidget* wide = nullptr) {
+  auto* row = new QHBoxLayout;
+  for (QWidget* control : controls) row->addWidget(control, control == wide ? 1 : 0);
+  return row;
+}
+
+}  // namespace
+
 OptionsDialog::OptionsDialog(const SyncOptions& options, const OptionsDialogContext& context,
                              QWidget* parent)
     : QDialog(parent), context_(context), accepted_(options) {
@@ -48,38 +70,84 @@ QCheckBox* OptionsDialog::NewCheckBox(const QString& caption, const char* name, 
   return box;
 }
 
+// The controls are made from the top down, which is their tab order.
 void OptionsDialog::CreateControls() {
-  using S = OptionsDialogState;
   auto* layout = new QVBoxLayout(this);
+  layout->addLayout(CreateFolderFields());
+  layout->addWidget(CreateReportFrame());
+  auto* groups = new QHBoxLayout;
+  groups->addWidget(CreateSyncFrame(), 1);
+  groups->addWidget(CreateProgramFrame());
+  layout->addLayout(groups, 1);
+  layout->addLayout(CreateVersionsRow());
+  layout->addLayout(CreateButtonRow());
 
-  auto* folders = new QGridLayout;
+  // The drop-down list belongs to the dialog, so that no frame cuts it off.
+  lstReportLevel = Named(new ReportLevelList(this), "lstReportLevel");
+  lstReportLevel->setAccessibleName(tr("Report level"));
+  lstReportLevel->SetFollowMouse(true);
+  lstReportLevel->hide();
+
+  AssistPathFields();
+  ConnectControls();
+  WatchControls();
+  DescribeControls();
+}
+
+QGridLayout* OptionsDialog::CreateFolderFields() {
   lblSource = Named(new QLabel(tr("S&ource:"), this), "lblSource");
   txtSource = Named(new QLineEdit(this), "txtSource");
-  cmdSource = Named(new QPushButton(this), "cmdSource");
+  cmdSource = NewChooser(this, "cmdSource", tr("Choose Source folder..."));
   lblTarget = Named(new QLabel(tr("&Target:"), this), "lblTarget");
   txtTarget = Named(new QLineEdit(this), "txtTarget");
-  cmdTarget = Named(new QPushButton(this), "cmdTarget");
+  cmdTarget = NewChooser(this, "cmdTarget", tr("Choose Target folder..."));
   lblSource->setBuddy(txtSource);
   lblTarget->setBuddy(txtTarget);
+  auto* folders = new QGridLayout;
   folders->addWidget(lblSource, 0, 0);
   folders->addWidget(txtSource, 0, 1);
   folders->addWidget(cmdSource, 0, 2);
   folders->addWidget(lblTarget, 1, 0);
   folders->addWidget(txtTarget, 1, 1);
   folders->addWidget(cmdTarget, 1, 2);
-  layout->addLayout(folders);
+  return folders;
+}
 
+// The report file, with how it grows and what it holds below it, and the
+// JSON summary: a file of its own, written at the end of each run.
+QGroupBox* OptionsDialog::CreateReportFrame() {
+  using S = OptionsDialogState;
   fraReport = Named(new QGroupBox(tr("&Report File"), this), "fraReport");
   txtReport = Named(new QLineEdit(fraReport), "txtReport");
   txtReport->setAccessibleName(tr("Report file"));
-  cmdReport = Named(new QPushButton(fraReport), "cmdReport");
+  cmdReport = NewChooser(fraReport, "cmdReport", tr("Choose report file..."));
   chkAppend = NewCheckBox(tr("&Append"), "chkAppend", fraReport, &S::chkAppend);
   chkRestrict = NewCheckBox(tr("Restrictio&n:"), "chkRestrict", fraReport, &S::chkRestrict);
   txtRestrict = Named(new QLineEdit(fraReport), "txtRestrict");
   txtRestrict->setFixedWidth(txtRestrict->fontMetrics().horizontalAdvance(u'0') * 10 + 12);
   txtRestrict->setAccessibleName(tr("Restriction"));
   lblKb = Named(new QLabel(tr("Kbytes"), fraReport), "lblKb");
-  shReportLevel = Named(new QFrame(fraReport), "shReportLevel");
+  CreateLevelOutline(fraReport);
+  lblJson = Named(new QLabel(tr("&JSON summary:"), fraReport), "lblJson");
+  txtJson = Named(new QLineEdit(fraReport), "txtJson");
+  txtJson->setAccessibleName(tr("JSON summary"));
+  cmdJson = NewChooser(fraReport, "cmdJson", tr("Choose JSON summary file..."));
+  lblJson->setBuddy(txtJson);
+
+  QHBoxLayout* report_options = NewRow({chkAppend, chkRestrict, txtRestrict, lblKb});
+  report_options->addStretch();
+  report_options->addWidget(shReportLevel);
+  auto* report = new QVBoxLayout(fraReport);
+  report->addLayout(NewRow({txtReport, cmdReport}, txtReport));
+  report->addLayout(report_options);
+  report->addLayout(NewRow({lblJson, txtJson, cmdJson}, txtJson));
+  return fraReport;
+}
+
+// The report level in a sunken outline, with the button that drops its list
+// down.
+void OptionsDialog::CreateLevelOutline(QWidget* frame) {
+  shReportLevel = Named(new QFrame(frame), "shReportLevel");
   shReportLevel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
   shReportLevel->setAccessibleName(tr("Report level"));
   lblReportLevel = Named(new QLabel(shReportLevel), "lblReportLevel");
@@ -96,31 +164,10 @@ void OptionsDialog::CreateControls() {
   level_row->setContentsMargins(6, 1, 1, 1);
   level_row->addWidget(lblReportLevel, 1);
   level_row->addWidget(cmdReportLevel);
-  auto* report_path = new QHBoxLayout;
-  report_path->addWidget(txtReport, 1);
-  report_path->addWidget(cmdReport);
-  // The JSON summary: a file of its own, written at the end of each run.
-  lblJson = Named(new QLabel(tr("&JSON summary:"), fraReport), "lblJson");
-  txtJson = Named(new QLineEdit(fraReport), "txtJson");
-  txtJson->setAccessibleName(tr("JSON summary"));
-  cmdJson = Named(new QPushButton(fraReport), "cmdJson");
-  lblJson->setBuddy(txtJson);
-  auto* json_path = new QHBoxLayout;
-  json_path->addWidget(lblJson);
-  json_path->addWidget(txtJson, 1);
-  json_path->addWidget(cmdJson);
-  auto* report_options = new QHBoxLayout;
-  for (QWidget* control :
-       std::initializer_list<QWidget*>{chkAppend, chkRestrict, txtRestrict, lblKb})
-    report_options->addWidget(control);
-  report_options->addStretch();
-  report_options->addWidget(shReportLevel);
-  auto* report = new QVBoxLayout(fraReport);
-  report->addLayout(report_path);
-  report->addLayout(report_options);
-  report->addLayout(json_path);
-  layout->addWidget(fraReport);
+}
 
+QGroupBox* OptionsDialog::CreateSyncFrame() {
+  using S = OptionsDialogState;
   fraSync = Named(new QGroupBox(tr("Synchronization options"), this), "fraSync");
   chkBidi = NewCheckBox(tr("&Bidirectional synchronization"), "chkBidi", fraSync, &S::chkBidi);
   chkNew = NewCheckBox(tr("Copy only ne&wer files"), "chkNew", fraSync, &S::chkNew);
@@ -140,23 +187,25 @@ void OptionsDialog::CreateControls() {
   chkCase = NewCheckBox(tr("Synchronize &case"), "chkCase", fraSync, &S::chkCase);
   chkSubfolders =
       NewCheckBox(tr("Exclude sub&folders"), "chkSubfolders", fraSync, &S::chkSubfolders);
-  auto* sync = new QVBoxLayout(fraSync);
-  for (QCheckBox* box : {chkBidi, chkNew, chkDelete, chkForceDelete, chkTrash, chkNoSecurity,
-                         chkNoDaylight, chkAllowDecryption, chkCase, chkSubfolders}) {
-    if (box != chkForceDelete) {
-      sync->addWidget(box);
-      continue;
-    }
-    // The guard belongs to the deletions: indented below them, its box under
-    // their caption.
-    auto* indented = new QHBoxLayout;
-    indented->addSpacing(style()->pixelMetric(QStyle::PM_IndicatorWidth) +
-                         style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing));
-    indented->addWidget(box);
-    sync->addLayout(indented);
-  }
-  sync->addStretch();
 
+  auto* sync = new QVBoxLayout(fraSync);
+  for (QCheckBox* box : {chkBidi, chkNew, chkDelete}) sync->addWidget(box);
+  // The guard belongs to the deletions: indented below them, its box under
+  // their caption.
+  auto* indented = new QHBoxLayout;
+  indented->addSpacing(style()->pixelMetric(QStyle::PM_IndicatorWidth) +
+                       style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing));
+  indented->addWidget(chkForceDelete);
+  sync->addLayout(indented);
+  for (QCheckBox* box :
+       {chkTrash, chkNoSecurity, chkNoDaylight, chkAllowDecryption, chkCase, chkSubfolders})
+    sync->addWidget(box);
+  sync->addStretch();
+  return fraSync;
+}
+
+QGroupBox* OptionsDialog::CreateProgramFrame() {
+  using S = OptionsDialogState;
   fraApp = Named(new QGroupBox(tr("Program options"), this), "fraApp");
   chkStart = NewCheckBox(tr("&Start automatically"), "chkStart", fraApp, &S::chkStart);
   chkMinimized = NewCheckBox(tr("Start minimi&zed"), "chkMinimized", fraApp, &S::chkMinimized);
@@ -170,76 +219,46 @@ void OptionsDialog::CreateControls() {
        {chkStart, chkMinimized, chkQuiet, chkQuickStart, chkDisallowStop, chkPreview})
     app->addWidget(box);
   app->addStretch();
+  return fraApp;
+}
 
-  auto* groups = new QHBoxLayout;
-  groups->addWidget(fraSync, 1);
-  groups->addWidget(fraApp);
-  layout->addLayout(groups, 1);
-
-  // Where the items a run deletes or replaces are kept, and for how many runs.
+// Where the items a run deletes or replaces are kept, and for how many runs.
+QHBoxLayout* OptionsDialog::CreateVersionsRow() {
   lblVersions = Named(new QLabel(tr("Vers&ions folder:"), this), "lblVersions");
   txtVersions = Named(new QLineEdit(this), "txtVersions");
   txtVersions->setAccessibleName(tr("Versions folder"));
-  cmdVersions = Named(new QPushButton(this), "cmdVersions");
+  cmdVersions = NewChooser(this, "cmdVersions", tr("Choose versions folder..."));
   // Every letter is some control's access key already: Tab from the versions
   // folder's chooser reaches the number.
   lblVersionsKeep = Named(new QLabel(tr("Keep newest:"), this), "lblVersionsKeep");
-  spnVersionsKeep = Named(new QSpinBox(this), "spnVersionsKeep");
-  spnVersionsKeep->setRange(0, 9999);
-  CountRuns(*spnVersionsKeep);
-  spnVersionsKeep->setAccessibleName(tr("Keep newest"));
-  // Its text field takes the focus and is what a screen reader names.
-  for (QLineEdit* text : spnVersionsKeep->findChildren<QLineEdit*>())
-    text->setAccessibleName(spnVersionsKeep->accessibleName());
+  spnVersionsKeep = Named(NewKeptRunsBox(this, tr("Keep newest")), "spnVersionsKeep");
   lblVersions->setBuddy(txtVersions);
   lblVersionsKeep->setBuddy(spnVersionsKeep);
-  auto* versions = new QHBoxLayout;
-  for (QWidget* control : std::initializer_list<QWidget*>{lblVersions, txtVersions, cmdVersions,
-                                                          lblVersionsKeep, spnVersionsKeep})
-    versions->addWidget(control, control == txtVersions ? 1 : 0);
-  layout->addLayout(versions);
+  return NewRow({lblVersions, txtVersions, cmdVersions, lblVersionsKeep, spnVersionsKeep},
+                txtVersions);
+}
 
+QHBoxLayout* OptionsDialog::CreateButtonRow() {
   cmdGet = Named(new QPushButton(tr("&Get options..."), this), "cmdGet");
   cmdShortcut = Named(new QPushButton(tr("&Make shortcut..."), this), "cmdShortcut");
   cmdOK = Named(new QPushButton(tr("OK"), this), "cmdOK");
   cmdCancel = Named(new QPushButton(tr("Cancel"), this), "cmdCancel");
   cmdHelp = Named(new QPushButton(tr("&Help"), this), "cmdHelp");
-  auto* buttons = new QHBoxLayout;
-  buttons->addWidget(cmdGet);
-  buttons->addWidget(cmdShortcut);
-  buttons->addStretch();
-  buttons->addWidget(cmdOK);
-  buttons->addWidget(cmdCancel);
-  buttons->addWidget(cmdHelp);
-  layout->addLayout(buttons);
   cmdOK->setDefault(true);
+  QHBoxLayout* buttons = NewRow({cmdGet, cmdShortcut});
+  buttons->addStretch();
+  for (QPushButton* button : {cmdOK, cmdCancel, cmdHelp}) buttons->addWidget(button);
+  return buttons;
+}
 
-  // The drop-down list belongs to the dialog, so that no frame cuts it off.
-  lstReportLevel = Named(new ReportLevelList(this), "lstReportLevel");
-  lstReportLevel->setAccessibleName(tr("Report level"));
-  lstReportLevel->SetFollowMouse(true);
-  lstReportLevel->hide();
-
+// The path fields keep their bytes, complete what is typed into them, and
+// make their chooser the default button while they have the focus.
+void OptionsDialog::AssistPathFields() {
   source_ = ByteText(txtSource);
   target_ = ByteText(txtTarget);
   report_ = ByteText(txtReport);
   json_ = ByteText(txtJson);
   versions_ = ByteText(txtVersions);
-  // Each chooser says what it chooses, in its tool tip and to a screen
-  // reader alike.
-  const std::pair<QPushButton*, QString> choosers[] = {
-      {cmdSource, tr("Choose Source folder...")},
-      {cmdTarget, tr("Choose Target folder...")},
-      {cmdReport, tr("Choose report file...")},
-      {cmdJson, tr("Choose JSON summary file...")},
-      {cmdVersions, tr("Choose versions folder...")}};
-  for (const auto& [browse, caption] : choosers) {
-    browse->setToolTip(caption);
-    browse->setAccessibleName(caption);
-    // No tab stop and no focus: Enter in the field presses it, and the focus
-    // stays in the field.
-    browse->setFocusPolicy(Qt::NoFocus);
-  }
   AssistTextField(txtSource, cmdSource, cmdOK);
   AssistTextField(txtTarget, cmdTarget, cmdOK);
   AssistTextField(txtReport, cmdReport, cmdOK);
@@ -253,7 +272,9 @@ void OptionsDialog::CreateControls() {
   QFileSystemModel* file_paths = DiskModel(this, PathKinds::FoldersAndFiles);
   CompletePaths(txtReport, file_paths);
   CompletePaths(txtJson, file_paths);
+}
 
+void OptionsDialog::ConnectControls() {
   connect(chkBidi, &QCheckBox::toggled, this, &OptionsDialog::BidiClicked);
   connect(chkDelete, &QCheckBox::toggled, this, &OptionsDialog::ApplyRules);
   connect(chkSubfolders, &QCheckBox::toggled, this, [this](bool excluded) {
@@ -286,20 +307,11 @@ void OptionsDialog::CreateControls() {
   connect(cmdOK, &QPushButton::clicked, this, &OptionsDialog::accept);
   connect(cmdCancel, &QPushButton::clicked, this, &OptionsDialog::reject);
   connect(cmdHelp, &QPushButton::clicked, this, [this] { ShowFormHelp(); });
-  SetHelpTopic(*cmdGet, kHelpReadShortcut);
-  SetHelpTopic(*cmdShortcut, kHelpShortcutDialog);
-  // F1 opens the part of the page that explains the control (or its frame).
-  for (QWidget* folder : std::initializer_list<QWidget*>{lblSource, txtSource, cmdSource, lblTarget,
-                                                         txtTarget, cmdTarget})
-    SetHelpSection(*folder, QStringLiteral("folders"));
-  SetHelpSection(*fraSync, QStringLiteral("sync"));
-  for (QWidget* control : std::initializer_list<QWidget*>{lblVersions, txtVersions, cmdVersions,
-                                                          lblVersionsKeep, spnVersionsKeep})
-    SetHelpSection(*control, QStringLiteral("versions"));
-  SetHelpSection(*fraApp, QStringLiteral("program"));
-  SetHelpSection(*fraReport, QStringLiteral("report"));
-  SetHelpSection(*lstReportLevel, QStringLiteral("report"));
+}
 
+// The dialog watches the level's list and button, what closes the list, and
+// the controls that take drops.
+void OptionsDialog::WatchControls() {
   for (QObject* watched :
        std::initializer_list<QObject*>{lstReportLevel, cmdReportLevel, cmdOK, cmdCancel,
                                        txtRestrict, fraSync, fraApp, fraReport})
@@ -316,6 +328,23 @@ void OptionsDialog::CreateControls() {
     target->setAcceptDrops(true);
     target->installEventFilter(this);
   }
+}
+
+// The help of the controls: F1 opens the part of the page that explains the
+// control (or its frame); What's This tells what it does.
+void OptionsDialog::DescribeControls() {
+  SetHelpTopic(*cmdGet, kHelpReadShortcut);
+  SetHelpTopic(*cmdShortcut, kHelpShortcutDialog);
+  for (QWidget* folder : std::initializer_list<QWidget*>{lblSource, txtSource, cmdSource, lblTarget,
+                                                         txtTarget, cmdTarget})
+    SetHelpSection(*folder, QStringLiteral("folders"));
+  SetHelpSection(*fraSync, QStringLiteral("sync"));
+  for (QWidget* control : std::initializer_list<QWidget*>{lblVersions, txtVersions, cmdVersions,
+                                                          lblVersionsKeep, spnVersionsKeep})
+    SetHelpSection(*control, QStringLiteral("versions"));
+  SetHelpSection(*fraApp, QStringLiteral("program"));
+  SetHelpSection(*fraReport, QStringLiteral("report"));
+  SetHelpSection(*lstReportLevel, QStringLiteral("report"));
 
   const std::pair<QWidget*, const char*> help[] = {
       {txtSource, "The folder whose files are copied to the Target folder."},

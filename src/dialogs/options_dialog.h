@@ -22,7 +22,9 @@
 
 class QCheckBox;
 class QFrame;
+class QGridLayout;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -80,7 +82,21 @@ class OptionsDialog final : public QDialog, public Form {
  private:
   enum class DropKind { Source, Target, Report, Shortcut };
 
+  // Makes the controls. Each frame or row of them is made by a function of
+  // its own, from the top of the dialog down: the order that is their tab
+  // order.
   void CreateControls();
+  QGridLayout* CreateFolderFields();
+  QGroupBox* CreateReportFrame();
+  void CreateLevelOutline(QWidget* frame);
+  QGroupBox* CreateSyncFrame();
+  QGroupBox* CreateProgramFrame();
+  QHBoxLayout* CreateVersionsRow();
+  QHBoxLayout* CreateButtonRow();
+  void AssistPathFields();
+  void ConnectControls();
+  void WatchControls();
+  void DescribeControls();
   QCheckBox* NewCheckBox(const QString& caption, const char* name, QWidget* parent,
                          CheckBoxState OptionsDialogState::*member);
   OptionsDialogState State() const;

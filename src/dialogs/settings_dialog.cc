@@ -26,6 +26,19 @@
 #include "widgets/choosers.h"
 
 namespace twinmere::ui {
+namespace {
+
+// `label` and `control` at the left of a row of their own.
+QHBoxLayout* NewLeftRow(QWidget* label, QWidget* control) {
+  auto* row = new QHBoxLayout;
+  row->addWidget(label);
+  row->addWidget(control);
+  row->addStretch();
+  return row;
+}
+
+}  // namespace
+
 SettingsDialog::SettingsDialog(const SettingsDialogContext& context, QWidget* parent)
     : QDialog(parent), context_(context) {
   setObjectName("SettingsDialog");
@@ -45,7 +58,27 @@ SettingsDialog::SettingsDialog(const SettingsDialogContext& context, QWidget* pa
   SetUpForm(*this, context_.services, kHelpPreferences, {txtViewer, txtShortcuts, txtReport});
 }
 
+// The controls stand in one grid of two columns, made from the top down (the
+// order that is their tab order); the wide controls span both.
 void SettingsDialog::CreateControls() {
+  auto* grid = new QGridLayout;
+  int row = AddPathFields(*grid, 0);
+  row = AddLevel(*grid, row);
+  row = AddLimits(*grid, row);
+  AddScheduledRuns(*grid, row);
+  grid->setColumnStretch(0, 1);
+  QHBoxLayout* buttons = CreateButtonRow();
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(grid);
+  layout->addLayout(buttons);
+
+  AssistPathFields();
+  ConnectControls();
+  DescribeControls();
+}
+
+// The three paths, each with its label above it and its chooser beside it.
+int SettingsDialog::AddPathFields(QGridLayout& grid, int row) {
   lblShortcuts = Named(new QLabel(tr("Default &shortcuts location:"), this), "lblShortcuts");
   txtShortcuts = Named(new QLineEdit(this), "txtShortcuts");
   // Each chooser says what it chooses: the three stand in one column.
@@ -56,35 +89,56 @@ void SettingsDialog::CreateControls() {
   lblViewer = Named(new QLabel(tr("Report &viewer:"), this), "lblViewer");
   txtViewer = Named(new QLineEdit(this), "txtViewer");
   cmdViewer = Named(new QPushButton(tr("Choose report viewer..."), this), "cmdViewer");
+  for (const auto& [label, field, button] :
+       {std::tuple{lblShortcuts, txtShortcuts, cmdShortcuts},
+        std::tuple{lblReport, txtReport, cmdReport}, std::tuple{lblViewer, txtViewer, cmdViewer}}) {
+    label->setBuddy(field);
+    field->setMinimumWidth(fontMetrics().averageCharWidth() * 50);
+    grid.addWidget(label, row++, 0, 1, 2);
+    grid.addWidget(field, row, 0);
+    grid.addWidget(button, row++, 1);
+  }
+  return row;
+}
+
+// The default report level, as a number and as the list of what it includes.
+int SettingsDialog::AddLevel(QGridLayout& grid, int row) {
   lblLevel = Named(new QLabel(tr("Default report &level:"), this), "lblLevel");
   lblLevelValue = Named(new QLabel(this), "lblLevelValue");
   lstReportLevel = Named(new ReportLevelList(this), "lstReportLevel");
   lstReportLevel->setSelectionMode(QAbstractItemView::NoSelection);
   lstReportLevel->setFixedHeight(lstReportLevel->FullHeight());
   lstReportLevel->setAccessibleName(tr("Default report level"));
+  lblLevel->setBuddy(lstReportLevel);
+  auto* level = new QHBoxLayout;
+  level->addWidget(lblLevel);
+  level->addWidget(lblLevelValue, 1);
+  grid.addLayout(level, row++, 0, 1, 2);
+  grid.addWidget(lstReportLevel, row++, 0, 1, 2);
+  return row;
+}
+
+// The deletion guard's share of Target's items, and how many runs versions
+// folders keep.
+int SettingsDialog::AddLimits(QGridLayout& grid, int row) {
   lblGuard = Named(new QLabel(tr("Deletion &guard: stop deleting more than"), this), "lblGuard");
   spnGuard = Named(new QSpinBox(this), "spnGuard");
   spnGuard->setRange(0, 100);
   spnGuard->setSuffix(tr(" % of Target"));
-  // The box's own field is what a screen reader meets.
-  spnGuard->setAccessibleName(tr("Deletion guard: stop deleting more than"));
-  if (auto* field = spnGuard->findChild<QLineEdit*>())
-    field->setAccessibleName(spnGuard->accessibleName());
+  NameSpinBox(*spnGuard, tr("Deletion guard: stop deleting more than"));
   lblGuard->setBuddy(spnGuard);
-  lblShortcuts->setBuddy(txtShortcuts);
-  lblReport->setBuddy(txtReport);
-  lblViewer->setBuddy(txtViewer);
-  lblLevel->setBuddy(lstReportLevel);
   lblVersionsKeep =
       Named(new QLabel(tr("Versions folders &keep the newest:"), this), "lblVersionsKeep");
-  spnVersionsKeep = Named(new QSpinBox(this), "spnVersionsKeep");
-  spnVersionsKeep->setRange(0, 9999);
-  CountRuns(*spnVersionsKeep);
-  spnVersionsKeep->setAccessibleName(tr("Versions folders keep the newest"));
-  // Its text field takes the focus and is what a screen reader names.
-  for (QLineEdit* text : spnVersionsKeep->findChildren<QLineEdit*>())
-    text->setAccessibleName(spnVersionsKeep->accessibleName());
+  spnVersionsKeep =
+      Named(NewKeptRunsBox(this, tr("Versions folders keep the newest")), "spnVersionsKeep");
   lblVersionsKeep->setBuddy(spnVersionsKeep);
+  grid.addLayout(NewLeftRow(lblGuard, spnGuard), row++, 0, 1, 2);
+  grid.addLayout(NewLeftRow(lblVersionsKeep, spnVersionsKeep), row++, 0, 1, 2);
+  return row;
+}
+
+// The scheduled runs, only where there are any to offer.
+int SettingsDialog::AddScheduledRuns(QGridLayout& grid, int row) {
   lblScheduled = Named(new QLabel(tr("Sch&eduled runs:"), this), "lblScheduled");
   lstScheduled = Named(new QListWidget(this), "lstScheduled");
   lstScheduled->setAccessibleName(tr("Scheduled runs"));
@@ -94,50 +148,29 @@ void SettingsDialog::CreateControls() {
   const bool scheduling = context_.schedule != nullptr;
   for (QWidget* control : std::initializer_list<QWidget*>{lblScheduled, lstScheduled, cmdRemove})
     control->setVisible(scheduling);
+  grid.addWidget(lblScheduled, row++, 0, 1, 2);
+  grid.addWidget(lstScheduled, row, 0);
+  grid.addWidget(cmdRemove, row++, 1, Qt::AlignTop);
+  return row;
+}
+
+QHBoxLayout* SettingsDialog::CreateButtonRow() {
   cmdOK = Named(new QPushButton(tr("OK"), this), "cmdOK");
   cmdCancel = Named(new QPushButton(tr("Cancel"), this), "cmdCancel");
   cmdHelp = Named(new QPushButton(tr("&Help"), this), "cmdHelp");
   cmdOK->setDefault(true);
-
-  auto* grid = new QGridLayout;
-  int row = 0;
-  for (const auto& [label, field, button] :
-       {std::tuple{lblShortcuts, txtShortcuts, cmdShortcuts},
-        std::tuple{lblReport, txtReport, cmdReport}, std::tuple{lblViewer, txtViewer, cmdViewer}}) {
-    grid->addWidget(label, row++, 0, 1, 2);
-    grid->addWidget(field, row, 0);
-    grid->addWidget(button, row++, 1);
-  }
-  auto* level = new QHBoxLayout;
-  level->addWidget(lblLevel);
-  level->addWidget(lblLevelValue, 1);
-  grid->addLayout(level, row++, 0, 1, 2);
-  grid->addWidget(lstReportLevel, row++, 0, 1, 2);
-  auto* guard = new QHBoxLayout;
-  guard->addWidget(lblGuard);
-  guard->addWidget(spnGuard);
-  guard->addStretch();
-  grid->addLayout(guard, row++, 0, 1, 2);
-  auto* versions = new QHBoxLayout;
-  versions->addWidget(lblVersionsKeep);
-  versions->addWidget(spnVersionsKeep);
-  versions->addStretch();
-  grid->addLayout(versions, row++, 0, 1, 2);
-  grid->addWidget(lblScheduled, row++, 0, 1, 2);
-  grid->addWidget(lstScheduled, row, 0);
-  grid->addWidget(cmdRemove, row++, 1, Qt::AlignTop);
-  grid->setColumnStretch(0, 1);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   buttons->addWidget(cmdOK);
   buttons->addWidget(cmdCancel);
   buttons->addWidget(cmdHelp);
-  auto* layout = new QVBoxLayout(this);
-  layout->addLayout(grid);
-  layout->addLayout(buttons);
-  for (QLineEdit* field : {txtShortcuts, txtReport, txtViewer})
-    field->setMinimumWidth(fontMetrics().averageCharWidth() * 50);
+  return buttons;
+}
 
+// The path fields keep their bytes, complete what is typed into them, take
+// drops, and make their chooser the default button while they have the
+// focus.
+void SettingsDialog::AssistPathFields() {
   shortcuts_ = ByteText(txtShortcuts);
   report_ = ByteText(txtReport);
   viewer_ = ByteText(txtViewer);
@@ -152,8 +185,10 @@ void SettingsDialog::CreateControls() {
     field->setAcceptDrops(true);
     field->installEventFilter(this);
   }
-  lstReportLevel->installEventFilter(this);
+}
 
+void SettingsDialog::ConnectControls() {
+  lstReportLevel->installEventFilter(this);
   connect(lstReportLevel, &ReportLevelList::LevelChanged, this, [this](int32_t level) {
     level_ = level;
     ShowLevel();
@@ -169,7 +204,11 @@ void SettingsDialog::CreateControls() {
   connect(cmdOK, &QPushButton::clicked, this, &SettingsDialog::accept);
   connect(cmdCancel, &QPushButton::clicked, this, &SettingsDialog::reject);
   connect(cmdHelp, &QPushButton::clicked, this, [this] { ShowFormHelp(); });
-  // F1 opens the part of the page that explains the control.
+}
+
+// The help of the controls: F1 opens the part of the page that explains the
+// control; What's This tells what it does.
+void SettingsDialog::DescribeControls() {
   const std::pair<QWidget*, const char*> sections[] = {
       {lblShortcuts, "shortcuts"},   {txtShortcuts, "shortcuts"},  {cmdShortcuts, "shortcuts"},
       {lblReport, "report-file"},    {txtReport, "report-file"},   {cmdReport, "report-file"},

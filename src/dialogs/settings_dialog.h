@@ -17,6 +17,8 @@
 #include "widgets/byte_text.h"
 #include "widgets/form.h"
 
+class QGridLayout;
+class QHBoxLayout;
 class QLabel;
 class QListWidget;
 class QLineEdit;
@@ -53,7 +55,18 @@ class SettingsDialog final : public QDialog, public Form {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // Makes the controls. Each group of rows is added to the grid by a
+  // function of its own, from the top of the dialog down: the order that is
+  // their tab order. Each returns the row after its own.
   void CreateControls();
+  int AddPathFields(QGridLayout& grid, int row);
+  int AddLevel(QGridLayout& grid, int row);
+  int AddLimits(QGridLayout& grid, int row);
+  int AddScheduledRuns(QGridLayout& grid, int row);
+  QHBoxLayout* CreateButtonRow();
+  void AssistPathFields();
+  void ConnectControls();
+  void DescribeControls();
   void ChooseReport();
   void ChooseViewer();
   void ShowLevel();

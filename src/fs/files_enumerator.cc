@@ -342,7 +342,7 @@ SecurityMatch FilesEnumerator::CompareSecurity(const std::string& path) {
   if (a.uid != b.uid || a.gid != b.gid ||
       !same_list(a.has_access_acl, a.access_acl, b.has_access_acl, b.access_acl) ||
       !same_list(a.has_default_acl, a.default_acl, b.has_default_acl, b.default_acl) ||
-      capabilities_differ)
+      capabilities_differ || a.descriptor != b.descriptor)
     return SecurityMatch::Differs;
   return SecurityMatch::Same;
 }

@@ -1,8 +1,10 @@
 // Error codes of the operating-system layer.
 //
 // Every file-system operation returns an ErrorCode: 0 on success, otherwise
-// the errno value of the first call that failed. Nothing is thrown across the
-// file-system layer. The codes that the program's logic tests have names here.
+// the error of the first call that failed: its errno value, and on Windows
+// its Windows error number (GetLastError, or the native status turned into
+// one). Nothing is thrown across the file-system layer. The codes that the
+// program's logic tests have names here.
 #pragma once
 
 #include <cerrno>
@@ -13,6 +15,29 @@ namespace twinmere {
 using ErrorCode = int;
 
 inline constexpr ErrorCode kSuccess = 0;
+#ifdef _WIN32
+// The Windows error numbers of the same meanings (ERROR_FILE_NOT_FOUND,
+// ERROR_PATH_NOT_FOUND, ERROR_NO_MORE_FILES, ERROR_ALREADY_EXISTS,
+// ERROR_REQUEST_ABORTED, ERROR_ACCESS_DENIED, ERROR_DISK_FULL,
+// ERROR_DIR_NOT_EMPTY, ERROR_NOT_SUPPORTED, ERROR_RETRY, ERROR_LOCK_VIOLATION,
+// ERROR_STOPPED_ON_SYMLINK, ERROR_NOT_SAME_DEVICE), without the system's
+// headers in every file.
+inline constexpr ErrorCode kErrNotFound = 2;
+inline constexpr ErrorCode kErrPathNotFound = 3;
+inline constexpr ErrorCode kErrNoMoreEntries = 18;
+inline constexpr ErrorCode kErrAlreadyExists = 183;
+inline constexpr ErrorCode kErrCancelled = 1235;
+inline constexpr ErrorCode kErrAccessDenied = 5;
+inline constexpr ErrorCode kErrNoSpace = 112;
+inline constexpr ErrorCode kErrNotEmpty = 145;
+inline constexpr ErrorCode kErrNotSupported = 50;
+inline constexpr ErrorCode kErrChangedMeanwhile = 1237;
+inline constexpr ErrorCode kErrInUse = 33;
+inline constexpr ErrorCode kErrLinkInPath = 681;
+inline constexpr ErrorCode kErrCrossDevice = 17;
+// A name of the path is a file where a folder should be (ERROR_DIRECTORY).
+inline constexpr ErrorCode kErrNotAFolder = 267;
+#else
 inline constexpr ErrorCode kErrNotFound = ENOENT;       // no such item
 inline constexpr ErrorCode kErrPathNotFound = ENOTDIR;  // a folder of the path is missing or a file
 inline constexpr ErrorCode kErrNoMoreEntries = ENODATA;  // end of a folder listing
@@ -27,19 +52,27 @@ inline constexpr ErrorCode kErrNotSupported = EOPNOTSUPP;
 inline constexpr ErrorCode kErrChangedMeanwhile = EAGAIN;
 // A file another holder keeps locked (FileSystem::LockFile).
 inline constexpr ErrorCode kErrInUse = EBUSY;
+// A path whose folders include a link below a confined root (never followed).
+inline constexpr ErrorCode kErrLinkInPath = ELOOP;
+// A rename between two file systems.
+inline constexpr ErrorCode kErrCrossDevice = EXDEV;
+// A name of the path is a file where a folder should be.
+inline constexpr ErrorCode kErrNotAFolder = ENOTDIR;
+#endif
 
 // An item that the run deletes or replaces could not be kept where deleted
 // items go (a volume without a usable Trash), and the run has said why
 // once: it stays as it is, and no further line is shown for it. Outside the
-// range of errno values.
+// range of errno values and of Windows error numbers.
 inline constexpr ErrorCode kErrNoPlaceToKeep = 0x10000;
 
 // True for the lookup errors that mean "the item is not there".
 inline bool IsMissingError(ErrorCode code) {
-  return code == kErrNotFound || code == kErrPathNotFound;
+  return code == kErrNotFound || code == kErrPathNotFound || code == kErrNotAFolder;
 }
 
-// The system's text for an error code ("Permission denied"). Never fails:
+// The system's text for an error code ("Permission denied", "Access is
+// denied."). Never fails:
 // an unknown code gives the system's text for unknown errors.
 std::string SystemErrorText(ErrorCode code);
 

@@ -97,6 +97,13 @@ struct Security {
   // are neither compared nor written (a change of owner keeps a file's own).
   bool capability_known = false;
   std::string capability;
+  // Windows keeps a security descriptor instead: owner, group, access list
+  // and, where the process may read it, audit list (the ACL fields stay
+  // empty, uid and gid hold the last part of the owner's and the group's
+  // SID). It is held here in a self-contained form that two items share
+  // exactly when their descriptors say the same (platform/win32). Empty on
+  // Linux.
+  std::string descriptor = {};
   bool operator==(const Security&) const = default;
 };
 

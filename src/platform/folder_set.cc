@@ -1,9 +1,8 @@
-#include <sys/random.h>
+#include "platform/folder_set.h"
 
 #include <algorithm>
-#include <chrono>
 
-#include "platform/folder_set.h"
+#include "platform/random_key.h"
 
 namespace twinmere {
 namespace {
@@ -29,16 +28,6 @@ uint64_t Load64(const unsigned char* p) {
   uint64_t x = 0;
   for (int i = 7; i >= 0; --i) x = (x << 8) | p[i];
   return x;
-}
-
-// A key nobody can foresee: from the kernel's random source, or where it
-// gives none, from the clock and the place of this object.
-void DrawKey(uint64_t key[2], const void* salt) {
-  if (getrandom(key, 2 * sizeof(uint64_t), GRND_NONBLOCK) == 2 * sizeof(uint64_t)) return;
-  const auto now =
-      static_cast<uint64_t>(std::chrono::high_resolution_clock::now().time_since_epoch().count());
-  key[0] = now ^ 0x736f6d6570736575ull;
-  key[1] = reinterpret_cast<uintptr_t>(salt) ^ 0x646f72616e646f6dull;
 }
 
 }  // namespace
@@ -69,7 +58,7 @@ uint64_t SipHash24(const uint64_t key[2], std::string_view bytes) {
 
 FolderSet::FolderSet(std::string_view top) : top_(top) {
   while (!top_.empty() && top_.back() == '/') top_.pop_back();
-  DrawKey(key_, this);
+  DrawRandomKey(key_, this);
 }
 
 bool FolderSet::HashOf(std::string_view path, uint64_t& hash) const {

@@ -1,0 +1,99 @@
+// The user's folders on Windows, from the environment that every Windows
+// session sets. The program's settings live in the roaming application
+// data (%APPDATA%), its reports of bare names in the local one
+// (%LOCALAPPDATA%).
+#include <map>
+#include <vector>
+
+#include "platform/user_folders.h"
+#include "platform/win32/file_system_win32_internal.h"
+#include "platform/win32/text_win32.h"
+// After windows.h, which they need.
+#include <objbase.h>
+#include <shlobj.h>
+
+namespace twinmere {
+namespace {
+
+std::string Absolute(const char* value) {
+  if (value == nullptr || !win32::IsAbsolutePath(value)) return {};
+  std::string text(value);
+  // "C:\" keeps its separator: it is the root.
+  while (text.size() > 3 && (text.back() == '\\' || text.back() == '/')) text.pop_back();
+  return text;
+}
+
+std::string Below(const std::string& folder, const char* names) {
+  return folder.empty() ? std::string() : folder + names;
+}
+
+}  // namespace
+
+UserFolders UserFoldersFromEnvironment(const GetEnv& getenv_fn) {
+  UserFolders f;
+  f.home = Absolute(getenv_fn("USERPROFILE"));
+  f.config = Absolute(getenv_fn("APPDATA"));
+  if (f.config.empty()) f.config = Below(f.home, "\\AppData\\Roaming");
+  f.state = Absolute(getenv_fn("LOCALAPPDATA"));
+  if (f.state.empty()) f.state = Below(f.home, "\\AppData\\Local");
+  f.data = f.config;
+  f.documents = Below(f.home, "\\Documents");
+  f.temp = Absolute(getenv_fn("TEMP"));
+  if (f.temp.empty()) f.temp = Absolute(getenv_fn("TMP"));
+  if (f.temp.empty()) f.temp = Below(f.state, "\\Temp");
+  f.runtime = f.temp;
+  return f;
+}
+
+// The environment's values as UTF-8 (getenv would give them in the ANSI
+// code page), and the documents folder where the user moved it.
+UserFolders UserFoldersFromEnvironment() {
+  std::map<std::string, std::string> values;
+  UserFolders f = UserFoldersFromEnvironment([&values](const char* name) -> const char* {
+    std::wstring wide_name;
+    win32::Utf8ToWide(name, wide_name);
+    std::vector<wchar_t> value(32768);
+    const DWORD n =
+        GetEnvironmentVariableW(wide_name.c_str(), value.data(), static_cast<DWORD>(value.size()));
+    if (n == 0 || n >= value.size()) return nullptr;
+    return values[name].assign(win32::WideToUtf8({value.data(), n})).c_str();
+  });
+  wchar_t* documents = nullptr;
+  if (SHGetKnownFolderPath(FOLDERID_Documents, 0, nullptr, &documents) == S_OK) {
+    const std::string path = Absolute(win32::WideToUtf8(documents).c_str());
+    if (!path.empty()) f.documents = path;
+  }
+  CoTaskMemFree(documents);
+  return f;
+}
+
+// Deleted items go to the Recycle Bin through the shell on Windows, not
+// into a folder that this program writes.
+std::string HomeTrashFolder(const UserFolders& folders) {
+  (void)folders;
+  return {};
+}
+
+// Windows names users by SID; the number that stands for one here is the
+// last part of it (the relative id: 500 for the local Administrator, 1000
+// and up for the accounts made later).
+uint32_t CurrentUserId() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return 0;
+  const win32::Handle owned(token);
+  DWORD needed = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &needed);
+  std::vector<DWORD> buffer((needed + sizeof(DWORD) - 1) / sizeof(DWORD) + 1);
+  if (!GetTokenInformation(token, TokenUser, buffer.data(),
+                           static_cast<DWORD>(buffer.size() * sizeof(DWORD)), &needed))
+    return 0;
+  const PSID sid = reinterpret_cast<const TOKEN_USER*>(buffer.data())->User.Sid;
+  const UCHAR count = *GetSidSubAuthorityCount(sid);
+  return count == 0 ? 0 : *GetSidSubAuthority(sid, count - 1);
+}
+
+std::string ProgramStateFolder(const UserFolders& folders) {
+  return Below(folders.state, "\\twinmere");
+}
+
+}  // namespace twinmere
