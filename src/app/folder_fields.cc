@@ -1,6 +1,5 @@
 #include "app/folder_fields.h"
 
-#include "engine/folder_identity.h"
 #include "fs/paths.h"
 
 namespace twinmere {
@@ -30,13 +29,14 @@ std::string FolderFieldPath(FileSystem& fs, std::string_view text) {
 }
 
 bool NamesExistingNonFolder(FileSystem& fs, const std::string& path) {
-  return GetAttributes(fs, path) != kInvalidAttributes && !NamesExistingFolder(fs, path);
+  return GetAttributes(fs, path) != kInvalidAttributes &&
+         !FolderExists(fs, path, FinalLink::Follow);
 }
 
 std::string BrowseStartFolder(FileSystem& fs, std::string_view folder) {
   if (folder.empty() || folder.front() != kSeparator) return {};
   std::string candidate = RemoveSeparator(std::string(folder));
-  while (!NamesExistingFolder(fs, candidate)) {
+  while (!FolderExists(fs, candidate, FinalLink::Follow)) {
     if (candidate == "/") return {};
     candidate = ParentFolder(candidate);
   }

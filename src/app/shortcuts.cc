@@ -66,7 +66,7 @@ std::optional<DialogMessage> ReadShortcutOptions(const std::string& shortcut_pat
 }
 
 bool IsShortcutDrop(FileSystem& fs, const std::string& path) {
-  return HasDesktopEntryExtension(path) && !FolderExists(fs, path);
+  return HasDesktopEntryExtension(path) && !FolderExists(fs, path, FinalLink::NotFollowed);
 }
 
 std::string ProgramPath(const std::string& install_folder) {

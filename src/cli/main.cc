@@ -145,10 +145,9 @@ int Main(int argc, char** argv) {
 
   Synchronizer synchronizer(options, session, facts, *fs, reporter, host);
   synchronizer.SetDeletionGuard({.percent = settings.deletion_guard_percent});
-  reporter.SetSelfSync(&synchronizer);
-  synchronizer.Synchronize();
+  const RunOutcome outcome = synchronizer.Synchronize();
   host.ClearLine();
-  return session.ExitCode;
+  return outcome.exit_code;
 }
 
 }  // namespace

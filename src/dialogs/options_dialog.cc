@@ -24,7 +24,6 @@
 #include "dialogs/dialog_support.h"
 #include "dialogs/report_level_list.h"
 #include "dialogs/shortcut_dialog.h"
-#include "engine/folder_identity.h"
 #include "fs/paths.h"
 #include "widgets/choosers.h"
 
@@ -714,8 +713,9 @@ bool OptionsDialog::DropEvent(DropKind kind, QEvent* event) {
   switch (kind) {
     case DropKind::Source:
     case DropKind::Target:
-      path = AnswerDrag(*event, folder_drop_,
-                        [&fs](const std::string& p) { return NamesExistingFolder(fs, p); });
+      path = AnswerDrag(*event, folder_drop_, [&fs](const std::string& p) {
+        return FolderExists(fs, p, FinalLink::Follow);
+      });
       break;
     case DropKind::Report:
       path = AnswerDrag(*event, report_drop_,

@@ -21,7 +21,6 @@
 #include "base/text.h"
 #include "dialogs/dialog_support.h"
 #include "dialogs/report_level_list.h"
-#include "engine/folder_identity.h"
 #include "fs/paths.h"
 #include "platform/program_start.h"
 #include "widgets/choosers.h"
@@ -380,7 +379,7 @@ bool SettingsDialog::eventFilter(QObject* watched, QEvent* event) {
   if (watched == txtShortcuts) {
     verdict = &shortcuts_drop_;
     field = &shortcuts_;
-    check = [&fs](const std::string& p) { return NamesExistingFolder(fs, p); };
+    check = [&fs](const std::string& p) { return FolderExists(fs, p, FinalLink::Follow); };
   } else if (watched == txtReport) {
     verdict = &report_drop_;
     field = &report_;

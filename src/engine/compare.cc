@@ -106,53 +106,57 @@ uint64_t Distance(int64_t a, int64_t b) {
 
 }  // namespace
 
-int CompareTimes(FileTime item, FileTime other, bool no_daylight) {
+Differences CompareTimes(FileTime item, FileTime other, bool no_daylight) {
   const uint64_t distance = Distance(item.ns, other.ns);
   if (!no_daylight && distance >= static_cast<uint64_t>(kHourLowNs) &&
       distance <= static_cast<uint64_t>(kHourHighNs)) {
-    return 0;
+    return {};
   }
-  if (distance <= static_cast<uint64_t>(kTimeToleranceNs)) return 0;
-  return item.ns > other.ns ? kItemNewer : kOtherNewer;
+  if (distance <= static_cast<uint64_t>(kTimeToleranceNs)) return {};
+  return item.ns > other.ns ? Difference::ItemNewer : Difference::OtherNewer;
 }
 
-int Compare(FilesEnumerator& e, const std::string& other_path, bool with_security,
-            const CompareRules& rules, IEnumFile& callback) {
+CompareResult Compare(FilesEnumerator& e, const std::string& other_path, bool with_security,
+                      const CompareRules& rules, IEnumFile& callback) {
   e.ForgetItemSecurity();
   if (!e.IsOtherCached(other_path)) {
     const ErrorCode error = e.FindOther(other_path);
     // A link among the folders of the path (ELOOP) is never followed: like a
     // file there, it means that no such counterpart exists in the tree.
-    if (IsMissingError(error) || error == ELOOP) return kOtherMissing;
+    if (IsMissingError(error) || error == ELOOP) return CompareResult::Missing();
     if (error != kSuccess) {
       callback.AccessError(other_path, error);
-      return kOtherInaccessible;
+      return {Counterpart::Inaccessible, {}};
     }
   }
   // A lookup that answers with a name other than the one asked for (apart
   // from letter case on a case-insensitive file system) found some other
   // item through an alias: it must never be taken for the counterpart.
   const std::string_view wanted = NamePart(other_path);
-  if (!NamesEqualIgnoringCase(e.OtherName(), wanted)) return kShortNameClash;
-  if (rules.presence_only) return e.IsFolder() != e.OtherIsFolder() ? kKindDiffers : 0;
+  if (!NamesEqualIgnoringCase(e.OtherName(), wanted)) return {Counterpart::ShortNameClash, {}};
+  CompareResult result;
+  Differences& differs = result.differences;
+  if (rules.presence_only) {
+    if (e.IsFolder() != e.OtherIsFolder()) differs = Difference::Kind;
+    return result;
+  }
 
   const ItemInfo& item = e.Item();
   const ItemInfo& other = e.Other();
 
-  int result = 0;
-  if (rules.check_case && other.name != wanted) result |= kCaseDiffers;
-  result |= CompareTimes(item.modify_time, other.modify_time, rules.no_daylight);
-  if (item.size != other.size) result |= kSizeDiffers;
+  if (rules.check_case && other.name != wanted) differs |= Difference::Case;
+  differs |= CompareTimes(item.modify_time, other.modify_time, rules.no_daylight);
+  if (item.size != other.size) differs |= Difference::Size;
   // A link and a regular file of the same name are both "files" to the
   // attribute word, yet one cannot stand for the other: the kind difference
   // counts as a content difference, so the copy plan replaces the counterpart.
-  if (item.kind != other.kind && !item.IsFolder() && !other.IsFolder()) result |= kSizeDiffers;
+  if (item.kind != other.kind && !item.IsFolder() && !other.IsFolder()) differs |= Difference::Size;
   if (const uint32_t changed = (item.mode ^ other.mode) & 07777; changed != 0) {
     const uint32_t kept =
         rules.other_receives ? e.Context().fs->Abilities(other_path).kept_mode_bits : 07777;
-    if (changed & kept) result |= kAttributesDiffer;
+    if (changed & kept) differs |= Difference::Attributes;
   }
-  if (item.IsFolder() != other.IsFolder()) result |= kKindDiffers;
+  if (item.IsFolder() != other.IsFolder()) differs |= Difference::Kind;
   FileSystem& fs = *e.Context().fs;
   if (item.kind == ItemKind::Link && other.kind == ItemKind::Link &&
       ((rules.other_receives && !fs.Abilities(other_path).sets_link_times) ||
@@ -161,13 +165,27 @@ int Compare(FilesEnumerator& e, const std::string& other_path, bool with_securit
     std::string text, other_text;
     if (fs.ReadLink(e.FullPath(), text) == kSuccess &&
         fs.ReadLink(other_path, other_text) == kSuccess && text == other_text) {
-      result &= ~(kItemNewer | kOtherNewer);
+      differs = differs.Without({Difference::ItemNewer, Difference::OtherNewer});
     } else {
-      result |= kSizeDiffers;
+      differs |= Difference::Size;
     }
   }
 
-  if (with_security && rules.security_support) result |= e.CompareSecurity(other_path);
+  if (with_security && rules.security_support) {
+    switch (e.CompareSecurity(other_path)) {
+      case SecurityMatch::Same:
+        break;
+      case SecurityMatch::Differs:
+        differs |= Difference::Security;
+        break;
+      case SecurityMatch::OtherUnreadable:
+        differs |= Difference::OtherSecurityUnreadable;
+        break;
+      case SecurityMatch::ItemUnreadable:
+        differs |= Difference::ItemSecurityUnreadable;
+        break;
+    }
+  }
   return result;
 }
 

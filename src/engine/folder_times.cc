@@ -1,95 +1,101 @@
-// Folder times on the receiving side. A folder is created with the times of
-// its counterpart, but every item the run then adds, removes or renames in it
-// changes its modification time again. Such a folder gets its counterpart's
-// times back once the walk has left it, deepest first; folders the run did
-// not change keep theirs, whatever they are.
-#include "engine/sync_run.h"
+#include "engine/folder_times.h"
+
+#include "engine/running_copies.h"
 #include "fs/paths.h"
 
 namespace twinmere {
 
-// The receiving side of the running phase is Source only in phase 3.
-void Synchronizer::Impl::BeginFolderTimes() {
-  const bool into_source = session.CurrentPhase == Phase::CopyToSource;
-  open_folders.clear();
-  const bool created = session.CurrentPhase == Phase::CopyToTarget && target_created;
-  open_folders.push_back({into_source ? options.Source : options.Target, created, created});
-  keeping_folder_times = true;
+void FolderTimes::Begin(FileSystem& fs, const std::string& root,
+                        const std::string& counterpart_root, bool root_created,
+                        bool enters_folders) {
+  fs_ = &fs;
+  root_ = root;
+  counterpart_root_ = counterpart_root;
+  enters_folders_ = enters_folders;
+  open_folders_.clear();
+  open_folders_.push_back({root, root_created, root_created});
+  active_ = true;
 }
 
-void Synchronizer::Impl::EndFolderTimes() {
-  while (!open_folders.empty()) LeaveFolder();
-  keeping_folder_times = false;
+void FolderTimes::End() {
+  while (!open_folders_.empty()) LeaveFolder();
+  active_ = false;
 }
 
-void Synchronizer::Impl::ReachFolderTimesItem(const std::string& receiving_path, bool is_folder) {
+void FolderTimes::Reach(const std::string& receiving_path, bool is_folder) {
+  if (!Tracking()) return;
   const size_t parent_size = receiving_path.rfind('/') + 1;
   // Every folder that does not hold the item has been left for good.
-  while (open_folders.size() > 1) {
-    const std::string& folder = open_folders.back().folder;
+  while (open_folders_.size() > 1) {
+    const std::string& folder = open_folders_.back().folder;
     if (folder.size() <= parent_size && receiving_path.compare(0, folder.size(), folder) == 0)
       break;
     LeaveFolder();
   }
-  if (is_folder && session.CurrentPhase != Phase::DeleteInTarget)
-    open_folders.push_back({receiving_path + "/", false});
+  if (is_folder && enters_folders_) open_folders_.push_back({receiving_path + "/", false});
 }
 
-void Synchronizer::Impl::ContentsChanged(const std::string& path) {
-  if (!keeping_folder_times || removing_conflict != 0) return;
+void FolderTimes::ContentsChanged(const std::string& path) {
+  if (!Tracking()) return;
   const std::string folder = FolderPart(path);
-  for (auto it = open_folders.rbegin(); it != open_folders.rend(); ++it) {
+  for (auto it = open_folders_.rbegin(); it != open_folders_.rend(); ++it) {
     if (it->folder == folder) {
       it->changed = true;
       return;
     }
   }
-  open_folders.push_back({folder, true});
+  open_folders_.push_back({folder, true});
 }
 
-void Synchronizer::Impl::FolderCreated(const std::string& path) {
-  if (!keeping_folder_times || removing_conflict != 0 || open_folders.empty()) return;
-  OpenFolder& folder = open_folders.back();
+void FolderTimes::FolderCreated(const std::string& path) {
+  if (!Tracking() || open_folders_.empty()) return;
+  OpenFolder& folder = open_folders_.back();
   if (folder.folder.size() == path.size() + 1 && folder.folder.starts_with(path))
     folder.created = true;
 }
 
-bool Synchronizer::Impl::InFolderCreatedHere(const std::string& path) const {
-  if (!keeping_folder_times || removing_conflict != 0 || open_folders.empty()) return false;
-  const OpenFolder& folder = open_folders.back();
+bool FolderTimes::InFolderCreatedHere(const std::string& path) const {
+  if (!Tracking() || open_folders_.empty()) return false;
+  const OpenFolder& folder = open_folders_.back();
   return folder.created && path.size() > folder.folder.size() && path.starts_with(folder.folder) &&
          path.find('/', folder.folder.size()) == std::string::npos;
 }
 
-// A folder that copies running beside the walk still fill gets its times
-// once they are over.
-void Synchronizer::Impl::LeaveFolder() {
-  const OpenFolder left = std::move(open_folders.back());
-  open_folders.pop_back();
-  if (!left.changed) return;
-  if (CopiesRunningInto(left.folder)) {
-    folders_awaiting_times.push_back(left.folder);
-    return;
-  }
-  RestoreFolderTimes(left.folder);
+void FolderTimes::CopiesEnded() {
+  std::erase_if(awaiting_copies_, [this](const std::string& folder) {
+    if (copies_.RunningInto(folder)) return false;
+    Restore(folder);
+    return true;
+  });
 }
 
-void Synchronizer::Impl::RestoreFolderTimes(const std::string& left) {
-  const bool into_source = session.CurrentPhase == Phase::CopyToSource;
-  const std::string& root = into_source ? options.Source : options.Target;
-  const std::string& other_root = into_source ? options.Target : options.Source;
-  if (!left.starts_with(root)) return;
+// A folder that copies running beside the walk still fill gets its times
+// once they are over.
+void FolderTimes::LeaveFolder() {
+  const OpenFolder left = std::move(open_folders_.back());
+  open_folders_.pop_back();
+  if (!left.changed) return;
+  if (copies_.RunningInto(left.folder)) {
+    awaiting_copies_.push_back(left.folder);
+    return;
+  }
+  Restore(left.folder);
+}
+
+void FolderTimes::Restore(const std::string& left) {
+  if (!left.starts_with(root_)) return;
   ItemInfo counterpart, folder;
   const std::string path = RemoveSeparator(left);
-  if (fs->Lookup(RemoveSeparator(other_root + left.substr(root.size())), counterpart) != kSuccess ||
-      !counterpart.IsFolder() || fs->Lookup(path, folder) != kSuccess)
+  if (fs_->Lookup(RemoveSeparator(counterpart_root_ + left.substr(root_.size())), counterpart) !=
+          kSuccess ||
+      !counterpart.IsFolder() || fs_->Lookup(path, folder) != kSuccess)
     return;  // a folder deleted as an extra item, or one that met a file
   // A folder whose time is the epoch keeps none (the root of a FAT file
   // system); asking it to keep one fails, and some FUSE servers die of it.
   if (folder.modify_time.ns == 0 || (folder.modify_time == counterpart.modify_time &&
                                      folder.access_time == counterpart.access_time))
     return;
-  fs->SetTimes(path, counterpart.access_time, counterpart.modify_time);
+  fs_->SetTimes(path, counterpart.access_time, counterpart.modify_time);
 }
 
 }  // namespace twinmere

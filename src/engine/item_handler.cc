@@ -1,7 +1,8 @@
 // The item handler: for every item of a walk, the counterpart on the other
-// side, the comparison, the decision by phase and options, the plan that
-// carries it out, and the progress accounting.
+// side, the comparison, the decision by the walk's rules and the options,
+// the plan that carries it out, and the progress accounting.
 #include <algorithm>
+#include <utility>
 
 #include "engine/compare.h"
 #include "engine/sync_run.h"
@@ -21,35 +22,30 @@ double Units(uint64_t size) {
 
 // Newer or missing on the other side (or found only through another name):
 // the results that an only-newer copy acts on.
-bool NewerOrMissing(int result) {
-  const int low = result & 15;
-  return low == kItemNewer || low == kOtherMissing || low == kShortNameClash;
+bool NewerOrMissing(const CompareResult& result) {
+  return result.MissingOrClash() || result.Has(Difference::ItemNewer);
 }
 
-bool IsMissingOrClash(int result) {
-  return result == kOtherMissing || result == kShortNameClash;
-}
-
-// The ActionCode for a comparison value r, the item's attribute word and
+// The ActionCode for a comparison result r, the item's attribute word and
 // whether the item is being deleted: 128 when r is exactly a case
 // difference; 32 (in place) unless the counterpart was missing; one of
-// 2 (delete), 4 (attributes, r = 64), 8 (security, r = 256) or 1 (copy);
-// 16 for a folder.
-constexpr int ActionCodeFor(int r, uint32_t attrs, bool deleting) {
+// 2 (delete), 4 (attributes alone), 8 (security alone) or 1 (copy); 16 for
+// a folder.
+ActionCode ActionCodeFor(const CompareResult& r, uint32_t attrs, bool deleting) {
   int code = 0;
-  if (r == kCaseDiffers) code |= 128;
-  if (r != kOtherMissing) code |= 32;
+  if (r.Only(Difference::Case)) code |= 128;
+  if (r.counterpart != Counterpart::Missing) code |= 32;
   if (deleting) {
     code |= 2;
-  } else if (r == kAttributesDiffer) {
+  } else if (r.Only(Difference::Attributes)) {
     code |= 4;
-  } else if (r == kSecurityDiffers) {
+  } else if (r.Only(Difference::Security)) {
     code |= 8;
   } else {
     code |= 1;
   }
   if (attrs & kAttrFolder) code |= 16;
-  return code;
+  return static_cast<ActionCode>(code);
 }
 
 }  // namespace
@@ -90,15 +86,11 @@ void Synchronizer::Impl::BlockIfStillInTheWay(const std::string& path) {
   if (fs->Lookup(path, info) == kSuccess && !info.IsFolder()) blocked_folders.push_back(path);
 }
 
-int Synchronizer::Impl::CompareItem(FilesEnumerator& e, const std::string& other_path,
-                                    bool with_security) {
-  const Phase phase = session.CurrentPhase;
-  const bool other_receives = phase == Phase::ExploreSource || phase == Phase::CopyToTarget ||
-                              phase == Phase::CopyToSource ||
-                              (phase == Phase::ExploreTarget && options.Bidi);
-  const CompareRules rules{check_case,     options.NoDaylight,  context.security_support,
-                           other_receives, PresenceOnly(phase), options.Bidi};
-  return Compare(e, other_path, with_security, rules, self);
+CompareResult Synchronizer::Impl::CompareItem(FilesEnumerator& e, const std::string& other_path,
+                                              bool with_security) {
+  const CompareRules compare{rules.check_case,     options.NoDaylight,  context.security_support,
+                             rules.other_receives, rules.presence_only, options.Bidi};
+  return Compare(e, other_path, with_security, compare, *this);
 }
 
 void Synchronizer::Impl::File(FilesEnumerator& e) {
@@ -106,81 +98,76 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
     e.Stop();
     return;
   }
-  if (copy_pool != nullptr) CollectCopies(CopyWait::None);
-  const Phase phase = session.CurrentPhase;
+  if (copies.Active()) copies.Collect(RunningCopies::Wait::None);
+  // The rules of this walk: a walk made inside it for this item (a removal)
+  // has its own while it runs.
+  const WalkRules& walk = rules;
   const bool is_folder = e.IsFolder();
   // Subfolders excluded, the walks pass over folders; only the counts of
   // the deletion guard look at those the copying phase would remove.
-  const bool counting =
-      counting_deletions || (phase == Phase::ExploreTarget && options.Delete && !options.Bidi);
-  const bool passed_over_folder = is_folder && options.ExcludeSubfolders && removing_conflict == 0;
-  if (passed_over_folder && !counting) return;
+  const bool passed_over_folder = is_folder && options.ExcludeSubfolders && !walk.in_removal;
+  if (passed_over_folder && !walk.counts_deletions) return;
 
   // The report file is synchronized on its own (SyncReportFile), never as an item.
   const ReportRunState& run = reporter.Run();
-  const bool acting = phase >= Phase::CopyToTarget;
-  const bool report_here = phase == Phase::CopyToTarget ? run.ReportInSource : run.ReportInTarget;
-  const bool report_there = phase == Phase::CopyToTarget ? run.ReportInTarget : run.ReportInSource;
-  if (acting && !is_folder && report_here && IsReportFile(e.ShortFormPath())) return;
+  const Side other_side = walk.walked == Side::Source ? Side::Target : Side::Source;
+  const bool report_here = walk.walked == Side::Source ? run.ReportInSource : run.ReportInTarget;
+  const bool report_there = other_side == Side::Source ? run.ReportInSource : run.ReportInTarget;
+  if (walk.acting && !is_folder && report_here && IsReportFile(e.ShortFormPath())) return;
   // A Target folder that holds the report file, or a folder the walks leave
   // out, cannot be removed as an extra item; trying would end every such run
   // with an error.
-  if (phase == Phase::DeleteInTarget && is_folder &&
+  if (walk.phase == Phase::DeleteInTarget && is_folder &&
       ((report_here && HoldsReportFile(e.FullPath())) || HoldsLeftOut(e.FullPath()))) {
     return;
   }
 
-  const bool from_source = phase == Phase::ExploreSource || phase == Phase::CopyToTarget;
-  const std::string& home = from_source ? options.Source : options.Target;
-  const std::string& other_root = from_source ? options.Target : options.Source;
+  const std::string& home = Root(walk.walked);
+  const std::string& other_root = Root(other_side);
   const std::string& full = e.FullPath();
   std::string path;
   path.reserve(other_root.size() + full.size());
   path.append(other_root).append(full, std::min(full.size(), home.size()));
-  if (keeping_folder_times && removing_conflict == 0)
-    ReachFolderTimesItem(phase == Phase::DeleteInTarget ? full : path, is_folder);
+  folder_times.Reach(walk.receiving == walk.walked ? full : path, is_folder);
 
-  if (acting && !is_folder && report_there && IsReportFile(e.OtherShortFormPath(path))) return;
-  if (acting && !blocked_folders.empty() && InBlockedFolder(path)) return;
+  if (walk.acting && !is_folder && report_there && IsReportFile(e.OtherShortFormPath(path))) return;
+  if (walk.acting && !blocked_folders.empty() && InBlockedFolder(path)) return;
 
-  if (acting && !is_folder && FilesPassedOver(e.FolderPath())) {
+  if (walk.acting && !is_folder &&
+      explored.FilesPassedOver(walk.passed_over.get(), e.FolderPath())) {
     // Found equal while exploring, with the same name: nothing to do.
-    if (phase != Phase::DeleteInTarget) e.MatchedNames().push_back(e.Name());
+    if (walk.fills) e.MatchedNames().push_back(e.Name());
     AddWorkDone(kItemUnits, 0);
-    host.UpdateProgress(session, RunningCopyUnits());
+    host.UpdateProgress(session, copies.Units());
     host.PumpEvents();
     return;
   }
 
-  const bool with_security =
-      phase != Phase::DeleteInTarget && !(phase == Phase::ExploreTarget && options.Delete);
-  const bool fills_folder = phase == Phase::CopyToTarget || phase == Phase::CopyToSource;
-  int result = kOtherMissing;
+  CompareResult result = CompareResult::Missing();
   bool known_missing = false;
-  if (copy_pool != nullptr && fills_folder) AwaitCopiesOfName(path);
-  if (copy_pool != nullptr && fills_folder && !is_folder && InFolderCreatedHere(path)) {
+  if (copies.Active() && walk.fills) copies.AwaitName(path);
+  if (copies.Active() && walk.fills && !is_folder && folder_times.InFolderCreatedHere(path)) {
     // Nothing is there but what this walk copied, whose copies take only
     // free names: no need to look.
     e.NoteOtherMissing(path);
     known_missing = true;
   } else {
-    result = CompareItem(e, path, with_security);
+    result = CompareItem(e, path, walk.with_security);
   }
   // A Target that compares names ignoring case may hold the item under
   // another case than Source: that is its counterpart, never an extra item.
-  if (result == kOtherMissing && !known_missing && phase != Phase::ExploreSource &&
-      phase != Phase::CopyToTarget) {
+  if (result.counterpart == Counterpart::Missing && !known_missing && walk.walked == Side::Target) {
     std::string variant;
     switch (SourceCaseVariant(e, path, variant)) {
-      case 0:
+      case CaseVariant::None:
         break;
-      case 1:
+      case CaseVariant::One:
         path = std::move(variant);
-        if (acting && !blocked_folders.empty() && InBlockedFolder(path)) return;
-        result = CompareItem(e, path, with_security);
+        if (walk.acting && !blocked_folders.empty() && InBlockedFolder(path)) return;
+        result = CompareItem(e, path, walk.with_security);
         break;
-      default:  // several: the copying phase met the clash and said so
-        result = 0;
+      case CaseVariant::Several:  // the copying phase met the clash and said so
+        result = CompareResult{};
         break;
     }
   }
@@ -188,176 +175,92 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
     if (RemovedForConflict(result, e)) CountRemovedFolder(e.FullPath());
     return;
   }
-  if (phase == Phase::ExploreTarget || counting_deletions) CountForDeletion(result, e, is_folder);
-  if (counting_deletions) {
+  if (walk.counts_deletions) CountForDeletion(result, e, is_folder);
+  if (walk.counting_only) {
     host.PumpEvents();
     return;
   }
 
   copying_shown = false;
-  const bool clash = fills_folder && !ClaimCounterpart(e, result);
-  switch (phase) {
+  const bool clash = walk.fills && !ClaimCounterpart(e, result);
+  switch (walk.phase) {
     case Phase::ExploreSource:
     case Phase::ExploreTarget:
       Estimate(result, e);
-      NoteExplored(e, result);
+      explored.Note(e, result);
       break;
     case Phase::CopyToTarget:
     case Phase::CopyToSource:
       if (clash) {
-        CaseClash(e, path, phase == Phase::CopyToTarget ? Side::Target : Side::Source);
-      } else if (phase == Phase::CopyToTarget) {
+        CaseClash(e, path);
+      } else if (walk.phase == Phase::CopyToTarget) {
         CopyToTargetPhase(e, path, result);
       } else {
         CopyToSourcePhase(e, path, result);
       }
       break;
     case Phase::DeleteInTarget:
-      if (IsMissingOrClash(result)) {
+      if (result.MissingOrClash()) {
         DeleteExtraItem(e, result);
         AddWorkDone(kActionUnits, 0);
       }
       break;
   }
-  if (acting && is_folder && (result & kKindDiffers)) BlockIfStillInTheWay(path);
-  if (fills_folder && is_folder && !clash && !options.ExcludeSubfolders) OpenForFilling(e, path);
-  if (acting) {
+  if (walk.acting && is_folder && result.Has(Difference::Kind)) BlockIfStillInTheWay(path);
+  if (walk.fills && is_folder && !clash && !options.ExcludeSubfolders) OpenForFilling(e, path);
+  if (walk.acting) {
     AddWorkDone(kItemUnits, 0);
-    if (copying_shown) host.ShowStatus(session.SearchingText, "", 2);
-    host.UpdateProgress(session, RunningCopyUnits());
+    if (copying_shown) host.ShowStatus(walk.searching_text, "", 2);
+    host.UpdateProgress(session, copies.Units());
   }
   host.PumpEvents();
 }
 
-// ---- what the exploring phases found equal ----------------------------------
-//
-// A folder is clean when the exploring phase found every item in it equal to
-// its counterpart, under the very same name, and met no error on the way
-// (not even one of reading the folder). The phase that walks the same tree
-// again (phase 2 after phase 0; phase 3 or 4 after phase 1) takes those
-// files as found: it does not compare them again, and the walk does not read
-// ahead what it would need for them. Folders are always compared, and their
-// own times, mode or security may differ without making the folder above
-// unclean. What phase 2 writes into a clean folder of Target is new there
-// and equal to its Source counterpart, which phases 3 and 4 pass over
-// anyway. A file that changes after the exploring phase compared it is
-// thus left for the next run, as it would be had it changed after the
-// phase that acts on it.
-
-void Synchronizer::Impl::BeginExploring(const std::string& folder) {
-  exploring_into = std::make_shared<FolderSet>(folder);
-  explored.clear();
-}
-
-void Synchronizer::Impl::EndExploring() {
-  while (!explored.empty()) LeaveExplored();
-  exploring_into->Seal();
-  (session.CurrentPhase == Phase::ExploreSource ? clean_in_source : clean_in_target) =
-      std::move(exploring_into);
-  exploring_into.reset();
-}
-
-void Synchronizer::Impl::NoteExplored(FilesEnumerator& e, int result) {
-  const std::string& folder = e.FolderPath();
-  // A folder whose items are over is left (the walk goes down in order).
-  while (!explored.empty() && !folder.starts_with(explored.back().folder)) LeaveExplored();
-  if (explored.empty() || explored.back().folder != folder) explored.push_back({folder});
-  ExploredFolder& here = explored.back();
-  const bool is_folder = e.IsFolder();
-  if (!is_folder) here.has_files = true;
-  if (!here.clean) return;
-  // A folder's own differences are met again when it is compared anew.
-  constexpr int kFolderOwn = kItemNewer | kOtherNewer | kAttributesDiffer | kSecurityDiffers;
-  const bool found =
-      result != kOtherMissing && result != kOtherInaccessible && result != kShortNameClash;
-  here.clean =
-      found && e.OtherName() == e.Name() && (is_folder ? (result & ~kFolderOwn) == 0 : result == 0);
-}
-
-void Synchronizer::Impl::LeaveExplored() {
-  const ExploredFolder& left = explored.back();
-  if (left.clean && left.has_files) exploring_into->Add(left.folder);
-  explored.pop_back();
-}
-
-void Synchronizer::Impl::ExploringError() {
-  for (ExploredFolder& folder : explored) folder.clean = false;
-}
-
-std::shared_ptr<FolderSet> Synchronizer::Impl::PassedOverOfPhase() const {
-  if (removing_conflict != 0) return nullptr;
-  switch (session.CurrentPhase) {
-    case Phase::CopyToTarget:
-      return clean_in_source;
-    case Phase::CopyToSource:
-    case Phase::DeleteInTarget:
-      return clean_in_target;
-    default:
-      return nullptr;
-  }
-}
-
-bool Synchronizer::Impl::FilesPassedOver(const std::string& folder) {
-  if (removing_conflict != 0) return false;
-  const FolderSet* set =
-      session.CurrentPhase == Phase::CopyToTarget ? clean_in_source.get() : clean_in_target.get();
-  if (set == nullptr) return false;
-  if (set != passing_set || folder != passing_folder) {
-    passing_set = set;
-    passing_folder = folder;
-    passing = set->Contains(folder);
-  }
-  return passing;
-}
-
 // Phases 0 and 1 only estimate the work of the phases that follow. The
 // item's size is asked for only where it counts.
-void Synchronizer::Impl::Estimate(int result, FilesEnumerator& e) {
+void Synchronizer::Impl::Estimate(const CompareResult& result, FilesEnumerator& e) {
   double units = kItemUnits;
-  if (session.CurrentPhase == Phase::ExploreSource) {
+  if (rules.phase == Phase::ExploreSource) {
+    // As the copying phase decides: a security or an attribute update, or
+    // a copy; security that could not be read is left alone.
+    const Differences beside_security = result.differences.Without(kSecurityDifferences);
     if (options.New) {
       if (NewerOrMissing(result)) units = kPlanUnits + Units(e.Size());
+    } else if (result.counterpart == Counterpart::Inaccessible) {
+    } else if (result.Found() && beside_security.Empty()) {
+      if (result.Only(Difference::Security)) units = kPlanUnits;
+    } else if (result.Found() && beside_security == Difference::Attributes) {
+      units = kPlanUnits;
     } else {
-      switch (result & ~0xF00) {
-        case 0:
-          if (result == kSecurityDiffers) units = kPlanUnits;
-          break;
-        case kOtherInaccessible:
-          break;
-        case kAttributesDiffer:
-          units = kPlanUnits;
-          break;
-        default:
-          units = kPlanUnits + Units(e.Size());
-      }
+      units = kPlanUnits + Units(e.Size());
     }
   } else if (options.Bidi) {
     if (NewerOrMissing(result)) units = kPlanUnits + Units(e.Size());
-  } else if (IsMissingOrClash(result)) {
+  } else if (result.MissingOrClash()) {
     units = kPlanUnits;
   }
   session.WorkTotal += units;
 }
 
-void Synchronizer::Impl::CountForDeletion(int result, FilesEnumerator& e, bool is_folder) {
-  if (!options.Delete || options.Bidi) return;
+void Synchronizer::Impl::CountForDeletion(const CompareResult& result, FilesEnumerator& e,
+                                          bool is_folder) {
   // What the deleting phase passes over is not counted either: the report
   // file, the folder that holds it, the counterpart of one in Source.
   const ReportRunState& run = reporter.Run();
   if (run.ReportInTarget && !is_folder && IsReportFile(e.ShortFormPath())) return;
   if (run.ReportInTarget && is_folder && HoldsReportFile(e.FullPath())) return;
   deletions.items += 1;
-  if (IsMissingOrClash(result) || RemovedForConflict(result, e)) deletions.extra += 1;
+  if (result.MissingOrClash() || RemovedForConflict(result, e)) deletions.extra += 1;
 }
 
 // As the copying phase decides it from the Source item's side: a folder
 // goes for a file at any time, a file for a folder only where the walk
 // goes into folders; with New only for a newer Source item.
-bool Synchronizer::Impl::RemovedForConflict(int result, FilesEnumerator& e) const {
-  if (!(result & kKindDiffers) || !options.Delete || options.Bidi) return false;
+bool Synchronizer::Impl::RemovedForConflict(const CompareResult& result, FilesEnumerator& e) const {
+  if (!result.Has(Difference::Kind) || !options.Delete || options.Bidi) return false;
   if (!e.IsFolder() && options.ExcludeSubfolders) return false;
   return !options.New || CompareTimes(e.Other().modify_time, e.Item().modify_time,
-                                      options.NoDaylight) == kItemNewer;
+                                      options.NoDaylight) == Difference::ItemNewer;
 }
 
 // The folder and everything in it, counted by a walk as the one that
@@ -365,26 +268,23 @@ bool Synchronizer::Impl::RemovedForConflict(int result, FilesEnumerator& e) cons
 void Synchronizer::Impl::CountRemovedFolder(const std::string& folder) {
   deletions.items += 1;
   deletions.extra += 1;
-  const Phase saved_phase = session.CurrentPhase;
-  const bool saved_counting = counting_deletions;
-  session.CurrentPhase = Phase::DeleteInTarget;
-  counting_deletions = true;
-  ++removing_conflict;
-  FilesEnumerator inner(context);
-  inner.SetFolder(folder + "/");
-  inner.Enumerate(self, EnumMode::ContentsFirst, "*");
-  --removing_conflict;
-  counting_deletions = saved_counting;
-  session.CurrentPhase = saved_phase;
+  const WalkRules outer = std::exchange(rules, RemovalRules(true));
+  {
+    const FolderTimes::Pause pause(folder_times);
+    FilesEnumerator inner(context);
+    inner.SetFolder(folder + "/");
+    inner.Enumerate(*this, EnumMode::ContentsFirst, "*");
+  }
+  rules = outer;
 }
 
-int Synchronizer::Impl::SourceCaseVariant(FilesEnumerator& e, const std::string& path,
-                                          std::string& variant) {
+CaseVariant Synchronizer::Impl::SourceCaseVariant(FilesEnumerator& e, const std::string& path,
+                                                  std::string& variant) {
   if (e.FolderPath() != case_folder) {
     case_folder = e.FolderPath();
     case_folder_ignores = fs->NamesIgnoreCase(case_folder) && !fs->NamesIgnoreCase(options.Source);
   }
-  if (!case_folder_ignores || !path.starts_with(options.Source)) return 0;
+  if (!case_folder_ignores || !path.starts_with(options.Source)) return CaseVariant::None;
   // Below Source, name by name: the name itself where it is there, else
   // the one name of the folder equal to it ignoring case.
   std::string found = options.Source;
@@ -427,10 +327,10 @@ int Synchronizer::Impl::SourceCaseVariant(FilesEnumerator& e, const std::string&
     if (end < path.size()) found += '/';
     start = end + 1;
   }
-  if (several) return 2;
-  if (found == path) return 0;
+  if (several) return CaseVariant::Several;
+  if (found == path) return CaseVariant::None;
   variant = std::move(found);
-  return 1;
+  return CaseVariant::One;
 }
 
 void Synchronizer::Impl::AddWorkDone(double fixed_units, uint64_t size) {
@@ -438,89 +338,90 @@ void Synchronizer::Impl::AddWorkDone(double fixed_units, uint64_t size) {
 }
 
 void Synchronizer::Impl::CopyToTargetPhase(FilesEnumerator& e, const std::string& path,
-                                           int result) {
+                                           const CompareResult& result) {
   if (options.New) {
     // Only newer or missing items; nothing else, not even attributes or case.
-    if (NewerOrMissing(result)) MainPlan(e, path, result, Side::Target);
+    if (NewerOrMissing(result)) MainPlan(e, path, result);
     return;
   }
-  const bool is_folder = e.IsFolder();
-  const int m = result & (is_folder ? 0x30 : 0x3F);
-  if (m == 0 && (result & kCaseDiffers)) {
+  // Only the name's case differs, as far as copying goes (a folder's times
+  // cause no copy): the counterpart is renamed.
+  const Differences copied = e.IsFolder()
+                                 ? Differences{Difference::Size, Difference::Kind}
+                                 : Differences{Difference::ItemNewer, Difference::OtherNewer,
+                                               Difference::Size, Difference::Kind};
+  if (result.Has(Difference::Case) && !result.differences.HasAny(copied)) {
     CaseRename(e, path);
     return;
   }
-  switch (result & ~0xF80) {
-    case 0:
-      if (result & kSecurityDiffers) {
-        SecurityUpdate(e, path, Side::Target);
-        AddWorkDone(kActionUnits, 0);
-      }
-      break;
-    case kOtherInaccessible:  // the error line is written
-      break;
-    case kAttributesDiffer:
-      FolderUpdate(e, path, result, Side::Target);
+  const Differences rest =
+      result.differences.Without(kSecurityDifferences).Without(Difference::Case);
+  if (result.counterpart == Counterpart::Inaccessible) return;  // the error line is written
+  if (result.Found() && rest.Empty()) {
+    if (result.Has(Difference::Security)) {
+      SecurityUpdate(e, path);
       AddWorkDone(kActionUnits, 0);
-      break;
-    default:
-      MainPlan(e, path, result, Side::Target);
+    }
+  } else if (result.Found() && rest == Difference::Attributes) {
+    FolderUpdate(e, path, result);
+    AddWorkDone(kActionUnits, 0);
+  } else {
+    MainPlan(e, path, result);
   }
 }
 
 void Synchronizer::Impl::CopyToSourcePhase(FilesEnumerator& e, const std::string& path,
-                                           int result) {
+                                           const CompareResult& result) {
   if (!NewerOrMissing(result)) return;
-  MainPlan(e, path, result, Side::Source);
+  MainPlan(e, path, result);
 }
 
 // The item's work counts as done once its plan has run, whatever became of
 // it: while its file is copied, the copy's progress stands for the share done
 // so far, on top of the work of the items before it.
-void Synchronizer::Impl::MainPlan(FilesEnumerator& e, const std::string& path, int result,
-                                  Side side) {
+void Synchronizer::Impl::MainPlan(FilesEnumerator& e, const std::string& path,
+                                  const CompareResult& result) {
   const uint64_t size = e.Size();
-  ActOnMainPlan(e, path, result, side);
+  ActOnMainPlan(e, path, result);
   AddWorkDone(kActionUnits, size);
 }
 
-void Synchronizer::Impl::ActOnMainPlan(FilesEnumerator& e, const std::string& path, int result,
-                                       Side side) {
-  if (result & kKindDiffers) {
-    if (side == Side::Source || !Deletes()) {
+void Synchronizer::Impl::ActOnMainPlan(FilesEnumerator& e, const std::string& path,
+                                       CompareResult result) {
+  if (result.Has(Difference::Kind)) {
+    if (!rules.deletes) {
       KindConflictLine(e, path);
       return;
     }
     if (RemoveConflict(path, e) != kSuccess) return;
     result = CompareItem(e, path, true);
   }
-  if (result == kShortNameClash) {
-    if (ReleaseShortName(e, path, side) != kSuccess) return;
+  if (result.counterpart == Counterpart::ShortNameClash) {
+    if (ReleaseShortName(e, path) != kSuccess) return;
     result = CompareItem(e, path, true);
-    if (result == kShortNameClash) return;
+    if (result.counterpart == Counterpart::ShortNameClash) return;
   }
   // A counterpart that cannot be looked up any more was reported by the
   // comparison; acting on it would only add a second error line.
-  if (result == kOtherInaccessible) return;
-  if (e.IsFolder() && result != kOtherMissing) {
+  if (result.counterpart == Counterpart::Inaccessible) return;
+  if (e.IsFolder() && result.counterpart != Counterpart::Missing) {
     // A folder on both sides: time differences cause no action.
-    if (result & kAttributesDiffer) {
-      FolderUpdate(e, path, result, side);
-    } else if (result & kSecurityDiffers) {
-      SecurityUpdate(e, path, side);
+    if (result.Has(Difference::Attributes)) {
+      FolderUpdate(e, path, result);
+    } else if (result.Has(Difference::Security)) {
+      SecurityUpdate(e, path);
     }
     return;
   }
-  CopyPlan(e, path, result, side);
+  CopyPlan(e, path, result);
 }
 
 // Notes the counterpart the item was matched with. False when another item
 // of its folder was matched with it before: on a side whose names compare
 // ignoring case, "File.txt" and "file.txt" both find the one item there.
-bool Synchronizer::Impl::ClaimCounterpart(FilesEnumerator& e, int result) {
+bool Synchronizer::Impl::ClaimCounterpart(FilesEnumerator& e, const CompareResult& result) {
   const std::string& name = e.Name();
-  const bool found =
-      result != kOtherMissing && result != kOtherInaccessible && result != kShortNameClash;
+  const bool found = result.Found();
   std::vector<std::string>& matched = e.MatchedNames();
   if (found && e.OtherName() != name) {
     for (const std::string& earlier : matched)
@@ -532,10 +433,11 @@ bool Synchronizer::Impl::ClaimCounterpart(FilesEnumerator& e, int result) {
 
 // The second of two names that meet one counterpart: nothing is written or
 // deleted for it, its contents are passed over, and every run says so.
-void Synchronizer::Impl::CaseClash(FilesEnumerator& e, const std::string& path, Side side) {
+void Synchronizer::Impl::CaseClash(FilesEnumerator& e, const std::string& path) {
   if (e.IsFolder()) blocked_folders.push_back(path);
   reporter.ReportAction(kErrAlreadyExists, path,
-                        ActionCodeFor(kOtherMissing, e.Attributes(), false), 0, side, 0);
+                        ActionCodeFor(CompareResult::Missing(), e.Attributes(), false), 0,
+                        rules.receiving, 0);
 }
 
 void Synchronizer::Impl::KindConflictLine(FilesEnumerator& e, const std::string& path) {
@@ -550,29 +452,35 @@ void Synchronizer::Impl::KindConflictLine(FilesEnumerator& e, const std::string&
 }
 
 void Synchronizer::Impl::ShowCopying(const std::string& path) {
-  host.ShowStatus(session.CopyingText, path, 0.5);
+  host.ShowStatus(rules.copying_text, path, 0.5);
   copying_shown = true;
 }
 
-void Synchronizer::Impl::CopyPlan(FilesEnumerator& e, const std::string& path, int result,
-                                  Side side) {
+void Synchronizer::Impl::CopyPlan(FilesEnumerator& e, const std::string& path,
+                                  const CompareResult& result) {
+  const Side side = rules.receiving;
   ShowCopying(path);
-  const uint64_t old_size = result == kOtherMissing ? 0 : e.OtherSize(path);
+  const bool missing = result.counterpart == Counterpart::Missing;
+  const uint64_t old_size = missing ? 0 : e.OtherSize(path);
   // A file's copy may run beside the walk; one that renames (a case
   // difference) runs here.
-  if (copy_pool != nullptr && !e.IsFolder() && !(result & kCaseDiffers))
-    return StartCopy(e, path, ActionCodeFor(result, e.Attributes(), false), side, old_size);
-  const ErrorCode error = e.CopyTo(path);
-  ContentsChanged(path);
-  if (error == kSuccess && result == kOtherMissing && e.IsFolder()) FolderCreated(path);
+  if (copies.Active() && !e.IsFolder() && !result.Has(Difference::Case)) {
+    copies.Start(e, path, ActionCodeFor(result, e.Attributes(), false), side, old_size);
+    folder_times.ContentsChanged(path);
+    return;
+  }
+  bool carried_security = false;
+  const ErrorCode error = CopyTo(e, path, &carried_security);
+  folder_times.ContentsChanged(path);
+  if (error == kSuccess && missing && e.IsFolder()) folder_times.FolderCreated(path);
   if (error == kSuccess) {
     // Follow-up steps whose failures are not reported.
-    if (result & kCaseDiffers) e.RenameOtherToItemName(path);
+    if (result.Has(Difference::Case)) RenameOtherToItemName(e, path);
     // A copied file already has the item's mode (the copy carries it); only
     // a security copy, whose ACL may change the mode, needs it set again.
-    if ((context.security_support || e.IsFolder()) && !e.CopyCarriedSecurity()) {
-      e.CopySecurityTo(path);
-      e.SetAttributesOn(path);
+    if ((context.security_support || e.IsFolder()) && !carried_security) {
+      CopySecurityTo(e, path);
+      SetAttributesOn(e, path);
     }
   }
   const uint64_t size = e.Size();
@@ -583,53 +491,56 @@ void Synchronizer::Impl::CopyPlan(FilesEnumerator& e, const std::string& path, i
 // Security, then the attributes; also the attribute plan of phase 2. On a
 // file that is an attribute change whatever security or case difference came
 // with it: nothing is copied, so nothing may be counted as copied.
-void Synchronizer::Impl::FolderUpdate(FilesEnumerator& e, const std::string& path, int result,
-                                      Side side) {
+void Synchronizer::Impl::FolderUpdate(FilesEnumerator& e, const std::string& path,
+                                      const CompareResult& result) {
   ShowCopying(path);
-  e.CopySecurityTo(path);
-  const ErrorCode error = e.SetAttributesOn(path);
-  const int r = e.IsFolder() ? result : kAttributesDiffer;
-  reporter.ReportAction(error, path, ActionCodeFor(r, e.Attributes(), false), e.Size(), side, 0);
+  CopySecurityTo(e, path);
+  const ErrorCode error = SetAttributesOn(e, path);
+  const CompareResult r =
+      e.IsFolder() ? result : CompareResult{Counterpart::Found, Difference::Attributes};
+  reporter.ReportAction(error, path, ActionCodeFor(r, e.Attributes(), false), e.Size(),
+                        rules.receiving, 0);
 }
 
-void Synchronizer::Impl::SecurityUpdate(FilesEnumerator& e, const std::string& path, Side side) {
+void Synchronizer::Impl::SecurityUpdate(FilesEnumerator& e, const std::string& path) {
   ShowCopying(path);
-  const ErrorCode error = e.CopySecurityTo(path);
-  if (error == kSuccess) e.SetAttributesOn(path);
-  reporter.ReportAction(error, path, ActionCodeFor(kSecurityDiffers, e.Attributes(), false),
-                        e.Size(), side, 0);
+  const ErrorCode error = CopySecurityTo(e, path);
+  if (error == kSuccess) SetAttributesOn(e, path);
+  reporter.ReportAction(
+      error, path, ActionCodeFor({Counterpart::Found, Difference::Security}, e.Attributes(), false),
+      e.Size(), rules.receiving, 0);
 }
 
 void Synchronizer::Impl::CaseRename(FilesEnumerator& e, const std::string& path) {
   ShowCopying(path);
-  const ErrorCode error = e.RenameOtherToItemName(path);
-  ContentsChanged(path);
-  e.CopySecurityTo(path);
-  e.SetAttributesOn(path);
-  reporter.ReportAction(error, path, ActionCodeFor(kCaseDiffers, e.Attributes(), false), 0,
-                        Side::Target, 0);
+  const ErrorCode error = RenameOtherToItemName(e, path);
+  folder_times.ContentsChanged(path);
+  CopySecurityTo(e, path);
+  SetAttributesOn(e, path);
+  reporter.ReportAction(
+      error, path, ActionCodeFor({Counterpart::Found, Difference::Case}, e.Attributes(), false), 0,
+      rules.receiving, 0);
 }
 
 // The item at `path` answers to a name that is not its own (an 8.3 alias):
 // it is given another alias, and the line names that item, not this one.
-ErrorCode Synchronizer::Impl::ReleaseShortName(FilesEnumerator& e, const std::string& path,
-                                               Side side) {
+ErrorCode Synchronizer::Impl::ReleaseShortName(FilesEnumerator& e, const std::string& path) {
   ShowCopying(path);
   std::string other_path;
-  const ErrorCode error = e.FreeShortName(path, other_path);
-  ContentsChanged(path);
-  const int code = e.IsFolder() ? kActionFolderShortName : kActionFileShortName;
-  reporter.ReportAction(error, other_path.empty() ? path : other_path, code, 0, side, 0);
+  const ErrorCode error = FreeShortName(e, path, other_path);
+  folder_times.ContentsChanged(path);
+  const ActionCode code = e.IsFolder() ? kActionFolderShortName : kActionFileShortName;
+  reporter.ReportAction(error, other_path.empty() ? path : other_path, code, 0, rules.receiving, 0);
   return error;
 }
 
-void Synchronizer::Impl::DeleteExtraItem(FilesEnumerator& e, int result) {
+void Synchronizer::Impl::DeleteExtraItem(FilesEnumerator& e, const CompareResult& result) {
   ShowCopying(e.FullPath());
   const std::string item_path = e.FullPath();
   const uint64_t size = e.Size();
   const uint32_t attrs = e.Attributes();
-  const ErrorCode error = e.DeleteItem();
-  ContentsChanged(item_path);
+  const ErrorCode error = DeleteItem(e);
+  folder_times.ContentsChanged(item_path);
   reporter.ReportAction(error, item_path, ActionCodeFor(result, attrs, true), size, Side::Target,
                         0);
 }

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <utility>
 
-#include "engine/folder_identity.h"
+#include "fs/folder_identity.h"
 #include "fs/paths.h"
 #include "platform/local_time.h"
 #include "report/action_lines.h"

@@ -1,33 +1,103 @@
 // Inside of Synchronizer: the state of one run shared by the run driver
 // (synchronizer.cc) and the item handler with its plans (item_handler.cc).
+// The copies running beside the walk, the folder times on the receiving
+// side and what the exploring phases found equal keep their own state
+// (running_copies.h, folder_times.h, explored_folders.h).
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
-#include "engine/preview_file_system.h"
+#include "engine/compare.h"
+#include "engine/explored_folders.h"
+#include "engine/folder_times.h"
+#include "engine/running_copies.h"
 #include "engine/synchronizer.h"
+#include "fs/item_actions.h"
 #include "fs/item_keeper.h"
-#include "platform/folder_set.h"
+#include "fs/preview_file_system.h"
+#include "report/action_lines.h"
 
 namespace twinmere {
 
-struct Synchronizer::Impl {
-  Impl(Synchronizer& self, SyncOptions& options, SyncSession& session, const PlatformFacts& facts,
-       FileSystem& fs, Reporter& reporter, SyncHost& host)
-      : self(self),
-        options(options),
-        session(session),
-        facts(facts),
-        real_fs(fs),
-        fs(&fs),
-        reporter(reporter),
-        host(host) {}
+// The phases of a run, in their order.
+enum class Phase : uint8_t {
+  ExploreSource = 0,
+  ExploreTarget = 1,
+  CopyToTarget = 2,
+  CopyToSource = 3,
+  DeleteInTarget = 4,
+};
 
-  Synchronizer& self;  // the IEnumFile callback and IProgress receiver of every walk
-  SyncOptions& options;
+// What a walk asks of its items and does with them, fixed when it begins
+// (Impl::RulesFor): one for the walk of each phase, and one for each walk
+// made inside another (a Target folder removed or counted whole, the count
+// of the deletion guard, the report file alone).
+struct WalkRules {
+  Phase phase = Phase::ExploreSource;
+  Side walked = Side::Source;  // the tree the walk goes through
+  // The side the walk writes to: copies go there (phases 2 and 3), or it
+  // deletes there (phase 4).
+  Side receiving = Side::Target;
+  // Phases 2 to 4: the walk acts on what it finds (the counts of the
+  // deletion guard look at Target as phase 4 does).
+  bool acting = false;
+  bool fills = false;  // copies go towards `receiving` (phases 2 and 3)
+  // Target items may go: the extra ones (phase 4), or those in the way of a
+  // Source item of another kind (phase 2); never once the guard kept them.
+  bool deletes = false;
+  // Letter case is compared (the Case option, in phases 2 and 3).
+  bool check_case = false;
+  // Only whether each counterpart is there, and of which kind, counts: the
+  // deleting phase, and exploring Target for it.
+  bool presence_only = false;
+  bool with_security = false;     // security is compared, where the run handles it
+  bool other_receives = false;    // the counterpart's side is written (CompareRules)
+  bool counts_deletions = false;  // items are counted for the deletion guard
+  bool counting_only = false;     // ... and nothing else is done
+  // Inside a Target folder that goes (or is counted) whole, subfolders
+  // included even where they are excluded: nothing is taken as found, and
+  // only the walk around it keeps folder times.
+  bool in_removal = false;
+  // The folders whose files are taken as found (ExploredFolders); null: none.
+  std::shared_ptr<FolderSet> passed_over;
+  // The status texts while the walk searches and while it acts on an item.
+  const char* searching_text = "";
+  const char* copying_text = "";
+};
+
+// What the search for a Target item's counterpart under another letter case
+// found in Source (Impl::SourceCaseVariant).
+enum class CaseVariant : uint8_t { None, One, Several };
+
+// The walks report every item and error here (IEnumFile) and the copy of the
+// current file its progress (IProgress); the reporter asks here for the
+// report file's own synchronization (ReportSelfSync).
+struct Synchronizer::Impl final : IEnumFile, IProgress, ReportSelfSync {
+  Impl(const SyncOptions& options, SyncSession& session, const PlatformFacts& facts, FileSystem& fs,
+       Reporter& reporter, SyncHost& host);
+
+  // --- what the walks and the reporter call ---
+  // The item handler (item_handler.cc).
+  void File(FilesEnumerator& e) override;
+  // What the exploring phases meet, the phase that acts on the same tree
+  // meets again: it is reported there, once. So is what the walk that counts
+  // the deletions meets.
+  void AccessError(const std::string& path, ErrorCode code) override;
+  void SecurityError(const std::string& path, ErrorCode code) override;
+  void SetProgress(uint64_t bytes_copied) override;
+  // The report file alone, with the ordinary item handler: towards = true
+  // brings the other side's copy onto the report (before appending to it),
+  // false copies the finished report to the other side.
+  void SyncReportFile(bool towards) override;
+
+  const SyncOptions& given;
+  // The run's own copy of `given`, its folders normalised; the reporter
+  // reads it while the run goes on.
+  SyncOptions options;
   SyncSession& session;
   const PlatformFacts& facts;
   FileSystem& real_fs;
@@ -40,13 +110,12 @@ struct Synchronizer::Impl {
   DeletionGuard guard;
 
   EnumeratorContext context;
-  // The Case option as it applies to the running phase: off while exploring
-  // and deleting, so that letter case is compared only in phases 2 and 3.
-  bool check_case = false;
-  // Set while RemoveConflict empties a Target folder: the folder goes as a
-  // whole, subfolders included, even when subfolders are excluded.
-  int removing_conflict = 0;
-  // ShowStatus was called with CopyingText for the current item.
+  // The rules of the walk under way (of the last one, between walks).
+  WalkRules rules;
+  // The Case option as the report file's own synchronization applies it:
+  // off until the phases are over.
+  bool report_case = false;
+  // ShowStatus was called with the copying text for the current item.
   bool copying_shown = false;
   // Counterparts of folders that met an item of the other kind which stayed
   // in place: nothing inside such a folder can be placed there, so its
@@ -60,21 +129,9 @@ struct Synchronizer::Impl {
     uint32_t mode;
   };
   std::vector<DeferredMode> deferred_modes;
-  // Receiving folders whose time the walk of a copying or deleting phase may
-  // still change: in phases 2 and 3 every folder the walk is in, outermost
-  // first; in phase 4 the folders it deleted items in, found deepest first.
-  // A folder whose contents the run changed gets the time of its counterpart
-  // back once the walk has left it, since filling or emptying a folder
-  // changes its time.
-  struct OpenFolder {
-    std::string folder;  // ends in "/"
-    bool changed = false;
-    // Made by this walk (or, the top one, by this run): it holds nothing
-    // but what the walk put there.
-    bool created = false;
-  };
-  std::vector<OpenFolder> open_folders;
-  bool keeping_folder_times = false;
+  RunningCopies copies;
+  FolderTimes folder_times;
+  ExploredFolders explored;
   // The Target folder did not exist before the run.
   bool target_created = false;
   // Where the items the run deletes or replaces go first (null: they
@@ -82,50 +139,6 @@ struct Synchronizer::Impl {
   // in "/"; empty without one).
   std::unique_ptr<ItemKeeper> keeper;
   std::string versions_folder;
-
-  // The folders whose every item an exploring phase found equal to its
-  // counterpart, by the tree walked: the phase that walks the same tree
-  // again passes over their files (see File). Sealed when their phase ends;
-  // null without an exploring phase, and outside the phases.
-  std::shared_ptr<FolderSet> clean_in_source;
-  std::shared_ptr<FolderSet> clean_in_target;
-  // While exploring: the set being filled, and the folders of the walk not
-  // yet left, outermost first, with what their items showed so far.
-  std::shared_ptr<FolderSet> exploring_into;
-  struct ExploredFolder {
-    std::string folder;  // ends in "/"
-    bool clean = true;
-    bool has_files = false;
-  };
-  std::vector<ExploredFolder> explored;
-  // Copies of files running beside the walk of phase 2 or 3 where the
-  // receiving file system makes every request a round trip (null: one copy
-  // at a time, on the walk's thread), in the order started. Their lines
-  // keep their places (Reporter::ReservePlace); the walk collects them
-  // between items, and all of them before it ends.
-  std::unique_ptr<CopyPool> copy_pool;
-  struct RunningCopy {
-    uint64_t tag = 0;
-    StartedCopy copy;
-    std::string folder;  // of copy.to, ending in "/"
-    std::string name;    // of copy.to, as NameIgnoringCase gives it
-    int action = 0;      // the action code of its line
-    uint64_t size = 0;
-    uint64_t old_size = 0;  // of the file it replaces
-    Side side = Side::Target;
-    uint64_t place = 0;
-  };
-  std::vector<std::unique_ptr<RunningCopy>> running_copies;
-  uint64_t copy_tags = 0;
-  // Folders the walk has left that get their times back once the copies
-  // into them are over.
-  std::vector<std::string> folders_awaiting_times;
-
-  // The folder of the last item of an acting phase, whether the set of
-  // `passing_set` holds it.
-  std::string passing_folder;
-  const FolderSet* passing_set = nullptr;
-  bool passing = false;
 
   // What the run would delete, counted before the copying phase, whose
   // removal of Target items in the way of Source items of another kind is
@@ -140,7 +153,6 @@ struct Synchronizer::Impl {
     int64_t extra = 0;
   };
   DeletionCount deletions;
-  bool counting_deletions = false;  // the counting walk runs
   // The guard (or the user) kept Target's items: nothing is deleted, not
   // even an item in the way of a Source item of another kind.
   bool deletion_refused = false;
@@ -153,7 +165,9 @@ struct Synchronizer::Impl {
   bool case_folder_ignores = false;
 
   // --- run driver (synchronizer.cc) ---
-  void Synchronize();
+  RunOutcome Synchronize();
+  // Quiet, unless a report or JSON summary could not be written.
+  bool Quiet() const { return options.Quiet && !reporter.Run().WriteFailed; }
   void Run();
   // Before the first deletion: whether the run may delete what it would.
   bool DeletionAllowed();
@@ -178,113 +192,66 @@ struct Synchronizer::Impl {
   void RunPhases();
   // syncfs of the receiving file systems before the run's last line.
   void SyncToDisk();
-  // Walks `folder` in the current phase; `mode` as the phase requires.
-  void Walk(FilesEnumerator& e, const std::string& folder, EnumMode mode);
+  // The folder of `side` (ending in "/").
+  const std::string& Root(Side side) const {
+    return side == Side::Source ? options.Source : options.Target;
+  }
+  WalkRules RulesFor(Phase phase) const;
+  // The rules of a walk inside a Target folder that goes whole; `counting`:
+  // it only counts what would go.
+  WalkRules RemovalRules(bool counting) const;
+  // What a walk under `walk` asks of its items and their counterparts.
+  WalkPlan PlanOf(const WalkRules& walk) const;
+  // Walks `folder` in `phase`; `mode` as the phase requires.
+  void Walk(FilesEnumerator& e, Phase phase, const std::string& folder, EnumMode mode);
   // Opens a receiving folder for filling (see deferred_modes).
   void OpenForFilling(FilesEnumerator& e, const std::string& folder_path);
   void RestoreDeferredModes();
-
-  // --- folder times (folder_times.cc) ---
-  void BeginFolderTimes();
-  void EndFolderTimes();
-  // The walk reached the item at `receiving_path` on the receiving side:
-  // the folders it left behind get their times, and in phases 2 and 3 a
-  // folder item is entered.
-  void ReachFolderTimesItem(const std::string& receiving_path, bool is_folder);
-  // Items were added to, removed from or renamed in the folder of `path`.
-  void ContentsChanged(const std::string& path);
-  // The walk created the receiving folder `path` (OpenFolder::created).
-  void FolderCreated(const std::string& path);
-  // `path` is a name in a receiving folder the walk created.
-  bool InFolderCreatedHere(const std::string& path) const;
-  void LeaveFolder();
-  // Gives a receiving folder the times of its counterpart again.
-  void RestoreFolderTimes(const std::string& folder);
   bool Stopped() const { return session.StopRequested.load() != 0; }
   bool Exploring() const {
-    return session.CurrentPhase == Phase::ExploreSource ||
-           session.CurrentPhase == Phase::ExploreTarget;
+    return rules.phase == Phase::ExploreSource || rules.phase == Phase::ExploreTarget;
   }
-  void SyncReportFile(bool towards);
+  // Removes a Target item of the other kind than the Source item `source`
+  // (a folder with all its contents). Returns 0 when it is gone.
   ErrorCode RemoveConflict(const std::string& target_path, FilesEnumerator& source);
 
-  // --- what the exploring phases found equal (item_handler.cc) ---
-  void BeginExploring(const std::string& folder);
-  void EndExploring();
-  // An item of an exploring walk and its comparison's result.
-  void NoteExplored(FilesEnumerator& e, int result);
-  void LeaveExplored();
-  // An error met while exploring: the folders of the walk not yet left are
-  // not clean.
-  void ExploringError();
-  // The set whose folders' files the running phase passes over, or null.
-  std::shared_ptr<FolderSet> PassedOverOfPhase() const;
-  bool FilesPassedOver(const std::string& folder);
-
   // --- item handler and plans (item_handler.cc) ---
-  void File(FilesEnumerator& e);
-  int CompareItem(FilesEnumerator& e, const std::string& other_path, bool with_security);
+  CompareResult CompareItem(FilesEnumerator& e, const std::string& other_path, bool with_security);
   bool IsReportFile(const std::string& short_form_path) const;
   bool HoldsReportFile(const std::string& folder_path) const;
   // The folder holds an item that the walks leave out.
   bool HoldsLeftOut(const std::string& folder_path) const;
   bool InBlockedFolder(const std::string& path) const;
   void BlockIfStillInTheWay(const std::string& path);
-  void Estimate(int result, FilesEnumerator& e);
-  // Counts the item for the deletion guard where the phase does.
-  void CountForDeletion(int result, FilesEnumerator& e, bool is_folder);
+  void Estimate(const CompareResult& result, FilesEnumerator& e);
+  // Counts the item for the deletion guard.
+  void CountForDeletion(const CompareResult& result, FilesEnumerator& e, bool is_folder);
   // Whether the copying phase removes the Target item `e` (of the counting
   // walk or of exploring Target) for its counterpart of another kind.
-  bool RemovedForConflict(int result, FilesEnumerator& e) const;
+  bool RemovedForConflict(const CompareResult& result, FilesEnumerator& e) const;
   // Counts a Target folder that the copying phase removes with all it
   // holds, where the walk does not go into it (subfolders excluded).
   void CountRemovedFolder(const std::string& folder);
   // The counterpart in Source of a Target item whose own name found none,
   // on a Target that compares names ignoring case: the Source item whose
   // path is equal ignoring case (from the first name missing there on, the
-  // path goes on as it stands). 0 none, 1 one (`variant`), 2 several.
-  int SourceCaseVariant(FilesEnumerator& e, const std::string& path, std::string& variant);
-  // Only whether each counterpart is there counts in `phase`: the deleting
-  // phase, and exploring Target for it.
-  bool PresenceOnly(Phase phase) const {
-    return phase == Phase::DeleteInTarget || (phase == Phase::ExploreTarget && !options.Bidi);
-  }
-  // What a walk of the running phase asks of its items and their counterparts.
-  WalkPlan PlanOfPhase() const;
-  void CopyToTargetPhase(FilesEnumerator& e, const std::string& path, int result);
-  void CopyToSourcePhase(FilesEnumerator& e, const std::string& path, int result);
+  // path goes on as it stands): One fills `variant`.
+  CaseVariant SourceCaseVariant(FilesEnumerator& e, const std::string& path, std::string& variant);
+  void CopyToTargetPhase(FilesEnumerator& e, const std::string& path, const CompareResult& result);
+  void CopyToSourcePhase(FilesEnumerator& e, const std::string& path, const CompareResult& result);
   // The main plan: a kind conflict, a short-name release, then the folder
-  // update or the copy.
-  void MainPlan(FilesEnumerator& e, const std::string& path, int result, Side side);
-  void ActOnMainPlan(FilesEnumerator& e, const std::string& path, int result, Side side);
+  // update or the copy. The plans write to the walk's receiving side.
+  void MainPlan(FilesEnumerator& e, const std::string& path, const CompareResult& result);
+  void ActOnMainPlan(FilesEnumerator& e, const std::string& path, CompareResult result);
   void KindConflictLine(FilesEnumerator& e, const std::string& path);
-  bool ClaimCounterpart(FilesEnumerator& e, int result);
-  void CaseClash(FilesEnumerator& e, const std::string& path, Side side);
-  void CopyPlan(FilesEnumerator& e, const std::string& path, int result, Side side);
-  // The copy plan of a file whose copy runs beside the walk; `action` is
-  // the code of its line.
-  void StartCopy(FilesEnumerator& e, const std::string& path, int action, Side side,
-                 uint64_t old_size);
-  // Takes the copies that ended; with `wait`, first waits until another may
-  // start (Room) or until none runs (All).
-  enum class CopyWait : uint8_t { None, Room, All };
-  void CollectCopies(CopyWait wait);
-  // The rest of the copy plan once the copy ended with `error`.
-  void EndCopy(RunningCopy& running, ErrorCode error);
-  bool CopiesRunningInto(const std::string& folder) const;
-  // Waits for the copies running to a name in the folder of `path` that is
-  // equal to its name ignoring letter case: what such a copy leaves there
-  // may be the counterpart the item is compared with.
-  void AwaitCopiesOfName(const std::string& path);
-  // Takes one copy that ended, waiting up to `seconds`; false when none did.
-  bool CollectOne(double seconds);
-  // Work units of the copies running, as far as they got.
-  double RunningCopyUnits() const;
-  void FolderUpdate(FilesEnumerator& e, const std::string& path, int result, Side side);
-  void SecurityUpdate(FilesEnumerator& e, const std::string& path, Side side);
+  bool ClaimCounterpart(FilesEnumerator& e, const CompareResult& result);
+  void CaseClash(FilesEnumerator& e, const std::string& path);
+  void CopyPlan(FilesEnumerator& e, const std::string& path, const CompareResult& result);
+  void FolderUpdate(FilesEnumerator& e, const std::string& path, const CompareResult& result);
+  void SecurityUpdate(FilesEnumerator& e, const std::string& path);
   void CaseRename(FilesEnumerator& e, const std::string& path);
-  ErrorCode ReleaseShortName(FilesEnumerator& e, const std::string& path, Side side);
-  void DeleteExtraItem(FilesEnumerator& e, int result);
+  ErrorCode ReleaseShortName(FilesEnumerator& e, const std::string& path);
+  void DeleteExtraItem(FilesEnumerator& e, const CompareResult& result);
   void ShowCopying(const std::string& path);
   void AddWorkDone(double fixed_units, uint64_t size);
 };

@@ -7,14 +7,6 @@
 
 namespace twinmere {
 
-enum class Phase : int {
-  ExploreSource = 0,
-  ExploreTarget = 1,
-  CopyToTarget = 2,
-  CopyToSource = 3,
-  DeleteInTarget = 4,
-};
-
 // One unit of work is 10,000 bytes.
 inline constexpr double kBytesPerWorkUnit = 10000.0;
 
@@ -23,9 +15,6 @@ struct SyncSession {
   // Set to 1 by Stop (or a signal, or closing the window); polled by the walk
   // and by a running copy. Written from other threads, hence atomic.
   std::atomic<int> StopRequested{0};
-  Phase CurrentPhase = Phase::ExploreSource;
-  std::string SearchingText;
-  std::string CopyingText;
   double CopyStartTime = 0;  // seconds since the epoch, when phase 2 began
   double WorkTotal = 0;      // work units estimated by the exploring phases
   double WorkDone = 0;       // work units done so far

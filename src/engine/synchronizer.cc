@@ -6,11 +6,12 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <utility>
 
 #include "base/exit_codes.h"
-#include "engine/folder_identity.h"
 #include "engine/kept_items.h"
 #include "engine/sync_run.h"
+#include "fs/folder_identity.h"
 #include "fs/paths.h"
 #include "platform/temporary_names.h"
 #include "platform/user_folders.h"
@@ -40,51 +41,55 @@ double SecondsSinceEpoch() {
 
 }  // namespace
 
-Synchronizer::Synchronizer(SyncOptions& options, SyncSession& session, const PlatformFacts& facts,
-                           FileSystem& fs, Reporter& reporter, SyncHost& host)
-    : impl_(std::make_unique<Impl>(*this, options, session, facts, fs, reporter, host)) {
-  impl_->context.fs = &fs;
-  impl_->context.stop = &session.StopRequested;
+Synchronizer::Synchronizer(const SyncOptions& options, SyncSession& session,
+                           const PlatformFacts& facts, FileSystem& fs, Reporter& reporter,
+                           SyncHost& host)
+    : impl_(std::make_unique<Impl>(options, session, facts, fs, reporter, host)) {}
+
+Synchronizer::Impl::Impl(const SyncOptions& options, SyncSession& session,
+                         const PlatformFacts& facts, FileSystem& fs, Reporter& reporter,
+                         SyncHost& host)
+    : given(options),
+      session(session),
+      facts(facts),
+      real_fs(fs),
+      fs(&fs),
+      reporter(reporter),
+      host(host),
+      copies(reporter, host, session),
+      folder_times(copies) {
+  context.fs = &fs;
+  context.stop = &session.StopRequested;
+  copies.SetEndedCall([this] { folder_times.CopiesEnded(); });
   reporter.SetSelfSync(this);
 }
 
 Synchronizer::~Synchronizer() {
   impl_->reporter.SetSelfSync(nullptr);
+  impl_->reporter.SetRunOptions(nullptr);
 }
 
-void Synchronizer::Synchronize() {
-  impl_->Synchronize();
+RunOutcome Synchronizer::Synchronize() {
+  return impl_->Synchronize();
 }
 void Synchronizer::SetDeletionGuard(const DeletionGuard& guard) {
   impl_->guard = guard;
 }
-void Synchronizer::SyncReportFile(bool towards) {
-  impl_->SyncReportFile(towards);
+
+void Synchronizer::Impl::AccessError(const std::string& path, ErrorCode code) {
+  if (Exploring()) return explored.Error();
+  if (rules.counting_only) return;
+  reporter.AccessError(path, code);
 }
-ErrorCode Synchronizer::RemoveConflict(const std::string& target_path, FilesEnumerator& source) {
-  return impl_->RemoveConflict(target_path, source);
-}
-void Synchronizer::File(FilesEnumerator& e) {
-  impl_->File(e);
-}
-// What the exploring phases meet, the phase that acts on the same tree
-// meets again: it is reported there, once. So is what the walk that counts
-// the deletions meets.
-void Synchronizer::AccessError(const std::string& path, ErrorCode code) {
-  if (impl_->Exploring()) return impl_->ExploringError();
-  if (impl_->counting_deletions) return;
-  impl_->reporter.AccessError(path, code);
-}
-void Synchronizer::SecurityError(const std::string& path, ErrorCode code) {
-  if (impl_->Exploring()) return impl_->ExploringError();
-  if (impl_->counting_deletions) return;
-  impl_->reporter.SecurityError(path, code);
+void Synchronizer::Impl::SecurityError(const std::string& path, ErrorCode code) {
+  if (Exploring()) return explored.Error();
+  if (rules.counting_only) return;
+  reporter.SecurityError(path, code);
 }
 
-void Synchronizer::SetProgress(uint64_t bytes_copied) {
-  SyncHost& host = impl_->host;
+void Synchronizer::Impl::SetProgress(uint64_t bytes_copied) {
   host.ShowStatus("", "", 0.5);
-  host.UpdateProgress(impl_->session, static_cast<double>(bytes_copied) / kBytesPerWorkUnit);
+  host.UpdateProgress(session, static_cast<double>(bytes_copied) / kBytesPerWorkUnit);
   host.PumpEvents();
 }
 
@@ -95,7 +100,7 @@ void Synchronizer::Impl::Refuse(const std::string& line, int exit_code, const st
   session.ExitCode = exit_code;
   reporter.EndRun(exit_code, reason.empty() ? line : line + "\n" + reason);
   session.Running = false;
-  if (options.Quiet) host.CloseProgram(exit_code);
+  if (Quiet()) host.CloseProgram(exit_code);
 }
 
 // Security is compared and copied only by a privileged user, without
@@ -130,53 +135,100 @@ void Synchronizer::Impl::LocateReport() {
     const std::string folder = FolderPart(report);
     const auto holds_report = [&](const std::string& root) {
       return report.starts_with(root) &&
-             (!NamesExistingFolder(*fs, root) || FolderLiesWithin(*fs, folder, root));
+             (!FolderExists(*fs, root, FinalLink::Follow) || FolderLiesWithin(*fs, folder, root));
     };
     run.ReportInSource = holds_report(options.Source);
     run.ReportInTarget = holds_report(options.Target);
   }
 }
 
-void Synchronizer::Impl::Walk(FilesEnumerator& e, const std::string& folder, EnumMode mode) {
+WalkRules Synchronizer::Impl::RulesFor(Phase phase) const {
+  WalkRules walk;
+  walk.phase = phase;
+  walk.walked =
+      phase == Phase::ExploreSource || phase == Phase::CopyToTarget ? Side::Source : Side::Target;
+  walk.receiving = phase == Phase::CopyToSource ? Side::Source : Side::Target;
+  walk.acting = phase >= Phase::CopyToTarget;
+  walk.fills = phase == Phase::CopyToTarget || phase == Phase::CopyToSource;
+  walk.deletes = (phase == Phase::CopyToTarget || phase == Phase::DeleteInTarget) && Deletes();
+  walk.check_case = walk.fills && options.Case;
+  walk.presence_only =
+      phase == Phase::DeleteInTarget || (phase == Phase::ExploreTarget && !options.Bidi);
+  walk.with_security =
+      phase != Phase::DeleteInTarget && !(phase == Phase::ExploreTarget && options.Delete);
+  walk.other_receives = phase == Phase::ExploreSource || walk.fills ||
+                        (phase == Phase::ExploreTarget && options.Bidi);
+  walk.counts_deletions = phase == Phase::ExploreTarget && options.Delete && !options.Bidi;
+  if (walk.acting) walk.passed_over = explored.CleanIn(walk.walked);
+  switch (phase) {
+    case Phase::ExploreSource:
+    case Phase::ExploreTarget:
+      break;
+    case Phase::CopyToTarget:
+      walk.searching_text = kSearchingTarget;
+      walk.copying_text = kCopyingTarget;
+      break;
+    case Phase::CopyToSource:
+      walk.searching_text = kSearchingSource;
+      walk.copying_text = kCopyingSource;
+      break;
+    case Phase::DeleteInTarget:
+      walk.searching_text = kSearchingDelete;
+      walk.copying_text = kDeleting;
+      break;
+  }
+  return walk;
+}
+
+// Inside a folder that goes whole, every item goes: nothing is taken as
+// found, and letter case does not count.
+WalkRules Synchronizer::Impl::RemovalRules(bool counting) const {
+  WalkRules walk = RulesFor(Phase::DeleteInTarget);
+  walk.in_removal = true;
+  walk.passed_over = nullptr;
+  walk.counts_deletions = counting;
+  walk.counting_only = counting;
+  return walk;
+}
+
+void Synchronizer::Impl::Walk(FilesEnumerator& e, Phase phase, const std::string& folder,
+                              EnumMode mode) {
   blocked_folders.clear();
   source_listings.clear();
   case_folder.clear();
-  const bool acting = session.CurrentPhase >= Phase::CopyToTarget;
-  if (acting) BeginFolderTimes();
-  passing_set = nullptr;
-  if (Exploring()) BeginExploring(folder);
-  const Phase phase = session.CurrentPhase;
-  // Copies that keep what they replace run one at a time.
-  if ((phase == Phase::CopyToTarget || phase == Phase::CopyToSource) && context.keeper == nullptr)
-    copy_pool = fs->ParallelCopies(phase == Phase::CopyToTarget ? options.Target : options.Source);
-  context.plan = PlanOfPhase();
-  e.SetFolder(folder);
-  e.Enumerate(self, mode, "*");
-  context.plan = WalkPlan{};
-  if (Exploring()) EndExploring();
-  if (copy_pool != nullptr) {
-    CollectCopies(CopyWait::All);
-    copy_pool.reset();
+  rules = RulesFor(phase);
+  const Side receiving = rules.receiving;
+  const Side counterpart = receiving == Side::Source ? Side::Target : Side::Source;
+  if (rules.acting) {
+    folder_times.Begin(*fs, Root(receiving), Root(counterpart),
+                       phase == Phase::CopyToTarget && target_created, rules.fills);
   }
-  if (acting) EndFolderTimes();
+  if (Exploring()) explored.Begin(folder);
+  // Copies that keep what they replace run one at a time.
+  if (rules.fills && context.keeper == nullptr)
+    copies.Open(fs->ParallelCopies(Root(receiving)), *fs, context.security_support);
+  context.plan = PlanOf(rules);
+  e.SetFolder(folder);
+  e.Enumerate(*this, mode, "*");
+  context.plan = WalkPlan{};
+  if (Exploring()) explored.End(rules.walked);
+  copies.Close();
+  if (rules.acting) folder_times.End();
   RestoreDeferredModes();
 }
 
 // Every item's counterpart is looked up; its details and both's security
-// only where the phase compares them (see CompareItem).
-WalkPlan Synchronizer::Impl::PlanOfPhase() const {
-  const Phase phase = session.CurrentPhase;
-  const bool from_source = phase == Phase::ExploreSource || phase == Phase::CopyToTarget;
-  const ItemDetail detail = PresenceOnly(phase) ? ItemDetail::Kind : ItemDetail::Full;
-  const bool security = context.security_support && phase != Phase::DeleteInTarget &&
-                        !(phase == Phase::ExploreTarget && options.Delete);
+// only where the walk compares them (see CompareItem).
+WalkPlan Synchronizer::Impl::PlanOf(const WalkRules& walk) const {
+  const ItemDetail detail = walk.presence_only ? ItemDetail::Kind : ItemDetail::Full;
+  const bool security = context.security_support && walk.with_security;
   WalkPlan plan;
   plan.items = detail;
   plan.item_security = security;
-  plan.counterpart_root = from_source ? options.Target : options.Source;
+  plan.counterpart_root = Root(walk.walked == Side::Source ? Side::Target : Side::Source);
   plan.counterparts = detail;
   plan.counterpart_security = security;
-  plan.passed_over = PassedOverOfPhase();
+  plan.passed_over = walk.passed_over;
   return plan;
 }
 
@@ -244,15 +296,12 @@ void Synchronizer::Impl::RunPhases() {
     session.ProgressText = "0 bytes processed";
     session.PercentMode = false;
   } else {
-    check_case = false;
     host.ShowStatus(kExploringSource, "", 0);
-    session.CurrentPhase = Phase::ExploreSource;
-    Walk(walker, options.Source, walk_mode);
+    Walk(walker, Phase::ExploreSource, options.Source, walk_mode);
     if (Stopped()) return;
     if (options.Bidi || options.Delete) {
       host.ShowStatus(kExploringTarget, "", 0);
-      session.CurrentPhase = Phase::ExploreTarget;
-      Walk(walker, options.Target, walk_mode);
+      Walk(walker, Phase::ExploreTarget, options.Target, walk_mode);
       if (Stopped()) return;
       deletions.counted = options.Delete && !options.Bidi;
     }
@@ -262,33 +311,21 @@ void Synchronizer::Impl::RunPhases() {
   // The copying phase deletes too (a Target item in the way of a Source
   // item of another kind): the guard decides before it.
   if (options.Delete && !options.Bidi && !options.ForceDelete) {
-    check_case = false;
     deletion_refused = !DeletionAllowed();
     if (Stopped()) return;
   }
 
-  check_case = options.Case;
-  session.SearchingText = kSearchingTarget;
-  session.CopyingText = kCopyingTarget;
-  host.ShowStatus(session.SearchingText, "", 0);
+  host.ShowStatus(kSearchingTarget, "", 0);
   session.CopyStartTime = SecondsSinceEpoch();
-  session.CurrentPhase = Phase::CopyToTarget;
-  Walk(walker, options.Source, walk_mode);
+  Walk(walker, Phase::CopyToTarget, options.Source, walk_mode);
   if (Stopped()) return;
 
   if (options.Bidi) {  // a bidirectional run never deletes
-    session.SearchingText = kSearchingSource;
-    session.CopyingText = kCopyingSource;
-    host.ShowStatus(session.SearchingText, "", 0);
-    session.CurrentPhase = Phase::CopyToSource;
-    Walk(walker, options.Target, walk_mode);
+    host.ShowStatus(kSearchingSource, "", 0);
+    Walk(walker, Phase::CopyToSource, options.Target, walk_mode);
   } else if (Deletes()) {
-    check_case = false;
-    session.SearchingText = kSearchingDelete;
-    session.CopyingText = kDeleting;
-    host.ShowStatus(session.SearchingText, "", 0);
-    session.CurrentPhase = Phase::DeleteInTarget;
-    Walk(walker, options.Target, delete_mode);
+    host.ShowStatus(kSearchingDelete, "", 0);
+    Walk(walker, Phase::DeleteInTarget, options.Target, delete_mode);
   }
 }
 
@@ -386,7 +423,9 @@ void Synchronizer::Impl::FinishKeeping() {
 
 // A preview runs on a file system that keeps every change in memory; its
 // first and last lines say that nothing is changed.
-void Synchronizer::Impl::Synchronize() {
+RunOutcome Synchronizer::Impl::Synchronize() {
+  options = given;
+  reporter.SetRunOptions(&options);
   preview.reset();
   fs = &real_fs;
   if (options.Preview) {
@@ -398,18 +437,19 @@ void Synchronizer::Impl::Synchronize() {
   context.fs = &real_fs;
   fs = &real_fs;
   preview.reset();
+  reporter.SetRunOptions(nullptr);
+  return {options.Source, options.Target, Quiet(), session.ExitCode};
 }
 
 void Synchronizer::Impl::Run() {
   session.Running = true;
   session.WorkTotal = 0;
   session.WorkDone = 0;
-  clean_in_source.reset();
-  clean_in_target.reset();
+  explored.Clear();
   reporter.BeginRun();
   const double start_time = reporter.RunClock().Now();
   reporter.Run().StopRequested = &session.StopRequested;
-  reporter.SetSelfSync(&self);
+  reporter.SetSelfSync(this);
   if (options.Preview) {
     // Its report and its JSON summary are written only where they lie
     // outside both folders.
@@ -431,7 +471,7 @@ void Synchronizer::Impl::Run() {
   if (options.Target.empty()) return Refuse("Target Path not set.", kExitTargetNotSet);
   options.Source = AddSeparator(options.Source);
   options.Target = AddSeparator(options.Target);
-  if (!NamesExistingFolder(*fs, options.Source)) {
+  if (!FolderExists(*fs, options.Source, FinalLink::Follow)) {
     return Refuse("Invalid Source Path: \"" + DisplayPath(options.Source) + "\".",
                   kExitInvalidSource);
   }
@@ -450,9 +490,9 @@ void Synchronizer::Impl::Run() {
                   kExitNestedFolders, reason);
   }
   LocateReport();
-  target_created = !NamesExistingFolder(*fs, options.Target);
+  target_created = !FolderExists(*fs, options.Target, FinalLink::Follow);
   reporter.CreateReportFolder(options.Target, *fs);
-  if (!NamesExistingFolder(*fs, options.Target)) {
+  if (!FolderExists(*fs, options.Target, FinalLink::Follow)) {
     return Refuse("Invalid Target Path: \"" + DisplayPath(options.Target) + "\".",
                   kExitInvalidTarget);
   }
@@ -472,11 +512,10 @@ void Synchronizer::Impl::Run() {
   host.EnterRunningState(options.DisallowStop);
   if (!options.Report.empty()) reporter.FlushReport(false);
 
-  context.progress = &self;
+  context.progress = this;
   RunPhases();
-  clean_in_source.reset();
-  clean_in_target.reset();
-  check_case = options.Case;
+  explored.Clear();
+  report_case = options.Case;
   FinishKeeping();
   if (!options.Preview) SyncToDisk();
 
@@ -497,7 +536,7 @@ void Synchronizer::Impl::Run() {
   keeper.reset();
   fs->SetConfinedRoots({});
   if (!reporter.Run().Closing) {
-    if (options.Quiet && !stopped) {
+    if (Quiet() && !stopped) {
       session.Running = false;
       host.CloseProgram(session.ExitCode);
       return;
@@ -519,21 +558,21 @@ void Synchronizer::Impl::Run() {
 // would delete, as a walk of that phase meets them without acting.
 void Synchronizer::Impl::CountDeletions() {
   deletions = DeletionCount{};
-  const Phase saved_phase = session.CurrentPhase;
   host.ShowStatus(kCountingDeletions, "", 0);
-  session.CurrentPhase = Phase::DeleteInTarget;
-  counting_deletions = true;
+  WalkRules counting = RulesFor(Phase::DeleteInTarget);
+  counting.counts_deletions = true;
+  counting.counting_only = true;
+  const WalkRules outer = std::exchange(rules, counting);
   blocked_folders.clear();
   source_listings.clear();
   case_folder.clear();
-  context.plan = PlanOfPhase();
+  context.plan = PlanOf(rules);
   FilesEnumerator walker(context);
   walker.SetFolder(options.Target);
   walker.Enumerate(
-      self, options.ExcludeSubfolders ? EnumMode::NoRecursion : EnumMode::ContentsFirst, "*");
+      *this, options.ExcludeSubfolders ? EnumMode::NoRecursion : EnumMode::ContentsFirst, "*");
   context.plan = WalkPlan{};
-  counting_deletions = false;
-  session.CurrentPhase = saved_phase;
+  rules = outer;
   deletions.counted = true;
 }
 
@@ -600,7 +639,7 @@ bool Synchronizer::Impl::DeletionAllowed() {
       std::to_string(question.extra) + " of " + std::to_string(question.items) + " items in Target";
   std::string line;
   const DeletionAnswer answer =
-      options.Preview || options.Quiet ? DeletionAnswer::NotAsked : host.AskDeletion(question);
+      options.Preview || Quiet() ? DeletionAnswer::NotAsked : host.AskDeletion(question);
   switch (answer) {
     case DeletionAnswer::Delete:
       return true;
@@ -622,9 +661,6 @@ bool Synchronizer::Impl::DeletionAllowed() {
   return false;
 }
 
-// The report file alone, with the ordinary item handler: towards = true
-// brings the other side's copy onto the report (before appending to it),
-// false copies the finished report to the other side.
 void Synchronizer::Impl::SyncReportFile(bool towards) {
   ReportRunState& run = reporter.Run();
   const std::string& report = options.Report;
@@ -636,33 +672,30 @@ void Synchronizer::Impl::SyncReportFile(bool towards) {
   const std::string rel = folder.substr(home.size());
   const std::string name = report.substr(folder.size());
 
-  const Phase saved_phase = session.CurrentPhase;
-  const std::string saved_copying = session.CopyingText;
   const bool saved_in_source = run.ReportInSource;
   const bool saved_in_target = run.ReportInTarget;
   const bool saved_copying_shown = copying_shown;
-  const bool saved_keeping_folder_times = keeping_folder_times;
-  keeping_folder_times = false;
   // The report is the run's own record: its copies keep no old versions.
   ItemKeeper* const saved_keeper = context.keeper;
   context.keeper = nullptr;
 
   const bool into_target = towards ? in_target : !in_target;
-  session.CurrentPhase = into_target ? Phase::CopyToTarget : Phase::CopyToSource;
-  session.CopyingText = into_target ? kCopyingTarget : kCopyingSource;
+  WalkRules walk = RulesFor(into_target ? Phase::CopyToTarget : Phase::CopyToSource);
+  walk.check_case = report_case;
+  walk.searching_text = rules.searching_text;
+  const WalkRules outer = std::exchange(rules, walk);
   run.ReportInSource = false;
   run.ReportInTarget = false;
-
-  FilesEnumerator e(context);
-  e.SetFolder(towards ? other + rel : folder);
-  e.Enumerate(self, EnumMode::NoRecursion, name);
-
-  session.CurrentPhase = saved_phase;
-  session.CopyingText = saved_copying;
+  {
+    const FolderTimes::Pause pause(folder_times);
+    FilesEnumerator e(context);
+    e.SetFolder(towards ? other + rel : folder);
+    e.Enumerate(*this, EnumMode::NoRecursion, name);
+  }
+  rules = outer;
   run.ReportInSource = saved_in_source;
   run.ReportInTarget = saved_in_target;
   copying_shown = saved_copying_shown;
-  keeping_folder_times = saved_keeping_folder_times;
   context.keeper = saved_keeper;
 }
 
@@ -673,26 +706,15 @@ ErrorCode Synchronizer::Impl::RemoveConflict(const std::string& target_path,
                                              FilesEnumerator& source) {
   ErrorCode error = kSuccess;
   if (!source.IsFolder()) {
-    const Phase saved_phase = session.CurrentPhase;
-    const std::string saved_searching = session.SearchingText;
-    const std::string saved_copying = session.CopyingText;
-    const bool saved_check_case = check_case;
     const bool saved_copying_shown = copying_shown;
-    session.CurrentPhase = Phase::DeleteInTarget;
-    session.SearchingText = kSearchingDelete;
-    session.CopyingText = kDeleting;
-    check_case = false;
-    ++removing_conflict;
-
-    FilesEnumerator inner(context);
-    inner.SetFolder(target_path + "/");
-    error = inner.Enumerate(self, EnumMode::ContentsFirst, "*");
-
-    --removing_conflict;
-    session.CurrentPhase = saved_phase;
-    session.SearchingText = saved_searching;
-    session.CopyingText = saved_copying;
-    check_case = saved_check_case;
+    const WalkRules outer = std::exchange(rules, RemovalRules(false));
+    {
+      const FolderTimes::Pause pause(folder_times);
+      FilesEnumerator inner(context);
+      inner.SetFolder(target_path + "/");
+      error = inner.Enumerate(*this, EnumMode::ContentsFirst, "*");
+    }
+    rules = outer;
     copying_shown = saved_copying_shown;
     // A stop leaves the folder partly emptied: leave it, silently.
     if (error == kSuccess && Stopped()) error = kErrCancelled;
@@ -708,8 +730,8 @@ ErrorCode Synchronizer::Impl::RemoveConflict(const std::string& target_path,
     other_is_folder = source.Other().IsFolder();
     size = source.Other().size;
     ShowCopying(target_path);
-    error = source.DeleteOther(target_path);
-    ContentsChanged(target_path);
+    error = DeleteOther(source, target_path);
+    folder_times.ContentsChanged(target_path);
   }
   reporter.ReportAction(error, target_path, other_is_folder ? kActionRemoveFolder : kActionDelete,
                         size, Side::Target, 0);

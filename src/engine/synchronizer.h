@@ -7,7 +7,6 @@
 #include "base/sync_options.h"
 #include "engine/sync_host.h"
 #include "engine/sync_session.h"
-#include "fs/files_enumerator.h"
 #include "platform/file_system.h"
 #include "platform/platform_facts.h"
 #include "report/reporter.h"
@@ -24,38 +23,39 @@ struct DeletionGuard {
   int64_t minimum_items = 20;
 };
 
+// What a run gives back to its front end.
+struct RunOutcome {
+  // The folders as the run took them, ending in "/" (as given where the run
+  // refused them before).
+  std::string source;
+  std::string target;
+  // Quiet as the run ended: lifted when the report or the JSON summary could
+  // not be written, so that the program stays open to show why.
+  bool quiet = false;
+  int exit_code = 0;  // 0, 1, 4, 5, or 18 to 22 (also session.ExitCode)
+};
+
 // Runs on the caller's thread. The front end owns the options, the reporter
 // and the session and keeps them alive while a run goes on; another thread
-// may only raise session.StopRequested.
-class Synchronizer final : public IEnumFile, public IProgress, public ReportSelfSync {
+// may only raise session.StopRequested. The options are read, never
+// written: what the run made of them comes back in its RunOutcome.
+class Synchronizer final {
  public:
-  Synchronizer(SyncOptions& options, SyncSession& session, const PlatformFacts& facts,
+  // Becomes the reporter's ReportSelfSync for its life.
+  Synchronizer(const SyncOptions& options, SyncSession& session, const PlatformFacts& facts,
                FileSystem& fs, Reporter& reporter, SyncHost& host);
-  ~Synchronizer() override;
+  ~Synchronizer();
+  Synchronizer(const Synchronizer&) = delete;
+  Synchronizer& operator=(const Synchronizer&) = delete;
 
-  // One whole run. Sets session.ExitCode (0, 1, 4, 5, or 18 to 22) and then
-  // writes the JSON summary when the options ask for one (Reporter::EndRun).
-  // With options.Preview nothing is written to Source or Target: the run
-  // works on a PreviewFileSystem in front of the file system and shows the
-  // lines it would write, between a first and a last line that say so.
-  void Synchronize();
+  // One whole run. Sets session.ExitCode and then writes the JSON summary
+  // when the options ask for one (Reporter::EndRun). With options.Preview
+  // nothing is written to Source or Target: the run works on a
+  // PreviewFileSystem in front of the file system and shows the lines it
+  // would write, between a first and a last line that say so.
+  RunOutcome Synchronize();
   // The deletion guard of the next runs.
   void SetDeletionGuard(const DeletionGuard& guard);
-
-  // ReportSelfSync: synchronizes the report file alone.
-  void SyncReportFile(bool towards) override;
-
-  // Removes a Target item of the other kind than the Source item `source`
-  // (a folder with all its contents). Returns 0 when it is gone.
-  ErrorCode RemoveConflict(const std::string& target_path, FilesEnumerator& source);
-
-  // IEnumFile: the item handler.
-  void File(FilesEnumerator& e) override;
-  void AccessError(const std::string& path, ErrorCode code) override;
-  void SecurityError(const std::string& path, ErrorCode code) override;
-
-  // IProgress: copy progress of the file being copied.
-  void SetProgress(uint64_t bytes_copied) override;
 
  private:
   struct Impl;

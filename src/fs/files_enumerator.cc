@@ -4,7 +4,6 @@
 #include <optional>
 
 #include "fs/paths.h"
-#include "platform/privileges.h"
 #include "platform/temporary_names.h"
 
 namespace twinmere {
@@ -272,8 +271,6 @@ std::string FilesEnumerator::OtherShortFormPath(const std::string& path) {
   return FolderPart(path) + (other_.short_name.empty() ? other_.name : other_.short_name);
 }
 
-// ---- operations --------------------------------------------------------------
-
 // The counterpart changed on disk: look it up again next time, and read its
 // security again.
 void FilesEnumerator::OtherChanged() {
@@ -282,254 +279,6 @@ void FilesEnumerator::OtherChanged() {
   ahead_other_security_ = false;
   other_security_read_ = false;
   other_security_path_.clear();
-}
-
-ErrorCode FilesEnumerator::CopyTo(const std::string& path) {
-  copy_carried_security_ = false;
-  if (item_.IsFolder()) {
-    const bool exists = LookupOther(path) == 0;
-    const ItemInfo other = other_;
-    if (!exists) {
-      if (const ErrorCode code = context_.fs->CreateFolder(path); code != 0) return code;
-      OtherChanged();
-      CopyOptions options;
-      options.carry_security_attributes = context_.security_support;
-      context_.fs->CopyFolderAttributes(full_path_, path, options);
-    } else if (other.kind != ItemKind::Link && (other.Attributes() & kAttrReadOnly)) {
-      if (const ErrorCode code = SetFileAttributesOf(path, other.mode | 0200); code != 0)
-        return code;
-    }
-    SetFolderTimesOn(path);
-    SetAttributesOn(path);
-    return 0;
-  }
-  // The old file or link goes to the keeper's place as the copy replaces it.
-  ItemKeeper* keeper = nullptr;
-  KeepPlace place;
-  if (context_.keeper != nullptr && LookupOther(path) == 0 && other_.kind != ItemKind::Folder) {
-    keeper = context_.keeper;
-    const ItemInfo old = other_;
-    if (const ErrorCode code = keeper->Prepare(path, old, KeepReason::Replace, place); code != 0)
-      return code;
-  }
-  StartedCopy copy;
-  if (const ErrorCode code = PrepareFileCopy(path, copy, false); code != 0) {
-    if (keeper != nullptr) keeper->Finish(place, false);
-    return code;
-  }
-  bool kept = false;
-  if (keeper != nullptr) {
-    copy.options.keep_old_as = &place.path;
-    copy.options.old_kept = &kept;
-  }
-  copy.options.progress = context_.progress;
-  const ErrorCode code = context_.fs->CopyFile(full_path_, path, copy.options);
-  if (keeper != nullptr) {
-    keeper->Finish(place, kept);
-    // A hard link shares the mode that was changed for the copy.
-    if (kept && copy.cleared) context_.fs->SetMode(place.path, copy.old_mode);
-  }
-  if (code != 0) return EndCopy(*context_.fs, copy, code);
-  copy_carried_security_ = copy.security_given;
-  OtherChanged();
-  return 0;
-}
-
-ErrorCode FilesEnumerator::StartCopyTo(const std::string& path, CopyPool& pool, uint64_t tag,
-                                       StartedCopy& copy) {
-  copy_carried_security_ = false;
-  if (const ErrorCode code = PrepareFileCopy(path, copy, true); code != 0) return code;
-  copy.options.progress = &copy.progress;
-  copy.options.no_replace = copy.name_free;
-  // The counterpart is as good as changed: the copy may end at any time.
-  OtherChanged();
-  if (const ErrorCode code = pool.Start(tag, full_path_, path, copy.options); code != 0)
-    return EndCopy(*context_.fs, copy, code);
-  return 0;
-}
-
-ErrorCode FilesEnumerator::EndCopy(FileSystem& fs, const StartedCopy& copy, ErrorCode code) {
-  if (code != 0 && copy.cleared) fs.SetMode(copy.to, copy.old_mode);
-  return code;
-}
-
-// The copy replaces the old file through a rename, but a file system that
-// refuses to replace a read-only file needs the bit cleared first. It is put
-// back when the copy fails, so that a failed copy changes nothing.
-ErrorCode FilesEnumerator::PrepareFileCopy(const std::string& path, StartedCopy& copy,
-                                           bool keep_security) {
-  const bool exists = LookupOther(path) == 0;
-  copy.name_free = !exists;
-  if (exists && other_.kind == ItemKind::File && (other_.Attributes() & kAttrReadOnly)) {
-    const uint32_t old_mode = other_.mode;
-    if (const ErrorCode code = SetFileAttributesOf(path, old_mode | 0200); code != 0) return code;
-    copy.cleared = true;
-    copy.old_mode = old_mode;
-  }
-  copy.from = full_path_;
-  copy.to = path;
-  copy.mode = Item().mode;
-  CopyOptions& options = copy.options;
-  options.stop = context_.stop;
-  options.carry_owner = context_.security_support;
-  options.carry_security_attributes = context_.security_support;
-  // The security goes with the copy where it can, through its descriptor.
-  if (context_.security_support && (item_security_read_ || ReadItemSecurity() == kSuccess)) {
-    copy.security_read = true;
-    if (keep_security) copy.security = item_security_;
-    options.security = keep_security ? &copy.security : &item_security_;
-    options.security_mode = copy.mode;
-    options.security_given = &copy.security_given;
-  }
-  return 0;
-}
-
-ErrorCode FilesEnumerator::SetAttributesOn(const std::string& path) {
-  return SetFileAttributesOf(path, Item().mode);
-}
-
-ErrorCode FilesEnumerator::SetFileAttributesOf(const std::string& path, uint32_t mode) {
-  const ErrorCode code = context_.fs->SetMode(path, mode & 07777);
-  if (code == 0) OtherChanged();
-  return code;
-}
-
-ErrorCode FilesEnumerator::SetFolderTimesOn(const std::string& path) {
-  const ItemInfo& item = Item();
-  const ErrorCode code = context_.fs->SetTimes(path, item.access_time, item.modify_time);
-  if (code == 0) OtherChanged();
-  return code;
-}
-
-// The rename starts from the name as stored on disk: on a case-insensitive
-// side `path` (written with the item's own spelling) finds the counterpart,
-// but names it as the item already is.
-ErrorCode FilesEnumerator::RenameOtherToItemName(const std::string& path) {
-  if (const ErrorCode code = LookupOther(path); code != 0) return code;
-  if (other_.name == item_.name) return 0;
-  const std::string folder = FolderPart(path);
-  const ErrorCode code =
-      context_.fs->Rename(folder + other_.name, folder + item_.name, RenameMode::NoReplace);
-  if (code == 0) OtherChanged();
-  return code;
-}
-
-ErrorCode FilesEnumerator::FreeShortName(const std::string& path, std::string& other_path) {
-  if (const ErrorCode code = LookupOther(path); code != 0) return code;
-  const std::string folder = FolderPart(path);
-  other_path = folder + other_.name;
-  std::string temporary;
-  ErrorCode code = 0;
-  for (int n = 0; n <= 9; ++n) {
-    temporary = folder + "~twm_" + std::to_string(n) + ".tmp";
-    code = context_.fs->Rename(other_path, temporary, RenameMode::NoReplace);
-    if (code != kErrAlreadyExists) break;
-  }
-  OtherChanged();
-  if (code != 0) return code;
-  // The placeholder holds the short name while the item comes back, so the
-  // item gets a new one.
-  ErrorCode last = 0;
-  const ErrorCode placeholder = context_.fs->CreateNewFile(path);
-  if (placeholder != 0) last = placeholder;
-  if (const ErrorCode back = context_.fs->Rename(temporary, other_path, RenameMode::NoReplace);
-      back != 0)
-    last = back;
-  if (placeholder == 0) {
-    if (const ErrorCode removed = context_.fs->DeleteFile(path); removed != 0) last = removed;
-  }
-  return last;
-}
-
-ErrorCode FilesEnumerator::DeleteItem() {
-  const ItemInfo item = Item();
-  return Remove(full_path_, item);
-}
-
-ErrorCode FilesEnumerator::DeleteOther(const std::string& path) {
-  if (const ErrorCode code = LookupOther(path); code != 0) return code;
-  const ItemInfo other = other_;
-  const ErrorCode code = Remove(path, other);
-  if (code == 0) OtherChanged();
-  return code;
-}
-
-ErrorCode FilesEnumerator::Remove(const std::string& path, const ItemInfo& item) {
-  FileSystem& fs = *context_.fs;
-  const bool read_only = item.kind != ItemKind::Link && (item.Attributes() & kAttrReadOnly);
-  if (read_only) {
-    if (const ErrorCode code = fs.SetMode(path, item.mode | 0200); code != 0) return code;
-    OtherChanged();
-  }
-  ErrorCode code = 0;
-  if (context_.keeper != nullptr) {
-    code = MoveToKeeper(path, item);
-  } else {
-    code = item.IsFolder() ? fs.RemoveFolder(path) : fs.DeleteFile(path);
-  }
-  if (code != 0 && read_only) fs.SetMode(path, item.mode);
-  return code;
-}
-
-// A file or link is renamed to its place, or where that is on another file
-// system copied there before it is deleted; it never takes the name of
-// another kept item (a versions folder that ignores case). A folder's
-// contents went before it (a walk removes them first): its place is made, a
-// folder with its extended attributes, owner, ACLs, mode and times, before
-// it is removed.
-ErrorCode FilesEnumerator::MoveToKeeper(const std::string& path, const ItemInfo& item) {
-  FileSystem& fs = *context_.fs;
-  ItemKeeper& keeper = *context_.keeper;
-  KeepPlace place;
-  if (const ErrorCode code = keeper.Prepare(path, item, KeepReason::Delete, place); code != 0)
-    return code;
-  const std::string place_folder = FolderPart(place.path);
-  // Where the place's volume keeps no owners, the kept item takes what it
-  // can.
-  const bool with_owner = context_.security_support && fs.KeepsSecurity(place_folder);
-  ErrorCode code = 0;
-  if (item.IsFolder()) {
-    code = fs.CreateFolder(place.path);
-    ItemInfo there;
-    if (code == kErrAlreadyExists && fs.Lookup(place.path, there) == 0 && there.IsFolder())
-      code = 0;
-    if (code == 0) {
-      CopyOptions options;
-      options.carry_security_attributes = context_.security_support;
-      fs.CopyFolderAttributes(path, place.path, options);
-      Security security;
-      if (with_owner && fs.ReadSecurity(path, security) == 0)
-        fs.WriteSecurity(place.path, security);
-      code = fs.RemoveFolder(path);
-    }
-    if (code == 0) {
-      fs.SetMode(place.path, item.mode);
-      fs.SetTimes(place.path, item.access_time, item.modify_time);
-    }
-  } else {
-    code = fs.Rename(path, place.path, RenameMode::NoReplace);
-    if (code == EXDEV) {
-      CopyOptions options;
-      options.stop = context_.stop;
-      options.carry_owner = with_owner;
-      options.carry_security_attributes = context_.security_support;
-      options.no_replace = true;
-      code = fs.CopyFile(path, place.path, options);
-      // The copy is on its disk before the item leaves its own. Only a
-      // copy that was made is taken back: a failed one left nothing, and
-      // the name may find another item (letter case).
-      if (code == 0) {
-        code = fs.SyncFileSystem(place_folder);
-        if (code == 0) code = fs.DeleteFile(path);
-        if (code != 0) fs.DeleteFile(place.path);
-      }
-    }
-    // The read-only bit was cleared for the move only.
-    if (code == 0 && item.kind == ItemKind::File && (item.Attributes() & kAttrReadOnly))
-      fs.SetMode(place.path, item.mode);
-  }
-  keeper.Finish(place, code == 0);
-  return code;
 }
 
 // ---- security ----------------------------------------------------------------
@@ -563,17 +312,19 @@ ErrorCode FilesEnumerator::ReadOtherSecurity(const std::string& path) {
   return code;
 }
 
-int FilesEnumerator::CompareSecurity(const std::string& path) {
-  if (!item_security_read_) {
-    if (const ErrorCode code = ReadItemSecurity(); code != 0) {
-      SecurityError(full_path_, code);
-      return kItemSecurityUnreadable;
-    }
+ErrorCode FilesEnumerator::LoadItemSecurity() {
+  return item_security_read_ ? 0 : ReadItemSecurity();
+}
+
+SecurityMatch FilesEnumerator::CompareSecurity(const std::string& path) {
+  if (const ErrorCode code = LoadItemSecurity(); code != 0) {
+    SecurityError(full_path_, code);
+    return SecurityMatch::ItemUnreadable;
   }
   if (!other_security_read_ || other_security_path_ != path) {
     if (const ErrorCode code = ReadOtherSecurity(path); code != 0) {
       SecurityError(path, code);
-      return kOtherSecurityUnreadable;
+      return SecurityMatch::OtherUnreadable;
     }
   }
   const Security& a = item_security_;
@@ -592,18 +343,8 @@ int FilesEnumerator::CompareSecurity(const std::string& path) {
       !same_list(a.has_access_acl, a.access_acl, b.has_access_acl, b.access_acl) ||
       !same_list(a.has_default_acl, a.default_acl, b.has_default_acl, b.default_acl) ||
       capabilities_differ || a.descriptor != b.descriptor)
-    return kSecurityDiffers;
-  return 0;
-}
-
-ErrorCode FilesEnumerator::CopySecurityTo(const std::string& path) {
-  if (!context_.security_support) return 0;
-  if (!item_security_read_) {
-    if (const ErrorCode code = ReadItemSecurity(); code != 0) return code;
-  }
-  const ErrorCode code = context_.fs->WriteSecurity(path, item_security_);
-  if (code == 0) OtherChanged();
-  return code;
+    return SecurityMatch::Differs;
+  return SecurityMatch::Same;
 }
 
 // ---- forwarding --------------------------------------------------------------
@@ -631,14 +372,6 @@ bool SameAcl(const std::vector<AclEntry>& a, const std::vector<AclEntry>& b) {
   for (size_t i = 0; i < a.size(); ++i)
     if (!SameAce(a[i], b[i])) return false;
   return true;
-}
-
-ErrorCode EnablePrivileges() {
-  return CheckSecurityCapabilities();
-}
-
-bool VolumeSupportsAcls(FileSystem& fs, const std::string& path) {
-  return fs.KeepsSecurity(path);
 }
 
 }  // namespace twinmere

@@ -3,12 +3,12 @@
 //
 // The enumerator hands every item to an IEnumFile callback. During the call
 // the callback reads the item from the enumerator, compares it with a
-// counterpart path and asks the enumerator to act on the counterpart (copy,
-// attributes, rename, delete, security). A one-entry cache keeps the last
-// counterpart looked up, so that a comparison and the operations after it cost
-// one lookup; every operation that changes the counterpart resets it.
+// counterpart path and acts on both (fs/item_actions.h). A one-entry cache
+// keeps the last counterpart looked up, so that a comparison and the
+// operations after it cost one lookup; every operation that changes the
+// counterpart resets it (OtherChanged).
 //
-// All operations return an ErrorCode (0 = success); nothing throws. Links are
+// All calls return an ErrorCode (0 = success); nothing throws. Links are
 // never followed (platform/file_system.h).
 #pragma once
 
@@ -72,41 +72,13 @@ struct EnumeratorContext {
   std::vector<std::string> left_out{};
 };
 
-// The progress of a copy that runs on another thread: the bytes it has
-// copied so far, read by the walk's thread.
-class CopyProgress final : public IProgress {
- public:
-  void SetProgress(uint64_t bytes_copied) override {
-    bytes_.store(bytes_copied, std::memory_order_relaxed);
-  }
-  uint64_t Bytes() const { return bytes_.load(std::memory_order_relaxed); }
-
- private:
-  std::atomic<uint64_t> bytes_{0};
+// What CompareSecurity found.
+enum class SecurityMatch : uint8_t {
+  Same,
+  Differs,
+  OtherUnreadable,  // the counterpart's could not be read (SecurityError was raised)
+  ItemUnreadable,   // the item's could not be read (SecurityError was raised)
 };
-
-// A copy of a file made on behalf of an enumerator's item (CopyTo), or
-// running beside the walk (StartCopyTo): what it needs and tells until it
-// ends, when the walk has long gone on.
-struct StartedCopy {
-  std::string from;   // the item
-  std::string to;     // the counterpart
-  uint32_t mode = 0;  // the item's permission mode
-  CopyOptions options;
-  CopyProgress progress;  // of a copy running beside the walk
-  Security security;      // the item's, given with the copy, where read
-  bool security_read = false;
-  bool security_given = false;  // the copy gave it (CopyOptions::security_given)
-  // The counterpart's read-only bit was cleared for the copy; its mode before.
-  bool cleared = false;
-  uint32_t old_mode = 0;
-  bool name_free = false;  // no counterpart was there
-};
-
-// Result codes of CompareSecurity.
-inline constexpr int kSecurityDiffers = 256;
-inline constexpr int kOtherSecurityUnreadable = 512;
-inline constexpr int kItemSecurityUnreadable = 1024;
 
 class FilesEnumerator : public IEnumFile {
  public:
@@ -159,6 +131,12 @@ class FilesEnumerator : public IEnumFile {
   // The caller knows that no counterpart is at `path` (kErrNotFound) without
   // a lookup: the operations after it take it as missing.
   void NoteOtherMissing(const std::string& path);
+  // The cached answer for `path`, else a fresh FindOther; `detailed`: with
+  // everything Other() tells.
+  ErrorCode LookupOther(const std::string& path, bool detailed = true);
+  // The counterpart changed on disk: it is looked up again next time, and
+  // its security read again.
+  void OtherChanged();
   // Valid while cached.
   const std::string& OtherName() const { return other_.name; }
   bool OtherIsFolder() const { return other_.IsFolder(); }
@@ -168,42 +146,15 @@ class FilesEnumerator : public IEnumFile {
   // name, or its long name when it has none; empty when it does not exist.
   std::string OtherShortFormPath(const std::string& path);
 
-  // Operations that change the disk (each resets the counterpart cache on
-  // success). With a keeper in the context, a file or link that CopyTo
-  // replaces and an item that DeleteItem or DeleteOther deletes go to their
-  // place first: the old item is kept before it leaves its name, and stays
-  // where it is when it cannot be kept (the keeper's error is returned).
-  ErrorCode CopyTo(const std::string& path);  // copy the file / create the folder
-  // CopyTo of a file, started in `pool` under `tag` (CopyPool::Start) and
-  // left to run: 0 when it runs. `copy` stays where it is until EndCopy
-  // after the pool gave its result, or at once when it did not start. A
-  // copy to a name that was free takes it only while it still is
-  // (CopyOptions::no_replace): copies running at once never replace each
-  // other's, whatever names the file system takes for the same.
-  ErrorCode StartCopyTo(const std::string& path, CopyPool& pool, uint64_t tag, StartedCopy& copy);
-  // After a copy of a file ended with `code`: a failed copy gives the
-  // counterpart back the read-only bit it had. Returns `code`.
-  static ErrorCode EndCopy(FileSystem& fs, const StartedCopy& copy, ErrorCode code);
-  // After CopyTo copied a file while security is handled: the copy was
-  // given the item's security and then its mode on its way
-  // (CopySecurityTo and SetAttributesOn have nothing to add).
-  bool CopyCarriedSecurity() const { return copy_carried_security_; }
-  ErrorCode SetAttributesOn(const std::string& path);  // the item's permission mode
-  ErrorCode SetFolderTimesOn(const std::string& path);
-  // Gives the counterpart, found through `path`, the item's name: a change of
-  // letter case only. Succeeds at once when the names are equal already.
-  ErrorCode RenameOtherToItemName(const std::string& path);
-  ErrorCode FreeShortName(const std::string& path, std::string& other_path);
-  ErrorCode DeleteItem();
-  ErrorCode DeleteOther(const std::string& path);
-  ErrorCode SetFileAttributesOf(const std::string& path, uint32_t mode);
-
-  // Security (only while context.security_support is on, except the reads).
+  // Security of the item and its counterpart.
   void ForgetItemSecurity();  // the next CompareSecurity reads the item again
   ErrorCode ReadItemSecurity();
+  // The item's security, read once (ReadItemSecurity) until forgotten: 0
+  // when ItemSecurity() holds it.
+  ErrorCode LoadItemSecurity();
+  const Security& ItemSecurity() const { return item_security_; }
   ErrorCode ReadOtherSecurity(const std::string& path);
-  int CompareSecurity(const std::string& path);  // 0, 256, 512 or 1024
-  ErrorCode CopySecurityTo(const std::string& path);
+  SecurityMatch CompareSecurity(const std::string& path);
 
   // IEnumFile: forwards every call unchanged to this enumerator's callback,
   // which is how a subfolder's enumerator reports to the top-level callback.
@@ -220,24 +171,10 @@ class FilesEnumerator : public IEnumFile {
   std::vector<std::string>& MatchedNames() { return matched_names_; }
 
  private:
-  void OtherChanged();
-  // Deletes the item at `path`, described by `item`, or moves it to the
-  // keeper's place: the read-only bit cleared first and given back on failure.
-  ErrorCode Remove(const std::string& path, const ItemInfo& item);
-  ErrorCode MoveToKeeper(const std::string& path, const ItemInfo& item);
   bool IsLeftOut() const;
-  // Readies a copy of the current file to `path`: the counterpart's
-  // read-only bit cleared (a file system may refuse to replace such a file),
-  // the options, and the item's security given with the copy, kept in
-  // `copy` or (`keep_security` false) referred to in this enumerator.
-  ErrorCode PrepareFileCopy(const std::string& path, StartedCopy& copy, bool keep_security);
   void RemoveLeftover();
   bool InLeftoverTree();
   void WalkSubfolder(EnumMode mode);
-
-  // The cached answer for `path`, else a fresh FindOther; `detailed`: with
-  // everything Other() tells.
-  ErrorCode LookupOther(const std::string& path, bool detailed = true);
 
   EnumeratorContext& context_;
   std::string folder_path_;
@@ -271,7 +208,6 @@ class FilesEnumerator : public IEnumFile {
 
   std::vector<std::string> matched_names_;
 
-  bool copy_carried_security_ = false;
   bool item_security_read_ = false;
   Security item_security_;
   bool other_security_read_ = false;
@@ -282,11 +218,5 @@ class FilesEnumerator : public IEnumFile {
 // Same ACL: same number of entries, equal entry by entry, order included.
 bool SameAcl(const std::vector<AclEntry>& a, const std::vector<AclEntry>& b);
 bool SameAce(const AclEntry& a, const AclEntry& b);
-
-// Checks that CAP_CHOWN, CAP_FOWNER and CAP_DAC_OVERRIDE are effective.
-// Returns 0, or EPERM when one is missing.
-ErrorCode EnablePrivileges();
-// The volume under `path` keeps owners and ACLs.
-bool VolumeSupportsAcls(FileSystem& fs, const std::string& path);
 
 }  // namespace twinmere

@@ -1,5 +1,7 @@
 #include "fs/paths.h"
 
+#include "fs/folder_identity.h"
+
 namespace twinmere {
 
 std::string LongPathForm(const std::string& path) {
@@ -28,8 +30,12 @@ uint32_t GetAttributes(FileSystem& fs, const std::string& path) {
   return info.Attributes();
 }
 
-bool FolderExists(FileSystem& fs, const std::string& path) {
+bool FolderExists(FileSystem& fs, const std::string& path, FinalLink link) {
   if (path.empty()) return false;
+  if (link == FinalLink::Follow) {
+    ItemInfo info;
+    return LookupFolder(fs, path, info) && info.IsFolder();
+  }
   const uint32_t attributes = GetAttributes(fs, path);
   return attributes != kInvalidAttributes && (attributes & kAttrFolder) != 0;
 }

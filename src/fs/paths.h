@@ -45,10 +45,14 @@ std::string RemoveSeparator(const std::string& path);
 // to a folder has no folder bit.
 uint32_t GetAttributes(FileSystem& fs, const std::string& path);
 
-// True for an existing folder (empty path: false). Lookup failures give false.
-// A final link is not followed, so a link to a folder gives false (see
-// NamesExistingFolder in engine/folder_identity.h for the run's own test).
-bool FolderExists(FileSystem& fs, const std::string& path);
+// Whether the final component of a path is followed when it is a link: a
+// folder the user names (Source, Target, a dropped folder) is taken as
+// written, a link to a folder naming that folder; elsewhere a link is itself.
+enum class FinalLink : uint8_t { Follow, NotFollowed };
+
+// True when `path` names an existing folder, or with FinalLink::Follow a
+// link to one. Never fails: an empty path or a failed lookup gives false.
+bool FolderExists(FileSystem& fs, const std::string& path, FinalLink link);
 
 // True when `path` names a network share itself. Network file systems appear
 // as mounted folders here, so this is always false.

@@ -50,11 +50,11 @@ constexpr ActionRow kRows[] = {
      &C::FolderCaseInTarget, &C::FolderCaseInSource, nullptr, nullptr, nullptr, nullptr},
 };
 
-constexpr ActionRow kUnknownRow = {0,       "???:               ",
-                                   " ??? ", ActionShows::PathOnly,
-                                   nullptr, nullptr,
-                                   nullptr, nullptr,
-                                   nullptr, nullptr};
+constexpr ActionRow kUnknownRow = {ActionCode{0}, "???:               ",
+                                   " ??? ",       ActionShows::PathOnly,
+                                   nullptr,       nullptr,
+                                   nullptr,       nullptr,
+                                   nullptr,       nullptr};
 
 std::string Quoted(std::string_view path) {
   std::string quoted;
@@ -76,7 +76,7 @@ std::span<const ActionRow> ActionRows() {
   return kRows;
 }
 
-const ActionRow& FindActionRow(int code) {
+const ActionRow& FindActionRow(ActionCode code) {
   for (const ActionRow& row : kRows) {
     if (row.code == code) return row;
   }
@@ -93,12 +93,12 @@ std::string GetSystemErrorText(ErrorCode code) {
   return text;
 }
 
-std::string ActionErrorLine(ErrorCode error, int code, std::string_view path) {
+std::string ActionErrorLine(ErrorCode error, ActionCode code, std::string_view path) {
   return ErrorLine(error, FindActionRow(code).verb, path);
 }
 
-std::string ActionSuccessLine(int code, std::string_view path, int64_t size, int64_t size_change,
-                              const Separators& seps) {
+std::string ActionSuccessLine(ActionCode code, std::string_view path, int64_t size,
+                              int64_t size_change, const Separators& seps) {
   const ActionRow& row = FindActionRow(code);
   std::string line(row.label);
   line += '\t';
@@ -123,7 +123,7 @@ std::string ActionSuccessLine(int code, std::string_view path, int64_t size, int
   return line;
 }
 
-void CountAction(SessionCounters& counters, int code, bool source_side, int64_t size,
+void CountAction(SessionCounters& counters, ActionCode code, bool source_side, int64_t size,
                  int64_t size_change) {
   const ActionRow& row = FindActionRow(code);
   if (auto count = source_side ? row.source_count : row.target_count) counters.*count += 1;

@@ -13,10 +13,19 @@
 
 namespace twinmere {
 
-// Bits of an action code: 1 copy, 2 delete, 4 attributes, 8 security,
-// 16 folder, 32 in place, 64 short name, 128 rename. Only these combinations
-// occur.
+// What an action line or an error line stands for. An action's code is made
+// of bits: 1 copy, 2 delete, 4 attributes, 8 security, 16 folder, 32 in
+// place, 64 short name, 128 rename; only these combinations occur. The
+// errors that no action line stands for have codes below zero, which the
+// JSON summary names (RunErrorActionName).
 enum ActionCode : int {
+  kAccessErrorAction = -1,          // "Error N accessing ..."
+  kSecurityErrorAction = -2,        // "... accessing security information of ..."
+  kGuardErrorAction = -3,           // "Nothing deleted: ..." (the deletions cancelled)
+  kTrashErrorAction = -4,           // "No Trash can be used for ..."
+  kRemoveVersionsErrorAction = -5,  // "Error N removing versions ..."
+  // "Not synchronized: ... lies where Target keeps the versions folder."
+  kVersionsFolderErrorAction = -6,
   kActionCopy = 1,
   kActionDelete = 2,
   kActionCreateFolder = 17,
@@ -42,7 +51,7 @@ enum class ActionShows : uint8_t { PathOnly, Size, SizeAndChange };
 // counts nothing; deletions and removed folders count on the Target side
 // whatever the side.
 struct ActionRow {
-  int code;
+  ActionCode code;
   const char* label;  // 19 or 20 characters, blank-filled; a TAB follows
   const char* verb;   // between the code and the quoted path of an error line
   ActionShows shows;
@@ -55,7 +64,7 @@ struct ActionRow {
 };
 
 // The row of `code`; the "???" row (counting nothing) for an unknown code.
-const ActionRow& FindActionRow(int code);
+const ActionRow& FindActionRow(ActionCode code);
 // Every row of the table (the display lines paths up past the widest label).
 std::span<const ActionRow> ActionRows();
 
@@ -64,12 +73,12 @@ std::span<const ActionRow> ActionRows();
 std::string GetSystemErrorText(ErrorCode code);
 
 // "Error 13 copying "path". Permission denied".
-std::string ActionErrorLine(ErrorCode error, int code, std::string_view path);
+std::string ActionErrorLine(ErrorCode error, ActionCode code, std::string_view path);
 // "Copied:            \t"path"  2.000 Kbytes." and the other success forms.
-std::string ActionSuccessLine(int code, std::string_view path, int64_t size, int64_t size_change,
-                              const Separators& seps);
+std::string ActionSuccessLine(ActionCode code, std::string_view path, int64_t size,
+                              int64_t size_change, const Separators& seps);
 // Adds one success of `code` to the counters of the side (true: Source).
-void CountAction(SessionCounters& counters, int code, bool source_side, int64_t size,
+void CountAction(SessionCounters& counters, ActionCode code, bool source_side, int64_t size,
                  int64_t size_change);
 
 // "Error 13 accessing "path". ..." and "... accessing security information of ...".

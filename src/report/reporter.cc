@@ -21,7 +21,7 @@ void AppendLine(std::string& buffer, std::string_view text) {
 
 }  // namespace
 
-Reporter::Reporter(SyncOptions& options, const PlatformFacts& facts, FileSystem& fs,
+Reporter::Reporter(const SyncOptions& options, const PlatformFacts& facts, FileSystem& fs,
                    ReportDisplay& display, const Clock& clock)
     : options_(options),
       facts_(facts),
@@ -29,6 +29,12 @@ Reporter::Reporter(SyncOptions& options, const PlatformFacts& facts, FileSystem&
       display_(display),
       clock_(clock),
       seps_(ProcessSeparators()) {}
+
+SyncOptions Reporter::StatedOptions() const {
+  SyncOptions stated = Options();
+  if (run_.WriteFailed) stated.Quiet = false;
+  return stated;
+}
 
 void Reporter::BeginRun() {
   counters_ = SessionCounters{};
@@ -39,6 +45,7 @@ void Reporter::BeginRun() {
   run_.ReportInTarget = false;
   run_.ReportSuppressed = false;
   run_.SummarySuppressed = false;
+  run_.WriteFailed = false;
   run_.ReportShortPath.clear();
   run_.KeptIn.clear();
   seps_ = ProcessSeparators();
@@ -47,8 +54,8 @@ void Reporter::BeginRun() {
   run_start_time_ = clock_.Now();
 }
 
-void Reporter::KeepError(ErrorCode code, int action, const std::string& path) {
-  if (options_.JsonSummary.empty()) return;
+void Reporter::KeepError(ErrorCode code, ActionCode action, const std::string& path) {
+  if (Options().JsonSummary.empty()) return;
   if (errors_.size() >= kRunSummaryErrorLimit) {
     ++errors_omitted_;
     return;
@@ -63,12 +70,13 @@ void Reporter::EndRun(int exit_code, std::string_view message) {
   errors_.clear();
   const uint64_t omitted = errors_omitted_;
   errors_omitted_ = 0;
-  const std::string path = options_.JsonSummary;
+  const std::string path = Options().JsonSummary;
   if (path.empty() || run_.SummarySuppressed) return;
 
+  const SyncOptions stated = StatedOptions();
   const std::string command_line =
-      command_line_writer_ ? TrimBlanks(command_line_writer_(options_)) : std::string();
-  const RunSummary summary{.options = options_,
+      command_line_writer_ ? TrimBlanks(command_line_writer_(stated)) : std::string();
+  const RunSummary summary{.options = stated,
                            .facts = facts_,
                            .counters = counters_,
                            .security_support = run_.SecuritySupport,
@@ -84,7 +92,7 @@ void Reporter::EndRun(int exit_code, std::string_view message) {
   ErrorCode error = FormatRunSummary(summary, text);
   if (error == kSuccess) error = WriteRunSummary(path, text);
   if (error == kSuccess) return;
-  options_.Quiet = false;  // the program stays open to show the message
+  run_.WriteFailed = true;  // the program stays open to show the message
   AddReportLine("Error writing JSON summary to file \"" + DisplayPath(path) + "\". " +
                     GetSystemErrorText(error),
                 ReportLineKind::Error, 0, LineFlush::Immediate);
@@ -92,7 +100,7 @@ void Reporter::EndRun(int exit_code, std::string_view message) {
 
 bool Reporter::Admits(ReportLineKind kind) const {
   const int32_t bit = kind == ReportLineKind::Action ? kLevelActions : kLevelErrors;
-  return (options_.ReportLevel & bit) != 0;
+  return (Options().ReportLevel & bit) != 0;
 }
 
 bool Reporter::Stopped() const {
@@ -127,8 +135,8 @@ uint64_t Reporter::ReservePlace() {
   return place.id;
 }
 
-void Reporter::ReportActionAt(uint64_t place, ErrorCode error, const std::string& path, int code,
-                              uint64_t size, Side side, int64_t size_change) {
+void Reporter::ReportActionAt(uint64_t place, ErrorCode error, const std::string& path,
+                              ActionCode code, uint64_t size, Side side, int64_t size_change) {
   const auto it = std::find_if(places_.begin(), places_.end(),
                                [place](const Place& p) { return p.id == place; });
   if (it == places_.end()) return ReportAction(error, path, code, size, side, size_change);
@@ -164,7 +172,7 @@ void Reporter::ShowLine(std::string_view text, ReportLineKind kind, double inter
       }
       AppendLine(display_buffer_, text);
     }
-    if (!options_.Report.empty() && Admits(kind)) AppendLine(report_buffer_, text);
+    if (!Options().Report.empty() && Admits(kind)) AppendLine(report_buffer_, text);
   }
 
   if (!flush_now) return;
@@ -177,12 +185,12 @@ void Reporter::ShowLine(std::string_view text, ReportLineKind kind, double inter
     display_buffer_.clear();
     display_.ShowBatch(batch);
   }
-  if (!options_.Report.empty() && (!report_buffer_.empty() || final)) FlushReport(final);
+  if (!Options().Report.empty() && (!report_buffer_.empty() || final)) FlushReport(final);
   last_flush_time_ = clock_.Timer();
 }
 
-void Reporter::ReportAction(ErrorCode error, const std::string& path, int code, uint64_t size,
-                            Side side, int64_t size_change) {
+void Reporter::ReportAction(ErrorCode error, const std::string& path, ActionCode code,
+                            uint64_t size, Side side, int64_t size_change) {
   if (error != kSuccess) {
     if (CancelledByStop(error) || error == kErrNoPlaceToKeep) return;
     counters_.ErrorCount += 1;
@@ -197,12 +205,12 @@ void Reporter::ReportAction(ErrorCode error, const std::string& path, int code, 
                 0.5, LineFlush::Throttled);
 }
 
-void Reporter::CountError(ErrorCode code, int action, const std::string& path) {
+void Reporter::CountError(ErrorCode code, ActionCode action, const std::string& path) {
   counters_.ErrorCount += 1;
   KeepError(code, action, path);
 }
 
-void Reporter::ErrorLine(std::string_view line, ErrorCode code, int action,
+void Reporter::ErrorLine(std::string_view line, ErrorCode code, ActionCode action,
                          const std::string& path) {
   CountError(code, action, path);
   AddReportLine(line, ReportLineKind::Error, 0.5, LineFlush::Throttled);
@@ -249,19 +257,19 @@ ErrorCode Reporter::CreateReportFolder(const std::string& folder, FileSystem& fs
 }
 
 void Reporter::RestrictReport() {
-  if (options_.Restriction <= 0) return;
-  const int64_t limit = int64_t{options_.Restriction} * 1024;
+  if (Options().Restriction <= 0) return;
+  const int64_t limit = int64_t{Options().Restriction} * 1024;
   ItemInfo info;
   // A link or a folder under the report's name is never cut.
-  if (fs_.Lookup(options_.Report, info) != kSuccess || info.kind != ItemKind::File) return;
+  if (fs_.Lookup(Options().Report, info) != kSuccess || info.kind != ItemKind::File) return;
   if (info.size <= static_cast<uint64_t>(limit)) return;
-  const uint64_t cut = info.size - static_cast<uint64_t>(int64_t{options_.Restriction} * 683);
+  const uint64_t cut = info.size - static_cast<uint64_t>(int64_t{Options().Restriction} * 683);
   // Failures leave the report as it was; the flush goes on either way.
-  CutReportFile(options_.Report, cut, RestrictedLine(clock_.Now(), seps_), info.mode);
+  CutReportFile(Options().Report, cut, RestrictedLine(clock_.Now(), seps_), info.mode);
 }
 
 void Reporter::FlushReport(bool final) {
-  if (report_self_sync_ || options_.Report.empty()) return;
+  if (report_self_sync_ || Options().Report.empty()) return;
   // After a write failure nothing more is written in this run.
   const auto failed_return = [&] {
     if (!(report_opened_ && report_failed_)) return false;
@@ -275,20 +283,20 @@ void Reporter::FlushReport(bool final) {
     // and measured, so that the line of its own copy tells its size.
     if (!report_opened_) {
       report_opened_ = true;
-      run_.ReportShortPath = options_.Report;
+      run_.ReportShortPath = Options().Report;
       start_time_ = clock_.Now();
       ItemInfo info;
-      suppressed_size_ = options_.Append && fs_.Lookup(options_.Report, info) == kSuccess &&
+      suppressed_size_ = Options().Append && fs_.Lookup(Options().Report, info) == kSuccess &&
                                  info.kind == ItemKind::File
                              ? static_cast<int64_t>(info.size)
                              : 0;
       suppressed_size_ += static_cast<int64_t>(
-          StartLine(start_time_, options_.ReportLevel, seps_, RunKind::Preview).size() + 1);
+          StartLine(start_time_, Options().ReportLevel, seps_, RunKind::Preview).size() + 1);
       suppressed_brought_up_ = false;
     }
     // Brought up to date from the other folder first, once its place is known.
-    if (!suppressed_brought_up_ && options_.Append && self_sync_ != nullptr &&
-        (run_.ReportInTarget || (run_.ReportInSource && options_.Bidi))) {
+    if (!suppressed_brought_up_ && Options().Append && self_sync_ != nullptr &&
+        (run_.ReportInTarget || (run_.ReportInSource && Options().Bidi))) {
       suppressed_brought_up_ = true;
       report_self_sync_ = true;
       self_sync_->SyncReportFile(true);
@@ -304,7 +312,7 @@ void Reporter::FlushReport(bool final) {
     return;
   }
 
-  const std::string report = options_.Report;
+  const std::string report = Options().Report;
   if (!report_opened_) {
     const size_t slash = report.rfind('/');
     if (slash != std::string::npos && slash > 0) {
@@ -316,8 +324,8 @@ void Reporter::FlushReport(bool final) {
     }
   }
   // The flags are read again: a nested flush may have opened the report.
-  if (!report_opened_ && options_.Append && self_sync_ != nullptr &&
-      (run_.ReportInTarget || (run_.ReportInSource && options_.Bidi))) {
+  if (!report_opened_ && Options().Append && self_sync_ != nullptr &&
+      (run_.ReportInTarget || (run_.ReportInSource && Options().Bidi))) {
     report_self_sync_ = true;
     self_sync_->SyncReportFile(true);
     report_self_sync_ = false;
@@ -335,18 +343,19 @@ void Reporter::FlushReport(bool final) {
     report_opened_ = true;
     run_.ReportShortPath = report;
     start_time_ = clock_.Now();
-    error = file.Open(report, options_.Append ? OpenMode::Append : OpenMode::Replace);
+    error = file.Open(report, Options().Append ? OpenMode::Append : OpenMode::Replace);
     if (error == kSuccess) {
-      error = file.Write(StartLine(start_time_, options_.ReportLevel, seps_,
-                                   options_.Preview ? RunKind::Preview : RunKind::Synchronization) +
-                         "\n");
+      error =
+          file.Write(StartLine(start_time_, Options().ReportLevel, seps_,
+                               Options().Preview ? RunKind::Preview : RunKind::Synchronization) +
+                     "\n");
     }
   }
   if (error == kSuccess && !report_buffer_.empty()) {
     error = file.Write(report_buffer_ + "\n");
     report_buffer_.clear();
   }
-  const bool report_in_other = run_.ReportInSource || (run_.ReportInTarget && options_.Bidi);
+  const bool report_in_other = run_.ReportInSource || (run_.ReportInTarget && Options().Bidi);
   if (error == kSuccess && final) {
     error = WriteFinalLines(file, report_in_other && !Stopped(), clock_.Now());
     if (error == kSuccess) report_opened_ = false;
@@ -373,7 +382,7 @@ ErrorCode Reporter::WriteFinalLines(TextFileWriter& file, bool pending_copy, dou
 }
 
 void Reporter::ShowSuppressedReportCopy() {
-  const bool report_in_other = run_.ReportInSource || (run_.ReportInTarget && options_.Bidi);
+  const bool report_in_other = run_.ReportInSource || (run_.ReportInTarget && Options().Bidi);
   if (!report_in_other || Stopped() || self_sync_ == nullptr) return;
   ReportCopy copy;
   FinalLines(suppressed_size_, true, clock_.Now(), copy);
@@ -386,8 +395,9 @@ void Reporter::ShowSuppressedReportCopy() {
 }
 
 std::string Reporter::FinalLines(int64_t base, bool pending_copy, double now, ReportCopy& copy) {
+  const SyncOptions stated = StatedOptions();
   const auto summary_of = [&](const SessionCounters& counters) {
-    return BuildSummary(SummaryInput{options_, facts_, counters, run_.SecuritySupport, arguments_,
+    return BuildSummary(SummaryInput{stated, facts_, counters, run_.SecuritySupport, arguments_,
                                      start_time_, now, seps_, run_.KeptIn});
   };
   std::string line;
@@ -397,9 +407,9 @@ std::string Reporter::FinalLines(int64_t base, bool pending_copy, double now, Re
   } else {
     // The counterpart of the report in the other folder.
     const bool in_source = run_.ReportInSource;
-    const std::string& home = in_source ? options_.Source : options_.Target;
-    const std::string& other = in_source ? options_.Target : options_.Source;
-    const std::string& report = options_.Report;
+    const std::string& home = in_source ? Options().Source : Options().Target;
+    const std::string& other = in_source ? Options().Target : Options().Source;
+    const std::string& report = Options().Report;
     const std::string counterpart =
         other + (report.size() > home.size() ? report.substr(home.size()) : std::string());
     ItemInfo info;
@@ -411,7 +421,7 @@ std::string Reporter::FinalLines(int64_t base, bool pending_copy, double now, Re
     const std::string prefix =
         std::string(replaced ? "Would be replaced: " : "Would be copied:   ") + "\t\"" +
         DisplayPath(counterpart) + "\"  ";
-    const bool shown = (options_.ReportLevel & kLevelActions) != 0;
+    const bool shown = (Options().ReportLevel & kLevelActions) != 0;
 
     // The file's final size depends on the texts that print it (the line and
     // the summary's counters), so the prediction is the fixed point of
@@ -460,8 +470,8 @@ void Reporter::WriteFailed(ErrorCode error, bool final) {
   report_failed_ = true;
   report_opened_ = true;  // so that the message's own flush writes nothing
   report_buffer_.clear();
-  options_.Quiet = false;  // the program stays open to show the message
-  AddReportLine("Error writing report to file \"" + DisplayPath(options_.Report) + "\". " +
+  run_.WriteFailed = true;  // the program stays open to show the message
+  AddReportLine("Error writing report to file \"" + DisplayPath(Options().Report) + "\". " +
                     GetSystemErrorText(error),
                 ReportLineKind::Error, 0, LineFlush::Immediate);
   // The next run tries again.

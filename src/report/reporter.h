@@ -64,6 +64,9 @@ struct ReportRunState {
   bool SecuritySupport = false;  // for the summary
   const std::atomic<int>* StopRequested = nullptr;
   std::atomic<bool> Closing{false};  // the main window is closing (window thread)
+  // A report or JSON summary could not be written: the program stays open
+  // to show why, whatever Quiet says.
+  bool WriteFailed = false;
   // The folder of the versions folder where this run keeps what it deletes
   // or replaces (ending in "/"), once made; else empty.
   std::string KeptIn;
@@ -77,9 +80,14 @@ using CommandLineWriter = std::function<std::string(const SyncOptions&)>;
 class Reporter {
  public:
   // `options` is read at every call (Report, Append, Restriction, ReportLevel,
-  // Bidi, Source, Target ...) and its Quiet is cleared on a write failure.
-  Reporter(SyncOptions& options, const PlatformFacts& facts, FileSystem& fs, ReportDisplay& display,
-           const Clock& clock);
+  // Bidi, Source, Target ...) while no run has options of its own.
+  Reporter(const SyncOptions& options, const PlatformFacts& facts, FileSystem& fs,
+           ReportDisplay& display, const Clock& clock);
+
+  // The options of the run under way, its folders as the run spells them:
+  // read instead of those given above until set back to null.
+  void SetRunOptions(const SyncOptions* options) { run_options_ = options; }
+  const SyncOptions& Options() const { return run_options_ != nullptr ? *run_options_ : options_; }
 
   void SetSelfSync(ReportSelfSync* self_sync) { self_sync_ = self_sync; }
   // The argument string printed by the summary's command-line row.
@@ -88,15 +96,15 @@ class Reporter {
 
   // Start of a run: counters, ErrorCount and the immediate length to zero,
   // ReportInSource/ReportInTarget/ReportSuppressed/SummarySuppressed
-  // cleared, ReportShortPath emptied, the kept errors dropped and the run's
-  // start time taken for the JSON summary.
+  // and WriteFailed cleared, ReportShortPath emptied, the kept errors dropped
+  // and the run's start time taken for the JSON summary.
   void BeginRun();
 
   // End of a run whose exit code is known, also of one that was refused
   // (`message`: the line that refused it) or never began (an invalid command
   // line; the start time is then now): writes the JSON summary when
   // JsonSummary is set. A failure shows "Error writing JSON summary to file
-  // "...". ..." as an immediate line and clears Quiet, as a report write
+  // "...". ..." as an immediate line and sets WriteFailed, as a report write
   // failure does; the exit code stays.
   void EndRun(int exit_code, std::string_view message = {});
 
@@ -116,7 +124,7 @@ class Reporter {
   // phase so that the report starts with the run; every other flush comes
   // from AddReportLine. Does nothing while the report file synchronizes
   // itself or without a report path. A failure to open, write or close shows
-  // "Error writing report to file ..." once, clears Quiet and stops all
+  // "Error writing report to file ..." once, sets WriteFailed and stops all
   // writing for the rest of the run. The report path's final link is followed.
   void FlushReport(bool final);
 
@@ -125,17 +133,17 @@ class Reporter {
   // kErrInterrupted once a stop is requested (the stop signal interrupted the call):
   // nothing; kErrNoPlaceToKeep (the reason was shown once): nothing; any
   // other error: the error line and ErrorCount + 1.
-  void ReportAction(ErrorCode error, const std::string& path, int code, uint64_t size, Side side,
-                    int64_t size_change);
+  void ReportAction(ErrorCode error, const std::string& path, ActionCode code, uint64_t size,
+                    Side side, int64_t size_change);
   // An error whose line the caller writes itself: ErrorCount + 1, and the
   // error kept for the JSON summary.
-  void CountError(ErrorCode code, int action, const std::string& path);
+  void CountError(ErrorCode code, ActionCode action, const std::string& path);
   // An error line that no action stands for, in the caller's words (the
   // deletion guard's, a Trash that cannot be used, ...): shown as
   // AddReportLine shows an error line, counted and kept as CountError does,
   // with the code that stands for it and one of the actions without a line
   // of their own (run_summary_json.h).
-  void ErrorLine(std::string_view line, ErrorCode code, int action, const std::string& path);
+  void ErrorLine(std::string_view line, ErrorCode code, ActionCode action, const std::string& path);
   // A place among the lines for those of an action that ends later (a copy
   // running beside the walk): the lines added meanwhile wait behind it, so
   // that every line keeps the place of its item in the walk.
@@ -143,7 +151,7 @@ class Reporter {
   // The line and counters of the action of `place` (as ReportAction); then
   // the lines that waited for it go out, as far as no earlier place is
   // still open. Before the run's final line every place is filled.
-  void ReportActionAt(uint64_t place, ErrorCode error, const std::string& path, int code,
+  void ReportActionAt(uint64_t place, ErrorCode error, const std::string& path, ActionCode code,
                       uint64_t size, Side side, int64_t size_change);
 
   // "Error N accessing "path". text" / "... accessing security information of ...";
@@ -174,7 +182,7 @@ class Reporter {
   void ReleasePlaces();
   bool Admits(ReportLineKind kind) const;
   // Keeps an error line's code, action and path for the JSON summary.
-  void KeepError(ErrorCode code, int action, const std::string& path);
+  void KeepError(ErrorCode code, ActionCode action, const std::string& path);
   bool Stopped() const;
   bool CancelledByStop(ErrorCode error) const;
   // Cuts the report file to the size limit; failures leave it as it was.
@@ -198,7 +206,12 @@ class Reporter {
   void ShowSuppressedReportCopy();
   void WriteFailed(ErrorCode error, bool final);
 
-  SyncOptions& options_;
+  // The options as the summaries state them: without Quiet once a write
+  // failed, since the program then stays open.
+  SyncOptions StatedOptions() const;
+
+  const SyncOptions& options_;
+  const SyncOptions* run_options_ = nullptr;
   const PlatformFacts& facts_;
   FileSystem& fs_;
   ReportDisplay& display_;

@@ -181,7 +181,7 @@ void MakeParentFolders(const std::string& path) {
 
 }  // namespace
 
-std::string_view RunErrorActionName(int action) {
+std::string_view RunErrorActionName(ActionCode action) {
   switch (action) {
     case kAccessErrorAction:
       return "access";

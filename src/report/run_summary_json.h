@@ -35,6 +35,7 @@
 #include "base/sync_options.h"
 #include "platform/errors.h"
 #include "platform/platform_facts.h"
+#include "report/action_lines.h"
 #include "report/session_counters.h"
 
 namespace twinmere {
@@ -45,20 +46,10 @@ inline constexpr int kRunSummaryFormatVersion = 1;
 // (errors_omitted), so that a run with millions of errors keeps its memory.
 inline constexpr size_t kRunSummaryErrorLimit = 10000;
 
-// The action of an error that no action line stands for.
-inline constexpr int kAccessErrorAction = -1;    // "Error N accessing ..."
-inline constexpr int kSecurityErrorAction = -2;  // "... accessing security information of ..."
-inline constexpr int kGuardErrorAction = -3;     // "Nothing deleted: ..." (the deletions cancelled)
-inline constexpr int kTrashErrorAction = -4;     // "No Trash can be used for ..."
-inline constexpr int kRemoveVersionsErrorAction = -5;  // "Error N removing versions ..."
-// "Not synchronized: ... lies where Target keeps the versions folder."
-inline constexpr int kVersionsFolderErrorAction = -6;
-
-// One error line of the run: its code, its action (an action code of
-// action_lines.h, or one of the two above) and the path it names.
+// One error line of the run: its code, its action and the path it names.
 struct RunError {
   ErrorCode code = 0;
-  int action = 0;
+  ActionCode action = ActionCode{0};
   std::string path;
 };
 
@@ -66,7 +57,7 @@ struct RunError {
 // "delete", "create_folder", ..., "access", "access_security",
 // "deletion_guard", "trash", "remove_versions", "versions_folder"; "unknown"
 // for a code outside the table.
-std::string_view RunErrorActionName(int action);
+std::string_view RunErrorActionName(ActionCode action);
 
 // Everything the document states. Times are seconds since the epoch, written
 // in local time with the zone's offset.

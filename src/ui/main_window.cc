@@ -37,7 +37,6 @@
 #include "dialogs/about_dialog.h"
 #include "dialogs/options_dialog.h"
 #include "dialogs/settings_dialog.h"
-#include "engine/folder_identity.h"
 #include "engine/synchronizer.h"
 #include "fs/paths.h"
 #include "report/action_lines.h"
@@ -86,19 +85,6 @@ QIcon GlyphIcon(const QWidget& widget, const char* theme_name, Glyph glyph) {
     icon.addPixmap(pixmap, mode);
   }
   return icon;
-}
-
-// What a run changed in its options stays for the next runs, unless the
-// window changed the same option meanwhile: the folders as the run wrote
-// them (with their trailing "/"), and Quiet, which a report that could not
-// be written clears so that the program stays open to show why.
-void TakeRunChanges(const SyncOptions& given, const SyncOptions& ended, SyncOptions& options) {
-  const auto take = [](const auto& before, const auto& after, auto& now) {
-    if (after != before && now == before) now = after;
-  };
-  take(given.Source, ended.Source, options.Source);
-  take(given.Target, ended.Target, options.Target);
-  take(given.Quiet, ended.Quiet, options.Quiet);
 }
 
 }  // namespace
@@ -521,9 +507,10 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::DragMove:
     case QEvent::Drop: {
       // Only an existing folder (or a link to one) may be dropped.
-      const std::optional<std::string> folder = AnswerDrag(
-          *event, folder_drop_,
-          [this](const std::string& path) { return NamesExistingFolder(*field_fs_, path); });
+      const std::optional<std::string> folder =
+          AnswerDrag(*event, folder_drop_, [this](const std::string& path) {
+            return FolderExists(*field_fs_, path, FinalLink::Follow);
+          });
       if (folder && event->type() == QEvent::Drop) SetFieldPath(*field, AddSeparator(*folder));
       return true;
     }
@@ -612,7 +599,6 @@ void MainWindow::StartRun(bool preview, QWidget* origin) {
   // now on is for the next run, and the run's changes come back at its end.
   run_options_ = options_;
   run_options_.Preview = run_options_.Preview || preview;
-  run_given_ = run_options_;
   preview_running_ = run_options_.Preview;
   reporter_.SetCommandLineWriter([level = settings_.default_report_level,
                                   keep = settings_.versions_keep](const SyncOptions& o) {
@@ -622,7 +608,7 @@ void MainWindow::StartRun(bool preview, QWidget* origin) {
                                                  context_.fs, reporter_, host_);
   synchronizer_->SetDeletionGuard({.percent = settings_.deletion_guard_percent});
   worker_ = std::thread([this] {
-    synchronizer_->Synchronize();
+    run_outcome_ = synchronizer_->Synchronize();
     host_.RunThreadEnds();
   });
 }
@@ -631,7 +617,16 @@ void MainWindow::RunEnded() {
   if (worker_.joinable()) worker_.join();
   synchronizer_.reset();
   run_active_ = false;
-  TakeRunChanges(run_given_, run_options_, options_);
+  // What the run made of its options stays for the next runs, unless the
+  // window changed the same option meanwhile: the folders as the run took
+  // them (with their trailing "/"), and Quiet, which a report that could not
+  // be written lifts so that the program stays open to show why.
+  const auto take = [](const auto& given, const auto& ended, auto& now) {
+    if (ended != given && now == given) now = ended;
+  };
+  take(run_options_.Source, run_outcome_.source, options_.Source);
+  take(run_options_.Target, run_outcome_.target, options_.Target);
+  take(run_options_.Quiet, run_outcome_.quiet, options_.Quiet);
   if (start_pending_ && !closing_) {
     start_pending_ = false;
     StartRun(pending_preview_);

@@ -19,6 +19,7 @@
 #include "app/status_progress.h"
 #include "base/sync_options.h"
 #include "engine/sync_session.h"
+#include "engine/synchronizer.h"
 #include "platform/file_system.h"
 #include "platform/platform_facts.h"
 #include "platform/user_folders.h"
@@ -42,10 +43,6 @@ class QPlainTextEdit;
 class QPushButton;
 class QTimer;
 class QToolButton;
-
-namespace twinmere {
-class Synchronizer;
-}
 
 namespace twinmere::ui {
 
@@ -235,10 +232,11 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
   FormServices services_;
   // The options that the fields and dialogs edit, for the next run; and the
   // run's own copy, taken at Start, that the reporter, the host and the run
-  // read (and the run changes) on the run's thread while it goes on.
+  // read on the run's thread while it goes on. What the run made of them
+  // comes back in its outcome, written on the run's thread before it ends.
   SyncOptions options_;
   SyncOptions run_options_;
-  SyncOptions run_given_;  // run_options_ as the run was given them
+  RunOutcome run_outcome_;
   SyncSession session_;
   MessageBoxText box_;
   WindowHost host_;

@@ -4,7 +4,6 @@
 
 #include <memory>
 
-#include "engine/folder_identity.h"
 #include "support/temp_tree.h"
 
 namespace twinmere {
@@ -36,11 +35,11 @@ TEST(FolderFieldsTest, FieldTextBecomesTheOptionsFolderAndTheBrowserStart) {
   };
   for (const auto& c : cases) EXPECT_EQ(FolderFieldPath(*fs, c.text), c.folder) << c.text;
 
-  // A dropped item must be a folder (a link to one will do).
-  EXPECT_TRUE(NamesExistingFolder(*fs, tree.Path("data")));
-  EXPECT_TRUE(NamesExistingFolder(*fs, tree.Path("to-data")));
-  EXPECT_FALSE(NamesExistingFolder(*fs, tree.Path("data/file.txt")));
-  EXPECT_FALSE(NamesExistingFolder(*fs, tree.Path("missing")));
+  // A dropped report file is no folder, nor a link to one.
+  EXPECT_FALSE(NamesExistingNonFolder(*fs, tree.Path("data")));
+  EXPECT_FALSE(NamesExistingNonFolder(*fs, tree.Path("to-data")));
+  EXPECT_TRUE(NamesExistingNonFolder(*fs, tree.Path("data/file.txt")));
+  EXPECT_FALSE(NamesExistingNonFolder(*fs, tree.Path("missing")));
 
   // The browser opens in the folder, else in its nearest existing parent.
   EXPECT_EQ(BrowseStartFolder(*fs, tree.Folder("data/sub")), tree.Path("data/sub"));

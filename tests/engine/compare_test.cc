@@ -12,23 +12,23 @@ TEST(CompareTimesTest, ToleranceAndOneHourAllowanceIncludeTheirBounds) {
   struct Case {
     int64_t d;  // item time minus other time
     bool no_daylight;
-    int expected;
+    Differences expected;
   };
   const Case cases[] = {
-      {0, false, 0},
-      {4 * kSecond, false, 0},
-      {4 * kSecond + 100, false, kItemNewer},
-      {-4 * kSecond, false, 0},
-      {-4 * kSecond - 1, false, kOtherNewer},
-      {3600 * kSecond, false, 0},
-      {3600 * kSecond, true, kItemNewer},
-      {-3600 * kSecond, false, 0},
-      {-3600 * kSecond, true, kOtherNewer},
-      {3596 * kSecond, false, 0},
-      {3596 * kSecond - 1, false, kItemNewer},
-      {3604 * kSecond, false, 0},
-      {-3604 * kSecond - 1, false, kOtherNewer},
-      {7200 * kSecond, false, kItemNewer},
+      {0, false, {}},
+      {4 * kSecond, false, {}},
+      {4 * kSecond + 100, false, Difference::ItemNewer},
+      {-4 * kSecond, false, {}},
+      {-4 * kSecond - 1, false, Difference::OtherNewer},
+      {3600 * kSecond, false, {}},
+      {3600 * kSecond, true, Difference::ItemNewer},
+      {-3600 * kSecond, false, {}},
+      {-3600 * kSecond, true, Difference::OtherNewer},
+      {3596 * kSecond, false, {}},
+      {3596 * kSecond - 1, false, Difference::ItemNewer},
+      {3604 * kSecond, false, {}},
+      {-3604 * kSecond - 1, false, Difference::OtherNewer},
+      {7200 * kSecond, false, Difference::ItemNewer},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(CompareTimes(FileTime{kBase + c.d}, FileTime{kBase}, c.no_daylight), c.expected)
@@ -39,8 +39,8 @@ TEST(CompareTimesTest, ToleranceAndOneHourAllowanceIncludeTheirBounds) {
 TEST(CompareTimesTest, ExtremeTimesDoNotOverflow) {
   const FileTime earliest{INT64_MIN};
   const FileTime latest{INT64_MAX};
-  EXPECT_EQ(CompareTimes(latest, earliest, false), kItemNewer);
-  EXPECT_EQ(CompareTimes(earliest, latest, false), kOtherNewer);
+  EXPECT_EQ(CompareTimes(latest, earliest, false), Difference::ItemNewer);
+  EXPECT_EQ(CompareTimes(earliest, latest, false), Difference::OtherNewer);
 }
 
 TEST(NamesEqualIgnoringCaseTest, AliasesAreNeverTakenForTheName) {

@@ -101,10 +101,7 @@ struct EngineHarness {
     options.ReportLevel = kDefaultReportLevel;
   }
 
-  int Run() {
-    sync.Synchronize();
-    return session.ExitCode;
-  }
+  int Run() { return sync.Synchronize().exit_code; }
 
   // Lines shown that begin with `prefix`.
   std::vector<std::string> LinesStartingWith(std::string_view prefix) const {

@@ -25,7 +25,7 @@
 #include "app/folder_fields.h"
 #include "base/exit_codes.h"
 #include "engine/engine_harness.h"
-#include "engine/folder_identity.h"
+#include "fs/item_actions.h"
 #include "fs/paths.h"
 #include "platform/posix/file_system_posix.h"
 #include "platform/temporary_names.h"
@@ -193,6 +193,66 @@ TEST_F(SynchronizerTest, RunsThatCannotBeginSetTheirExitCodeAndLine) {
       }
     }
   }
+}
+
+// Without /proc the mount table cannot tell where a folder lies, and a bind
+// mount could hide that Target is Source's own subfolder: the run is refused
+// as for nested folders, with a line saying why. The test runs in a mount
+// namespace of its own, where /proc can go without harm to anything else.
+TEST(SynchronizerNestingTest, WhereBindMountsCannotBeToldTheFoldersCountAsNested) {
+  if (!testing::IsRoot()) GTEST_SKIP() << "needs root for a mount namespace";
+  testing::TempTree tree;
+  tree.MakeFolder("Data/Sub");
+  tree.MakeFolder("view");
+  const std::string source = tree.Folder("Data");
+  const std::string target = tree.Folder("view");  // Data/Sub bound on it
+  enum Outcome { kRan, kNoNamespace, kNoBindMount, kProcStays };
+  int channel[2];
+  ASSERT_EQ(pipe(channel), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(channel[0]);
+    // Private first: an unmount must not reach the namespace the test came from.
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
+      _exit(kNoNamespace);
+    if (mount(tree.Path("Data/Sub").c_str(), tree.Path("view").c_str(), nullptr, MS_BIND,
+              nullptr) != 0)
+      _exit(kNoBindMount);
+    if (umount2("/proc", MNT_DETACH) != 0) _exit(kProcStays);
+    const auto fs = CreatePlatformFileSystem();
+    testing::EngineHarness run(*fs);
+    run.options.Source = source;
+    run.options.Target = target;
+    const int code = run.Run();
+    const std::string report = std::to_string(code) + "\n" + run.AllLines();
+    for (size_t done = 0; done < report.size();) {
+      const ssize_t n = write(channel[1], report.data() + done, report.size() - done);
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    _exit(kRan);
+  }
+  close(channel[1]);
+  std::string report;
+  char buffer[4096];
+  for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;)
+    report.append(buffer, static_cast<size_t>(n));
+  close(channel[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == kNoNamespace) GTEST_SKIP() << "no private mount namespace here";
+  if (WEXITSTATUS(status) == kNoBindMount) GTEST_SKIP() << "no bind mount here";
+  if (WEXITSTATUS(status) == kProcStays) GTEST_SKIP() << "cannot unmount /proc here";
+  ASSERT_EQ(WEXITSTATUS(status), kRan);
+  const std::string nested_line =
+      "Source Path and Target Path are the same or included one into other.";
+  const std::string reason = "Where \"" + source +
+                             "\" lies inside its file system cannot be told, so a bind mount "
+                             "may show one folder inside the other: Error 2. ";
+  EXPECT_TRUE(report.starts_with("22\n" + nested_line + "\n" + reason)) << report;
+  EXPECT_EQ(tree.List("Data/Sub"), std::vector<std::string>{});  // nothing copied into itself
 }
 
 TEST_F(SynchronizerTest, FoldersGivenThroughLinksAreTakenAsWritten) {
@@ -868,6 +928,26 @@ TEST_F(SynchronizerTest, DeletionGuardAsksTheWindowUnlessTheRunExitsByItselfOrPr
   }
 }
 
+// The run never writes its options: what it made of them comes back, the
+// folders with their "/", and Quiet lifted by a report that cannot be
+// written (the program stays open to show why).
+TEST_F(SynchronizerTest, TheOutcomeGivesTheFoldersAsTakenAndQuietLiftedByAFailedReport) {
+  tree_.WriteFile("plain-file", "x");
+  run_.options.Source = tree_.Path("src");
+  run_.options.Quiet = true;
+  run_.options.Report = tree_.Path("plain-file/report.txt");
+  const SyncOptions given = run_.options;
+
+  const RunOutcome outcome = run_.sync.Synchronize();
+
+  EXPECT_EQ(run_.options, given);
+  EXPECT_EQ(outcome.source, tree_.Folder("src"));
+  EXPECT_EQ(outcome.target, tree_.Folder("dst"));
+  EXPECT_FALSE(outcome.quiet);
+  EXPECT_FALSE(run_.host.closed_with.has_value());
+  EXPECT_EQ(outcome.exit_code, run_.session.ExitCode);
+}
+
 TEST_F(SynchronizerTest, StopDuringCopyToTargetSkipsTheRestAndKeepsTheProgramOpen) {
   for (int i = 0; i < 10; ++i) Put("src/f" + std::to_string(i) + ".txt", "x");
   Put("dst/only-dst.txt", "d");
@@ -1280,7 +1360,7 @@ TEST(SynchronizerIdleTest, TargetVolumeUnmountsAfterAnyUseOfALongLivedFileSystem
       {"folder fields",
        [&] {
          EXPECT_EQ(FolderFieldPath(*fs, target + "new/"), target + "new/");
-         EXPECT_TRUE(NamesExistingFolder(*fs, target));
+         EXPECT_TRUE(FolderExists(*fs, target, FinalLink::Follow));
          EXPECT_EQ(BrowseStartFolder(*fs, target + "new"), RemoveSeparator(target));
        }},
       {"nested folders refused",

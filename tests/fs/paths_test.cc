@@ -114,11 +114,24 @@ TEST(FolderTests, RealFoldersFilesAndLinks) {
   tree.MakeLink("link", "dir");
   const std::unique_ptr<FileSystem> disk = CreatePlatformFileSystem();
   FileSystem& fs = *disk;
-  for (const std::string& folder : {tree.Folder("dir"), tree.Path("dir"), std::string("/")}) {
-    EXPECT_TRUE(FolderExists(fs, folder)) << folder;
-  }
-  for (const std::string& other : {tree.Folder("link"), tree.Path("dir/ro"), std::string()}) {
-    EXPECT_FALSE(FolderExists(fs, other)) << other;  // a final link is not followed
+  // A link to a folder names that folder only where the final link is followed.
+  struct Case {
+    std::string path;
+    bool followed, not_followed;
+  };
+  const Case cases[] = {
+      {tree.Folder("dir"), true, true},
+      {tree.Path("dir"), true, true},
+      {"/", true, true},
+      {tree.Folder("link"), true, false},
+      {tree.Path("link"), true, false},
+      {tree.Path("dir/ro"), false, false},
+      {tree.Path("missing"), false, false},
+      {"", false, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FolderExists(fs, c.path, FinalLink::Follow), c.followed) << c.path;
+    EXPECT_EQ(FolderExists(fs, c.path, FinalLink::NotFollowed), c.not_followed) << c.path;
   }
   EXPECT_EQ(GetAttributes(fs, tree.Path("dir/ro")), kAttrReadOnly);
   EXPECT_EQ(GetAttributes(fs, tree.Folder("dir")), kAttrFolder);

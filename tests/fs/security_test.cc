@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "fs/enum_probe.h"
+#include "fs/item_actions.h"
 #include "support/memory_file_system.h"
 #include "support/temp_tree.h"
 
@@ -55,7 +57,7 @@ TEST_F(MemorySecurity, CompareSecurityTable) {
   struct Case {
     const char* what;
     Security item, counterpart;
-    int expected;
+    SecurityMatch expected;
   };
   Security other_owner = plain;
   other_owner.uid = 11;
@@ -68,26 +70,28 @@ TEST_F(MemorySecurity, CompareSecurityTable) {
     return s;
   };
   const Case cases[] = {
-      {"no ACL on either side", plain, plain, 0},
-      {"owner differs", plain, other_owner, kSecurityDiffers},
-      {"group differs", plain, other_group, kSecurityDiffers},
-      {"same entries", WithAcl({owner, user, other}), WithAcl({owner, user, other}), 0},
+      {"no ACL on either side", plain, plain, SecurityMatch::Same},
+      {"owner differs", plain, other_owner, SecurityMatch::Differs},
+      {"group differs", plain, other_group, SecurityMatch::Differs},
+      {"same entries", WithAcl({owner, user, other}), WithAcl({owner, user, other}),
+       SecurityMatch::Same},
       {"same entries in another order", WithAcl({owner, user, other}),
-       WithAcl({user, owner, other}), kSecurityDiffers},
-      {"ACL on one side only", WithAcl({owner, user, other}), plain, kSecurityDiffers},
+       WithAcl({user, owner, other}), SecurityMatch::Differs},
+      {"ACL on one side only", WithAcl({owner, user, other}), plain, SecurityMatch::Differs},
       {"permission differs", WithAcl({owner, user, other}),
-       WithAcl({owner, AclEntry{ACL_USER, 7, 6}, other}), kSecurityDiffers},
+       WithAcl({owner, AclEntry{ACL_USER, 7, 6}, other}), SecurityMatch::Differs},
       {"capabilities lost", with_capability(true, "cap"), with_capability(true, ""),
-       kSecurityDiffers},
+       SecurityMatch::Differs},
       {"capabilities differ", with_capability(true, "cap"), with_capability(true, "cap2"),
-       kSecurityDiffers},
-      {"capabilities unknown on one side", with_capability(true, "cap"), plain, 0},
+       SecurityMatch::Differs},
+      {"capabilities unknown on one side", with_capability(true, "cap"), plain,
+       SecurityMatch::Same},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ASSERT_EQ(fs.WriteSecurity("/s/f", c.item), 0);
     ASSERT_EQ(fs.WriteSecurity("/t/f", c.counterpart), 0);
-    int result = -1;
+    std::optional<SecurityMatch> result;
     EXPECT_THAT(OnSourceFile([&](FilesEnumerator& e) { result = e.CompareSecurity("/t/f"); }),
                 IsEmpty());
     EXPECT_EQ(result, c.expected);
@@ -103,38 +107,38 @@ TEST_F(MemorySecurity, FolderDefaultAclsTakePartInTheComparison) {
   ASSERT_EQ(fs.WriteSecurity("/s/d", with_default), 0);
   OnSourceFile([](FilesEnumerator& e) {
     if (e.Item().name != "d") return;
-    EXPECT_EQ(e.CompareSecurity("/t/d"), kSecurityDiffers);
+    EXPECT_EQ(e.CompareSecurity("/t/d"), SecurityMatch::Differs);
   });
 }
 
 TEST_F(MemorySecurity, UnreadableSecurityIsReportedOnceAndNamesTheSide) {
   fs.FailNext(MemoryOp::ReadSecurity, EACCES, "/s/f");
-  int result = -1;
+  std::optional<SecurityMatch> result;
   EXPECT_THAT(OnSourceFile([&](FilesEnumerator& e) { result = e.CompareSecurity("/t/f"); }),
               ElementsAre("/s/f 13"));
-  EXPECT_EQ(result, kItemSecurityUnreadable);
+  EXPECT_EQ(result, SecurityMatch::ItemUnreadable);
   fs.FailNext(MemoryOp::ReadSecurity, EIO, "/t/f");
   EXPECT_THAT(OnSourceFile([&](FilesEnumerator& e) { result = e.CompareSecurity("/t/f"); }),
               ElementsAre("/t/f 5"));
-  EXPECT_EQ(result, kOtherSecurityUnreadable);
+  EXPECT_EQ(result, SecurityMatch::OtherUnreadable);
 }
 
 TEST_F(MemorySecurity, CopySecurityToWritesOnlyWhileSecurityIsHandled) {
   const Security wanted = WithAcl({{ACL_USER_OBJ, 0, 7}, {ACL_OTHER, 0, 0}});
   ASSERT_EQ(fs.WriteSecurity("/s/f", wanted), 0);
   fs.FailNext(MemoryOp::WriteSecurity, EIO);
-  OnSourceFile([](FilesEnumerator& e) { EXPECT_EQ(e.CopySecurityTo("/t/f"), 0); });
+  OnSourceFile([](FilesEnumerator& e) { EXPECT_EQ(CopySecurityTo(e, "/t/f"), 0); });
   Security read;
   ASSERT_EQ(fs.ReadSecurity("/t/f", read), 0);
   EXPECT_NE(read, wanted);
 
   context.security_support = true;
   OnSourceFile([](FilesEnumerator& e) {
-    EXPECT_EQ(e.CopySecurityTo("/t/f"), EIO);  // the injected failure
-    EXPECT_EQ(e.CompareSecurity("/t/f"), kSecurityDiffers);
-    EXPECT_EQ(e.CopySecurityTo("/t/f"), 0);
+    EXPECT_EQ(CopySecurityTo(e, "/t/f"), EIO);  // the injected failure
+    EXPECT_EQ(e.CompareSecurity("/t/f"), SecurityMatch::Differs);
+    EXPECT_EQ(CopySecurityTo(e, "/t/f"), 0);
     // The copy made the cached counterpart security stale: it is read again.
-    EXPECT_EQ(e.CompareSecurity("/t/f"), 0);
+    EXPECT_EQ(e.CompareSecurity("/t/f"), SecurityMatch::Same);
   });
   ASSERT_EQ(fs.ReadSecurity("/t/f", read), 0);
   EXPECT_EQ(read, wanted);

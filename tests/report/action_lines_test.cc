@@ -63,9 +63,9 @@ const Row kRows[] = {
 TEST(ActionLinesTest, EveryCodeHasItsLabelVerbAndShownValues) {
   for (const Row& row : kRows) {
     SCOPED_TRACE(row.code);
-    EXPECT_EQ(ActionSuccessLine(row.code, "/t/x", 2048, -512, kDefaults),
+    EXPECT_EQ(ActionSuccessLine(ActionCode{row.code}, "/t/x", 2048, -512, kDefaults),
               std::string(row.label) + "\t\"/t/x\"" + row.shows);
-    EXPECT_EQ(ActionErrorLine(EACCES, row.code, "/t/x"),
+    EXPECT_EQ(ActionErrorLine(EACCES, ActionCode{row.code}, "/t/x"),
               "Error 13" + std::string(row.verb) + "\"/t/x\". " + std::strerror(EACCES));
   }
 }
@@ -75,7 +75,7 @@ TEST(ActionLinesTest, EverySuccessMovesOnlyItsOwnCountersOnItsSide) {
     for (bool source : {false, true}) {
       SCOPED_TRACE(::testing::Message() << row.code << (source ? " source" : " target"));
       SessionCounters counters;
-      CountAction(counters, row.code, source, 2048, -512);
+      CountAction(counters, ActionCode{row.code}, source, 2048, -512);
       SessionCounters expected;
       expected.*(source ? row.source_count : row.target_count) = 1;
       if (auto bytes = source ? row.source_bytes : row.target_bytes) expected.*bytes = 2048;
@@ -89,12 +89,13 @@ TEST(ActionLinesTest, EverySuccessMovesOnlyItsOwnCountersOnItsSide) {
 
 TEST(ActionLinesTest, UnknownCodeUsesTheQuestionMarkRowAndCountsNothing) {
   for (int code : {0, 3, 35, 255, -1}) {
-    EXPECT_EQ(ActionSuccessLine(code, "/t/x", 5, 5, kDefaults), "???:               \t\"/t/x\".");
-    EXPECT_EQ(ActionErrorLine(ENOENT, code, "/t/x"),
+    EXPECT_EQ(ActionSuccessLine(ActionCode{code}, "/t/x", 5, 5, kDefaults),
+              "???:               \t\"/t/x\".");
+    EXPECT_EQ(ActionErrorLine(ENOENT, ActionCode{code}, "/t/x"),
               "Error 2 ??? \"/t/x\". " + std::string(std::strerror(ENOENT)));
     SessionCounters counters;
-    CountAction(counters, code, false, 5, 5);
-    CountAction(counters, code, true, 5, 5);
+    CountAction(counters, ActionCode{code}, false, 5, 5);
+    CountAction(counters, ActionCode{code}, true, 5, 5);
     EXPECT_EQ(counters, SessionCounters{});
   }
 }

@@ -95,7 +95,7 @@ class ReporterTest : public ::testing::Test {
     clock_.timer += 1;
     reporter_.AccessError("/data/src/locked", EACCES);
     reporter_.ReportAction(0, "/data/dst/old.txt", kActionDelete, 1500, Side::Target, 0);
-    reporter_.ReportAction(0, "/data/dst/x", 999, 0, Side::Target, 0);
+    reporter_.ReportAction(0, "/data/dst/x", ActionCode{999}, 0, Side::Target, 0);
     clock_.now = kStart + 3725;
     Finish();
   }
@@ -310,7 +310,7 @@ TEST_F(ReporterTest, AReportThatCannotBeWrittenShowsOneMessagePerRunAndNeverWait
       EXPECT_EQ(display_.immediates,
                 std::vector<std::string>{"Error writing report to file \"" + c.report + "\". " +
                                          std::strerror(c.error)});
-      EXPECT_FALSE(options_.Quiet);
+      EXPECT_TRUE(reporter_.Run().WriteFailed);
       std::string shown;
       for (const std::string& batch : display_.batches) shown += batch + "\n";
       const std::string folder_error = "Error 20 creating folder \"" + tree_.Path("file/a") + "\"";
@@ -481,7 +481,7 @@ TEST_F(ReporterTest, AJsonSummaryThatCannotBeWrittenShowsOneMessage) {
   ASSERT_EQ(display_.immediates.size(), 1u);
   EXPECT_EQ(display_.immediates[0], "Error writing JSON summary to file \"" + options_.JsonSummary +
                                         "\". " + std::strerror(EISDIR));
-  EXPECT_FALSE(options_.Quiet);
+  EXPECT_TRUE(reporter_.Run().WriteFailed);
 
   // Without -rj nothing is written and nothing said.
   options_.JsonSummary.clear();

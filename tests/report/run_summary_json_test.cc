@@ -122,7 +122,7 @@ TEST_F(RunSummaryDocument, StatesEveryOptionEveryCounterAndEachErrorsAction) {
   errors_ = {{EACCES, kActionReplace, "/t/a"},
              {ENOSPC, kActionRemoveFolderInPlace, "/t/b"},
              {EIO, kSecurityErrorAction, "/t/c"},
-             {EPERM, 999, "/t/d"}};
+             {EPERM, ActionCode{999}, "/t/d"}};
   const Json doc = Write({.options = options_,
                           .facts = facts_,
                           .counters = counters_,

@@ -1,5 +1,7 @@
-// The enumerator's operations that change the disk, run from inside a walk
-// the way the engine runs them.
+// The operations that change the disk, run on the items of a walk the way the
+// engine runs them.
+#include "fs/item_actions.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -29,7 +31,7 @@ TEST_F(MemoryOperations, CopyToAnExistingReadOnlyFolderClearsTheBitThenTakesTheS
   ASSERT_EQ(fs.AddFolder("/s/folder", 0755), 0);
   ASSERT_EQ(fs.AddFolder("/t/folder", 0555), 0);
   fs.FailNext(MemoryOp::CreateFolder, EIO);  // must not be called
-  RunOn(context, "/s/", "folder", [](FilesEnumerator& e) { EXPECT_EQ(e.CopyTo("/t/folder"), 0); });
+  RunOn(context, "/s/", "folder", [](FilesEnumerator& e) { EXPECT_EQ(CopyTo(e, "/t/folder"), 0); });
   ItemInfo info;
   ASSERT_EQ(fs.Lookup("/t/folder", info), 0);
   EXPECT_EQ(info.mode, 0755u);
@@ -40,9 +42,9 @@ TEST_F(MemoryOperations, FailedCopyOrDeletePutsTheReadOnlyModeBack) {
   ASSERT_EQ(fs.AddFile("/t/f", "old", FileTime{1}, 0444), 0);
   fs.SetByteBudget(3);
   RunOn(context, "/s/", "f", [&](FilesEnumerator& e) {
-    EXPECT_EQ(e.CopyTo("/t/f"), kErrNoSpace);
+    EXPECT_EQ(CopyTo(e, "/t/f"), kErrNoSpace);
     fs.FailNext(MemoryOp::DeleteFile, EBUSY);
-    EXPECT_EQ(e.DeleteItem(), EBUSY);
+    EXPECT_EQ(DeleteItem(e), EBUSY);
   });
   for (const char* path : {"/s/f", "/t/f"}) {
     ItemInfo info;
@@ -66,7 +68,7 @@ TEST_F(MemoryOperations, CopyToReportsProgressAndHonoursTheRunStopFlag) {
   context.progress = &progress;
   context.stop = &progress.stop;
   RunOn(context, "/s/", "big",
-        [](FilesEnumerator& e) { EXPECT_EQ(e.CopyTo("/t/big"), kErrCancelled); });
+        [](FilesEnumerator& e) { EXPECT_EQ(CopyTo(e, "/t/big"), kErrCancelled); });
   EXPECT_THAT(progress.calls, ElementsAre(1u << 20));
   EXPECT_EQ(*fs.ReadContents("/t/big"), "old");
 }
@@ -77,7 +79,7 @@ TEST_F(MemoryOperations, RenameOtherToItemNameChangesOnlyTheLetterCase) {
   RunOn(context, "/s/", "Report.txt", [](FilesEnumerator& e) {
     ASSERT_EQ(e.FindOther("/t/Report.txt"), 0);
     EXPECT_EQ(e.Other().name, "REPORT.TXT");
-    EXPECT_EQ(e.RenameOtherToItemName("/t/Report.txt"), 0);
+    EXPECT_EQ(RenameOtherToItemName(e, "/t/Report.txt"), 0);
     EXPECT_FALSE(e.IsOtherCached("/t/Report.txt"));
   });
   EXPECT_THAT(fs.Names("/t"), ElementsAre("Report.txt"));
@@ -97,10 +99,10 @@ class ShortNameClash : public MemoryOperations {
     RunOn(context, "/s/", "ABCDEF~1.TXT", [&](FilesEnumerator& e) {
       EXPECT_EQ(e.FindOther("/t/ABCDEF~1.TXT"), 0);
       EXPECT_EQ(e.Other().name, "abcdefghij.txt");  // a clash, not the counterpart
-      result = e.FreeShortName("/t/ABCDEF~1.TXT", other_path);
+      result = twinmere::FreeShortName(e, "/t/ABCDEF~1.TXT", other_path);
       if (result == 0) {
         EXPECT_EQ(e.FindOther("/t/ABCDEF~1.TXT"), kErrNotFound);
-        EXPECT_EQ(e.CopyTo("/t/ABCDEF~1.TXT"), 0);
+        EXPECT_EQ(CopyTo(e, "/t/ABCDEF~1.TXT"), 0);
       }
     });
     return result;
@@ -135,9 +137,9 @@ TEST_F(MemoryOperations, DeleteItemAndDeleteOtherClearReadOnlyOnTheOneItem) {
   ASSERT_EQ(fs.AddFile("/t/f", "x", FileTime{}, 0444), 0);
   ASSERT_EQ(fs.AddFile("/s/keep", "x"), 0);
   RunOn(context, "/s/", "d", [](FilesEnumerator& e) {
-    EXPECT_EQ(e.DeleteItem(), 0);
-    EXPECT_EQ(e.DeleteOther("/t/f"), 0);
-    EXPECT_EQ(e.DeleteOther("/t/f"), kErrNotFound);
+    EXPECT_EQ(DeleteItem(e), 0);
+    EXPECT_EQ(DeleteOther(e, "/t/f"), 0);
+    EXPECT_EQ(DeleteOther(e, "/t/f"), kErrNotFound);
   });
   EXPECT_THAT(fs.Names("/s"), ElementsAre("keep"));
   EXPECT_FALSE(fs.Exists("/t/f"));
@@ -147,11 +149,11 @@ TEST_F(MemoryOperations, AttributeAndTimeSettersTakeOnlyPermissionBitsAndReturnE
   ASSERT_EQ(fs.AddFile("/s/f", "x", FileTime{42}, 0600), 0);
   ASSERT_EQ(fs.AddFolder("/t/f"), 0);
   RunOn(context, "/s/", "f", [&](FilesEnumerator& e) {
-    EXPECT_EQ(e.SetFolderTimesOn("/t/f"), 0);
-    EXPECT_EQ(e.SetFileAttributesOf("/t/f", 0170777), 0);
+    EXPECT_EQ(SetFolderTimesOn(e, "/t/f"), 0);
+    EXPECT_EQ(SetFileAttributesOf(e, "/t/f", 0170777), 0);
     fs.FailNext(MemoryOp::SetMode, EPERM);
-    EXPECT_EQ(e.SetAttributesOn("/t/f"), EPERM);
-    EXPECT_EQ(e.SetFolderTimesOn("/t/missing"), kErrNotFound);
+    EXPECT_EQ(SetAttributesOn(e, "/t/f"), EPERM);
+    EXPECT_EQ(SetFolderTimesOn(e, "/t/missing"), kErrNotFound);
   });
   ItemInfo info;
   ASSERT_EQ(fs.Lookup("/t/f", info), 0);

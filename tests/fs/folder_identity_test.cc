@@ -1,15 +1,11 @@
-#include "engine/folder_identity.h"
+#include "fs/folder_identity.h"
 
 #include <gtest/gtest.h>
-#include <sched.h>
 #include <sys/mount.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <utility>
 #include <vector>
 
-#include "engine/engine_harness.h"
 #include "support/temp_tree.h"
 
 namespace twinmere {
@@ -76,66 +72,6 @@ TEST(SameOrNestedFoldersTest, TellsNestingByIdentityNotBySpelling) {
     EXPECT_EQ(SameOrNestedFolders(*fs, c.b, c.a), c.nested) << c.b << " vs " << c.a;
   }
   if (!bound) GTEST_SKIP() << "no bind mounts here: only links were checked";
-}
-
-// Without /proc the mount table cannot tell where a folder lies, and a bind
-// mount could hide that Target is Source's own subfolder: the run is refused
-// as for nested folders, with a line saying why. The test runs in a mount
-// namespace of its own, where /proc can go without harm to anything else.
-TEST(SameOrNestedFoldersTest, WhereBindMountsCannotBeToldTheFoldersCountAsNested) {
-  if (!testing::IsRoot()) GTEST_SKIP() << "needs root for a mount namespace";
-  testing::TempTree tree;
-  tree.MakeFolder("Data/Sub");
-  tree.MakeFolder("view");
-  const std::string source = tree.Folder("Data");
-  const std::string target = tree.Folder("view");  // Data/Sub bound on it
-  enum Outcome { kRan, kNoNamespace, kNoBindMount, kProcStays };
-  int channel[2];
-  ASSERT_EQ(pipe(channel), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    close(channel[0]);
-    // Private first: an unmount must not reach the namespace the test came from.
-    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
-      _exit(kNoNamespace);
-    if (mount(tree.Path("Data/Sub").c_str(), tree.Path("view").c_str(), nullptr, MS_BIND,
-              nullptr) != 0)
-      _exit(kNoBindMount);
-    if (umount2("/proc", MNT_DETACH) != 0) _exit(kProcStays);
-    const auto fs = CreatePlatformFileSystem();
-    testing::EngineHarness run(*fs);
-    run.options.Source = source;
-    run.options.Target = target;
-    const int code = run.Run();
-    const std::string report = std::to_string(code) + "\n" + run.AllLines();
-    for (size_t done = 0; done < report.size();) {
-      const ssize_t n = write(channel[1], report.data() + done, report.size() - done);
-      if (n <= 0) break;
-      done += static_cast<size_t>(n);
-    }
-    _exit(kRan);
-  }
-  close(channel[1]);
-  std::string report;
-  char buffer[4096];
-  for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;)
-    report.append(buffer, static_cast<size_t>(n));
-  close(channel[0]);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  if (WEXITSTATUS(status) == kNoNamespace) GTEST_SKIP() << "no private mount namespace here";
-  if (WEXITSTATUS(status) == kNoBindMount) GTEST_SKIP() << "no bind mount here";
-  if (WEXITSTATUS(status) == kProcStays) GTEST_SKIP() << "cannot unmount /proc here";
-  ASSERT_EQ(WEXITSTATUS(status), kRan);
-  const std::string nested_line =
-      "Source Path and Target Path are the same or included one into other.";
-  const std::string reason = "Where \"" + source +
-                             "\" lies inside its file system cannot be told, so a bind mount "
-                             "may show one folder inside the other: Error 2. ";
-  EXPECT_TRUE(report.starts_with("22\n" + nested_line + "\n" + reason)) << report;
-  EXPECT_EQ(tree.List("Data/Sub"), std::vector<std::string>{});  // nothing copied into itself
 }
 
 }  // namespace

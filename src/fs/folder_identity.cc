@@ -1,4 +1,4 @@
-#include "engine/folder_identity.h"
+#include "fs/folder_identity.h"
 
 #include <algorithm>
 #include <utility>
@@ -35,11 +35,6 @@ bool LookupFolder(FileSystem& fs, const std::string& folder, ItemInfo& info) {
   // "folder/." names the folder itself even when `folder` is a link to it;
   // file systems that do not know "." are asked for the folder as written.
   return fs.Lookup(path + ".", info) == kSuccess || fs.Lookup(path, info) == kSuccess;
-}
-
-bool NamesExistingFolder(FileSystem& fs, const std::string& path) {
-  ItemInfo info;
-  return !path.empty() && LookupFolder(fs, path, info) && info.IsFolder();
 }
 
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/preview_file_system.h"
+#include "fs/preview_file_system.h"
 
 #include <algorithm>
 #include <chrono>

@@ -45,10 +45,4 @@ bool FolderLiesWithin(FileSystem& fs, const std::string& inner, const std::strin
 // true when it exists; it may be a file.
 bool LookupFolder(FileSystem& fs, const std::string& folder, ItemInfo& info);
 
-// True when `path` names an existing folder, or a link to one, as a run
-// accepts for Source and Target (what a dropped folder must be). Unlike
-// FolderExists (fs/paths.h), a final link is followed. Never fails: an empty
-// path or a failed lookup gives false.
-bool NamesExistingFolder(FileSystem& fs, const std::string& path);
-
 }  // namespace twinmere
