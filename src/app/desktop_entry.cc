@@ -45,8 +45,8 @@ ShortcutStatus CheckText(std::string_view what, std::string_view text) {
           std::string(what) + " holds a control character, which a desktop entry cannot hold.");
     }
   }
-  // DisplayPath leaves valid UTF-8 without control characters as it is.
-  if (DisplayPath(plain) != plain)
+  // DisplayText leaves valid UTF-8 without control characters as it is.
+  if (DisplayText(plain) != plain)
     return Refused(kErrInvalidText,
                    std::string(what) + " is not UTF-8 text, which a desktop entry needs.");
   return {};
@@ -345,7 +345,7 @@ ShortcutStatus FormatDesktopEntry(std::string_view name, const ShortcutFields& f
     exec += ExecArgument(item);
   }
   std::string out = "[Desktop Entry]\nType=Application\nVersion=1.4\n";
-  out += "Name=" + EscapeValue(DisplayPath(name)) + '\n';
+  out += "Name=" + EscapeValue(DisplayText(name)) + '\n';
   if (!fields.description.empty()) out += "Comment=" + EscapeValue(fields.description) + '\n';
   out += "Exec=" + EscapeValue(exec) + '\n';
   if (!fields.working_directory.empty())
@@ -364,7 +364,7 @@ ShortcutStatus ParseDesktopEntry(std::string_view text, ShortcutFields& fields) 
     for (char& c : plain) {
       if (IsControl(static_cast<unsigned char>(c))) c = ' ';
     }
-    if (DisplayPath(plain) != plain)
+    if (DisplayText(plain) != plain)
       return Refused(kErrInvalidText, "The desktop entry is not UTF-8 text.");
   }
 
