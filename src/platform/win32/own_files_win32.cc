@@ -31,6 +31,20 @@ ErrorCode LastError() {
   return Normalized(win32::LastError());
 }
 
+// The error of a call on `path` that just failed. Windows says "path not
+// found" whether a folder of the path is missing or is a file; as on
+// Linux, the first is kErrNotFound and only the second kErrPathNotFound.
+ErrorCode LastErrorOn(const win32::SystemPath& path) {
+  const ErrorCode code = LastError();
+  if (code != ERROR_PATH_NOT_FOUND) return code;
+  for (win32::SystemPath above = path.Parent(); !above.IsRoot(); above = above.Parent()) {
+    const DWORD attributes = GetFileAttributesW(above.text.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+      return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? kErrNotFound : kErrPathNotFound;
+  }
+  return kErrNotFound;
+}
+
 // Opens `path` for `access`, folders too; a final link is itself with
 // FinalLink::Itself.
 ErrorCode Open(const std::string& path, DWORD access, FinalLink final_link, win32::Handle& out) {
@@ -40,7 +54,7 @@ ErrorCode Open(const std::string& path, DWORD access, FinalLink final_link, win3
                       (final_link == FinalLink::Itself ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
   out = win32::Handle(
       CreateFileW(system.text.c_str(), access, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr));
-  return out.valid() ? kSuccess : LastError();
+  return out.valid() ? kSuccess : LastErrorOn(system);
 }
 
 // Whether the open item is a link (a symbolic link or a junction), not a
@@ -83,14 +97,14 @@ ErrorCode MakeFolder(const std::string& path, uint32_t /*mode*/) {
   win32::SystemPath system;
   if (const ErrorCode code = win32::ToSystemPath(path, system); code != 0) return code;
   if (system.IsRoot()) return kErrAlreadyExists;
-  return CreateDirectoryW(system.text.c_str(), nullptr) ? kSuccess : LastError();
+  return CreateDirectoryW(system.text.c_str(), nullptr) ? kSuccess : LastErrorOn(system);
 }
 
 ErrorCode RemoveFile(const std::string& path) {
   win32::SystemPath system;
   if (const ErrorCode code = win32::ToSystemPath(path, system); code != 0) return code;
   const DWORD attributes = GetFileAttributesW(system.text.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
+  if (attributes == INVALID_FILE_ATTRIBUTES) return LastErrorOn(system);
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
     // A link to a folder is removed as a folder is, never what it leads to.
     if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return kErrIsAFolder;
@@ -168,11 +182,12 @@ ErrorCode TextFileWriter::Open(const std::string& path, OpenMode mode) {
   win32::Handle file(CreateFileW(system.text.c_str(), access, kShareAll, nullptr, OPEN_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) {
+    const ErrorCode code = LastErrorOn(system);
     // A folder of that name cannot be opened for writing.
     const DWORD attributes = GetFileAttributesW(system.text.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
       return kErrIsAFolder;
-    return LastError();
+    return code;
   }
   if (GetFileType(file.get()) != FILE_TYPE_DISK) return kErrNotSupported;
   if (mode == OpenMode::Replace && !SetEndOfFile(file.get())) return LastError();
@@ -220,7 +235,7 @@ ErrorCode LineReader::Open(const std::string& path) {
   if (const ErrorCode code = win32::ToSystemPath(path, system); code != 0) return code;
   win32::Handle file(CreateFileW(system.text.c_str(), GENERIC_READ, kShareAll, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return LastError();
+  if (!file.valid()) return LastErrorOn(system);
   // The C runtime's buffered reading over the handle, in binary mode: the
   // lines come back with their line ends as they are.
   const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_RDONLY | _O_BINARY);
