@@ -45,7 +45,8 @@ std::string BuildSummary(const SummaryInput& in) {
     lines.Add("Target folder:             ", quoted(o.Target));
   }
   if (level & kLevelCommandLine) {
-    lines.Add("Command line:              ", quoted(in.arguments));
+    // The arguments as they were given, not as paths.
+    lines.Add("Command line:              ", "\"" + DisplayText(in.arguments) + "\".");
   }
   if (level & kLevelOptions) {
     lines.Add("Include subfolders:        ", o.ExcludeSubfolders ? "No." : "Yes.");
