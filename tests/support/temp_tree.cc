@@ -187,4 +187,8 @@ bool IsRoot() {
   return geteuid() == 0;
 }
 
+bool LinksCanBeMade() {
+  return true;
+}
+
 }  // namespace twinmere::testing
