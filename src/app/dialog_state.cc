@@ -127,6 +127,11 @@ void ReadInto(const std::string& args, const std::string& state_folder,
         break;
       }
       default:
+        // A value the dialog does not show is read past all the same.
+        if (row->value != SwitchValue::None) {
+          std::string skipped;
+          if (command_line::ReadPath(text, p, skipped, p) == PathStatus::BadQuote) return;
+        }
         break;
     }
   }
