@@ -165,7 +165,9 @@ std::string BuildSummary(const SummaryInput& in) {
     } else if (o.Trash) {
       count_row(true, "Items moved to the Trash:  ", c.ItemsKept);
     }
-    count_row(true, "Items left out:            ", c.ItemsLeftOut);
+    // As deletions need Delete: a zero needs patterns on the command line.
+    const bool patterns = !o.LeaveOut.empty() || !o.LeaveOutFiles.empty();
+    count_row(patterns || c.ItemsLeftOut != 0, "Items left out:            ", c.ItemsLeftOut);
     lines.Add("Errors:                    ", std::to_string(c.ErrorCount) + ".");
   }
 

@@ -33,7 +33,7 @@ TEST(ReadCommandLineIntoDialog, SkipsRefusedItemsStopsAtABadQuoteAndKeepsPathsAs
     const char *report, *source, *target;
   };
   const Case cases[] = {
-      {"-x -q /a", true, false, "", "/a/", ""},  // unknown switch
+      {"-zz -q /a", true, false, "", "/a/", ""},  // unknown switch
       {"-q -rr", true, false, "", "", ""},       // missing value
       {"-q -rl", true, false, "", "", ""},
       {"-s -q", true, false, "", "", ""},  // start without folders
