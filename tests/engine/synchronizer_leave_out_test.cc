@@ -9,7 +9,9 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <functional>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 
@@ -300,6 +302,144 @@ TEST(LeaveOutRun, EndsAsIfTheLeftOutItemsWereNeverThereAndLeavesThemAsTheyWere) 
     EXPECT_EQ(Only(source_after, keys_out_source), Only(source_before, keys_out_source));
     EXPECT_EQ(Only(target_after, keys_out_target), Only(target_before, keys_out_target));
     if (::testing::Test::HasFailure()) break;
+  }
+}
+
+// Counts the reads of each file, to see each folder's patterns read once.
+class CountingFileSystem final : public MemoryFileSystem {
+ public:
+  ErrorCode ReadFileText(const std::string& path, size_t limit, std::string& text) override {
+    ++reads[path];
+    return MemoryFileSystem::ReadFileText(path, limit, text);
+  }
+  std::map<std::string, int> reads;
+};
+
+// .twinmereignore files at several levels, with "!", on a real tree (where
+// the walk's read-ahead reads them too) and in memory: only Source's count,
+// a deeper file refines a shallower one, a folder left out hides what it
+// holds, and a file that cannot be used leaves its folder out with one line.
+TEST(LeaveOutRun, FilesOfPatternsInSourceFoldersApplyBelowThemInBothTrees) {
+  const std::vector<std::pair<std::string, std::string>> source = {
+      {".twinmereignore", "*.log\n/build/\n"},
+      {"app.log", "new"},
+      {"build/.twinmereignore", "!*.o\n"},
+      {"build/out.o", "o"},
+      {"a/.twinmereignore", "# notes are private\n!keep.log\n*.txt\n"},
+      {"a/keep.log", "k"},
+      {"a/drop.log", "new"},
+      {"a/notes.txt", "n"},
+      {"a/b/.twinmereignore", "!important.txt\n"},
+      {"a/b/important.txt", "i"},
+      {"a/b/other.txt", "o"},
+      {"a/b/keep.log", "k"},
+      {"c/x.log", "x"},
+      {"c/y.dat", "y"},
+      {"bad/.twinmereignore", "ok\n[[:nope:]]\n"},
+      {"bad/z.dat", "z"},
+  };
+  const std::vector<std::pair<std::string, std::string>> target = {
+      {".twinmereignore", "*\n"},  // an ordinary file here
+      {"app.log", "old"},         {"build/stale.o", "s"}, {"a/drop.log", "old"},
+      {"extra.dat", "e"},         {"bad/gone.dat", "g"},
+  };
+  const std::map<std::string, std::optional<std::string>> expected = {
+      {".twinmereignore", "*.log\n/build/\n"},
+      {"app.log", "old"},
+      {"build/stale.o", "s"},
+      {"build/out.o", std::nullopt},
+      {"a/.twinmereignore", "# notes are private\n!keep.log\n*.txt\n"},
+      {"a/keep.log", "k"},
+      {"a/drop.log", "old"},
+      {"a/notes.txt", std::nullopt},
+      {"a/b/important.txt", "i"},
+      {"a/b/other.txt", std::nullopt},
+      {"a/b/keep.log", "k"},
+      {"c/x.log", std::nullopt},
+      {"c/y.dat", "y"},
+      {"extra.dat", std::nullopt},
+      {"bad/gone.dat", "g"},
+      {"bad/z.dat", std::nullopt},
+      {"bad/.twinmereignore", std::nullopt},
+  };
+  const auto check =
+      [&](FileSystem& fs, const std::string& src, const std::string& dst,
+          const std::function<std::optional<std::string>(const std::string&)>& read) {
+        EngineHarness run(fs);
+        run.options.Source = src;
+        run.options.Target = dst;
+        run.options.Delete = true;
+        EXPECT_EQ(run.Run(), 4) << run.AllLines();
+        for (const auto& [rel, contents] : expected) EXPECT_EQ(read(rel), contents) << rel;
+        EXPECT_EQ(
+            run.LinesStartingWith("Invalid pattern in line 2 of \"" + src +
+                                  "bad/.twinmereignore\": everything in its folder is left out."),
+            std::vector<std::string>(1, "Invalid pattern in line 2 of \"" + src +
+                                            "bad/.twinmereignore\": everything in its folder is "
+                                            "left out."));
+        EXPECT_EQ(run.Counters().ErrorCount, 1);
+        // app.log, build, a/drop.log, a/notes.txt, a/b/other.txt, c/x.log.
+        EXPECT_EQ(run.Counters().ItemsLeftOut, 6);
+      };
+  {
+    SCOPED_TRACE("in memory");
+    CountingFileSystem fs;
+    for (const auto& [rel, contents] : source) fs.AddFile("/src/" + rel, contents, kT0);
+    for (const auto& [rel, contents] : target) fs.AddFile("/dst/" + rel, contents, kT0);
+    check(fs, "/src/", "/dst/",
+          [&](const std::string& rel) { return fs.ReadContents("/dst/" + rel); });
+    for (const std::string folder : {"", "a/", "a/b/", "bad/", "c/"})
+      EXPECT_EQ(fs.reads["/src/" + folder + ".twinmereignore"], 1) << folder;
+    EXPECT_EQ(fs.reads.count("/src/build/.twinmereignore"), 0u);
+  }
+  {
+    SCOPED_TRACE("real folders");
+    testing::TempTree tree;
+    for (const auto& [rel, contents] : source) tree.WriteFile("src/" + rel, contents);
+    for (const auto& [rel, contents] : target) tree.WriteFile("dst/" + rel, contents);
+    std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
+    check(*fs, tree.Folder("src"), tree.Folder("dst"),
+          [&](const std::string& rel) -> std::optional<std::string> {
+            if (!tree.Exists("dst/" + rel)) return std::nullopt;
+            return tree.ReadFile("dst/" + rel);
+          });
+  }
+}
+
+// On a Target that ignores letter case the patterns do too, whatever -c
+// says; on one that does not, they match exactly.
+TEST(LeaveOutRun, PatternsIgnoreLetterCaseWhereTheTargetDoes) {
+  testing::TempTree tree;
+  testing::VfatMount vfat(tree, "vfat");
+  if (!vfat.SkipReason().empty()) GTEST_SKIP() << vfat.SkipReason();
+  tree.WriteFile("src/Cache/new.bin", "n");
+  tree.WriteFile("src/A.TMP", "new");
+  tree.WriteFile("src/Sub/Keep.TMP", "k");
+  tree.WriteFile("src/b.txt", "b");
+  std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
+  for (const bool ignoring : {true, false}) {
+    SCOPED_TRACE(ignoring ? "vfat" : "case-sensitive");
+    const std::string dst = ignoring ? "vfat" : "plain";
+    tree.WriteFile(dst + "/cache/old.bin", "o");
+    tree.WriteFile(dst + "/a.tmp", "old");
+    EngineHarness run(*fs);
+    run.options.Source = tree.Folder("src");
+    run.options.Target = tree.Folder(dst);
+    run.options.Delete = run.options.Case = true;
+    run.options.LeaveOut = {"cache/", "*.tmp", "!keep.tmp"};
+    EXPECT_EQ(run.Run(), 0) << run.AllLines();
+    EXPECT_TRUE(tree.Exists(dst + "/Sub/Keep.TMP"));
+    EXPECT_TRUE(tree.Exists(dst + "/b.txt"));
+    EXPECT_EQ(tree.ReadFile(dst + "/cache/old.bin"), "o");
+    if (ignoring) {
+      EXPECT_EQ(tree.ReadFile(dst + "/a.tmp"), "old");
+      EXPECT_FALSE(tree.Exists(dst + "/cache/new.bin"));
+      EXPECT_EQ(run.Counters().ItemsLeftOut, 2);  // Cache and A.TMP, one with each counterpart
+    } else {
+      EXPECT_EQ(tree.ReadFile(dst + "/A.TMP"), "new");
+      EXPECT_EQ(tree.ReadFile(dst + "/a.tmp"), "old");
+      EXPECT_EQ(tree.ReadFile(dst + "/Cache/new.bin"), "n");
+    }
   }
 }
 
