@@ -25,6 +25,7 @@
 #include <QTextCursor>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
 #include <QWhatsThis>
 #include <fstream>
 #include <functional>
@@ -115,6 +116,7 @@ class MainWindowTest : public QObject {
   void FocusReturnsToTheControlThatStartedTheRun();
   void DeletionGuardAsksWithNoAsTheDefault();
   void PathsOfActionLinesStartRightAfterTheWidestLabel();
+  void LeaveOutNoteShowsBetweenRunsWhilePatternsApply();
 };
 
 void MainWindowTest::RunsFromTheWindowStopKeepingTheOldTargetAndStayResponsive() {
@@ -737,6 +739,48 @@ void MainWindowTest::PathsOfActionLinesStartRightAfterTheWidestLabel() {
   QVERIFY2(
       starts[0] - left >= widest && starts[0] - left <= widest + 2 * metrics.averageCharWidth(),
       qPrintable(QString("path at %1, widest label %2").arg(starts[0] - left).arg(widest)));
+}
+
+// The strip says what the next run leaves out, between runs only, with each
+// pattern as plain text in its tool tip and to a screen reader.
+void MainWindowTest::LeaveOutNoteShowsBetweenRunsWhilePatternsApply() {
+  Program program;
+  auto window = program.Window("");
+  window->show();
+  auto* strip = Control<StatusStrip>(*window, "lblInfo");
+  const auto spoken = [strip] {
+    return QAccessible::queryAccessibleInterface(strip)->text(QAccessible::Description);
+  };
+  const auto leave_out = [&](const QString& patterns) {
+    QTimer::singleShot(0, window.get(), [&] {
+      auto* dialog = window->findChild<QDialog*>("OptionsDialog");
+      Control<QPlainTextEdit>(*dialog, "txtLeaveOut")->setPlainText(patterns);
+      Control<QPushButton>(*dialog, "cmdOK")->click();
+    });
+    window->ShowOptionsDialog();
+  };
+  const auto host_state = [&](bool running) {
+    running ? window->Host().EnterRunningState(false) : window->Host().EnterIdleState();
+    QTRY_COMPARE(window->Running(), running);
+  };
+
+  QCOMPARE(strip->Note(), "");
+  leave_out("*.tmp\n<b>cache</b>/");
+  QCOMPARE(strip->Note(), "Leaving out 2 patterns");
+  QCOMPARE(spoken(), "Leaving out 2 patterns: *.tmp; <b>cache</b>/");
+  const QPoint over_note(strip->width() - 40, strip->height() / 2);
+  QHelpEvent tip(QEvent::ToolTip, over_note, strip->mapToGlobal(over_note));
+  QCoreApplication::sendEvent(strip, &tip);
+  QTRY_VERIFY(QToolTip::isVisible());
+  QVERIFY2(QToolTip::text().contains("&lt;b&gt;cache"), qPrintable(QToolTip::text()));
+
+  host_state(true);
+  QCOMPARE(strip->Note(), "");
+  host_state(false);
+  QCOMPARE(strip->Note(), "Leaving out 2 patterns");
+  leave_out("");
+  QCOMPARE(strip->Note(), "");
+  QCOMPARE(spoken(), "");
 }
 
 }  // namespace
