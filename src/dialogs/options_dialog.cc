@@ -16,6 +16,7 @@
 #include <QSpinBox>
 #include <QStyle>
 #include <QTextBlock>
+#include <QTextDocument>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -685,7 +686,7 @@ void OptionsDialog::ShowPatternsFiles(const std::vector<std::string>& files) {
   lstLeaveOutFiles->clear();
   for (const std::string& file : files) {
     auto* item = new QListWidgetItem(BytesToText(file), lstLeaveOutFiles);
-    item->setToolTip(item->text());
+    item->setToolTip(Qt::convertFromPlainText(item->text(), Qt::WhiteSpaceNoWrap));
     item->setData(Qt::UserRole, QByteArray::fromStdString(file));
   }
 }
