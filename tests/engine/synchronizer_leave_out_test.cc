@@ -406,6 +406,33 @@ TEST(LeaveOutRun, FilesOfPatternsInSourceFoldersApplyBelowThemInBothTrees) {
   }
 }
 
+// The deletion guard weighs only what is not left out: a left-out folder of
+// many items makes neither the share to delete smaller nor larger, and the
+// question names the numbers without it.
+TEST(LeaveOutRun, DeletionGuardCountsOnlyItemsNotLeftOut) {
+  MemoryFileSystem fs;
+  for (int i = 0; i < 10; ++i) {
+    fs.AddFile("/src/keep" + std::to_string(i), "k", kT0);
+    fs.AddFile("/dst/keep" + std::to_string(i), "k", kT0);
+  }
+  for (int i = 0; i < 25; ++i) fs.AddFile("/dst/extra" + std::to_string(i), "e", kT0);
+  for (int i = 0; i < 100; ++i) fs.AddFile("/dst/cache/c" + std::to_string(i), "c", kT0);
+  EngineHarness run(fs);
+  run.options.Source = "/src/";
+  run.options.Target = "/dst/";
+  run.options.Delete = true;
+  run.options.LeaveOut = {"cache/"};
+  EXPECT_EQ(run.Run(), 4) << run.AllLines();
+  ASSERT_EQ(run.host.questions.size(), 1u);
+  EXPECT_EQ(run.host.questions[0].extra, 25);
+  EXPECT_EQ(run.host.questions[0].items, 35);
+  EXPECT_EQ(
+      run.LinesStartingWith("Nothing deleted: 25 of 35 items in Target would be deleted").size(),
+      1u)
+      << run.AllLines();
+  EXPECT_TRUE(fs.ReadContents("/dst/extra0").has_value());
+}
+
 // On a Target that ignores letter case the patterns do too, whatever -c
 // says; on one that does not, they match exactly.
 TEST(LeaveOutRun, PatternsIgnoreLetterCaseWhereTheTargetDoes) {
