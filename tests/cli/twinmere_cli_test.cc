@@ -246,6 +246,14 @@ TEST_F(TwinmereCliTest, HelpAndVersionAnswerAloneAnInvalidLinePrintsItselfAndRun
         << r.out;
     EXPECT_FALSE(tree_.Exists("dst")) << joined;
   }
+  // A patterns file that cannot be read: the next line says which.
+  const std::string missing = tree_.Path("no patterns.txt");
+  const Result r = Run({"-xf", missing, src, dst});
+  EXPECT_EQ(r.code, 17);
+  EXPECT_NE(r.out.find("\nError 2 reading the patterns file \"" + missing + "\"."),
+            std::string::npos)
+      << r.out;
+  EXPECT_FALSE(tree_.Exists("dst"));
 }
 
 // An argument names its item to the byte: a blank at either end never makes
