@@ -77,7 +77,25 @@ void FilesEnumerator::Stop() {
 ErrorCode FilesEnumerator::Enumerate(IEnumFile& callback, EnumMode mode, std::string_view mask) {
   callback_ = &callback;
   stop_ = false;
+  left_out_any_ = false;
+  contents_left_out_ = false;
   matched_names_.clear();
+  // The filter learns where the walk is before anything reads the folder.
+  struct Entered {
+    ItemFilter* filter;
+    bool open = true;
+    Entered(ItemFilter* f, const std::string& folder) : filter(f) {
+      if (filter != nullptr) open = filter->Enter(folder);
+    }
+    ~Entered() {
+      if (filter != nullptr) filter->Leave();
+    }
+  } entered(context_.filter, folder_path_);
+  if (!entered.open) {
+    left_out_any_ = true;
+    callback_ = nullptr;
+    return 0;
+  }
   // Only the outermost walk of a whole tree announces itself: a walk nested
   // in another one's callback would end the outer walk's read-ahead.
   if (context_.walks_running == 0 && mode != EnumMode::NoRecursion && mask == "*")
@@ -111,11 +129,16 @@ ErrorCode FilesEnumerator::Enumerate(IEnumFile& callback, EnumMode mode, std::st
     full_path_.clear();
     full_path_.reserve(folder_path_.size() + item_.name.size());
     full_path_.append(folder_path_).append(item_.name);
-    if (!context_.left_out.empty() && IsLeftOut()) continue;
+    if ((!context_.left_out.empty() && IsLeftOut()) ||
+        (context_.filter != nullptr && context_.filter->LeavesOut(full_path_, item_.kind))) {
+      left_out_any_ = true;
+      continue;
+    }
     item_security_read_ = false;
     ahead_other_ = true;
     ahead_item_security_ = true;
     ahead_other_security_ = true;
+    contents_left_out_ = false;
     const bool descend = item_.IsFolder() && mode != EnumMode::NoRecursion;
     if (descend && mode == EnumMode::ContentsFirst) {
       // A kept folder keeps its times of before its contents went.
@@ -161,6 +184,8 @@ void FilesEnumerator::WalkSubfolder(EnumMode mode) {
   sub->SetFolder(full_path_ + "/");
   sub->parent_ = this;
   sub->Enumerate(*callback_, mode, "*");
+  contents_left_out_ = sub->left_out_any_;
+  left_out_any_ = left_out_any_ || contents_left_out_;
 }
 
 // The current item is a copy's temporary file or link. One that no live copy

@@ -49,6 +49,22 @@ class IEnumFile {
   virtual void SecurityError(const std::string& path, ErrorCode code) = 0;
 };
 
+// Which items the walks leave out by their names and paths (the run's
+// patterns): asked about each item before it is handed over. An item left
+// out is not handed over, and a folder left out is not entered.
+class ItemFilter {
+ public:
+  virtual ~ItemFilter() = default;
+  // A walk of `folder` (ending in "/") begins, before the folder is opened.
+  // Each Enter is followed by one Leave when that walk ends, the walks
+  // begun inside it entered and left before. False: nothing in the folder
+  // may be handed over (its rules cannot be used), and it is not listed.
+  virtual bool Enter(const std::string& folder) = 0;
+  virtual void Leave() = 0;
+  // Whether the item at `path`, in the folder entered last, is left out.
+  virtual bool LeavesOut(const std::string& path, ItemKind kind) = 0;
+};
+
 // What every enumerator of a run shares. Owned by the run; outlives them.
 struct EnumeratorContext {
   FileSystem* fs = nullptr;
@@ -70,6 +86,8 @@ struct EnumeratorContext {
   // Items that every walk leaves out, neither handed over nor entered: their
   // paths as the walks spell them, without a trailing "/".
   std::vector<std::string> left_out{};
+  // Decides which further items the walks leave out; null: none.
+  ItemFilter* filter = nullptr;
 };
 
 // What CompareSecurity found.
@@ -96,9 +114,11 @@ class FilesEnumerator : public IEnumFile {
   // cannot be opened gives one callback.AccessError(FolderPath + mask, code)
   // and its code as result; an error while listing gives
   // AccessError(FolderPath, code). A subfolder's errors do not end the walk.
-  // The items of context.left_out and the temporary items of copies
-  // (platform/temporary_names.h) are never handed over; those that cannot belong to a live copy are
-  // removed, silently, where they lie in a tree of context.leftover_roots. An outermost recursive
+  // The items of context.left_out, those context.filter leaves out (told
+  // before the folder is opened, and asked about each item) and the
+  // temporary items of copies (platform/temporary_names.h) are never handed
+  // over; those that cannot belong to a live copy are removed, silently,
+  // where they lie in a tree of context.leftover_roots. An outermost recursive
   // walk of every entry is announced to the file system first (FileSystem::ExpectWalk with
   // context.plan), so that it may read ahead; what it read ahead serves the item's details, the
   // first lookup of its counterpart and the first reads of both's security. Returns 0 when done or
@@ -107,6 +127,9 @@ class FilesEnumerator : public IEnumFile {
 
   // The walk of this enumerator ends before its next entry.
   void Stop();
+  // The last walk left out an item at some depth (ItemFilter,
+  // context.left_out), or could not list its folder for the filter.
+  bool WalkLeftOut() const { return left_out_any_; }
 
   // The current item (valid during callback.File). Its name and kind are
   // known from the listing; Item() looks the rest up where the listing
@@ -116,6 +139,9 @@ class FilesEnumerator : public IEnumFile {
   const std::string& Name() const { return item_.name; }
   bool IsFolder() const { return item_.IsFolder(); }
   const ItemInfo& Item() const;
+  // The current item is a folder whose contents were walked before it
+  // (EnumMode::ContentsFirst), and that walk left out an item at some depth.
+  bool ContentsLeftOut() const { return contents_left_out_; }
   uint32_t Attributes() const { return Item().Attributes(); }
   uint64_t Size() const { return Item().size; }
   // FolderPath followed by the item's short name, or its long name when it has none.
@@ -185,6 +211,9 @@ class FilesEnumerator : public IEnumFile {
   mutable bool item_detailed_ = true;
   IEnumFile* callback_ = nullptr;
   bool stop_ = false;
+  // This walk left out an item, at any depth; the current item's walk did.
+  bool left_out_any_ = false;
+  bool contents_left_out_ = false;
   // Whether FolderPath lies in a tree of context.leftover_roots: asked the
   // walk of the folder above (a walk never leaves its tree), else found out
   // when first needed.

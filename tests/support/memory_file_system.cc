@@ -628,6 +628,17 @@ ErrorCode MemoryFileSystem::ReadLink(const std::string& path, std::string& text)
   return 0;
 }
 
+ErrorCode MemoryFileSystem::ReadFileText(const std::string& path, size_t limit, std::string& text) {
+  text.clear();
+  Node* node = nullptr;
+  if (const ErrorCode code = Resolve(path, node); code != 0) return code;
+  if (node->kind == ItemKind::Folder) return kErrIsAFolder;
+  if (node->kind != ItemKind::File) return kErrNotSupported;
+  if (node->data.size() > limit) return kErrFileTooLarge;
+  text = node->data;
+  return 0;
+}
+
 namespace {
 
 class MemoryLock final : public FileLock {

@@ -90,6 +90,7 @@ class MemoryFileSystem : public FileSystem {
   bool KnownAbilities(const std::string& path, VolumeAbilities& abilities) override;
   bool NamesIgnoreCase(const std::string& folder) override;
   ErrorCode ReadLink(const std::string& path, std::string& text) override;
+  ErrorCode ReadFileText(const std::string& path, size_t limit, std::string& text) override;
   // Locks are held by their objects; a file's lock is one for everyone.
   ErrorCode CreateLockedFile(const std::string& path, std::string_view contents,
                              std::unique_ptr<FileLock>& lock) override;

@@ -129,6 +129,11 @@ struct CopyPlaces {
 ErrorCode TakeFreeName(int dir, const std::string& temporary, const std::string& name,
                        std::atomic<int>* way);
 
+// Reads the regular file `name` of the open folder `dir` whole into `text`,
+// as FileSystem::ReadFileText reads it: looked at first, so that a device
+// or a FIFO is never opened, and never through a link.
+ErrorCode ReadRegularFileAt(int dir, const char* name, size_t limit, std::string& text);
+
 // ASCII letters compared ignoring case, all other bytes as they are.
 bool EqualIgnoringCase(std::string_view a, std::string_view b);
 
@@ -256,6 +261,7 @@ class PosixFileSystem : public FileSystem {
   ErrorCode SetMode(const std::string& path, uint32_t mode) override;
   ErrorCode SetTimes(const std::string& path, FileTime access, FileTime modify) override;
   ErrorCode ReadLink(const std::string& path, std::string& text) override;
+  ErrorCode ReadFileText(const std::string& path, size_t limit, std::string& text) override;
 
   // volume_abilities_posix.cc
   VolumeAbilities Abilities(const std::string& path) override;

@@ -15,7 +15,9 @@
 // open folder over to the walk, which reads the rest itself, and ends.
 //
 // The files of a folder the plan passes over (WalkPlan::passed_over) are
-// handed over with their name and kind from the listing alone.
+// handed over with their name and kind from the listing alone. A folder
+// the plan leaves out (WalkPlan::left_out) is never listed; below a folder
+// whose rules cannot be used, the walk lists for itself.
 //
 // A counterpart is answered only where it was found under exactly the name
 // asked for; one that is missing, and every case of doubt, is left to the
