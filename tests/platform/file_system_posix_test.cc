@@ -718,7 +718,10 @@ TEST_P(PosixFileSystemTest, CopyKeepsTheHolesOfASparseFile) {
     const std::string a(4096, 'a'), b(4096, 'b');
     ASSERT_EQ(pwrite(fd, a.data(), a.size(), kMiB), 4096);
     ASSERT_EQ(pwrite(fd, b.data(), b.size(), 16 * kMiB), 4096);
-    ASSERT_EQ(ftruncate(fd, 24 * kMiB), 0);  // ends in a hole
+    // Far enough on for the data before it to be sent to the disk and
+    // waited for while the copy goes on.
+    ASSERT_EQ(pwrite(fd, a.data(), a.size(), 56 * kMiB), 4096);
+    ASSERT_EQ(ftruncate(fd, 64 * kMiB), 0);  // ends in a hole
     close(fd);
   }
   struct stat st;
@@ -729,7 +732,7 @@ TEST_P(PosixFileSystemTest, CopyKeepsTheHolesOfASparseFile) {
     SCOPED_TRACE(name);
     ASSERT_EQ(fs->CopyFile(src, tree.Path(name), {}), 0);
     ASSERT_EQ(stat(tree.Path(name).c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, 24 * kMiB);
+    EXPECT_EQ(st.st_size, 64 * kMiB);
     EXPECT_LT(st.st_blocks * 512, kMiB);
     EXPECT_TRUE(tree.ReadFile(name) == tree.ReadFile("sparse"));
   }
