@@ -1284,5 +1284,26 @@ TEST_F(ReadAheadTest, NoDescriptorOrThreadOutlivesAReadAhead) {
   }
 }
 
+// On local file systems one thread lists ahead and looks up the other
+// tree; threads that look up, and copy, in parallel run only where a tree
+// lies on a file system whose every request is a round trip.
+TEST_F(VfatFolder, LookupThreadsRunOnlyWhereATreeIsOnFuse) {
+  tree.MakeFolder("s/a");
+  tree.MakeFolder("t/a");
+  tree.MakeFolder("mnt/a");
+  const size_t threads = CountEntries("/proc/self/task");
+  auto fs = CreatePlatformFileSystem();
+  WalkPlan plan;
+  plan.counterpart_root = tree.Folder("t");
+  fs->ExpectWalk(tree.Folder("s"), plan);
+  EXPECT_LE(CountEntries("/proc/self/task"), threads + 1);
+  for (const auto& [walked, other] : {std::pair("s", "mnt"), std::pair("mnt", "s")}) {
+    plan.counterpart_root = tree.Folder(other);
+    fs->ExpectWalk(tree.Folder(walked), plan);
+    EXPECT_GT(CountEntries("/proc/self/task"), threads + 1) << walked;
+  }
+  EXPECT_NE(fs->ParallelCopies(tree.Folder("mnt")), nullptr);
+}
+
 }  // namespace
 }  // namespace twinmere
