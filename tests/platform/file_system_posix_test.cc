@@ -719,7 +719,10 @@ TEST_P(PosixFileSystemTest, CopyKeepsTheHolesOfASparseFile) {
     const std::string a(4096, 'a'), b(4096, 'b');
     ASSERT_EQ(pwrite(fd, a.data(), a.size(), kMiB), 4096);
     ASSERT_EQ(pwrite(fd, b.data(), b.size(), 16 * kMiB), 4096);
-    ASSERT_EQ(ftruncate(fd, 24 * kMiB), 0);  // ends in a hole
+    // Far enough on for the data before it to be sent to the disk and
+    // waited for while the copy goes on.
+    ASSERT_EQ(pwrite(fd, a.data(), a.size(), 56 * kMiB), 4096);
+    ASSERT_EQ(ftruncate(fd, 64 * kMiB), 0);  // ends in a hole
     close(fd);
   }
   struct stat st;
@@ -730,7 +733,7 @@ TEST_P(PosixFileSystemTest, CopyKeepsTheHolesOfASparseFile) {
     SCOPED_TRACE(name);
     ASSERT_EQ(fs->CopyFile(src, tree.Path(name), {}), 0);
     ASSERT_EQ(stat(tree.Path(name).c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, 24 * kMiB);
+    EXPECT_EQ(st.st_size, 64 * kMiB);
     EXPECT_LT(st.st_blocks * 512, kMiB);
     EXPECT_TRUE(tree.ReadFile(name) == tree.ReadFile("sparse"));
   }
@@ -1379,6 +1382,27 @@ TEST_F(ReadAheadTest, NoDescriptorOrThreadOutlivesAReadAhead) {
     EXPECT_EQ(CountEntries("/proc/self/fd"), fds);
     EXPECT_EQ(ThreadsAfterJoins(threads), threads);
   }
+}
+
+// On local file systems one thread lists ahead and looks up the other
+// tree; threads that look up, and copy, in parallel run only where a tree
+// lies on a file system whose every request is a round trip.
+TEST_F(VfatFolder, LookupThreadsRunOnlyWhereATreeIsOnFuse) {
+  tree.MakeFolder("s/a");
+  tree.MakeFolder("t/a");
+  tree.MakeFolder("mnt/a");
+  const size_t threads = CountEntries("/proc/self/task");
+  auto fs = CreatePlatformFileSystem();
+  WalkPlan plan;
+  plan.counterpart_root = tree.Folder("t");
+  fs->ExpectWalk(tree.Folder("s"), plan);
+  EXPECT_LE(CountEntries("/proc/self/task"), threads + 1);
+  for (const auto& [walked, other] : {std::pair("s", "mnt"), std::pair("mnt", "s")}) {
+    plan.counterpart_root = tree.Folder(other);
+    fs->ExpectWalk(tree.Folder(walked), plan);
+    EXPECT_GT(CountEntries("/proc/self/task"), threads + 1) << walked;
+  }
+  EXPECT_NE(fs->ParallelCopies(tree.Folder("mnt")), nullptr);
 }
 
 }  // namespace

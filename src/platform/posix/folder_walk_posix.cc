@@ -8,7 +8,6 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 
 #include <algorithm>
 #include <atomic>
@@ -231,34 +230,6 @@ class QueuedFolderReader : public FolderReader {
 // many lookups are in flight at once, in jobs of a few items each.
 constexpr int kRemoteLookupThreads = 16;
 constexpr size_t kRemoteJobItems = 4;
-
-}  // namespace
-
-// File systems whose lookups stay on this machine: one thread, working
-// through a whole batch at a time, keeps up with the walk.
-bool IsLocalFileSystem(int fd) {
-  struct statfs sfs;
-  if (fstatfs(fd, &sfs) != 0) return false;
-  switch (static_cast<uint64_t>(sfs.f_type)) {
-    case kExt4Magic:
-    case kXfsMagic:
-    case kBtrfsMagic:
-    case kTmpfsMagic:
-    case kF2fsMagic:
-    case kMsdosMagic:
-    case kExfatMagic:
-    case kNtfs3Magic:
-    case 0x858458f6:  // ramfs
-    case 0x2FC12FC1:  // zfs
-    case 0xca451a4e:  // bcachefs
-    case 0x794c7630:  // overlayfs
-      return true;
-    default:
-      return false;
-  }
-}
-
-namespace {
 
 // What a queued item counts against kReadAheadMaxBytes.
 size_t ItemBytes(const AheadItem& item) {
@@ -494,8 +465,15 @@ class ReadAheadWalker {
         jobs.push_back(LookupJob{batch, begin, std::min(n, begin + step), part});
     };
     if (item_jobs && !local_items_) add_jobs(LookupPart::Items, false);
-    if (batch->counterpart != nullptr && batch->asked != 0)
-      add_jobs(LookupPart::Counterparts, local_counterparts_);
+    // Where both trees are local the walker fills the counterparts too: a
+    // thread of their own would only wait for it and be woken.
+    if (batch->counterpart != nullptr && batch->asked != 0) {
+      if (local_items_ && local_counterparts_) {
+        FillCounterparts(state, *batch, 0, n);
+      } else {
+        add_jobs(LookupPart::Counterparts, local_counterparts_);
+      }
+    }
     batch->pending.store(static_cast<int>(jobs.size()));
 
     std::unique_lock<std::mutex> lock(state_->mutex);
@@ -640,7 +618,7 @@ void PosixFileSystem::StartReadAhead(const std::string& folder, const WalkPlan& 
   const bool counterpart_lookups = counterpart.valid();
   const int threads = !lookups && !counterpart_lookups                ? 0
                       : forced                                        ? options_.lookup_threads
-                      : local_items && local_counterparts && !lookups ? 1
+                      : local_items && local_counterparts && !lookups ? 0
                                                                       : kRemoteLookupThreads;
   read_ahead_ = std::make_shared<ReadAheadState>(used, prefix, use_getxattrat_, changes_);
   read_ahead_root_ = root;

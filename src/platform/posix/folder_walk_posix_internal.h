@@ -287,6 +287,8 @@ struct ReadAheadState {
 void StatItem(int dir, AheadItem& a);
 // The items' own part of a batch.
 void FillItems(const ReadAheadState& state, Batch& batch, size_t begin, size_t end);
+// The counterparts' part of a batch.
+void FillCounterparts(const ReadAheadState& state, Batch& batch, size_t begin, size_t end);
 // A lookup thread: runs jobs until the read-ahead stops, then skips the
 // jobs left (their batches are finished by the walk itself).
 void RunLookups(const std::shared_ptr<ReadAheadState>& state);
