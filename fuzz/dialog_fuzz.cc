@@ -56,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             state.chkQuickStart.checked == options.QuickStart &&
             state.chkDisallowStop.checked == options.DisallowStop &&
             state.chkPreview.checked == options.Preview &&
-            state.chkForceDelete.checked == options.ForceDelete &&
+            // The dialog clears what cannot take effect: -fd without -d.
+            state.chkForceDelete.checked == (options.ForceDelete && options.Delete) &&
             state.chkAppend.checked == options.Append,
         "check boxes differ from the strict reading", args);
   Check(state.txtReport == options.Report, "report differs", args);

@@ -20,16 +20,36 @@ uint64_t Hash(std::string_view key) {
   return std::hash<std::string_view>{}(key);
 }
 
+// `rel` with each name folded, or as it stands without a fold.
+std::string FoldedPath(std::string_view rel, NameFold fold) {
+  if (fold == nullptr) return std::string(rel);
+  std::string key;
+  key.reserve(rel.size());
+  for (size_t at = 0; at <= rel.size();) {
+    size_t end = rel.find('/', at);
+    if (end == std::string_view::npos) end = rel.size();
+    key += fold(rel.substr(at, end - at));
+    if (end < rel.size()) key += '/';
+    at = end + 1;
+  }
+  return key;
+}
+
 // The filter a walk's read-ahead asks on its own thread: the levels of the
 // walk's folder when it began, and the files of rules the read-ahead reads
 // below it, parsed here anew.
 class ReadAheadFilter final : public WalkFilter {
  public:
+  using Known = std::unordered_map<std::string, std::shared_ptr<const LeaveOutList>>;
+
+  // `known`: the lists of the folders whose files the run read (by key; null
+  // for one that cannot be used), which are not read again.
   ReadAheadFilter(std::shared_ptr<const LeaveOutList> command_line,
                   std::vector<std::pair<std::string, std::shared_ptr<const LeaveOutList>>> levels,
-                  NameFold fold, size_t root_size, bool in_counterparts)
+                  Known known, NameFold fold, size_t root_size, bool in_counterparts)
       : command_line_(std::move(command_line)),
         levels_(std::move(levels)),
+        known_(std::move(known)),
         fold_(fold),
         root_size_(root_size),
         in_counterparts_(in_counterparts),
@@ -41,16 +61,26 @@ class ReadAheadFilter final : public WalkFilter {
   bool RulesInCounterparts() const override { return in_counterparts_; }
   size_t RulesLimit() const override { return kPatternsFileLimit; }
 
-  bool Enter(std::string_view path, ErrorCode read, const std::string& rules) override {
-    bool usable = read == kSuccess || read == kErrNotFound;
-    std::shared_ptr<LeaveOutList> list;
-    if (read == kSuccess) {
-      list = std::make_shared<LeaveOutList>(fold_);
-      usable = list->AddText(rules).empty();
+  bool Enter(std::string_view path, const ReadRules& read) override {
+    const std::string folder = std::string(path.substr(root_size_)) + "/";
+    std::shared_ptr<const LeaveOutList> list;
+    bool usable = true;
+    if (const auto it = known_.find(FoldedPath(folder, fold_)); it != known_.end()) {
+      list = it->second;
+      usable = list != nullptr;
+    } else {
+      std::string text;
+      const ErrorCode code = read(text);
+      usable = code == kSuccess || code == kErrNotFound;
+      if (code == kSuccess) {
+        auto parsed = std::make_shared<LeaveOutList>(fold_);
+        usable = parsed->AddText(text).empty();
+        list = std::move(parsed);
+      }
     }
     const bool pushed = usable && list != nullptr && !list->empty();
     if (pushed) {
-      levels_.emplace_back(std::string(path.substr(root_size_)) + "/", list);
+      levels_.emplace_back(folder, list);
       rules_.Push(levels_.back().first, *list);
     }
     entered_.push_back(pushed);
@@ -74,6 +104,7 @@ class ReadAheadFilter final : public WalkFilter {
   const std::string name_ = kLeaveOutFileName;
   std::shared_ptr<const LeaveOutList> command_line_;
   std::vector<std::pair<std::string, std::shared_ptr<const LeaveOutList>>> levels_;
+  Known known_;
   NameFold fold_;
   size_t root_size_;
   bool in_counterparts_;
@@ -129,9 +160,14 @@ class LeaveOutFilter::Source final : public WalkFilterSource {
       return nullptr;
     std::vector<std::pair<std::string, std::shared_ptr<const LeaveOutList>>> levels;
     for (const Level& level : filter_->levels_) levels.emplace_back(level.folder, level.list);
+    // Only the folders below the walked one can be entered.
+    ReadAheadFilter::Known known;
+    const std::string below = filter_->Key(rel);
+    for (const auto& [key, rules] : filter_->known_)
+      if (key.size() > below.size() && key.starts_with(below)) known.emplace(key, rules.list);
     return std::make_unique<ReadAheadFilter>(filter_->command_line_, std::move(levels),
-                                             filter_->fold_, folder.size() - rel.size(),
-                                             !in_source);
+                                             std::move(known), filter_->fold_,
+                                             folder.size() - rel.size(), !in_source);
   }
 
  private:
@@ -181,17 +217,7 @@ void LeaveOutFilter::End() {
 }
 
 std::string LeaveOutFilter::Key(std::string_view rel) const {
-  if (fold_ == nullptr) return std::string(rel);
-  std::string key;
-  key.reserve(rel.size());
-  for (size_t at = 0; at <= rel.size();) {
-    size_t end = rel.find('/', at);
-    if (end == std::string_view::npos) end = rel.size();
-    key += fold_(rel.substr(at, end - at));
-    if (end < rel.size()) key += '/';
-    at = end + 1;
-  }
-  return key;
+  return FoldedPath(rel, fold_);
 }
 
 bool LeaveOutFilter::Below(std::string_view path, std::string_view& rel, bool& in_source) const {

@@ -748,6 +748,9 @@ void Synchronizer::Impl::SyncReportFile(bool towards) {
 ErrorCode Synchronizer::Impl::RemoveConflict(const std::string& target_path,
                                              FilesEnumerator& source) {
   ErrorCode error = kSuccess;
+  // The folder as found: kept with its times from before its contents went.
+  ItemInfo as_found;
+  if (source.LookupOther(target_path) == kSuccess) as_found = source.Other();
   if (!source.IsFolder()) {
     const bool saved_copying_shown = copying_shown;
     const WalkRules outer = std::exchange(rules, RemovalRules(false));
@@ -780,7 +783,7 @@ ErrorCode Synchronizer::Impl::RemoveConflict(const std::string& target_path,
     other_is_folder = source.Other().IsFolder();
     size = source.Other().size;
     ShowCopying(target_path);
-    error = DeleteOther(source, target_path);
+    error = DeleteEmptiedOther(source, target_path, as_found);
     folder_times.ContentsChanged(target_path);
   }
   reporter.ReportAction(error, target_path, other_is_folder ? kActionRemoveFolder : kActionDelete,

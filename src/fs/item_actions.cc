@@ -267,6 +267,19 @@ ErrorCode DeleteOther(FilesEnumerator& e, const std::string& path) {
   return code;
 }
 
+ErrorCode DeleteEmptiedOther(FilesEnumerator& e, const std::string& path,
+                             const ItemInfo& as_found) {
+  if (const ErrorCode code = e.LookupOther(path); code != 0) return code;
+  ItemInfo other = e.Other();
+  if (other.IsFolder() && as_found.IsFolder()) {
+    other.access_time = as_found.access_time;
+    other.modify_time = as_found.modify_time;
+  }
+  const ErrorCode code = Remove(e, path, other);
+  if (code == 0) e.OtherChanged();
+  return code;
+}
+
 ErrorCode CopySecurityTo(FilesEnumerator& e, const std::string& path) {
   if (!e.Context().security_support) return 0;
   if (const ErrorCode code = e.LoadItemSecurity(); code != 0) return code;

@@ -87,6 +87,10 @@ ErrorCode RenameOtherToItemName(FilesEnumerator& e, const std::string& path);
 ErrorCode FreeShortName(FilesEnumerator& e, const std::string& path, std::string& other_path);
 ErrorCode DeleteItem(FilesEnumerator& e);
 ErrorCode DeleteOther(FilesEnumerator& e, const std::string& path);
+// Deletes the counterpart folder at `path` that a walk has just emptied. Where
+// it is kept, it keeps the times of `as_found` (the folder as listed before
+// its contents went), not those the emptying gave it. Fails as DeleteOther.
+ErrorCode DeleteEmptiedOther(FilesEnumerator& e, const std::string& path, const ItemInfo& as_found);
 // The item's security on the item at `path`; only while the context's
 // security_support is on (else nothing, and 0).
 ErrorCode CopySecurityTo(FilesEnumerator& e, const std::string& path);

@@ -22,6 +22,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -203,8 +204,9 @@ enum class ItemDetail : uint8_t {
 // The folders that a walk announced with FileSystem::ExpectWalk leaves out,
 // as its read-ahead asks about them: it neither lists a folder left out nor
 // looks up anything it holds. A folder may hold a file of rules of its own
-// (or its counterpart may), which decides about the folders below it: the
-// read-ahead reads it and hands its text over as it goes into that folder.
+// (or its counterpart may), which decides about the folders below it: as
+// the read-ahead goes into that folder, the filter has it read unless it
+// knows the rules already.
 // Used by the one thread that lists ahead.
 class WalkFilter {
  public:
@@ -213,13 +215,16 @@ class WalkFilter {
   // folders (WalkPlan::counterpart_root) rather than in the walked ones.
   virtual const std::string& RulesFileName() const = 0;
   virtual bool RulesInCounterparts() const = 0;
-  // The read-ahead goes into the subfolder `path` (as the walk spells it,
-  // without a trailing "/"): `read` is 0 with its file of rules in `rules`,
+  // Reads the file of rules of the folder entered: 0 with its text,
   // kErrNotFound where it has none (nothing of that name, or an item that
-  // is no regular file), else the error of reading it. False where the
-  // folder's rules cannot be used: the read-ahead then leaves what the
-  // folder holds to the walk. Each Enter is followed by one Leave.
-  virtual bool Enter(std::string_view path, ErrorCode read, const std::string& rules) = 0;
+  // is no regular file), else the error of reading it.
+  using ReadRules = std::function<ErrorCode(std::string& rules)>;
+  // The read-ahead goes into the subfolder `path` (as the walk spells it,
+  // without a trailing "/"); `read` reads its file of rules, where the
+  // filter does not know them already. False where the folder's rules
+  // cannot be used: the read-ahead then leaves what the folder holds to the
+  // walk. Each Enter is followed by one Leave.
+  virtual bool Enter(std::string_view path, const ReadRules& read) = 0;
   virtual void Leave() = 0;
   // Whether the subfolder `path` of the folder entered last (of the
   // announced folder, before any Enter) is left out.

@@ -581,7 +581,10 @@ TEST_F(TwinmereCliTest, AVersionsFolderKeepsEveryDeletedAndReplacedItem) {
   tree_.WriteFile("dst/extra", "extra");
   tree_.WriteFile("dst/gone/deep/c", "c");
   tree_.MakeLink("dst/link", "a");
-  for (const char* name : {"dst/a", "dst/sub/b", "dst/gone"}) tree_.SetTime(name, 1000000000);
+  tree_.WriteFile("src/swap", "file");  // a file replaces a folder
+  tree_.WriteFile("dst/swap/x", "x");
+  for (const char* name : {"dst/a", "dst/sub/b", "dst/gone", "dst/swap"})
+    tree_.SetTime(name, 1000000000);
   tree_.SetMode("dst/gone", 0750);
   if (testing::IsRoot()) {
     ASSERT_EQ(chown(tree_.Path("dst/gone").c_str(), 1234, 1234), 0);
@@ -621,6 +624,8 @@ TEST_F(TwinmereCliTest, AVersionsFolderKeepsEveryDeletedAndReplacedItem) {
                                                       {"gone/", ""},
                                                       {"gone/deep/", ""},
                                                       {"gone/deep/c", "c"},
+                                                      {"swap/", ""},
+                                                      {"swap/x", "x"},
                                                       {"link", "-> a"}}));
   EXPECT_EQ(Contents("dst"), Contents("src"));
   // A kept folder is the folder as it was.
@@ -631,6 +636,10 @@ TEST_F(TwinmereCliTest, AVersionsFolderKeepsEveryDeletedAndReplacedItem) {
   if (testing::IsRoot()) {
     EXPECT_EQ(gone.st_uid, 1234u);
   }
+  // Also one emptied because a file took its name.
+  struct stat swap;
+  ASSERT_EQ(lstat(tree_.Path("ver/" + runs[0] + "/swap").c_str(), &swap), 0);
+  EXPECT_EQ(swap.st_mtim.tv_sec, 1000000000);
   std::string report = tree_.ReadFile("report.txt");
   EXPECT_NE(
       report.find("Deleted and replaced:      \tKept in \"" + ver + "/\", the newest 3 runs."),

@@ -1261,11 +1261,13 @@ class NamingFilter final : public WalkFilter, public WalkFilterSource {
   const std::string& RulesFileName() const override { return name_; }
   bool RulesInCounterparts() const override { return false; }
   size_t RulesLimit() const override { return 100; }
-  bool Enter(std::string_view path, ErrorCode read, const std::string& rules) override {
+  bool Enter(std::string_view path, const ReadRules& read) override {
+    std::string rules;
+    const ErrorCode code = read(rules);
     const std::lock_guard<std::mutex> lock(mutex_);
     entered.push_back(std::string(path.substr(path.rfind('/') + 1)) + ":" +
-                      (read == 0 ? rules : std::to_string(read)));
-    named_.push_back(read == 0 ? rules : "");
+                      (code == 0 ? rules : std::to_string(code)));
+    named_.push_back(code == 0 ? rules : "");
     return rules_usable_;
   }
   void Leave() override { named_.pop_back(); }
@@ -1286,8 +1288,8 @@ class NamingFilter final : public WalkFilter, public WalkFilterSource {
     const std::string& RulesFileName() const override { return f_.RulesFileName(); }
     bool RulesInCounterparts() const override { return false; }
     size_t RulesLimit() const override { return f_.RulesLimit(); }
-    bool Enter(std::string_view path, ErrorCode read, const std::string& rules) override {
-      return f_.Enter(path, read, rules);
+    bool Enter(std::string_view path, const ReadRules& read) override {
+      return f_.Enter(path, read);
     }
     void Leave() override { f_.Leave(); }
     bool LeavesOut(std::string_view path) override { return f_.LeavesOut(path); }

@@ -357,23 +357,25 @@ class ReadAheadWalker {
     return std::make_shared<SharedFolder>(SharedFolder{std::move(fd)});
   }
 
-  // Goes into the folder `path` with the filter, its file of rules read:
-  // in the folder itself (the listing told whether it holds one) or in its
-  // counterpart. False where the rules cannot be used.
+  // Goes into the folder `path` with the filter, its file of rules read
+  // where the filter asks: in the folder itself (the listing told whether it
+  // holds one) or in its counterpart. False where the rules cannot be used.
   bool EnterFilter(const std::string& path, bool holds_rules, const SharedFolder& folder,
                    const SharedFolder* counterpart) {
-    const std::string& name = filter_->RulesFileName();
-    std::string rules;
-    ErrorCode read = kErrNotFound;
-    if (filter_->RulesInCounterparts()) {
-      if (counterpart != nullptr)
-        read = ReadRegularFileAt(counterpart->fd.get(), name.c_str(), filter_->RulesLimit(), rules);
-    } else if (holds_rules) {
-      read = ReadRegularFileAt(folder.fd.get(), name.c_str(), filter_->RulesLimit(), rules);
-    }
-    if (read == ENOENT || read == ENOTDIR || read == kErrNotSupported || read == kErrIsAFolder)
-      read = kErrNotFound;
-    return filter_->Enter(path, read, rules);
+    return filter_->Enter(path, [&](std::string& rules) {
+      const std::string& name = filter_->RulesFileName();
+      ErrorCode read = kErrNotFound;
+      if (filter_->RulesInCounterparts()) {
+        if (counterpart != nullptr)
+          read =
+              ReadRegularFileAt(counterpart->fd.get(), name.c_str(), filter_->RulesLimit(), rules);
+      } else if (holds_rules) {
+        read = ReadRegularFileAt(folder.fd.get(), name.c_str(), filter_->RulesLimit(), rules);
+      }
+      if (read == ENOENT || read == ENOTDIR || read == kErrNotSupported || read == kErrIsAFolder)
+        read = kErrNotFound;
+      return read;
+    });
   }
 
   // Queues a new folder; false when the walker is to end.
