@@ -252,6 +252,10 @@ void Synchronizer::Impl::Estimate(const CompareResult& result, FilesEnumerator& 
   session.WorkTotal += units;
 }
 
+void Synchronizer::Impl::Unestimate(int64_t files) {
+  session.WorkTotal -= static_cast<double>(files) * kItemUnits;
+}
+
 void Synchronizer::Impl::CountForDeletion(const CompareResult& result, FilesEnumerator& e,
                                           bool is_folder) {
   // What the deleting phase passes over is not counted either: the report

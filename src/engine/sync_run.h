@@ -234,6 +234,9 @@ struct Synchronizer::Impl final : IEnumFile, IProgress, ReportSelfSync {
   bool InBlockedFolder(const std::string& path) const;
   void BlockIfStillInTheWay(const std::string& path);
   void Estimate(const CompareResult& result, FilesEnumerator& e);
+  // Takes back the estimate of `files` equal files that the acting phase
+  // will not meet (ExploredFolders::End).
+  void Unestimate(int64_t files);
   // Counts the item for the deletion guard.
   void CountForDeletion(const CompareResult& result, FilesEnumerator& e, bool is_folder);
   // Whether the copying phase removes the Target item `e` (of the counting

@@ -203,7 +203,7 @@ void Synchronizer::Impl::Walk(FilesEnumerator& e, Phase phase, const std::string
     folder_times.Begin(*fs, Root(receiving), Root(counterpart),
                        phase == Phase::CopyToTarget && target_created, rules.fills);
   }
-  if (Exploring()) explored.Begin(folder);
+  if (Exploring()) explored.Begin(folder, !options.ExcludeSubfolders);
   // Copies that keep what they replace run one at a time.
   if (rules.fills && context.keeper == nullptr)
     copies.Open(fs->ParallelCopies(Root(receiving)), *fs, context.security_support);
@@ -211,7 +211,7 @@ void Synchronizer::Impl::Walk(FilesEnumerator& e, Phase phase, const std::string
   e.SetFolder(folder);
   e.Enumerate(*this, mode, "*");
   context.plan = WalkPlan{};
-  if (Exploring()) explored.End(rules.walked);
+  if (Exploring()) Unestimate(explored.End(rules.walked));
   copies.Close();
   if (rules.acting) folder_times.End();
   RestoreDeferredModes();
@@ -591,6 +591,7 @@ void Synchronizer::Impl::CountDeletions() {
   WalkRules counting = RulesFor(Phase::DeleteInTarget);
   counting.counts_deletions = true;
   counting.counting_only = true;
+  counting.passed_over = nullptr;  // every item counts
   const WalkRules outer = std::exchange(rules, counting);
   blocked_folders.clear();
   source_listings.clear();

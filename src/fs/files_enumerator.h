@@ -22,6 +22,7 @@
 #include "fs/item_keeper.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
+#include "platform/folder_set.h"
 
 namespace twinmere {
 
@@ -123,6 +124,10 @@ class FilesEnumerator : public IEnumFile {
   // context.plan), so that it may read ahead; what it read ahead serves the item's details, the
   // first lookup of its counterpart and the first reads of both's security. Returns 0 when done or
   // stopped. Never descends through a link.
+  // The outermost walk of every entry and the walks of its subfolders do not
+  // list a folder whose subfolders the plan knows (WalkPlan::passed_over,
+  // FolderSet::Subfolders): only those subfolders still there (each looked
+  // up) are handed over, as folders, and walked; its other items are not.
   ErrorCode Enumerate(IEnumFile& callback, EnumMode mode, std::string_view mask);
 
   // The walk of this enumerator ends before its next entry.
@@ -197,6 +202,9 @@ class FilesEnumerator : public IEnumFile {
   std::vector<std::string>& MatchedNames() { return matched_names_; }
 
  private:
+  // The next item of the folder: listed, or the next of `known` subfolders
+  // still there (consumed as it goes).
+  ErrorCode NextItem(std::string_view& known, bool listed);
   bool IsLeftOut() const;
   void RemoveLeftover();
   bool InLeftoverTree();
@@ -218,6 +226,9 @@ class FilesEnumerator : public IEnumFile {
   // walk of the folder above (a walk never leaves its tree), else found out
   // when first needed.
   FilesEnumerator* parent_ = nullptr;
+  // Folders whose subfolders this walk knows without listing them: the
+  // plan's, for the outermost walk and those of its subfolders; null: none.
+  const FolderSet* known_ = nullptr;
   enum class InTree : uint8_t { Unknown, Yes, No } in_leftover_tree_ = InTree::Unknown;
   // The open listing, and which of what it read ahead for the current item
   // is still to be used (each once).

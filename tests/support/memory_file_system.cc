@@ -253,6 +253,7 @@ void MemoryFileSystem::FillInfo(const Node& node, ItemInfo& info) const {
 
 ErrorCode MemoryFileSystem::OpenFolder(const std::string& folder,
                                        std::unique_ptr<FolderReader>& reader) {
+  opened_.push_back(folder);
   if (const ErrorCode code = Injected(MemoryOp::OpenFolder, folder); code != 0) return code;
   Node* node = nullptr;
   if (const ErrorCode code = Resolve(folder, node); code != 0) return code;

@@ -128,6 +128,8 @@ class MemoryFileSystem : public FileSystem {
   ErrorCode SetVolume(const std::string& folder, const MemoryFileSystemOptions& options);
   // Number of Lookup calls so far (to check that a cache saves lookups).
   int LookupCount() const { return lookup_count_; }
+  // The folders given to OpenFolder so far, as given, in order.
+  const std::vector<std::string>& Opened() const { return opened_; }
   // The paths of the SyncFileSystem calls that succeeded, in order.
   const std::vector<std::string>& Synced() const { return synced_; }
 
@@ -169,6 +171,7 @@ class MemoryFileSystem : public FileSystem {
   uint64_t bytes_copied_ = 0;
   uint64_t next_inode_ = 2;
   int lookup_count_ = 0;
+  std::vector<std::string> opened_;
   std::vector<std::string> synced_;
   std::vector<WrittenFileSystem> written_;  // since SetConfinedRoots
   std::set<uint64_t> locked_;               // the inodes of locked files

@@ -393,6 +393,18 @@ class ReadAheadWalker {
     holds_rules = false;
     const std::string* rules_name =
         filter_ != nullptr && !filter_->RulesInCounterparts() ? &filter_->RulesFileName() : nullptr;
+    // A folder whose subfolders the walk knows is not opened by it: it is
+    // neither listed nor queued, only gone through. Whether it holds a
+    // file of rules is found out by reading it.
+    std::string_view known;
+    if (state_->plan.passed_over != nullptr && state_->plan.passed_over->Subfolders(path, known)) {
+      for (size_t end = 0; !known.empty(); known.remove_prefix(end + 1)) {
+        end = known.find('\0');
+        subfolders.emplace_back(known.substr(0, end));
+      }
+      holds_rules = rules_name != nullptr;
+      return true;
+    }
     const bool pass_over_files =
         state_->plan.passed_over != nullptr && state_->plan.passed_over->Contains(path);
     if (!Queue(std::move(path), false)) return false;

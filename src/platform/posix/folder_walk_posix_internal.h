@@ -15,7 +15,8 @@
 // open folder over to the walk, which reads the rest itself, and ends.
 //
 // The files of a folder the plan passes over (WalkPlan::passed_over) are
-// handed over with their name and kind from the listing alone. A folder
+// handed over with their name and kind from the listing alone; where the
+// plan knows its subfolders, it is not listed at all. A folder
 // the plan leaves out (WalkPlan::left_out) is never listed; below a folder
 // whose rules cannot be used, the walk lists for itself.
 //
