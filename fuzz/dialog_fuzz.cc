@@ -64,5 +64,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(state.txtSource == options.Source && state.txtTarget == options.Target, "folders differ",
         args);
   Check(state.ReportLevel == options.ReportLevel, "level differs", args);
+  // The patterns, one a line of the box, where each fits on a line.
+  bool one_line_each = true;
+  for (const std::string& pattern : options.LeaveOut)
+    one_line_each = one_line_each && pattern.find('\n') == std::string::npos &&
+                    (pattern.empty() || pattern.back() != '\r');
+  Check(!one_line_each || twinmere::LeaveOutPatterns(state.txtLeaveOut) == options.LeaveOut,
+        "patterns differ", args);
+  Check(state.lstLeaveOutFiles == options.LeaveOutFiles, "patterns files differ", args);
   return 0;
 }

@@ -7,7 +7,7 @@ _twinmere_cli()
     _init_completion || return
 
     case $prev in
-        -[rR] | -[rR][jJ])
+        -[rR] | -[rR][jJ] | -[xX][fF])
             _filedir
             return
             ;;
@@ -18,6 +18,9 @@ _twinmere_cli()
         -[rR][rRlL] | -[vV][kK])
             return # a number
             ;;
+        -[xX])
+            return # a pattern
+            ;;
     esac
 
     # The first word that is neither a switch nor a switch's value ends the
@@ -25,14 +28,14 @@ _twinmere_cli()
     local i folders=0
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-            -[rR] | -[rR][rRlLjJ] | -[vV] | -[vV][kK]) ((i++)) ;;
+            -[rR] | -[rR][rRlLjJ] | -[vV] | -[vV][kK] | -[xX] | -[xX][fF]) ((i++)) ;;
             -*) ((folders == 0)) || ((folders++)) ;;
             *) ((folders++)) ;;
         esac
     done
 
     if ((folders == 0)) && [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W '-s -q -m -n -bi -d -fd -new -c -ndl -ns -ad -xs
+        COMPREPLY=($(compgen -W '-s -q -m -n -bi -d -fd -new -c -ndl -ns -ad -xs -x -xf
             -qs -ds -r -a -rr -rl -rj -v -vk -tr --help --version' -- "$cur"))
     elif ((folders < 2)); then
         _filedir -d

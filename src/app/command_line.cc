@@ -2,6 +2,7 @@
 
 #include "app/command_line_tokens.h"
 #include "base/exit_codes.h"
+#include "engine/leave_out_filter.h"
 #include "fs/paths.h"
 #include "platform/path_syntax.h"
 #include "report/formats.h"
@@ -50,14 +51,22 @@ ParseResult ParseCommandLine(const std::string& args, SyncOptions& options,
       case SwitchValue::Number:
         if (!ReadNonNegative(text, p, options.*row->number, p)) return result;
         break;
+      case SwitchValue::Pattern:
       case SwitchValue::Path: {
         std::string path;
         if (command_line::ReadPath(text, p, path, p) != PathStatus::Ok) return result;
         // Where a file or folder is named, Windows users write "\".
         if (row->which == Switch::Report || row->which == Switch::JsonSummary ||
-            row->which == Switch::Versions)
+            row->which == Switch::Versions || row->which == Switch::LeaveOutFiles)
           path = FromUserPath(std::move(path));
-        if (row->which == Switch::Versions) {
+        if (row->list != nullptr) {
+          // Checked here, so that a bad pattern stops the line, not a run.
+          LeaveOutList checked;
+          if (row->which == Switch::LeaveOut ? !AddLeaveOutPattern(path, checked, result.fault)
+                                             : !AddLeaveOutFile(path, checked, result.fault))
+            return result;
+          (options.*row->list).push_back(std::move(path));
+        } else if (row->which == Switch::Versions) {
           options.Versions = AddSeparator(path);
         } else {
           options.*row->path = QualifyName(path, context.state_folder);
@@ -125,6 +134,7 @@ StartupCommandLine ReadStartupCommandLine(const std::string& args,
   if (!parsed.valid) {
     startup.exit_code = kExitInvalidCommandLine;
     startup.error_line = InvalidCommandLineMessage(args);
+    if (!parsed.fault.empty()) startup.error_line += "\n" + parsed.fault;
     options.Start = false;
     options.Quiet = false;
   }
@@ -146,7 +156,8 @@ bool IsWritten(const SwitchRow& row, const SyncOptions& options, int32_t default
       if (options.Bidi && (row.which == Switch::Delete || row.which == Switch::New)) return false;
       return options.*row.flag;
     case SwitchValue::Path:
-      return !(options.*row.path).empty();
+    case SwitchValue::Pattern:
+      return row.list != nullptr ? !(options.*row.list).empty() : !(options.*row.path).empty();
     case SwitchValue::Number:
       if (row.which == Switch::ReportLevel) return options.ReportLevel != default_report_level;
       if (row.which == Switch::VersionsKeep) return options.VersionsKeep != default_versions_keep;
@@ -162,11 +173,17 @@ std::string BuildCommandLine(const SyncOptions& options, int32_t default_report_
   std::string args;
   for (const SwitchRow* row : SwitchesInWriteOrder()) {
     if (!IsWritten(*row, options, default_report_level, default_versions_keep)) continue;
+    if (row->list != nullptr) {
+      for (const std::string& value : options.*row->list)
+        args += " -" + std::string(row->name) + ' ' + command_line::QuoteIfNeeded(value);
+      continue;
+    }
     args += " -";
     args += row->name;
     switch (row->value) {
       case SwitchValue::None:
         break;
+      case SwitchValue::Pattern:
       case SwitchValue::Path:
         args += ' ' + command_line::QuoteIfNeeded(options.*row->path);
         break;

@@ -2,7 +2,8 @@
 // SyncOptions, and writing options back as an argument string for a launcher.
 //
 // Syntax: optional blanks; switches, each "-" and a name (compared ignoring
-// letter case) and, for -r, -rj, -rr, -rl, -v and -vk, a value; then up to two folders,
+// letter case) and, for -r, -rj, -rr, -rl, -v, -vk, -x and -xf, a value (-x and
+// -xf may come again, each adding one); then up to two folders,
 // Source and Target. A blank is the space character only. A switch name ends at
 // the first blank, "/" or "-" after its "-", so "-q-s" and "-q -s" both hold two
 // switches; since no switch name contains "/", ending a name there only keeps
@@ -41,6 +42,9 @@ struct CommandLineContext {
 
 struct ParseResult {
   bool valid = false;
+  // For some faults, the line that says what is wrong (which patterns file
+  // cannot be read, which pattern is invalid); else empty.
+  std::string fault;
   // Set each time -r is read: whether View Report is enabled (Report not empty).
   // The front ends apply it; unset when no -r was read.
   std::optional<bool> view_report_enabled;
@@ -58,8 +62,10 @@ std::string JoinArguments(int argc, const char* const* argv);
 // with a value that is not a decimal number, out of the signed 32-bit range
 // after rounding (halves to even) or negative; -bi together with -d, or -v
 // (with a folder) together with -tr, in either order; -s without both
-// folders; -r, -rj or -v with a quoted path not followed by a blank or the
-// end; a quoted first folder followed by something other than a blank. A
+// folders; -r, -rj, -v, -x or -xf with a quoted value not followed by a blank
+// or the end; a -x pattern that is invalid (fs/leave_out_rules.h), a -xf file
+// that cannot be read or holds an invalid pattern (`fault` says which); a
+// quoted first folder followed by something other than a blank. A
 // bare report or JSON summary name is placed in the state folder
 // (QualifyName); the -v folder is taken as written, with a trailing "/"
 // added. Folders get a
@@ -87,8 +93,10 @@ std::string InvalidCommandLineMessage(const std::string& args);
 struct StartupCommandLine {
   bool valid = false;
   std::optional<bool> view_report_enabled;
-  int exit_code = 0;       // 17 for an invalid command line, else 0
-  std::string error_line;  // empty when valid
+  int exit_code = 0;  // 17 for an invalid command line, else 0
+  // Empty when valid; else InvalidCommandLineMessage, and where the parser
+  // tells what is wrong, a line end and that line.
+  std::string error_line;
 };
 StartupCommandLine ReadStartupCommandLine(const std::string& args,
                                           const std::string& default_report_file,
@@ -99,8 +107,9 @@ StartupCommandLine ReadStartupCommandLine(const std::string& args,
 // (not with Bidi), " -bi" or else " -new", " -ns", " -c", " -ndl", " -ad",
 // " -r <report>", " -a", " -rr <n>" (when above 0), " -rl <n>" (when it differs
 // from `default_report_level`), " -rj <file>", " -tr", " -v <folder>",
-// " -vk <n>" (when it differs from `default_versions_keep`), " -n", " -fd". A
-// path is quoted as JoinArguments quotes an argument. Reading it back gives
+// " -vk <n>" (when it differs from `default_versions_keep`), " -n", " -fd",
+// " -xf <file>" for each patterns file, " -x <pattern>" for each pattern. A
+// path or pattern is quoted as JoinArguments quotes an argument. Reading it back gives
 // the same options, except that Delete is not written with Bidi and New comes
 // back set whenever Bidi is. Never fails.
 std::string BuildCommandLine(const SyncOptions& options, int32_t default_report_level,

@@ -35,18 +35,14 @@ bool IsControl(unsigned char c) {
 // Refuses control characters other than tab, newline and carriage return (the
 // format has escapes for those three only) and text that is not UTF-8.
 ShortcutStatus CheckText(std::string_view what, std::string_view text) {
-  std::string plain(text);
-  for (char& c : plain) {
-    if (c == '\t' || c == '\n' || c == '\r') {
-      c = ' ';
-    } else if (IsControl(static_cast<unsigned char>(c))) {
+  for (const char c : text) {
+    if (c != '\t' && c != '\n' && c != '\r' && IsControl(static_cast<unsigned char>(c))) {
       return Refused(
           kErrInvalidArgument,
           std::string(what) + " holds a control character, which a desktop entry cannot hold.");
     }
   }
-  // DisplayText leaves valid UTF-8 without control characters as it is.
-  if (DisplayText(plain) != plain)
+  if (!IsValidUtf8(text))
     return Refused(kErrInvalidText,
                    std::string(what) + " is not UTF-8 text, which a desktop entry needs.");
   return {};
@@ -359,14 +355,7 @@ ShortcutStatus FormatDesktopEntry(std::string_view name, const ShortcutFields& f
 }
 
 ShortcutStatus ParseDesktopEntry(std::string_view text, ShortcutFields& fields) {
-  {
-    std::string plain(text);
-    for (char& c : plain) {
-      if (IsControl(static_cast<unsigned char>(c))) c = ' ';
-    }
-    if (DisplayText(plain) != plain)
-      return Refused(kErrInvalidText, "The desktop entry is not UTF-8 text.");
-  }
+  if (!IsValidUtf8(text)) return Refused(kErrInvalidText, "The desktop entry is not UTF-8 text.");
 
   std::map<std::string, RawValue, std::less<>> values;  // of the main group, unlocalized
   std::set<std::string> groups;

@@ -1,9 +1,11 @@
 #include "app/dialog_state.h"
 
+#include <algorithm>
 #include <climits>
 #include <utility>
 
 #include "app/command_line_tokens.h"
+#include "fs/leave_out_rules.h"
 #include "fs/paths.h"
 
 namespace twinmere {
@@ -83,6 +85,20 @@ void ReadInto(const std::string& args, const std::string& state_folder,
   const SwitchRow* row = nullptr;
   while (command_line::NextSwitch(text, p, row)) {
     if (row == nullptr) continue;  // unknown switches are skipped
+    if (row->list != nullptr) {
+      // -x adds a line to the patterns, -xf a file to their list.
+      std::string value;
+      const PathStatus status = command_line::ReadPath(text, p, value, p);
+      if (status == PathStatus::BadQuote) return;
+      if (status != PathStatus::Ok) continue;
+      if (row->which == Switch::LeaveOutFiles) {
+        state.lstLeaveOutFiles.push_back(value);
+      } else {
+        if (!state.txtLeaveOut.empty()) state.txtLeaveOut += '\n';
+        state.txtLeaveOut += value;
+      }
+      continue;
+    }
     if (row->value == SwitchValue::None) {
       BoxOf(state, row->flag).checked = true;
       continue;
@@ -127,6 +143,11 @@ void ReadInto(const std::string& args, const std::string& state_folder,
         break;
       }
       default:
+        // A value the dialog does not show is read past all the same.
+        if (row->value != SwitchValue::None) {
+          std::string skipped;
+          if (command_line::ReadPath(text, p, skipped, p) == PathStatus::BadQuote) return;
+        }
         break;
     }
   }
@@ -160,6 +181,11 @@ OptionsDialogState LoadOptionsDialog(const SyncOptions& options, const PlatformF
   state.txtVersions = options.Versions;
   state.VersionsKeep = options.VersionsKeep;
   state.ReportLevel = options.ReportLevel;
+  for (const std::string& pattern : options.LeaveOut) {
+    if (&pattern != &options.LeaveOut.front()) state.txtLeaveOut += '\n';
+    state.txtLeaveOut += pattern;
+  }
+  state.lstLeaveOutFiles = options.LeaveOutFiles;
   ApplyOptionsDialogRules(state);
   return state;
 }
@@ -176,7 +202,43 @@ SyncOptions DialogOptions(const OptionsDialogState& state, const std::string& st
   o.ReportLevel = state.ReportLevel;
   if (state.versionsKeepEnabled) o.Versions = state.txtVersions;
   o.VersionsKeep = state.versionsKeepEnabled ? state.VersionsKeep : default_versions_keep;
+  o.LeaveOut = LeaveOutPatterns(state.txtLeaveOut);
+  o.LeaveOutFiles = state.lstLeaveOutFiles;
   return o;
+}
+
+namespace {
+
+// Calls `line(number, text)` for each line of `text`, numbered from 1, its
+// line end left off.
+template <typename Visit>
+void ForEachLine(std::string_view text, const Visit& line) {
+  for (int number = 1; !text.empty(); ++number) {
+    const size_t end = text.find('\n');
+    std::string_view one = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (!one.empty() && one.back() == '\r') one.remove_suffix(1);
+    line(number, one);
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> LeaveOutPatterns(std::string_view text) {
+  std::vector<std::string> patterns;
+  ForEachLine(text, [&patterns](int, std::string_view line) {
+    if (!line.empty()) patterns.emplace_back(line);
+  });
+  return patterns;
+}
+
+std::optional<int> FirstInvalidLeaveOutLine(std::string_view text) {
+  std::optional<int> invalid;
+  ForEachLine(text, [&invalid](int number, std::string_view line) {
+    LeaveOutList list;
+    if (!invalid && !line.empty() && !list.AddPattern(line)) invalid = number;
+  });
+  return invalid;
 }
 
 int32_t RestrictionValue(std::string_view text) {

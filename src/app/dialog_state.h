@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/sync_options.h"
 #include "platform/platform_facts.h"
@@ -50,6 +52,10 @@ struct OptionsDialogState {
   bool versionsEnabled = true;       // the versions folder and its chooser
   bool versionsKeepEnabled = false;  // the number: with a versions folder in the field
   int32_t ReportLevel = 0;           // the edited report level
+  // The patterns of the items a run leaves out, one per line, and the files
+  // of more patterns, in their order.
+  std::string txtLeaveOut;
+  std::vector<std::string> lstLeaveOutFiles;
   bool operator==(const OptionsDialogState&) const = default;
 };
 
@@ -74,7 +80,8 @@ void ApplyOptionsDialogRules(OptionsDialogState& state);
 // blank ends the reading; that item is not taken, what was read before stays.
 // -s without folders is accepted. Paths are taken as written, blanks at their
 // ends included. A bare report or JSON summary name goes into `state_folder`;
-// folders (the -v one too) get a trailing "/" but no lookup. VersionsKeep
+// folders (the -v one too) get a trailing "/" but no lookup. Each -x adds its
+// pattern as a line of txtLeaveOut, each -xf its file to lstLeaveOutFiles. VersionsKeep
 // starts as `default_versions_keep`; a -vk value that is no number or
 // negative leaves it. Finally ApplyOptionsDialogRules. Never fails.
 OptionsDialogState ReadCommandLineIntoDialog(const std::string& args,
@@ -85,7 +92,8 @@ OptionsDialogState ReadCommandLineIntoDialog(const std::string& args,
 // The dialog as it opens on `options`: every check box from its option, the
 // report, the JSON summary file, the folders and the edited level as they are; with a restriction
 // the box is checked and txtRestrict shows the number, else "500" with the box
-// cleared; chkNoSecurity enabled only for an administrator (facts.IsAdmin),
+// cleared; the patterns one per line, the patterns files as they are;
+// chkNoSecurity enabled only for an administrator (facts.IsAdmin),
 // chkAllowDecryption only from system class 6 on; then ApplyOptionsDialogRules.
 // Never fails.
 OptionsDialogState LoadOptionsDialog(const SyncOptions& options, const PlatformFacts& facts);
@@ -96,10 +104,21 @@ OptionsDialogState LoadOptionsDialog(const SyncOptions& options, const PlatformF
 // report or JSON summary name placed in `state_folder` (QualifyName), the restriction
 // RestrictionValue of txtRestrict when chkRestrict is checked (else 0), the edited level,
 // and, while its number is enabled, the versions folder with that number (else
-// no folder and `default_versions_keep`). The folders get no "/" here. Never
-// fails.
+// no folder and `default_versions_keep`), the patterns of txtLeaveOut
+// (LeaveOutPatterns) and the patterns files. The folders get no "/" here.
+// Never fails.
 SyncOptions DialogOptions(const OptionsDialogState& state, const std::string& state_folder,
                           int32_t default_versions_keep);
+
+// The patterns of the leave-out field's text: each line is one pattern,
+// taken to the byte as one -x takes it; the line ends ("\n", "\r\n") are
+// not part of it, and an empty line is none.
+std::vector<std::string> LeaveOutPatterns(std::string_view text);
+
+// The first line (from 1) of the leave-out field's text that holds a pattern
+// the matcher refuses (a lone trailing "\", an unknown [:class:], nothing
+// but "!" and "/"); nothing when every line is a pattern or empty.
+std::optional<int> FirstInvalidLeaveOutLine(std::string_view text);
 
 // The leading numeric value of a restriction text (blanks, sign, digits, "."
 // and digits; anything after is ignored), rounded to a whole number with

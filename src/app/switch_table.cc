@@ -9,16 +9,20 @@ constexpr bool IsWellFormed(const SwitchRow& row) {
   const bool is_flag = row.flag != nullptr;
   const bool is_path = row.path != nullptr;
   const bool is_number = row.number != nullptr;
-  if (int{is_flag} + int{is_path} + int{is_number} != 1) return false;
+  const bool is_list = row.list != nullptr;
+  if (int{is_flag} + int{is_path} + int{is_number} + int{is_list} != 1) return false;
   switch (row.value) {
     case SwitchValue::None:
       if (!is_flag || !row.value_name.empty()) return false;
       break;
     case SwitchValue::Path:
-      if (!is_path || row.value_name.empty()) return false;
+      if ((!is_path && !is_list) || row.value_name.empty()) return false;
       break;
     case SwitchValue::Number:
       if (!is_number || row.value_name.empty()) return false;
+      break;
+    case SwitchValue::Pattern:
+      if (!is_list || row.value_name.empty()) return false;
       break;
   }
   for (const char c : row.name) {

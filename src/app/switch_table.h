@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/sync_options.h"
 
@@ -37,13 +38,16 @@ enum class Switch {
   JsonSummary,
   Preview,
   ForceDelete,
+  LeaveOut,
+  LeaveOutFiles,
 };
 
 // What follows a switch's name.
 enum class SwitchValue {
-  None,    // a flag: the switch sets it
-  Path,    // a path, quoted when it holds blanks
-  Number,  // a non-negative decimal number
+  None,     // a flag: the switch sets it
+  Path,     // a path, quoted when it holds blanks
+  Number,   // a non-negative decimal number
+  Pattern,  // a pattern of items to leave out, quoted when it holds blanks
 };
 
 struct SwitchRow {
@@ -52,10 +56,13 @@ struct SwitchRow {
   SwitchValue value = SwitchValue::None;
   std::string_view value_name = {};  // the value's name in --help and the manuals
   // The option the switch sets: `flag` for SwitchValue::None, `path` for
-  // SwitchValue::Path, `number` for SwitchValue::Number.
+  // SwitchValue::Path, `number` for SwitchValue::Number; `list` for a
+  // switch that may be given again, each value added at the end (a
+  // SwitchValue::Path or SwitchValue::Pattern).
   bool SyncOptions::*flag = nullptr;
   std::string SyncOptions::*path = nullptr;
   int32_t SyncOptions::*number = nullptr;
+  std::vector<std::string> SyncOptions::*list = nullptr;
   // BuildCommandLine writes the switches in ascending write_order (1, 2, ...).
   int write_order = 0;
   // The description in twinmere-cli --help; each "\n" begins a further line.
@@ -63,7 +70,7 @@ struct SwitchRow {
 };
 
 // In the order of --help and of the manual pages.
-inline constexpr std::array<SwitchRow, 23> kSwitches = {{
+inline constexpr std::array<SwitchRow, 25> kSwitches = {{
     {.name = "s",
      .which = Switch::Start,
      .flag = &SyncOptions::Start,
@@ -132,6 +139,24 @@ inline constexpr std::array<SwitchRow, 23> kSwitches = {{
      .flag = &SyncOptions::ExcludeSubfolders,
      .write_order = 6,
      .help = "exclude subfolders: only the items directly in the two folders"},
+    {.name = "x",
+     .which = Switch::LeaveOut,
+     .value = SwitchValue::Pattern,
+     .value_name = "PATTERN",
+     .list = &SyncOptions::LeaveOut,
+     .write_order = 25,
+     .help = "leave out the items PATTERN matches, on both sides (again for\n"
+             "more); a line as in .gitignore: *.tmp, cache/ (folders only),\n"
+             "/build/ (at the top), docs/**/*.pdf, !keep.tmp (takes back)"},
+    {.name = "xf",
+     .which = Switch::LeaveOutFiles,
+     .value = SwitchValue::Path,
+     .value_name = "FILE",
+     .list = &SyncOptions::LeaveOutFiles,
+     .write_order = 24,
+     .help = "leave out what the patterns in FILE match, one a line (# begins\n"
+             "a comment); files first, then -x; a .twinmereignore in a Source\n"
+             "folder adds its own; see LEAVING OUT in the manual"},
     {.name = "qs",
      .which = Switch::QuickStart,
      .flag = &SyncOptions::QuickStart,

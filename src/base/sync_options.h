@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace twinmere {
 
@@ -60,6 +61,10 @@ struct SyncOptions {
   std::string Versions;
   int32_t VersionsKeep = 0;
   bool Trash = false;
+  // Patterns of the items the run leaves out (-x), in the order given, and
+  // files that hold more of them, one per line (-xf).
+  std::vector<std::string> LeaveOut;
+  std::vector<std::string> LeaveOutFiles;
 
   bool operator==(const SyncOptions&) const = default;
 };

@@ -62,6 +62,11 @@ empty (but for the run's own report and JSON summary), or N is at least 20 and
 more than 50 % of M (the share is a setting of the preferences), nothing is
 deleted, one line says so and the exit code is 4; -fd lifts the guard.
 
+Patterns (-x, -xf, and .twinmereignore files in SOURCE's folders, which apply
+to both trees) read as .gitignore lines do; what they leave out is neither
+compared, copied, replaced, deleted nor counted, on either side, and a folder
+left out is not walked (see LEAVING OUT in the manual).
+
 Ctrl+C, SIGTERM and SIGHUP stop the run after the current step; a file being
 copied is left as it was. Without a command line the stored default report
 file (if any) is appended to.

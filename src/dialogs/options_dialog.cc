@@ -9,10 +9,14 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStyle>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -59,8 +63,9 @@ OptionsDialog::OptionsDialog(const SyncOptions& options, const OptionsDialogCont
   UpdateUI();
   SetState(LoadOptionsDialog(options, context_.facts));
   RememberPlacedPaths();
+  placed_patterns_ = options.LeaveOut;
   SetUpForm(*this, context_.services, kHelpOptionsDialog,
-            {txtSource, txtTarget, txtReport, txtRestrict, txtJson});
+            {txtSource, txtTarget, txtReport, txtRestrict, txtJson, txtLeaveOut});
 }
 
 QCheckBox* OptionsDialog::NewCheckBox(const QString& caption, const char* name, QWidget* parent,
@@ -78,7 +83,8 @@ void OptionsDialog::CreateControls() {
   auto* groups = new QHBoxLayout;
   groups->addWidget(CreateSyncFrame(), 1);
   groups->addWidget(CreateProgramFrame());
-  layout->addLayout(groups, 1);
+  layout->addLayout(groups);
+  layout->addWidget(CreateLeaveOutFrame(), 1);
   layout->addLayout(CreateVersionsRow());
   layout->addLayout(CreateButtonRow());
 
@@ -222,6 +228,47 @@ QGroupBox* OptionsDialog::CreateProgramFrame() {
   return fraApp;
 }
 
+// What the run leaves out: patterns typed one per line, beside the files that
+// hold more of them. Enter in the field starts a new line, Tab leaves it.
+// Every letter is some control's access key already: Tab reaches them.
+QGroupBox* OptionsDialog::CreateLeaveOutFrame() {
+  fraLeaveOut = Named(new QGroupBox(tr("Leave out"), this), "fraLeaveOut");
+  lblLeaveOut =
+      Named(new QLabel(tr("One per line: *.tmp, cache/, /build/, !keep.tmp"), fraLeaveOut),
+            "lblLeaveOut");
+  txtLeaveOut = Named(new QPlainTextEdit(fraLeaveOut), "txtLeaveOut");
+  txtLeaveOut->setAccessibleName(tr("Leave out"));
+  txtLeaveOut->setAccessibleDescription(lblLeaveOut->text());
+  txtLeaveOut->setTabChangesFocus(true);
+  txtLeaveOut->setLineWrapMode(QPlainTextEdit::NoWrap);
+  lblLeaveOutFiles = Named(new QLabel(tr("Patterns files:"), fraLeaveOut), "lblLeaveOutFiles");
+  lstLeaveOutFiles = Named(new QListWidget(fraLeaveOut), "lstLeaveOutFiles");
+  lstLeaveOutFiles->setAccessibleName(tr("Patterns files"));
+  cmdLeaveOutFile =
+      Named(new QPushButton(tr("Choose patterns file..."), fraLeaveOut), "cmdLeaveOutFile");
+  cmdRemoveLeaveOutFile =
+      Named(new QPushButton(tr("Remove"), fraLeaveOut), "cmdRemoveLeaveOutFile");
+  cmdRemoveLeaveOutFile->setEnabled(false);
+  lblLeaveOut->setBuddy(txtLeaveOut);
+  lblLeaveOutFiles->setBuddy(lstLeaveOutFiles);
+  // Their height is set by UpdateUI, in lines of the font; the frame takes
+  // the room the dialog gains.
+  txtLeaveOut->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
+  lstLeaveOutFiles->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
+
+  auto* patterns = new QVBoxLayout;
+  patterns->addWidget(lblLeaveOut);
+  patterns->addWidget(txtLeaveOut, 1);
+  auto* files = new QVBoxLayout;
+  files->addWidget(lblLeaveOutFiles);
+  files->addWidget(lstLeaveOutFiles, 1);
+  files->addLayout(NewRow({cmdLeaveOutFile, cmdRemoveLeaveOutFile}));
+  auto* frame = new QHBoxLayout(fraLeaveOut);
+  frame->addLayout(patterns, 3);
+  frame->addLayout(files, 2);
+  return fraLeaveOut;
+}
+
 // Where the items a run deletes or replaces are kept, and for how many runs.
 QHBoxLayout* OptionsDialog::CreateVersionsRow() {
   lblVersions = Named(new QLabel(tr("Vers&ions folder:"), this), "lblVersions");
@@ -259,6 +306,7 @@ void OptionsDialog::AssistPathFields() {
   report_ = ByteText(txtReport);
   json_ = ByteText(txtJson);
   versions_ = ByteText(txtVersions);
+  leave_out_ = ByteText(txtLeaveOut);
   AssistTextField(txtSource, cmdSource, cmdOK);
   AssistTextField(txtTarget, cmdTarget, cmdOK);
   AssistTextField(txtReport, cmdReport, cmdOK);
@@ -302,6 +350,10 @@ void OptionsDialog::ConnectControls() {
   connect(cmdJson, &QPushButton::clicked, this, &OptionsDialog::BrowseJson);
   connect(cmdVersions, &QPushButton::clicked, this,
           [this] { BrowseIntoField(this, context_.fs, versions_, tr("Select versions folder")); });
+  connect(cmdLeaveOutFile, &QPushButton::clicked, this, &OptionsDialog::ChoosePatternsFile);
+  connect(cmdRemoveLeaveOutFile, &QPushButton::clicked, this, &OptionsDialog::RemovePatternsFile);
+  connect(lstLeaveOutFiles, &QListWidget::currentRowChanged, this,
+          [this](int row) { cmdRemoveLeaveOutFile->setEnabled(row >= 0); });
   connect(cmdGet, &QPushButton::clicked, this, &OptionsDialog::GetShortcut);
   connect(cmdShortcut, &QPushButton::clicked, this, &OptionsDialog::MakeShortcut);
   connect(cmdOK, &QPushButton::clicked, this, &OptionsDialog::accept);
@@ -314,7 +366,7 @@ void OptionsDialog::ConnectControls() {
 void OptionsDialog::WatchControls() {
   for (QObject* watched :
        std::initializer_list<QObject*>{lstReportLevel, cmdReportLevel, cmdOK, cmdCancel,
-                                       txtRestrict, fraSync, fraApp, fraReport})
+                                       txtRestrict, fraSync, fraApp, fraReport, lstLeaveOutFiles})
     watched->installEventFilter(this);
   drop_targets_ = {{lblSource, DropKind::Source},      {txtSource, DropKind::Source},
                    {cmdSource, DropKind::Source},      {lblTarget, DropKind::Target},
@@ -343,6 +395,7 @@ void OptionsDialog::DescribeControls() {
                                                           lblVersionsKeep, spnVersionsKeep})
     SetHelpSection(*control, QStringLiteral("versions"));
   SetHelpSection(*fraApp, QStringLiteral("program"));
+  SetHelpSection(*fraLeaveOut, QStringLiteral("leave-out"));
   SetHelpSection(*fraReport, QStringLiteral("report"));
   SetHelpSection(*lstReportLevel, QStringLiteral("report"));
 
@@ -393,6 +446,20 @@ void OptionsDialog::DescribeControls() {
       {chkPreview,
        "Runs a preview: it shows every line the run would write, and changes nothing in the "
        "Source or Target folder."},
+      {fraLeaveOut,
+       "The items a run leaves alone: they are not compared, copied, replaced or deleted, on "
+       "either side."},
+      {txtLeaveOut,
+       "Patterns of the items to leave out, one per line, each taken as written: *.tmp leaves "
+       "out every name that ends in .tmp, cache/ every folder named cache, /build/ the folder "
+       "build at the top, and !keep.tmp takes keep.tmp back in. A later line wins over an "
+       "earlier one. Enter starts a new line, Tab leaves the field."},
+      {lstLeaveOutFiles,
+       "Files that hold more patterns, one per line (a line that begins with # is a comment), "
+       "read when the run starts. Delete removes the selected file from the list."},
+      {cmdLeaveOutFile, "Adds a patterns file, chosen in a file chooser, to the list."},
+      {cmdRemoveLeaveOutFile,
+       "Removes the selected patterns file from the list; the file itself stays."},
       {fraReport, "Where each run writes its report, and what the report holds."},
       {txtReport,
        "The file each run writes its report to; empty for none. A bare name is placed in the "
@@ -426,6 +493,11 @@ void OptionsDialog::UpdateUI() {
   for (QPushButton* browse : {cmdSource, cmdTarget, cmdReport, cmdJson, cmdVersions, cmdGet})
     browse->setIcon(folder);
   cmdShortcut->setIcon(ThemeIcon(*this, "insert-link", QStyle::SP_FileLinkIcon));
+  // At least three lines of patterns and two patterns files.
+  const int line = txtLeaveOut->fontMetrics().lineSpacing();
+  const int margins = 2 * static_cast<int>(txtLeaveOut->document()->documentMargin());
+  txtLeaveOut->setMinimumHeight(3 * line + margins + 2 * txtLeaveOut->frameWidth());
+  lstLeaveOutFiles->setMinimumHeight(2 * (line + 4) + 2 * lstLeaveOutFiles->frameWidth());
 }
 
 OptionsDialogState OptionsDialog::State() const {
@@ -443,6 +515,8 @@ OptionsDialogState OptionsDialog::State() const {
   state.versionsEnabled = txtVersions->isEnabled();
   state.versionsKeepEnabled = spnVersionsKeep->isEnabled();
   state.ReportLevel = level_;
+  state.txtLeaveOut = leave_out_.Get();
+  state.lstLeaveOutFiles = PatternsFiles();
   return state;
 }
 
@@ -474,6 +548,8 @@ void OptionsDialog::SetState(const OptionsDialogState& state) {
   level_ = state.ReportLevel;
   lstReportLevel->SetLevel(level_);
   ShowLevel(level_);
+  leave_out_.Set(state.txtLeaveOut);
+  if (PatternsFiles() != state.lstLeaveOutFiles) ShowPatternsFiles(state.lstLeaveOutFiles);
   binding_ = false;
 }
 
@@ -513,6 +589,8 @@ void OptionsDialog::RememberPlacedPaths() {
   placed_report_ = report_.Get();
   placed_json_ = json_.Get();
   placed_versions_ = versions_.Get();
+  placed_leave_out_ = leave_out_.Get();
+  placed_patterns_ = LeaveOutPatterns(placed_leave_out_);
 }
 
 // A path the program put into the field (the options, a launcher read back)
@@ -530,6 +608,7 @@ SyncOptions OptionsDialog::GetOptions() const {
   options.Report = QualifyName(FieldPath(report_, placed_report_), StateFolder());
   options.JsonSummary = QualifyName(FieldPath(json_, placed_json_), StateFolder());
   if (!options.Versions.empty()) options.Versions = FieldPath(versions_, placed_versions_);
+  if (leave_out_.Get() == placed_leave_out_) options.LeaveOut = placed_patterns_;
   return options;
 }
 
@@ -601,6 +680,76 @@ void OptionsDialog::BrowseJson() {
     txtJson->selectAll();
   }
   txtJson->setFocus();
+}
+
+void OptionsDialog::ShowPatternsFiles(const std::vector<std::string>& files) {
+  lstLeaveOutFiles->clear();
+  for (const std::string& file : files) {
+    auto* item = new QListWidgetItem(BytesToText(file), lstLeaveOutFiles);
+    item->setToolTip(Qt::convertFromPlainText(item->text(), Qt::WhiteSpaceNoWrap));
+    item->setData(Qt::UserRole, QByteArray::fromStdString(file));
+  }
+}
+
+std::vector<std::string> OptionsDialog::PatternsFiles() const {
+  std::vector<std::string> files;
+  for (int row = 0; row < lstLeaveOutFiles->count(); ++row)
+    files.push_back(lstLeaveOutFiles->item(row)->data(Qt::UserRole).toByteArray().toStdString());
+  return files;
+}
+
+// A chosen file joins the end of the list, unless it is there already; either
+// way it is selected.
+void OptionsDialog::ChoosePatternsFile() {
+  std::vector<std::string> files = PatternsFiles();
+  FileRequest request;
+  request.title = tr("Choose patterns file");
+  request.filter = QStringLiteral("All files (*)|*");
+  request.must_exist = true;
+  request.initial_folder = files.empty() ? context_.folders.documents : FolderPart(files.back());
+  if (!ChooseFile(this, request)) return;
+  const auto row = std::find(files.begin(), files.end(), request.file_name) - files.begin();
+  if (row == static_cast<ptrdiff_t>(files.size())) {
+    files.push_back(request.file_name);
+    ShowPatternsFiles(files);
+  }
+  lstLeaveOutFiles->setCurrentRow(static_cast<int>(row));
+  lstLeaveOutFiles->setFocus();
+}
+
+// The file below the removed one is selected next (the one above at the end);
+// with none left, the focus goes to the chooser.
+void OptionsDialog::RemovePatternsFile() {
+  const int row = lstLeaveOutFiles->currentRow();
+  if (row < 0) return;
+  delete lstLeaveOutFiles->takeItem(row);
+  if (lstLeaveOutFiles->count() == 0) {
+    cmdLeaveOutFile->setFocus();
+    return;
+  }
+  lstLeaveOutFiles->setCurrentRow(std::min(row, lstLeaveOutFiles->count() - 1));
+  lstLeaveOutFiles->setFocus();
+}
+
+// A pattern the matcher refuses keeps the dialog open: the message names its
+// line, which is selected.
+bool OptionsDialog::LeaveOutIsValid() {
+  const std::string text = leave_out_.Get();
+  const std::optional<int> line = FirstInvalidLeaveOutLine(text);
+  if (!line) return true;
+  const QTextBlock block = txtLeaveOut->document()->findBlockByNumber(*line - 1);
+  QTextCursor cursor(block);
+  cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+  txtLeaveOut->setTextCursor(cursor);
+  txtLeaveOut->setFocus();
+  const QString message = tr("Line %1 of Leave out is not a pattern that can be used:\n\n%2\n\n"
+                             "A \"\\\" at its end, a [:class:] that is not known, or nothing "
+                             "but \"!\" and \"/\" make a pattern unusable.")
+                              .arg(*line)
+                              .arg(block.text());
+  ShowDialogMessage(this, {TextToBytes(message), MessageIcon::Exclamation, kHelpOptionsDialog},
+                    Services().help);
+  return false;
 }
 
 bool OptionsDialog::LevelListOpen() const {
@@ -751,6 +900,11 @@ bool OptionsDialog::eventFilter(QObject* watched, QEvent* event) {
   if (watched == lstReportLevel)
     return LevelListEvent(event) || QDialog::eventFilter(watched, event);
   if (watched == cmdReportLevel && LevelButtonEvent(event)) return true;
+  if (watched == lstLeaveOutFiles && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
+    RemovePatternsFile();
+    return true;
+  }
   if (watched == txtRestrict && event->type() == QEvent::KeyPress) {
     restriction_caret_ = txtRestrict->hasSelectedText() ? txtRestrict->selectionStart()
                                                         : txtRestrict->cursorPosition();
@@ -775,6 +929,7 @@ void OptionsDialog::accept() {
     CloseLevelList();
     return;
   }
+  if (!LeaveOutIsValid()) return;
   accepted_ = GetOptions();
   accepted_.Source = AddSeparator(accepted_.Source);
   accepted_.Target = AddSeparator(accepted_.Target);

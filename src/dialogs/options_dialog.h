@@ -27,6 +27,8 @@ class QGroupBox;
 class QHBoxLayout;
 class QLabel;
 class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
 class QPushButton;
 class QSpinBox;
 class QToolButton;
@@ -91,6 +93,7 @@ class OptionsDialog final : public QDialog, public Form {
   void CreateLevelOutline(QWidget* frame);
   QGroupBox* CreateSyncFrame();
   QGroupBox* CreateProgramFrame();
+  QGroupBox* CreateLeaveOutFrame();
   QHBoxLayout* CreateVersionsRow();
   QHBoxLayout* CreateButtonRow();
   void AssistPathFields();
@@ -107,6 +110,11 @@ class OptionsDialog final : public QDialog, public Form {
   void ShowLevel(int32_t level);
   void BrowseReport();
   void BrowseJson();
+  void ChoosePatternsFile();
+  void RemovePatternsFile();
+  void ShowPatternsFiles(const std::vector<std::string>& files);
+  std::vector<std::string> PatternsFiles() const;
+  bool LeaveOutIsValid();
   void GetShortcut();
   void MakeShortcut();
   bool LevelListEvent(QEvent* event);
@@ -140,6 +148,13 @@ class OptionsDialog final : public QDialog, public Form {
   QCheckBox* chkQuickStart = nullptr;
   QCheckBox* chkDisallowStop = nullptr;
   QCheckBox* chkPreview = nullptr;
+  QGroupBox* fraLeaveOut = nullptr;
+  QLabel* lblLeaveOut = nullptr;
+  QPlainTextEdit* txtLeaveOut = nullptr;
+  QLabel* lblLeaveOutFiles = nullptr;
+  QListWidget* lstLeaveOutFiles = nullptr;
+  QPushButton* cmdLeaveOutFile = nullptr;
+  QPushButton* cmdRemoveLeaveOutFile = nullptr;
   QGroupBox* fraReport = nullptr;
   QLineEdit* txtReport = nullptr;
   QPushButton* cmdReport = nullptr;
@@ -173,12 +188,17 @@ class OptionsDialog final : public QDialog, public Form {
   ByteText report_;
   ByteText json_;
   ByteText versions_;
+  ByteText leave_out_;
   // The paths as the program last put them into the fields (see FieldPath).
   std::string placed_source_;
   std::string placed_target_;
   std::string placed_report_;
   std::string placed_json_;
   std::string placed_versions_;
+  // The patterns as the options held them, while the field shows them
+  // unchanged: a pattern may hold a line end, which the field cannot show.
+  std::string placed_leave_out_;
+  std::vector<std::string> placed_patterns_;
   std::vector<std::pair<QCheckBox*, CheckBoxState OptionsDialogState::*>> boxes_;
   std::vector<std::pair<QWidget*, DropKind>> drop_targets_;
   DropVerdict folder_drop_;

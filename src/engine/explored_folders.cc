@@ -8,17 +8,20 @@ void ExploredFolders::Clear() {
   passing_set_ = nullptr;
 }
 
-void ExploredFolders::Begin(const std::string& folder) {
+void ExploredFolders::Begin(const std::string& folder, bool subfolders) {
   filling_ = std::make_shared<FolderSet>(folder);
   open_.clear();
+  keep_subfolders_ = subfolders;
+  files_passed_over_ = 0;
   passing_set_ = nullptr;
 }
 
-void ExploredFolders::End(Side walked) {
+int64_t ExploredFolders::End(Side walked) {
   while (!open_.empty()) Leave();
   filling_->Seal();
   (walked == Side::Source ? clean_in_source_ : clean_in_target_) = std::move(filling_);
   filling_.reset();
+  return files_passed_over_;
 }
 
 void ExploredFolders::Note(FilesEnumerator& e, const CompareResult& result) {
@@ -28,24 +31,46 @@ void ExploredFolders::Note(FilesEnumerator& e, const CompareResult& result) {
   if (open_.empty() || open_.back().folder != folder) open_.push_back({folder});
   Folder& here = open_.back();
   const bool is_folder = e.IsFolder();
-  if (!is_folder) here.has_files = true;
-  if (!here.clean) return;
-  // A folder's own differences are met again when it is compared anew.
-  const Differences folder_own = {Difference::ItemNewer, Difference::OtherNewer,
-                                  Difference::Attributes, Difference::Security};
-  const Differences differences =
-      is_folder ? result.differences.Without(folder_own) : result.differences;
-  here.clean = result.Found() && e.OtherName() == e.Name() && differences.Empty();
+  const bool same_name = result.Found() && e.OtherName() == e.Name();
+  if (!is_folder) ++here.files;
+  if (here.clean) {
+    if (is_folder && keep_subfolders_) here.subfolders.append(e.Name()).push_back('\0');
+    // A folder's own differences are met again when it is compared anew.
+    const Differences folder_own = {Difference::ItemNewer, Difference::OtherNewer,
+                                    Difference::Attributes, Difference::Security};
+    const Differences differences =
+        is_folder ? result.differences.Without(folder_own) : result.differences;
+    here.clean = same_name && differences.Empty();
+    if (!here.clean) std::string().swap(here.subfolders);
+  }
+  // A subfolder is entered now, before its first item: an empty one is
+  // kept too, and an error of its listing makes it unclean. The walk goes
+  // into folders first in the exploring phases.
+  if (is_folder && keep_subfolders_)
+    open_.push_back({e.FullPath() + "/", true, same_name && !result.Has(Difference::Kind)});
 }
 
+// Only a folder whose counterpart is a folder of the same name is kept:
+// the walk acting on it never deletes it, so what its walk left out
+// inside it (which the exploring walk did not tell) cannot matter.
 void ExploredFolders::Leave() {
-  const Folder& left = open_.back();
-  if (left.clean && left.has_files) filling_->Add(left.folder);
+  Folder& left = open_.back();
+  if (left.clean && left.counterpart_found) {
+    if (keep_subfolders_) {
+      filling_->Add(left.folder, left.subfolders);
+      files_passed_over_ += left.files;
+    } else if (left.files != 0) {
+      filling_->Add(left.folder);
+    }
+  }
   open_.pop_back();
 }
 
 void ExploredFolders::Error() {
-  for (Folder& folder : open_) folder.clean = false;
+  for (Folder& folder : open_) {
+    folder.clean = false;
+    std::string().swap(folder.subfolders);
+  }
 }
 
 bool ExploredFolders::FilesPassedOver(const FolderSet* set, const std::string& folder) {

@@ -12,8 +12,15 @@
 // anyway. A file that changes after the exploring phase compared it is
 // thus left for the next run, as it would be had it changed after the
 // phase that acts on it.
+//
+// A clean folder is kept with the names of its subfolders: the walk that
+// acts on its tree does not list it again, but goes straight into those
+// subfolders, each compared and acted on as ever. A folder that appears
+// there after exploring is left for the next run too; one that is gone by
+// then is passed over, as a listing would.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,15 +37,18 @@ class ExploredFolders {
   // Nothing is known to be clean (a run begins or has ended).
   void Clear();
 
-  // An exploring walk of `folder` begins.
-  void Begin(const std::string& folder);
+  // An exploring walk of `folder` begins; `subfolders`: it hands its
+  // subfolders over (Note), and the clean folders are kept with their names.
+  void Begin(const std::string& folder, bool subfolders);
   // An item of the walk and its comparison's result.
   void Note(FilesEnumerator& e, const CompareResult& result);
   // An error met by the walk: the folders of the walk not yet left are not
   // clean.
   void Error();
   // The walk is over: the clean folders it found are those of `walked`.
-  void End(Side walked);
+  // Returns how many files they hold, which the walk acting on that tree
+  // will not meet.
+  int64_t End(Side walked);
 
   // The clean folders of the tree of `side` (sealed), or null when no
   // exploring walk went through it.
@@ -60,9 +70,13 @@ class ExploredFolders {
   struct Folder {
     std::string folder;  // ends in "/"
     bool clean = true;
-    bool has_files = false;
+    bool counterpart_found = true;  // a folder of the same name (the top: the other one)
+    int64_t files = 0;
+    std::string subfolders{};  // their names, each followed by a NUL
   };
   std::vector<Folder> open_;
+  bool keep_subfolders_ = false;
+  int64_t files_passed_over_ = 0;
   // The folder of the last item asked about, and whether `passing_set_`
   // holds it.
   const FolderSet* passing_set_ = nullptr;

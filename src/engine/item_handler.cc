@@ -71,6 +71,11 @@ bool Synchronizer::Impl::HoldsLeftOut(const std::string& folder_path) const {
   return false;
 }
 
+bool Synchronizer::Impl::CounterpartLeftOut(FilesEnumerator& e, const std::string& path) {
+  return !e.IsFolder() && e.IsOtherCached(path) && e.OtherIsFolder() &&
+         leave_out.LeavesOut(path, ItemKind::Folder);
+}
+
 bool Synchronizer::Impl::InBlockedFolder(const std::string& path) const {
   for (const std::string& folder : blocked_folders) {
     if (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
@@ -114,11 +119,12 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
   const bool report_here = walk.walked == Side::Source ? run.ReportInSource : run.ReportInTarget;
   const bool report_there = other_side == Side::Source ? run.ReportInSource : run.ReportInTarget;
   if (walk.acting && !is_folder && report_here && IsReportFile(e.ShortFormPath())) return;
-  // A Target folder that holds the report file, or a folder the walks leave
+  // A Target folder that holds the report file, or an item the walks leave
   // out, cannot be removed as an extra item; trying would end every such run
   // with an error.
   if (walk.phase == Phase::DeleteInTarget && is_folder &&
-      ((report_here && HoldsReportFile(e.FullPath())) || HoldsLeftOut(e.FullPath()))) {
+      ((report_here && HoldsReportFile(e.FullPath())) || HoldsLeftOut(e.FullPath()) ||
+       e.ContentsLeftOut())) {
     return;
   }
 
@@ -171,6 +177,10 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
         break;
     }
   }
+  // Where only the acting phases could act on it, the counterpart left
+  // out stands in the item's way (ActOnMainPlan); elsewhere it is missing.
+  if (result.Has(Difference::Kind) && !walk.fills && CounterpartLeftOut(e, path))
+    result = CompareResult::Missing();
   if (passed_over_folder) {
     if (RemovedForConflict(result, e)) CountRemovedFolder(e.FullPath());
     return;
@@ -240,6 +250,10 @@ void Synchronizer::Impl::Estimate(const CompareResult& result, FilesEnumerator& 
     units = kPlanUnits;
   }
   session.WorkTotal += units;
+}
+
+void Synchronizer::Impl::Unestimate(int64_t files) {
+  session.WorkTotal -= static_cast<double>(files) * kItemUnits;
 }
 
 void Synchronizer::Impl::CountForDeletion(const CompareResult& result, FilesEnumerator& e,
@@ -389,7 +403,7 @@ void Synchronizer::Impl::MainPlan(FilesEnumerator& e, const std::string& path,
 void Synchronizer::Impl::ActOnMainPlan(FilesEnumerator& e, const std::string& path,
                                        CompareResult result) {
   if (result.Has(Difference::Kind)) {
-    if (!rules.deletes) {
+    if (!rules.deletes || CounterpartLeftOut(e, path)) {
       KindConflictLine(e, path);
       return;
     }

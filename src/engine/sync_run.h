@@ -14,6 +14,7 @@
 #include "engine/compare.h"
 #include "engine/explored_folders.h"
 #include "engine/folder_times.h"
+#include "engine/leave_out_filter.h"
 #include "engine/running_copies.h"
 #include "engine/synchronizer.h"
 #include "fs/item_actions.h"
@@ -132,6 +133,9 @@ struct Synchronizer::Impl final : IEnumFile, IProgress, ReportSelfSync {
   RunningCopies copies;
   FolderTimes folder_times;
   ExploredFolders explored;
+  // The items the walks leave out by their names (context.filter while the
+  // phases run).
+  LeaveOutFilter leave_out;
   // The Target folder did not exist before the run.
   bool target_created = false;
   // Where the items the run deletes or replaces go first (null: they
@@ -186,6 +190,8 @@ struct Synchronizer::Impl final : IEnumFile, IProgress, ReportSelfSync {
   bool PrepareKeeping(double start_time);
   // Leaves the given folder out of every walk, as each side spells it.
   void LeaveOut(const std::string& folder);
+  // The patterns of the run: false when the run was refused for them.
+  bool PrepareLeavingOut();
   // The newest run folders of the versions folder stay, the others go.
   void FinishKeeping();
   void LocateReport();
@@ -221,9 +227,16 @@ struct Synchronizer::Impl final : IEnumFile, IProgress, ReportSelfSync {
   bool HoldsReportFile(const std::string& folder_path) const;
   // The folder holds an item that the walks leave out.
   bool HoldsLeftOut(const std::string& folder_path) const;
+  // The counterpart at `path`, just compared, is a folder left out where
+  // the item, of another kind, is not (a pattern for folders only): it
+  // takes no part in the run, and is never removed for the item.
+  bool CounterpartLeftOut(FilesEnumerator& e, const std::string& path);
   bool InBlockedFolder(const std::string& path) const;
   void BlockIfStillInTheWay(const std::string& path);
   void Estimate(const CompareResult& result, FilesEnumerator& e);
+  // Takes back the estimate of `files` equal files that the acting phase
+  // will not meet (ExploredFolders::End).
+  void Unestimate(int64_t files);
   // Counts the item for the deletion guard.
   void CountForDeletion(const CompareResult& result, FilesEnumerator& e, bool is_folder);
   // Whether the copying phase removes the Target item `e` (of the counting

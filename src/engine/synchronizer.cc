@@ -204,7 +204,7 @@ void Synchronizer::Impl::Walk(FilesEnumerator& e, Phase phase, const std::string
     folder_times.Begin(*fs, Root(receiving), Root(counterpart),
                        phase == Phase::CopyToTarget && target_created, rules.fills);
   }
-  if (Exploring()) explored.Begin(folder);
+  if (Exploring()) explored.Begin(folder, !options.ExcludeSubfolders);
   // Copies that keep what they replace run one at a time.
   if (rules.fills && context.keeper == nullptr)
     copies.Open(fs->ParallelCopies(Root(receiving)), *fs, context.security_support);
@@ -212,7 +212,7 @@ void Synchronizer::Impl::Walk(FilesEnumerator& e, Phase phase, const std::string
   e.SetFolder(folder);
   e.Enumerate(*this, mode, "*");
   context.plan = WalkPlan{};
-  if (Exploring()) explored.End(rules.walked);
+  if (Exploring()) Unestimate(explored.End(rules.walked));
   copies.Close();
   if (rules.acting) folder_times.End();
   RestoreDeferredModes();
@@ -230,6 +230,7 @@ WalkPlan Synchronizer::Impl::PlanOf(const WalkRules& walk) const {
   plan.counterparts = detail;
   plan.counterpart_security = security;
   plan.passed_over = walk.passed_over;
+  plan.left_out = leave_out.ReadAheadSource();
   return plan;
 }
 
@@ -358,6 +359,22 @@ void Synchronizer::Impl::LeaveOut(const std::string& folder) {
   }
 }
 
+// Names are matched as the comparison compares them: ignoring letter case
+// where either folder's names compare so.
+bool Synchronizer::Impl::PrepareLeavingOut() {
+  const bool fold = fs->NamesIgnoreCase(options.Target) || fs->NamesIgnoreCase(options.Source);
+  const auto error_line = [this](const std::string& line, ErrorCode code, const std::string& path) {
+    reporter.ErrorLine(line, code, kAccessErrorAction, path);
+  };
+  std::string fault;
+  if (!leave_out.Begin(*fs, options, fold ? NameIgnoringCase : nullptr, error_line, fault)) {
+    Refuse(fault, kExitInvalidCommandLine);
+    return false;
+  }
+  context.filter = &leave_out;
+  return true;
+}
+
 // A versions folder must neither be, nor hold, Source or Target, nor lie
 // inside Source (the run would copy it to Target); inside Target the walks
 // leave it out, and a Source item in its place is an error. The Trash of
@@ -478,6 +495,14 @@ void Synchronizer::Impl::Run() {
         "folder (-v) keeps what a run deletes or replaces.",
         kExitInvalidCommandLine);
   }
+  // Patterns that cannot be read make the options invalid, as on the
+  // command line: nothing is touched.
+  {
+    LeaveOutList patterns;
+    std::string fault;
+    if (!ReadLeaveOutOptions(options, patterns, fault))
+      return Refuse(fault, kExitInvalidCommandLine);
+  }
   options.Source = AddSeparator(options.Source);
   options.Target = AddSeparator(options.Target);
   if (!FolderExists(*fs, options.Source, FinalLink::Follow)) {
@@ -505,7 +530,7 @@ void Synchronizer::Impl::Run() {
     return Refuse("Invalid Target Path: \"" + DisplayPath(options.Target) + "\".",
                   kExitInvalidTarget);
   }
-  if (!PrepareKeeping(start_time)) return;
+  if (!PrepareKeeping(start_time) || !PrepareLeavingOut()) return;
   std::vector<std::string> roots{options.Source, options.Target};
   if (!versions_folder.empty()) roots.push_back(versions_folder);
   fs->SetConfinedRoots(roots);
@@ -528,6 +553,8 @@ void Synchronizer::Impl::Run() {
   FinishKeeping();
   if (!options.Preview) SyncToDisk();
 
+  reporter.Counters().ItemsLeftOut =
+      static_cast<int32_t>(std::min<int64_t>(leave_out.ItemsLeftOut(), INT32_MAX));
   const bool stopped = Stopped();
   const std::string last_line =
       options.Preview ? (stopped ? kPreviewStopped : kPreviewCompleted)
@@ -542,6 +569,8 @@ void Synchronizer::Impl::Run() {
   context.leftover_roots.clear();
   context.keeper = nullptr;
   context.left_out.clear();
+  context.filter = nullptr;
+  leave_out.End();
   keeper.reset();
   fs->SetConfinedRoots({});
   if (!reporter.Run().Closing) {
@@ -571,6 +600,7 @@ void Synchronizer::Impl::CountDeletions() {
   WalkRules counting = RulesFor(Phase::DeleteInTarget);
   counting.counts_deletions = true;
   counting.counting_only = true;
+  counting.passed_over = nullptr;  // every item counts
   const WalkRules outer = std::exchange(rules, counting);
   blocked_folders.clear();
   source_listings.clear();
@@ -588,7 +618,8 @@ void Synchronizer::Impl::CountDeletions() {
 // Nothing in the Source folder (an empty mount point looks so) but what the
 // run writes itself: its report, its JSON summary (from an earlier run),
 // the temporary files of copies, folders that hold only these, and what the
-// walks leave out. The files are told by what they are, whatever path
+// walks leave out (a folder holding only that is something, as an empty
+// one is). The files are told by what they are, whatever path
 // names them.
 bool Synchronizer::Impl::SourceIsEmpty() {
   using Identity = std::pair<uint64_t, uint64_t>;  // device, inode
@@ -600,13 +631,21 @@ bool Synchronizer::Impl::SourceIsEmpty() {
   }
   enum class Held : uint8_t { Nothing, OwnOnly, Content };
   const std::function<Held(const std::string&)> holds = [&](const std::string& folder) {
+    struct Entered {
+      LeaveOutFilter& filter;
+      const bool open;
+      Entered(LeaveOutFilter& f, const std::string& folder) : filter(f), open(f.Enter(folder)) {}
+      ~Entered() { filter.Leave(); }
+    } entered(leave_out, folder);
+    if (!entered.open) return Held::Nothing;
     std::unique_ptr<FolderReader> reader;
     if (fs->OpenFolder(folder, reader) != kSuccess) return Held::Content;
     Held held = Held::Nothing;
     for (ItemInfo item; reader->Next(item) == kSuccess;) {
       const std::string path = folder + item.name;
       if (std::find(context.left_out.begin(), context.left_out.end(), path) !=
-          context.left_out.end())
+              context.left_out.end() ||
+          leave_out.LeavesOut(path, item.kind))
         continue;
       if (item.IsFolder()) {
         // An empty folder is something; one that holds only the run's own
@@ -687,6 +726,9 @@ void Synchronizer::Impl::SyncReportFile(bool towards) {
   // The report is the run's own record: its copies keep no old versions.
   ItemKeeper* const saved_keeper = context.keeper;
   context.keeper = nullptr;
+  // ... and no pattern leaves it out.
+  ItemFilter* const saved_filter = context.filter;
+  context.filter = nullptr;
 
   const bool into_target = towards ? in_target : !in_target;
   WalkRules walk = RulesFor(into_target ? Phase::CopyToTarget : Phase::CopyToSource);
@@ -706,6 +748,7 @@ void Synchronizer::Impl::SyncReportFile(bool towards) {
   run.ReportInTarget = saved_in_target;
   copying_shown = saved_copying_shown;
   context.keeper = saved_keeper;
+  context.filter = saved_filter;
 }
 
 // Deletes the Target item at target_path that is of the other kind than the
@@ -720,16 +763,23 @@ ErrorCode Synchronizer::Impl::RemoveConflict(const std::string& target_path,
   if (!source.IsFolder()) {
     const bool saved_copying_shown = copying_shown;
     const WalkRules outer = std::exchange(rules, RemovalRules(false));
+    bool left_out = false;
     {
       const FolderTimes::Pause pause(folder_times);
       FilesEnumerator inner(context);
       inner.SetFolder(target_path + "/");
       error = inner.Enumerate(*this, EnumMode::ContentsFirst, "*");
+      left_out = inner.WalkLeftOut();
     }
     rules = outer;
     copying_shown = saved_copying_shown;
     // A stop leaves the folder partly emptied: leave it, silently.
     if (error == kSuccess && Stopped()) error = kErrCancelled;
+    // What it holds and the run leaves out stays, and so does the folder.
+    if (error == kSuccess && left_out) {
+      KindConflictLine(source, target_path);
+      error = kErrNotEmpty;
+    }
   }
   if (error != kSuccess) return error;
 

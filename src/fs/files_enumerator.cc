@@ -77,31 +77,52 @@ void FilesEnumerator::Stop() {
 ErrorCode FilesEnumerator::Enumerate(IEnumFile& callback, EnumMode mode, std::string_view mask) {
   callback_ = &callback;
   stop_ = false;
+  left_out_any_ = false;
+  contents_left_out_ = false;
   matched_names_.clear();
+  // The filter learns where the walk is before anything reads the folder.
+  struct Entered {
+    ItemFilter* filter;
+    bool open = true;
+    Entered(ItemFilter* f, const std::string& folder) : filter(f) {
+      if (filter != nullptr) open = filter->Enter(folder);
+    }
+    ~Entered() {
+      if (filter != nullptr) filter->Leave();
+    }
+  } entered(context_.filter, folder_path_);
+  if (!entered.open) {
+    left_out_any_ = true;
+    callback_ = nullptr;
+    return 0;
+  }
   // Only the outermost walk of a whole tree announces itself: a walk nested
   // in another one's callback would end the outer walk's read-ahead.
   if (context_.walks_running == 0 && mode != EnumMode::NoRecursion && mask == "*")
     context_.fs->ExpectWalk(folder_path_, context_.plan);
+  // A walk inside another one's item (a folder removed whole) knows nothing.
+  if (context_.walks_running == 0) known_ = mask == "*" ? context_.plan.passed_over.get() : nullptr;
   struct Running {
     int& count;
     explicit Running(int& c) : count(c) { ++count; }
     ~Running() { --count; }
   } running(context_.walks_running);
-  ErrorCode result = context_.fs->OpenFolder(folder_path_, reader_);
+  std::string_view known;
+  const bool listed = known_ == nullptr || !known_->Subfolders(folder_path_, known);
+  ErrorCode result = listed ? context_.fs->OpenFolder(folder_path_, reader_) : 0;
   if (result != 0) {
     callback.AccessError(folder_path_ + std::string(mask), result);
     callback_ = nullptr;
     return result;
   }
   while (!stop_) {
-    const ErrorCode code = reader_->Next(item_);
+    const ErrorCode code = NextItem(known, listed);
     if (code == kErrNoMoreEntries) break;
     if (code != 0) {
       callback.AccessError(folder_path_, code);
       result = code;
       break;
     }
-    item_detailed_ = reader_->Detailed();
     if (!item_.IsFolder() && IsTemporaryName(item_.name)) {
       RemoveLeftover();
       continue;
@@ -111,11 +132,16 @@ ErrorCode FilesEnumerator::Enumerate(IEnumFile& callback, EnumMode mode, std::st
     full_path_.clear();
     full_path_.reserve(folder_path_.size() + item_.name.size());
     full_path_.append(folder_path_).append(item_.name);
-    if (!context_.left_out.empty() && IsLeftOut()) continue;
+    if ((!context_.left_out.empty() && IsLeftOut()) ||
+        (context_.filter != nullptr && context_.filter->LeavesOut(full_path_, item_.kind))) {
+      left_out_any_ = true;
+      continue;
+    }
     item_security_read_ = false;
     ahead_other_ = true;
     ahead_item_security_ = true;
     ahead_other_security_ = true;
+    contents_left_out_ = false;
     const bool descend = item_.IsFolder() && mode != EnumMode::NoRecursion;
     if (descend && mode == EnumMode::ContentsFirst) {
       // A kept folder keeps its times of before its contents went.
@@ -128,6 +154,29 @@ ErrorCode FilesEnumerator::Enumerate(IEnumFile& callback, EnumMode mode, std::st
   reader_.reset();
   callback_ = nullptr;
   return result;
+}
+
+ErrorCode FilesEnumerator::NextItem(std::string_view& known, bool listed) {
+  if (listed) {
+    const ErrorCode code = reader_->Next(item_);
+    item_detailed_ = reader_->Detailed();
+    return code;
+  }
+  // As a listing skips an entry gone since it was read, so is a subfolder
+  // gone since the walk that knew it; what took its name is handed over as
+  // what it is now.
+  while (!known.empty()) {
+    const size_t end = known.find('\0');
+    full_path_.assign(folder_path_).append(known.substr(0, end));
+    known.remove_prefix(end + 1);
+    const ErrorCode code = context_.fs->Lookup(full_path_, item_);
+    if (IsMissingError(code)) continue;
+    if (code != 0) return code;
+    item_.name.assign(full_path_, folder_path_.size());
+    item_detailed_ = true;
+    return 0;
+  }
+  return kErrNoMoreEntries;
 }
 
 bool FilesEnumerator::IsLeftOut() const {
@@ -160,7 +209,10 @@ void FilesEnumerator::WalkSubfolder(EnumMode mode) {
   auto sub = std::make_unique<FilesEnumerator>(context_);
   sub->SetFolder(full_path_ + "/");
   sub->parent_ = this;
+  sub->known_ = known_;
   sub->Enumerate(*callback_, mode, "*");
+  contents_left_out_ = sub->left_out_any_;
+  left_out_any_ = left_out_any_ || contents_left_out_;
 }
 
 // The current item is a copy's temporary file or link. One that no live copy

@@ -22,6 +22,7 @@
 #include "fs/item_keeper.h"
 #include "platform/errors.h"
 #include "platform/file_system.h"
+#include "platform/folder_set.h"
 
 namespace twinmere {
 
@@ -49,6 +50,22 @@ class IEnumFile {
   virtual void SecurityError(const std::string& path, ErrorCode code) = 0;
 };
 
+// Which items the walks leave out by their names and paths (the run's
+// patterns): asked about each item before it is handed over. An item left
+// out is not handed over, and a folder left out is not entered.
+class ItemFilter {
+ public:
+  virtual ~ItemFilter() = default;
+  // A walk of `folder` (ending in "/") begins, before the folder is opened.
+  // Each Enter is followed by one Leave when that walk ends, the walks
+  // begun inside it entered and left before. False: nothing in the folder
+  // may be handed over (its rules cannot be used), and it is not listed.
+  virtual bool Enter(const std::string& folder) = 0;
+  virtual void Leave() = 0;
+  // Whether the item at `path`, in the folder entered last, is left out.
+  virtual bool LeavesOut(const std::string& path, ItemKind kind) = 0;
+};
+
 // What every enumerator of a run shares. Owned by the run; outlives them.
 struct EnumeratorContext {
   FileSystem* fs = nullptr;
@@ -70,6 +87,8 @@ struct EnumeratorContext {
   // Items that every walk leaves out, neither handed over nor entered: their
   // paths as the walks spell them, without a trailing "/".
   std::vector<std::string> left_out{};
+  // Decides which further items the walks leave out; null: none.
+  ItemFilter* filter = nullptr;
 };
 
 // What CompareSecurity found.
@@ -96,17 +115,26 @@ class FilesEnumerator : public IEnumFile {
   // cannot be opened gives one callback.AccessError(FolderPath + mask, code)
   // and its code as result; an error while listing gives
   // AccessError(FolderPath, code). A subfolder's errors do not end the walk.
-  // The items of context.left_out and the temporary items of copies
-  // (platform/temporary_names.h) are never handed over; those that cannot belong to a live copy are
-  // removed, silently, where they lie in a tree of context.leftover_roots. An outermost recursive
+  // The items of context.left_out, those context.filter leaves out (told
+  // before the folder is opened, and asked about each item) and the
+  // temporary items of copies (platform/temporary_names.h) are never handed
+  // over; those that cannot belong to a live copy are removed, silently,
+  // where they lie in a tree of context.leftover_roots. An outermost recursive
   // walk of every entry is announced to the file system first (FileSystem::ExpectWalk with
   // context.plan), so that it may read ahead; what it read ahead serves the item's details, the
   // first lookup of its counterpart and the first reads of both's security. Returns 0 when done or
   // stopped. Never descends through a link.
+  // The outermost walk of every entry and the walks of its subfolders do not
+  // list a folder whose subfolders the plan knows (WalkPlan::passed_over,
+  // FolderSet::Subfolders): only those subfolders still there (each looked
+  // up) are handed over, as folders, and walked; its other items are not.
   ErrorCode Enumerate(IEnumFile& callback, EnumMode mode, std::string_view mask);
 
   // The walk of this enumerator ends before its next entry.
   void Stop();
+  // The last walk left out an item at some depth (ItemFilter,
+  // context.left_out), or could not list its folder for the filter.
+  bool WalkLeftOut() const { return left_out_any_; }
 
   // The current item (valid during callback.File). Its name and kind are
   // known from the listing; Item() looks the rest up where the listing
@@ -116,6 +144,9 @@ class FilesEnumerator : public IEnumFile {
   const std::string& Name() const { return item_.name; }
   bool IsFolder() const { return item_.IsFolder(); }
   const ItemInfo& Item() const;
+  // The current item is a folder whose contents were walked before it
+  // (EnumMode::ContentsFirst), and that walk left out an item at some depth.
+  bool ContentsLeftOut() const { return contents_left_out_; }
   uint32_t Attributes() const { return Item().Attributes(); }
   uint64_t Size() const { return Item().size; }
   // FolderPath followed by the item's short name, or its long name when it has none.
@@ -171,6 +202,9 @@ class FilesEnumerator : public IEnumFile {
   std::vector<std::string>& MatchedNames() { return matched_names_; }
 
  private:
+  // The next item of the folder: listed, or the next of `known` subfolders
+  // still there (consumed as it goes).
+  ErrorCode NextItem(std::string_view& known, bool listed);
   bool IsLeftOut() const;
   void RemoveLeftover();
   bool InLeftoverTree();
@@ -185,10 +219,16 @@ class FilesEnumerator : public IEnumFile {
   mutable bool item_detailed_ = true;
   IEnumFile* callback_ = nullptr;
   bool stop_ = false;
+  // This walk left out an item, at any depth; the current item's walk did.
+  bool left_out_any_ = false;
+  bool contents_left_out_ = false;
   // Whether FolderPath lies in a tree of context.leftover_roots: asked the
   // walk of the folder above (a walk never leaves its tree), else found out
   // when first needed.
   FilesEnumerator* parent_ = nullptr;
+  // Folders whose subfolders this walk knows without listing them: the
+  // plan's, for the outermost walk and those of its subfolders; null: none.
+  const FolderSet* known_ = nullptr;
   enum class InTree : uint8_t { Unknown, Yes, No } in_leftover_tree_ = InTree::Unknown;
   // The open listing, and which of what it read ahead for the current item
   // is still to be used (each once).

@@ -791,6 +791,18 @@ ErrorCode PreviewFileSystem::ReadLink(const std::string& path, std::string& text
   return real_.ReadLink(found.real, text);
 }
 
+ErrorCode PreviewFileSystem::ReadFileText(const std::string& path, size_t limit,
+                                          std::string& text) {
+  text.clear();
+  Found found;
+  if (const ErrorCode code = Resolve(path, false, found); code != 0) return code;
+  if (found.info.IsFolder()) return kErrIsAFolder;
+  if (found.info.kind != ItemKind::File) return kErrNotSupported;
+  if (found.node == nullptr || (!found.node->made && found.node->state == Node::State::Real))
+    return real_.ReadFileText(found.real, limit, text);
+  return 0;
+}
+
 namespace {
 
 class PreviewLock final : public FileLock {};

@@ -70,6 +70,9 @@ class PreviewFileSystem final : public FileSystem {
   bool NamesIgnoreCase(const std::string& folder) override;
   bool HoldsUnlistedItems(const std::string& folder) override;
   ErrorCode ReadLink(const std::string& path, std::string& text) override;
+  // A real file is read on the real file system; a file made here reads as
+  // empty (its contents are not kept).
+  ErrorCode ReadFileText(const std::string& path, size_t limit, std::string& text) override;
   ErrorCode ReadSecurity(const std::string& path, Security& security) override;
   ErrorCode WriteSecurity(const std::string& path, const Security& security) override;
   bool KeepsSecurity(const std::string& path) override;

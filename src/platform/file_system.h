@@ -22,6 +22,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -200,6 +201,48 @@ enum class ItemDetail : uint8_t {
   Kind,  // the name and the kind; the rest only for the few items asked about
 };
 
+// The folders that a walk announced with FileSystem::ExpectWalk leaves out,
+// as its read-ahead asks about them: it neither lists a folder left out nor
+// looks up anything it holds. A folder may hold a file of rules of its own
+// (or its counterpart may), which decides about the folders below it: as
+// the read-ahead goes into that folder, the filter has it read unless it
+// knows the rules already.
+// Used by the one thread that lists ahead.
+class WalkFilter {
+ public:
+  virtual ~WalkFilter() = default;
+  // The name of the files of rules, and whether they lie in the counterpart
+  // folders (WalkPlan::counterpart_root) rather than in the walked ones.
+  virtual const std::string& RulesFileName() const = 0;
+  virtual bool RulesInCounterparts() const = 0;
+  // Reads the file of rules of the folder entered: 0 with its text,
+  // kErrNotFound where it has none (nothing of that name, or an item that
+  // is no regular file), else the error of reading it.
+  using ReadRules = std::function<ErrorCode(std::string& rules)>;
+  // The read-ahead goes into the subfolder `path` (as the walk spells it,
+  // without a trailing "/"); `read` reads its file of rules, where the
+  // filter does not know them already. False where the folder's rules
+  // cannot be used: the read-ahead then leaves what the folder holds to the
+  // walk. Each Enter is followed by one Leave.
+  virtual bool Enter(std::string_view path, const ReadRules& read) = 0;
+  virtual void Leave() = 0;
+  // Whether the subfolder `path` of the folder entered last (of the
+  // announced folder, before any Enter) is left out.
+  virtual bool LeavesOut(std::string_view path) = 0;
+  // Files of rules larger than this are not read (kErrFileTooLarge).
+  virtual size_t RulesLimit() const = 0;
+};
+
+// Gives each read-ahead its WalkFilter.
+class WalkFilterSource {
+ public:
+  virtual ~WalkFilterSource() = default;
+  // The filter of a read-ahead that begins at `folder` (as the walk spells
+  // it, ending in "/"), which the walk is in when it is called, on the
+  // walk's thread; null: none (the read-ahead lists every folder).
+  virtual std::unique_ptr<WalkFilter> ForReadAhead(const std::string& folder) = 0;
+};
+
 // What a walk announced with FileSystem::ExpectWalk will ask for each item,
 // so that the file system can read it ahead of the walk.
 struct WalkPlan {
@@ -214,6 +257,8 @@ struct WalkPlan {
   // name and kind alone, asking nothing more of them or of their
   // counterparts; their subfolders are asked about as planned. Null: none.
   std::shared_ptr<const FolderSet> passed_over;
+  // The folders the walk leaves out; null: none.
+  std::shared_ptr<WalkFilterSource> left_out;
 };
 
 // Reads the entries of one open folder.
@@ -421,6 +466,14 @@ class FileSystem {
 
   // Reads the text of the link `path`. EINVAL when it is no link.
   virtual ErrorCode ReadLink(const std::string& path, std::string& text) = 0;
+
+  // Reads the regular file `path` whole into `text` (a small file of the
+  // synchronized trees, such as a folder's rules). Never through a final
+  // link and never waiting: kErrNotSupported for a link or any other item
+  // that is no regular file, kErrIsAFolder for a folder, kErrFileTooLarge
+  // once it holds more than `limit` bytes. `text` is unspecified after a
+  // failure.
+  virtual ErrorCode ReadFileText(const std::string& path, size_t limit, std::string& text) = 0;
 
   // Reads or writes owner, group and ACLs (for folders also the default ACL).
   virtual ErrorCode ReadSecurity(const std::string& path, Security& security) = 0;

@@ -1,6 +1,8 @@
 #include "platform/folder_set.h"
 
 #include <algorithm>
+#include <tuple>
+#include <utility>
 
 #include "platform/random_key.h"
 
@@ -73,12 +75,44 @@ bool FolderSet::HashOf(std::string_view path, uint64_t& hash) const {
 
 void FolderSet::Add(std::string_view path) {
   uint64_t hash = 0;
-  if (!sealed_ && HashOf(path, hash)) hashes_.push_back(hash);
+  if (sealed_ || !HashOf(path, hash)) return;
+  hashes_.push_back(hash);
+  if (!starts_.empty()) starts_.push_back(kNoNames);
+}
+
+void FolderSet::Add(std::string_view path, std::string_view subfolders) {
+  uint64_t hash = 0;
+  if (sealed_ || !HashOf(path, hash)) return;
+  if (starts_.empty()) starts_.assign(hashes_.size(), kNoNames);
+  hashes_.push_back(hash);
+  // Past what an offset can tell, folders come without their names.
+  if (names_.size() + subfolders.size() + 1 >= kNoNames) {
+    starts_.push_back(kNoNames);
+    return;
+  }
+  starts_.push_back(static_cast<uint32_t>(names_.size()));
+  names_.append(subfolders);
+  names_.push_back('\0');
 }
 
 void FolderSet::Seal() {
-  std::sort(hashes_.begin(), hashes_.end());
-  hashes_.erase(std::unique(hashes_.begin(), hashes_.end()), hashes_.end());
+  if (starts_.empty()) {
+    std::sort(hashes_.begin(), hashes_.end());
+    hashes_.erase(std::unique(hashes_.begin(), hashes_.end()), hashes_.end());
+  } else {
+    std::vector<std::pair<uint64_t, uint32_t>> entries(hashes_.size());
+    for (size_t i = 0; i < hashes_.size(); ++i) entries[i] = {hashes_[i], starts_[i]};
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    entries.erase(std::unique(entries.begin(), entries.end(),
+                              [](const auto& a, const auto& b) { return a.first == b.first; }),
+                  entries.end());
+    hashes_.resize(entries.size());
+    starts_.resize(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) std::tie(hashes_[i], starts_[i]) = entries[i];
+    starts_.shrink_to_fit();
+    names_.shrink_to_fit();
+  }
   hashes_.shrink_to_fit();
   sealed_ = true;
 }
@@ -86,6 +120,20 @@ void FolderSet::Seal() {
 bool FolderSet::Contains(std::string_view path) const {
   uint64_t hash = 0;
   return sealed_ && HashOf(path, hash) && std::binary_search(hashes_.begin(), hashes_.end(), hash);
+}
+
+bool FolderSet::Subfolders(std::string_view path, std::string_view& names) const {
+  uint64_t hash = 0;
+  if (!sealed_ || starts_.empty() || !HashOf(path, hash)) return false;
+  const auto found = std::lower_bound(hashes_.begin(), hashes_.end(), hash);
+  if (found == hashes_.end() || *found != hash) return false;
+  const uint32_t start = starts_[static_cast<size_t>(found - hashes_.begin())];
+  if (start == kNoNames) return false;
+  // The names end where a NUL follows a NUL, or at once for none.
+  size_t end = start;
+  while (names_[end] != '\0') end = names_.find('\0', end) + 1;
+  names = std::string_view(names_).substr(start, end - start);
+  return true;
 }
 
 }  // namespace twinmere

@@ -76,10 +76,17 @@ std::string_view Outcome(int exit_code) {
   return (exit_code & 1) != 0 ? "stopped" : "completed";
 }
 
+// A list of byte strings.
+Json Texts(const std::vector<std::string>& texts) {
+  Json list = Json::array();
+  for (const std::string& text : texts) list.push_back(Bytes(text));
+  return list;
+}
+
 // Every field of the options record, under its own name. A field added to
 // the record belongs here too (and in the schema's "options").
 Json Options(const SyncOptions& o) {
-  static_assert(FieldCount<SyncOptions>() == 25,
+  static_assert(FieldCount<SyncOptions>() == 27,
                 "a new field of SyncOptions needs its place in the JSON summary and its schema");
   return Json{
       {"Source", Bytes(o.Source)},
@@ -107,12 +114,14 @@ Json Options(const SyncOptions& o) {
       {"Versions", Bytes(o.Versions)},
       {"VersionsKeep", o.VersionsKeep},
       {"Trash", o.Trash},
+      {"LeaveOut", Texts(o.LeaveOut)},
+      {"LeaveOutFiles", Texts(o.LeaveOutFiles)},
   };
 }
 
 // Every summary counter, under its own name.
 Json Counters(const SessionCounters& c) {
-  static_assert(FieldCount<SessionCounters>() == 35,
+  static_assert(FieldCount<SessionCounters>() == 36,
                 "a new summary counter needs its place in the JSON summary and its schema");
   return Json{
       {"FilesCopiedToTarget", c.FilesCopiedToTarget},
@@ -150,6 +159,7 @@ Json Counters(const SessionCounters& c) {
       {"ShortFolderNamesInSource", c.ShortFolderNamesInSource},
       {"ErrorCount", c.ErrorCount},
       {"ItemsKept", c.ItemsKept},
+      {"ItemsLeftOut", c.ItemsLeftOut},
   };
 }
 

@@ -48,6 +48,11 @@ struct SessionCounters {
   // the Trash before the run deleted or replaced them.
   int32_t ItemsKept = 0;
 
+  // Items the run left out by their names (patterns): each place below the
+  // synchronized folders once, however many times the walks met it, and
+  // not what a folder left out holds.
+  int32_t ItemsLeftOut = 0;
+
   bool operator==(const SessionCounters&) const = default;
 };
 

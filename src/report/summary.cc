@@ -78,6 +78,15 @@ std::string BuildSummary(const SummaryInput& in) {
     }
     lines.Add("Report options:            ", report + ".");
     lines.Add("Security support:          ", in.security_support ? "Yes." : "No.");
+    if (!o.LeaveOutFiles.empty() || !o.LeaveOut.empty()) {
+      std::string left_out;
+      for (const std::string& file : o.LeaveOutFiles)
+        left_out +=
+            (left_out.empty() ? "" : ", ") + ("the patterns of \"" + DisplayPath(file) + "\"");
+      for (const std::string& pattern : o.LeaveOut)
+        left_out += (left_out.empty() ? "" : ", ") + ("\"" + DisplayPath(pattern) + "\"");
+      lines.Add("Left out:                  ", left_out + ".");
+    }
     if (o.Trash) {
       lines.Add("Deleted and replaced:      ", "Moved to the Trash.");
     } else if (!o.Versions.empty()) {
@@ -157,6 +166,9 @@ std::string BuildSummary(const SummaryInput& in) {
     } else if (o.Trash) {
       count_row(true, "Items moved to the Trash:  ", c.ItemsKept);
     }
+    // As deletions need Delete: a zero needs patterns on the command line.
+    const bool patterns = !o.LeaveOut.empty() || !o.LeaveOutFiles.empty();
+    count_row(patterns || c.ItemsLeftOut != 0, "Items left out:            ", c.ItemsLeftOut);
     lines.Add("Errors:                    ", std::to_string(c.ErrorCount) + ".");
   }
 

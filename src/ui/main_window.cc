@@ -425,6 +425,36 @@ void MainWindow::ShowOptions() {
   SetFieldPath(source_, options_.Source);
   SetFieldPath(target_, options_.Target);
   EnableIdleControls(!running_state_);
+  ShowLeaveOutNote();
+}
+
+// "Leaving out 3 patterns, 1 patterns file"; the details name each pattern
+// and file, up to a screenful of lines.
+void MainWindow::ShowLeaveOutNote() {
+  const std::vector<std::string>& patterns = options_.LeaveOut;
+  const std::vector<std::string>& files = options_.LeaveOutFiles;
+  if (running_state_ || (patterns.empty() && files.empty())) {
+    lblInfo->SetNote({}, {});
+    return;
+  }
+  QStringList counts;
+  if (!patterns.empty()) {
+    counts << (patterns.size() == 1 ? tr("1 pattern") : tr("%1 patterns").arg(patterns.size()));
+  }
+  if (!files.empty()) {
+    counts << (files.size() == 1 ? tr("1 patterns file")
+                                 : tr("%1 patterns files").arg(files.size()));
+  }
+  constexpr qsizetype kMostLines = 20;
+  QStringList details;
+  for (const std::string& pattern : patterns) details << BytesToText(pattern);
+  for (const std::string& file : files) details << tr("the patterns in %1").arg(BytesToText(file));
+  if (details.size() > kMostLines) {
+    const qsizetype more = details.size() - (kMostLines - 1);
+    details.resize(kMostLines - 1);
+    details << tr("and %1 more").arg(more);
+  }
+  lblInfo->SetNote(tr("Leaving out %1").arg(counts.join(QStringLiteral(", "))), details);
 }
 
 void MainWindow::EnableIdleControls(bool enabled) {
@@ -709,6 +739,7 @@ void MainWindow::ApplyRunningState(bool disallow_stop, bool bytes_mode) {
   mnuExit->setEnabled(!disallow_stop);
   SetCloseCommand(!disallow_stop);
   EnableIdleControls(false);
+  ShowLeaveOutNote();
   // A disabled field keeps neither the focus nor a selection: the focus goes
   // where the run can be followed or stopped.
   for (QLineEdit* field : {txtSource, txtTarget}) field->deselect();
@@ -742,6 +773,7 @@ void MainWindow::ApplyIdleState() {
   mnuExit->setEnabled(true);
   SetCloseCommand(true);
   EnableIdleControls(true);
+  ShowLeaveOutNote();
   mnuSelectAll->setEnabled(true);
   mnuClear->setEnabled(true);
   UpdateStartState();

@@ -154,6 +154,8 @@ class MainWindow final : public QMainWindow, public Form, private RunView {
   // their browse buttons and menu entries, Options, and View Report while a
   // report file is set.
   void EnableIdleControls(bool enabled);
+  // The status strip's note between runs: what the next run leaves out.
+  void ShowLeaveOutNote();
   void SetFieldPath(FolderField& field, const std::string& path);
   void FieldTextChanged(FolderField& field);
   void RefreshFieldTip(FolderField& field);

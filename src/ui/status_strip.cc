@@ -5,10 +5,13 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QEvent>
+#include <QHelpEvent>
 #include <QPainter>
 #include <QSizeGrip>
 #include <QStyle>
 #include <QStyleOption>
+#include <QTextDocument>
+#include <QToolTip>
 #include <algorithm>
 #include <cmath>
 
@@ -123,7 +126,31 @@ QString StatusStrip::SpokenProgress() const {
   QStringList parts;
   for (const std::string* part : {&view_.progress_text, &view_.eta_text})
     if (!part->empty()) parts << BytesToText(*part);
+  if (parts.isEmpty() && NoteShown())
+    return note_ + QStringLiteral(": ") + note_details_.join(QStringLiteral("; "));
   return parts.join(QStringLiteral(", "));
+}
+
+void StatusStrip::SetNote(const QString& text, const QStringList& details) {
+  if (text == note_ && details == note_details_) return;
+  note_ = text;
+  note_details_ = details;
+  update();
+  Announce(this, QAccessible::DescriptionChanged);
+}
+
+// The note's details show over the progress pane, as plain text.
+bool StatusStrip::event(QEvent* event) {
+  if (event->type() == QEvent::ToolTip && NoteShown()) {
+    const auto* help = static_cast<QHelpEvent*>(event);
+    if (help->pos().x() > PaneDivider()) {
+      QToolTip::showText(help->globalPos(),
+                         Qt::convertFromPlainText(note_details_.join(u'\n'), Qt::WhiteSpaceNoWrap),
+                         this);
+      return true;
+    }
+  }
+  return QWidget::event(event);
 }
 
 void StatusStrip::SetBytesMode(bool bytes_mode) {
@@ -181,6 +208,17 @@ void StatusStrip::changeEvent(QEvent* event) {
   }
 }
 
+int StatusStrip::PaneDivider() const {
+  const int pane = StatusPaneWidth();
+  if (!NoteShown()) return pane;
+  const QFontMetrics metrics = fontMetrics();
+  const int needed = metrics.horizontalAdvance(note_) + 3 * kInset + 2;
+  const int room = width() - grip_->sizeHint().width() - pane;
+  if (needed <= room) return pane;
+  const int status_end = 2 * kInset + metrics.horizontalAdvance(status_line_);
+  return std::max(status_end, width() - grip_->sizeHint().width() - needed);
+}
+
 void StatusStrip::paintEvent(QPaintEvent* /*event*/) {
   QPainter painter(this);
   const QPalette& colours = palette();
@@ -190,7 +228,7 @@ void StatusStrip::paintEvent(QPaintEvent* /*event*/) {
   style()->drawPrimitive(QStyle::PE_PanelStatusBar, &option, &painter, this);
 
   const int h = height();
-  const int pane = StatusPaneWidth();
+  const int pane = PaneDivider();
   painter.setPen(colours.color(QPalette::WindowText));
   painter.drawText(QRect(kInset, 0, std::max(0, pane - kInset), h),
                    Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, status_line_);
@@ -211,6 +249,13 @@ void StatusStrip::paintEvent(QPaintEvent* /*event*/) {
   const int box_width = std::min(fontMetrics().horizontalAdvance(sample) + 2 * kInset,
                                  std::max(0, grip_left - box_left));
   painter.setPen(colours.color(QPalette::WindowText));
+  if (NoteShown()) {
+    const int room = std::max(0, grip_left - kInset - box_left);
+    painter.drawText(QRect(box_left, 0, room, h),
+                     Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                     fontMetrics().elidedText(note_, Qt::ElideRight, room));
+    return;
+  }
   painter.drawText(QRect(box_left, 0, box_width, h),
                    Qt::AlignRight | Qt::AlignVCenter | Qt::TextSingleLine, progress_text_);
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <string>
 
@@ -32,14 +33,21 @@ class StatusStrip final : public QWidget {
   void SetBytesMode(bool bytes_mode);
   // Measures again after a change of the palette, the style or the font.
   void UpdateUI();
+  // A note for the progress pane while it shows no figure (between runs):
+  // `text` painted there, the pane widened for it as far as the status text
+  // allows (cut with "..." beyond), and `details` its tool tip, one line
+  // each. Empty: none.
+  void SetNote(const QString& text, const QStringList& details);
+  const QString& Note() const { return note_; }
 
   // The status text followed by the compacted path, as painted.
   const QString& StatusLine() const { return status_line_; }
   // What a screen reader says of the strip: its name is the status with the
   // whole path ("Copying to Target ... /home/ann/a.txt", "Completed."), or
   // "Status" before the first; its description the progress figure and the
-  // estimated end ("42%, Estimated End Time: 21:05"). Both are announced when
-  // they change.
+  // estimated end ("42%, Estimated End Time: 21:05"), or while there is none
+  // the note with its details ("Leaving out 2 patterns: *.tmp; cache/").
+  // Both are announced when they change.
   QString SpokenStatus() const;
   QString SpokenProgress() const;
   const QString& ProgressText() const { return progress_text_; }
@@ -53,6 +61,7 @@ class StatusStrip final : public QWidget {
   QSize minimumSizeHint() const override;
 
  protected:
+  bool event(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void changeEvent(QEvent* event) override;
@@ -61,10 +70,16 @@ class StatusStrip final : public QWidget {
   // Composes StatusLine from the view and the room there is.
   void ComposeStatusLine();
   int StatusPaneWidth() const;
+  bool NoteShown() const { return progress_text_.isEmpty() && !note_.isEmpty(); }
+  // Where the status pane ends: StatusPaneWidth, or less for a note that
+  // needs more room than the progress pane has.
+  int PaneDivider() const;
 
   StatusProgressView view_;
   QString status_line_;
   QString progress_text_;
+  QString note_;
+  QStringList note_details_;
   bool bytes_mode_ = false;
   QSizeGrip* grip_;
 };

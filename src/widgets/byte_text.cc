@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QUrl>
 
 namespace twinmere::ui {
@@ -16,15 +17,24 @@ std::string TextToBytes(const QString& text) {
   return QFile::encodeName(text).toStdString();
 }
 
+QString ByteText::Text() const {
+  return edit_ != nullptr ? edit_->text() : lines_->toPlainText();
+}
+
 void ByteText::Set(const std::string& bytes) {
   bytes_ = bytes;
   shown_ = BytesToText(bytes);
   // Setting the same text again would move the caret of a field being typed in.
-  if (edit_->text() != shown_) edit_->setText(shown_);
+  if (Text() == shown_) return;
+  if (edit_ != nullptr) {
+    edit_->setText(shown_);
+  } else {
+    lines_->setPlainText(shown_);
+  }
 }
 
 std::string ByteText::Get() const {
-  const QString text = edit_->text();
+  const QString text = Text();
   return text == shown_ ? bytes_ : TextToBytes(text);
 }
 

@@ -13,6 +13,7 @@
 class QEvent;
 class QLineEdit;
 class QMimeData;
+class QPlainTextEdit;
 
 namespace twinmere::ui {
 
@@ -21,10 +22,11 @@ QString BytesToText(const std::string& bytes);
 // The text as UTF-8 bytes.
 std::string TextToBytes(const QString& text);
 
-// The bytes of one line edit.
+// The bytes of one line edit, or of a multi-line field ("\n" between lines).
 class ByteText {
  public:
   explicit ByteText(QLineEdit* edit = nullptr) : edit_(edit) {}
+  explicit ByteText(QPlainTextEdit* lines) : lines_(lines) {}
   // Shows `bytes`; a field that shows that text already keeps its caret.
   void Set(const std::string& bytes);
   // The bytes last set while the text is unchanged, else the text's bytes.
@@ -32,7 +34,10 @@ class ByteText {
   QLineEdit* Edit() const { return edit_; }
 
  private:
+  QString Text() const;
+
   QLineEdit* edit_ = nullptr;
+  QPlainTextEdit* lines_ = nullptr;
   QString shown_;
   std::string bytes_;
 };

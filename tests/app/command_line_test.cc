@@ -7,6 +7,7 @@
 #include "base/exit_codes.h"
 #include "fs/paths.h"
 #include "support/memory_file_system.h"
+#include "support/temp_tree.h"
 
 namespace twinmere {
 namespace {
@@ -263,6 +264,52 @@ TEST_F(CommandLineTest, JoinArgumentsQuotesWhatNeedsItAndEveryArgumentReadsBack)
   EXPECT_EQ(options_.Target, "dst /");
 }
 
+// A -x pattern is checked as it is read, a -xf file read; either fault
+// stops the line with a second line that says which.
+TEST_F(CommandLineTest, PatternsAndPatternFilesThatCannotBeUsedMakeTheLineInvalid) {
+  testing::TempTree tree;
+  tree.WriteFile("ok.txt", "# caches\n.cache/\n\n*.tmp\n");
+  tree.WriteFile("bad.txt", "*.tmp\n\n[[:nope:]]\nok\n");
+  tree.MakeFolder("folder");
+  struct Case {
+    std::string args;
+    std::string fault;  // empty: valid
+  };
+  const Case cases[] = {
+      {"-x *.tmp -X \"my cache/\" -x !keep.tmp /a /b", ""},
+      {"-xf " + tree.Path("ok.txt") + " -xf " + tree.Path("ok.txt"), ""},
+      {"-x \"\"", "Invalid pattern to leave out: \"\"."},
+      {"-x trailing\\", "Invalid pattern to leave out: \"trailing\\\"."},
+      {"-x !/", "Invalid pattern to leave out: \"!/\"."},
+      {"-x [[:nope:]].c", "Invalid pattern to leave out: \"[[:nope:]].c\"."},
+      {"-xf " + tree.Path("bad.txt"),
+       "Invalid pattern in line 3 of the patterns file \"" + tree.Path("bad.txt") + "\"."},
+      {"-xf " + tree.Path("missing.txt"),
+       "Error " + std::to_string(kErrNotFound) + " reading the patterns file \"" +
+           tree.Path("missing.txt") + "\". " + SystemErrorText(kErrNotFound)},
+      {"-xf " + tree.Path("folder"), "Error " + std::to_string(kErrIsAFolder) +
+                                         " reading the patterns file \"" + tree.Path("folder") +
+                                         "\". " + SystemErrorText(kErrIsAFolder)},
+      {"-xf", ""},  // no value: invalid without a line of its own
+  };
+  for (const Case& c : cases) {
+    const ParseResult result = Parse(c.args);
+    EXPECT_EQ(result.valid, c.fault.empty() && c.args != "-xf") << c.args;
+    EXPECT_EQ(result.fault, c.fault) << c.args;
+  }
+  ASSERT_TRUE(Parse(cases[0].args).valid);
+  EXPECT_EQ(options_.LeaveOut, (std::vector<std::string>{"*.tmp", "my cache/", "!keep.tmp"}));
+
+  // Start-up shows both lines, and what was read before the fault stays.
+  SyncOptions options;
+  const std::string args = "-x *.o -xf " + tree.Path("bad.txt") + " -x *.a /a /b";
+  const StartupCommandLine startup = ReadStartupCommandLine(args, "", context_, options);
+  EXPECT_EQ(startup.exit_code, kExitInvalidCommandLine);
+  EXPECT_EQ(startup.error_line, InvalidCommandLineMessage(args) + "\n" + cases[6].fault);
+  EXPECT_EQ(options.LeaveOut, std::vector<std::string>{"*.o"});
+  EXPECT_TRUE(options.LeaveOutFiles.empty());
+}
+
 // Every switch flag but Start, which needs both folders.
 constexpr bool SyncOptions::*kFlags[] = {&SyncOptions::ExcludeSubfolders,
                                          &SyncOptions::Bidi,
@@ -307,6 +354,11 @@ TEST(BuildCommandLine, WritesPiecesInTheFixedOrderAndQuotesWhatNeedsIt) {
   some.ForceDelete = true;
   EXPECT_EQ(BuildCommandLine(some, 215), " -d -new -fd");
   EXPECT_EQ(BuildCommandLine(SyncOptions{}, 215), "");
+  SyncOptions lists;
+  lists.LeaveOut = {"*.tmp", "my cache/", "-x"};
+  lists.LeaveOutFiles = {"/my lists/a.txt", "b.txt"};
+  EXPECT_EQ(BuildCommandLine(lists, 215),
+            " -xf \"/my lists/a.txt\" -xf b.txt -x *.tmp -x \"my cache/\" -x -x");
 
   // The launcher line quotes paths with blanks and keeps the folders' positions.
   SyncOptions options;
@@ -330,6 +382,13 @@ TEST(BuildCommandLine, WritesPiecesInTheFixedOrderAndQuotesWhatNeedsIt) {
 // Random option records survive BuildArguments followed by ParseCommandLine,
 // apart from the two documented exceptions.
 TEST_F(CommandLineTest, RandomRecordsSurviveBuildThenParse) {
+  testing::TempTree tree;
+  tree.WriteFile("my lists/a.txt", "*.tmp\n");
+  tree.WriteFile("\"b\".txt", "");
+  const std::vector<std::string> lists = {tree.Path("my lists/a.txt"), tree.Path("\"b\".txt")};
+  const std::vector<std::string> patterns = {"*.tmp", "my cache/", "-dash", "!keep.tmp",
+                                             "/b/",   "\"quoted",  "a\"b",  "docs/**/*.pdf",
+                                             " lead", "trail\\ ",  "\xff*"};
   std::mt19937 random(20241206);
   const std::vector<std::string> reports = {
       "",        "r.txt",      "my report.txt", "/var/log/r.txt", "/my docs/a b.txt",
@@ -353,6 +412,10 @@ TEST_F(CommandLineTest, RandomRecordsSurviveBuildThenParse) {
     record.Versions = coin() ? "" : folders[random() % folders.size()];
     record.VersionsKeep = coin() ? 0 : static_cast<int32_t>(random() % 100);
     record.Trash = record.Versions.empty() && coin();
+    for (int n = static_cast<int>(random() % 3); n > 0; --n)
+      record.LeaveOut.push_back(patterns[random() % patterns.size()]);
+    for (int n = static_cast<int>(random() % 3); n > 0; --n)
+      record.LeaveOutFiles.push_back(lists[random() % lists.size()]);
 
     const std::string args = BuildArguments(record, kSettingsLevel);
     const ParseResult result = Parse(args);

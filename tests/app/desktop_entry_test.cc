@@ -45,6 +45,7 @@ TEST_F(DesktopEntryTest, HostileArgumentsComeBackAsWrittenAndAddNothing) {
       "-q-s -r/tmp/x \"\" \"/é ü/\" /a\"b/ #not-a-comment",
       "/x\n[Desktop Entry]\nExec=/bin/sh -c id",
       "-d -r \"notes.txt \" \" src\" \"dst \"",  // blanks at the ends belong to the names
+      "/a\\x41b/ /c\\xFF/",                      // text that looks like an escape of a byte is text
   };
   for (const std::string& arguments : cases) {
     SCOPED_TRACE(arguments);

@@ -33,8 +33,8 @@ TEST(ReadCommandLineIntoDialog, SkipsRefusedItemsStopsAtABadQuoteAndKeepsPathsAs
     const char *report, *source, *target;
   };
   const Case cases[] = {
-      {"-x -q /a", true, false, "", "/a/", ""},  // unknown switch
-      {"-q -rr", true, false, "", "", ""},       // missing value
+      {"-zz -q /a", true, false, "", "/a/", ""},  // unknown switch
+      {"-q -rr", true, false, "", "", ""},        // missing value
       {"-q -rl", true, false, "", "", ""},
       {"-s -q", true, false, "", "", ""},  // start without folders
       {"-q-zz-s /a", true, false, "", "/a/", ""},
@@ -154,6 +154,43 @@ TEST(ReadCommandLineIntoDialog, RestrictionTextAndBoxAndReportLevel) {
     EXPECT_EQ(state.txtRestrictEnabled, c.text_enabled) << c.args;
     EXPECT_EQ(state.ReportLevel, c.level) << c.args;
   }
+}
+
+// Each line of the field is one pattern, to the byte: blanks, bytes that are
+// not UTF-8 and a "#" at its start belong to it; only line ends and empty
+// lines are nothing. A launcher's -x and -xf repeat, in their order.
+TEST(LeaveOut, EveryLineIsOnePatternAsTypedAndLaunchersAddTheirs) {
+  SyncOptions options;
+  options.LeaveOut = {"*.tmp", " spaced ", "caf\xE9/", "#not a comment", "!keep.tmp"};
+  options.LeaveOutFiles = {"/p q.txt", "/more"};
+  const OptionsDialogState state = LoadOptionsDialog(options, PlatformFacts{});
+  EXPECT_EQ(state.txtLeaveOut, "*.tmp\n spaced \ncaf\xE9/\n#not a comment\n!keep.tmp");
+  const SyncOptions back = DialogOptions(state, kState, 0);
+  EXPECT_EQ(back.LeaveOut, options.LeaveOut);
+  EXPECT_EQ(back.LeaveOutFiles, options.LeaveOutFiles);
+
+  using Lines = std::vector<std::string>;
+  EXPECT_EQ(LeaveOutPatterns(""), Lines{});
+  EXPECT_EQ(LeaveOutPatterns("\n\r\n\n"), Lines{});
+  EXPECT_EQ(LeaveOutPatterns("a\r\n\nb \n \nc"), (Lines{"a", "b ", " ", "c"}));
+
+  const OptionsDialogState read =
+      Read("-x *.tmp -xf \"/p q.txt\" -X \"a \"\"b\"\"/\" -q -XF /more /src /dst");
+  EXPECT_EQ(read.txtLeaveOut, "*.tmp\na \"b\"/");
+  EXPECT_EQ(read.lstLeaveOutFiles, (Lines{"/p q.txt", "/more"}));
+  EXPECT_TRUE(read.chkQuiet.checked);
+  EXPECT_EQ(read.txtSource, "/src/");
+  EXPECT_EQ(read.txtTarget, "/dst/");
+}
+
+TEST(LeaveOut, FirstInvalidLineIsNamed) {
+  const std::pair<const char*, std::optional<int>> cases[] = {
+      {"*.tmp\n\n!keep.tmp\n/build/\n[[:digit:]]x", std::nullopt},
+      {"*.tmp\n\nends in\\", 3},
+      {"[[:nope:]]\nx\\", 1},
+      {"ok\r\n!/", 2},
+  };
+  for (const auto& [text, line] : cases) EXPECT_EQ(FirstInvalidLeaveOutLine(text), line) << text;
 }
 
 TEST(RestrictionValue, LeadingNumberRoundedHalfToEvenAndKeptInRange) {

@@ -124,7 +124,7 @@ TEST_F(ScheduledUnitsTest, WhatAUnitCannotRunIsRefusedWithAReason) {
         RunSchedule::Daily},
        "systemd does not take quotes"},
       {Request("/src/ /dst/", "/apps/" + std::string(120, ' ') + ".desktop"), "too long"},
-      {Request("-x /src/ /dst/"), "needs a valid command line"},
+      {Request("-zz /src/ /dst/"), "needs a valid command line"},
       {Request("-d /src/"), "names both folders"},
       {Request("-d src/ /dst/"), "\"src/\" needs its full path"},
       {Request("-r logs/r.txt /src/ /dst/"), "\"logs/r.txt\" needs its full path"},

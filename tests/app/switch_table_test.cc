@@ -133,19 +133,20 @@ TEST(SwitchTable, BashCompletionOffersExactlyItsSwitches) {
 }
 
 // Completion skips a switch's value when it counts the words before the
-// folders, and completes a file name after -r and nothing after a number.
+// folders, and completes a file name after -r and nothing after a number or
+// a pattern.
 TEST(SwitchTable, BashCompletionExpectsAValueAfterExactlyTheSwitchesThatTakeOne) {
   const std::string script = ReadPackagingFile("twinmere-cli.bash");
   std::vector<std::string> takes_value;
   for (const CaseArm& arm : CaseArms(script, "case ${words[i]} in"))
     if (arm.body.find("i++") != std::string::npos) takes_value = arm.patterns;
   std::vector<std::string> path_value;
-  std::vector<std::string> number_value;
+  std::vector<std::string> no_completion;
   for (const CaseArm& arm : CaseArms(script, "case $prev in")) {
     if (arm.body.find("_filedir") != std::string::npos) {
       path_value.insert(path_value.end(), arm.patterns.begin(), arm.patterns.end());
     } else if (arm.body.starts_with("return")) {
-      number_value.insert(number_value.end(), arm.patterns.begin(), arm.patterns.end());
+      no_completion.insert(no_completion.end(), arm.patterns.begin(), arm.patterns.end());
     }
   }
   ASSERT_FALSE(takes_value.empty());
@@ -153,7 +154,9 @@ TEST(SwitchTable, BashCompletionExpectsAValueAfterExactlyTheSwitchesThatTakeOne)
     for (const std::string& typed : TypedForms(row)) {
       EXPECT_EQ(AnyMatches(takes_value, typed), row.value != SwitchValue::None) << typed;
       EXPECT_EQ(AnyMatches(path_value, typed), row.value == SwitchValue::Path) << typed;
-      EXPECT_EQ(AnyMatches(number_value, typed), row.value == SwitchValue::Number) << typed;
+      EXPECT_EQ(AnyMatches(no_completion, typed),
+                row.value == SwitchValue::Number || row.value == SwitchValue::Pattern)
+          << typed;
     }
   }
 }

@@ -232,7 +232,7 @@ TEST_F(TwinmereCliTest, HelpAndVersionAnswerAloneAnInvalidLinePrintsItselfAndRun
   const std::string dst = tree_.Folder("dst");
   // Which lines are invalid is the command-line reader's concern.
   const std::vector<std::vector<std::string>> cases = {
-      {"-x", src, dst},   // an unknown switch
+      {"-zz", src, dst},  // an unknown switch
       {"-s", "-q", src},  // -s needs both folders
       {"--help", src},    // --help only on its own
   };
@@ -246,6 +246,14 @@ TEST_F(TwinmereCliTest, HelpAndVersionAnswerAloneAnInvalidLinePrintsItselfAndRun
         << r.out;
     EXPECT_FALSE(tree_.Exists("dst")) << joined;
   }
+  // A patterns file that cannot be read: the next line says which.
+  const std::string missing = tree_.Path("no patterns.txt");
+  const Result r = Run({"-xf", missing, src, dst});
+  EXPECT_EQ(r.code, 17);
+  EXPECT_NE(r.out.find("\nError 2 reading the patterns file \"" + missing + "\"."),
+            std::string::npos)
+      << r.out;
+  EXPECT_FALSE(tree_.Exists("dst"));
 }
 
 // An argument names its item to the byte: a blank at either end never makes
@@ -280,9 +288,9 @@ TEST_F(TwinmereCliTest, BlanksAtTheEndsOfAnArgumentBelongToTheName) {
             std::string::npos);
 
   // An invalid line shows the argument string as it was joined.
-  const Result invalid = Run({"-x", "dst "});
+  const Result invalid = Run({"-zz", "dst "});
   EXPECT_EQ(invalid.code, 17);
-  EXPECT_NE(invalid.out.find("Invalid command line: \"-x \"dst \"\"\n"), std::string::npos)
+  EXPECT_NE(invalid.out.find("Invalid command line: \"-zz \"dst \"\"\n"), std::string::npos)
       << invalid.out;
 }
 
@@ -402,7 +410,7 @@ TEST_F(TwinmereCliTest, TheJsonSummaryStatesHowEachRunEnded) {
        20,
        "refused",
        "Invalid Source Path: "},
-      {{"-rj", json, "-x", dst},
+      {{"-rj", json, "-zz", dst},
        "json/run.json",
        17,
        "invalid_command_line",

@@ -6,9 +6,11 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QSpinBox>
 #include <QTest>
 #include <QToolButton>
@@ -28,6 +30,7 @@ class OptionsDialogTest : public QObject {
   void ChoosersSayWhatTheyChoose();
   void LevelListOpensAndClosesByItsKeysMouseAndFocus();
   void PathsTypedKeyByKeyStayAsTyped();
+  void LeaveOutTypedKeyByKeyComesBackWithItsFiles();
 };
 
 void OptionsDialogTest::ValuesComeBackThroughASavedLauncherAndBytesThroughTheDialog() {
@@ -59,11 +62,14 @@ void OptionsDialogTest::ValuesComeBackThroughASavedLauncherAndBytesThroughTheDia
   QVERIFY(second.AcceptedOptions() == all);
   QCOMPARE(f.memory.LastShortcutFile, f.Path("apps/trip.desktop"));
 
-  // The versions folder and its number too (a launcher of their own: the
-  // arguments of one have a length limit).
+  // The versions folder and its number too, and the patterns (a launcher of
+  // their own: the arguments of one have a length limit).
   SyncOptions kept;
   kept.Versions = f.Path("old ones/");
   kept.VersionsKeep = 6;
+  kept.LeaveOut = {"*.tmp", "my cache/", "!keep.tmp"};
+  kept.LeaveOutFiles = {f.Path("my patterns.txt")};
+  f.WriteFile("my patterns.txt", "*.o\n");
   {
     OptionsDialog first(kept, f.OptionsContext());
     QTimer::singleShot(0, &first, [&] {
@@ -205,7 +211,8 @@ void OptionsDialogTest::ChoosersSayWhatTheyChoose() {
                   {"cmdTarget", "Choose Target folder...", false},
                   {"cmdReport", "Choose report file...", false},
                   {"cmdJson", "Choose JSON summary file...", true},
-                  {"cmdVersions", "Choose versions folder...", false}};
+                  {"cmdVersions", "Choose versions folder...", false},
+                  {"cmdLeaveOutFile", "Choose patterns file...", false}};
   for (const auto& c : choosers) {
     auto* button = Control<QPushButton>(dialog, c.button);
     QCOMPARE(QAccessible::queryAccessibleInterface(button)->text(QAccessible::Name), c.name);
@@ -308,6 +315,70 @@ void OptionsDialogTest::PathsTypedKeyByKeyStayAsTyped() {
   dialog.accept();
   QCOMPARE(dialog.AcceptedOptions().Target, f.Path("dst /"));
   QCOMPARE(dialog.AcceptedOptions().Report, f.Path("new.txt"));
+}
+
+// Enter makes a new line in the field and Tab leaves it, while Enter
+// elsewhere is OK; each line is a pattern as typed, files join the list once
+// and Delete takes one off, and the dialog opens again on what it gave.
+void OptionsDialogTest::LeaveOutTypedKeyByKeyComesBackWithItsFiles() {
+  DialogFixture f;
+  f.WriteFile("a.txt", "*.o\n");
+  f.WriteFile("b.txt", "*.a\n");
+  OptionsDialog dialog(SyncOptions{}, f.OptionsContext());
+  dialog.show();
+  dialog.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&dialog));
+  auto* field = Control<QPlainTextEdit>(dialog, "txtLeaveOut");
+  auto* files = Control<QListWidget>(dialog, "lstLeaveOutFiles");
+  field->setFocus();
+  for (const char* line : {"*.tmp", "cache/ ", "", "!keep.tmp"}) {
+    QTest::keyClicks(field, line);
+    QTest::keyClick(field, Qt::Key_Return);
+  }
+  QTest::keyClick(field, Qt::Key_Tab);
+  QVERIFY(files->hasFocus() && dialog.isVisible());
+  QCOMPARE(field->toPlainText(), "*.tmp\ncache/ \n\n!keep.tmp\n");
+
+  const auto choose = [&](const std::string& name) {
+    QTimer::singleShot(0, &dialog, [&, name] {
+      auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      QVERIFY(chooser != nullptr);
+      chooser->selectFile(QString::fromStdString(f.Path(name)));
+      static_cast<QDialog*>(chooser)->accept();
+    });
+    Control<QPushButton>(dialog, "cmdLeaveOutFile")->click();
+  };
+  for (const char* name : {"a.txt", "b.txt", "a.txt"}) choose(name);
+  QCOMPARE(files->count(), 2);
+  QCOMPARE(files->currentRow(), 0);
+  QTest::keyClick(files, Qt::Key_Delete);
+  QCOMPARE(files->count(), 1);
+  QTest::keyClick(Control<QCheckBox>(dialog, "chkCase"), Qt::Key_Return);
+  QCOMPARE(dialog.result(), int(QDialog::Accepted));
+  const SyncOptions accepted = dialog.AcceptedOptions();
+  QVERIFY(accepted.LeaveOut == std::vector<std::string>({"*.tmp", "cache/ ", "!keep.tmp"}));
+  QVERIFY(accepted.LeaveOutFiles == std::vector<std::string>{f.Path("b.txt")});
+
+  OptionsDialog again(accepted, f.OptionsContext());
+  QCOMPARE(Control<QPlainTextEdit>(again, "txtLeaveOut")->toPlainText(),
+           "*.tmp\ncache/ \n!keep.tmp");
+  QCOMPARE(Control<QListWidget>(again, "lstLeaveOutFiles")->item(0)->text(),
+           QString::fromStdString(f.Path("b.txt")));
+  // A line the matcher refuses keeps the dialog open, named and selected.
+  MessageAnswers answers;
+  Control<QPlainTextEdit>(again, "txtLeaveOut")->appendPlainText("ends in\\");
+  again.accept();
+  QCOMPARE(again.result(), 0);
+  QCOMPARE(answers.texts.size(), 1);
+  QVERIFY2(answers.texts[0].startsWith("Line 4 of Leave out"), qPrintable(answers.texts[0]));
+  QCOMPARE(Control<QPlainTextEdit>(again, "txtLeaveOut")->textCursor().selectedText(), "ends in\\");
+
+  // Patterns the field cannot show as they are come back untouched.
+  SyncOptions odd;
+  odd.LeaveOut = {"caf\xE9", "two\nlines", ""};
+  OptionsDialog unchanged(odd, f.OptionsContext());
+  unchanged.accept();
+  QVERIFY(unchanged.AcceptedOptions().LeaveOut == odd.LeaveOut);
 }
 
 }  // namespace

@@ -38,6 +38,50 @@ class SynchronizerMemoryTest : public ::testing::Test {
   EngineHarness run_;
 };
 
+// A run with nothing to do lists each folder of each tree once, whatever
+// the direction and however the Target compares names: the phases that act
+// go into the folders that exploring found equal without listing them again.
+// A folder with a difference is listed again.
+TEST_F(SynchronizerMemoryTest, ANoOpRunListsEachFolderOnceAndADifferingOneAgain) {
+  const std::vector<std::string> folders = {"", "a/", "a/b/", "a/b/c/", "a/empty/", "d/"};
+  for (const bool ignore_case : {false, true}) {
+    for (const char* direction : {"-d", "-bi", "one way"}) {
+      for (const bool differs : {false, true}) {
+        SCOPED_TRACE(::testing::Message() << ignore_case << direction << differs);
+        MemoryFileSystem fs(MemoryFileSystemOptions{.case_insensitive = ignore_case});
+        for (const std::string root : {"/src/", "/dst/"}) {
+          for (const std::string& folder : folders) fs.AddFolder(root + folder, 0755, kT0);
+          fs.AddFile(root + "top", "t", kT0);
+          const bool newer = differs && root == "/src/";
+          fs.AddFile(root + "a/b/c/deep", newer ? "newer" : "x",
+                     newer ? FileTime{kT0.ns + 1'000'000'000} : kT0);
+          fs.AddFile(root + "d/one", "1", kT0);
+        }
+        EngineHarness run(fs);
+        run.options.Source = "/src/";
+        run.options.Target = "/dst/";
+        run.options.Delete = direction == std::string("-d");
+        run.options.Bidi = direction == std::string("-bi");
+        EXPECT_EQ(run.Run(), 0) << run.AllLines();
+        EXPECT_EQ(run.Counters().FilesReplacedInTarget, differs ? 1 : 0);
+        const bool target_walked = direction != std::string("one way");
+        for (const std::string& folder : folders) {
+          const auto count = [&](const std::string& path) {
+            return std::count(fs.Opened().begin(), fs.Opened().end(), path);
+          };
+          // Exploring Target for -d asks only whether each item is there.
+          const bool again = differs && folder == "a/b/c/";
+          EXPECT_EQ(count("/src/" + folder), again ? 2 : 1) << folder;
+          EXPECT_EQ(count("/dst/" + folder), !target_walked              ? 0
+                                             : again && run.options.Bidi ? 2
+                                                                         : 1)
+              << folder;
+        }
+      }
+    }
+  }
+}
+
 // Only the Case option without New brings the Target name's letter case in
 // line: by a rename when the file is the same, with the copy when it is not.
 TEST_F(SynchronizerMemoryTest, LetterCaseOfTheTargetFollowsTheCaseOptionWithoutOnlyNewer) {

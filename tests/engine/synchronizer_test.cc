@@ -165,6 +165,45 @@ TEST_F(SynchronizerTest, ChangesAfterExploringAreLeftForTheNextRunInFoldersFound
   EXPECT_EQ(tree_.ReadFile("dst/equal/a"), "changed a");
 }
 
+// The subfolders of a folder found equal are gone into without listing it
+// again, and each is still compared: one whose own mode changed after
+// exploring is updated, one gone from Source by then is passed over (and
+// its Target counterpart deleted as extra), one made meanwhile is left for
+// the next run, as a new file there is.
+TEST_F(SynchronizerTest, SubfoldersChangedAfterExploringAFolderFoundEqual) {
+  for (const char* side : {"src/", "dst/"}) {
+    Put(std::string(side) + "equal/f", "f");
+    Put(std::string(side) + "equal/moded/m", "m");
+    tree_.MakeFolder(std::string(side) + "equal/gone");
+    tree_.SetTime(std::string(side) + "equal/gone", kT0);
+    tree_.SetTime(std::string(side) + "equal", kT0);
+  }
+  run_.options.Delete = true;
+  bool changed = false;
+  run_.host.on_status = [&](std::string_view text) {
+    if (text != "Searching files to copy to Target ...   " || std::exchange(changed, true)) return;
+    ASSERT_EQ(rmdir(Src("equal/gone").c_str()), 0);
+    Put("src/equal/new/n", "n");
+    tree_.SetMode("src/equal/moded", 0555);
+  };
+  const auto mode = [&](const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(lstat(path.c_str(), &st), 0);
+    return st.st_mode & 07777;
+  };
+
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+  EXPECT_EQ(mode(Dst("equal/moded")), 0555u) << run_.AllLines();
+  EXPECT_TRUE(run_.HasAction(testing::kRemovedFolder, Dst("equal/gone"))) << run_.AllLines();
+  EXPECT_FALSE(tree_.Exists("dst/equal/new"));
+  EXPECT_EQ(run_.Counters().ErrorCount, 0);
+
+  run_.host.on_status = nullptr;
+  const EngineHarness& next = Again();
+  EXPECT_EQ(next.session.ExitCode, 0) << next.AllLines();
+  EXPECT_EQ(tree_.ReadFile("dst/equal/new/n"), "n");
+}
+
 TEST_F(SynchronizerTest, RunsThatCannotBeginSetTheirExitCodeAndLine) {
   tree_.MakeFolder("src/inner");
   tree_.WriteFile("plain-file", "x");

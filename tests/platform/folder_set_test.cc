@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 
 namespace twinmere {
 namespace {
@@ -44,6 +45,28 @@ TEST(FolderSet, FindsTheFoldersAddedByTheirPathBelowTheTop) {
   set.Seal();
   EXPECT_EQ(set.Size(), 0u);
   EXPECT_FALSE(set.Contains("/data/src-old/c"));
+}
+
+// A folder added with its subfolders gives their names back, any bytes but
+// NUL and "/" in them; one added without them, or not at all, gives none.
+TEST(FolderSet, GivesBackTheSubfoldersAFolderWasAddedWith) {
+  FolderSet set("/src");
+  set.Add("/src/plain");
+  set.Add("/src/a", std::string("x\0\xff y\0", 6));
+  set.Add("/src/empty", "");
+  set.Add("/src/a/x", std::string("z\0", 2));
+  set.Seal();
+  std::string_view names;
+  ASSERT_TRUE(set.Subfolders("/src/a/", names));
+  EXPECT_EQ(names, std::string_view("x\0\xff y\0", 6));
+  ASSERT_TRUE(set.Subfolders("/src/empty", names));
+  EXPECT_EQ(names, "");
+  ASSERT_TRUE(set.Subfolders("/src/a/x", names));
+  EXPECT_EQ(names, std::string_view("z\0", 2));
+  EXPECT_FALSE(set.Subfolders("/src/plain", names));
+  EXPECT_TRUE(set.Contains("/src/plain"));
+  EXPECT_FALSE(set.Subfolders("/src/other", names));
+  EXPECT_EQ(set.Size(), 4u);
 }
 
 // Hashes, not paths: the 50,000 folders of a million files (20 a folder)

@@ -116,11 +116,14 @@ TEST_F(RunSummaryDocument, StatesEveryOptionEveryCounterAndEachErrorsAction) {
   options_.Bidi = options_.New = options_.Quiet = options_.DisallowStop = true;
   options_.Restriction = 500;
   options_.ReportLevel = 255;
+  options_.LeaveOut = {"*.tmp", "caf\xE9/"};
+  options_.LeaveOutFiles = {"/etc/lists.txt"};
   facts_.OsText = "Linux 6.1 (Test)";
   facts_.IsAdmin = true;
   counters_.BytesCopiedToTarget = int64_t{5} << 40;  // beyond 32 bits
   counters_.SizeChangeInSource = -300;
   counters_.ErrorCount = 4;
+  counters_.ItemsLeftOut = 12;
   errors_ = {{EACCES, kActionReplace, "/t/a"},
              {ENOSPC, kActionRemoveFolderInPlace, "/t/b"},
              {EIO, kSecurityErrorAction, "/t/c"},
@@ -145,12 +148,15 @@ TEST_F(RunSummaryDocument, StatesEveryOptionEveryCounterAndEachErrorsAction) {
   EXPECT_FALSE(doc.contains("message"));  // only refusals say why
   EXPECT_EQ(doc["command_line"], "-q -ds -bi /s/ /t/");
   EXPECT_EQ(doc["operating_system"], "Linux 6.1 (Test)");
-  EXPECT_EQ(doc["options"].size(), 25u);
+  EXPECT_EQ(doc["options"].size(), 27u);
   EXPECT_EQ(doc["options"]["Bidi"], true);
   EXPECT_EQ(doc["options"]["Delete"], false);
   EXPECT_EQ(doc["options"]["Restriction"], 500);
   EXPECT_EQ(doc["options"]["ReportLevel"], 255);
-  EXPECT_EQ(doc["counters"].size(), 35u);
+  EXPECT_EQ(doc["options"]["LeaveOut"], Json::parse(R"(["*.tmp", {"base64": "Y2Fm6S8="}])"));
+  EXPECT_EQ(doc["options"]["LeaveOutFiles"], Json::parse(R"(["/etc/lists.txt"])"));
+  EXPECT_EQ(doc["counters"].size(), 36u);
+  EXPECT_EQ(doc["counters"]["ItemsLeftOut"], 12);
   EXPECT_EQ(doc["counters"]["BytesCopiedToTarget"], int64_t{5} << 40);
   EXPECT_EQ(doc["counters"]["SizeChangeInSource"], -300);
   EXPECT_EQ(doc["counters"]["ErrorCount"], 4);

@@ -86,11 +86,13 @@ TEST_F(SummaryTest, NonZeroCountersAppearWithoutZeroValuesAndTotalsAreExact) {
   counters_.FolderCaseInSource = 4;  // counted, never printed
   counters_.FileCaseInSource = 4;
   counters_.ErrorCount = 7;
+  counters_.ItemsLeftOut = 5;
   EXPECT_EQ(Body(),
             "Files copied to Target:    \t3\t  1,024.000 Gbytes.\n"
             "Total size change in Target: \t+1,024.000 Gbytes.\n"
             "Files replaced in Source:  \t2\t  1.465 Kbytes (-600 bytes).\n"
             "Total size change in Source: \t-600 bytes.\n"
+            "Items left out:            \t5.\n"
             "Errors:                    \t7.\n"
             "Elapsed time:              \t1:02:05.\n");
 }
@@ -128,6 +130,14 @@ TEST_F(SummaryTest, OptionRowsDescribeEveryOption) {
       << Body();
   options_.Bidi = false;
   EXPECT_NE(Body().find("\tPreview only, Unidirectional, Delete extra files without guard, "),
+            std::string::npos)
+      << Body();
+
+  // The patterns: the files', then the -x ones, bytes escaped as in every line.
+  options_.LeaveOutFiles = {"/home/u/lists.txt"};
+  options_.LeaveOut = {"*.tmp", "caf\xE9/"};
+  EXPECT_NE(Body().find("Left out:                  \tthe patterns of \"/home/u/lists.txt\", "
+                        "\"*.tmp\", \"caf\\xE9/\".\n"),
             std::string::npos)
       << Body();
 

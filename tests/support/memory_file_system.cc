@@ -253,6 +253,7 @@ void MemoryFileSystem::FillInfo(const Node& node, ItemInfo& info) const {
 
 ErrorCode MemoryFileSystem::OpenFolder(const std::string& folder,
                                        std::unique_ptr<FolderReader>& reader) {
+  opened_.push_back(folder);
   if (const ErrorCode code = Injected(MemoryOp::OpenFolder, folder); code != 0) return code;
   Node* node = nullptr;
   if (const ErrorCode code = Resolve(folder, node); code != 0) return code;
@@ -624,6 +625,17 @@ ErrorCode MemoryFileSystem::ReadLink(const std::string& path, std::string& text)
   Node* node = nullptr;
   if (const ErrorCode code = Resolve(path, node); code != 0) return code;
   if (node->kind != ItemKind::Link) return kErrInvalidArgument;
+  text = node->data;
+  return 0;
+}
+
+ErrorCode MemoryFileSystem::ReadFileText(const std::string& path, size_t limit, std::string& text) {
+  text.clear();
+  Node* node = nullptr;
+  if (const ErrorCode code = Resolve(path, node); code != 0) return code;
+  if (node->kind == ItemKind::Folder) return kErrIsAFolder;
+  if (node->kind != ItemKind::File) return kErrNotSupported;
+  if (node->data.size() > limit) return kErrFileTooLarge;
   text = node->data;
   return 0;
 }

@@ -90,6 +90,7 @@ class MemoryFileSystem : public FileSystem {
   bool KnownAbilities(const std::string& path, VolumeAbilities& abilities) override;
   bool NamesIgnoreCase(const std::string& folder) override;
   ErrorCode ReadLink(const std::string& path, std::string& text) override;
+  ErrorCode ReadFileText(const std::string& path, size_t limit, std::string& text) override;
   // Locks are held by their objects; a file's lock is one for everyone.
   ErrorCode CreateLockedFile(const std::string& path, std::string_view contents,
                              std::unique_ptr<FileLock>& lock) override;
@@ -127,6 +128,8 @@ class MemoryFileSystem : public FileSystem {
   ErrorCode SetVolume(const std::string& folder, const MemoryFileSystemOptions& options);
   // Number of Lookup calls so far (to check that a cache saves lookups).
   int LookupCount() const { return lookup_count_; }
+  // The folders given to OpenFolder so far, as given, in order.
+  const std::vector<std::string>& Opened() const { return opened_; }
   // The paths of the SyncFileSystem calls that succeeded, in order.
   const std::vector<std::string>& Synced() const { return synced_; }
 
@@ -168,6 +171,7 @@ class MemoryFileSystem : public FileSystem {
   uint64_t bytes_copied_ = 0;
   uint64_t next_inode_ = 2;
   int lookup_count_ = 0;
+  std::vector<std::string> opened_;
   std::vector<std::string> synced_;
   std::vector<WrittenFileSystem> written_;  // since SetConfinedRoots
   std::set<uint64_t> locked_;               // the inodes of locked files

@@ -25,6 +25,7 @@
 #include <QTextCursor>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
 #include <QWhatsThis>
 #include <fstream>
 #include <functional>
@@ -115,6 +116,8 @@ class MainWindowTest : public QObject {
   void FocusReturnsToTheControlThatStartedTheRun();
   void DeletionGuardAsksWithNoAsTheDefault();
   void PathsOfActionLinesStartRightAfterTheWidestLabel();
+  void LeaveOutNoteShowsBetweenRunsWhilePatternsApply();
+  void PatternsOfTheOptionsDialogLeaveItemsOutOfPreviewAndRun();
 };
 
 void MainWindowTest::RunsFromTheWindowStopKeepingTheOldTargetAndStayResponsive() {
@@ -737,6 +740,84 @@ void MainWindowTest::PathsOfActionLinesStartRightAfterTheWidestLabel() {
   QVERIFY2(
       starts[0] - left >= widest && starts[0] - left <= widest + 2 * metrics.averageCharWidth(),
       qPrintable(QString("path at %1, widest label %2").arg(starts[0] - left).arg(widest)));
+}
+
+// The strip says what the next run leaves out, between runs only, with each
+// pattern as plain text in its tool tip and to a screen reader.
+void MainWindowTest::LeaveOutNoteShowsBetweenRunsWhilePatternsApply() {
+  Program program;
+  auto window = program.Window("");
+  window->show();
+  auto* strip = Control<StatusStrip>(*window, "lblInfo");
+  const auto spoken = [strip] {
+    return QAccessible::queryAccessibleInterface(strip)->text(QAccessible::Description);
+  };
+  const auto leave_out = [&](const QString& patterns) {
+    QTimer::singleShot(0, window.get(), [&] {
+      auto* dialog = window->findChild<QDialog*>("OptionsDialog");
+      Control<QPlainTextEdit>(*dialog, "txtLeaveOut")->setPlainText(patterns);
+      Control<QPushButton>(*dialog, "cmdOK")->click();
+    });
+    window->ShowOptionsDialog();
+  };
+  const auto host_state = [&](bool running) {
+    running ? window->Host().EnterRunningState(false) : window->Host().EnterIdleState();
+    QTRY_COMPARE(window->Running(), running);
+  };
+
+  QCOMPARE(strip->Note(), "");
+  leave_out("*.tmp\n<b>cache</b>/");
+  QCOMPARE(strip->Note(), "Leaving out 2 patterns");
+  QCOMPARE(spoken(), "Leaving out 2 patterns: *.tmp; <b>cache</b>/");
+  const QPoint over_note(strip->width() - 40, strip->height() / 2);
+  QHelpEvent tip(QEvent::ToolTip, over_note, strip->mapToGlobal(over_note));
+  QCoreApplication::sendEvent(strip, &tip);
+  QTRY_VERIFY(QToolTip::isVisible());
+  QVERIFY2(QToolTip::text().contains("&lt;b&gt;cache"), qPrintable(QToolTip::text()));
+
+  host_state(true);
+  QCOMPARE(strip->Note(), "");
+  host_state(false);
+  QCOMPARE(strip->Note(), "Leaving out 2 patterns");
+  leave_out("");
+  QCOMPARE(strip->Note(), "");
+  QCOMPARE(spoken(), "");
+}
+
+// What the Leave out box names, the preview and the run started from the
+// window leave alone on both sides, -d notwithstanding.
+void MainWindowTest::PatternsOfTheOptionsDialogLeaveItemsOutOfPreviewAndRun() {
+  Program program;
+  for (const char* folder : {"src/cache", "dst"})
+    QVERIFY(QDir().mkpath(QString::fromStdString(program.Path(folder))));
+  program.WriteFile("src/a.txt", "a");
+  program.WriteFile("src/b.tmp", "new");
+  program.WriteFile("src/cache/c.bin", "c");
+  program.WriteFile("dst/old.tmp", "old");
+  auto window = program.Window("-d " + program.Path("src/") + " " + program.Path("dst/"));
+  window->show();
+  QTimer::singleShot(0, window.get(), [&] {
+    auto* dialog = window->findChild<QDialog*>("OptionsDialog");
+    Control<QPlainTextEdit>(*dialog, "txtLeaveOut")->setPlainText("*.tmp\ncache/");
+    Control<QPushButton>(*dialog, "cmdOK")->click();
+  });
+  window->ShowOptionsDialog();
+  auto* box = Control<QPlainTextEdit>(*window, "txtReport");
+
+  Control<QToolButton>(*window, "cmdPreview")->click();
+  QVERIFY(WaitFor([&] { return StatusOf(*window) == "Preview completed." && !window->Running(); }));
+  const QStringList previewed = box->toPlainText().split('\n');
+  QCOMPARE(previewed.size(), 3);  // the first line, a.txt copied, the last line
+  QVERIFY2(previewed[1].contains(QString::fromStdString(program.Path("dst/a.txt")) + "\""),
+           qPrintable(previewed[1]));
+
+  Control<QAction>(*window, "mnuStart")->trigger();
+  QVERIFY(WaitFor([&] { return StatusOf(*window) == "Completed." && !window->Running(); }));
+  QVERIFY(box->toPlainText().endsWith(previewed[1] + "\nSynchronization completed."));
+  QCOMPARE(program.ReadFile("dst/a.txt"), std::string("a"));
+  QCOMPARE(program.ReadFile("dst/old.tmp"), std::string("old"));
+  QVERIFY(!QFileInfo::exists(QString::fromStdString(program.Path("dst/b.tmp"))));
+  QVERIFY(!QFileInfo::exists(QString::fromStdString(program.Path("dst/cache"))));
 }
 
 }  // namespace

@@ -26,6 +26,15 @@ constexpr size_t kChunkBytes = size_t{1} << 20;
 // lost in the writing of 32 MiB.
 constexpr uint64_t kFlushBeforeReplaceBytes = uint64_t{32} << 20;
 
+// Every copy reaches the disk before the run ends (a flush of the file, or
+// of the volume). A large one has its written part sent to the disk while
+// it goes on, every kWriteBehindBytes, and waits for what it sent
+// kWriteBehindLag bytes before: the disk then writes while the copy reads,
+// and the final flush finds little left to do, instead of all of it. The
+// wait keeps the copy from filling the memory with data not yet written.
+constexpr uint64_t kWriteBehindBytes = uint64_t{8} << 20;
+constexpr uint64_t kWriteBehindLag = uint64_t{32} << 20;
+
 // A file whose blocks hold less than its size has holes (or is compressed;
 // its data ranges tell which).
 bool HasHoles(const struct stat& st) {
@@ -118,6 +127,7 @@ class ChunkCopy {
       }
       if (n == 0) break;  // the source ended early
       pos += static_cast<uint64_t>(n);
+      if (const ErrorCode code = WriteBehind(pos); code != 0) return code;
       if (options_.progress != nullptr) options_.progress->SetProgress(pos);
     }
     return 0;
@@ -126,10 +136,41 @@ class ChunkCopy {
  private:
   bool Stopped() const { return options_.stop != nullptr && options_.stop->load() != 0; }
 
+  // Sends what was written up to `pos` to the disk once a window is full,
+  // and waits for the windows kWriteBehindLag behind. A write error found
+  // here fails the copy: having been told once, the file would not tell it
+  // again to the flush that ends the copy. A file system without the call
+  // (or whose files it does not apply to) is left to that flush.
+  ErrorCode WriteBehind(uint64_t pos) {
+    if (!write_behind_ || pos < sent_ + kWriteBehindBytes) return 0;
+    const auto sync = [this](uint64_t from, uint64_t to, unsigned flags) -> ErrorCode {
+      if (sync_file_range(target_, static_cast<off64_t>(from), static_cast<off64_t>(to - from),
+                          flags) == 0)
+        return 0;
+      if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == ESPIPE) {
+        write_behind_ = false;
+        return 0;
+      }
+      return errno == EINTR ? 0 : errno;  // a signal: the final flush does it
+    };
+    if (const ErrorCode code = sync(sent_, pos, SYNC_FILE_RANGE_WRITE); code != 0) return code;
+    sent_ = pos;
+    if (!write_behind_ || sent_ < waited_ + kWriteBehindLag + kWriteBehindBytes) return 0;
+    const uint64_t upto = sent_ - kWriteBehindLag;
+    const ErrorCode code =
+        sync(waited_, upto,
+             SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+    if (code == 0) waited_ = upto;
+    return code;
+  }
+
   int source_;
   int target_;
   const CopyOptions& options_;
   bool use_range_ = true;
+  bool write_behind_ = true;
+  uint64_t sent_ = 0;    // written and sent to the disk up to here
+  uint64_t waited_ = 0;  // on the disk up to here
   std::unique_ptr<char[]> buffer_;
   size_t buffer_size_ = 0;
 };

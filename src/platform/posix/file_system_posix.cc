@@ -221,6 +221,38 @@ ErrorCode PosixFileSystem::ReadLink(const std::string& path, std::string& text) 
   return ENAMETOOLONG;
 }
 
+ErrorCode ReadRegularFileAt(int dir, const char* name, size_t limit, std::string& text) {
+  text.clear();
+  struct stat st;
+  if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+  if (S_ISDIR(st.st_mode)) return kErrIsAFolder;
+  if (!S_ISREG(st.st_mode)) return kErrNotSupported;
+  Fd file(openat(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!file.valid()) return errno == ELOOP ? kErrNotSupported : errno;
+  struct stat opened;
+  if (fstat(file.get(), &opened) != 0) return errno;
+  if (opened.st_ino != st.st_ino || opened.st_dev != st.st_dev || !S_ISREG(opened.st_mode))
+    return kErrChangedMeanwhile;
+  char buffer[16 * 1024];
+  for (;;) {
+    const ssize_t n = read(file.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return 0;
+    text.append(buffer, static_cast<size_t>(n));
+    if (text.size() > limit) return kErrFileTooLarge;
+  }
+}
+
+ErrorCode PosixFileSystem::ReadFileText(const std::string& path, size_t limit, std::string& text) {
+  const Call call(*this);
+  CachedFolder* folder = nullptr;
+  std::string name;
+  if (const ErrorCode code = ResolveParent(path, folder, name, ParentUse::Lookup); code != 0)
+    return code;
+  return ReadRegularFileAt(folder->fd.get(), name.c_str(), limit, text);
+}
+
 ErrorCode PosixFileSystem::RenameAt(int from_dir, const std::string& from, int to_dir,
                                     const std::string& to, RenameMode mode) {
   if (mode == RenameMode::Replace) {

@@ -23,8 +23,9 @@ struct PosixFileSystemOptions {
   // kernel has it; otherwise through a descriptor of each item.
   bool use_getxattrat = true;
   // Threads that look up ahead of a walk: 0 chooses by the file systems
-  // (one where both trees are local, several where every lookup is a round
-  // trip); more than one runs every lookup as on a network file system.
+  // (none where both trees are local: the thread that lists looks up too;
+  // several where every lookup is a round trip); more than one runs every
+  // lookup as on a network file system.
   int lookup_threads = 0;
   // Copies that run at once (FileSystem::ParallelCopies): 0 chooses by the
   // file system (one where the Target is local, several where every

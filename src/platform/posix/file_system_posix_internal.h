@@ -34,23 +34,9 @@
 
 #include "platform/file_system.h"
 #include "platform/posix/file_system_posix.h"
+#include "platform/posix/file_system_types.h"
 
 namespace twinmere::posix {
-
-// File system types whose names compare ignoring letter case. FUSE is unknown
-// territory and treated the same: the stored name is then looked up.
-constexpr uint64_t kMsdosMagic = 0x4d44;
-constexpr uint64_t kExfatMagic = 0x2011BAB0;
-constexpr uint64_t kNtfs3Magic = 0x7366746e;
-constexpr uint64_t kCifsMagic = 0xFF534D42;
-constexpr uint64_t kSmb2Magic = 0xFE534D42;
-constexpr uint64_t kFuseMagic = 0x65735546;
-constexpr uint64_t kExt4Magic = 0xEF53;
-constexpr uint64_t kF2fsMagic = 0xF2F52010;
-// Local file systems that, like ext4 and f2fs, keep all that a copy gives them.
-constexpr uint64_t kXfsMagic = 0x58465342;
-constexpr uint64_t kBtrfsMagic = 0x9123683E;
-constexpr uint64_t kTmpfsMagic = 0x01021994;
 
 // A descriptor closed when the holder goes away.
 class Fd {
@@ -98,8 +84,9 @@ ErrorCode ReadSecurityAt(int dir, const std::string& name, const ItemInfo* known
 // `volume` is asked only when the volume refuses the mode.
 ErrorCode GiveMode(int fd, uint32_t mode, const std::function<VolumeAbilities()>& volume);
 
-// File systems whose requests stay on this machine (ext4, tmpfs ...): one
-// thread keeps up with them. Network and FUSE file systems are not.
+// Whether the file system of `fd` is local (IsLocalFileSystemType): the
+// walk's lookup threads and the parallel copies run only where it is not.
+// False where it cannot be told.
 bool IsLocalFileSystem(int fd);
 
 // Where a copy reads and writes: the open folders and the names in them,
@@ -128,6 +115,11 @@ struct CopyPlaces {
 // equal ignoring letter case). `way` keeps which one works.
 ErrorCode TakeFreeName(int dir, const std::string& temporary, const std::string& name,
                        std::atomic<int>* way);
+
+// Reads the regular file `name` of the open folder `dir` whole into `text`,
+// as FileSystem::ReadFileText reads it: looked at first, so that a device
+// or a FIFO is never opened, and never through a link.
+ErrorCode ReadRegularFileAt(int dir, const char* name, size_t limit, std::string& text);
 
 // ASCII letters compared ignoring case, all other bytes as they are.
 bool EqualIgnoringCase(std::string_view a, std::string_view b);
@@ -256,6 +248,7 @@ class PosixFileSystem : public FileSystem {
   ErrorCode SetMode(const std::string& path, uint32_t mode) override;
   ErrorCode SetTimes(const std::string& path, FileTime access, FileTime modify) override;
   ErrorCode ReadLink(const std::string& path, std::string& text) override;
+  ErrorCode ReadFileText(const std::string& path, size_t limit, std::string& text) override;
 
   // volume_abilities_posix.cc
   VolumeAbilities Abilities(const std::string& path) override;

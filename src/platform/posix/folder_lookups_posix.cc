@@ -96,8 +96,6 @@ void FillItems(const ReadAheadState& state, Batch& batch, size_t begin, size_t e
   }
 }
 
-namespace {
-
 // The counterparts' part of a batch.
 void FillCounterparts(const ReadAheadState& state, Batch& batch, size_t begin, size_t end) {
   CounterpartFolder& folder = *batch.counterpart;
@@ -130,6 +128,8 @@ void FillCounterparts(const ReadAheadState& state, Batch& batch, size_t begin, s
     if (read->code != kErrChangedMeanwhile) a.other_security = std::move(read);
   }
 }
+
+namespace {
 
 void RunJob(const ReadAheadState& state, const LookupJob& job) {
   if (job.part == LookupPart::Counterparts) {

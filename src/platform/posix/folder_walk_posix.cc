@@ -8,7 +8,6 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 
 #include <algorithm>
 #include <atomic>
@@ -232,34 +231,6 @@ class QueuedFolderReader : public FolderReader {
 constexpr int kRemoteLookupThreads = 16;
 constexpr size_t kRemoteJobItems = 4;
 
-}  // namespace
-
-// File systems whose lookups stay on this machine: one thread, working
-// through a whole batch at a time, keeps up with the walk.
-bool IsLocalFileSystem(int fd) {
-  struct statfs sfs;
-  if (fstatfs(fd, &sfs) != 0) return false;
-  switch (static_cast<uint64_t>(sfs.f_type)) {
-    case kExt4Magic:
-    case kXfsMagic:
-    case kBtrfsMagic:
-    case kTmpfsMagic:
-    case kF2fsMagic:
-    case kMsdosMagic:
-    case kExfatMagic:
-    case kNtfs3Magic:
-    case 0x858458f6:  // ramfs
-    case 0x2FC12FC1:  // zfs
-    case 0xca451a4e:  // bcachefs
-    case 0x794c7630:  // overlayfs
-      return true;
-    default:
-      return false;
-  }
-}
-
-namespace {
-
 // What a queued item counts against kReadAheadMaxBytes.
 size_t ItemBytes(const AheadItem& item) {
   return sizeof(AheadItem) + (item.item.name.size() >= 16 ? item.item.name.capacity() + 1 : 0);
@@ -269,11 +240,12 @@ size_t ItemBytes(const AheadItem& item) {
 class ReadAheadWalker {
  public:
   ReadAheadWalker(std::shared_ptr<ReadAheadState> state, std::string prefix, bool local_items,
-                  bool local_counterparts)
+                  bool local_counterparts, std::unique_ptr<WalkFilter> filter)
       : state_(std::move(state)),
         root_prefix_(std::move(prefix)),
         local_items_(local_items),
-        local_counterparts_(local_counterparts) {}
+        local_counterparts_(local_counterparts),
+        filter_(std::move(filter)) {}
 
   void Run(Fd root, std::string root_path, Fd counterpart_root) {
     // The frames share one path, the deepest frame's followed by "/": each
@@ -285,6 +257,7 @@ class ReadAheadWalker {
       size_t prefix_length = 0;                   // of `prefix`, for this folder
       std::vector<std::string> subfolders;
       size_t next = 0;
+      bool entered = false;  // the filter went into it
     };
     std::string prefix = root_prefix_;
     std::vector<Frame> stack;
@@ -293,19 +266,23 @@ class ReadAheadWalker {
     std::shared_ptr<SharedFolder> top_counterpart;
     if (counterpart_root.valid())
       top_counterpart = std::make_shared<SharedFolder>(SharedFolder{std::move(counterpart_root)});
-    if (List(top_folder, std::move(root_path), top_counterpart, subfolders)) {
+    bool holds_rules = false;
+    if (List(top_folder, std::move(root_path), top_counterpart, subfolders, holds_rules)) {
       stack.push_back(Frame{std::move(top_folder), std::move(top_counterpart), prefix.size(),
                             std::move(subfolders), 0});
     }
     while (!stack.empty() && !state_->stop.load(std::memory_order_relaxed)) {
       Frame& top = stack.back();
       if (top.next == top.subfolders.size()) {
+        if (top.entered) filter_->Leave();
         stack.pop_back();
         continue;
       }
       prefix.resize(top.prefix_length);
       const std::string& name = top.subfolders[top.next++];
       std::string path = prefix + name;
+      // A folder the walk leaves out is neither listed nor looked into.
+      if (filter_ != nullptr && filter_->LeavesOut(path)) continue;
       Fd fd(openat(top.folder->fd.get(), name.c_str(),
                    O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
       if (!fd.valid()) {
@@ -320,9 +297,16 @@ class ReadAheadWalker {
       prefix += name;
       prefix += '/';
       auto folder = std::make_shared<SharedFolder>(SharedFolder{std::move(fd)});
-      if (!List(folder, std::move(path), counterpart, subfolders)) break;
+      const std::string walked = path;
+      if (!List(folder, std::move(path), counterpart, subfolders, holds_rules)) break;
+      const bool entered = filter_ != nullptr;
+      if (entered && !EnterFilter(walked, holds_rules, *folder, counterpart.get())) {
+        // What it holds is the walk's to decide: nothing below is read ahead.
+        filter_->Leave();
+        continue;
+      }
       stack.push_back(Frame{std::move(folder), std::move(counterpart), prefix.size(),
-                            std::move(subfolders), 0});
+                            std::move(subfolders), 0, entered});
     }
     state_->AnnounceJobs();
     std::lock_guard<std::mutex> lock(state_->mutex);
@@ -342,6 +326,27 @@ class ReadAheadWalker {
       fd.Reset(openat(parent.fd.get(), name.c_str(), O_PATH | kFlags));
     if (!fd.valid()) return nullptr;
     return std::make_shared<SharedFolder>(SharedFolder{std::move(fd)});
+  }
+
+  // Goes into the folder `path` with the filter, its file of rules read
+  // where the filter asks: in the folder itself (the listing told whether it
+  // holds one) or in its counterpart. False where the rules cannot be used.
+  bool EnterFilter(const std::string& path, bool holds_rules, const SharedFolder& folder,
+                   const SharedFolder* counterpart) {
+    return filter_->Enter(path, [&](std::string& rules) {
+      const std::string& name = filter_->RulesFileName();
+      ErrorCode read = kErrNotFound;
+      if (filter_->RulesInCounterparts()) {
+        if (counterpart != nullptr)
+          read =
+              ReadRegularFileAt(counterpart->fd.get(), name.c_str(), filter_->RulesLimit(), rules);
+      } else if (holds_rules) {
+        read = ReadRegularFileAt(folder.fd.get(), name.c_str(), filter_->RulesLimit(), rules);
+      }
+      if (read == ENOENT || read == ENOTDIR || read == kErrNotSupported || read == kErrIsAFolder)
+        read = kErrNotFound;
+      return read;
+    });
   }
 
   // Queues a new folder; false when the walker is to end.
@@ -384,7 +389,22 @@ class ReadAheadWalker {
   // when the walker is to end (the open folder then went to its reader).
   bool List(const std::shared_ptr<SharedFolder>& folder, std::string path,
             const std::shared_ptr<SharedFolder>& counterpart_folder,
-            std::vector<std::string>& subfolders) {
+            std::vector<std::string>& subfolders, bool& holds_rules) {
+    holds_rules = false;
+    const std::string* rules_name =
+        filter_ != nullptr && !filter_->RulesInCounterparts() ? &filter_->RulesFileName() : nullptr;
+    // A folder whose subfolders the walk knows is not opened by it: it is
+    // neither listed nor queued, only gone through. Whether it holds a
+    // file of rules is found out by reading it.
+    std::string_view known;
+    if (state_->plan.passed_over != nullptr && state_->plan.passed_over->Subfolders(path, known)) {
+      for (size_t end = 0; !known.empty(); known.remove_prefix(end + 1)) {
+        end = known.find('\0');
+        subfolders.emplace_back(known.substr(0, end));
+      }
+      holds_rules = rules_name != nullptr;
+      return true;
+    }
     const bool pass_over_files =
         state_->plan.passed_over != nullptr && state_->plan.passed_over->Contains(path);
     if (!Queue(std::move(path), false)) return false;
@@ -420,6 +440,7 @@ class ReadAheadWalker {
         if (!a.kind_known) StatItem(fd, a);
         if (a.gone) continue;
         if (a.code == 0 && a.item.IsFolder()) subfolders.push_back(a.item.name);
+        if (rules_name != nullptr && a.item.name == *rules_name) holds_rules = true;
         a.passed_over = pass_over_files && a.code == 0 && !a.item.IsFolder();
         if (!a.passed_over) ++batch->asked;
         batch->bytes += ItemBytes(a);
@@ -456,8 +477,15 @@ class ReadAheadWalker {
         jobs.push_back(LookupJob{batch, begin, std::min(n, begin + step), part});
     };
     if (item_jobs && !local_items_) add_jobs(LookupPart::Items, false);
-    if (batch->counterpart != nullptr && batch->asked != 0)
-      add_jobs(LookupPart::Counterparts, local_counterparts_);
+    // Where both trees are local the walker fills the counterparts too: a
+    // thread of their own would only wait for it and be woken.
+    if (batch->counterpart != nullptr && batch->asked != 0) {
+      if (local_items_ && local_counterparts_) {
+        FillCounterparts(state, *batch, 0, n);
+      } else {
+        add_jobs(LookupPart::Counterparts, local_counterparts_);
+      }
+    }
     batch->pending.store(static_cast<int>(jobs.size()));
 
     std::unique_lock<std::mutex> lock(state_->mutex);
@@ -520,6 +548,7 @@ class ReadAheadWalker {
   bool local_items_;
   bool local_counterparts_;
   std::shared_ptr<QueuedFolder> current_;
+  std::unique_ptr<WalkFilter> filter_;  // null: every folder is listed
 };
 
 }  // namespace
@@ -601,7 +630,7 @@ void PosixFileSystem::StartReadAhead(const std::string& folder, const WalkPlan& 
   const bool counterpart_lookups = counterpart.valid();
   const int threads = !lookups && !counterpart_lookups                ? 0
                       : forced                                        ? options_.lookup_threads
-                      : local_items && local_counterparts && !lookups ? 1
+                      : local_items && local_counterparts && !lookups ? 0
                                                                       : kRemoteLookupThreads;
   read_ahead_ = std::make_shared<ReadAheadState>(used, prefix, use_getxattrat_, changes_);
   read_ahead_root_ = root;
@@ -616,8 +645,10 @@ void PosixFileSystem::StartReadAhead(const std::string& folder, const WalkPlan& 
   read_ahead_plan_ = plan;
   if (!plan.counterpart_root.empty() && plan.counterpart_root.back() != '/')
     read_ahead_plan_.counterpart_root += '/';
-  auto walker =
-      std::make_shared<ReadAheadWalker>(read_ahead_, prefix, local_items, local_counterparts);
+  std::unique_ptr<WalkFilter> filter;
+  if (plan.left_out != nullptr) filter = plan.left_out->ForReadAhead(prefix);
+  auto walker = std::make_shared<ReadAheadWalker>(read_ahead_, prefix, local_items,
+                                                  local_counterparts, std::move(filter));
   // Signals stay with the calling thread: the threads start with all of
   // them blocked.
   sigset_t all, previous;

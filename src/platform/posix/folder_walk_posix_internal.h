@@ -15,7 +15,10 @@
 // open folder over to the walk, which reads the rest itself, and ends.
 //
 // The files of a folder the plan passes over (WalkPlan::passed_over) are
-// handed over with their name and kind from the listing alone.
+// handed over with their name and kind from the listing alone; where the
+// plan knows its subfolders, it is not listed at all. A folder
+// the plan leaves out (WalkPlan::left_out) is never listed; below a folder
+// whose rules cannot be used, the walk lists for itself.
 //
 // A counterpart is answered only where it was found under exactly the name
 // asked for; one that is missing, and every case of doubt, is left to the
@@ -285,6 +288,8 @@ struct ReadAheadState {
 void StatItem(int dir, AheadItem& a);
 // The items' own part of a batch.
 void FillItems(const ReadAheadState& state, Batch& batch, size_t begin, size_t end);
+// The counterparts' part of a batch.
+void FillCounterparts(const ReadAheadState& state, Batch& batch, size_t begin, size_t end);
 // A lookup thread: runs jobs until the read-ahead stops, then skips the
 // jobs left (their batches are finished by the walk itself).
 void RunLookups(const std::shared_ptr<ReadAheadState>& state);

@@ -1,5 +1,6 @@
 // What a volume can keep of what a copy gives it, found out by trying it once
-// per volume and run, and modes given as far as a volume keeps them.
+// per volume and run, and modes given as far as a volume keeps them; and
+// whether its file system is local, which decides where threads run.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -23,6 +24,11 @@ bool RefusesModes(ErrorCode code) {
 }
 
 }  // namespace
+
+bool IsLocalFileSystem(int fd) {
+  struct statfs sfs;
+  return fstatfs(fd, &sfs) == 0 && IsLocalFileSystemType(static_cast<uint64_t>(sfs.f_type));
+}
 
 VolumeAbilities PosixFileSystem::Abilities(const std::string& path) {
   const Call call(*this);

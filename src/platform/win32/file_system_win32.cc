@@ -741,6 +741,33 @@ ErrorCode WinFileSystem::ReadLink(const std::string& path, std::string& text) {
   return LinkText(data, text);
 }
 
+ErrorCode WinFileSystem::ReadFileText(const std::string& path, size_t limit, std::string& text) {
+  const Call call(*this);
+  text.clear();
+  Folder* folder = nullptr;
+  std::wstring name;
+  if (const ErrorCode code = ResolveParent(path, folder, name); code != 0) return code;
+  if (!IsPlainName(name)) return name.empty() ? kErrIsAFolder : ERROR_INVALID_NAME;
+  Handle file;
+  if (const ErrorCode code = OpenRelative(folder->handle.get(), name,
+                                          {GENERIC_READ, FILE_OPEN, FILE_OPEN_REPARSE_POINT}, file);
+      code != 0)
+    return code;
+  FILE_ATTRIBUTE_TAG_INFO kind{};
+  if (!GetFileInformationByHandleEx(file.get(), FileAttributeTagInfo, &kind, sizeof kind))
+    return LastError();
+  if (kind.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) return kErrIsAFolder;
+  if (kind.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return kErrNotSupported;
+  char buffer[16 * 1024];
+  for (;;) {
+    DWORD n = 0;
+    if (!::ReadFile(file.get(), buffer, sizeof buffer, &n, nullptr)) return LastError();
+    if (n == 0) return 0;
+    text.append(buffer, n);
+    if (text.size() > limit) return kErrFileTooLarge;
+  }
+}
+
 // ---- what volumes keep -----------------------------------------------------------
 
 VolumeAbilities WinFileSystem::AbilitiesOf(const VolumeFacts& volume) const {

@@ -132,6 +132,7 @@ class WinFileSystem final : public FileSystem {
   bool KnownAbilities(const std::string& path, VolumeAbilities& abilities) override;
   bool NamesIgnoreCase(const std::string& folder) override;
   ErrorCode ReadLink(const std::string& path, std::string& text) override;
+  ErrorCode ReadFileText(const std::string& path, size_t limit, std::string& text) override;
   ErrorCode ReadSecurity(const std::string& path, Security& security) override;
   ErrorCode WriteSecurity(const std::string& path, const Security& security) override;
   bool KeepsSecurity(const std::string& path) override;
