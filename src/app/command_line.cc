@@ -57,7 +57,7 @@ ParseResult ParseCommandLine(const std::string& args, SyncOptions& options,
         if (command_line::ReadPath(text, p, path, p) != PathStatus::Ok) return result;
         // Where a file or folder is named, Windows users write "\".
         if (row->which == Switch::Report || row->which == Switch::JsonSummary ||
-            row->which == Switch::Versions || row->which == Switch::LeaveOutFiles)
+            row->which == Switch::Versions)
           path = FromUserPath(std::move(path));
         if (row->list != nullptr) {
           // Checked here, so that a bad pattern stops the line, not a run.

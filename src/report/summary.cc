@@ -84,7 +84,8 @@ std::string BuildSummary(const SummaryInput& in) {
         left_out +=
             (left_out.empty() ? "" : ", ") + ("the patterns of \"" + DisplayPath(file) + "\"");
       for (const std::string& pattern : o.LeaveOut)
-        left_out += (left_out.empty() ? "" : ", ") + ("\"" + DisplayPath(pattern) + "\"");
+        left_out +=
+            (left_out.empty() ? "" : ", ") + ("\"" + DisplayText(pattern) + "\"");  // not a path
       lines.Add("Left out:                  ", left_out + ".");
     }
     if (o.Trash) {

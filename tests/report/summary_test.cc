@@ -136,8 +136,8 @@ TEST_F(SummaryTest, OptionRowsDescribeEveryOption) {
   // The patterns: the files', then the -x ones, bytes escaped as in every line.
   options_.LeaveOutFiles = {"/home/u/lists.txt"};
   options_.LeaveOut = {"*.tmp", "caf\xE9/"};
-  EXPECT_NE(Body().find("Left out:                  \tthe patterns of \"/home/u/lists.txt\", "
-                        "\"*.tmp\", \"caf\\xE9/\".\n"),
+  EXPECT_NE(Body().find("Left out:                  \tthe patterns of \"" +
+                        ShownSeparators("/home/u/lists.txt") + "\", \"*.tmp\", \"caf\\xE9/\".\n"),
             std::string::npos)
       << Body();
 
