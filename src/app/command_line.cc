@@ -4,6 +4,7 @@
 #include "base/exit_codes.h"
 #include "engine/leave_out_filter.h"
 #include "fs/paths.h"
+#include "platform/path_syntax.h"
 #include "report/formats.h"
 
 namespace twinmere {
@@ -54,6 +55,10 @@ ParseResult ParseCommandLine(const std::string& args, SyncOptions& options,
       case SwitchValue::Path: {
         std::string path;
         if (command_line::ReadPath(text, p, path, p) != PathStatus::Ok) return result;
+        // Where a file or folder is named, Windows users write "\".
+        if (row->which == Switch::Report || row->which == Switch::JsonSummary ||
+            row->which == Switch::Versions)
+          path = FromUserPath(std::move(path));
         if (row->list != nullptr) {
           // Checked here, so that a bad pattern stops the line, not a run.
           LeaveOutList checked;
@@ -98,8 +103,8 @@ ParseResult ParseCommandLine(const std::string& args, SyncOptions& options,
     command_line::ReadFolder(second, 0, target, next);
   }
   if (options.Start && (source.empty() || target.empty())) return result;
-  options.Source = LongFolderForm(context.file_system, AddSeparator(source));
-  options.Target = LongFolderForm(context.file_system, AddSeparator(target));
+  options.Source = LongFolderForm(context.file_system, AddSeparator(FromUserPath(source)));
+  options.Target = LongFolderForm(context.file_system, AddSeparator(FromUserPath(target)));
   result.valid = true;
   return result;
 }
@@ -113,7 +118,7 @@ bool ApplyDefaultReport(const std::string& args, const std::string& default_repo
 }
 
 std::string InvalidCommandLineMessage(const std::string& args) {
-  return "Invalid command line: \"" + DisplayPath(args) + "\"";
+  return "Invalid command line: \"" + DisplayText(args) + "\"";
 }
 
 StartupCommandLine ReadStartupCommandLine(const std::string& args,

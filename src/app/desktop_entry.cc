@@ -341,7 +341,7 @@ ShortcutStatus FormatDesktopEntry(std::string_view name, const ShortcutFields& f
     exec += ExecArgument(item);
   }
   std::string out = "[Desktop Entry]\nType=Application\nVersion=1.4\n";
-  out += "Name=" + EscapeValue(DisplayPath(name)) + '\n';
+  out += "Name=" + EscapeValue(DisplayText(name)) + '\n';
   if (!fields.description.empty()) out += "Comment=" + EscapeValue(fields.description) + '\n';
   out += "Exec=" + EscapeValue(exec) + '\n';
   if (!fields.working_directory.empty())

@@ -1,6 +1,7 @@
 #include "app/report_viewer.h"
 
 #include "fs/paths.h"
+#include "platform/path_syntax.h"
 #include "platform/program_start.h"
 #include "report/formats.h"
 
@@ -14,8 +15,8 @@ std::optional<DialogMessage> ViewReport(FileSystem& fs, const std::string& repor
                          kHelpReportMissing};
   if (viewer.empty()) return std::nullopt;
   std::string argument = AbsolutePath(report, WorkingFolder());
-  if (!argument.starts_with(kSeparator)) argument = "./" + argument;
-  if (const ErrorCode code = StartProgram(viewer, argument); code != kSuccess)
+  if (PathRootLength(argument) == 0) argument = "./" + argument;
+  if (const ErrorCode code = OpenInViewer(viewer, argument); code != kSuccess)
     return DialogMessage{"Unable to start Report Viewer. " + SystemErrorText(code) + ": \"" +
                              DisplayPath(viewer) + "\".",
                          MessageIcon::Exclamation, kHelpPreferences};

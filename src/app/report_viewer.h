@@ -1,5 +1,5 @@
 // View Report: opening the report file in the viewer program chosen in the
-// settings ("xdg-open" unless changed).
+// settings (kSystemReportViewer unless changed: "xdg-open", on Windows "notepad.exe").
 #pragma once
 
 #include <optional>
@@ -12,9 +12,9 @@
 namespace twinmere {
 
 // Starts `viewer` (a path, or a bare name searched along PATH) with the
-// report path as its one argument (StartProgram: no shell, not waited for)
-// and returns nothing. The argument is always an absolute path, so that no
-// viewer takes it for a web address ("http://host/x" names the folder
+// report path as its one argument (OpenInViewer: on Linux no shell, on
+// Windows through the shell; not waited for) and returns nothing. The argument is always an
+// absolute path, so that no viewer takes it for a web address ("http://host/x" names the folder
 // "http:" below the working folder) or an option: a relative report is made
 // absolute from the working folder byte for byte (WorkingFolder,
 // AbsolutePath); should that folder be unknown, "./" is put before it.

@@ -57,7 +57,7 @@ std::string QuotedWord(std::string_view text, std::string_view doubled) {
 std::string DescriptionName(std::string_view launcher) {
   std::string name = WithoutDesktopEntryExtension(launcher.substr(launcher.rfind('/') + 1));
   std::string shown;
-  for (const char c : DisplayPath(name)) {
+  for (const char c : DisplayText(name)) {
     shown += c;
     if (c == '%') shown += '%';
   }

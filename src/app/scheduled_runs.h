@@ -46,6 +46,11 @@ inline constexpr RunSchedule kRunSchedules[] = {RunSchedule::Never, RunSchedule:
 std::string_view ScheduleName(RunSchedule schedule);
 
 inline constexpr char kCliExecutableName[] = "twinmere-cli";
+
+// What asking for a scheduled run says on Windows, where the program has no
+// service manager to ask yet; nothing is written or run there.
+inline constexpr char kScheduledRunsNotSupported[] =
+    "Scheduled runs are not supported on Windows yet.";
 inline constexpr char kScheduledUnitPrefix[] = "twinmere-";
 
 // The folder of the user's own units, $XDG_CONFIG_HOME/systemd/user; empty

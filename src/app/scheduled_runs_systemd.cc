@@ -9,6 +9,7 @@
 #include "app/shortcuts.h"
 #include "platform/atomic_file_writer.h"
 #include "platform/own_files.h"
+#include "platform/platform_facts.h"
 #include "platform/program_start.h"
 #include "report/formats.h"
 
@@ -145,6 +146,7 @@ std::optional<DialogMessage> CheckSchedule(const ScheduleRequest& request, FileS
   const auto refusal = [](std::string text) {
     return DialogMessage{std::move(text), MessageIcon::Exclamation, kHelpShortcutDialog};
   };
+  if (kBuiltForWindows) return refusal(kScheduledRunsNotSupported);
   if (context.unit_folder.empty())
     return refusal("A scheduled run needs the user's configuration folder, which is not known.");
   if (!IsProgramFile(request.cli_path))
@@ -165,6 +167,10 @@ std::optional<DialogMessage> CheckSchedule(const ScheduleRequest& request, FileS
 
 std::optional<DialogMessage> ApplySchedule(const ScheduleRequest& request, FileSystem& fs,
                                            const ScheduleContext& context) {
+  if (kBuiltForWindows) {
+    if (request.schedule == RunSchedule::Never) return std::nullopt;
+    return DialogMessage{kScheduledRunsNotSupported, MessageIcon::Exclamation, kHelpShortcutDialog};
+  }
   if (request.schedule == RunSchedule::Never) {
     const std::string unit = ScheduledUnitName(request.launcher);
     if (ScheduleOfLauncher(context.unit_folder, request.launcher) == RunSchedule::Never)
@@ -208,6 +214,8 @@ std::optional<DialogMessage> ApplySchedule(const ScheduleRequest& request, FileS
 
 std::optional<DialogMessage> RemoveScheduledRun(const ScheduledRun& run,
                                                 const ScheduleContext& context) {
+  if (kBuiltForWindows)
+    return DialogMessage{kScheduledRunsNotSupported, MessageIcon::Exclamation, kHelpPreferences};
   const std::string timer_unit = run.unit + ".timer";
   // Stopped and disabled first, while the manager still knows the timer.
   const UserServiceManager::Answer disabled =

@@ -6,6 +6,7 @@
 #include "base/version.h"
 #include "fs/paths.h"
 #include "platform/errors.h"
+#include "platform/platform_facts.h"
 #include "report/formats.h"
 
 namespace twinmere {
@@ -42,6 +43,7 @@ std::optional<DialogMessage> ReadShortcutOptions(const std::string& shortcut_pat
                                                  const ShortcutOptionsContext& context,
                                                  OptionsDialogState& state,
                                                  ShortcutMemory& memory) {
+  if (kBuiltForWindows) return Warning(kLaunchersNotSupported, kHelpReadShortcut);
   ShortcutFields fields;
   const ShortcutStatus status = ReadShortcut(shortcut_path, fields);
   if (!status.ok())
@@ -141,6 +143,7 @@ SaveOutcome SaveShortcut(const ShortcutDialogFields& fields, const ShortcutDialo
     questions.Show(Warning(std::move(text), help_topic));
     return SaveOutcome::KeepOpen;
   };
+  if (kBuiltForWindows) return stop(kLaunchersNotSupported, kHelpShortcutDialog);
 
   // The executable is read as the command line reads an item, so that the
   // program's own quoting of its path is understood.

@@ -24,6 +24,10 @@ namespace twinmere {
 inline constexpr char kProgramExecutableName[] = "twinmere";
 inline constexpr char kDefaultShortcutName[] = "New Synchronization";
 
+// What reading or saving a launcher says on Windows, where launchers (desktop
+// entries) do not exist; nothing is read or written there.
+inline constexpr char kLaunchersNotSupported[] = "Launchers are not supported on Windows yet.";
+
 inline constexpr int kHelpReadShortcut = 2050;
 inline constexpr int kHelpShortcutDialog = 6000;
 inline constexpr int kHelpShortcutLimits = 6001;

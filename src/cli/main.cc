@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/command_line.h"
 #include "app/switch_table.h"
@@ -19,6 +20,7 @@
 #include "engine/synchronizer.h"
 #include "platform/file_system.h"
 #include "platform/platform_facts.h"
+#include "platform/process_paths.h"
 #include "platform/standard_streams.h"
 #include "platform/stop_signals.h"
 #include "platform/user_folders.h"
@@ -74,6 +76,14 @@ errors, 17 invalid command line, 18 Source not set, 19 Target not set,
 20 invalid Source, 21 invalid Target, 22 same or nested folders.
 )";
 
+// What the Windows build cannot do yet.
+constexpr std::string_view kWindowsNote =
+    R"(
+On Windows, Ctrl+Break and closing the console stop the run as Ctrl+C does;
+paths may be written with "\" or "/" and lines show them with "\". Not
+supported on Windows yet: -tr (the Trash), launchers and scheduled runs.
+)";
+
 void Print(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);
@@ -83,7 +93,7 @@ std::string VersionText() {
   return std::string(kProgramTitle) + " " + kVersion + " (twinmere-cli)\n" + kCopyright + "\n";
 }
 
-int Main(int argc, char** argv) {
+int Main(const std::vector<std::string>& argv) {
   // Numbers and times in the report follow the user's locale, as in the
   // desktop program.
   std::setlocale(LC_ALL, "");
@@ -91,11 +101,12 @@ int Main(int argc, char** argv) {
   // writes fail instead and the run goes on to its end.
   IgnoreClosedPipes();
 
-  if (argc == 2 && std::string_view(argv[1]) == "--help") {
-    Print(std::string(kHelpHead) + SwitchHelp() + std::string(kHelpTail));
+  if (argv.size() == 2 && argv[1] == "--help") {
+    Print(std::string(kHelpHead) + SwitchHelp() + std::string(kHelpTail) +
+          std::string(kBuiltForWindows ? kWindowsNote : ""));
     return kExitSuccess;
   }
-  if (argc == 2 && std::string_view(argv[1]) == "--version") {
+  if (argv.size() == 2 && argv[1] == "--version") {
     Print(VersionText());
     return kExitSuccess;
   }
@@ -112,7 +123,9 @@ int Main(int argc, char** argv) {
   options.VersionsKeep = settings.versions_keep;
 
   std::unique_ptr<FileSystem> fs = CreatePlatformFileSystem();
-  const std::string arguments = JoinArguments(argc, argv);
+  std::vector<const char*> pointers;
+  for (const std::string& argument : argv) pointers.push_back(argument.c_str());
+  const std::string arguments = JoinArguments(static_cast<int>(pointers.size()), pointers.data());
   const CommandLineContext context{*fs, ProgramStateFolder(folders), settings.default_report_level,
                                    settings.versions_keep};
   // Parsing, the default report file for an empty command line, and on a
@@ -159,5 +172,7 @@ int Main(int argc, char** argv) {
 }  // namespace twinmere::cli
 
 int main(int argc, char** argv) {
-  return twinmere::cli::Main(argc, argv);
+  // On Windows the arguments are read again in UTF-8 from the wide command
+  // line: argv holds them in the ANSI code page.
+  return twinmere::cli::Main(twinmere::ProgramArguments(argc, argv));
 }

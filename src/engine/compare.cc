@@ -121,9 +121,9 @@ CompareResult Compare(FilesEnumerator& e, const std::string& other_path, bool wi
   e.ForgetItemSecurity();
   if (!e.IsOtherCached(other_path)) {
     const ErrorCode error = e.FindOther(other_path);
-    // A link among the folders of the path (ELOOP) is never followed: like a
+    // A link among the folders of the path (kErrLinkInPath) is never followed: like a
     // file there, it means that no such counterpart exists in the tree.
-    if (IsMissingError(error) || error == ELOOP) return CompareResult::Missing();
+    if (IsMissingError(error) || error == kErrLinkInPath) return CompareResult::Missing();
     if (error != kSuccess) {
       callback.AccessError(other_path, error);
       return {Counterpart::Inaccessible, {}};

@@ -461,7 +461,7 @@ void Synchronizer::Impl::KindConflictLine(FilesEnumerator& e, const std::string&
   reporter.AddReportLine(std::string(text) + "\"" + DisplayPath(path) + "\".",
                          ReportLineKind::Error, 0.5, LineFlush::Throttled);
   // For the JSON summary: what stands in the way, as the system would say it.
-  reporter.CountError(e.IsFolder() ? EEXIST : EISDIR,
+  reporter.CountError(e.IsFolder() ? kErrAlreadyExists : kErrIsAFolder,
                       e.IsFolder() ? kActionCreateFolder : kActionCopy, path);
 }
 

@@ -11,6 +11,7 @@
 #include "fs/folder_identity.h"
 #include "fs/paths.h"
 #include "platform/local_time.h"
+#include "platform/path_syntax.h"
 #include "report/action_lines.h"
 
 namespace twinmere {
@@ -170,21 +171,23 @@ std::optional<double> RunMarkStart(std::string_view text) {
 
 std::string NormalFolderPath(FileSystem& fs, const std::string& folder) {
   const std::string path = AbsolutePath(folder, WorkingFolder());
-  const bool absolute = path.starts_with('/');
+  // "/", or on Windows "C:/", "//server/share/".
+  const std::string root = path.substr(0, PathRootLength(path));
+  const bool absolute = !root.empty();
   std::vector<std::string> parts;
   const auto joined = [&] {
-    std::string text = absolute ? "/" : "";
+    std::string text = root;
     for (const std::string& part : parts) text += part + "/";
     return text;
   };
-  for (size_t start = 0; start <= path.size();) {
+  for (size_t start = root.size(); start <= path.size();) {
     size_t end = path.find('/', start);
     if (end == std::string::npos) end = path.size();
     const std::string part = path.substr(start, end - start);
     start = end + 1;
     if (part.empty() || part == ".") continue;
     if (part == "..") {
-      if (absolute && parts.empty()) continue;  // "/.." is "/"
+      if (absolute && parts.empty()) continue;  // "/.." is "/", "C:/.." is "C:/"
       ItemInfo info;
       // Through a link, ".." leads to the parent of what it names: kept.
       if (!parts.empty() && parts.back() != ".." &&
@@ -305,7 +308,7 @@ ErrorCode VersionsKeeper::Prepare(const std::string& path, const ItemInfo& item,
   (void)item;
   (void)reason;
   const bool in_target = path.starts_with(sides_.target);
-  if (!in_target && !path.starts_with(sides_.source)) return EINVAL;
+  if (!in_target && !path.starts_with(sides_.source)) return kErrInvalidArgument;
   if (run_folder_.empty()) {
     if (const ErrorCode code = MakeRunFolder(); code != kSuccess) return code;
   }
@@ -426,8 +429,8 @@ ErrorCode TrashKeeper::UserFolder(const std::string& path) {
   ItemInfo info;
   const ErrorCode found = fs_.Lookup(path, info);
   if (found == kSuccess) {
-    if (!info.IsFolder()) return ENOTDIR;
-    return info.uid == places_.uid ? kSuccess : EPERM;
+    if (!info.IsFolder()) return kErrNotAFolder;
+    return info.uid == places_.uid ? kSuccess : kErrNotPermitted;
   }
   if (!IsMissingError(found)) return found;
   if (const ErrorCode code = fs_.CreateFolder(path); code != kSuccess) return code;
@@ -441,7 +444,7 @@ ErrorCode TrashKeeper::FindTrash(const std::string& path, uint64_t device, Trash
                                  std::string& why) {
   trash.device = device;
   const auto say = [&why](ErrorCode code, const std::string& doing, const std::string& where) {
-    if (code == EPERM || code == ENOTDIR) {
+    if (code == kErrNotPermitted || code == kErrNotAFolder) {
       why = "\"" + DisplayPath(where) + "\" is not a folder of this user";
     } else {
       why = "Error " + std::to_string(code) + " " + doing + " \"" + DisplayPath(where) + "\". " +
@@ -568,7 +571,7 @@ ErrorCode TrashKeeper::Prepare(const std::string& path, const ItemInfo& item, Ke
   const Trash& trash = TrashFor(path, item.device);
   if (!trash.usable) return kErrNoPlaceToKeep;
   // A trash's own items are never trashed into it.
-  if (path == trash.folder || path.starts_with(trash.folder + "/")) return EINVAL;
+  if (path == trash.folder || path.starts_with(trash.folder + "/")) return kErrInvalidArgument;
   place.companion.clear();
   const bool in_entry = entry_ != nullptr && reason == KeepReason::Delete &&
                         (path == entry_->root || path.starts_with(entry_->root + "/")) &&

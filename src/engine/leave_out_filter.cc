@@ -116,7 +116,8 @@ class ReadAheadFilter final : public WalkFilter {
 
 bool AddLeaveOutPattern(std::string_view pattern, LeaveOutList& list, std::string& fault) {
   if (list.AddPattern(pattern)) return true;
-  fault = "Invalid pattern to leave out: \"" + DisplayPath(pattern) + "\".";
+  // A pattern, not a path: its "/" stay as written.
+  fault = "Invalid pattern to leave out: \"" + DisplayText(pattern) + "\".";
   return false;
 }
 

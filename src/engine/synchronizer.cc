@@ -13,6 +13,7 @@
 #include "engine/sync_run.h"
 #include "fs/folder_identity.h"
 #include "fs/paths.h"
+#include "platform/platform_facts.h"
 #include "platform/temporary_names.h"
 #include "platform/user_folders.h"
 #include "report/action_lines.h"
@@ -420,7 +421,7 @@ bool Synchronizer::Impl::PrepareKeeping(double start_time) {
           fs->Lookup(in_source, there) == kSuccess) {
         reporter.ErrorLine("Not synchronized: \"" + DisplayPath(in_source) +
                                "\" lies where Target keeps the versions folder.",
-                           EEXIST, kVersionsFolderErrorAction, in_source);
+                           kErrAlreadyExists, kVersionsFolderErrorAction, in_source);
       }
     }
   }
@@ -486,6 +487,14 @@ void Synchronizer::Impl::Run() {
 
   if (options.Source.empty()) return Refuse("Source Path not set.", kExitSourceNotSet);
   if (options.Target.empty()) return Refuse("Target Path not set.", kExitTargetNotSet);
+  // Windows keeps deleted items in its Recycle Bin, which no run writes to
+  // yet: a run that asks for it changes nothing.
+  if (kBuiltForWindows && options.Trash) {
+    return Refuse(
+        "The Trash (-tr) is not supported on Windows yet: nothing was changed. A versions "
+        "folder (-v) keeps what a run deletes or replaces.",
+        kExitInvalidCommandLine);
+  }
   // Patterns that cannot be read make the options invalid, as on the
   // command line: nothing is touched.
   {
@@ -696,7 +705,7 @@ bool Synchronizer::Impl::DeletionAllowed() {
                        " %. To delete them, run again with -fd (Lift deletion guard).";
       break;
   }
-  reporter.ErrorLine(line, ECANCELED, kGuardErrorAction, options.Target);
+  reporter.ErrorLine(line, kErrCancelled, kGuardErrorAction, options.Target);
   return false;
 }
 

@@ -4,6 +4,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/path_syntax.h"
+
 namespace twinmere {
 namespace {
 
@@ -18,13 +20,14 @@ std::string WithSeparator(std::string path) {
 }
 
 // The lexical parent of a folder path ending in "/": "/a/b/" gives "/a/";
-// "b/" gives "./"; "/" stays "/".
+// "b/" gives "./"; a root ("/", "C:/") stays as it is.
 std::string LexicalParent(const std::string& folder) {
-  if (folder == "/") return folder;
+  const size_t root = PathRootLength(folder);
+  if (folder.size() <= root) return folder;
   const size_t end = folder.find_last_not_of('/');
   if (end == std::string::npos) return "/";
   const size_t slash = folder.rfind('/', end);
-  if (slash == std::string::npos) return "./";
+  if (slash == std::string::npos || slash < root) return root > 0 ? folder.substr(0, root) : "./";
   return folder.substr(0, slash + 1);
 }
 

@@ -80,7 +80,7 @@ ErrorCode MoveToKeeper(const EnumeratorContext& context, const std::string& path
     }
   } else {
     code = fs.Rename(path, place.path, RenameMode::NoReplace);
-    if (code == EXDEV) {
+    if (code == kErrCrossDevice) {
       CopyOptions options;
       options.stop = context.stop;
       options.carry_owner = with_owner;

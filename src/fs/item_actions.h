@@ -96,7 +96,7 @@ ErrorCode DeleteEmptiedOther(FilesEnumerator& e, const std::string& path, const 
 ErrorCode CopySecurityTo(FilesEnumerator& e, const std::string& path);
 
 // Checks that CAP_CHOWN, CAP_FOWNER and CAP_DAC_OVERRIDE are effective.
-// Returns 0, or EPERM when one is missing.
+// Returns 0, or kErrNotPermitted when one is missing.
 ErrorCode EnablePrivileges();
 // The volume under `path` keeps owners and ACLs.
 bool VolumeSupportsAcls(FileSystem& fs, const std::string& path);

@@ -1,6 +1,10 @@
 #include "fs/paths.h"
 
+#include <algorithm>
+
 #include "fs/folder_identity.h"
+#include "platform/network_shares.h"
+#include "platform/path_syntax.h"
 
 namespace twinmere {
 
@@ -19,7 +23,8 @@ std::string FolderPart(const std::string& path) {
 }
 
 std::string RemoveSeparator(const std::string& path) {
-  if (path.size() <= 1 || path.back() != kSeparator) return path;
+  if (path.size() <= std::max<size_t>(PathRootLength(path), 1) || path.back() != kSeparator)
+    return path;
   return path.substr(0, path.size() - 1);
 }
 
@@ -37,20 +42,25 @@ bool FolderExists(FileSystem& fs, const std::string& path, FinalLink link) {
     return LookupFolder(fs, path, info) && info.IsFolder();
   }
   const uint32_t attributes = GetAttributes(fs, path);
-  return attributes != kInvalidAttributes && (attributes & kAttrFolder) != 0;
+  if (attributes != kInvalidAttributes) return (attributes & kAttrFolder) != 0;
+  // A share that may not be read still exists.
+  return IsShareRoot(RemoveSeparator(path));
 }
 
-bool IsShareRoot(const std::string&) {
-  return false;
+bool IsShareRoot(const std::string& path) {
+  return IsShareRootPath(path) && IsNetworkDiskShare(path);
 }
 
 std::string FolderForm(FileSystem& fs, const std::string& path, NameForm form) {
   if (path.empty()) return path;
   const bool trailing = path.back() == kSeparator;
   const std::string body = trailing ? path.substr(0, path.size() - 1) : path;
-  const size_t first = body.find(kSeparator);
+  // The root is kept as written ("/", "C:/", "//server/share/"), as is the
+  // first component of a relative path.
+  const size_t root = PathRootLength(body);
+  const size_t first = root > 0 ? root - 1 : body.find(kSeparator);
   // The root, or a single relative component: nothing to look up.
-  if (first == std::string::npos) return path;
+  if (first == std::string::npos || first + 1 >= body.size()) return path;
 
   std::string result = body.substr(0, first + 1);
   size_t start = first + 1;
@@ -90,7 +100,8 @@ std::string LongFolderForm(FileSystem& fs, const std::string& path) {
 std::string ParentFolder(const std::string& path) {
   const size_t i = path.rfind(kSeparator);
   if (i == std::string::npos) return {};
-  if (i == 0) return std::string(1, kSeparator);
+  // A name right below the root: the root, with its separator.
+  if (const size_t root = PathRootLength(path); i < root) return path.substr(0, root);
   return path.substr(0, i);
 }
 
@@ -107,7 +118,8 @@ std::string QuoteIfBlank(const std::string& text) {
 }
 
 std::string QualifyName(const std::string& name, const std::string& program_folder) {
-  if (name.empty() || name.find(kSeparator) != std::string::npos || program_folder.empty())
+  if (name.empty() || name.find(kSeparator) != std::string::npos || PathRootLength(name) > 0 ||
+      program_folder.empty())
     return name;
   return AddSeparator(program_folder) + name;
 }
@@ -119,7 +131,16 @@ std::string GetInstallFolder() {
 }
 
 std::string AbsolutePath(const std::string& path, const std::string& folder) {
-  if (path.empty() || path.front() == kSeparator || folder.empty()) return path;
+  if (path.empty() || IsAbsolutePath(path) || folder.empty()) return path;
+  // A Windows path that names only part of its root: "/name" lies on the
+  // drive of `folder`; "C:name" depends on a folder that only the system
+  // knows, and is left to it.
+  if (PathRootLength(path) > 0) {
+    if (path.front() != kSeparator) return path;
+    std::string drive = folder.substr(0, PathRootLength(folder));
+    if (drive.ends_with(kSeparator)) drive.pop_back();
+    return drive + path;
+  }
   return AddSeparator(folder) + path;
 }
 

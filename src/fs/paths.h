@@ -1,10 +1,12 @@
 // Small routines on path strings: separator rules, the stored and short forms
 // of a path, folder tests, quoting, and where the program keeps its files.
 //
-// Paths are byte strings with "/" as separator and "/" as the root. A folder
-// path as the options and the enumerator hold it ends in "/". None of these
-// routines throws; the ones that touch the disk go through a FileSystem and
-// never follow a final symbolic link.
+// Paths are byte strings with "/" as separator, on Windows too; the root is
+// "/", on Windows a drive ("C:/") or a share ("//server/share/"), and keeps
+// its "/" (platform/path_syntax.h). A folder path as the options and the
+// enumerator hold it ends in "/". None of these routines throws; the ones
+// that touch the disk go through a FileSystem and never follow a final
+// symbolic link.
 #pragma once
 
 #include <cstdint>
@@ -35,8 +37,8 @@ std::string AddSeparator(const std::string& path);
 // the path has no "/". Never fails.
 std::string FolderPart(const std::string& path);
 
-// The path without its trailing "/", except the root "/" which keeps it; an
-// empty path stays empty. Removes one separator only. Never fails.
+// The path without its trailing "/", except a root ("/", "C:/") which keeps
+// it; an empty path stays empty. Removes one separator only. Never fails.
 std::string RemoveSeparator(const std::string& path);
 
 // The attribute word of a file, folder or link (ItemInfo::Attributes: folder
@@ -51,11 +53,14 @@ uint32_t GetAttributes(FileSystem& fs, const std::string& path);
 enum class FinalLink : uint8_t { Follow, NotFollowed };
 
 // True when `path` names an existing folder, or with FinalLink::Follow a
-// link to one. Never fails: an empty path or a failed lookup gives false.
+// link to one, or (when the folder cannot be looked up) a network share
+// itself (IsShareRoot). Never fails: an empty path or a failed lookup gives
+// false.
 bool FolderExists(FileSystem& fs, const std::string& path, FinalLink link);
 
-// True when `path` names a network share itself. Network file systems appear
-// as mounted folders here, so this is always false.
+// True when `path` names a network share itself: "//server/share" on
+// Windows, where the network knows it as a disk share. Network file systems
+// appear as mounted folders on Linux, so there it is always false.
 bool IsShareRoot(const std::string& path);
 
 // The folder path (ending in "/") with each component replaced by the item's
@@ -78,7 +83,8 @@ std::string PathForm(FileSystem& fs, const std::string& path, NameForm form);
 std::string LongFolderForm(FileSystem& fs, const std::string& path);
 
 // The containing folder without a trailing "/": "/a/b" gives "/a", "/a" gives
-// the root "/", a path without "/" gives an empty text. Never fails.
+// the root "/" ("C:/a" gives "C:/"), a path without "/" gives an empty text.
+// Never fails.
 std::string ParentFolder(const std::string& path);
 
 // The text between a leading double quote and the next one; a text that begins
@@ -90,7 +96,7 @@ std::string Unquote(const std::string& text);
 // else unchanged.
 std::string QuoteIfBlank(const std::string& text);
 
-// A bare file name (not empty, no "/" anywhere) placed into `program_folder`,
+// A bare file name (not empty, no "/" anywhere, no root) placed into `program_folder`,
 // the program's state folder; unchanged when the folder is empty or the name is
 // not bare. Nothing is created here. Never fails.
 std::string QualifyName(const std::string& name, const std::string& program_folder);
@@ -100,10 +106,12 @@ std::string QualifyName(const std::string& name, const std::string& program_fold
 // is WorkingFolder (platform/process_paths.h).
 std::string GetInstallFolder();
 
-// `path` as an absolute path: unchanged when it is empty or begins with "/",
-// else `folder` with a "/" added and `path` after it, byte for byte (nothing
-// resolved or removed: "." and ".." stay). Unchanged when `folder` is empty.
-// Never fails.
+// `path` as an absolute path: unchanged when it is empty or absolute
+// (IsAbsolutePath), else `folder` with a "/" added and `path` after it, byte
+// for byte (nothing resolved or removed: "." and ".." stay). On Windows
+// "/name" gets the drive of `folder` ("C:/name"), and "C:name" stays as it
+// is (the system resolves it). Unchanged when `folder` is empty. Never
+// fails.
 std::string AbsolutePath(const std::string& path, const std::string& folder);
 
 }  // namespace twinmere

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "fs/paths.h"
+#include "platform/path_syntax.h"
 #include "platform/user_folders.h"
 
 namespace twinmere {
@@ -28,11 +30,29 @@ std::string Join(const std::string& folder, std::string_view name) {
   return path;
 }
 
-// The components of a path: its names, "." and ".." included, empty ones
-// (doubled or trailing "/") left out.
+// The length of the root that `path` begins with, where the preview keeps
+// a tree of its own: "/", and on Windows "C:/" or "//server/share/" too. A
+// bare drive ("C:name") goes by the working folder of that drive, which only
+// the system knows: the preview takes it for a name of the working folder.
+size_t RootLength(std::string_view path) {
+  const size_t root = PathRootLength(path);
+  return root > 0 && path[root - 1] == ':' ? 0 : root;
+}
+
+// The key of a root's tree: its text, ASCII letters in lower case (drive
+// letters and server names ignore case); empty for the working folder.
+std::string RootKey(std::string_view path) {
+  std::string key(path.substr(0, RootLength(path)));
+  for (char& c : key)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return key;
+}
+
+// The components of a path below its root: its names, "." and ".."
+// included, empty ones (doubled or trailing "/") left out.
 std::vector<std::string_view> Components(std::string_view path) {
   std::vector<std::string_view> parts;
-  size_t start = 0;
+  size_t start = RootLength(path);
   while (start <= path.size()) {
     size_t end = path.find('/', start);
     if (end == std::string_view::npos) end = path.size();
@@ -193,16 +213,17 @@ PreviewFileSystem::PreviewFileSystem(FileSystem& real)
 PreviewFileSystem::~PreviewFileSystem() = default;
 
 PreviewFileSystem::Node* PreviewFileSystem::RootOf(const std::string& path, bool make) {
-  const bool absolute = !path.empty() && path.front() == '/';
-  std::unique_ptr<Node>& root = absolute ? absolute_root_ : relative_root_;
-  if (!root && make) {
-    root = std::make_unique<Node>();
-    root->root_path = absolute ? "/" : "";
-    root->info.kind = ItemKind::Folder;
-    root->info.name = absolute ? "/" : ".";
-    real_.Lookup(absolute ? "/" : ".", root->info);
-  }
-  return root.get();
+  const std::string key = RootKey(path);
+  const auto found = roots_.find(key);
+  if (found != roots_.end()) return found->second.get();
+  if (!make) return nullptr;
+  auto root = std::make_unique<Node>();
+  const std::string real = key.empty() ? "." : path.substr(0, key.size());
+  root->root_path = key.empty() ? "" : real;
+  root->info.kind = ItemKind::Folder;
+  root->info.name = real;
+  real_.Lookup(real, root->info);
+  return (roots_[key] = std::move(root)).get();
 }
 
 bool PreviewFileSystem::IgnoresCase(Node& folder) {
@@ -299,7 +320,7 @@ ErrorCode PreviewFileSystem::Resolve(const std::string& path, bool make, Found& 
     Frame& frame = frames.back();
     if (frame.info.kind != ItemKind::Folder) {
       if (frame.node != nullptr || frame.info.kind != ItemKind::Link) {
-        return frame.info.kind == ItemKind::Link ? ELOOP : kErrPathNotFound;
+        return frame.info.kind == ItemKind::Link ? kErrLinkInPath : kErrPathNotFound;
       }
       // A real link among the folders: the real file system knows what it does.
     }
@@ -363,11 +384,11 @@ ErrorCode PreviewFileSystem::ParentOf(const std::string& path, Node*& folder, st
   while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
   const size_t slash = trimmed.rfind('/');
   name = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
-  if (name.empty() || IsDots(name)) return EINVAL;
+  if (name.empty() || IsDots(name)) return kErrInvalidArgument;
   const std::string above = slash == std::string::npos ? "." : trimmed.substr(0, slash + 1);
   if (const ErrorCode code = NodeOf(above, folder); code != 0)
     return NotAFolderOnTheWay(code, false);
-  if (folder->info.kind == ItemKind::Link) return ELOOP;
+  if (folder->info.kind == ItemKind::Link) return kErrLinkInPath;
   if (folder->info.kind != ItemKind::Folder) return kErrPathNotFound;
   return 0;
 }
@@ -376,8 +397,8 @@ ErrorCode PreviewFileSystem::ParentOf(const std::string& path, Node*& folder, st
 // preview shows there: the folders on the way are where they were (a folder
 // whose own mode or times changed still is), and the item itself is as real.
 bool PreviewFileSystem::Untouched(const std::string& path) const {
-  const bool absolute = !path.empty() && path.front() == '/';
-  Node* node = absolute ? absolute_root_.get() : relative_root_.get();
+  const auto root = roots_.find(RootKey(path));
+  Node* node = root == roots_.end() ? nullptr : root->second.get();
   if (node == nullptr || !node->children) return true;
   for (std::string_view part : Components(path)) {
     if (IsDots(part)) return false;
@@ -441,10 +462,10 @@ std::string PreviewFileSystem::NearestRealFolder(const std::string& path) {
     Found found;
     if (Resolve(folder, false, found) == 0 && found.info.IsFolder() && !found.real.empty())
       return found.real;
-    const size_t slash = folder.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    folder.resize(slash);
+    if (folder.size() <= RootLength(folder)) return folder;
+    const std::string parent = ParentFolder(folder);
+    if (parent.empty()) return ".";
+    folder = parent;
   }
   return folder;
 }
@@ -495,7 +516,7 @@ ErrorCode PreviewFileSystem::RemoveFolder(const std::string& path) {
   Node* node = nullptr;
   if (const ErrorCode code = NodeOf(path, node); code != 0) return code;
   if (!node->info.IsFolder()) return kErrPathNotFound;
-  if (node->parent == nullptr) return EBUSY;
+  if (node->parent == nullptr) return kErrBusy;
   bool empty = true;
   if (const ErrorCode code = ListNode(*node, empty); code != 0) return code;
   // What no listing shows (a FIFO, a socket, a device) stays there.
@@ -508,8 +529,8 @@ ErrorCode PreviewFileSystem::RemoveFolder(const std::string& path) {
 ErrorCode PreviewFileSystem::DeleteFile(const std::string& path) {
   Node* node = nullptr;
   if (const ErrorCode code = NodeOf(path, node); code != 0) return code;
-  if (node->info.IsFolder()) return EISDIR;
-  if (node->parent == nullptr) return EBUSY;
+  if (node->info.IsFolder()) return kErrIsAFolder;
+  if (node->parent == nullptr) return kErrBusy;
   Remove(*node);
   Touch(*node->parent);
   return 0;
@@ -519,20 +540,20 @@ ErrorCode PreviewFileSystem::Rename(const std::string& from, const std::string& 
                                     RenameMode mode) {
   Node* source = nullptr;
   if (const ErrorCode code = NodeOf(from, source); code != 0) return code;
-  if (source->parent == nullptr) return EBUSY;
+  if (source->parent == nullptr) return kErrBusy;
   Node* folder = nullptr;
   std::string name;
   if (const ErrorCode code = ParentOf(to, folder, name); code != 0) return code;
   for (const Node* above = folder; above != nullptr; above = above->parent) {
-    if (above == source) return EINVAL;  // into itself
+    if (above == source) return kErrInvalidArgument;  // into itself
   }
-  if (source->info.device != folder->info.device) return EXDEV;
+  if (source->info.device != folder->info.device) return kErrCrossDevice;
   Found existing;
   if (Resolve(to, false, existing) == 0) {
     const bool same = existing.node == source;
     if (!same) {
       if (mode == RenameMode::NoReplace) return kErrAlreadyExists;
-      if (existing.info.IsFolder() || source->info.IsFolder()) return EISDIR;
+      if (existing.info.IsFolder() || source->info.IsFolder()) return kErrIsAFolder;
     }
     if (same && source->info.name == name && source->parent == folder) return 0;
     if (!same) {
@@ -590,7 +611,7 @@ ErrorCode PreviewFileSystem::CreateItem(const std::string& path, ItemKind kind, 
   info.size = size;
   info.access_time = info.modify_time = info.change_time = Now();
   info.uid = CurrentUserId();
-  info.gid = getegid();
+  info.gid = CurrentGroupId();
   info.device = folder->info.device;
   info.inode = next_inode_++;
   node = ExactChild(*folder, name);
@@ -642,7 +663,7 @@ ErrorCode PreviewFileSystem::CopyFile(const std::string& from, const std::string
                                       const CopyOptions& options) {
   Found source;
   if (const ErrorCode code = Resolve(from, false, source); code != 0) return code;
-  if (source.info.IsFolder()) return EISDIR;
+  if (source.info.IsFolder()) return kErrIsAFolder;
   std::string text;
   if (source.info.kind == ItemKind::Link) {
     if (const ErrorCode code = ReadLink(from, text); code != 0) return code;
@@ -653,7 +674,7 @@ ErrorCode PreviewFileSystem::CopyFile(const std::string& from, const std::string
   if (const ErrorCode code = ParentOf(to, folder, name); code != 0) return code;
   Found existing;
   const bool exists = Resolve(to, false, existing) == 0;
-  if (exists && existing.info.IsFolder()) return EISDIR;
+  if (exists && existing.info.IsFolder()) return kErrIsAFolder;
   if (exists && options.no_replace) return kErrAlreadyExists;
   if (options.old_kept != nullptr) *options.old_kept = false;
   if (exists && options.keep_old_as != nullptr) {
@@ -674,7 +695,7 @@ ErrorCode PreviewFileSystem::CopyFile(const std::string& from, const std::string
   info.mode = ModeOnVolume(wanted, exists ? existing.info.mode : 0755, volume.kept_mode_bits);
   if (!options.carry_owner) {
     info.uid = CurrentUserId();
-    info.gid = getegid();
+    info.gid = CurrentGroupId();
   }
   if (info.kind == ItemKind::Link && !volume.sets_link_times) {
     info.access_time = info.modify_time = info.change_time;
@@ -717,7 +738,7 @@ ErrorCode PreviewFileSystem::CopyFolderAttributes(const std::string& from, const
   for (const std::string* path : {&from, &to}) {
     Found found;
     if (const ErrorCode code = Resolve(*path, false, found); code != 0) return code;
-    if (found.info.kind == ItemKind::Link) return ELOOP;
+    if (found.info.kind == ItemKind::Link) return kErrLinkInPath;
     if (!found.info.IsFolder()) return kErrPathNotFound;
   }
   return 0;
@@ -733,9 +754,10 @@ VolumeAbilities PreviewFileSystem::Abilities(const std::string& path) {
 // modes: the trial would write a file into the folder.
 bool PreviewFileSystem::KnownAbilities(const std::string& path, VolumeAbilities& abilities) {
   std::string folder = path;
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  const size_t slash = folder.rfind('/');
-  folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+  while (folder.size() > std::max<size_t>(RootLength(folder), 1) && folder.back() == '/')
+    folder.pop_back();
+  const std::string parent = ParentFolder(folder);
+  folder = parent.empty() ? std::string(".") : parent;
   if (!real_.KnownAbilities(Join(NearestRealFolder(folder), "."), abilities)) {
     abilities = VolumeAbilities{};
     abilities.sets_link_times = false;
@@ -760,12 +782,12 @@ bool PreviewFileSystem::HoldsUnlistedItems(const std::string& folder) {
 ErrorCode PreviewFileSystem::ReadLink(const std::string& path, std::string& text) {
   Found found;
   if (const ErrorCode code = Resolve(path, false, found); code != 0) return code;
-  if (found.info.kind != ItemKind::Link) return EINVAL;
+  if (found.info.kind != ItemKind::Link) return kErrInvalidArgument;
   if (found.node != nullptr && found.node->link_text) {
     text = *found.node->link_text;
     return 0;
   }
-  if (found.real.empty()) return EINVAL;
+  if (found.real.empty()) return kErrInvalidArgument;
   return real_.ReadLink(found.real, text);
 }
 

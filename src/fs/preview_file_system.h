@@ -25,6 +25,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -114,8 +115,9 @@ class PreviewFileSystem final : public FileSystem {
   ErrorCode ListNode(Node& folder, bool& empty);
 
   FileSystem& real_;
-  std::unique_ptr<Node> absolute_root_;
-  std::unique_ptr<Node> relative_root_;
+  // The trees of changes below each root ("/", "C:/" ...; "" for the
+  // working folder), made as the first change below it comes.
+  std::map<std::string, std::unique_ptr<Node>> roots_;
   uint64_t next_inode_;
   uint64_t next_append_ = 1;
 };

@@ -54,6 +54,8 @@ inline constexpr ErrorCode kErrIoFailed = 1117;
 inline constexpr ErrorCode kErrDamaged = 1392;
 inline constexpr ErrorCode kErrNotOpen = 6;
 inline constexpr ErrorCode kErrNotPermitted = 1314;
+// ERROR_BUSY.
+inline constexpr ErrorCode kErrBusy = 170;
 #else
 inline constexpr ErrorCode kErrNotFound = ENOENT;       // no such item
 inline constexpr ErrorCode kErrPathNotFound = ENOTDIR;  // a folder of the path is missing or a file
@@ -98,6 +100,8 @@ inline constexpr ErrorCode kErrDamaged = EBADMSG;
 inline constexpr ErrorCode kErrNotOpen = EBADF;
 // An operation that only the item's owner, or a privileged process, may do.
 inline constexpr ErrorCode kErrNotPermitted = EPERM;
+// An item the system holds and will not let go: a root, a mount point.
+inline constexpr ErrorCode kErrBusy = EBUSY;
 #endif
 
 // An item that the run deletes or replaces could not be kept where deleted

@@ -101,7 +101,8 @@ class TextFileWriter {
   bool IsOpen() const { return fd_ >= 0; }
 
  private:
-  int fd_ = -1;
+  // A descriptor, or on Windows the file's handle; -1 while none is open.
+  intptr_t fd_ = -1;
 };
 
 // A text file read line by line (a final link followed).
@@ -120,7 +121,7 @@ class LineReader {
 
  private:
   std::FILE* file_ = nullptr;
-  char* buffer_ = nullptr;  // of getline, kept from line to line
+  char* buffer_ = nullptr;  // of the line read, kept from line to line
   size_t capacity_ = 0;
 };
 

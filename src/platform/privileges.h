@@ -6,7 +6,7 @@
 namespace twinmere {
 
 // 0 when CAP_CHOWN, CAP_FOWNER and CAP_DAC_OVERRIDE are all effective;
-// otherwise EPERM (or the error of reading the process capabilities).
+// otherwise kErrNotPermitted (or the error of reading the process capabilities).
 ErrorCode CheckSecurityCapabilities();
 
 // True for effective uid 0, or CAP_CHOWN and CAP_FOWNER in the effective set.

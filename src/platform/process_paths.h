@@ -1,8 +1,10 @@
-// Where the running program is: its own executable, and the working folder
-// that relative paths start from.
+// Where the running program is: its own executable, the working folder
+// that relative paths start from, and the arguments it was started with.
+// Paths are as the program holds them (platform/path_syntax.h).
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace twinmere {
 
@@ -14,5 +16,11 @@ std::string ExecutablePath();
 // keeps it); empty when it cannot be read (removed, too long, outside the
 // process's root).
 std::string WorkingFolder();
+
+// The program's arguments, argv[0] first, as main received them. On
+// Windows they are read again from the wide command line (the C runtime's
+// argv holds them in the ANSI code page, which cannot spell every name),
+// split as CommandLineToArgvW splits it, in UTF-8 (WTF-8). Never fails.
+std::vector<std::string> ProgramArguments(int argc, const char* const* argv);
 
 }  // namespace twinmere

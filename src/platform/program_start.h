@@ -9,6 +9,14 @@
 
 namespace twinmere {
 
+// The viewer that opens the report unless the user chose another: the
+// desktop's own choice for the file's type on Linux, Notepad on Windows.
+#ifdef _WIN32
+inline constexpr char kSystemReportViewer[] = "notepad.exe";
+#else
+inline constexpr char kSystemReportViewer[] = "xdg-open";
+#endif
+
 // Starts `program` with `argument` as its one and only argument and returns
 // without waiting for it. A `program` holding a "/" is taken as a path; a
 // bare name is searched along PATH as execvp does. No shell is involved, so
@@ -40,5 +48,13 @@ ErrorCode RunProgram(const std::vector<std::string>& argv, ProgramResult& result
 // process may execute: what may be chosen as a viewer. Never fails: a failed
 // lookup gives false.
 bool IsProgramFile(const std::string& path);
+
+// Opens `document` for the user in the program `viewer` and returns
+// without waiting. On Linux this is StartProgram(viewer, document). On
+// Windows it goes through the shell (ShellExecuteExW, "open"), which also
+// finds a program by the name it registered (App Paths), with the document
+// as its one argument, quoted, written with "\". Returns 0 or the error of
+// the start.
+ErrorCode OpenInViewer(const std::string& viewer, const std::string& document);
 
 }  // namespace twinmere

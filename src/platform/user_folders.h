@@ -33,6 +33,10 @@ std::string HomeTrashFolder(const UserFolders& folders);
 // The numeric id of the user the process acts as (its effective uid).
 uint32_t CurrentUserId();
 
+// The numeric id of the group the process creates items with (its
+// effective gid).
+uint32_t CurrentGroupId();
+
 // The program's own state folder ($XDG_STATE_HOME/twinmere), where bare report
 // names are placed; empty when unknown.
 std::string ProgramStateFolder(const UserFolders& folders);

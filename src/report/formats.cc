@@ -5,6 +5,7 @@
 
 #include "base/version.h"
 #include "platform/local_time.h"
+#include "platform/path_syntax.h"
 
 namespace twinmere {
 namespace {
@@ -172,7 +173,7 @@ bool IsValidUtf8(std::string_view text) {
   return true;
 }
 
-std::string DisplayPath(std::string_view path) {
+std::string DisplayText(std::string_view path) {
   std::string out;
   out.reserve(path.size());
   const auto escape = [&out](unsigned char c) {
@@ -219,6 +220,10 @@ std::string DisplayPath(std::string_view path) {
     }
   }
   return out;
+}
+
+std::string DisplayPath(std::string_view path) {
+  return ShownSeparators(DisplayText(path));
 }
 
 }  // namespace twinmere

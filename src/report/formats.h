@@ -69,12 +69,17 @@ std::string RestrictedLine(double epoch_seconds, const Separators& seps);
 std::string EndLine(double epoch_seconds, const Separators& seps,
                     RunKind kind = RunKind::Synchronization);
 
-// A path or name as a report line shows it: valid UTF-8 passes unchanged;
+// A name or text as a report line shows it: valid UTF-8 passes unchanged;
 // control characters and bytes that are not part of valid UTF-8 are written
 // as "\xNN", so that a name never breaks a line of the report. A backslash
 // that would begin such an escape ("\x" and two hexadecimal digits) is
 // written as "\x5C" itself, so that the four characters "\xFF" never print
 // like the byte 0xFF; every other backslash stays as it is.
+std::string DisplayText(std::string_view text);
+
+// A path as a report line shows it: DisplayText, and on Windows with "\"
+// between names, as Windows writes paths (ShownSeparators). A Windows name
+// holds no "\", so a backslash there is a separator or begins an escape.
 std::string DisplayPath(std::string_view path);
 
 // The length of the well-formed UTF-8 sequence that begins at text[i] (1 for

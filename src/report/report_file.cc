@@ -1,5 +1,7 @@
 #include "report/report_file.h"
 
+#include <memory>
+
 #include "platform/atomic_file_writer.h"
 
 namespace twinmere {
@@ -12,8 +14,9 @@ ErrorCode CutReportFile(const std::string& report_path, uint64_t cut, std::strin
       report_path,
       {.mode = mode & 07777, .mode_failure = ModeFailure::Ignored, .flush = FileFlush::None});
   if (error != kSuccess) return error;
-  LineReader in;
-  if (const ErrorCode code = in.Open(report_path); code != kSuccess) return code;
+  // Closed before the commit: Windows renames nothing over an open file.
+  auto in = std::make_unique<LineReader>();
+  if (const ErrorCode code = in->Open(report_path); code != kSuccess) return code;
 
   // The kept lines go to the writer in pieces of this size or more.
   constexpr size_t kPiece = 64 * 1024;
@@ -22,7 +25,7 @@ ErrorCode CutReportFile(const std::string& report_path, uint64_t cut, std::strin
   std::string line;
   uint64_t total = 0;
   while (error == kSuccess) {
-    if (const ErrorCode code = in.ReadLine(line); code != kSuccess) {
+    if (const ErrorCode code = in->ReadLine(line); code != kSuccess) {
       if (code != kErrNoMoreEntries) error = code;
       break;
     }
@@ -35,6 +38,7 @@ ErrorCode CutReportFile(const std::string& report_path, uint64_t cut, std::strin
     }
   }
   if (error == kSuccess) error = writer.Append(piece);
+  in.reset();
   if (error == kSuccess) error = writer.Commit();
   return error;
 }

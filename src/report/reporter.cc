@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "base/text.h"
+#include "platform/path_syntax.h"
 #include "report/action_lines.h"
 #include "report/report_file.h"
 #include "report/summary.h"
@@ -237,7 +238,8 @@ ErrorCode Reporter::CreateReportFolder(const std::string& folder) {
 ErrorCode Reporter::CreateReportFolder(const std::string& folder, FileSystem& fs) {
   // Every prefix that ends before a "/" (the root itself excluded), and the
   // whole text when it does not end in "/".
-  for (size_t end = folder.find('/', 1);; end = folder.find('/', end + 1)) {
+  for (size_t end = folder.find('/', std::max<size_t>(PathRootLength(folder), 1));;
+       end = folder.find('/', end + 1)) {
     if (end == std::string::npos) {
       if (folder.empty() || folder.back() == '/') break;
       end = folder.size();

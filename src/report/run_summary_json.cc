@@ -10,6 +10,7 @@
 #include "platform/atomic_file_writer.h"
 #include "platform/local_time.h"
 #include "platform/own_files.h"
+#include "platform/path_syntax.h"
 #include "report/action_lines.h"
 #include "report/formats.h"
 
@@ -177,8 +178,8 @@ Json Errors(const std::vector<RunError>& errors) {
 // Makes the missing folders above `path`'s final name; failures are left to
 // the write that follows, which reports them.
 void MakeParentFolders(const std::string& path) {
-  for (size_t slash = path.find('/', 1); slash != std::string::npos;
-       slash = path.find('/', slash + 1)) {
+  for (size_t slash = path.find('/', std::max<size_t>(PathRootLength(path), 1));
+       slash != std::string::npos; slash = path.find('/', slash + 1)) {
     const std::string folder = path.substr(0, slash);
     if (folder.back() == '/') continue;
     PathFacts facts;

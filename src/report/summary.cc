@@ -45,7 +45,8 @@ std::string BuildSummary(const SummaryInput& in) {
     lines.Add("Target folder:             ", quoted(o.Target));
   }
   if (level & kLevelCommandLine) {
-    lines.Add("Command line:              ", quoted(in.arguments));
+    // The arguments as they were given, not as paths.
+    lines.Add("Command line:              ", "\"" + DisplayText(in.arguments) + "\".");
   }
   if (level & kLevelOptions) {
     lines.Add("Include subfolders:        ", o.ExcludeSubfolders ? "No." : "Yes.");
@@ -83,7 +84,8 @@ std::string BuildSummary(const SummaryInput& in) {
         left_out +=
             (left_out.empty() ? "" : ", ") + ("the patterns of \"" + DisplayPath(file) + "\"");
       for (const std::string& pattern : o.LeaveOut)
-        left_out += (left_out.empty() ? "" : ", ") + ("\"" + DisplayPath(pattern) + "\"");
+        left_out +=
+            (left_out.empty() ? "" : ", ") + ("\"" + DisplayText(pattern) + "\"");  // not a path
       lines.Add("Left out:                  ", left_out + ".");
     }
     if (o.Trash) {

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "base/sync_options.h"
+#include "platform/program_start.h"
 #include "platform/user_folders.h"
 #include "settings/registry.h"
 
@@ -21,7 +22,7 @@ inline constexpr char kSettingsKey[] = "SOFTWARE\\Brevald\\Twinmere";
 inline constexpr char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 inline constexpr char kIconGroupValue[] = "Inno Setup: Icon Group";
 
-inline constexpr char kDefaultViewer[] = "xdg-open";
+inline constexpr const char* kDefaultViewer = kSystemReportViewer;
 inline constexpr int32_t kDefaultWindowHeight = 6000;  // twips
 // Wide enough for a message line with a usual path (7.5 inches).
 inline constexpr int32_t kDefaultWindowWidth = 10800;  // twips
@@ -87,14 +88,14 @@ void StoreOrDeleteSetting(Registry& registry, std::string_view name, const Regis
 // boxes (each trimmed of blanks) and its level; the rest of `settings` stays.
 // An empty shortcuts folder gives the program group folder, any other gets a
 // trailing "/" (as reading it at start-up would give it); an empty viewer
-// gives "xdg-open". Never fails.
+// gives kDefaultViewer. Never fails.
 ProgramSettings EditedSettings(ProgramSettings settings, std::string_view shortcut_dir,
                                std::string_view default_report, std::string_view viewer,
                                int32_t default_report_level);
 
 // Writes the values that the preferences dialog edits, each deleted when
 // it equals its default: "ReportLevel" when 215, "Viewer" when empty or
-// "xdg-open" ignoring case, "Report" when empty, "ShortcutDir" when empty or
+// kDefaultViewer ignoring case, "Report" when empty, "ShortcutDir" when empty or
 // exactly the program group folder, "DeletionGuard" when 50, "VersionsKeep"
 // when 0. Every value is tried, also after a
 // refusal; returns the first refusal, or nothing. Never raises.

@@ -6,6 +6,7 @@
 
 #include "base/exit_codes.h"
 #include "fs/paths.h"
+#include "platform/path_syntax.h"
 #include "support/memory_file_system.h"
 #include "support/temp_tree.h"
 
@@ -282,14 +283,14 @@ TEST_F(CommandLineTest, PatternsAndPatternFilesThatCannotBeUsedMakeTheLineInvali
       {"-x trailing\\", "Invalid pattern to leave out: \"trailing\\\"."},
       {"-x !/", "Invalid pattern to leave out: \"!/\"."},
       {"-x [[:nope:]].c", "Invalid pattern to leave out: \"[[:nope:]].c\"."},
-      {"-xf " + tree.Path("bad.txt"),
-       "Invalid pattern in line 3 of the patterns file \"" + tree.Path("bad.txt") + "\"."},
+      {"-xf " + tree.Path("bad.txt"), "Invalid pattern in line 3 of the patterns file \"" +
+                                          ShownSeparators(tree.Path("bad.txt")) + "\"."},
       {"-xf " + tree.Path("missing.txt"),
        "Error " + std::to_string(kErrNotFound) + " reading the patterns file \"" +
-           tree.Path("missing.txt") + "\". " + SystemErrorText(kErrNotFound)},
-      {"-xf " + tree.Path("folder"), "Error " + std::to_string(kErrIsAFolder) +
-                                         " reading the patterns file \"" + tree.Path("folder") +
-                                         "\". " + SystemErrorText(kErrIsAFolder)},
+           ShownSeparators(tree.Path("missing.txt")) + "\". " + SystemErrorText(kErrNotFound)},
+      {"-xf " + tree.Path("folder"),
+       "Error " + std::to_string(kErrIsAFolder) + " reading the patterns file \"" +
+           ShownSeparators(tree.Path("folder")) + "\". " + SystemErrorText(kErrIsAFolder)},
       {"-xf", ""},  // no value: invalid without a line of its own
   };
   for (const Case& c : cases) {
@@ -384,8 +385,13 @@ TEST(BuildCommandLine, WritesPiecesInTheFixedOrderAndQuotesWhatNeedsIt) {
 TEST_F(CommandLineTest, RandomRecordsSurviveBuildThenParse) {
   testing::TempTree tree;
   tree.WriteFile("my lists/a.txt", "*.tmp\n");
-  tree.WriteFile("\"b\".txt", "");
-  const std::vector<std::string> lists = {tree.Path("my lists/a.txt"), tree.Path("\"b\".txt")};
+#ifdef _WIN32
+  const std::string quoted = "b \u2019b\u2019.txt";  // no Windows name holds a '"'
+#else
+  const std::string quoted = "\"b\".txt";
+#endif
+  tree.WriteFile(quoted, "");
+  const std::vector<std::string> lists = {tree.Path("my lists/a.txt"), tree.Path(quoted)};
   const std::vector<std::string> patterns = {"*.tmp", "my cache/", "-dash", "!keep.tmp",
                                              "/b/",   "\"quoted",  "a\"b",  "docs/**/*.pdf",
                                              " lead", "trail\\ ",  "\xff*"};

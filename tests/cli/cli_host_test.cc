@@ -141,6 +141,7 @@ TEST_F(CliHostTest, LineIsClearedAroundMessageLinesAndAtTheEnd) {
   EXPECT_EQ(terminal.log, std::vector<std::string>{"now:Synchronization completed."});
 }
 
+#ifndef _WIN32  // no signals there: tests/platform/platform_win32_test.cc has its console
 // Which signals stop a run is decided end to end in twinmere_cli_test
 // (StopSignalsDuringALargeReplacement); here only what no process test sees:
 // a hangup ignored at start (under nohup) stays ignored, and a refused
@@ -164,6 +165,7 @@ TEST_F(CliHostTest, IgnoredHangupAndRefusedInterruptLeaveTheRunGoing) {
   host.PumpEvents();
   EXPECT_EQ(terminal.log, std::vector<std::string>{std::string(kStopRefusedNote) + "\n"});
 }
+#endif
 
 }  // namespace
 }  // namespace twinmere::cli

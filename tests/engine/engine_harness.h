@@ -16,6 +16,7 @@
 #include "engine/sync_session.h"
 #include "engine/synchronizer.h"
 #include "platform/file_system.h"
+#include "platform/path_syntax.h"
 #include "platform/platform_facts.h"
 #include "report/clock.h"
 #include "report/report_display.h"
@@ -111,9 +112,9 @@ struct EngineHarness {
     }
     return found;
   }
-  // An action line: the label, a TAB and the quoted path.
+  // An action line: the label, a TAB and the quoted path (as lines show it).
   bool HasAction(std::string_view label, const std::string& path) const {
-    return !LinesStartingWith(std::string(label) + "\t\"" + path + "\"").empty();
+    return !LinesStartingWith(std::string(label) + "\t\"" + ShownSeparators(path) + "\"").empty();
   }
   bool HasLine(std::string_view line) const {
     return std::find(display.lines.begin(), display.lines.end(), line) != display.lines.end();

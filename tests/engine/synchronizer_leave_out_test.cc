@@ -19,6 +19,7 @@
 #include "engine/engine_harness.h"
 #include "engine/leave_out_filter.h"
 #include "fs/leave_out_rules.h"
+#include "platform/path_syntax.h"
 #include "support/memory_file_system.h"
 #include "support/mounts.h"
 #include "support/temp_tree.h"
@@ -371,12 +372,13 @@ TEST(LeaveOutRun, FilesOfPatternsInSourceFoldersApplyBelowThemInBothTrees) {
         run.options.Delete = true;
         EXPECT_EQ(run.Run(), 4) << run.AllLines();
         for (const auto& [rel, contents] : expected) EXPECT_EQ(read(rel), contents) << rel;
-        EXPECT_EQ(
-            run.LinesStartingWith("Invalid pattern in line 2 of \"" + src +
-                                  "bad/.twinmereignore\": everything in its folder is left out."),
-            std::vector<std::string>(1, "Invalid pattern in line 2 of \"" + src +
-                                            "bad/.twinmereignore\": everything in its folder is "
-                                            "left out."));
+        EXPECT_EQ(run.LinesStartingWith("Invalid pattern in line 2 of \"" +
+                                        ShownSeparators(src + "bad/.twinmereignore") +
+                                        "\": everything in its folder is left out."),
+                  std::vector<std::string>(1, "Invalid pattern in line 2 of \"" +
+                                                  ShownSeparators(src + "bad/.twinmereignore") +
+                                                  "\": everything in its folder is "
+                                                  "left out."));
         EXPECT_EQ(run.Counters().ErrorCount, 1);
         // app.log, build, a/drop.log, a/notes.txt, a/b/other.txt, c/x.log.
         EXPECT_EQ(run.Counters().ItemsLeftOut, 6);

@@ -7,10 +7,18 @@
 
 #include "engine/engine_harness.h"
 #include "engine/synchronizer.h"
+#include "platform/path_syntax.h"
 #include "support/memory_file_system.h"
 
 namespace twinmere {
 namespace {
+
+// An error line as shown: the code, what was being done, the path (with
+// "\" between names on Windows) and the system's text.
+std::string ErrorLine(ErrorCode code, const std::string& doing, const std::string& path) {
+  return "Error " + std::to_string(code) + " " + doing + " \"" + ShownSeparators(path) + "\". " +
+         SystemErrorText(code);
+}
 
 using testing::EngineHarness;
 
@@ -142,8 +150,9 @@ TEST_F(SynchronizerMemoryTest, AnItemOfTargetInAnotherCaseIsTheCounterpartNotAnE
       EXPECT_EQ(fs.Names("/src/Dir"), (std::vector<std::string>{"x.txt", "gone.txt"}));
       EXPECT_EQ(run.Counters().FilesReplacedInSource, 1);
       EXPECT_EQ(run.Counters().ErrorCount, 1) << run.AllLines();
-      EXPECT_TRUE(run.HasLine(
-          "Can't copy file because the folder with this name already exists: \"/dst/Note\"."));
+      EXPECT_TRUE(
+          run.HasLine("Can't copy file because the folder with this name already exists: \"" +
+                      ShownSeparators("/dst/Note") + "\"."));
     } else {
       EXPECT_EQ(fs.Names("/dst/DIR"), std::vector<std::string>{"x.txt"});
       EXPECT_EQ(run.Counters().FilesDeletedInTarget, 1);
@@ -196,23 +205,24 @@ TEST_F(SynchronizerMemoryTest, InaccessibleItemsAndFailedActionsAreReportedOnceA
   fs_.AddFile("/src/a.txt", "a", kT0);
   fs_.AddFile("/src/b.txt", "b", kT0);
   fs_.AddFile("/src/c.txt", "c", kT0);
-  fs_.FailNext(MemoryOp::CopyFile, EACCES, "", 1);
+  fs_.FailNext(MemoryOp::CopyFile, kErrAccessDenied, "", 1);
   fs_.AddFile("/dst/a.txt", "different", kT0);
   fs_.AddFile("/src/sub/b.txt", "b", kT0);
   fs_.AddFile("/src/both/c.txt", "c", kT0);
   fs_.AddFile("/dst/both/c.txt", "c", kT0);
-  fs_.FailNext(MemoryOp::Lookup, EIO, "/dst/a.txt", 2);
-  fs_.FailNext(MemoryOp::OpenFolder, EACCES, "/src/sub/", 2);
-  fs_.FailNext(MemoryOp::OpenFolder, EACCES, "/dst/both/", 2);
+  fs_.FailNext(MemoryOp::Lookup, kErrIoFailed, "/dst/a.txt", 2);
+  fs_.FailNext(MemoryOp::OpenFolder, kErrAccessDenied, "/src/sub/", 2);
+  fs_.FailNext(MemoryOp::OpenFolder, kErrAccessDenied, "/dst/both/", 2);
   run_.options.Delete = true;
 
   EXPECT_EQ(run_.Run(), 4);
   EXPECT_EQ(run_.LinesStartingWith("Error").size(), 4u) << run_.AllLines();
-  EXPECT_EQ(run_.LinesStartingWith("Error 13 copying \"/dst/").size(), 1u);
+  const std::string denied = "Error " + std::to_string(kErrAccessDenied);
+  EXPECT_EQ(run_.LinesStartingWith(denied + " copying \"" + ShownSeparators("/dst/")).size(), 1u);
   EXPECT_EQ(run_.Counters().FilesCopiedToTarget, 1);
-  EXPECT_TRUE(run_.HasLine("Error 5 accessing \"/dst/a.txt\". Input/output error"));
-  EXPECT_TRUE(run_.HasLine("Error 13 accessing \"/src/sub/*\". Permission denied"));
-  EXPECT_TRUE(run_.HasLine("Error 13 accessing \"/dst/both/*\". Permission denied"));
+  EXPECT_TRUE(run_.HasLine(ErrorLine(kErrIoFailed, "accessing", "/dst/a.txt")));
+  EXPECT_TRUE(run_.HasLine(ErrorLine(kErrAccessDenied, "accessing", "/src/sub/*")));
+  EXPECT_TRUE(run_.HasLine(ErrorLine(kErrAccessDenied, "accessing", "/dst/both/*")));
   EXPECT_EQ(run_.Counters().ErrorCount, 4);
   EXPECT_EQ(fs_.ReadContents("/dst/a.txt"), "different");
 }
@@ -239,11 +249,11 @@ TEST_F(SynchronizerMemoryTest, RunEndsWithOneSyncOfEachFileSystemItWroteTo) {
 
   EngineHarness failed(fs_);
   failed.options = run_.options;
-  fs_.FailNext(MemoryOp::SyncFileSystem, EIO);
+  fs_.FailNext(MemoryOp::SyncFileSystem, kErrIoFailed);
   EXPECT_EQ(failed.Run(), 4);
   const auto& lines = failed.display.lines;
   const auto error = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
-    return line.starts_with("Error 5 accessing \"/dst/\". ");
+    return line == ErrorLine(kErrIoFailed, "accessing", "/dst/");
   });
   ASSERT_NE(error, lines.end()) << failed.AllLines();
   EXPECT_LT(error, std::find(lines.begin(), lines.end(), "Synchronization completed."));
@@ -272,8 +282,9 @@ TEST_F(SynchronizerMemoryTest, OnAVolumeKeepingOnlyTheReadOnlyBitThatIsAllThatCo
   EXPECT_EQ(info.mode, 0777u);
   EXPECT_EQ(run(), std::vector<std::string>{"Synchronization completed."});
   ASSERT_EQ(fs.SetMode("/src/locked.txt", 0644), 0);
-  EXPECT_EQ(run(), (std::vector<std::string>{"File attributes:   \t\"/dst/locked.txt\".",
-                                             "Synchronization completed."}));
+  EXPECT_EQ(run(), (std::vector<std::string>{
+                       "File attributes:   \t\"" + ShownSeparators("/dst/locked.txt") + "\".",
+                       "Synchronization completed."}));
   ASSERT_EQ(fs.Lookup("/dst/locked.txt", info), 0);
   EXPECT_EQ(info.mode, 0777u);
 }

@@ -162,6 +162,7 @@ class DiskWalk : public ::testing::Test {
   Probe recorder;
 };
 
+#ifndef _WIN32  // FIFOs and links to make: Windows has no FIFOs, Wine 8 no links
 // A file that a FUSE file system hides while it is open is no item either.
 TEST_F(DiskWalk, WalkSkipsTemporaryLeftoversHiddenFilesFifosAndNeverDescendsThroughLinks) {
   tree.WriteFile("s/file", "x");
@@ -186,6 +187,7 @@ TEST_F(DiskWalk, WalkSkipsTemporaryLeftoversHiddenFilesFifosAndNeverDescendsThro
   EXPECT_LT(inner, sub);
   EXPECT_THAT(recorder.errors, IsEmpty());
 }
+#endif
 
 }  // namespace
 }  // namespace twinmere

@@ -1,8 +1,11 @@
 #include "fs/folder_identity.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/mount.h>
+#endif
 
+#include <cctype>
 #include <utility>
 #include <vector>
 
@@ -11,6 +14,7 @@
 namespace twinmere {
 namespace {
 
+#ifndef _WIN32
 // A link or a bind mount shows a folder under a path whose ancestors are not
 // its own: a Target there is still nested with a Source that holds the folder.
 TEST(SameOrNestedFoldersTest, TellsNestingByIdentityNotBySpelling) {
@@ -73,6 +77,32 @@ TEST(SameOrNestedFoldersTest, TellsNestingByIdentityNotBySpelling) {
   }
   if (!bound) GTEST_SKIP() << "no bind mounts here: only links were checked";
 }
+#else
+// Windows spells one folder in many ways (letter case, "\\" or "/", "." and
+// ".."); nesting goes by identity all the same.
+TEST(SameOrNestedFoldersTest, TellsNestingByIdentityNotBySpelling) {
+  testing::TempTree tree;
+  tree.MakeFolder("Data/Sub/Deep");
+  tree.MakeFolder("Data2");
+  std::string upper = tree.Root();
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const struct {
+    std::string a, b;
+    bool nested;
+  } cases[] = {
+      {tree.Folder("Data"), upper + "/DATA/sub/", true},
+      {tree.Folder("Data"), tree.Folder("Data2/../Data/Sub/Deep"), true},
+      {tree.Folder("Data/Sub"), upper + "/data/SUB/New/", true},
+      {tree.Folder("Data"), tree.Folder("Data2"), false},
+      {tree.Folder("Data/Sub"), upper + "/DATA2/New/", false},
+  };
+  const auto fs = CreatePlatformFileSystem();
+  for (const auto& c : cases) {
+    EXPECT_EQ(SameOrNestedFolders(*fs, c.a, c.b), c.nested) << c.a << " vs " << c.b;
+    EXPECT_EQ(SameOrNestedFolders(*fs, c.b, c.a), c.nested) << c.b << " vs " << c.a;
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace twinmere

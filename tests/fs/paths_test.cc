@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/file_system.h"
+#include "platform/path_syntax.h"
 #include "support/memory_file_system.h"
 #include "support/temp_tree.h"
 #include "support/working_folder.h"
@@ -106,6 +107,7 @@ TEST(FolderForm, LooksUpARelativePathBeyondItsFirstComponentOnly) {
   EXPECT_EQ(fs.LookupCount(), 1);  // "rel/sub" only
 }
 
+#ifndef _WIN32  // links, and the POSIX forms of the program's own paths
 TEST(FolderTests, RealFoldersFilesAndLinks) {
   testing::TempTree tree;
   tree.MakeFolder("dir");
@@ -149,6 +151,8 @@ TEST(GetInstallFolder, IsTheAbsoluteFolderOfTheRunningProgram) {
   EXPECT_TRUE(S_ISREG(st.st_mode));
 }
 
+#endif
+
 TEST(AbsolutePath, PutsTheFolderBeforeARelativePathKeepingEveryByte) {
   const std::pair<const char*, const char*> cases[] = {
       {"notes.txt ", "/work dir/notes.txt "},
@@ -166,6 +170,7 @@ TEST(AbsolutePath, PutsTheFolderBeforeARelativePathKeepingEveryByte) {
   EXPECT_EQ(AbsolutePath("x", ""), "x");  // no folder known
 }
 
+#ifndef _WIN32
 TEST(WorkingFolder, IsTheAbsoluteWorkingFolderAndEmptyOnceItIsGone) {
   testing::TempTree tree;
   tree.MakeFolder("a b /gone");
@@ -187,6 +192,45 @@ TEST(WorkingFolder, IsTheAbsoluteWorkingFolderAndEmptyOnceItIsGone) {
   testing::ScopedWorkingFolder root("/");
   EXPECT_EQ(WorkingFolder(), "/");
 }
+#else
+// Drive and share roots keep their "/", are never looked up as names and
+// are their own parents; "/name" lies on the working folder's drive.
+TEST(WindowsRoots, KeepTheirSeparatorAndAreNeverTakenForNames) {
+  MemoryFileSystem fs;
+  struct Case {
+    const char* path;
+    const char* removed;
+    const char* parent;
+  };
+  const Case cases[] = {
+      {"C:/", "C:/", "C:/"},
+      {"C:/a/", "C:/a", "C:/a"},
+      {"C:/a", "C:/a", "C:/"},
+      {"//server/share/", "//server/share/", "//server/share/"},
+      {"//server/share/a", "//server/share/a", "//server/share/"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(RemoveSeparator(c.path), c.removed) << c.path;
+    EXPECT_EQ(ParentFolder(c.path), c.parent) << c.path;
+    EXPECT_EQ(LongFolderForm(fs, c.path), c.path) << c.path;
+  }
+  EXPECT_EQ(fs.LookupCount(), 3);  // the names below the roots only
+  EXPECT_EQ(AbsolutePath("x/y", "C:/work"), "C:/work/x/y");
+  EXPECT_EQ(AbsolutePath("/x", "D:/work"), "D:/x");
+  EXPECT_EQ(AbsolutePath("/x", "//server/share/work"), "//server/share/x");
+  EXPECT_EQ(AbsolutePath("C:x", "D:/work"), "C:x");  // only the system knows C:'s folder
+  EXPECT_EQ(QualifyName("C:r.txt", "C:/state"), "C:r.txt");
+  EXPECT_EQ(QualifyName("r.txt", "C:/state"), "C:/state/r.txt");
+}
+
+TEST(WindowsProgramPaths, AreAbsoluteAndWrittenWithSlashes) {
+  for (const std::string& path : {GetInstallFolder(), WorkingFolder()}) {
+    EXPECT_TRUE(IsAbsolutePath(path)) << path;
+    EXPECT_EQ(path.find('\\'), std::string::npos) << path;
+    EXPECT_TRUE(path.size() == 3 || !path.ends_with('/')) << path;
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace twinmere

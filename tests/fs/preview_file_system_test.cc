@@ -39,7 +39,7 @@ TEST(PreviewFileSystem, ChangesAreSeenByLaterReadsAndNeverReachTheRealFileSystem
   ASSERT_EQ(fs.CopyFile("/s/new.txt", "/t/made/new.txt", {}), 0);
   ASSERT_EQ(fs.CopyFile("/s/link", "/t/link", {}), 0);
   ASSERT_EQ(fs.Rename("/t/old", "/t/moved", RenameMode::NoReplace), 0);
-  EXPECT_EQ(fs.Rename("/t/moved", "/other/moved", RenameMode::NoReplace), EXDEV);
+  EXPECT_EQ(fs.Rename("/t/moved", "/other/moved", RenameMode::NoReplace), kErrCrossDevice);
   ASSERT_EQ(fs.SetMode("/t/keep.txt", 0400), 0);
   EXPECT_EQ(fs.RemoveFolder("/t/moved"), kErrNotEmpty);
   ASSERT_EQ(fs.DeleteFile("/t/moved/inner.txt"), 0);

@@ -11,12 +11,13 @@
 #include "platform/instance_marker.h"
 #include "platform/platform_facts.h"
 #include "platform/program_start.h"
+#include "platform/stop_signals.h"
 #include "platform/temporary_names.h"
 #include "platform/user_folders.h"
 #include "platform/win32/attributes_win32.h"
-#include "platform/win32/console_stop_win32.h"
 #include "platform/win32/platform_facts_win32.h"
 #include "platform/win32/program_start_win32.h"
+#include "platform/win32/stop_signals_win32.h"
 #include "platform/win32/windows_api.h"
 // After windows.h, which it needs.
 #include <shellapi.h>
@@ -176,40 +177,41 @@ TEST(WinUserFoldersTest, FoldersComeFromTheWindowsEnvironment) {
     const auto found = environment.find(name);
     return found == environment.end() ? nullptr : found->second.c_str();
   });
-  EXPECT_EQ(folders.home, "C:\\Users\\Ann");
-  EXPECT_EQ(folders.config, "C:\\Users\\Ann\\AppData\\Roaming");
-  EXPECT_EQ(folders.state, "C:\\Users\\Ann\\AppData\\Local");
-  EXPECT_EQ(folders.documents, "C:\\Users\\Ann\\Documents");
+  // In the program's form: "/" between names.
+  EXPECT_EQ(folders.home, "C:/Users/Ann");
+  EXPECT_EQ(folders.config, "C:/Users/Ann/AppData/Roaming");
+  EXPECT_EQ(folders.state, "C:/Users/Ann/AppData/Local");
+  EXPECT_EQ(folders.documents, "C:/Users/Ann/Documents");
   EXPECT_EQ(folders.temp, "D:/temp");
   EXPECT_EQ(folders.runtime, folders.temp);
-  EXPECT_EQ(ProgramStateFolder(folders), "C:\\Users\\Ann\\AppData\\Local\\twinmere");
+  EXPECT_EQ(ProgramStateFolder(folders), "C:/Users/Ann/AppData/Local/twinmere");
   EXPECT_EQ(HomeTrashFolder(folders), "");
   EXPECT_FALSE(UserFoldersFromEnvironment().config.empty());
 }
 
-TEST(WinConsoleStopTest, CtrlCStopsOrIsRefusedAndClosingAlwaysStops) {
-  for (const bool interrupt_stops : {true, false}) {
+TEST(WinStopSignalsTest, CtrlCStopsOrIsRefusedAndClosingAlwaysStops) {
+  for (const InterruptPolicy policy : {InterruptPolicy::Stop, InterruptPolicy::Refuse}) {
     std::atomic<int> stop{0};
-    win32::ConsoleStopGuard guard(stop, interrupt_stops);
-    EXPECT_TRUE(win32::ConsoleStopGuard::Handle(CTRL_C_EVENT));
-    EXPECT_EQ(stop.load(), interrupt_stops ? 1 : 0);
-    EXPECT_EQ(guard.TakeRefusedStop(), !interrupt_stops);
+    StopSignalGuard guard(stop, policy);
+    EXPECT_TRUE(win32::HandleConsoleEvent(CTRL_C_EVENT));
+    EXPECT_EQ(stop.load(), policy == InterruptPolicy::Stop ? 1 : 0);
+    EXPECT_EQ(guard.TakeRefusedStop(), policy == InterruptPolicy::Refuse);
     EXPECT_FALSE(guard.TakeRefusedStop());
   }
   // Closing the console stops the run and waits for it to end, that is for
   // the guard to go.
   std::atomic<int> stop{0};
-  auto guard = std::make_unique<win32::ConsoleStopGuard>(stop, false);
+  auto guard = std::make_unique<StopSignalGuard>(stop, InterruptPolicy::Refuse);
   std::atomic<bool> returned{false};
   std::thread handler([&] {
-    win32::ConsoleStopGuard::Handle(CTRL_CLOSE_EVENT);
+    win32::HandleConsoleEvent(CTRL_CLOSE_EVENT);
     returned = true;
   });
   while (stop.load() == 0) std::this_thread::yield();
   EXPECT_FALSE(returned.load());
   guard.reset();
   handler.join();
-  EXPECT_FALSE(win32::ConsoleStopGuard::Handle(CTRL_C_EVENT));  // no guard: the system's way
+  EXPECT_FALSE(win32::HandleConsoleEvent(CTRL_C_EVENT));  // no guard: the system's way
 }
 
 }  // namespace

@@ -5,8 +5,17 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/errors.h"
+#include "platform/path_syntax.h"
+
 namespace twinmere {
 namespace {
+
+// A path in double quotes as the lines show it (with "\" between names on
+// Windows).
+std::string Quoted(const std::string& path) {
+  return "\"" + ShownSeparators(path) + "\"";
+}
 
 using C = SessionCounters;
 
@@ -64,9 +73,10 @@ TEST(ActionLinesTest, EveryCodeHasItsLabelVerbAndShownValues) {
   for (const Row& row : kRows) {
     SCOPED_TRACE(row.code);
     EXPECT_EQ(ActionSuccessLine(ActionCode{row.code}, "/t/x", 2048, -512, kDefaults),
-              std::string(row.label) + "\t\"/t/x\"" + row.shows);
-    EXPECT_EQ(ActionErrorLine(EACCES, ActionCode{row.code}, "/t/x"),
-              "Error 13" + std::string(row.verb) + "\"/t/x\". " + std::strerror(EACCES));
+              std::string(row.label) + "\t" + Quoted("/t/x") + row.shows);
+    EXPECT_EQ(ActionErrorLine(kErrAccessDenied, ActionCode{row.code}, "/t/x"),
+              "Error " + std::to_string(kErrAccessDenied) + row.verb + Quoted("/t/x") + ". " +
+                  SystemErrorText(kErrAccessDenied));
   }
 }
 
@@ -90,9 +100,10 @@ TEST(ActionLinesTest, EverySuccessMovesOnlyItsOwnCountersOnItsSide) {
 TEST(ActionLinesTest, UnknownCodeUsesTheQuestionMarkRowAndCountsNothing) {
   for (int code : {0, 3, 35, 255, -1}) {
     EXPECT_EQ(ActionSuccessLine(ActionCode{code}, "/t/x", 5, 5, kDefaults),
-              "???:               \t\"/t/x\".");
-    EXPECT_EQ(ActionErrorLine(ENOENT, ActionCode{code}, "/t/x"),
-              "Error 2 ??? \"/t/x\". " + std::string(std::strerror(ENOENT)));
+              "???:               \t" + Quoted("/t/x") + ".");
+    EXPECT_EQ(ActionErrorLine(kErrNotFound, ActionCode{code}, "/t/x"),
+              "Error " + std::to_string(kErrNotFound) + " ??? " + Quoted("/t/x") + ". " +
+                  SystemErrorText(kErrNotFound));
     SessionCounters counters;
     CountAction(counters, ActionCode{code}, false, 5, 5);
     CountAction(counters, ActionCode{code}, true, 5, 5);
@@ -101,14 +112,15 @@ TEST(ActionLinesTest, UnknownCodeUsesTheQuestionMarkRowAndCountsNothing) {
 }
 
 TEST(ActionLinesTest, EnumeratorErrorLinesNameTheirKindAndPathsThatWouldBreakALineAreEscaped) {
-  EXPECT_EQ(AccessErrorLine("/s/locked", EACCES),
-            "Error 13 accessing \"/s/locked\". " + std::string(std::strerror(EACCES)));
-  EXPECT_EQ(
-      SecurityErrorLine("/s/f", EPERM),
-      "Error 1 accessing security information of \"/s/f\". " + std::string(std::strerror(EPERM)));
+  EXPECT_EQ(AccessErrorLine("/s/locked", kErrAccessDenied),
+            "Error " + std::to_string(kErrAccessDenied) + " accessing " + Quoted("/s/locked") +
+                ". " + SystemErrorText(kErrAccessDenied));
+  EXPECT_EQ(SecurityErrorLine("/s/f", kErrNotPermitted),
+            "Error " + std::to_string(kErrNotPermitted) + " accessing security information of " +
+                Quoted("/s/f") + ". " + SystemErrorText(kErrNotPermitted));
   // Paths that would break the line are escaped.
   EXPECT_EQ(ActionSuccessLine(kActionCopy, "/t/a\nb", 1, 0, kDefaults),
-            "Copied:            \t\"/t/a\\x0Ab\"  1 bytes.");
+            "Copied:            \t" + Quoted("/t/a\\x0Ab") + "  1 bytes.");
 }
 
 }  // namespace

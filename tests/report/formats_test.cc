@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "platform/path_syntax.h"
 #include "report/report_fakes.h"
 
 namespace twinmere {
@@ -166,7 +167,10 @@ TEST(DisplayPathTest, EscapesControlCharactersInvalidBytesAndTheirEscapesOwnText
       {"/\\x0a\\\xFF", "/\\x5Cx0a\\\\xFF"},
       {"C:\\dir\\x1\\", "C:\\dir\\x1\\"},  // other backslashes stay
   };
-  for (const auto& c : cases) EXPECT_EQ(DisplayPath(c.in), c.out);
+  for (const auto& c : cases) {
+    EXPECT_EQ(DisplayText(c.in), c.out);
+    EXPECT_EQ(DisplayPath(c.in), ShownSeparators(c.out));  // "\" between names on Windows
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/path_syntax.h"
 #include "report/report_fakes.h"
 
 namespace twinmere {
@@ -135,8 +136,8 @@ TEST_F(SummaryTest, OptionRowsDescribeEveryOption) {
   // The patterns: the files', then the -x ones, bytes escaped as in every line.
   options_.LeaveOutFiles = {"/home/u/lists.txt"};
   options_.LeaveOut = {"*.tmp", "caf\xE9/"};
-  EXPECT_NE(Body().find("Left out:                  \tthe patterns of \"/home/u/lists.txt\", "
-                        "\"*.tmp\", \"caf\\xE9/\".\n"),
+  EXPECT_NE(Body().find("Left out:                  \tthe patterns of \"" +
+                        ShownSeparators("/home/u/lists.txt") + "\", \"*.tmp\", \"caf\\xE9/\".\n"),
             std::string::npos)
       << Body();
 
@@ -145,7 +146,8 @@ TEST_F(SummaryTest, OptionRowsDescribeEveryOption) {
   for (const auto& [keep, text] :
        {std::pair{0, "all runs"}, {1, "the newest run"}, {3, "the newest 3 runs"}}) {
     options_.VersionsKeep = keep;
-    EXPECT_NE(Body().find("Kept in \"/kept/\", " + std::string(text) + ".\n"), std::string::npos)
+    EXPECT_NE(Body().find("Kept in \"" + ShownSeparators("/kept/") + "\", " + text + ".\n"),
+              std::string::npos)
         << Body();
   }
 }

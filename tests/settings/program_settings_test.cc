@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "settings/registry_printer.h"
 #include "support/temp_tree.h"
 
@@ -17,8 +19,19 @@ class ProgramSettingsTest : public ::testing::Test {
     folders_.config = tree_.Path("config");
     folders_.data = tree_.Path("data");
     machine_ = tree_.Path("etc/registry.sqlite3");
+    OpenUser();
+  }
+
+  void OpenUser() {
     user_ =
         std::make_unique<Registry>(RegistryPaths{DefaultRegistryPaths(folders_).user, machine_});
+  }
+  // A fresh user store. The open one is closed first: Windows removes no
+  // file that is open.
+  void ResetUser() {
+    user_.reset();
+    testing::RemoveTree(tree_.Path("config"));
+    OpenUser();
   }
 
   // Builds a machine store through a writable registry over the same file.
@@ -130,13 +143,13 @@ TEST_F(ProgramSettingsTest, WindowSizeIsStoredOnlyWhenItChangedAndAFailureIsRetu
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    testing::RemoveTree(tree_.Path("config"));
+    ResetUser();
     EXPECT_FALSE(SaveWindowSize(*user_, c.loaded, c.now).has_value());
     EXPECT_EQ(Stored("Height"), c.height);
     EXPECT_EQ(Stored("Width"), c.width);
   }
   // A failure is returned, not raised.
-  testing::RemoveTree(tree_.Path("config"));
+  ResetUser();
   tree_.WriteFile("config", "not a folder");
   const auto error = SaveWindowSize(*user_, {6000, 7000, false}, {6100, 7100, false});
   ASSERT_TRUE(error.has_value());
@@ -158,7 +171,8 @@ TEST_F(ProgramSettingsTest, DialogDeletesValuesEqualToTheirDefaults) {
   EXPECT_EQ(ReadProgramSettings(*user_, folders_).viewer, "mousepad");
 
   s.default_report_level = 215;
-  s.viewer = "XDG-Open";
+  s.viewer = kDefaultViewer;
+  s.viewer[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(s.viewer[0])));
   s.default_report = "";
   s.shortcut_dir = s.program_group_folder;
   s.deletion_guard_percent = 50;

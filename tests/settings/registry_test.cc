@@ -3,13 +3,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <string>
 #include <vector>
 
+#include "platform/errors.h"
 #include "settings/registry_printer.h"
 #include "support/temp_tree.h"
 
@@ -144,9 +147,9 @@ TEST_F(RegistryTest, UnsupportedKindsAndRefusedNamesRaiseAndStoreNothing) {
     std::string key, name;
     int code;
   } cases[] = {
-      {kKey, std::string(256, 'n'), ENAMETOOLONG},
-      {std::string(kKey) + "\\" + std::string(256, 'k'), "v", ENAMETOOLONG},
-      {kKey, std::string("a\0b", 3), EINVAL},
+      {kKey, std::string(256, 'n'), kErrNameTooLong},
+      {std::string(kKey) + "\\" + std::string(256, 'k'), "v", kErrNameTooLong},
+      {kKey, std::string("a\0b", 3), kErrInvalidArgument},
   };
   for (const auto& c : cases) {
     error = Raised([&] { registry->KeyValue(Hive::CurrentUser, c.key, c.name, 1); });
@@ -206,7 +209,8 @@ TEST_F(RegistryTest, DeleteKeyRefusesSubkeysAndTakesTheValuesWithIt) {
   RegistryError error = Raised([&] { registry->DeleteKey(Hive::CurrentUser, "a"); });
   EXPECT_EQ(error.Number(), 0x80040407u);
   EXPECT_EQ(error.Source(), "Twinmere.Registry.DeleteKey");
-  EXPECT_EQ(error.Description(), "Error " + std::to_string(ENOTEMPTY) + " Deleting registry key.");
+  EXPECT_EQ(error.Description(),
+            "Error " + std::to_string(kErrNotEmpty) + " Deleting registry key.");
   EXPECT_EQ(registry->KeyValue(Hive::CurrentUser, "A", "w"), RegistryValue(int32_t{2}));
 
   registry->DeleteKey(Hive::CurrentUser, "a\\b");
@@ -215,11 +219,13 @@ TEST_F(RegistryTest, DeleteKeyRefusesSubkeysAndTakesTheValuesWithIt) {
   EXPECT_EQ(registry->EnumKeys(Hive::CurrentUser, ""), RegistryValue(RegistryList{}));
   EXPECT_THAT(Sql(user_, "SELECT count(*) FROM vals"), ElementsAre("0"));
 
-  EXPECT_EQ(Raised([&] { registry->DeleteKey(Hive::CurrentUser, "A"); }).SystemCode(), ENOENT);
+  EXPECT_EQ(Raised([&] { registry->DeleteKey(Hive::CurrentUser, "A"); }).SystemCode(),
+            kErrNotFound);
   error = Raised([&] { registry->DeleteValue(Hive::CurrentUser, "A", "none"); });
   EXPECT_EQ(error.Number(), 0x8004040Au);
   EXPECT_EQ(error.Source(), "Twinmere.Registry.DeleteValue");
-  EXPECT_EQ(error.Description(), "Error 2 Deleting registry value.");
+  EXPECT_EQ(error.Description(),
+            "Error " + std::to_string(kErrNotFound) + " Deleting registry value.");
 }
 
 TEST_F(RegistryTest, MissingStoresAndUnknownHivesReadAsMarkersAndRefuseWrites) {
@@ -233,20 +239,23 @@ TEST_F(RegistryTest, MissingStoresAndUnknownHivesReadAsMarkersAndRefuseWrites) {
   EXPECT_EQ(registry->KeyValue(Hive::LocalMachine, kKey, "v").FailureCode(), kFailKeyValue);
 
   EXPECT_EQ(Raised([&] { registry->KeyValue(Hive::LocalMachine, kKey, "v", 1); }).Description(),
-            "Error 13 writing registry.");
-  EXPECT_EQ(Raised([&] { registry->DeleteKey(Hive::LocalMachine, kKey); }).SystemCode(), EACCES);
+            "Error " + std::to_string(kErrAccessDenied) + " writing registry.");
+  EXPECT_EQ(Raised([&] { registry->DeleteKey(Hive::LocalMachine, kKey); }).SystemCode(),
+            kErrAccessDenied);
   EXPECT_EQ(Raised([&] { registry->DeleteValue(Hive::LocalMachine, kKey, "v"); }).SystemCode(),
-            EACCES);
+            kErrAccessDenied);
   EXPECT_FALSE(tree_.Exists("etc"));
   EXPECT_FALSE(tree_.Exists("config")) << "reading never creates the store";
   EXPECT_EQ(registry->KeyValue(classes_root, kKey, "v").FailureCode(), kFailKeyValue);
-  EXPECT_EQ(Raised([&] { registry->KeyValue(classes_root, kKey, "v", 1); }).SystemCode(), EBADF);
-  EXPECT_EQ(Raised([&] { registry->DeleteValue(classes_root, kKey, "v"); }).SystemCode(), EBADF);
+  EXPECT_EQ(Raised([&] { registry->KeyValue(classes_root, kKey, "v", 1); }).SystemCode(),
+            kErrNotOpen);
+  EXPECT_EQ(Raised([&] { registry->DeleteValue(classes_root, kKey, "v"); }).SystemCode(),
+            kErrNotOpen);
 
   // A user store that cannot be created raises the system's code.
   tree_.WriteFile("config", "a file where the folder should be");
   EXPECT_EQ(Raised([&] { registry->KeyValue(Hive::CurrentUser, kKey, "v", 1); }).Description(),
-            "Error " + std::to_string(ENOTDIR) + " writing registry.");
+            "Error " + std::to_string(kErrPathNotFound) + " writing registry.");
 }
 
 TEST_F(RegistryTest, DamagedOrForeignFileIsMovedAsideAndAFreshStoreStartedAnEmptyOneIsTaken) {
@@ -314,6 +323,7 @@ TEST_F(RegistryTest, DamagedOrForeignFileIsMovedAsideAndAFreshStoreStartedAnEmpt
 }
 
 TEST_F(RegistryTest, StoreLinkedFromElsewhereIsWrittenThroughAndNeverReplaced) {
+  if (!testing::LinksCanBeMade()) GTEST_SKIP() << "no symbolic links can be made here";
   tree_.MakeFolder("dotfiles");
   tree_.MakeLink("config/twinmere/registry.sqlite3", tree_.Path("dotfiles/registry.sqlite3"));
   Open()->KeyValue(Hive::CurrentUser, kKey, "v", 7);
@@ -329,6 +339,9 @@ TEST_F(RegistryTest, StoreLinkedFromElsewhereIsWrittenThroughAndNeverReplaced) {
 }
 
 TEST_F(RegistryTest, StoreRemovedWhileInUseIsNotWrittenIntoTheVoid) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows removes no file that is open";
+#endif
   auto registry = Open();
   registry->KeyValue(Hive::CurrentUser, kKey, "old", 1);
   ASSERT_TRUE(testing::RemoveTree(tree_.Path("config")));  // the user resets the settings
@@ -370,7 +383,7 @@ TEST_F(RegistryTest, MachineStoreAndStoresAUserCannotWriteAreReadAndWritesRaise)
     try {
       registry.KeyValue(Hive::CurrentUser, kKey, "v", 1);
     } catch (const RegistryError& error) {
-      return error.Number() == kErrWriting && error.SystemCode() == EACCES ? 0 : 3;
+      return error.Number() == kErrWriting && error.SystemCode() == kErrAccessDenied ? 0 : 3;
     }
     return 4;
   });
@@ -379,6 +392,7 @@ TEST_F(RegistryTest, MachineStoreAndStoresAUserCannotWriteAreReadAndWritesRaise)
   EXPECT_THAT(notices_, IsEmpty());
 }
 
+#ifndef _WIN32  // processes made by fork
 TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
   constexpr int kPerProcess = 1000;
   std::vector<pid_t> children;
@@ -419,6 +433,7 @@ TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
   }
   EXPECT_THAT(notices_, IsEmpty());
 }
+#endif
 
 }  // namespace
 }  // namespace twinmere

@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 
+#include "platform/errors.h"
 #include "settings/registry_printer.h"
 
 namespace twinmere {
@@ -90,8 +91,8 @@ TEST(DecodeStoredValue, ReadsEachTypeAndFallsBackToTheMarker) {
 
 TEST(EncodeValue, RefusesTheMarkerAndListElementsWithNul) {
   EncodedValue e;
-  EXPECT_EQ(EncodeValue(RegistryFailure{kFailKeyValue}, &e), EINVAL);
-  EXPECT_EQ(EncodeValue(RegistryList{std::string("a\0b", 3)}, &e), EINVAL);
+  EXPECT_EQ(EncodeValue(RegistryFailure{kFailKeyValue}, &e), kErrInvalidArgument);
+  EXPECT_EQ(EncodeValue(RegistryList{std::string("a\0b", 3)}, &e), kErrInvalidArgument);
 }
 
 }  // namespace

@@ -183,7 +183,7 @@ ErrorCode MemoryFileSystem::ResolveParent(const std::string& path, Node*& parent
   for (size_t i = 0; i + 1 < parts.size(); ++i) {
     Node* child = FindChild(*current, parts[i]);
     if (child == nullptr) return kErrNotFound;
-    if (child->kind == ItemKind::Link) return ELOOP;
+    if (child->kind == ItemKind::Link) return kErrLinkInPath;
     if (child->kind != ItemKind::Folder) return kErrPathNotFound;
     current = child;
   }
@@ -257,8 +257,8 @@ ErrorCode MemoryFileSystem::OpenFolder(const std::string& folder,
   if (const ErrorCode code = Injected(MemoryOp::OpenFolder, folder); code != 0) return code;
   Node* node = nullptr;
   if (const ErrorCode code = Resolve(folder, node); code != 0) return code;
-  if (node->kind == ItemKind::Link) return ELOOP;
-  if (node->kind != ItemKind::Folder) return ENOTDIR;
+  if (node->kind == ItemKind::Link) return kErrLinkInPath;
+  if (node->kind != ItemKind::Folder) return kErrNotAFolder;
   std::vector<ItemInfo> items;
   for (const auto& child : node->children) {
     items.emplace_back();
@@ -384,8 +384,8 @@ ErrorCode MemoryFileSystem::RemoveFolder(const std::string& path) {
   Node* node = nullptr;
   Node* parent = nullptr;
   if (const ErrorCode code = Resolve(path, node, &parent); code != 0) return code;
-  if (parent == nullptr) return EBUSY;
-  if (node->kind != ItemKind::Folder) return ENOTDIR;
+  if (parent == nullptr) return kErrBusy;
+  if (node->kind != ItemKind::Folder) return kErrNotAFolder;
   if (!node->children.empty()) return kErrNotEmpty;
   std::erase_if(parent->children, [node](const auto& child) { return child.get() == node; });
   NoteEntryWritten(path);
@@ -397,7 +397,7 @@ ErrorCode MemoryFileSystem::DeleteFile(const std::string& path) {
   Node* node = nullptr;
   Node* parent = nullptr;
   if (const ErrorCode code = Resolve(path, node, &parent); code != 0) return code;
-  if (parent == nullptr || node->kind == ItemKind::Folder) return EISDIR;
+  if (parent == nullptr || node->kind == ItemKind::Folder) return kErrIsAFolder;
   std::erase_if(parent->children, [node](const auto& child) { return child.get() == node; });
   NoteEntryWritten(path);
   return 0;
@@ -409,23 +409,23 @@ ErrorCode MemoryFileSystem::Rename(const std::string& from, const std::string& t
   Node* node = nullptr;
   Node* from_parent = nullptr;
   if (const ErrorCode code = Resolve(from, node, &from_parent); code != 0) return code;
-  if (from_parent == nullptr) return EBUSY;
+  if (from_parent == nullptr) return kErrBusy;
   Node* to_parent = nullptr;
   std::string to_name;
   if (const ErrorCode code = ResolveParent(to, to_parent, to_name); code != 0) return code;
-  if (to_parent == nullptr) return EBUSY;
+  if (to_parent == nullptr) return kErrBusy;
   // A folder cannot move below itself.
   if (node->kind == ItemKind::Folder && (to_parent == node || Contains(*node, to_parent)))
-    return EINVAL;
-  if (to_parent->volume != node->volume) return EXDEV;
+    return kErrInvalidArgument;
+  if (to_parent->volume != node->volume) return kErrCrossDevice;
   Node* existing = FindChild(*to_parent, to_name);
   if (existing != nullptr && existing != node) {
     if (mode == RenameMode::NoReplace) return kErrAlreadyExists;
     if (existing->kind == ItemKind::Folder &&
         (node->kind != ItemKind::Folder || !existing->children.empty()))
       return existing->kind == ItemKind::Folder && node->kind == ItemKind::Folder ? kErrNotEmpty
-                                                                                  : EISDIR;
-    if (existing->kind != ItemKind::Folder && node->kind == ItemKind::Folder) return ENOTDIR;
+                                                                                  : kErrIsAFolder;
+    if (existing->kind != ItemKind::Folder && node->kind == ItemKind::Folder) return kErrNotAFolder;
     std::erase_if(to_parent->children,
                   [existing](const auto& child) { return child.get() == existing; });
   }
@@ -473,13 +473,13 @@ ErrorCode MemoryFileSystem::CopyFile(const std::string& from, const std::string&
   if (const ErrorCode code = Injected(MemoryOp::CopyFile, from); code != 0) return code;
   Node* source = nullptr;
   if (const ErrorCode code = Resolve(from, source); code != 0) return code;
-  if (source->kind == ItemKind::Folder) return EISDIR;
+  if (source->kind == ItemKind::Folder) return kErrIsAFolder;
   Node* to_parent = nullptr;
   std::string to_name;
   if (const ErrorCode code = ResolveParent(to, to_parent, to_name); code != 0) return code;
-  if (to_parent == nullptr) return EISDIR;
+  if (to_parent == nullptr) return kErrIsAFolder;
   Node* existing = FindChild(*to_parent, to_name);
-  if (existing != nullptr && existing->kind == ItemKind::Folder) return EISDIR;
+  if (existing != nullptr && existing->kind == ItemKind::Folder) return kErrIsAFolder;
   if (existing != nullptr && options.no_replace) return kErrAlreadyExists;
 
   const uint64_t size = source->data.size();
@@ -502,7 +502,7 @@ ErrorCode MemoryFileSystem::CopyFile(const std::string& from, const std::string&
     if (const ErrorCode code = ResolveParent(*options.keep_old_as, keep_parent, keep_name);
         code != 0)
       return code;
-    if (keep_parent == nullptr || keep_parent->kind != ItemKind::Folder) return ENOTDIR;
+    if (keep_parent == nullptr || keep_parent->kind != ItemKind::Folder) return kErrNotAFolder;
     if (FindChild(*keep_parent, keep_name) != nullptr) return kErrAlreadyExists;
     auto kept = std::make_unique<Node>();
     kept->kind = existing->kind;
@@ -554,7 +554,7 @@ ErrorCode MemoryFileSystem::CopyFolderAttributes(const std::string& from, const 
   for (const std::string* path : {&from, &to}) {
     Node* node = nullptr;
     if (const ErrorCode code = Resolve(*path, node); code != 0) return code;
-    if (node->kind != ItemKind::Folder) return ENOTDIR;
+    if (node->kind != ItemKind::Folder) return kErrNotAFolder;
   }
   return 0;
 }
@@ -624,7 +624,7 @@ bool MemoryFileSystem::NamesIgnoreCase(const std::string& folder) {
 ErrorCode MemoryFileSystem::ReadLink(const std::string& path, std::string& text) {
   Node* node = nullptr;
   if (const ErrorCode code = Resolve(path, node); code != 0) return code;
-  if (node->kind != ItemKind::Link) return EINVAL;
+  if (node->kind != ItemKind::Link) return kErrInvalidArgument;
   text = node->data;
   return 0;
 }
@@ -683,7 +683,7 @@ ErrorCode MemoryFileSystem::SyncFileSystem(const std::string& path) {
   if (const ErrorCode code = Injected(MemoryOp::SyncFileSystem, path); code != 0) return code;
   Node* node = nullptr;
   if (const ErrorCode code = Resolve(path, node); code != 0) return code;
-  if (node->kind != ItemKind::Folder) return ENOTDIR;
+  if (node->kind != ItemKind::Folder) return kErrNotAFolder;
   synced_.push_back(path);
   return 0;
 }
@@ -702,7 +702,7 @@ ErrorCode MemoryFileSystem::SetVolume(const std::string& folder,
     if (const ErrorCode code = AddFolder(folder); code != 0) return code;
     if (const ErrorCode code = Resolve(folder, node); code != 0) return code;
   }
-  if (node->kind != ItemKind::Folder) return ENOTDIR;
+  if (node->kind != ItemKind::Folder) return kErrNotAFolder;
   volumes_.push_back(Volume{options, kDevice + volumes_.size()});
   SetVolumeBelow(*node, &volumes_.back());
   return 0;

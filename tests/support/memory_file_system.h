@@ -5,11 +5,11 @@
 // generates them (NAME~1.EXT, NAME~2.EXT ...) and found by lookup, security
 // with owner, group and ordered ACL entries, and injected failures (the next
 // call of an operation fails with a given code; a byte budget after which
-// copies fail with ENOSPC).
+// copies fail with kErrNoSpace).
 //
 // Paths are absolute ("/a/b"); a trailing "/" is ignored. Links are items
 // whose contents are their text; they are never followed, and a link among
-// the folders of a path gives ELOOP. Listings return items in the order they
+// the folders of a path gives kErrLinkInPath. Listings return items in the order they
 // were created.
 #pragma once
 
@@ -118,13 +118,13 @@ class MemoryFileSystem : public FileSystem {
   void FailNext(MemoryOp op, ErrorCode code, const std::string& path = {}, int count = 1,
                 int after = 0);
   // Copies may write this many more bytes in all; a copy that would exceed the
-  // budget fails with ENOSPC and leaves the target as it was. Unlimited by default.
+  // budget fails with kErrNoSpace and leaves the target as it was. Unlimited by default.
   void SetByteBudget(uint64_t bytes);
   // Bytes of file contents written by copies so far.
   uint64_t BytesCopied() const { return bytes_copied_; }
   // Makes `folder` (created when missing) and everything below it a volume of
   // its own with these options and its own device number, as a mounted file
-  // system would be: a rename into or out of it fails with EXDEV.
+  // system would be: a rename into or out of it fails with kErrCrossDevice.
   ErrorCode SetVolume(const std::string& folder, const MemoryFileSystemOptions& options);
   // Number of Lookup calls so far (to check that a cache saves lookups).
   int LookupCount() const { return lookup_count_; }

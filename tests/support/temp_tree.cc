@@ -152,7 +152,7 @@ bool RemoveTree(const std::string& path) {
     if (dir != nullptr) closedir(dir);
     int next = -1;
     if (ok && !folder.empty()) {
-      fchmodat(fd, folder.c_str(), 0700, 0);
+      (void)!fchmodat(fd, folder.c_str(), 0700, 0);  // its opening says whether it could
       next = openat(fd, folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
       if (next >= 0) entered.push_back(folder);
     } else if (ok && !entered.empty()) {
@@ -185,6 +185,10 @@ int RunAsUnprivileged(const std::function<int()>& body) {
 
 bool IsRoot() {
   return geteuid() == 0;
+}
+
+bool LinksCanBeMade() {
+  return true;
 }
 
 }  // namespace twinmere::testing

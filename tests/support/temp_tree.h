@@ -57,4 +57,8 @@ int RunAsUnprivileged(const std::function<int()>& body);
 // True when the tests run as root (they then may mount, chown and so on).
 bool IsRoot();
 
+// Whether symbolic links can be made here: always on Linux; on Windows only
+// with the right to make them, and never under Wine 8.
+bool LinksCanBeMade();
+
 }  // namespace twinmere::testing

@@ -3,6 +3,7 @@
 #include <random>
 
 #include "platform/file_system.h"
+#include "platform/path_syntax.h"
 #include "platform/win32/attributes_win32.h"
 #include "platform/win32/system_paths_win32.h"
 #include "platform/win32/text_win32.h"
@@ -33,12 +34,12 @@ void MakeParents(const std::string& path) {
 TempTree::TempTree() {
   wchar_t temp[MAX_PATH + 1];
   const DWORD n = GetTempPathW(MAX_PATH + 1, temp);
-  std::string base = win32::WideToUtf8({temp, n});
-  while (!base.empty() && (base.back() == '\\' || base.back() == '/')) base.pop_back();
+  // In the program's form, as every path inside it: "/" between names.
+  std::string base = FromUserPath(win32::WideToUtf8({temp, n}));
+  while (!base.empty() && base.back() == '/') base.pop_back();
   std::random_device random;
   for (int attempt = 0; attempt < 100 && root_.empty(); ++attempt) {
-    const std::string candidate =
-        base + "\\twinmere-test-" + std::to_string(random() % 1000000000u);
+    const std::string candidate = base + "/twinmere-test-" + std::to_string(random() % 1000000000u);
     if (CreateDirectoryW(System(candidate).c_str(), nullptr)) root_ = candidate;
   }
   if (root_.empty()) ADD_FAILURE() << "no temporary folder in " << base;
@@ -181,6 +182,20 @@ int RunAsUnprivileged(const std::function<int()>& body) {
 
 bool IsRoot() {
   return false;
+}
+
+// Tried once, in a temporary folder of its own.
+bool LinksCanBeMade() {
+  static const bool can = [] {
+    TempTree tree;
+    const std::wstring link = System(tree.Path("link"));
+    // Wine 8 answers that it made one, and makes nothing.
+    if (!CreateSymbolicLinkW(link.c_str(), L"target", SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE))
+      return false;
+    const DWORD attributes = GetFileAttributesW(link.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  }();
+  return can;
 }
 
 }  // namespace twinmere::testing

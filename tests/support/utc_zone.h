@@ -17,8 +17,25 @@ inline double UtcTime(int year, int month, int day, int hour, int minute, int se
   tm.tm_hour = hour;
   tm.tm_min = minute;
   tm.tm_sec = second;
+#ifdef _WIN32
+  return static_cast<double>(_mkgmtime(&tm));
+#else
   return static_cast<double>(timegm(&tm));
+#endif
 }
+
+#ifdef _WIN32
+// Windows takes the zone from its own settings, never from TZ: its tests run
+// with that zone in UTC (scripts/test-windows starts Wine with TZ=UTC, which
+// Wine makes the system's zone). Only the C runtime's own TZ is set here.
+class UtcZone {
+ public:
+  UtcZone() {
+    _putenv_s("TZ", "UTC");
+    _tzset();
+  }
+};
+#else
 
 // Sets TZ to UTC for the life of the object.
 class UtcZone {
@@ -38,5 +55,6 @@ class UtcZone {
  private:
   std::optional<std::string> old_;
 };
+#endif
 
 }  // namespace twinmere::testing

@@ -451,8 +451,9 @@ ErrorCode PosixFileSystem::CopyToKeep(int dir, const std::string& name, const st
     text.resize(static_cast<size_t>(n));
     // A link is made whole at once, and never over another item.
     if (symlinkat(text.c_str(), keep_dir, keep_name.c_str()) != 0) return errno;
+    // Its owner as far as it can be given: the link is kept either way.
     if (options.carry_owner)
-      fchownat(keep_dir, keep_name.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW);
+      (void)!fchownat(keep_dir, keep_name.c_str(), st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW);
     utimensat(keep_dir, keep_name.c_str(), times, AT_SYMLINK_NOFOLLOW);
     return 0;
   }

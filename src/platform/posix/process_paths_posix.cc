@@ -34,4 +34,10 @@ std::string WorkingFolder() {
   }
 }
 
+std::vector<std::string> ProgramArguments(int argc, const char* const* argv) {
+  std::vector<std::string> arguments;
+  for (int i = 0; i < argc; ++i) arguments.emplace_back(argv[i] != nullptr ? argv[i] : "");
+  return arguments;
+}
+
 }  // namespace twinmere

@@ -134,4 +134,8 @@ bool IsProgramFile(const std::string& path) {
          ::access(path.c_str(), X_OK) == 0;
 }
 
+ErrorCode OpenInViewer(const std::string& viewer, const std::string& document) {
+  return StartProgram(viewer, document);
+}
+
 }  // namespace twinmere

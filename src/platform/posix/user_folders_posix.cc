@@ -68,6 +68,10 @@ uint32_t CurrentUserId() {
   return static_cast<uint32_t>(::geteuid());
 }
 
+uint32_t CurrentGroupId() {
+  return static_cast<uint32_t>(::getegid());
+}
+
 std::string ProgramStateFolder(const UserFolders& folders) {
   return folders.state.empty() ? std::string() : folders.state + "/twinmere";
 }

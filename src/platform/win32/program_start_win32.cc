@@ -5,6 +5,9 @@
 #include "platform/program_start.h"
 #include "platform/win32/file_system_win32_internal.h"
 #include "platform/win32/text_win32.h"
+// After windows.h, which they need.
+#include <objbase.h>
+#include <shellapi.h>
 
 namespace twinmere::win32 {
 
@@ -134,6 +137,31 @@ bool IsProgramFile(const std::string& path) {
     start = end + 1;
   }
   return false;
+}
+
+// The shell needs COM on the calling thread; its "open" of a program runs
+// it, with the parameters as its command line.
+ErrorCode OpenInViewer(const std::string& viewer, const std::string& document) {
+  if (viewer.empty()) return kErrNotFound;
+  std::wstring program;
+  std::wstring file;
+  std::string shown = document;
+  std::replace(shown.begin(), shown.end(), '/', '\\');
+  if (!win32::Utf8ToWide(viewer, program) || !win32::Utf8ToWide(shown, file))
+    return ERROR_INVALID_NAME;
+  const std::wstring parameters = win32::CommandLine({file});
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  SHELLEXECUTEINFOW request{};
+  request.cbSize = sizeof request;
+  request.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+  request.lpVerb = L"open";
+  request.lpFile = program.c_str();
+  request.lpParameters = parameters.c_str();
+  request.nShow = SW_SHOWNORMAL;
+  const bool started = ShellExecuteExW(&request) != 0;
+  const ErrorCode error = started ? kSuccess : win32::LastError();
+  if (SUCCEEDED(com)) CoUninitialize();
+  return error;
 }
 
 }  // namespace twinmere
