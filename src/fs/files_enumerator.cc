@@ -115,6 +115,11 @@ ErrorCode FilesEnumerator::Enumerate(IEnumFile& callback, EnumMode mode, std::st
     callback_ = nullptr;
     return result;
   }
+  // A folder not listed again may hold what this walk does not see (items
+  // left out, or new since exploring): like a folder holding an item left
+  // out, it is never removed whole. Should its counterpart go meanwhile,
+  // the next run removes it.
+  if (!listed) left_out_any_ = true;
   while (!stop_) {
     const ErrorCode code = NextItem(known, listed);
     if (code == kErrNoMoreEntries) break;
