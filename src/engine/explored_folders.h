@@ -20,7 +20,6 @@
 // then is passed over, as a listing would. Where the exploring walk
 // compared security and found that of every such subfolder equal, the
 // acting walk takes it as found too and compares only the rest.
-//
 #pragma once
 
 #include <cstdint>
