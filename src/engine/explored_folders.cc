@@ -5,13 +5,16 @@ namespace twinmere {
 void ExploredFolders::Clear() {
   clean_in_source_.reset();
   clean_in_target_.reset();
+  security_same_in_source_.reset();
+  security_same_in_target_.reset();
   passing_set_ = nullptr;
 }
 
-void ExploredFolders::Begin(const std::string& folder, bool subfolders) {
+void ExploredFolders::Begin(const std::string& folder, Walk walk) {
   filling_ = std::make_shared<FolderSet>(folder);
+  filling_security_ = std::make_shared<FolderSet>(folder);
   open_.clear();
-  keep_subfolders_ = subfolders;
+  walk_ = walk;
   files_passed_over_ = 0;
   passing_set_ = nullptr;
 }
@@ -19,8 +22,12 @@ void ExploredFolders::Begin(const std::string& folder, bool subfolders) {
 int64_t ExploredFolders::End(Side walked) {
   while (!open_.empty()) Leave();
   filling_->Seal();
+  filling_security_->Seal();
   (walked == Side::Source ? clean_in_source_ : clean_in_target_) = std::move(filling_);
+  (walked == Side::Source ? security_same_in_source_ : security_same_in_target_) =
+      std::move(filling_security_);
   filling_.reset();
+  filling_security_.reset();
   return files_passed_over_;
 }
 
@@ -34,7 +41,9 @@ void ExploredFolders::Note(FilesEnumerator& e, const CompareResult& result) {
   const bool same_name = result.Found() && e.OtherName() == e.Name();
   if (!is_folder) ++here.files;
   if (here.clean) {
-    if (is_folder && keep_subfolders_) here.subfolders.append(e.Name()).push_back('\0');
+    if (is_folder && walk_.subfolders) here.subfolders.append(e.Name()).push_back('\0');
+    if (is_folder && (!walk_.security || result.differences.HasAny(kSecurityDifferences)))
+      here.subfolder_security_same = false;
     // A folder's own differences are met again when it is compared anew.
     const Differences folder_own = {Difference::ItemNewer, Difference::OtherNewer,
                                     Difference::Attributes, Difference::Security};
@@ -46,7 +55,7 @@ void ExploredFolders::Note(FilesEnumerator& e, const CompareResult& result) {
   // A subfolder is entered now, before its first item: an empty one is
   // kept too, and an error of its listing makes it unclean. The walk goes
   // into folders first in the exploring phases.
-  if (is_folder && keep_subfolders_)
+  if (is_folder && walk_.subfolders)
     open_.push_back({e.FullPath() + "/", true, same_name && !result.Has(Difference::Kind)});
 }
 
@@ -56,9 +65,11 @@ void ExploredFolders::Note(FilesEnumerator& e, const CompareResult& result) {
 void ExploredFolders::Leave() {
   Folder& left = open_.back();
   if (left.clean && left.counterpart_found) {
-    if (keep_subfolders_) {
+    if (walk_.subfolders) {
       filling_->Add(left.folder, left.subfolders);
       files_passed_over_ += left.files;
+      if (left.subfolder_security_same && !left.subfolders.empty())
+        filling_security_->Add(left.folder);
     } else if (left.files != 0) {
       filling_->Add(left.folder);
     }
@@ -71,6 +82,12 @@ void ExploredFolders::Error() {
     folder.clean = false;
     std::string().swap(folder.subfolders);
   }
+}
+
+bool ExploredFolders::SubfolderSecurityPassedOver(Side walked, const std::string& folder) const {
+  const FolderSet* set =
+      (walked == Side::Source ? security_same_in_source_ : security_same_in_target_).get();
+  return set != nullptr && set->Contains(folder);
 }
 
 bool ExploredFolders::FilesPassedOver(const FolderSet* set, const std::string& folder) {

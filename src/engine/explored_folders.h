@@ -17,7 +17,9 @@
 // acts on its tree does not list it again, but goes straight into those
 // subfolders, each compared and acted on as ever. A folder that appears
 // there after exploring is left for the next run too; one that is gone by
-// then is passed over, as a listing would.
+// then is passed over, as a listing would. Where the exploring walk
+// compared security and found that of every such subfolder equal, the
+// acting walk takes it as found too and compares only the rest.
 #pragma once
 
 #include <cstdint>
@@ -37,9 +39,16 @@ class ExploredFolders {
   // Nothing is known to be clean (a run begins or has ended).
   void Clear();
 
-  // An exploring walk of `folder` begins; `subfolders`: it hands its
-  // subfolders over (Note), and the clean folders are kept with their names.
-  void Begin(const std::string& folder, bool subfolders);
+  // What an exploring walk compares beside the items themselves.
+  struct Walk {
+    // It hands its subfolders over (Note), and the clean folders are kept
+    // with their names.
+    bool subfolders = false;
+    // It compares security.
+    bool security = false;
+  };
+  // An exploring walk of `folder` begins.
+  void Begin(const std::string& folder, Walk walk);
   // An item of the walk and its comparison's result.
   void Note(FilesEnumerator& e, const CompareResult& result);
   // An error met by the walk: the folders of the walk not yet left are not
@@ -58,24 +67,33 @@ class ExploredFolders {
   // Whether the files of `folder` are taken as found, `set` being the clean
   // folders of the walked tree (null: none).
   bool FilesPassedOver(const FolderSet* set, const std::string& folder);
+  // Whether the security of the subfolders of `folder` is taken as found
+  // by the walk acting on the tree of `walked`: the folder is clean, and
+  // exploring found the security of each of them equal.
+  bool SubfolderSecurityPassedOver(Side walked, const std::string& folder) const;
 
  private:
   void Leave();
 
   std::shared_ptr<FolderSet> clean_in_source_;
   std::shared_ptr<FolderSet> clean_in_target_;
+  // The clean folders with subfolders whose security was found equal.
+  std::shared_ptr<FolderSet> security_same_in_source_;
+  std::shared_ptr<FolderSet> security_same_in_target_;
   // While exploring: the set being filled, and the folders of the walk not
   // yet left, outermost first, with what their items showed so far.
   std::shared_ptr<FolderSet> filling_;
+  std::shared_ptr<FolderSet> filling_security_;
   struct Folder {
     std::string folder;  // ends in "/"
     bool clean = true;
     bool counterpart_found = true;  // a folder of the same name (the top: the other one)
+    bool subfolder_security_same = true;
     int64_t files = 0;
     std::string subfolders{};  // their names, each followed by a NUL
   };
   std::vector<Folder> open_;
-  bool keep_subfolders_ = false;
+  Walk walk_;
   int64_t files_passed_over_ = 0;
   // The folder of the last item asked about, and whether `passing_set_`
   // holds it.

@@ -158,7 +158,11 @@ void Synchronizer::Impl::File(FilesEnumerator& e) {
     e.NoteOtherMissing(path);
     known_missing = true;
   } else {
-    result = CompareItem(e, path, walk.with_security);
+    // The security of a folder in a clean folder may be known to be equal.
+    const bool security_known = walk.acting && is_folder && walk.with_security &&
+                                explored.FilesPassedOver(walk.passed_over.get(), e.FolderPath()) &&
+                                explored.SubfolderSecurityPassedOver(walk.walked, e.FolderPath());
+    result = CompareItem(e, path, walk.with_security && !security_known);
   }
   // A Target that compares names ignoring case may hold the item under
   // another case than Source: that is its counterpart, never an extra item.

@@ -204,7 +204,9 @@ void Synchronizer::Impl::Walk(FilesEnumerator& e, Phase phase, const std::string
     folder_times.Begin(*fs, Root(receiving), Root(counterpart),
                        phase == Phase::CopyToTarget && target_created, rules.fills);
   }
-  if (Exploring()) explored.Begin(folder, !options.ExcludeSubfolders);
+  if (Exploring())
+    explored.Begin(folder, {.subfolders = !options.ExcludeSubfolders,
+                            .security = context.security_support && rules.with_security});
   // Copies that keep what they replace run one at a time.
   if (rules.fills && context.keeper == nullptr)
     copies.Open(fs->ParallelCopies(Root(receiving)), *fs, context.security_support);

@@ -82,6 +82,28 @@ TEST_F(SynchronizerMemoryTest, ANoOpRunListsEachFolderOnceAndADifferingOneAgain)
   }
 }
 
+// The phase that acts takes the security of a folder in a folder found
+// equal as exploring found it, where that was equal: it is not read again
+// (a second read fails here). One found to differ is still copied.
+TEST_F(SynchronizerMemoryTest, SubfolderSecurityFoundEqualIsNotReadAgainAndADifferenceIsCopied) {
+  for (const std::string root : {"/src/", "/dst/"}) {
+    for (const char* folder : {"a/b", "x/c"}) fs_.AddFolder(root + folder, 0755, kT0);
+    fs_.AddFile(root + "a/f", "f", kT0);
+  }
+  Security owned;
+  ASSERT_EQ(fs_.ReadSecurity("/dst/x/c", owned), 0);
+  owned.uid = 7;
+  ASSERT_EQ(fs_.WriteSecurity("/dst/x/c", owned), 0);
+  for (const char* path : {"/src/a/b", "/dst/a/b"})
+    fs_.FailNext(MemoryOp::ReadSecurity, EIO, path, 1, 1);
+  run_.facts.IsAdmin = true;
+  run_.options.Delete = true;
+  EXPECT_EQ(run_.Run(), 0) << run_.AllLines();
+  Security copied;
+  ASSERT_EQ(fs_.ReadSecurity("/dst/x/c", copied), 0);
+  EXPECT_EQ(copied.uid, 0u);
+}
+
 // Only the Case option without New brings the Target name's letter case in
 // line: by a rename when the file is the same, with the copy when it is not.
 TEST_F(SynchronizerMemoryTest, LetterCaseOfTheTargetFollowsTheCaseOptionWithoutOnlyNewer) {

@@ -231,9 +231,14 @@ class QueuedFolderReader : public FolderReader {
 constexpr int kRemoteLookupThreads = 16;
 constexpr size_t kRemoteJobItems = 4;
 
-// What a queued item counts against kReadAheadMaxBytes.
-size_t ItemBytes(const AheadItem& item) {
-  return sizeof(AheadItem) + (item.item.name.size() >= 16 ? item.item.name.capacity() + 1 : 0);
+// What a batch counts against kReadAheadMaxBytes: its list as allocated
+// (a small folder's list has room to spare), not only the items in it.
+size_t BatchBytes(const Batch& batch) {
+  return sizeof(Batch) + batch.items.capacity() * sizeof(AheadItem) + batch.name_bytes;
+}
+// A name kept outside its item.
+size_t NameBytes(const std::string& name) {
+  return name.size() >= 16 ? name.capacity() + 1 : 0;
 }
 
 // The walker thread's work: lists `root` and every folder below it.
@@ -355,9 +360,12 @@ class ReadAheadWalker {
     folder->path = std::move(path);
     folder->direct = direct;
     folder->complete = direct;
+    folder->own_bytes = sizeof(QueuedFolder) + NameBytes(folder->path);
     std::unique_lock<std::mutex> lock(state_->mutex);
     if (!WaitForRoom(lock)) return false;
-    state_->items += 1;  // a queued folder counts as one item (OpenFolder takes it back)
+    // A queued folder counts as one item (OpenFolder takes it back).
+    state_->items += 1;
+    state_->bytes += folder->own_bytes;
     state_->queue.push_back(folder);
     current_ = std::move(folder);
     state_->Queued(1);
@@ -443,7 +451,7 @@ class ReadAheadWalker {
         if (rules_name != nullptr && a.item.name == *rules_name) holds_rules = true;
         a.passed_over = pass_over_files && a.code == 0 && !a.item.IsFolder();
         if (!a.passed_over) ++batch->asked;
-        batch->bytes += ItemBytes(a);
+        batch->name_bytes += NameBytes(a.item.name);
         batch->items.push_back(std::move(a));
         if (batch->items.back().code != 0) {
           end = batch->items.back().code;
@@ -467,6 +475,7 @@ class ReadAheadWalker {
                std::shared_ptr<Batch>& batch) {
     const ReadAheadState& state = *state_;
     const size_t n = batch->items.size();
+    batch->bytes = BatchBytes(*batch);
     const bool item_jobs =
         (state.plan.items == ItemDetail::Full || state.plan.item_security) && batch->asked != 0;
     if (item_jobs && local_items_) FillItems(state, *batch, 0, n);
@@ -529,6 +538,7 @@ class ReadAheadWalker {
     QueuedFolder& queued = *current_;
     if (!queued.abandoned) {
       if (!batch->items.empty()) {
+        batch->bytes = BatchBytes(*batch);
         batch->counterpart.reset();
         queued.count += batch->items.size();
         queued.bytes += batch->bytes;
@@ -744,7 +754,7 @@ std::shared_ptr<QueuedFolder> PosixFileSystem::TakeQueued(const std::string& pat
         QueuedFolder& skipped = **it;
         skipped.abandoned = true;
         state.items -= skipped.count + 1;
-        state.bytes -= skipped.bytes;
+        state.bytes -= skipped.bytes + skipped.own_bytes;
         skipped.batches.clear();
         skipped.count = 0;
         skipped.bytes = 0;
@@ -752,6 +762,7 @@ std::shared_ptr<QueuedFolder> PosixFileSystem::TakeQueued(const std::string& pat
       std::shared_ptr<QueuedFolder> queued = std::move(*found);
       state.queue.erase(state.queue.begin(), found + 1);
       state.items -= 1;
+      state.bytes -= queued->own_bytes;
       state.Taken();
       return queued;
     }

@@ -44,9 +44,13 @@
 
 namespace twinmere::posix {
 
-// The queued items stay below both bounds.
+// The queued items stay below both bounds. The bytes are those the queue
+// holds (lists as allocated, long names, the folders' records), so that a
+// long walk of small folders keeps as little as a short one: the walker
+// soon reaches the bound in either, and a queue of this size already keeps
+// the lookups of a slow file system busy.
 constexpr size_t kReadAheadMaxItems = 4096;
-constexpr size_t kReadAheadMaxBytes = size_t{4} << 20;
+constexpr size_t kReadAheadMaxBytes = size_t{1} << 20;
 // Items are queued in batches, so that the lock is taken rarely.
 constexpr size_t kReadAheadBatch = 128;
 // A thread waiting for another is woken once this many items are ready for
@@ -54,8 +58,11 @@ constexpr size_t kReadAheadBatch = 128;
 // costs two context switches, which the items of one small folder do not
 // pay for.
 constexpr size_t kWakeItems = 512;
-// Item lists kept for reuse (see ReadAheadState::spare).
-constexpr size_t kSpareBatches = 32;
+// Item lists kept for reuse (see ReadAheadState::spare). The walker takes
+// them for the batches of large folders only, where the walk gives one back
+// for each it takes: a few are enough, and more would only be kept idle
+// beside the queue (each is as large as a full batch).
+constexpr size_t kSpareBatches = 4;
 
 // Listing entries of these types are never handed over.
 inline bool SkippedType(unsigned char type) {
@@ -139,9 +146,10 @@ struct Batch {
   std::shared_ptr<SharedFolder> folder;
   std::shared_ptr<CounterpartFolder> counterpart;  // null: none planned or none there
   std::atomic<int> pending{0};
-  uint64_t read_at = 0;  // the change count before any counterpart was read
-  size_t bytes = 0;
-  size_t asked = 0;  // items not passed over
+  uint64_t read_at = 0;   // the change count before any counterpart was read
+  size_t name_bytes = 0;  // of the items' names kept outside the items
+  size_t bytes = 0;       // all it holds, counted once it is queued
+  size_t asked = 0;       // items not passed over
 };
 
 // The rest of a folder the walker gave up: the walk reads it itself.
@@ -159,6 +167,7 @@ struct QueuedFolder {
   std::deque<std::shared_ptr<Batch>> batches;  // not yet taken by the reader
   size_t count = 0;                            // items in `batches`
   size_t bytes = 0;                            // and their bytes
+  size_t own_bytes = 0;                        // of this record itself
   bool complete = false;                       // no more batches will come from the walker
   ErrorCode end = kErrNoMoreEntries;           // what the listing ended with
   std::unique_ptr<FolderRest> rest;            // with complete: the items after `batches`
