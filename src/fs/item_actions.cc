@@ -259,25 +259,28 @@ ErrorCode DeleteItem(FilesEnumerator& e) {
   return Remove(e, e.FullPath(), item);
 }
 
-ErrorCode DeleteOther(FilesEnumerator& e, const std::string& path) {
+// The counterpart at `path`; a folder with the times of `as_found` where
+// that is a folder too (null: as it is now).
+static ErrorCode RemoveOther(FilesEnumerator& e, const std::string& path,
+                             const ItemInfo* as_found) {
   if (const ErrorCode code = e.LookupOther(path); code != 0) return code;
-  const ItemInfo other = e.Other();
+  ItemInfo other = e.Other();
+  if (as_found != nullptr && other.IsFolder() && as_found->IsFolder()) {
+    other.access_time = as_found->access_time;
+    other.modify_time = as_found->modify_time;
+  }
   const ErrorCode code = Remove(e, path, other);
   if (code == 0) e.OtherChanged();
   return code;
 }
 
+ErrorCode DeleteOther(FilesEnumerator& e, const std::string& path) {
+  return RemoveOther(e, path, nullptr);
+}
+
 ErrorCode DeleteEmptiedOther(FilesEnumerator& e, const std::string& path,
                              const ItemInfo& as_found) {
-  if (const ErrorCode code = e.LookupOther(path); code != 0) return code;
-  ItemInfo other = e.Other();
-  if (other.IsFolder() && as_found.IsFolder()) {
-    other.access_time = as_found.access_time;
-    other.modify_time = as_found.modify_time;
-  }
-  const ErrorCode code = Remove(e, path, other);
-  if (code == 0) e.OtherChanged();
-  return code;
+  return RemoveOther(e, path, &as_found);
 }
 
 ErrorCode CopySecurityTo(FilesEnumerator& e, const std::string& path) {
